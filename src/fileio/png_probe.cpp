@@ -45,6 +45,35 @@ std::optional<RgbaImage> DecodePngFileRgba(const std::string& path) {
     return DecodePngRgba(bytes);
 }
 
+std::vector<uint8_t> EncodePngRgba(uint32_t width, uint32_t height, bool withAlpha, std::span<const uint8_t> rgba) {
+    if (width == 0 || height == 0 || uint64_t{width} * height > MaxProbePixels ||
+        rgba.size() != std::size_t{width} * height * 4) {
+        throw FileIoError("Cannot write a PNG of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    }
+    std::vector<uint8_t> rgb;
+    if (!withAlpha) {
+        rgb.reserve(rgba.size() / 4 * 3);
+        for (std::size_t i = 0; i < rgba.size(); i += 4) rgb.insert(rgb.end(), &rgba[i], &rgba[i] + 3);
+    }
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = withAlpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+    const void* pixels = withAlpha ? static_cast<const void*>(rgba.data()) : rgb.data();
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, 0, nullptr)) {
+        throw FileIoError(std::string("Cannot write a PNG: ") + image.message);
+    }
+    std::vector<uint8_t> out(size);
+    if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels, 0, nullptr)) {
+        throw FileIoError(std::string("Cannot write a PNG: ") + image.message);
+    }
+    out.resize(size);
+    return out;
+}
+
 bool SameImage(const RgbaImage& a, const RgbaImage& b) {
     if (a.width != b.width || a.height != b.height || a.rgba.size() != b.rgba.size()) return false;
     for (std::size_t i = 0; i < a.rgba.size(); i += 4) {

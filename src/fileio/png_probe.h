@@ -22,6 +22,9 @@ inline constexpr uint64_t MaxProbePixels = uint64_t{1} << 28;
 std::optional<RgbaImage> DecodePngRgba(std::span<const uint8_t> bytes);
 std::optional<RgbaImage> DecodePngFileRgba(const std::string& path);
 
+// A plain 8-bit PNG (RGB, or RGB + alpha) of width * height RGBA pixels, for tools to read.
+std::vector<uint8_t> EncodePngRgba(uint32_t width, uint32_t height, bool withAlpha, std::span<const uint8_t> rgba);
+
 // Same size and pixels; the colour of fully transparent pixels does not count.
 bool SameImage(const RgbaImage& a, const RgbaImage& b);
 
