@@ -1,0 +1,367 @@
+#include "imaging/resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <string>
+
+#include "imaging/effects.h"
+#include "imaging/errors.h"
+
+namespace jx {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kOne = 16383.0;  // fixed-point scale of the weights
+
+struct FilterInfo {
+    const char* name;
+    double radius;
+};
+constexpr FilterInfo kFilters[kResampleFilterCount] = {
+    {"Nearest", 0},  {"Box", 0.5},    {"Bilinear", 1}, {"Hann", 1},      {"Hamming", 1},  {"Hermite", 1},
+    {"Bell", 1.5},   {"Catrom", 2},   {"Bicubic", 2},  {"Spline2", 2},   {"Mitchell", 2}, {"Gaussian", 2},
+    {"Spline3", 3},  {"SinC3", 3},    {"Lanczos3", 3}, {"Blackman3", 3},
+};
+
+void CheckFilter(int filter) {
+    if (filter < 0 || filter >= kResampleFilterCount)
+        throw ImagingError("Unknown resampling filter: " + std::to_string(filter));
+}
+
+// Exact (n + sum / 2) div sum for 0 <= n <= 255 * sum by multiplication: with 2^shift >= 256 * sum^2
+// the error of the rounded-up reciprocal never reaches the next integer.
+struct Divider {
+    int32_t sum = 1;
+    uint64_t magic = 1;
+    int shift = 0;
+    explicit Divider(int32_t s = 1) : sum(s) {
+        int bits = 0;
+        while ((int64_t{1} << bits) <= s) ++bits;
+        shift = 8 + 2 * bits;
+        magic = ((uint64_t{1} << shift) + static_cast<uint64_t>(s) - 1) / static_cast<uint64_t>(s);
+    }
+    uint8_t operator()(int32_t acc) const {
+        if (acc <= 0) return 0;
+        if (acc >= 255 * sum) return 255;
+        return static_cast<uint8_t>((static_cast<uint64_t>(acc + sum / 2) * magic) >> shift);
+    }
+};
+
+// The in-source part of each window, ready for the passes.
+struct Plan {
+    std::vector<int> lo, count, offset;
+    std::vector<int32_t> weights;
+    std::vector<Divider> div;
+};
+
+Plan MakePlan(int targetLength, int sourceLength, int filter, float scale) {
+    const TContributions c = BuildContributions(targetLength, sourceLength, filter, scale);
+    Plan p;
+    p.lo.resize(static_cast<size_t>(targetLength));
+    p.count.resize(static_cast<size_t>(targetLength));
+    p.offset.resize(static_cast<size_t>(targetLength));
+    p.div.resize(static_cast<size_t>(targetLength));
+    for (int x = 0; x < targetLength; ++x) {
+        const int first = c.first[static_cast<size_t>(x)];
+        const int lo = std::max(first, 0), hi = std::min(first + c.windowWidth, sourceLength);
+        p.lo[static_cast<size_t>(x)] = lo;
+        p.count[static_cast<size_t>(x)] = hi - lo;
+        p.offset[static_cast<size_t>(x)] = static_cast<int>(p.weights.size());
+        for (int i = lo; i < hi; ++i) p.weights.push_back(c.Weight(x, i - first));
+        p.div[static_cast<size_t>(x)] = Divider(c.sums[static_cast<size_t>(x)]);
+    }
+    return p;
+}
+
+// C channels read from pixels of SP bytes and written to pixels of DP bytes; a fourth byte the source
+// lacks is written as 255.
+template <int C, int SP, int DP>
+void HorizontalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan& plan) {
+    const int width = dst.Width();
+    for (int y = 0; y < dst.AbsHeight(); ++y) {
+        const uint8_t* in = src.Line(y);
+        uint8_t* out = dst.Line(y);
+        for (int x = 0; x < width; ++x) {
+            const int32_t* w = plan.weights.data() + plan.offset[static_cast<size_t>(x)];
+            const uint8_t* p = in + static_cast<ptrdiff_t>(plan.lo[static_cast<size_t>(x)]) * SP;
+            const int n = plan.count[static_cast<size_t>(x)];
+            int32_t acc[C] = {};
+            for (int j = 0; j < n; ++j)
+                for (int ch = 0; ch < C; ++ch) acc[ch] += w[j] * p[j * SP + ch];
+            const Divider& d = plan.div[static_cast<size_t>(x)];
+            for (int ch = 0; ch < C; ++ch) out[x * DP + ch] = d(acc[ch]);
+            if constexpr (DP == 4 && C == 3) out[x * DP + 3] = 255;
+        }
+    }
+}
+
+template <int C, int SP, int DP>
+void VerticalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan& plan) {
+    const int width = dst.Width();
+    std::vector<int32_t> acc(static_cast<size_t>(width) * C);
+    for (int y = 0; y < dst.AbsHeight(); ++y) {
+        std::fill(acc.begin(), acc.end(), 0);
+        const int32_t* w = plan.weights.data() + plan.offset[static_cast<size_t>(y)];
+        const int lo = plan.lo[static_cast<size_t>(y)];
+        for (int j = 0; j < plan.count[static_cast<size_t>(y)]; ++j) {
+            const uint8_t* in = src.Line(lo + j);
+            const int32_t wj = w[j];
+            int32_t* a = acc.data();
+            if constexpr (SP == C) {
+                for (int i = 0; i < width * C; ++i) a[i] += wj * in[i];
+            } else {
+                for (int x = 0; x < width; ++x)
+                    for (int ch = 0; ch < C; ++ch) a[x * C + ch] += wj * in[x * SP + ch];
+            }
+        }
+        const Divider d = plan.div[static_cast<size_t>(y)];
+        uint8_t* out = dst.Line(y);
+        if constexpr (DP == C) {
+            for (int i = 0; i < width * C; ++i) out[i] = d(acc[static_cast<size_t>(i)]);
+        } else {
+            for (int x = 0; x < width; ++x) {
+                for (int ch = 0; ch < C; ++ch) out[x * DP + ch] = d(acc[static_cast<size_t>(x * C + ch)]);
+                if constexpr (DP == 4 && C == 3) out[x * DP + 3] = 255;
+            }
+        }
+    }
+}
+
+using PassFn = void (*)(const TDibBuffer&, TDibBuffer&, const Plan&);
+
+// Pass routines for a pair of byte layouts (1, 3 or 4 bytes per pixel).
+struct Passes {
+    PassFn horizontal, verticalAfter, verticalOnly;
+    int intermediateBpp;
+};
+
+Passes PassesFor(int srcBytes, int dstBytes) {
+    if (srcBytes == 1) return {HorizontalPass<1, 1, 1>, VerticalPass<1, 1, 1>, VerticalPass<1, 1, 1>, 8};
+    if (srcBytes == 4 && dstBytes == 4)
+        return {HorizontalPass<4, 4, 4>, VerticalPass<4, 4, 4>, VerticalPass<4, 4, 4>, 32};
+    if (srcBytes == 3 && dstBytes == 4)
+        return {HorizontalPass<3, 3, 4>, VerticalPass<4, 4, 4>, VerticalPass<3, 3, 4>, 32};
+    if (srcBytes == 4 && dstBytes == 3)
+        return {HorizontalPass<3, 4, 3>, VerticalPass<3, 3, 3>, VerticalPass<3, 4, 3>, 24};
+    return {HorizontalPass<3, 3, 3>, VerticalPass<3, 3, 3>, VerticalPass<3, 3, 3>, 24};
+}
+
+// Both buffers share size and the layout of bytes (8, 24 or 32 bits).
+void ResampleBytes(const TDibBuffer& src, TDibBuffer& dst, int filter, TDibBuffer* scratch) {
+    const int sw = src.Width(), sh = src.AbsHeight(), dw = dst.Width(), dh = dst.AbsHeight();
+    const Passes passes = PassesFor(src.BytesPerPixel(), dst.BytesPerPixel());
+    const float scaleX = static_cast<float>(static_cast<double>(dw) / sw);
+    const float scaleY = static_cast<float>(static_cast<double>(dh) / sh);
+    // Sizes, not the rounded scales, decide which passes run, so every target pixel gets written.
+    const bool horizontal = dw != sw, vertical = dh != sh;
+    if (horizontal && !vertical) {
+        passes.horizontal(src, dst, MakePlan(dw, sw, filter, scaleX));
+        return;
+    }
+    if (!horizontal) {
+        passes.verticalOnly(src, dst, MakePlan(dh, sh, filter, scaleY));
+        return;
+    }
+    TDibBuffer own, view;
+    TDibBuffer* inter = &own;
+    if (scratch != nullptr && scratch != &src && scratch != &dst && !MemoryOverlaps(*scratch, src) &&
+        !MemoryOverlaps(*scratch, dst)) {
+        scratch->GrowToFit(dw, -sh, 0, nullptr, passes.intermediateBpp);
+        if (scratch->BitsPerPixel() == passes.intermediateBpp && view.MakeSubView(*scratch, 0, 0, dw, sh))
+            inter = &view;
+    }
+    if (inter == &own) own.SetSize(dw, -sh, passes.intermediateBpp);
+    passes.horizontal(src, *inter, MakePlan(dw, sw, filter, scaleX));
+    passes.verticalAfter(*inter, dst, MakePlan(dh, sh, filter, scaleY));
+}
+
+}  // namespace
+
+const char* ResampleFilterName(int filter) {
+    CheckFilter(filter);
+    return kFilters[filter].name;
+}
+
+double ResampleFilterRadius(int filter) {
+    CheckFilter(filter);
+    return kFilters[filter].radius;
+}
+
+double Sinc(double x) {
+    if (x == 0) return 1;
+    const double px = kPi * x;
+    return std::sin(px) / px;
+}
+
+double ResampleKernel(int filter, double x) {
+    CheckFilter(filter);
+    x = std::fabs(x);
+    const double R = kFilters[filter].radius;
+    switch (filter) {
+        case 0: return 1;
+        case 1: return x <= R ? 1 : 0;
+        case 2: return x < R ? 1 - x : 0;
+        case 3: return x < R ? 0.5 + 0.5 * std::cos(kPi * x) : 0;
+        case 4: return x < R ? 0.54 + 0.46 * std::cos(kPi * x) : 0;
+        case 5: return x < R ? x * x * (2 * x - 3) + 1 : 0;
+        case 6:
+            if (x < 0.5) return 0.75 - x * x;
+            if (x < 1.5) return 0.5 * (x - 1.5) * (x - 1.5);
+            return 0;
+        case 7:
+            if (x < 1) return 0.5 * (x * x * (3 * x - 5) + 2);
+            if (x < 2) return 0.5 * (x * (x * (5 - x) - 8) + 4);
+            return 0;
+        case 8:
+            if (x < 1) return x * x * x / 2 - x * x + 2.0 / 3.0;
+            if (x < 2) return (2 - x) * (2 - x) * (2 - x) / 6;
+            return 0;
+        case 9: {
+            if (x < 1) return x * (x * (x - 1.8) - 0.2) + 1;
+            const double l = x - 1;
+            if (x < 2) return l * (l * (-l / 3 + 0.8) - 7.0 / 15.0);
+            return 0;
+        }
+        case 10:
+            if (x < 1) return x * x * (7 * x / 6 - 2) + 8.0 / 9.0;
+            if (x < 2) return x * (x * (-7 * x / 18 + 2) - 10.0 / 3.0) + 16.0 / 9.0;
+            return 0;
+        case 11: return x < R ? (1.5957691216057307 / R) * std::exp(-8 * (x / R) * (x / R)) : 0;
+        case 12: {
+            if (x < 1) return x * (x * (13 * x / 11 - 453.0 / 209.0) - 3.0 / 209.0) + 1;
+            if (x < 2) {
+                const double l = x - 1;
+                return l * (l * (-6 * l / 11 + 270.0 / 209.0) - 156.0 / 209.0);
+            }
+            if (x < 3) {
+                const double u = x - 2;
+                return u * (u * (u / 11 - 45.0 / 209.0) + 26.0 / 209.0);
+            }
+            return 0;
+        }
+        case 13: return x < R ? Sinc(x) : 0;
+        case 14: return x < R ? Sinc(x) * Sinc(x / R) : 0;
+        default:
+            return x < R ? (0.42 + 0.5 * std::cos(kPi * x / R) + 0.08 * std::cos(2 * kPi * x / R)) * Sinc(x) : 0;
+    }
+}
+
+int KernelWindowWidth(double scale, double radius) {
+    const double f = std::min(scale, 1.0);
+    const double half = std::trunc(radius / f);
+    if (!(f > 0) || half > (INT32_MAX - 1) / 2) throw ImagingError("Resampling window out of range");
+    return 2 * static_cast<int>(half) + 1;
+}
+
+TContributions BuildContributions(int targetLength, int sourceLength, int filter, float scale) {
+    CheckFilter(filter);
+    if (targetLength < 0 || sourceLength < 1 || !(scale > 0))
+        throw ImagingError("Invalid resampling lengths " + std::to_string(sourceLength) + " -> " +
+                           std::to_string(targetLength));
+    const double s = scale;
+    const double f = std::min(s, 1.0);
+    const double R = kFilters[filter].radius;
+    TContributions c;
+    c.windowWidth = KernelWindowWidth(s, R);
+    const int w = c.windowWidth;
+    if (static_cast<double>(targetLength) * w > 1e9) throw ImagingError("Resampling window out of range");
+    c.first.resize(static_cast<size_t>(targetLength));
+    c.sums.resize(static_cast<size_t>(targetLength));
+    c.weights.assign(static_cast<size_t>(targetLength) * static_cast<size_t>(w), 0);
+    std::vector<double> fw(static_cast<size_t>(w));
+    for (int x = 0; x < targetLength; ++x) {
+        const double t = x / s - (1 - 1 / s) / 2;
+        int64_t first = w < 2 ? static_cast<int64_t>(std::nearbyint(t)) : Ceiling(t - R / f);
+        // A window that misses the source entirely (rounding at the far edges) is moved onto it.
+        first = std::clamp<int64_t>(first, 1 - int64_t{w}, sourceLength - 1);
+        double sum = 0;
+        int inside = 0;
+        for (int j = 0; j < w; ++j) {
+            const int64_t i = first + j;
+            double v = 0;
+            if (i >= 0 && i < sourceLength) {
+                // Downscaling stretches the kernel by 1/f and scales it by f to keep its area.
+                v = f * ResampleKernel(filter, f * std::fabs(t - static_cast<double>(i)));
+                sum += v;
+                ++inside;
+            }
+            fw[static_cast<size_t>(j)] = v;
+        }
+        // Normalising by division keeps positive kernels positive, so nothing overshoots at the borders.
+        const bool degenerate = !(sum > 1e-9);
+        int32_t isum = 0;
+        for (int j = 0; j < w; ++j) {
+            const int64_t i = first + j;
+            if (i < 0 || i >= sourceLength) continue;
+            const double v = degenerate ? 1.0 / inside : fw[static_cast<size_t>(j)] / sum;
+            const int32_t iv = static_cast<int32_t>(std::nearbyint(v * kOne));
+            c.weights[static_cast<size_t>(x) * static_cast<size_t>(w) + static_cast<size_t>(j)] = iv;
+            isum += iv;
+        }
+        c.first[static_cast<size_t>(x)] = static_cast<int>(first);
+        c.sums[static_cast<size_t>(x)] = std::max(isum, 1);
+    }
+    return c;
+}
+
+void FilteredResize(TDibBuffer& source, TDibBuffer& destination, int filter, TDibBuffer* scratch) {
+    CheckFilter(filter);
+    const int sbpp = source.BitsPerPixel(), dbpp = destination.BitsPerPixel();
+    if (source.Empty() || destination.Empty() || source.Width() == 0 || source.AbsHeight() == 0 ||
+        destination.Width() == 0 || destination.AbsHeight() == 0)
+        return;
+    if (sbpp < 8 || dbpp < 8 || (sbpp > 8 && dbpp == 8)) return;
+    if (source.Width() == destination.Width() && source.AbsHeight() == destination.AbsHeight()) {
+        source.DrawTo(destination, 0, 0);
+        return;
+    }
+    if (MemoryOverlaps(source, destination)) {
+        TDibBuffer copy;
+        source.CloneTo(copy);
+        FilteredResize(copy, destination, filter, scratch);
+        return;
+    }
+
+    // 16-bit pixels and colour-table pixels go through 24 bits.
+    TDibBuffer wideSource;
+    const TDibBuffer* src = &source;
+    if (sbpp == 16) {
+        const uint8_t* table = source.Table16To24();
+        wideSource.SetSize(source.Width(), -source.AbsHeight(), 24);
+        for (int y = 0; y < source.AbsHeight(); ++y) {
+            const uint8_t* in = source.Line(y);
+            uint8_t* out = wideSource.Line(y);
+            for (int x = 0; x < source.Width(); ++x) {
+                uint16_t p;
+                std::memcpy(&p, in + 2 * x, 2);
+                std::memcpy(out + 3 * x, table + 3 * p, 3);
+            }
+        }
+        src = &wideSource;
+    } else if (sbpp == 8 && dbpp != 8) {
+        wideSource.SetSize(source.Width(), -source.AbsHeight(), 24);
+        source.DrawTo(wideSource, 0, 0);
+        src = &wideSource;
+    }
+    if (dbpp != 16) {
+        ResampleBytes(*src, destination, filter, scratch);
+        return;
+    }
+    TDibBuffer wide;
+    wide.SetSize(destination.Width(), -destination.AbsHeight(), 24);
+    ResampleBytes(*src, wide, filter, scratch);
+    const TTable24To16& t = destination.Table24To16();
+    for (int y = 0; y < destination.AbsHeight(); ++y) {
+        const uint8_t* in = wide.Line(y);
+        uint8_t* out = destination.Line(y);
+        for (int x = 0; x < destination.Width(); ++x) {
+            const uint16_t p = static_cast<uint16_t>(t.blue[in[3 * x]] + t.green[in[3 * x + 1]] + t.red[in[3 * x + 2]]);
+            std::memcpy(out + 2 * x, &p, 2);
+        }
+    }
+}
+
+}  // namespace jx
