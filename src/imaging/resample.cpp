@@ -14,7 +14,8 @@ namespace jx {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-constexpr double kOne = 16383.0;  // fixed-point scale of the weights
+constexpr int kShift = 14;
+constexpr int32_t kOne = 1 << kShift;  // the weights of one target sample sum to exactly this
 
 struct FilterInfo {
     const char* name;
@@ -31,106 +32,158 @@ void CheckFilter(int filter) {
         throw ImagingError("Unknown resampling filter: " + std::to_string(filter));
 }
 
-// Exact (n + sum / 2) div sum for 0 <= n <= 255 * sum by multiplication: with 2^shift >= 256 * sum^2
-// the error of the rounded-up reciprocal never reaches the next integer.
-struct Divider {
-    int32_t sum = 1;
-    uint64_t magic = 1;
-    int shift = 0;
-    explicit Divider(int32_t s = 1) : sum(s) {
-        int bits = 0;
-        while ((int64_t{1} << bits) <= s) ++bits;
-        shift = 8 + 2 * bits;
-        magic = ((uint64_t{1} << shift) + static_cast<uint64_t>(s) - 1) / static_cast<uint64_t>(s);
-    }
-    uint8_t operator()(int32_t acc) const {
-        if (acc <= 0) return 0;
-        if (acc >= 255 * sum) return 255;
-        return static_cast<uint8_t>((static_cast<uint64_t>(acc + sum / 2) * magic) >> shift);
-    }
-};
+inline uint8_t Finish(int32_t acc) {
+    const int32_t v = (acc + kOne / 2) >> kShift;
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
-// The in-source part of each window, ready for the passes.
+// The in-source part of each window, ready for the passes. The weights fit 16 bits in every
+// ordinary case, which lets the compiler use its widening multiplies.
+template <typename W>
 struct Plan {
     std::vector<int> lo, count, offset;
-    std::vector<int32_t> weights;
-    std::vector<Divider> div;
+    std::vector<W> weights;
 };
 
-Plan MakePlan(int targetLength, int sourceLength, int filter, float scale) {
+struct Plans {
+    Plan<int16_t> narrow;
+    Plan<int32_t> wide;
+    bool fits16 = true;
+};
+
+Plans MakePlans(int targetLength, int sourceLength, int filter, float scale) {
     const TContributions c = BuildContributions(targetLength, sourceLength, filter, scale);
-    Plan p;
-    p.lo.resize(static_cast<size_t>(targetLength));
-    p.count.resize(static_cast<size_t>(targetLength));
-    p.offset.resize(static_cast<size_t>(targetLength));
-    p.div.resize(static_cast<size_t>(targetLength));
+    Plans p;
+    auto& w = p.wide;
+    w.lo.resize(static_cast<size_t>(targetLength));
+    w.count.resize(static_cast<size_t>(targetLength));
+    w.offset.resize(static_cast<size_t>(targetLength));
     for (int x = 0; x < targetLength; ++x) {
         const int first = c.first[static_cast<size_t>(x)];
         const int lo = std::max(first, 0), hi = std::min(first + c.windowWidth, sourceLength);
-        p.lo[static_cast<size_t>(x)] = lo;
-        p.count[static_cast<size_t>(x)] = hi - lo;
-        p.offset[static_cast<size_t>(x)] = static_cast<int>(p.weights.size());
-        for (int i = lo; i < hi; ++i) p.weights.push_back(c.Weight(x, i - first));
-        p.div[static_cast<size_t>(x)] = Divider(c.sums[static_cast<size_t>(x)]);
+        w.lo[static_cast<size_t>(x)] = lo;
+        w.count[static_cast<size_t>(x)] = hi - lo;
+        w.offset[static_cast<size_t>(x)] = static_cast<int>(w.weights.size());
+        for (int i = lo; i < hi; ++i) {
+            const int32_t v = c.Weight(x, i - first);
+            if (v < INT16_MIN || v > INT16_MAX) p.fits16 = false;
+            w.weights.push_back(v);
+        }
+    }
+    if (p.fits16) {
+        p.narrow.lo = std::move(w.lo);
+        p.narrow.count = std::move(w.count);
+        p.narrow.offset = std::move(w.offset);
+        p.narrow.weights.assign(w.weights.begin(), w.weights.end());
+        w.weights.clear();
     }
     return p;
 }
 
 // C channels read from pixels of SP bytes and written to pixels of DP bytes; a fourth byte the source
-// lacks is written as 255.
-template <int C, int SP, int DP>
-void HorizontalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan& plan) {
-    const int width = dst.Width();
-    for (int y = 0; y < dst.AbsHeight(); ++y) {
-        const uint8_t* in = src.Line(y);
-        uint8_t* out = dst.Line(y);
+// lacks is written as 255. Rows go in strips of kStrip, stored column by column, so that each tap
+// adds one short contiguous run of samples: the same shape as the vertical pass.
+template <int C, int SP, int DP, typename W>
+void HorizontalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan<W>& plan) {
+    constexpr int kStrip = 8;
+    constexpr int L = kStrip * C;
+    const int width = dst.Width(), srcWidth = src.Width(), height = dst.AbsHeight();
+    std::vector<W> strip(static_cast<size_t>(srcWidth) * L);
+    for (int y0 = 0; y0 < height; y0 += kStrip) {
+        const int rows = std::min(kStrip, height - y0);
+        if (rows < kStrip) std::fill(strip.begin(), strip.end(), W{0});
+        for (int r = 0; r < rows; ++r) {
+            const uint8_t* in = src.Line(y0 + r);
+            W* col = strip.data() + r * C;
+            for (int i = 0; i < srcWidth; ++i)
+                for (int ch = 0; ch < C; ++ch) col[static_cast<size_t>(i) * L + ch] = in[i * SP + ch];
+        }
         for (int x = 0; x < width; ++x) {
-            const int32_t* w = plan.weights.data() + plan.offset[static_cast<size_t>(x)];
-            const uint8_t* p = in + static_cast<ptrdiff_t>(plan.lo[static_cast<size_t>(x)]) * SP;
+            const W* w = plan.weights.data() + plan.offset[static_cast<size_t>(x)];
+            const W* p = strip.data() + static_cast<size_t>(plan.lo[static_cast<size_t>(x)]) * L;
             const int n = plan.count[static_cast<size_t>(x)];
-            int32_t acc[C] = {};
-            for (int j = 0; j < n; ++j)
-                for (int ch = 0; ch < C; ++ch) acc[ch] += w[j] * p[j * SP + ch];
-            const Divider& d = plan.div[static_cast<size_t>(x)];
-            for (int ch = 0; ch < C; ++ch) out[x * DP + ch] = d(acc[ch]);
-            if constexpr (DP == 4 && C == 3) out[x * DP + 3] = 255;
+            int32_t acc[L] = {};
+            for (int j = 0; j < n; ++j, p += L) {
+                const int32_t wj = w[j];
+                for (int l = 0; l < L; ++l) acc[l] += wj * p[l];
+            }
+            for (int r = 0; r < rows; ++r) {
+                uint8_t* out = dst.Line(y0 + r) + x * DP;
+                for (int ch = 0; ch < C; ++ch) out[ch] = Finish(acc[r * C + ch]);
+                if constexpr (DP == 4 && C == 3) out[3] = 255;
+            }
         }
     }
 }
 
-template <int C, int SP, int DP>
-void VerticalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan& plan) {
+template <int C, int SP, int DP, typename W>
+void VerticalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan<W>& plan) {
     const int width = dst.Width();
-    std::vector<int32_t> acc(static_cast<size_t>(width) * C);
+    const int n = width * C;
+    std::vector<int32_t> accRow(static_cast<size_t>(n));
+    std::vector<uint8_t> packed(SP == C ? 0 : static_cast<size_t>(n));
+    int32_t* acc = accRow.data();
+    // Rows whose pixels carry a byte the pass skips are packed first.
+    auto samples = [&](int row) -> const uint8_t* {
+        const uint8_t* in = src.Line(row);
+        if constexpr (SP == C) {
+            return in;
+        } else {
+            for (int x = 0; x < width; ++x)
+                for (int ch = 0; ch < C; ++ch) packed[static_cast<size_t>(x * C + ch)] = in[x * SP + ch];
+            return packed.data();
+        }
+    };
     for (int y = 0; y < dst.AbsHeight(); ++y) {
-        std::fill(acc.begin(), acc.end(), 0);
-        const int32_t* w = plan.weights.data() + plan.offset[static_cast<size_t>(y)];
+        const W* w = plan.weights.data() + plan.offset[static_cast<size_t>(y)];
         const int lo = plan.lo[static_cast<size_t>(y)];
-        for (int j = 0; j < plan.count[static_cast<size_t>(y)]; ++j) {
-            const uint8_t* in = src.Line(lo + j);
-            const int32_t wj = w[j];
-            int32_t* a = acc.data();
-            if constexpr (SP == C) {
-                for (int i = 0; i < width * C; ++i) a[i] += wj * in[i];
-            } else {
-                for (int x = 0; x < width; ++x)
-                    for (int ch = 0; ch < C; ++ch) a[x * C + ch] += wj * in[x * SP + ch];
+        const int count = plan.count[static_cast<size_t>(y)];
+        std::fill(accRow.begin(), accRow.end(), 0);
+        int j = 0;
+        if constexpr (SP == C) {
+            for (; j + 1 < count; j += 2) {
+                const uint8_t* r0 = src.Line(lo + j);
+                const uint8_t* r1 = src.Line(lo + j + 1);
+                const W w0 = w[j], w1 = w[j + 1];
+                for (int i = 0; i < n; ++i)
+                    acc[i] += static_cast<int32_t>(w0) * static_cast<W>(r0[i]) +
+                              static_cast<int32_t>(w1) * static_cast<W>(r1[i]);
             }
         }
-        const Divider d = plan.div[static_cast<size_t>(y)];
+        for (; j < count; ++j) {
+            const uint8_t* r0 = samples(lo + j);
+            const W w0 = w[j];
+            for (int i = 0; i < n; ++i) acc[i] += static_cast<int32_t>(w0) * static_cast<W>(r0[i]);
+        }
         uint8_t* out = dst.Line(y);
         if constexpr (DP == C) {
-            for (int i = 0; i < width * C; ++i) out[i] = d(acc[static_cast<size_t>(i)]);
+            for (int i = 0; i < n; ++i) out[i] = Finish(acc[i]);
         } else {
             for (int x = 0; x < width; ++x) {
-                for (int ch = 0; ch < C; ++ch) out[x * DP + ch] = d(acc[static_cast<size_t>(x * C + ch)]);
+                for (int ch = 0; ch < C; ++ch) out[x * DP + ch] = Finish(acc[x * C + ch]);
                 if constexpr (DP == 4 && C == 3) out[x * DP + 3] = 255;
             }
         }
     }
 }
 
-using PassFn = void (*)(const TDibBuffer&, TDibBuffer&, const Plan&);
+template <int C, int SP, int DP>
+void RunHorizontal(const TDibBuffer& src, TDibBuffer& dst, const Plans& p) {
+    if (p.fits16)
+        HorizontalPass<C, SP, DP, int16_t>(src, dst, p.narrow);
+    else
+        HorizontalPass<C, SP, DP, int32_t>(src, dst, p.wide);
+}
+
+template <int C, int SP, int DP>
+void RunVertical(const TDibBuffer& src, TDibBuffer& dst, const Plans& p) {
+    if (p.fits16)
+        VerticalPass<C, SP, DP, int16_t>(src, dst, p.narrow);
+    else
+        VerticalPass<C, SP, DP, int32_t>(src, dst, p.wide);
+}
+
+using PassFn = void (*)(const TDibBuffer&, TDibBuffer&, const Plans&);
 
 // Pass routines for a pair of byte layouts (1, 3 or 4 bytes per pixel).
 struct Passes {
@@ -139,14 +192,14 @@ struct Passes {
 };
 
 Passes PassesFor(int srcBytes, int dstBytes) {
-    if (srcBytes == 1) return {HorizontalPass<1, 1, 1>, VerticalPass<1, 1, 1>, VerticalPass<1, 1, 1>, 8};
+    if (srcBytes == 1) return {RunHorizontal<1, 1, 1>, RunVertical<1, 1, 1>, RunVertical<1, 1, 1>, 8};
     if (srcBytes == 4 && dstBytes == 4)
-        return {HorizontalPass<4, 4, 4>, VerticalPass<4, 4, 4>, VerticalPass<4, 4, 4>, 32};
+        return {RunHorizontal<4, 4, 4>, RunVertical<4, 4, 4>, RunVertical<4, 4, 4>, 32};
     if (srcBytes == 3 && dstBytes == 4)
-        return {HorizontalPass<3, 3, 4>, VerticalPass<4, 4, 4>, VerticalPass<3, 3, 4>, 32};
+        return {RunHorizontal<3, 3, 4>, RunVertical<4, 4, 4>, RunVertical<3, 3, 4>, 32};
     if (srcBytes == 4 && dstBytes == 3)
-        return {HorizontalPass<3, 4, 3>, VerticalPass<3, 3, 3>, VerticalPass<3, 4, 3>, 24};
-    return {HorizontalPass<3, 3, 3>, VerticalPass<3, 3, 3>, VerticalPass<3, 3, 3>, 24};
+        return {RunHorizontal<3, 4, 3>, RunVertical<3, 3, 3>, RunVertical<3, 4, 3>, 24};
+    return {RunHorizontal<3, 3, 3>, RunVertical<3, 3, 3>, RunVertical<3, 3, 3>, 24};
 }
 
 // Both buffers share size and the layout of bytes (8, 24 or 32 bits).
@@ -158,11 +211,11 @@ void ResampleBytes(const TDibBuffer& src, TDibBuffer& dst, int filter, TDibBuffe
     // Sizes, not the rounded scales, decide which passes run, so every target pixel gets written.
     const bool horizontal = dw != sw, vertical = dh != sh;
     if (horizontal && !vertical) {
-        passes.horizontal(src, dst, MakePlan(dw, sw, filter, scaleX));
+        passes.horizontal(src, dst, MakePlans(dw, sw, filter, scaleX));
         return;
     }
     if (!horizontal) {
-        passes.verticalOnly(src, dst, MakePlan(dh, sh, filter, scaleY));
+        passes.verticalOnly(src, dst, MakePlans(dh, sh, filter, scaleY));
         return;
     }
     TDibBuffer own, view;
@@ -174,8 +227,8 @@ void ResampleBytes(const TDibBuffer& src, TDibBuffer& dst, int filter, TDibBuffe
             inter = &view;
     }
     if (inter == &own) own.SetSize(dw, -sh, passes.intermediateBpp);
-    passes.horizontal(src, *inter, MakePlan(dw, sw, filter, scaleX));
-    passes.verticalAfter(*inter, dst, MakePlan(dh, sh, filter, scaleY));
+    passes.horizontal(src, *inter, MakePlans(dw, sw, filter, scaleX));
+    passes.verticalAfter(*inter, dst, MakePlans(dh, sh, filter, scaleY));
 }
 
 }  // namespace
@@ -271,7 +324,8 @@ TContributions BuildContributions(int targetLength, int sourceLength, int filter
     c.first.resize(static_cast<size_t>(targetLength));
     c.sums.resize(static_cast<size_t>(targetLength));
     c.weights.assign(static_cast<size_t>(targetLength) * static_cast<size_t>(w), 0);
-    std::vector<double> fw(static_cast<size_t>(w));
+    std::vector<double> fw(static_cast<size_t>(w)), err(static_cast<size_t>(w));
+    std::vector<int> order;
     for (int x = 0; x < targetLength; ++x) {
         const double t = x / s - (1 - 1 / s) / 2;
         int64_t first = w < 2 ? static_cast<int64_t>(std::nearbyint(t)) : Ceiling(t - R / f);
@@ -291,18 +345,36 @@ TContributions BuildContributions(int targetLength, int sourceLength, int filter
             fw[static_cast<size_t>(j)] = v;
         }
         // Normalising by division keeps positive kernels positive, so nothing overshoots at the borders.
-        const bool degenerate = !(sum > 1e-9);
+        const bool degenerate = !(sum > 0.25);
         int32_t isum = 0;
+        int32_t* iw = c.weights.data() + static_cast<size_t>(x) * static_cast<size_t>(w);
         for (int j = 0; j < w; ++j) {
             const int64_t i = first + j;
             if (i < 0 || i >= sourceLength) continue;
-            const double v = degenerate ? 1.0 / inside : fw[static_cast<size_t>(j)] / sum;
-            const int32_t iv = static_cast<int32_t>(std::nearbyint(v * kOne));
-            c.weights[static_cast<size_t>(x) * static_cast<size_t>(w) + static_cast<size_t>(j)] = iv;
-            isum += iv;
+            const double v = (degenerate ? 1.0 / inside : fw[static_cast<size_t>(j)] / sum) * kOne;
+            iw[j] = static_cast<int32_t>(std::nearbyint(v));
+            err[static_cast<size_t>(j)] = v - iw[j];
+            isum += iw[j];
+        }
+        // The rounding remainder goes, one unit each, to the weights that rounding moved furthest the
+        // other way, so that the weights sum to exactly kOne and a flat image stays flat.
+        int32_t rest = kOne - isum;
+        if (rest != 0) {
+            order.clear();
+            for (int j = 0; j < w; ++j)
+                if (first + j >= 0 && first + j < sourceLength) order.push_back(j);
+            const double sign = rest > 0 ? 1 : -1;
+            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+                return sign * err[static_cast<size_t>(a)] > sign * err[static_cast<size_t>(b)];
+            });
+            const int32_t step = rest > 0 ? 1 : -1;
+            for (size_t k = 0; rest != 0; k = (k + 1) % order.size()) {
+                iw[order[k]] += step;
+                rest -= step;
+            }
         }
         c.first[static_cast<size_t>(x)] = static_cast<int>(first);
-        c.sums[static_cast<size_t>(x)] = std::max(isum, 1);
+        c.sums[static_cast<size_t>(x)] = kOne;
     }
     return c;
 }

@@ -19,8 +19,8 @@ double ResampleKernel(int filter, double x);
 // Source samples per target sample: 2 * Trunc(R / min(scale, 1)) + 1.
 int KernelWindowWidth(double scale, double radius);
 
-// Per target index: windowWidth slots starting at first[i], their integer weights (0 outside the
-// source) and the sum of the weights (at least 1).
+// Per target index: windowWidth slots starting at first[i], their weights in 14-bit fixed point
+// (0 outside the source) and the sum of the weights, which is always 16384.
 struct TContributions {
     int windowWidth = 0;
     std::vector<int> first;
