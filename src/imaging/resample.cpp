@@ -37,70 +37,71 @@ inline uint8_t Finish(int32_t acc) {
     return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// The in-source part of each window, ready for the passes. The weights fit 16 bits in every
-// ordinary case, which lets the compiler use its widening multiplies.
-template <typename W>
+// The in-source part of each window, ready for the passes. Weights stay below 2 * kOne in magnitude
+// (see BuildContributions), so they fit 16 bits and the compiler can use its widening multiplies.
 struct Plan {
     std::vector<int> lo, count, offset;
-    std::vector<W> weights;
+    std::vector<int16_t> weights;
 };
 
-struct Plans {
-    Plan<int16_t> narrow;
-    Plan<int32_t> wide;
-    bool fits16 = true;
-};
-
-Plans MakePlans(int targetLength, int sourceLength, int filter, float scale) {
+Plan MakePlan(int targetLength, int sourceLength, int filter, float scale) {
     const TContributions c = BuildContributions(targetLength, sourceLength, filter, scale);
-    Plans p;
-    auto& w = p.wide;
-    w.lo.resize(static_cast<size_t>(targetLength));
-    w.count.resize(static_cast<size_t>(targetLength));
-    w.offset.resize(static_cast<size_t>(targetLength));
+    Plan p;
+    p.lo.resize(static_cast<size_t>(targetLength));
+    p.count.resize(static_cast<size_t>(targetLength));
+    p.offset.resize(static_cast<size_t>(targetLength));
     for (int x = 0; x < targetLength; ++x) {
         const int first = c.first[static_cast<size_t>(x)];
         const int lo = std::max(first, 0), hi = std::min(first + c.windowWidth, sourceLength);
-        w.lo[static_cast<size_t>(x)] = lo;
-        w.count[static_cast<size_t>(x)] = hi - lo;
-        w.offset[static_cast<size_t>(x)] = static_cast<int>(w.weights.size());
-        for (int i = lo; i < hi; ++i) {
-            const int32_t v = c.Weight(x, i - first);
-            if (v < INT16_MIN || v > INT16_MAX) p.fits16 = false;
-            w.weights.push_back(v);
-        }
-    }
-    if (p.fits16) {
-        p.narrow.lo = std::move(w.lo);
-        p.narrow.count = std::move(w.count);
-        p.narrow.offset = std::move(w.offset);
-        p.narrow.weights.assign(w.weights.begin(), w.weights.end());
-        w.weights.clear();
+        p.lo[static_cast<size_t>(x)] = lo;
+        p.count[static_cast<size_t>(x)] = hi - lo;
+        p.offset[static_cast<size_t>(x)] = static_cast<int>(p.weights.size());
+        for (int i = lo; i < hi; ++i) p.weights.push_back(static_cast<int16_t>(c.Weight(x, i - first)));
     }
     return p;
 }
 
+// Rows go through the horizontal pass in strips of kStrip, stored column by column, unless a strip
+// would take more memory than this.
+constexpr size_t kMaxStripBytes = size_t{32} << 20;
+
 // C channels read from pixels of SP bytes and written to pixels of DP bytes; a fourth byte the source
-// lacks is written as 255. Rows go in strips of kStrip, stored column by column, so that each tap
-// adds one short contiguous run of samples: the same shape as the vertical pass.
-template <int C, int SP, int DP, typename W>
-void HorizontalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan<W>& plan) {
+// lacks is written as 255. In a strip each tap adds one short contiguous run of samples, the same
+// shape as the vertical pass.
+template <int C, int SP, int DP>
+void HorizontalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan& plan) {
     constexpr int kStrip = 8;
     constexpr int L = kStrip * C;
     const int width = dst.Width(), srcWidth = src.Width(), height = dst.AbsHeight();
-    std::vector<W> strip(static_cast<size_t>(srcWidth) * L);
+    if (static_cast<size_t>(srcWidth) * L * sizeof(int16_t) > kMaxStripBytes) {
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* in = src.Line(y);
+            uint8_t* out = dst.Line(y);
+            for (int x = 0; x < width; ++x) {
+                const int16_t* w = plan.weights.data() + plan.offset[static_cast<size_t>(x)];
+                const uint8_t* p = in + static_cast<ptrdiff_t>(plan.lo[static_cast<size_t>(x)]) * SP;
+                int32_t acc[C] = {};
+                for (int j = 0; j < plan.count[static_cast<size_t>(x)]; ++j)
+                    for (int ch = 0; ch < C; ++ch) acc[ch] += w[j] * p[j * SP + ch];
+                for (int ch = 0; ch < C; ++ch) out[x * DP + ch] = Finish(acc[ch]);
+                if constexpr (DP == 4 && C == 3) out[x * DP + 3] = 255;
+            }
+        }
+        return;
+    }
+    std::vector<int16_t> strip(static_cast<size_t>(srcWidth) * L);
     for (int y0 = 0; y0 < height; y0 += kStrip) {
         const int rows = std::min(kStrip, height - y0);
-        if (rows < kStrip) std::fill(strip.begin(), strip.end(), W{0});
+        if (rows < kStrip) std::fill(strip.begin(), strip.end(), int16_t{0});
         for (int r = 0; r < rows; ++r) {
             const uint8_t* in = src.Line(y0 + r);
-            W* col = strip.data() + r * C;
+            int16_t* col = strip.data() + r * C;
             for (int i = 0; i < srcWidth; ++i)
                 for (int ch = 0; ch < C; ++ch) col[static_cast<size_t>(i) * L + ch] = in[i * SP + ch];
         }
         for (int x = 0; x < width; ++x) {
-            const W* w = plan.weights.data() + plan.offset[static_cast<size_t>(x)];
-            const W* p = strip.data() + static_cast<size_t>(plan.lo[static_cast<size_t>(x)]) * L;
+            const int16_t* w = plan.weights.data() + plan.offset[static_cast<size_t>(x)];
+            const int16_t* p = strip.data() + static_cast<size_t>(plan.lo[static_cast<size_t>(x)]) * L;
             const int n = plan.count[static_cast<size_t>(x)];
             int32_t acc[L] = {};
             for (int j = 0; j < n; ++j, p += L) {
@@ -116,8 +117,8 @@ void HorizontalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan<W>& plan)
     }
 }
 
-template <int C, int SP, int DP, typename W>
-void VerticalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan<W>& plan) {
+template <int C, int SP, int DP>
+void VerticalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan& plan) {
     const int width = dst.Width();
     const int n = width * C;
     std::vector<int32_t> accRow(static_cast<size_t>(n));
@@ -135,7 +136,7 @@ void VerticalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan<W>& plan) {
         }
     };
     for (int y = 0; y < dst.AbsHeight(); ++y) {
-        const W* w = plan.weights.data() + plan.offset[static_cast<size_t>(y)];
+        const int16_t* w = plan.weights.data() + plan.offset[static_cast<size_t>(y)];
         const int lo = plan.lo[static_cast<size_t>(y)];
         const int count = plan.count[static_cast<size_t>(y)];
         std::fill(accRow.begin(), accRow.end(), 0);
@@ -144,16 +145,15 @@ void VerticalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan<W>& plan) {
             for (; j + 1 < count; j += 2) {
                 const uint8_t* r0 = src.Line(lo + j);
                 const uint8_t* r1 = src.Line(lo + j + 1);
-                const W w0 = w[j], w1 = w[j + 1];
+                const int32_t w0 = w[j], w1 = w[j + 1];
                 for (int i = 0; i < n; ++i)
-                    acc[i] += static_cast<int32_t>(w0) * static_cast<W>(r0[i]) +
-                              static_cast<int32_t>(w1) * static_cast<W>(r1[i]);
+                    acc[i] += w0 * static_cast<int16_t>(r0[i]) + w1 * static_cast<int16_t>(r1[i]);
             }
         }
         for (; j < count; ++j) {
             const uint8_t* r0 = samples(lo + j);
-            const W w0 = w[j];
-            for (int i = 0; i < n; ++i) acc[i] += static_cast<int32_t>(w0) * static_cast<W>(r0[i]);
+            const int32_t w0 = w[j];
+            for (int i = 0; i < n; ++i) acc[i] += w0 * static_cast<int16_t>(r0[i]);
         }
         uint8_t* out = dst.Line(y);
         if constexpr (DP == C) {
@@ -167,68 +167,116 @@ void VerticalPass(const TDibBuffer& src, TDibBuffer& dst, const Plan<W>& plan) {
     }
 }
 
-template <int C, int SP, int DP>
-void RunHorizontal(const TDibBuffer& src, TDibBuffer& dst, const Plans& p) {
-    if (p.fits16)
-        HorizontalPass<C, SP, DP, int16_t>(src, dst, p.narrow);
-    else
-        HorizontalPass<C, SP, DP, int32_t>(src, dst, p.wide);
-}
+using PassFn = void (*)(const TDibBuffer&, TDibBuffer&, const Plan&);
 
-template <int C, int SP, int DP>
-void RunVertical(const TDibBuffer& src, TDibBuffer& dst, const Plans& p) {
-    if (p.fits16)
-        VerticalPass<C, SP, DP, int16_t>(src, dst, p.narrow);
-    else
-        VerticalPass<C, SP, DP, int32_t>(src, dst, p.wide);
-}
-
-using PassFn = void (*)(const TDibBuffer&, TDibBuffer&, const Plans&);
-
-// Pass routines for a pair of byte layouts (1, 3 or 4 bytes per pixel).
+// The routines of one pair of byte layouts: the horizontal pass, the vertical pass that follows it
+// (over the intermediate image), the vertical pass straight from the source, and the intermediate depth.
 struct Passes {
     PassFn horizontal, verticalAfter, verticalOnly;
     int intermediateBpp;
 };
 
-Passes PassesFor(int srcBytes, int dstBytes) {
-    if (srcBytes == 1) return {RunHorizontal<1, 1, 1>, RunVertical<1, 1, 1>, RunVertical<1, 1, 1>, 8};
-    if (srcBytes == 4 && dstBytes == 4)
-        return {RunHorizontal<4, 4, 4>, RunVertical<4, 4, 4>, RunVertical<4, 4, 4>, 32};
-    if (srcBytes == 3 && dstBytes == 4)
-        return {RunHorizontal<3, 3, 4>, RunVertical<4, 4, 4>, RunVertical<3, 3, 4>, 32};
-    if (srcBytes == 4 && dstBytes == 3)
-        return {RunHorizontal<3, 4, 3>, RunVertical<3, 3, 3>, RunVertical<3, 4, 3>, 24};
-    return {RunHorizontal<3, 3, 3>, RunVertical<3, 3, 3>, RunVertical<3, 3, 3>, 24};
-}
-
-// Both buffers share size and the layout of bytes (8, 24 or 32 bits).
-void ResampleBytes(const TDibBuffer& src, TDibBuffer& dst, int filter, TDibBuffer* scratch) {
+// Two passes: source into an intermediate of destination width and source height, then into the
+// destination; one pass when a side keeps its length (sizes, not the rounded scales, decide, so that
+// every target pixel is written).
+void RunPasses(const Passes& passes, const TDibBuffer& src, TDibBuffer& dst, int filter, TDibBuffer* scratch) {
     const int sw = src.Width(), sh = src.AbsHeight(), dw = dst.Width(), dh = dst.AbsHeight();
-    const Passes passes = PassesFor(src.BytesPerPixel(), dst.BytesPerPixel());
     const float scaleX = static_cast<float>(static_cast<double>(dw) / sw);
     const float scaleY = static_cast<float>(static_cast<double>(dh) / sh);
-    // Sizes, not the rounded scales, decide which passes run, so every target pixel gets written.
     const bool horizontal = dw != sw, vertical = dh != sh;
     if (horizontal && !vertical) {
-        passes.horizontal(src, dst, MakePlans(dw, sw, filter, scaleX));
+        passes.horizontal(src, dst, MakePlan(dw, sw, filter, scaleX));
         return;
     }
     if (!horizontal) {
-        passes.verticalOnly(src, dst, MakePlans(dh, sh, filter, scaleY));
+        passes.verticalOnly(src, dst, MakePlan(dh, sh, filter, scaleY));
         return;
     }
     TDibBuffer own, view;
     TDibBuffer* inter = &own;
-    if (scratch != nullptr && scratch != &src && scratch != &dst && !MemoryOverlaps(*scratch, src) &&
-        !MemoryOverlaps(*scratch, dst)) {
+    if (scratch != nullptr && scratch != &src && scratch != &dst) {
         scratch->GrowToFit(dw, -sh, 0, nullptr, passes.intermediateBpp);
-        if (scratch->BitsPerPixel() == passes.intermediateBpp && view.MakeSubView(*scratch, 0, 0, dw, sh))
+        if (view.MakeSubView(*scratch, 0, 0, dw, sh) && view.Width() == dw && view.AbsHeight() == sh &&
+            !MemoryOverlaps(view, src) && !MemoryOverlaps(view, dst))
             inter = &view;
     }
     if (inter == &own) own.SetSize(dw, -sh, passes.intermediateBpp);
-    passes.horizontal(src, *inter, MakePlans(dw, sw, filter, scaleX));
-    passes.verticalAfter(*inter, dst, MakePlans(dh, sh, filter, scaleY));
+    passes.horizontal(src, *inter, MakePlan(dw, sw, filter, scaleX));
+    passes.verticalAfter(*inter, dst, MakePlan(dh, sh, filter, scaleY));
+}
+
+// 8 bits on both sides: one sample (a grey level or an index) per pixel.
+void Resample8(const TDibBuffer& src, TDibBuffer& dst, int filter, TDibBuffer* scratch) {
+    RunPasses({HorizontalPass<1, 1, 1>, VerticalPass<1, 1, 1>, VerticalPass<1, 1, 1>, 8}, src, dst, filter,
+              scratch);
+}
+
+void Resample24(const TDibBuffer& src, TDibBuffer& dst, int filter, TDibBuffer* scratch) {
+    RunPasses({HorizontalPass<3, 3, 3>, VerticalPass<3, 3, 3>, VerticalPass<3, 3, 3>, 24}, src, dst, filter,
+              scratch);
+}
+
+// 32 bits on either side: alpha is resampled from 32 bits, 255 when the source has 24 bits, and dropped
+// for a 24-bit destination.
+void Resample32(const TDibBuffer& src, TDibBuffer& dst, int filter, TDibBuffer* scratch) {
+    const int sb = src.BitsPerPixel(), db = dst.BitsPerPixel();
+    if (sb == 32 && db == 32)
+        RunPasses({HorizontalPass<4, 4, 4>, VerticalPass<4, 4, 4>, VerticalPass<4, 4, 4>, 32}, src, dst, filter,
+                  scratch);
+    else if (db == 32)
+        RunPasses({HorizontalPass<3, 3, 4>, VerticalPass<4, 4, 4>, VerticalPass<3, 3, 4>, 32}, src, dst, filter,
+                  scratch);
+    else
+        RunPasses({HorizontalPass<3, 4, 3>, VerticalPass<3, 3, 3>, VerticalPass<3, 4, 3>, 24}, src, dst, filter,
+                  scratch);
+}
+
+// Any other pair: 16-bit pixels widen through Table16To24 and narrow through Table24To16, 8-bit pixels
+// widen through their colour table.
+void ResampleGeneric(TDibBuffer& source, TDibBuffer& destination, int filter, TDibBuffer* scratch) {
+    TDibBuffer wideSource;
+    const TDibBuffer* src = &source;
+    if (source.BitsPerPixel() == 16) {
+        const uint8_t* table = source.Table16To24();
+        wideSource.SetSize(source.Width(), -source.AbsHeight(), 24);
+        for (int y = 0; y < source.AbsHeight(); ++y) {
+            const uint8_t* in = source.Line(y);
+            uint8_t* out = wideSource.Line(y);
+            for (int x = 0; x < source.Width(); ++x) {
+                uint16_t p;
+                std::memcpy(&p, in + 2 * x, 2);
+                std::memcpy(out + 3 * x, table + 3 * p, 3);
+            }
+        }
+        src = &wideSource;
+    } else if (source.BitsPerPixel() == 8) {
+        wideSource.SetSize(source.Width(), -source.AbsHeight(), 24);
+        source.DrawTo(wideSource, 0, 0);
+        src = &wideSource;
+    }
+    if (destination.BitsPerPixel() != 16) {
+        if (destination.BitsPerPixel() == 32 || src->BitsPerPixel() == 32)
+            Resample32(*src, destination, filter, scratch);
+        else
+            Resample24(*src, destination, filter, scratch);
+        return;
+    }
+    TDibBuffer wide;
+    wide.SetSize(destination.Width(), -destination.AbsHeight(), 24);
+    if (src->BitsPerPixel() == 32)
+        Resample32(*src, wide, filter, scratch);
+    else
+        Resample24(*src, wide, filter, scratch);
+    const TTable24To16& t = destination.Table24To16();
+    for (int y = 0; y < destination.AbsHeight(); ++y) {
+        const uint8_t* in = wide.Line(y);
+        uint8_t* out = destination.Line(y);
+        for (int x = 0; x < destination.Width(); ++x) {
+            const uint16_t p =
+                static_cast<uint16_t>(t.blue[in[3 * x]] + t.green[in[3 * x + 1]] + t.red[in[3 * x + 2]]);
+            std::memcpy(out + 2 * x, &p, 2);
+        }
+    }
 }
 
 }  // namespace
@@ -345,7 +393,8 @@ TContributions BuildContributions(int targetLength, int sourceLength, int filter
             fw[static_cast<size_t>(j)] = v;
         }
         // Normalising by division keeps positive kernels positive, so nothing overshoots at the borders.
-        const bool degenerate = !(sum > 0.25);
+        bool degenerate = !(sum > 0.5);
+        for (int j = 0; j < w && !degenerate; ++j) degenerate = std::fabs(fw[static_cast<size_t>(j)] / sum) >= 1.99;
         int32_t isum = 0;
         int32_t* iw = c.weights.data() + static_cast<size_t>(x) * static_cast<size_t>(w);
         for (int j = 0; j < w; ++j) {
@@ -397,43 +446,14 @@ void FilteredResize(TDibBuffer& source, TDibBuffer& destination, int filter, TDi
         return;
     }
 
-    // 16-bit pixels and colour-table pixels go through 24 bits.
-    TDibBuffer wideSource;
-    const TDibBuffer* src = &source;
-    if (sbpp == 16) {
-        const uint8_t* table = source.Table16To24();
-        wideSource.SetSize(source.Width(), -source.AbsHeight(), 24);
-        for (int y = 0; y < source.AbsHeight(); ++y) {
-            const uint8_t* in = source.Line(y);
-            uint8_t* out = wideSource.Line(y);
-            for (int x = 0; x < source.Width(); ++x) {
-                uint16_t p;
-                std::memcpy(&p, in + 2 * x, 2);
-                std::memcpy(out + 3 * x, table + 3 * p, 3);
-            }
-        }
-        src = &wideSource;
-    } else if (sbpp == 8 && dbpp != 8) {
-        wideSource.SetSize(source.Width(), -source.AbsHeight(), 24);
-        source.DrawTo(wideSource, 0, 0);
-        src = &wideSource;
-    }
-    if (dbpp != 16) {
-        ResampleBytes(*src, destination, filter, scratch);
-        return;
-    }
-    TDibBuffer wide;
-    wide.SetSize(destination.Width(), -destination.AbsHeight(), 24);
-    ResampleBytes(*src, wide, filter, scratch);
-    const TTable24To16& t = destination.Table24To16();
-    for (int y = 0; y < destination.AbsHeight(); ++y) {
-        const uint8_t* in = wide.Line(y);
-        uint8_t* out = destination.Line(y);
-        for (int x = 0; x < destination.Width(); ++x) {
-            const uint16_t p = static_cast<uint16_t>(t.blue[in[3 * x]] + t.green[in[3 * x + 1]] + t.red[in[3 * x + 2]]);
-            std::memcpy(out + 2 * x, &p, 2);
-        }
-    }
+    if (sbpp == 8 && dbpp == 8)
+        Resample8(source, destination, filter, scratch);
+    else if (sbpp == 24 && dbpp == 24)
+        Resample24(source, destination, filter, scratch);
+    else if ((sbpp == 24 || sbpp == 32) && (dbpp == 24 || dbpp == 32))
+        Resample32(source, destination, filter, scratch);
+    else
+        ResampleGeneric(source, destination, filter, scratch);
 }
 
 }  // namespace jx

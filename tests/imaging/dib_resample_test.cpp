@@ -137,25 +137,48 @@ TEST(DibResample, StepEdgesUnderPositiveKernelsStayInRange) {
             }
 }
 
-TEST(DibResample, PassMatchesTheContributionRule) {
-    TDibBuffer src, dst;
-    src.SetSize(17, 1, 8);
-    for (int x = 0; x < 17; ++x) src.Line(0)[x] = static_cast<uint8_t>((x * 73 + 19) % 256);
-    for (int f = 0; f < kResampleFilterCount; ++f)
-        for (int to : {5, 40}) {
-            dst.SetSize(to, 1, 8);
-            FilteredResize(src, dst, f);
-            const TContributions c = BuildContributions(to, 17, f, static_cast<float>(to / 17.0));
-            for (int x = 0; x < to; ++x) {
+// Horizontal pass of every channel of every row against the contribution lists.
+void ExpectRule(TDibBuffer& src, int to, int filter) {
+    const int bytes = src.BytesPerPixel(), from = src.Width();
+    TDibBuffer dst;
+    dst.SetSize(to, src.Height(), src.BitsPerPixel());
+    FilteredResize(src, dst, filter);
+    const TContributions c = BuildContributions(to, from, filter, static_cast<float>(static_cast<double>(to) / from));
+    for (int y = 0; y < src.AbsHeight(); ++y)
+        for (int x = 0; x < to; ++x)
+            for (int ch = 0; ch < bytes; ++ch) {
                 int64_t acc = 0;
                 for (int j = 0; j < c.windowWidth; ++j) {
                     const int i = c.first[static_cast<size_t>(x)] + j;
-                    if (i >= 0 && i < 17) acc += int64_t{c.Weight(x, j)} * src.Line(0)[i];
+                    if (i >= 0 && i < from) acc += int64_t{c.Weight(x, j)} * src.Line(y)[i * bytes + ch];
                 }
                 const int64_t want = std::clamp<int64_t>((acc + 8192) >> 14, 0, 255);
-                ASSERT_EQ(dst.Line(0)[x], want) << ResampleFilterName(f) << " to " << to << " x " << x;
+                ASSERT_EQ(dst.Line(y)[x * bytes + ch], want)
+                    << ResampleFilterName(filter) << " to " << to << " row " << y << " x " << x;
             }
-        }
+}
+
+void FillPattern(TDibBuffer& b) {
+    for (int y = 0; y < b.AbsHeight(); ++y)
+        for (int i = 0; i < b.RowStride() - b.RowGap(); ++i)
+            b.Line(y)[i] = static_cast<uint8_t>((i * 73 + y * 41 + 19 + ((i % 997) * (i % 997) >> 3)) % 256);
+}
+
+TEST(DibResample, PassMatchesTheContributionRule) {
+    for (int bpp : {8, 24, 32}) {
+        TDibBuffer src;
+        src.SetSize(17, 11, bpp);
+        FillPattern(src);
+        for (int f = 0; f < kResampleFilterCount; ++f)
+            for (int to : {5, 40}) ExpectRule(src, to, f);
+    }
+}
+
+TEST(DibResample, VeryWideRowsTakeTheDirectPath) {
+    TDibBuffer src;
+    src.SetSize(700001, 1, 24);
+    FillPattern(src);
+    ExpectRule(src, 233333, 14);
 }
 
 TEST(DibResample, NearestDoublingRepeatsPixelsAndEqualSizesCopy) {
