@@ -32,6 +32,7 @@ void CheckFilter(int filter) {
         throw ImagingError("Unknown resampling filter: " + std::to_string(filter));
 }
 
+// Rounds by the weight sum, which is exactly kOne, so a flat image keeps its value.
 inline uint8_t Finish(int32_t acc) {
     const int32_t v = (acc + kOne / 2) >> kShift;
     return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
@@ -368,7 +369,7 @@ TContributions BuildContributions(int targetLength, int sourceLength, int filter
     TContributions c;
     c.windowWidth = KernelWindowWidth(s, R);
     const int w = c.windowWidth;
-    if (static_cast<double>(targetLength) * w > 1e9) throw ImagingError("Resampling window out of range");
+    if (static_cast<double>(targetLength) * w > double{1 << 27}) throw ImagingError("Resampling window too large");
     c.first.resize(static_cast<size_t>(targetLength));
     c.sums.resize(static_cast<size_t>(targetLength));
     c.weights.assign(static_cast<size_t>(targetLength) * static_cast<size_t>(w), 0);

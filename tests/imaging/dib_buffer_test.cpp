@@ -180,16 +180,6 @@ TEST(DibBuffer, GrowToFit) {
     EXPECT_THROW(b.GrowToFit(30, 5, 0, &limits, 24), ImagingError);
 }
 
-TEST(DibBuffer, ExpandChannelBitsRepeatsBits) {
-    EXPECT_EQ(ExpandChannelBits(1, 1), 255);
-    EXPECT_EQ(ExpandChannelBits(2, 2), 170);
-    EXPECT_EQ(ExpandChannelBits(7, 3), 255);
-    EXPECT_EQ(ExpandChannelBits(31, 5), 255);
-    EXPECT_EQ(ExpandChannelBits(16, 5), 132);
-    EXPECT_EQ(ExpandChannelBits(63, 6), 255);
-    EXPECT_EQ(ExpandChannelBits(0, 7), 0);
-}
-
 TEST(DibBuffer, SixteenBitTablesRoundTripEveryPixel) {
     for (int green : {5, 6}) {
         TDibBuffer b;

@@ -40,11 +40,10 @@ void FillBytes(TDibBuffer& b, uint8_t v) {
     return ::testing::AssertionSuccess();
 }
 
-TEST(DibResample, FilterNamesInListOrder) {
-    const char* names[] = {"Nearest", "Box",      "Bilinear", "Hann",    "Hamming", "Hermite",
-                           "Bell",    "Catrom",   "Bicubic",  "Spline2", "Mitchell", "Gaussian",
-                           "Spline3", "SinC3",    "Lanczos3", "Blackman3"};
-    for (int i = 0; i < kResampleFilterCount; ++i) EXPECT_STREQ(ResampleFilterName(i), names[i]);
+TEST(DibResample, FiltersByIndex) {
+    EXPECT_STREQ(ResampleFilterName(0), "Nearest");
+    EXPECT_STREQ(ResampleFilterName(14), "Lanczos3");
+    EXPECT_STREQ(ResampleFilterName(15), "Blackman3");
     EXPECT_THROW(ResampleFilterName(16), ImagingError);
     TDibBuffer a, b;
     a.SetSize(4, 4, 24);
