@@ -116,6 +116,14 @@ TEST_F(NearestTest, StaleUntilReset) {
     EXPECT_EQ(NearestIndex(s, q), 1);
     ColorTreeReset(s);
     EXPECT_EQ(NearestIndex(s, q), 0);
+
+    // A palette that shrank below a cached index is searched again rather than read past its end.
+    s.Palette[1] = Converted(Rgba(200, 200, 200));
+    ColorTreeReset(s);
+    EXPECT_EQ(NearestIndex(s, q), 1);
+    s.Palette.resize(1);
+    s.PaletteSize = 1;
+    EXPECT_EQ(NearestIndex(s, q), 0);
 }
 
 TEST_F(NearestTest, CountsAndCopies) {

@@ -115,8 +115,8 @@ TEST_F(QuantizeTest, ReportLinesAndObserverCalls) {
     EXPECT_EQ(obs.info[2].substr(obs.info[2].size() - 2), "ms");
     EXPECT_EQ(obs.info[3].rfind("convert img: ", 0), 0u);
     EXPECT_EQ(obs.busy, 0);
-    EXPECT_EQ(obs.busyBegins >= 1, true);
-    EXPECT_FALSE(state.HistogramDirty == false);
+    EXPECT_GE(obs.busyBegins, 1);
+    EXPECT_TRUE(state.HistogramDirty);
     EXPECT_EQ(obs.selectedKey, PixelKey(state.Palette[0]));
     const auto& r = obs.refreshes;
     EXPECT_NE(std::find(r.begin(), r.end(), TRefreshTarget::Histogram), r.end());
@@ -264,8 +264,10 @@ TEST_F(QuantizeTest, CustomPaletteGoesThroughTheHook) {
         for (int i = 0; i < 2; ++i) s.Convert(s.Palette[static_cast<size_t>(i)]);
         s.PaletteSize = 2;
     };
+    obs.counts.clear();
     Run(Settings("16", TPaletteType::Custom));
     EXPECT_EQ(state.PaletteSize, 2);
+    EXPECT_EQ(obs.counts, std::vector<std::string>{"2"});  // the boxes follow a smaller palette
     for (int i = 0; i < 4; ++i) {
         const uint32_t k = PixelKey(state.WorkingImage.Data()[i]);
         EXPECT_TRUE(k == PixelKey(Rgba(1, 2, 3)) || k == PixelKey(Rgba(4, 5, 6)));
