@@ -83,6 +83,11 @@ std::string CheckedScript(const std::string& ownScript) {
 
 PngChainResult WritePngOptimized(std::span<const uint8_t> png, const std::string& fileName, const std::string& folder,
                                  const PngChainJob& job) {
+    return WritePngOptimized([png] { return std::vector<uint8_t>(png.begin(), png.end()); }, fileName, folder, job);
+}
+
+PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& encode, const std::string& fileName,
+                                 const std::string& folder, const PngChainJob& job) {
     PngChainResult result;
     std::string script;
     if (job.options.level == PngLevelScript) {
@@ -106,11 +111,12 @@ PngChainResult WritePngOptimized(std::span<const uint8_t> png, const std::string
     if (!fs::is_directory(dest.parent_path().empty() ? fs::path(".") : dest.parent_path(), ec)) {
         throw FileIoError("Cannot write " + dest.string() + ": the folder does not exist.");
     }
-    std::optional<RgbaImage> reference = DecodePngRgba(png);
-    if (!reference) throw FileIoError("The image to write is not a valid PNG.");
 
     if (job.cancel) job.cancel->Clear();
     const auto t0 = std::chrono::steady_clock::now();
+    const std::vector<uint8_t> png = encode();
+    std::optional<RgbaImage> reference = DecodePngRgba(png);
+    if (!reference) throw FileIoError("The image to write is not a valid PNG.");
     const std::string zero = s + "0.png";
     const std::string one = s + "1.png";
     SessionFilesGuard cleanup({zero, one});

@@ -42,5 +42,8 @@ std::string CheckedScript(const std::string& ownScript);
 // when `png` is not a valid PNG; the destination is then unchanged.
 PngChainResult WritePngOptimized(std::span<const uint8_t> png, const std::string& fileName, const std::string& folder,
                                  const PngChainJob& job);
+// The same, with the image encoded by `encode` once the settings are checked and the clock runs.
+PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& encode, const std::string& fileName,
+                                 const std::string& folder, const PngChainJob& job);
 
 }  // namespace jx

@@ -3,13 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -99,19 +100,26 @@ void KillGroup(pid_t pid, RunResult& r) {
     Record(status, r);
 }
 
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawnattr_init(&attr);
+// The program file for argv[0]: as given when it holds a '/', else the first executable match on
+// PATH. Resolved before fork so the child only makes async-signal-safe calls.
+std::string ResolveProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* env = std::getenv("PATH");
+    std::string path = env ? env : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(':', start);
+        if (end == std::string::npos) end = path.size();
+        std::string dir = path.substr(start, end - start);
+        start = end + 1;
+        std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
     }
-    ~SpawnSetup() {
-        ::posix_spawn_file_actions_destroy(&actions);
-        ::posix_spawnattr_destroy(&attr);
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-};
+    return {};
+}
 
 }  // namespace
 
@@ -134,7 +142,11 @@ RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& opt
         return r;
     }
 
-    SpawnSetup setup;
+    const std::string program = ResolveProgram(argv[0]);
+    if (program.empty()) {
+        r.error = std::strerror(ENOENT);
+        return r;
+    }
     Fd readEnd;
     Fd writeEnd;
     if (options.showConsole) {
@@ -146,39 +158,69 @@ RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& opt
         readEnd.Reset(p[0]);
         writeEnd.Reset(p[1]);
         ::fcntl(readEnd.Get(), F_SETFL, ::fcntl(readEnd.Get(), F_GETFL) | O_NONBLOCK);
-        ::posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-        ::posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.Get(), 1);
-        ::posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.Get(), 2);
-    } else {
-        ::posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-        ::posix_spawn_file_actions_addopen(&setup.actions, 1, "/dev/null", O_WRONLY, 0);
-        ::posix_spawn_file_actions_adddup2(&setup.actions, 1, 2);
     }
-    // A group of its own so that cancelling reaches the tool's children too; signals as a fresh
-    // process sees them, whatever this process ignores or blocks.
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    ::posix_spawnattr_setpgroup(&setup.attr, 0);
-    ::posix_spawnattr_setsigdefault(&setup.attr, &all);
-    ::posix_spawnattr_setsigmask(&setup.attr, &none);
-    ::posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
+    // Reports a failed exec from the child; closes by itself when the exec succeeds.
+    Fd execError;
+    Fd execErrorWrite;
+    {
+        int p[2];
+        if (::pipe2(p, O_CLOEXEC) != 0) {
+            r.error = std::strerror(errno);
+            return r;
+        }
+        execError.Reset(p[0]);
+        execErrorWrite.Reset(p[1]);
+    }
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    const int outFd = writeEnd.Get();
+    const int errFd = execErrorWrite.Get();
 
-    pid_t pid = 0;
-    int rc = ::posix_spawnp(&pid, args[0], &setup.actions, &setup.attr, args.data(), environ);
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        r.error = std::strerror(errno);
+        return r;
+    }
+    if (pid == 0) {
+        // The child: a group of its own (so cancelling reaches its children too), nice 19 before
+        // the program runs, signals as a fresh process sees them, output to /dev/null or the pipe.
+        ::setpgid(0, 0);
+        ::setpriority(PRIO_PROCESS, 0, 19);
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        int devNull = ::open("/dev/null", O_RDWR);
+        if (devNull >= 0) {
+            ::dup2(devNull, 0);
+            ::dup2(outFd >= 0 ? outFd : devNull, 1);
+            ::dup2(outFd >= 0 ? outFd : devNull, 2);
+        }
+        ::execve(program.c_str(), args.data(), environ);
+        int e = errno;
+        ssize_t ignored = ::write(errFd, &e, sizeof e);
+        (void)ignored;
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);  // also from here, so the group exists before any kill below
     writeEnd.Reset();
-    if (rc != 0) {
-        r.error = std::strerror(rc);
+    execErrorWrite.Reset();
+    int childErrno = 0;
+    ssize_t got;
+    while ((got = ::read(execError.Get(), &childErrno, sizeof childErrno)) < 0 && errno == EINTR) {
+    }
+    if (got == static_cast<ssize_t>(sizeof childErrno)) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        r.error = std::strerror(childErrno);
         return r;
     }
     r.started = true;
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), 19);  // best effort: idle-like priority
     Fd pidFd(OpenPidFd(pid));
 
     try {
