@@ -118,6 +118,20 @@ TEST(PngDamage, StructuralFaults) {
     EXPECT_THROW(PngImage::DecodeFile("/nonexistent/none.png"), PngError);
 }
 
+TEST(PngDamage, ErrorsFoundByLibpngBecomePngError) {
+    // A PLTE of 4 bytes, with a valid CRC: only the codec itself knows it is wrong.
+    PngImage img(4, 4, kPngPalette, 8);
+    img.Palette.resize(2);
+    auto file = img.Encode();
+    ASSERT_EQ(std::string(file.begin() + 37, file.begin() + 41), "PLTE");
+    std::vector<uint8_t> out(file.begin(), file.begin() + 33);
+    std::vector<uint8_t> plte = {0, 0, 0, 4, 'P', 'L', 'T', 'E', 1, 2, 3, 4, 0, 0, 0, 0};
+    PutBe32(plte, 12, uint32_t(crc32(0, &plte[4], 8)));
+    out.insert(out.end(), plte.begin(), plte.end());
+    out.insert(out.end(), file.begin() + 33 + 18, file.end());
+    EXPECT_NE(DecodeError(out).find("PLTE"), std::string::npos);
+}
+
 TEST(PngDamage, DamagedTextChunkIsReported) {
     PngChunk c{"zTXt", {'k', 0, 0, 1, 2, 3}, PngChunkPlace::BeforeIdat};
     EXPECT_THROW(PngImage::ReadText(c), PngError);
