@@ -6,13 +6,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pngenc/errors.h"
+#include "pngopt/pngenc/errors.h"
+#include "pngopt/pngenc/png_image.h"
 
 namespace jx::quillox {
 namespace {
 
-// Until the project's own row-filter encoder is wired in, libpng writes the trials with the same
-// deflate settings and filter set; its fingerprint is the filter set, so no set is skipped.
 struct WriteState {
     jmp_buf jump;
     char message[256] = "PNG write failed";
@@ -122,6 +121,56 @@ EncodedPng EncodePng(const OutputImage& image, const EncodeSettings& settings) {
     if (!WriteWithLibpng(state, image, settings, rows.data())) throw PngError(state.message);
     result.idatSize = FirstIdatSize(result.bytes);
     return result;
+}
+
+EncodedPng EncodePngJx(const OutputImage& image, const EncodeSettings& settings) {
+    PngImage png(image.width, image.height, static_cast<uint8_t>(image.colorType), static_cast<uint8_t>(image.bitDepth));
+    if (png.RowBytes() != image.rowBytes || png.Pixels().size() != image.rows.size())
+        throw PngError("Internal error: row layout differs from the encoder's");
+    std::copy(image.rows.begin(), image.rows.end(), png.Pixels().begin());
+    if (image.colorType == 3) {
+        size_t trns = 0;
+        for (size_t i = 0; i < image.palette.size(); ++i) {
+            png.Palette.push_back({image.palette[i].r, image.palette[i].g, image.palette[i].b});
+            if (image.palette[i].a != 255) trns = i + 1;
+        }
+        for (size_t i = 0; i < trns; ++i) png.PaletteAlpha.push_back(image.palette[i].a);
+    } else if (image.hasKey) {
+        png.Key = PngKey{image.key.r, image.key.r, image.key.g, image.key.b};
+    }
+    if (image.hasGamma) png.SetGamma(image.gamma);
+    png.FilterSet = settings.filterSet;
+    png.CompressionLevel = static_cast<uint8_t>(settings.level);
+    png.UseDeflateInit2 = 1;
+    png.WindowBits = static_cast<uint8_t>(settings.windowBits);
+    png.MemoryLevel = static_cast<uint8_t>(settings.memLevel);
+    png.Strategy = static_cast<uint8_t>(settings.strategy);
+    png.Heuristic = static_cast<uint8_t>(settings.heuristic);
+    png.SetMaxIdatSize(settings.maxIdatSize);
+    png.Interlace = image.interlace ? 1 : 0;
+    EncodedPng result;
+    if (settings.fingerprintOnly) {
+        result.fingerprint = png.ChooseFilters().Fingerprint;
+        return result;
+    }
+    result.bytes = png.Encode();
+    result.idatSize = png.IdatSize;
+    result.fingerprint = png.Fingerprint;
+    return result;
+}
+
+PngEncodeFn DefaultPngEncoder() {
+    OutputImage probe;
+    probe.width = probe.height = 1;
+    probe.colorType = 0;
+    probe.rowBytes = 1;
+    probe.rows = {0};
+    try {
+        EncodePngJx(probe, EncodeSettings{});
+        return EncodePngJx;
+    } catch (const std::exception&) {
+        return EncodePng;
+    }
 }
 
 }  // namespace jx::quillox

@@ -27,8 +27,13 @@ struct EncodedPng {
 
 using PngEncodeFn = std::function<EncodedPng(const OutputImage&, const EncodeSettings&)>;
 
-// The project's PNG encoder with all its settings.
+// The project's row-filter encoder (pngenc) with all its settings.
+EncodedPng EncodePngJx(const OutputImage& image, const EncodeSettings& settings);
+// libpng's writer with the same deflate settings and filter set (its own row choice; the
+// fingerprint is the filter set, so no set is ever skipped as a repeat).
 EncodedPng EncodePng(const OutputImage& image, const EncodeSettings& settings);
+// The project's encoder when it is built in, else libpng's.
+PngEncodeFn DefaultPngEncoder();
 
 uint32_t FirstIdatSize(const std::vector<uint8_t>& png);
 

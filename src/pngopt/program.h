@@ -15,7 +15,7 @@ struct ProgramContext {
     std::ostream& out;
     std::istream& in;
     std::string currentDir;  // relative names are taken from here
-    PngEncodeFn encode = EncodePng;
+    PngEncodeFn encode = DefaultPngEncoder();
     ThreadPool* pool = nullptr;
 };
 

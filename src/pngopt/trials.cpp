@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "pngenc/errors.h"
+#include "pngopt/pngenc/errors.h"
 
 namespace jx::quillox {
 
