@@ -183,6 +183,14 @@ TEST_F(QuilloxProgram, OutputFileTakesTheFirstInputOnly) {
     EXPECT_EQ(Visible(dir_ / "Result.png"), Visible(dir_ / "a.png"));
 }
 
+TEST_F(QuilloxProgram, WriteFailureIsReportedAndLeavesNoFile) {
+    fs::path a = Loose("basn0g08", "a.png");
+    EXPECT_EQ(Run({"/out", "missing/dir/b.png", "a.png"}), 1);
+    EXPECT_NE(out_.str().find("Cannot create a temporary file beside"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+    EXPECT_TRUE(fs::exists(a));
+}
+
 TEST_F(QuilloxProgram, OverwritePromptAndAlreadyOptimizedCopy) {
     fs::path a = Loose("basn0g08", "a.png");
     fs::create_directories(dir_ / "out");
