@@ -1,0 +1,107 @@
+#pragma once
+// The one engine-state object: images, palette, sizes and flags that every engine routine,
+// the main window and its dialogs share. The main window owns it; others get a reference.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "imaging/color_space.h"
+#include "imaging/color_tree.h"
+#include "imaging/image.h"
+#include "imaging/pixel.h"
+
+namespace jx {
+
+using TPixelImage = TGrid<TPixelRec>;
+using TByteImage = TGrid<uint8_t>;
+
+enum class TBackgroundMode : int32_t { Color = 0, Grid = 1, Picture = 2 };
+
+struct EngineState {
+    EngineState();
+
+    // Images; SourceImage and WorkingImage always have the same shape.
+    TPixelImage SourceImage;   // c1..c3 filled, A = 0 pixels cleared
+    TPixelImage WorkingImage;  // the quantized output, also the tool dialogs' preview
+    TByteImage QualityMask;    // painted importance, 0 = unpainted
+    TByteImage EdgeMap;        // edge strength 0..255
+
+    int32_t ImageWidth() const { return SourceImage.Width(); }
+    int32_t ImageHeight() const { return SourceImage.Height(); }
+    bool HasImage() const { return !SourceImage.Empty(); }
+
+    // Replaces the image: SourceImage := image (its c1..c3 recomputed with the current converter
+    // and its A = 0 pixels cleared), WorkingImage a copy, QualityMask and EdgeMap zeroed to its shape.
+    // Does not rebuild the edge map, the unique colours or the palette.
+    void SetSourceImage(TPixelImage image);
+
+    // First the colour list, after a build the palette in its first PaletteSize entries.
+    std::vector<TPixelRec> Palette;
+    std::vector<int32_t> PaletteOrder;  // build order beside Palette; identity after every build
+    int32_t PaletteSize = -1;           // N; -1 = true colour
+    int32_t ColorListLength = 0;
+    int32_t UniqueColorCount = 0;
+
+    // Weighted sums of R, G, B, A, c1, c2, c3 per colour-list entry (64-bit: no overflow on
+    // large or heavily masked images).
+    std::vector<std::array<uint64_t, 7>> ClusterSums;
+    std::array<std::array<int32_t, 256>, 4> ChannelHistograms{};  // R, G, B, A
+
+    TColorTree ColorTree;
+
+    // Ordered-dither index matrices of sides 2, 4, 8, 16 (side = 2 << i); M[first][second] is
+    // stored at first * side + second. Filled once by the dithering code's builder.
+    std::array<std::vector<int32_t>, 4> BayerMatrices;
+
+    bool HasAlpha = false;
+    bool IsGrey = false;
+    bool BatchQuantize = false;
+
+    ColorConverterFn ColorConverter = ConvertLab;
+    TPixelRec AlphaBackground;  // R, G, B: background; A: flag, 0 = "None"
+    float DitherAmount = 0.75f;
+    uint8_t LumaShift = 3;
+    std::array<uint8_t, 2> ChromaMax{};  // largest c2, c3 of the current converter
+    int32_t MergeThreshold = 0;
+    int32_t PaletteSortType = 1;
+
+    bool ShowErrorMap = false;
+    bool ShowSourceOpaque = false;
+    bool ShowAlphaChannel = false;
+    bool QuickAddPreview = false;
+    int32_t QuickAddPointX = 0;
+    int32_t QuickAddPointY = 0;
+
+    TBackgroundMode BackgroundMode = TBackgroundMode::Grid;
+    int32_t GridCellSize = 8;
+    std::array<TPixelRec, 2> GridColors{};
+    int32_t BackgroundColor = 0xFFFFFF;  // packed B*65536 + G*256 + R
+    TPixelImage BackgroundPicture;
+
+    bool ReconvertPending = false;
+    bool HistogramDirty = false;
+
+    // Fills Palette and PaletteSize for the "Custom" palette type (the palette file last chosen);
+    // set by the palette-file code. Unset, a "Custom" quantize raises ImagingError.
+    std::function<void(EngineState&)> LoadCustomPalette;
+
+    // The current converter on p, with this state's alpha flag and background.
+    void Convert(TPixelRec& p) const { ColorConverter(p, HasAlpha, AlphaBackground); }
+    int32_t Distance(const TPixelRec& p, const TPixelRec& q) const {
+        return jx::ColorDistance(p, q, LumaShift, HasAlpha);
+    }
+};
+
+// R, G, B, A := 0, c1..c3 from the current converter (black, or the alpha background), Weight 0.
+void ClearPixel(const EngineState& state, TPixelRec& p);
+
+inline int32_t ColorDistance(const EngineState& state, const TPixelRec& p, const TPixelRec& q) {
+    return ColorDistance(p, q, state.LumaShift, state.HasAlpha);
+}
+
+// The logical palette of Palette[0..PaletteSize-1]; PaletteSize must lie in 1..256.
+TLogicalPalette BuildHPalette(const EngineState& state);
+
+}  // namespace jx
