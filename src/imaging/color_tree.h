@@ -1,6 +1,7 @@
 #pragma once
 // The 16-way colour tree: deduplicator of the colour list (keyed by A, R, G, B) and, in turn,
 // cache of nearest palette entries (keyed by A, c1, c2, c3). Every user resets it first.
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>

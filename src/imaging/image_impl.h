@@ -4,6 +4,7 @@
 #include <string>
 
 #include "imaging/errors.h"
+#include "imaging/image.h"
 
 namespace jx {
 

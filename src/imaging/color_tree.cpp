@@ -1,0 +1,126 @@
+#include "imaging/color_tree.h"
+
+#include <limits>
+#include <new>
+#include <string>
+
+#include "imaging/engine_state.h"
+#include "imaging/errors.h"
+
+namespace jx {
+namespace {
+
+inline int SlotOf(int level, uint8_t a, uint8_t x, uint8_t y, uint8_t z) {
+    return (((a >> level) & 1) << 3) | (((x >> level) & 1) << 2) | (((y >> level) & 1) << 1) | ((z >> level) & 1);
+}
+
+}  // namespace
+
+TColorTree::TColorTree() { Reset(); }
+
+void TColorTree::Reset() {
+    std::vector<TColorTreeNode>().swap(nodes_);
+    nodes_.push_back(TColorTreeNode{});
+    exact_.clear();
+    exactBuilt_ = false;
+}
+
+int32_t& TColorTree::Cell(uint8_t a, uint8_t x, uint8_t y, uint8_t z) {
+    size_t node = 0;
+    // Levels 7..1 descend; the node reached holds the cells, chosen by the level-0 bits.
+    for (int level = 7; level >= 1; --level) {
+        const int slot = SlotOf(level, a, x, y, z);
+        int32_t child = nodes_[node].Slot[slot];
+        if (child == 0) {
+            if (nodes_.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+                throw ImagingError("Colour tree too large");
+            TColorTreeNode fresh{};
+            if (level == 1)
+                for (int32_t& c : fresh.Slot) c = -1;
+            try {
+                nodes_.push_back(fresh);
+            } catch (const std::bad_alloc&) {
+                throw ImagingError("Out of memory in the colour tree");
+            }
+            child = static_cast<int32_t>(nodes_.size() - 1);
+            nodes_[node].Slot[slot] = child;
+        }
+        node = static_cast<size_t>(child);
+    }
+    return nodes_[node].Slot[SlotOf(0, a, x, y, z)];
+}
+
+void ColorTreeReset(EngineState& state) { state.ColorTree.Reset(); }
+
+void ColorTreeInsert(EngineState& state, const TPixelRec& p, std::vector<TPixelRec>& list, int32_t& count) {
+    int32_t& cell = state.ColorTree.Cell(p.A, p.R, p.G, p.B);
+    if (cell < 0) {
+        if (count < 0 || static_cast<size_t>(count) >= list.size())
+            throw ImagingError("Colour list full at " + std::to_string(count) + " entries");
+        cell = count;
+        list[static_cast<size_t>(count)] = p;
+        ++count;
+    } else {
+        TPixelRec& e = list[static_cast<size_t>(cell)];
+        e.Weight = AddWeight(e.Weight, p.Weight);
+    }
+}
+
+int32_t ColorTreeNearest(EngineState& state, const TPixelRec& p) {
+    const int64_t n = std::min<int64_t>(state.PaletteSize, static_cast<int64_t>(state.Palette.size()));
+    if (n <= 0) return 0;
+    int32_t& cell = state.ColorTree.Cell(p.A, p.c1, p.c2, p.c3);
+    if (cell < 0) {
+        int32_t best = std::numeric_limits<int32_t>::max();
+        int32_t bestIndex = 0;
+        const TPixelRec* pal = state.Palette.data();
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t d = state.Distance(p, pal[i]);
+            if (d < best) {
+                best = d;
+                bestIndex = i;
+            }
+        }
+        cell = bestIndex;
+    }
+    const int32_t index = cell;
+    const TPixelRec& found = state.Palette[static_cast<size_t>(index)];
+    if (SameRgba(found, p) || state.Distance(found, p) != 0) return index;
+
+    // Several colours share these working values: prefer the entry that is exactly p.
+    TColorTree& tree = state.ColorTree;
+    if (!tree.ExactIndexBuilt()) {
+        auto& map = tree.ExactIndex();
+        for (int32_t i = 0; i < n; ++i) map.emplace(PixelKey(state.Palette[static_cast<size_t>(i)]), i);
+        tree.SetExactIndexBuilt();
+    }
+    const auto it = tree.ExactIndex().find(PixelKey(p));
+    if (it != tree.ExactIndex().end() && it->second < n &&
+        state.Distance(state.Palette[static_cast<size_t>(it->second)], p) == 0)
+        return it->second;
+    return index;
+}
+
+TPixelRec NearestColor(EngineState& state, const TPixelRec& p, bool count) {
+    if (state.Palette.empty()) throw ImagingError("No palette to map colours onto");
+    const int32_t i = ColorTreeNearest(state, p);
+    TPixelRec& e = state.Palette[static_cast<size_t>(i)];
+    if (count) e.Weight = AddWeight(e.Weight, 1);
+    return e;
+}
+
+int32_t NearestIndex(EngineState& state, const TPixelRec& p) { return ColorTreeNearest(state, p); }
+
+void BuildUniqueColors(EngineState& state) {
+    state.UniqueColorCount = 0;
+    ColorTreeReset(state);
+    ResizeChecked(state.Palette, state.SourceImage.Count());
+    const TPixelRec* px = state.SourceImage.Data();
+    for (int64_t i = 0, n = state.SourceImage.Count(); i < n; ++i) {
+        TPixelRec q = px[i];
+        q.Weight = 1;
+        ColorTreeInsert(state, q, state.Palette, state.UniqueColorCount);
+    }
+}
+
+}  // namespace jx

@@ -1,0 +1,50 @@
+#include "imaging/engine_state.h"
+
+#include <string>
+
+#include "imaging/errors.h"
+
+namespace jx {
+
+EngineState::EngineState() {
+    AlphaBackground.R = AlphaBackground.G = AlphaBackground.B = 255;
+    AlphaBackground.A = 0;
+    Convert(AlphaBackground);
+    ChromaMax = ComputeChromaMax(ColorConverter);
+}
+
+void EngineState::SetSourceImage(TPixelImage image) {
+    SourceImage = std::move(image);
+    TPixelRec* px = SourceImage.Data();
+    for (int64_t i = 0, n = SourceImage.Count(); i < n; ++i) {
+        if (px[i].A == 0)
+            ClearPixel(*this, px[i]);
+        else
+            Convert(px[i]);
+    }
+    WorkingImage = SourceImage;
+    QualityMask.Resize(SourceImage.Width(), SourceImage.Height(), 0);
+    EdgeMap.Resize(SourceImage.Width(), SourceImage.Height(), 0);
+}
+
+void ClearPixel(const EngineState& state, TPixelRec& p) {
+    p.R = p.G = p.B = p.A = 0;
+    state.Convert(p);
+    p.Weight = 0;
+}
+
+TLogicalPalette BuildHPalette(const EngineState& state) {
+    const int32_t n = state.PaletteSize;
+    if (n < 1 || n > 256)
+        throw ImagingError("An indexed image needs 1 to 256 palette colours, not " + std::to_string(n));
+    if (state.Palette.size() < static_cast<size_t>(n)) throw ImagingError("Palette shorter than its size");
+    TLogicalPalette lp;
+    lp.NumEntries = static_cast<uint16_t>(n);
+    for (int32_t i = 0; i < n; ++i) {
+        const TPixelRec& p = state.Palette[static_cast<size_t>(i)];
+        lp.Entries[static_cast<size_t>(i)] = {p.R, p.G, p.B, 0};
+    }
+    return lp;
+}
+
+}  // namespace jx

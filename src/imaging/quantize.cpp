@@ -1,0 +1,241 @@
+#include "imaging/quantize.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "imaging/adaptive_palette.h"
+#include "imaging/color_tree.h"
+#include "imaging/errors.h"
+#include "imaging/remap.h"
+
+namespace jx {
+namespace {
+
+constexpr std::array<TRgbBytes, 16> kWindows16 = {{{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+                                                    {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {128, 128, 128},
+                                                    {192, 192, 192}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                                                    {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}}};
+
+// A fixed 256-colour halftone palette: the 20 reserved system colours at both ends (10 each),
+// the 6 x 6 x 6 colour cube and 20 greys between.
+constexpr std::array<TRgbBytes, 256> MakeWindows256() {
+    std::array<TRgbBytes, 256> p{};
+    constexpr TRgbBytes low[10] = {{0, 0, 0},     {128, 0, 0},   {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
+                                   {128, 0, 128}, {0, 128, 128}, {192, 192, 192}, {192, 220, 192}, {166, 202, 240}};
+    constexpr TRgbBytes high[10] = {{255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},
+                                    {0, 255, 0},     {255, 255, 0},   {0, 0, 255},     {255, 0, 255},
+                                    {0, 255, 255},   {255, 255, 255}};
+    size_t i = 0;
+    for (const TRgbBytes& c : low) p[i++] = c;
+    for (int r = 0; r < 6; ++r)
+        for (int g = 0; g < 6; ++g)
+            for (int b = 0; b < 6; ++b)
+                p[i++] = {static_cast<uint8_t>(r * 51), static_cast<uint8_t>(g * 51), static_cast<uint8_t>(b * 51)};
+    for (int k = 1; k <= 20; ++k) {
+        const uint8_t v = static_cast<uint8_t>((k * 255 * 2 + 21) / 42);  // k * 255 / 21 rounded
+        p[i++] = {v, v, v};
+    }
+    for (const TRgbBytes& c : high) p[i++] = c;
+    return p;
+}
+constexpr std::array<TRgbBytes, 256> kWindows256 = MakeWindows256();
+
+inline uint8_t RoundByte(double v) { return ClampByte(static_cast<int32_t>(std::nearbyint(v))); }
+
+void SetEntry(EngineState& state, int32_t i, uint8_t r, uint8_t g, uint8_t b) {
+    TPixelRec& e = state.Palette[static_cast<size_t>(i)];
+    e.R = r;
+    e.G = g;
+    e.B = b;
+    e.A = 255;
+    state.Convert(e);
+}
+
+void EnsurePaletteLength(EngineState& state, int64_t n) {
+    if (static_cast<int64_t>(state.Palette.size()) < n) {
+        TPixelRec cleared;
+        ClearPixel(state, cleared);
+        try {
+            state.Palette.resize(static_cast<size_t>(n), cleared);
+        } catch (const std::bad_alloc&) {
+            throw ImagingError("Out of memory for a palette of " + std::to_string(n) + " colours");
+        }
+    }
+}
+
+// Whole number shown in a colour-count box, or -1 when the text is not one.
+int64_t BoxNumber(const std::string& text) {
+    int64_t v = -1;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return (ec == std::errc() && ptr == text.data() + text.size()) ? v : -1;
+}
+
+int64_t MillisecondsSince(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
+struct BusyGuard {
+    EngineObserver& observer;
+    explicit BusyGuard(EngineObserver& o) : observer(o) { observer.BusyBegin(); }
+    ~BusyGuard() { observer.BusyEnd(); }
+};
+
+}  // namespace
+
+const std::array<TRgbBytes, 256>& Windows256Colors() { return kWindows256; }
+const std::array<TRgbBytes, 16>& Windows16Colors() { return kWindows16; }
+
+void BuildGrayscalePalette(EngineState& state, int32_t n) {
+    EnsurePaletteLength(state, n);
+    for (int32_t i = 0; i < n; ++i) {
+        // A one-entry ramp has no step; it holds black.
+        const uint8_t v = n == 1 ? 0 : RoundByte(static_cast<double>(i) / (n - 1) * 255.0);
+        SetEntry(state, i, v, v, v);
+    }
+}
+
+void BuildUniform332Palette(EngineState& state) {
+    EnsurePaletteLength(state, 256);
+    int32_t i = 0;
+    for (int r = 0; r < 8; ++r)
+        for (int g = 0; g < 8; ++g)
+            for (int b = 0; b < 4; ++b)
+                SetEntry(state, i++, RoundByte(r * 32 / 224.0 * 255.0), RoundByte(g * 32 / 224.0 * 255.0),
+                         RoundByte(b * 64 / 192.0 * 255.0));
+}
+
+void BuildWindows256Palette(EngineState& state) {
+    EnsurePaletteLength(state, 256);
+    for (int32_t i = 0; i < 256; ++i) {
+        const TRgbBytes& c = kWindows256[static_cast<size_t>(i)];
+        SetEntry(state, i, c.R, c.G, c.B);
+    }
+}
+
+void BuildWindows16Palette(EngineState& state) {
+    EnsurePaletteLength(state, 16);
+    for (int32_t i = 0; i < 16; ++i) {
+        const TRgbBytes& c = kWindows16[static_cast<size_t>(i)];
+        SetEntry(state, i, c.R, c.G, c.B);
+    }
+}
+
+void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObserver& observer) {
+    // A refused count changes nothing.
+    int32_t n = ParseColorCount(settings.ColorCount);
+    if (!state.HasImage()) return;
+
+    BusyGuard busy(observer);
+    state.HistogramDirty = true;
+    state.PaletteSize = n;
+
+    std::string boxText = settings.ColorCount;
+    auto showCount = [&](const std::string& text) {
+        boxText = text;
+        observer.ShowColorCount(text);
+    };
+    const TPaletteType type = settings.PaletteType;
+    if (!state.BatchQuantize) {
+        if (n > 0 && n > state.UniqueColorCount && type == TPaletteType::Adaptive)
+            showCount(std::to_string(state.UniqueColorCount));
+        if (n == 1) {
+            n = 2;
+            showCount("2");
+        }
+    }
+    if (type == TPaletteType::Uniform332 || type == TPaletteType::Windows256) {
+        n = 256;
+        if (!state.BatchQuantize) showCount("256");
+    } else if (type == TPaletteType::Windows16) {
+        n = 16;
+        if (!state.BatchQuantize) showCount("16");
+    }
+    state.PaletteSize = n;
+
+    for (auto& h : state.ChannelHistograms) h.fill(0);
+
+    const int32_t w = state.ImageWidth(), h = state.ImageHeight();
+    const int64_t pixels = state.SourceImage.Count();
+    state.WorkingImage.Resize(w, h);
+    ColorTreeReset(state);
+    TPixelRec cleared;
+    ClearPixel(state, cleared);
+    // Room for the colour list and for every palette type's entries.
+    ResizeChecked(state.Palette, std::max<int64_t>({pixels, 256, n}), cleared);
+
+    state.IsGrey = true;
+    state.ColorListLength = 0;
+    const bool useMask = state.QualityMask.Width() == w && state.QualityMask.Height() == h;
+    for (int32_t y = 0; y < h; ++y) {
+        const TPixelRec* src = state.SourceImage[y];
+        const uint8_t* mask = useMask ? state.QualityMask[y] : nullptr;
+        TPixelRec* out = state.WorkingImage[y];
+        for (int32_t x = 0; x < w; ++x) {
+            TPixelRec p = src[x];
+            if (n > 0 && p.A == 0) ClearPixel(state, p);
+            ++state.ChannelHistograms[0][p.R];
+            ++state.ChannelHistograms[1][p.G];
+            ++state.ChannelHistograms[2][p.B];
+            ++state.ChannelHistograms[3][p.A];
+            if (p.R != p.G || p.R != p.B) state.IsGrey = false;
+            p.Weight = (mask && mask[x] != 0) ? mask[x] : 1;
+            ColorTreeInsert(state, p, state.Palette, state.ColorListLength);
+            out[x] = p;
+        }
+    }
+
+    ResizeChecked(state.PaletteOrder, std::max<int64_t>(n, state.ColorListLength));
+    for (size_t i = 0; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);
+
+    observer.Refresh(TRefreshTarget::Histogram);
+
+    observer.InfoClear();
+    observer.InfoLine("w=" + std::to_string(w) + " h=" + std::to_string(h));
+    observer.InfoLine("unique colors=" + std::to_string(state.UniqueColorCount) +
+                      (state.IsGrey ? " (grey)" : state.HasAlpha ? " (rgba)" : " (rgb)"));
+
+    if (n > 0) {
+        const auto t0 = std::chrono::steady_clock::now();
+        switch (type) {
+            case TPaletteType::Adaptive:
+                BuildAdaptivePalette(state, settings);
+                n = state.PaletteSize;
+                break;
+            case TPaletteType::UniformGrayscale:
+                BuildGrayscalePalette(state, n);
+                break;
+            case TPaletteType::Uniform332:
+                BuildUniform332Palette(state);
+                break;
+            case TPaletteType::Windows256:
+                BuildWindows256Palette(state);
+                break;
+            case TPaletteType::Windows16:
+                BuildWindows16Palette(state);
+                break;
+            case TPaletteType::Custom:
+                if (!state.LoadCustomPalette) throw ImagingError("No palette file has been chosen");
+                state.LoadCustomPalette(state);
+                n = state.PaletteSize;
+                break;
+            default:
+                throw ImagingError("Unknown palette type " + std::to_string(static_cast<int32_t>(type)));
+        }
+        state.PaletteSize = n;
+        observer.InfoLine("quantize: " + std::to_string(MillisecondsSince(t0)) + "ms");
+    }
+
+    if (!state.BatchQuantize && n > 0 && BoxNumber(boxText) > n) showCount(std::to_string(n));
+
+    const auto t1 = std::chrono::steady_clock::now();
+    ConvertImage(state, settings, observer);
+    if (!state.Palette.empty()) observer.SelectColorKey(PixelKey(state.Palette[0]));
+    observer.Refresh(TRefreshTarget::SelectedColor);
+    observer.InfoLine("convert img: " + std::to_string(MillisecondsSince(t1)) + "ms");
+    observer.Refresh(TRefreshTarget::ShowImageView);
+}
+
+}  // namespace jx
