@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -15,6 +19,31 @@
 
 namespace jx {
 namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+    const char c = 1;
+    (void)!::write(gSignalPipe[1], &c, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP close the main window the ordinary way, so the session folder
+// goes and the settings are written.
+void CloseOnSignals(QWidget* window, QObject* owner) {
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [window] {
+        char buf[16];
+        while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
+        }
+        window->close();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnTerminate;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "jx: %s\n", message.c_str());
@@ -61,6 +90,7 @@ int RunJx(int argc, char** argv) {
     int code = 0;
     {
         TJXMainForm window(session.get(), settingsFile);
+        CloseOnSignals(&window, &window);
         window.show();
         window.FirstShow(args.size() == 1 ? QString::fromLocal8Bit(args[0].c_str()) : QString());
         code = QApplication::exec();

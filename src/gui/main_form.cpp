@@ -678,12 +678,17 @@ void TJXMainForm::dragEnterEvent(QDragEnterEvent* e) {
 
 void TJXMainForm::dropEvent(QDropEvent* e) {
     if (Locked()) return;
+    QStringList names;
+    for (const QUrl& url : e->mimeData()->urls())
+        if (url.isLocalFile()) names << url.toLocalFile();
+    e->acceptProposedAction();
+    DropFiles(names);
+}
+
+void TJXMainForm::DropFiles(const QStringList& names) {
+    if (Locked()) return;
     QString lastImage, lastPalette;
-    int files = 0;
-    for (const QUrl& url : e->mimeData()->urls()) {
-        if (!url.isLocalFile()) continue;
-        const QString name = url.toLocalFile();
-        ++files;
+    for (const QString& name : names) {
         const QFileInfo info(name);
         const QString ext = info.suffix().isEmpty() ? QString() : "." + info.suffix();
         if (!ext.isEmpty() && QString(kPaletteFilter).contains(ext))
@@ -691,8 +696,7 @@ void TJXMainForm::dropEvent(QDropEvent* e) {
         else
             lastImage = name;
     }
-    e->acceptProposedAction();
-    if (files > 1 && lastPalette.isEmpty()) {
+    if (names.size() > 1 && lastPalette.isEmpty()) {
         ShowBatchNotAvailable();
         return;
     }

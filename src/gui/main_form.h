@@ -51,6 +51,8 @@ public:
 
     // Decodes, counts and quantizes a picture file; a missing or unknown file does nothing.
     void OpenImage(const QString& fileName);
+    // Dropped files: one image opens, several go to the batch window, a palette is loaded after.
+    void DropFiles(const QStringList& names);
 
     // The main window's lock while a tool dialog is open: one counter that every route checks.
     void LockMainWindow();
