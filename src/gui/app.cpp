@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +70,9 @@ int RunJx(int argc, char** argv) {
     }
     const bool secondInstance = !instance || instance->SecondInstance();
 
+    // Capture and hot keys need X11: under Wayland run through XWayland unless told otherwise.
+    if (!std::getenv("QT_QPA_PLATFORM") && std::getenv("DISPLAY") && *std::getenv("DISPLAY"))
+        ::setenv("QT_QPA_PLATFORM", "xcb", 0);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Mirelda");
 

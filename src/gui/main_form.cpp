@@ -23,6 +23,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QAbstractSpinBox>
@@ -292,6 +293,7 @@ void TJXMainForm::closeEvent(QCloseEvent* e) {
     if (busyDepth_ > 0) {
         // A child tool or a long pass is running inside a pumped wait: stop it first, then close.
         cancelRequested_ = true;
+        closePending_ = true;
         e->ignore();
         return;
     }
@@ -302,8 +304,8 @@ void TJXMainForm::closeEvent(QCloseEvent* e) {
 void TJXMainForm::FormClose() {
     if (closed_) return;
     closed_ = true;
-    for (TPointerform* d : toolDialogs_)
-        if (d->isVisible()) d->close();
+    for (const QPointer<TPointerform>& d : toolDialogs_)
+        if (d && d->isVisible()) d->close();
     if (session_) {
         for (const char* name : kSessionFiles) session_->RemoveFile(name);
         // The undo files and whatever else the session left go with the folder, so none is left behind.
@@ -329,8 +331,8 @@ void TJXMainForm::moveEvent(QMoveEvent* e) {
     const QPoint delta = now.topLeft() - mainWindowRect_.topLeft();
     mainWindowRect_ = now;
     if (delta.isNull() || !isVisible()) return;
-    for (TPointerform* d : toolDialogs_)
-        if (d->isVisible()) d->move(d->pos() + delta);
+    for (const QPointer<TPointerform>& d : toolDialogs_)
+        if (d && d->isVisible()) d->move(d->pos() + delta);
 }
 
 void TJXMainForm::RegisterToolDialog(TPointerform* dialog) { toolDialogs_.push_back(dialog); }
@@ -716,7 +718,10 @@ void TJXMainForm::BusyBegin() {
 }
 
 void TJXMainForm::BusyEnd() {
-    if (busyDepth_ > 0 && --busyDepth_ == 0) QApplication::restoreOverrideCursor();
+    if (busyDepth_ > 0 && --busyDepth_ == 0) {
+        QApplication::restoreOverrideCursor();
+        if (closePending_) QTimer::singleShot(0, this, [this] { close(); });
+    }
 }
 
 void TJXMainForm::ShowColorCount(const std::string& text) {

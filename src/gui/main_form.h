@@ -1,6 +1,7 @@
 #pragma once
 #include <QImage>
 #include <QMainWindow>
+#include <QPointer>
 #include <QRect>
 #include <array>
 #include <functional>
@@ -154,7 +155,7 @@ private:
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;
-    std::vector<TPointerform*> toolDialogs_;
+    std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
 
     QToolBar* toolBar1_ = nullptr;
     QTabBar* tabControl1_ = nullptr;
@@ -184,6 +185,7 @@ private:
     int lockCount_ = 0;
     int busyDepth_ = 0;
     bool cancelRequested_ = false;
+    bool closePending_ = false;  // a close asked for while busy, done when the work ends
     bool firstShowDone_ = false;
     bool closed_ = false;
     QString currentFileName_;

@@ -12,6 +12,8 @@
 #include <QToolBar>
 #include <QUrl>
 #include <filesystem>
+#include <sys/wait.h>
+#include <cstdlib>
 
 #include "gui/image_view.h"
 #include "gui/main_form.h"
@@ -269,6 +271,43 @@ TEST(MainFormLife, CloseRemovesTheSessionAndSettingsSurviveARestart) {
         EXPECT_EQ(form.Options().iter, "22");
     }
     fs::remove_all(base);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainFormTest, HeldButtonShowsInspectionViewsUntilRelease) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    form_->Colors()->setEditText("16");
+    form_->ColorsSelect();
+    const QImage output = form_->ViewImage();
+    const QPoint at(5, 5);
+    QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_NE(form_->ViewImage(), output);  // the source while held
+    QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_EQ(form_->ViewImage(), output);
+
+    QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::AltModifier, at);
+    EXPECT_TRUE(form_->State().ShowErrorMap);
+    QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::AltModifier, at);
+    EXPECT_FALSE(form_->State().ShowErrorMap);
+    EXPECT_EQ(form_->ViewImage(), output);
+
+    QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
+    EXPECT_TRUE(form_->State().ShowAlphaChannel);
+    QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
+    EXPECT_FALSE(form_->State().ShowAlphaChannel);
+    EXPECT_FALSE(form_->MagnifierImage().isNull());
+}
+
+TEST(StartUp, BatchModeSaysItIsNotAvailableAndFails) {
+    const std::string jx = std::string(JX_BINARY_DIR) + "/bin/jx";
+    if (!fs::exists(jx)) GTEST_SKIP() << "jx is not built";
+    const std::string cmd = "QT_QPA_PLATFORM=offscreen '" + jx + "' BATCH 2>/dev/null";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
