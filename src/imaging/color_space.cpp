@@ -28,10 +28,20 @@ inline int32_t CompositedColor(const TPixelRec& p, bool hasAlpha, const TPixelRe
     return Pack(mix(p.R, bg.R), mix(p.G, bg.G), mix(p.B, bg.B));
 }
 
-inline double SrgbToLinear(uint8_t byte) {
-    const double c = byte / 255.0;
-    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+// sRGB decoding depends on the byte alone: one table of 256 values, the same numbers as the formula.
+const std::array<double, 256>& LinearTable() {
+    static const std::array<double, 256> table = [] {
+        std::array<double, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            const double c = i / 255.0;
+            t[static_cast<size_t>(i)] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        }
+        return t;
+    }();
+    return table;
 }
+
+inline double SrgbToLinear(uint8_t byte) { return LinearTable()[byte]; }
 
 struct TFold {
     std::array<std::array<uint8_t, 256>, 256> rows;

@@ -70,7 +70,8 @@ int32_t ColorTreeNearest(EngineState& state, const TPixelRec& p) {
     const int64_t n = std::min<int64_t>(state.PaletteSize, static_cast<int64_t>(state.Palette.size()));
     if (n <= 0) return 0;
     int32_t& cell = state.ColorTree.Cell(p.A, p.c1, p.c2, p.c3);
-    if (cell < 0) {
+    // A cached index past a palette that shrank without a reset is searched again.
+    if (cell < 0 || cell >= n) {
         int32_t best = std::numeric_limits<int32_t>::max();
         int32_t bestIndex = 0;
         const TPixelRec* pal = state.Palette.data();

@@ -19,6 +19,12 @@ struct __attribute__((packed)) TPixelRec {
     uint8_t c3 = 0;
     // Image pixel: its importance; colour-list entry: summed weights; palette entry: use count.
     int32_t Weight = 0;
+
+    // All eleven bytes.
+    bool operator==(const TPixelRec& o) const {
+        return R == o.R && G == o.G && B == o.B && A == o.A && c1 == o.c1 && c2 == o.c2 && c3 == o.c3 &&
+               Weight == o.Weight;
+    }
 };
 static_assert(sizeof(TPixelRec) == 11, "TPixelRec must stay 11 packed bytes");
 

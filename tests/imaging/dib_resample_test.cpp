@@ -1,0 +1,321 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "imaging/errors.h"
+#include "imaging/resample.h"
+
+namespace jx {
+namespace {
+
+constexpr int kPositiveKernels[] = {0, 1, 2, 3, 4, 5, 6, 8, 11};
+
+struct Ratio {
+    int from, to;
+};
+// x3, /4 and odd ratios both ways
+constexpr Ratio kRatios[] = {{5, 15}, {24, 6}, {7, 5}, {5, 7}, {13, 4}, {3, 11}, {9, 1}};
+
+void Make(TDibBuffer& b, int w, int h, int bpp) {
+    if (bpp == 16)
+        b.SetSizeBitfields(nullptr, w, 5, 6, 5, 16, h);
+    else
+        b.SetSize(w, h, bpp);
+}
+
+void FillBytes(TDibBuffer& b, uint8_t v) {
+    for (int y = 0; y < b.AbsHeight(); ++y) std::memset(b.Line(y), v, static_cast<size_t>(b.RowStride() - b.RowGap()));
+}
+
+// Every pixel byte lies in lo..hi.
+::testing::AssertionResult BytesWithin(const TDibBuffer& b, int lo, int hi) {
+    for (int y = 0; y < b.AbsHeight(); ++y)
+        for (int i = 0; i < b.RowStride() - b.RowGap(); ++i) {
+            const int v = b.Line(y)[i];
+            if (v < lo || v > hi)
+                return ::testing::AssertionFailure() << "byte " << i << " of row " << y << " is " << v;
+        }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(DibResample, FiltersByIndex) {
+    EXPECT_STREQ(ResampleFilterName(0), "Nearest");
+    EXPECT_STREQ(ResampleFilterName(14), "Lanczos3");
+    EXPECT_STREQ(ResampleFilterName(15), "Blackman3");
+    EXPECT_THROW(ResampleFilterName(16), ImagingError);
+    TDibBuffer a, b;
+    a.SetSize(4, 4, 24);
+    b.SetSize(2, 2, 24);
+    EXPECT_THROW(FilteredResize(a, b, -1), ImagingError);
+}
+
+TEST(DibResample, KernelsMatchTheirDefinitions) {
+    EXPECT_DOUBLE_EQ(ResampleKernel(1, 0.5), 1);
+    EXPECT_DOUBLE_EQ(ResampleKernel(2, 0.25), 0.75);
+    EXPECT_DOUBLE_EQ(ResampleKernel(2, 1), 0);
+    EXPECT_DOUBLE_EQ(ResampleKernel(4, 0), 1);
+    EXPECT_DOUBLE_EQ(ResampleKernel(6, 1), 0.125);
+    EXPECT_DOUBLE_EQ(ResampleKernel(7, 1), 0);
+    EXPECT_DOUBLE_EQ(ResampleKernel(8, 0), 2.0 / 3.0);
+    EXPECT_DOUBLE_EQ(ResampleKernel(10, 0), 8.0 / 9.0);
+    EXPECT_NEAR(ResampleKernel(12, 1), 0, 1e-12);
+    EXPECT_NEAR(ResampleKernel(14, 1.5), Sinc(1.5) * Sinc(0.5), 1e-15);
+    EXPECT_NEAR(ResampleKernel(15, 0), 1, 1e-12);
+    EXPECT_DOUBLE_EQ(Sinc(0), 1);
+    for (int f = 0; f < kResampleFilterCount; ++f)
+        if (f != 0) {
+            EXPECT_EQ(ResampleKernel(f, 3.0), 0) << ResampleFilterName(f);
+        }
+}
+
+TEST(DibResample, WindowWidths) {
+    EXPECT_EQ(BuildContributions(1000, 4000, 14, 0.25f).windowWidth, 25);
+    EXPECT_EQ(BuildContributions(8, 4, 2, 2.0f).windowWidth, 3);
+    EXPECT_EQ(BuildContributions(8, 4, 0, 2.0f).windowWidth, 1);
+    EXPECT_EQ(BuildContributions(1, 4, 1, 0.25f).windowWidth, 5);
+    EXPECT_EQ(KernelWindowWidth(3.0, 3), 7);
+}
+
+TEST(DibResample, WeightsSumToOneAndPositiveKernelsStayPositive) {
+    for (int f = 0; f < kResampleFilterCount; ++f) {
+        for (const Ratio r : kRatios) {
+            const TContributions c =
+                BuildContributions(r.to, r.from, f, static_cast<float>(static_cast<double>(r.to) / r.from));
+            for (int x = 0; x < r.to; ++x) {
+                int32_t sum = 0;
+                for (int j = 0; j < c.windowWidth; ++j) {
+                    const int i = c.first[static_cast<size_t>(x)] + j;
+                    if (i < 0 || i >= r.from) {
+                        ASSERT_EQ(c.Weight(x, j), 0);
+                    }
+                    if (std::find(std::begin(kPositiveKernels), std::end(kPositiveKernels), f) !=
+                        std::end(kPositiveKernels)) {
+                        ASSERT_GE(c.Weight(x, j), 0) << ResampleFilterName(f);
+                    }
+                    sum += c.Weight(x, j);
+                }
+                EXPECT_EQ(sum, c.sums[static_cast<size_t>(x)]);
+                EXPECT_EQ(sum, 16384) << ResampleFilterName(f);
+            }
+        }
+    }
+}
+
+TEST(DibResample, FlatImagesStayFlatForEveryKernelAndRatio) {
+    for (int f = 0; f < kResampleFilterCount; ++f)
+        for (const Ratio r : kRatios)
+            for (int bpp : {8, 24, 32})
+                for (int v : {0, 1, 128, 255}) {
+                    TDibBuffer src, dst;
+                    src.SetSize(r.from, r.from + 1, bpp);
+                    dst.SetSize(r.to, -(r.to + 2), bpp);
+                    FillBytes(src, static_cast<uint8_t>(v));
+                    FilteredResize(src, dst, f);
+                    ASSERT_TRUE(BytesWithin(dst, v, v))
+                        << ResampleFilterName(f) << " " << r.from << "->" << r.to << " " << bpp << " bpp";
+                }
+}
+
+TEST(DibResample, StepEdgesUnderPositiveKernelsStayInRange) {
+    for (int f : kPositiveKernels)
+        for (const Ratio r : kRatios)
+            for (bool vertical : {false, true}) {
+                const int n = r.from * 2;
+                TDibBuffer src, dst;
+                src.SetSize(vertical ? 3 : n, vertical ? n : 3, 24);
+                for (int y = 0; y < src.AbsHeight(); ++y)
+                    for (int x = 0; x < src.Width(); ++x) {
+                        const bool high = (vertical ? y : x) >= n / 2 - 1;
+                        std::memset(src.Line(y) + 3 * x, high ? 200 : 50, 3);
+                    }
+                dst.SetSize(vertical ? 5 : r.to * 2, vertical ? r.to * 2 : 5, 24);
+                FilteredResize(src, dst, f);
+                ASSERT_TRUE(BytesWithin(dst, 50, 200)) << ResampleFilterName(f) << " " << r.from << "->" << r.to;
+            }
+}
+
+// Horizontal pass of every channel of every row against the contribution lists.
+void ExpectRule(TDibBuffer& src, int to, int filter) {
+    const int bytes = src.BytesPerPixel(), from = src.Width();
+    TDibBuffer dst;
+    dst.SetSize(to, src.Height(), src.BitsPerPixel());
+    FilteredResize(src, dst, filter);
+    const TContributions c = BuildContributions(to, from, filter, static_cast<float>(static_cast<double>(to) / from));
+    for (int y = 0; y < src.AbsHeight(); ++y)
+        for (int x = 0; x < to; ++x)
+            for (int ch = 0; ch < bytes; ++ch) {
+                int64_t acc = 0;
+                for (int j = 0; j < c.windowWidth; ++j) {
+                    const int i = c.first[static_cast<size_t>(x)] + j;
+                    if (i >= 0 && i < from) acc += int64_t{c.Weight(x, j)} * src.Line(y)[i * bytes + ch];
+                }
+                const int64_t want = std::clamp<int64_t>((acc + 8192) >> 14, 0, 255);
+                ASSERT_EQ(dst.Line(y)[x * bytes + ch], want)
+                    << ResampleFilterName(filter) << " to " << to << " row " << y << " x " << x;
+            }
+}
+
+void FillPattern(TDibBuffer& b) {
+    for (int y = 0; y < b.AbsHeight(); ++y)
+        for (int i = 0; i < b.RowStride() - b.RowGap(); ++i)
+            b.Line(y)[i] = static_cast<uint8_t>((i * 73 + y * 41 + 19 + ((i % 997) * (i % 997) >> 3)) % 256);
+}
+
+TEST(DibResample, PassMatchesTheContributionRule) {
+    for (int bpp : {8, 24, 32}) {
+        TDibBuffer src;
+        src.SetSize(17, 11, bpp);
+        FillPattern(src);
+        for (int f = 0; f < kResampleFilterCount; ++f)
+            for (int to : {5, 40}) ExpectRule(src, to, f);
+    }
+}
+
+TEST(DibResample, VeryWideRowsTakeTheDirectPath) {
+    TDibBuffer src;
+    src.SetSize(700001, 1, 24);
+    FillPattern(src);
+    ExpectRule(src, 233333, 14);
+}
+
+TEST(DibResample, NearestDoublingRepeatsPixelsAndEqualSizesCopy) {
+    TDibBuffer src, dst;
+    src.SetSize(4, 1, 8);
+    for (int x = 0; x < 4; ++x) src.Line(0)[x] = static_cast<uint8_t>(10 * (x + 1));
+    dst.SetSize(8, 2, 8);
+    FilteredResize(src, dst, 0);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(dst.Line(y)[x], 10 * (x / 2 + 1));
+    TDibBuffer same;
+    same.SetSize(4, -1, 8);
+    FilteredResize(src, same, 14);
+    EXPECT_EQ(std::memcmp(same.Line(0), src.Line(0), 4), 0);
+}
+
+TEST(DibResample, UnsupportedOrEmptySidesLeaveTheDestination) {
+    TDibBuffer src, dst, empty;
+    src.SetSize(8, 8, 24);
+    FillBytes(src, 200);
+    for (int bpp : {1, 4}) {
+        TDibBuffer packed;
+        packed.SetSize(16, 16, bpp);
+        FillBytes(packed, 0x5A);
+        FilteredResize(src, packed, 2);
+        EXPECT_TRUE(BytesWithin(packed, 0x5A, 0x5A));
+        dst.SetSize(4, 4, 24);
+        FillBytes(dst, 7);
+        FilteredResize(packed, dst, 2);
+        EXPECT_TRUE(BytesWithin(dst, 7, 7));
+    }
+    TDibBuffer gray;
+    gray.SetSize(4, 4, 8);
+    FilteredResize(src, gray, 2);
+    EXPECT_TRUE(BytesWithin(gray, 0, 0));
+    FilteredResize(src, empty, 2);
+    FilteredResize(empty, dst, 2);
+    EXPECT_TRUE(BytesWithin(dst, 7, 7));
+    TDibBuffer zeroWidth;
+    zeroWidth.SetSize(0, 4, 24);
+    FilteredResize(src, zeroWidth, 14);
+}
+
+TEST(DibResample, AlphaIsResampledFromThirtyTwoBitsAndOpaqueFromTwentyFour) {
+    TDibBuffer rgba, rgb, out;
+    rgba.SetSize(6, 6, 32);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) {
+            uint8_t* p = rgba.Line(y) + 4 * x;
+            p[0] = 10, p[1] = 20, p[2] = 30, p[3] = x < 3 ? 0 : 240;
+        }
+    out.SetSize(12, 3, 32);
+    FilteredResize(rgba, out, 2);
+    EXPECT_EQ(out.Line(1)[3], 0);
+    EXPECT_EQ(out.Line(1)[4 * 11 + 3], 240);
+    EXPECT_GT(out.Line(1)[4 * 6 + 3], 0);
+    EXPECT_LT(out.Line(1)[4 * 5 + 3], 240);
+    EXPECT_EQ(out.Line(1)[4 * 5 + 2], 30);
+
+    rgb.SetSize(6, 6, 24);
+    FillBytes(rgb, 99);
+    for (int w : {6, 12}) {
+        out.SetSize(w, 3, 32);
+        FilteredResize(rgb, out, 14);
+        for (int x = 0; x < w; ++x) {
+            EXPECT_EQ(out.Line(2)[4 * x + 3], 255);
+            EXPECT_EQ(out.Line(2)[4 * x], 99);
+        }
+    }
+    TDibBuffer narrow;
+    narrow.SetSize(3, 6, 24);
+    FilteredResize(rgba, narrow, 2);
+    EXPECT_EQ(narrow.Line(0)[0], 10);
+    EXPECT_EQ(narrow.Line(5)[8], 30);
+}
+
+TEST(DibResample, ConvertedDepthsStayFlat) {
+    for (int sbpp : {8, 16, 24, 32})
+        for (int dbpp : {16, 24, 32}) {
+            TDibBuffer src, dst;
+            Make(src, 9, 7, sbpp);
+            for (int i = 0; i < 256; ++i) src.ColorTable()[static_cast<size_t>(i)] = {120, 120, 120, 0};
+            if (sbpp == 16) {
+                const uint16_t p = (12 << 11) | (40 << 5) | 7;
+                for (int y = 0; y < 7; ++y)
+                    for (int x = 0; x < 9; ++x) std::memcpy(src.Line(y) + 2 * x, &p, 2);
+            } else {
+                FillBytes(src, 120);
+            }
+            Make(dst, 4, 15, dbpp);
+            FilteredResize(src, dst, 14);
+            TDibBuffer first, last;
+            first.MakeSubView(dst, 0, 0, 1, 1);
+            for (int y = 0; y < 15; ++y)
+                for (int x = 0; x < 4; ++x)
+                    ASSERT_EQ(std::memcmp(dst.Line(y) + x * dbpp / 8, first.Line(0), static_cast<size_t>(dbpp / 8)), 0)
+                        << sbpp << " -> " << dbpp;
+        }
+}
+
+TEST(DibResample, OrientationAndScratchDoNotChangeTheResult) {
+    TDibBuffer up, down;
+    up.SetSize(11, 9, 32);
+    down.SetSize(11, -9, 32);
+    for (int y = 0; y < 9; ++y)
+        for (int i = 0; i < 44; ++i) {
+            const auto v = static_cast<uint8_t>((y * 31 + i * 7) % 256);
+            up.Line(y)[i] = v;
+            down.Line(y)[i] = v;
+        }
+    TDibBuffer a, b, c, scratch;
+    a.SetSize(5, 20, 32);
+    b.SetSize(5, -20, 32);
+    c.SetSize(5, 20, 32);
+    scratch.SetSize(2, 2, 8);
+    FilteredResize(up, a, 14);
+    FilteredResize(down, b, 14);
+    FilteredResize(up, c, 14, &scratch);
+    EXPECT_GE(scratch.Width(), 5);
+    for (int y = 0; y < 20; ++y) {
+        EXPECT_EQ(std::memcmp(a.Line(y), b.Line(y), 20), 0);
+        EXPECT_EQ(std::memcmp(a.Line(y), c.Line(y), 20), 0);
+    }
+}
+
+TEST(DibResample, DestinationOverlappingTheSource) {
+    TDibBuffer big, src, dst, copy, want;
+    big.SetSize(20, 20, 24);
+    for (int y = 0; y < 20; ++y)
+        for (int i = 0; i < 60; ++i) big.Line(y)[i] = static_cast<uint8_t>((y * 13 + i * 5) % 256);
+    src.MakeSubView(big, 0, 0, 16, 16);
+    dst.MakeSubView(big, 4, 4, 10, 12);
+    src.CloneTo(copy);
+    want.SetSize(10, 12, 24);
+    FilteredResize(copy, want, 7);
+    FilteredResize(src, dst, 7);
+    for (int y = 0; y < 12; ++y) EXPECT_EQ(std::memcmp(dst.Line(y), want.Line(y), 30), 0);
+}
+
+}  // namespace
+}  // namespace jx

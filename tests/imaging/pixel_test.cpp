@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include "engine_test_util.h"
+#include "imaging/engine_state.h"
+#include "imaging/errors.h"
+#include "imaging/pixel.h"
+
+namespace jx {
+namespace {
+
+using test::Rgba;
+
+TEST(PixelRecord, PackedLayout) {
+    EXPECT_EQ(sizeof(TPixelRec), 11u);
+    EXPECT_EQ(offsetof(TPixelRec, c3), 6u);
+    EXPECT_EQ(offsetof(TPixelRec, Weight), 7u);
+}
+
+TEST(PixelRecord, SmallOperations) {
+    EXPECT_EQ(Log2Floor(0), 0);
+    EXPECT_EQ(Log2Floor(1), 0);
+    EXPECT_EQ(Log2Floor(2), 1);
+    EXPECT_EQ(Log2Floor(3), 1);
+    EXPECT_EQ(Log2Floor(255), 7);
+    EXPECT_EQ(Log2Floor(256), 8);
+
+    EXPECT_EQ(ClampByte(-1), 0);
+    EXPECT_EQ(ClampByte(256), 255);
+    EXPECT_EQ(ClampByte(77), 77);
+
+    EXPECT_EQ(PackRGB(Rgba(0x12, 0x34, 0x56)), 0x563412);
+    TPixelRec p = Rgba(0, 0, 0, 7);
+    p.c1 = 9;
+    p.Weight = 5;
+    UnpackRGB(0x563412, p);
+    EXPECT_EQ(p.R, 0x12);
+    EXPECT_EQ(p.G, 0x34);
+    EXPECT_EQ(p.B, 0x56);
+    EXPECT_EQ(p.A, 255);
+    EXPECT_EQ(p.c1, 9);
+    EXPECT_EQ(p.Weight, 5);
+    EXPECT_THROW(UnpackRGB(0x1000000), ImagingError);
+    EXPECT_THROW(UnpackRGB(-1), ImagingError);
+
+    EXPECT_EQ(PixelKey(Rgba(255, 255, 255)), 0xFFFFFFFFu);
+    EXPECT_EQ(PixelKey(Rgba(0, 0, 0, 0)), 0u);
+    EXPECT_EQ(PixelKey(Rgba(1, 2, 3, 4)), 0x03020104u);
+}
+
+TEST(PixelRecord, WeightSumsSaturate) {
+    EXPECT_EQ(AddWeight(2147483000, 1000), 2147483647);
+    EXPECT_EQ(AddWeight(10, 5), 15);
+    EXPECT_EQ(AddWeight(2147483647, int64_t{255} * 100000000), 2147483647);
+}
+
+TPixelRec Working(uint8_t c1, uint8_t c2, uint8_t c3, uint8_t a = 255) {
+    TPixelRec p = Rgba(0, 0, 0, a);
+    p.c1 = c1;
+    p.c2 = c2;
+    p.c3 = c3;
+    return p;
+}
+
+TEST(ColorDistance, UsesOnlyWorkingComponentsAndAlpha) {
+    TPixelRec p = Working(10, 20, 30);
+    TPixelRec q = p;
+    q.R = 200;
+    q.G = 100;
+    EXPECT_EQ(ColorDistance(p, q, 3, true), 0);  // RGB takes no part
+
+    q = p;
+    q.A = 0;
+    EXPECT_EQ(ColorDistance(p, q, 3, false), 0);
+    EXPECT_EQ(ColorDistance(p, q, 3, true), 255 * 255);
+
+    const TPixelRec a = Working(0, 0, 0, 0), b = Working(255, 255, 255, 255);
+    EXPECT_EQ(ColorDistance(a, b, 5, true), 2405925);
+}
+
+TEST(ColorDistance, SymmetricOverManyPairs) {
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    for (int i = 0; i < 2000; ++i) {
+        TPixelRec p = Working(next(), next(), next(), next());
+        TPixelRec q = Working(next(), next(), next(), next());
+        for (unsigned shift = 0; shift <= 5; ++shift) {
+            ASSERT_EQ(ColorDistance(p, q, shift, true), ColorDistance(q, p, shift, true));
+            ASSERT_EQ(ColorDistance(p, q, shift, false), ColorDistance(q, p, shift, false));
+        }
+    }
+}
+
+TEST(ColorDistance, LumaShiftWeighsLightness) {
+    const TPixelRec base = Working(100, 100, 100);
+    const TPixelRec dl = Working(110, 100, 100);
+    const TPixelRec dc = Working(100, 110, 100);
+    // Shift 0: lightness counts half as much as a chroma term; 3: four times as much.
+    EXPECT_EQ(ColorDistance(base, dl, 0, false) * 2, ColorDistance(base, dc, 0, false));
+    EXPECT_EQ(ColorDistance(base, dl, 3, false), 4 * ColorDistance(base, dc, 3, false));
+    for (unsigned s = 0; s <= 5; ++s) EXPECT_EQ(ColorDistance(base, dl, s, false), 100 << s);
+
+    EngineState state;
+    state.LumaShift = 1;
+    EXPECT_EQ(ColorDistance(state, base, dl), 200);
+}
+
+TEST(EngineStateTest, StartsInTheDocumentedState) {
+    EngineState s;
+    EXPECT_EQ(s.ColorConverter, &ConvertLab);
+    EXPECT_EQ(s.PaletteSize, -1);
+    EXPECT_FLOAT_EQ(s.DitherAmount, 0.75f);
+    EXPECT_EQ(s.LumaShift, 3);
+    EXPECT_EQ(s.AlphaBackground.R, 255);
+    EXPECT_EQ(s.AlphaBackground.A, 0);
+    EXPECT_EQ(s.AlphaBackground.c1, 255);  // converted once
+    EXPECT_FALSE(s.HasImage());
+}
+
+TEST(EngineStateTest, ClearPixelUsesConverter) {
+    EngineState s;
+    TPixelRec p = Rgba(10, 20, 30, 0);
+    p.Weight = 9;
+    ClearPixel(s, p);
+    EXPECT_EQ(PixelKey(p), 0u);
+    EXPECT_EQ(p.c1, 0);
+    EXPECT_EQ(p.c2, 128);
+    EXPECT_EQ(p.c3, 128);
+    EXPECT_EQ(p.Weight, 0);
+
+    // With alpha and a chosen background the cleared colour takes the background's working values.
+    s.HasAlpha = true;
+    s.AlphaBackground.A = 255;
+    ClearPixel(s, p);
+    EXPECT_EQ(PixelKey(p), 0u);
+    EXPECT_EQ(p.c1, 255);
+}
+
+TEST(EngineStateTest, LogicalPalette) {
+    EngineState s;
+    s.Palette = {Rgba(1, 2, 3), Rgba(4, 5, 6, 0), Rgba(7, 8, 9)};
+    s.PaletteSize = 2;
+    const TLogicalPalette lp = BuildHPalette(s);
+    EXPECT_EQ(lp.Version, 0x300);
+    EXPECT_EQ(lp.NumEntries, 2);
+    EXPECT_EQ(lp.Entries[1].Red, 4);
+    EXPECT_EQ(lp.Entries[1].Blue, 6);
+    EXPECT_EQ(lp.Entries[1].Flags, 0);
+    EXPECT_EQ(lp.Entries[2].Red, 0);  // past the palette: black
+    s.PaletteSize = 0;
+    EXPECT_THROW(BuildHPalette(s), ImagingError);
+    s.PaletteSize = 257;
+    EXPECT_THROW(BuildHPalette(s), ImagingError);
+}
+
+TEST(ImageSize, CheckedIn64Bits) {
+    EXPECT_NO_THROW(CheckImageSize(16384, 16384));
+    EXPECT_THROW(CheckImageSize(16385, 16384), ImagingError);
+    EXPECT_THROW(CheckImageSize(-1, 10), ImagingError);
+    // 2^32 x 2^32 would wrap to 0 in 64-bit multiplication of 32-bit halves.
+    EXPECT_THROW(CheckImageSize(int64_t{1} << 32, int64_t{1} << 32), ImagingError);
+    EXPECT_THROW(CheckImageSize(int64_t{1} << 62, 4), ImagingError);
+    TPixelImage img;
+    EXPECT_THROW(img.Resize(100000, 100000), ImagingError);
+    EXPECT_TRUE(img.Empty());
+    try {
+        CheckImageSize(70000, 70000);
+        FAIL();
+    } catch (const ImagingError& e) {
+        EXPECT_NE(std::string(e.what()).find("70000 x 70000"), std::string::npos) << e.what();
+    }
+}
+
+}  // namespace
+}  // namespace jx
