@@ -291,6 +291,7 @@ void TColorManager::RowRGBLike(const uint8_t* const* source, int planes, uint8_t
     const bool tgt_alpha = (TargetFlags & cfAlpha) != 0;
     const bool planar = planes > 1;
     const int samples = src_alpha ? 4 : 3;
+    if (planar && planes < 3) return;  // a plane per colour sample is needed
     TSourceWalker s(source, planes, samples, size_t(sb / 8), planar);
     const bool swap = (SourceFlags & cfSwapBytes) != 0;
     const bool gamma = (TargetFlags & cfGamma) != 0;
@@ -369,6 +370,7 @@ void TColorManager::RowLab(const uint8_t* const* source, int planes, uint8_t* ta
                            uint32_t count, uint8_t mask, bool target_bgr) {
     const int sb = source_bits_, tb = target_bits_;
     if ((sb != 8 && sb != 16) || (tb != 8 && tb != 16)) return;
+    if (planes == 2) return;
     TSourceWalker s(source, planes, 3, size_t(sb / 8), planes > 1);
     const bool swap = (SourceFlags & cfSwapBytes) != 0;
     const bool lightness_byte = (SourceFlags & cfLightnessByte) != 0;
@@ -431,6 +433,7 @@ void TColorManager::RowYCC(const uint8_t* const* source, int planes, uint8_t* ta
                            uint32_t count, uint8_t mask, bool target_bgr) {
     const int sb = source_bits_, tb = target_bits_;
     if ((sb != 8 && sb != 16) || (tb != 8 && tb != 16)) return;
+    if (planes == 2) return;
     TSourceWalker s(source, planes, 3, size_t(sb / 8), planes > 1);
     const TSampleFn sample = EightBitSampler(sb, (SourceFlags & cfSwapBytes) != 0, false);
     const size_t target_step = size_t((TargetFlags & cfAlpha) ? 4 : 3) * size_t(tb / 8);
@@ -470,7 +473,9 @@ void TColorManager::RowGray(const uint8_t* const* source, int planes, uint8_t* t
     const int sb = source_bits_, tb = target_bits_;
     if ((sb != 8 && sb != 16) || (tb != 8 && tb != 16)) return;
     const bool src_alpha = (SourceFlags & cfAlpha) != 0;
-    TSourceWalker s(source, planes, src_alpha ? 2 : 1, size_t(sb / 8), planes > 1);
+    // A second plane is the alpha that is stepped over; it is never read.
+    TSourceWalker s(source, 1, 1, size_t(sb / 8), planes > 1);
+    if (!(planes > 1)) s = TSourceWalker(source, 1, src_alpha ? 2 : 1, size_t(sb / 8), false);
     const bool swap = (SourceFlags & cfSwapBytes) != 0;
     const size_t target_step = size_t(tb / 8);
     for (uint32_t i = 0; i < count; ++i, target += target_step) {

@@ -163,6 +163,24 @@ TEST(ColorManager, GreyAndIndexedRows) {
     EXPECT_EQ(nibbles, (std::vector<uint8_t>{0xF0, 0xF0}));
 }
 
+TEST(ColorManager, GreyAlphaStepsOverAlphaAndMissingPlanesWriteNothing) {
+    TColorManager cm;
+    cm.SetSourceScheme(ssGrayAlpha);
+    cm.SetTargetScheme(ssGray);
+    cm.SetSourceSampleCount(2);
+    cm.SetTargetSampleCount(1);
+    std::vector<uint8_t> src{10, 99, 20, 99}, dst(2);
+    Convert(cm, src, dst, 2);
+    EXPECT_EQ(dst, (std::vector<uint8_t>{10, 20}));
+
+    TColorManager rgb;
+    const uint8_t r[1] = {1}, g[1] = {2};
+    const uint8_t* two[2] = {r, g};
+    uint8_t out[3] = {7, 7, 7};
+    rgb.ConvertPixelRow(two, 2, out, 1, 0xFF);
+    EXPECT_EQ(out[0], 7);
+}
+
 TEST(ColorManager, PixelFormats) {
     TColorManager cm;
     auto format = [&](uint8_t count, uint8_t bits) {
