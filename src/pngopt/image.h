@@ -1,0 +1,101 @@
+#pragma once
+// The optimiser's working image: every input format is read into 16-bit RGBA, then analysed.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pngopt/pngenc/errors.h"
+#include "pngopt/options.h"
+
+namespace jx::quillox {
+
+// Input faults (damaged, unsupported, too large) are reported per file with this message text.
+class InputError : public PngError {
+public:
+    using PngError::PngError;
+};
+
+enum class InputKind { Png, Bmp, Ppm, Unsupported };
+
+// By exact, case-blind extension: ".png", ".bmp", ".ppm".
+InputKind InputKindOf(const std::string& fileName);
+
+struct Rgb16 {
+    uint16_t r = 0, g = 0, b = 0;
+    bool operator==(const Rgb16&) const = default;
+};
+
+struct PaletteEntry {
+    uint8_t r = 0, g = 0, b = 0, a = 255;
+};
+
+struct ColorUse {
+    uint64_t rgba = 0;  // R << 48 | G << 32 | B << 16 | A
+    uint32_t count = 0;
+};
+
+struct Analysis {
+    int colorCount = 0;                // distinct RGBA values, 257 meaning more than 256
+    std::vector<ColorUse> colorTable;  // first appearance order, at most 256 entries
+    bool grey = true;
+    bool eightBitEnough = true;
+    uint64_t transparent = 0, partial = 0, opaque = 0;
+    Rgb16 lastTransparent;
+};
+
+struct WorkImage {
+    uint32_t width = 0, height = 0;
+    int sampleDepth = 8;          // 8: samples are v * 256; 16: as they are
+    std::vector<uint16_t> rgba;   // width * height * 4
+
+    InputKind kind = InputKind::Png;
+    // What the PNG input was, kept for the output-format choice and the reports.
+    int pngColorType = 6;
+    int pngBitDepth = 8;
+    bool interlaced = false;
+    bool hasGamma = false;
+    uint32_t gamma = 0;  // gAMA value * 100000
+    bool hasTrns = false;
+    Rgb16 key;           // grey inputs keep their key in r
+    std::vector<PaletteEntry> palette;   // palette input: PLTE with tRNS alphas
+    std::vector<uint8_t> indices;        // palette input: one index per pixel
+    std::vector<std::string> chunkNames; // every chunk in file order
+    uint64_t fileSize = 0;
+
+    Analysis analysis;
+
+    uint16_t* Pixel(uint32_t x, uint32_t y) { return &rgba[(uint64_t(y) * width + x) * 4]; }
+    const uint16_t* Pixel(uint32_t x, uint32_t y) const { return &rgba[(uint64_t(y) * width + x) * 4]; }
+    uint16_t OpaqueAlpha() const { return sampleDepth == 16 ? 0xFFFF : 0xFF00; }
+};
+
+// Width * height * 8 bytes must stay below this; larger images are refused before allocation.
+constexpr uint64_t kMaxImageBytes = uint64_t(1) << 32;
+void CheckImageSize(uint64_t width, uint64_t height);
+
+// Chunk walk of a PNG byte stream: every length is checked against the bytes left.
+struct ChunkInfo {
+    std::string name;
+    uint64_t offset = 0;  // of the chunk's data
+    uint32_t length = 0;
+};
+std::vector<ChunkInfo> WalkChunks(const std::vector<uint8_t>& bytes);
+
+struct ReadSettings {
+    int gammaMode = 2;
+    bool cleanTransparent = true;
+};
+
+WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& settings);
+WorkImage ReadBmp(const std::vector<uint8_t>& bytes, const ReadSettings& settings);
+WorkImage ReadPpm(const std::vector<uint8_t>& bytes, const ReadSettings& settings);
+// Reads by extension, then analyses.
+WorkImage ReadInputFile(const std::string& fileName, const ReadSettings& settings);
+
+std::vector<uint8_t> ReadFileBytes(const std::string& fileName);
+
+// Every pixel with A = 0 of a non-palette input becomes all zero.
+void CleanTransparentPixels(WorkImage& image);
+void Analyze(WorkImage& image);
+
+}  // namespace jx::quillox

@@ -1,0 +1,26 @@
+// quillox: the console PNG optimiser.
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "pngopt/program.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string cwd;
+    if (char* dir = getcwd(nullptr, 0)) {
+        cwd = dir;
+        free(dir);
+    }
+    jx::quillox::ThreadPool pool;
+    jx::quillox::ProgramContext context{std::cout, std::cin, cwd};
+    context.pool = &pool;
+    try {
+        return jx::quillox::RunProgram(args, context);
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,307 @@
+// Reading PNG files: an own walk over the chunks (structure, CRCs, the header, the row filter
+// bytes of the image data), then the pixels through libpng.
+#include <zlib.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "pngopt/pngenc/png_guard.h"
+#include "pngopt/pngenc/png_image.h"
+#include "pngopt/pngenc/png_layout.h"
+
+namespace jx {
+
+namespace {
+
+constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+struct ChunkRef {
+    std::string name;
+    size_t data;    // offset of the data in the file
+    size_t length;
+};
+
+// Walks the chunks from offset 8 until IEND; checks lengths, names and (optionally) CRCs.
+std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc) {
+    if (file.size() < 8 || std::memcmp(file.data(), kSignature, 8) != 0) {
+        throw PngError("PNG: not a PNG file (bad signature)");
+    }
+    std::vector<ChunkRef> chunks;
+    size_t pos = 8;
+    for (;;) {
+        if (file.size() - pos < 12) {
+            throw PngError(pos == file.size() ? "PNG: file is truncated (no IEND chunk)"
+                                              : "PNG: file is truncated (incomplete chunk at the end)");
+        }
+        const uint8_t* p = file.data() + pos;
+        const uint32_t length = Be32(p);
+        if (!IsLetter(p[4]) || !IsLetter(p[5]) || !IsLetter(p[6]) || !IsLetter(p[7])) {
+            throw PngError("PNG: damaged chunk name at offset " + std::to_string(pos));
+        }
+        std::string name(reinterpret_cast<const char*>(p + 4), 4);
+        if (length > 0x7FFFFFFFu) throw PngError("PNG: damaged length of chunk " + name);
+        if (length > file.size() - pos - 12) throw PngError("PNG: file is truncated in chunk " + name);
+        if (checkCrc) {
+            uLong crc = crc32(0, p + 4, uInt(length) + 4);
+            if (crc != Be32(p + 8 + length)) throw PngError("PNG: bad CRC in chunk " + name);
+        }
+        chunks.push_back(ChunkRef{name, pos + 8, length});
+        pos += size_t(length) + 12;
+        if (name == "IEND") return chunks;
+    }
+}
+
+struct Header {
+    uint32_t width = 0, height = 0;
+    uint8_t depth = 0, colorType = 0, interlace = 0;
+};
+
+Header ParseHeader(std::span<const uint8_t> file, const std::vector<ChunkRef>& chunks) {
+    if (chunks.empty() || chunks[0].name != "IHDR") throw PngError("PNG: damaged file (IHDR is not the first chunk)");
+    if (chunks[0].length != 13) throw PngError("PNG: damaged IHDR chunk (length)");
+    const uint8_t* d = file.data() + chunks[0].data;
+    Header h;
+    h.width = Be32(d);
+    h.height = Be32(d + 4);
+    h.depth = d[8];
+    h.colorType = d[9];
+    if (h.width == 0 || h.height == 0) throw PngError("PNG: damaged IHDR chunk (width or height is zero)");
+    if (h.width > 0x7FFFFFFFu || h.height > 0x7FFFFFFFu) {
+        throw PngError("PNG: damaged IHDR chunk (width or height out of range)");
+    }
+    if (d[10] != 0) throw PngError("PNG: unknown compression method " + std::to_string(d[10]));
+    if (d[11] != 0) throw PngError("PNG: unknown filter method " + std::to_string(d[11]));
+    if (d[12] > 1) throw PngError("PNG: unknown interlace method " + std::to_string(d[12]));
+    h.interlace = d[12];
+    // SetHeader checks the colour type, the depth and the size against the limit.
+    return h;
+}
+
+// The filter byte of every stored row, read from the inflated image data. Inflating stops once
+// every row is seen, so the output is bounded by what the header promises.
+void ScanRowFilters(std::span<const uint8_t> file, const std::vector<ChunkRef>& idat, PngImage& img) {
+    struct Pass {
+        uint32_t rows, y0, dy;
+        uint64_t rowLength;
+    };
+    std::vector<Pass> passes;
+    const bool interlaced = img.Interlace == 1;
+    for (int i = 0; i < (interlaced ? 7 : 1); ++i) {
+        const pngenc::PassInfo p = interlaced ? pngenc::kAdam7[i] : pngenc::PassInfo{0, 0, 1, 1};
+        const auto [pw, ph] = pngenc::PassSize(p, img.Width(), img.Height());
+        if (pw == 0 || ph == 0) continue;
+        passes.push_back(Pass{ph, p.y0, p.dy, 1 + (uint64_t(pw) * img.BitsPerPixel() + 7) / 8});
+    }
+    img.RowFilters.assign(img.Height(), 0);
+    img.PassRowFilters.clear();
+    img.FiltersUsed.fill(0);
+    img.Fingerprint = 0;
+
+    size_t passIndex = 0;
+    uint32_t rowInPass = 0;
+    uint64_t nextFilter = 0;  // stream offset of the next row's filter byte
+    uint64_t produced = 0;
+    bool done = false;
+
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) throw PngError("PNG: cannot start inflate");
+    std::vector<uint8_t> out(65536);
+    std::string failure;
+    size_t chunk = 0;
+    z.avail_in = 0;
+    while (!done && failure.empty()) {
+        if (z.avail_in == 0) {
+            if (chunk == idat.size()) {
+                failure = "PNG: image data is truncated";
+                break;
+            }
+            z.next_in = const_cast<Bytef*>(file.data() + idat[chunk].data);
+            z.avail_in = uInt(idat[chunk].length);
+            ++chunk;
+            continue;
+        }
+        z.next_out = out.data();
+        z.avail_out = uInt(out.size());
+        int rc = inflate(&z, Z_NO_FLUSH);
+        const uint64_t got = out.size() - z.avail_out;
+        while (!done && nextFilter < produced + got) {
+            const uint8_t f = out[size_t(nextFilter - produced)];
+            if (f > 4) {
+                failure = "PNG: damaged image data (row filter type " + std::to_string(f) + ")";
+                break;
+            }
+            const Pass& p = passes[passIndex];
+            const uint32_t y = p.y0 + rowInPass * p.dy;
+            img.RowFilters[y] = f;
+            img.PassRowFilters.push_back(f);
+            img.FiltersUsed[f] = 1;
+            img.Fingerprint += (y + 1) * uint32_t(f);
+            nextFilter += p.rowLength;
+            if (++rowInPass == p.rows) {
+                rowInPass = 0;
+                if (++passIndex == passes.size()) done = true;
+                else if (interlaced) img.Fingerprint = 0;
+            }
+        }
+        produced += got;
+        if (!failure.empty()) break;
+        if (rc == Z_STREAM_END) {
+            if (!done || produced < nextFilter) failure = "PNG: image data is truncated";
+            break;
+        }
+        if (rc == Z_BUF_ERROR && z.avail_in == 0) continue;
+        if (rc != Z_OK) {
+            failure = std::string("PNG: damaged image data (") + (z.msg ? z.msg : "inflate failed") + ")";
+        }
+    }
+    // Every row's bytes must be present, not only its filter byte.
+    while (failure.empty() && done && produced < nextFilter) {
+        if (z.avail_in == 0) {
+            if (chunk == idat.size()) {
+                failure = "PNG: image data is truncated";
+                break;
+            }
+            z.next_in = const_cast<Bytef*>(file.data() + idat[chunk].data);
+            z.avail_in = uInt(idat[chunk].length);
+            ++chunk;
+            continue;
+        }
+        z.next_out = out.data();
+        z.avail_out = uInt(out.size());
+        int rc = inflate(&z, Z_NO_FLUSH);
+        produced += out.size() - z.avail_out;
+        if (produced >= nextFilter) break;
+        if (rc == Z_STREAM_END) failure = "PNG: image data is truncated";
+        else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
+            failure = std::string("PNG: damaged image data (") + (z.msg ? z.msg : "inflate failed") + ")";
+        }
+    }
+    inflateEnd(&z);
+    if (!failure.empty()) throw PngError(failure);
+}
+
+struct MemoryReader {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+};
+
+void ReadFromMemory(png_structp png, png_bytep out, size_t length) {
+    auto* r = static_cast<MemoryReader*>(png_get_io_ptr(png));
+    if (length > r->size - r->pos) png_error(png, "file is truncated");
+    std::memcpy(out, r->data + r->pos, length);
+    r->pos += length;
+}
+
+PngChunkPlace PlaceOf(const std::string& name, bool beforePlte, bool afterIdat) {
+    if (afterIdat) return PngChunkPlace::AfterIdat;
+    static const char* const kBeforePlte[] = {"gAMA", "cHRM", "sRGB", "iCCP", "sBIT"};
+    for (const char* n : kBeforePlte) {
+        if (name == n) return PngChunkPlace::BeforePlte;
+    }
+    if (name == "bKGD" || name == "hIST") return PngChunkPlace::BeforeIdat;
+    return beforePlte ? PngChunkPlace::BeforePlte : PngChunkPlace::BeforeIdat;
+}
+
+}  // namespace
+
+PngImage PngImage::Decode(std::span<const uint8_t> file) {
+    const std::vector<ChunkRef> chunks = WalkChunks(file, true);
+    const Header h = ParseHeader(file, chunks);
+
+    PngImage img;
+    img.SetHeader(h.width, h.height, h.colorType, h.depth);
+    img.Interlace = h.interlace;
+
+    // Structure: one IHDR, PLTE before the image data, IDAT chunks in one run.
+    std::vector<ChunkRef> idat;
+    bool sawPlte = false, idatEnded = false;
+    size_t plteAt = chunks.size();
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        const ChunkRef& c = chunks[i];
+        img.FileChunkNames.push_back(c.name);
+        if (c.name == "IDAT") {
+            if (idatEnded) throw PngError("PNG: damaged file (IDAT chunks are not consecutive)");
+            idat.push_back(c);
+            continue;
+        }
+        if (!idat.empty()) idatEnded = true;
+        if (c.name == "IHDR") {
+            if (i != 0) throw PngError("PNG: damaged file (second IHDR chunk)");
+        } else if (c.name == "PLTE") {
+            if (sawPlte || !idat.empty()) throw PngError("PNG: damaged file (misplaced PLTE chunk)");
+            sawPlte = true;
+            plteAt = i;
+        } else if (c.name == "IEND" || c.name == "tRNS") {
+        } else if (c.name[0] >= 'A' && c.name[0] <= 'Z') {
+            throw PngError("PNG: unknown critical chunk " + c.name);
+        } else {
+            std::vector<uint8_t> data(file.begin() + long(c.data), file.begin() + long(c.data + c.length));
+            img.Chunks.push_back(PngChunk{c.name, std::move(data), PlaceOf(c.name, i < plteAt, idatEnded)});
+        }
+    }
+    if (idat.empty()) throw PngError("PNG: no image data (IDAT chunk missing)");
+    if (h.colorType == kPngPalette && !sawPlte) throw PngError("PNG: palette image without PLTE chunk");
+    ScanRowFilters(file, idat, img);
+
+    // Pixels through libpng, untransformed: the rows as stored, deinterlaced.
+    pngenc::PngGuard guard(pngenc::PngGuard::kRead);
+    png_structp png = guard.png();
+    png_infop info = guard.info();
+    MemoryReader reader{file.data(), file.size(), 0};
+    size_t rowBytes = 0;
+    std::vector<png_bytep> rows(img.Height());
+    for (uint32_t y = 0; y < img.Height(); ++y) rows[y] = img.Row(y);
+    auto readInfo = [&] {
+        png_set_read_fn(png, &reader, ReadFromMemory);
+        png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+        png_read_info(png, info);
+        png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        rowBytes = png_get_rowbytes(png, info);
+    };
+    guard.Run(readInfo, "PNG: damaged file: ");
+    if (rowBytes != img.RowBytes()) throw PngError("PNG: damaged file (row size)");
+
+    png_colorp palette = nullptr;
+    int paletteSize = 0;
+    png_bytep alpha = nullptr;
+    int alphaSize = 0;
+    png_color_16p key = nullptr;
+    auto readRows = [&] {
+        png_read_image(png, rows.data());
+        png_read_end(png, nullptr);
+        if (png_get_valid(png, info, PNG_INFO_PLTE)) png_get_PLTE(png, info, &palette, &paletteSize);
+        if (png_get_valid(png, info, PNG_INFO_tRNS)) png_get_tRNS(png, info, &alpha, &alphaSize, &key);
+    };
+    guard.Run(readRows, "PNG: damaged file: ");
+
+    for (int i = 0; i < paletteSize; ++i) img.Palette.push_back(PngRgb{palette[i].red, palette[i].green, palette[i].blue});
+    if (h.colorType == kPngPalette) {
+        if (alpha && alphaSize > 0) img.PaletteAlpha.assign(alpha, alpha + alphaSize);
+    } else if (key && (h.colorType == kPngGrey || h.colorType == kPngRgb)) {
+        img.Key = PngKey{key->gray, key->red, key->green, key->blue};
+    }
+    return img;
+}
+
+PngImage PngImage::DecodeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw PngError("PNG: cannot open " + path.string());
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) throw PngError("PNG: cannot read " + path.string());
+    return Decode(bytes);
+}
+
+std::vector<std::string> PngImage::ListChunks(std::span<const uint8_t> file) {
+    std::vector<std::string> names;
+    for (const ChunkRef& c : WalkChunks(file, false)) names.push_back(c.name);
+    return names;
+}
+
+}  // namespace jx

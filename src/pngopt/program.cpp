@@ -1,0 +1,347 @@
+#include "pngopt/program.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#include "pngopt/image.h"
+#include "pngopt/output.h"
+#include "pngopt/trials.h"
+
+namespace jx::quillox {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string NamePart(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderPart(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string Absolute(const std::string& path, const std::string& currentDir) {
+    if (path.empty() || path[0] == '/' || currentDir.empty()) return path;
+    return currentDir + (currentDir.back() == '/' ? "" : "/") + path;
+}
+
+bool IsRegularFile(const std::string& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+class Console {
+public:
+    Console(std::ostream& out, bool quiet) : out_(out), quiet_(quiet) {}
+    Console& operator<<(const std::string& text) {
+        if (!quiet_) {
+            out_ << text;
+            out_.flush();
+        }
+        return *this;
+    }
+    bool quiet() const { return quiet_; }
+    std::ostream* stream() { return quiet_ ? nullptr : &out_; }
+
+private:
+    std::ostream& out_;
+    bool quiet_;
+};
+
+const char* ColorTypeName(int n) {
+    static const char* const kNames[] = {"Grayscale", "Indexed greyscale", "RGB", "Indexed",
+                                         "Grayscale & Alpha", "Indexed greyscale & alpha", "RGB & Alpha",
+                                         "Indexed & alpha"};
+    return n >= 0 && n < 8 ? kNames[n] : "Unknown";
+}
+
+int ReportedColorType(int colorType, const std::vector<PaletteEntry>& palette, bool hasTrns) {
+    if (colorType != 3) return colorType;
+    bool grey = std::all_of(palette.begin(), palette.end(), [](const PaletteEntry& e) { return e.r == e.g && e.g == e.b; });
+    if (hasTrns) return grey ? 5 : 7;
+    return grey ? 1 : 3;
+}
+
+std::string ChunkReport(const std::vector<std::string>& names) {
+    std::map<std::string, int> counts;
+    for (const std::string& n : names)
+        if (n != "IHDR" && n != "PLTE" && n != "IDAT" && n != "IEND") ++counts[n];
+    std::string text = "Chunks: ";
+    if (counts.empty()) return text + "only critical\n\r";
+    bool first = true;
+    for (const auto& [name, count] : counts) {
+        if (!first) text += ", ";
+        first = false;
+        text += name;
+        if (count > 1) {
+            text += '(';
+            text += std::to_string(count);
+            text += ')';
+        }
+    }
+    return text + "\n\r";
+}
+
+void PrintInputReport(Console& console, const std::string& input, const WorkImage& image, bool info) {
+    console << "Input file: " + input + " | " + std::to_string(image.fileSize) + " bytes\n";
+    std::string line = "Image: " + std::to_string(image.width) + "x" + std::to_string(image.height) + " pixels | " +
+                       std::to_string(image.pngBitDepth) + " bits/sample | ";
+    if (image.interlaced) line += "Interlaced | ";
+    line += ColorTypeName(ReportedColorType(image.pngColorType, image.palette, image.hasTrns));
+    if (info) {
+        int colors = image.analysis.colorCount;
+        line += " | " + (colors > 256 ? std::string("more than 256") : std::to_string(colors)) + " color(s)\n";
+    } else {
+        line += "\n\r";
+    }
+    console << line;
+    console << ChunkReport(image.chunkNames);
+}
+
+void CopyTimes(const struct stat& from, const std::string& to) {
+    struct timespec times[2] = {from.st_atim, from.st_mtim};
+    utimensat(AT_FDCWD, to.c_str(), times, 0);
+}
+
+}  // namespace
+
+bool MatchesMask(const std::string& name, const std::string& mask) {
+    // Iterative wildcard match with one backtrack point.
+    size_t n = 0, m = 0, starM = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
+            ++n;
+            ++m;
+        } else if (m < mask.size() && mask[m] == '*') {
+            starM = m++;
+            starN = n;
+        } else if (starM != std::string::npos) {
+            m = starM + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*') ++m;
+    return m == mask.size();
+}
+
+void SearchFiles(const std::string& folder, const std::string& mask, bool recurse, std::vector<std::string>& inputs) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) return;
+    std::vector<fs::directory_entry> entries;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        entries.push_back(*it);
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
+    const std::string prefix = folder == "/" ? "" : folder;
+    for (const fs::directory_entry& e : entries) {
+        const std::string name = e.path().filename().string();
+        std::error_code typeError;
+        if (e.is_directory(typeError)) {
+            if (recurse && !e.is_symlink(typeError)) SearchFiles(prefix + "/" + name, mask, recurse, inputs);
+            continue;
+        }
+        if (!e.is_regular_file(typeError)) continue;
+        if (InputKindOf(name) == InputKind::Unsupported) continue;
+        if (MatchesMask(Lower(name), mask)) inputs.push_back(prefix + "/" + name);
+    }
+}
+
+void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
+    std::string pattern = FolderPart(target) + "/." + NamePart(target) + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0) throw PngError("Cannot create a temporary file beside " + target + ": " + std::strerror(errno));
+    const std::string temp(name.data());
+    auto fail = [&](const std::string& what) {
+        int err = errno;
+        close(fd);
+        unlink(temp.c_str());
+        throw PngError(what + " " + target + ": " + std::strerror(err));
+    };
+    struct stat old {};
+    if (stat(target.c_str(), &old) == 0) {
+        fchmod(fd, old.st_mode & 07777);
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail("Cannot write");
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (fsync(fd) != 0) fail("Cannot write");
+    if (close(fd) != 0) {
+        int err = errno;
+        unlink(temp.c_str());
+        throw PngError("Cannot write " + target + ": " + std::strerror(err));
+    }
+    if (rename(temp.c_str(), target.c_str()) != 0) {
+        int err = errno;
+        unlink(temp.c_str());
+        throw PngError("Cannot replace " + target + ": " + std::strerror(err));
+    }
+}
+
+bool ConfirmOverwrite(const std::string& name, const Options& options, ProgramContext& context) {
+    std::error_code ec;
+    if (options.noPrompt || !fs::exists(name, ec)) return true;
+    if (options.quiet) return false;  // asks nothing and so overwrites nothing
+    context.out << "Do you really want to overwrite the existing file? (y/n):";
+    context.out.flush();
+    std::string answer;
+    if (!std::getline(context.in, answer)) return false;
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+FileOutcome OptimizeFile(const std::string& input, const std::string& outputName, const Options& options,
+                         ProgramContext& context) {
+    Console console(context.out, options.quiet);
+    struct stat times {};
+    bool haveTimes = options.keepTimes && stat(input.c_str(), &times) == 0;
+    std::string output = outputName;
+    try {
+        const InputKind kind = InputKindOf(input);
+        if (kind == InputKind::Unsupported) throw InputError("Unsupported file type");
+        if (options.info && kind != InputKind::Png) return FileOutcome::EndRun;
+        WorkImage image = ReadInputFile(input, ReadSettings{options.gammaMode, options.cleanTransparent});
+        if (options.info) {
+            PrintInputReport(console, input, image, true);
+            return FileOutcome::EndRun;
+        }
+        if (kind == InputKind::Png) PrintInputReport(console, input, image, false);
+
+        OutputImage out = BuildOutputImage(image, options);
+        console << "\ntry...\n";
+        TrialResult result = RunTrialSearch(out, options, context.encode, context.pool, console.stream());
+
+        std::error_code ec;
+        uint64_t inputSize = fs::file_size(input, ec);
+        if (ec) throw InputError("Cannot read the size of the input: " + ec.message());
+        // A BMP or PPM input always becomes a PNG, whatever its size.
+        const bool write = result.fileSize < inputSize || options.force || kind != InputKind::Png;
+        FileOutcome outcome;
+        if (write) {
+            std::string why;
+            if (!DecodesToSamePixels(result.best.bytes, image, options, &why))
+                throw PngError("Internal error: the optimised image differs from the input (" + why + ")");
+            std::string line = "\nbest:\nzc:" + std::to_string(result.level) + "\tzm:" + std::to_string(result.memLevel) +
+                               "\tzs:" + std::to_string(result.strategy) + "\t";
+            line += result.filterIndex > 4 ? "fs:" + std::to_string(result.heuristic) + "\t" : std::string("fs:-\t");
+            line += result.filterIndex > 5 ? std::string("f:5e\t") : "f:" + std::to_string(result.filterIndex) + "\t";
+            line += "IDAT=" + std::to_string(result.idatSize) + "\tfile=" + std::to_string(result.fileSize) + "\n\r";
+            console << line;
+            if (Lower(output.size() >= 4 ? output.substr(output.size() - 4) : output) != ".png") output += ".png";
+            if (!ConfirmOverwrite(output, options, context)) return FileOutcome::Skipped;
+            WriteFileAtomically(output, result.best.bytes);
+            outcome = FileOutcome::Written;
+        } else {
+            console << "\n" + NamePart(input) + " is already optimized.\n";
+            outcome = FileOutcome::AlreadyOptimized;
+            if (output != input) {
+                console << "Output file " + NamePart(output) + "\n";
+                if (!ConfirmOverwrite(output, options, context)) return FileOutcome::Skipped;
+                WriteFileAtomically(output, ReadFileBytes(input));
+            }
+        }
+        if (haveTimes && (outcome == FileOutcome::Written || output != input)) CopyTimes(times, output);
+        return outcome;
+    } catch (const std::bad_alloc&) {
+        console << input + "\n" + "Not enough memory\n";
+    } catch (const std::exception& e) {
+        console << input + "\n" + e.what() + "\n";
+    }
+    return FileOutcome::Failed;
+}
+
+int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
+    if (args.empty()) {
+        PrintBanner(context.out);
+        PrintUsage(context.out);
+        return 0;
+    }
+    ParseEnvironment env;
+    env.currentDir = context.currentDir;
+    env.exists = [&](const std::string& p) {
+        std::error_code ec;
+        return fs::exists(Absolute(p, context.currentDir), ec);
+    };
+    Options options = ParseOptions(args, env);
+    Console console(context.out, options.quiet);
+    if (!options.quiet) PrintBanner(context.out);
+
+    std::vector<std::string> inputs;
+    for (const std::string& candidate : options.files) {
+        const std::string path = Absolute(candidate, context.currentDir);
+        if (IsRegularFile(path)) inputs.push_back(path);
+        else SearchFiles(FolderPart(path), Lower(NamePart(path)), options.recurse, inputs);
+    }
+    if (inputs.empty()) {
+        if (!options.quiet) {
+            PrintBanner(context.out);
+            PrintUsage(context.out);
+        }
+        return 0;
+    }
+
+    std::string outputDir;
+    if (!options.outputDir.empty()) {
+        outputDir = Absolute(options.outputDir, context.currentDir);
+        std::error_code ec;
+        fs::create_directories(outputDir, ec);
+        if (ec || !fs::is_directory(outputDir)) {
+            console << "Failed to create output directory\n";
+            return 1;
+        }
+        while (outputDir.size() > 1 && outputDir.back() == '/') outputDir.pop_back();
+    }
+    if (options.outputFile.empty() && outputDir.empty()) options.noPrompt = true;
+
+    bool failed = false;
+    auto runOne = [&](const std::string& input, const std::string& output) {
+        FileOutcome outcome = OptimizeFile(input, output, options, context);
+        if (outcome == FileOutcome::Failed) failed = true;
+        console << "\n";
+        return outcome != FileOutcome::EndRun;
+    };
+    if (!options.outputFile.empty()) {
+        runOne(inputs.front(), Absolute(options.outputFile, context.currentDir));
+    } else {
+        for (const std::string& input : inputs) {
+            std::string output = input;
+            if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
+            if (!runOne(input, output)) break;
+        }
+    }
+    return failed ? 1 : 0;
+}
+
+}  // namespace jx::quillox

@@ -1,0 +1,40 @@
+#pragma once
+// The program block: options, the input list, and the per-file driver.
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "pngopt/encoder.h"
+#include "pngopt/options.h"
+#include "pngopt/thread_pool.h"
+
+namespace jx::quillox {
+
+struct ProgramContext {
+    std::ostream& out;
+    std::istream& in;
+    std::string currentDir;  // relative names are taken from here
+    PngEncodeFn encode = DefaultPngEncoder();
+    ThreadPool* pool = nullptr;
+};
+
+// The whole run; returns the exit code (1 when any file failed).
+int RunProgram(const std::vector<std::string>& args, ProgramContext& context);
+
+// Appends every file of folder whose lower-cased name matches mask ("*", "?") and whose
+// extension is ".png", ".bmp" or ".ppm" in any case; recurses into subfolders when asked.
+void SearchFiles(const std::string& folder, const std::string& mask, bool recurse, std::vector<std::string>& inputs);
+bool MatchesMask(const std::string& lowerName, const std::string& mask);
+
+enum class FileOutcome { Written, AlreadyOptimized, Skipped, Failed, EndRun };
+
+FileOutcome OptimizeFile(const std::string& input, const std::string& output, const Options& options,
+                         ProgramContext& context);
+
+bool ConfirmOverwrite(const std::string& name, const Options& options, ProgramContext& context);
+
+// Writes bytes to a temporary name beside target, then renames it into place.
+void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes);
+
+}  // namespace jx::quillox

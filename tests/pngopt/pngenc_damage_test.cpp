@@ -1,0 +1,143 @@
+// Damaged input of every kind raises PngError with a message, never crashes.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "common/test_data.h"
+#include "pngenc_test_util.h"
+
+namespace jx {
+namespace {
+
+std::string DecodeError(const std::vector<uint8_t>& file) {
+    try {
+        PngImage::Decode(file);
+    } catch (const PngError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+void PutBe32(std::vector<uint8_t>& f, size_t pos, uint32_t v) {
+    f[pos] = uint8_t(v >> 24);
+    f[pos + 1] = uint8_t(v >> 16);
+    f[pos + 2] = uint8_t(v >> 8);
+    f[pos + 3] = uint8_t(v);
+}
+
+// Rewrites IHDR's fields and its CRC so only the values are wrong.
+std::vector<uint8_t> WithHeader(std::vector<uint8_t> f, uint32_t w, uint32_t h, uint8_t depth, uint8_t type) {
+    PutBe32(f, 16, w);
+    PutBe32(f, 20, h);
+    f[24] = depth;
+    f[25] = type;
+    PutBe32(f, 29, uint32_t(crc32(0, &f[12], 17)));
+    return f;
+}
+
+std::vector<uint8_t> SmallFile() {
+    PngImage img = test::MakeImage(9, 7, kPngRgb, 8);
+    return img.Encode();
+}
+
+TEST(PngDamage, SuiteDamagedFilesAreRefused) {
+    auto names = test::PngSuiteNames(true);
+    ASSERT_GE(names.size(), 14u);
+    for (const std::string& name : names) {
+        std::string msg = DecodeError(test::ReadBytes(test::PngSuiteDir() / (name + ".png")));
+        EXPECT_FALSE(msg.empty()) << name;
+    }
+}
+
+TEST(PngDamage, EveryTruncationIsRefused) {
+    for (const char* name : {"basn2c08", "basi3p02", "s01n3p01"}) {
+        auto file = test::ReadBytes(test::PngSuiteDir() / (std::string(name) + ".png"));
+        for (size_t len = 0; len < file.size(); ++len) {
+            std::vector<uint8_t> cut(file.begin(), file.begin() + long(len));
+            EXPECT_FALSE(DecodeError(cut).empty()) << name << " cut at " << len;
+        }
+    }
+}
+
+TEST(PngDamage, AnyFlippedByteIsRefused) {
+    // Every byte after the signature is covered by a length, a name or a CRC.
+    auto file = SmallFile();
+    for (size_t i = 8; i < file.size(); ++i) {
+        auto bad = file;
+        bad[i] ^= 0x20;
+        EXPECT_FALSE(DecodeError(bad).empty()) << "byte " << i;
+    }
+    auto bad = file;
+    bad[40] ^= 1;
+    EXPECT_NE(DecodeError(bad).find("CRC"), std::string::npos);
+}
+
+TEST(PngDamage, HeaderSizesAreChecked) {
+    auto file = SmallFile();
+    EXPECT_NE(DecodeError(WithHeader(file, 0, 7, 8, 2)).find("zero"), std::string::npos);
+    EXPECT_NE(DecodeError(WithHeader(file, 9, 0, 8, 2)).find("zero"), std::string::npos);
+    EXPECT_NE(DecodeError(WithHeader(file, 0x80000000u, 7, 8, 2)).find("range"), std::string::npos);
+    EXPECT_NE(DecodeError(WithHeader(file, 0x7FFFFFFF, 0x7FFFFFFF, 8, 2)).find("too large"), std::string::npos);
+    EXPECT_NE(DecodeError(WithHeader(file, 100000, 100000, 8, 6)).find("too large"), std::string::npos);
+    EXPECT_FALSE(DecodeError(WithHeader(file, 9, 7, 3, 2)).empty());
+    EXPECT_FALSE(DecodeError(WithHeader(file, 9, 7, 8, 5)).empty());
+    // A plausible header over too little image data.
+    EXPECT_NE(DecodeError(WithHeader(file, 90, 70, 8, 2)).find("truncated"), std::string::npos);
+}
+
+TEST(PngDamage, RowFilterAboveFourIsDamage) {
+    // A stored row whose filter byte is 5, in a well-formed stream with valid CRCs.
+    std::vector<uint8_t> raw = {5, 1, 2, 3};
+    uLongf len = compressBound(raw.size());
+    std::vector<uint8_t> z(len);
+    compress(z.data(), &len, raw.data(), raw.size());
+    z.resize(len);
+    PngImage img(3, 1, kPngGrey, 8);
+    auto file = img.Encode();
+    // Replace the IDAT chunk (it follows IHDR at offset 33).
+    std::vector<uint8_t> out(file.begin(), file.begin() + 33);
+    std::vector<uint8_t> chunk = {0, 0, 0, 0, 'I', 'D', 'A', 'T'};
+    PutBe32(chunk, 0, uint32_t(z.size()));
+    chunk.insert(chunk.end(), z.begin(), z.end());
+    chunk.resize(chunk.size() + 4);
+    PutBe32(chunk, chunk.size() - 4, uint32_t(crc32(0, &chunk[4], uInt(z.size() + 4))));
+    out.insert(out.end(), chunk.begin(), chunk.end());
+    out.insert(out.end(), file.end() - 12, file.end());
+    std::string msg = DecodeError(out);
+    EXPECT_NE(msg.find("filter type 5"), std::string::npos) << msg;
+}
+
+TEST(PngDamage, StructuralFaults) {
+    auto file = SmallFile();
+    EXPECT_NE(DecodeError({}).find("signature"), std::string::npos);
+    std::vector<uint8_t> noIend(file.begin(), file.end() - 12);
+    EXPECT_NE(DecodeError(noIend).find("IEND"), std::string::npos);
+    // IHDR followed directly by IEND: no image data.
+    std::vector<uint8_t> noIdat(file.begin(), file.begin() + 33);
+    noIdat.insert(noIdat.end(), file.end() - 12, file.end());
+    EXPECT_NE(DecodeError(noIdat).find("IDAT"), std::string::npos);
+    EXPECT_THROW(PngImage::DecodeFile("/nonexistent/none.png"), PngError);
+}
+
+TEST(PngDamage, ErrorsFoundByLibpngBecomePngError) {
+    // A PLTE of 4 bytes, with a valid CRC: only the codec itself knows it is wrong.
+    PngImage img(4, 4, kPngPalette, 8);
+    img.Palette.resize(2);
+    auto file = img.Encode();
+    ASSERT_EQ(std::string(file.begin() + 37, file.begin() + 41), "PLTE");
+    std::vector<uint8_t> out(file.begin(), file.begin() + 33);
+    std::vector<uint8_t> plte = {0, 0, 0, 4, 'P', 'L', 'T', 'E', 1, 2, 3, 4, 0, 0, 0, 0};
+    PutBe32(plte, 12, uint32_t(crc32(0, &plte[4], 8)));
+    out.insert(out.end(), plte.begin(), plte.end());
+    out.insert(out.end(), file.begin() + 33 + 18, file.end());
+    EXPECT_NE(DecodeError(out).find("PLTE"), std::string::npos);
+}
+
+TEST(PngDamage, DamagedTextChunkIsReported) {
+    PngChunk c{"zTXt", {'k', 0, 0, 1, 2, 3}, PngChunkPlace::BeforeIdat};
+    EXPECT_THROW(PngImage::ReadText(c), PngError);
+    PngChunk noKeyword{"tEXt", {'a', 'b'}, PngChunkPlace::BeforeIdat};
+    EXPECT_THROW(PngImage::ReadText(noKeyword), PngError);
+}
+
+}  // namespace
+}  // namespace jx

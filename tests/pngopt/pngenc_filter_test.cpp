@@ -1,0 +1,249 @@
+// Row filter choice, cost heuristics, fingerprints, IDAT splitting and the writer's settings.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <numeric>
+
+#include "pngenc_test_util.h"
+#include "pngopt/pngenc/row_filter.h"
+
+namespace jx {
+namespace {
+
+using pngenc::ChooserSettings;
+using pngenc::RowFilterChooser;
+
+uint32_t CostOf(uint8_t heuristic, uint8_t filter, std::vector<uint8_t> row, bool jx = false) {
+    ChooserSettings s;
+    s.Heuristic = heuristic;
+    s.JxHeuristic = jx;
+    RowFilterChooser c(s, row.size(), 1);
+    return c.Cost(filter, row.data(), row.size());
+}
+
+TEST(RowCost, HeuristicsScoreAsDefined) {
+    const std::vector<uint8_t> row = {0, 1, 255, 128};
+    EXPECT_EQ(CostOf(2, 1, row), 1u + 3 + 3 + 17);   // zigzag 0, 2, 1, 255
+    EXPECT_EQ(CostOf(2, 0, row), 1u + 3 + 17 + 15);  // raw bytes for None
+    EXPECT_EQ(CostOf(1, 0, row), CostOf(1, 1, row));
+    EXPECT_EQ(CostOf(1, 1, row), 1u + 3 + 3 + 15);   // |s| 0, 1, 1, 128
+    EXPECT_EQ(CostOf(3, 1, row), 2u + 3 + 2 + 130);  // halves to even: 0.5 -> 0, 127.5 -> 128
+    EXPECT_EQ(CostOf(6, 0, row), CostOf(2, 1, row));
+    EXPECT_EQ(CostOf(2, 0, row, true), 1u + 2 + 9 + 8);
+    EXPECT_EQ(CostOf(2, 1, row, true), 1u + 2 + 3 + 9);
+    EXPECT_EQ(CostOf(0, 1, row), 2147483647u - 4);
+    EXPECT_EQ(CostOf(200, 1, row), 2147483647u - 4);
+    EXPECT_EQ(CostOf(0, 1, {7, 7, 7}), 2147483647u - 1);
+    EXPECT_EQ(CostOf(4, 1, {1, 1, 1, 2}), 5u + 3);   // counts 3 and 1
+    EXPECT_EQ(CostOf(5, 1, {1, 1, 1, 2}), 4u + 3);   // round(1.0) + 3, round(0.5) + 3
+    EXPECT_EQ(CostOf(5, 1, std::vector<uint8_t>(5, 9)), 2u + 3);  // round(1.5) = 2
+    EXPECT_EQ(CostOf(9, 1, {5, 5, 6, 5, 7}), 0xFFFFFFFFu - 1);
+    EXPECT_EQ(CostOf(9, 1, {5, 5}), 0xFFFFFFFFu);
+}
+
+TEST(RowCost, DeflateHeuristicsMeasureTheRowAlone) {
+    std::vector<uint8_t> row(300);
+    for (size_t i = 0; i < row.size(); ++i) row[i] = uint8_t(i * i % 251);
+    auto deflated = [&](int level, int strategy) {
+        z_stream z{};
+        deflateInit2(&z, level, Z_DEFLATED, 15, 8, strategy);
+        std::vector<uint8_t> out(1024);
+        z.next_in = row.data();
+        z.avail_in = uInt(row.size());
+        z.next_out = out.data();
+        z.avail_out = uInt(out.size());
+        deflate(&z, Z_FINISH);
+        uint32_t n = uint32_t(z.total_out);
+        deflateEnd(&z);
+        return n;
+    };
+    ChooserSettings s;
+    s.Heuristic = 7;
+    s.CompressionLevel = 3;  // heuristic 7 deflates at level 9 for it
+    RowFilterChooser c7(s, row.size(), 1);
+    EXPECT_EQ(c7.Cost(1, row.data(), row.size()), deflated(9, Z_DEFAULT_STRATEGY));
+    s.Heuristic = 8;
+    RowFilterChooser c8(s, row.size(), 1);
+    EXPECT_EQ(c8.Cost(1, row.data(), row.size()), deflated(1, Z_HUFFMAN_ONLY));
+    EXPECT_EQ(pngenc::TrialLevel(2), 6);
+    EXPECT_EQ(pngenc::TrialLevel(9), 6);
+    EXPECT_EQ(pngenc::TrialLevel(4), 1);
+}
+
+TEST(RowChoice, FilterSetRules) {
+    PngImage img = test::MakeImage(40, 30, kPngRgb, 8);
+    img.FilterSet = FilterBit(kFilterUp);
+    PngFilterChoice up = img.ChooseFilters();
+    EXPECT_EQ(up.RowFilters, std::vector<uint8_t>(30, kFilterUp));
+    uint32_t expect = 0;
+    for (uint32_t r = 0; r < 30; ++r) expect += (r + 1) * 2;
+    EXPECT_EQ(up.Fingerprint, expect);
+    for (uint8_t set : {uint8_t(0), uint8_t(1)}) {
+        img.FilterSet = set;
+        EXPECT_EQ(img.ChooseFilters().RowFilters, std::vector<uint8_t>(30, 0));
+    }
+    // Rows of 2 bytes: heuristic 9 scores every filter at the maximum, so None wins even unset.
+    PngImage thin = test::MakeImage(2, 20, kPngGrey, 8);
+    thin.Heuristic = 9;
+    thin.FilterSet = 0x1E;
+    EXPECT_EQ(thin.ChooseFilters().RowFilters, std::vector<uint8_t>(20, 0));
+    thin.FilterSet = 0x1F;
+    EXPECT_EQ(thin.ChooseFilters().Fingerprint, 0u);
+}
+
+TEST(RowChoice, HeuristicZeroPrefersMostDistinctBytes) {
+    // Row 1 repeats row 0's ramp: Up gives all zeros, Sub all ones, None the ramp itself.
+    PngImage img(16, 2, kPngGrey, 8);
+    for (uint32_t y = 0; y < 2; ++y) {
+        for (uint32_t x = 0; x < 16; ++x) img.SetSample(x, y, 0, uint16_t(x));
+    }
+    img.Heuristic = 0;
+    PngFilterChoice c = img.ChooseFilters();
+    EXPECT_EQ(c.RowFilters[1], kFilterNone);
+    img.Heuristic = 2;
+    c = img.ChooseFilters();
+    EXPECT_EQ(c.RowFilters[1], kFilterUp);
+}
+
+TEST(RowChoice, FingerprintOnlyIsASeparateCallThatMatchesEncode) {
+    PngImage img = test::MakeImage(64, 48, kPngRgba, 8);
+    img.FingerprintOnly = 1;
+    EXPECT_THROW(img.Encode(), PngError);
+    PngFilterChoice c = img.ChooseFilters();
+    img.FingerprintOnly = 0;
+    img.Encode();
+    EXPECT_EQ(c.RowFilters, img.RowFilters);
+    EXPECT_EQ(c.Fingerprint, img.Fingerprint);
+    EXPECT_EQ(c.PassRowFilters, img.PassRowFilters);
+}
+
+TEST(RowChoice, ResultsSizedToTheImage) {
+    PngImage tall(1, 70000, kPngGrey, 8);
+    for (uint32_t y = 0; y < 70000; ++y) tall.SetSample(0, y, 0, uint16_t(y * 31 % 256));
+    tall.FilterSet = FilterBit(kFilterSub);
+    PngFilterChoice c = tall.ChooseFilters();
+    ASSERT_EQ(c.RowFilters.size(), 70000u);
+    EXPECT_EQ(c.RowFilters.back(), kFilterSub);
+    uint64_t sum = 70000ull * 70001ull / 2;
+    EXPECT_EQ(c.Fingerprint, uint32_t(sum));
+    // Interlaced: one entry per image row, every pass row in stream order.
+    PngImage small = test::MakeImage(5, 5, kPngRgb, 8);
+    small.Interlace = 1;
+    c = small.ChooseFilters();
+    EXPECT_EQ(c.RowFilters.size(), 5u);
+    EXPECT_EQ(c.PassRowFilters.size(), 1u + 1 + 1 + 2 + 1 + 3 + 2);
+}
+
+TEST(RowChoice, EqualFingerprintsNeedNotMeanEqualChoices) {
+    // Up then None and None then Sub give the same fingerprint; the choice vectors differ.
+    PngImage img(4, 2, kPngGrey, 8);
+    for (uint32_t x = 0; x < 4; ++x) img.SetSample(x, 0, 0, uint16_t(x * 60));
+    img.FilterSet = FilterBit(kFilterUp);
+    PngFilterChoice a = img.ChooseFilters();
+    img.FilterSet = FilterBit(kFilterSub);
+    PngFilterChoice b = img.ChooseFilters();
+    EXPECT_NE(a.RowFilters, b.RowFilters);
+    EXPECT_EQ(a.Fingerprint, 1u * 2 + 2 * 2);
+    EXPECT_EQ(b.Fingerprint, 1u * 1 + 2 * 1);
+}
+
+TEST(IdatSplit, FullChunksThenRemainder) {
+    PngImage img = test::MakeImage(300, 300, kPngRgb, 8, 7);
+    for (uint8_t& b : img.Pixels()) b = uint8_t(std::rand());  // incompressible
+    img.CompressionLevel = 1;
+    std::vector<uint8_t> file = img.Encode();
+    std::vector<uint32_t> idat = test::ChunkLengths(file, "IDAT");
+    ASSERT_EQ(idat.size(), 5u);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(idat[i], 65535u);
+    EXPECT_EQ(img.IdatTotalSize, 4 * 65535ull + idat[4]);
+    EXPECT_EQ(img.IdatSize, 65535u);
+    img.SetMaxIdatSize(10);
+    EXPECT_EQ(img.MaxIdatSize, 65535);
+    img.SetMaxIdatSize(0xFFFFF);
+    EXPECT_EQ(img.MaxIdatSize, 0xFFFFF);
+    img.Encode();
+    EXPECT_EQ(img.IdatSize, std::min<uint64_t>(img.IdatTotalSize, 0xFFFFF));
+}
+
+TEST(Writer, TwoBitOutputPacksEveryRowAndPass) {
+    PngImage img = test::MakeImage(13, 11, kPngPalette, 4);
+    for (uint32_t y = 0; y < 11; ++y) {
+        for (uint32_t x = 0; x < 13; ++x) img.SetSample(x, y, 0, uint16_t((x + 2 * y) % 4));
+    }
+    img.Palette.resize(4);
+    img.OutputBitDepth = 2;
+    for (uint8_t interlace = 0; interlace < 2; ++interlace) {
+        img.Interlace = interlace;
+        std::vector<uint8_t> file = img.Encode();
+        EXPECT_EQ(test::HeaderDepth(file), 2);
+        PngImage back = PngImage::Decode(file);
+        ASSERT_EQ(back.BitDepth(), 2);
+        for (uint32_t y = 0; y < 11; ++y) {
+            for (uint32_t x = 0; x < 13; ++x) ASSERT_EQ(back.Sample(x, y, 0), img.Sample(x, y, 0)) << x << "," << y;
+        }
+    }
+    // Stored rows of 7 bytes become 4 in the stream: 11 rows of 1 + 4 bytes inflate to 55.
+    img.Interlace = 0;
+    img.CompressionLevel = 0;
+    std::vector<uint8_t> file = img.Encode();
+    EXPECT_EQ(test::ChunkLengths(file, "IDAT").front(), 55u + 11);  // stored block overhead
+}
+
+TEST(Writer, RefusesSettingsOutOfRange) {
+    PngImage img = test::MakeImage(8, 8, kPngRgb, 8);
+    auto refused = [&](auto change) {
+        PngImage copy = img;
+        change(copy);
+        EXPECT_THROW(copy.Encode(), PngError);
+    };
+    refused([](PngImage& p) { p.Interlace = 2; });
+    refused([](PngImage& p) { p.CompressionLevel = 10; });
+    refused([](PngImage& p) { p.UseDeflateInit2 = 1; p.WindowBits = 16; });
+    refused([](PngImage& p) { p.UseDeflateInit2 = 1; p.MemoryLevel = 0; });
+    refused([](PngImage& p) { p.UseDeflateInit2 = 1; p.Strategy = 5; });
+    refused([](PngImage& p) { p.MaxIdatSize = 0; });
+    refused([](PngImage& p) { p.LossyMethod = 2; });
+    refused([](PngImage& p) { p.OutputBitDepth = 2; });
+    refused([](PngImage& p) { p.PaletteAlpha = {1}; });
+    refused([](PngImage& p) { p.Key = PngKey{0, 300, 0, 0}; });
+    EXPECT_THROW(PngImage().Encode(), PngError);
+    EXPECT_THROW(PngImage(0, 1, kPngRgb, 8), PngError);
+    EXPECT_THROW(PngImage(1, 1, kPngRgb, 4), PngError);
+    EXPECT_THROW(PngImage(100000, 100000, kPngRgba, 16), PngError);
+    PngImage pal = test::MakeImage(8, 8, kPngPalette, 2);
+    pal.Palette.resize(5);
+    EXPECT_THROW(pal.Encode(), PngError);
+    EXPECT_THROW(img.AddChunk("IDAT", {}), PngError);
+    EXPECT_THROW(img.AddChunk("ab1d", {}), PngError);
+}
+
+TEST(Writer, JxDefaults) {
+    PngImage img = test::MakeImage(50, 40, kPngRgba, 8);
+    img.Heuristic = 7;
+    img.Interlace = 1;
+    img.UseJxDefaults();
+    EXPECT_EQ(img.FilterSet, 0x1F);
+    EXPECT_EQ(img.Heuristic, 2);
+    EXPECT_EQ(img.CompressionLevel, 7);
+    EXPECT_EQ(img.UseDeflateInit2, 0);
+    EXPECT_EQ(img.MaxIdatSize, 65535);
+    EXPECT_EQ(img.Interlace, 0);
+    EXPECT_EQ(img.JxHeuristic, 1);
+    std::vector<uint8_t> file = img.Encode();
+    PngImage back = PngImage::Decode(file);
+    EXPECT_TRUE(std::equal(img.Pixels().begin(), img.Pixels().end(), back.Pixels().begin(), back.Pixels().end()));
+}
+
+TEST(Writer, SaveFileReplacesInPlace) {
+    auto path = std::filesystem::path(JX_BINARY_DIR) / "pngenc_save_test.png";
+    PngImage img = test::MakeImage(20, 10, kPngGreyAlpha, 16);
+    img.SaveFile(path);
+    img.SaveFile(path);
+    PngImage back = PngImage::DecodeFile(path);
+    EXPECT_TRUE(std::equal(img.Pixels().begin(), img.Pixels().end(), back.Pixels().begin(), back.Pixels().end()));
+    std::filesystem::remove(path);
+    EXPECT_THROW(img.SaveFile("/nonexistent-dir/x.png"), PngError);
+}
+
+}  // namespace
+}  // namespace jx

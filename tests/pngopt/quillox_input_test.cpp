@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/test_data.h"
+#include "pngopt/encoder.h"
+#include "pngopt/image.h"
+
+namespace jx::quillox {
+namespace {
+
+const ReadSettings kRaw{2, false};
+
+template <size_t N>
+std::vector<uint8_t> Bytes(const char (&text)[N]) { return {text, text + N - 1}; }
+
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+
+// A bottom-up 32-bit BI_RGB bitmap of BGRA quads.
+std::vector<uint8_t> Bmp32(uint32_t w, uint32_t h, const std::vector<uint8_t>& bgra) {
+    std::vector<uint8_t> b(54 + bgra.size(), 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    Put32(b, 2, static_cast<uint32_t>(b.size()));
+    Put32(b, 10, 54);
+    Put32(b, 14, 40);
+    Put32(b, 18, w);
+    Put32(b, 22, h);
+    b[26] = 1;
+    b[28] = 32;
+    std::memcpy(&b[54], bgra.data(), bgra.size());
+    return b;
+}
+
+TEST(QuilloxInput, ConformanceImagesDecodeToReference) {
+    for (const std::string& name : test::PngSuiteNames(false)) {
+        SCOPED_TRACE(name);
+        WorkImage image = ReadPng(test::ReadBytes(test::PngSuiteDir() / (name + ".png")), kRaw);
+        std::vector<uint16_t> ref = test::PngSuiteReference16(name);
+        ASSERT_EQ(ref.size(), image.rgba.size());
+        for (size_t i = 0; i < ref.size(); ++i) {
+            uint32_t got = image.sampleDepth == 16 ? image.rgba[i] : (image.rgba[i] >> 8) * 257u;
+            if (got != ref[i]) {
+                ADD_FAILURE() << "sample " << i << " is " << got << ", expected " << ref[i];
+                break;
+            }
+        }
+    }
+}
+
+TEST(QuilloxInput, DamagedImagesAreRefused) {
+    for (const std::string& name : test::PngSuiteNames(true)) {
+        SCOPED_TRACE(name);
+        EXPECT_THROW(ReadPng(test::ReadBytes(test::PngSuiteDir() / (name + ".png")), kRaw), InputError);
+    }
+    auto good = test::ReadBytes(test::PngSuiteDir() / "basn0g08.png");
+    for (size_t cut : {size_t(20), good.size() / 2, good.size() - 13}) {
+        std::vector<uint8_t> truncated(good.begin(), good.begin() + cut);
+        EXPECT_THROW(ReadPng(truncated, kRaw), InputError) << cut;
+    }
+    // A chunk length past the end is caught by the walker before any use.
+    std::vector<uint8_t> huge = good;
+    huge[33] = huge[34] = huge[35] = 0x7F;
+    EXPECT_THROW(WalkChunks(huge), InputError);
+}
+
+TEST(QuilloxInput, ConformanceBitmapsMatchTheirPngs) {
+    const auto dir = test::DataDir() / "pngsuite" / "bmp";
+    int checked = 0;
+    for (const std::string& name : test::PngSuiteNames(false)) {
+        if (!std::filesystem::exists(dir / (name + ".bmp"))) continue;
+        SCOPED_TRACE(name);
+        WorkImage image = ReadBmp(test::ReadBytes(dir / (name + ".bmp")), kRaw);
+        std::vector<uint8_t> ref = test::PngSuiteReference8(name);
+        ASSERT_EQ(ref.size(), image.rgba.size());
+        // The bitmaps of 16-bit images were rounded to 8 bits, not cut.
+        const int slack = name.ends_with("16") ? 1 : 0;
+        size_t bad = 0;
+        for (size_t i = 0; i < ref.size(); i += 4) {
+            if (ref[i + 3] == 0 && image.rgba[i + 3] == 0) continue;  // colour of hidden pixels is free
+            for (int c = 0; c < 4; ++c) bad += std::abs((image.rgba[i + c] >> 8) - ref[i + c]) > slack;
+        }
+        EXPECT_EQ(bad, 0u);
+        ++checked;
+    }
+    EXPECT_GT(checked, 100);
+}
+
+TEST(QuilloxInput, BitmapAlphaRules) {
+    // Fourth bytes all zero: padding, the bitmap is opaque.
+    WorkImage opaque = ReadBmp(Bmp32(2, 1, {10, 20, 30, 0, 40, 50, 60, 0}), kRaw);
+    EXPECT_EQ(opaque.Pixel(0, 0)[0], 30 << 8);
+    EXPECT_EQ(opaque.Pixel(0, 0)[3], 0xFF00);
+    EXPECT_EQ(opaque.Pixel(1, 0)[3], 0xFF00);
+    // Real alpha, with cleaning: transparent pixels become all zero.
+    WorkImage alpha = ReadBmp(Bmp32(2, 1, {10, 20, 30, 0, 40, 50, 60, 128}), ReadSettings{2, true});
+    EXPECT_EQ(alpha.Pixel(0, 0)[0], 0);
+    EXPECT_EQ(alpha.Pixel(0, 0)[3], 0);
+    EXPECT_EQ(alpha.Pixel(1, 0)[3], 128 << 8);
+    EXPECT_EQ(alpha.Pixel(1, 0)[2], 40 << 8);
+
+    auto bmp = Bmp32(2, 2, std::vector<uint8_t>(16, 1));
+    bmp.resize(bmp.size() - 1);
+    EXPECT_THROW(ReadBmp(bmp, kRaw), InputError);
+    auto wide = Bmp32(2, 2, std::vector<uint8_t>(16, 1));
+    Put32(wide, 18, 0x40000000);
+    EXPECT_THROW(ReadBmp(wide, kRaw), InputError);
+    EXPECT_THROW(ReadBmp(Bytes("BM"), kRaw), InputError);
+}
+
+TEST(QuilloxInput, PpmHeaderAndSamples) {
+    WorkImage rgb = ReadPpm(Bytes("P6\n# made by hand\n2 1\t255\n\x01\x02\x03\xff\x80\x00"), kRaw);
+    EXPECT_EQ(rgb.sampleDepth, 8);
+    EXPECT_EQ(rgb.width, 2u);
+    EXPECT_EQ(rgb.Pixel(1, 0)[0], 0xFF00);
+    EXPECT_EQ(rgb.Pixel(1, 0)[1], 0x8000);
+    EXPECT_EQ(rgb.Pixel(0, 0)[3], 0xFF00);
+    Analyze(rgb);
+    EXPECT_EQ(rgb.analysis.transparent + rgb.analysis.partial, 0u);
+
+    WorkImage scaled = ReadPpm(Bytes("P6 1 1 15 \x0f\x00\x05"), kRaw);
+    EXPECT_EQ(scaled.Pixel(0, 0)[0], 0xFF00);
+    EXPECT_EQ(scaled.Pixel(0, 0)[2], 85 << 8);
+    WorkImage w = ReadPpm(Bytes("P6 1 1 1000\n\x03\xe8\x01\xf4\x00\x00"), kRaw);
+    EXPECT_EQ(w.sampleDepth, 16);
+    EXPECT_EQ(w.Pixel(0, 0)[0], 0xFFFF);
+    EXPECT_EQ(w.Pixel(0, 0)[1], 32768);
+    EXPECT_EQ(w.Pixel(0, 0)[3], 0xFFFF);
+
+    EXPECT_THROW(ReadPpm(Bytes("P3\n1 1\n255\n1 2 3\n"), kRaw), InputError);
+    EXPECT_THROW(ReadPpm(Bytes("P6\n2 2\n255\n\x01\x02"), kRaw), InputError);
+    EXPECT_THROW(ReadPpm(Bytes("P6\n-2 2\n255\n"), kRaw), InputError);
+    EXPECT_THROW(ReadPpm(Bytes("P6\n99999999 99999999\n255\n"), kRaw), InputError);
+    EXPECT_THROW(ReadPpm(Bytes("P6 1 1 10 \x0b\x00\x00"), kRaw), InputError);
+}
+
+TEST(QuilloxInput, AnalysisCountsAndFlags) {
+    WorkImage grey;
+    grey.width = 300;
+    grey.height = 2;
+    grey.sampleDepth = 16;
+    grey.rgba.resize(300 * 2 * 4);
+    for (uint32_t x = 0; x < 300; ++x)
+        for (uint32_t y = 0; y < 2; ++y) {
+            uint16_t* p = grey.Pixel(x, y);
+            p[0] = p[1] = p[2] = uint16_t(x * 200);
+            p[3] = 0xFFFF;
+        }
+    Analyze(grey);
+    EXPECT_EQ(grey.analysis.colorCount, 257);
+    EXPECT_EQ(grey.analysis.colorTable.size(), 256u);
+    EXPECT_TRUE(grey.analysis.grey);
+    EXPECT_FALSE(grey.analysis.eightBitEnough);
+    EXPECT_EQ(grey.analysis.opaque, 600u);
+    EXPECT_EQ(grey.analysis.colorTable[1].count, 1u);  // counting stopped within the first row
+
+    WorkImage img = ReadPng(test::ReadBytes(test::PngSuiteDir() / "basn2c16.png"), kRaw);
+    for (auto& v : img.rgba) v = uint16_t((v >> 8) * 257);
+    Analyze(img);
+    EXPECT_TRUE(img.analysis.eightBitEnough);
+    EXPECT_FALSE(img.analysis.grey);
+
+    WorkImage trns = ReadPng(test::ReadBytes(test::PngSuiteDir() / "tbbn3p08.png"), ReadSettings{2, true});
+    Analyze(trns);
+    EXPECT_GT(trns.analysis.transparent, 0u);
+    EXPECT_EQ(trns.analysis.partial, 0u);
+    // Palette input is never cleaned: the transparent entry keeps its colour.
+    bool coloured = false;
+    for (size_t i = 0; i < trns.rgba.size(); i += 4)
+        if (trns.rgba[i + 3] == 0 && (trns.rgba[i] | trns.rgba[i + 1] | trns.rgba[i + 2])) coloured = true;
+    EXPECT_TRUE(coloured);
+}
+
+TEST(QuilloxInput, PaletteIndexAndShortTrns) {
+    OutputImage out;
+    out.width = 4;
+    out.height = 1;
+    out.colorType = 3;
+    out.bitDepth = 2;
+    out.palette = {{1, 2, 3, 0}, {4, 5, 6, 255}, {7, 8, 9, 255}};
+    out.rowBytes = 1;
+    out.rows = {0x06};  // indices 0, 0, 1, 2
+    WorkImage ok = ReadPng(EncodePng(out, EncodeSettings{}).bytes, kRaw);
+    EXPECT_EQ(ok.Pixel(0, 0)[3], 0);
+    EXPECT_EQ(ok.Pixel(0, 0)[2], 3 << 8);
+    EXPECT_EQ(ok.Pixel(3, 0)[3], 0xFF00);  // past the tRNS entries: opaque
+    EXPECT_EQ(ok.Pixel(3, 0)[0], 7 << 8);
+    out.rows = {0x07};  // index 3 with three palette entries
+    EXPECT_THROW(ReadPng(EncodePng(out, EncodeSettings{}).bytes, kRaw), InputError);
+}
+
+TEST(QuilloxInput, ExtensionsMatchExactly) {
+    EXPECT_EQ(InputKindOf("/a/B.PNG"), InputKind::Png);
+    EXPECT_EQ(InputKindOf("x.Bmp"), InputKind::Bmp);
+    EXPECT_EQ(InputKindOf("x.ppm"), InputKind::Ppm);
+    EXPECT_EQ(InputKindOf("x.pn"), InputKind::Unsupported);
+    EXPECT_EQ(InputKindOf("x.png.txt"), InputKind::Unsupported);
+    EXPECT_EQ(InputKindOf("x.p"), InputKind::Unsupported);
+    EXPECT_EQ(InputKindOf("dir.png/file"), InputKind::Unsupported);
+    EXPECT_EQ(InputKindOf("png"), InputKind::Unsupported);
+}
+
+}  // namespace
+}  // namespace jx::quillox

@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "common/test_data.h"
+#include "pngopt/image.h"
+#include "pngopt/output.h"
+#include "pngopt/program.h"
+
+namespace jx::quillox {
+namespace {
+namespace fs = std::filesystem;
+
+class QuilloxProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("quillox_test_" + std::to_string(getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    int Run(std::vector<std::string> args, const std::string& answers = "") {
+        out_.str("");
+        std::istringstream in(answers);
+        ProgramContext context{out_, in, dir_.string()};
+        context.pool = &pool_;
+        return RunProgram(args, context);
+    }
+
+    // A suite image written loosely (no filters, fast deflate), so optimising it pays.
+    fs::path Loose(const std::string& name, const std::string& as = "") {
+        WorkImage image = ReadInputFile((test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{2, false});
+        OutputImage out = BuildOutputImage(image, SetDefaultOptions());
+        EncodeSettings loose;
+        loose.filterSet = 1;
+        loose.level = 1;
+        fs::path path = dir_ / (as.empty() ? name + ".png" : as);
+        test::WriteBytes(path, EncodePng(out, loose).bytes);
+        return path;
+    }
+
+    fs::path Copy(const fs::path& from, const std::string& as) {
+        fs::copy_file(from, dir_ / as, fs::copy_options::overwrite_existing);
+        return dir_ / as;
+    }
+
+    fs::path dir_;
+    std::ostringstream out_;
+    ThreadPool pool_{3};
+};
+
+// Pixels as 16-bit RGBA, transparent pixels' colour dropped.
+std::vector<uint32_t> Visible(const fs::path& path) {
+    WorkImage image = ReadPng(test::ReadBytes(path), ReadSettings{2, false});
+    std::vector<uint32_t> v;
+    for (size_t i = 0; i < image.rgba.size(); i += 4) {
+        bool hidden = image.rgba[i + 3] == 0;
+        for (int c = 0; c < 4; ++c) {
+            uint32_t s = image.sampleDepth == 16 ? image.rgba[i + c] : (image.rgba[i + c] >> 8) * 257u;
+            if (c == 3 && image.rgba[i + 3] == image.OpaqueAlpha()) s = 0xFFFF;
+            v.push_back(hidden && c < 3 ? 0 : s);
+        }
+    }
+    return v;
+}
+
+TEST_F(QuilloxProgram, MainProgramCallIsSilentAndReplacesOnlyWhenSmaller) {
+    fs::path file = Loose("basn6a08", "0.png");
+    const auto before = Visible(file);
+    const auto looseSize = fs::file_size(file);
+    EXPECT_EQ(Run({"/quiet", "/y", "/o4", file.string()}), 0);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_LT(fs::file_size(file), looseSize);
+    EXPECT_EQ(Visible(file), before);
+    // Second run: nothing smaller is found, the file stays byte for byte.
+    const auto optimised = test::ReadBytes(file);
+    EXPECT_EQ(Run({"/quiet", "/y", "-o4", file.string()}), 0);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(test::ReadBytes(file), optimised);
+    EXPECT_EQ(Run({"-o1", file.string()}), 0);
+    EXPECT_NE(out_.str().find("0.png is already optimized."), std::string::npos);
+    for (const auto& e : fs::directory_iterator(dir_)) EXPECT_EQ(e.path().filename(), "0.png");  // no leftovers
+}
+
+TEST_F(QuilloxProgram, EveryConformanceImageKeepsItsPixels) {
+    std::vector<std::string> names = test::PngSuiteNames(false);
+    std::map<std::string, std::vector<uint32_t>> before;
+    for (const std::string& n : names) {
+        Copy(test::PngSuiteDir() / (n + ".png"), n + ".png");
+        before[n] = Visible(dir_ / (n + ".png"));
+    }
+    EXPECT_EQ(Run({"/quiet", "/force", "*.png"}), 0);
+    for (const std::string& n : names) EXPECT_EQ(Visible(dir_ / (n + ".png")), before[n]) << n;
+    EXPECT_EQ(Run({"/quiet", "/o4", "/force", "*.PNG"}), 0);
+    for (const std::string& n : names) EXPECT_EQ(Visible(dir_ / (n + ".png")), before[n]) << n;
+}
+
+TEST_F(QuilloxProgram, DamagedFileFailsWhileOthersAreWritten) {
+    fs::path bad = Copy(test::PngSuiteDir() / "xcsn0g01.png", "a_bad.png");
+    fs::path apng = dir_ / "b_anim.png";
+    {
+        auto bytes = test::ReadBytes(test::PngSuiteDir() / "basn0g08.png");
+        // An acTL chunk right after IHDR (CRC is not checked by the walker).
+        std::vector<uint8_t> actl = {0, 0, 0, 8, 'a', 'c', 'T', 'L', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+        bytes.insert(bytes.begin() + 33, actl.begin(), actl.end());
+        test::WriteBytes(apng, bytes);
+    }
+    fs::path good = Loose("basn2c08", "c_good.png");
+    const auto badBytes = test::ReadBytes(bad);
+    const auto apngBytes = test::ReadBytes(apng);
+    const auto looseSize = fs::file_size(good);
+    EXPECT_EQ(Run({"*.png"}), 1);
+    EXPECT_EQ(test::ReadBytes(bad), badBytes);
+    EXPECT_EQ(test::ReadBytes(apng), apngBytes);
+    EXPECT_LT(fs::file_size(good), looseSize);
+    EXPECT_NE(out_.str().find(bad.string() + "\nIDAT: CRC error\n"), std::string::npos) << out_.str();
+    EXPECT_NE(out_.str().find(apng.string() + "\nAPNG not supported.\n"), std::string::npos);
+    // Quiet still reports the failure by exit code only.
+    EXPECT_EQ(Run({"/quiet", "a_bad.png"}), 1);
+    EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(QuilloxProgram, UnsupportedAndMissingInputs) {
+    test::WriteBytes(dir_ / "notes.pngx", {1, 2, 3});
+    EXPECT_EQ(Run({"notes.pngx"}), 1);
+    EXPECT_NE(out_.str().find("Unsupported file type"), std::string::npos);
+    // A mask that finds nothing, or only other extensions: usage, exit code 0.
+    EXPECT_EQ(Run({"*.png*"}), 0);
+    EXPECT_NE(out_.str().find("Quillox {options} files"), std::string::npos);
+    EXPECT_EQ(Run({"/quiet", "nothing*.png"}), 0);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(Run({}), 0);
+    EXPECT_NE(out_.str().find("examples:"), std::string::npos);
+}
+
+TEST_F(QuilloxProgram, BitmapAndPpmBecomePng) {
+    fs::path bmp = Copy(test::DataDir() / "pngsuite" / "bmp" / "basn6a08.bmp", "a.bmp");
+    test::WriteBytes(dir_ / "b.PPM", {'P', '6', ' ', '1', ' ', '1', ' ', '2', '5', '5', '\n', 1, 2, 3});
+    EXPECT_EQ(Run({"/quiet", "*.*"}), 0);
+    ASSERT_TRUE(fs::exists(dir_ / "a.bmp.png"));
+    ASSERT_TRUE(fs::exists(dir_ / "b.PPM.png"));
+    EXPECT_TRUE(fs::exists(bmp));
+    WorkImage png = ReadPng(test::ReadBytes(dir_ / "a.bmp.png"), ReadSettings{2, false});
+    WorkImage src = ReadBmp(test::ReadBytes(bmp), ReadSettings{2, true});
+    EXPECT_EQ(png.rgba, src.rgba);
+    WorkImage ppm = ReadPng(test::ReadBytes(dir_ / "b.PPM.png"), ReadSettings{2, false});
+    EXPECT_EQ(ppm.Pixel(0, 0)[2], 3 << 8);
+    EXPECT_EQ(ppm.pngColorType, 2);
+}
+
+TEST_F(QuilloxProgram, OutputFolderIsFlatAndKeepsCase) {
+    fs::create_directories(dir_ / "Sub" / "Deep");
+    Loose("basn0g08", "Sub/one.png");
+    Loose("basn2c08", "Sub/Deep/two.png");
+    EXPECT_EQ(Run({"/quiet", "/dir", "Out", "Sub/*.png", "/r"}), 0);
+    EXPECT_TRUE(fs::exists(dir_ / "Out" / "one.png"));
+    EXPECT_TRUE(fs::exists(dir_ / "Out" / "two.png"));
+    EXPECT_FALSE(fs::exists(dir_ / "out"));
+    // Without /r only the top folder is searched.
+    fs::remove_all(dir_ / "Out");
+    EXPECT_EQ(Run({"/quiet", "/dir", "Out", "Sub/*.png"}), 0);
+    EXPECT_TRUE(fs::exists(dir_ / "Out" / "one.png"));
+    EXPECT_FALSE(fs::exists(dir_ / "Out" / "two.png"));
+
+    test::WriteBytes(dir_ / "blocker", {0});
+    EXPECT_EQ(Run({"/dir", "blocker/x", "Sub/one.png"}), 1);
+    EXPECT_NE(out_.str().find("Failed to create output directory"), std::string::npos);
+}
+
+TEST_F(QuilloxProgram, OutputFileTakesTheFirstInputOnly) {
+    Loose("basn0g08", "a.png");
+    Loose("basn2c08", "b.png");
+    EXPECT_EQ(Run({"/quiet", "/out", "Result", "a.png", "b.png"}), 0);
+    EXPECT_TRUE(fs::exists(dir_ / "Result.png"));
+    EXPECT_FALSE(fs::exists(dir_ / "Result"));
+    EXPECT_EQ(Visible(dir_ / "Result.png"), Visible(dir_ / "a.png"));
+}
+
+TEST_F(QuilloxProgram, WriteFailureIsReportedAndLeavesNoFile) {
+    fs::path a = Loose("basn0g08", "a.png");
+    EXPECT_EQ(Run({"/out", "missing/dir/b.png", "a.png"}), 1);
+    EXPECT_NE(out_.str().find("Cannot create a temporary file beside"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+    EXPECT_TRUE(fs::exists(a));
+}
+
+TEST_F(QuilloxProgram, OverwritePromptAndAlreadyOptimizedCopy) {
+    fs::path a = Loose("basn0g08", "a.png");
+    fs::create_directories(dir_ / "out");
+    test::WriteBytes(dir_ / "out" / "a.png", {9});
+    EXPECT_EQ(Run({"/dir", "out", "a.png"}, "n\n"), 0);
+    EXPECT_NE(out_.str().find("Do you really want to overwrite the existing file? (y/n):"), std::string::npos);
+    EXPECT_EQ(test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
+    EXPECT_EQ(Run({"/quiet", "/dir", "out", "a.png"}), 0);  // quiet asks nothing and so keeps it
+    EXPECT_EQ(test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
+    EXPECT_EQ(Run({"/dir", "out", "a.png"}, "Y\n"), 0);
+    EXPECT_GT(fs::file_size(dir_ / "out" / "a.png"), 1u);
+
+    // An input that cannot be made smaller is copied as it is to another output.
+    EXPECT_EQ(Run({"/quiet", "a.png"}), 0);
+    const auto optimised = test::ReadBytes(a);
+    EXPECT_EQ(Run({"/y", "/dir", "copy", "a.png"}), 0);
+    EXPECT_NE(out_.str().find("a.png is already optimized.\nOutput file a.png\n"), std::string::npos);
+    EXPECT_EQ(test::ReadBytes(dir_ / "copy" / "a.png"), optimised);
+}
+
+TEST_F(QuilloxProgram, InfoNeverModifies) {
+    fs::path a = Loose("basn2c08", "a.png");
+    const auto bytes = test::ReadBytes(a);
+    EXPECT_EQ(Run({"/inf", "a.png"}), 0);
+    EXPECT_NE(out_.str().find("Input file: " + a.string()), std::string::npos);
+    EXPECT_NE(out_.str().find("| RGB | "), std::string::npos);
+    EXPECT_EQ(Run({"/info", "/quiet", "a.png"}), 0);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(test::ReadBytes(a), bytes);
+}
+
+TEST_F(QuilloxProgram, KeepsFileTimes) {
+    fs::path a = Loose("basn2c08", "a.png");
+    struct timespec times[2] = {{1000000000, 0}, {1200000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, a.c_str(), times, 0), 0);
+    EXPECT_EQ(Run({"/quiet", "/t", "a.png"}), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(a.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+}
+
+TEST(QuilloxMasks, Wildcards) {
+    EXPECT_TRUE(MatchesMask("image.png", "*.png"));
+    EXPECT_TRUE(MatchesMask("image.png", "im?ge.*"));
+    EXPECT_TRUE(MatchesMask("a.b.png", "*.png"));
+    EXPECT_FALSE(MatchesMask("image.png", "*.bmp"));
+    EXPECT_FALSE(MatchesMask("image.png", "image"));
+    EXPECT_TRUE(MatchesMask("x", "*"));
+    EXPECT_FALSE(MatchesMask("ab", "a?b"));
+}
+
+}  // namespace
+}  // namespace jx::quillox

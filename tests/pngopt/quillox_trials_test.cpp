@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <sstream>
+
+#include "common/test_data.h"
+#include "pngopt/image.h"
+#include "pngopt/trials.h"
+
+namespace jx::quillox {
+namespace {
+
+// Records every encode; the size comes from a rule over the settings.
+struct FakeEncoder {
+    std::function<size_t(const EncodeSettings&)> size;
+    std::function<uint32_t(const EncodeSettings&)> fingerprint = [](const EncodeSettings& s) { return s.filterSet; };
+    std::mutex mutex;
+    std::vector<EncodeSettings> calls;
+
+    PngEncodeFn Fn() {
+        return [this](const OutputImage&, const EncodeSettings& s) {
+            EncodedPng png;
+            png.fingerprint = fingerprint(s);
+            if (!s.fingerprintOnly) {
+                png.bytes.assign(size(s), uint8_t(s.filterSet));
+                png.idatSize = static_cast<uint32_t>(png.bytes.size() / 2);
+            }
+            std::lock_guard lock(mutex);
+            calls.push_back(s);
+            return png;
+        };
+    }
+};
+
+OutputImage TinyImage() {
+    OutputImage img;
+    img.width = img.height = 1;
+    img.colorType = 0;
+    img.rowBytes = 1;
+    img.rows = {0};
+    return img;
+}
+
+Options Opts(std::vector<std::string> args) {
+    ParseEnvironment env;
+    env.exists = [](const std::string&) { return false; };
+    return ParseOptions(args, env);
+}
+
+TEST(QuilloxTrials, DefaultGridOrderAndTotal) {
+    FakeEncoder enc;
+    enc.size = [](const EncodeSettings& s) { return size_t(1000 - s.strategy * 10 + s.memLevel); };
+    std::ostringstream progress;
+    TrialResult r = RunTrialSearch(TinyImage(), Opts({}), enc.Fn(), nullptr, &progress);
+    ASSERT_EQ(enc.calls.size(), 9u);
+    const uint8_t all = kFilterSets[5];
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(enc.calls[i].filterSet, i < 4 ? all : kFilterSets[0]);
+        EXPECT_EQ(enc.calls[i].strategy, i % 4);
+        EXPECT_EQ(enc.calls[i].memLevel, 9);
+        EXPECT_EQ(enc.calls[i].level, 9);
+        EXPECT_EQ(enc.calls[i].windowBits, 15);
+        EXPECT_EQ(enc.calls[i].maxIdatSize, 0xFFFFF);
+    }
+    EXPECT_EQ(enc.calls[8].memLevel, 8);
+    EXPECT_EQ(enc.calls[8].strategy, 3);
+    EXPECT_EQ(enc.calls[8].filterSet, all);  // index 5 came first with the same size
+    EXPECT_EQ(r.trialTotal, 25);
+    EXPECT_EQ(r.filterIndex, 5);
+    EXPECT_EQ(r.memLevel, 8);
+    EXPECT_EQ(r.fileSize, 1000u - 30 + 8);
+    // Percentages count disallowed combinations as well: the memory trial is number 25.
+    EXPECT_NE(progress.str().find("IDAT=489\tfile=979\tcomplete=100%"), std::string::npos);
+    EXPECT_NE(progress.str().find("IDAT=504\tfile=1009\tcomplete=8%"), std::string::npos);
+    EXPECT_EQ(progress.str().find("extra..."), std::string::npos);
+}
+
+TEST(QuilloxTrials, StrategyLevelLimits) {
+    Options o = Opts({"/zc7-9"});
+    EXPECT_TRUE(TrialAllowed(o, 5, 2, 7, 9));
+    EXPECT_FALSE(TrialAllowed(o, 5, 2, 8, 9));
+    EXPECT_TRUE(TrialAllowed(o, 5, 3, 9, 9));
+    EXPECT_FALSE(TrialAllowed(o, 5, 3, 8, 9));
+    EXPECT_TRUE(TrialAllowed(o, 5, 1, 8, 9));
+    EXPECT_FALSE(TrialAllowed(o, 1, 1, 8, 9));  // filter index 1 not selected
+    EXPECT_FALSE(TrialAllowed(o, 5, 1, 8, 7));  // memory level 7 not selected
+    Options fixed = Opts({"/zs4", "/zc8-9"});
+    EXPECT_TRUE(TrialAllowed(fixed, 0, 4, 8, 9));
+    EXPECT_FALSE(TrialAllowed(fixed, 0, 4, 9, 9));
+}
+
+TEST(QuilloxTrials, EqualSizesKeepTheEarlierTrial) {
+    FakeEncoder enc;
+    enc.size = [](const EncodeSettings&) { return size_t(500); };
+    TrialResult r = RunTrialSearch(TinyImage(), Opts({"/o2"}), enc.Fn(), nullptr, nullptr);
+    EXPECT_EQ(r.filterIndex, 5);
+    EXPECT_EQ(r.strategy, 0);
+    EXPECT_EQ(r.memLevel, 9);
+    EXPECT_EQ(r.best.bytes.front(), kFilterSets[5]);
+}
+
+TEST(QuilloxTrials, HeuristicPassSkipsTheConfiguredOne) {
+    for (int configured : {2, 12}) {
+        FakeEncoder enc;
+        enc.size = [](const EncodeSettings& s) { return size_t(900 - (s.filterSet == kFilterSets[5] ? 100 : 0)); };
+        Options o = Opts({"/fe", "/fs:" + std::to_string(configured)});
+        RunTrialSearch(TinyImage(), o, enc.Fn(), nullptr, nullptr);
+        std::vector<int> tried;
+        for (const EncodeSettings& s : enc.calls)
+            if (s.heuristic != configured) tried.push_back(s.heuristic);
+        if (configured == 2) EXPECT_EQ(tried, (std::vector<int>{0, 1, 3, 4, 5, 6, 7, 8, 9}));
+        else EXPECT_EQ(tried, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    }
+}
+
+TEST(QuilloxTrials, FilterSetPassSkipsRepeatedFingerprints) {
+    FakeEncoder enc;
+    // Index 5 wins the grid; sets 6..29 get sizes that make index 20 best.
+    enc.size = [](const EncodeSettings& s) {
+        if (s.filterSet == kFilterSets[5]) return size_t(800);
+        if (s.filterSet == kFilterSets[20]) return size_t(700);
+        return size_t(900);
+    };
+    // Sets 7 and 9 choose rows like set 6; set 6 like nothing earlier.
+    enc.fingerprint = [](const EncodeSettings& s) -> uint32_t {
+        if (s.filterSet == kFilterSets[7] || s.filterSet == kFilterSets[9]) return kFilterSets[6];
+        return s.filterSet;
+    };
+    std::ostringstream progress;
+    TrialResult r = RunTrialSearch(TinyImage(), Opts({"/fe"}), enc.Fn(), nullptr, &progress);
+    EXPECT_EQ(r.filterIndex, 20);
+    EXPECT_EQ(r.fileSize, 700u);
+    int full = 0, fingerprintOnly = 0;
+    bool triedSeven = false;
+    for (const EncodeSettings& s : enc.calls) {
+        if (s.fingerprintOnly) ++fingerprintOnly;
+        else ++full;
+        if (!s.fingerprintOnly && s.filterSet == kFilterSets[7]) triedSeven = true;
+    }
+    EXPECT_EQ(fingerprintOnly, 25);
+    EXPECT_FALSE(triedSeven);
+    EXPECT_EQ(full, 25 + 9 + 22);  // grid and memory, heuristics, sets 6..29 but 7 and 9
+    EXPECT_NE(progress.str().find("extra...\n"), std::string::npos);
+    EXPECT_NE(progress.str().find("fs:2\tf:5e\tIDAT=350\tfile=700\n\r"), std::string::npos);
+}
+
+TEST(QuilloxTrials, SingleFilterWinnerSkipsFilterSetPass) {
+    FakeEncoder enc;
+    enc.size = [](const EncodeSettings& s) { return size_t(s.filterSet == kFilterSets[3] ? 100 : 200); };
+    TrialResult r = RunTrialSearch(TinyImage(), Opts({"/o3"}), enc.Fn(), nullptr, nullptr);
+    EXPECT_EQ(r.filterIndex, 3);
+    for (const EncodeSettings& s : enc.calls) EXPECT_FALSE(s.fingerprintOnly);
+}
+
+TEST(QuilloxTrials, ParallelSearchEqualsSequential) {
+    ThreadPool pool(4);
+    for (const char* name : {"basn6a08", "basi3p02", "f04n2c08"}) {
+        SCOPED_TRACE(name);
+        WorkImage image = ReadInputFile((test::PngSuiteDir() / (std::string(name) + ".png")).string(), ReadSettings{});
+        Options o = Opts({"/o3", "/zc6-9"});
+        OutputImage out = BuildOutputImage(image, o);
+        std::ostringstream seqText, parText;
+        const PngEncodeFn encode = DefaultPngEncoder();
+        TrialResult seq = RunTrialSearch(out, o, encode, nullptr, &seqText);
+        TrialResult par = RunTrialSearch(out, o, encode, &pool, &parText);
+        EXPECT_EQ(seq.best.bytes, par.best.bytes);
+        EXPECT_EQ(seq.filterIndex, par.filterIndex);
+        EXPECT_EQ(seq.level, par.level);
+        EXPECT_EQ(seq.memLevel, par.memLevel);
+        EXPECT_EQ(seq.strategy, par.strategy);
+        EXPECT_EQ(seq.heuristic, par.heuristic);
+        EXPECT_EQ(seqText.str(), parText.str());
+    }
+}
+
+// Both encoders write files that decode to the image they were given, at every setting the
+// trials use (interlaced and not).
+TEST(QuilloxTrials, EncodersKeepThePixels) {
+    std::vector<std::pair<std::string, PngEncodeFn>> encoders = {{"libpng", EncodePng}};
+    try {
+        OutputImage probe = TinyImage();
+        EncodePngJx(probe, EncodeSettings{});
+        encoders.emplace_back("pngenc", EncodePngJx);
+    } catch (const std::exception&) {
+        // pngenc not built in yet: only libpng's writer is checked.
+    }
+    for (const auto& [label, encode] : encoders) {
+        for (const std::string& name : test::PngSuiteNames(false)) {
+            SCOPED_TRACE(label + " " + name);
+            WorkImage image = ReadInputFile((test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{});
+            for (const char* interlace : {"/i0", "/i1"}) {
+                Options o = Opts({interlace});
+                OutputImage out = BuildOutputImage(image, o);
+                EncodeSettings s;
+                s.filterSet = kFilterSets[name.size() % 30];
+                s.strategy = static_cast<int>(name.size() % 5);
+                s.heuristic = static_cast<int>(name[4] % 10);
+                std::string why;
+                EXPECT_TRUE(DecodesToSamePixels(encode(out, s).bytes, image, o, &why)) << why;
+            }
+        }
+    }
+}
+
+TEST(QuilloxTrials, EncoderErrorsReachTheCaller) {
+    ThreadPool pool(3);
+    std::atomic<int> calls{0};
+    PngEncodeFn failing = [&](const OutputImage&, const EncodeSettings& s) -> EncodedPng {
+        ++calls;
+        if (s.strategy == 2) throw PngError("disk on fire");
+        EncodedPng png;
+        png.bytes.resize(10);
+        return png;
+    };
+    EXPECT_THROW(RunTrialSearch(TinyImage(), Opts({}), failing, &pool, nullptr), PngError);
+}
+
+}  // namespace
+}  // namespace jx::quillox
