@@ -42,10 +42,7 @@ enum TConvertFlag : uint8_t {
 };
 using TConvertFlags = uint8_t;
 
-// Returns the byte clamped to 0..255.
-inline uint8_t ClampByte(int value) {
-    return static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
-}
+// ClampByte (0..255) comes from imaging/pixel.h through bitmap.h.
 
 class TColorManager {
 public:
