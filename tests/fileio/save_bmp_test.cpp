@@ -146,3 +146,26 @@ TEST_F(SaveBmpTest, LossyFormatsGoToTheQualityDialog) {
 
 }  // namespace
 }  // namespace jx
+
+#include "fileio/replace_file.h"
+
+namespace jx {
+namespace {
+
+TEST_F(SaveBmpTest, AFailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+    test::WriteText(Path("keep.bmp"), "old");
+    EXPECT_THROW(ReplaceFileWithStream(Path("keep.bmp"),
+                                       [](std::ostream& out) {
+                                           out << "half";
+                                           throw FileIoError("disk full");
+                                       }),
+                 FileIoError);
+    EXPECT_EQ(test::FileBytes(Path("keep.bmp")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) files += e.is_regular_file();
+    EXPECT_EQ(files, 1u);
+    EXPECT_THROW(ReplaceFileWithBytes(Path("no/such/folder/x.bmp"), std::vector<uint8_t>{1}), FileIoError);
+}
+
+}  // namespace
+}  // namespace jx
