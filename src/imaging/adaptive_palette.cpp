@@ -154,7 +154,7 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, std::vector<TSums>& sum
     const int32_t b1 = ISqrt(thr >> pr.luma);
     const int32_t b23 = ISqrt(thr / 2);
     int shift = 2;
-    while (shift < 6 && (1 << (shift + 1)) <= b23) ++shift;
+    while (shift < 6 && (1 << (shift + 2)) <= b23) ++shift;
     TColorGrid grid;
     grid.Reset(shift, static_cast<size_t>(u));
     for (int32_t i = 0; i < u; ++i)
@@ -173,8 +173,16 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, std::vector<TSums>& sum
         for (int i1 = lo1; i1 <= hi1; ++i1)
             for (int i2 = lo2; i2 <= hi2; ++i2)
                 for (int i3 = lo3; i3 <= hi3; ++i3)
-                    for (int32_t id : grid.Cell(i1, i2, i3))
-                        if (id >= from) cand.push_back(id);
+                    for (int32_t id : grid.Cell(i1, i2, i3)) {
+                        if (id < from) continue;
+                        // Skip what lies beyond the threshold from every point within the
+                        // margin round the centre.
+                        const TPixelRec& e = list[id];
+                        const int g1 = std::max(0, std::abs(e.c1 - c.c1) - margin);
+                        const int g2 = std::max(0, std::abs(e.c2 - c.c2) - margin);
+                        const int g3 = std::max(0, std::abs(e.c3 - c.c3) - margin);
+                        if ((Squares[g1] << pr.luma) + 2 * Squares[g2] + 2 * Squares[g3] <= thr) cand.push_back(id);
+                    }
         std::sort(cand.begin(), cand.end());
     };
     (void)size;
