@@ -159,8 +159,13 @@ TEST_F(PngChain, CancelEndsAHangingToolAndCopiesNothing) {
     in >> tool >> child;
     for (pid_t p : {tool, child}) {
         ASSERT_GT(p, 0);
-        std::string stat = ReadText("/proc/" + std::to_string(p) + "/stat");
-        EXPECT_TRUE(stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z") << p;
+        // Killed processes vanish or linger as zombies; SIGKILL takes effect a moment later.
+        auto gone = [p] {
+            std::string stat = ReadText("/proc/" + std::to_string(p) + "/stat");
+            return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+        };
+        for (int i = 0; i < 1000 && !gone(); ++i) ::usleep(10000);
+        EXPECT_TRUE(gone()) << p;
     }
 }
 
