@@ -7,6 +7,7 @@
 #include "fake_tools.h"
 #include "fileio/errors.h"
 #include "fileio/png_chain.h"
+#include "fileio/tools.h"
 #include "fileio/png_probe.h"
 #include "imaging/engine_state.h"
 
@@ -252,4 +253,22 @@ TEST(PngChainEncoder, WorkingImageIsWrittenWithAndWithoutAlpha) {
         }
     }
     EXPECT_THROW(EncodeJxPng(2, 2, false, std::vector<uint8_t>(15)), FileIoError);
+}
+
+TEST(PngChainRealTools, SlowLevelGivesTheSameImage) {
+    TempDir session, dest;
+    auto tools = LocateTools(fs::path(JX_BINARY_DIR) / "bin");
+    InstallTools(tools, session.path);
+    PngChainJob job;
+    job.sessionFolder = session.path.string();
+    job.options.level = PngLevelSlow;
+    auto input = MakePng(64, 64, 1);
+    auto r = WritePngOptimized(input, "real.png", dest.path.string(), job);
+    EXPECT_EQ(r.outcome, PngChainResult::Outcome::Written);
+    auto written = DecodePngFileRgba(dest / "real.png");
+    ASSERT_TRUE(written);
+    EXPECT_TRUE(SameImage(*written, *DecodePngRgba(input)));
+    EXPECT_LE(r.size, static_cast<int32_t>(input.size()));
+    for (const auto& w : r.warnings) EXPECT_EQ(w.find("advdef"), std::string::npos) << w;
+    if (!tools[0].from.empty()) EXPECT_TRUE(r.warnings.empty()) << r.warnings.front();
 }
