@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fileio/errors.h"
+#include "imaging/pixel.h"
 
 namespace jx {
 
@@ -50,14 +51,6 @@ enum class TPixelFormat : uint8_t {
 
 // Bits one pixel of the format occupies (0 for pfDevice and pfCustom).
 int BitsPerPixel(TPixelFormat format);
-
-struct TPaletteEntry {
-    uint8_t Red = 0;
-    uint8_t Green = 0;
-    uint8_t Blue = 0;
-    uint8_t Flags = 0;
-    friend bool operator==(const TPaletteEntry&, const TPaletteEntry&) = default;
-};
 
 // A logical palette: version 0x300, at most 256 entries.
 struct TPalette {

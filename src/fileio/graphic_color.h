@@ -42,11 +42,6 @@ enum TConvertFlag : uint8_t {
 };
 using TConvertFlags = uint8_t;
 
-// Returns the byte clamped to 0..255.
-inline uint8_t ClampByte(int value) {
-    return static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
-}
-
 class TColorManager {
 public:
     TColorManager();
