@@ -52,8 +52,6 @@ enum class TPixelFormat : uint8_t {
 // Bits one pixel of the format occupies (0 for pfDevice and pfCustom).
 int BitsPerPixel(TPixelFormat format);
 
-// TPaletteEntry is the engine's logical-palette entry (imaging/pixel.h).
-
 // A logical palette: version 0x300, at most 256 entries.
 struct TPalette {
     uint16_t Version = 0x300;

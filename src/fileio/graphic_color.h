@@ -42,8 +42,6 @@ enum TConvertFlag : uint8_t {
 };
 using TConvertFlags = uint8_t;
 
-// ClampByte (0..255) comes from imaging/pixel.h through bitmap.h.
-
 class TColorManager {
 public:
     TColorManager();

@@ -6,12 +6,16 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
 #include "fileio/errors.h"
 #include "fileio/png_probe.h"
+#include "imaging/engine_state.h"
 #include "platform/file_size.h"
+#include "pngopt/pngenc/errors.h"
+#include "pngopt/pngenc/png_image.h"
 #include "platform/process.h"
 #include "platform/temp_name.h"
 
@@ -72,6 +76,40 @@ void CopyIntoPlace(const std::string& from, const fs::path& dest) {
 }
 
 }  // namespace
+
+std::vector<uint8_t> EncodeJxPng(uint32_t width, uint32_t height, bool hasAlpha, std::span<const uint8_t> rgba) {
+    if (rgba.size() != std::size_t{width} * height * 4) throw FileIoError("Pixel data does not match the image size.");
+    try {
+        PngImage png(width, height, hasAlpha ? kPngRgba : kPngRgb, 8);
+        const unsigned channels = hasAlpha ? 4 : 3;
+        for (uint32_t y = 0; y < height; ++y) {
+            uint8_t* row = png.Row(y);
+            const uint8_t* in = rgba.data() + std::size_t{y} * width * 4;
+            for (uint32_t x = 0; x < width; ++x, row += channels, in += 4) std::memcpy(row, in, channels);
+        }
+        png.UseJxDefaults();
+        return png.Encode();
+    } catch (const PngError& e) {
+        throw FileIoError(e.what());
+    }
+}
+
+std::vector<uint8_t> EncodeJxPng(const TPixelImage& image, bool hasAlpha) {
+    std::vector<uint8_t> rgba(static_cast<std::size_t>(image.Count()) * 4);
+    std::size_t i = 0;
+    for (const TPixelRec& p : image.Vector()) {
+        rgba[i++] = p.R;
+        rgba[i++] = p.G;
+        rgba[i++] = p.B;
+        rgba[i++] = p.A;
+    }
+    return EncodeJxPng(static_cast<uint32_t>(image.Width()), static_cast<uint32_t>(image.Height()), hasAlpha, rgba);
+}
+
+PngChainResult WritePngOptimized(const TPixelImage& workingImage, bool hasAlpha, const std::string& fileName,
+                                 const std::string& folder, const PngChainJob& job) {
+    return WritePngOptimized([&] { return EncodeJxPng(workingImage, hasAlpha); }, fileName, folder, job);
+}
 
 std::string CheckedScript(const std::string& ownScript) {
     std::string script = Trim(ownScript);

@@ -12,6 +12,12 @@
 
 namespace jx {
 
+// From imaging/ (not included here: its names clash with fileio/bitmap.h).
+struct TPixelRec;
+template <class T>
+class TGrid;
+using TPixelImage = TGrid<TPixelRec>;
+
 inline const char* const ScriptNotFoundMessage = "Batch file is not found.\n\rCheck the settings are correct.";
 
 struct PngChainJob {
@@ -32,6 +38,11 @@ struct PngChainResult {
     std::string consoleOutput;          // the script's output with "Show console"
 };
 
+// The image as jx writes every PNG: 8-bit RGB, or RGB + alpha when `hasAlpha`, through the encoder
+// layer with jx's defaults.
+std::vector<uint8_t> EncodeJxPng(const TPixelImage& image, bool hasAlpha);
+std::vector<uint8_t> EncodeJxPng(uint32_t width, uint32_t height, bool hasAlpha, std::span<const uint8_t> rgba);
+
 // The script path as the chain runs it: blanks around it trimmed. Empty when it names no regular
 // file that is executable or ends in ".sh".
 std::string CheckedScript(const std::string& ownScript);
@@ -42,6 +53,9 @@ std::string CheckedScript(const std::string& ownScript);
 // when `png` is not a valid PNG; the destination is then unchanged.
 PngChainResult WritePngOptimized(std::span<const uint8_t> png, const std::string& fileName, const std::string& folder,
                                  const PngChainJob& job);
+// The working image, encoded by EncodeJxPng as "0.png".
+PngChainResult WritePngOptimized(const TPixelImage& workingImage, bool hasAlpha, const std::string& fileName,
+                                 const std::string& folder, const PngChainJob& job);
 // The same, with the image encoded by `encode` once the settings are checked and the clock runs.
 PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& encode, const std::string& fileName,
                                  const std::string& folder, const PngChainJob& job);

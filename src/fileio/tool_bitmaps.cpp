@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 
+#include "fileio/png_chain.h"
 #include "fileio/png_probe.h"
 #include "fileio/tool_commands.h"
 #include "platform/file_size.h"
@@ -280,8 +281,8 @@ void TWEBPBitmap::SaveToStream(std::ostream& stream) {
     TempStem t(Folder().empty() ? fs::temp_directory_path() : fs::path(Folder()));
     Cleanup cleanup({t.With(".png"), t.With(".webp")});
     const bool alpha = PixelFormat() == TPixelFormat::pf32bit;
-    WriteFileBytes(t.With(".png"), EncodePngRgba(static_cast<uint32_t>(Width()), static_cast<uint32_t>(Height()), alpha,
-                                                 ToRgba(*this)));
+    WriteFileBytes(t.With(".png"), EncodeJxPng(static_cast<uint32_t>(Width()), static_cast<uint32_t>(Height()), alpha,
+                                               ToRgba(*this)));
     std::string problem;
     if (!RunTool(CwebpCommand(Encoder, s, t.Stem()).argv, problem)) throw EWEBPError("Encode error: " + problem);
     if (FileSizeOf(t.With(".webp")) <= 0) throw EWEBPError("Encode error: no WebP file was written");

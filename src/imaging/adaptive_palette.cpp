@@ -133,13 +133,16 @@ void MergeInto(const TParams& pr, TPixelRec& j, TSums& js, const TPixelRec& k, c
 }
 
 // Pre-merge, plain: every pair in list order.
-void PreMergePlain(const TParams& pr, TPixelRec* list, std::vector<TSums>& sums, int32_t u, int32_t n, int32_t thr) {
+// Only the entry j absorbs: a later entry k has absorbed nothing yet when it is met, so its sums
+// are its own colour times its weight and need not be kept.
+void PreMergePlain(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, int32_t thr) {
     int32_t live = u;
     for (int32_t j = 0; j + 1 < u && live > n; ++j) {
+        TSums js = SumsOf(list[j]);
         for (int32_t k = j + 1; k < u && live > n; ++k) {
             if (list[j].Weight == 0 || list[k].Weight == 0) continue;
             if (pr.Dist(list[j], list[k]) > thr) continue;
-            if (pr.mixing) MergeInto(pr, list[j], sums[static_cast<size_t>(j)], list[k], sums[static_cast<size_t>(k)]);
+            if (pr.mixing) MergeInto(pr, list[j], js, list[k], SumsOf(list[k]));
             list[k].Weight = 0;
             --live;
         }
@@ -148,13 +151,12 @@ void PreMergePlain(const TParams& pr, TPixelRec* list, std::vector<TSums>& sums,
 
 // Pre-merge through the grid: for each surviving j only the later live entries that can lie
 // within the threshold are visited, in index order, as the plain loop would meet them.
-void PreMergeIndexed(const TParams& pr, TPixelRec* list, std::vector<TSums>& sums, int32_t u, int32_t n,
-                     int32_t thr) {
+void PreMergeIndexed(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, int32_t thr) {
     if (thr < 0 || u <= n) return;
     const int32_t b1 = ISqrt(thr >> pr.luma);
     const int32_t b23 = ISqrt(thr / 2);
     int shift = 2;
-    while (shift < 6 && (1 << (shift + 1)) <= b23) ++shift;
+    while (shift < 6 && (1 << (shift + 2)) <= b23) ++shift;
     TColorGrid grid;
     grid.Reset(shift, static_cast<size_t>(u));
     for (int32_t i = 0; i < u; ++i)
@@ -173,8 +175,16 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, std::vector<TSums>& sum
         for (int i1 = lo1; i1 <= hi1; ++i1)
             for (int i2 = lo2; i2 <= hi2; ++i2)
                 for (int i3 = lo3; i3 <= hi3; ++i3)
-                    for (int32_t id : grid.Cell(i1, i2, i3))
-                        if (id >= from) cand.push_back(id);
+                    for (int32_t id : grid.Cell(i1, i2, i3)) {
+                        if (id < from) continue;
+                        // Skip what lies beyond the threshold from every point within the
+                        // margin round the centre.
+                        const TPixelRec& e = list[id];
+                        const int g1 = std::max(0, std::abs(e.c1 - c.c1) - margin);
+                        const int g2 = std::max(0, std::abs(e.c2 - c.c2) - margin);
+                        const int g3 = std::max(0, std::abs(e.c3 - c.c3) - margin);
+                        if ((Squares[g1] << pr.luma) + 2 * Squares[g2] + 2 * Squares[g3] <= thr) cand.push_back(id);
+                    }
         std::sort(cand.begin(), cand.end());
     };
     (void)size;
@@ -182,11 +192,12 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, std::vector<TSums>& sum
     for (int32_t j = 0; j + 1 < u && live > n; ++j) {
         if (list[j].Weight == 0) continue;
         grid.Remove(j);
+        TSums js = SumsOf(list[j]);
         collect(list[j], j + 1);
         for (size_t ci = 0; ci < cand.size() && live > n; ++ci) {
             const int32_t k = cand[ci];
             if (list[k].Weight == 0 || pr.Dist(list[j], list[k]) > thr) continue;
-            if (pr.mixing) MergeInto(pr, list[j], sums[static_cast<size_t>(j)], list[k], sums[static_cast<size_t>(k)]);
+            if (pr.mixing) MergeInto(pr, list[j], js, list[k], SumsOf(list[k]));
             list[k].Weight = 0;
             grid.Remove(k);
             --live;
@@ -368,11 +379,6 @@ void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings
     SortPalette(state, u0, SortByWeight);
     list = state.Palette.data();
 
-    std::vector<TSums> sums;
-    if (pr.mixing) {
-        ResizeChecked(sums, u0);
-        for (int32_t i = 0; i < u0; ++i) sums[static_cast<size_t>(i)] = SumsOf(list[i]);
-    }
     const double u = u0;
     const double c = (n >= 2 && n <= 1024) ? u / (4.0 * n) : (n >= 1025 && n <= 2048) ? u / (2.0 * n) : u / n;
     const double thrD = std::nearbyint(c / 6.0 * settings.Priority * 1.5 + c);
@@ -380,11 +386,9 @@ void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings
 
     // Nothing merges once no more than N colours live, so a list that already fits is kept.
     if (indexedSearch)
-        PreMergeIndexed(pr, list, sums, u0, n, thr);
+        PreMergeIndexed(pr, list, u0, n, thr);
     else
-        PreMergePlain(pr, list, sums, u0, n, thr);
-    sums.clear();
-    sums.shrink_to_fit();
+        PreMergePlain(pr, list, u0, n, thr);
     state.MergeThreshold = thr;
     // With the bar's range 0..8 this is MergeThreshold * (1 + position).
     const int32_t range = settings.RareThresholdMax - settings.RareThresholdMin;

@@ -29,7 +29,12 @@ struct TRemapPass {
     TPixelRec Nearest(const TPixelRec& p, bool count) {
         int32_t& cell = state.ColorTree.Cell(p.A, p.c1, p.c2, p.c3);
         if (cell < 0 || cell >= paletteSize) cell = search.Find(p);
-        return NearestColor(state, p, count);
+        int32_t index = cell;
+        TPixelRec* e = &state.Palette[static_cast<size_t>(index)];
+        // Entries at distance 0 that are not p itself go through the tree's own rule for them.
+        if (!SameRgba(*e, p) && state.Distance(*e, p) == 0) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
+        if (count) e->Weight = AddWeight(e->Weight, 1);
+        return *e;
     }
 
     bool Bypassed(int32_t x, int32_t y) const { return settings.BypassEdges && state.EdgeMap[y][x] > 192; }

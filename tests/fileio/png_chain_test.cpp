@@ -7,6 +7,9 @@
 #include "fake_tools.h"
 #include "fileio/errors.h"
 #include "fileio/png_chain.h"
+#include "fileio/tools.h"
+#include "fileio/png_probe.h"
+#include "imaging/engine_state.h"
 
 namespace fs = std::filesystem;
 using namespace jx;
@@ -159,8 +162,13 @@ TEST_F(PngChain, CancelEndsAHangingToolAndCopiesNothing) {
     in >> tool >> child;
     for (pid_t p : {tool, child}) {
         ASSERT_GT(p, 0);
-        std::string stat = ReadText("/proc/" + std::to_string(p) + "/stat");
-        EXPECT_TRUE(stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z") << p;
+        // Killed processes vanish or linger as zombies; SIGKILL takes effect a moment later.
+        auto gone = [p] {
+            std::string stat = ReadText("/proc/" + std::to_string(p) + "/stat");
+            return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+        };
+        for (int i = 0; i < 1000 && !gone(); ++i) ::usleep(10000);
+        EXPECT_TRUE(gone()) << p;
     }
 }
 
@@ -215,4 +223,52 @@ TEST(CheckedScript, TrimsButKeepsLetterCase) {
     WriteScript(script, "true");
     EXPECT_EQ(CheckedScript(" " + script + "  "), script);
     EXPECT_EQ(CheckedScript(dir / "run.sh"), "");
+}
+
+TEST(PngChainEncoder, WorkingImageIsWrittenWithAndWithoutAlpha) {
+    TempDir session, dest;
+    TPixelImage image(7, 5);
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 7; ++x) {
+            TPixelRec& p = image[y][x];
+            p.R = static_cast<uint8_t>(x * 30);
+            p.G = static_cast<uint8_t>(y * 50);
+            p.B = 77;
+            p.A = static_cast<uint8_t>(x * 40);
+        }
+    }
+    PngChainJob job;
+    job.sessionFolder = session.path.string();
+    for (bool alpha : {true, false}) {
+        auto r = WritePngOptimized(image, alpha, "w.png", dest.path.string(), job);  // no tools: the encoder's file
+        auto decoded = DecodePngFileRgba(dest / "w.png");
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->hasAlpha, alpha);
+        EXPECT_EQ(r.size, static_cast<int32_t>(ReadBytes(dest / "w.png").size()));
+        for (int i = 0; i < 35; ++i) {
+            const TPixelRec& p = image.Data()[i];
+            EXPECT_EQ(decoded->rgba[i * 4], p.R);
+            EXPECT_EQ(decoded->rgba[i * 4 + 1], p.G);
+            EXPECT_EQ(decoded->rgba[i * 4 + 3], alpha ? p.A : 255);
+        }
+    }
+    EXPECT_THROW(EncodeJxPng(2, 2, false, std::vector<uint8_t>(15)), FileIoError);
+}
+
+TEST(PngChainRealTools, SlowLevelGivesTheSameImage) {
+    TempDir session, dest;
+    auto tools = LocateTools(fs::path(JX_BINARY_DIR) / "bin");
+    InstallTools(tools, session.path);
+    PngChainJob job;
+    job.sessionFolder = session.path.string();
+    job.options.level = PngLevelSlow;
+    auto input = MakePng(64, 64, 1);
+    auto r = WritePngOptimized(input, "real.png", dest.path.string(), job);
+    EXPECT_EQ(r.outcome, PngChainResult::Outcome::Written);
+    auto written = DecodePngFileRgba(dest / "real.png");
+    ASSERT_TRUE(written);
+    EXPECT_TRUE(SameImage(*written, *DecodePngRgba(input)));
+    EXPECT_LE(r.size, static_cast<int32_t>(input.size()));
+    for (const auto& w : r.warnings) EXPECT_EQ(w.find("advdef"), std::string::npos) << w;
+    if (!tools[0].from.empty()) EXPECT_TRUE(r.warnings.empty()) << r.warnings.front();
 }

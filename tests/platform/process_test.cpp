@@ -42,6 +42,16 @@ bool ProcessGone(pid_t pid) {
     return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
 }
 
+// SIGKILL is delivered asynchronously: allow a generous moment for a killed process to go.
+bool GoneSoon(pid_t pid) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!ProcessGone(pid)) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        ::usleep(10000);
+    }
+    return true;
+}
+
 }  // namespace
 
 TEST(RunAndWait, ReportsExitCodesAndPassesArgumentsVerbatim) {
@@ -129,8 +139,8 @@ TEST(RunAndWait, CancelEndsTheToolAndItsChildren) {
     pid_t tool = 0, child = 0;
     ids >> tool >> child;
     ASSERT_GT(child, 0);
-    EXPECT_TRUE(ProcessGone(tool));
-    EXPECT_TRUE(ProcessGone(child));
+    EXPECT_TRUE(GoneSoon(tool));
+    EXPECT_TRUE(GoneSoon(child));
 }
 
 TEST(RunAndWait, PumpFailureStillEndsTheChild) {
@@ -142,5 +152,5 @@ TEST(RunAndWait, PumpFailureStillEndsTheChild) {
     };
     EXPECT_THROW(RunAndWait({"/bin/sh", "-c", "echo $$ > \"$1\"; exec sleep 1000", "sh", pidFile.string()}, opts),
                  std::runtime_error);
-    EXPECT_TRUE(ProcessGone(std::stoi(ReadText(pidFile))));
+    EXPECT_TRUE(GoneSoon(std::stoi(ReadText(pidFile))));
 }
