@@ -13,7 +13,6 @@
 #include "imaging/color_tree.h"
 #include "imaging/sort.h"
 #include "platform/file_size.h"
-#include "pngopt/pngenc/png_image.h"
 
 namespace jx {
 namespace {
@@ -390,25 +389,9 @@ TSaveResult SaveImage(EngineState& state, const TSaveRequest& request) {
     switch (filter) {
         case sfPng: {
             const std::filesystem::path p(result.path);
-            auto encode = [&] {
-                PngImage png(uint32_t(w), uint32_t(h), state.HasAlpha ? kPngRgba : kPngRgb, 8);
-                png.UseJxDefaults();
-                const unsigned ch = state.HasAlpha ? 4 : 3;
-                for (int32_t y = 0; y < h; ++y) {
-                    uint8_t* row = png.Row(uint32_t(y));
-                    const TPixelRec* src = state.WorkingImage[y];
-                    for (int32_t x = 0; x < w; ++x, row += ch) {
-                        row[0] = src[x].R;
-                        row[1] = src[x].G;
-                        row[2] = src[x].B;
-                        if (ch == 4) row[3] = src[x].A;
-                    }
-                }
-                return png.Encode();
-            };
             std::string folder = p.parent_path().string();
             if (folder.empty()) folder = ".";
-            result.png = WritePngOptimized(encode, p.filename().string(), folder, request.png);
+            result.png = WritePngOptimized(state.WorkingImage, state.HasAlpha, p.filename().string(), folder, request.png);
             result.status = result.png.status;
             result.infoLine = result.png.infoLine;
             return result;
