@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <limits>
 #include <numeric>
+#include <unordered_map>
 
 #include "fileio/replace_file.h"
 #include "fileio/targa_graphic.h"
@@ -240,7 +241,8 @@ std::vector<uint8_t> EncodeBmp(const TBitmap& bitmap) {
     return v;
 }
 
-std::vector<TGifFrame> BuildGifFrames(EngineState& state, const std::function<void()>& pump) {
+void BuildGifFrames(EngineState& state, const std::function<void(const TGifFrame&)>& emit,
+                    const std::function<void()>& pump) {
     const int32_t kept = state.PaletteSize;
     TAtExit restore{[&] { state.PaletteSize = kept; }};
     int32_t n = kept < 0 ? state.ColorListLength : kept;
@@ -251,14 +253,22 @@ std::vector<TGifFrame> BuildGifFrames(EngineState& state, const std::function<vo
     ColorTreeReset(state);
 
     const int32_t w = state.ImageWidth(), h = state.ImageHeight();
+    // A colour that is in the palette is its own nearest entry; only the others need the search,
+    // which keeps a long true-colour list from a search per colour over the whole list.
+    std::unordered_map<uint32_t, int32_t> exact;
+    exact.reserve(size_t(n));
+    for (int32_t i = 0; i < n; ++i) exact.emplace(PixelKey(state.Palette[size_t(i)]), i);
     std::vector<int32_t> nearest(size_t(w) * size_t(h));
     for (int32_t y = 0; y < h; ++y) {
         if (pump) pump();
-        for (int32_t x = 0; x < w; ++x) nearest[size_t(y) * size_t(w) + size_t(x)] = NearestIndex(state, state.WorkingImage[y][x]);
+        for (int32_t x = 0; x < w; ++x) {
+            const TPixelRec& p = state.WorkingImage[y][x];
+            const auto it = exact.find(PixelKey(p));
+            nearest[size_t(y) * size_t(w) + size_t(x)] = it != exact.end() ? it->second : NearestIndex(state, p);
+        }
     }
     const std::vector<TPixelRec>& pal = state.Palette;
 
-    std::vector<TGifFrame> frames;
     TGifFrame first;
     first.width = w;
     first.height = h;
@@ -285,7 +295,8 @@ std::vector<TGifFrame> BuildGifFrames(EngineState& state, const std::function<vo
         }
     }
     PadColorTable(first);
-    frames.push_back(std::move(first));
+    emit(first);
+    first = TGifFrame{};
 
     // Each further frame lays 255 more colours over the first where its pixels are not transparent.
     for (int32_t off = k; off < n; off += 255) {
@@ -313,58 +324,83 @@ std::vector<TGifFrame> BuildGifFrames(EngineState& state, const std::function<vo
         OptimizeColorTable(f);
         if (!CropFrame(f)) continue;
         PadColorTable(f);
-        frames.push_back(std::move(f));
+        emit(f);
     }
+}
+
+std::vector<TGifFrame> BuildGifFrames(EngineState& state) {
+    std::vector<TGifFrame> frames;
+    BuildGifFrames(state, [&](const TGifFrame& f) { frames.push_back(f); });
     return frames;
 }
 
-void WriteGifFile(const std::string& path, int32_t width, int32_t height, const std::vector<TGifFrame>& frames) {
+TGifWriter::TGifWriter(const std::string& path, int32_t width, int32_t height)
+    : path_(path), width_(width), height_(height) {
     if (width < 1 || height < 1 || width > 65535 || height > 65535)
         throw FileIoError("A GIF image takes 1 to 65535 pixels a side.");
     int err = 0;
     GifFileType* gif = EGifOpenFileName(path.c_str(), false, &err);
     if (!gif) throw FileIoError("Cannot create GIF file \"" + path + "\": " + GifErrorString(err));
-    auto fail = [&](const std::string& what) {
-        const int code = gif ? gif->Error : err;
-        if (gif) EGifCloseFile(gif, &err);
-        gif = nullptr;
-        const char* text = GifErrorString(code);
-        throw FileIoError("Cannot write GIF file \"" + path + "\" (" + what + "): " + (text ? text : "unknown error"));
-    };
+    gif_ = gif;
     EGifSetGifVersion(gif, true);
-    if (EGifPutScreenDesc(gif, width, height, 8, 0, nullptr) == GIF_ERROR) fail("screen");
-    for (const TGifFrame& f : frames) {
-        const int count = int(f.colors.size() / 3);
-        if (count < 2 || count > 256 || (count & (count - 1)) != 0 || f.width < 1 || f.height < 1 ||
-            f.left < 0 || f.top < 0 || f.left + f.width > width || f.top + f.height > height ||
-            f.pixels.size() != size_t(f.width) * size_t(f.height) || f.transparent >= count)
-            throw FileIoError("Internal error: a GIF frame does not fit its screen or table.");
-        for (uint8_t p : f.pixels)
-            if (p >= count) throw FileIoError("Internal error: a GIF pixel lies past its colour table.");
-        if (f.hasControl) {
-            GraphicsControlBlock gcb{};
-            gcb.DisposalMode = f.disposal;
-            gcb.UserInputFlag = false;
-            gcb.DelayTime = f.delay;
-            gcb.TransparentColor = f.transparent >= 0 ? f.transparent : NO_TRANSPARENT_COLOR;
-            GifByteType ext[4];
-            EGifGCBToExtension(&gcb, ext);
-            if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) == GIF_ERROR) fail("control extension");
-        }
-        ColorMapObject* map = GifMakeMapObject(count, reinterpret_cast<const GifColorType*>(f.colors.data()));
-        if (!map) fail("colour table");
-        const int r = EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, false, map);
-        GifFreeMapObject(map);
-        if (r == GIF_ERROR) fail("frame");
-        for (int32_t y = 0; y < f.height; ++y) {
-            GifPixelType* row = const_cast<GifPixelType*>(f.pixels.data() + size_t(y) * size_t(f.width));
-            if (EGifPutLine(gif, row, f.width) == GIF_ERROR) fail("pixels");
-        }
+    if (EGifPutScreenDesc(gif, width, height, 8, 0, nullptr) == GIF_ERROR) Fail("screen");
+}
+
+TGifWriter::~TGifWriter() {
+    if (gif_) {
+        int err = 0;
+        EGifCloseFile(static_cast<GifFileType*>(gif_), &err);
     }
-    if (EGifCloseFile(gif, &err) == GIF_ERROR) {
-        gif = nullptr;
-        throw FileIoError("Cannot write GIF file \"" + path + "\": " + GifErrorString(err));
+}
+
+void TGifWriter::Fail(const std::string& what) {
+    GifFileType* gif = static_cast<GifFileType*>(gif_);
+    const int code = gif ? gif->Error : 0;
+    int err = 0;
+    if (gif) EGifCloseFile(gif, &err);
+    gif_ = nullptr;
+    const char* text = GifErrorString(code);
+    throw FileIoError("Cannot write GIF file \"" + path_ + "\" (" + what + "): " + (text ? text : "unknown error"));
+}
+
+void TGifWriter::Add(const TGifFrame& f) {
+    GifFileType* gif = static_cast<GifFileType*>(gif_);
+    if (!gif) throw FileIoError("The GIF file \"" + path_ + "\" is closed.");
+    const int count = int(f.colors.size() / 3);
+    if (count < 2 || count > 256 || (count & (count - 1)) != 0 || f.width < 1 || f.height < 1 || f.left < 0 ||
+        f.top < 0 || f.left + f.width > width_ || f.top + f.height > height_ ||
+        f.pixels.size() != size_t(f.width) * size_t(f.height) || f.transparent >= count)
+        throw FileIoError("Internal error: a GIF frame does not fit its screen or table.");
+    for (uint8_t p : f.pixels)
+        if (p >= count) throw FileIoError("Internal error: a GIF pixel lies past its colour table.");
+    if (f.hasControl) {
+        GraphicsControlBlock gcb{};
+        gcb.DisposalMode = f.disposal;
+        gcb.UserInputFlag = false;
+        gcb.DelayTime = f.delay;
+        gcb.TransparentColor = f.transparent >= 0 ? f.transparent : NO_TRANSPARENT_COLOR;
+        GifByteType ext[4];
+        EGifGCBToExtension(&gcb, ext);
+        if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) == GIF_ERROR) Fail("control extension");
     }
+    ColorMapObject* map = GifMakeMapObject(count, reinterpret_cast<const GifColorType*>(f.colors.data()));
+    if (!map) Fail("colour table");
+    const int r = EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, false, map);
+    GifFreeMapObject(map);
+    if (r == GIF_ERROR) Fail("frame");
+    for (int32_t y = 0; y < f.height; ++y) {
+        GifPixelType* row = const_cast<GifPixelType*>(f.pixels.data() + size_t(y) * size_t(f.width));
+        if (EGifPutLine(gif, row, f.width) == GIF_ERROR) Fail("pixels");
+    }
+}
+
+void TGifWriter::Close() {
+    GifFileType* gif = static_cast<GifFileType*>(gif_);
+    if (!gif) return;
+    gif_ = nullptr;
+    int err = 0;
+    if (EGifCloseFile(gif, &err) == GIF_ERROR)
+        throw FileIoError("Cannot write GIF file \"" + path_ + "\": " + GifErrorString(err));
 }
 
 TSaveResult SaveImage(EngineState& state, const TSaveRequest& request) {
@@ -397,8 +433,11 @@ TSaveResult SaveImage(EngineState& state, const TSaveRequest& request) {
             return result;
         }
         case sfGif: {
-            const std::vector<TGifFrame> frames = BuildGifFrames(state, request.pump);
-            ReplaceFileWith(result.path, [&](const std::string& temp) { WriteGifFile(temp, w, h, frames); });
+            ReplaceFileWith(result.path, [&](const std::string& temp) {
+                TGifWriter gif(temp, w, h);
+                BuildGifFrames(state, [&](const TGifFrame& f) { gif.Add(f); }, request.pump);
+                gif.Close();
+            });
             break;
         }
         case sfBmp: {

@@ -63,10 +63,27 @@ struct TGifFrame {
 };
 
 // The frames of the GIF stack for the working image (the palette sorted by colour; true colour
-// uses the whole colour list). Frames that would show nothing are left out.
-std::vector<TGifFrame> BuildGifFrames(EngineState& state, const std::function<void()>& pump = {});
+// uses the whole colour list), handed to `emit` one at a time so that a long colour list never
+// holds all its frames at once. Frames that would show nothing are left out.
+void BuildGifFrames(EngineState& state, const std::function<void(const TGifFrame&)>& emit,
+                    const std::function<void()>& pump = {});
+std::vector<TGifFrame> BuildGifFrames(EngineState& state);
 
-// Writes the frames as a GIF file of the given screen size through the GIF library.
-void WriteGifFile(const std::string& path, int32_t width, int32_t height, const std::vector<TGifFrame>& frames);
+// Writes frames as a GIF file of the given screen size through the GIF library.
+class TGifWriter {
+public:
+    TGifWriter(const std::string& path, int32_t width, int32_t height);
+    ~TGifWriter();
+    TGifWriter(const TGifWriter&) = delete;
+    TGifWriter& operator=(const TGifWriter&) = delete;
+    void Add(const TGifFrame& frame);
+    void Close();
+
+private:
+    [[noreturn]] void Fail(const std::string& what);
+    std::string path_;
+    int32_t width_, height_;
+    void* gif_ = nullptr;
+};
 
 }  // namespace jx
