@@ -43,6 +43,12 @@ struct Analysis {
     Rgb16 lastTransparent;
 };
 
+// An ancillary chunk of a PNG input, as stored in the file.
+struct RawChunk {
+    std::string name;
+    std::vector<uint8_t> data;
+};
+
 struct WorkImage {
     uint32_t width = 0, height = 0;
     int sampleDepth = 8;          // 8: samples are v * 256; 16: as they are
@@ -60,6 +66,9 @@ struct WorkImage {
     std::vector<PaletteEntry> palette;   // palette input: PLTE with tRNS alphas
     std::vector<uint8_t> indices;        // palette input: one index per pixel
     std::vector<std::string> chunkNames; // every chunk in file order
+    std::vector<RawChunk> chunks;        // ancillary chunks in file order (tRNS excepted)
+    std::vector<uint8_t> filtersUsed;    // 5 flags, one per row filter type the file uses
+    std::vector<uint8_t> rowFilters;     // the filter type of every row as stored
     uint64_t fileSize = 0;
 
     Analysis analysis;
