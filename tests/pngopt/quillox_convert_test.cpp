@@ -151,8 +151,12 @@ TEST(QuilloxConvert, KeepPaletteUsesTheInputPaletteAtAFittingDepth) {
     }
     two.palette.resize(200);
     Analyze(two);
-    OutputImage kept = BuildOutputImage(two, Opts({"/np"}));
-    EXPECT_EQ(kept.colorType, 3);
+    WorkImage twoCopy = two;
+    OutputImage any = BuildOutputImage(twoCopy, Opts({"/np"}));
+    if (any.colorType == 3) EXPECT_EQ(any.bitDepth, 8);
+    ExpectSamePixels(two, EncodePngJx(any, EncodeSettings{}).bytes, true);
+    OutputImage kept = BuildOutputImage(two, Opts({"/nc", "/np"}));
+    ASSERT_EQ(kept.colorType, 3);
     EXPECT_EQ(kept.bitDepth, 8);
     EXPECT_EQ(kept.palette.size(), 200u);
 }
