@@ -31,7 +31,7 @@ struct PaletteEntry {
 
 struct ColorUse {
     uint64_t rgba = 0;  // R << 48 | G << 32 | B << 16 | A
-    uint32_t count = 0;
+    uint64_t count = 0;
 };
 
 struct Analysis {

@@ -97,7 +97,7 @@ TEST(QuilloxChunks, ChunksFollowAChangeOfLayout) {
     OutputImage out = Convert({}, SamplePng(true));
     ASSERT_EQ(out.colorType, 3);
     for (const PngChunk& c : out.chunks) {
-        if (c.Name == "sBIT") EXPECT_EQ(c.Data, (std::vector<uint8_t>{5, 6, 5}));
+        if (c.Name == "sBIT") { EXPECT_EQ(c.Data, (std::vector<uint8_t>{5, 6, 5})); }
         if (c.Name == "bKGD") {
             ASSERT_EQ(c.Data.size(), 1u);
             EXPECT_LT(c.Data[0], out.palette.size());
@@ -123,8 +123,8 @@ TEST(QuilloxChunks, ChunksFollowAChangeOfLayout) {
     ASSERT_EQ(g.bitDepth, 1);
     for (const PngChunk& c : g.chunks) {
         EXPECT_NE(c.Name, "iCCP");
-        if (c.Name == "sBIT") EXPECT_EQ(c.Data, (std::vector<uint8_t>{1}));
-        if (c.Name == "bKGD") EXPECT_EQ(c.Data, (std::vector<uint8_t>{0, 1}));
+        if (c.Name == "sBIT") { EXPECT_EQ(c.Data, (std::vector<uint8_t>{1})); }
+        if (c.Name == "bKGD") { EXPECT_EQ(c.Data, (std::vector<uint8_t>{0, 1})); }
     }
     EXPECT_NO_THROW(PngImage::Decode(EncodePngJx(g, EncodeSettings{}).bytes));
 }

@@ -153,7 +153,7 @@ TEST(QuilloxConvert, KeepPaletteUsesTheInputPaletteAtAFittingDepth) {
     Analyze(two);
     WorkImage twoCopy = two;
     OutputImage any = BuildOutputImage(twoCopy, Opts({"/np"}));
-    if (any.colorType == 3) EXPECT_EQ(any.bitDepth, 8);
+    if (any.colorType == 3) { EXPECT_EQ(any.bitDepth, 8); }
     ExpectSamePixels(two, EncodePngJx(any, EncodeSettings{}).bytes, true);
     OutputImage kept = BuildOutputImage(two, Opts({"/nc", "/np"}));
     ASSERT_EQ(kept.colorType, 3);

@@ -58,7 +58,7 @@ TEST(QuilloxReduce, PlainMappingUsesOnlyTableColoursAndTransparentBecomesZero) {
     EXPECT_LE(colours.size(), 16u);
     for (uint32_t y = 0; y < 300; ++y) {
         const uint16_t* p = image.Pixel(0, y);
-        if (p[3] == 0) EXPECT_TRUE(p[0] == 0 && p[1] == 0 && p[2] == 0);
+        if (p[3] == 0) { EXPECT_TRUE(p[0] == 0 && p[1] == 0 && p[2] == 0); }
     }
 }
 

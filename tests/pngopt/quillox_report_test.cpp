@@ -77,8 +77,8 @@ TEST_F(QuilloxReport, ConsoleShowsMixedSetsAsFiveE) {
     const size_t f = text.find("\tf:");
     ASSERT_NE(f, std::string::npos);
     const int index = std::stoi(text.substr(f + 3));
-    if (index > 5) EXPECT_NE(Output().find("\tf:5e\t"), std::string::npos);
-    else EXPECT_NE(Output().find("\tf:" + std::to_string(index) + "\t"), std::string::npos);
+    const std::string shown = index > 5 ? std::string("\tf:5e\t") : "\tf:" + std::to_string(index) + "\t";
+    EXPECT_NE(Output().find(shown), std::string::npos);
 }
 
 }  // namespace
