@@ -514,8 +514,8 @@ uint64_t VariantSize(const OutputImage& out, const Measurer& m) {
 
 OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostream* progress) {
     if (options.quantize) {
-        const uint64_t distinct = CountDistinctColors8(image);
-        if (image.analysis.colorCount > 256 || distinct > uint64_t(options.colorCount)) {
+        // More colours asked for than the image has: every colour stays as it is.
+        if (CountDistinctColors8(image) > uint64_t(options.colorCount)) {
             QuantizeImage(image, options.colorCount, options.ditherAmount, progress);
             Analyze(image);
         }

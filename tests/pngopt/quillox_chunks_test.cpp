@@ -19,8 +19,9 @@ std::vector<uint8_t> Profile(const char* space) {
     uLongf size = compressBound(profile.size());
     std::vector<uint8_t> z(size);
     compress(z.data(), &size, profile.data(), profile.size());
-    std::vector<uint8_t> data = {'p', 0, 0};
-    data.insert(data.end(), z.begin(), z.begin() + long(size));
+    std::vector<uint8_t> data(3 + size, 0);
+    data[0] = 'p';
+    std::copy(z.begin(), z.begin() + long(size), data.begin() + 3);
     return data;
 }
 
