@@ -1,0 +1,78 @@
+// PNG decoding against the conformance suite's reference decodes.
+#include <gtest/gtest.h>
+
+#include "common/test_data.h"
+#include "fileio/errors.h"
+#include "fileio/open_decoders.h"
+
+namespace jx {
+namespace {
+
+using test::PngSuiteDir;
+
+std::string SuiteFile(const std::string& name) { return (PngSuiteDir() / (name + ".png")).string(); }
+
+TEST(OpenPng, EverySuiteImageMatchesItsReferenceDecode) {
+    const auto names = test::PngSuiteNames(false);
+    ASSERT_GT(names.size(), 150u);
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const TDecodedImage d = DecodePngFile(SuiteFile(name));
+        const std::vector<uint8_t> ref = test::PngSuiteReference8(name);
+        ASSERT_EQ(ref.size(), size_t(d.Pixels.Count()) * 4);
+        bool translucent = false;
+        size_t bad = 0;
+        for (int64_t i = 0; i < d.Pixels.Count(); ++i) {
+            const TPixelRec& p = d.Pixels.Data()[i];
+            const uint8_t* r = &ref[size_t(i) * 4];
+            if (p.R != r[0] || p.G != r[1] || p.B != r[2] || p.A != r[3]) ++bad;
+            translucent |= r[3] != 255;
+        }
+        EXPECT_EQ(bad, 0u);
+        // Every image with a translucent pixel has alpha; keyed or palette images with tRNS do too.
+        if (translucent) EXPECT_TRUE(d.HasAlpha);
+    }
+}
+
+TEST(OpenPng, EveryDamagedSuiteImageFailsWithAMessage) {
+    const auto names = test::PngSuiteNames(true);
+    ASSERT_FALSE(names.empty());
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        try {
+            DecodePngFile(SuiteFile(name));
+            ADD_FAILURE() << "decoded a damaged file";
+        } catch (const FileIoError& e) {
+            EXPECT_GT(std::string(e.what()).size(), 4u);
+        }
+    }
+}
+
+TEST(OpenPng, AlphaFlagFollowsTheContent) {
+    EXPECT_TRUE(DecodePngFile(SuiteFile("basn6a08")).HasAlpha);
+    EXPECT_FALSE(DecodePngFile(SuiteFile("basn2c08")).HasAlpha);
+    EXPECT_FALSE(DecodePngFile(SuiteFile("basn3p08")).HasAlpha);
+    EXPECT_TRUE(DecodePngFile(SuiteFile("tbbn3p08")).HasAlpha);
+    EXPECT_TRUE(DecodePngFile(SuiteFile("tbrn2c08")).HasAlpha);
+}
+
+TEST(OpenPng, LowDepthGreyKeyIsComparedAtTheFileDepth) {
+    // tbbn0g04: 4-bit grey with a tRNS key; its transparent pixels must stay transparent.
+    const TDecodedImage d = DecodePngFile(SuiteFile("tbbn0g04"));
+    EXPECT_TRUE(d.HasAlpha);
+    int64_t transparent = 0;
+    for (const TPixelRec& p : d.Pixels.Vector()) transparent += p.A == 0;
+    EXPECT_GT(transparent, 0);
+}
+
+TEST(OpenPng, TwoBitGreyGivesFourLevels) {
+    const TDecodedImage d = DecodePngFile(SuiteFile("basn0g02"));
+    for (const TPixelRec& p : d.Pixels.Vector()) {
+        EXPECT_TRUE(p.R == 0 || p.R == 85 || p.R == 170 || p.R == 255);
+        EXPECT_EQ(p.R, p.G);
+        EXPECT_EQ(p.R, p.B);
+    }
+}
+
+}  // namespace
+}  // namespace jx
