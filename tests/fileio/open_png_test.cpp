@@ -4,6 +4,9 @@
 #include "common/test_data.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
+#include "pngopt/pngenc/png_image.h"
+
+#include <filesystem>
 
 namespace jx {
 namespace {
@@ -72,6 +75,61 @@ TEST(OpenPng, TwoBitGreyGivesFourLevels) {
         EXPECT_EQ(p.R, p.G);
         EXPECT_EQ(p.R, p.B);
     }
+}
+
+// Small files written through the encoder layer for the cases the suite does not hold.
+class OpenPngMade : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() / ("jx_open_png_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string Save(PngImage& png, const std::string& name) {
+        png.SaveFile(dir_ / name);
+        return (dir_ / name).string();
+    }
+    std::filesystem::path dir_;
+};
+
+TEST_F(OpenPngMade, OpaqueAlphaChannelIsNoAlpha) {
+    PngImage png(2, 1, kPngRgba, 8);
+    for (unsigned c = 0; c < 4; ++c) png.SetSample(0, 0, c, 255), png.SetSample(1, 0, c, 255);
+    EXPECT_FALSE(DecodePngFile(Save(png, "a.png")).HasAlpha);
+}
+
+TEST_F(OpenPngMade, TwoBitGreyKey) {
+    PngImage png(4, 1, kPngGrey, 2);
+    for (unsigned x = 0; x < 4; ++x) png.SetSample(x, 0, 0, uint16_t(x));
+    png.Key = PngKey{1, 0, 0, 0};
+    const TDecodedImage d = DecodePngFile(Save(png, "g.png"));
+    EXPECT_TRUE(d.HasAlpha);
+    EXPECT_EQ(d.Pixels[0][0].A, 255);
+    EXPECT_EQ(d.Pixels[0][1].A, 0);
+    EXPECT_EQ(d.Pixels[0][1].R, 85);
+    EXPECT_EQ(d.Pixels[0][2].A, 255);
+}
+
+TEST_F(OpenPngMade, PaletteIndexPastPlteStaysInBounds) {
+    PngImage png(3, 1, kPngPalette, 2);
+    png.Palette = {{10, 20, 30}, {40, 50, 60}};
+    png.PaletteAlpha = {128};
+    png.SetSample(0, 0, 0, 0);
+    png.SetSample(1, 0, 0, 1);
+    png.SetSample(2, 0, 0, 3);
+    const std::string f = Save(png, "p.png");
+    TDecodedImage d;
+    try {
+        d = DecodePngFile(f);
+    } catch (const FileIoError&) {
+        return;  // refusing the file is sound too
+    }
+    EXPECT_TRUE(d.HasAlpha);
+    EXPECT_EQ(d.Pixels[0][0].A, 128);
+    EXPECT_EQ(d.Pixels[0][1].R, 40);
+    EXPECT_EQ(d.Pixels[0][1].A, 255);
+    EXPECT_EQ(d.Pixels[0][2].R, 0);
+    EXPECT_EQ(d.Pixels[0][2].A, 255);
 }
 
 }  // namespace
