@@ -23,33 +23,31 @@ struct TFrame {
 
 const GifColorType kColors[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
 
+// Written through the streaming calls, so the test owns every buffer it hands to giflib.
 void WriteGif(const std::string& path, int sw, int sh, const std::vector<TFrame>& frames,
-              int mapSize = 4) {
+              int globalSize = 4, int localSize = 0) {
     int error = 0;
     GifFileType* g = EGifOpenFileName(path.c_str(), false, &error);
     ASSERT_NE(g, nullptr);
-    g->SWidth = sw;
-    g->SHeight = sh;
-    g->SColorResolution = 8;
-    g->SBackGroundColor = 0;
-    std::vector<GifColorType> colors(static_cast<size_t>(mapSize));
-    for (int i = 0; i < mapSize; ++i) colors[size_t(i)] = kColors[i % 4];
-    g->SColorMap = GifMakeMapObject(mapSize, colors.data());
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const TFrame& f = frames[i];
-        SavedImage* si = GifMakeSavedImage(g, nullptr);
-        si->ImageDesc.Left = f.left;
-        si->ImageDesc.Top = f.top;
-        si->ImageDesc.Width = f.width;
-        si->ImageDesc.Height = f.height;
-        si->RasterBits = static_cast<GifByteType*>(malloc(f.indices.size()));
-        std::memcpy(si->RasterBits, f.indices.data(), f.indices.size());
+    std::vector<GifColorType> colors(static_cast<size_t>(std::max(globalSize, localSize)));
+    for (size_t i = 0; i < colors.size(); ++i) colors[i] = kColors[i % 4];
+    ColorMapObject* global = GifMakeMapObject(globalSize, colors.data());
+    ColorMapObject* local = localSize ? GifMakeMapObject(localSize, colors.data()) : nullptr;
+    EXPECT_EQ(EGifPutScreenDesc(g, sw, sh, 8, 0, global), GIF_OK);
+    for (const TFrame& f : frames) {
         if (f.transparent != NO_TRANSPARENT_COLOR) {
             GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, f.transparent};
-            EGifGCBToSavedExtension(&gcb, g, int(i));
+            GifByteType ext[4];
+            EGifGCBToExtension(&gcb, ext);
+            EXPECT_EQ(EGifPutExtension(g, GRAPHICS_EXT_FUNC_CODE, 4, ext), GIF_OK);
         }
+        EXPECT_EQ(EGifPutImageDesc(g, f.left, f.top, f.width, f.height, false, local), GIF_OK);
+        std::vector<GifByteType> line(f.indices.begin(), f.indices.end());
+        EXPECT_EQ(EGifPutLine(g, line.data(), int(line.size())), GIF_OK);
     }
-    ASSERT_EQ(EGifSpew(g), GIF_OK);
+    EXPECT_EQ(EGifCloseFile(g, &error), GIF_OK);
+    GifFreeMapObject(global);
+    if (local) GifFreeMapObject(local);
 }
 
 class OpenGif : public ::testing::Test {
@@ -103,25 +101,8 @@ TEST_F(OpenGif, FramesOutsideTheScreenAreClipped) {
 TEST_F(OpenGif, IndexPastTheColourMapPaintsBlack) {
     // Written with an 8-entry local map, then the local map is cut out so that the indices
     // refer to the 2-entry global map.
-    int error = 0;
     const std::string p = Path("i.gif");
-    {
-        GifFileType* g = EGifOpenFileName(p.c_str(), false, &error);
-        ASSERT_NE(g, nullptr);
-        g->SWidth = 2;
-        g->SHeight = 1;
-        g->SColorResolution = 8;
-        GifColorType two[2] = {{0, 0, 0}, {255, 0, 0}};
-        g->SColorMap = GifMakeMapObject(2, two);
-        SavedImage* si = GifMakeSavedImage(g, nullptr);
-        si->ImageDesc = {0, 0, 2, 1, false, nullptr};
-        GifColorType eight[8] = {};
-        si->ImageDesc.ColorMap = GifMakeMapObject(8, eight);
-        si->RasterBits = static_cast<GifByteType*>(malloc(2));
-        si->RasterBits[0] = 1;
-        si->RasterBits[1] = 6;
-        ASSERT_EQ(EGifSpew(g), GIF_OK);
-    }
+    WriteGif(p, 2, 1, {{0, 0, 2, 1, {1, 6}}}, 2, 8);
     std::vector<uint8_t> b = test::ReadBytes(p);
     const size_t desc = 13 + 6;  // header, screen, 2-entry global map
     ASSERT_EQ(b[desc], 0x2C);
