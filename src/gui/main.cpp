@@ -1,8 +1,3 @@
-#include <cstdio>
+#include "gui/app.h"
 
-#include "platform/version.h"
-
-int main(int argc, char** argv) {
-    std::printf("jx %s: the window program is not built yet.\n", jx::VersionText());
-    return 1;
-}
+int main(int argc, char** argv) { return jx::RunJx(argc, argv); }

@@ -1,21 +1,431 @@
-// Temporary body: keeps the colour list when it fits, else its N heaviest colours. The
-// adaptive palette build replaces this file.
 #include "imaging/adaptive_palette.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "imaging/color_tree.h"
+#include "imaging/errors.h"
+#include "imaging/sort.h"
 
 namespace jx {
+namespace {
 
-void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings) {
+using TSums = std::array<uint64_t, 7>;
+
+inline uint64_t WeightOf(const TPixelRec& p) { return p.Weight > 0 ? static_cast<uint64_t>(p.Weight) : 0; }
+
+TSums SumsOf(const TPixelRec& p) {
+    const uint64_t w = WeightOf(p);
+    return {p.R * w, p.G * w, p.B * w, p.A * w, p.c1 * w, p.c2 * w, p.c3 * w};
+}
+
+// sum / w rounded half to even, in integers.
+inline uint8_t RoundDiv(uint64_t sum, uint64_t w) {
+    uint64_t q = sum / w;
+    const uint64_t r2 = (sum % w) * 2;
+    if (r2 > w || (r2 == w && (q & 1))) ++q;
+    return static_cast<uint8_t>(std::min<uint64_t>(q, 255));
+}
+
+void SetFromSums(TPixelRec& p, const TSums& s) {
+    const uint64_t w = WeightOf(p);
+    if (w == 0) return;
+    p.R = RoundDiv(s[0], w);
+    p.G = RoundDiv(s[1], w);
+    p.B = RoundDiv(s[2], w);
+    p.A = RoundDiv(s[3], w);
+    p.c1 = RoundDiv(s[4], w);
+    p.c2 = RoundDiv(s[5], w);
+    p.c3 = RoundDiv(s[6], w);
+}
+
+inline void AddSums(TSums& a, const TSums& b) {
+    for (size_t i = 0; i < 7; ++i) a[i] += b[i];
+}
+
+inline int32_t ISqrt(int64_t v) {
+    if (v <= 0) return 0;
+    int64_t r = static_cast<int64_t>(std::sqrt(static_cast<double>(v)));
+    while (r * r > v) --r;
+    while ((r + 1) * (r + 1) <= v) ++r;
+    return static_cast<int32_t>(r);
+}
+
+// Buckets of ids by c1, c2, c3 (cells of side 1 << shift). Alpha is left out: it only adds to the
+// distance, so every bound taken from the three axes stays a lower bound.
+class TColorGrid {
+public:
+    void Reset(int shift, size_t ids) {
+        shift_ = shift;
+        bins_ = 256 >> shift;
+        cells_.assign(static_cast<size_t>(bins_ * bins_ * bins_), {});
+        cellOf_.assign(ids, -1);
+        slot_.assign(ids, -1);
+        live_ = 0;
+    }
+    int Shift() const { return shift_; }
+    int Bins() const { return bins_; }
+    size_t Live() const { return live_; }
+    int32_t CellOf(const TPixelRec& p) const {
+        return ((p.c1 >> shift_) * bins_ + (p.c2 >> shift_)) * bins_ + (p.c3 >> shift_);
+    }
+    void Insert(int32_t id, const TPixelRec& p) {
+        const int32_t c = CellOf(p);
+        auto& v = cells_[static_cast<size_t>(c)];
+        cellOf_[static_cast<size_t>(id)] = c;
+        slot_[static_cast<size_t>(id)] = static_cast<int32_t>(v.size());
+        v.push_back(id);
+        ++live_;
+    }
+    void Remove(int32_t id) {
+        const int32_t c = cellOf_[static_cast<size_t>(id)];
+        if (c < 0) return;
+        auto& v = cells_[static_cast<size_t>(c)];
+        const int32_t s = slot_[static_cast<size_t>(id)];
+        const int32_t moved = v.back();
+        v[static_cast<size_t>(s)] = moved;
+        slot_[static_cast<size_t>(moved)] = s;
+        v.pop_back();
+        cellOf_[static_cast<size_t>(id)] = -1;
+        --live_;
+    }
+    void Update(int32_t id, const TPixelRec& p) {
+        if (cellOf_[static_cast<size_t>(id)] == CellOf(p)) return;
+        Remove(id);
+        Insert(id, p);
+    }
+    const std::vector<int32_t>& Cell(int i1, int i2, int i3) const {
+        return cells_[static_cast<size_t>((i1 * bins_ + i2) * bins_ + i3)];
+    }
+
+private:
+    int shift_ = 3;
+    int bins_ = 32;
+    std::vector<std::vector<int32_t>> cells_;
+    std::vector<int32_t> cellOf_;
+    std::vector<int32_t> slot_;
+    size_t live_ = 0;
+};
+
+// Smallest squared gap from v to the cell [lo, lo + size - 1].
+inline int32_t Gap(int v, int lo, int size) {
+    if (v < lo) return lo - v;
+    if (v > lo + size - 1) return v - (lo + size - 1);
+    return 0;
+}
+
+struct TParams {
+    EngineState& state;
+    bool mixing;
+    unsigned luma;
+    bool alpha;
+    int64_t rareThr = 0;
+    int32_t Dist(const TPixelRec& a, const TPixelRec& b) const { return ColorDistance(a, b, luma, alpha); }
+};
+
+void MergeInto(const TParams& pr, TPixelRec& j, TSums& js, const TPixelRec& k, const TSums& ks) {
+    AddSums(js, ks);
+    j.Weight = AddWeight(j.Weight, k.Weight);
+    SetFromSums(j, js);
+}
+
+// Pre-merge, plain: every pair in list order.
+// Only the entry j absorbs: a later entry k has absorbed nothing yet when it is met, so its sums
+// are its own colour times its weight and need not be kept.
+void PreMergePlain(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, int32_t thr) {
+    int32_t live = u;
+    for (int32_t j = 0; j + 1 < u && live > n; ++j) {
+        TSums js = SumsOf(list[j]);
+        for (int32_t k = j + 1; k < u && live > n; ++k) {
+            if (list[j].Weight == 0 || list[k].Weight == 0) continue;
+            if (pr.Dist(list[j], list[k]) > thr) continue;
+            if (pr.mixing) MergeInto(pr, list[j], js, list[k], SumsOf(list[k]));
+            list[k].Weight = 0;
+            --live;
+        }
+    }
+}
+
+// Pre-merge through the grid: for each surviving j only the later live entries that can lie
+// within the threshold are visited, in index order, as the plain loop would meet them.
+void PreMergeIndexed(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, int32_t thr) {
+    if (thr < 0 || u <= n) return;
+    const int32_t b1 = ISqrt(thr >> pr.luma);
+    const int32_t b23 = ISqrt(thr / 2);
+    int shift = 2;
+    while (shift < 6 && (1 << (shift + 2)) <= b23) ++shift;
+    TColorGrid grid;
+    grid.Reset(shift, static_cast<size_t>(u));
+    for (int32_t i = 0; i < u; ++i)
+        if (list[i].Weight != 0) grid.Insert(i, list[i]);
+    const int32_t margin = pr.mixing ? 4 : 0;
+    const int size = 1 << shift;
+    std::vector<int32_t> cand;
+    TPixelRec centre;
+    auto collect = [&](const TPixelRec& c, int32_t from) {
+        centre = c;
+        cand.clear();
+        const int r1 = b1 + margin, r23 = b23 + margin;
+        const int lo1 = std::max(0, c.c1 - r1) >> shift, hi1 = std::min(255, c.c1 + r1) >> shift;
+        const int lo2 = std::max(0, c.c2 - r23) >> shift, hi2 = std::min(255, c.c2 + r23) >> shift;
+        const int lo3 = std::max(0, c.c3 - r23) >> shift, hi3 = std::min(255, c.c3 + r23) >> shift;
+        for (int i1 = lo1; i1 <= hi1; ++i1)
+            for (int i2 = lo2; i2 <= hi2; ++i2)
+                for (int i3 = lo3; i3 <= hi3; ++i3)
+                    for (int32_t id : grid.Cell(i1, i2, i3)) {
+                        if (id < from) continue;
+                        // Skip what lies beyond the threshold from every point within the
+                        // margin round the centre.
+                        const TPixelRec& e = list[id];
+                        const int g1 = std::max(0, std::abs(e.c1 - c.c1) - margin);
+                        const int g2 = std::max(0, std::abs(e.c2 - c.c2) - margin);
+                        const int g3 = std::max(0, std::abs(e.c3 - c.c3) - margin);
+                        if ((Squares[g1] << pr.luma) + 2 * Squares[g2] + 2 * Squares[g3] <= thr) cand.push_back(id);
+                    }
+        std::sort(cand.begin(), cand.end());
+    };
+    (void)size;
+    int32_t live = u;
+    for (int32_t j = 0; j + 1 < u && live > n; ++j) {
+        if (list[j].Weight == 0) continue;
+        grid.Remove(j);
+        TSums js = SumsOf(list[j]);
+        collect(list[j], j + 1);
+        for (size_t ci = 0; ci < cand.size() && live > n; ++ci) {
+            const int32_t k = cand[ci];
+            if (list[k].Weight == 0 || pr.Dist(list[j], list[k]) > thr) continue;
+            if (pr.mixing) MergeInto(pr, list[j], js, list[k], SumsOf(list[k]));
+            list[k].Weight = 0;
+            grid.Remove(k);
+            --live;
+            const TPixelRec& J = list[j];
+            if (std::abs(J.c1 - centre.c1) > margin || std::abs(J.c2 - centre.c2) > margin ||
+                std::abs(J.c3 - centre.c3) > margin) {
+                collect(J, k + 1);
+                ci = static_cast<size_t>(-1);
+            }
+        }
+    }
+}
+
+// Greedy clustering of list[0..count-1] (sorted by weight, largest first) down to target
+// entries, collecting rare colours when passFlag is 0.
+void ClusterColors(const TParams& pr, TPixelRec* list, std::vector<TPixelRec>* rare, int32_t count, bool passFlag,
+                   int32_t reserve, int32_t target, bool indexed) {
+    EngineState& st = pr.state;
+    int32_t rareCount = 0;
+    const int32_t n0 = target;
+    if (!passFlag) {
+        ColorTreeReset(st);
+        ResizeChecked(*rare, count);
+    }
+    std::vector<TSums> sums;
+    ResizeChecked(sums, count);
+    for (int32_t i = 0; i < count; ++i) sums[static_cast<size_t>(i)] = SumsOf(list[i]);
+
+    // Ids keep an entry's identity while the re-insertion shifts positions.
+    std::vector<int32_t> idAt, posOf;
+    TColorGrid grid;
+    auto gridShiftFor = [](size_t live) {
+        int s = 3;
+        while (s < 7 && (size_t{1} << (3 * (8 - s))) > live * 2) ++s;
+        return s;
+    };
+    auto rebuild = [&](int32_t last) {
+        grid.Reset(gridShiftFor(static_cast<size_t>(last + 1)), static_cast<size_t>(count));
+        for (int32_t p = 0; p <= last; ++p) grid.Insert(idAt[static_cast<size_t>(p)], list[p]);
+    };
+    if (indexed) {
+        idAt.resize(static_cast<size_t>(count));
+        posOf.resize(static_cast<size_t>(count));
+        for (int32_t i = 0; i < count; ++i) idAt[static_cast<size_t>(i)] = posOf[static_cast<size_t>(i)] = i;
+        rebuild(count - 1);
+    }
+    const unsigned luma = pr.luma;
+    const int32_t wMin = std::min<int32_t>(int32_t{1} << luma, 2);
+
+    auto nearestIndexed = [&](const TPixelRec& t, int32_t& bestD) {
+        int32_t bestPos = 0;
+        bestD = std::numeric_limits<int32_t>::max();
+        int32_t bestP = std::numeric_limits<int32_t>::max();
+        const int s = grid.Shift(), bins = grid.Bins(), size = 1 << s;
+        const int q1 = t.c1 >> s, q2 = t.c2 >> s, q3 = t.c3 >> s;
+        for (int r = 0; r < bins; ++r) {
+            if (r >= 1) {
+                const int64_t g = int64_t{r - 1} * size + 1;
+                if (wMin * g * g > bestD) break;
+            }
+            for (int i1 = std::max(0, q1 - r); i1 <= std::min(bins - 1, q1 + r); ++i1) {
+                const int g1 = Gap(t.c1, i1 * size, size);
+                const int32_t lb1 = Squares[g1] << luma;
+                if (lb1 > bestD) continue;
+                const bool edge1 = std::abs(i1 - q1) == r;
+                for (int i2 = std::max(0, q2 - r); i2 <= std::min(bins - 1, q2 + r); ++i2) {
+                    const int g2 = Gap(t.c2, i2 * size, size);
+                    const int32_t lb2 = lb1 + 2 * Squares[g2];
+                    if (lb2 > bestD) continue;
+                    const bool edge2 = edge1 || std::abs(i2 - q2) == r;
+                    // Off the shell's edges in the first two axes only its two faces in the
+                    // third belong to ring r.
+                    const int i3lo = std::max(0, q3 - r), i3hi = std::min(bins - 1, q3 + r);
+                    const int step = edge2 ? 1 : 2 * r;
+                    for (int i3 = edge2 ? i3lo : q3 - r; i3 <= i3hi; i3 += step) {
+                        if (i3 < 0) continue;
+                        const int g3 = Gap(t.c3, i3 * size, size);
+                        if (lb2 + 2 * Squares[g3] > bestD) continue;
+                        for (int32_t id : grid.Cell(i1, i2, i3)) {
+                            const int32_t p = posOf[static_cast<size_t>(id)];
+                            const int32_t d = pr.Dist(t, list[p]);
+                            if (d < bestD || (d == bestD && p < bestP)) {
+                                bestD = d;
+                                bestP = p;
+                            }
+                        }
+                    }
+                }
+            }
+        }
+        if (bestP != std::numeric_limits<int32_t>::max()) bestPos = bestP;
+        return bestPos;
+    };
+
+    int32_t last = count - 1;
+    do {
+        const TPixelRec taken = list[last];
+        const TSums takenSums = sums[static_cast<size_t>(last)];
+        ClearPixel(st, list[last]);
+        if (indexed) grid.Remove(idAt[static_cast<size_t>(last)]);
+        --last;
+
+        int32_t best = std::numeric_limits<int32_t>::max();
+        int32_t b = 0;
+        if (last >= 0) {
+            if (indexed) {
+                b = nearestIndexed(taken, best);
+            } else {
+                for (int32_t i = 0; i <= last; ++i) {
+                    const int32_t d = pr.Dist(taken, list[i]);
+                    if (d < best) {
+                        best = d;
+                        b = i;
+                    }
+                }
+            }
+        }
+        const int64_t rareThr = pr.rareThr;
+        if (last >= 0 && (best < rareThr || passFlag)) {
+            const int32_t w = AddWeight(list[b].Weight, taken.Weight);
+            if (pr.mixing) {
+                AddSums(sums[static_cast<size_t>(b)], takenSums);
+                list[b].Weight = w;
+                SetFromSums(list[b], sums[static_cast<size_t>(b)]);
+            } else {
+                list[b].Weight = w;
+            }
+            if (indexed) grid.Update(idAt[static_cast<size_t>(b)], list[b]);
+            if (b > 0) {
+                int32_t lo = 0, hi = b - 1;
+                while (hi - lo >= 2) {
+                    const int32_t mid = lo + (hi - lo) / 2;
+                    if (list[mid].Weight < w)
+                        hi = mid;
+                    else
+                        lo = mid;
+                }
+                const int32_t pos = hi + (list[hi].Weight > w ? 1 : 0);
+                if (pos < b) {
+                    const TPixelRec moved = list[b];
+                    const TSums movedSums = sums[static_cast<size_t>(b)];
+                    std::move_backward(list + pos, list + b, list + b + 1);
+                    std::move_backward(sums.begin() + pos, sums.begin() + b, sums.begin() + b + 1);
+                    list[pos] = moved;
+                    sums[static_cast<size_t>(pos)] = movedSums;
+                    if (indexed) {
+                        const int32_t movedId = idAt[static_cast<size_t>(b)];
+                        std::move_backward(idAt.begin() + pos, idAt.begin() + b, idAt.begin() + b + 1);
+                        idAt[static_cast<size_t>(pos)] = movedId;
+                        for (int32_t p = pos; p <= b; ++p) posOf[static_cast<size_t>(idAt[static_cast<size_t>(p)])] = p;
+                    }
+                }
+            }
+        } else {
+            ColorTreeInsert(st, taken, *rare, rareCount);
+            if (rareCount <= reserve) target = n0 - rareCount;
+        }
+        if (indexed && last >= 0 && grid.Shift() < 7 && gridShiftFor(static_cast<size_t>(last + 1)) > grid.Shift())
+            rebuild(last);
+    } while (last >= target);
+    if (!passFlag) rare->resize(static_cast<size_t>(rareCount));
+}
+
+}  // namespace
+
+void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings, bool indexedSearch) {
     const int32_t n = state.PaletteSize;
     if (n <= 0) return;
-    if (state.ColorListLength > n) {
-        std::stable_sort(state.Palette.begin(), state.Palette.begin() + state.ColorListLength,
-                         [](const TPixelRec& a, const TPixelRec& b) { return a.Weight > b.Weight; });
-        state.ColorListLength = n;
+    const int32_t u0 = state.ColorListLength;
+    if (u0 < 0 || static_cast<size_t>(u0) > state.Palette.size())
+        throw ImagingError("Colour list longer than its array");
+    if (settings.Priority < -3 || settings.Priority > 3)
+        throw ImagingError("Priority outside -3..3");
+    if (settings.RareReserve < 0 || settings.RareReserve > 100)
+        throw ImagingError("Reserve for rare colors outside 0..100");
+    TParams pr{state, !settings.DoNotMix, state.LumaShift, state.HasAlpha};
+
+    TPixelRec* list = state.Palette.data();
+    SortPalette(state, u0, SortByWeight);
+    list = state.Palette.data();
+
+    const double u = u0;
+    const double c = (n >= 2 && n <= 1024) ? u / (4.0 * n) : (n >= 1025 && n <= 2048) ? u / (2.0 * n) : u / n;
+    const double thrD = std::nearbyint(c / 6.0 * settings.Priority * 1.5 + c);
+    const int32_t thr = static_cast<int32_t>(std::min<double>(thrD, std::numeric_limits<int32_t>::max()));
+
+    // Nothing merges once no more than N colours live, so a list that already fits is kept.
+    if (indexedSearch)
+        PreMergeIndexed(pr, list, u0, n, thr);
+    else
+        PreMergePlain(pr, list, u0, n, thr);
+    state.MergeThreshold = thr;
+    // With the bar's range 0..8 this is MergeThreshold * (1 + position).
+    const int32_t range = settings.RareThresholdMax - settings.RareThresholdMin;
+    pr.rareThr = int64_t{thr} + static_cast<int64_t>(std::nearbyint(8.0 * thr / (range > 0 ? range : 8) *
+                                                                     settings.RareThreshold));
+
+    int32_t kept = 0;
+    for (int32_t i = 0; i < u0; ++i)
+        if (list[i].Weight > 0) list[kept++] = list[i];
+    state.ColorListLength = kept;
+
+    if (n >= kept) {
+        state.PaletteSize = kept;
+    } else {
+        int32_t reserve = static_cast<int32_t>(std::nearbyint(settings.RareReserve * static_cast<double>(n) / 100.0));
+        const bool passFlag = reserve == 0;
+        SortPalette(state, kept, SortByWeight);
+        list = state.Palette.data();
+        std::vector<TPixelRec> rare;
+        ClusterColors(pr, list, &rare, kept, passFlag, reserve, n, indexedSearch);
+        if (!rare.empty() && reserve != 0) {
+            const int32_t len = static_cast<int32_t>(rare.size());
+            if (len > reserve) {
+                SortPixels(rare.data(), len, SortByWeight);
+                ClusterColors(pr, rare.data(), nullptr, len, true, 0, reserve, indexedSearch);
+            } else {
+                reserve = len;
+            }
+            for (int32_t i = 0; i < reserve; ++i) state.Palette[static_cast<size_t>(n - reserve + i)] = rare[static_cast<size_t>(i)];
+        }
     }
-    state.PaletteSize = state.ColorListLength;
-    state.PaletteOrder.assign(static_cast<size_t>(std::max(state.PaletteSize, 0)), 0);
+    // A merged colour can end up fully transparent with some colour left in it.
+    for (int32_t i = 0; i < state.PaletteSize; ++i)
+        if (state.Palette[static_cast<size_t>(i)].A == 0) ClearPixel(state, state.Palette[static_cast<size_t>(i)]);
+    state.ClusterSums.clear();
+    if (state.PaletteOrder.size() < static_cast<size_t>(state.PaletteSize))
+        state.PaletteOrder.resize(static_cast<size_t>(state.PaletteSize));
     for (int32_t i = 0; i < state.PaletteSize; ++i) state.PaletteOrder[static_cast<size_t>(i)] = i;
 }
 

@@ -86,6 +86,7 @@ struct TPaletteEntry {
     uint8_t Green = 0;
     uint8_t Blue = 0;
     uint8_t Flags = 0;
+    friend bool operator==(const TPaletteEntry&, const TPaletteEntry&) = default;
 };
 struct TLogicalPalette {
     uint16_t Version = 0x300;

@@ -1,34 +1,188 @@
-// Temporary body: plain nearest-colour remap of the whole image, no dithering. The
-// remap-and-dither pass replaces this file.
 #include "imaging/remap.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <new>
+#include <string>
+
+#include "imaging/bayer.h"
 #include "imaging/color_tree.h"
+#include "imaging/errors.h"
+#include "imaging/remap_pass.h"
+#include "imaging/sort.h"
 
 namespace jx {
+namespace {
+
+struct TKernelEntry {
+    int8_t dx, dy, k;
+};
+struct TKernel {
+    int32_t divisor;
+    std::vector<TKernelEntry> entries;
+};
+
+const std::array<TKernel, 7>& Kernels() {
+    static const std::array<TKernel, 7> kernels = {{
+        {1, {}},
+        {16, {{1, 0, 8}, {-3, 1, 1}, {-2, 1, 1}, {-1, 1, 2}, {0, 1, 4}}},
+        {16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}},
+        {48, {{1, 0, 7}, {2, 0, 5}, {-2, 1, 3}, {-1, 1, 5}, {0, 1, 7}, {1, 1, 5}, {2, 1, 3}, {-2, 2, 1},
+              {-1, 2, 3}, {0, 2, 5}, {1, 2, 3}, {2, 2, 1}}},
+        {32, {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}}},
+        {8, {{1, 0, 1}, {2, 0, 1}, {-1, 1, 1}, {0, 1, 1}, {1, 1, 1}, {0, 2, 1}}},
+        {200, {{2, 0, 32}, {-3, 1, 12}, {-1, 1, 26}, {1, 1, 30}, {3, 1, 16}, {-2, 2, 12}, {0, 2, 26},
+               {2, 2, 12}, {-3, 3, 5}, {-1, 3, 12}, {1, 3, 12}, {3, 3, 5}}},
+    }};
+    return kernels;
+}
+
+// One kernel entry prepared for a pass: round(e * f) for the lightness and alpha error and
+// round(e * d * f) for the chroma error, tabulated over every error -255..255.
+struct TDiffusionTap {
+    int32_t dx, dy;
+    std::array<int16_t, 511> full;
+    std::array<int16_t, 511> chroma;
+};
+
+std::vector<TDiffusionTap> PrepareTaps(int32_t method, float amount, bool delicate) {
+    const TKernel& kernel = Kernels()[static_cast<size_t>(method)];
+    std::vector<TDiffusionTap> taps;
+    const double d = delicate ? 0.5 : 1.0;
+    for (const TKernelEntry& e : kernel.entries) {
+        TDiffusionTap t{};
+        t.dx = e.dx;
+        t.dy = e.dy;
+        const float f = static_cast<float>(static_cast<double>(e.k) / kernel.divisor * amount);
+        for (int err = -255; err <= 255; ++err) {
+            t.full[static_cast<size_t>(err + 255)] = static_cast<int16_t>(std::nearbyint(err * double(f)));
+            t.chroma[static_cast<size_t>(err + 255)] = static_cast<int16_t>(std::nearbyint(err * d * double(f)));
+        }
+        taps.push_back(t);
+    }
+    return taps;
+}
+
+struct TRegion {
+    int32_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    bool Empty() const { return x1 <= x0 || y1 <= y0; }
+};
+
+struct BusyGuard {
+    EngineObserver& observer;
+    explicit BusyGuard(EngineObserver& o) : observer(o) { observer.BusyBegin(); }
+    ~BusyGuard() { observer.BusyEnd(); }
+};
+
+void CheckInput(const EngineState& state, const TQuantizerSettings& settings) {
+    const int32_t mode = static_cast<int32_t>(settings.DitherMode);
+    if (mode < 0 || mode > 8) throw ImagingError("Unknown dithering method " + std::to_string(mode));
+    if (settings.PatternSize < 0 || settings.PatternSize >= kBayerMatrixCount)
+        throw ImagingError("Unknown pattern size " + std::to_string(settings.PatternSize));
+    if (state.PaletteSize < 1 || !state.HasImage()) return;
+    if (!state.WorkingImage.SameShape(state.SourceImage))
+        throw ImagingError("The working image does not have the size of the image");
+    if (settings.BypassEdges && (state.EdgeMap.Width() != state.ImageWidth() || state.EdgeMap.Height() != state.ImageHeight()))
+        throw ImagingError("The edge map does not have the size of the image");
+    if (!(state.DitherAmount >= 0.0f && state.DitherAmount <= 1.0f))
+        throw ImagingError("Dither amount outside 0..1");
+}
+
+void MapRegion(TRemapPass& pass, const TRegion& region) {
+    EngineState& state = pass.state;
+    const int32_t method = static_cast<int32_t>(pass.settings.DitherMode);
+    const bool diffuse = method >= 1 && method <= 6;
+    const std::vector<TDiffusionTap> taps =
+        diffuse ? PrepareTaps(method, state.DitherAmount, pass.settings.Delicate) : std::vector<TDiffusionTap>{};
+    // Error stays inside the region: in the quick-add window nothing outside it may change, so the
+    // saved image equals what the window shows.
+    const bool alpha = state.HasAlpha;
+    for (int32_t y = region.y0; y < region.y1; ++y) {
+        TPixelRec* row = state.WorkingImage[y];
+        for (int32_t x = region.x0; x < region.x1; ++x) {
+            const TPixelRec p = row[x];
+            switch (method) {
+                case 0:
+                    row[x] = pass.Nearest(p, true);
+                    break;
+                case 7:
+                    row[x] = PatternDitherPixel(pass, p, x, y);
+                    break;
+                case 8:
+                    row[x] = BayerDitherPixel(pass, p, x, y);
+                    break;
+                default: {
+                    const TPixelRec q = pass.Nearest(p, true);
+                    row[x] = q;
+                    if (pass.Bypassed(x, y)) break;
+                    const size_t e1 = static_cast<size_t>(p.c1 - q.c1 + 255);
+                    const size_t e2 = static_cast<size_t>(p.c2 - q.c2 + 255);
+                    const size_t e3 = static_cast<size_t>(p.c3 - q.c3 + 255);
+                    const size_t eA = static_cast<size_t>(p.A - q.A + 255);
+                    for (const TDiffusionTap& t : taps) {
+                        const int32_t nx = x + t.dx, ny = y + t.dy;
+                        if (nx < region.x0 || nx >= region.x1 || ny >= region.y1) continue;
+                        TPixelRec& nb = state.WorkingImage[ny][nx];
+                        nb.c1 = ClampByte(nb.c1 + t.full[e1]);
+                        nb.c2 = pass.ClampC2(nb.c2 + t.chroma[e2]);
+                        nb.c3 = pass.ClampC3(nb.c3 + t.chroma[e3]);
+                        if (alpha) nb.A = ClampByte(nb.A + t.full[eA]);
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
 
 void ConvertImage(EngineState& state, const TQuantizerSettings& settings, EngineObserver& observer) {
-    observer.BusyBegin();
+    CheckInput(state, settings);
+    BusyGuard busy(observer);
     const int32_t n = state.PaletteSize;
     if (n >= 1 && state.HasImage()) {
-        if (state.Palette.size() < static_cast<size_t>(n)) state.Palette.resize(static_cast<size_t>(n));
+        if (state.Palette.size() < static_cast<size_t>(n)) {
+            try {
+                state.Palette.resize(static_cast<size_t>(n));
+            } catch (const std::bad_alloc&) {
+                throw ImagingError("Out of memory for a palette of " + std::to_string(n) + " colours");
+            }
+        }
         for (int32_t i = 0; i < n; ++i) state.Palette[static_cast<size_t>(i)].Weight = 0;
         ColorTreeReset(state);
-        if (!state.WorkingImage.SameShape(state.SourceImage))
-            state.WorkingImage.Resize(state.ImageWidth(), state.ImageHeight());
-        for (int32_t y = 0; y < state.ImageHeight(); ++y) {
-            const TPixelRec* src = state.SourceImage[y];
-            TPixelRec* dst = state.WorkingImage[y];
-            for (int32_t x = 0; x < state.ImageWidth(); ++x) {
-                TPixelRec p = src[x];
-                if (p.A == 0) ClearPixel(state, p);
-                dst[x] = NearestColor(state, p, true);
+        if (state.BayerMatrices[static_cast<size_t>(kBayerMatrixCount - 1)].empty()) BuildBayerMatrices(state);
+
+        TRegion region{0, state.ImageWidth(), 0, state.ImageHeight()};
+        if (state.QuickAddPreview) {
+            const int64_t x = state.QuickAddPointX, y = state.QuickAddPointY;
+            region.x0 = static_cast<int32_t>(std::max<int64_t>(0, x - 32));
+            region.x1 = static_cast<int32_t>(std::min<int64_t>(state.ImageWidth(), x + 32));
+            region.y0 = static_cast<int32_t>(std::max<int64_t>(0, y - 32));
+            region.y1 = static_cast<int32_t>(std::min<int64_t>(state.ImageHeight(), y + 32));
+        }
+        if (!region.Empty()) {
+            for (int32_t y = region.y0; y < region.y1; ++y) {
+                const TPixelRec* src = state.SourceImage[y];
+                TPixelRec* dst = state.WorkingImage[y];
+                for (int32_t x = region.x0; x < region.x1; ++x) {
+                    dst[x] = src[x];
+                    if (dst[x].A == 0) ClearPixel(state, dst[x]);
+                }
             }
+            TRemapPass pass(state, settings);
+            pass.paletteSize = n;
+            pass.search.Build(state.Palette.data(), n, state.LumaShift, state.HasAlpha);
+            pass.side = 2 << settings.PatternSize;
+            pass.cells = pass.side * pass.side;
+            pass.candidates.resize(static_cast<size_t>(pass.cells));
+            MapRegion(pass, region);
         }
     }
     observer.Refresh(TRefreshTarget::ErrorMetrics);
     observer.Refresh(TRefreshTarget::ImageView);
+    if (state.PaletteSize >= 1) SortPalette(state, state.PaletteSize, state.PaletteSortType);
     observer.Refresh(TRefreshTarget::PaletteGrid);
-    observer.BusyEnd();
 }
 
 }  // namespace jx

@@ -1,0 +1,222 @@
+#include "fileio/png_chain.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include "fileio/errors.h"
+#include "fileio/png_probe.h"
+#include "imaging/engine_state.h"
+#include "platform/file_size.h"
+#include "pngopt/pngenc/errors.h"
+#include "pngopt/pngenc/png_image.h"
+#include "platform/process.h"
+#include "platform/temp_name.h"
+
+namespace fs = std::filesystem;
+
+namespace jx {
+namespace {
+
+std::string Trim(const std::string& s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+bool EndsWithShellExtension(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".sh";
+}
+
+// Removes "0.png" and "1.png" however the run ends.
+class SessionFilesGuard {
+public:
+    explicit SessionFilesGuard(std::vector<std::string> files) : files_(std::move(files)) {}
+    ~SessionFilesGuard() {
+        for (const auto& f : files_) ::unlink(f.c_str());
+    }
+
+private:
+    std::vector<std::string> files_;
+};
+
+// Writes the winner beside the destination under a fresh name and renames it into place, so a
+// failed copy leaves the old destination whole.
+void CopyIntoPlace(const std::string& from, const fs::path& dest) {
+    fs::path folder = dest.parent_path().empty() ? fs::path(".") : dest.parent_path();
+    std::vector<uint8_t> bytes = ReadFileBytes(from);
+    fs::path temp;
+    try {
+        std::string prefix(1, '.');
+        prefix += dest.filename().string();
+        prefix += '.';
+        temp = CreateUniqueFile(folder, prefix, 0666);
+    } catch (const std::exception& e) {
+        throw FileIoError(std::string("Cannot write ") + dest.string() + ": " + e.what());
+    }
+    try {
+        WriteFileBytes(temp.string(), bytes);
+        std::error_code ec;
+        fs::rename(temp, dest, ec);
+        if (ec) throw FileIoError("Cannot write " + dest.string() + ": " + ec.message());
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeJxPng(uint32_t width, uint32_t height, bool hasAlpha, std::span<const uint8_t> rgba) {
+    if (rgba.size() != std::size_t{width} * height * 4) throw FileIoError("Pixel data does not match the image size.");
+    try {
+        PngImage png(width, height, hasAlpha ? kPngRgba : kPngRgb, 8);
+        const unsigned channels = hasAlpha ? 4 : 3;
+        for (uint32_t y = 0; y < height; ++y) {
+            uint8_t* row = png.Row(y);
+            const uint8_t* in = rgba.data() + std::size_t{y} * width * 4;
+            for (uint32_t x = 0; x < width; ++x, row += channels, in += 4) std::memcpy(row, in, channels);
+        }
+        png.UseJxDefaults();
+        return png.Encode();
+    } catch (const PngError& e) {
+        throw FileIoError(e.what());
+    }
+}
+
+std::vector<uint8_t> EncodeJxPng(const TPixelImage& image, bool hasAlpha) {
+    std::vector<uint8_t> rgba(static_cast<std::size_t>(image.Count()) * 4);
+    std::size_t i = 0;
+    for (const TPixelRec& p : image.Vector()) {
+        rgba[i++] = p.R;
+        rgba[i++] = p.G;
+        rgba[i++] = p.B;
+        rgba[i++] = p.A;
+    }
+    return EncodeJxPng(static_cast<uint32_t>(image.Width()), static_cast<uint32_t>(image.Height()), hasAlpha, rgba);
+}
+
+PngChainResult WritePngOptimized(const TPixelImage& workingImage, bool hasAlpha, const std::string& fileName,
+                                 const std::string& folder, const PngChainJob& job) {
+    return WritePngOptimized([&] { return EncodeJxPng(workingImage, hasAlpha); }, fileName, folder, job);
+}
+
+std::string CheckedScript(const std::string& ownScript) {
+    std::string script = Trim(ownScript);
+    std::error_code ec;
+    if (script.empty() || !fs::is_regular_file(script, ec)) return {};
+    if (::access(script.c_str(), X_OK) != 0 && !EndsWithShellExtension(script)) return {};
+    return script;
+}
+
+PngChainResult WritePngOptimized(std::span<const uint8_t> png, const std::string& fileName, const std::string& folder,
+                                 const PngChainJob& job) {
+    return WritePngOptimized([png] { return std::vector<uint8_t>(png.begin(), png.end()); }, fileName, folder, job);
+}
+
+PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& encode, const std::string& fileName,
+                                 const std::string& folder, const PngChainJob& job) {
+    PngChainResult result;
+    std::string script;
+    if (job.options.level == PngLevelScript) {
+        script = CheckedScript(job.options.ownScript);
+        if (script.empty()) {
+            result.outcome = PngChainResult::Outcome::ScriptNotFound;
+            result.message = ScriptNotFoundMessage;
+            result.status = "Error...";
+            return result;
+        }
+    }
+    const std::string s = FolderPrefix(job.sessionFolder);
+    const bool deflOpt = ::access((s + "deflopt").c_str(), X_OK) == 0;
+    // Every setting is checked before anything is written.
+    std::vector<PngChainStep> steps = PngChainSteps(job.options, s, deflOpt, script);
+    if (!script.empty() && ::access(script.c_str(), X_OK) != 0) {
+        steps.front().command.argv.insert(steps.front().command.argv.begin(), "/bin/sh");
+    }
+    const fs::path dest = fs::path(folder) / fileName;
+    std::error_code ec;
+    if (!fs::is_directory(dest.parent_path().empty() ? fs::path(".") : dest.parent_path(), ec)) {
+        throw FileIoError("Cannot write " + dest.string() + ": the folder does not exist.");
+    }
+
+    if (job.cancel) job.cancel->Clear();
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::vector<uint8_t> png = encode();
+    std::optional<RgbaImage> reference = DecodePngRgba(png);
+    if (!reference) throw FileIoError("The image to write is not a valid PNG.");
+    const std::string zero = s + "0.png";
+    const std::string one = s + "1.png";
+    SessionFilesGuard cleanup({zero, one});
+    WriteFileBytes(zero, png);
+
+    RunOptions run;
+    run.cancel = job.cancel;
+    run.pump = job.pump;
+    bool canceled = false;
+    for (const auto& step : steps) {
+        if (step.kind == PngChainStep::Kind::CopyZeroToOne) {
+            WriteFileBytes(one, ReadFileBytes(zero));
+            continue;
+        }
+        // The file as it was before this tool: known to be good, and put back if the tool spoils it.
+        std::vector<uint8_t> before = ReadFileBytes(step.target);
+        RunOptions opts = run;
+        opts.showConsole = step.shown;
+        RunResult r = RunAndWait(step.command.argv, opts);
+        result.consoleOutput += r.output;
+        if (r.canceled || (job.cancel && job.cancel->IsRequested())) {
+            canceled = true;
+            break;
+        }
+        const std::string name = fs::path(step.target).filename().string();
+        std::string problem;
+        if (!r.Succeeded()) {
+            problem = r.Describe(step.tool);
+        } else {
+            std::optional<RgbaImage> after = DecodePngFileRgba(step.target);
+            if (!after) {
+                problem = step.tool + " left no valid " + name;
+            } else if (!SameImage(*after, *reference)) {
+                problem = step.tool + " changed the image in " + name;
+            }
+        }
+        if (!problem.empty()) {
+            WriteFileBytes(step.target, before);
+            result.warnings.push_back(problem + "; " + name + " was kept as it was.");
+        }
+    }
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+
+    if (canceled || (job.cancel && job.cancel->IsRequested())) {
+        result.outcome = PngChainResult::Outcome::Canceled;
+        result.status = "Canceled...";
+        return result;
+    }
+    const int32_t a = FileSizeOf(zero);
+    if (a < 0) throw FileIoError("The optimized PNG is 2 GB or larger.");
+    if (a == 0) throw FileIoError("The optimized PNG is missing: " + zero);
+    const bool haveOne = job.options.level == PngLevelSlow || job.options.level == PngLevelVerySlow;
+    int32_t b = haveOne ? FileSizeOf(one) : INT32_MAX;
+    if (b <= 0) b = INT32_MAX;  // missing or too large: never chosen
+    CopyIntoPlace(a < b ? zero : one, dest);
+
+    const int32_t n = FileSizeOf(dest.string());
+    result.size = n;
+    result.infoLine = "Write: " + std::to_string(n) + " bytes (" + std::to_string(elapsed) + "ms)";
+    result.status = "Write (png): " + std::to_string(n) + " bytes";
+    return result;
+}
+
+}  // namespace jx

@@ -1,0 +1,108 @@
+#include "fileio/png_probe.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "fileio/errors.h"
+
+namespace jx {
+
+std::optional<RgbaImage> DecodePngRgba(std::span<const uint8_t> bytes) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (bytes.empty() || !png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) {
+        png_image_free(&image);
+        return std::nullopt;
+    }
+    uint64_t pixels = uint64_t{image.width} * image.height;
+    if (pixels == 0 || pixels > MaxProbePixels) {
+        png_image_free(&image);
+        return std::nullopt;
+    }
+    RgbaImage out;
+    out.width = image.width;
+    out.height = image.height;
+    out.hasAlpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+    image.format = PNG_FORMAT_RGBA;
+    out.rgba.resize(static_cast<std::size_t>(pixels) * 4);
+    // finish_read frees the image's internals on success and on failure.
+    if (!png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr)) return std::nullopt;
+    return out;
+}
+
+std::optional<RgbaImage> DecodePngFileRgba(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = ReadFileBytes(path);
+    } catch (const FileIoError&) {
+        return std::nullopt;
+    }
+    return DecodePngRgba(bytes);
+}
+
+std::vector<uint8_t> EncodePngRgba(uint32_t width, uint32_t height, bool withAlpha, std::span<const uint8_t> rgba) {
+    if (width == 0 || height == 0 || uint64_t{width} * height > MaxProbePixels ||
+        rgba.size() != std::size_t{width} * height * 4) {
+        throw FileIoError("Cannot write a PNG of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    }
+    std::vector<uint8_t> rgb;
+    if (!withAlpha) {
+        rgb.reserve(rgba.size() / 4 * 3);
+        for (std::size_t i = 0; i < rgba.size(); i += 4) rgb.insert(rgb.end(), &rgba[i], &rgba[i] + 3);
+    }
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = withAlpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+    const void* pixels = withAlpha ? static_cast<const void*>(rgba.data()) : rgb.data();
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, 0, nullptr)) {
+        throw FileIoError(std::string("Cannot write a PNG: ") + image.message);
+    }
+    std::vector<uint8_t> out(size);
+    if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels, 0, nullptr)) {
+        throw FileIoError(std::string("Cannot write a PNG: ") + image.message);
+    }
+    out.resize(size);
+    return out;
+}
+
+bool SameImage(const RgbaImage& a, const RgbaImage& b) {
+    if (a.width != b.width || a.height != b.height || a.rgba.size() != b.rgba.size()) return false;
+    for (std::size_t i = 0; i < a.rgba.size(); i += 4) {
+        if (a.rgba[i + 3] != b.rgba[i + 3]) return false;
+        if (a.rgba[i + 3] != 0 && std::memcmp(&a.rgba[i], &b.rgba[i], 3) != 0) return false;
+    }
+    return true;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw FileIoError("Cannot open " + path + ": " + std::strerror(errno));
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size < 0) throw FileIoError("Cannot read " + path);
+    if (static_cast<uint64_t>(size) > (uint64_t{1} << 31)) throw FileIoError("File too large: " + path);
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
+    if (!bytes.empty() && !in.read(reinterpret_cast<char*>(bytes.data()), size)) {
+        throw FileIoError("Cannot read " + path);
+    }
+    return bytes;
+}
+
+void WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out) out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (out) out.close();
+    if (!out) throw FileIoError("Cannot write " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace jx

@@ -1,0 +1,361 @@
+#include "fileio/tool_bitmaps.h"
+
+#include <jpeglib.h>
+#include <unistd.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <optional>
+
+#include "fileio/png_chain.h"
+#include "fileio/png_probe.h"
+#include "fileio/tool_commands.h"
+#include "platform/file_size.h"
+#include "platform/process.h"
+#include "platform/temp_name.h"
+
+namespace fs = std::filesystem;
+
+namespace jx {
+namespace {
+
+// Deletes the exchange files of one call, however it ends.
+class Cleanup {
+public:
+    explicit Cleanup(std::vector<std::string> files) : files_(std::move(files)) {}
+    ~Cleanup() {
+        for (const auto& f : files_) ::unlink(f.c_str());
+    }
+
+private:
+    std::vector<std::string> files_;
+};
+
+std::vector<uint8_t> ReadStream(std::istream& stream) {
+    std::vector<uint8_t> bytes;
+    char buf[65536];
+    while (stream.read(buf, sizeof buf) || stream.gcount() > 0) {
+        bytes.insert(bytes.end(), buf, buf + stream.gcount());
+        if (bytes.size() > static_cast<std::size_t>(kMaxBitmapBytes)) throw EReadError("Image file is too large");
+    }
+    return bytes;
+}
+
+void WriteStream(std::ostream& stream, const std::vector<uint8_t>& bytes) {
+    stream.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!stream) throw FileIoError("Cannot write the encoded image");
+}
+
+// The pixels as 8-bit RGBA rows; alpha is the fourth byte of a 32-bit bitmap, else opaque.
+std::vector<uint8_t> ToRgba(const TBitmap& b) {
+    std::vector<uint8_t> rgba(static_cast<std::size_t>(b.Width()) * b.Height() * 4);
+    const bool alpha = b.PixelFormat() == TPixelFormat::pf32bit;
+    std::size_t i = 0;
+    for (int y = 0; y < b.Height(); ++y) {
+        for (int x = 0; x < b.Width(); ++x, i += 4) {
+            TBitmap::TBgra p = b.Pixel(x, y);
+            rgba[i] = p.R;
+            rgba[i + 1] = p.G;
+            rgba[i + 2] = p.B;
+            rgba[i + 3] = alpha ? p.A : 255;
+        }
+    }
+    return rgba;
+}
+
+// A bottom-up 24-bit BMP of the bitmap's colours.
+std::vector<uint8_t> EncodeBmp24(const TBitmap& b) {
+    const uint32_t stride = (static_cast<uint32_t>(b.Width()) * 3 + 3) & ~3u;
+    const uint64_t imageBytes = uint64_t{stride} * static_cast<uint32_t>(b.Height());
+    if (imageBytes + 54 > 0x7FFFFFFF) throw ERangeError("Image size is out of range.");
+    std::vector<uint8_t> out(54 + static_cast<std::size_t>(imageBytes), 0);
+    auto put32 = [&](std::size_t at, uint32_t v) {
+        for (int k = 0; k < 4; ++k) out[at + k] = static_cast<uint8_t>(v >> (8 * k));
+    };
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(2, static_cast<uint32_t>(out.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<uint32_t>(b.Width()));
+    put32(22, static_cast<uint32_t>(b.Height()));
+    out[26] = 1;
+    out[28] = 24;
+    put32(34, static_cast<uint32_t>(imageBytes));
+    for (int y = 0; y < b.Height(); ++y) {
+        uint8_t* row = out.data() + 54 + static_cast<std::size_t>(b.Height() - 1 - y) * stride;
+        for (int x = 0; x < b.Width(); ++x) {
+            TBitmap::TBgra p = b.Pixel(x, y);
+            row[x * 3] = p.B;
+            row[x * 3 + 1] = p.G;
+            row[x * 3 + 2] = p.R;
+        }
+    }
+    return out;
+}
+
+struct JpegErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void JpegErrorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+void JpegSilence(j_common_ptr, int) {}
+
+// Decodes into `rows` (24-bit B, G, R, rows top first, `stride` apart); no C++ object with a
+// destructor lives between setjmp and a longjmp, so the jump skips nothing.
+bool DecodeJpegInto(const std::vector<uint8_t>& bytes, TBitmap& target, std::string& error) {
+    jpeg_decompress_struct cinfo;
+    JpegErrorManager jerr;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    cinfo.err = jpeg_std_error(&jerr.pub);
+    jerr.pub.error_exit = JpegErrorExit;
+    jerr.pub.emit_message = JpegSilence;
+    jerr.message[0] = '\0';
+    unsigned char* volatile line = nullptr;
+    if (setjmp(jerr.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        std::free(line);
+        error = jerr.message;
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    const unsigned comps = static_cast<unsigned>(cinfo.output_components);
+    if (cinfo.output_width > kMaxBitmapSide || cinfo.output_height > kMaxBitmapSide ||
+        uint64_t{cinfo.output_width} * 3 * cinfo.output_height > uint64_t(kMaxBitmapBytes) ||
+        (comps != 3 && comps != 4)) {
+        jpeg_destroy_decompress(&cinfo);
+        error = "Image size is out of range.";
+        return false;
+    }
+    line = static_cast<unsigned char*>(std::malloc(std::size_t{cinfo.output_width} * comps));
+    if (!line) {
+        jpeg_destroy_decompress(&cinfo);
+        error = "Out of memory";
+        return false;
+    }
+    const int width = static_cast<int>(cinfo.output_width);
+    uint8_t* pixels = nullptr;
+    std::size_t stride = 0;
+    {
+        // SetSize may throw; that happens outside any libjpeg call, before the first row.
+        try {
+            target.SetPixelFormat(TPixelFormat::pf24bit);
+            target.SetSize(width, static_cast<int>(cinfo.output_height));
+        } catch (const std::exception& e) {
+            jpeg_destroy_decompress(&cinfo);
+            std::free(line);
+            error = e.what();
+            return false;
+        }
+        pixels = target.Bits();
+        stride = target.Stride();
+    }
+    while (cinfo.output_scanline < cinfo.output_height) {
+        uint8_t* out = pixels + std::size_t{cinfo.output_scanline} * stride;
+        JSAMPROW row = line;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+        for (int x = 0; x < width; ++x) {
+            const unsigned char* p = line + std::size_t(x) * comps;
+            if (cmyk) {
+                // Adobe files store CMYK inverted, so each channel times K is the colour.
+                out[x * 3] = static_cast<uint8_t>(p[2] * p[3] / 255);
+                out[x * 3 + 1] = static_cast<uint8_t>(p[1] * p[3] / 255);
+                out[x * 3 + 2] = static_cast<uint8_t>(p[0] * p[3] / 255);
+            } else {
+                out[x * 3] = p[2];
+                out[x * 3 + 1] = p[1];
+                out[x * 3 + 2] = p[0];
+            }
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::free(line);
+    return true;
+}
+
+std::unique_ptr<TBitmap> MakeWebp() { return std::make_unique<TWEBPBitmap>(); }
+std::unique_ptr<TBitmap> MakeJpeg() { return std::make_unique<TJPEGBitmap>(); }
+
+}  // namespace
+
+const TGraphicClass kWebpGraphicClass{"TWEBPBitmap", &MakeWebp};
+const TGraphicClass kJpegGraphicClass{"TJPEGBitmap", &MakeJpeg};
+
+void RegisterToolFormats(TPictureRegistry& registry) {
+    registry.Register("webp", "WEBP Image", &kWebpGraphicClass);
+    registry.Register("jpg", "JPEG Image", &kJpegGraphicClass);
+}
+
+void UnregisterToolFormats(TPictureRegistry& registry) {
+    registry.Unregister(&kJpegGraphicClass);
+    registry.Unregister(&kWebpGraphicClass);
+}
+
+TToolBitmap::TToolBitmap(std::string sessionFolder) : folder_(std::move(sessionFolder)) {}
+
+std::string TToolBitmap::ToolPath(const std::string& name) const {
+    return folder_.empty() ? name : FolderPrefix(folder_) + name;
+}
+
+bool TToolBitmap::RunTool(const std::vector<std::string>& argv, std::string& problem) const {
+    RunOptions options;
+    options.cancel = Cancel;
+    options.pump = Pump;
+    RunResult r = RunAndWait(argv, options);
+    if (r.Succeeded()) return true;
+    problem = r.Describe(fs::path(argv[0]).filename().string());
+    return false;
+}
+
+// ---- WebP ----
+
+TWEBPBitmap::TWEBPBitmap(std::string sessionFolder)
+    : TToolBitmap(std::move(sessionFolder)), Encoder(ToolPath("cwebp")), Decoder(ToolPath("dwebp")) {}
+
+void TWEBPBitmap::LoadFromStream(std::istream& stream) {
+    if (Decoder.empty()) throw EWEBPError("Decoder is not specified");
+    std::vector<uint8_t> file = ReadStream(stream);
+    TempStem t(Folder().empty() ? fs::temp_directory_path() : fs::path(Folder()));
+    Cleanup cleanup({t.With(".webp"), t.With(".png")});
+    WriteFileBytes(t.With(".webp"), file);
+    std::string problem;
+    const bool ran = RunTool(DwebpCommand(Decoder, t.Stem()).argv, problem);
+    std::vector<uint8_t> png;
+    if (ran && FileSizeOf(t.With(".png")) > 0) png = ReadFileBytes(t.With(".png"));
+    std::optional<RgbaImage> image = DecodePngRgba(png);
+    if (!image || image->width > kMaxBitmapSide || image->height > kMaxBitmapSide) throw EWEBPError("Decode error");
+    // Colour type sits in IHDR, byte 25 of the file.
+    const bool rgba = png[25] == 6;
+    TBitmap decoded;
+    decoded.SetPixelFormat(rgba ? TPixelFormat::pf32bit : TPixelFormat::pf24bit);
+    decoded.SetSize(static_cast<int>(image->width), static_cast<int>(image->height));
+    const int bpp = rgba ? 4 : 3;
+    for (uint32_t y = 0; y < image->height; ++y) {
+        uint8_t* out = decoded.ScanLine(static_cast<int>(y));
+        const uint8_t* in = image->rgba.data() + std::size_t{y} * image->width * 4;
+        for (uint32_t x = 0; x < image->width; ++x, out += bpp, in += 4) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+            if (rgba) out[3] = in[3];
+        }
+    }
+    TBitmap::Assign(decoded);
+}
+
+void TWEBPBitmap::SaveToStream(std::ostream& stream) {
+    if (Encoder.empty()) throw EWEBPError("Encoder is not specified");
+    if (Empty()) throw EWEBPError("There is no image to save");
+    WebpEncodeSettings s;
+    s.preset = Preset;
+    s.quality = Quality;
+    s.alphaQuality = AlphaQuality;
+    s.filterStrength = FilterStrength;
+    s.spatialNoiseShaping = SpatialNoiseShaping;
+    s.autoFilter = AutoFilter != 0;
+    s.lossless = Lossless != 0;
+    s.alphaFilter = AlphaFilter;
+    s.alphaCleanup = AlphaCleanup != 0;
+    s.method = Method;
+    try {
+        CwebpCommand(Encoder, s, {});  // the settings are checked before any file is made
+    } catch (const FileIoError& e) {
+        throw EWEBPError(e.what());
+    }
+    TempStem t(Folder().empty() ? fs::temp_directory_path() : fs::path(Folder()));
+    Cleanup cleanup({t.With(".png"), t.With(".webp")});
+    const bool alpha = PixelFormat() == TPixelFormat::pf32bit;
+    WriteFileBytes(t.With(".png"), EncodeJxPng(static_cast<uint32_t>(Width()), static_cast<uint32_t>(Height()), alpha,
+                                               ToRgba(*this)));
+    std::string problem;
+    if (!RunTool(CwebpCommand(Encoder, s, t.Stem()).argv, problem)) throw EWEBPError("Encode error: " + problem);
+    if (FileSizeOf(t.With(".webp")) <= 0) throw EWEBPError("Encode error: no WebP file was written");
+    std::vector<uint8_t> encoded = ReadFileBytes(t.With(".webp"));
+    std::exception_ptr reloadError;
+    try {
+        LoadFromFile(t.With(".webp"));
+    } catch (...) {
+        reloadError = std::current_exception();
+    }
+    WriteStream(stream, encoded);
+    EncodedSize = static_cast<int32_t>(encoded.size());
+    if (reloadError) std::rethrow_exception(reloadError);
+}
+
+// ---- JPEG ----
+
+TJPEGBitmap::TJPEGBitmap(std::string sessionFolder) : TToolBitmap(std::move(sessionFolder)), Encoder(ToolPath("cjpeg")) {}
+
+void TJPEGBitmap::LoadFromStream(std::istream& stream) {
+    std::vector<uint8_t> file = ReadStream(stream);
+    TBitmap decoded;
+    std::string error;
+    if (file.empty() || !DecodeJpegInto(file, decoded, error)) {
+        throw EJPEGError("Cannot load JPEG image" + (error.empty() ? std::string() : ": " + error));
+    }
+    TBitmap::Assign(decoded);
+}
+
+void TJPEGBitmap::SaveToStream(std::ostream& stream) {
+    if (Encoder.empty()) throw EJPEGError("Encoder is not specified");
+    if (Empty()) throw EJPEGError("There is no image to save");
+    JpegEncodeSettings s;
+    s.quality = Quality;
+    s.chromaQuality = ChromaQuality;
+    s.subsampling = Subsampling;
+    s.optimize = Optimize != 0;
+    s.progressive = Progressive != 0;
+    s.quantTable = QuantTable;
+    s.rgb = RGB != 0;
+    s.smooth = Smooth;
+    s.arithmetic = Arithmetic != 0;
+    s.trellis = Trellis != 0;
+    s.grayscale = Grayscale != 0;
+    std::string tables;
+    if (NeedsQuantTableFile(s.quantTable)) {
+        try {
+            tables = QuantTableFileText(s.quantTable);
+        } catch (const FileIoError& e) {
+            throw EJPEGError(e.what());
+        }
+    }
+    TempStem t(Folder().empty() ? fs::temp_directory_path() : fs::path(Folder()));
+    Cleanup cleanup({t.With(".bmp"), t.With(".jpg"), t.With(".qt")});
+    WriteFileBytes(t.With(".bmp"), EncodeBmp24(*this));
+    if (!tables.empty()) WriteFileBytes(t.With(".qt"), std::vector<uint8_t>(tables.begin(), tables.end()));
+    ToolCommand cmd = CjpegCommand(Encoder, s, t.Stem(), t.With(".qt"));
+    // The settings keep what the command builder decided (RGB output clears the chroma settings).
+    Subsampling = s.subsampling;
+    ChromaQuality = s.chromaQuality;
+    std::string problem;
+    if (!RunTool(cmd.argv, problem)) throw EJPEGError("Encode error: " + problem);
+    if (FileSizeOf(t.With(".jpg")) <= 0) throw EJPEGError("Encode error: no JPEG file was written");
+    std::vector<uint8_t> encoded = ReadFileBytes(t.With(".jpg"));
+    std::exception_ptr reloadError;
+    try {
+        LoadFromFile(t.With(".jpg"));
+    } catch (...) {
+        reloadError = std::current_exception();
+    }
+    WriteStream(stream, encoded);
+    EncodedSize = static_cast<int32_t>(encoded.size());
+    if (reloadError) std::rethrow_exception(reloadError);
+}
+
+}  // namespace jx

@@ -1,0 +1,38 @@
+#include "gui/image_view.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "gui/main_form.h"
+
+namespace jx {
+
+TImageView::TImageView(TJXMainForm* form, QWidget* parent) : QWidget(parent), form_(form) {
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TImageView::paintEvent(QPaintEvent* e) {
+    QPainter p(this);
+    const QImage& img = form_->ViewImage();
+    if (img.isNull()) {
+        p.fillRect(rect(), palette().window());
+        return;
+    }
+    p.drawImage(rect(), img);
+}
+
+void TImageView::mousePressEvent(QMouseEvent* e) { form_->Image1MouseDown(e); }
+void TImageView::mouseMoveEvent(QMouseEvent* e) { form_->Image1MouseMove(e); }
+void TImageView::mouseReleaseEvent(QMouseEvent* e) { form_->Image1MouseUp(e); }
+void TImageView::enterEvent(QEnterEvent*) { form_->Image1MouseEnter(); }
+void TImageView::leaveEvent(QEvent*) { form_->Image1MouseLeave(); }
+
+TPaintBox::TPaintBox(TJXMainForm* form, QWidget* parent) : QWidget(parent), form_(form) {}
+
+void TPaintBox::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    form_->PaintBox1Paint(p);
+}
+
+}  // namespace jx

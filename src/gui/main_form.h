@@ -1,0 +1,208 @@
+#pragma once
+#include <QImage>
+#include <QMainWindow>
+#include <QPointer>
+#include <QRect>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "imaging/engine_state.h"
+#include "imaging/observer.h"
+#include "platform/settings.h"
+
+class QAction;
+class QPainter;
+class QMouseEvent;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QScrollArea;
+class QSlider;
+class QTabBar;
+class QToolBar;
+class QToolButton;
+class QPushButton;
+class QWidget;
+
+namespace jx {
+
+class SessionFolder;
+class TForm5;
+class TImageView;
+class TPaintBox;
+class TPointerform;
+
+// The main window: the output image in a zoomable, scrollable view, the palette and settings panel
+// on the right, tool bar and status bar. Owns the engine state; its dialogs get a reference.
+class TJXMainForm : public QMainWindow, public EngineObserver {
+    Q_OBJECT
+public:
+    // session may be null (then nothing is written to disk); settingsFile empty = no settings file.
+    TJXMainForm(SessionFolder* session, std::string settingsFile, QWidget* parent = nullptr);
+    ~TJXMainForm() override;
+
+    EngineState& State() { return state_; }
+    TForm5* Form5() const { return form5_; }
+    JxOptions& Options() { return options_; }
+    const std::string& SettingsFile() const { return settingsFile_; }
+
+    // First-show steps (settings, defaults, the image named on the command line); runs once.
+    void FirstShow(const QString& commandLineImage);
+
+    // Decodes, counts and quantizes a picture file; a missing or unknown file does nothing.
+    void OpenImage(const QString& fileName);
+    // Dropped files: one image opens, several go to the batch window, a palette is loaded after.
+    void DropFiles(const QStringList& names);
+
+    // The main window's lock while a tool dialog is open: one counter that every route checks.
+    void LockMainWindow();
+    void UnlockMainWindow();
+    bool Locked() const { return lockCount_ > 0; }
+    int LockCount() const { return lockCount_; }
+
+    QRect MainWindowRect() const { return mainWindowRect_; }
+
+    // Handlers named after their controls.
+    void ToolButton1Click();    // Open
+    void PngSpeedButton1Click();  // OK (Apply)
+    void ToolButton27Click(bool down);  // Quantizer settings
+    void ToolButton4Click();    // Copy
+    void ColorsChange(const QString& text);
+    void ColorsSelect();
+    void TrackBar1Change(int position);
+    void ZoomStep(char c);
+    void ZoomActual();
+    void DrawZoomView(int x, int y);
+
+    // Re-runs the remap pass only (dithering changes).
+    void Remap();
+
+    // Drawing, also asked for by the engine.
+    void RenderImageView();
+    void DrawPaletteView();
+    void DrawHistogramView();
+
+    // Status texts of panels 0..4.
+    QString StatusText(int panel) const;
+    int ZoomShift() const { return zoomShift_; }
+    bool CancelRequested() const { return cancelRequested_; }
+    void ClearCancel() { cancelRequested_ = false; }
+
+    // Accessors for the views and controls (tests and dialogs).
+    QToolBar* ToolBar1() const { return toolBar1_; }
+    QWidget* Panel1() const { return panel1_; }
+    QComboBox* Colors() const { return colors_; }
+    QScrollArea* ScrollBox1() const { return scrollBox1_; }
+    TImageView* Image1() const { return image1_; }
+    QLabel* Image2() const { return image2_; }
+    QGroupBox* GroupBox1() const { return groupBox1_; }
+    QAction* ToolButton27() const { return toolButton27_; }
+    const QImage& ViewImage() const { return view_; }
+    const QImage& MagnifierImage() const { return magnifier_; }
+
+    // Tool dialogs that follow the main window when it moves.
+    void RegisterToolDialog(TPointerform* dialog);
+
+    // Engine observer.
+    void InfoClear() override;
+    void InfoLine(const std::string& line) override;
+    void BusyBegin() override;
+    void BusyEnd() override;
+    void ShowColorCount(const std::string& text) override;
+    void Refresh(TRefreshTarget target) override;
+
+    // Image view events (TImageView forwards them).
+    void Image1MouseDown(QMouseEvent* e);
+    void Image1MouseMove(QMouseEvent* e);
+    void Image1MouseUp(QMouseEvent* e);
+    void Image1MouseEnter();
+    void Image1MouseLeave();
+    void PaintBox1Paint(QPainter& p);
+
+    // Errors and refusals reach the user here: a message box, or the handler tests set.
+    void ShowMessage(const QString& text);
+    void SetMessageHandler(std::function<void(const QString&)> handler) { messageHandler_ = std::move(handler); }
+
+    // Runs f, showing an engine or file error in a message box; the window lives on.
+    template <class F>
+    bool Guard(F&& f);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+
+private:
+    void BuildToolBar();
+    void BuildPanel();
+    void BuildStatusBar();
+    void SetStatus(int panel, const QString& text);
+    void UpdateLockedControls();
+    bool KeyUp(QKeyEvent* e);
+    bool KeyPress(QKeyEvent* e);
+    void ShowBatchNotAvailable();
+    void ResizeImage1();
+    QPoint ImagePoint(QPoint widgetPoint) const;
+    void FormClose();
+
+    EngineState state_;
+    SessionFolder* session_;
+    std::string settingsFile_;
+    JxOptions options_;
+    TForm5* form5_ = nullptr;
+    std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
+
+    QToolBar* toolBar1_ = nullptr;
+    QTabBar* tabControl1_ = nullptr;
+    QScrollArea* scrollBox1_ = nullptr;
+    TImageView* image1_ = nullptr;
+    QWidget* panel1_ = nullptr;
+    QGroupBox* groupBox1_ = nullptr;
+    TPaintBox* paintBox1_ = nullptr;
+    QScrollArea* scrollBox2_ = nullptr;
+    QLabel* image2_ = nullptr;
+    QLabel* image3_ = nullptr;
+    QPushButton* pngSpeedButton1_ = nullptr;
+    QSlider* trackBar1_ = nullptr;
+    QComboBox* colors_ = nullptr;
+    QAction* toolButton27_ = nullptr;
+    std::array<QLabel*, 5> statusPanels_{};
+
+    QImage view_;       // what Image1 shows, at 1:1
+    QImage magnifier_;  // the last drawing of the magnifier
+    int zoomShift_ = 0;
+    std::array<std::pair<int, int>, 5> savedScroll_{};
+    QRect mainWindowRect_;
+    bool panning_ = false;
+    QPoint panAnchor_;
+    QPoint lastMousePoint_{0, 0};
+    bool mouseOutside_ = true;
+    int lockCount_ = 0;
+    int busyDepth_ = 0;
+    bool cancelRequested_ = false;
+    bool closePending_ = false;  // a close asked for while busy, done when the work ends
+    bool firstShowDone_ = false;
+    bool closed_ = false;
+    QString currentFileName_;
+    qint64 currentFileSize_ = 0;
+    QString lastOpenedPath_;
+    std::function<void(const QString&)> messageHandler_;
+};
+
+template <class F>
+bool TJXMainForm::Guard(F&& f) {
+    try {
+        f();
+        return true;
+    } catch (const std::exception& e) {
+        ShowMessage(QString::fromStdString(e.what()));
+        return false;
+    }
+}
+
+}  // namespace jx

@@ -1,0 +1,98 @@
+#include "gui/pointer_form.h"
+
+#include <QCloseEvent>
+#include <QEvent>
+#include <QTimer>
+
+#include "gui/main_form.h"
+
+namespace jx {
+
+TPointerform::TPointerform(TJXMainForm* mainForm, const QString& caption, int traits)
+    : QDialog(mainForm, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), main_(mainForm), traits_(traits),
+      Timer1(new QTimer(this)) {
+    setWindowTitle(caption);
+    setSizeGripEnabled(false);
+    Timer1->setInterval(10);
+    connect(Timer1, &QTimer::timeout, this, &TPointerform::Timer1Timer);
+    if (traits_ & kFades) {
+        alpha_ = kFadedAlpha;
+        setWindowOpacity(alpha_ / 255.0);
+    } else {
+        alpha_ = 255;
+    }
+}
+
+int TPointerform::FadeDirectionFor(const QRect& m, const QRect& d) {
+    const bool inside = m.left() < d.left() && d.left() < m.left() + m.width() - d.width() &&
+                        m.top() < d.top() && d.top() < m.top() + m.height() - d.height();
+    return inside ? -1 : 1;
+}
+
+void TPointerform::StartFade() {
+    if (!(traits_ & kFades) || !main_) return;
+    direction_ = FadeDirectionFor(main_->MainWindowRect(), frameGeometry());
+    Timer1->start();
+}
+
+void TPointerform::Timer1Timer() {
+    if (direction_ < 0 && alpha_ > kFadedAlpha) {
+        --alpha_;
+    } else if (direction_ > 0 && alpha_ != 255) {
+        ++alpha_;
+    } else {
+        Timer1->stop();
+        return;
+    }
+    setWindowOpacity(alpha_ / 255.0);
+}
+
+void TPointerform::done(int result) {
+    if (!closing_) {
+        closing_ = true;
+        FormClose();
+        ReleaseLock();
+        closing_ = false;
+    }
+    QDialog::done(result);
+}
+
+void TPointerform::closeEvent(QCloseEvent* e) {
+    // QDialog would route through reject(); keep a single road instead.
+    if (isVisible()) done(QDialog::Rejected);
+    e->accept();
+}
+
+void TPointerform::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if ((traits_ & kLocksMainWindow) && !holdsLock_ && main_) {
+        holdsLock_ = true;
+        main_->LockMainWindow();
+    }
+    StartFade();
+}
+
+void TPointerform::hideEvent(QHideEvent* e) {
+    QDialog::hideEvent(e);
+    if (!e->spontaneous()) ReleaseLock();
+    Timer1->stop();
+}
+
+void TPointerform::changeEvent(QEvent* e) {
+    QDialog::changeEvent(e);
+    if (e->type() == QEvent::ActivationChange && isActiveWindow()) StartFade();
+}
+
+void TPointerform::moveEvent(QMoveEvent* e) {
+    QDialog::moveEvent(e);
+    if (isVisible()) StartFade();
+}
+
+void TPointerform::ReleaseLock() {
+    if (holdsLock_ && main_) {
+        holdsLock_ = false;
+        main_->UnlockMainWindow();
+    }
+}
+
+}  // namespace jx

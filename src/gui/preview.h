@@ -1,0 +1,32 @@
+#pragma once
+// The drawings of the main window and the settings dialog: the output and source images, the
+// palette grid, the channel histogram and the error figures, made from the engine state.
+#include <QImage>
+#include <QPainter>
+#include <QString>
+#include <array>
+
+#include "imaging/engine_state.h"
+#include "imaging/settings.h"
+
+namespace jx {
+
+// (p.RGB*p.A/255 - q.RGB*q.A/255)^2 summed, rounded half to even.
+uint32_t PremultipliedDistance(const TPixelRec& p, const TPixelRec& q);
+
+// WorkingImage as shown, by the view flags, translucent pixels over the background.
+QImage RenderImage(const EngineState& state);
+// SourceImage over the background.
+QImage ShowSource(const EngineState& state);
+// The palette as 16 x 16 cells, 16 a row; a null image when PaletteSize < 1.
+QImage DrawPaletteGrid(const EngineState& state);
+// The channel histogram in a box of that size; turns the counts into bar tops once per Quantize.
+QImage DrawHistogram(EngineState& state, QSize box, QColor buttonFace);
+
+// The four error labels; tab is the view tab (0 all pixels, 1 opaque only, 2 translucent only).
+std::array<QString, 4> ErrorMetricTexts(const EngineState& state, TErrorMetric metric, int tab = 0);
+
+// Outlined caption: black at the nine positions round (x, y), then white at (x, y).
+void DrawCaption(QPainter& painter, int x, const QString& text, int y);
+
+}  // namespace jx

@@ -1,0 +1,111 @@
+#pragma once
+#include <QColor>
+#include <functional>
+#include <optional>
+
+#include "gui/pointer_form.h"
+#include "imaging/engine_state.h"
+#include "imaging/settings.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+
+namespace jx {
+
+// "Quantizer settings": every parameter of the engine, the info box and the error figures.
+// Its controls are the settings; Settings() gathers them for the engine when it runs.
+class TForm5 : public TPointerform {
+    Q_OBJECT
+public:
+    TForm5(TJXMainForm* mainForm, EngineState& state);
+
+    TQuantizerSettings Settings() const;
+
+    // The colour count text as N (-1 for "TrueColor"); a text that is not a whole number from 1 to
+    // kMaxColorCount is refused with a message, the boxes return to the last accepted text, and
+    // nothing else changes.
+    bool AcceptColorCount(int32_t* n);
+    // Both colour-count boxes show text, which becomes the last accepted one.
+    void SetColorCountText(const QString& text);
+
+    // The colour picker used by "Custom..."; returns nothing when the user cancels.
+    std::function<std::optional<QColor>(QColor initial)> PickColor;
+
+    // Handlers named after their controls.
+    void Button2Click();  // Apply
+    void ColorsSelect();
+    void ColorsChange(const QString& text);
+    void PalTypeSelect(int index);
+    void ColorSpaceChange(int index);
+    void ComboBoxEx1Change(int index);
+    void UpDown1Click(int position);
+    void TrackBar1Change(int position);
+    void TrackBar2Change(int position);
+    void TrackBar3Change(int position);
+    void RadioGroup1Click();
+    void DitherBarChange(int position);
+    void DitherBarMouseUp();
+    void ComboBox2Change(int index);
+    void FRGBClick(bool checked);
+    void SpeedButton1Click();  // Reset
+    void ShowErrorMetrics();
+
+    // Controls.
+    QComboBox* Colors;
+    QComboBox* PalType;
+    QCheckBox* MixColors;
+    QGroupBox* ReserveGroup;
+    QSlider* TrackBar1;
+    QGroupBox* PriorityGroup;
+    QSlider* TrackBar2;
+    QGroupBox* ThresholdGroup;
+    QSlider* TrackBar3;
+    QComboBox* ColorSpace;
+    QSpinBox* UpDown1;
+    QComboBox* ComboBoxEx1;
+    QGroupBox* RadioGroup1;
+    QButtonGroup* DitherButtons;
+    QComboBox* ComboBox1;
+    QCheckBox* CheckBox1;
+    QCheckBox* CheckBox3;
+    QGroupBox* DitherGroup;
+    QSlider* DitherBar;
+    QGroupBox* Info;
+    QComboBox* ComboBox2;
+    QPlainTextEdit* Memo1;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QCheckBox* CAlpha;
+    QCheckBox* FRGB;
+    QPushButton* PngSpeedButton1;
+    QPushButton* SpeedButton1;
+
+protected:
+    void FormClose() override;
+    void showEvent(QShowEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    void AddBackgroundItem(const QString& caption, const QColor& color, int before);
+
+    EngineState& state_;
+    QString lastGoodColors_ = "TrueColor";
+    int backgroundBeforeDropDown_ = 0;  // the choice shown before the list was opened
+    bool altRepaintDone_ = false;
+    bool syncing_ = false;
+};
+
+// "#RRGGBB" for a colour, and back; false for a caption that is not of that form.
+QString BackgroundCaption(uint8_t r, uint8_t g, uint8_t b);
+bool ParseBackgroundCaption(const QString& caption, uint8_t* r, uint8_t* g, uint8_t* b);
+
+}  // namespace jx

@@ -1,0 +1,50 @@
+#pragma once
+// State of one remap-and-dither pass, shared by the error-diffusion and threshold methods.
+#include <cstdint>
+#include <vector>
+
+#include "imaging/color_tree.h"
+#include "imaging/engine_state.h"
+#include "imaging/nearest_search.h"
+#include "imaging/settings.h"
+
+namespace jx {
+
+struct TRemapPass {
+    EngineState& state;
+    const TQuantizerSettings& settings;
+    int32_t paletteSize = 0;
+    TNearestSearch search;
+
+    // The candidate list of "Pattern (PS)", allocated once per pass, and its owner's colour.
+    int32_t side = 2;
+    int32_t cells = 4;
+    std::vector<TPixelRec> candidates;
+    bool listBuilt = false;
+    TPixelRec owner;
+
+    TRemapPass(EngineState& s, const TQuantizerSettings& st) : state(s), settings(st) {}
+
+    // NearestColor through the pass's pruned search for colours the cache has not seen.
+    TPixelRec Nearest(const TPixelRec& p, bool count) {
+        int32_t& cell = state.ColorTree.Cell(p.A, p.c1, p.c2, p.c3);
+        if (cell < 0 || cell >= paletteSize) cell = search.Find(p);
+        int32_t index = cell;
+        TPixelRec* e = &state.Palette[static_cast<size_t>(index)];
+        // Entries at distance 0 that are not p itself go through the tree's own rule for them.
+        if (!SameRgba(*e, p) && state.Distance(*e, p) == 0) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
+        if (count) e->Weight = AddWeight(e->Weight, 1);
+        return *e;
+    }
+
+    bool Bypassed(int32_t x, int32_t y) const { return settings.BypassEdges && state.EdgeMap[y][x] > 192; }
+
+    uint8_t ClampC2(int32_t v) const { return static_cast<uint8_t>(v < 0 ? 0 : (v > state.ChromaMax[0] ? state.ChromaMax[0] : v)); }
+    uint8_t ClampC3(int32_t v) const { return static_cast<uint8_t>(v < 0 ? 0 : (v > state.ChromaMax[1] ? state.ChromaMax[1] : v)); }
+};
+
+// The threshold methods for the pixel at (x, y): its output record.
+TPixelRec PatternDitherPixel(TRemapPass& pass, const TPixelRec& p, int32_t x, int32_t y);
+TPixelRec BayerDitherPixel(TRemapPass& pass, const TPixelRec& p, int32_t x, int32_t y);
+
+}  // namespace jx

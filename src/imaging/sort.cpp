@@ -1,0 +1,114 @@
+#include "imaging/sort.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "imaging/engine_state.h"
+#include "imaging/errors.h"
+
+namespace jx {
+namespace {
+
+// Keys are compared in 64 bits: signed int32 keys and unsigned 32-bit keys both fit, and
+// negating a key turns "larger first" into "smaller first" exactly.
+int64_t KeyOf(const TPixelRec& p, int32_t type) {
+    switch (type) {
+        case SortByWeight: return p.Weight;
+        case SortByColor: return MortonCode3(p);
+        case SortByLuminance: return p.c1;
+        case SortByWeightAsc: return -int64_t{p.Weight};
+        case SortByColorAsc: return -int64_t{MortonCode3(p)};
+        case SortByLuminanceAsc: return -int64_t{p.c1};
+        case SortByColorAlpha: return MortonCode4(p);
+        case SortByLumaAlpha: return int64_t{p.c1} * 256 + p.A;
+        case SortByColorAlphaAsc: return -int64_t{MortonCode4(p)};
+        case SortByLumaAlphaAsc: return -(int64_t{p.c1} * 256 + p.A);
+        default: throw ImagingError("Unknown sort type " + std::to_string(type));
+    }
+}
+
+// Larger keys first. Entries with equal keys are never exchanged. The two parts left after a
+// partition are disjoint, so sorting the smaller one first (by recursion) and the larger one in
+// the loop gives the same result as the plain recursion, with a logarithmic depth.
+void QuickSort(int64_t* key, TPixelRec* rec, int32_t* order, int32_t lo, int32_t hi) {
+    while (lo < hi) {
+        int32_t i = lo, j = hi;
+        const int64_t pivot = key[lo + (hi - lo) / 2];
+        do {
+            while (key[i] > pivot) ++i;
+            while (pivot > key[j]) --j;
+            if (i <= j) {
+                if (key[i] < key[j]) {
+                    std::swap(key[i], key[j]);
+                    std::swap(rec[i], rec[j]);
+                    if (order) std::swap(order[i], order[j]);
+                }
+                ++i;
+                --j;
+            }
+        } while (i <= j);
+        if (j - lo < hi - i) {
+            if (lo < j) QuickSort(key, rec, order, lo, j);
+            lo = i;
+        } else {
+            if (i < hi) QuickSort(key, rec, order, i, hi);
+            hi = j;
+        }
+    }
+}
+
+std::vector<int64_t> KeyBuffer(int64_t count) {
+    std::vector<int64_t> keys;
+    ResizeChecked(keys, count);
+    return keys;
+}
+
+}  // namespace
+
+uint32_t MortonCode3(const TPixelRec& p) {
+    uint32_t code = 0;
+    for (int b = 7; b >= 0; --b)
+        code = code * 8 + (((p.R >> b) & 1u) << 2) + (((p.G >> b) & 1u) << 1) + ((p.B >> b) & 1u);
+    return code;
+}
+
+uint32_t MortonCode4(const TPixelRec& p) {
+    uint32_t code = 0;
+    for (int b = 7; b >= 0; --b)
+        code = code * 16 + (((p.A >> b) & 1u) << 3) + (((p.R >> b) & 1u) << 2) + (((p.G >> b) & 1u) << 1) +
+               ((p.B >> b) & 1u);
+    return code;
+}
+
+void SortOrderMap(TPixelRec* array, int32_t* order, int32_t lo, int32_t hi) {
+    if (lo >= hi) return;
+    std::vector<int64_t> keys = KeyBuffer(int64_t{hi} - lo + 1);
+    for (int32_t i = lo; i <= hi; ++i) keys[static_cast<size_t>(i - lo)] = order[i];
+    QuickSort(keys.data(), array + lo, order + lo, 0, hi - lo);
+}
+
+void SortPixels(TPixelRec* array, int32_t count, int32_t type, int32_t* order) {
+    if (type < 0 || type >= kSortTypeCount) throw ImagingError("Unknown sort type " + std::to_string(type));
+    if (count <= 1) return;
+    if (order) SortOrderMap(array, order, 0, count - 1);
+    std::vector<int64_t> keys = KeyBuffer(count);
+    for (int32_t i = 0; i < count; ++i) keys[static_cast<size_t>(i)] = KeyOf(array[i], type);
+    QuickSort(keys.data(), array, order, 0, count - 1);
+}
+
+void SortPalette(EngineState& state, int32_t count, int32_t type) {
+    count = static_cast<int32_t>(std::min<int64_t>(count, static_cast<int64_t>(state.Palette.size())));
+    if (count <= 1) {
+        if (type < 0 || type >= kSortTypeCount) throw ImagingError("Unknown sort type " + std::to_string(type));
+        return;
+    }
+    if (state.PaletteOrder.size() < static_cast<size_t>(count)) {
+        const size_t old = state.PaletteOrder.size();
+        state.PaletteOrder.resize(static_cast<size_t>(count));
+        for (size_t i = old; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);
+    }
+    SortPixels(state.Palette.data(), count, type, state.PaletteOrder.data());
+}
+
+}  // namespace jx

@@ -1,0 +1,46 @@
+#pragma once
+// Sorting of pixel-record arrays (colour lists, candidate lists, the palette) by the ten sort types.
+#include <cstdint>
+#include <vector>
+
+#include "imaging/pixel.h"
+
+namespace jx {
+
+struct EngineState;
+
+// The sort types: key and direction.
+enum TSortType : int32_t {
+    SortByWeight = 0,          // Weight, larger first
+    SortByColor = 1,           // MortonCode3, larger first
+    SortByLuminance = 2,       // c1, larger first
+    SortByWeightAsc = 3,       // Weight, smaller first
+    SortByColorAsc = 4,        // MortonCode3, smaller first
+    SortByLuminanceAsc = 5,    // c1, smaller first
+    SortByColorAlpha = 6,      // MortonCode4, larger first
+    SortByLumaAlpha = 7,       // c1 * 256 + A, larger first
+    SortByColorAlphaAsc = 8,   // MortonCode4, smaller first
+    SortByLumaAlphaAsc = 9,    // c1 * 256 + A, smaller first
+};
+inline constexpr int32_t kSortTypeCount = 10;
+
+// R, G, B bits interleaved from bit 7 down, R the most significant of each triple (24 bits).
+uint32_t MortonCode3(const TPixelRec& p);
+// A, R, G, B bits interleaved from bit 7 down, A the most significant of each group (32 bits).
+uint32_t MortonCode4(const TPixelRec& p);
+
+// Sorts array[0..count-1] in place by type with the engine's quicksort (not stable; the order of
+// equal keys is fixed by the procedure and the starting order). With order (the palette's order
+// map, at least count long) the palette is first put into reverse build order by SortOrderMap,
+// and every exchange of two entries exchanges their order entries too, so that each sort type
+// gives one arrangement whatever ran before. A type outside 0..9 raises ImagingError.
+void SortPixels(TPixelRec* array, int32_t count, int32_t type, int32_t* order = nullptr);
+
+// The same quicksort over array[lo..hi] keyed by order[i], larger first.
+void SortOrderMap(TPixelRec* array, int32_t* order, int32_t lo, int32_t hi);
+
+// Palette[0..count-1] with PaletteOrder travelling along (the order map is extended with the
+// identity where it is shorter). count is clipped to the palette's length.
+void SortPalette(EngineState& state, int32_t count, int32_t type);
+
+}  // namespace jx

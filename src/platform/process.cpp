@@ -1,0 +1,255 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+extern char** environ;
+
+namespace jx {
+namespace {
+
+constexpr int PollIntervalMs = 100;
+constexpr int TermGraceMs = 200;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { Reset(); }
+    int Get() const { return fd_; }
+    void Reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Wakes the wait loop as soon as the child ends instead of at the next 100 ms tick.
+int OpenPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    return fd >= 0 ? static_cast<int>(fd) : -1;
+#else
+    return -1;
+#endif
+}
+
+void Drain(int fd, std::string& out) {
+    if (fd < 0) return;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            std::size_t room = MaxCapturedOutput - std::min(out.size(), MaxCapturedOutput);
+            out.append(buf, std::min(static_cast<std::size_t>(n), room));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return;  // EOF, EAGAIN or an error: nothing more for now
+    }
+}
+
+// Sleeps up to timeoutMs, returning early when the child ends or output arrives.
+void WaitTick(int pidFd, int outFd, int timeoutMs, std::string& out) {
+    pollfd fds[2];
+    nfds_t n = 0;
+    if (pidFd >= 0) fds[n++] = {pidFd, POLLIN, 0};
+    if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
+    ::poll(fds, n, timeoutMs);
+    Drain(outFd, out);
+}
+
+void Record(int status, RunResult& r) {
+    if (WIFEXITED(status)) {
+        r.exited = true;
+        r.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        r.signal = WTERMSIG(status);
+    }
+}
+
+bool LeaderEnded(pid_t pid) {
+    siginfo_t info{};
+    // WNOWAIT leaves the zombie in place, which keeps the group id reserved for the SIGKILL below.
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// Ends the child and everything it started: SIGTERM first, then SIGKILL for whatever lingers.
+void KillGroup(pid_t pid, RunResult& r) {
+    ::kill(-pid, SIGTERM);
+    for (int waited = 0; waited < TermGraceMs && !LeaderEnded(pid); waited += 10) ::poll(nullptr, 0, 10);
+    ::kill(-pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    Record(status, r);
+}
+
+// The program file for argv[0]: as given when it holds a '/', else the first executable match on
+// PATH. Resolved before fork so the child only makes async-signal-safe calls.
+std::string ResolveProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* env = std::getenv("PATH");
+    std::string path = env ? env : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(':', start);
+        if (end == std::string::npos) end = path.size();
+        std::string dir = path.substr(start, end - start);
+        start = end + 1;
+        std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string RunResult::Describe(const std::string& program) const {
+    if (!started) return program + " could not be started" + (error.empty() ? "" : ": " + error);
+    if (canceled) return program + " was canceled";
+    if (exited) return program + " ended with exit code " + std::to_string(exitCode);
+    return program + " was ended by signal " + std::to_string(signal);
+}
+
+RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& options) {
+    RunResult r;
+    if (options.cancel && options.cancel->IsRequested()) {
+        r.canceled = true;
+        r.error = "canceled";
+        return r;
+    }
+    if (argv.empty() || argv[0].empty()) {
+        r.error = "no program given";
+        return r;
+    }
+
+    const std::string program = ResolveProgram(argv[0]);
+    if (program.empty()) {
+        r.error = std::strerror(ENOENT);
+        return r;
+    }
+    Fd readEnd;
+    Fd writeEnd;
+    if (options.showConsole) {
+        int p[2];
+        if (::pipe2(p, O_CLOEXEC) != 0) {
+            r.error = std::strerror(errno);
+            return r;
+        }
+        readEnd.Reset(p[0]);
+        writeEnd.Reset(p[1]);
+        ::fcntl(readEnd.Get(), F_SETFL, ::fcntl(readEnd.Get(), F_GETFL) | O_NONBLOCK);
+    }
+    // Reports a failed exec from the child; closes by itself when the exec succeeds.
+    Fd execError;
+    Fd execErrorWrite;
+    {
+        int p[2];
+        if (::pipe2(p, O_CLOEXEC) != 0) {
+            r.error = std::strerror(errno);
+            return r;
+        }
+        execError.Reset(p[0]);
+        execErrorWrite.Reset(p[1]);
+    }
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const int outFd = writeEnd.Get();
+    const int errFd = execErrorWrite.Get();
+
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        r.error = std::strerror(errno);
+        return r;
+    }
+    if (pid == 0) {
+        // The child: a group of its own (so cancelling reaches its children too), nice 19 before
+        // the program runs, signals as a fresh process sees them, output to /dev/null or the pipe.
+        ::setpgid(0, 0);
+        ::setpriority(PRIO_PROCESS, 0, 19);
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        int devNull = ::open("/dev/null", O_RDWR);
+        if (devNull >= 0) {
+            ::dup2(devNull, 0);
+            ::dup2(outFd >= 0 ? outFd : devNull, 1);
+            ::dup2(outFd >= 0 ? outFd : devNull, 2);
+        }
+        ::execve(program.c_str(), args.data(), environ);
+        int e = errno;
+        ssize_t ignored = ::write(errFd, &e, sizeof e);
+        (void)ignored;
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);  // also from here, so the group exists before any kill below
+    writeEnd.Reset();
+    execErrorWrite.Reset();
+    int childErrno = 0;
+    ssize_t got;
+    while ((got = ::read(execError.Get(), &childErrno, sizeof childErrno)) < 0 && errno == EINTR) {
+    }
+    if (got == static_cast<ssize_t>(sizeof childErrno)) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        r.error = std::strerror(childErrno);
+        return r;
+    }
+    r.started = true;
+    Fd pidFd(OpenPidFd(pid));
+
+    try {
+        for (;;) {
+            if (options.pump) options.pump();
+            if (options.cancel && options.cancel->IsRequested()) {
+                r.canceled = true;
+                KillGroup(pid, r);
+                break;
+            }
+            int status = 0;
+            pid_t w = ::waitpid(pid, &status, WNOHANG);
+            if (w == pid) {
+                Record(status, r);
+                break;
+            }
+            if (w < 0 && errno != EINTR) {
+                r.error = std::strerror(errno);
+                break;
+            }
+            WaitTick(pidFd.Get(), readEnd.Get(), PollIntervalMs, r.output);
+        }
+    } catch (...) {
+        // The pump failed: never leave a child behind.
+        KillGroup(pid, r);
+        throw;
+    }
+    Drain(readEnd.Get(), r.output);
+    return r;
+}
+
+}  // namespace jx

@@ -1,0 +1,30 @@
+#pragma once
+#include <filesystem>
+#include <string>
+
+namespace jx {
+
+// A stem for exchange files with the outside tools: folder + 8 upper-case hexadecimal digits taken
+// from the millisecond tick count, bumped until the name is free. The stem itself is held as an empty
+// file for the object's life, so stem + ".png", stem + ".webp" and so on never collide with another
+// user's, even within one millisecond.
+class TempStem {
+public:
+    explicit TempStem(const std::filesystem::path& folder);
+    TempStem(const TempStem&) = delete;
+    TempStem& operator=(const TempStem&) = delete;
+    ~TempStem();
+
+    const std::string& Stem() const { return stem_; }
+    std::string With(const std::string& extension) const { return stem_ + extension; }
+
+private:
+    std::string stem_;
+};
+
+// Creates a new empty file "<folder>/<prefix>" + 8 random letters and digits, with `mode` less the
+// umask, and returns its path.
+std::filesystem::path CreateUniqueFile(const std::filesystem::path& folder, const std::string& prefix,
+                                       unsigned mode = 0600);
+
+}  // namespace jx

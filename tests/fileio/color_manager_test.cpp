@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fileio/graphic_color.h"
+
+namespace jx {
+namespace {
+
+void Convert(TColorManager& cm, const std::vector<uint8_t>& src, std::vector<uint8_t>& dst,
+             uint32_t count, uint8_t mask = 0xFF) {
+    const uint8_t* planes[1] = {src.data()};
+    cm.ConvertPixelRow(planes, 1, dst.data(), count, mask);
+}
+
+template <typename F>
+std::string MessageOf(F&& f) {
+    try {
+        f();
+    } catch (const EColorConversionError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(ColorManager, DefaultsDescribe8BitRGBToBGR) {
+    TColorManager cm;
+    EXPECT_EQ(cm.SourceScheme(), ssRGB);
+    EXPECT_EQ(cm.TargetScheme(), ssBGR);
+    EXPECT_EQ(cm.PixelFormatFor(1), TPixelFormat::pf24bit);
+    std::vector<uint8_t> src{10, 20, 30}, dst(3);
+    Convert(cm, src, dst, 1);
+    EXPECT_EQ(dst, (std::vector<uint8_t>{30, 20, 10}));
+}
+
+TEST(ColorManager, SettersRejectBadValuesAndKeepTheOldOnes) {
+    TColorManager cm;
+    EXPECT_EQ(MessageOf([&] { cm.SetTargetSampleCount(5); }),
+              "Sample count per pixel does not correspond to the given color scheme.");
+    EXPECT_EQ(MessageOf([&] { cm.SetSourceSampleCount(0); }),
+              "Sample count per pixel does not correspond to the given color scheme.");
+    EXPECT_EQ(cm.TargetSampleCount(), 3);
+    EXPECT_EQ(MessageOf([&] { cm.SetSourceSampleBits(17); }),
+              "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.");
+    EXPECT_EQ(MessageOf([&] { cm.SetTargetSampleBits(0); }),
+              "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.");
+    EXPECT_EQ(cm.SourceSampleBits(), 8);
+    cm.SetSourceSampleBits(12);  // every value 1..16 passes
+    EXPECT_EQ(cm.SourceSampleBits(), 12);
+}
+
+TEST(ColorManager, IndexedAgainstTrueColourAndReservedFail) {
+    TColorManager cm;
+    cm.SetSourceScheme(ssIndexed);
+    std::vector<uint8_t> src(4), dst(12);
+    EXPECT_EQ(MessageOf([&] { Convert(cm, src, dst, 1); }),
+              "Conversion between indexed and non-indexed pixel formats is not supported.");
+    EXPECT_TRUE(cm.Changed());
+    cm.SetSourceScheme(ssReserved);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(MessageOf([&] { Convert(cm, src, dst, 1); }),
+                  "Color conversion failed. Could not find a proper method.");
+    EXPECT_FALSE(cm.Changed());
+}
+
+TEST(ColorManager, SwappedSixteenBitSamplesScaleToEightBits) {
+    TColorManager cm;
+    cm.SetSourceSampleBits(16);
+    cm.SourceFlags = cfSwapBytes;
+    std::vector<uint8_t> src{0x12, 0x34, 0xFF, 0xFF, 0x00, 0x00}, dst(3);
+    Convert(cm, src, dst, 1);
+    EXPECT_EQ(dst, (std::vector<uint8_t>{0, 255, 18}));
+}
+
+TEST(ColorManager, MaskSelectsPixelsAndSourceHoldsOnlySelectedOnes) {
+    TColorManager cm;
+    std::vector<uint8_t> src{1, 2, 3, 4, 5, 6}, dst(16 * 3, 0xEE);
+    Convert(cm, src, dst, 16, 0x80);
+    for (int i = 0; i < 16; ++i) {
+        if (i == 0)
+            EXPECT_EQ(dst[0], 3);
+        else if (i == 8)
+            EXPECT_EQ(dst[24], 6);
+        else
+            EXPECT_EQ(dst[size_t(3 * i)], 0xEE) << i;
+    }
+}
+
+TEST(ColorManager, AlphaIsCopiedOnlyWhenBothSidesCarryIt) {
+    TColorManager cm;
+    cm.SetSourceScheme(ssRGBA);
+    cm.SetSourceSampleCount(4);
+    cm.SetTargetScheme(ssBGRA);
+    cm.SetTargetSampleCount(4);
+    std::vector<uint8_t> src{1, 2, 3, 77}, dst(4, 0);
+    Convert(cm, src, dst, 1);
+    EXPECT_EQ(dst, (std::vector<uint8_t>{3, 2, 1, 77}));
+
+    cm.SetSourceScheme(ssRGB);
+    cm.SetSourceSampleCount(3);
+    std::vector<uint8_t> rgb{1, 2, 3, 4, 5, 6}, out(8, 0x55);
+    Convert(cm, rgb, out, 2);
+    EXPECT_EQ(out, (std::vector<uint8_t>{3, 2, 1, 0x55, 6, 5, 4, 0x55}));
+}
+
+TEST(ColorManager, PlanarRGBRows) {
+    TColorManager cm;
+    const uint8_t r[2] = {10, 11}, g[2] = {20, 21}, b[2] = {30, 31};
+    const uint8_t* planes[3] = {r, g, b};
+    uint8_t dst[6] = {};
+    cm.ConvertPixelRow(planes, 3, dst, 2, 0xFF);
+    EXPECT_EQ(std::vector<uint8_t>(dst, dst + 6), (std::vector<uint8_t>{30, 20, 10, 31, 21, 11}));
+}
+
+TEST(ColorManager, CMYKInkAmounts) {
+    TColorManager cm;
+    cm.SetSourceScheme(ssCMYK);
+    cm.SetSourceSampleCount(4);
+    // C, M, Y, K per pixel.
+    std::vector<uint8_t> src{0, 0, 0, 0, 0, 0, 0, 255, 128, 0, 0, 0, 0, 0, 100, 100}, dst(12);
+    Convert(cm, src, dst, 4);
+    EXPECT_EQ(dst, (std::vector<uint8_t>{255, 255, 255, 0, 0, 0, 255, 255, 127, 94, 155, 155}));
+}
+
+TEST(ColorManager, LabExtremes) {
+    TColorManager cm;
+    cm.SetSourceScheme(ssLab);
+    cm.SourceFlags = cfLightnessByte | cfChromaBias;
+    std::vector<uint8_t> src{255, 128, 128, 0, 128, 128}, dst(6);
+    Convert(cm, src, dst, 2);
+    EXPECT_EQ(dst, (std::vector<uint8_t>{255, 255, 255, 0, 0, 0}));
+}
+
+TEST(ColorManager, YCbCrNeutralGreyStaysGrey) {
+    TColorManager cm;
+    cm.SetSourceScheme(ssYCbCr);
+    std::vector<uint8_t> src{100, 128, 128}, dst(3);
+    Convert(cm, src, dst, 1);
+    EXPECT_EQ(dst, (std::vector<uint8_t>{100, 100, 100}));
+    EXPECT_EQ(cm.CrToRed()[128], 0);
+    EXPECT_EQ(cm.CrToRed()[255], 178);  // Round(1.402 * 127)
+}
+
+TEST(ColorManager, GreyAndIndexedRows) {
+    TColorManager cm;
+    cm.SetSourceScheme(ssGray);
+    cm.SetTargetScheme(ssGray);
+    cm.SetSourceSampleCount(1);
+    cm.SetTargetSampleCount(1);
+    cm.SetSourceSampleBits(16);
+    cm.SourceFlags = cfSwapBytes;
+    std::vector<uint8_t> src{0xFF, 0xFF, 0x80, 0x00}, dst(2);
+    Convert(cm, src, dst, 2);
+    EXPECT_EQ(dst, (std::vector<uint8_t>{255, 127}));
+
+    // 1-bit indices widened to 4 bits.
+    cm.SetSourceScheme(ssIndexed);
+    cm.SetTargetScheme(ssIndexed);
+    cm.SetSourceSampleBits(1);
+    cm.SetTargetSampleBits(4);
+    std::vector<uint8_t> bits{0xA0}, nibbles(2);
+    Convert(cm, bits, nibbles, 4);
+    EXPECT_EQ(nibbles, (std::vector<uint8_t>{0xF0, 0xF0}));
+}
+
+TEST(ColorManager, GreyAlphaStepsOverAlphaAndMissingPlanesWriteNothing) {
+    TColorManager cm;
+    cm.SetSourceScheme(ssGrayAlpha);
+    cm.SetTargetScheme(ssGray);
+    cm.SetSourceSampleCount(2);
+    cm.SetTargetSampleCount(1);
+    std::vector<uint8_t> src{10, 99, 20, 99}, dst(2);
+    Convert(cm, src, dst, 2);
+    EXPECT_EQ(dst, (std::vector<uint8_t>{10, 20}));
+
+    TColorManager rgb;
+    const uint8_t r[1] = {1}, g[1] = {2};
+    const uint8_t* two[2] = {r, g};
+    uint8_t out[3] = {7, 7, 7};
+    rgb.ConvertPixelRow(two, 2, out, 1, 0xFF);
+    EXPECT_EQ(out[0], 7);
+}
+
+TEST(ColorManager, PixelFormats) {
+    TColorManager cm;
+    auto format = [&](uint8_t count, uint8_t bits) {
+        cm.SetTargetSampleCount(count);
+        cm.SetTargetSampleBits(bits);
+        return cm.PixelFormatFor(1);
+    };
+    EXPECT_EQ(format(1, 1), TPixelFormat::pf1bit);
+    EXPECT_EQ(format(1, 4), TPixelFormat::pf4bit);
+    EXPECT_EQ(format(1, 16), TPixelFormat::pf8bit);
+    EXPECT_EQ(format(1, 6), TPixelFormat::pfCustom);
+    EXPECT_EQ(format(3, 5), TPixelFormat::pf15bit);
+    EXPECT_EQ(format(3, 8), TPixelFormat::pf24bit);
+    EXPECT_EQ(format(4, 8), TPixelFormat::pf32bit);
+    EXPECT_EQ(format(2, 8), TPixelFormat::pfCustom);
+}
+
+TEST(ColorManager, Palettes) {
+    TColorManager cm;
+    cm.SetTargetSampleCount(1);
+    cm.SetTargetSampleBits(1);
+    TPalette mono = cm.MakeGrayPalette(true);
+    ASSERT_EQ(mono.Entries.size(), 2u);
+    EXPECT_EQ(mono.Entries[0].Red, 255);
+    EXPECT_EQ(mono.Entries[1].Red, 0);
+    EXPECT_EQ(mono.Version, 0x300);
+    cm.SetTargetSampleBits(4);
+    TPalette sixteen = cm.MakeGrayPalette(false);
+    ASSERT_EQ(sixteen.Entries.size(), 16u);
+    EXPECT_EQ(sixteen.Entries[1].Green, 17);
+    EXPECT_EQ(sixteen.Entries[15].Blue, 255);
+
+    cm.SetTargetSampleBits(8);
+    std::vector<uint8_t> table(300 * 3);
+    for (size_t i = 0; i < table.size(); ++i) table[i] = uint8_t(i);
+    const uint8_t* data[1] = {table.data()};
+    TPalette bgr = cm.MakeColorPalette(data, 0, 300, true);
+    ASSERT_EQ(bgr.Entries.size(), 256u);
+    EXPECT_EQ(bgr.Entries[1], (TPaletteEntry{5, 4, 3, 0}));
+    const uint8_t r[2] = {1, 2}, g[2] = {3, 4}, b[2] = {5, 6};
+    const uint8_t* planes[3] = {r, g, b};
+    TPalette planar = cm.MakeColorPalette(planes, 2, 2, false);
+    EXPECT_EQ(planar.Entries[1], (TPaletteEntry{2, 4, 6, 0}));
+}
+
+}  // namespace
+}  // namespace jx

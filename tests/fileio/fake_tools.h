@@ -1,0 +1,77 @@
+#pragma once
+// Small PNG files made by hand and shell scripts standing in for the outside tools.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace jx::test {
+
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        std::string templ = (std::filesystem::temp_directory_path() / "jx_fileio_XXXXXX").string();
+        path = ::mkdtemp(templ.data());
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+inline void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
+    auto be32 = [&](uint32_t v) {
+        for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
+    };
+    be32(static_cast<uint32_t>(data.size()));
+    std::size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    be32(static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+}
+
+// An RGB pattern (`variant` shifts it, so another variant is another image) deflated at `level`;
+// `text` adds a tEXt chunk, which changes the bytes but not the image.
+inline std::vector<uint8_t> MakePng(uint32_t w, uint32_t h, int level, int variant = 0, const std::string& text = {}) {
+    std::vector<uint8_t> raw;
+    for (uint32_t y = 0; y < h; ++y) {
+        raw.push_back(0);
+        for (uint32_t x = 0; x < w; ++x) {
+            raw.push_back(static_cast<uint8_t>((x / 4 + y / 3) % 5 * 50 + variant));
+            raw.push_back(static_cast<uint8_t>((x * y) % 7 * 30));
+            raw.push_back(static_cast<uint8_t>(x ^ y));
+        }
+    }
+    std::vector<uint8_t> z(compressBound(static_cast<uLong>(raw.size())));
+    uLongf zlen = static_cast<uLongf>(z.size());
+    compress2(z.data(), &zlen, raw.data(), static_cast<uLong>(raw.size()), level);
+    z.resize(zlen);
+    std::vector<uint8_t> out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::vector<uint8_t> ihdr{static_cast<uint8_t>(w >> 24), static_cast<uint8_t>(w >> 16), static_cast<uint8_t>(w >> 8),
+                              static_cast<uint8_t>(w), static_cast<uint8_t>(h >> 24), static_cast<uint8_t>(h >> 16),
+                              static_cast<uint8_t>(h >> 8), static_cast<uint8_t>(h), 8, 2, 0, 0, 0};
+    PutChunk(out, "IHDR", ihdr);
+    if (!text.empty()) PutChunk(out, "tEXt", std::vector<uint8_t>(text.begin(), text.end()));
+    PutChunk(out, "IDAT", z);
+    PutChunk(out, "IEND", {});
+    return out;
+}
+
+inline std::string ReadText(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// An executable shell script; "$last" holds its last argument when the body wants it.
+inline void WriteScript(const std::string& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\nfor last; do :; done\n" << body << "\n";
+    ::chmod(path.c_str(), 0755);
+}
+
+}  // namespace jx::test

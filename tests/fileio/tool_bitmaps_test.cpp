@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "fake_tools.h"
+#include "fileio/tool_bitmaps.h"
+
+namespace fs = std::filesystem;
+using namespace jx;
+using jx::test::TempDir;
+using jx::test::WriteScript;
+
+namespace {
+
+// A small picture with some structure, at 24 or 32 bits (alpha varying, never 0).
+TBitmap Picture(TPixelFormat format, int w = 24, int h = 17) {
+    TBitmap b;
+    b.SetPixelFormat(format);
+    b.SetSize(w, h);
+    const int bpp = format == TPixelFormat::pf32bit ? 4 : 3;
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = b.ScanLine(y);
+        for (int x = 0; x < w; ++x) {
+            row[x * bpp] = static_cast<uint8_t>(x * 10);
+            row[x * bpp + 1] = static_cast<uint8_t>(y * 15);
+            row[x * bpp + 2] = static_cast<uint8_t>((x + y) % 4 * 60);
+            if (bpp == 4) row[x * bpp + 3] = static_cast<uint8_t>(40 + x * 8);
+        }
+    }
+    return b;
+}
+
+std::string Bytes(const std::string& s, std::size_t from, std::size_t n) { return s.substr(from, n); }
+
+template <class T>
+std::string Save(T& bitmap) {
+    std::ostringstream out;
+    bitmap.SaveToStream(out);
+    return out.str();
+}
+
+template <class T>
+void Load(T& bitmap, const std::string& bytes) {
+    std::istringstream in(bytes);
+    bitmap.LoadFromStream(in);
+}
+
+template <class E, class F>
+std::string MessageOf(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+class ToolBitmaps : public ::testing::Test {
+protected:
+    // Only the tools' own output may appear; nothing of ours is left behind.
+    void TearDown() override { EXPECT_TRUE(fs::is_empty(session.path)); }
+    TempDir session;
+};
+
+}  // namespace
+
+TEST_F(ToolBitmaps, WebpRoundTripsThroughTheTools) {
+    TWEBPBitmap webp(session.path.string());
+    webp.Encoder = "cwebp";
+    webp.Decoder = "dwebp";
+    webp.Assign(Picture(TPixelFormat::pf24bit));
+    std::string file = Save(webp);
+    ASSERT_GT(file.size(), 12u);
+    EXPECT_EQ(Bytes(file, 0, 4), "RIFF");
+    EXPECT_EQ(Bytes(file, 8, 4), "WEBP");
+    EXPECT_EQ(webp.EncodedSize, static_cast<int32_t>(file.size()));
+    // The bitmap now holds the decoded file.
+    EXPECT_EQ(webp.PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_EQ(webp.Width(), 24);
+    EXPECT_EQ(webp.Height(), 17);
+
+    TWEBPBitmap again(session.path.string());
+    again.Decoder = "dwebp";
+    Load(again, file);
+    EXPECT_EQ(again.PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_EQ(again.Width(), 24);
+
+    // With alpha, losslessly: the pixels come back exactly, at 32 bits.
+    TWEBPBitmap alpha(session.path.string());
+    alpha.Encoder = "cwebp";
+    alpha.Decoder = "dwebp";
+    alpha.Lossless = 1;
+    TBitmap original = Picture(TPixelFormat::pf32bit);
+    alpha.Assign(original);
+    Save(alpha);
+    ASSERT_EQ(alpha.PixelFormat(), TPixelFormat::pf32bit);
+    for (int y = 0; y < original.Height(); ++y) {
+        for (int x = 0; x < original.Width(); ++x) ASSERT_EQ(alpha.Pixel(x, y), original.Pixel(x, y)) << x << "," << y;
+    }
+}
+
+TEST_F(ToolBitmaps, WebpErrors) {
+    const std::string s = session.path.string();
+    TWEBPBitmap webp(s);
+    EXPECT_EQ(webp.Encoder, s + "/cwebp");
+    EXPECT_EQ(webp.Decoder, s + "/dwebp");
+    webp.Decoder = "";
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "RIFF"); }), "Decoder is not specified");
+    webp.Encoder = "";
+    webp.Assign(Picture(TPixelFormat::pf24bit));
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Save(webp); }), "Encoder is not specified");
+
+    webp.Decoder = "dwebp";
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "not a webp file"); }), "Decode error");
+    webp.Decoder = "/nonexistent/dwebp";
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "RIFF"); }), "Decode error");
+
+    // A tool that writes a truncated file: its bytes are still handed on, but the reload fails.
+    TempDir tools;
+    WriteScript(tools / "badwebp", "printf 'RIFF' > \"$4\"");
+    webp.Encoder = tools / "badwebp";
+    std::ostringstream out;
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { webp.SaveToStream(out); }), "Decode error");
+    EXPECT_EQ(out.str(), "RIFF");
+    EXPECT_EQ(webp.EncodedSize, 4);
+    WriteScript(tools / "silent", "exit 0");
+    webp.Encoder = tools / "silent";
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Save(webp); }), "Encode error: no WebP file was written");
+    WriteScript(tools / "failing", "exit 2");
+    webp.Encoder = tools / "failing";
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Save(webp); }), "Encode error: failing ended with exit code 2");
+
+    CancelFlag cancel;
+    cancel.Request();
+    webp.Cancel = &cancel;
+    webp.Encoder = "cwebp";
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Save(webp); }).rfind("Encode error", 0), 0u);
+    EXPECT_EQ(webp.Width(), 24);  // a failed save leaves the pixels as they were
+
+    webp.AlphaFilter = 3;
+    webp.Cancel = nullptr;
+    EXPECT_THROW(Save(webp), EWEBPError);
+}
+
+TEST_F(ToolBitmaps, JpegSettingsAllGiveDecodableFiles) {
+    struct Case {
+        const char* what;
+        std::function<void(TJPEGBitmap&)> set;
+    };
+    const std::vector<Case> cases{
+        {"defaults", [](TJPEGBitmap&) {}},
+        {"rgb", [](TJPEGBitmap& j) { j.RGB = 1, j.ChromaQuality = 50; }},
+        {"grayscale", [](TJPEGBitmap& j) { j.Grayscale = 1; }},
+        {"arithmetic baseline", [](TJPEGBitmap& j) { j.Arithmetic = 1, j.Progressive = 0, j.Trellis = 0; }},
+        {"standard tables, 4:2:2, smoothing", [](TJPEGBitmap& j) { j.QuantTable = 0, j.Subsampling = 1, j.Smooth = 20; }},
+        {"flat tables, chroma quality", [](TJPEGBitmap& j) { j.QuantTable = 1, j.ChromaQuality = 30, j.Quality = 95; }},
+    };
+    for (const auto& c : cases) {
+        TJPEGBitmap jpeg(session.path.string());
+        jpeg.Encoder = "cjpeg";
+        c.set(jpeg);
+        jpeg.Assign(Picture(TPixelFormat::pf32bit));
+        std::string file = Save(jpeg);
+        ASSERT_GT(file.size(), 4u) << c.what;
+        EXPECT_EQ(static_cast<uint8_t>(file[0]), 0xFF) << c.what;
+        EXPECT_EQ(static_cast<uint8_t>(file[1]), 0xD8) << c.what;
+        EXPECT_EQ(jpeg.EncodedSize, static_cast<int32_t>(file.size())) << c.what;
+        EXPECT_EQ(jpeg.PixelFormat(), TPixelFormat::pf24bit) << c.what;
+        EXPECT_EQ(jpeg.Width(), 24) << c.what;
+        EXPECT_EQ(jpeg.Height(), 17) << c.what;
+
+        TJPEGBitmap again;
+        Load(again, file);
+        EXPECT_EQ(again.Width(), 24) << c.what;
+        if (jpeg.RGB) {
+            EXPECT_EQ(jpeg.ChromaQuality, 0);
+        }
+    }
+}
+
+TEST_F(ToolBitmaps, JpegDecodesTheLibraryWayAndReportsErrors) {
+    TJPEGBitmap jpeg(session.path.string());
+    jpeg.Encoder = "cjpeg";
+    jpeg.Quality = 100;
+    jpeg.Subsampling = 0;
+    TBitmap grey;
+    grey.SetPixelFormat(TPixelFormat::pf24bit);
+    grey.SetSize(16, 16);
+    std::fill(grey.Bits(), grey.Bits() + grey.Stride() * 16, 128);
+    jpeg.Assign(grey);
+    std::string file = Save(jpeg);
+    // A flat grey survives the lossy trip within a step or two.
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) EXPECT_NEAR(jpeg.Pixel(x, y).G, 128, 2);
+    }
+
+    EXPECT_THROW(Load(jpeg, "not a jpeg"), EJPEGError);
+    EXPECT_THROW(Load(jpeg, file.substr(0, 2)), EJPEGError);
+    EXPECT_THROW(Load(jpeg, ""), EJPEGError);
+    EXPECT_EQ(jpeg.Width(), 16);  // a failed load leaves the picture alone
+
+    jpeg.QuantTable = 5;
+    EXPECT_THROW(Save(jpeg), EJPEGError);
+    jpeg.QuantTable = 3;
+    jpeg.Encoder = "";
+    EXPECT_EQ(MessageOf<EJPEGError>([&] { Save(jpeg); }), "Encoder is not specified");
+    jpeg.Encoder = "/nonexistent/cjpeg";
+    EXPECT_EQ(MessageOf<EJPEGError>([&] { Save(jpeg); }).rfind("Encode error: cjpeg could not be started", 0), 0u);
+}
+
+TEST(ToolFormats, RegistrationWinsAndIsUndone) {
+    TPictureRegistry registry;
+    RegisterToolFormats(registry);
+    EXPECT_EQ(registry.FindClass("jpg"), &kJpegGraphicClass);
+    EXPECT_EQ(registry.FindClass(".WEBP"), &kWebpGraphicClass);
+    auto made = registry.FindClass("webp")->Create();
+    EXPECT_NE(dynamic_cast<TWEBPBitmap*>(made.get()), nullptr);
+    UnregisterToolFormats(registry);
+    EXPECT_EQ(registry.FindClass("jpg"), nullptr);
+    EXPECT_EQ(registry.FindClass("webp"), nullptr);
+}

@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolBar>
+#include <QUrl>
+#include <filesystem>
+#include <sys/wait.h>
+#include <cstdlib>
+
+#include "gui/image_view.h"
+#include "gui/main_form.h"
+#include "gui/pointer_form.h"
+#include "gui/quantizer_settings.h"
+#include "gui_app.h"
+#include "platform/session.h"
+#include "platform/settings.h"
+#include "platform/version.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        form_ = std::make_unique<jx::TJXMainForm>(nullptr, "");
+        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
+        form_->show();
+        form_->FirstShow("");
+    }
+    void TearDown() override { form_.reset(); }
+
+    std::unique_ptr<jx::TJXMainForm> form_;
+    QStringList messages_;
+};
+
+TEST_F(MainFormTest, OpeningFillsStatusAndQuantizes) {
+    const QString file = SuiteFile("basn2c08.png");
+    form_->OpenImage(file);
+    EXPECT_EQ(form_->StatusText(0), "basn2c08.png");
+    EXPECT_EQ(form_->StatusText(1), "Dimension: 32x32");
+    const int unique = DistinctColors(QImage(file));
+    EXPECT_EQ(form_->StatusText(2), QString("Unique colors: %1").arg(unique));
+    EXPECT_EQ(form_->StatusText(3), QString("File size: %1 bytes").arg(QFileInfo(file).size()));
+    EXPECT_EQ(form_->State().UniqueColorCount, unique);
+    // More than 256 colours: true colour, shown in both boxes.
+    EXPECT_GT(unique, 256);
+    EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+    EXPECT_EQ(form_->Form5()->Colors->currentText(), "TrueColor");
+    EXPECT_EQ(form_->ViewImage().size(), QSize(32, 32));
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+}
+
+TEST_F(MainFormTest, FewColoursGiveThatManyAndAPaletteGrid) {
+    form_->OpenImage(SuiteFile("basn3p02.png"));  // 4 colours
+    EXPECT_EQ(form_->State().PaletteSize, 4);
+    EXPECT_EQ(form_->Colors()->currentText(), "4");
+    EXPECT_TRUE(form_->Image2()->isVisibleTo(form_.get()));
+    EXPECT_EQ(form_->Image2()->size(), QSize(257, 17));
+}
+
+TEST_F(MainFormTest, MissingOrUnknownFilesDoNothing) {
+    form_->OpenImage("/no/such/file.png");
+    form_->OpenImage(QString(JX_TEST_DATA_DIR "/pngsuite/rgba/README"));
+    EXPECT_FALSE(form_->State().HasImage());
+    EXPECT_TRUE(form_->StatusText(1).isEmpty());
+    EXPECT_TRUE(messages_.isEmpty());
+}
+
+TEST_F(MainFormTest, DamagedImageIsReportedAndTheWindowLivesOn) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    form_->OpenImage(SuiteFile("xcrn0g04.png"));
+    EXPECT_EQ(messages_.size(), 1);
+    EXPECT_EQ(form_->StatusText(0), "basn2c08.png");
+    EXPECT_EQ(form_->State().ImageWidth(), 32);
+}
+
+TEST_F(MainFormTest, ChangingTheColourCountRequantizes) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    const QImage before = form_->ViewImage();
+    form_->Colors()->setEditText("16");
+    EXPECT_EQ(form_->Form5()->Colors->currentText(), "16");  // the boxes follow each other
+    QTest::keyClick(form_->Colors()->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(form_->State().PaletteSize, 16);
+    EXPECT_LE(DistinctColors(form_->ViewImage()), 16);
+    EXPECT_NE(form_->ViewImage(), before);
+    EXPECT_EQ(form_->Image2()->size(), QSize(257, 17));
+
+    // Back to true colour from the dialog's own list: the output equals the source again.
+    form_->Form5()->Colors->setCurrentIndex(9);
+    form_->Form5()->ColorsSelect();
+    EXPECT_EQ(form_->State().PaletteSize, -1);
+    EXPECT_EQ(form_->ViewImage(), before);
+    EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+}
+
+TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    form_->Colors()->setEditText("64");
+    form_->ColorsSelect();
+    const QImage before = form_->ViewImage();
+    for (const char* bad : {"abc", "0", "-5", "70000", "12x"}) {
+        messages_.clear();
+        form_->Colors()->setEditText(bad);
+        form_->ColorsSelect();
+        EXPECT_EQ(messages_.size(), 1) << bad;
+        EXPECT_EQ(form_->State().PaletteSize, 64) << bad;
+        EXPECT_EQ(form_->ViewImage(), before) << bad;
+        EXPECT_EQ(form_->Colors()->currentText(), "64") << bad;
+        EXPECT_EQ(form_->Form5()->Colors->currentText(), "64") << bad;
+    }
+    // The OK button refuses it the same way.
+    messages_.clear();
+    form_->Colors()->setEditText("many");
+    form_->PngSpeedButton1Click();
+    EXPECT_EQ(messages_.size(), 1);
+    EXPECT_EQ(form_->State().PaletteSize, 64);
+}
+
+TEST_F(MainFormTest, ClearedColourCountBecomesSixteen) {
+    form_->Colors()->setEditText("");
+    EXPECT_EQ(form_->Colors()->currentText(), "16");
+    form_->Form5()->Colors->setEditText("");
+    EXPECT_EQ(form_->Form5()->Colors->currentText(), "16");
+}
+
+TEST_F(MainFormTest, ZoomStepsStopAtSixteenAndRestoreScroll) {
+    form_->resize(700, 500);
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    form_->ZoomStep('-');
+    EXPECT_EQ(form_->ZoomShift(), 0);
+    for (int i = 0; i < 5; ++i) form_->ZoomStep('+');
+    EXPECT_EQ(form_->ZoomShift(), 4);
+    EXPECT_EQ(form_->Image1()->size(), QSize(512, 512));
+    form_->ZoomStep('-');
+    form_->ZoomStep('-');
+    QScrollBar* v = form_->ScrollBox1()->verticalScrollBar();
+    QApplication::processEvents();
+    const int saved = v->value();
+    form_->ZoomStep('+');
+    v->setValue(v->maximum());
+    form_->ZoomStep('-');
+    EXPECT_EQ(v->value(), saved);
+    form_->ZoomActual();
+    EXPECT_EQ(form_->ZoomShift(), 0);
+    EXPECT_EQ(form_->Image1()->size(), QSize(32, 32));
+}
+
+TEST_F(MainFormTest, KeysZoomAndToggleThePanel) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    form_->ScrollBox1()->setFocus();
+    QTest::keyClick(form_->ScrollBox1(), '+');
+    EXPECT_EQ(form_->ZoomShift(), 1);
+    ASSERT_TRUE(form_->Panel1()->isVisible());
+    QTest::keyClick(form_->ScrollBox1(), Qt::Key_QuoteLeft);
+    EXPECT_FALSE(form_->Panel1()->isVisible());
+    // Typing into the colour-count box is not a view command.
+    QTest::keyClicks(form_->Colors()->lineEdit(), "+");
+    EXPECT_EQ(form_->ZoomShift(), 1);
+    QTest::keyClick(form_->ScrollBox1(), Qt::Key_Escape);
+    EXPECT_TRUE(form_->CancelRequested());
+}
+
+TEST_F(MainFormTest, QuantizerSettingsButtonOpensAndEscClosesTheDialog) {
+    jx::TForm5* f5 = form_->Form5();
+    form_->ToolButton27()->trigger();
+    ASSERT_TRUE(f5->isVisible());
+    EXPECT_TRUE(form_->ToolButton27()->isChecked());
+    QTest::keyClick(f5, Qt::Key_Escape);
+    EXPECT_FALSE(f5->isVisible());
+    EXPECT_FALSE(form_->ToolButton27()->isChecked());
+
+    // The close button takes the same road.
+    form_->ToolButton27()->trigger();
+    ASSERT_TRUE(f5->isVisible());
+    f5->close();
+    EXPECT_FALSE(f5->isVisible());
+    EXPECT_FALSE(form_->ToolButton27()->isChecked());
+}
+
+// A tool dialog that locks the main window, as the image-editing tools do.
+class LockingTool : public jx::TPointerform {
+public:
+    explicit LockingTool(jx::TJXMainForm* m) : TPointerform(m, "Filter", kFades | kLocksMainWindow) {}
+    int closes = 0;
+
+protected:
+    void FormClose() override { ++closes; }
+};
+
+TEST_F(MainFormTest, LockIsOneCounterThatEveryRouteChecks) {
+    LockingTool a(form_.get()), b(form_.get());
+    a.show();
+    b.show();
+    EXPECT_EQ(form_->LockCount(), 2);
+    EXPECT_FALSE(form_->ToolBar1()->isEnabled());
+    EXPECT_FALSE(form_->Panel1()->isEnabled());
+
+    // Routes stay shut: opening, keys, the settings button.
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    EXPECT_FALSE(form_->State().HasImage());
+    form_->ToolButton27Click(true);
+    EXPECT_FALSE(form_->Form5()->isVisible());
+
+    QTest::keyClick(&a, Qt::Key_Escape);  // Esc closes the first
+    EXPECT_FALSE(a.isVisible());
+    EXPECT_EQ(a.closes, 1);
+    EXPECT_EQ(form_->LockCount(), 1);
+    EXPECT_FALSE(form_->ToolBar1()->isEnabled());  // the first to close does not unlock the other
+
+    b.close();  // the close button
+    EXPECT_EQ(b.closes, 1);
+    EXPECT_EQ(form_->LockCount(), 0);
+    EXPECT_TRUE(form_->ToolBar1()->isEnabled());
+    EXPECT_TRUE(form_->Panel1()->isEnabled());
+
+    // Shown again and hidden by code: still balanced.
+    a.show();
+    a.hide();
+    EXPECT_EQ(form_->LockCount(), 0);
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    EXPECT_TRUE(form_->State().HasImage());
+}
+
+TEST_F(MainFormTest, DroppedFilesOpenOrGoToTheBatchWindow) {
+    form_->DropFiles({SuiteFile("basn2c08.png"), SuiteFile("basn3p02.png")});
+    EXPECT_FALSE(form_->State().HasImage());
+    EXPECT_EQ(messages_.size(), 1);  // the batch window's turn
+    messages_.clear();
+    form_->DropFiles({SuiteFile("basn3p02.png"), "/tmp/some.pal"});
+    EXPECT_EQ(form_->StatusText(0), "basn3p02.png");
+    EXPECT_EQ(messages_.size(), 1);  // the palette follows the image
+    messages_.clear();
+    // An upper-case palette extension is taken for an image, and no image opens by that name.
+    form_->DropFiles({SuiteFile("basn2c08.png"), "/tmp/some.PAL"});
+    EXPECT_EQ(form_->StatusText(0), "basn3p02.png");
+    EXPECT_EQ(messages_.size(), 1);
+}
+
+TEST(MainFormLife, CloseRemovesTheSessionAndSettingsSurviveARestart) {
+    GuiApp();
+    std::string base = jx::TempFolder() + "/jx_gui_test_XXXXXX";
+    ASSERT_NE(::mkdtemp(base.data()), nullptr);
+    const std::string ini = base + "/options.ini";
+    {
+        jx::SessionFolder session(base);
+        const std::string folder = session.Path();
+        jx::TJXMainForm form(&session, ini);
+        form.show();
+        form.FirstShow("");
+        session.WriteFile("Quillox", "x", 1);
+        session.WriteFile("0000ABCD.img", "x", 1);  // an undo file
+        form.Options().optimization = 3;
+        form.Options().iter = "22";
+        form.close();
+        EXPECT_FALSE(fs::exists(folder));
+    }
+    {
+        jx::TJXMainForm form(nullptr, ini);
+        form.FirstShow("");
+        EXPECT_EQ(form.Options().optimization, 3);
+        EXPECT_EQ(form.Options().iter, "22");
+    }
+    fs::remove_all(base);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainFormTest, HeldButtonShowsInspectionViewsUntilRelease) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    form_->Colors()->setEditText("16");
+    form_->ColorsSelect();
+    const QImage output = form_->ViewImage();
+    const QPoint at(5, 5);
+    QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_NE(form_->ViewImage(), output);  // the source while held
+    QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_EQ(form_->ViewImage(), output);
+
+    QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::AltModifier, at);
+    EXPECT_TRUE(form_->State().ShowErrorMap);
+    QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::AltModifier, at);
+    EXPECT_FALSE(form_->State().ShowErrorMap);
+    EXPECT_EQ(form_->ViewImage(), output);
+
+    QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
+    EXPECT_TRUE(form_->State().ShowAlphaChannel);
+    QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
+    EXPECT_FALSE(form_->State().ShowAlphaChannel);
+    EXPECT_FALSE(form_->MagnifierImage().isNull());
+}
+
+TEST(StartUp, BatchModeSaysItIsNotAvailableAndFails) {
+    const std::string jx = std::string(JX_BINARY_DIR) + "/bin/jx";
+    if (!fs::exists(jx)) GTEST_SKIP() << "jx is not built";
+    const std::string cmd = "QT_QPA_PLATFORM=offscreen '" + jx + "' BATCH 2>/dev/null";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 0);
+}
+
+}  // namespace

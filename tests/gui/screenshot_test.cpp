@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+#include <cstdlib>
+
+#include "gui/main_form.h"
+#include "gui/quantizer_settings.h"
+#include "gui_app.h"
+
+namespace {
+
+// Not a check: scripts/screenshot.sh runs this under Xvfb to save a picture of the main window
+// with an image, for people to look at. Skipped unless JX_SCREENSHOT_OUT names the output file.
+TEST(Screenshot, MainWindowWithImage) {
+    const char* out = std::getenv("JX_SCREENSHOT_OUT");
+    if (!out || !*out) GTEST_SKIP() << "JX_SCREENSHOT_OUT is not set";
+    const char* image = std::getenv("JX_SCREENSHOT_IMAGE");
+    const char* colors = std::getenv("JX_SCREENSHOT_COLORS");
+    GuiApp();
+    jx::TJXMainForm form(nullptr, "");
+    form.SetMessageHandler([](const QString& m) { ADD_FAILURE() << m.toStdString(); });
+    form.setGeometry(0, 0, 1000, 640);
+    form.show();
+    form.FirstShow("");
+    form.OpenImage(image && *image ? QString(image) : SuiteFile("basn2c08.png"));
+    ASSERT_TRUE(form.State().HasImage());
+    form.Colors()->setEditText(colors && *colors ? colors : "16");
+    form.ColorsSelect();
+    while (form.State().ImageWidth() << form.ZoomShift() < 300 && form.ZoomShift() < 4) form.ZoomStep('+');
+    form.ToolButton27()->trigger();
+    form.Form5()->move(1010, 0);
+    QTest::qWait(300);  // let the window system draw; this is a picture, not a test of timing
+    QScreen* screen = QGuiApplication::primaryScreen();
+    QPixmap shot = screen ? screen->grabWindow(0) : QPixmap();
+    if (shot.isNull() || QGuiApplication::platformName() != "xcb") shot = form.grab();
+    ASSERT_TRUE(shot.save(out, "PNG"));
+}
+
+}  // namespace

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+
+#include "engine_test_util.h"
+#include "imaging/bayer.h"
+#include "imaging/color_tree.h"
+#include "imaging/edge_map.h"
+#include "imaging/errors.h"
+#include "imaging/nearest_search.h"
+#include "imaging/remap.h"
+#include "imaging/sort.h"
+
+namespace jx {
+namespace {
+
+using test::RecordingObserver;
+using test::Rgba;
+
+TQuantizerSettings Mode(int m, int pattern = 0) {
+    TQuantizerSettings s;
+    s.DitherMode = static_cast<TDitherMode>(m);
+    s.PatternSize = pattern;
+    return s;
+}
+
+class RemapTest : public ::testing::Test {
+protected:
+    // The palette entries as given, A 255 unless set, converted; PaletteOrder identity.
+    void SetPalette(const std::vector<TPixelRec>& entries) {
+        state.Palette = entries;
+        for (auto& e : state.Palette) state.Convert(e);
+        state.PaletteSize = int32_t(entries.size());
+        state.PaletteOrder.resize(entries.size());
+        std::iota(state.PaletteOrder.begin(), state.PaletteOrder.end(), 0);
+        state.PaletteSortType = SortByWeight;
+    }
+    void Load(int w, int h, const std::vector<TPixelRec>& px) {
+        test::LoadImage(state, w, h, px);
+        BuildEdgeMap(state);
+    }
+    void Run(const TQuantizerSettings& s) { ConvertImage(state, s, obs); }
+    int32_t CountOf(uint32_t key) const {
+        for (int i = 0; i < state.PaletteSize; ++i)
+            if (PixelKey(state.Palette[size_t(i)]) == key) return state.Palette[size_t(i)].Weight;
+        return -1;
+    }
+    EngineState state;
+    RecordingObserver obs;
+};
+
+std::vector<TPixelRec> Noise(int count, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<TPixelRec> px;
+    for (int i = 0; i < count; ++i) px.push_back(Rgba(uint8_t(rng()), uint8_t(rng()), uint8_t(rng())));
+    return px;
+}
+
+TEST(BayerMatrices, PermutationsAndTables) {
+    const auto m = MakeBayerMatrices();
+    for (int i = 0; i < 4; ++i) {
+        const int side = 2 << i;
+        std::vector<int32_t> v = m[size_t(i)];
+        ASSERT_EQ(v.size(), size_t(side * side));
+        std::sort(v.begin(), v.end());
+        for (int k = 0; k < side * side; ++k) EXPECT_EQ(v[size_t(k)], k);
+    }
+    // M[x][y]: t = 0 at (0, 0), 3 at (1, 0), 2 at (0, 1), 1 at (1, 1).
+    EXPECT_EQ(m[0], (std::vector<int32_t>{0, 2, 3, 1}));
+    const int rows[4][4] = {{0, 12, 3, 15}, {8, 4, 11, 7}, {2, 14, 1, 13}, {10, 6, 9, 5}};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(m[1][size_t(x * 4 + y)], rows[y][x]);
+}
+
+TEST(NearestSearchTest, MatchesLinearScanWithTies) {
+    std::mt19937 rng(3);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<TPixelRec> pal;
+        const int n = 1 + int(rng() % 300);
+        for (int i = 0; i < n; ++i) {
+            TPixelRec p = Rgba(0, 0, 0, uint8_t(rng() % 3 * 127));
+            // Few distinct values so that ties are common.
+            p.c1 = uint8_t(rng() % 8 * 30);
+            p.c2 = uint8_t(rng() % 8 * 30);
+            p.c3 = uint8_t(rng() % 8 * 30);
+            pal.push_back(p);
+        }
+        const unsigned shift = unsigned(round % 6);
+        const bool alpha = round % 2;
+        TNearestSearch s;
+        s.Build(pal.data(), n, shift, alpha);
+        for (int q = 0; q < 500; ++q) {
+            TPixelRec p = Rgba(0, 0, 0, uint8_t(rng()));
+            p.c1 = uint8_t(rng());
+            p.c2 = uint8_t(rng());
+            p.c3 = uint8_t(rng());
+            ASSERT_EQ(s.Find(p), NearestLinear(pal.data(), n, p, shift, alpha));
+        }
+    }
+}
+
+TEST_F(RemapTest, NoneMapsAndCounts) {
+    Load(2, 2, {Rgba(10, 10, 10), Rgba(250, 250, 250), Rgba(20, 20, 20), Rgba(0, 0, 0, 0)});
+    SetPalette({Rgba(255, 255, 255), Rgba(0, 0, 0)});
+    Run(Mode(0));
+    EXPECT_EQ(PixelKey(state.WorkingImage[0][0]), PixelKey(Rgba(0, 0, 0)));
+    EXPECT_EQ(PixelKey(state.WorkingImage[0][1]), PixelKey(Rgba(255, 255, 255)));
+    EXPECT_EQ(CountOf(PixelKey(Rgba(0, 0, 0))), 3);  // the transparent pixel maps from black
+    EXPECT_EQ(CountOf(PixelKey(Rgba(255, 255, 255))), 1);
+    EXPECT_EQ(obs.refreshes, (std::vector<TRefreshTarget>{TRefreshTarget::ErrorMetrics, TRefreshTarget::ImageView,
+                                                          TRefreshTarget::PaletteGrid}));
+    EXPECT_EQ(obs.busy, 0);
+}
+
+TEST_F(RemapTest, NoPaletteChangesNothingButRefreshes) {
+    Load(2, 1, {Rgba(1, 2, 3), Rgba(4, 5, 6)});
+    state.PaletteSize = -1;
+    const TPixelImage before = state.WorkingImage;
+    Run(Mode(2));
+    EXPECT_EQ(state.WorkingImage, before);
+    EXPECT_EQ(obs.refreshes.size(), 3u);
+}
+
+TEST_F(RemapTest, FloydSteinbergHandComputed) {
+    // 2 x 2 grey image, palette black and white. The first pixel's error spreads by 7, 3, 5, 1 /16.
+    Load(2, 2, {Rgba(100, 100, 100), Rgba(100, 100, 100), Rgba(100, 100, 100), Rgba(100, 100, 100)});
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255)});
+    state.DitherAmount = 1.0f;
+    const TPixelRec src = state.SourceImage[0][0];
+    const TPixelRec black = state.Palette[0];
+    Run(Mode(2));
+    EXPECT_EQ(PixelKey(state.WorkingImage[0][0]), PixelKey(Rgba(0, 0, 0)));
+    // Pixel (1, 0) got 7/16 of the error before it was mapped: compute what it saw.
+    const int e1 = src.c1 - black.c1;
+    const int seen = std::min(255, src.c1 + int(std::nearbyint(e1 * 7.0 / 16)));
+    TPixelRec p = src;
+    p.c1 = uint8_t(seen);
+    p.c2 = uint8_t(std::min<int>(state.ChromaMax[0], p.c2 + int(std::nearbyint((src.c2 - black.c2) * 7.0 / 16))));
+    p.c3 = uint8_t(std::min<int>(state.ChromaMax[1], p.c3 + int(std::nearbyint((src.c3 - black.c3) * 7.0 / 16))));
+    const int32_t expect = NearestLinear(state.Palette.data(), 2, p, state.LumaShift, false);
+    EXPECT_EQ(PixelKey(state.WorkingImage[0][1]), PixelKey(state.Palette[size_t(expect)]));
+    EXPECT_EQ(PixelKey(state.WorkingImage[0][1]), PixelKey(Rgba(255, 255, 255)));
+}
+
+TEST_F(RemapTest, AmountZeroEqualsNoneForEveryKernel) {
+    Load(16, 16, Noise(256, 1));
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 0, 0), Rgba(0, 255, 0), Rgba(0, 0, 255), Rgba(255, 255, 255),
+                Rgba(128, 128, 128)});
+    state.DitherAmount = 0.0f;
+    Run(Mode(0));
+    const TPixelImage none = state.WorkingImage;
+    for (int m = 1; m <= 6; ++m) {
+        Run(Mode(m));
+        EXPECT_EQ(state.WorkingImage, none) << m;
+    }
+}
+
+TEST_F(RemapTest, KernelsDiffuseAndStayInRange) {
+    Load(32, 8, Noise(256, 2));
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255), Rgba(255, 0, 0)});
+    Run(Mode(0));
+    const TPixelImage none = state.WorkingImage;
+    for (int m = 1; m <= 6; ++m) {
+        TQuantizerSettings s = Mode(m);
+        s.Delicate = m % 2;
+        Run(s);
+        EXPECT_NE(state.WorkingImage, none) << m;
+        int64_t total = 0;
+        for (int i = 0; i < 3; ++i) total += state.Palette[size_t(i)].Weight;
+        EXPECT_EQ(total, 256);
+    }
+}
+
+TEST_F(RemapTest, BypassEdgesThreshold) {
+    Load(4, 1, {Rgba(100, 100, 100), Rgba(100, 100, 100), Rgba(100, 100, 100), Rgba(100, 100, 100)});
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255)});
+    state.DitherAmount = 1.0f;
+    for (int mode : {2, 8}) {
+        TQuantizerSettings s = Mode(mode);
+        s.BypassEdges = true;
+        std::fill(state.EdgeMap.Vector().begin(), state.EdgeMap.Vector().end(), uint8_t(193));
+        Run(s);
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(PixelKey(state.WorkingImage[0][x]), PixelKey(Rgba(0, 0, 0))) << mode;
+        std::fill(state.EdgeMap.Vector().begin(), state.EdgeMap.Vector().end(), uint8_t(192));
+        Run(s);
+        bool anyWhite = false;
+        for (int x = 0; x < 4; ++x) anyWhite |= PixelKey(state.WorkingImage[0][x]) == PixelKey(Rgba(255, 255, 255));
+        EXPECT_TRUE(anyWhite) << mode;
+    }
+}
+
+TEST_F(RemapTest, ShapesAreChecked) {
+    Load(3, 3, Noise(9, 4));
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255)});
+    state.WorkingImage.Resize(2, 3);
+    EXPECT_THROW(Run(Mode(0)), ImagingError);
+    state.WorkingImage.Resize(3, 3);
+    state.EdgeMap.Resize(3, 2);
+    TQuantizerSettings s = Mode(2);
+    s.BypassEdges = true;
+    EXPECT_THROW(Run(s), ImagingError);
+    EXPECT_THROW(Run(Mode(9)), ImagingError);
+    EXPECT_THROW(Run(Mode(7, 4)), ImagingError);
+}
+
+TEST_F(RemapTest, QuickAddWindowKeepsErrorInside) {
+    Load(80, 80, Noise(6400, 5));
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255), Rgba(0, 0, 255)});
+    Run(Mode(0));
+    const TPixelImage before = state.WorkingImage;
+    state.QuickAddPreview = true;
+    state.QuickAddPointX = 5;
+    state.QuickAddPointY = 5;
+    for (int m : {0, 6}) {
+        state.WorkingImage = before;
+        Run(Mode(m));
+        int64_t total = 0;
+        for (int i = 0; i < 3; ++i) total += state.Palette[size_t(i)].Weight;
+        EXPECT_EQ(total, 37 * 37);
+        for (int y = 0; y < 80; ++y)
+            for (int x = 0; x < 80; ++x)
+                if (x > 36 || y > 36) ASSERT_EQ(state.WorkingImage[y][x], before[y][x]) << x << "," << y;
+    }
+    EXPECT_TRUE(state.QuickAddPreview);
+}
+
+TEST_F(RemapTest, PatternUniformImageBuildsOneList) {
+    std::vector<TPixelRec> px(16, Rgba(100, 100, 100));
+    Load(4, 4, px);
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255)});
+    state.DitherAmount = 1.0f;
+    Run(Mode(7));
+    EXPECT_EQ(state.Palette[0].Weight + state.Palette[1].Weight, 4);
+    // The 2 x 2 list tiles the image: equal outputs at equal matrix positions.
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(PixelKey(state.WorkingImage[y][x]), PixelKey(state.WorkingImage[y % 2][x % 2]));
+    // Amount 0: n copies of the nearest entry, each list counting n.
+    state.DitherAmount = 0.0f;
+    Run(Mode(7, 1));
+    EXPECT_EQ(CountOf(PixelKey(Rgba(0, 0, 0))), 16);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(PixelKey(state.WorkingImage[y][x]), PixelKey(Rgba(0, 0, 0)));
+}
+
+TEST_F(RemapTest, PatternHandComputed2x2) {
+    // Grey c1 halfway: the list holds black and white; sorted by c1 white comes first, so t = 0
+    // (top left) takes white and t = 3 black.
+    std::vector<TPixelRec> px(4, Rgba(119, 119, 119));
+    Load(2, 2, px);
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255)});
+    state.DitherAmount = 1.0f;
+    Run(Mode(7));
+    EXPECT_EQ(PixelKey(state.WorkingImage[0][0]), PixelKey(Rgba(255, 255, 255)));
+    EXPECT_EQ(PixelKey(state.WorkingImage[0][1]), PixelKey(Rgba(0, 0, 0)));  // x = 1, y = 0: t = 3
+}
+
+TEST_F(RemapTest, BayerExactColourAndAmountZero) {
+    std::vector<TPixelRec> px = Noise(64, 8);
+    px[0] = Rgba(255, 0, 0);
+    Load(8, 8, px);
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 0, 0), Rgba(255, 255, 255), Rgba(0, 128, 0)});
+    state.DitherAmount = 0.0f;
+    Run(Mode(0));
+    const TPixelImage none = state.WorkingImage;
+    Run(Mode(8, 2));
+    EXPECT_EQ(state.WorkingImage, none);
+    state.DitherAmount = 1.0f;
+    Run(Mode(8, 3));
+    EXPECT_EQ(PixelKey(state.WorkingImage[0][0]), PixelKey(Rgba(255, 0, 0)));
+    int64_t total = 0;
+    for (int i = 0; i < 4; ++i) total += state.Palette[size_t(i)].Weight;
+    EXPECT_EQ(total, 64);
+}
+
+TEST_F(RemapTest, ClosingSortsPaletteInViewOrder) {
+    Load(3, 1, {Rgba(0, 0, 0), Rgba(0, 0, 0), Rgba(255, 255, 255)});
+    SetPalette({Rgba(255, 255, 255), Rgba(0, 0, 0)});
+    Run(Mode(0));
+    EXPECT_EQ(PixelKey(state.Palette[0]), PixelKey(Rgba(0, 0, 0)));  // by popularity
+    EXPECT_EQ(state.PaletteOrder[0], 1);
+}
+
+}  // namespace
+}  // namespace jx

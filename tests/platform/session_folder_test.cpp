@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/session.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = jx::TempFolder() + "/jx_session_test_XXXXXX";
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        base_ = templ;
+    }
+    void TearDown() override { fs::remove_all(base_); }
+
+    // A session made by a process that then dies without cleaning up, as after a crash.
+    std::string CrashedSession() {
+        int fds[2];
+        EXPECT_EQ(::pipe(fds), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            auto* s = new jx::SessionFolder(base_);
+            s->WriteFile("0.png", "x", 1);
+            const std::string p = s->Path();
+            (void)!::write(fds[1], p.data(), p.size());
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        char buf[4096];
+        std::string path;
+        ssize_t n;
+        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) path.append(buf, static_cast<std::size_t>(n));
+        ::close(fds[0]);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return path;
+    }
+
+    std::string base_;
+};
+
+TEST_F(SessionTest, FolderIsPrivateNamedAndLocked) {
+    jx::SessionFolder s(base_);
+    const std::string& p = s.Path();
+    ASSERT_EQ(p.back(), '/');
+    const std::string name = fs::path(p.substr(0, p.size() - 1)).filename();
+    EXPECT_EQ(name.size(), 19u);
+    EXPECT_EQ(name.rfind("JX_session_", 0), 0u);
+    struct stat st {};
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+
+    // The lock is held: nobody else can take it while the session lives.
+    const int fd = ::open(s.FilePath("session.lock").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+}
+
+TEST_F(SessionTest, TwoSessionsGetTwoFolders) {
+    jx::SessionFolder a(base_), b(base_);
+    EXPECT_NE(a.Path(), b.Path());
+}
+
+TEST_F(SessionTest, WriteFileReplacesAndNeverFollowsALink) {
+    jx::SessionFolder s(base_);
+    s.WriteFile("0.png", "abc", 3);
+    s.WriteFile("0.png", "de", 2);
+    EXPECT_EQ(fs::file_size(s.FilePath("0.png")), 2u);
+    struct stat st {};
+    ASSERT_EQ(::stat(s.FilePath("0.png").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    const std::string outside = base_ + "/outside.txt";
+    std::ofstream(outside) << "keep";
+    fs::create_symlink(outside, s.FilePath("1.png"));
+    s.WriteFile("1.png", "new", 3);
+    EXPECT_FALSE(fs::is_symlink(s.FilePath("1.png")));
+    std::ifstream in(outside);
+    std::string kept;
+    in >> kept;
+    EXPECT_EQ(kept, "keep");
+}
+
+TEST_F(SessionTest, WriteFileRefusesNamesOutsideTheFolder) {
+    jx::SessionFolder s(base_);
+    EXPECT_THROW(s.WriteFile("../escape", "x", 1), jx::PlatformError);
+    EXPECT_THROW(s.WriteFile("a/b", "x", 1), jx::PlatformError);
+    EXPECT_THROW(s.WriteFile("", "x", 1), jx::PlatformError);
+    EXPECT_THROW(s.WriteFile("session.lock", "x", 1), jx::PlatformError);
+    EXPECT_FALSE(fs::exists(base_ + "/escape"));
+}
+
+TEST_F(SessionTest, RemoveAllLeavesNothingBehind) {
+    std::string path;
+    {
+        jx::SessionFolder s(base_);
+        path = s.Path();
+        s.WriteFile("Quillox", "x", 1);
+        s.WriteFile("0000ABCD.img", "x", 1);
+        EXPECT_TRUE(s.RemoveFile("Quillox"));
+        EXPECT_TRUE(s.RemoveFile("missing"));
+        EXPECT_TRUE(s.RemoveAll());
+        EXPECT_TRUE(s.RemoveAll());
+        EXPECT_THROW(s.WriteFile("late", "x", 1), jx::PlatformError);
+    }
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(fs::is_empty(base_));
+
+    {
+        jx::SessionFolder s(base_);  // the destructor cleans up too
+        s.WriteFile("ScreenShot.bmp", "x", 1);
+    }
+    EXPECT_TRUE(fs::is_empty(base_));
+}
+
+TEST_F(SessionTest, MissingBaseFolderIsReported) {
+    EXPECT_THROW(jx::SessionFolder(base_ + "/no/such/folder"), jx::PlatformError);
+}
+
+TEST_F(SessionTest, SweepRemovesOnlyStaleSessionsOfThisUser) {
+    jx::SessionFolder live(base_);
+    live.WriteFile("0.png", "x", 1);
+    const std::string crashed = CrashedSession();
+    ASSERT_FALSE(crashed.empty());
+    ASSERT_TRUE(fs::exists(crashed + "0.png"));
+
+    // Names with the prefix but not exactly eight characters after it are not ours.
+    fs::create_directory(base_ + "/JX_session_1234567");
+    fs::create_directory(base_ + "/JX_session_123456789");
+    // A link with a session name must not lead the sweep into its target.
+    fs::create_directory(base_ + "/target");
+    std::ofstream(base_ + "/target/precious") << "x";
+    fs::create_directory_symlink(base_ + "/target", base_ + "/JX_session_LINKLINK");
+    // A plain file with a session name is left alone.
+    std::ofstream(base_ + "/JX_session_FILEFILE") << "x";
+
+    EXPECT_EQ(jx::DeleteStaleSessions(base_), 1);
+    EXPECT_FALSE(fs::exists(crashed));
+    EXPECT_TRUE(fs::exists(live.FilePath("0.png")));
+    EXPECT_TRUE(fs::exists(base_ + "/JX_session_1234567"));
+    EXPECT_TRUE(fs::exists(base_ + "/JX_session_123456789"));
+    EXPECT_TRUE(fs::exists(base_ + "/target/precious"));
+    EXPECT_TRUE(fs::is_symlink(base_ + "/JX_session_LINKLINK"));
+    EXPECT_TRUE(fs::exists(base_ + "/JX_session_FILEFILE"));
+}
+
+TEST_F(SessionTest, SweepTakesAFolderWithoutLockOnlyWhenOld) {
+    const std::string young = base_ + "/JX_session_YOUNG000";
+    const std::string old = base_ + "/JX_session_OLD00000";
+    fs::create_directory(young);
+    fs::create_directory(old);
+    std::ofstream(old + "/left.img") << "x";
+    struct timespec times[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, old.c_str(), times, 0), 0);
+
+    EXPECT_EQ(jx::DeleteStaleSessions(base_), 1);
+    EXPECT_TRUE(fs::exists(young));
+    EXPECT_FALSE(fs::exists(old));
+}
+
+TEST_F(SessionTest, SecondInstanceIsTheOneThatCannotTakeTheLock) {
+    {
+        jx::InstanceLock first(base_);
+        EXPECT_FALSE(first.SecondInstance());
+        jx::InstanceLock second(base_);
+        EXPECT_TRUE(second.SecondInstance());
+
+        // Another process sees the same.
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            jx::InstanceLock other(base_);
+            ::_exit(other.SecondInstance() ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    jx::InstanceLock after(base_);
+    EXPECT_FALSE(after.SecondInstance());
+}
+
+TEST(RuntimeFolder, IsPrivate) {
+    const std::string dir = jx::RuntimeFolder();
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(st.st_mode & 077, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/session.h"
+#include "platform/settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = jx::TempFolder() + "/jx_settings_test_XXXXXX";
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+        file_ = dir_ + "/options.ini";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string dir_, file_;
+};
+
+jx::JxOptions Changed() {
+    jx::JxOptions o;
+    o.prtSc = true;
+    o.captureCursor = true;
+    o.disableClearType = true;
+    o.hotKey1 = "Ctrl+F5";
+    o.hotKey2 = "Shift+Alt+P";
+    o.hotKey3 = "";
+    o.optimization = 4;
+    o.iter = "40";
+    o.own = "/home/someone/my scripts/opt.sh";
+    o.showConsole = true;
+    return o;
+}
+
+TEST_F(SettingsTest, SavedOptionsSurviveAReload) {
+    jx::SaveOptions(file_, Changed(), "2.0.0");
+    EXPECT_EQ(jx::LoadOptions(file_, "2.0.0"), Changed());
+    // Every key is written, sections in their order.
+    const std::string text = ReadText(file_);
+    EXPECT_LT(text.find("[Main]"), text.find("[Capture]"));
+    EXPECT_LT(text.find("[Capture]"), text.find("[PNG]"));
+    for (const char* key : {"JXVer=2.0.0", "PrtSc=1", "CaptureCursor=1", "DisableClearType=1", "HotKey1=Ctrl+F5",
+                            "HotKey2=Shift+Alt+P", "HotKey3=\n", "Optimization=4", "Iter=40", "Own=/home",
+                            "ShowConsole=1"})
+        EXPECT_NE(text.find(key), std::string::npos) << key;
+}
+
+TEST_F(SettingsTest, MissingFileGivesDefaultsAndWritesNothing) {
+    EXPECT_EQ(jx::LoadOptions(file_, "1.0.0"), jx::JxOptions{});
+    EXPECT_FALSE(fs::exists(file_));
+    const jx::JxOptions d;
+    EXPECT_EQ(d.optimization, 1);
+    EXPECT_EQ(d.iter, "15");
+}
+
+TEST_F(SettingsTest, OtherVersionIsTakenOverAndRewritten) {
+    WriteText(file_, "[Main]\nJXVer=0.9\n[PNG]\nOptimization=3\nIter=7\nOldKey=x\n[Capture]\nPrtSc=1\n[Other]\nA=1\n");
+    const jx::JxOptions o = jx::LoadOptions(file_, "1.0.0");
+    EXPECT_EQ(o.optimization, 3);
+    EXPECT_EQ(o.iter, "7");
+    EXPECT_TRUE(o.prtSc);
+    const std::string text = ReadText(file_);
+    EXPECT_NE(text.find("JXVer=1.0.0"), std::string::npos);
+    EXPECT_EQ(text.find("OldKey"), std::string::npos);
+    EXPECT_NE(text.find("Optimization=3"), std::string::npos);
+    EXPECT_EQ(jx::LoadOptions(file_, "1.0.0"), o);
+}
+
+TEST_F(SettingsTest, SameVersionIsNotRewritten) {
+    const std::string text = "[Main]\nJXVer=1.0.0\n[PNG]\nExtra=kept\n";
+    WriteText(file_, text);
+    jx::LoadOptions(file_, "1.0.0");
+    EXPECT_EQ(ReadText(file_), text);
+}
+
+TEST_F(SettingsTest, DamagedValuesReadAsDefaults) {
+    std::string version;
+    const jx::JxOptions o = jx::ParseOptions(
+        "[capture]\r\nprtsc = 2\r\nCaptureCursor=yes\r\nDisableClearType=\r\n"
+        "[PNG]\nOptimization=9\nShowConsole=-1\nIter\n=nokey\n[Main\nJXVer=5\n",
+        &version);
+    EXPECT_TRUE(o.prtSc);  // any non-zero number is true
+    EXPECT_FALSE(o.captureCursor);
+    EXPECT_FALSE(o.disableClearType);
+    EXPECT_EQ(o.optimization, 1);
+    EXPECT_TRUE(o.showConsole);
+    EXPECT_EQ(o.iter, "15");
+    EXPECT_EQ(version, "");  // the broken section header belongs to no section
+
+    EXPECT_EQ(jx::ParseOptions("[PNG]\nOptimization=2x\n", nullptr).optimization, 1);
+    EXPECT_EQ(jx::ParseOptions("[PNG]\nOptimization=99999999999999999999\n", nullptr).optimization, 1);
+    EXPECT_EQ(jx::ParseOptions("[PNG]\nOptimization=+0\n", nullptr).optimization, 0);
+}
+
+TEST_F(SettingsTest, GarbageFileFallsBackToDefaultsAndIsRepaired) {
+    std::string junk;
+    for (int i = 0; i < 5000; ++i) junk.push_back(static_cast<char>((i * 7919) & 0xFF));
+    WriteText(file_, junk);
+    EXPECT_EQ(jx::LoadOptions(file_, "1.0.0"), jx::JxOptions{});
+    EXPECT_EQ(jx::LoadOptions(file_, "1.0.0"), jx::JxOptions{});
+    EXPECT_NE(ReadText(file_).find("JXVer=1.0.0"), std::string::npos);
+
+    // Far too large to be ours: not read at all.
+    WriteText(file_, "[PNG]\nOptimization=0\n" + std::string(2 << 20, ' '));
+    EXPECT_EQ(jx::LoadOptions(file_, "1.0.0").optimization, 1);
+
+    // A folder where the file should be.
+    fs::remove(file_);
+    fs::create_directory(file_);
+    std::string warning;
+    EXPECT_EQ(jx::LoadOptions(file_, "1.0.0", {}, &warning), jx::JxOptions{});
+}
+
+TEST_F(SettingsTest, HotKeysThatNameNoKeyReadAsNone) {
+    auto filter = [](const std::string& t) { return t == "Ctrl+F5" ? t : std::string(); };
+    const jx::JxOptions o =
+        jx::ParseOptions("[Capture]\nHotKey1=Ctrl+F5\nHotKey2=Ctrl+Nonsense\n", nullptr, filter);
+    EXPECT_EQ(o.hotKey1, "Ctrl+F5");
+    EXPECT_EQ(o.hotKey2, "");
+}
+
+TEST_F(SettingsTest, LineBreakInAValueIsRefusedAndTheFileKept) {
+    jx::SaveOptions(file_, Changed(), "1.0.0");
+    const std::string before = ReadText(file_);
+    jx::JxOptions bad = Changed();
+    bad.own = "a\nPrtSc=0";
+    EXPECT_THROW(jx::SaveOptions(file_, bad, "1.0.0"), jx::PlatformError);
+    EXPECT_EQ(ReadText(file_), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(SettingsTest, FolderFollowsXdgConfigHomeOrHome) {
+    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedXdg = oldXdg ? oldXdg : "", savedHome = oldHome ? oldHome : "";
+
+    ::setenv("XDG_CONFIG_HOME", (dir_ + "/cfg/deeper").c_str(), 1);
+    EXPECT_EQ(jx::SettingsFolder(), dir_ + "/cfg/deeper/Mirelda/");
+    EXPECT_TRUE(fs::is_directory(dir_ + "/cfg/deeper/Mirelda"));
+
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", (dir_ + "/home").c_str(), 1);
+    EXPECT_EQ(jx::SettingsFolder(), dir_ + "/home/.config/Mirelda/");
+
+    WriteText(dir_ + "/plainfile", "x");
+    ::setenv("XDG_CONFIG_HOME", (dir_ + "/plainfile").c_str(), 1);
+    EXPECT_THROW(jx::SettingsFolder(), jx::PlatformError);
+
+    if (oldXdg) ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
+    if (oldHome) ::setenv("HOME", savedHome.c_str(), 1); else ::unsetenv("HOME");
+}
+
+}  // namespace
