@@ -27,17 +27,18 @@ bool IsIconExtension(const std::string& ext) { return ext == ".ico" || ext == ".
 }  // namespace
 
 const std::vector<TImageLoader>& ImageLoaders() {
-    // The formats whose readers live in their own files join here with their decoder; until
-    // then their entry is null and opening one reports that the format is not available.
+    // Looked up by exact lower-case extension; the first match wins. A new format joins with one
+    // line here.
     static const std::vector<TImageLoader> loaders = {
-        {".tga", nullptr}, {".vst", nullptr}, {".icb", nullptr}, {".vda", nullptr}, {".win", nullptr},
-        {".psd", nullptr}, {".pdd", nullptr},
+        {".tga", DecodeTgaFile}, {".vst", DecodeTgaFile}, {".icb", DecodeTgaFile},
+        {".vda", DecodeTgaFile}, {".win", DecodeTgaFile},
+        {".psd", DecodePsdFile}, {".pdd", DecodePsdFile},
         {".png", DecodePngFile},
         {".bmp", DecodeBmpFile}, {".dib", DecodeBmpFile},
         {".gif", DecodeGifFile},
         {".ico", nullptr}, {".cur", nullptr},  // the icon frame dialog
-        {".jpg", nullptr}, {".jpeg", nullptr}, {".jpe", nullptr},
-        {".webp", nullptr},
+        {".jpg", DecodeJpegFile}, {".jpeg", DecodeJpegFile}, {".jpe", DecodeJpegFile},
+        {".webp", DecodeWebpFile},
     };
     return loaders;
 }

@@ -52,8 +52,8 @@ struct TOpenTarget {
     bool BatchMode = false;  // no undo state is recorded
 };
 
-// One decoder per extension (lower case, with its dot). A null decoder names a format that is
-// read elsewhere or not joined yet; see OpenImage.
+// One decoder per extension (lower case, with its dot). A null decoder names a format opened
+// elsewhere (icons, through the icon frame dialog).
 using TImageDecoder = TDecodedImage (*)(const std::string& fileName);
 struct TImageLoader {
     const char* Extension;
