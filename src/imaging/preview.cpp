@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "imaging/errors.h"
+#include "imaging/sort.h"
 
 namespace jx {
 
@@ -157,7 +158,7 @@ bool DrawPaletteGrid(EngineState& state, bool resort, TDibBuffer& grid, TPalette
         grid.SetSize(0, 0, 24);
         return false;
     }
-    if (resort && sorter) sorter(state, n, state.PaletteSortType);
+    if (resort) (sorter ? sorter : SortPalette)(state, n, state.PaletteSortType);
     const int32_t rows = (n + 15) / 16;
     Size24(grid, 257, 16 * rows + 1);
     const TRgbQuad black{0, 0, 0, 0}, white{255, 255, 255, 0}, silver{192, 192, 192, 0};
