@@ -9,18 +9,11 @@
 #include "imaging/color_space.h"
 #include "imaging/color_tree.h"
 #include "imaging/quantize.h"
+#include "platform/file_size.h"
 
 namespace jx {
 
 namespace {
-
-// Size from the directory entry: 0 when missing, -1 at 2 GB or more.
-int64_t SizeOfFile(const std::string& fileName) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(fileName, ec);
-    if (ec) return 0;
-    return size >= (uint64_t{1} << 31) ? -1 : static_cast<int64_t>(size);
-}
 
 bool IsIconExtension(const std::string& ext) { return ext == ".ico" || ext == ".cur"; }
 
@@ -84,7 +77,7 @@ bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t /*fromB
     const std::string name = std::filesystem::path(fileName).filename().string();
     if (name != "Alpha.bmp") {
         target.Current.Name = name;
-        target.Current.Size = SizeOfFile(fileName);
+        target.Current.Size = FileSizeOf(fileName);
     }
 
     observer.SourceReplaced(state.ImageWidth(), state.ImageHeight(), state.HasAlpha);
