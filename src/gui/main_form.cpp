@@ -36,6 +36,9 @@
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
 #include "gui/temp_image_loader.h"
+#include "fileio/png_chain.h"
+#include "fileio/tools.h"
+#include "imaging/bayer.h"
 #include "imaging/color_space.h"
 #include "imaging/color_tree.h"
 #include "imaging/quantize.h"
@@ -57,10 +60,11 @@ const char* const kOpenFilter =
 const char* const kPaletteFilter =
     "Palettes (*.pal;*.act)|*.pal;*.act|JASC Palette (*.pal)|*.pal|Adobe Color Table File (*.act)|*.act";
 
-// The session's own files that the close removes by name (the undo files go with the folder).
-const char* const kSessionFiles[] = {"DeflOpt",       "advdef",          "Quillox",       "cwebp",
-                                     "dwebp",         "cjpeg",           "WindowShot.bmp", "ScreenShot.bmp",
-                                     "Opaque.bmp",    "Translucent.bmp", "Clipboard.bmp", "Alpha.bmp"};
+const char* const kSaveFilter = "Portable Network Graphic (*.png)|*.png";
+
+// The session's named images that the close removes beside the tools (the undo files go with the folder).
+const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",
+                                     "Translucent.bmp", "Clipboard.bmp",  "Alpha.bmp"};
 
 // "Desc (a;b)|a;b|..." as Qt's "Desc (a b);;...".
 QString QtFilter(const QString& pipeFilter) {
@@ -94,6 +98,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     state_.AlphaBackground.R = state_.AlphaBackground.G = state_.AlphaBackground.B = 255;
     state_.AlphaBackground.A = 0;
     state_.Convert(state_.AlphaBackground);
+    BuildBayerMatrices(state_);
 
     BuildToolBar();
     auto* central = new QWidget;
@@ -144,8 +149,8 @@ void TJXMainForm::BuildToolBar() {
     };
     connect(add("ToolButton1", "Open"), &QAction::triggered, this, [this] { ToolButton1Click(); });
     connect(add("ToolButton35", "Batch processing"), &QAction::triggered, this, [this] { ShowBatchNotAvailable(); });
-    // The buttons below wait for their commands: saving, options, paste, undo, mask, filters, crop.
-    add("ToolButton2", "Save As", false);
+    // The buttons below wait for their commands: options, paste, undo, mask, filters, crop.
+    connect(add("ToolButton2", "Save As"), &QAction::triggered, this, [this] { Button3Click(); });
     add("ToolButton7", "Options", false);
     connect(add("ToolButton4", "Copy"), &QAction::triggered, this, [this] { ToolButton4Click(); });
     add("ToolButton5", "Paste", false);
@@ -272,6 +277,11 @@ void TJXMainForm::FirstShow(const QString& commandLineImage) {
     mouseOutside_ = true;
     state_.BatchQuantize = false;
     state_.LumaShift = static_cast<uint8_t>(form5_->UpDown1->value());
+    if (session_) {
+        // quillox from beside jx (or the build tree), the other tools from PATH. A failure is shown
+        // and the window goes on: saving reports each missing tool when it runs.
+        Guard([&] { installedTools_ = InstallTools(LocateTools(ExecutableDir()), session_->Path()); });
+    }
     state_.GridCellSize = 8;
     state_.GridColors[0].R = state_.GridColors[0].G = state_.GridColors[0].B = 255;
     state_.GridColors[1].R = state_.GridColors[1].G = state_.GridColors[1].B = 204;
@@ -292,7 +302,7 @@ void TJXMainForm::showEvent(QShowEvent* e) {
 void TJXMainForm::closeEvent(QCloseEvent* e) {
     if (busyDepth_ > 0) {
         // A child tool or a long pass is running inside a pumped wait: stop it first, then close.
-        cancelRequested_ = true;
+        cancel_.Request();
         closePending_ = true;
         e->ignore();
         return;
@@ -307,6 +317,8 @@ void TJXMainForm::FormClose() {
     for (const QPointer<TPointerform>& d : toolDialogs_)
         if (d && d->isVisible()) d->close();
     if (session_) {
+        for (const std::filesystem::path& tool : installedTools_) session_->RemoveFile(tool.filename().string());
+        installedTools_.clear();
         for (const char* name : kSessionFiles) session_->RemoveFile(name);
         // The undo files and whatever else the session left go with the folder, so none is left behind.
         session_->RemoveAll();
@@ -365,6 +377,64 @@ void TJXMainForm::ToolButton1Click() {
     if (file.isEmpty()) return;
     tabControl1_->setVisible(false);
     OpenImage(file);
+}
+
+void TJXMainForm::Button3Click() {
+    if (Locked() || toolRunning_ || !state_.HasImage()) return;
+    QString selected;
+    const QString filters = QtFilter(kSaveFilter);
+    QString start = lastOpenedPath_.isEmpty() ? QString() : QFileInfo(lastOpenedPath_).path();
+    QString file = QFileDialog::getSaveFileName(this, "Save As", start, filters, &selected);
+    if (file.isEmpty()) return;
+    const int index = static_cast<int>(filters.split(";;").indexOf(selected)) + 1;
+    SaveAs(file, index > 0 ? index : 1);
+}
+
+bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
+    if (Locked() || toolRunning_ || !state_.HasImage()) return false;
+    if (filterIndex != 1) {
+        ShowMessage("Saving in this format is not available yet.");
+        return false;
+    }
+    if (!session_ || session_->Removed()) {
+        ShowMessage("There is no session folder to save through.");
+        return false;
+    }
+    QFileInfo info(fileName);
+    if (info.suffix().toLower() != "png") info.setFile(fileName + ".png");
+
+    PngChainJob job;
+    job.sessionFolder = session_->Path();
+    job.options.level = options_.optimization;
+    job.options.iter = options_.iter;
+    job.options.ownScript = options_.own;
+    job.options.showConsole = options_.showConsole;
+    job.cancel = &cancel_;
+    job.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
+
+    // The commands stay closed while the tools run: the pumped events must not change the image
+    // being written. Esc and a close still arrive and cancel.
+    toolRunning_ = true;
+    LockMainWindow();
+    BusyBegin();
+    PngChainResult result;
+    const bool ok = Guard([&] {
+        result = WritePngOptimized(state_.WorkingImage, state_.HasAlpha, info.fileName().toStdString(),
+                                   info.absolutePath().toStdString(), job);
+    });
+    toolRunning_ = false;
+    UnlockMainWindow();
+    BusyEnd();
+    if (!ok) {
+        SetStatus(4, "Error...");
+        return false;
+    }
+    for (const std::string& w : result.warnings) InfoLine(w);
+    if (!result.consoleOutput.empty()) InfoLine(result.consoleOutput);
+    if (!result.infoLine.empty()) InfoLine(result.infoLine);
+    SetStatus(4, QString::fromStdString(result.status));
+    if (!result.message.empty()) ShowMessage(QString::fromStdString(result.message));
+    return result.outcome == PngChainResult::Outcome::Written;
 }
 
 void TJXMainForm::OpenImage(const QString& fileName) {
@@ -633,10 +703,14 @@ bool TJXMainForm::KeyUp(QKeyEvent* e) {
             ToolButton1Click();
             return true;
         }
-        // Ctrl+Y, Ctrl+Z, Ctrl+S, Ctrl+V and Shift+Insert wait for undo, saving and paste.
+        if (k == Qt::Key_S) {
+            Button3Click();
+            return true;
+        }
+        // Ctrl+Y, Ctrl+Z, Ctrl+V and Shift+Insert wait for undo and paste.
     }
     if (k == Qt::Key_Escape) {
-        cancelRequested_ = true;
+        cancel_.Request();
         return true;
     }
     return false;
@@ -660,6 +734,12 @@ bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
         return QMainWindow::eventFilter(watched, event);
     auto* w = qobject_cast<QWidget*>(watched);
     if (!w || w->window() != this) return QMainWindow::eventFilter(watched, event);
+    if (toolRunning_) {
+        // While a save's tools run only Esc gets through: it stops them.
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (type == QEvent::KeyRelease && k->key() == Qt::Key_Escape) cancel_.Request();
+        return true;
+    }
     if (Locked()) return type != QEvent::Wheel;  // every key route is closed while a tool dialog is open
     if (type == QEvent::Wheel) {
         if (!state_.HasImage() || (!scrollBox1_->hasFocus() && !scrollBox1_->isAncestorOf(QApplication::focusWidget())))

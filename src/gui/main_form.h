@@ -4,11 +4,14 @@
 #include <QPointer>
 #include <QRect>
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "imaging/engine_state.h"
 #include "imaging/observer.h"
+#include "platform/cancel_flag.h"
 #include "platform/settings.h"
 
 class QAction;
@@ -47,8 +50,11 @@ public:
     JxOptions& Options() { return options_; }
     const std::string& SettingsFile() const { return settingsFile_; }
 
-    // First-show steps (settings, defaults, the image named on the command line); runs once.
+    // First-show steps (settings, the tools placed in the session folder, defaults, the image
+    // named on the command line); runs once.
     void FirstShow(const QString& commandLineImage);
+    // The tools first show placed in the session folder (removed again at close).
+    const std::vector<std::filesystem::path>& InstalledTools() const { return installedTools_; }
 
     // Decodes, counts and quantizes a picture file; a missing or unknown file does nothing.
     void OpenImage(const QString& fileName);
@@ -65,6 +71,10 @@ public:
 
     // Handlers named after their controls.
     void ToolButton1Click();    // Open
+    void Button3Click();        // Save As (ToolButton2, Ctrl+S)
+    // Writes the working image to fileName by the save dialog's filter index (1 = PNG through the
+    // optimisation chain). Status, info box and message box report the outcome; true when written.
+    bool SaveAs(const QString& fileName, int filterIndex = 1);
     void PngSpeedButton1Click();  // OK (Apply)
     void ToolButton27Click(bool down);  // Quantizer settings
     void ToolButton4Click();    // Copy
@@ -86,8 +96,12 @@ public:
     // Status texts of panels 0..4.
     QString StatusText(int panel) const;
     int ZoomShift() const { return zoomShift_; }
-    bool CancelRequested() const { return cancelRequested_; }
-    void ClearCancel() { cancelRequested_ = false; }
+    // Esc sets it; the child-tool runner and the PNG chain stop on it.
+    CancelFlag& Cancel() { return cancel_; }
+    bool CancelRequested() const { return cancel_.IsRequested(); }
+    void ClearCancel() { cancel_.Clear(); }
+    // True while a save runs its child tools (the window pumps events meanwhile).
+    bool ToolRunning() const { return toolRunning_; }
 
     // Accessors for the views and controls (tests and dialogs).
     QToolBar* ToolBar1() const { return toolBar1_; }
@@ -184,7 +198,9 @@ private:
     bool mouseOutside_ = true;
     int lockCount_ = 0;
     int busyDepth_ = 0;
-    bool cancelRequested_ = false;
+    CancelFlag cancel_;
+    bool toolRunning_ = false;
+    std::vector<std::filesystem::path> installedTools_;
     bool closePending_ = false;  // a close asked for while busy, done when the work ends
     bool firstShowDone_ = false;
     bool closed_ = false;
