@@ -1,0 +1,201 @@
+#include <unistd.h>
+
+#include <cstring>
+
+#include "fileio/icon_file.h"
+#include "fileio/png_probe.h"
+#include "save_test_util.h"
+
+namespace jx {
+namespace {
+
+void Put16(std::vector<uint8_t>& v, uint32_t x) {
+    v.push_back(uint8_t(x));
+    v.push_back(uint8_t(x >> 8));
+}
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+    Put16(v, x & 0xFFFF);
+    Put16(v, x >> 16);
+}
+
+// A bitmap frame: header with doubled height, colour table, pixels, mask (none at 32 bits), then
+// `trailer` extra bytes.
+std::vector<uint8_t> DibFrame(int w, int h, int bits, uint8_t seed, int trailer = 0) {
+    std::vector<uint8_t> v;
+    Put32(v, 40);
+    Put32(v, uint32_t(w));
+    Put32(v, uint32_t(2 * h));
+    Put16(v, 1);
+    Put16(v, uint32_t(bits));
+    for (int i = 0; i < 6; ++i) Put32(v, 0);
+    const int colors = bits <= 8 ? 1 << bits : 0;
+    for (int i = 0; i < colors * 4; ++i) v.push_back(uint8_t(i * 7 + seed));
+    const size_t stride = (size_t(w) * size_t(bits) + 31) / 32 * 4;
+    for (size_t i = 0; i < stride * size_t(h); ++i) v.push_back(uint8_t(i * 13 + seed));
+    if (bits != 32)
+        for (size_t i = 0; i < (size_t(w) + 31) / 32 * 4 * size_t(h); ++i) v.push_back(uint8_t(0xA0 + i));
+    for (int i = 0; i < trailer; ++i) v.push_back(0xEE);
+    return v;
+}
+
+std::vector<uint8_t> PngFrame(uint32_t w, uint32_t h, uint8_t seed) {
+    std::vector<uint8_t> rgba(size_t(w) * h * 4);
+    for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = uint8_t(i * 3 + seed);
+    return EncodePngRgba(w, h, true, rgba);
+}
+
+struct TFrameSpec {
+    uint8_t w, h, bits;
+    std::vector<uint8_t> data;
+};
+
+std::vector<uint8_t> IconFile(uint16_t type, const std::vector<TFrameSpec>& frames) {
+    std::vector<uint8_t> v;
+    Put16(v, 0);
+    Put16(v, type);
+    Put16(v, uint32_t(frames.size()));
+    uint32_t offset = uint32_t(6 + 16 * frames.size());
+    for (const auto& f : frames) {
+        v.push_back(f.w);
+        v.push_back(f.h);
+        v.push_back(0);
+        v.push_back(0);
+        Put16(v, 1);
+        Put16(v, f.bits);
+        Put32(v, uint32_t(f.data.size()));
+        Put32(v, offset);
+        offset += uint32_t(f.data.size());
+    }
+    for (const auto& f : frames) v.insert(v.end(), f.data.begin(), f.data.end());
+    return v;
+}
+
+class IconFileTest : public test::ScratchDir {
+protected:
+    void SetUp() override {
+        test::ScratchDir::SetUp();
+        std::filesystem::create_directory(dir_ / "session");
+        frames = {
+            {16, 16, 32, DibFrame(16, 16, 32, 1, 5)},
+            {32, 32, 8, DibFrame(32, 32, 8, 2)},
+            {0, 0, 32, PngFrame(256, 256, 3)},
+            {16, 16, 4, DibFrame(16, 16, 4, 4)},
+            {16, 16, 4, DibFrame(16, 16, 4, 5)},  // same size and depth as the one before
+            {48, 48, 32, PngFrame(48, 48, 6)},
+        };
+        original = IconFile(1, frames);
+        test::WriteText(Path("in.ico"), std::string(original.begin(), original.end()));
+    }
+    std::string Session() const { return (dir_ / "session").string(); }
+    std::vector<TFrameSpec> frames;
+    std::vector<uint8_t> original;
+};
+
+TEST_F(IconFileTest, FramesSplitIntoTheirOwnFilesAndRoundTrip) {
+    TIconFile icon(Session());
+    icon.ReadIconFile(Path("in.ico"));
+    ASSERT_EQ(icon.Frames().size(), 6u);
+    EXPECT_EQ(icon.Type(), 1);
+    const auto& f = icon.Frames();
+    EXPECT_EQ(f[2].Dimension(), "256x256");
+    EXPECT_EQ(f[2].Format(), "png");
+    EXPECT_EQ(f[1].Format(), "dib");
+    EXPECT_EQ(f[1].MaskSize, 4 * 32);
+    EXPECT_EQ(f[0].MaskSize, 0);
+    EXPECT_NE(f[3].FrameFile, f[4].FrameFile);
+    EXPECT_NE(f[3].MaskFile, f[4].MaskFile);
+    EXPECT_NE(f[3].EditedFile, f[4].EditedFile);
+    EXPECT_EQ(icon.InitialFrame(), 2);
+    EXPECT_TRUE(icon.CheckedByDefault(0));
+    EXPECT_FALSE(icon.CheckedByDefault(1));
+
+    // The 8-bit frame file is a BMP whose pixel offset lies past its colour table.
+    const auto bmp = test::FileBytes(f[1].FrameFile);
+    uint32_t offset = 0;
+    std::memcpy(&offset, &bmp[10], 4);
+    EXPECT_EQ(offset, 14u + 40 + 1024);
+    EXPECT_EQ(bmp[offset], frames[1].data[40 + 1024]);
+    int32_t height = 0;
+    std::memcpy(&height, &bmp[22], 4);
+    EXPECT_EQ(height, 32);
+    const auto mask = test::FileBytes(f[1].MaskFile);
+    EXPECT_EQ(mask, std::vector<uint8_t>(frames[1].data.end() - 128, frames[1].data.end()));
+    const auto png = DecodePngFileRgba(f[2].FrameFile);
+    ASSERT_TRUE(png.has_value());
+    EXPECT_EQ(png->width, 256u);
+
+    // All frames in order give the same file back.
+    EXPECT_EQ(icon.WriteIconFile(Path("out.png"), 1, {0, 1, 2, 3, 4, 5}), Path("out.ico"));
+    EXPECT_EQ(test::FileBytes(Path("out.ico")), original);
+
+    // Reordered and as a cursor: the entries travel unchanged with their frames.
+    icon.WriteIconFile(Path("out"), 2, {5, 1});
+    const auto cur = test::FileBytes(Path("out.cur"));
+    EXPECT_EQ(cur, IconFile(2, {frames[5], frames[1]}));
+
+    // No frame checked: a header only.
+    icon.WriteIconFile(Path("none"), 1, {});
+    EXPECT_EQ(test::FileBytes(Path("none.ico")).size(), 6u);
+
+    icon.DeleteFrameFiles();
+    EXPECT_TRUE(std::filesystem::is_empty(Session()));
+}
+
+TEST_F(IconFileTest, DamagedDirectoriesAreRefusedAndLeaveNoFrames) {
+    TIconFile icon(Session());
+    icon.ReadIconFile(Path("in.ico"));
+    auto damaged = original;
+    damaged[6 + 16 * 3 + 12] = 0xFF;  // offset of frame 4 far outside
+    damaged[6 + 16 * 3 + 15] = 0x7F;
+    test::WriteText(Path("bad.ico"), std::string(damaged.begin(), damaged.end()));
+    EXPECT_THROW(icon.ReadIconFile(Path("bad.ico")), FileIoError);
+    EXPECT_TRUE(icon.Frames().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(Session()));
+
+    damaged = original;
+    damaged[6 + 16 * 1 + 8] = 200;  // frame 2's size below its table and mask
+    damaged[6 + 16 * 1 + 9] = 0;
+    damaged[6 + 16 * 1 + 10] = 0;
+    test::WriteText(Path("bad.ico"), std::string(damaged.begin(), damaged.end()));
+    EXPECT_THROW(icon.ReadIconFile(Path("bad.ico")), FileIoError);
+
+    damaged = original;
+    damaged[2] = 3;
+    test::WriteText(Path("bad.ico"), std::string(damaged.begin(), damaged.end()));
+    EXPECT_THROW(icon.ReadIconFile(Path("bad.ico")), FileIoError);
+    test::WriteText(Path("bad.ico"), std::string(original.begin(), original.begin() + 40));
+    EXPECT_THROW(icon.ReadIconFile(Path("bad.ico")), FileIoError);
+    EXPECT_TRUE(std::filesystem::is_empty(Session()));
+}
+
+TEST_F(IconFileTest, AnEditedFrameIsSavedAsPngAndWrittenBack) {
+    TIconFile icon(Session());
+    icon.ReadIconFile(Path("in.ico"));
+    EngineState s;
+    std::vector<int32_t> idx(16 * 16);
+    for (size_t i = 0; i < idx.size(); ++i) idx[i] = int32_t(i % 3);
+    test::MakePaletteImage(s, {test::Px(255, 0, 0), test::Px(0, 255, 0), test::Px(0, 0, 255, 0)}, 16, 16, idx, true);
+    TSaveRequest req;
+    req.filterIndex = sfGif;  // the dialog's filter does not matter for frames
+    req.png.sessionFolder = Session();
+    req.png.options.level = PngLevelFast;
+    icon.SaveEditedFrame(s, 3, req);
+    ASSERT_TRUE(icon.Frames()[3].Edited);
+    EXPECT_TRUE(icon.Frames()[3].IsPng);
+    EXPECT_TRUE(icon.Modified);
+    icon.WriteIconFile(Path("edited"), 1, {3, 0});
+    EXPECT_FALSE(icon.Modified);
+
+    TIconFile back(Session() + "/");
+    back.ReadIconFile(Path("edited.ico"));
+    ASSERT_EQ(back.Frames().size(), 2u);
+    EXPECT_TRUE(back.Frames()[0].IsPng);
+    const auto png = DecodePngFileRgba(back.Frames()[0].FrameFile);
+    ASSERT_TRUE(png.has_value());
+    EXPECT_EQ(png->rgba[0], 255);
+    EXPECT_EQ(png->rgba[11], 0);  // the third pixel is transparent
+    EXPECT_EQ(test::FileBytes(back.Frames()[1].FrameFile), test::FileBytes(icon.Frames()[0].FrameFile));
+}
+
+}  // namespace
+}  // namespace jx

@@ -1,0 +1,171 @@
+#include <unistd.h>
+
+#include <fstream>
+
+#include "fileio/save_image.h"
+#include "fileio/targa_graphic.h"
+#include "save_test_util.h"
+
+namespace jx {
+namespace {
+using test::Px;
+
+uint32_t Le(const std::vector<uint8_t>& b, size_t at, int n) {
+    uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + size_t(i)];
+    return v;
+}
+
+// A minimal reader of the BMP files the writer makes: bits per pixel and RGBA per pixel.
+std::vector<TPixelRec> ReadBmp(const std::string& path, int& bits, int& w, int& h) {
+    const auto b = test::FileBytes(path);
+    EXPECT_EQ(b[0], 'B');
+    EXPECT_EQ(Le(b, 2, 4), b.size());
+    const uint32_t offset = Le(b, 10, 4);
+    w = int(Le(b, 18, 4));
+    h = int(Le(b, 22, 4));
+    bits = int(Le(b, 28, 2));
+    const uint32_t colors = Le(b, 46, 4);
+    EXPECT_EQ(offset, 54 + 4 * colors);
+    const size_t stride = (size_t(w) * size_t(bits) + 31) / 32 * 4;
+    EXPECT_EQ(b.size(), offset + stride * size_t(h));
+    std::vector<TPixelRec> px;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = b.data() + offset + size_t(h - 1 - y) * stride;
+        for (int x = 0; x < w; ++x) {
+            uint32_t idx = 0;
+            if (bits == 4) idx = (x & 1) ? row[x / 2] & 15 : row[x / 2] >> 4;
+            if (bits == 8) idx = row[x];
+            if (bits <= 8) {
+                EXPECT_LT(idx, colors);
+                const uint8_t* c = b.data() + 54 + 4 * idx;
+                px.push_back(Px(c[2], c[1], c[0]));
+            } else {
+                const uint8_t* c = row + size_t(x) * size_t(bits / 8);
+                px.push_back(Px(c[2], c[1], c[0], bits == 32 ? c[3] : 255));
+            }
+        }
+    }
+    return px;
+}
+
+class SaveBmpTest : public test::ScratchDir {
+protected:
+    void Make(int32_t n, int32_t translucent, bool trueColor = false) {
+        std::vector<TPixelRec> c = test::DistinctColors(n);
+        for (int32_t i = 0; i < translucent; ++i) c[size_t(i)].A = uint8_t(i == 0 ? 0 : 100);
+        std::vector<int32_t> idx;
+        for (int32_t i = 0; i < 7 * 5; ++i) idx.push_back(i * 3 % n);
+        test::MakePaletteImage(s, c, 7, 5, idx, translucent > 0, trueColor);
+    }
+    void Check(int32_t filter, int wantBits) {
+        TSaveRequest req;
+        req.fileName = Path("x.png");
+        req.filterIndex = filter;
+        const TSaveResult r = SaveImage(s, req);
+        const std::string word = filter == sfBmp ? "bmp" : "tga";
+        EXPECT_EQ(r.path, Path("x." + word));
+        const std::string size = std::to_string(std::filesystem::file_size(r.path));
+        EXPECT_EQ(r.status, "Write (" + word + "): " + size + " bytes");
+        EXPECT_EQ(r.infoLine, word + ": " + size + " bytes");
+        int bits = 0, w = 0, h = 0;
+        std::vector<TPixelRec> px;
+        if (filter == sfBmp) {
+            px = ReadBmp(r.path, bits, w, h);
+        } else {
+            TTargaGraphic tga;
+            std::ifstream in(r.path, std::ios::binary);
+            tga.LoadFromStream(in);
+            bits = BitsPerPixel(tga.PixelFormat());
+            w = tga.Width(), h = tga.Height();
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const auto c = tga.Pixel(x, y);
+                    px.push_back(Px(c.R, c.G, c.B, c.A));
+                }
+            if (wantBits == 4) wantBits = 8;  // TGA maps are 8-bit
+        }
+        EXPECT_EQ(bits, wantBits);
+        ASSERT_EQ(w, 7);
+        ASSERT_EQ(h, 5);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const TPixelRec& want = s.WorkingImage[y][x];
+                const TPixelRec& got = px[size_t(y * w + x)];
+                EXPECT_TRUE(SameRgba(want, got) || (want.A == 0 && got.A == 0)) << x << "," << y << " bits " << bits;
+            }
+    }
+    EngineState s;
+};
+
+TEST_F(SaveBmpTest, DepthFollowsPaletteSizeAndTranslucency) {
+    for (int32_t filter : {int32_t(sfBmp), int32_t(sfTga)}) {
+        Make(16, 0);
+        Check(filter, 4);
+        Make(17, 0);
+        Check(filter, 8);
+        Make(256, 0);
+        Check(filter, 8);
+        Make(300, 0);
+        Check(filter, 24);
+        Make(16, 1);  // one translucent colour would lose its alpha in a colour table
+        Check(filter, 32);
+        Make(16, 2);
+        Check(filter, 32);
+        Make(40, 0, true);
+        Check(filter, 24);
+    }
+}
+
+TEST_F(SaveBmpTest, PaletteReturnsToTheViewOrder) {
+    Make(40, 0);
+    s.PaletteSortType = 2;
+    TSaveRequest req;
+    req.fileName = Path("o.bmp");
+    req.filterIndex = sfBmp;
+    SaveImage(s, req);
+    for (int32_t i = 1; i < s.PaletteSize; ++i) EXPECT_GE(s.Palette[size_t(i - 1)].c1, s.Palette[size_t(i)].c1);
+}
+
+TEST_F(SaveBmpTest, LossyFormatsGoToTheQualityDialog) {
+    Make(4, 0);
+    TSaveRequest req;
+    req.fileName = Path("q");
+    req.filterIndex = sfJpg;
+    TSaveResult r = SaveImage(s, req);
+    EXPECT_TRUE(r.qualityDialog);
+    EXPECT_EQ(r.path, Path("q.jpg"));
+    req.filterIndex = sfWebp;
+    req.webpLossy = true;
+    r = SaveImage(s, req);
+    EXPECT_TRUE(r.qualityDialogWebp);
+    EXPECT_FALSE(std::filesystem::exists(Path("q.webp")));
+    EngineState empty;
+    EXPECT_TRUE(SaveImage(empty, req).path.empty());
+}
+
+}  // namespace
+}  // namespace jx
+
+#include "fileio/replace_file.h"
+
+namespace jx {
+namespace {
+
+TEST_F(SaveBmpTest, AFailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+    test::WriteText(Path("keep.bmp"), "old");
+    EXPECT_THROW(ReplaceFileWithStream(Path("keep.bmp"),
+                                       [](std::ostream& out) {
+                                           out << "half";
+                                           throw FileIoError("disk full");
+                                       }),
+                 FileIoError);
+    EXPECT_EQ(test::FileBytes(Path("keep.bmp")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) files += e.is_regular_file();
+    EXPECT_EQ(files, 1u);
+    EXPECT_THROW(ReplaceFileWithBytes(Path("no/such/folder/x.bmp"), std::vector<uint8_t>{1}), FileIoError);
+}
+
+}  // namespace
+}  // namespace jx
