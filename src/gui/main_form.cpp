@@ -37,6 +37,7 @@
 #include "gui/quantizer_settings.h"
 #include "gui/temp_image_loader.h"
 #include "fileio/png_chain.h"
+#include "fileio/save_image.h"
 #include "fileio/tools.h"
 #include "imaging/bayer.h"
 #include "imaging/color_space.h"
@@ -60,7 +61,10 @@ const char* const kOpenFilter =
 const char* const kPaletteFilter =
     "Palettes (*.pal;*.act)|*.pal;*.act|JASC Palette (*.pal)|*.pal|Adobe Color Table File (*.act)|*.act";
 
-const char* const kSaveFilter = "Portable Network Graphic (*.png)|*.png";
+// Its order gives the filter index SaveImage takes.
+const char* const kSaveFilter =
+    "Portable Network Graphic (*.png)|*.png|Graphics Interchange Format (*.gif)|*.gif|Bitmaps (*.bmp)|*.bmp|"
+    "Truevision images (*.tga)|*.tga|Google WebP (*.webp)|*.webp|JPEG Image File (*.jpg)|*.jpg";
 
 // The session's named images that the close removes beside the tools (the undo files go with the folder).
 const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",
@@ -392,36 +396,29 @@ void TJXMainForm::Button3Click() {
 
 bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
     if (Locked() || toolRunning_ || !state_.HasImage()) return false;
-    if (filterIndex != 1) {
-        ShowMessage("Saving in this format is not available yet.");
-        return false;
-    }
     if (!session_ || session_->Removed()) {
         ShowMessage("There is no session folder to save through.");
         return false;
     }
-    QFileInfo info(fileName);
-    if (info.suffix().toLower() != "png") info.setFile(fileName + ".png");
-
-    PngChainJob job;
-    job.sessionFolder = session_->Path();
-    job.options.level = options_.optimization;
-    job.options.iter = options_.iter;
-    job.options.ownScript = options_.own;
-    job.options.showConsole = options_.showConsole;
-    job.cancel = &cancel_;
-    job.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
+    TSaveRequest request;
+    request.fileName = fileName.toStdString();
+    request.filterIndex = filterIndex;
+    request.png.sessionFolder = session_->Path();
+    request.png.options.level = options_.optimization;
+    request.png.options.iter = options_.iter;
+    request.png.options.ownScript = options_.own;
+    request.png.options.showConsole = options_.showConsole;
+    request.png.cancel = &cancel_;
+    request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
+    request.pump = request.png.pump;
 
     // The commands stay closed while the tools run: the pumped events must not change the image
     // being written. Esc and a close still arrive and cancel.
     toolRunning_ = true;
     LockMainWindow();
     BusyBegin();
-    PngChainResult result;
-    const bool ok = Guard([&] {
-        result = WritePngOptimized(state_.WorkingImage, state_.HasAlpha, info.fileName().toStdString(),
-                                   info.absolutePath().toStdString(), job);
-    });
+    TSaveResult result;
+    const bool ok = Guard([&] { result = jx::SaveImage(state_, request); });
     toolRunning_ = false;
     UnlockMainWindow();
     BusyEnd();
@@ -429,12 +426,16 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
         SetStatus(4, "Error...");
         return false;
     }
-    for (const std::string& w : result.warnings) InfoLine(w);
-    if (!result.consoleOutput.empty()) InfoLine(result.consoleOutput);
+    if (result.qualityDialog) {
+        ShowMessage("The quality dialog for JPEG and lossy WebP is not available yet.");
+        return false;
+    }
+    for (const std::string& w : result.png.warnings) InfoLine(w);
+    if (!result.png.consoleOutput.empty()) InfoLine(result.png.consoleOutput);
     if (!result.infoLine.empty()) InfoLine(result.infoLine);
     SetStatus(4, QString::fromStdString(result.status));
-    if (!result.message.empty()) ShowMessage(QString::fromStdString(result.message));
-    return result.outcome == PngChainResult::Outcome::Written;
+    if (!result.png.message.empty()) ShowMessage(QString::fromStdString(result.png.message));
+    return filterIndex != sfPng || result.png.outcome == PngChainResult::Outcome::Written;
 }
 
 void TJXMainForm::OpenImage(const QString& fileName) {

@@ -72,8 +72,9 @@ public:
     // Handlers named after their controls.
     void ToolButton1Click();    // Open
     void Button3Click();        // Save As (ToolButton2, Ctrl+S)
-    // Writes the working image to fileName by the save dialog's filter index (1 = PNG through the
-    // optimisation chain). Status, info box and message box report the outcome; true when written.
+    // Writes the working image to fileName by the save dialog's filter index (1 PNG through the
+    // optimisation chain, 2 GIF, 3 BMP, 4 TGA, 5 WebP, 6 JPEG); the extension follows the filter.
+    // Status, info box and message box report the outcome; true when written.
     bool SaveAs(const QString& fileName, int filterIndex = 1);
     void PngSpeedButton1Click();  // OK (Apply)
     void ToolButton27Click(bool down);  // Quantizer settings

@@ -123,6 +123,22 @@ TEST_F(SaveSessionTest, SaveAsKeepsAlphaAndAddsTheExtension) {
     ExpectSavedImageIsWorkingImage(base_ / "alpha.png");
 }
 
+TEST_F(SaveSessionTest, OtherFiltersWriteTheirFormatUnderItsExtension) {
+    OpenQuantized("basn2c08.png", "16");
+    for (const auto& [index, ext] : {std::pair{2, "gif"}, std::pair{3, "bmp"}}) {
+        ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "out.png").string()), index))
+            << messages_.join("\n").toStdString();
+        const fs::path file = base_ / (std::string("out.") + ext);
+        ExpectSavedImageIsWorkingImage(file);
+        EXPECT_EQ(form_->StatusText(4), QString("Write (%1): %2 bytes").arg(ext).arg(fs::file_size(file)));
+    }
+    EXPECT_FALSE(fs::exists(base_ / "out.png"));
+    // JPEG goes through the quality dialog, which is not there yet: said so, nothing written.
+    EXPECT_FALSE(form_->SaveAs(QString::fromStdString((base_ / "out").string()), 6));
+    EXPECT_EQ(messages_.size(), 1);
+    EXPECT_FALSE(fs::exists(base_ / "out.jpg"));
+}
+
 TEST_F(SaveSessionTest, UnwritableDestinationIsShownAndTheWindowLivesOn) {
     OpenQuantized("basn3p02.png", "TrueColor");
     EXPECT_FALSE(form_->SaveAs(QString::fromStdString((base_ / "no" / "such" / "x.png").string())));
