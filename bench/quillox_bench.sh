@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs quillox at each level over copies of a folder of PNG files and prints the total bytes
-# and wall time; optipng -o2 and -o5 run beside it on the same files when installed.
+# and wall time, with the colour-type trials off (/nc), the transparent-pixel fills (/a1) and
+# colour reduction (/jx); optipng -o2 and -o5 run beside it on the same files when installed.
 # Usage: bench/quillox_bench.sh [folder] [quillox binary]
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -35,6 +36,11 @@ run() {
 for level in 0 1 2 3 4; do
     run "quillox /o$level" "$bin" /quiet /y "/o$level" "$work/run/*.png"
 done
+# Chunks removed (as /o4 does); the input's colour type kept (/nc); transparent fills; reduction.
+run "quillox /o2 -chunks" "$bin" /quiet /y /o2 /md remove all "$work/run/*.png"
+run "quillox /o2 /nc" "$bin" /quiet /y /o2 /nc "$work/run/*.png"
+run "quillox /o2 /a1" "$bin" /quiet /y /o2 /a1 "$work/run/*.png"
+run "quillox /jx" "$bin" /quiet /y /jx "$work/run/*.png"
 if command -v optipng >/dev/null; then
     run "optipng -o2" optipng -quiet -o2 "$work"/run/*.png
     run "optipng -o5" optipng -quiet -o5 "$work"/run/*.png

@@ -29,10 +29,7 @@ using PngEncodeFn = std::function<EncodedPng(const OutputImage&, const EncodeSet
 
 // The project's row-filter encoder (pngenc) with all its settings.
 EncodedPng EncodePngJx(const OutputImage& image, const EncodeSettings& settings);
-// libpng's writer with the same deflate settings and filter set (its own row choice; the
-// fingerprint is the filter set, so no set is ever skipped as a repeat).
-EncodedPng EncodePng(const OutputImage& image, const EncodeSettings& settings);
-// The project's encoder when it is built in, else libpng's.
+// The encoder the program uses.
 PngEncodeFn DefaultPngEncoder();
 
 uint32_t FirstIdatSize(const std::vector<uint8_t>& png);

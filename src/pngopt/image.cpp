@@ -201,6 +201,9 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     for (const ChunkInfo& c : chunks) {
         image.chunkNames.push_back(c.name);
         if (c.name == "acTL") throw InputError("APNG not supported.");
+        if (c.name != "IHDR" && c.name != "PLTE" && c.name != "IDAT" && c.name != "IEND" && c.name != "tRNS")
+            image.chunks.push_back({c.name, std::vector<uint8_t>(bytes.begin() + c.offset,
+                                                                 bytes.begin() + c.offset + c.length)});
     }
     if (chunks.empty() || chunks.front().name != "IHDR" || chunks.front().length != 13)
         throw InputError("Damaged PNG header");

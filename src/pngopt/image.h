@@ -31,7 +31,7 @@ struct PaletteEntry {
 
 struct ColorUse {
     uint64_t rgba = 0;  // R << 48 | G << 32 | B << 16 | A
-    uint32_t count = 0;
+    uint64_t count = 0;
 };
 
 struct Analysis {
@@ -41,6 +41,12 @@ struct Analysis {
     bool eightBitEnough = true;
     uint64_t transparent = 0, partial = 0, opaque = 0;
     Rgb16 lastTransparent;
+};
+
+// An ancillary chunk of a PNG input, as stored in the file.
+struct RawChunk {
+    std::string name;
+    std::vector<uint8_t> data;
 };
 
 struct WorkImage {
@@ -60,6 +66,9 @@ struct WorkImage {
     std::vector<PaletteEntry> palette;   // palette input: PLTE with tRNS alphas
     std::vector<uint8_t> indices;        // palette input: one index per pixel
     std::vector<std::string> chunkNames; // every chunk in file order
+    std::vector<RawChunk> chunks;        // ancillary chunks in file order (tRNS excepted)
+    std::vector<uint8_t> filtersUsed;    // 5 flags, one per row filter type the file uses
+    std::vector<uint8_t> rowFilters;     // the filter type of every row as stored
     uint64_t fileSize = 0;
 
     Analysis analysis;

@@ -1,6 +1,14 @@
 #include "pngopt/output.h"
 
 #include <algorithm>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "pngopt/encoder.h"
+#include "pngopt/quantize.h"
 
 namespace jx::quillox {
 namespace {
@@ -15,8 +23,13 @@ int ChannelsOf(int colorType) {
     }
 }
 
-void Allocate(OutputImage& out) {
-    uint64_t bitsPerPixel = uint64_t(ChannelsOf(out.colorType)) * out.bitDepth;
+OutputImage Blank(const WorkImage& image, int colorType, int depth) {
+    OutputImage out;
+    out.width = image.width;
+    out.height = image.height;
+    out.colorType = colorType;
+    out.bitDepth = depth;
+    uint64_t bitsPerPixel = uint64_t(ChannelsOf(colorType)) * depth;
     out.rowBytes = (uint64_t(out.width) * bitsPerPixel + 7) / 8;
     CheckImageSize(out.width, out.height);
     try {
@@ -24,6 +37,7 @@ void Allocate(OutputImage& out) {
     } catch (const std::bad_alloc&) {
         throw InputError("Not enough memory for the output image");
     }
+    return out;
 }
 
 // Stores one sample of `depth` bits (1..16) at sample position i of a row.
@@ -39,127 +53,499 @@ void PutSample(uint8_t* row, uint64_t i, int depth, uint32_t v) {
     }
 }
 
-OutputImage PaletteOutput(const WorkImage& image) {
-    OutputImage out;
-    out.width = image.width;
-    out.height = image.height;
-    out.colorType = 3;
-    out.bitDepth = image.pngBitDepth;
-    out.palette = image.palette;
-    Allocate(out);
-    for (uint32_t y = 0; y < image.height; ++y) {
-        uint8_t* row = &out.rows[uint64_t(y) * out.rowBytes];
-        for (uint32_t x = 0; x < image.width; ++x)
-            PutSample(row, x, out.bitDepth, image.indices[uint64_t(y) * image.width + x]);
-    }
-    return out;
+uint64_t Pack(const uint16_t* p) {
+    return uint64_t(p[0]) << 48 | uint64_t(p[1]) << 32 | uint64_t(p[2]) << 16 | p[3];
 }
+uint8_t Hi(uint64_t rgba, int channel) { return uint8_t(rgba >> (56 - 16 * channel)); }  // 0 R .. 3 A
+uint16_t Ch(uint64_t rgba, int channel) { return uint16_t(rgba >> (48 - 16 * channel)); }
 
-// Grey or RGB at the input's depth with its tRNS key, when every pixel fits that layout.
-bool TryKeyedOrPlain(const WorkImage& image, int colorType, int depth, OutputImage& out) {
-    const Analysis& a = image.analysis;
-    if (a.partial) return false;
-    if (colorType == 0 && !a.grey) return false;
-    const bool keyed = a.transparent > 0;
-    if (keyed && !image.hasTrns) return false;
-    const bool wide = image.sampleDepth == 16;
-    if ((depth == 16) != wide) return false;
-    const uint32_t scale = depth == 1 ? 255 : depth == 2 ? 85 : depth == 4 ? 17 : 1;
-    auto fileValue = [&](uint16_t v, uint32_t& fv) {
-        if (wide) {
-            fv = v;
-            return true;
-        }
-        if (v & 0xFF) return false;
-        uint32_t hi = v >> 8;
-        if (hi % scale) return false;
-        fv = hi / scale;
+uint32_t GreyDivisor(int depth) { return depth == 1 ? 0xFF : depth == 2 ? 0x55 : depth == 4 ? 0x11 : 1; }
+
+// Grey or RGB sample value of working value v at the output depth; false when not exact.
+bool FileValue(uint16_t v, int depth, bool wide, uint32_t& out) {
+    if (depth == 16) {
+        out = wide ? v : uint32_t(v >> 8) * 257;
         return true;
-    };
-    out = OutputImage{};
-    out.width = image.width;
-    out.height = image.height;
-    out.colorType = colorType;
-    out.bitDepth = depth;
-    Allocate(out);
-    uint32_t key[3] = {0, 0, 0};
-    if (keyed) {
-        const uint16_t k[3] = {image.key.r, image.key.g, image.key.b};
-        for (int c = 0; c < 3; ++c)
-            if (!fileValue(k[c], key[c])) return false;
-        out.hasKey = true;
-        out.key = colorType == 0 ? Rgb16{uint16_t(key[0]), uint16_t(key[0]), uint16_t(key[0])}
-                                 : Rgb16{uint16_t(key[0]), uint16_t(key[1]), uint16_t(key[2])};
     }
-    const int channels = colorType == 0 ? 1 : 3;
-    for (uint32_t y = 0; y < image.height; ++y) {
-        uint8_t* row = &out.rows[uint64_t(y) * out.rowBytes];
-        for (uint32_t x = 0; x < image.width; ++x) {
-            const uint16_t* p = image.Pixel(x, y);
-            uint32_t v[3];
-            if (p[3] == 0) {
-                std::copy(key, key + 3, v);
-            } else {
-                for (int c = 0; c < channels; ++c)
-                    if (!fileValue(p[c], v[c])) return false;
-                // An opaque pixel that equals the key would turn transparent.
-                if (keyed && v[0] == key[0] && (channels == 1 || (v[1] == key[1] && v[2] == key[2]))) return false;
-            }
-            for (int c = 0; c < channels; ++c) PutSample(row, uint64_t(x) * channels + c, depth, v[c]);
-        }
-    }
+    if (wide && (v >> 8) != (v & 0xFF)) return false;
+    if (!wide && (v & 0xFF)) return false;
+    uint32_t hi = v >> 8, d = GreyDivisor(depth);
+    if (hi % d) return false;
+    out = hi / d;
     return true;
 }
 
-OutputImage PlainOutput(const WorkImage& image) {
-    const Analysis& a = image.analysis;
-    OutputImage out;
-    out.width = image.width;
-    out.height = image.height;
-    const bool alpha = a.transparent || a.partial;
-    out.colorType = a.grey ? (alpha ? 4 : 0) : (alpha ? 6 : 2);
-    out.bitDepth = image.sampleDepth;
-    Allocate(out);
-    const bool wide = out.bitDepth == 16;
-    const int channels = ChannelsOf(out.colorType);
+Transparency KindOf(const Analysis& a) {
+    if (a.partial) return Transparency::Alpha;
+    return a.transparent ? Transparency::Binary : Transparency::None;
+}
+
+uint32_t Interleave24(uint8_t r, uint8_t g, uint8_t b) {
+    uint32_t code = 0;
+    for (int bit = 7; bit >= 0; --bit) code = code << 3 | ((r >> bit) & 1) << 2 | ((g >> bit) & 1) << 1 | ((b >> bit) & 1);
+    return code;
+}
+void Deinterleave24(uint32_t code, uint8_t& r, uint8_t& g, uint8_t& b) {
+    r = g = b = 0;
+    for (int bit = 7; bit >= 0; --bit) {
+        uint32_t t = code >> (3 * bit);
+        r = uint8_t(r << 1 | ((t >> 2) & 1));
+        g = uint8_t(g << 1 | ((t >> 1) & 1));
+        b = uint8_t(b << 1 | (t & 1));
+    }
+}
+
+// A tRNS key for a grey (channels 1) or RGB image at `depth`, in working units. The transparent
+// pixels' own value serves when they share one that no visible pixel has; otherwise, when their
+// colour may change, a free value is searched. None: the image needs an alpha channel.
+std::optional<Rgb16> FindKey(const WorkImage& image, int channels, int depth, bool mayRecolour) {
+    const bool wide = image.sampleDepth == 16;
+    std::optional<Rgb16> shared;
+    bool several = false;
+    for (uint64_t i = 0; i < image.rgba.size(); i += 4) {
+        const uint16_t* p = &image.rgba[i];
+        if (p[3] != 0) continue;
+        Rgb16 v{p[0], p[1], p[2]};
+        if (!shared) shared = v;
+        else if (!(*shared == v)) several = true;
+    }
+    if (!shared) return std::nullopt;
+    auto representable = [&](const Rgb16& k) {
+        uint32_t f;
+        if (channels == 1 && (k.r != k.g || k.g != k.b)) return false;
+        return FileValue(k.r, depth, wide, f) && FileValue(k.g, depth, wide, f) && FileValue(k.b, depth, wide, f);
+    };
+    // Visible colours, as 48-bit values; grey images and 8-bit RGB use a bitmap.
+    std::vector<bool> bitmap;
+    std::unordered_set<uint64_t> used;
+    const bool useBitmap = !wide;
+    if (useBitmap) bitmap.assign(channels == 1 ? 256 : (1u << 24), false);
+    for (uint64_t i = 0; i < image.rgba.size(); i += 4) {
+        const uint16_t* p = &image.rgba[i];
+        if (p[3] == 0) continue;
+        if (useBitmap) bitmap[channels == 1 ? p[0] >> 8 : uint32_t(p[0] >> 8) << 16 | (p[1] >> 8) << 8 | p[2] >> 8] = true;
+        else used.insert(uint64_t(p[0]) << 32 | uint64_t(p[1]) << 16 | p[2]);
+    }
+    auto isUsed = [&](const Rgb16& k) {
+        if (useBitmap) return bool(bitmap[channels == 1 ? k.r >> 8 : uint32_t(k.r >> 8) << 16 | (k.g >> 8) << 8 | k.b >> 8]);
+        return used.count(uint64_t(k.r) << 32 | uint64_t(k.g) << 16 | k.b) > 0;
+    };
+    if (!several && representable(*shared) && !isUsed(*shared)) return shared;
+    if (!mayRecolour) return std::nullopt;
+    auto unit = [&](uint32_t hi) { return uint16_t(wide ? hi * 257 : hi << 8); };
+    if (channels == 1) {
+        const uint32_t d = GreyDivisor(depth);
+        for (uint32_t level = 0; level * d <= 255; ++level) {
+            uint16_t v = unit(level * d);
+            Rgb16 k{v, v, v};
+            if (!isUsed(k)) return k;
+        }
+        return std::nullopt;
+    }
+    // Walk the interleaved code away from the transparent colour, toward the emptier half.
+    uint32_t code = Interleave24(uint8_t(shared->r >> 8), uint8_t(shared->g >> 8), uint8_t(shared->b >> 8));
+    const int step = code <= 0x800000 ? 1 : -1;
+    for (int64_t c = code; c >= 0 && c <= 0xFFFFFF; c += step) {
+        uint8_t r, g, b;
+        Deinterleave24(uint32_t(c), r, g, b);
+        Rgb16 k{unit(r), unit(g), unit(b)};
+        if (!isUsed(k)) return k;
+    }
+    return std::nullopt;
+}
+
+// Grey (0 or 4) or RGB (2 or 6) at `depth`; transparent pixels take the key when there is one.
+std::optional<OutputImage> BuildDirect(const WorkImage& image, bool rgb, int depth, bool alphaChannel,
+                                       const std::optional<Rgb16>& key) {
+    const bool wide = image.sampleDepth == 16;
+    const int colorType = rgb ? (alphaChannel ? 6 : 2) : (alphaChannel ? 4 : 0);
+    OutputImage out = Blank(image, colorType, depth);
+    const int colours = rgb ? 3 : 1;
+    const int channels = ChannelsOf(colorType);
+    if (key) {
+        uint32_t k[3];
+        const uint16_t src[3] = {key->r, key->g, key->b};
+        for (int c = 0; c < 3; ++c)
+            if (!FileValue(src[c], depth, wide, k[c])) return std::nullopt;
+        out.hasKey = true;
+        out.key = rgb ? Rgb16{uint16_t(k[0]), uint16_t(k[1]), uint16_t(k[2])} : Rgb16{uint16_t(k[0]), uint16_t(k[0]), uint16_t(k[0])};
+    }
     for (uint32_t y = 0; y < image.height; ++y) {
         uint8_t* row = &out.rows[uint64_t(y) * out.rowBytes];
         for (uint32_t x = 0; x < image.width; ++x) {
             const uint16_t* p = image.Pixel(x, y);
-            uint16_t s[4];
-            if (a.grey) {
-                s[0] = p[0];
-                s[1] = p[3];
-            } else {
-                std::copy(p, p + 4, s);
+            uint16_t s[4] = {p[0], p[1], p[2], p[3]};
+            if (key && p[3] == 0) s[0] = key->r, s[1] = key->g, s[2] = key->b;
+            if (!rgb && (s[0] != s[1] || s[1] != s[2])) return std::nullopt;
+            const uint64_t base = uint64_t(x) * channels;
+            for (int c = 0; c < colours; ++c) {
+                uint32_t v;
+                if (!FileValue(s[c], depth, wide, v)) return std::nullopt;
+                PutSample(row, base + c, depth, v);
             }
-            for (int c = 0; c < channels; ++c) {
-                uint16_t v = s[c];
+            if (alphaChannel) {
                 // 8-bit alpha 0xFF00 and 0xFFxx both mean full.
-                PutSample(row, uint64_t(x) * channels + c, out.bitDepth, wide ? v : uint32_t(v >> 8));
+                PutSample(row, base + colours, depth, depth == 16 ? (wide ? s[3] : uint32_t(s[3] >> 8) * 257) : s[3] >> 8);
             }
         }
     }
     return out;
 }
 
-uint32_t To16(uint16_t v, int depth) { return depth == 16 ? v : uint32_t(v >> 8) * 257; }
+int BitsFor(size_t entries) {
+    if (entries <= 2) return 1;
+    if (entries <= 4) return 2;
+    if (entries <= 16) return 4;
+    return 8;
+}
+
+// A palette image of the table's colours in the table's order.
+OutputImage BuildPalette(const WorkImage& image, const std::vector<ColorUse>& table, int depth) {
+    OutputImage out = Blank(image, 3, depth);
+    std::unordered_map<uint64_t, uint8_t> index;
+    index.reserve(table.size() * 2);
+    for (size_t i = 0; i < table.size(); ++i) {
+        index.emplace(table[i].rgba, uint8_t(i));
+        out.palette.push_back({Hi(table[i].rgba, 0), Hi(table[i].rgba, 1), Hi(table[i].rgba, 2), Hi(table[i].rgba, 3)});
+    }
+    uint64_t last = ~uint64_t(0);
+    uint8_t lastIndex = 0;
+    for (uint32_t y = 0; y < image.height; ++y) {
+        uint8_t* row = &out.rows[uint64_t(y) * out.rowBytes];
+        for (uint32_t x = 0; x < image.width; ++x) {
+            uint64_t v = Pack(image.Pixel(x, y));
+            if (v != last) {
+                auto it = index.find(v);
+                if (it == index.end()) throw PngError("Internal error: a colour is missing from the palette");
+                last = v;
+                lastIndex = it->second;
+            }
+            PutSample(row, x, depth, lastIndex);
+        }
+    }
+    return out;
+}
+
+// The input's own palette and indices ("/np").
+OutputImage BuildInputPalette(const WorkImage& image, int depth) {
+    OutputImage out = Blank(image, 3, depth);
+    out.palette = image.palette;
+    for (uint32_t y = 0; y < image.height; ++y) {
+        uint8_t* row = &out.rows[uint64_t(y) * out.rowBytes];
+        for (uint32_t x = 0; x < image.width; ++x) PutSample(row, x, depth, image.indices[uint64_t(y) * image.width + x]);
+    }
+    return out;
+}
+
+class Measurer {
+public:
+    explicit Measurer(const Options& o) : o_(o) {}
+
+    uint64_t Size(const OutputImage& image, uint8_t filterSet, int strategy = 0) const {
+        EncodeSettings s;
+        s.filterSet = filterSet;
+        s.level = 6;
+        s.memLevel = 8;
+        s.strategy = strategy;
+        s.windowBits = 15;
+        s.heuristic = o_.heuristicByColorType ? ((image.colorType == 0 || image.colorType == 3) ? 2 : 7) : o_.heuristic;
+        return EncodePngJx(image, s).bytes.size();
+    }
+    // None and all five filters, the smaller.
+    uint64_t Best(const OutputImage& image) const { return std::min(Size(image, 0x01), Size(image, 0x1F)); }
+
+private:
+    const Options& o_;
+};
+
+struct Candidate {
+    OutputImage image;
+    uint64_t size = 0;
+};
+
+bool Reorderable(const WorkImage& image, const Options& options) {
+    return !(options.keepPalette && image.pngColorType == 3 && !image.indices.empty() && image.kind == InputKind::Png);
+}
+
+std::optional<Candidate> ChoosePaletteOrder(const WorkImage& image, const Options& options, int depth,
+                                            Transparency kind, const Measurer& m) {
+    if (!Reorderable(image, options)) {
+        if ((size_t(1) << depth) < image.palette.size()) return std::nullopt;
+        Candidate c{BuildInputPalette(image, depth), 0};
+        c.size = m.Best(c.image);
+        return c;
+    }
+    const std::vector<ColorUse>& base = image.analysis.colorTable;
+    if ((size_t(1) << depth) < base.size()) return std::nullopt;
+    std::optional<Candidate> best;
+    for (int pass = 0; pass < (kind == Transparency::Binary ? 2 : 1); ++pass) {
+        for (int order = 1; order <= 5; ++order) {
+            std::vector<ColorUse> table = base;
+            OrderColorTable(table, order, pass == 1);
+            Candidate c{BuildPalette(image, table, depth), 0};
+            c.size = m.Best(c.image);
+            if (!best || c.size < best->size) best = std::move(c);
+        }
+    }
+    return best;
+}
+
+// Whether the grey image holds exactly at `depth` (high bytes on its grid).
+bool GreyFits(const WorkImage& image, int depth) {
+    const uint32_t d = GreyDivisor(depth);
+    for (const ColorUse& c : image.analysis.colorTable)
+        if (Hi(c.rgba, 3) != 0 && Hi(c.rgba, 0) % d) return false;
+    return true;
+}
+
+void To8Bit(WorkImage& image) {
+    if (image.sampleDepth != 16) return;
+    for (uint16_t& v : image.rgba) v = uint16_t(v & 0xFF00);
+    if (image.hasTrns) image.key = {uint16_t(image.key.r & 0xFF00), uint16_t(image.key.g & 0xFF00), uint16_t(image.key.b & 0xFF00)};
+    image.sampleDepth = 8;
+    Analyze(image);
+}
+
+// Grey or RGB, with the alpha the transparency kind asks for (a key where one exists).
+OutputImage BuildPlain(const WorkImage& image, bool rgb, int depth, Transparency kind, bool mayRecolour) {
+    if (kind == Transparency::Binary) {
+        std::optional<Rgb16> key = FindKey(image, rgb ? 3 : 1, depth, mayRecolour);
+        if (key)
+            if (auto out = BuildDirect(image, rgb, depth, false, key)) return std::move(*out);
+    }
+    const int wideDepth = depth == 16 ? 16 : 8;
+    const bool alpha = kind != Transparency::None;
+    if (!alpha || depth >= 8)
+        if (auto out = BuildDirect(image, rgb, depth, alpha, std::nullopt)) return std::move(*out);
+    if (auto out = BuildDirect(image, rgb, wideDepth, alpha, std::nullopt)) return std::move(*out);
+    if (auto out = BuildDirect(image, true, wideDepth, alpha, std::nullopt)) return std::move(*out);
+    if (auto out = BuildDirect(image, true, 16, true, std::nullopt)) return std::move(*out);
+    throw PngError("Internal error: no output layout holds the image");
+}
+
+OutputImage KeepColorType(WorkImage& image, const Options& options, const Measurer& m) {
+    const Analysis& a = image.analysis;
+    const bool mayRecolour = options.cleanTransparent || options.optimizeTransparent;
+    int type = image.kind == InputKind::Png ? image.pngColorType : 2;
+    int depth = image.kind == InputKind::Png ? image.pngBitDepth : 8;
+    Transparency kind = a.partial ? Transparency::Alpha : a.transparent ? Transparency::Binary : Transparency::None;
+    if (options.quantize && a.colorCount <= 256 && depth <= 8) type = 3;
+    if (type == 3) {
+        if (a.colorCount <= 256 || !Reorderable(image, options)) {
+            int bits = std::max(depth, Reorderable(image, options) ? BitsFor(a.colorTable.size()) : depth);
+            if (auto c = ChoosePaletteOrder(image, options, std::min(bits, 8), kind, m)) return std::move(c->image);
+        }
+        type = a.grey ? 0 : 2;
+        depth = 8;
+    }
+    if (type == 6) type = 2;
+    if (type == 4) type = 0;
+    if (type == 0 && !a.grey) type = 2;
+    if (type == 2 && depth < 8) depth = 8;
+    if (depth == 16 && image.sampleDepth != 16) depth = 8;
+    if (depth != 16 && image.sampleDepth == 16 && !a.eightBitEnough) depth = 16;
+    return BuildPlain(image, type == 2, depth, kind, mayRecolour);
+}
 
 }  // namespace
 
-OutputImage BuildOutputImage(const WorkImage& image, const Options& options) {
-    OutputImage out;
-    bool built = false;
-    if (image.kind == InputKind::Png) {
-        const int type = image.pngColorType;
-        if (type == 3 && !image.indices.empty()) {
-            out = PaletteOutput(image);
-            built = true;
-        } else if (type == 0 || type == 2) {
-            built = TryKeyedOrPlain(image, type, image.pngBitDepth, out);
+void OrderColorTable(std::vector<ColorUse>& table, int order, bool transparentFirst) {
+    if (table.size() < 3) return;
+    size_t start = 0;
+    if (transparentFirst) {
+        for (size_t i = 0; i < table.size(); ++i)
+            if (Ch(table[i].rgba, 3) == 0) {
+                std::swap(table[0], table[i]);
+                start = 1;
+                break;
+            }
+    }
+    auto first = table.begin() + static_cast<std::ptrdiff_t>(start);
+    auto luma = [](uint64_t v, bool withAlpha) {
+        double y = (0.299 * Hi(v, 0) + 0.587 * Hi(v, 1) + 0.114 * Hi(v, 2)) / 256;
+        if (withAlpha) y += Hi(v, 3) / 256.0;
+        return int64_t(y * 2147483647.0);
+    };
+    auto code = [](uint64_t v) {
+        uint32_t c = 0;
+        for (int bit = 7; bit >= 0; --bit)
+            for (int ch : {3, 0, 1, 2}) c = c << 1 | ((Hi(v, ch) >> bit) & 1);
+        return c;
+    };
+    auto sortBy = [&](auto key, bool descending) {
+        std::stable_sort(first, table.end(), [&](const ColorUse& x, const ColorUse& y) {
+            return descending ? key(x) > key(y) : key(x) < key(y);
+        });
+    };
+    auto chain = [&](auto distance) {
+        for (size_t p = start; p + 2 < table.size(); ++p) {
+            size_t nearest = p + 1;
+            int64_t best = distance(table[p].rgba, table[p + 1].rgba);
+            for (size_t q = p + 2; q < table.size(); ++q) {
+                int64_t d = distance(table[p].rgba, table[q].rgba);
+                if (d < best) best = d, nearest = q;
+            }
+            std::swap(table[p + 1], table[nearest]);
+        }
+    };
+    auto squared = [](uint64_t a, uint64_t b) {
+        int64_t s = 0;
+        for (int c = 0; c < 4; ++c) {
+            int64_t d = int64_t(Hi(a, c)) - Hi(b, c);
+            s += d * d;
+        }
+        return s;
+    };
+    auto yuv = [](uint64_t v, int64_t out[4]) {
+        int64_t r = Ch(v, 0), g = Ch(v, 1), b = Ch(v, 2);
+        int64_t y = (r + 2 * g + b) >> 2;
+        out[0] = y / 256;
+        out[1] = (((r - y) / 2 - 32768) & 0xFFFF) >> 8;
+        out[2] = (((b - y) / 2 - 32768) & 0xFFFF) >> 8;
+        out[3] = Ch(v, 3) / 256;
+    };
+    switch (order) {
+        case 0: sortBy([](const ColorUse& c) { return int64_t(c.count); }, true); break;
+        case 1: sortBy([&](const ColorUse& c) { return int64_t(code(c.rgba)); }, true); break;
+        case 2: sortBy([&](const ColorUse& c) { return luma(c.rgba, true); }, true); break;
+        case 3:
+            sortBy([](const ColorUse& c) { return int64_t(c.count); }, true);
+            chain(squared);
+            break;
+        case 4:
+            sortBy([](const ColorUse& c) { return int64_t(c.count); }, false);
+            chain(squared);
+            break;
+        default:
+            sortBy([&](const ColorUse& c) { return luma(c.rgba, false); }, false);
+            chain([&](uint64_t a, uint64_t b) {
+                int64_t p[4], q[4];
+                yuv(a, p);
+                yuv(b, q);
+                int64_t s = 0;
+                for (int i = 0; i < 4; ++i) s += (p[i] - q[i]) * (p[i] - q[i]);
+                return s;
+            });
+            break;
+    }
+}
+
+OutputImage ChooseOutputFormat(WorkImage& image, const Options& options) {
+    const Measurer m(options);
+    const bool mayRecolour = options.cleanTransparent || options.optimizeTransparent;
+    if (options.keepColorType) return KeepColorType(image, options, m);
+    if (image.sampleDepth == 16 && image.analysis.eightBitEnough) To8Bit(image);
+    const Analysis& a = image.analysis;
+    Transparency kind = KindOf(a);
+    const bool wide = image.sampleDepth == 16;
+    if (wide || a.colorCount > 256) return BuildPlain(image, !a.grey, wide ? 16 : 8, kind, mayRecolour);
+
+    // At most 256 colours: try every layout that holds them, in slot order.
+    const size_t colours = a.colorTable.size();
+    const int lowDepth = BitsFor(colours);
+    std::vector<std::function<std::optional<Candidate>()>> slots;
+    auto direct = [&](bool rgb, int depth) {
+        return [&, rgb, depth]() -> std::optional<Candidate> {
+            Candidate c{BuildPlain(image, rgb, depth, kind, mayRecolour), 0};
+            c.size = m.Best(c.image);
+            return c;
+        };
+    };
+    auto palette = [&](int depth) { return [&, depth]() { return ChoosePaletteOrder(image, options, depth, kind, m); }; };
+    bool greyOk = a.grey && kind != Transparency::Alpha && GreyFits(image, lowDepth);
+    if (greyOk && kind == Transparency::Binary) greyOk = FindKey(image, 1, lowDepth, mayRecolour).has_value();
+    if (greyOk) {
+        if (lowDepth < 8) {
+            slots.push_back(direct(false, lowDepth));
+            slots.push_back(palette(lowDepth));
+        }
+        slots.push_back(direct(false, 8));
+        slots.push_back(palette(8));
+    } else {
+        for (int depth = lowDepth; depth <= 8; depth *= 2) slots.push_back(palette(depth));
+        if (kind != Transparency::Binary) slots.push_back(direct(true, 8));
+        if (a.grey) slots.push_back(direct(false, 8));
+    }
+    std::optional<Candidate> best;
+    for (auto& slot : slots) {
+        std::optional<Candidate> c = slot();
+        if (!c) continue;
+        if (!best || c->size * 100 / std::max<uint64_t>(best->size, 1) <= 100) best = std::move(c);
+    }
+    if (!best) return BuildPlain(image, !a.grey, 8, kind, mayRecolour);
+    return std::move(best->image);
+}
+
+namespace {
+
+// The colours of fully transparent pixels, set one way or another for compression's sake.
+void FillTransparent(WorkImage& image, int variant) {
+    const uint32_t w = image.width, h = image.height;
+    auto fillRun = [&](uint32_t count, auto pixelAt) {
+        uint16_t last[3] = {0, 0, 0};
+        for (uint32_t i = 0; i < count; ++i) {
+            uint16_t* p = pixelAt(i);
+            if (p[3] == 0) std::copy(last, last + 3, p);
+            else std::copy(p, p + 3, last);
+        }
+    };
+    if (variant == 2 || variant == 3) {
+        const uint16_t v = variant == 2 ? 0 : (image.analysis.eightBitEnough ? 0xFF00 : 0xFFFF);
+        const uint16_t fill = image.sampleDepth == 16 ? (variant == 2 ? 0 : 0xFFFF) : uint16_t(v & 0xFF00);
+        for (uint64_t i = 0; i < image.rgba.size(); i += 4)
+            if (image.rgba[i + 3] == 0) image.rgba[i] = image.rgba[i + 1] = image.rgba[i + 2] = fill;
+    } else if (variant == 4 || variant == 5) {
+        for (uint32_t y = 0; y < h; ++y)
+            fillRun(w, [&](uint32_t i) { return image.Pixel(variant == 4 ? i : w - 1 - i, y); });
+    } else if (variant == 6 || variant == 7) {
+        for (uint32_t x = 0; x < w; ++x)
+            fillRun(h, [&](uint32_t i) { return image.Pixel(x, variant == 6 ? i : h - 1 - i); });
+    }
+}
+
+uint64_t VariantSize(const OutputImage& out, const Measurer& m) {
+    uint64_t best = std::numeric_limits<uint64_t>::max();
+    for (uint8_t set : {uint8_t(0x01), uint8_t(0x02), uint8_t(0x04), uint8_t(0x1F)})
+        for (int strategy : {0, 1}) best = std::min(best, m.Size(out, set, strategy));
+    return best;
+}
+
+}  // namespace
+
+OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostream* progress) {
+    if (options.quantize) {
+        // More colours asked for than the image has: every colour stays as it is.
+        if (CountDistinctColors8(image) > uint64_t(options.colorCount)) {
+            QuantizeImage(image, options.colorCount, options.ditherAmount, progress);
+            Analyze(image);
         }
     }
-    if (!built) out = PlainOutput(image);
+    const Analysis& a = image.analysis;
+    OutputImage out;
+    if (!options.optimizeTransparent || options.keepColorType || options.keepPalette ||
+        (a.transparent == 0 && a.partial == 0) || a.colorCount < 3) {
+        out = ChooseOutputFormat(image, options);
+    } else {
+        const Measurer m(options);
+        const int variants = a.partial ? 7 : 3;
+        uint64_t bestSize = 0;
+        WorkImage bestImage;
+        for (int v = 1; v <= variants; ++v) {
+            FillTransparent(image, v);
+            Analyze(image);
+            WorkImage trial = image;
+            OutputImage candidate = ChooseOutputFormat(trial, options);
+            uint64_t size = VariantSize(candidate, m);
+            if (v == 1 || size < bestSize) {
+                bestSize = size;
+                out = std::move(candidate);
+                bestImage = std::move(trial);
+            }
+            if (progress) *progress << "." << std::flush;
+        }
+        image = std::move(bestImage);
+        if (progress) *progress << "\r" << std::string(80, ' ') << std::flush;
+    }
     out.interlace = options.interlace < 0 ? image.interlaced : (options.interlace % 2 == 0);
     if (image.hasGamma && options.gammaMode == 2) {
         out.hasGamma = true;
@@ -167,6 +553,19 @@ OutputImage BuildOutputImage(const WorkImage& image, const Options& options) {
     }
     return out;
 }
+
+int ReportedColorType(const OutputImage& image) {
+    if (image.colorType != 3) return image.colorType;
+    bool grey = std::all_of(image.palette.begin(), image.palette.end(),
+                            [](const PaletteEntry& e) { return e.r == e.g && e.g == e.b; });
+    bool trns = std::any_of(image.palette.begin(), image.palette.end(), [](const PaletteEntry& e) { return e.a != 255; });
+    if (trns) return grey ? 5 : 7;
+    return grey ? 1 : 3;
+}
+
+namespace {
+uint32_t To16(uint16_t v, int depth) { return depth == 16 ? v : uint32_t(v >> 8) * 257; }
+}  // namespace
 
 bool DecodesToSamePixels(const std::vector<uint8_t>& encoded, const WorkImage& image, const Options& options,
                          std::string* why) {

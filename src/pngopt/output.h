@@ -1,10 +1,13 @@
 #pragma once
-// The image the trial search encodes: PNG colour type, depth, palette and raw (unfiltered) rows.
+// The image the trial search encodes: PNG colour type, depth, palette and raw (unfiltered) rows,
+// and the choice of that layout by trial encodings.
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "pngopt/image.h"
 #include "pngopt/options.h"
+#include "pngopt/pngenc/png_image.h"
 
 namespace jx::quillox {
 
@@ -18,17 +21,31 @@ struct OutputImage {
     Rgb16 key;
     bool hasGamma = false;
     uint32_t gamma = 0;
+    std::vector<PngChunk> chunks;       // ancillary chunks besides gAMA and tRNS
     uint64_t rowBytes = 0;
     std::vector<uint8_t> rows;  // height * rowBytes, PNG byte order, no filter bytes
 };
 
-// Picks the output layout: the input's own colour type and depth where they hold the working
-// image exactly, else the plainest lossless type (grey or RGB, with alpha when needed).
-OutputImage BuildOutputImage(const WorkImage& image, const Options& options);
+enum class Transparency { None, Binary, Alpha };
+
+// Palette orders of the palette-order chooser (0 is the use-count order of the colour table).
+void OrderColorTable(std::vector<ColorUse>& table, int order, bool transparentFirst);
+
+// The output layout, picked by trial encodings at level 6 among the palette, grey and
+// true-colour encodings the working image allows. The image may change: a 16-bit image that
+// holds 8-bit values becomes 8-bit, and transparent pixels may take a key colour.
+OutputImage ChooseOutputFormat(WorkImage& image, const Options& options);
+
+// The whole conversion of a read image: colour reduction ("/jx"), the transparent-pixel
+// variants, the format choice, interlace and gamma. progress is null when quiet.
+OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostream* progress = nullptr);
 
 // Whether `encoded` decodes to the working image's pixels. Fully transparent pixels compare by
 // alpha only when the options let their colour change.
 bool DecodesToSamePixels(const std::vector<uint8_t>& encoded, const WorkImage& image, const Options& options,
                          std::string* why = nullptr);
+
+// The number the reports give the output's colour type (0..7).
+int ReportedColorType(const OutputImage& image);
 
 }  // namespace jx::quillox

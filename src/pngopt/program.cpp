@@ -9,10 +9,14 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <ctime>
+#include <fstream>
 #include <map>
 #include <system_error>
 
+#include "pngopt/chunks.h"
 #include "pngopt/image.h"
+#include "pngopt/pngenc/png_image.h"
 #include "pngopt/output.h"
 #include "pngopt/trials.h"
 
@@ -79,40 +83,94 @@ int ReportedColorType(int colorType, const std::vector<PaletteEntry>& palette, b
     return grey ? 1 : 3;
 }
 
-std::string ChunkReport(const std::vector<std::string>& names) {
-    std::map<std::string, int> counts;
-    for (const std::string& n : names)
-        if (n != "IHDR" && n != "PLTE" && n != "IDAT" && n != "IEND") ++counts[n];
-    std::string text = "Chunks: ";
-    if (counts.empty()) return text + "only critical\n\r";
-    bool first = true;
-    for (const auto& [name, count] : counts) {
-        if (!first) text += ", ";
-        first = false;
-        text += name;
-        if (count > 1) {
-            text += '(';
-            text += std::to_string(count);
-            text += ')';
-        }
+uint64_t DistinctColors(const WorkImage& image) {
+    std::vector<uint64_t> packed;
+    packed.reserve(image.rgba.size() / 4);
+    for (uint64_t i = 0; i < image.rgba.size(); i += 4) {
+        const uint16_t* p = &image.rgba[i];
+        packed.push_back(uint64_t(p[0]) << 48 | uint64_t(p[1]) << 32 | uint64_t(p[2]) << 16 | p[3]);
     }
-    return text + "\n\r";
+    std::sort(packed.begin(), packed.end());
+    return uint64_t(std::unique(packed.begin(), packed.end()) - packed.begin());
 }
 
 void PrintInputReport(Console& console, const std::string& input, const WorkImage& image, bool info) {
+    if (console.quiet()) return;
     console << "Input file: " + input + " | " + std::to_string(image.fileSize) + " bytes\n";
     std::string line = "Image: " + std::to_string(image.width) + "x" + std::to_string(image.height) + " pixels | " +
                        std::to_string(image.pngBitDepth) + " bits/sample | ";
     if (image.interlaced) line += "Interlaced | ";
     line += ColorTypeName(ReportedColorType(image.pngColorType, image.palette, image.hasTrns));
-    if (info) {
-        int colors = image.analysis.colorCount;
-        line += " | " + (colors > 256 ? std::string("more than 256") : std::to_string(colors)) + " color(s)\n";
-    } else {
-        line += "\n\r";
-    }
+    if (info) line += " | " + std::to_string(DistinctColors(image)) + " color(s)\n";
+    else line += "\n\r";
     console << line;
+    int used = 0, last = 0;
+    for (int f = 0; f < 5 && f < int(image.filtersUsed.size()); ++f)
+        if (image.filtersUsed[size_t(f)]) ++used, last = f;
+    static const char* const kFilterNames[] = {"None", "Sub", "Up", "Average", "Paeth", "Mixed"};
+    console << std::string("Delta filter: ") + kFilterNames[used > 1 ? 5 : last] + "\n";
+    if (info) {
+        std::string rows;
+        for (uint8_t f : image.rowFilters) rows += char('0' + std::min<int>(f, 9));
+        console << "Filter per scanline:\n" + rows + "\n";
+    }
     console << ChunkReport(image.chunkNames);
+}
+
+// What the file's rows use, for the input report; a file the filter reader refuses reports none.
+void ReadRowFilters(const std::vector<uint8_t>& bytes, WorkImage& image) {
+    image.filtersUsed.assign(5, 0);
+    try {
+        PngImage png = PngImage::Decode(bytes);
+        std::copy(png.FiltersUsed.begin(), png.FiltersUsed.end(), image.filtersUsed.begin());
+        image.rowFilters = png.RowFilters;
+        if (image.rowFilters.size() > 65536) image.rowFilters.resize(65536);
+    } catch (const std::exception&) {
+    }
+}
+
+std::string OutputFormatLine(const OutputImage& out) {
+    std::string line = "\nOutput format: " + std::to_string(out.bitDepth) + " bits/sample | ";
+    if (out.interlace) line += "Interlaced | ";
+    return line + ColorTypeName(ReportedColorType(out)) + "\n\r";
+}
+
+std::vector<std::string> OutputChunkNames(const OutputImage& out) {
+    std::vector<std::string> names;
+    if (out.hasGamma) names.push_back("gAMA");
+    if (out.hasKey || std::any_of(out.palette.begin(), out.palette.end(), [](const PaletteEntry& e) { return e.a != 255; }))
+        names.push_back("tRNS");
+    for (const PngChunk& c : out.chunks) names.push_back(c.Name);
+    return names;
+}
+
+void WriteLogRecord(const std::string& logFile, const std::string& input, const WorkImage& image,
+                    const OutputImage& out, const TrialResult& r) {
+    std::ofstream log(logFile, std::ios::app | std::ios::binary);
+    if (!log) return;
+    char stamp[64];
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%x %X", &local);
+    std::string line = std::string(stamp) + "\n" + input + "\t";
+    line += image.analysis.colorCount > 256 ? std::string("clr:tc\t") : "clr:" + std::to_string(image.analysis.colorCount) + "\t";
+    if (image.kind == InputKind::Png) {
+        line += "c:" + std::to_string(image.pngColorType) + "/" + std::to_string(out.colorType) + "\t";
+        line += "b:" + std::to_string(image.pngBitDepth) + "/" + std::to_string(out.bitDepth) + "\t";
+    }
+    line += "zc:" + std::to_string(r.level) + "\tzm:" + std::to_string(r.memLevel) + "\tzs:" + std::to_string(r.strategy) + "\t";
+    line += r.filterIndex > 4 ? "fs:" + std::to_string(r.heuristic) + "\t" : std::string("fs:-\t");
+    line += "f:" + std::to_string(r.filterIndex) + "\tIDAT=" + std::to_string(r.idatSize) + "\tfile=" +
+            std::to_string(r.fileSize) + "\n\r";
+    log << line;
+}
+
+std::string WithPngExtension(std::string name) {
+    size_t slash = name.rfind('/');
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) name.resize(dot);
+    return name + ".png";
 }
 
 void CopyTimes(const struct stat& from, const std::string& to) {
@@ -232,16 +290,41 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         const InputKind kind = InputKindOf(input);
         if (kind == InputKind::Unsupported) throw InputError("Unsupported file type");
         if (options.info && kind != InputKind::Png) return FileOutcome::EndRun;
-        WorkImage image = ReadInputFile(input, ReadSettings{options.gammaMode, options.cleanTransparent});
+        if (options.chunkOnlyCopy && options.chunkList) {
+            bool write = false;
+            try {
+                std::vector<uint8_t> copied = CopyChunksOnly(ReadFileBytes(input), options, &write);
+                if (write) {
+                    output = WithPngExtension(output);
+                    if (ConfirmOverwrite(output, options, context)) WriteFileAtomically(output, copied);
+                }
+            } catch (const std::exception& e) {
+                console << input + "\n" + e.what() + "\n";
+            }
+            return FileOutcome::EndRun;
+        }
+        WorkImage image;
+        if (kind == InputKind::Png) {
+            const std::vector<uint8_t> bytes = ReadFileBytes(input);
+            image = ReadPng(bytes, ReadSettings{options.gammaMode, options.cleanTransparent});
+            Analyze(image);
+            if (!options.quiet) ReadRowFilters(bytes, image);
+        } else {
+            image = ReadInputFile(input, ReadSettings{options.gammaMode, options.cleanTransparent});
+        }
         if (options.info) {
             PrintInputReport(console, input, image, true);
             return FileOutcome::EndRun;
         }
         if (kind == InputKind::Png) PrintInputReport(console, input, image, false);
 
-        OutputImage out = BuildOutputImage(image, options);
+        OutputImage out = BuildOutputImage(image, options, console.stream());
+        console << OutputFormatLine(out);
+        CopyMetadataChunks(image, out, options);
+        if (kind == InputKind::Png) console << ChunkReport(OutputChunkNames(out));
         console << "\ntry...\n";
         TrialResult result = RunTrialSearch(out, options, context.encode, context.pool, console.stream());
+        if (!options.logFile.empty()) WriteLogRecord(Absolute(options.logFile, context.currentDir), input, image, out, result);
 
         std::error_code ec;
         uint64_t inputSize = fs::file_size(input, ec);

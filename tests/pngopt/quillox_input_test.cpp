@@ -182,13 +182,13 @@ TEST(QuilloxInput, PaletteIndexAndShortTrns) {
     out.palette = {{1, 2, 3, 0}, {4, 5, 6, 255}, {7, 8, 9, 255}};
     out.rowBytes = 1;
     out.rows = {0x06};  // indices 0, 0, 1, 2
-    WorkImage ok = ReadPng(EncodePng(out, EncodeSettings{}).bytes, kRaw);
+    WorkImage ok = ReadPng(EncodePngJx(out, EncodeSettings{}).bytes, kRaw);
     EXPECT_EQ(ok.Pixel(0, 0)[3], 0);
     EXPECT_EQ(ok.Pixel(0, 0)[2], 3 << 8);
     EXPECT_EQ(ok.Pixel(3, 0)[3], 0xFF00);  // past the tRNS entries: opaque
     EXPECT_EQ(ok.Pixel(3, 0)[0], 7 << 8);
     out.rows = {0x07};  // index 3 with three palette entries
-    EXPECT_THROW(ReadPng(EncodePng(out, EncodeSettings{}).bytes, kRaw), InputError);
+    EXPECT_THROW(ReadPng(EncodePngJx(out, EncodeSettings{}).bytes, kRaw), InputError);
 }
 
 TEST(QuilloxInput, ExtensionsMatchExactly) {

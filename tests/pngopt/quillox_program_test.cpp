@@ -42,7 +42,7 @@ protected:
         loose.filterSet = 1;
         loose.level = 1;
         fs::path path = dir_ / (as.empty() ? name + ".png" : as);
-        test::WriteBytes(path, EncodePng(out, loose).bytes);
+        test::WriteBytes(path, EncodePngJx(out, loose).bytes);
         return path;
     }
 

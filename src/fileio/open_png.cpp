@@ -1,0 +1,116 @@
+// PNG files through the encoder layer's libpng reader, mapped to pixel records.
+#include <array>
+
+#include "fileio/errors.h"
+#include "fileio/open_decoders.h"
+#include "pngopt/pngenc/png_image.h"
+
+namespace jx {
+
+namespace {
+
+// Sub-byte grey samples widened to 8 bits.
+uint8_t ScaleGrey(uint16_t v, uint8_t depth) {
+    switch (depth) {
+        case 1: return static_cast<uint8_t>(v * 255);
+        case 2: return static_cast<uint8_t>(v * 85);
+        case 4: return static_cast<uint8_t>(v * 17);
+        case 16: return static_cast<uint8_t>(v >> 8);
+        default: return static_cast<uint8_t>(v);
+    }
+}
+
+uint8_t Byte(uint16_t v, uint8_t depth) { return depth == 16 ? static_cast<uint8_t>(v >> 8) : static_cast<uint8_t>(v); }
+
+TDecodedImage MapPng(const PngImage& png) {
+    TDecodedImage out;
+    CheckImageSize(png.Width(), png.Height());
+    out.Pixels.Resize(png.Width(), png.Height());
+    const uint8_t depth = png.BitDepth();
+    const int32_t w = out.Pixels.Width(), h = out.Pixels.Height();
+    switch (png.ColorType()) {
+        case kPngPalette: {
+            out.HasAlpha = !png.PaletteAlpha.empty();
+            // Indices past PLTE read as opaque black rather than past the table.
+            std::array<TPixelRec, 256> table{};
+            for (auto& e : table) e.A = 255;
+            for (size_t i = 0; i < png.Palette.size() && i < 256; ++i) {
+                table[i].R = png.Palette[i].R;
+                table[i].G = png.Palette[i].G;
+                table[i].B = png.Palette[i].B;
+                if (i < png.PaletteAlpha.size()) table[i].A = png.PaletteAlpha[i];
+            }
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    out.Pixels[y][x] = table[png.Sample(uint32_t(x), uint32_t(y), 0) & 0xFF];
+            break;
+        }
+        case kPngGreyAlpha:
+        case kPngRgba: {
+            const bool grey = png.ColorType() == kPngGreyAlpha;
+            const unsigned a = grey ? 1 : 3;
+            bool translucent = false;
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    TPixelRec& p = out.Pixels[y][x];
+                    const uint32_t ux = uint32_t(x), uy = uint32_t(y);
+                    p.R = Byte(png.Sample(ux, uy, 0), depth);
+                    p.G = grey ? p.R : Byte(png.Sample(ux, uy, 1), depth);
+                    p.B = grey ? p.R : Byte(png.Sample(ux, uy, 2), depth);
+                    p.A = Byte(png.Sample(ux, uy, a), depth);
+                    translucent |= p.A != 255;
+                }
+            out.HasAlpha = translucent;
+            break;
+        }
+        case kPngGrey:
+        case kPngRgb: {
+            const bool grey = png.ColorType() == kPngGrey;
+            out.HasAlpha = png.Key.has_value();
+            const PngKey key = png.Key.value_or(PngKey{});
+            // The key is compared with the samples at the file's own depth: scaled to 8 bits a
+            // 2-bit key of 1 would never meet the sample 85 it stands for.
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    TPixelRec& p = out.Pixels[y][x];
+                    const uint32_t ux = uint32_t(x), uy = uint32_t(y);
+                    bool keyed;
+                    if (grey) {
+                        const uint16_t v = png.Sample(ux, uy, 0);
+                        p.R = p.G = p.B = ScaleGrey(v, depth);
+                        keyed = v == key.Grey;
+                    } else {
+                        const uint16_t r = png.Sample(ux, uy, 0), g = png.Sample(ux, uy, 1),
+                                       b = png.Sample(ux, uy, 2);
+                        p.R = Byte(r, depth);
+                        p.G = Byte(g, depth);
+                        p.B = Byte(b, depth);
+                        keyed = r == key.R && g == key.G && b == key.B;
+                    }
+                    p.A = out.HasAlpha && keyed ? 0 : 255;
+                }
+            break;
+        }
+        default:
+            throw FileIoError("PNG: unsupported colour type " + std::to_string(png.ColorType()));
+    }
+    return out;
+}
+
+}  // namespace
+
+TDecodedImage DecodePngFile(const std::string& fileName) {
+    PngImage png;
+    try {
+        png = PngImage::DecodeFile(fileName);
+    } catch (const PngError& e) {
+        throw FileIoError(e.what());
+    }
+    try {
+        return MapPng(png);
+    } catch (const ImagingError& e) {
+        throw FileIoError(std::string("PNG: ") + e.what());
+    }
+}
+
+}  // namespace jx

@@ -1,0 +1,220 @@
+// The BMP reader: the suite's bitmap copies, every depth and compression, the alpha rules and
+// the mask side file, and damaged headers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/test_data.h"
+#include "fileio/errors.h"
+#include "fileio/open_decoders.h"
+
+namespace jx {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+
+// A bitmap file with a 40-byte header; `extra` (colour table or masks) lies between the header
+// and `data`, which is stored as given.
+std::vector<uint8_t> MakeBmp(int32_t w, int32_t h, uint16_t bpp, uint32_t compression,
+                             const std::vector<uint8_t>& extra, const std::vector<uint8_t>& data,
+                             uint32_t colorsUsed = 0) {
+    std::vector<uint8_t> b(54, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    Put32(b, 10, uint32_t(54 + extra.size()));
+    Put32(b, 14, 40);
+    Put32(b, 18, uint32_t(w));
+    Put32(b, 22, uint32_t(h));
+    Put16(b, 26, 1);
+    Put16(b, 28, bpp);
+    Put32(b, 30, compression);
+    Put32(b, 46, colorsUsed);
+    b.insert(b.end(), extra.begin(), extra.end());
+    b.insert(b.end(), data.begin(), data.end());
+    Put32(b, 2, uint32_t(b.size()));
+    return b;
+}
+
+std::vector<uint8_t> Palette(std::initializer_list<std::array<uint8_t, 3>> rgb) {
+    std::vector<uint8_t> t;
+    for (const auto& c : rgb) t.insert(t.end(), {c[2], c[1], c[0], 0});
+    return t;
+}
+
+uint32_t Rgb(const TPixelRec& p) { return uint32_t(p.R) << 16 | uint32_t(p.G) << 8 | p.B; }
+
+class OpenBmp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("jx_open_bmp_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        test::WriteBytes(dir_ / name, bytes);
+        return (dir_ / name).string();
+    }
+    fs::path dir_;
+};
+
+TEST(OpenBmpSuite, CopiesOpenToThePixelsOfTheirPngs) {
+    const fs::path bmpDir = test::DataDir() / "pngsuite" / "bmp";
+    size_t compared = 0;
+    for (const auto& e : fs::directory_iterator(bmpDir)) {
+        const std::string name = e.path().stem().string();
+        SCOPED_TRACE(name);
+        const TDecodedImage bmp = DecodeBmpFile(e.path().string());
+        const TDecodedImage png = DecodePngFile((test::PngSuiteDir() / (name + ".png")).string());
+        ASSERT_TRUE(bmp.Pixels.SameShape(png.Pixels));
+        // The copies of the 16-bit grey images were reduced to 8 bits by rounding, the PNG
+        // decode keeps the high byte: they may differ by one level.
+        const int tolerance = name.find("0g16") != std::string::npos ? 1 : 0;
+        auto near = [&](uint8_t x, uint8_t y) { return std::abs(int(x) - int(y)) <= tolerance; };
+        size_t bad = 0;
+        for (int64_t i = 0; i < png.Pixels.Count(); ++i) {
+            const TPixelRec& a = bmp.Pixels.Data()[i];
+            const TPixelRec& b = png.Pixels.Data()[i];
+            // Colour under a fully transparent pixel carries no meaning.
+            if (a.A != b.A || (b.A != 0 && !(near(a.R, b.R) && near(a.G, b.G) && near(a.B, b.B)))) ++bad;
+        }
+        EXPECT_EQ(bad, 0u);
+        ++compared;
+    }
+    EXPECT_GT(compared, 150u);
+}
+
+TEST_F(OpenBmp, IndexedDepthsReadTheirColourTable) {
+    const auto pal = Palette({{10, 20, 30}, {200, 100, 50}});
+    // 1 bit, 3x2, bottom-up: the bottom row is 1 0 1, the top row 0 1 0.
+    auto one = DecodeBmpBytes(MakeBmp(3, 2, 1, 0, pal, {0xA0, 0, 0, 0, 0x40, 0, 0, 0}));
+    EXPECT_EQ(Rgb(one.Pixels[0][0]), 0x0A141Eu);
+    EXPECT_EQ(Rgb(one.Pixels[0][1]), 0xC86432u);
+    EXPECT_EQ(Rgb(one.Pixels[1][0]), 0xC86432u);
+    EXPECT_EQ(one.Pixels[1][0].A, 255);
+    EXPECT_FALSE(one.HasAlpha);
+    // 4 bits: high nibble first.
+    auto four = DecodeBmpBytes(MakeBmp(2, 1, 4, 0, pal, {0x10, 0, 0, 0}, 2));
+    EXPECT_EQ(Rgb(four.Pixels[0][0]), 0xC86432u);
+    EXPECT_EQ(Rgb(four.Pixels[0][1]), 0x0A141Eu);
+    // 8 bits with an index past the two-entry table: black, no read past the table.
+    auto eight = DecodeBmpBytes(MakeBmp(2, 1, 8, 0, pal, {1, 200, 0, 0}, 2));
+    EXPECT_EQ(Rgb(eight.Pixels[0][0]), 0xC86432u);
+    EXPECT_EQ(Rgb(eight.Pixels[0][1]), 0u);
+    EXPECT_EQ(eight.Pixels[0][1].A, 255);
+}
+
+TEST_F(OpenBmp, DirectDepthsAndBitFields) {
+    // 16 bits without masks is 5-5-5; 0x7FFF is white, 0x7C00 full red.
+    auto d555 = DecodeBmpBytes(MakeBmp(2, 1, 16, 0, {}, {0xFF, 0x7F, 0x00, 0x7C}));
+    EXPECT_EQ(Rgb(d555.Pixels[0][0]), 0xFFFFFFu);
+    EXPECT_EQ(Rgb(d555.Pixels[0][1]), 0xFF0000u);
+    // 5-6-5 through bit fields: 0x07E0 is full green.
+    std::vector<uint8_t> m565(12, 0);
+    Put32(m565, 0, 0xF800);
+    Put32(m565, 4, 0x07E0);
+    Put32(m565, 8, 0x001F);
+    auto d565 = DecodeBmpBytes(MakeBmp(2, 1, 16, 3, m565, {0xE0, 0x07, 0x1F, 0x00}));
+    EXPECT_EQ(Rgb(d565.Pixels[0][0]), 0x00FF00u);
+    EXPECT_EQ(Rgb(d565.Pixels[0][1]), 0x0000FFu);
+    // 24 bits, top-down (negative height): the first stored row is the top.
+    auto top = DecodeBmpBytes(MakeBmp(1, -2, 24, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0}));
+    EXPECT_EQ(Rgb(top.Pixels[0][0]), 0x030201u);
+    EXPECT_EQ(Rgb(top.Pixels[1][0]), 0x060504u);
+    auto bottom = DecodeBmpBytes(MakeBmp(1, 2, 24, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0}));
+    EXPECT_EQ(Rgb(bottom.Pixels[1][0]), 0x030201u);
+}
+
+TEST_F(OpenBmp, ThirtyTwoBitAlphaRule) {
+    // Every fourth byte 0: opaque, no alpha.
+    auto none = DecodeBmpBytes(MakeBmp(2, 1, 32, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0}));
+    EXPECT_FALSE(none.HasAlpha);
+    EXPECT_EQ(none.Pixels[0][0].A, 255);
+    EXPECT_EQ(none.Pixels[0][1].A, 255);
+    // One non-zero byte keeps every alpha value as it is.
+    auto some = DecodeBmpBytes(MakeBmp(2, 1, 32, 0, {}, {1, 2, 3, 0, 4, 5, 6, 9}));
+    EXPECT_TRUE(some.HasAlpha);
+    EXPECT_EQ(some.Pixels[0][0].A, 0);
+    EXPECT_EQ(some.Pixels[0][1].A, 9);
+}
+
+TEST_F(OpenBmp, RunLengthEncodings) {
+    const auto pal = Palette({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}});
+    // RLE8, 4x2: bottom row "3 x 1, then 2", end of line; top row absolute 2 1 0 (padded), end.
+    auto r8 = DecodeBmpBytes(MakeBmp(4, 2, 8, 1, pal, {3, 1, 1, 2, 0, 0, 0, 3, 2, 1, 0, 0, 0, 1}, 3));
+    EXPECT_EQ(Rgb(r8.Pixels[1][0]), 0xFF0000u);
+    EXPECT_EQ(Rgb(r8.Pixels[1][2]), 0xFF0000u);
+    EXPECT_EQ(Rgb(r8.Pixels[1][3]), 0x00FF00u);
+    EXPECT_EQ(Rgb(r8.Pixels[0][0]), 0x00FF00u);
+    EXPECT_EQ(Rgb(r8.Pixels[0][1]), 0xFF0000u);
+    EXPECT_EQ(Rgb(r8.Pixels[0][2]), 0u);
+    // RLE4, 4x1: a run of 4 alternating 1 and 2.
+    auto r4 = DecodeBmpBytes(MakeBmp(4, 1, 4, 2, pal, {4, 0x12, 0, 1}, 3));
+    EXPECT_EQ(Rgb(r4.Pixels[0][0]), 0xFF0000u);
+    EXPECT_EQ(Rgb(r4.Pixels[0][1]), 0x00FF00u);
+    EXPECT_EQ(Rgb(r4.Pixels[0][2]), 0xFF0000u);
+    // Runs past the row and deltas past the image stay inside it.
+    auto wild = DecodeBmpBytes(MakeBmp(2, 1, 8, 1, pal, {200, 1, 0, 2, 100, 100, 5, 2, 0, 1}, 3));
+    EXPECT_EQ(Rgb(wild.Pixels[0][1]), 0xFF0000u);
+}
+
+TEST_F(OpenBmp, MaskSideFileGivesAlphaCountedFromTheBottom) {
+    // 3x2 24-bit image x.bmp with maskx.dat: bottom mask row 0b100.., top row 0b010..
+    std::vector<uint8_t> data(2 * 12, 0x80);
+    const std::string image = Write("x.bmp", MakeBmp(3, 2, 24, 0, {}, data));
+    EXPECT_EQ(MaskSideFileName(image), (dir_ / "maskx.dat").string());
+    auto plain = DecodeBmpFile(image);
+    EXPECT_FALSE(plain.HasAlpha);
+    Write("maskx.dat", {0x80, 0, 0, 0, 0x40, 0, 0, 0});
+    auto masked = DecodeBmpFile(image);
+    EXPECT_TRUE(masked.HasAlpha);
+    EXPECT_EQ(masked.Pixels[1][0].A, 0);
+    EXPECT_EQ(masked.Pixels[1][1].A, 255);
+    EXPECT_EQ(masked.Pixels[0][1].A, 0);
+    EXPECT_EQ(masked.Pixels[0][0].A, 255);
+    EXPECT_EQ(Rgb(masked.Pixels[0][0]), 0x808080u);
+    // A short mask file: the rows it lacks are opaque.
+    Write("maskx.dat", {0x80});
+    auto shortMask = DecodeBmpFile(image);
+    EXPECT_EQ(shortMask.Pixels[1][0].A, 0);
+    EXPECT_EQ(shortMask.Pixels[0][0].A, 255);
+    EXPECT_EQ(shortMask.Pixels[0][1].A, 255);
+}
+
+TEST_F(OpenBmp, DamagedFilesFailWithAMessage) {
+    auto good = MakeBmp(4, 4, 24, 0, {}, std::vector<uint8_t>(48, 7));
+    auto expectFail = [](std::vector<uint8_t> b) {
+        EXPECT_THROW(DecodeBmpBytes(b), FileIoError);
+    };
+    expectFail(std::vector<uint8_t>(good.begin(), good.end() - 1));  // truncated pixels
+    expectFail({'B', 'M', 0});                                        // no header
+    auto bad = good;
+    bad[0] = 'X';
+    expectFail(bad);  // no signature
+    bad = good;
+    Put32(bad, 18, 0x7FFFFFFF);
+    Put32(bad, 22, 0x7FFFFFFF);
+    expectFail(bad);  // huge size
+    bad = good;
+    Put16(bad, 28, 7);
+    expectFail(bad);  // bit depth
+    bad = good;
+    Put32(bad, 30, 4);
+    expectFail(bad);  // embedded JPEG
+    bad = good;
+    Put32(bad, 10, 0xFFFFFFF0);
+    expectFail(bad);  // pixel offset past the end
+    bad = good;
+    Put32(bad, 14, 7);
+    expectFail(bad);  // header size
+}
+
+}  // namespace
+}  // namespace jx

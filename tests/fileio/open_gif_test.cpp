@@ -1,0 +1,131 @@
+// GIF decoding: frames composited on the logical screen, transparency, clipping, bad indices.
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "common/test_data.h"
+#include "fileio/errors.h"
+#include "fileio/open_decoders.h"
+
+namespace jx {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TFrame {
+    int left, top, width, height;
+    std::vector<uint8_t> indices;
+    int transparent = NO_TRANSPARENT_COLOR;
+};
+
+const GifColorType kColors[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+
+// Written through the streaming calls, so the test owns every buffer it hands to giflib.
+void WriteGif(const std::string& path, int sw, int sh, const std::vector<TFrame>& frames,
+              int globalSize = 4, int localSize = 0) {
+    int error = 0;
+    GifFileType* g = EGifOpenFileName(path.c_str(), false, &error);
+    ASSERT_NE(g, nullptr);
+    std::vector<GifColorType> colors(static_cast<size_t>(std::max(globalSize, localSize)));
+    for (size_t i = 0; i < colors.size(); ++i) colors[i] = kColors[i % 4];
+    ColorMapObject* global = GifMakeMapObject(globalSize, colors.data());
+    ColorMapObject* local = localSize ? GifMakeMapObject(localSize, colors.data()) : nullptr;
+    EXPECT_EQ(EGifPutScreenDesc(g, sw, sh, 8, 0, global), GIF_OK);
+    for (const TFrame& f : frames) {
+        if (f.transparent != NO_TRANSPARENT_COLOR) {
+            GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, f.transparent};
+            GifByteType ext[4];
+            EGifGCBToExtension(&gcb, ext);
+            EXPECT_EQ(EGifPutExtension(g, GRAPHICS_EXT_FUNC_CODE, 4, ext), GIF_OK);
+        }
+        EXPECT_EQ(EGifPutImageDesc(g, f.left, f.top, f.width, f.height, false, local), GIF_OK);
+        std::vector<GifByteType> line(f.indices.begin(), f.indices.end());
+        EXPECT_EQ(EGifPutLine(g, line.data(), int(line.size())), GIF_OK);
+    }
+    EXPECT_EQ(EGifCloseFile(g, &error), GIF_OK);
+    GifFreeMapObject(global);
+    if (local) GifFreeMapObject(local);
+}
+
+class OpenGif : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("jx_open_gif_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string Path(const std::string& name) { return (dir_ / name).string(); }
+    fs::path dir_;
+};
+
+TEST_F(OpenGif, OpaqueFramesPaintInOrder) {
+    const std::string p = Path("a.gif");
+    WriteGif(p, 3, 2, {{0, 0, 3, 2, {1, 1, 1, 1, 1, 1}}, {1, 1, 2, 1, {2, 3}}});
+    const TDecodedImage d = DecodeGifFile(p);
+    EXPECT_FALSE(d.HasAlpha);
+    ASSERT_EQ(d.Pixels.Width(), 3);
+    ASSERT_EQ(d.Pixels.Height(), 2);
+    EXPECT_EQ(d.Pixels[0][0].R, 255);
+    EXPECT_EQ(d.Pixels[1][1].G, 255);
+    EXPECT_EQ(d.Pixels[1][2].B, 255);
+    for (const TPixelRec& px : d.Pixels.Vector()) EXPECT_EQ(px.A, 255);
+}
+
+TEST_F(OpenGif, TransparencyLeavesUnpaintedPixelsClear) {
+    const std::string p = Path("t.gif");
+    // The first frame covers the left half with a transparent pixel; the second paints over
+    // part of it, its own transparent index leaving the first frame's colour visible.
+    WriteGif(p, 4, 1, {{0, 0, 2, 1, {0, 1}, 0}, {1, 0, 2, 1, {3, 2}, 3}});
+    const TDecodedImage d = DecodeGifFile(p);
+    EXPECT_TRUE(d.HasAlpha);
+    EXPECT_EQ(d.Pixels[0][0].A, 0);
+    EXPECT_EQ(d.Pixels[0][1].A, 255);
+    EXPECT_EQ(d.Pixels[0][1].R, 255);
+    EXPECT_EQ(d.Pixels[0][2].A, 255);
+    EXPECT_EQ(d.Pixels[0][2].G, 255);
+    EXPECT_EQ(d.Pixels[0][3].A, 0);
+}
+
+TEST_F(OpenGif, FramesOutsideTheScreenAreClipped) {
+    const std::string p = Path("c.gif");
+    WriteGif(p, 2, 2, {{1, 1, 3, 3, std::vector<uint8_t>(9, 2)}, {5, 5, 2, 2, {1, 1, 1, 1}}});
+    const TDecodedImage d = DecodeGifFile(p);
+    ASSERT_EQ(d.Pixels.Count(), 4);
+    EXPECT_EQ(d.Pixels[1][1].G, 255);
+    EXPECT_EQ(d.Pixels[0][0].G, 0);
+}
+
+TEST_F(OpenGif, IndexPastTheColourMapPaintsBlack) {
+    // Written with an 8-entry local map, then the local map is cut out so that the indices
+    // refer to the 2-entry global map.
+    const std::string p = Path("i.gif");
+    WriteGif(p, 2, 1, {{0, 0, 2, 1, {1, 6}}}, 2, 8);
+    std::vector<uint8_t> b = test::ReadBytes(p);
+    const size_t desc = 13 + 6;  // header, screen, 2-entry global map
+    ASSERT_EQ(b[desc], 0x2C);
+    ASSERT_EQ(b[desc + 9] & 0x87, 0x82);
+    b[desc + 9] = 0;
+    b.erase(b.begin() + desc + 10, b.begin() + desc + 10 + 24);
+    test::WriteBytes(p, b);
+    const TDecodedImage d = DecodeGifFile(p);
+    EXPECT_EQ(d.Pixels[0][0].R, 255);
+    EXPECT_EQ(d.Pixels[0][1].R, 0);
+    EXPECT_EQ(d.Pixels[0][1].A, 255);
+}
+
+TEST_F(OpenGif, DamagedFilesFailWithAMessage) {
+    const std::string p = Path("d.gif");
+    WriteGif(p, 8, 8, {{0, 0, 8, 8, std::vector<uint8_t>(64, 1)}});
+    std::vector<uint8_t> b = test::ReadBytes(p);
+    test::WriteBytes(p, std::vector<uint8_t>(b.begin(), b.begin() + 30));
+    EXPECT_THROW(DecodeGifFile(p), FileIoError);
+    test::WriteBytes(p, {'G', 'I', 'F'});
+    EXPECT_THROW(DecodeGifFile(p), FileIoError);
+    EXPECT_THROW(DecodeGifFile(Path("missing.gif")), FileIoError);
+}
+
+}  // namespace
+}  // namespace jx

@@ -1,0 +1,197 @@
+// OpenImage: dispatch by extension, commit only after a successful decode, the reset of the
+// editing state, colour count, undo flags and status texts; clipboard paste.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/test_data.h"
+#include "fileio/errors.h"
+#include "fileio/open_image.h"
+#include "pngopt/pngenc/png_image.h"
+
+namespace jx {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeHost : public OpenImageObserver {
+public:
+    bool toolbar = true;
+    bool maskEditing = false;
+    int leaves = 0, maskPasted = 0, tabsCleared = 0;
+    std::vector<std::string> icons;
+    std::vector<std::array<bool, 3>> undo;
+    std::array<std::string, 4> status;
+    std::vector<std::string> counts;
+    bool ToolBarEnabled() override { return toolbar; }
+    void LeaveEditingModes() override { ++leaves; }
+    void ShowIconDialog(const std::string& f) override { icons.push_back(f); }
+    void SaveUndoState(bool i, bool m, bool p) override { undo.push_back({i, m, p}); }
+    void StatusText(int32_t panel, const std::string& t) override { status[size_t(panel)] = t; }
+    void ShowColorCount(const std::string& t) override { counts.push_back(t); }
+    bool MaskEditing() override { return maskEditing; }
+    void MaskPasted() override { ++maskPasted; }
+    void ClearFileTabs() override { ++tabsCleared; }
+};
+
+class OpenImageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("jx_open_image_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string Suite(const std::string& name) { return (test::PngSuiteDir() / (name + ".png")).string(); }
+    std::string Copy(const std::string& from, const std::string& name) {
+        fs::copy_file(from, dir_ / name, fs::copy_options::overwrite_existing);
+        return (dir_ / name).string();
+    }
+    // An RGB PNG of n distinct colours in one row.
+    std::string Colors(int n, const std::string& name) {
+        PngImage png(uint32_t(n), 1, kPngRgb, 8);
+        for (int x = 0; x < n; ++x) {
+            png.SetSample(uint32_t(x), 0, 0, uint16_t(x & 255));
+            png.SetSample(uint32_t(x), 0, 1, uint16_t(x >> 8));
+            png.SetSample(uint32_t(x), 0, 2, 7);
+        }
+        png.SaveFile(dir_ / name);
+        return (dir_ / name).string();
+    }
+
+    EngineState state;
+    TQuantizerSettings settings;
+    FakeHost host;
+    TOpenedFile current;
+    TOpenTarget target{state, settings, host, current};
+    fs::path dir_;
+};
+
+TEST_F(OpenImageTest, OpensAndReportsTheNewImage) {
+    const std::string f = Suite("basn3p04");
+    ASSERT_TRUE(OpenImage(target, f));
+    EXPECT_EQ(state.ImageWidth(), 32);
+    EXPECT_EQ(state.ImageHeight(), 32);
+    EXPECT_EQ(host.leaves, 1);
+    EXPECT_FALSE(state.HasAlpha);
+    EXPECT_TRUE(state.ReconvertPending);
+    EXPECT_EQ(state.QualityMask.Count(), 32 * 32);
+    EXPECT_EQ(state.PaletteSize, state.UniqueColorCount);
+    EXPECT_EQ(settings.ColorCount, std::to_string(state.UniqueColorCount));
+    ASSERT_EQ(host.undo.size(), 1u);
+    EXPECT_EQ(host.undo[0], (std::array<bool, 3>{true, true, true}));
+    EXPECT_EQ(current.Name, "basn3p04.png");
+    EXPECT_EQ(current.Size, int64_t(fs::file_size(f)));
+    EXPECT_EQ(host.status[0], "basn3p04.png");
+    EXPECT_EQ(host.status[1], "Dimension: 32x32");
+    EXPECT_EQ(host.status[2], "Unique colors: " + std::to_string(state.UniqueColorCount));
+    EXPECT_EQ(host.status[3], "File size: " + std::to_string(fs::file_size(f)) + " bytes");
+}
+
+TEST_F(OpenImageTest, DamagedFilesLeaveEverythingAsItWas) {
+    ASSERT_TRUE(OpenImage(target, Suite("basn6a08")));
+    state.QualityMask[3][4] = 77;
+    const TPixelImage source = state.SourceImage, working = state.WorkingImage;
+    const TByteImage mask = state.QualityMask;
+    const auto palette = state.Palette;
+    const int32_t paletteSize = state.PaletteSize;
+    const auto status = host.status;
+    const TOpenedFile before = current;
+    for (const std::string& name : test::PngSuiteNames(true)) {
+        SCOPED_TRACE(name);
+        try {
+            OpenImage(target, Suite(name));
+            ADD_FAILURE() << "opened a damaged file";
+        } catch (const FileIoError& e) {
+            EXPECT_NE(std::string(e.what()), "");
+        }
+    }
+    EXPECT_EQ(host.leaves, 1);  // the undo store was not cleared
+    EXPECT_EQ(host.undo.size(), 1u);
+    EXPECT_TRUE(state.SourceImage == source);
+    EXPECT_TRUE(state.WorkingImage == working);
+    EXPECT_TRUE(state.QualityMask == mask);
+    EXPECT_TRUE(state.Palette == palette);
+    EXPECT_EQ(state.PaletteSize, paletteSize);
+    EXPECT_EQ(host.status, status);
+    EXPECT_EQ(current.Name, before.Name);
+}
+
+TEST_F(OpenImageTest, ExtensionsMatchExactlyInAnyCase) {
+    const std::string png = Suite("basn0g08");
+    EXPECT_TRUE(OpenImage(target, Copy(png, "UPPER.PNG")));
+    EXPECT_EQ(current.Name, "UPPER.PNG");
+    for (const char* name : {"a.pngx", "a.pn", "noext", "a.", "a.txt"})
+        EXPECT_FALSE(OpenImage(target, Copy(png, name))) << name;
+    EXPECT_FALSE(OpenImage(target, (dir_ / "missing.png").string()));
+    EXPECT_EQ(host.leaves, 1);
+    host.toolbar = false;
+    EXPECT_FALSE(OpenImage(target, png));
+    host.toolbar = true;
+    // Icons go to the frame dialog and leave the image alone.
+    const TPixelImage before = state.SourceImage;
+    EXPECT_FALSE(OpenImage(target, Copy(png, "x.ICO")));
+    ASSERT_EQ(host.icons.size(), 1u);
+    EXPECT_TRUE(state.SourceImage == before);
+    EXPECT_EQ(host.leaves, 1);
+}
+
+TEST_F(OpenImageTest, AlphaBmpKeepsTheShownFileNameAndSize) {
+    ASSERT_TRUE(OpenImage(target, Suite("basn2c08")));
+    const TOpenedFile before = current;
+    ASSERT_TRUE(OpenImage(target, Copy((test::DataDir() / "pngsuite" / "bmp" / "basn6a08.bmp").string(), "Alpha.bmp")));
+    EXPECT_EQ(current.Name, before.Name);
+    EXPECT_EQ(current.Size, before.Size);
+    EXPECT_TRUE(state.HasAlpha);
+    EXPECT_EQ(host.status[0], "basn2c08.png");
+}
+
+TEST_F(OpenImageTest, ColourCountFollowsTheUniqueColours) {
+    ASSERT_TRUE(OpenImage(target, Colors(257, "c257.png")));
+    EXPECT_EQ(state.UniqueColorCount, 257);
+    EXPECT_EQ(state.PaletteSize, -1);
+    EXPECT_EQ(host.counts.back(), "TrueColor");
+    EXPECT_EQ(host.undo.back(), (std::array<bool, 3>{true, true, false}));
+    ASSERT_TRUE(OpenImage(target, Colors(256, "c256.png")));
+    EXPECT_EQ(state.PaletteSize, 256);
+    EXPECT_EQ(host.counts.back(), "256");
+    EXPECT_EQ(host.undo.back(), (std::array<bool, 3>{true, true, true}));
+    // The batch window keeps its chosen colour count; batch mode records no undo state.
+    state.BatchQuantize = true;
+    settings.ColorCount = "16";
+    target.BatchMode = true;
+    const size_t undoCount = host.undo.size();
+    ASSERT_TRUE(OpenImage(target, Colors(100, "c100.png")));
+    EXPECT_EQ(settings.ColorCount, "16");
+    EXPECT_EQ(host.undo.size(), undoCount);
+}
+
+TEST_F(OpenImageTest, PasteOpensTheClipboardOrFillsTheMask) {
+    TClipboardBitmap bmp;
+    bmp.Width = 2;
+    bmp.Height = 2;
+    bmp.Bgr = {10, 20, 30, 40, 50, 60, 70, 80, 90, 1, 2, 3};
+    ASSERT_TRUE(PasteClick(target, bmp, dir_.string()));
+    EXPECT_TRUE(fs::exists(dir_ / "Clipboard.bmp"));
+    EXPECT_EQ(host.tabsCleared, 1);
+    EXPECT_EQ(current.Name, "Clipboard.bmp");
+    EXPECT_EQ(state.SourceImage[0][1].R, 60);
+    EXPECT_EQ(state.SourceImage[1][0].B, 70);
+    EXPECT_EQ(state.SourceImage[1][1].A, 255);
+    host.maskEditing = true;
+    bmp.Bgr[9] = 99;
+    ASSERT_TRUE(PasteClick(target, bmp, dir_.string()));
+    EXPECT_EQ(state.QualityMask[1][1], 99);
+    EXPECT_EQ(state.QualityMask[0][0], 10);
+    EXPECT_EQ(host.maskPasted, 1);
+    // A bitmap smaller than the image, or no bitmap, changes nothing.
+    TClipboardBitmap small;
+    small.Width = 1;
+    small.Height = 1;
+    small.Bgr = {5, 5, 5};
+    EXPECT_FALSE(PasteClick(target, small, dir_.string()));
+    EXPECT_FALSE(PasteClick(target, TClipboardBitmap{}, dir_.string()));
+    EXPECT_EQ(state.QualityMask[0][0], 10);
+}
+
+}  // namespace
+}  // namespace jx

@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/test_data.h"
+#include "pngopt/encoder.h"
+#include "pngopt/output.h"
+#include "quillox_test_util.h"
+
+namespace jx::quillox {
+namespace {
+namespace fs = std::filesystem;
+using test::MakeImage;
+using test::Opts;
+using test::Rgba8;
+
+WorkImage Suite(const std::string& name, bool clean = true) {
+    return ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{2, clean});
+}
+
+// Same alpha everywhere, same colour where visible (or everywhere when strict).
+void ExpectSamePixels(const WorkImage& want, const std::vector<uint8_t>& png, bool strict) {
+    WorkImage got = ReadPng(png, ReadSettings{2, false});
+    ASSERT_EQ(got.width, want.width);
+    ASSERT_EQ(got.height, want.height);
+    auto to16 = [](uint16_t v, int depth) { return depth == 16 ? uint32_t(v) : uint32_t(v >> 8) * 257; };
+    for (uint64_t i = 0; i < want.rgba.size(); i += 4) {
+        uint32_t a = to16(want.rgba[i + 3], want.sampleDepth), b = to16(got.rgba[i + 3], got.sampleDepth);
+        ASSERT_EQ(a, b) << "alpha at pixel " << i / 4;
+        if (a == 0 && !strict) continue;
+        for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(to16(want.rgba[i + c], want.sampleDepth), to16(got.rgba[i + c], got.sampleDepth))
+                << "channel " << c << " at pixel " << i / 4;
+    }
+}
+
+OutputImage Convert(WorkImage image, const std::vector<std::string>& args) {
+    return BuildOutputImage(image, Opts(args));
+}
+
+// Every layout the format choice may pick decodes to the original pixels.
+TEST(QuilloxConvert, SuiteKeepsPixelsUnderEveryLayoutOption) {
+    for (const std::string& name : jx::test::PngSuiteNames(false)) {
+        SCOPED_TRACE(name);
+        const WorkImage original = Suite(name, false);
+        for (const auto& args : std::vector<std::vector<std::string>>{{}, {"/nc"}, {"/np"}, {"/a1"}, {"/a", "/nc"}}) {
+            WorkImage image = Suite(name, args.size() == 2 ? false : args.empty() || args[0] != "/a1");
+            if (args.size() == 2) image = Suite(name, false);
+            Options o = Opts(args);
+            if (args.size() == 2) o.cleanTransparent = o.optimizeTransparent = false;
+            OutputImage out = BuildOutputImage(image, o);
+            const bool strict = !o.cleanTransparent && !o.optimizeTransparent;
+            ExpectSamePixels(original, EncodePngJx(out, EncodeSettings{}).bytes, strict);
+        }
+    }
+}
+
+TEST(QuilloxConvert, ProgramNeverGrowsOrChangesASuiteFile) {
+    const fs::path dir = fs::temp_directory_path() / ("quillox_conv_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const std::string& name : jx::test::PngSuiteNames(false))
+        fs::copy_file(jx::test::PngSuiteDir() / (name + ".png"), dir / (name + ".png"));
+    std::ostringstream out;
+    std::istringstream in;
+    ProgramContext context{out, in, dir.string()};
+    EXPECT_EQ(RunProgram({"/quiet", "/o2", "*.png"}, context), 0);
+    for (const std::string& name : jx::test::PngSuiteNames(false)) {
+        SCOPED_TRACE(name);
+        const fs::path before = jx::test::PngSuiteDir() / (name + ".png");
+        EXPECT_LE(fs::file_size(dir / (name + ".png")), fs::file_size(before));
+        ExpectSamePixels(Suite(name, false), jx::test::ReadBytes(dir / (name + ".png")), false);
+    }
+    fs::remove_all(dir);
+}
+
+TEST(QuilloxConvert, SmallestLayoutWins) {
+    // Black and white: grey 1-bit.
+    OutputImage bw = Convert(MakeImage(64, 64, [](uint32_t x, uint32_t y) {
+        uint8_t v = ((x / 3 + y / 5) % 2) ? 255 : 0;
+        return Rgba8{v, v, v, 255};
+    }), {});
+    EXPECT_EQ(bw.bitDepth, 1);
+    EXPECT_TRUE(bw.colorType == 0 || bw.colorType == 3);
+    // 16 colours in RGB: a 4-bit palette.
+    OutputImage pal = Convert(MakeImage(64, 64, [](uint32_t x, uint32_t y) {
+        return Rgba8{uint8_t((x % 4) * 60), uint8_t((y % 4) * 70), 40, 255};
+    }), {});
+    EXPECT_EQ(pal.colorType, 3);
+    EXPECT_EQ(pal.bitDepth, 4);
+    EXPECT_EQ(pal.palette.size(), 16u);
+}
+
+TEST(QuilloxConvert, SixteenBitThatHoldsEightBitsBecomesEightBit) {
+    WorkImage image = MakeImage(40, 40, [](uint32_t x, uint32_t y) { return Rgba8{uint8_t(x * 6), uint8_t(y * 6), uint8_t(x ^ y), 255}; });
+    image.sampleDepth = 16;
+    for (size_t i = 0; i < image.rgba.size(); ++i) image.rgba[i] = uint16_t((image.rgba[i] >> 8) * 257);
+    Analyze(image);
+    WorkImage original = image;
+    OutputImage out = BuildOutputImage(image, Opts({}));
+    EXPECT_EQ(out.bitDepth, 8);
+    ExpectSamePixels(original, EncodePngJx(out, EncodeSettings{}).bytes, true);
+}
+
+// More than 256 colours, one transparent colour: an RGB key, never a colour an opaque pixel has.
+TEST(QuilloxConvert, TransparentKeyNeverHitsAnOpaqueColour) {
+    auto pixel = [](uint32_t x, uint32_t y) {
+        if (x == 3 && y < 4) return Rgba8{0, 0, 0, 0};
+        return Rgba8{uint8_t(x * 13), uint8_t(y * 17), uint8_t(x + y), 255};  // includes opaque black
+    };
+    WorkImage image = MakeImage(20, 20, pixel);
+    ASSERT_GT(image.analysis.colorCount, 256);
+    WorkImage original = image;
+    OutputImage out = BuildOutputImage(image, Opts({}));
+    EXPECT_EQ(out.colorType, 2);
+    ASSERT_TRUE(out.hasKey);
+    EXPECT_FALSE(out.key.r == 0 && out.key.g == 0 && out.key.b == 0);
+    ExpectSamePixels(original, EncodePngJx(out, EncodeSettings{}).bytes, false);
+
+    // Transparent pixels of several colours that must be kept: an alpha channel.
+    WorkImage mixed = MakeImage(20, 20, [&](uint32_t x, uint32_t y) {
+        Rgba8 c = pixel(x, y);
+        if (c.a == 0) c.r = uint8_t(y);
+        return c;
+    });
+    Options keep = Opts({});
+    keep.cleanTransparent = false;
+    WorkImage mixedOriginal = mixed;
+    OutputImage alpha = BuildOutputImage(mixed, keep);
+    EXPECT_EQ(alpha.colorType, 6);
+    ExpectSamePixels(mixedOriginal, EncodePngJx(alpha, EncodeSettings{}).bytes, true);
+}
+
+TEST(QuilloxConvert, KeepPaletteUsesTheInputPaletteAtAFittingDepth) {
+    WorkImage image = Suite("basn3p08");
+    OutputImage out = BuildOutputImage(image, Opts({"/np"}));
+    if (out.colorType == 3) {  // true colour may still win on size
+        ASSERT_EQ(out.palette.size(), image.palette.size());
+        for (size_t i = 0; i < out.palette.size(); ++i) EXPECT_EQ(out.palette[i].r, image.palette[i].r) << i;
+        EXPECT_EQ(out.bitDepth, 8);
+    }
+
+    // A 200-entry palette that uses two colours cannot go to 1 bit with its own order.
+    WorkImage two = image;
+    for (uint64_t i = 0; i < two.indices.size(); ++i) {
+        uint8_t index = uint8_t(i % 7 == 0 ? 199 : 0);
+        two.indices[i] = index;
+        const PaletteEntry& e = two.palette[index];
+        uint16_t* p = &two.rgba[i * 4];
+        p[0] = uint16_t(e.r << 8), p[1] = uint16_t(e.g << 8), p[2] = uint16_t(e.b << 8), p[3] = uint16_t(e.a << 8);
+    }
+    two.palette.resize(200);
+    Analyze(two);
+    WorkImage twoCopy = two;
+    OutputImage any = BuildOutputImage(twoCopy, Opts({"/np"}));
+    if (any.colorType == 3) { EXPECT_EQ(any.bitDepth, 8); }
+    ExpectSamePixels(two, EncodePngJx(any, EncodeSettings{}).bytes, true);
+    OutputImage kept = BuildOutputImage(two, Opts({"/nc", "/np"}));
+    ASSERT_EQ(kept.colorType, 3);
+    EXPECT_EQ(kept.bitDepth, 8);
+    EXPECT_EQ(kept.palette.size(), 200u);
+}
+
+TEST(QuilloxConvert, KeepColorTypeWithReductionForcesPaletteOnlyWhenItFits) {
+    auto few = [](uint32_t x, uint32_t y) { return Rgba8{uint8_t(x % 5 * 50), uint8_t(y % 3 * 90), 7, 255}; };
+    WorkImage rgb = MakeImage(30, 30, few);
+    rgb.kind = InputKind::Png;
+    rgb.pngColorType = 2;
+    rgb.pngBitDepth = 8;
+    EXPECT_EQ(BuildOutputImage(rgb, Opts({"/nc", "/jx"})).colorType, 3);
+    WorkImage plain = MakeImage(30, 30, few);
+    plain.kind = InputKind::Png;
+    plain.pngColorType = 2;
+    plain.pngBitDepth = 8;
+    EXPECT_EQ(BuildOutputImage(plain, Opts({"/nc"})).colorType, 2);
+
+    WorkImage wide = Suite("basn2c16");
+    OutputImage out = BuildOutputImage(wide, Opts({"/nc", "/jx", "c=256"}));
+    EXPECT_NE(out.colorType, 3);
+}
+
+TEST(QuilloxConvert, PaletteOrders) {
+    std::vector<ColorUse> table = {{uint64_t(0x1000) << 48 | 0xFF00, 5},
+                                   {uint64_t(0xF000) << 48 | 0xFF00, 9},
+                                   {0, 1},
+                                   {uint64_t(0x8000) << 48 | 0xFF00, 7}};
+    std::vector<ColorUse> byCount = table;
+    OrderColorTable(byCount, 0, false);
+    EXPECT_EQ(byCount[0].count, 9u);
+    EXPECT_EQ(byCount[3].count, 1u);
+    std::vector<ColorUse> lumaUp = table;
+    OrderColorTable(lumaUp, 5, true);
+    EXPECT_EQ(lumaUp[0].rgba, 0u);  // the transparent colour leads
+    EXPECT_EQ(lumaUp[1].rgba >> 48, 0x1000u);
+    std::vector<ColorUse> two(table.begin(), table.begin() + 2);
+    OrderColorTable(two, 1, false);
+    EXPECT_EQ(two[0].count, 5u);  // fewer than 3 colours keep their order
+}
+
+// The transparent-pixel variants keep alpha and visible colours and never lose to variant 1.
+TEST(QuilloxConvert, TransparentFillsKeepVisiblePixels) {
+    auto pixel = [](uint32_t x, uint32_t y) {
+        if ((x + y) % 5 == 0) return Rgba8{uint8_t(x * 40), 9, uint8_t(y * 3), 0};
+        return Rgba8{uint8_t(x * 4), uint8_t(y * 4), uint8_t(x * y), uint8_t(x % 3 ? 255 : 128)};
+    };
+    WorkImage image = MakeImage(48, 48, pixel);
+    const WorkImage original = image;
+    std::ostringstream dots;
+    OutputImage out = BuildOutputImage(image, Opts({"/a1"}), &dots);
+    EXPECT_EQ(dots.str().substr(0, 7), ".......");
+    ExpectSamePixels(original, EncodePngJx(out, EncodeSettings{}).bytes, false);
+}
+
+}  // namespace
+}  // namespace jx::quillox
