@@ -35,7 +35,7 @@
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
-#include "gui/temp_image_loader.h"
+#include "fileio/open_image.h"
 #include "fileio/png_chain.h"
 #include "fileio/save_image.h"
 #include "fileio/tools.h"
@@ -440,38 +440,34 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
 
 void TJXMainForm::OpenImage(const QString& fileName) {
     if (Locked()) return;
-    const QFileInfo info(fileName);
-    if (!info.exists() || !info.isFile()) return;
-    const QString ext = info.suffix().isEmpty() ? QString() : "." + info.suffix().toLower();
-    if (ext.isEmpty() || !QString(kOpenFilter).contains(ext)) return;
-
     Guard([&] {
-        TDecodedImage decoded = DecodeWithQt(fileName);  // into a temporary: a failure changes nothing
-        zoomShift_ = 0;
-        state_.HasAlpha = decoded.HasAlpha;
-        state_.SetSourceImage(std::move(decoded.Pixels));
-        if (info.fileName() != "Alpha.bmp") {
-            currentFileName_ = info.fileName();
-            currentFileSize_ = info.size();
-        }
-        lastOpenedPath_ = info.absoluteFilePath();
-        state_.ReconvertPending = true;
-        BuildUniqueColors(state_);
-        if (!state_.BatchQuantize || form5_->Colors->currentText() == "TrueColor") {
-            state_.PaletteSize = state_.UniqueColorCount > 256 ? -1 : state_.UniqueColorCount;
-            form5_->SetColorCountText(state_.PaletteSize < 0 ? QString("TrueColor")
-                                                             : QString::number(state_.PaletteSize));
-            ApplyColorSpace(state_, form5_->ColorSpace->currentIndex());
-            state_.ReconvertPending = false;
-        }
-        Quantize(state_, form5_->Settings(), *this);
-        ResizeImage1();
+        TQuantizerSettings settings = form5_->Settings();
+        TOpenedFile current{currentFileName_.toStdString(), currentFileSize_};
+        TOpenTarget target{state_, settings, *this, current};
+        if (!jx::OpenImage(target, fileName.toStdString())) return;
+        form5_->SetColorCountText(QString::fromStdString(settings.ColorCount));  // its last good count
+        currentFileName_ = QString::fromStdString(current.Name);
+        currentFileSize_ = current.Size;
+        lastOpenedPath_ = QFileInfo(fileName).absoluteFilePath();
         image1_->setVisible(true);
-        SetStatus(0, currentFileName_);
-        SetStatus(1, QString("Dimension: %1x%2").arg(state_.ImageWidth()).arg(state_.ImageHeight()));
-        SetStatus(2, QString("Unique colors: %1").arg(state_.UniqueColorCount));
-        SetStatus(3, QString("File size: %1 bytes").arg(currentFileSize_));
     });
+}
+
+bool TJXMainForm::ToolBarEnabled() { return !Locked(); }
+
+void TJXMainForm::LeaveEditingModes() {
+    // Crop, mask editing and undo come with their commands; the view goes back to 1:1.
+    zoomShift_ = 0;
+}
+
+void TJXMainForm::ShowIconDialog(const std::string& fileName) {
+    ShowMessage("Opening icons and cursors is not available yet: " + QString::fromStdString(fileName));
+}
+
+void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) { ResizeImage1(); }
+
+void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
+    if (panel >= 0 && panel < 5) SetStatus(panel, QString::fromStdString(text));
 }
 
 void TJXMainForm::PngSpeedButton1Click() {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "imaging/engine_state.h"
-#include "imaging/observer.h"
+#include "fileio/open_image.h"
 #include "platform/cancel_flag.h"
 #include "platform/settings.h"
 
@@ -38,7 +38,7 @@ class TPointerform;
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state; its dialogs get a reference.
-class TJXMainForm : public QMainWindow, public EngineObserver {
+class TJXMainForm : public QMainWindow, public OpenImageObserver {
     Q_OBJECT
 public:
     // session may be null (then nothing is written to disk); settingsFile empty = no settings file.
@@ -126,6 +126,12 @@ public:
     void BusyEnd() override;
     void ShowColorCount(const std::string& text) override;
     void Refresh(TRefreshTarget target) override;
+    // Opening observer.
+    bool ToolBarEnabled() override;
+    void LeaveEditingModes() override;
+    void ShowIconDialog(const std::string& fileName) override;
+    void SourceReplaced(int32_t width, int32_t height, bool hasAlpha) override;
+    void StatusText(int32_t panel, const std::string& text) override;
 
     // Image view events (TImageView forwards them).
     void Image1MouseDown(QMouseEvent* e);
