@@ -35,7 +35,11 @@
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
-#include "gui/temp_image_loader.h"
+#include "fileio/open_image.h"
+#include "fileio/png_chain.h"
+#include "fileio/save_image.h"
+#include "fileio/tools.h"
+#include "imaging/bayer.h"
 #include "imaging/color_space.h"
 #include "imaging/color_tree.h"
 #include "imaging/quantize.h"
@@ -57,10 +61,14 @@ const char* const kOpenFilter =
 const char* const kPaletteFilter =
     "Palettes (*.pal;*.act)|*.pal;*.act|JASC Palette (*.pal)|*.pal|Adobe Color Table File (*.act)|*.act";
 
-// The session's own files that the close removes by name (the undo files go with the folder).
-const char* const kSessionFiles[] = {"DeflOpt",       "advdef",          "Quillox",       "cwebp",
-                                     "dwebp",         "cjpeg",           "WindowShot.bmp", "ScreenShot.bmp",
-                                     "Opaque.bmp",    "Translucent.bmp", "Clipboard.bmp", "Alpha.bmp"};
+// Its order gives the filter index SaveImage takes.
+const char* const kSaveFilter =
+    "Portable Network Graphic (*.png)|*.png|Graphics Interchange Format (*.gif)|*.gif|Bitmaps (*.bmp)|*.bmp|"
+    "Truevision images (*.tga)|*.tga|Google WebP (*.webp)|*.webp|JPEG Image File (*.jpg)|*.jpg";
+
+// The session's named images that the close removes beside the tools (the undo files go with the folder).
+const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",
+                                     "Translucent.bmp", "Clipboard.bmp",  "Alpha.bmp"};
 
 // "Desc (a;b)|a;b|..." as Qt's "Desc (a b);;...".
 QString QtFilter(const QString& pipeFilter) {
@@ -94,6 +102,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     state_.AlphaBackground.R = state_.AlphaBackground.G = state_.AlphaBackground.B = 255;
     state_.AlphaBackground.A = 0;
     state_.Convert(state_.AlphaBackground);
+    BuildBayerMatrices(state_);
 
     BuildToolBar();
     auto* central = new QWidget;
@@ -144,8 +153,8 @@ void TJXMainForm::BuildToolBar() {
     };
     connect(add("ToolButton1", "Open"), &QAction::triggered, this, [this] { ToolButton1Click(); });
     connect(add("ToolButton35", "Batch processing"), &QAction::triggered, this, [this] { ShowBatchNotAvailable(); });
-    // The buttons below wait for their commands: saving, options, paste, undo, mask, filters, crop.
-    add("ToolButton2", "Save As", false);
+    // The buttons below wait for their commands: options, paste, undo, mask, filters, crop.
+    connect(add("ToolButton2", "Save As"), &QAction::triggered, this, [this] { Button3Click(); });
     add("ToolButton7", "Options", false);
     connect(add("ToolButton4", "Copy"), &QAction::triggered, this, [this] { ToolButton4Click(); });
     add("ToolButton5", "Paste", false);
@@ -272,6 +281,11 @@ void TJXMainForm::FirstShow(const QString& commandLineImage) {
     mouseOutside_ = true;
     state_.BatchQuantize = false;
     state_.LumaShift = static_cast<uint8_t>(form5_->UpDown1->value());
+    if (session_) {
+        // quillox from beside jx (or the build tree), the other tools from PATH. A failure is shown
+        // and the window goes on: saving reports each missing tool when it runs.
+        Guard([&] { installedTools_ = InstallTools(LocateTools(ExecutableDir()), session_->Path()); });
+    }
     state_.GridCellSize = 8;
     state_.GridColors[0].R = state_.GridColors[0].G = state_.GridColors[0].B = 255;
     state_.GridColors[1].R = state_.GridColors[1].G = state_.GridColors[1].B = 204;
@@ -292,7 +306,7 @@ void TJXMainForm::showEvent(QShowEvent* e) {
 void TJXMainForm::closeEvent(QCloseEvent* e) {
     if (busyDepth_ > 0) {
         // A child tool or a long pass is running inside a pumped wait: stop it first, then close.
-        cancelRequested_ = true;
+        cancel_.Request();
         closePending_ = true;
         e->ignore();
         return;
@@ -307,6 +321,8 @@ void TJXMainForm::FormClose() {
     for (const QPointer<TPointerform>& d : toolDialogs_)
         if (d && d->isVisible()) d->close();
     if (session_) {
+        for (const std::filesystem::path& tool : installedTools_) session_->RemoveFile(tool.filename().string());
+        installedTools_.clear();
         for (const char* name : kSessionFiles) session_->RemoveFile(name);
         // The undo files and whatever else the session left go with the folder, so none is left behind.
         session_->RemoveAll();
@@ -367,40 +383,91 @@ void TJXMainForm::ToolButton1Click() {
     OpenImage(file);
 }
 
+void TJXMainForm::Button3Click() {
+    if (Locked() || toolRunning_ || !state_.HasImage()) return;
+    QString selected;
+    const QString filters = QtFilter(kSaveFilter);
+    QString start = lastOpenedPath_.isEmpty() ? QString() : QFileInfo(lastOpenedPath_).path();
+    QString file = QFileDialog::getSaveFileName(this, "Save As", start, filters, &selected);
+    if (file.isEmpty()) return;
+    const int index = static_cast<int>(filters.split(";;").indexOf(selected)) + 1;
+    SaveAs(file, index > 0 ? index : 1);
+}
+
+bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
+    if (Locked() || toolRunning_ || !state_.HasImage()) return false;
+    if (!session_ || session_->Removed()) {
+        ShowMessage("There is no session folder to save through.");
+        return false;
+    }
+    TSaveRequest request;
+    request.fileName = fileName.toStdString();
+    request.filterIndex = filterIndex;
+    request.png.sessionFolder = session_->Path();
+    request.png.options.level = options_.optimization;
+    request.png.options.iter = options_.iter;
+    request.png.options.ownScript = options_.own;
+    request.png.options.showConsole = options_.showConsole;
+    request.png.cancel = &cancel_;
+    request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
+    request.pump = request.png.pump;
+
+    // The commands stay closed while the tools run: the pumped events must not change the image
+    // being written. Esc and a close still arrive and cancel.
+    toolRunning_ = true;
+    LockMainWindow();
+    BusyBegin();
+    TSaveResult result;
+    const bool ok = Guard([&] { result = jx::SaveImage(state_, request); });
+    toolRunning_ = false;
+    UnlockMainWindow();
+    BusyEnd();
+    if (!ok) {
+        SetStatus(4, "Error...");
+        return false;
+    }
+    if (result.qualityDialog) {
+        ShowMessage("The quality dialog for JPEG and lossy WebP is not available yet.");
+        return false;
+    }
+    for (const std::string& w : result.png.warnings) InfoLine(w);
+    if (!result.png.consoleOutput.empty()) InfoLine(result.png.consoleOutput);
+    if (!result.infoLine.empty()) InfoLine(result.infoLine);
+    SetStatus(4, QString::fromStdString(result.status));
+    if (!result.png.message.empty()) ShowMessage(QString::fromStdString(result.png.message));
+    return filterIndex != sfPng || result.png.outcome == PngChainResult::Outcome::Written;
+}
+
 void TJXMainForm::OpenImage(const QString& fileName) {
     if (Locked()) return;
-    const QFileInfo info(fileName);
-    if (!info.exists() || !info.isFile()) return;
-    const QString ext = info.suffix().isEmpty() ? QString() : "." + info.suffix().toLower();
-    if (ext.isEmpty() || !QString(kOpenFilter).contains(ext)) return;
-
     Guard([&] {
-        TDecodedImage decoded = DecodeWithQt(fileName);  // into a temporary: a failure changes nothing
-        zoomShift_ = 0;
-        state_.HasAlpha = decoded.HasAlpha;
-        state_.SetSourceImage(std::move(decoded.Pixels));
-        if (info.fileName() != "Alpha.bmp") {
-            currentFileName_ = info.fileName();
-            currentFileSize_ = info.size();
-        }
-        lastOpenedPath_ = info.absoluteFilePath();
-        state_.ReconvertPending = true;
-        BuildUniqueColors(state_);
-        if (!state_.BatchQuantize || form5_->Colors->currentText() == "TrueColor") {
-            state_.PaletteSize = state_.UniqueColorCount > 256 ? -1 : state_.UniqueColorCount;
-            form5_->SetColorCountText(state_.PaletteSize < 0 ? QString("TrueColor")
-                                                             : QString::number(state_.PaletteSize));
-            ApplyColorSpace(state_, form5_->ColorSpace->currentIndex());
-            state_.ReconvertPending = false;
-        }
-        Quantize(state_, form5_->Settings(), *this);
-        ResizeImage1();
+        TQuantizerSettings settings = form5_->Settings();
+        TOpenedFile current{currentFileName_.toStdString(), currentFileSize_};
+        TOpenTarget target{state_, settings, *this, current};
+        if (!jx::OpenImage(target, fileName.toStdString())) return;
+        form5_->SetColorCountText(QString::fromStdString(settings.ColorCount));  // its last good count
+        currentFileName_ = QString::fromStdString(current.Name);
+        currentFileSize_ = current.Size;
+        lastOpenedPath_ = QFileInfo(fileName).absoluteFilePath();
         image1_->setVisible(true);
-        SetStatus(0, currentFileName_);
-        SetStatus(1, QString("Dimension: %1x%2").arg(state_.ImageWidth()).arg(state_.ImageHeight()));
-        SetStatus(2, QString("Unique colors: %1").arg(state_.UniqueColorCount));
-        SetStatus(3, QString("File size: %1 bytes").arg(currentFileSize_));
     });
+}
+
+bool TJXMainForm::ToolBarEnabled() { return !Locked(); }
+
+void TJXMainForm::LeaveEditingModes() {
+    // Crop, mask editing and undo come with their commands; the view goes back to 1:1.
+    zoomShift_ = 0;
+}
+
+void TJXMainForm::ShowIconDialog(const std::string& fileName) {
+    ShowMessage("Opening icons and cursors is not available yet: " + QString::fromStdString(fileName));
+}
+
+void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) { ResizeImage1(); }
+
+void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
+    if (panel >= 0 && panel < 5) SetStatus(panel, QString::fromStdString(text));
 }
 
 void TJXMainForm::PngSpeedButton1Click() {
@@ -633,10 +700,14 @@ bool TJXMainForm::KeyUp(QKeyEvent* e) {
             ToolButton1Click();
             return true;
         }
-        // Ctrl+Y, Ctrl+Z, Ctrl+S, Ctrl+V and Shift+Insert wait for undo, saving and paste.
+        if (k == Qt::Key_S) {
+            Button3Click();
+            return true;
+        }
+        // Ctrl+Y, Ctrl+Z, Ctrl+V and Shift+Insert wait for undo and paste.
     }
     if (k == Qt::Key_Escape) {
-        cancelRequested_ = true;
+        cancel_.Request();
         return true;
     }
     return false;
@@ -660,6 +731,12 @@ bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
         return QMainWindow::eventFilter(watched, event);
     auto* w = qobject_cast<QWidget*>(watched);
     if (!w || w->window() != this) return QMainWindow::eventFilter(watched, event);
+    if (toolRunning_) {
+        // While a save's tools run only Esc gets through: it stops them.
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (type == QEvent::KeyRelease && k->key() == Qt::Key_Escape) cancel_.Request();
+        return true;
+    }
     if (Locked()) return type != QEvent::Wheel;  // every key route is closed while a tool dialog is open
     if (type == QEvent::Wheel) {
         if (!state_.HasImage() || (!scrollBox1_->hasFocus() && !scrollBox1_->isAncestorOf(QApplication::focusWidget())))

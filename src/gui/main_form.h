@@ -4,11 +4,14 @@
 #include <QPointer>
 #include <QRect>
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "imaging/engine_state.h"
-#include "imaging/observer.h"
+#include "fileio/open_image.h"
+#include "platform/cancel_flag.h"
 #include "platform/settings.h"
 
 class QAction;
@@ -35,7 +38,7 @@ class TPointerform;
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state; its dialogs get a reference.
-class TJXMainForm : public QMainWindow, public EngineObserver {
+class TJXMainForm : public QMainWindow, public OpenImageObserver {
     Q_OBJECT
 public:
     // session may be null (then nothing is written to disk); settingsFile empty = no settings file.
@@ -47,8 +50,11 @@ public:
     JxOptions& Options() { return options_; }
     const std::string& SettingsFile() const { return settingsFile_; }
 
-    // First-show steps (settings, defaults, the image named on the command line); runs once.
+    // First-show steps (settings, the tools placed in the session folder, defaults, the image
+    // named on the command line); runs once.
     void FirstShow(const QString& commandLineImage);
+    // The tools first show placed in the session folder (removed again at close).
+    const std::vector<std::filesystem::path>& InstalledTools() const { return installedTools_; }
 
     // Decodes, counts and quantizes a picture file; a missing or unknown file does nothing.
     void OpenImage(const QString& fileName);
@@ -65,6 +71,11 @@ public:
 
     // Handlers named after their controls.
     void ToolButton1Click();    // Open
+    void Button3Click();        // Save As (ToolButton2, Ctrl+S)
+    // Writes the working image to fileName by the save dialog's filter index (1 PNG through the
+    // optimisation chain, 2 GIF, 3 BMP, 4 TGA, 5 WebP, 6 JPEG); the extension follows the filter.
+    // Status, info box and message box report the outcome; true when written.
+    bool SaveAs(const QString& fileName, int filterIndex = 1);
     void PngSpeedButton1Click();  // OK (Apply)
     void ToolButton27Click(bool down);  // Quantizer settings
     void ToolButton4Click();    // Copy
@@ -86,8 +97,12 @@ public:
     // Status texts of panels 0..4.
     QString StatusText(int panel) const;
     int ZoomShift() const { return zoomShift_; }
-    bool CancelRequested() const { return cancelRequested_; }
-    void ClearCancel() { cancelRequested_ = false; }
+    // Esc sets it; the child-tool runner and the PNG chain stop on it.
+    CancelFlag& Cancel() { return cancel_; }
+    bool CancelRequested() const { return cancel_.IsRequested(); }
+    void ClearCancel() { cancel_.Clear(); }
+    // True while a save runs its child tools (the window pumps events meanwhile).
+    bool ToolRunning() const { return toolRunning_; }
 
     // Accessors for the views and controls (tests and dialogs).
     QToolBar* ToolBar1() const { return toolBar1_; }
@@ -111,6 +126,12 @@ public:
     void BusyEnd() override;
     void ShowColorCount(const std::string& text) override;
     void Refresh(TRefreshTarget target) override;
+    // Opening observer.
+    bool ToolBarEnabled() override;
+    void LeaveEditingModes() override;
+    void ShowIconDialog(const std::string& fileName) override;
+    void SourceReplaced(int32_t width, int32_t height, bool hasAlpha) override;
+    void StatusText(int32_t panel, const std::string& text) override;
 
     // Image view events (TImageView forwards them).
     void Image1MouseDown(QMouseEvent* e);
@@ -184,7 +205,9 @@ private:
     bool mouseOutside_ = true;
     int lockCount_ = 0;
     int busyDepth_ = 0;
-    bool cancelRequested_ = false;
+    CancelFlag cancel_;
+    bool toolRunning_ = false;
+    std::vector<std::filesystem::path> installedTools_;
     bool closePending_ = false;  // a close asked for while busy, done when the work ends
     bool firstShowDone_ = false;
     bool closed_ = false;

@@ -1,25 +1,24 @@
 #pragma once
-// The drawings of the main window and the settings dialog: the output and source images, the
-// palette grid, the channel histogram and the error figures, made from the engine state.
+// The drawings of the main window and the settings dialog as Qt images and texts: the engine draws
+// them (imaging/preview.h, imaging/metrics.h), these wrap the results for the widgets.
 #include <QImage>
 #include <QPainter>
 #include <QString>
 #include <array>
 
 #include "imaging/engine_state.h"
+#include "imaging/preview.h"
 #include "imaging/settings.h"
 
 namespace jx {
-
-// (p.RGB*p.A/255 - q.RGB*q.A/255)^2 summed, rounded half to even.
-uint32_t PremultipliedDistance(const TPixelRec& p, const TPixelRec& q);
 
 // WorkingImage as shown, by the view flags, translucent pixels over the background.
 QImage RenderImage(const EngineState& state);
 // SourceImage over the background.
 QImage ShowSource(const EngineState& state);
-// The palette as 16 x 16 cells, 16 a row; a null image when PaletteSize < 1.
-QImage DrawPaletteGrid(const EngineState& state);
+// The palette as 16 x 16 cells, 16 a row, first sorted by PaletteSortType with resort; a null
+// image when PaletteSize < 1.
+QImage DrawPaletteGrid(EngineState& state, bool resort = false);
 // The channel histogram in a box of that size; turns the counts into bar tops once per Quantize.
 QImage DrawHistogram(EngineState& state, QSize box, QColor buttonFace);
 

@@ -20,6 +20,7 @@
 #include "gui/pointer_form.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
+#include "imaging/color_space.h"
 #include "platform/session.h"
 #include "platform/settings.h"
 #include "platform/version.h"
@@ -66,6 +67,18 @@ TEST_F(MainFormTest, FewColoursGiveThatManyAndAPaletteGrid) {
     EXPECT_EQ(form_->Colors()->currentText(), "4");
     EXPECT_TRUE(form_->Image2()->isVisibleTo(form_.get()));
     EXPECT_EQ(form_->Image2()->size(), QSize(257, 17));
+}
+
+TEST_F(MainFormTest, EngineDefaultsAtStart) {
+    const jx::EngineState& s = form_->State();
+    EXPECT_FLOAT_EQ(s.DitherAmount, 0.75f);
+    EXPECT_EQ(s.ColorConverter, &jx::ConvertLab);
+    for (size_t i = 0; i < s.BayerMatrices.size(); ++i) EXPECT_EQ(s.BayerMatrices[i].size(), (4u << (2 * i)));
+    // Without a session folder nothing is placed and saving says why.
+    EXPECT_TRUE(form_->InstalledTools().empty());
+    form_->OpenImage(SuiteFile("basn3p02.png"));
+    EXPECT_FALSE(form_->SaveAs("/tmp/never.png"));
+    EXPECT_EQ(messages_.size(), 1);
 }
 
 TEST_F(MainFormTest, MissingOrUnknownFilesDoNothing) {

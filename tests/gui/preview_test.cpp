@@ -109,14 +109,14 @@ TEST(Preview, ViewModesShowTheSource) {
     EXPECT_EQ(jx::RenderImage(s).pixel(0, 0), qRgb(40, 40, 40));
 }
 
-TEST(Preview, PerfectResultShowsZeroPsnr) {
+TEST(Preview, PerfectResultShowsInfinitePsnr) {
     GuiApp();
     jx::EngineState s = TwoPixelState(Rgba(10, 20, 30, 255), Rgba(10, 20, 30, 255));
     s.WorkingImage = s.SourceImage;
     const auto t = jx::ErrorMetricTexts(s, jx::TErrorMetric::Psnr);
-    EXPECT_EQ(t[0], "y:\t0.00 dB");
-    EXPECT_EQ(t[1], "cr:\t0.00 dB");
-    EXPECT_EQ(t[2], "cb:\t0.00 dB");
+    EXPECT_EQ(t[0], "y:\tinf dB");
+    EXPECT_EQ(t[1], "cr:\tinf dB");
+    EXPECT_EQ(t[2], "cb:\tinf dB");
     EXPECT_EQ(t[3], "-");
 }
 

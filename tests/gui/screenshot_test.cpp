@@ -5,6 +5,9 @@
 #include <QScreen>
 #include <QTest>
 #include <cstdlib>
+#include <filesystem>
+
+#include "platform/session.h"
 
 #include "gui/main_form.h"
 #include "gui/quantizer_settings.h"
@@ -20,7 +23,11 @@ TEST(Screenshot, MainWindowWithImage) {
     const char* image = std::getenv("JX_SCREENSHOT_IMAGE");
     const char* colors = std::getenv("JX_SCREENSHOT_COLORS");
     GuiApp();
-    jx::TJXMainForm form(nullptr, "");
+    // A session of its own, so that the picture shows a save through the PNG chain in the status bar.
+    char base[] = "/tmp/jx_screenshot_XXXXXX";
+    ASSERT_NE(::mkdtemp(base), nullptr);
+    auto session = std::make_unique<jx::SessionFolder>(base);
+    jx::TJXMainForm form(session.get(), "");
     form.SetMessageHandler([](const QString& m) { ADD_FAILURE() << m.toStdString(); });
     form.setGeometry(0, 0, 1000, 640);
     form.show();
@@ -29,6 +36,7 @@ TEST(Screenshot, MainWindowWithImage) {
     ASSERT_TRUE(form.State().HasImage());
     form.Colors()->setEditText(colors && *colors ? colors : "16");
     form.ColorsSelect();
+    EXPECT_TRUE(form.SaveAs(QString(base) + "/saved.png"));
     while (form.State().ImageWidth() << form.ZoomShift() < 300 && form.ZoomShift() < 4) form.ZoomStep('+');
     form.ToolButton27()->trigger();
     form.Form5()->move(1010, 0);
@@ -36,7 +44,10 @@ TEST(Screenshot, MainWindowWithImage) {
     QScreen* screen = QGuiApplication::primaryScreen();
     QPixmap shot = screen ? screen->grabWindow(0) : QPixmap();
     if (shot.isNull() || QGuiApplication::platformName() != "xcb") shot = form.grab();
-    ASSERT_TRUE(shot.save(out, "PNG"));
+    EXPECT_TRUE(shot.save(out, "PNG"));
+    form.close();
+    session.reset();
+    std::filesystem::remove_all(base);
 }
 
 }  // namespace
