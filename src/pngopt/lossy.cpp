@@ -1,5 +1,6 @@
 #include "pngopt/lossy.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
