@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "pngopt/encoder.h"
+#include "pngopt/lossy.h"
 #include "pngopt/quantize.h"
 
 namespace jx::quillox {
@@ -512,7 +513,12 @@ uint64_t VariantSize(const OutputImage& out, const Measurer& m) {
 
 }  // namespace
 
+bool OutputInterlaced(const WorkImage& image, const Options& options) {
+    return options.interlace < 0 ? image.interlaced : (options.interlace % 2 == 0);
+}
+
 OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostream* progress) {
+    ApplyLossyPrePass(image, options);
     if (options.quantize) {
         // More colours asked for than the image has: every colour stays as it is.
         if (CountDistinctColors8(image) > uint64_t(options.colorCount)) {
@@ -546,7 +552,7 @@ OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostr
         image = std::move(bestImage);
         if (progress) *progress << "\r" << std::string(80, ' ') << std::flush;
     }
-    out.interlace = options.interlace < 0 ? image.interlaced : (options.interlace % 2 == 0);
+    out.interlace = OutputInterlaced(image, options);
     if (image.hasGamma && options.gammaMode == 2) {
         out.hasGamma = true;
         out.gamma = image.gamma;

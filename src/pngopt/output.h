@@ -36,8 +36,11 @@ void OrderColorTable(std::vector<ColorUse>& table, int order, bool transparentFi
 // holds 8-bit values becomes 8-bit, and transparent pixels may take a key colour.
 OutputImage ChooseOutputFormat(WorkImage& image, const Options& options);
 
-// The whole conversion of a read image: colour reduction ("/jx"), the transparent-pixel
-// variants, the format choice, interlace and gamma. progress is null when quiet.
+// Whether the output is interlaced: as the input for a negative request, else Adam7 when even.
+bool OutputInterlaced(const WorkImage& image, const Options& options);
+
+// The whole conversion of a read image: the lossy pre-pass ("/l"), colour reduction ("/jx"), the
+// transparent-pixel variants, the format choice, interlace and gamma. progress is null when quiet.
 OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostream* progress = nullptr);
 
 // Whether `encoded` decodes to the working image's pixels. Fully transparent pixels compare by
