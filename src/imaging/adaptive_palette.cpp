@@ -149,6 +149,104 @@ void PreMergePlain(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, int
     }
 }
 
+// Live ids bucketed by c1, c2, c3 for the pre-merge. The entries that stay in the grid never
+// change colour (only the absorbing entry does, and it has left the grid), so each cell keeps
+// copies of its entries' components and a scan reads no list records.
+class TMergeGrid {
+public:
+    struct Entry {
+        int32_t id;
+        uint8_t c1, c2, c3, pad;
+    };
+    TMergeGrid(const TPixelRec* list, int32_t u, int shift) : shift_(shift), bins_(256 >> shift) {
+        const size_t cells = static_cast<size_t>(bins_) * bins_ * bins_;
+        begin_.assign(cells + 1, 0);
+        ResizeChecked(slot_, u);
+        for (int32_t i = 0; i < u; ++i)
+            if (list[i].Weight != 0) ++begin_[CellOf(list[i]) + 1];
+        for (size_t c = 0; c < cells; ++c) begin_[c + 1] += begin_[c];
+        size_.assign(cells, 0);
+        ResizeChecked(entries_, begin_[cells]);
+        for (int32_t i = 0; i < u; ++i) {
+            const TPixelRec& p = list[i];
+            if (p.Weight == 0) {
+                slot_[static_cast<size_t>(i)] = -1;
+                continue;
+            }
+            const size_t c = CellOf(p);
+            const int32_t at = begin_[c] + size_[c]++;
+            entries_[static_cast<size_t>(at)] = {i, p.c1, p.c2, p.c3, 0};
+            slot_[static_cast<size_t>(i)] = at;
+        }
+    }
+    size_t CellOf(const TPixelRec& p) const {
+        return static_cast<size_t>(((p.c1 >> shift_) * bins_ + (p.c2 >> shift_)) * bins_ + (p.c3 >> shift_));
+    }
+    void Remove(int32_t id, const TPixelRec& p) {
+        const int32_t at = slot_[static_cast<size_t>(id)];
+        if (at < 0) return;
+        const size_t c = CellOf(p);
+        const int32_t lastAt = begin_[c] + --size_[c];
+        const Entry moved = entries_[static_cast<size_t>(lastAt)];
+        entries_[static_cast<size_t>(at)] = moved;
+        slot_[static_cast<size_t>(moved.id)] = at;
+        slot_[static_cast<size_t>(id)] = -1;
+    }
+    const Entry* CellBegin(int i1, int i2, int i3, int32_t& count) const {
+        const size_t c = static_cast<size_t>((i1 * bins_ + i2) * bins_ + i3);
+        count = size_[c];
+        return entries_.data() + begin_[c];
+    }
+
+private:
+    int shift_;
+    int bins_;
+    std::vector<int32_t> begin_, size_, slot_;
+    std::vector<Entry> entries_;
+};
+
+// Ids in [0, u) handed out in increasing order: a bit per id, a summary bit per word.
+class TIdQueue {
+public:
+    explicit TIdQueue(int32_t u) {
+        words_.assign(static_cast<size_t>(u) / 64 + 1, 0);
+        summary_.assign(words_.size() / 64 + 1, 0);
+    }
+    void Push(int32_t id) {
+        const size_t w = static_cast<size_t>(id) >> 6;
+        words_[w] |= uint64_t{1} << (id & 63);
+        summary_[w >> 6] |= uint64_t{1} << (w & 63);
+        ++count_;
+    }
+    bool Empty() const { return count_ == 0; }
+    // The smallest id held, taken out; only while not Empty.
+    int32_t Pop() {
+        while (summary_[cursor_] == 0) ++cursor_;
+        const size_t w = cursor_ * 64 + static_cast<size_t>(__builtin_ctzll(summary_[cursor_]));
+        uint64_t& word = words_[w];
+        const int bit = __builtin_ctzll(word);
+        word &= word - 1;
+        if (word == 0) summary_[cursor_] &= ~(uint64_t{1} << (w & 63));
+        --count_;
+        return static_cast<int32_t>(w * 64 + static_cast<size_t>(bit));
+    }
+    // Empties the queue, given every id it may hold; the next ids start at from or later.
+    void Clear(const std::vector<int32_t>& pushed, int32_t from) {
+        for (int32_t id : pushed) {
+            const size_t w = static_cast<size_t>(id) >> 6;
+            words_[w] = 0;
+            summary_[w >> 6] = 0;
+        }
+        count_ = 0;
+        cursor_ = static_cast<size_t>(from) >> 12;
+    }
+
+private:
+    std::vector<uint64_t> words_, summary_;
+    size_t cursor_ = 0;
+    size_t count_ = 0;
+};
+
 // Pre-merge through the grid: for each surviving j only the later live entries that can lie
 // within the threshold are visited, in index order, as the plain loop would meet them.
 void PreMergeIndexed(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, int32_t thr) {
@@ -157,56 +255,66 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, i
     const int32_t b23 = ISqrt(thr / 2);
     int shift = 2;
     while (shift < 6 && (1 << (shift + 2)) <= b23) ++shift;
-    TColorGrid grid;
-    grid.Reset(shift, static_cast<size_t>(u));
-    for (int32_t i = 0; i < u; ++i)
-        if (list[i].Weight != 0) grid.Insert(i, list[i]);
+    TMergeGrid grid(list, u, shift);
+    // The candidates stay valid while the absorbing colour is within margin of the centre they
+    // were collected round.
     const int32_t margin = pr.mixing ? 4 : 0;
     const int size = 1 << shift;
+    const unsigned luma = pr.luma;
     std::vector<int32_t> cand;
+    TIdQueue queue(u);
     TPixelRec centre;
     auto collect = [&](const TPixelRec& c, int32_t from) {
         centre = c;
+        queue.Clear(cand, from);
         cand.clear();
         const int r1 = b1 + margin, r23 = b23 + margin;
         const int lo1 = std::max(0, c.c1 - r1) >> shift, hi1 = std::min(255, c.c1 + r1) >> shift;
         const int lo2 = std::max(0, c.c2 - r23) >> shift, hi2 = std::min(255, c.c2 + r23) >> shift;
         const int lo3 = std::max(0, c.c3 - r23) >> shift, hi3 = std::min(255, c.c3 + r23) >> shift;
-        for (int i1 = lo1; i1 <= hi1; ++i1)
-            for (int i2 = lo2; i2 <= hi2; ++i2)
-                for (int i3 = lo3; i3 <= hi3; ++i3)
-                    for (int32_t id : grid.Cell(i1, i2, i3)) {
-                        if (id < from) continue;
+        for (int i1 = lo1; i1 <= hi1; ++i1) {
+            const int32_t lb1 = Squares[std::max(0, Gap(c.c1, i1 * size, size) - margin)] << luma;
+            if (lb1 > thr) continue;
+            for (int i2 = lo2; i2 <= hi2; ++i2) {
+                const int32_t lb2 = lb1 + 2 * Squares[std::max(0, Gap(c.c2, i2 * size, size) - margin)];
+                if (lb2 > thr) continue;
+                for (int i3 = lo3; i3 <= hi3; ++i3) {
+                    if (lb2 + 2 * Squares[std::max(0, Gap(c.c3, i3 * size, size) - margin)] > thr) continue;
+                    int32_t count = 0;
+                    const TMergeGrid::Entry* e = grid.CellBegin(i1, i2, i3, count);
+                    for (int32_t q = 0; q < count; ++q) {
+                        if (e[q].id < from) continue;
                         // Skip what lies beyond the threshold from every point within the
                         // margin round the centre.
-                        const TPixelRec& e = list[id];
-                        const int g1 = std::max(0, std::abs(e.c1 - c.c1) - margin);
-                        const int g2 = std::max(0, std::abs(e.c2 - c.c2) - margin);
-                        const int g3 = std::max(0, std::abs(e.c3 - c.c3) - margin);
-                        if ((Squares[g1] << pr.luma) + 2 * Squares[g2] + 2 * Squares[g3] <= thr) cand.push_back(id);
+                        const int g1 = std::max(0, std::abs(e[q].c1 - c.c1) - margin);
+                        const int g2 = std::max(0, std::abs(e[q].c2 - c.c2) - margin);
+                        const int g3 = std::max(0, std::abs(e[q].c3 - c.c3) - margin);
+                        if ((Squares[g1] << luma) + 2 * Squares[g2] + 2 * Squares[g3] <= thr) {
+                            cand.push_back(e[q].id);
+                            queue.Push(e[q].id);
+                        }
                     }
-        std::sort(cand.begin(), cand.end());
+                }
+            }
+        }
     };
-    (void)size;
     int32_t live = u;
     for (int32_t j = 0; j + 1 < u && live > n; ++j) {
         if (list[j].Weight == 0) continue;
-        grid.Remove(j);
+        grid.Remove(j, list[j]);
         TSums js = SumsOf(list[j]);
         collect(list[j], j + 1);
-        for (size_t ci = 0; ci < cand.size() && live > n; ++ci) {
-            const int32_t k = cand[ci];
+        while (!queue.Empty() && live > n) {
+            const int32_t k = queue.Pop();
             if (list[k].Weight == 0 || pr.Dist(list[j], list[k]) > thr) continue;
+            grid.Remove(k, list[k]);
             if (pr.mixing) MergeInto(pr, list[j], js, list[k], SumsOf(list[k]));
             list[k].Weight = 0;
-            grid.Remove(k);
             --live;
             const TPixelRec& J = list[j];
             if (std::abs(J.c1 - centre.c1) > margin || std::abs(J.c2 - centre.c2) > margin ||
-                std::abs(J.c3 - centre.c3) > margin) {
+                std::abs(J.c3 - centre.c3) > margin)
                 collect(J, k + 1);
-                ci = static_cast<size_t>(-1);
-            }
         }
     }
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "imaging/bayer.h"
+#include "imaging/edge_map.h"
 #include "imaging/errors.h"
 
 namespace jx {
@@ -11,6 +13,7 @@ EngineState::EngineState() {
     AlphaBackground.A = 0;
     Convert(AlphaBackground);
     ChromaMax = ComputeChromaMax(ColorConverter);
+    BuildBayerMatrices(*this);
 }
 
 void EngineState::SetSourceImage(TPixelImage image) {
@@ -24,7 +27,7 @@ void EngineState::SetSourceImage(TPixelImage image) {
     }
     WorkingImage = SourceImage;
     QualityMask.Resize(SourceImage.Width(), SourceImage.Height(), 0);
-    EdgeMap.Resize(SourceImage.Width(), SourceImage.Height(), 0);
+    BuildEdgeMap(*this);
 }
 
 void ClearPixel(const EngineState& state, TPixelRec& p) {

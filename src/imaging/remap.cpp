@@ -83,7 +83,7 @@ void CheckInput(const EngineState& state, const TQuantizerSettings& settings) {
     if (state.PaletteSize < 1 || !state.HasImage()) return;
     if (!state.WorkingImage.SameShape(state.SourceImage))
         throw ImagingError("The working image does not have the size of the image");
-    if (settings.BypassEdges && (state.EdgeMap.Width() != state.ImageWidth() || state.EdgeMap.Height() != state.ImageHeight()))
+    if ((state.EdgeMap.Width() != state.ImageWidth() || state.EdgeMap.Height() != state.ImageHeight()))
         throw ImagingError("The edge map does not have the size of the image");
     if (!(state.DitherAmount >= 0.0f && state.DitherAmount <= 1.0f))
         throw ImagingError("Dither amount outside 0..1");
@@ -151,7 +151,6 @@ void ConvertImage(EngineState& state, const TQuantizerSettings& settings, Engine
         }
         for (int32_t i = 0; i < n; ++i) state.Palette[static_cast<size_t>(i)].Weight = 0;
         ColorTreeReset(state);
-        if (state.BayerMatrices[static_cast<size_t>(kBayerMatrixCount - 1)].empty()) BuildBayerMatrices(state);
 
         TRegion region{0, state.ImageWidth(), 0, state.ImageHeight()};
         if (state.QuickAddPreview) {

@@ -28,40 +28,58 @@ int64_t KeyOf(const TPixelRec& p, int32_t type) {
     }
 }
 
+struct TSortItem {
+    int64_t key;
+    int32_t index;
+};
+
 // Larger keys first. Entries with equal keys are never exchanged. The two parts left after a
 // partition are disjoint, so sorting the smaller one first (by recursion) and the larger one in
 // the loop gives the same result as the plain recursion, with a logarithmic depth.
-void QuickSort(int64_t* key, TPixelRec* rec, int32_t* order, int32_t lo, int32_t hi) {
+void QuickSort(TSortItem* item, int32_t lo, int32_t hi) {
     while (lo < hi) {
         int32_t i = lo, j = hi;
-        const int64_t pivot = key[lo + (hi - lo) / 2];
+        const int64_t pivot = item[lo + (hi - lo) / 2].key;
         do {
-            while (key[i] > pivot) ++i;
-            while (pivot > key[j]) --j;
+            while (item[i].key > pivot) ++i;
+            while (pivot > item[j].key) --j;
             if (i <= j) {
-                if (key[i] < key[j]) {
-                    std::swap(key[i], key[j]);
-                    std::swap(rec[i], rec[j]);
-                    if (order) std::swap(order[i], order[j]);
-                }
+                if (item[i].key < item[j].key) std::swap(item[i], item[j]);
                 ++i;
                 --j;
             }
         } while (i <= j);
         if (j - lo < hi - i) {
-            if (lo < j) QuickSort(key, rec, order, lo, j);
+            if (lo < j) QuickSort(item, lo, j);
             lo = i;
         } else {
-            if (i < hi) QuickSort(key, rec, order, i, hi);
+            if (i < hi) QuickSort(item, i, hi);
             hi = j;
         }
     }
 }
 
-std::vector<int64_t> KeyBuffer(int64_t count) {
-    std::vector<int64_t> keys;
-    ResizeChecked(keys, count);
-    return keys;
+// Sorts keys and indices together, then moves the records (and the order entries) once: the
+// exchanges depend on the keys alone, so the arrangement is the one of exchanging records.
+void SortByKeys(std::vector<TSortItem>& items, TPixelRec* rec, int32_t* order) {
+    const int32_t count = static_cast<int32_t>(items.size());
+    QuickSort(items.data(), 0, count - 1);
+    std::vector<TPixelRec> recs;
+    ResizeChecked(recs, count);
+    for (int32_t i = 0; i < count; ++i) recs[static_cast<size_t>(i)] = rec[items[static_cast<size_t>(i)].index];
+    std::copy(recs.begin(), recs.end(), rec);
+    if (order) {
+        std::vector<int32_t> orders;
+        ResizeChecked(orders, count);
+        for (int32_t i = 0; i < count; ++i) orders[static_cast<size_t>(i)] = order[items[static_cast<size_t>(i)].index];
+        std::copy(orders.begin(), orders.end(), order);
+    }
+}
+
+std::vector<TSortItem> ItemBuffer(int64_t count) {
+    std::vector<TSortItem> items;
+    ResizeChecked(items, count);
+    return items;
 }
 
 }  // namespace
@@ -83,18 +101,31 @@ uint32_t MortonCode4(const TPixelRec& p) {
 
 void SortOrderMap(TPixelRec* array, int32_t* order, int32_t lo, int32_t hi) {
     if (lo >= hi) return;
-    std::vector<int64_t> keys = KeyBuffer(int64_t{hi} - lo + 1);
-    for (int32_t i = lo; i <= hi; ++i) keys[static_cast<size_t>(i - lo)] = order[i];
-    QuickSort(keys.data(), array + lo, order + lo, 0, hi - lo);
+    // Distinct keys have one sorted arrangement whatever the procedure, so a map that is
+    // already strictly monotonic (the usual case) is settled without the quicksort.
+    bool down = true, up = true;
+    for (int32_t i = lo; i < hi && (down || up); ++i) {
+        down = down && order[i] > order[i + 1];
+        up = up && order[i] < order[i + 1];
+    }
+    if (down) return;
+    if (up) {
+        std::reverse(array + lo, array + hi + 1);
+        std::reverse(order + lo, order + hi + 1);
+        return;
+    }
+    std::vector<TSortItem> items = ItemBuffer(int64_t{hi} - lo + 1);
+    for (int32_t i = lo; i <= hi; ++i) items[static_cast<size_t>(i - lo)] = {order[i], i - lo};
+    SortByKeys(items, array + lo, order + lo);
 }
 
 void SortPixels(TPixelRec* array, int32_t count, int32_t type, int32_t* order) {
     if (type < 0 || type >= kSortTypeCount) throw ImagingError("Unknown sort type " + std::to_string(type));
     if (count <= 1) return;
     if (order) SortOrderMap(array, order, 0, count - 1);
-    std::vector<int64_t> keys = KeyBuffer(count);
-    for (int32_t i = 0; i < count; ++i) keys[static_cast<size_t>(i)] = KeyOf(array[i], type);
-    QuickSort(keys.data(), array, order, 0, count - 1);
+    std::vector<TSortItem> items = ItemBuffer(count);
+    for (int32_t i = 0; i < count; ++i) items[static_cast<size_t>(i)] = {KeyOf(array[i], type), i};
+    SortByKeys(items, array, order);
 }
 
 void SortPalette(EngineState& state, int32_t count, int32_t type) {

@@ -6,6 +6,7 @@
 
 #include "engine_test_util.h"
 #include "imaging/color_tree.h"
+#include "imaging/edge_map.h"
 #include "imaging/errors.h"
 #include "imaging/quantize.h"
 #include "imaging/settings.h"
@@ -348,6 +349,7 @@ TEST_F(QuantizeTest, HeavilyMaskedLargeImage) {
     TPixelRec c = Rgba(30, 60, 90);
     state.Convert(c);
     state.SourceImage.Resize(w, h, c);
+    BuildEdgeMap(state);
     state.QualityMask.Resize(w, h, 255);
     state.UniqueColorCount = 1;
     int64_t listWeight = -1;
