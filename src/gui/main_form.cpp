@@ -39,7 +39,6 @@
 #include "fileio/png_chain.h"
 #include "fileio/save_image.h"
 #include "fileio/tools.h"
-#include "imaging/bayer.h"
 #include "imaging/color_space.h"
 #include "imaging/color_tree.h"
 #include "imaging/quantize.h"
@@ -102,7 +101,6 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     state_.AlphaBackground.R = state_.AlphaBackground.G = state_.AlphaBackground.B = 255;
     state_.AlphaBackground.A = 0;
     state_.Convert(state_.AlphaBackground);
-    BuildBayerMatrices(state_);
 
     BuildToolBar();
     auto* central = new QWidget;
