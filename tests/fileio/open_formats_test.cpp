@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/test_data.h"
+#include "save_test_util.h"
 #include "fileio/open_image.h"
 #include "fileio/targa_graphic.h"
 
@@ -14,16 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class OpenFormats : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("jx_open_formats_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& name) { return (dir_ / name).string(); }
-    fs::path dir_;
-};
+using OpenFormats = test::ScratchDir;
 
 TEST_F(OpenFormats, TargaKeepsThirtyTwoBitAlpha) {
     TTargaGraphic g;

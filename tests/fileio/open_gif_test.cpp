@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "common/test_data.h"
+#include "save_test_util.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
 
@@ -50,16 +51,7 @@ void WriteGif(const std::string& path, int sw, int sh, const std::vector<TFrame>
     if (local) GifFreeMapObject(local);
 }
 
-class OpenGif : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("jx_open_gif_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& name) { return (dir_ / name).string(); }
-    fs::path dir_;
-};
+using OpenGif = test::ScratchDir;
 
 TEST_F(OpenGif, OpaqueFramesPaintInOrder) {
     const std::string p = Path("a.gif");

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "common/test_data.h"
+#include "save_test_util.h"
 #include "fileio/errors.h"
 #include "fileio/open_image.h"
 #include "pngopt/pngenc/png_image.h"
@@ -34,13 +35,8 @@ public:
     void ClearFileTabs() override { ++tabsCleared; }
 };
 
-class OpenImageTest : public ::testing::Test {
+class OpenImageTest : public test::ScratchDir {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("jx_open_image_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string Suite(const std::string& name) { return (test::PngSuiteDir() / (name + ".png")).string(); }
     std::string Copy(const std::string& from, const std::string& name) {
         fs::copy_file(from, dir_ / name, fs::copy_options::overwrite_existing);
@@ -63,7 +59,6 @@ protected:
     FakeHost host;
     TOpenedFile current;
     TOpenTarget target{state, settings, host, current};
-    fs::path dir_;
 };
 
 TEST_F(OpenImageTest, OpensAndReportsTheNewImage) {

@@ -95,20 +95,5 @@ TEST(PPM, DamagedFiles) {
     EXPECT_EQ(LoadError("P5 1000000 1000000 255\n"), kBadData);  // more pixels than the file holds
 }
 
-TEST(PPM, HeaderTestAndImageInfo) {
-    TPPMGraphic g;
-    std::istringstream ok("P5 1 1 255\nabcdef");
-    EXPECT_TRUE(g.CheckStreamHeader(ok));
-    EXPECT_EQ(ok.tellg(), 0);
-    std::istringstream short_file("P5 1 1\n");
-    EXPECT_FALSE(g.CheckStreamHeader(short_file));
-    std::istringstream info("P3\n7 9 255\n");
-    EXPECT_TRUE(g.ReadImageInfo(info));
-    EXPECT_EQ(g.ImageProperties().Width, 7u);
-    EXPECT_EQ(g.ImageProperties().Height, 9u);
-    EXPECT_EQ(g.ImageProperties().ColorScheme, ssRGB);
-    EXPECT_EQ(g.ImageProperties().BitsPerPixel, 24);
-}
-
 }  // namespace
 }  // namespace jx

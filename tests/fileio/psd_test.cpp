@@ -221,20 +221,5 @@ TEST(PSD, DamagedFiles) {
     EXPECT_EQ(LoadError(Bytes(file.begin(), file.begin() + 10)), "Stream read error");
 }
 
-TEST(PSD, HeaderTest) {
-    TPsdSpec s;
-    s.data = {1, 2, 3, 4, 5, 6};
-    s.signature = "8bps";
-    const Bytes file = Build(s);
-    TPSDGraphic g;
-    std::istringstream in(std::string(file.begin(), file.end()));
-    EXPECT_TRUE(g.CheckStreamHeader(in));
-    EXPECT_EQ(in.tellg(), 0);
-    s.version = 2;
-    const Bytes v2 = Build(s);
-    std::istringstream in2(std::string(v2.begin(), v2.end()));
-    EXPECT_FALSE(g.CheckStreamHeader(in2));
-}
-
 }  // namespace
 }  // namespace jx
