@@ -67,18 +67,6 @@ TEST_F(OpenPngMade, OpaqueAlphaChannelIsNoAlpha) {
     EXPECT_FALSE(DecodePngFile(Save(png, "a.png")).HasAlpha);
 }
 
-TEST_F(OpenPngMade, TwoBitGreyKey) {
-    PngImage png(4, 1, kPngGrey, 2);
-    for (unsigned x = 0; x < 4; ++x) png.SetSample(x, 0, 0, uint16_t(x));
-    png.Key = PngKey{1, 0, 0, 0};
-    const TDecodedImage d = DecodePngFile(Save(png, "g.png"));
-    EXPECT_TRUE(d.HasAlpha);
-    EXPECT_EQ(d.Pixels[0][0].A, 255);
-    EXPECT_EQ(d.Pixels[0][1].A, 0);
-    EXPECT_EQ(d.Pixels[0][1].R, 85);
-    EXPECT_EQ(d.Pixels[0][2].A, 255);
-}
-
 TEST_F(OpenPngMade, PaletteIndexPastPlteStaysInBounds) {
     PngImage png(3, 1, kPngPalette, 2);
     png.Palette = {{10, 20, 30}, {40, 50, 60}};
