@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "fileio/graphic_color.h"
@@ -47,15 +48,6 @@ TEST(ColorManager, IndexedAgainstTrueColourAndReservedFail) {
     EXPECT_FALSE(cm.Changed());
 }
 
-TEST(ColorManager, SwappedSixteenBitSamplesScaleToEightBits) {
-    TColorManager cm;
-    cm.SetSourceSampleBits(16);
-    cm.SourceFlags = cfSwapBytes;
-    std::vector<uint8_t> src{0x12, 0x34, 0xFF, 0xFF, 0x00, 0x00}, dst(3);
-    Convert(cm, src, dst, 1);
-    EXPECT_EQ(dst, (std::vector<uint8_t>{0, 255, 18}));
-}
-
 TEST(ColorManager, MaskSelectsPixelsAndSourceHoldsOnlySelectedOnes) {
     TColorManager cm;
     std::vector<uint8_t> src{1, 2, 3, 4, 5, 6}, dst(16 * 3, 0xEE);
@@ -70,23 +62,6 @@ TEST(ColorManager, MaskSelectsPixelsAndSourceHoldsOnlySelectedOnes) {
     }
 }
 
-TEST(ColorManager, AlphaIsCopiedOnlyWhenBothSidesCarryIt) {
-    TColorManager cm;
-    cm.SetSourceScheme(ssRGBA);
-    cm.SetSourceSampleCount(4);
-    cm.SetTargetScheme(ssBGRA);
-    cm.SetTargetSampleCount(4);
-    std::vector<uint8_t> src{1, 2, 3, 77}, dst(4, 0);
-    Convert(cm, src, dst, 1);
-    EXPECT_EQ(dst, (std::vector<uint8_t>{3, 2, 1, 77}));
-
-    cm.SetSourceScheme(ssRGB);
-    cm.SetSourceSampleCount(3);
-    std::vector<uint8_t> rgb{1, 2, 3, 4, 5, 6}, out(8, 0x55);
-    Convert(cm, rgb, out, 2);
-    EXPECT_EQ(out, (std::vector<uint8_t>{3, 2, 1, 0x55, 6, 5, 4, 0x55}));
-}
-
 TEST(ColorManager, PlanarRGBRows) {
     TColorManager cm;
     const uint8_t r[2] = {10, 11}, g[2] = {20, 21}, b[2] = {30, 31};
@@ -96,65 +71,55 @@ TEST(ColorManager, PlanarRGBRows) {
     EXPECT_EQ(std::vector<uint8_t>(dst, dst + 6), (std::vector<uint8_t>{30, 20, 10, 31, 21, 11}));
 }
 
-TEST(ColorManager, CMYKInkAmounts) {
-    TColorManager cm;
-    cm.SetSourceScheme(ssCMYK);
-    cm.SetSourceSampleCount(4);
-    // C, M, Y, K per pixel.
-    std::vector<uint8_t> src{0, 0, 0, 0, 0, 0, 0, 255, 128, 0, 0, 0, 0, 0, 100, 100}, dst(12);
-    Convert(cm, src, dst, 4);
-    EXPECT_EQ(dst, (std::vector<uint8_t>{255, 255, 255, 0, 0, 0, 255, 255, 127, 94, 155, 155}));
+void Source(TColorManager& cm, TSampleScheme scheme, uint8_t count, uint8_t bits = 8, TConvertFlags flags = 0) {
+    cm.SetSourceScheme(scheme);
+    cm.SetSourceSampleCount(count);
+    cm.SetSourceSampleBits(bits);
+    cm.SourceFlags = flags;
+}
+void Target(TColorManager& cm, TSampleScheme scheme, uint8_t count, uint8_t bits = 8) {
+    cm.SetTargetScheme(scheme);
+    cm.SetTargetSampleCount(count);
+    cm.SetTargetSampleBits(bits);
 }
 
-TEST(ColorManager, LabExtremes) {
-    TColorManager cm;
-    cm.SetSourceScheme(ssLab);
-    cm.SourceFlags = cfLightnessByte | cfChromaBias;
-    std::vector<uint8_t> src{255, 128, 128, 0, 128, 128}, dst(6);
-    Convert(cm, src, dst, 2);
-    EXPECT_EQ(dst, (std::vector<uint8_t>{255, 255, 255, 0, 0, 0}));
+TEST(ColorManager, InterleavedRowsOfEveryScheme) {
+    struct Case {
+        const char* what;
+        std::function<void(TColorManager&)> setup;
+        std::vector<uint8_t> src;
+        uint32_t count;
+        std::vector<uint8_t> want;  // the target row, 0x55 where nothing may be written
+    };
+    const std::vector<Case> cases{
+        {"swapped 16-bit RGB", [](auto& cm) { Source(cm, ssRGB, 3, 16, cfSwapBytes); },
+         {0x12, 0x34, 0xFF, 0xFF, 0x00, 0x00}, 1, {0, 255, 18}},
+        {"RGBA to BGRA", [](auto& cm) { Source(cm, ssRGBA, 4), Target(cm, ssBGRA, 4); }, {1, 2, 3, 77}, 1, {3, 2, 1, 77}},
+        {"RGB to BGRA leaves alpha", [](auto& cm) { Target(cm, ssBGRA, 4); }, {1, 2, 3, 4, 5, 6}, 2,
+         {3, 2, 1, 0x55, 6, 5, 4, 0x55}},
+        {"CMYK ink amounts", [](auto& cm) { Source(cm, ssCMYK, 4); },
+         {0, 0, 0, 0, 0, 0, 0, 255, 128, 0, 0, 0, 0, 0, 100, 100}, 4,
+         {255, 255, 255, 0, 0, 0, 255, 255, 127, 94, 155, 155}},
+        {"Lab extremes", [](auto& cm) { Source(cm, ssLab, 3, 8, cfLightnessByte | cfChromaBias); },
+         {255, 128, 128, 0, 128, 128}, 2, {255, 255, 255, 0, 0, 0}},
+        {"YCbCr neutral grey", [](auto& cm) { Source(cm, ssYCbCr, 3); }, {100, 128, 128}, 1, {100, 100, 100}},
+        {"swapped 16-bit grey", [](auto& cm) { Source(cm, ssGray, 1, 16, cfSwapBytes), Target(cm, ssGray, 1); },
+         {0xFF, 0xFF, 0x80, 0x00}, 2, {255, 127}},
+        {"1-bit indices to 4 bits", [](auto& cm) { Source(cm, ssIndexed, 1, 1), Target(cm, ssIndexed, 1, 4); }, {0xA0}, 4,
+         {0xF0, 0xF0}},
+        {"grey alpha to grey", [](auto& cm) { Source(cm, ssGrayAlpha, 2), Target(cm, ssGray, 1); }, {10, 99, 20, 99}, 2,
+         {10, 20}},
+    };
+    for (const Case& c : cases) {
+        TColorManager cm;
+        c.setup(cm);
+        std::vector<uint8_t> dst(c.want.size(), 0x55);
+        Convert(cm, c.src, dst, c.count);
+        EXPECT_EQ(dst, c.want) << c.what;
+    }
 }
 
-TEST(ColorManager, YCbCrNeutralGreyStaysGrey) {
-    TColorManager cm;
-    cm.SetSourceScheme(ssYCbCr);
-    std::vector<uint8_t> src{100, 128, 128}, dst(3);
-    Convert(cm, src, dst, 1);
-    EXPECT_EQ(dst, (std::vector<uint8_t>{100, 100, 100}));
-}
-
-TEST(ColorManager, GreyAndIndexedRows) {
-    TColorManager cm;
-    cm.SetSourceScheme(ssGray);
-    cm.SetTargetScheme(ssGray);
-    cm.SetSourceSampleCount(1);
-    cm.SetTargetSampleCount(1);
-    cm.SetSourceSampleBits(16);
-    cm.SourceFlags = cfSwapBytes;
-    std::vector<uint8_t> src{0xFF, 0xFF, 0x80, 0x00}, dst(2);
-    Convert(cm, src, dst, 2);
-    EXPECT_EQ(dst, (std::vector<uint8_t>{255, 127}));
-
-    // 1-bit indices widened to 4 bits.
-    cm.SetSourceScheme(ssIndexed);
-    cm.SetTargetScheme(ssIndexed);
-    cm.SetSourceSampleBits(1);
-    cm.SetTargetSampleBits(4);
-    std::vector<uint8_t> bits{0xA0}, nibbles(2);
-    Convert(cm, bits, nibbles, 4);
-    EXPECT_EQ(nibbles, (std::vector<uint8_t>{0xF0, 0xF0}));
-}
-
-TEST(ColorManager, GreyAlphaStepsOverAlphaAndMissingPlanesWriteNothing) {
-    TColorManager cm;
-    cm.SetSourceScheme(ssGrayAlpha);
-    cm.SetTargetScheme(ssGray);
-    cm.SetSourceSampleCount(2);
-    cm.SetTargetSampleCount(1);
-    std::vector<uint8_t> src{10, 99, 20, 99}, dst(2);
-    Convert(cm, src, dst, 2);
-    EXPECT_EQ(dst, (std::vector<uint8_t>{10, 20}));
-
+TEST(ColorManager, MissingPlanesWriteNothing) {
     TColorManager rgb;
     const uint8_t r[1] = {1}, g[1] = {2};
     const uint8_t* two[2] = {r, g};

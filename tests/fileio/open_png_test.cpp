@@ -34,7 +34,9 @@ TEST(OpenPng, EverySuiteImageMatchesItsReferenceDecode) {
         }
         EXPECT_EQ(bad, 0u);
         // Every image with a translucent pixel has alpha; keyed or palette images with tRNS do too.
-        if (translucent) EXPECT_TRUE(d.HasAlpha);
+        if (translucent) {
+            EXPECT_TRUE(d.HasAlpha);
+        }
     }
 }
 
