@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "fileio/open_decoders.h"
 #include "fileio/replace_file.h"
 #include "fileio/save_image.h"
 #include "fileio/targa_graphic.h"
@@ -17,37 +18,15 @@ uint32_t Le(const std::vector<uint8_t>& b, size_t at, int n) {
     return v;
 }
 
-// A minimal reader of the BMP files the writer makes: bits per pixel and RGBA per pixel.
+// The pixels through the BMP reader, after checking the header's file size and bit depth.
 std::vector<TPixelRec> ReadBmp(const std::string& path, int& bits, int& w, int& h) {
     const auto b = test::FileBytes(path);
-    EXPECT_EQ(b[0], 'B');
     EXPECT_EQ(Le(b, 2, 4), b.size());
-    const uint32_t offset = Le(b, 10, 4);
-    w = int(Le(b, 18, 4));
-    h = int(Le(b, 22, 4));
     bits = int(Le(b, 28, 2));
-    const uint32_t colors = Le(b, 46, 4);
-    EXPECT_EQ(offset, 54 + 4 * colors);
-    const size_t stride = (size_t(w) * size_t(bits) + 31) / 32 * 4;
-    EXPECT_EQ(b.size(), offset + stride * size_t(h));
-    std::vector<TPixelRec> px;
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* row = b.data() + offset + size_t(h - 1 - y) * stride;
-        for (int x = 0; x < w; ++x) {
-            uint32_t idx = 0;
-            if (bits == 4) idx = (x & 1) ? row[x / 2] & 15 : row[x / 2] >> 4;
-            if (bits == 8) idx = row[x];
-            if (bits <= 8) {
-                EXPECT_LT(idx, colors);
-                const uint8_t* c = b.data() + 54 + 4 * idx;
-                px.push_back(Px(c[2], c[1], c[0]));
-            } else {
-                const uint8_t* c = row + size_t(x) * size_t(bits / 8);
-                px.push_back(Px(c[2], c[1], c[0], bits == 32 ? c[3] : 255));
-            }
-        }
-    }
-    return px;
+    const TDecodedImage d = DecodeBmpBytes(b);
+    w = d.Pixels.Width();
+    h = d.Pixels.Height();
+    return std::vector<TPixelRec>(d.Pixels.Data(), d.Pixels.Data() + d.Pixels.Count());
 }
 
 class SaveBmpTest : public test::ScratchDir {

@@ -132,10 +132,6 @@ TEST(Targa, HeaderTest) {
     EXPECT_FALSE(check(Header(0, 2, 0, 0, 0, 1, 1, 24, 0)));  // nothing after the header
 }
 
-TBitmap::TBgra Colour(int x, int y, bool alpha) {
-    return {uint8_t(x * 40 + y), uint8_t(x == y ? 7 : 200), uint8_t(y * 90), uint8_t(alpha ? x * 60 : 255)};
-}
-
 TEST(Targa, WriteThenReadEveryDepthWithAndWithoutRunLength) {
     for (TPixelFormat format : {TPixelFormat::pf1bit, TPixelFormat::pf8bit, TPixelFormat::pf15bit,
                                 TPixelFormat::pf24bit, TPixelFormat::pf32bit}) {
@@ -147,27 +143,9 @@ TEST(Targa, WriteThenReadEveryDepthWithAndWithoutRunLength) {
             for (int i = 0; i < 256; ++i)
                 palette.Entries.push_back({uint8_t(i), uint8_t(255 - i), uint8_t(i / 2), 0});
             g.SetPalette(palette);
-            for (int y = 0; y < 3; ++y) {
-                uint8_t* row = g.ScanLine(y);
-                for (int x = 0; x < 5; ++x) {
-                    const auto c = Colour(x, y, true);
-                    switch (format) {
-                        case TPixelFormat::pf1bit:
-                            if ((x + y) & 1) row[0] |= uint8_t(0x80 >> x);
-                            break;
-                        case TPixelFormat::pf8bit: row[x] = uint8_t(x * 3 + y); break;
-                        case TPixelFormat::pf15bit:
-                            row[2 * x] = uint8_t(x * 9 + y);
-                            row[2 * x + 1] = uint8_t(y * 20);
-                            break;
-                        case TPixelFormat::pf24bit:
-                            row[3 * x] = c.B, row[3 * x + 1] = c.G, row[3 * x + 2] = c.R;
-                            break;
-                        default:
-                            row[4 * x] = c.B, row[4 * x + 1] = c.G, row[4 * x + 2] = c.R, row[4 * x + 3] = c.A;
-                    }
-                }
-            }
+            const int rowBytes = (5 * BitsPerPixel(format) + 7) / 8;
+            for (int y = 0; y < 3; ++y)
+                for (int i = 0; i < rowBytes; ++i) g.ScanLine(y)[i] = uint8_t(i * 37 + y * 11 + (i == y ? 200 : 0));
             g.Compressed = rle;
             const Bytes file = Save(g);
             ASSERT_GE(file.size(), 18u);
