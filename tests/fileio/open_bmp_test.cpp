@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "common/test_data.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
+#include "save_test_util.h"
 
 namespace jx {
 namespace {
@@ -51,18 +53,20 @@ std::vector<uint8_t> Palette(std::initializer_list<std::array<uint8_t, 3>> rgb) 
 
 uint32_t Rgb(const TPixelRec& p) { return uint32_t(p.R) << 16 | uint32_t(p.G) << 8 | p.B; }
 
-class OpenBmp : public ::testing::Test {
+// RGB of one row, top row first.
+std::vector<uint32_t> Row(const TDecodedImage& d, int y) {
+    std::vector<uint32_t> v;
+    for (int x = 0; x < d.Pixels.Width(); ++x) v.push_back(Rgb(d.Pixels[y][x]));
+    return v;
+}
+using V = std::vector<uint32_t>;
+
+class OpenBmp : public test::ScratchDir {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("jx_open_bmp_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
         test::WriteBytes(dir_ / name, bytes);
-        return (dir_ / name).string();
+        return Path(name);
     }
-    fs::path dir_;
 };
 
 TEST(OpenBmpSuite, CopiesOpenToThePixelsOfTheirPngs) {
@@ -91,75 +95,49 @@ TEST(OpenBmpSuite, CopiesOpenToThePixelsOfTheirPngs) {
     EXPECT_GT(compared, 150u);
 }
 
-TEST_F(OpenBmp, IndexedDepthsReadTheirColourTable) {
+TEST_F(OpenBmp, IndexedAndDirectDepths) {
     const auto pal = Palette({{10, 20, 30}, {200, 100, 50}});
     // 1 bit, 3x2, bottom-up: the bottom row is 1 0 1, the top row 0 1 0.
     auto one = DecodeBmpBytes(MakeBmp(3, 2, 1, 0, pal, {0xA0, 0, 0, 0, 0x40, 0, 0, 0}));
-    EXPECT_EQ(Rgb(one.Pixels[0][0]), 0x0A141Eu);
-    EXPECT_EQ(Rgb(one.Pixels[0][1]), 0xC86432u);
-    EXPECT_EQ(Rgb(one.Pixels[1][0]), 0xC86432u);
-    EXPECT_EQ(one.Pixels[1][0].A, 255);
+    EXPECT_EQ(Row(one, 0), (V{0x0A141E, 0xC86432, 0x0A141E}));
+    EXPECT_EQ(Row(one, 1), (V{0xC86432, 0x0A141E, 0xC86432}));
     EXPECT_FALSE(one.HasAlpha);
     // 4 bits: high nibble first.
-    auto four = DecodeBmpBytes(MakeBmp(2, 1, 4, 0, pal, {0x10, 0, 0, 0}, 2));
-    EXPECT_EQ(Rgb(four.Pixels[0][0]), 0xC86432u);
-    EXPECT_EQ(Rgb(four.Pixels[0][1]), 0x0A141Eu);
-    // 8 bits with an index past the two-entry table: black, no read past the table.
+    EXPECT_EQ(Row(DecodeBmpBytes(MakeBmp(2, 1, 4, 0, pal, {0x10, 0, 0, 0}, 2)), 0), (V{0xC86432, 0x0A141E}));
+    // 8 bits with an index past the two-entry table: opaque black, no read past the table.
     auto eight = DecodeBmpBytes(MakeBmp(2, 1, 8, 0, pal, {1, 200, 0, 0}, 2));
-    EXPECT_EQ(Rgb(eight.Pixels[0][0]), 0xC86432u);
-    EXPECT_EQ(Rgb(eight.Pixels[0][1]), 0u);
+    EXPECT_EQ(Row(eight, 0), (V{0xC86432, 0}));
     EXPECT_EQ(eight.Pixels[0][1].A, 255);
-}
-
-TEST_F(OpenBmp, DirectDepthsAndBitFields) {
-    // 16 bits without masks is 5-5-5; 0x7FFF is white, 0x7C00 full red.
-    auto d555 = DecodeBmpBytes(MakeBmp(2, 1, 16, 0, {}, {0xFF, 0x7F, 0x00, 0x7C}));
-    EXPECT_EQ(Rgb(d555.Pixels[0][0]), 0xFFFFFFu);
-    EXPECT_EQ(Rgb(d555.Pixels[0][1]), 0xFF0000u);
-    // 5-6-5 through bit fields: 0x07E0 is full green.
+    // 16 bits without masks is 5-5-5; with bit fields 5-6-5.
+    EXPECT_EQ(Row(DecodeBmpBytes(MakeBmp(2, 1, 16, 0, {}, {0xFF, 0x7F, 0x00, 0x7C})), 0), (V{0xFFFFFF, 0xFF0000}));
     std::vector<uint8_t> m565(12, 0);
     Put32(m565, 0, 0xF800);
     Put32(m565, 4, 0x07E0);
     Put32(m565, 8, 0x001F);
-    auto d565 = DecodeBmpBytes(MakeBmp(2, 1, 16, 3, m565, {0xE0, 0x07, 0x1F, 0x00}));
-    EXPECT_EQ(Rgb(d565.Pixels[0][0]), 0x00FF00u);
-    EXPECT_EQ(Rgb(d565.Pixels[0][1]), 0x0000FFu);
-    // 24 bits, top-down (negative height): the first stored row is the top.
-    auto top = DecodeBmpBytes(MakeBmp(1, -2, 24, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0}));
-    EXPECT_EQ(Rgb(top.Pixels[0][0]), 0x030201u);
-    EXPECT_EQ(Rgb(top.Pixels[1][0]), 0x060504u);
-    auto bottom = DecodeBmpBytes(MakeBmp(1, 2, 24, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0}));
-    EXPECT_EQ(Rgb(bottom.Pixels[1][0]), 0x030201u);
+    EXPECT_EQ(Row(DecodeBmpBytes(MakeBmp(2, 1, 16, 3, m565, {0xE0, 0x07, 0x1F, 0x00})), 0), (V{0x00FF00, 0x0000FF}));
+    // 24 bits, top-down (negative height) and bottom-up.
+    EXPECT_EQ(Row(DecodeBmpBytes(MakeBmp(1, -2, 24, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0})), 0), (V{0x030201}));
+    EXPECT_EQ(Row(DecodeBmpBytes(MakeBmp(1, 2, 24, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0})), 1), (V{0x030201}));
 }
 
-TEST_F(OpenBmp, ThirtyTwoBitAlphaRule) {
-    // Every fourth byte 0: opaque, no alpha.
+TEST_F(OpenBmp, ThirtyTwoBitAlphaAndRunLengths) {
+    // Every fourth byte 0: opaque, no alpha; one non-zero byte keeps every alpha value.
     auto none = DecodeBmpBytes(MakeBmp(2, 1, 32, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0}));
     EXPECT_FALSE(none.HasAlpha);
-    EXPECT_EQ(none.Pixels[0][0].A, 255);
-    EXPECT_EQ(none.Pixels[0][1].A, 255);
-    // One non-zero byte keeps every alpha value as it is.
+    EXPECT_EQ(none.Pixels[0][0].A + none.Pixels[0][1].A, 510);
     auto some = DecodeBmpBytes(MakeBmp(2, 1, 32, 0, {}, {1, 2, 3, 0, 4, 5, 6, 9}));
     EXPECT_TRUE(some.HasAlpha);
     EXPECT_EQ(some.Pixels[0][0].A, 0);
     EXPECT_EQ(some.Pixels[0][1].A, 9);
-}
 
-TEST_F(OpenBmp, RunLengthEncodings) {
     const auto pal = Palette({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}});
     // RLE8, 4x2: bottom row "3 x 1, then 2", end of line; top row absolute 2 1 0 (padded), end.
     auto r8 = DecodeBmpBytes(MakeBmp(4, 2, 8, 1, pal, {3, 1, 1, 2, 0, 0, 0, 3, 2, 1, 0, 0, 0, 1}, 3));
-    EXPECT_EQ(Rgb(r8.Pixels[1][0]), 0xFF0000u);
-    EXPECT_EQ(Rgb(r8.Pixels[1][2]), 0xFF0000u);
-    EXPECT_EQ(Rgb(r8.Pixels[1][3]), 0x00FF00u);
-    EXPECT_EQ(Rgb(r8.Pixels[0][0]), 0x00FF00u);
-    EXPECT_EQ(Rgb(r8.Pixels[0][1]), 0xFF0000u);
-    EXPECT_EQ(Rgb(r8.Pixels[0][2]), 0u);
+    EXPECT_EQ(Row(r8, 1), (V{0xFF0000, 0xFF0000, 0xFF0000, 0x00FF00}));
+    EXPECT_EQ(Row(r8, 0), (V{0x00FF00, 0xFF0000, 0, 0}));
     // RLE4, 4x1: a run of 4 alternating 1 and 2.
     auto r4 = DecodeBmpBytes(MakeBmp(4, 1, 4, 2, pal, {4, 0x12, 0, 1}, 3));
-    EXPECT_EQ(Rgb(r4.Pixels[0][0]), 0xFF0000u);
-    EXPECT_EQ(Rgb(r4.Pixels[0][1]), 0x00FF00u);
-    EXPECT_EQ(Rgb(r4.Pixels[0][2]), 0xFF0000u);
+    EXPECT_EQ(Row(r4, 0), (V{0xFF0000, 0x00FF00, 0xFF0000, 0x00FF00}));
     // Runs past the row and deltas past the image stay inside it.
     auto wild = DecodeBmpBytes(MakeBmp(2, 1, 8, 1, pal, {200, 1, 0, 2, 100, 100, 5, 2, 0, 1}, 3));
     EXPECT_EQ(Rgb(wild.Pixels[0][1]), 0xFF0000u);
@@ -189,31 +167,22 @@ TEST_F(OpenBmp, MaskSideFileGivesAlphaCountedFromTheBottom) {
 }
 
 TEST_F(OpenBmp, DamagedFilesFailWithAMessage) {
-    auto good = MakeBmp(4, 4, 24, 0, {}, std::vector<uint8_t>(48, 7));
-    auto expectFail = [](std::vector<uint8_t> b) {
-        EXPECT_THROW(DecodeBmpBytes(b), FileIoError);
+    const auto good = MakeBmp(4, 4, 24, 0, {}, std::vector<uint8_t>(48, 7));
+    EXPECT_THROW(DecodeBmpBytes(std::vector<uint8_t>(good.begin(), good.end() - 1)), FileIoError);
+    EXPECT_THROW(DecodeBmpBytes(std::vector<uint8_t>{'B', 'M', 0}), FileIoError);
+    const std::vector<std::function<void(std::vector<uint8_t>&)>> damage{
+        [](auto& b) { b[0] = 'X'; },                                                    // signature
+        [](auto& b) { Put32(b, 18, 0x7FFFFFFF), Put32(b, 22, 0x7FFFFFFF); },            // huge size
+        [](auto& b) { Put16(b, 28, 7); },                                               // bit depth
+        [](auto& b) { Put32(b, 30, 4); },                                               // embedded JPEG
+        [](auto& b) { Put32(b, 10, 0xFFFFFFF0); },                                      // pixel offset
+        [](auto& b) { Put32(b, 14, 7); },                                               // header size
     };
-    expectFail(std::vector<uint8_t>(good.begin(), good.end() - 1));  // truncated pixels
-    expectFail({'B', 'M', 0});                                        // no header
-    auto bad = good;
-    bad[0] = 'X';
-    expectFail(bad);  // no signature
-    bad = good;
-    Put32(bad, 18, 0x7FFFFFFF);
-    Put32(bad, 22, 0x7FFFFFFF);
-    expectFail(bad);  // huge size
-    bad = good;
-    Put16(bad, 28, 7);
-    expectFail(bad);  // bit depth
-    bad = good;
-    Put32(bad, 30, 4);
-    expectFail(bad);  // embedded JPEG
-    bad = good;
-    Put32(bad, 10, 0xFFFFFFF0);
-    expectFail(bad);  // pixel offset past the end
-    bad = good;
-    Put32(bad, 14, 7);
-    expectFail(bad);  // header size
+    for (size_t i = 0; i < damage.size(); ++i) {
+        auto bad = good;
+        damage[i](bad);
+        EXPECT_THROW(DecodeBmpBytes(bad), FileIoError) << i;
+    }
 }
 
 }  // namespace

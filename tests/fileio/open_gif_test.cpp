@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "common/test_data.h"
+#include "save_test_util.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
 
@@ -50,18 +51,9 @@ void WriteGif(const std::string& path, int sw, int sh, const std::vector<TFrame>
     if (local) GifFreeMapObject(local);
 }
 
-class OpenGif : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("jx_open_gif_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& name) { return (dir_ / name).string(); }
-    fs::path dir_;
-};
+using OpenGif = test::ScratchDir;
 
-TEST_F(OpenGif, OpaqueFramesPaintInOrder) {
+TEST_F(OpenGif, OpaqueFramesPaintInOrderAndAreClipped) {
     const std::string p = Path("a.gif");
     WriteGif(p, 3, 2, {{0, 0, 3, 2, {1, 1, 1, 1, 1, 1}}, {1, 1, 2, 1, {2, 3}}});
     const TDecodedImage d = DecodeGifFile(p);
@@ -72,6 +64,13 @@ TEST_F(OpenGif, OpaqueFramesPaintInOrder) {
     EXPECT_EQ(d.Pixels[1][1].G, 255);
     EXPECT_EQ(d.Pixels[1][2].B, 255);
     for (const TPixelRec& px : d.Pixels.Vector()) EXPECT_EQ(px.A, 255);
+
+    // Frames outside the screen are clipped.
+    WriteGif(p, 2, 2, {{1, 1, 3, 3, std::vector<uint8_t>(9, 2)}, {5, 5, 2, 2, {1, 1, 1, 1}}});
+    const TDecodedImage c = DecodeGifFile(p);
+    ASSERT_EQ(c.Pixels.Count(), 4);
+    EXPECT_EQ(c.Pixels[1][1].G, 255);
+    EXPECT_EQ(c.Pixels[0][0].G, 0);
 }
 
 TEST_F(OpenGif, TransparencyLeavesUnpaintedPixelsClear) {
@@ -87,15 +86,6 @@ TEST_F(OpenGif, TransparencyLeavesUnpaintedPixelsClear) {
     EXPECT_EQ(d.Pixels[0][2].A, 255);
     EXPECT_EQ(d.Pixels[0][2].G, 255);
     EXPECT_EQ(d.Pixels[0][3].A, 0);
-}
-
-TEST_F(OpenGif, FramesOutsideTheScreenAreClipped) {
-    const std::string p = Path("c.gif");
-    WriteGif(p, 2, 2, {{1, 1, 3, 3, std::vector<uint8_t>(9, 2)}, {5, 5, 2, 2, {1, 1, 1, 1}}});
-    const TDecodedImage d = DecodeGifFile(p);
-    ASSERT_EQ(d.Pixels.Count(), 4);
-    EXPECT_EQ(d.Pixels[1][1].G, 255);
-    EXPECT_EQ(d.Pixels[0][0].G, 0);
 }
 
 TEST_F(OpenGif, IndexPastTheColourMapPaintsBlack) {

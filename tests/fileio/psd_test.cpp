@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,61 +70,48 @@ std::string LoadError(const Bytes& file) {
 
 const char* const kBadPsd = "Cannot load image. Invalid or unexpected PSD or PDD image format.";
 
+using C = TBitmap::TBgra;
+C PixelOf(const TPsdSpec& s, int x, int y = 0) { return Load(Build(s)).Pixel(x, y); }
+
 TEST(PSD, RawRGBAndRGBA) {
     TPsdSpec s;
     s.data = {10, 11, 20, 21, 30, 31};  // red plane, green plane, blue plane
-    TPSDGraphic g = Load(Build(s));
+    const TPSDGraphic g = Load(Build(s));
     ASSERT_EQ(g.PixelFormat(), TPixelFormat::pf24bit);
-    EXPECT_EQ(g.Pixel(0, 0), (TBitmap::TBgra{30, 20, 10, 255}));
-    EXPECT_EQ(g.Pixel(1, 0), (TBitmap::TBgra{31, 21, 11, 255}));
-    EXPECT_EQ(g.ImageProperties().Options, 2u);
+    EXPECT_EQ(g.Pixel(0, 0), (C{30, 20, 10, 255}));
+    EXPECT_EQ(g.Pixel(1, 0), (C{31, 21, 11, 255}));
     s.channels = 4;
     s.data = {10, 11, 20, 21, 30, 31, 40, 41};
-    g = Load(Build(s));
-    ASSERT_EQ(g.PixelFormat(), TPixelFormat::pf32bit);
-    EXPECT_EQ(g.Pixel(1, 0), (TBitmap::TBgra{31, 21, 11, 41}));
-    // Six channels: the extra ones are ignored.
-    s.channels = 6;
+    EXPECT_EQ(PixelOf(s, 1), (C{31, 21, 11, 41}));
+    s.channels = 6;  // the extra channels are ignored
     s.data.insert(s.data.end(), {0, 0, 0, 0});
-    EXPECT_EQ(Load(Build(s)).Pixel(1, 0), (TBitmap::TBgra{31, 21, 11, 41}));
+    EXPECT_EQ(PixelOf(s, 1), (C{31, 21, 11, 41}));
 }
 
 TEST(PSD, PackBitsRGBSixteenBit) {
     TPsdSpec s;
     s.depth = 16;
     s.compression = 1;
-    s.width = 2;
     // Each row of 4 bytes: red = 0xFFFF 0x0000; green = repeat 0x80 x4; blue = literal.
     s.row_lengths = {5, 2, 5};
     s.data = {0x03, 0xFF, 0xFF, 0x00, 0x00, 0xFD, 0x80, 0x03, 0x12, 0x34, 0x00, 0x00};
-    const TPSDGraphic g = Load(Build(s));
-    EXPECT_EQ(g.Pixel(0, 0), (TBitmap::TBgra{0x12, 0x80, 0xFF, 255}));
-    EXPECT_EQ(g.Pixel(1, 0), (TBitmap::TBgra{0x00, 0x80, 0x00, 255}));
+    EXPECT_EQ(PixelOf(s, 0), (C{0x12, 0x80, 0xFF, 255}));
+    EXPECT_EQ(PixelOf(s, 1), (C{0x00, 0x80, 0x00, 255}));
 }
 
-TEST(PSD, GreyBitmapIndexed) {
+TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
     TPsdSpec s;
     s.mode = 1;
-    s.channels = 1;
-    s.data = {0, 200};
-    TPSDGraphic g = Load(Build(s));
-    ASSERT_EQ(g.PixelFormat(), TPixelFormat::pf8bit);
-    EXPECT_EQ(g.Pixel(1, 0).G, 200);
-    // Grey with alpha.
-    s.channels = 2;
+    s.channels = 2;  // grey with alpha
     s.data = {0, 200, 255, 7};
-    g = Load(Build(s));
-    ASSERT_EQ(g.PixelFormat(), TPixelFormat::pf32bit);
-    EXPECT_EQ(g.Pixel(1, 0), (TBitmap::TBgra{200, 200, 200, 7}));
-    // 16-bit grey, PackBits.
-    s.channels = 1;
+    EXPECT_EQ(PixelOf(s, 1), (C{200, 200, 200, 7}));
+    s.channels = 1;  // 16-bit grey, PackBits
     s.depth = 16;
     s.compression = 1;
     s.row_lengths = {5};
     s.data = {0x03, 0xFF, 0xFF, 0x40, 0x00};
-    g = Load(Build(s));
-    EXPECT_EQ(g.Pixel(0, 0).R, 255);
-    EXPECT_EQ(g.Pixel(1, 0).R, 63);
+    EXPECT_EQ(PixelOf(s, 0).R, 255);
+    EXPECT_EQ(PixelOf(s, 1).R, 63);
 
     // Bitmap mode: 10 pixels need 2 bytes a row, 1 is black.
     TPsdSpec b;
@@ -133,13 +121,12 @@ TEST(PSD, GreyBitmapIndexed) {
     b.width = 10;
     b.height = 2;
     b.data = {0x80, 0x40, 0x00, 0xFF};
-    g = Load(Build(b));
+    const TPSDGraphic g = Load(Build(b));
     ASSERT_EQ(g.PixelFormat(), TPixelFormat::pf1bit);
     EXPECT_EQ(g.Pixel(0, 0).R, 0);
     EXPECT_EQ(g.Pixel(1, 0).R, 255);
     EXPECT_EQ(g.Pixel(9, 0).R, 0);
     EXPECT_EQ(g.Pixel(0, 1).R, 255);
-    EXPECT_EQ(g.ImageProperties().Options, 6u);
 
     TPsdSpec ix;
     ix.mode = 2;
@@ -147,93 +134,60 @@ TEST(PSD, GreyBitmapIndexed) {
     ix.mode_data.assign(768, 0);
     ix.mode_data[5] = 50, ix.mode_data[256 + 5] = 60, ix.mode_data[512 + 5] = 70;
     ix.data = {5, 0};
-    g = Load(Build(ix));
-    ASSERT_EQ(g.PixelFormat(), TPixelFormat::pf8bit);
-    EXPECT_EQ(g.Pixel(0, 0), (TBitmap::TBgra{70, 60, 50, 255}));
+    EXPECT_EQ(PixelOf(ix, 0), (C{70, 60, 50, 255}));
     ix.mode_data.resize(700);
     EXPECT_EQ(LoadError(Build(ix)), kBadPsd);
-}
 
-TEST(PSD, CMYKAndLab) {
-    TPsdSpec s;
-    s.mode = 4;
-    s.channels = 4;
-    s.width = 1;
-    // Stored inverted: 255 means no ink.
-    s.data = {255, 255, 255, 255};
-    EXPECT_EQ(Load(Build(s)).Pixel(0, 0), (TBitmap::TBgra{255, 255, 255, 255}));
-    s.data = {255, 255, 255, 0};
-    EXPECT_EQ(Load(Build(s)).Pixel(0, 0), (TBitmap::TBgra{0, 0, 0, 255}));
-    s.channels = 3;
-    EXPECT_EQ(LoadError(Build(s)), kBadPsd);  // too few channels for CMYK
+    TPsdSpec cmyk;  // stored inverted: 255 means no ink
+    cmyk.mode = 4;
+    cmyk.channels = 4;
+    cmyk.width = 1;
+    cmyk.data = {255, 255, 255, 0};
+    EXPECT_EQ(PixelOf(cmyk, 0), (C{0, 0, 0, 255}));
+    cmyk.channels = 3;
+    EXPECT_EQ(LoadError(Build(cmyk)), kBadPsd);  // too few channels for CMYK
 
     TPsdSpec lab;
     lab.mode = 9;
     lab.width = 1;
-    lab.data = {255, 128, 128};
-    EXPECT_EQ(Load(Build(lab)).Pixel(0, 0), (TBitmap::TBgra{255, 255, 255, 255}));
     lab.depth = 16;
     lab.data = {0xFF, 0xFF, 0x80, 0x00, 0x80, 0x00};
-    EXPECT_EQ(Load(Build(lab)).Pixel(0, 0), (TBitmap::TBgra{255, 255, 255, 255}));
+    EXPECT_EQ(PixelOf(lab, 0), (C{255, 255, 255, 255}));
 }
 
 TEST(PSD, DamagedFiles) {
+    const std::string kRead = "Stream read error";
+    const std::vector<std::pair<std::function<void(TPsdSpec&)>, std::string>> cases{
+        {[](TPsdSpec& t) { t.signature = "8BPX"; }, kBadPsd},
+        {[](TPsdSpec& t) { t.version = 2; }, kBadPsd},
+        {[](TPsdSpec& t) { t.depth = 32; }, kBadPsd},
+        {[](TPsdSpec& t) { t.depth = 1; }, kBadPsd},
+        {[](TPsdSpec& t) { t.mode = 5; }, kBadPsd},
+        {[](TPsdSpec& t) { t.channels = 2; }, kBadPsd},
+        {[](TPsdSpec& t) { t.channels = 0; }, kBadPsd},
+        {[](TPsdSpec& t) { t.width = 0; }, kBadPsd},
+        {[](TPsdSpec& t) { t.compression = 2; }, kBadPsd},
+        {[](TPsdSpec& t) { t.data.pop_back(); }, kRead},
+        {[](TPsdSpec& t) { t.height = 0x7FFFFFFF; }, kBadPsd},
+        {[](TPsdSpec& t) { t.width = 100000, t.height = 100000; }, kBadPsd},
+        // PackBits: a short row table, packed data shorter than the table says, rows short of their width.
+        {[](TPsdSpec& t) { t.compression = 1, t.data.clear(), t.row_lengths = {2}; }, kRead},
+        {[](TPsdSpec& t) { t.compression = 1, t.row_lengths = {2, 2, 200}, t.data = {0xFF, 1, 0xFF, 2, 0x01, 3}; }, kRead},
+        {[](TPsdSpec& t) { t.compression = 1, t.width = 1000, t.row_lengths = {2, 2, 2}, t.data = {0x81, 1, 0x81, 2, 0x81, 3}; },
+         kBadPsd},
+    };
     TPsdSpec s;
     s.data = {10, 11, 20, 21, 30, 31};
-    auto with = [&](auto change) {
+    for (size_t i = 0; i < cases.size(); ++i) {
         TPsdSpec t = s;
-        change(t);
-        return LoadError(Build(t));
-    };
-    EXPECT_EQ(with([](TPsdSpec& t) { t.signature = "8BPX"; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.version = 2; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.depth = 32; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.depth = 1; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.mode = 5; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.channels = 2; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.channels = 0; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.width = 0; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.compression = 2; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.data.pop_back(); }), "Stream read error");
-    EXPECT_EQ(with([](TPsdSpec& t) { t.height = 0x7FFFFFFF; }), kBadPsd);
-    EXPECT_EQ(with([](TPsdSpec& t) { t.width = 100000; t.height = 100000; }), kBadPsd);
-    // PackBits: a short row table, packed data shorter than the table says,
-    // and rows that cannot fill their width.
-    EXPECT_EQ(with([](TPsdSpec& t) { t.compression = 1; t.data.clear(); t.row_lengths = {2}; }),
-              "Stream read error");
-    EXPECT_EQ(with([](TPsdSpec& t) {
-                  t.compression = 1;
-                  t.row_lengths = {2, 2, 200};
-                  t.data = {0xFF, 1, 0xFF, 2, 0x01, 3};
-              }),
-              "Stream read error");
-    EXPECT_EQ(with([](TPsdSpec& t) {
-                  t.compression = 1;
-                  t.width = 1000;
-                  t.row_lengths = {2, 2, 2};
-                  t.data = {0x81, 1, 0x81, 2, 0x81, 3};
-              }),
-              kBadPsd);
-    // A section length past the end of the file.
+        cases[i].first(t);
+        EXPECT_EQ(LoadError(Build(t)), cases[i].second) << i;
+    }
+    // A section length past the end of the file, and a file cut short.
     Bytes file = Build(s);
     file[26] = 0x7F;
-    EXPECT_EQ(LoadError(file), "Stream read error");
-    EXPECT_EQ(LoadError(Bytes(file.begin(), file.begin() + 10)), "Stream read error");
-}
-
-TEST(PSD, HeaderTest) {
-    TPsdSpec s;
-    s.data = {1, 2, 3, 4, 5, 6};
-    s.signature = "8bps";
-    const Bytes file = Build(s);
-    TPSDGraphic g;
-    std::istringstream in(std::string(file.begin(), file.end()));
-    EXPECT_TRUE(g.CheckStreamHeader(in));
-    EXPECT_EQ(in.tellg(), 0);
-    s.version = 2;
-    const Bytes v2 = Build(s);
-    std::istringstream in2(std::string(v2.begin(), v2.end()));
-    EXPECT_FALSE(g.CheckStreamHeader(in2));
+    EXPECT_EQ(LoadError(file), kRead);
+    EXPECT_EQ(LoadError(Bytes(file.begin(), file.begin() + 10)), kRead);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ inline void MakePaletteImage(EngineState& s, const std::vector<TPixelRec>& palet
 inline std::vector<TPixelRec> DistinctColors(int32_t n, uint8_t alpha = 255) {
     std::vector<TPixelRec> c;
     for (int32_t i = 0; i < n; ++i)
-        c.push_back(Px(uint8_t(i * 37 % 256), uint8_t(i * 11 % 256 ^ (i >> 8) * 85), uint8_t(i & 0xFF ^ 0x5A), alpha));
+        c.push_back(Px(uint8_t(i * 37 % 256), uint8_t((i * 11 % 256) ^ ((i >> 8) * 85)), uint8_t((i & 0xFF) ^ 0x5A), alpha));
     return c;
 }
 

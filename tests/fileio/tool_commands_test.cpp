@@ -62,16 +62,10 @@ TEST(PngChainSteps, CommandsOfEachLevel) {
 }
 
 TEST(PngChainSteps, IterationsAreChecked) {
-    EXPECT_EQ(ParseIterations("15"), 15);
     EXPECT_EQ(ParseIterations("1"), 1);
     EXPECT_EQ(ParseIterations(" 1000\t"), 1000);
-    for (const char* bad : {"", "  ", "abc", "0", "1001", "-5", "+5", "1e2", "12x", "99999999999"}) {
+    for (const char* bad : {"", "  ", "abc", "0", "1001", "-5", "+5", "1e2", "12x", "99999999999"})
         EXPECT_THROW(ParseIterations(bad), FileIoError) << bad;
-    }
-    PngChainOptions o;
-    o.level = PngLevelVerySlow;
-    o.iter = "";
-    EXPECT_THROW(PngChainSteps(o, S, false), FileIoError);
 }
 
 TEST(CjpegCommand, TextOfTheSettings) {
@@ -95,18 +89,8 @@ TEST(CjpegCommand, TextOfTheSettings) {
     c.chromaQuality = 75;
     EXPECT_EQ(CjpegOptionText(c, T).find(','), std::string::npos);
 
-    JpegEncodeSettings all;
-    all.subsampling = 1;
-    all.smooth = 10;
-    all.progressive = false;
-    all.arithmetic = true;
-    all.trellis = false;
-    all.grayscale = true;
-    all.quantTable = 0;
-    EXPECT_EQ(CjpegOptionText(all, T), " -outfile " + T + ".jpg -quality 75 -sample 2x1 -smooth 10 -optimize -baseline"
-                                       " -arithmetic -notrellis -grayscale -quant-table 0");
-    all.subsampling = 7;
-    EXPECT_EQ(CjpegOptionText(all, T).find("-sample"), std::string::npos);
+    c.subsampling = 7;
+    EXPECT_EQ(CjpegOptionText(c, T).find("-sample"), std::string::npos);
 }
 
 TEST(CjpegCommand, AdaptedForTheInstalledEncoder) {
@@ -121,20 +105,9 @@ TEST(CjpegCommand, AdaptedForTheInstalledEncoder) {
     plain.trellis = false;
     plain.arithmetic = true;
     auto argv = CjpegCommand("cjpeg", plain, T, T + ".txt").argv;
-    for (const char* gone : {"-qtables", "-quant-table", "-progressive", "-baseline", "-notrellis", "-optimize"}) {
+    for (const char* gone : {"-qtables", "-quant-table", "-progressive", "-baseline", "-notrellis", "-optimize"})
         EXPECT_FALSE(Has(argv, gone)) << gone;
-    }
     EXPECT_TRUE(Has(argv, "-arithmetic"));
-    EXPECT_FALSE(NeedsQuantTableFile(0));
-    EXPECT_TRUE(NeedsQuantTableFile(3));
-
-    JpegEncodeSettings rgb;
-    rgb.rgb = true;
-    rgb.chromaQuality = 40;
-    argv = CjpegCommand("cjpeg", rgb, T, T + ".txt").argv;
-    EXPECT_TRUE(Has(argv, "-rgb"));
-    EXPECT_TRUE(Has(argv, "1x1"));
-    EXPECT_EQ(rgb.chromaQuality, 0);
 }
 
 TEST(CjpegCommand, QuantTableFiles) {
@@ -162,9 +135,8 @@ TEST(CwebpCommand, LossyAndLossless) {
     s.autoFilter = true;
     std::string text = CwebpCommand("cwebp", s, T).Text();
     EXPECT_NE(text.find(" -lossless"), std::string::npos);
-    for (const char* gone : {" -q ", " -alpha_q ", " -f ", " -sns ", " -m ", " -alpha_filter ", " -alpha_cleanup"}) {
+    for (const char* gone : {" -q ", " -alpha_q ", " -f ", " -sns ", " -m ", " -alpha_filter ", " -alpha_cleanup"})
         EXPECT_EQ(text.find(gone), std::string::npos) << gone;
-    }
     s.lossless = false;
     s.alphaFilter = 2;
     EXPECT_NE(CwebpCommand("cwebp", s, T).Text().find(" -alpha_filter best -af "), std::string::npos);

@@ -60,9 +60,4 @@ TEST(Tools, InstalledIntoTheSessionFolderAndRunnable) {
     EXPECT_EQ(RunAndWait({made[0].string()}, show).output, "ran\n");
     // Placing them again replaces the old entries.
     EXPECT_EQ(InstallTools({{"advdef", dir.path / "advdef"}}, session.path).size(), 1u);
-
-    auto found = LocateTools(dir.path);
-    ASSERT_EQ(found.size(), 6u);
-    EXPECT_EQ(found[0].name, "quillox");
-    EXPECT_EQ(found[5].name, "deflopt");
 }
