@@ -167,21 +167,5 @@ TEST(DibEffects, BlendRefusesDifferentGeometry) {
     EXPECT_NO_THROW(BlendDIBs(e1, e2, e3, 10));
 }
 
-TEST(DibEffects, CeilingAndClamp) {
-    EXPECT_EQ(Ceiling(1.0), 1);
-    EXPECT_EQ(Ceiling(1.2), 2);
-    EXPECT_EQ(Ceiling(-1.2), -1);
-    EXPECT_EQ(Ceiling(-0.0), 0);
-    EXPECT_EQ(Ceiling(2147483646.5), 2147483647);
-    EXPECT_THROW(Ceiling(2147483647.5), ImagingError);
-    EXPECT_THROW(Ceiling(-3e9), ImagingError);
-    int v = 5;
-    EXPECT_TRUE(ClampToRange(v, 0, 10));
-    EXPECT_FALSE(ClampToRange(v, 6, 10));
-    EXPECT_EQ(v, 6);
-    EXPECT_FALSE(ClampToRange(v, 0, 3));
-    EXPECT_EQ(v, 3);
-}
-
 }  // namespace
 }  // namespace jx

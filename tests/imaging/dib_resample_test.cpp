@@ -40,44 +40,6 @@ void FillBytes(TDibBuffer& b, uint8_t v) {
     return ::testing::AssertionSuccess();
 }
 
-TEST(DibResample, FiltersByIndex) {
-    EXPECT_STREQ(ResampleFilterName(0), "Nearest");
-    EXPECT_STREQ(ResampleFilterName(14), "Lanczos3");
-    EXPECT_STREQ(ResampleFilterName(15), "Blackman3");
-    EXPECT_THROW(ResampleFilterName(16), ImagingError);
-    TDibBuffer a, b;
-    a.SetSize(4, 4, 24);
-    b.SetSize(2, 2, 24);
-    EXPECT_THROW(FilteredResize(a, b, -1), ImagingError);
-}
-
-TEST(DibResample, KernelsMatchTheirDefinitions) {
-    EXPECT_DOUBLE_EQ(ResampleKernel(1, 0.5), 1);
-    EXPECT_DOUBLE_EQ(ResampleKernel(2, 0.25), 0.75);
-    EXPECT_DOUBLE_EQ(ResampleKernel(2, 1), 0);
-    EXPECT_DOUBLE_EQ(ResampleKernel(4, 0), 1);
-    EXPECT_DOUBLE_EQ(ResampleKernel(6, 1), 0.125);
-    EXPECT_DOUBLE_EQ(ResampleKernel(7, 1), 0);
-    EXPECT_DOUBLE_EQ(ResampleKernel(8, 0), 2.0 / 3.0);
-    EXPECT_DOUBLE_EQ(ResampleKernel(10, 0), 8.0 / 9.0);
-    EXPECT_NEAR(ResampleKernel(12, 1), 0, 1e-12);
-    EXPECT_NEAR(ResampleKernel(14, 1.5), Sinc(1.5) * Sinc(0.5), 1e-15);
-    EXPECT_NEAR(ResampleKernel(15, 0), 1, 1e-12);
-    EXPECT_DOUBLE_EQ(Sinc(0), 1);
-    for (int f = 0; f < kResampleFilterCount; ++f)
-        if (f != 0) {
-            EXPECT_EQ(ResampleKernel(f, 3.0), 0) << ResampleFilterName(f);
-        }
-}
-
-TEST(DibResample, WindowWidths) {
-    EXPECT_EQ(BuildContributions(1000, 4000, 14, 0.25f).windowWidth, 25);
-    EXPECT_EQ(BuildContributions(8, 4, 2, 2.0f).windowWidth, 3);
-    EXPECT_EQ(BuildContributions(8, 4, 0, 2.0f).windowWidth, 1);
-    EXPECT_EQ(BuildContributions(1, 4, 1, 0.25f).windowWidth, 5);
-    EXPECT_EQ(KernelWindowWidth(3.0, 3), 7);
-}
-
 TEST(DibResample, WeightsSumToOneAndPositiveKernelsStayPositive) {
     for (int f = 0; f < kResampleFilterCount; ++f) {
         for (const Ratio r : kRatios) {

@@ -58,22 +58,6 @@ std::vector<TPixelRec> Noise(int count, uint32_t seed) {
     return px;
 }
 
-TEST(BayerMatrices, PermutationsAndTables) {
-    const auto m = MakeBayerMatrices();
-    for (int i = 0; i < 4; ++i) {
-        const int side = 2 << i;
-        std::vector<int32_t> v = m[size_t(i)];
-        ASSERT_EQ(v.size(), size_t(side * side));
-        std::sort(v.begin(), v.end());
-        for (int k = 0; k < side * side; ++k) EXPECT_EQ(v[size_t(k)], k);
-    }
-    // M[x][y]: t = 0 at (0, 0), 3 at (1, 0), 2 at (0, 1), 1 at (1, 1).
-    EXPECT_EQ(m[0], (std::vector<int32_t>{0, 2, 3, 1}));
-    const int rows[4][4] = {{0, 12, 3, 15}, {8, 4, 11, 7}, {2, 14, 1, 13}, {10, 6, 9, 5}};
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) EXPECT_EQ(m[1][size_t(x * 4 + y)], rows[y][x]);
-}
-
 TEST(NearestSearchTest, MatchesLinearScanWithTies) {
     std::mt19937 rng(3);
     for (int round = 0; round < 20; ++round) {

@@ -21,26 +21,6 @@ uint32_t CostOf(uint8_t heuristic, uint8_t filter, std::vector<uint8_t> row, boo
     return c.Cost(filter, row.data(), row.size());
 }
 
-TEST(RowCost, HeuristicsScoreAsDefined) {
-    const std::vector<uint8_t> row = {0, 1, 255, 128};
-    EXPECT_EQ(CostOf(2, 1, row), 1u + 3 + 3 + 17);   // zigzag 0, 2, 1, 255
-    EXPECT_EQ(CostOf(2, 0, row), 1u + 3 + 17 + 15);  // raw bytes for None
-    EXPECT_EQ(CostOf(1, 0, row), CostOf(1, 1, row));
-    EXPECT_EQ(CostOf(1, 1, row), 1u + 3 + 3 + 15);   // |s| 0, 1, 1, 128
-    EXPECT_EQ(CostOf(3, 1, row), 2u + 3 + 2 + 130);  // halves to even: 0.5 -> 0, 127.5 -> 128
-    EXPECT_EQ(CostOf(6, 0, row), CostOf(2, 1, row));
-    EXPECT_EQ(CostOf(2, 0, row, true), 1u + 2 + 9 + 8);
-    EXPECT_EQ(CostOf(2, 1, row, true), 1u + 2 + 3 + 9);
-    EXPECT_EQ(CostOf(0, 1, row), 2147483647u - 4);
-    EXPECT_EQ(CostOf(200, 1, row), 2147483647u - 4);
-    EXPECT_EQ(CostOf(0, 1, {7, 7, 7}), 2147483647u - 1);
-    EXPECT_EQ(CostOf(4, 1, {1, 1, 1, 2}), 5u + 3);   // counts 3 and 1
-    EXPECT_EQ(CostOf(5, 1, {1, 1, 1, 2}), 4u + 3);   // round(1.0) + 3, round(0.5) + 3
-    EXPECT_EQ(CostOf(5, 1, std::vector<uint8_t>(5, 9)), 2u + 3);  // round(1.5) = 2
-    EXPECT_EQ(CostOf(9, 1, {5, 5, 6, 5, 7}), 0xFFFFFFFFu - 1);
-    EXPECT_EQ(CostOf(9, 1, {5, 5}), 0xFFFFFFFFu);
-}
-
 TEST(RowCost, DeflateHeuristicsMeasureTheRowAlone) {
     std::vector<uint8_t> row(300);
     for (size_t i = 0; i < row.size(); ++i) row[i] = uint8_t(i * i % 251);
@@ -115,23 +95,6 @@ TEST(RowChoice, FingerprintOnlyIsASeparateCallThatMatchesEncode) {
     EXPECT_EQ(c.RowFilters, img.RowFilters);
     EXPECT_EQ(c.Fingerprint, img.Fingerprint);
     EXPECT_EQ(c.PassRowFilters, img.PassRowFilters);
-}
-
-TEST(RowChoice, ResultsSizedToTheImage) {
-    PngImage tall(1, 70000, kPngGrey, 8);
-    for (uint32_t y = 0; y < 70000; ++y) tall.SetSample(0, y, 0, uint16_t(y * 31 % 256));
-    tall.FilterSet = FilterBit(kFilterSub);
-    PngFilterChoice c = tall.ChooseFilters();
-    ASSERT_EQ(c.RowFilters.size(), 70000u);
-    EXPECT_EQ(c.RowFilters.back(), kFilterSub);
-    uint64_t sum = 70000ull * 70001ull / 2;
-    EXPECT_EQ(c.Fingerprint, uint32_t(sum));
-    // Interlaced: one entry per image row, every pass row in stream order.
-    PngImage small = test::MakeImage(5, 5, kPngRgb, 8);
-    small.Interlace = 1;
-    c = small.ChooseFilters();
-    EXPECT_EQ(c.RowFilters.size(), 5u);
-    EXPECT_EQ(c.PassRowFilters.size(), 1u + 1 + 1 + 2 + 1 + 3 + 2);
 }
 
 TEST(RowChoice, EqualFingerprintsNeedNotMeanEqualChoices) {
@@ -215,23 +178,6 @@ TEST(Writer, RefusesSettingsOutOfRange) {
     EXPECT_THROW(pal.Encode(), PngError);
     EXPECT_THROW(img.AddChunk("IDAT", {}), PngError);
     EXPECT_THROW(img.AddChunk("ab1d", {}), PngError);
-}
-
-TEST(Writer, JxDefaults) {
-    PngImage img = test::MakeImage(50, 40, kPngRgba, 8);
-    img.Heuristic = 7;
-    img.Interlace = 1;
-    img.UseJxDefaults();
-    EXPECT_EQ(img.FilterSet, 0x1F);
-    EXPECT_EQ(img.Heuristic, 2);
-    EXPECT_EQ(img.CompressionLevel, 7);
-    EXPECT_EQ(img.UseDeflateInit2, 0);
-    EXPECT_EQ(img.MaxIdatSize, 65535);
-    EXPECT_EQ(img.Interlace, 0);
-    EXPECT_EQ(img.JxHeuristic, 1);
-    std::vector<uint8_t> file = img.Encode();
-    PngImage back = PngImage::Decode(file);
-    EXPECT_TRUE(std::equal(img.Pixels().begin(), img.Pixels().end(), back.Pixels().begin(), back.Pixels().end()));
 }
 
 TEST(Writer, SaveFileReplacesInPlace) {

@@ -19,17 +19,6 @@ int MaxDifference(const PngImage& a, const PngImage& b) {
     return worst;
 }
 
-TEST(LossyQuantizer, UniformSteps) {
-    ResidualQuantizer q(4, 0, {});  // step 4.0
-    EXPECT_EQ(q(7), 4);
-    EXPECT_EQ(q(-7), 252);
-    EXPECT_EQ(q(3), 0);
-    EXPECT_EQ(q(-255), uint8_t(-252));
-    ResidualQuantizer q9(9, 0, {});  // step 6.0
-    EXPECT_EQ(q9(13), 12);
-    EXPECT_EQ(q9(-5), 0);
-}
-
 TEST(LossyQuantizer, LevelListKeepsTheResidualSign) {
     ResidualQuantizer q(4, 1, {-5, 2, 6});
     EXPECT_EQ(q(5), 2);

@@ -22,55 +22,6 @@ std::vector<int> Enabled(const bool* flags, int low, int high) {
     return on;
 }
 
-TEST(QuilloxOptions, DefaultsMatchLevelOne) {
-    Options d = SetDefaultOptions();
-    Options o1 = Parse({"/o1"});
-    EXPECT_EQ(Enabled(d.filters.data(), 0, 29), (std::vector<int>{0, 5}));
-    EXPECT_EQ(Enabled(d.levels.data(), 1, 9), (std::vector<int>{9}));
-    EXPECT_EQ(Enabled(d.memLevels.data(), 1, 9), (std::vector<int>{8, 9}));
-    EXPECT_EQ(Enabled(d.strategies.data(), 0, 4), (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_EQ(d.filters, o1.filters);
-    EXPECT_EQ(d.memLevels, o1.memLevels);
-    EXPECT_EQ(d.windowBits, 15);
-    EXPECT_EQ(d.heuristic, 2);
-    EXPECT_EQ(d.gammaMode, 2);
-    EXPECT_EQ(d.interlace, -1);
-    EXPECT_TRUE(d.cleanTransparent);
-    EXPECT_FALSE(d.optimizeTransparent);
-}
-
-TEST(QuilloxOptions, LevelPresets) {
-    Options good = Parse({"/o", "good"});
-    EXPECT_EQ(Enabled(good.filters.data(), 0, 29), (std::vector<int>{0, 1, 2, 3, 4, 5}));
-    EXPECT_EQ(Enabled(good.memLevels.data(), 1, 9), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    EXPECT_EQ(good.memMin, 1);
-    Options best = Parse({"/o3"});
-    EXPECT_EQ(Enabled(best.filters.data(), 0, 29).size(), 30u);
-    EXPECT_EQ(best.interlace, -1);
-
-    for (auto args : {std::vector<std::string>{"/o", "max"}, {"/o4"}, {"-o", "4"}, {"-O4"}}) {
-        Options m = Parse(args);
-        EXPECT_EQ(Enabled(m.filters.data(), 0, 29).size(), 30u);
-        EXPECT_EQ(m.interlace, 1);
-        EXPECT_FALSE(m.chunkKeep);
-        ASSERT_TRUE(m.chunkList.has_value());
-        EXPECT_EQ(*m.chunkList, std::vector<std::string>{"all"});
-        EXPECT_FALSE(m.chunkOnlyCopy);
-        EXPECT_TRUE(m.optimizeTransparent);
-        EXPECT_FALSE(m.cleanTransparent);
-    }
-    Options zero = Parse({"/o0"});
-    EXPECT_TRUE(zero.chunkOnlyCopy);
-    EXPECT_FALSE(zero.chunkKeep);
-
-    // "/o 5" changes nothing but eats its value, which is then no file name.
-    Options five = Parse({"/o", "5", "/fe"});
-    Options plain = Parse({"/fe"});
-    EXPECT_EQ(five.filters, plain.filters);
-    EXPECT_EQ(five.memLevels, plain.memLevels);
-    EXPECT_TRUE(five.files.empty());
-}
-
 TEST(QuilloxOptions, ValueLists) {
     Options zc0 = Parse({"/zc0"});
     EXPECT_EQ(Enabled(zc0.levels.data(), 1, 9), (std::vector<int>{9}));
@@ -209,22 +160,6 @@ TEST(QuilloxOptions, SlashPathsAreFiles) {
     EXPECT_EQ(root.files, std::vector<std::string>{"/r"});
     Options mask = Parse({"/data/*.PNG", "Img.png", "sub/b.bmp", "/unknown"}, {"/work/Img.png", "sub/b.bmp"});
     EXPECT_EQ(mask.files, (std::vector<std::string>{"/data/*.PNG", "/work/Img.png", "sub/b.bmp"}));
-}
-
-TEST(QuilloxOptions, UsageText) {
-    std::ostringstream out;
-    PrintUsage(out);
-    std::vector<std::string> lines;
-    std::istringstream in(out.str());
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    ASSERT_EQ(lines.size(), 75u);
-    EXPECT_EQ(lines[0], "Quillox {options} files");
-    EXPECT_EQ(lines[56], "/zc9     - \"zc = 9\"");
-    EXPECT_EQ(lines[59], "/zc1,7-9 - \"try zc = 1 and from 7 to 9\"");
-    EXPECT_EQ(lines[70], "/o4 or /o max  = /zc9 /zm1-9 /zs0-3 /fe /a1 /i0 /md remove all");
-    std::ostringstream banner;
-    PrintBanner(banner);
-    EXPECT_EQ(banner.str().substr(0, 32), "Quillox 0.6.0.0 : PNG Optimizer\n");
 }
 
 }  // namespace

@@ -105,15 +105,5 @@ TEST(QuilloxReduce, ResamplerKeepsEdgesAndAlpha) {
     EXPECT_LE(seam, 255u);
 }
 
-TEST(QuilloxReduce, ProgressLines) {
-    WorkImage image = Gradient(40, 40);
-    std::ostringstream out;
-    QuantizeImage(image, 8, 0, &out);
-    const std::string text = out.str();
-    EXPECT_EQ(text.rfind("Reduce colors: 0%\r", 0), 0u);
-    EXPECT_NE(text.find("Reduce colors: 99%\r"), std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 20), std::string(19, ' ') + "\r");
-}
-
 }  // namespace
 }  // namespace jx::quillox

@@ -20,12 +20,6 @@ protected:
     std::string Output() const { return out_.str(); }
 };
 
-TEST(QuilloxReportChunks, ChunkLineForms) {
-    EXPECT_EQ(ChunkReport({"IHDR", "tEXt", "tEXt", "pHYs", "IDAT", "IEND"}), "Chunks: pHYs, tEXt(2)\n\r");
-    EXPECT_EQ(ChunkReport({"IHDR", "PLTE", "IDAT", "IEND"}), "Chunks: only critical\n\r");
-    EXPECT_EQ(ChunkReport({"IHDR", "gAMA", "IDAT"}), "Chunks: gAMA\n\r");
-}
-
 TEST_F(QuilloxReport, DeltaFilterAndOutputFormat) {
     const std::pair<const char*, const char*> cases[] = {
         {"f00n0g08", "None"}, {"f01n0g08", "Sub"}, {"f04n0g08", "Paeth"}, {"f99n0g04", "Mixed"}};
