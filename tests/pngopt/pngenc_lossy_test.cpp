@@ -13,6 +13,8 @@ using pngenc::ResidualQuantizer;
 
 PngImage Decoded(PngImage& img) { return PngImage::Decode(img.Encode()); }
 
+constexpr uint8_t kEachFilter[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x1F};
+
 int MaxDifference(const PngImage& a, const PngImage& b) {
     int worst = 0;
     for (size_t i = 0; i < a.Pixels().size(); ++i) worst = std::max(worst, std::abs(int(a.Pixels()[i]) - int(b.Pixels()[i])));
@@ -42,7 +44,7 @@ TEST(LossyEncode, ErrorsStayWithinOneStepAndExtremesSurvive) {
     }
     PngImage original = img;
     img.LossyQuality = 9;  // step 6
-    for (uint8_t set : {uint8_t(0x01), uint8_t(0x02), uint8_t(0x04), uint8_t(0x08), uint8_t(0x10), uint8_t(0x1F)}) {
+    for (uint8_t set : kEachFilter) {
         img.FilterSet = set;
         PngImage back = Decoded(img);
         EXPECT_LE(MaxDifference(original, back), 6) << int(set);
@@ -81,7 +83,7 @@ TEST(LossyEncode, LevelListDecodesWithoutWrapping) {
     img.LossyQuality = 16;
     img.LossyMethod = 1;
     img.LossyLevels = {-3, 5};
-    for (uint8_t set : {uint8_t(0x01), uint8_t(0x02), uint8_t(0x04), uint8_t(0x08), uint8_t(0x10), uint8_t(0x1F)}) {
+    for (uint8_t set : kEachFilter) {
         img.FilterSet = set;
         PngImage back = Decoded(img);
         for (uint8_t b : back.Pixels()) ASSERT_LE(b, 10) << int(set);

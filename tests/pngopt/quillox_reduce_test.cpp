@@ -100,9 +100,7 @@ TEST(QuilloxReduce, ResamplerKeepsEdgesAndAlpha) {
     ResampleDIB(half, small, 1);
     EXPECT_EQ(small.pixels[0] >> 24, 0u);
     EXPECT_EQ(small.pixels[255] >> 24, 255u);
-    const uint32_t seam = small.pixels[128] >> 24;
     EXPECT_GT(small.pixels[129] >> 24, 0u);
-    EXPECT_LE(seam, 255u);
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include "common/test_data.h"
 #include "pngopt/image.h"
 #include "pngopt/trials.h"
+#include "quillox_test_util.h"
 
 namespace jx::quillox {
 namespace {
+using test::Opts;
 
 // Records every encode; the size comes from a rule over the settings.
 struct FakeEncoder {
@@ -39,12 +41,6 @@ OutputImage TinyImage() {
     img.rowBytes = 1;
     img.rows = {0};
     return img;
-}
-
-Options Opts(std::vector<std::string> args) {
-    ParseEnvironment env;
-    env.exists = [](const std::string&) { return false; };
-    return ParseOptions(args, env);
 }
 
 TEST(QuilloxTrials, EqualSizesKeepTheEarlierTrial) {
@@ -114,7 +110,7 @@ TEST(QuilloxTrials, ParallelSearchEqualsSequential) {
     ThreadPool pool(4);
     for (const char* name : {"basn6a08", "basi3p02", "f04n2c08"}) {
         SCOPED_TRACE(name);
-        WorkImage image = ReadInputFile((test::PngSuiteDir() / (std::string(name) + ".png")).string(), ReadSettings{});
+        WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (std::string(name) + ".png")).string(), ReadSettings{});
         Options o = Opts({"/o3", "/zc6-9"});
         OutputImage out = BuildOutputImage(image, o);
         std::ostringstream seqText, parText;
@@ -136,9 +132,9 @@ TEST(QuilloxTrials, ParallelSearchEqualsSequential) {
 TEST(QuilloxTrials, EncodersKeepThePixels) {
     std::vector<std::pair<std::string, PngEncodeFn>> encoders = {{"pngenc", EncodePngJx}};
     for (const auto& [label, encode] : encoders) {
-        for (const std::string& name : test::PngSuiteNames(false)) {
+        for (const std::string& name : jx::test::PngSuiteNames(false)) {
             SCOPED_TRACE(label + " " + name);
-            WorkImage image = ReadInputFile((test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{});
+            WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{});
             for (const char* interlace : {"/i0", "/i1"}) {
                 Options o = Opts({interlace});
                 OutputImage out = BuildOutputImage(image, o);
