@@ -93,6 +93,9 @@ TEST_F(RemapTest, NoneMapsAndCounts) {
     EXPECT_EQ(PixelKey(state.WorkingImage[0][1]), PixelKey(Rgba(255, 255, 255)));
     EXPECT_EQ(CountOf(PixelKey(Rgba(0, 0, 0))), 3);  // the transparent pixel maps from black
     EXPECT_EQ(CountOf(PixelKey(Rgba(255, 255, 255))), 1);
+    // Closing sorts the palette by popularity for the view and records where entries went.
+    EXPECT_EQ(PixelKey(state.Palette[0]), PixelKey(Rgba(0, 0, 0)));
+    EXPECT_EQ(state.PaletteOrder[0], 1);
     EXPECT_EQ(obs.refreshes, (std::vector<TRefreshTarget>{TRefreshTarget::ErrorMetrics, TRefreshTarget::ImageView,
                                                           TRefreshTarget::PaletteGrid}));
     EXPECT_EQ(obs.busy, 0);
@@ -139,6 +142,8 @@ TEST_F(RemapTest, AmountZeroEqualsNoneForEveryKernel) {
         Run(Mode(m));
         EXPECT_EQ(state.WorkingImage, none) << m;
     }
+    Run(Mode(8, 2));
+    EXPECT_EQ(state.WorkingImage, none) << "Bayer";
 }
 
 TEST_F(RemapTest, KernelsDiffuseAndStayInRange) {
@@ -205,7 +210,9 @@ TEST_F(RemapTest, QuickAddWindowKeepsErrorInside) {
         EXPECT_EQ(total, 37 * 37);
         for (int y = 0; y < 80; ++y)
             for (int x = 0; x < 80; ++x)
-                if (x > 36 || y > 36) ASSERT_EQ(state.WorkingImage[y][x], before[y][x]) << x << "," << y;
+                if (x > 36 || y > 36) {
+                    ASSERT_EQ(state.WorkingImage[y][x], before[y][x]) << x << "," << y;
+                }
     }
     EXPECT_TRUE(state.QuickAddPreview);
 }
@@ -240,30 +247,17 @@ TEST_F(RemapTest, PatternHandComputed2x2) {
     EXPECT_EQ(PixelKey(state.WorkingImage[0][1]), PixelKey(Rgba(0, 0, 0)));  // x = 1, y = 0: t = 3
 }
 
-TEST_F(RemapTest, BayerExactColourAndAmountZero) {
+TEST_F(RemapTest, BayerKeepsAnExactColour) {
     std::vector<TPixelRec> px = Noise(64, 8);
     px[0] = Rgba(255, 0, 0);
     Load(8, 8, px);
     SetPalette({Rgba(0, 0, 0), Rgba(255, 0, 0), Rgba(255, 255, 255), Rgba(0, 128, 0)});
-    state.DitherAmount = 0.0f;
-    Run(Mode(0));
-    const TPixelImage none = state.WorkingImage;
-    Run(Mode(8, 2));
-    EXPECT_EQ(state.WorkingImage, none);
     state.DitherAmount = 1.0f;
     Run(Mode(8, 3));
     EXPECT_EQ(PixelKey(state.WorkingImage[0][0]), PixelKey(Rgba(255, 0, 0)));
     int64_t total = 0;
     for (int i = 0; i < 4; ++i) total += state.Palette[size_t(i)].Weight;
     EXPECT_EQ(total, 64);
-}
-
-TEST_F(RemapTest, ClosingSortsPaletteInViewOrder) {
-    Load(3, 1, {Rgba(0, 0, 0), Rgba(0, 0, 0), Rgba(255, 255, 255)});
-    SetPalette({Rgba(255, 255, 255), Rgba(0, 0, 0)});
-    Run(Mode(0));
-    EXPECT_EQ(PixelKey(state.Palette[0]), PixelKey(Rgba(0, 0, 0)));  // by popularity
-    EXPECT_EQ(state.PaletteOrder[0], 1);
 }
 
 }  // namespace

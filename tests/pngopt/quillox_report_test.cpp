@@ -63,17 +63,5 @@ TEST_F(QuilloxReport, QuietWritesNothingButTheLog) {
     EXPECT_NE(text.find("\n\r"), std::string::npos);
 }
 
-TEST_F(QuilloxReport, ConsoleShowsMixedSetsAsFiveE) {
-    const std::string log = (dir_ / "run.log").string();
-    Run({"/log", log, "/o3", Suite("basn2c08")});
-    std::ifstream in(log, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t f = text.find("\tf:");
-    ASSERT_NE(f, std::string::npos);
-    const int index = std::stoi(text.substr(f + 3));
-    const std::string shown = index > 5 ? std::string("\tf:5e\t") : "\tf:" + std::to_string(index) + "\t";
-    EXPECT_NE(Output().find(shown), std::string::npos);
-}
-
 }  // namespace
 }  // namespace jx::quillox
