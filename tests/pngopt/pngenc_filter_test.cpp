@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <numeric>
 
 #include "pngenc_test_util.h"
 #include "pngopt/pngenc/row_filter.h"

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <sstream>
 
 #include "pngopt/options.h"
 
@@ -36,8 +35,6 @@ TEST(QuilloxOptions, ValueLists) {
     EXPECT_EQ(Enabled(outside.memLevels.data(), 1, 9), (std::vector<int>{5}));
     EXPECT_EQ(outside.memMin, 5);
     EXPECT_EQ(outside.memMax, 5);
-    Options zs = Parse({"/zs4"});
-    EXPECT_EQ(Enabled(zs.strategies.data(), 0, 4), (std::vector<int>{4}));
     EXPECT_EQ(Parse({"/zw3"}).windowBits, 11);
     EXPECT_EQ(Parse({"/zw2,5"}).windowBits, 10);
     EXPECT_EQ(Parse({"/zw9"}).windowBits, 15);
