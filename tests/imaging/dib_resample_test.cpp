@@ -4,11 +4,16 @@
 #include <cstring>
 #include <string>
 
+#include "dib_test_util.h"
 #include "imaging/errors.h"
 #include "imaging/resample.h"
 
 namespace jx {
 namespace {
+
+using test::BytesWithin;
+using test::FillBytes;
+using test::MakeDib;
 
 constexpr int kPositiveKernels[] = {0, 1, 2, 3, 4, 5, 6, 8, 11};
 
@@ -17,28 +22,6 @@ struct Ratio {
 };
 // x3, /4 and odd ratios both ways
 constexpr Ratio kRatios[] = {{5, 15}, {24, 6}, {7, 5}, {5, 7}, {13, 4}, {3, 11}, {9, 1}};
-
-void Make(TDibBuffer& b, int w, int h, int bpp) {
-    if (bpp == 16)
-        b.SetSizeBitfields(nullptr, w, 5, 6, 5, 16, h);
-    else
-        b.SetSize(w, h, bpp);
-}
-
-void FillBytes(TDibBuffer& b, uint8_t v) {
-    for (int y = 0; y < b.AbsHeight(); ++y) std::memset(b.Line(y), v, static_cast<size_t>(b.RowStride() - b.RowGap()));
-}
-
-// Every pixel byte lies in lo..hi.
-::testing::AssertionResult BytesWithin(const TDibBuffer& b, int lo, int hi) {
-    for (int y = 0; y < b.AbsHeight(); ++y)
-        for (int i = 0; i < b.RowStride() - b.RowGap(); ++i) {
-            const int v = b.Line(y)[i];
-            if (v < lo || v > hi)
-                return ::testing::AssertionFailure() << "byte " << i << " of row " << y << " is " << v;
-        }
-    return ::testing::AssertionSuccess();
-}
 
 TEST(DibResample, WeightsSumToOneAndPositiveKernelsStayPositive) {
     for (int f = 0; f < kResampleFilterCount; ++f) {
@@ -220,7 +203,7 @@ TEST(DibResample, ConvertedDepthsStayFlat) {
     for (int sbpp : {8, 16, 24, 32})
         for (int dbpp : {16, 24, 32}) {
             TDibBuffer src, dst;
-            Make(src, 9, 7, sbpp);
+            MakeDib(src, 9, 7, sbpp);
             for (int i = 0; i < 256; ++i) src.ColorTable()[static_cast<size_t>(i)] = {120, 120, 120, 0};
             if (sbpp == 16) {
                 const uint16_t p = (12 << 11) | (40 << 5) | 7;
@@ -229,7 +212,7 @@ TEST(DibResample, ConvertedDepthsStayFlat) {
             } else {
                 FillBytes(src, 120);
             }
-            Make(dst, 4, 15, dbpp);
+            MakeDib(dst, 4, 15, dbpp);
             FilteredResize(src, dst, 14);
             TDibBuffer first, last;
             first.MakeSubView(dst, 0, 0, 1, 1);
