@@ -81,27 +81,21 @@ TEST(AdaptivePalette, ExactlyNEntriesAndDeterministic) {
     EXPECT_GT(keys.size(), 16u);
 }
 
-TEST(AdaptivePalette, ListThatFitsIsNotMerged) {
-    // 100 near-identical greys would merge under the pre-merge threshold, but they fit in 256.
-    std::vector<TPixelRec> px;
-    for (int i = 0; i < 100; ++i) px.push_back(Rgba(uint8_t(100 + i % 10), uint8_t(100 + i / 10), 100));
-    EngineState s;
-    PrepareList(s, 10, 10, px, 256);
-    BuildAdaptivePalette(s, TQuantizerSettings{});
-    EXPECT_EQ(s.PaletteSize, 100);
-    EXPECT_EQ(s.ColorListLength, 100);
-}
-
-TEST(AdaptivePalette, PreMergeStopsAtN) {
-    std::vector<TPixelRec> px;
-    for (int i = 0; i < 400; ++i) px.push_back(Rgba(uint8_t(100 + i % 20), uint8_t(100 + i / 20), 100));
-    EngineState s;
-    PrepareList(s, 20, 20, px, 10);
-    TQuantizerSettings set;
-    set.Priority = 3;
-    BuildAdaptivePalette(s, set);
-    EXPECT_GE(s.ColorListLength, 10);
-    EXPECT_EQ(s.PaletteSize, 10);
+// Near-identical greys would merge under the pre-merge threshold: a list that fits is left whole,
+// and the pre-merge never takes a longer list below N.
+TEST(AdaptivePalette, PreMergeKeepsListsThatFitAndStopsAtN) {
+    for (auto [side, n, priority] : {std::tuple{10, 256, 0}, {20, 10, 3}}) {
+        std::vector<TPixelRec> px;
+        for (int i = 0; i < side * side; ++i) px.push_back(Rgba(uint8_t(100 + i % side), uint8_t(100 + i / side), 100));
+        EngineState s;
+        PrepareList(s, side, side, px, n);
+        TQuantizerSettings set;
+        set.Priority = priority;
+        BuildAdaptivePalette(s, set);
+        EXPECT_EQ(s.PaletteSize, std::min(n, side * side));
+        if (n > side * side) EXPECT_EQ(s.ColorListLength, side * side);
+        else EXPECT_GE(s.ColorListLength, n);
+    }
 }
 
 TEST(AdaptivePalette, IsolatedSaturatedColourKeptInReserve) {

@@ -93,7 +93,6 @@ TEST_F(NearestTest, FirstMinimumWinsTiesAndStaysCached) {
     ColorTreeReset(s);
     TPixelRec p;
     p.A = 255;
-    p.c1 = 100;
     p.R = 1;  // no exact RGBA entry
     p.c1 = 95;
     p.c2 = p.c3 = 0;
@@ -124,24 +123,6 @@ TEST_F(NearestTest, StaleUntilReset) {
     s.Palette.resize(1);
     s.PaletteSize = 1;
     EXPECT_EQ(NearestIndex(s, q), 0);
-}
-
-TEST_F(NearestTest, CountsAndCopies) {
-    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255)});
-    for (auto& e : s.Palette) e.Weight = 0;
-    const TPixelRec w = Converted(Rgba(250, 250, 250));
-    TPixelRec got = NearestColor(s, w, true);
-    got = NearestColor(s, w, true);
-    NearestColor(s, w, false);
-    EXPECT_EQ(got.R, 255);
-    EXPECT_EQ(got.Weight, 2);
-    EXPECT_EQ(s.Palette[1].Weight, 2);
-    EXPECT_EQ(s.Palette[0].Weight, 0);
-
-    s.PaletteSize = 0;
-    EXPECT_EQ(ColorTreeNearest(s, w), 0);
-    s.Palette.clear();
-    EXPECT_THROW(NearestColor(s, w, true), ImagingError);
 }
 
 TEST_F(NearestTest, AlphaCountsOnlyWithHasAlpha) {
@@ -186,16 +167,6 @@ TEST(UniqueColors, FirstAppearanceOrderWithCounts) {
     EXPECT_EQ(s.Palette[1].Weight, 2);
     EXPECT_EQ(PixelKey(s.Palette[2]), 0u);  // both transparent pixels: one cleared colour
     EXPECT_EQ(s.Palette[2].Weight, 2);
-}
-
-TEST(UniqueColors, FullyTransparentImageHasOneColor) {
-    EngineState s;
-    std::vector<TPixelRec> px;
-    for (int i = 0; i < 16; ++i) px.push_back(Rgba(static_cast<uint8_t>(i * 16), 3, 7, 0));
-    test::LoadImage(s, 4, 4, px);
-    BuildUniqueColors(s);
-    EXPECT_EQ(s.UniqueColorCount, 1);
-    EXPECT_EQ(s.Palette[0].Weight, 16);
 }
 
 }  // namespace

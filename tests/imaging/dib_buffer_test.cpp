@@ -9,55 +9,6 @@
 namespace jx {
 namespace {
 
-TEST(DibBuffer, RowBytesAreAlignedPerDepth) {
-    TDibBuffer b;
-    b.SetSize(3, 2, 24);
-    EXPECT_EQ(b.RowStride(), 12);
-    EXPECT_EQ(b.RowGap(), 3);
-    b.SetSize(5, 1, 1);
-    EXPECT_EQ(b.RowStride(), 4);
-    EXPECT_EQ(b.RowGap(), 3);
-    for (int bpp : {1, 4, 8, 16, 24, 32}) {
-        for (int w = 1; w <= 40; ++w) {
-            b.SetSize(w, 3, bpp);
-            const int expected = (w * bpp + 31) / 32 * 4;
-            EXPECT_EQ(b.RowStride(), expected) << bpp << " bpp, width " << w;
-            EXPECT_EQ(b.RowGap(), expected - (w * bpp + 7) / 8);
-            EXPECT_EQ(b.Row(2) - b.Row(0), 2 * expected);
-        }
-    }
-}
-
-TEST(DibBuffer, DepthZeroMeansThirtyTwoAndMasksFollowChannels) {
-    TDibBuffer b;
-    b.SetSize(2, 2, 0);
-    EXPECT_EQ(b.BitsPerPixel(), 32);
-    EXPECT_EQ(b.Masks().red, 0xFF0000u);
-    b.SetSize(2, 2, 16);
-    EXPECT_EQ(b.Compression(), 0);
-    EXPECT_EQ(b.Masks().blue, 0x1Fu);
-    EXPECT_EQ(b.Masks().green, 0x3E0u);
-    EXPECT_EQ(b.Masks().red, 0x7C00u);
-    b.SetSizeBitfields(nullptr, 2, 5, 6, 5, 16, 2);
-    EXPECT_EQ(b.Compression(), 3);
-    EXPECT_EQ(b.Masks().green, 0x7E0u);
-    EXPECT_EQ(b.Masks().red, 0xF800u);
-    EXPECT_EQ(b.GreenShift(), 2);
-    EXPECT_EQ(b.RedPos(), 11);
-    EXPECT_EQ(BuildBitfieldMasks(8, 8, 16).red, 0xFFFF0000u);
-}
-
-TEST(DibBuffer, OrientationFollowsHeightSign) {
-    TDibBuffer up, down;
-    up.SetSize(4, 3, 8);
-    down.SetSize(4, -3, 8);
-    EXPECT_FALSE(up.TopDown());
-    EXPECT_TRUE(down.TopDown());
-    EXPECT_EQ(up.Line(0), up.Row(2));
-    EXPECT_EQ(down.Line(0), down.Row(0));
-    EXPECT_EQ(down.AbsHeight(), 3);
-}
-
 TEST(DibBuffer, SameSizeKeepsMemoryAndNewSizeReplacesIt) {
     TDibBuffer b;
     b.SetSize(10, 10, 24);
@@ -88,16 +39,6 @@ TEST(DibBuffer, BadSizesAreRefusedBeforeTheOldMemoryGoes) {
     EXPECT_EQ(b.Width(), 4);
     b.SetSize(0, 5, 8);
     EXPECT_TRUE(b.Empty());
-}
-
-TEST(DibBuffer, ForeignMemoryIsWrappedNotOwned) {
-    std::vector<uint8_t> mem(8 * 2, 7);
-    TDibBuffer b;
-    b.SetSizeBitfields(mem.data(), 2, 0, 0, 0, 32, -2);
-    EXPECT_FALSE(b.OwnsMemory());
-    EXPECT_EQ(b.Line(1), mem.data() + 8);
-    b.Line(1)[0] = 9;
-    EXPECT_EQ(mem[8], 9);
 }
 
 TEST(DibBuffer, SubViewClipsAndCountsRowsFromTheTop) {
@@ -158,26 +99,6 @@ TEST(DibBuffer, SubViewSharesMemoryAndColourTableAndOutlivesItsSource) {
     EXPECT_EQ(v.ColorTable()[5].red, 200);
     ASSERT_TRUE(v.MakeSubView(v, 1, 1, 1, 1));  // a view of itself
     EXPECT_EQ(v.Width(), 1);
-}
-
-TEST(DibBuffer, GrowToFit) {
-    TDibBuffer b;
-    EXPECT_TRUE(b.GrowToFit(10, -5, 0, nullptr, 32));
-    EXPECT_EQ(b.Width(), 10);
-    EXPECT_EQ(b.Height(), -5);
-    EXPECT_FALSE(b.GrowToFit(8, -5, 0, nullptr, 32));
-    EXPECT_EQ(b.Width(), 10);
-    EXPECT_TRUE(b.GrowToFit(12, -5, 0, nullptr, 32));
-    EXPECT_EQ(b.Width(), 15);
-    EXPECT_TRUE(b.GrowToFit(16, -5, 4, nullptr, 32));
-    EXPECT_EQ(b.Width(), 19);
-    EXPECT_FALSE(b.GrowToFit(1, 5, 0, nullptr, 24));
-    EXPECT_EQ(b.Height(), 5);
-    EXPECT_EQ(b.BitsPerPixel(), 24);
-    const TGrowLimits limits{25, 100};
-    EXPECT_TRUE(b.GrowToFit(20, 5, 100, &limits, 24));
-    EXPECT_EQ(b.Width(), 25);
-    EXPECT_THROW(b.GrowToFit(30, 5, 0, &limits, 24), ImagingError);
 }
 
 TEST(DibBuffer, SixteenBitTablesRoundTripEveryPixel) {

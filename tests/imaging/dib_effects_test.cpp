@@ -2,23 +2,16 @@
 
 #include <cstring>
 
+#include "dib_test_util.h"
 #include "imaging/effects.h"
 #include "imaging/errors.h"
 
 namespace jx {
 namespace {
 
-// 16 bits as 5-6-5 so that every bit belongs to a channel.
-void Make(TDibBuffer& b, int w, int h, int bpp) {
-    if (bpp == 16)
-        b.SetSizeBitfields(nullptr, w, 5, 6, 5, 16, h);
-    else
-        b.SetSize(w, h, bpp);
-}
-
-void Fill(TDibBuffer& b, uint8_t v) {
-    for (int y = 0; y < b.AbsHeight(); ++y) std::memset(b.Line(y), v, static_cast<size_t>(b.RowStride() - b.RowGap()));
-}
+using test::BytesWithin;
+using test::MakeDib;
+constexpr auto Fill = test::FillBytes;
 
 void FillPattern(TDibBuffer& b, int seed) {
     for (int y = 0; y < b.AbsHeight(); ++y)
@@ -30,13 +23,11 @@ TEST(DibEffects, SharpenLeavesFlatImagesUnchanged) {
     for (int bpp : {8, 16, 24, 32}) {
         for (int w : {1, 7}) {
             TDibBuffer b;
-            Make(b, w, w, bpp);
+            MakeDib(b, w, w, bpp);
             Fill(b, 0x93);
             SharpenLess(b, 1);
             SharpenMore(b, 2);
-            for (int y = 0; y < b.AbsHeight(); ++y)
-                for (int i = 0; i < b.RowStride() - b.RowGap(); ++i)
-                    ASSERT_EQ(b.Line(y)[i], 0x93) << bpp << " bpp, width " << w;
+            ASSERT_TRUE(BytesWithin(b, 0x93, 0x93)) << bpp << " bpp, width " << w;
         }
     }
 }
@@ -82,9 +73,9 @@ TEST(DibEffects, BlendWeightsZeroAndFullCopyASource) {
     for (int bpp : {8, 16, 24, 32}) {
         for (int w : {1, 5, 9}) {
             TDibBuffer a, b, d;
-            Make(a, w, 2, bpp);
-            Make(b, w, -2, bpp);
-            Make(d, w, 2, bpp);
+            MakeDib(a, w, 2, bpp);
+            MakeDib(b, w, -2, bpp);
+            MakeDib(d, w, 2, bpp);
             FillPattern(a, 1);
             FillPattern(b, 2);
             const int n = a.RowStride() - a.RowGap();
@@ -165,22 +156,6 @@ TEST(DibEffects, BlendRefusesDifferentGeometry) {
     EXPECT_THROW(BlendDIBs(d, a, b, 10), ImagingError);
     TDibBuffer e1, e2, e3;
     EXPECT_NO_THROW(BlendDIBs(e1, e2, e3, 10));
-}
-
-TEST(DibEffects, CeilingAndClamp) {
-    EXPECT_EQ(Ceiling(1.0), 1);
-    EXPECT_EQ(Ceiling(1.2), 2);
-    EXPECT_EQ(Ceiling(-1.2), -1);
-    EXPECT_EQ(Ceiling(-0.0), 0);
-    EXPECT_EQ(Ceiling(2147483646.5), 2147483647);
-    EXPECT_THROW(Ceiling(2147483647.5), ImagingError);
-    EXPECT_THROW(Ceiling(-3e9), ImagingError);
-    int v = 5;
-    EXPECT_TRUE(ClampToRange(v, 0, 10));
-    EXPECT_FALSE(ClampToRange(v, 6, 10));
-    EXPECT_EQ(v, 6);
-    EXPECT_FALSE(ClampToRange(v, 0, 3));
-    EXPECT_EQ(v, 3);
 }
 
 }  // namespace

@@ -4,11 +4,16 @@
 #include <cstring>
 #include <string>
 
+#include "dib_test_util.h"
 #include "imaging/errors.h"
 #include "imaging/resample.h"
 
 namespace jx {
 namespace {
+
+using test::BytesWithin;
+using test::FillBytes;
+using test::MakeDib;
 
 constexpr int kPositiveKernels[] = {0, 1, 2, 3, 4, 5, 6, 8, 11};
 
@@ -17,66 +22,6 @@ struct Ratio {
 };
 // x3, /4 and odd ratios both ways
 constexpr Ratio kRatios[] = {{5, 15}, {24, 6}, {7, 5}, {5, 7}, {13, 4}, {3, 11}, {9, 1}};
-
-void Make(TDibBuffer& b, int w, int h, int bpp) {
-    if (bpp == 16)
-        b.SetSizeBitfields(nullptr, w, 5, 6, 5, 16, h);
-    else
-        b.SetSize(w, h, bpp);
-}
-
-void FillBytes(TDibBuffer& b, uint8_t v) {
-    for (int y = 0; y < b.AbsHeight(); ++y) std::memset(b.Line(y), v, static_cast<size_t>(b.RowStride() - b.RowGap()));
-}
-
-// Every pixel byte lies in lo..hi.
-::testing::AssertionResult BytesWithin(const TDibBuffer& b, int lo, int hi) {
-    for (int y = 0; y < b.AbsHeight(); ++y)
-        for (int i = 0; i < b.RowStride() - b.RowGap(); ++i) {
-            const int v = b.Line(y)[i];
-            if (v < lo || v > hi)
-                return ::testing::AssertionFailure() << "byte " << i << " of row " << y << " is " << v;
-        }
-    return ::testing::AssertionSuccess();
-}
-
-TEST(DibResample, FiltersByIndex) {
-    EXPECT_STREQ(ResampleFilterName(0), "Nearest");
-    EXPECT_STREQ(ResampleFilterName(14), "Lanczos3");
-    EXPECT_STREQ(ResampleFilterName(15), "Blackman3");
-    EXPECT_THROW(ResampleFilterName(16), ImagingError);
-    TDibBuffer a, b;
-    a.SetSize(4, 4, 24);
-    b.SetSize(2, 2, 24);
-    EXPECT_THROW(FilteredResize(a, b, -1), ImagingError);
-}
-
-TEST(DibResample, KernelsMatchTheirDefinitions) {
-    EXPECT_DOUBLE_EQ(ResampleKernel(1, 0.5), 1);
-    EXPECT_DOUBLE_EQ(ResampleKernel(2, 0.25), 0.75);
-    EXPECT_DOUBLE_EQ(ResampleKernel(2, 1), 0);
-    EXPECT_DOUBLE_EQ(ResampleKernel(4, 0), 1);
-    EXPECT_DOUBLE_EQ(ResampleKernel(6, 1), 0.125);
-    EXPECT_DOUBLE_EQ(ResampleKernel(7, 1), 0);
-    EXPECT_DOUBLE_EQ(ResampleKernel(8, 0), 2.0 / 3.0);
-    EXPECT_DOUBLE_EQ(ResampleKernel(10, 0), 8.0 / 9.0);
-    EXPECT_NEAR(ResampleKernel(12, 1), 0, 1e-12);
-    EXPECT_NEAR(ResampleKernel(14, 1.5), Sinc(1.5) * Sinc(0.5), 1e-15);
-    EXPECT_NEAR(ResampleKernel(15, 0), 1, 1e-12);
-    EXPECT_DOUBLE_EQ(Sinc(0), 1);
-    for (int f = 0; f < kResampleFilterCount; ++f)
-        if (f != 0) {
-            EXPECT_EQ(ResampleKernel(f, 3.0), 0) << ResampleFilterName(f);
-        }
-}
-
-TEST(DibResample, WindowWidths) {
-    EXPECT_EQ(BuildContributions(1000, 4000, 14, 0.25f).windowWidth, 25);
-    EXPECT_EQ(BuildContributions(8, 4, 2, 2.0f).windowWidth, 3);
-    EXPECT_EQ(BuildContributions(8, 4, 0, 2.0f).windowWidth, 1);
-    EXPECT_EQ(BuildContributions(1, 4, 1, 0.25f).windowWidth, 5);
-    EXPECT_EQ(KernelWindowWidth(3.0, 3), 7);
-}
 
 TEST(DibResample, WeightsSumToOneAndPositiveKernelsStayPositive) {
     for (int f = 0; f < kResampleFilterCount; ++f) {
@@ -258,7 +203,7 @@ TEST(DibResample, ConvertedDepthsStayFlat) {
     for (int sbpp : {8, 16, 24, 32})
         for (int dbpp : {16, 24, 32}) {
             TDibBuffer src, dst;
-            Make(src, 9, 7, sbpp);
+            MakeDib(src, 9, 7, sbpp);
             for (int i = 0; i < 256; ++i) src.ColorTable()[static_cast<size_t>(i)] = {120, 120, 120, 0};
             if (sbpp == 16) {
                 const uint16_t p = (12 << 11) | (40 << 5) | 7;
@@ -267,7 +212,7 @@ TEST(DibResample, ConvertedDepthsStayFlat) {
             } else {
                 FillBytes(src, 120);
             }
-            Make(dst, 4, 15, dbpp);
+            MakeDib(dst, 4, 15, dbpp);
             FilteredResize(src, dst, 14);
             TDibBuffer first, last;
             first.MakeSubView(dst, 0, 0, 1, 1);

@@ -58,22 +58,6 @@ std::vector<TPixelRec> Noise(int count, uint32_t seed) {
     return px;
 }
 
-TEST(BayerMatrices, PermutationsAndTables) {
-    const auto m = MakeBayerMatrices();
-    for (int i = 0; i < 4; ++i) {
-        const int side = 2 << i;
-        std::vector<int32_t> v = m[size_t(i)];
-        ASSERT_EQ(v.size(), size_t(side * side));
-        std::sort(v.begin(), v.end());
-        for (int k = 0; k < side * side; ++k) EXPECT_EQ(v[size_t(k)], k);
-    }
-    // M[x][y]: t = 0 at (0, 0), 3 at (1, 0), 2 at (0, 1), 1 at (1, 1).
-    EXPECT_EQ(m[0], (std::vector<int32_t>{0, 2, 3, 1}));
-    const int rows[4][4] = {{0, 12, 3, 15}, {8, 4, 11, 7}, {2, 14, 1, 13}, {10, 6, 9, 5}};
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) EXPECT_EQ(m[1][size_t(x * 4 + y)], rows[y][x]);
-}
-
 TEST(NearestSearchTest, MatchesLinearScanWithTies) {
     std::mt19937 rng(3);
     for (int round = 0; round < 20; ++round) {
@@ -109,6 +93,9 @@ TEST_F(RemapTest, NoneMapsAndCounts) {
     EXPECT_EQ(PixelKey(state.WorkingImage[0][1]), PixelKey(Rgba(255, 255, 255)));
     EXPECT_EQ(CountOf(PixelKey(Rgba(0, 0, 0))), 3);  // the transparent pixel maps from black
     EXPECT_EQ(CountOf(PixelKey(Rgba(255, 255, 255))), 1);
+    // Closing sorts the palette by popularity for the view and records where entries went.
+    EXPECT_EQ(PixelKey(state.Palette[0]), PixelKey(Rgba(0, 0, 0)));
+    EXPECT_EQ(state.PaletteOrder[0], 1);
     EXPECT_EQ(obs.refreshes, (std::vector<TRefreshTarget>{TRefreshTarget::ErrorMetrics, TRefreshTarget::ImageView,
                                                           TRefreshTarget::PaletteGrid}));
     EXPECT_EQ(obs.busy, 0);
@@ -155,6 +142,8 @@ TEST_F(RemapTest, AmountZeroEqualsNoneForEveryKernel) {
         Run(Mode(m));
         EXPECT_EQ(state.WorkingImage, none) << m;
     }
+    Run(Mode(8, 2));
+    EXPECT_EQ(state.WorkingImage, none) << "Bayer";
 }
 
 TEST_F(RemapTest, KernelsDiffuseAndStayInRange) {
@@ -221,7 +210,9 @@ TEST_F(RemapTest, QuickAddWindowKeepsErrorInside) {
         EXPECT_EQ(total, 37 * 37);
         for (int y = 0; y < 80; ++y)
             for (int x = 0; x < 80; ++x)
-                if (x > 36 || y > 36) ASSERT_EQ(state.WorkingImage[y][x], before[y][x]) << x << "," << y;
+                if (x > 36 || y > 36) {
+                    ASSERT_EQ(state.WorkingImage[y][x], before[y][x]) << x << "," << y;
+                }
     }
     EXPECT_TRUE(state.QuickAddPreview);
 }
@@ -256,30 +247,17 @@ TEST_F(RemapTest, PatternHandComputed2x2) {
     EXPECT_EQ(PixelKey(state.WorkingImage[0][1]), PixelKey(Rgba(0, 0, 0)));  // x = 1, y = 0: t = 3
 }
 
-TEST_F(RemapTest, BayerExactColourAndAmountZero) {
+TEST_F(RemapTest, BayerKeepsAnExactColour) {
     std::vector<TPixelRec> px = Noise(64, 8);
     px[0] = Rgba(255, 0, 0);
     Load(8, 8, px);
     SetPalette({Rgba(0, 0, 0), Rgba(255, 0, 0), Rgba(255, 255, 255), Rgba(0, 128, 0)});
-    state.DitherAmount = 0.0f;
-    Run(Mode(0));
-    const TPixelImage none = state.WorkingImage;
-    Run(Mode(8, 2));
-    EXPECT_EQ(state.WorkingImage, none);
     state.DitherAmount = 1.0f;
     Run(Mode(8, 3));
     EXPECT_EQ(PixelKey(state.WorkingImage[0][0]), PixelKey(Rgba(255, 0, 0)));
     int64_t total = 0;
     for (int i = 0; i < 4; ++i) total += state.Palette[size_t(i)].Weight;
     EXPECT_EQ(total, 64);
-}
-
-TEST_F(RemapTest, ClosingSortsPaletteInViewOrder) {
-    Load(3, 1, {Rgba(0, 0, 0), Rgba(0, 0, 0), Rgba(255, 255, 255)});
-    SetPalette({Rgba(255, 255, 255), Rgba(0, 0, 0)});
-    Run(Mode(0));
-    EXPECT_EQ(PixelKey(state.Palette[0]), PixelKey(Rgba(0, 0, 0)));  // by popularity
-    EXPECT_EQ(state.PaletteOrder[0], 1);
 }
 
 }  // namespace

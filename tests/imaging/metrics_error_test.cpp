@@ -64,17 +64,6 @@ TEST(MetricsError, KnownPairMatchesHandComputation) {
     EXPECT_EQ(ShowErrorMetrics(s, TErrorMetric::Mse, 0, true).Labels[0], "3.87");
 }
 
-TEST(MetricsError, GreyImagesReportLightness) {
-    EngineState s;
-    s.IsGrey = true;
-    SetImages(s, {C(10, 128, 128), C(20, 128, 128)}, {C(14, 128, 128), C(20, 128, 128)});
-    const TErrorMetrics mse = ShowErrorMetrics(s, TErrorMetric::Mse, 0, false);
-    EXPECT_EQ(mse.Labels[0], "8.00");
-    EXPECT_EQ(mse.Labels[1], "-");
-    EXPECT_EQ(mse.Labels[2], "-");
-    EXPECT_EQ(mse.Labels[3], "-");
-}
-
 TEST(MetricsError, MeansDivideOverThePixelsTheySum) {
     EngineState s;
     s.HasAlpha = true;

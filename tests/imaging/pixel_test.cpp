@@ -10,43 +10,6 @@ namespace {
 
 using test::Rgba;
 
-TEST(PixelRecord, PackedLayout) {
-    EXPECT_EQ(sizeof(TPixelRec), 11u);
-    EXPECT_EQ(offsetof(TPixelRec, c3), 6u);
-    EXPECT_EQ(offsetof(TPixelRec, Weight), 7u);
-}
-
-TEST(PixelRecord, SmallOperations) {
-    EXPECT_EQ(Log2Floor(0), 0);
-    EXPECT_EQ(Log2Floor(1), 0);
-    EXPECT_EQ(Log2Floor(2), 1);
-    EXPECT_EQ(Log2Floor(3), 1);
-    EXPECT_EQ(Log2Floor(255), 7);
-    EXPECT_EQ(Log2Floor(256), 8);
-
-    EXPECT_EQ(ClampByte(-1), 0);
-    EXPECT_EQ(ClampByte(256), 255);
-    EXPECT_EQ(ClampByte(77), 77);
-
-    EXPECT_EQ(PackRGB(Rgba(0x12, 0x34, 0x56)), 0x563412);
-    TPixelRec p = Rgba(0, 0, 0, 7);
-    p.c1 = 9;
-    p.Weight = 5;
-    UnpackRGB(0x563412, p);
-    EXPECT_EQ(p.R, 0x12);
-    EXPECT_EQ(p.G, 0x34);
-    EXPECT_EQ(p.B, 0x56);
-    EXPECT_EQ(p.A, 255);
-    EXPECT_EQ(p.c1, 9);
-    EXPECT_EQ(p.Weight, 5);
-    EXPECT_THROW(UnpackRGB(0x1000000), ImagingError);
-    EXPECT_THROW(UnpackRGB(-1), ImagingError);
-
-    EXPECT_EQ(PixelKey(Rgba(255, 255, 255)), 0xFFFFFFFFu);
-    EXPECT_EQ(PixelKey(Rgba(0, 0, 0, 0)), 0u);
-    EXPECT_EQ(PixelKey(Rgba(1, 2, 3, 4)), 0x03020104u);
-}
-
 TEST(PixelRecord, WeightSumsSaturate) {
     EXPECT_EQ(AddWeight(2147483000, 1000), 2147483647);
     EXPECT_EQ(AddWeight(10, 5), 15);
@@ -77,22 +40,6 @@ TEST(ColorDistance, UsesOnlyWorkingComponentsAndAlpha) {
     EXPECT_EQ(ColorDistance(a, b, 5, true), 2405925);
 }
 
-TEST(ColorDistance, SymmetricOverManyPairs) {
-    uint32_t seed = 12345;
-    auto next = [&] {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<uint8_t>(seed >> 16);
-    };
-    for (int i = 0; i < 2000; ++i) {
-        TPixelRec p = Working(next(), next(), next(), next());
-        TPixelRec q = Working(next(), next(), next(), next());
-        for (unsigned shift = 0; shift <= 5; ++shift) {
-            ASSERT_EQ(ColorDistance(p, q, shift, true), ColorDistance(q, p, shift, true));
-            ASSERT_EQ(ColorDistance(p, q, shift, false), ColorDistance(q, p, shift, false));
-        }
-    }
-}
-
 TEST(ColorDistance, LumaShiftWeighsLightness) {
     const TPixelRec base = Working(100, 100, 100);
     const TPixelRec dl = Working(110, 100, 100);
@@ -105,18 +52,6 @@ TEST(ColorDistance, LumaShiftWeighsLightness) {
     EngineState state;
     state.LumaShift = 1;
     EXPECT_EQ(ColorDistance(state, base, dl), 200);
-}
-
-TEST(EngineStateTest, StartsInTheDocumentedState) {
-    EngineState s;
-    EXPECT_EQ(s.ColorConverter, &ConvertLab);
-    EXPECT_EQ(s.PaletteSize, -1);
-    EXPECT_FLOAT_EQ(s.DitherAmount, 0.75f);
-    EXPECT_EQ(s.LumaShift, 3);
-    EXPECT_EQ(s.AlphaBackground.R, 255);
-    EXPECT_EQ(s.AlphaBackground.A, 0);
-    EXPECT_EQ(s.AlphaBackground.c1, 255);  // converted once
-    EXPECT_FALSE(s.HasImage());
 }
 
 TEST(EngineStateTest, ClearPixelUsesConverter) {
@@ -136,23 +71,6 @@ TEST(EngineStateTest, ClearPixelUsesConverter) {
     ClearPixel(s, p);
     EXPECT_EQ(PixelKey(p), 0u);
     EXPECT_EQ(p.c1, 255);
-}
-
-TEST(EngineStateTest, LogicalPalette) {
-    EngineState s;
-    s.Palette = {Rgba(1, 2, 3), Rgba(4, 5, 6, 0), Rgba(7, 8, 9)};
-    s.PaletteSize = 2;
-    const TLogicalPalette lp = BuildHPalette(s);
-    EXPECT_EQ(lp.Version, 0x300);
-    EXPECT_EQ(lp.NumEntries, 2);
-    EXPECT_EQ(lp.Entries[1].Red, 4);
-    EXPECT_EQ(lp.Entries[1].Blue, 6);
-    EXPECT_EQ(lp.Entries[1].Flags, 0);
-    EXPECT_EQ(lp.Entries[2].Red, 0);  // past the palette: black
-    s.PaletteSize = 0;
-    EXPECT_THROW(BuildHPalette(s), ImagingError);
-    s.PaletteSize = 257;
-    EXPECT_THROW(BuildHPalette(s), ImagingError);
 }
 
 TEST(ImageSize, CheckedIn64Bits) {

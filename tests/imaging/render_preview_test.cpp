@@ -27,16 +27,6 @@ void SetImages(EngineState& s, int32_t w, int32_t h, const std::vector<TPixelRec
     std::copy(out.begin(), out.end(), s.WorkingImage.Data());
 }
 
-TEST(RenderPreview, PremultipliedDistance) {
-    EXPECT_EQ(PremultipliedDistance(Rgba(10, 20, 30), Rgba(10, 20, 30)), 0u);
-    EXPECT_EQ(PremultipliedDistance(Rgba(255, 0, 0), Rgba(0, 0, 0)), 65025u);
-    // Fully transparent colours are all the same.
-    EXPECT_EQ(PremultipliedDistance(Rgba(255, 255, 255, 0), Rgba(0, 0, 0, 0)), 0u);
-    // (200*0.5019... - 0)^2 = 10077.0...
-    EXPECT_EQ(PremultipliedDistance(Rgba(200, 0, 0, 128), Rgba(0, 0, 0, 0)),
-              uint32_t(std::nearbyint(std::pow(200 * (128 / 255.0), 2))));
-}
-
 TEST(RenderPreview, OpaqueImagesIgnoreTheBackground) {
     EngineState s;
     SetImages(s, 2, 1, {Rgba(1, 2, 3), Rgba(4, 5, 6)}, {Rgba(7, 8, 9), Rgba(10, 11, 12)});

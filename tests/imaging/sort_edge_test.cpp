@@ -12,14 +12,6 @@ namespace {
 
 using test::Rgba;
 
-TEST(MortonCodes, BitOrder) {
-    EXPECT_EQ(MortonCode3(Rgba(0x80, 0, 0)), 4u << 21);
-    EXPECT_EQ(MortonCode3(Rgba(0, 0, 1)), 1u);
-    EXPECT_EQ(MortonCode3(Rgba(255, 255, 255)), 0xFFFFFFu);
-    EXPECT_EQ(MortonCode4(Rgba(0, 0, 0, 0x80)), 8u << 28);
-    EXPECT_EQ(MortonCode4(Rgba(255, 255, 255, 255)), 0xFFFFFFFFu);
-}
-
 std::vector<TPixelRec> RandomList(int n, uint32_t seed, int weights) {
     std::mt19937 rng(seed);
     std::vector<TPixelRec> v;
@@ -66,20 +58,6 @@ TEST(SortPixelsTest, PaletteOrderTravelsAndSortsAreRepeatable) {
     SortPalette(s, 500, SortByWeight);
     SortPalette(s, 500, SortByColor);
     EXPECT_EQ(s.Palette, once);
-}
-
-TEST(SortPixelsTest, HandComputedTieOrder) {
-    // Equal keys are never exchanged; pivot is the middle entry's key.
-    std::vector<TPixelRec> v(3);
-    v[0].Weight = 1;
-    v[0].R = 1;
-    v[1].Weight = 1;
-    v[1].R = 2;
-    v[2].Weight = 5;
-    SortPixels(v.data(), 3, SortByWeight);
-    EXPECT_EQ(v[0].Weight, 5);
-    EXPECT_EQ(v[1].R, 2);
-    EXPECT_EQ(v[2].R, 1);
 }
 
 TEST(SortPixelsTest, MillionsOfEqualAndSortedKeys) {

@@ -60,14 +60,6 @@ OutputImage Convert(const std::vector<std::string>& args, const std::vector<uint
     return out;
 }
 
-TEST(QuilloxChunks, GroupWordsExpand) {
-    const std::vector<std::string> input = {"IHDR", "gAMA", "tEXt", "pHYs", "IDAT", "IEND"};
-    EXPECT_EQ(ExpandChunkList({"color"}, input, false), (std::vector<std::string>{"cHRM", "sRGB", "iCCP"}));
-    EXPECT_EQ(ExpandChunkList({"COLOR"}, input, true), (std::vector<std::string>{"gAMA", "cHRM", "sRGB", "iCCP"}));
-    EXPECT_EQ(ExpandChunkList({"pHYs", "all"}, input, false), (std::vector<std::string>{"pHYs", "tEXt", "pHYs"}));
-    EXPECT_EQ(ExpandChunkList({"all"}, input, true), (std::vector<std::string>{"all"}));
-}
-
 TEST(QuilloxChunks, OrdinaryRoadKeepsAndRemovesByList) {
     const std::vector<uint8_t> file = SamplePng();
     OutputImage all = Convert({}, file);

@@ -55,23 +55,18 @@ TEST(QuilloxConvert, SuiteKeepsPixelsUnderEveryLayoutOption) {
     }
 }
 
-TEST(QuilloxConvert, ProgramNeverGrowsOrChangesASuiteFile) {
-    const fs::path dir = fs::temp_directory_path() / ("quillox_conv_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+class QuilloxConvertProgram : public test::TempDir {};
+
+TEST_F(QuilloxConvertProgram, NeverGrowsOrChangesASuiteFile) {
     for (const std::string& name : jx::test::PngSuiteNames(false))
-        fs::copy_file(jx::test::PngSuiteDir() / (name + ".png"), dir / (name + ".png"));
-    std::ostringstream out;
-    std::istringstream in;
-    ProgramContext context{out, in, dir.string()};
-    EXPECT_EQ(RunProgram({"/quiet", "/o2", "*.png"}, context), 0);
+        fs::copy_file(jx::test::PngSuiteDir() / (name + ".png"), dir_ / (name + ".png"));
+    EXPECT_EQ(Run({"/quiet", "/o2", "*.png"}), 0);
     for (const std::string& name : jx::test::PngSuiteNames(false)) {
         SCOPED_TRACE(name);
         const fs::path before = jx::test::PngSuiteDir() / (name + ".png");
-        EXPECT_LE(fs::file_size(dir / (name + ".png")), fs::file_size(before));
-        ExpectSamePixels(Suite(name, false), jx::test::ReadBytes(dir / (name + ".png")), false);
+        EXPECT_LE(fs::file_size(dir_ / (name + ".png")), fs::file_size(before));
+        ExpectSamePixels(Suite(name, false), jx::test::ReadBytes(dir_ / (name + ".png")), false);
     }
-    fs::remove_all(dir);
 }
 
 TEST(QuilloxConvert, SmallestLayoutWins) {
@@ -162,16 +157,15 @@ TEST(QuilloxConvert, KeepPaletteUsesTheInputPaletteAtAFittingDepth) {
 }
 
 TEST(QuilloxConvert, KeepColorTypeWithReductionForcesPaletteOnlyWhenItFits) {
-    auto few = [](uint32_t x, uint32_t y) { return Rgba8{uint8_t(x % 5 * 50), uint8_t(y % 3 * 90), 7, 255}; };
-    WorkImage rgb = MakeImage(30, 30, few);
-    rgb.kind = InputKind::Png;
-    rgb.pngColorType = 2;
-    rgb.pngBitDepth = 8;
+    auto rgbPng = [] {
+        WorkImage w = MakeImage(30, 30, [](uint32_t x, uint32_t y) { return Rgba8{uint8_t(x % 5 * 50), uint8_t(y % 3 * 90), 7, 255}; });
+        w.kind = InputKind::Png;
+        w.pngColorType = 2;
+        w.pngBitDepth = 8;
+        return w;
+    };
+    WorkImage rgb = rgbPng(), plain = rgbPng();
     EXPECT_EQ(BuildOutputImage(rgb, Opts({"/nc", "/jx"})).colorType, 3);
-    WorkImage plain = MakeImage(30, 30, few);
-    plain.kind = InputKind::Png;
-    plain.pngColorType = 2;
-    plain.pngBitDepth = 8;
     EXPECT_EQ(BuildOutputImage(plain, Opts({"/nc"})).colorType, 2);
 
     WorkImage wide = Suite("basn2c16");

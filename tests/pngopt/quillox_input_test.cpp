@@ -191,16 +191,5 @@ TEST(QuilloxInput, PaletteIndexAndShortTrns) {
     EXPECT_THROW(ReadPng(EncodePngJx(out, EncodeSettings{}).bytes, kRaw), InputError);
 }
 
-TEST(QuilloxInput, ExtensionsMatchExactly) {
-    EXPECT_EQ(InputKindOf("/a/B.PNG"), InputKind::Png);
-    EXPECT_EQ(InputKindOf("x.Bmp"), InputKind::Bmp);
-    EXPECT_EQ(InputKindOf("x.ppm"), InputKind::Ppm);
-    EXPECT_EQ(InputKindOf("x.pn"), InputKind::Unsupported);
-    EXPECT_EQ(InputKindOf("x.png.txt"), InputKind::Unsupported);
-    EXPECT_EQ(InputKindOf("x.p"), InputKind::Unsupported);
-    EXPECT_EQ(InputKindOf("dir.png/file"), InputKind::Unsupported);
-    EXPECT_EQ(InputKindOf("png"), InputKind::Unsupported);
-}
-
 }  // namespace
 }  // namespace jx::quillox

@@ -11,21 +11,15 @@
 #include "pngopt/image.h"
 #include "pngopt/output.h"
 #include "pngopt/program.h"
+#include "quillox_test_util.h"
 
 namespace jx::quillox {
 namespace {
 namespace fs = std::filesystem;
 
-class QuilloxProgram : public ::testing::Test {
+class QuilloxProgram : public test::TempDir {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("quillox_test_" + std::to_string(getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
+    // With prompt answers and a thread pool, as the console program runs.
     int Run(std::vector<std::string> args, const std::string& answers = "") {
         out_.str("");
         std::istringstream in(answers);
@@ -36,13 +30,13 @@ protected:
 
     // A suite image written loosely (no filters, fast deflate), so optimising it pays.
     fs::path Loose(const std::string& name, const std::string& as = "") {
-        WorkImage image = ReadInputFile((test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{2, false});
+        WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{2, false});
         OutputImage out = BuildOutputImage(image, SetDefaultOptions());
         EncodeSettings loose;
         loose.filterSet = 1;
         loose.level = 1;
         fs::path path = dir_ / (as.empty() ? name + ".png" : as);
-        test::WriteBytes(path, EncodePngJx(out, loose).bytes);
+        jx::test::WriteBytes(path, EncodePngJx(out, loose).bytes);
         return path;
     }
 
@@ -51,14 +45,12 @@ protected:
         return dir_ / as;
     }
 
-    fs::path dir_;
-    std::ostringstream out_;
     ThreadPool pool_{3};
 };
 
 // Pixels as 16-bit RGBA, transparent pixels' colour dropped.
 std::vector<uint32_t> Visible(const fs::path& path) {
-    WorkImage image = ReadPng(test::ReadBytes(path), ReadSettings{2, false});
+    WorkImage image = ReadPng(jx::test::ReadBytes(path), ReadSettings{2, false});
     std::vector<uint32_t> v;
     for (size_t i = 0; i < image.rgba.size(); i += 4) {
         bool hidden = image.rgba[i + 3] == 0;
@@ -80,20 +72,20 @@ TEST_F(QuilloxProgram, MainProgramCallIsSilentAndReplacesOnlyWhenSmaller) {
     EXPECT_LT(fs::file_size(file), looseSize);
     EXPECT_EQ(Visible(file), before);
     // Second run: nothing smaller is found, the file stays byte for byte.
-    const auto optimised = test::ReadBytes(file);
+    const auto optimised = jx::test::ReadBytes(file);
     EXPECT_EQ(Run({"/quiet", "/y", "-o4", file.string()}), 0);
     EXPECT_EQ(out_.str(), "");
-    EXPECT_EQ(test::ReadBytes(file), optimised);
+    EXPECT_EQ(jx::test::ReadBytes(file), optimised);
     EXPECT_EQ(Run({"-o1", file.string()}), 0);
     EXPECT_NE(out_.str().find("0.png is already optimized."), std::string::npos);
     for (const auto& e : fs::directory_iterator(dir_)) EXPECT_EQ(e.path().filename(), "0.png");  // no leftovers
 }
 
 TEST_F(QuilloxProgram, EveryConformanceImageKeepsItsPixels) {
-    std::vector<std::string> names = test::PngSuiteNames(false);
+    std::vector<std::string> names = jx::test::PngSuiteNames(false);
     std::map<std::string, std::vector<uint32_t>> before;
     for (const std::string& n : names) {
-        Copy(test::PngSuiteDir() / (n + ".png"), n + ".png");
+        Copy(jx::test::PngSuiteDir() / (n + ".png"), n + ".png");
         before[n] = Visible(dir_ / (n + ".png"));
     }
     EXPECT_EQ(Run({"/quiet", "/force", "*.png"}), 0);
@@ -103,22 +95,22 @@ TEST_F(QuilloxProgram, EveryConformanceImageKeepsItsPixels) {
 }
 
 TEST_F(QuilloxProgram, DamagedFileFailsWhileOthersAreWritten) {
-    fs::path bad = Copy(test::PngSuiteDir() / "xcsn0g01.png", "a_bad.png");
+    fs::path bad = Copy(jx::test::PngSuiteDir() / "xcsn0g01.png", "a_bad.png");
     fs::path apng = dir_ / "b_anim.png";
     {
-        auto bytes = test::ReadBytes(test::PngSuiteDir() / "basn0g08.png");
+        auto bytes = jx::test::ReadBytes(jx::test::PngSuiteDir() / "basn0g08.png");
         // An acTL chunk right after IHDR (CRC is not checked by the walker).
         std::vector<uint8_t> actl = {0, 0, 0, 8, 'a', 'c', 'T', 'L', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
         bytes.insert(bytes.begin() + 33, actl.begin(), actl.end());
-        test::WriteBytes(apng, bytes);
+        jx::test::WriteBytes(apng, bytes);
     }
     fs::path good = Loose("basn2c08", "c_good.png");
-    const auto badBytes = test::ReadBytes(bad);
-    const auto apngBytes = test::ReadBytes(apng);
+    const auto badBytes = jx::test::ReadBytes(bad);
+    const auto apngBytes = jx::test::ReadBytes(apng);
     const auto looseSize = fs::file_size(good);
     EXPECT_EQ(Run({"*.png"}), 1);
-    EXPECT_EQ(test::ReadBytes(bad), badBytes);
-    EXPECT_EQ(test::ReadBytes(apng), apngBytes);
+    EXPECT_EQ(jx::test::ReadBytes(bad), badBytes);
+    EXPECT_EQ(jx::test::ReadBytes(apng), apngBytes);
     EXPECT_LT(fs::file_size(good), looseSize);
     EXPECT_NE(out_.str().find(bad.string() + "\nIDAT: CRC error\n"), std::string::npos) << out_.str();
     EXPECT_NE(out_.str().find(apng.string() + "\nAPNG not supported.\n"), std::string::npos);
@@ -128,7 +120,7 @@ TEST_F(QuilloxProgram, DamagedFileFailsWhileOthersAreWritten) {
 }
 
 TEST_F(QuilloxProgram, UnsupportedAndMissingInputs) {
-    test::WriteBytes(dir_ / "notes.pngx", {1, 2, 3});
+    jx::test::WriteBytes(dir_ / "notes.pngx", {1, 2, 3});
     EXPECT_EQ(Run({"notes.pngx"}), 1);
     EXPECT_NE(out_.str().find("Unsupported file type"), std::string::npos);
     // A mask that finds nothing, or only other extensions: usage, exit code 0.
@@ -141,16 +133,16 @@ TEST_F(QuilloxProgram, UnsupportedAndMissingInputs) {
 }
 
 TEST_F(QuilloxProgram, BitmapAndPpmBecomePng) {
-    fs::path bmp = Copy(test::DataDir() / "pngsuite" / "bmp" / "basn6a08.bmp", "a.bmp");
-    test::WriteBytes(dir_ / "b.PPM", {'P', '6', ' ', '1', ' ', '1', ' ', '2', '5', '5', '\n', 1, 2, 3});
+    fs::path bmp = Copy(jx::test::DataDir() / "pngsuite" / "bmp" / "basn6a08.bmp", "a.bmp");
+    jx::test::WriteBytes(dir_ / "b.PPM", {'P', '6', ' ', '1', ' ', '1', ' ', '2', '5', '5', '\n', 1, 2, 3});
     EXPECT_EQ(Run({"/quiet", "*.*"}), 0);
     ASSERT_TRUE(fs::exists(dir_ / "a.bmp.png"));
     ASSERT_TRUE(fs::exists(dir_ / "b.PPM.png"));
     EXPECT_TRUE(fs::exists(bmp));
-    WorkImage png = ReadPng(test::ReadBytes(dir_ / "a.bmp.png"), ReadSettings{2, false});
-    WorkImage src = ReadBmp(test::ReadBytes(bmp), ReadSettings{2, true});
+    WorkImage png = ReadPng(jx::test::ReadBytes(dir_ / "a.bmp.png"), ReadSettings{2, false});
+    WorkImage src = ReadBmp(jx::test::ReadBytes(bmp), ReadSettings{2, true});
     EXPECT_EQ(png.rgba, src.rgba);
-    WorkImage ppm = ReadPng(test::ReadBytes(dir_ / "b.PPM.png"), ReadSettings{2, false});
+    WorkImage ppm = ReadPng(jx::test::ReadBytes(dir_ / "b.PPM.png"), ReadSettings{2, false});
     EXPECT_EQ(ppm.Pixel(0, 0)[2], 3 << 8);
     EXPECT_EQ(ppm.pngColorType, 2);
 }
@@ -169,7 +161,7 @@ TEST_F(QuilloxProgram, OutputFolderIsFlatAndKeepsCase) {
     EXPECT_TRUE(fs::exists(dir_ / "Out" / "one.png"));
     EXPECT_FALSE(fs::exists(dir_ / "Out" / "two.png"));
 
-    test::WriteBytes(dir_ / "blocker", {0});
+    jx::test::WriteBytes(dir_ / "blocker", {0});
     EXPECT_EQ(Run({"/dir", "blocker/x", "Sub/one.png"}), 1);
     EXPECT_NE(out_.str().find("Failed to create output directory"), std::string::npos);
 }
@@ -194,32 +186,32 @@ TEST_F(QuilloxProgram, WriteFailureIsReportedAndLeavesNoFile) {
 TEST_F(QuilloxProgram, OverwritePromptAndAlreadyOptimizedCopy) {
     fs::path a = Loose("basn0g08", "a.png");
     fs::create_directories(dir_ / "out");
-    test::WriteBytes(dir_ / "out" / "a.png", {9});
+    jx::test::WriteBytes(dir_ / "out" / "a.png", {9});
     EXPECT_EQ(Run({"/dir", "out", "a.png"}, "n\n"), 0);
     EXPECT_NE(out_.str().find("Do you really want to overwrite the existing file? (y/n):"), std::string::npos);
-    EXPECT_EQ(test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
+    EXPECT_EQ(jx::test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
     EXPECT_EQ(Run({"/quiet", "/dir", "out", "a.png"}), 0);  // quiet asks nothing and so keeps it
-    EXPECT_EQ(test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
+    EXPECT_EQ(jx::test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
     EXPECT_EQ(Run({"/dir", "out", "a.png"}, "Y\n"), 0);
     EXPECT_GT(fs::file_size(dir_ / "out" / "a.png"), 1u);
 
     // An input that cannot be made smaller is copied as it is to another output.
     EXPECT_EQ(Run({"/quiet", "a.png"}), 0);
-    const auto optimised = test::ReadBytes(a);
+    const auto optimised = jx::test::ReadBytes(a);
     EXPECT_EQ(Run({"/y", "/dir", "copy", "a.png"}), 0);
     EXPECT_NE(out_.str().find("a.png is already optimized.\nOutput file a.png\n"), std::string::npos);
-    EXPECT_EQ(test::ReadBytes(dir_ / "copy" / "a.png"), optimised);
+    EXPECT_EQ(jx::test::ReadBytes(dir_ / "copy" / "a.png"), optimised);
 }
 
 TEST_F(QuilloxProgram, InfoNeverModifies) {
     fs::path a = Loose("basn2c08", "a.png");
-    const auto bytes = test::ReadBytes(a);
+    const auto bytes = jx::test::ReadBytes(a);
     EXPECT_EQ(Run({"/inf", "a.png"}), 0);
     EXPECT_NE(out_.str().find("Input file: " + a.string()), std::string::npos);
     EXPECT_NE(out_.str().find("| RGB | "), std::string::npos);
     EXPECT_EQ(Run({"/info", "/quiet", "a.png"}), 0);
     EXPECT_EQ(out_.str(), "");
-    EXPECT_EQ(test::ReadBytes(a), bytes);
+    EXPECT_EQ(jx::test::ReadBytes(a), bytes);
 }
 
 TEST_F(QuilloxProgram, KeepsFileTimes) {

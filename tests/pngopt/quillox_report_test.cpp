@@ -20,12 +20,6 @@ protected:
     std::string Output() const { return out_.str(); }
 };
 
-TEST(QuilloxReportChunks, ChunkLineForms) {
-    EXPECT_EQ(ChunkReport({"IHDR", "tEXt", "tEXt", "pHYs", "IDAT", "IEND"}), "Chunks: pHYs, tEXt(2)\n\r");
-    EXPECT_EQ(ChunkReport({"IHDR", "PLTE", "IDAT", "IEND"}), "Chunks: only critical\n\r");
-    EXPECT_EQ(ChunkReport({"IHDR", "gAMA", "IDAT"}), "Chunks: gAMA\n\r");
-}
-
 TEST_F(QuilloxReport, DeltaFilterAndOutputFormat) {
     const std::pair<const char*, const char*> cases[] = {
         {"f00n0g08", "None"}, {"f01n0g08", "Sub"}, {"f04n0g08", "Paeth"}, {"f99n0g04", "Mixed"}};
@@ -67,18 +61,6 @@ TEST_F(QuilloxReport, QuietWritesNothingButTheLog) {
     EXPECT_NE(record.find("\tfs:-\tf:0\tIDAT="), std::string::npos) << record;
     EXPECT_NE(text.find("basn2c08.png\tclr:tc\tc:2/2\t"), std::string::npos) << text;
     EXPECT_NE(text.find("\n\r"), std::string::npos);
-}
-
-TEST_F(QuilloxReport, ConsoleShowsMixedSetsAsFiveE) {
-    const std::string log = (dir_ / "run.log").string();
-    Run({"/log", log, "/o3", Suite("basn2c08")});
-    std::ifstream in(log, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t f = text.find("\tf:");
-    ASSERT_NE(f, std::string::npos);
-    const int index = std::stoi(text.substr(f + 3));
-    const std::string shown = index > 5 ? std::string("\tf:5e\t") : "\tf:" + std::to_string(index) + "\t";
-    EXPECT_NE(Output().find(shown), std::string::npos);
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include "common/test_data.h"
 #include "pngopt/image.h"
 #include "pngopt/trials.h"
+#include "quillox_test_util.h"
 
 namespace jx::quillox {
 namespace {
+using test::Opts;
 
 // Records every encode; the size comes from a rule over the settings.
 struct FakeEncoder {
@@ -39,54 +41,6 @@ OutputImage TinyImage() {
     img.rowBytes = 1;
     img.rows = {0};
     return img;
-}
-
-Options Opts(std::vector<std::string> args) {
-    ParseEnvironment env;
-    env.exists = [](const std::string&) { return false; };
-    return ParseOptions(args, env);
-}
-
-TEST(QuilloxTrials, DefaultGridOrderAndTotal) {
-    FakeEncoder enc;
-    enc.size = [](const EncodeSettings& s) { return size_t(1000 - s.strategy * 10 + s.memLevel); };
-    std::ostringstream progress;
-    TrialResult r = RunTrialSearch(TinyImage(), Opts({}), enc.Fn(), nullptr, &progress);
-    ASSERT_EQ(enc.calls.size(), 9u);
-    const uint8_t all = kFilterSets[5];
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(enc.calls[i].filterSet, i < 4 ? all : kFilterSets[0]);
-        EXPECT_EQ(enc.calls[i].strategy, i % 4);
-        EXPECT_EQ(enc.calls[i].memLevel, 9);
-        EXPECT_EQ(enc.calls[i].level, 9);
-        EXPECT_EQ(enc.calls[i].windowBits, 15);
-        EXPECT_EQ(enc.calls[i].maxIdatSize, 0xFFFFF);
-    }
-    EXPECT_EQ(enc.calls[8].memLevel, 8);
-    EXPECT_EQ(enc.calls[8].strategy, 3);
-    EXPECT_EQ(enc.calls[8].filterSet, all);  // index 5 came first with the same size
-    EXPECT_EQ(r.trialTotal, 25);
-    EXPECT_EQ(r.filterIndex, 5);
-    EXPECT_EQ(r.memLevel, 8);
-    EXPECT_EQ(r.fileSize, 1000u - 30 + 8);
-    // Percentages count disallowed combinations as well: the memory trial is number 25.
-    EXPECT_NE(progress.str().find("IDAT=489\tfile=979\tcomplete=100%"), std::string::npos);
-    EXPECT_NE(progress.str().find("IDAT=504\tfile=1009\tcomplete=8%"), std::string::npos);
-    EXPECT_EQ(progress.str().find("extra..."), std::string::npos);
-}
-
-TEST(QuilloxTrials, StrategyLevelLimits) {
-    Options o = Opts({"/zc7-9"});
-    EXPECT_TRUE(TrialAllowed(o, 5, 2, 7, 9));
-    EXPECT_FALSE(TrialAllowed(o, 5, 2, 8, 9));
-    EXPECT_TRUE(TrialAllowed(o, 5, 3, 9, 9));
-    EXPECT_FALSE(TrialAllowed(o, 5, 3, 8, 9));
-    EXPECT_TRUE(TrialAllowed(o, 5, 1, 8, 9));
-    EXPECT_FALSE(TrialAllowed(o, 1, 1, 8, 9));  // filter index 1 not selected
-    EXPECT_FALSE(TrialAllowed(o, 5, 1, 8, 7));  // memory level 7 not selected
-    Options fixed = Opts({"/zs4", "/zc8-9"});
-    EXPECT_TRUE(TrialAllowed(fixed, 0, 4, 8, 9));
-    EXPECT_FALSE(TrialAllowed(fixed, 0, 4, 9, 9));
 }
 
 TEST(QuilloxTrials, EqualSizesKeepTheEarlierTrial) {
@@ -156,7 +110,7 @@ TEST(QuilloxTrials, ParallelSearchEqualsSequential) {
     ThreadPool pool(4);
     for (const char* name : {"basn6a08", "basi3p02", "f04n2c08"}) {
         SCOPED_TRACE(name);
-        WorkImage image = ReadInputFile((test::PngSuiteDir() / (std::string(name) + ".png")).string(), ReadSettings{});
+        WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (std::string(name) + ".png")).string(), ReadSettings{});
         Options o = Opts({"/o3", "/zc6-9"});
         OutputImage out = BuildOutputImage(image, o);
         std::ostringstream seqText, parText;
@@ -178,9 +132,9 @@ TEST(QuilloxTrials, ParallelSearchEqualsSequential) {
 TEST(QuilloxTrials, EncodersKeepThePixels) {
     std::vector<std::pair<std::string, PngEncodeFn>> encoders = {{"pngenc", EncodePngJx}};
     for (const auto& [label, encode] : encoders) {
-        for (const std::string& name : test::PngSuiteNames(false)) {
+        for (const std::string& name : jx::test::PngSuiteNames(false)) {
             SCOPED_TRACE(label + " " + name);
-            WorkImage image = ReadInputFile((test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{});
+            WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{});
             for (const char* interlace : {"/i0", "/i1"}) {
                 Options o = Opts({interlace});
                 OutputImage out = BuildOutputImage(image, o);
