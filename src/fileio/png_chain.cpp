@@ -12,6 +12,7 @@
 
 #include "fileio/errors.h"
 #include "fileio/png_probe.h"
+#include "fileio/tool_commands.h"
 #include "imaging/engine_state.h"
 #include "platform/file_size.h"
 #include "pngopt/pngenc/errors.h"
@@ -23,14 +24,6 @@ namespace fs = std::filesystem;
 
 namespace jx {
 namespace {
-
-std::string Trim(const std::string& s) {
-    std::size_t b = 0;
-    std::size_t e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
 
 bool EndsWithShellExtension(const std::string& path) {
     std::string ext = fs::path(path).extension().string();
@@ -112,7 +105,7 @@ PngChainResult WritePngOptimized(const TPixelImage& workingImage, bool hasAlpha,
 }
 
 std::string CheckedScript(const std::string& ownScript) {
-    std::string script = Trim(ownScript);
+    std::string script = TrimBlanks(ownScript);
     std::error_code ec;
     if (script.empty() || !fs::is_regular_file(script, ec)) return {};
     if (::access(script.c_str(), X_OK) != 0 && !EndsWithShellExtension(script)) return {};

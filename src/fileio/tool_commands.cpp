@@ -10,14 +10,6 @@ namespace {
 
 std::string Num(int v) { return std::to_string(v); }
 
-std::string Trim(const std::string& s) {
-    std::size_t b = 0;
-    std::size_t e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
 std::string Join(const std::vector<std::string>& parts) {
     std::string out;
     for (const auto& p : parts) {
@@ -106,13 +98,21 @@ void AppendTable(std::string& out, const char* title, const QuantTable& t) {
 
 std::string ToolCommand::Text() const { return Join(argv); }
 
+std::string TrimBlanks(const std::string& s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
 std::string FolderPrefix(const std::string& folder) {
     if (!folder.empty() && folder.back() == '/') return folder;
     return folder + "/";
 }
 
 int ParseIterations(const std::string& text) {
-    std::string t = Trim(text);
+    std::string t = TrimBlanks(text);
     bool digits = !t.empty() && t.size() <= 4;
     for (char c : t) digits = digits && c >= '0' && c <= '9';
     int n = digits ? std::stoi(t) : 0;

@@ -13,6 +13,8 @@ struct ToolCommand {
 };
 
 // The session folder as a prefix: always ends in '/'.
+// The text without leading and trailing white space.
+std::string TrimBlanks(const std::string& s);
 std::string FolderPrefix(const std::string& folder);
 
 // ---- PNG optimisation chain ----
