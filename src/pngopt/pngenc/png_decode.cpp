@@ -114,15 +114,20 @@ void ScanRowFilters(std::span<const uint8_t> file, const std::vector<ChunkRef>& 
     std::string failure;
     size_t chunk = 0;
     z.avail_in = 0;
+    // Hands inflate the next IDAT chunk's data; false (with the failure set) when none is left.
+    auto feedNextChunk = [&]() {
+        if (chunk == idat.size()) {
+            failure = "PNG: image data is truncated";
+            return false;
+        }
+        z.next_in = const_cast<Bytef*>(file.data() + idat[chunk].data);
+        z.avail_in = uInt(idat[chunk].length);
+        ++chunk;
+        return true;
+    };
     while (!done && failure.empty()) {
         if (z.avail_in == 0) {
-            if (chunk == idat.size()) {
-                failure = "PNG: image data is truncated";
-                break;
-            }
-            z.next_in = const_cast<Bytef*>(file.data() + idat[chunk].data);
-            z.avail_in = uInt(idat[chunk].length);
-            ++chunk;
+            if (!feedNextChunk()) break;
             continue;
         }
         z.next_out = out.data();
@@ -162,13 +167,7 @@ void ScanRowFilters(std::span<const uint8_t> file, const std::vector<ChunkRef>& 
     // Every row's bytes must be present, not only its filter byte.
     while (failure.empty() && done && produced < nextFilter) {
         if (z.avail_in == 0) {
-            if (chunk == idat.size()) {
-                failure = "PNG: image data is truncated";
-                break;
-            }
-            z.next_in = const_cast<Bytef*>(file.data() + idat[chunk].data);
-            z.avail_in = uInt(idat[chunk].length);
-            ++chunk;
+            if (!feedNextChunk()) break;
             continue;
         }
         z.next_out = out.data();
