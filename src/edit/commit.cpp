@@ -1,0 +1,115 @@
+#include "edit/commit.h"
+
+#include "edit/errors.h"
+#include "fileio/open_image.h"
+#include "fileio/palette_file.h"
+#include "imaging/color_space.h"
+#include "imaging/color_tree.h"
+#include "imaging/edge_map.h"
+#include "imaging/quantize.h"
+#include "imaging/remap.h"
+
+namespace jx {
+namespace {
+
+void SaveReported(EngineState& state, EditObserver& observer, TURClass& undo) {
+    try {
+        undo.SaveState(state);
+    } catch (const std::exception& e) {
+        observer.Warning(e.what());
+    }
+}
+
+}  // namespace
+
+void PutSourceImage(EngineState& state, TPixelImage image, EditObserver& observer) {
+    observer.CommitStage(TCommitStage::CopyIn);
+    const bool sameSize =
+        image.Width() == state.QualityMask.Width() && image.Height() == state.QualityMask.Height();
+    state.SourceImage = std::move(image);
+    TPixelRec* px = state.SourceImage.Data();
+    const int64_t n = state.SourceImage.Count();
+    observer.CommitStage(TCommitStage::ClearTransparent);
+    for (int64_t i = 0; i < n; ++i)
+        if (px[i].A == 0) px[i].R = px[i].G = px[i].B = 0;
+    observer.CommitStage(TCommitStage::ConvertColors);
+    for (int64_t i = 0; i < n; ++i) {
+        state.Convert(px[i]);
+        if (px[i].A == 0) px[i].Weight = 0;
+    }
+    state.WorkingImage = state.SourceImage;
+    if (!sameSize) state.QualityMask.Resize(state.ImageWidth(), state.ImageHeight(), 0);
+}
+
+void RebuildImageDependants(EngineState& state, EditObserver& observer) {
+    observer.CommitStage(TCommitStage::EdgeMap);
+    BuildEdgeMap(state);
+    observer.CommitStage(TCommitStage::UniqueColors);
+    BuildUniqueColors(state);
+    observer.CommitStage(TCommitStage::Status);
+    // The status texts of an open, so every command shows the same words.
+    const auto texts = OpenStatusTexts(state, TOpenedFile{});
+    observer.StatusText(1, texts[1]);
+    observer.StatusText(2, texts[2]);
+}
+
+void CommitImage(EngineState& state, TPixelImage image, const TQuantizerSettings& settings, EditObserver& observer,
+                 TURClass& undo, TCommitOptions options) {
+    if (image.Empty()) throw EditError("The command left no image");
+    if (options.Mask && (options.Mask->Width() != image.Width() || options.Mask->Height() != image.Height())) throw EditError("The mask does not fit the image");
+    const bool sizeChanged = !image.SameShape(state.SourceImage);
+    if (options.HasAlpha) state.HasAlpha = *options.HasAlpha;
+    PutSourceImage(state, std::move(image), observer);
+    if (options.Mask) state.QualityMask = std::move(*options.Mask);
+    RebuildImageDependants(state, observer);
+    if (sizeChanged) observer.ImageResized(state.ImageWidth(), state.ImageHeight());
+
+    auto save = [&] {
+        observer.CommitStage(TCommitStage::SaveUndo);
+        undo.ImageChanged = true;
+        undo.MaskChanged = undo.MaskChanged || sizeChanged || options.Mask.has_value();
+        undo.PaletteChanged = state.PaletteSize > 0;
+        SaveReported(state, observer, undo);
+    };
+    observer.CommitStage(TCommitStage::Quantize);
+    try {
+        Quantize(state, settings, observer);
+    } catch (...) {
+        save();
+        throw;
+    }
+    save();
+}
+
+void CommitMask(EngineState& state, EditObserver& observer, TURClass& undo) {
+    undo.MaskChanged = true;
+    SaveReported(state, observer, undo);
+}
+
+void CommitPalette(EngineState& state, EditObserver& observer, TURClass& undo) {
+    undo.PaletteChanged = true;
+    SaveReported(state, observer, undo);
+}
+
+void ApplyQuantize(EngineState& state, const TQuantizerSettings& settings, EditObserver& observer, TURClass& undo) {
+    if (!state.HasImage()) return;
+    if (state.ReconvertPending) {
+        ApplyColorSpace(state, settings.ColorSpace);
+        state.ReconvertPending = false;
+    }
+    Quantize(state, settings, observer);
+    if (state.PaletteSize > 0) CommitPalette(state, observer, undo);
+}
+
+void LoadPaletteCommand(EngineState& state, const std::string& fileName, const TQuantizerSettings& settings,
+                        EditObserver& observer, TURClass& undo) {
+    if (state.Palette.empty()) return;
+    LoadPalette(state, fileName);
+    SetCustomPaletteFile(state, fileName);
+    observer.ShowColorCount(std::to_string(state.PaletteSize));
+    if (state.BatchQuantize || !state.HasImage()) return;
+    ConvertImage(state, settings, observer);
+    if (state.PaletteSize > 0) CommitPalette(state, observer, undo);
+}
+
+}  // namespace jx

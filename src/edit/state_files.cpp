@@ -1,0 +1,150 @@
+#include "edit/state_files.h"
+
+#include <charconv>
+#include <string_view>
+
+#include "edit/errors.h"
+
+namespace jx {
+namespace {
+
+constexpr size_t kBmpHeader = 14 + 40;
+
+void Put16(TBytes& b, size_t at, uint16_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(TBytes& b, size_t at, uint32_t v) {
+    for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint32_t Get32(const TBytes& b, size_t at) {
+    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
+}
+uint16_t Get16(const TBytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+
+[[noreturn]] void Damaged(const char* what) { throw EditError(std::string("Damaged undo state: ") + what); }
+
+}  // namespace
+
+TBytes EncodeStateImage(const TPixelImage& image) {
+    const uint64_t w = static_cast<uint64_t>(image.Width()), h = static_cast<uint64_t>(image.Height());
+    const uint64_t data = w * h * 4;
+    if (data > 0xFFFFFFFFull - kBmpHeader) throw EditError("The image is too large for an undo state");
+    TBytes b(kBmpHeader + data, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    Put32(b, 2, static_cast<uint32_t>(b.size()));
+    Put32(b, 10, kBmpHeader);
+    Put32(b, 14, 40);
+    Put32(b, 18, static_cast<uint32_t>(w));
+    Put32(b, 22, static_cast<uint32_t>(h));
+    Put16(b, 26, 1);
+    Put16(b, 28, 32);
+    Put32(b, 34, static_cast<uint32_t>(data));
+    uint8_t* out = b.data() + kBmpHeader;
+    for (int32_t y = image.Height() - 1; y >= 0; --y) {
+        const TPixelRec* row = image[y];
+        for (uint64_t x = 0; x < w; ++x, out += 4) {
+            out[0] = row[x].B;
+            out[1] = row[x].G;
+            out[2] = row[x].R;
+            out[3] = row[x].A;
+        }
+    }
+    return b;
+}
+
+TPixelImage DecodeStateImage(const TBytes& b) {
+    if (b.size() < kBmpHeader || b[0] != 'B' || b[1] != 'M' || Get32(b, 14) != 40 || Get16(b, 28) != 32 ||
+        Get32(b, 30) != 0)
+        Damaged("not a 32-bit bitmap");
+    const int32_t w = static_cast<int32_t>(Get32(b, 18)), h = static_cast<int32_t>(Get32(b, 22));
+    const uint32_t offset = Get32(b, 10);
+    if (w <= 0 || h <= 0) Damaged("bad image size");
+    if (offset < kBmpHeader || b.size() - offset != uint64_t(w) * uint64_t(h) * 4) Damaged("image data size");
+    TPixelImage image(w, h);
+    const uint8_t* in = b.data() + offset;
+    for (int32_t y = h - 1; y >= 0; --y) {
+        TPixelRec* row = image[y];
+        for (int32_t x = 0; x < w; ++x, in += 4) {
+            row[x].B = in[0];
+            row[x].G = in[1];
+            row[x].R = in[2];
+            row[x].A = in[3];
+        }
+    }
+    return image;
+}
+
+TBytes EncodeStateMask(const TByteImage& mask) { return TBytes(mask.Vector().begin(), mask.Vector().end()); }
+
+TByteImage DecodeStateMask(const TBytes& bytes, int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0 || bytes.size() != uint64_t(width) * uint64_t(height)) Damaged("mask size");
+    TByteImage mask(width, height);
+    std::copy(bytes.begin(), bytes.end(), mask.Data());
+    return mask;
+}
+
+TBytes EncodeStatePalette(const std::vector<TPixelRec>& palette, int32_t count) {
+    if (count < 0 || static_cast<size_t>(count) > palette.size()) throw EditError("Palette shorter than its size");
+    std::string t = "JASC-PAL\r\n0100\r\n" + std::to_string(count) + "\r\n";
+    for (int32_t i = 0; i < count; ++i) {
+        const TPixelRec& p = palette[static_cast<size_t>(i)];
+        t += std::to_string(p.R) + ' ' + std::to_string(p.G) + ' ' + std::to_string(p.B) + ' ' +
+             std::to_string(p.A) + "\r\n";
+    }
+    return TBytes(t.begin(), t.end());
+}
+
+std::vector<TPixelRec> DecodeStatePalette(const TBytes& bytes) {
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::vector<std::string_view> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        at = end + 1;
+    }
+    auto number = [](std::string_view s, int32_t max) {
+        int32_t v = -1;
+        const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (ec != std::errc() || end != s.data() + s.size() || v < 0 || v > max) Damaged("palette number");
+        return v;
+    };
+    if (lines.size() < 3 || lines[0] != "JASC-PAL") Damaged("not a palette");
+    const int32_t n = number(lines[2], 65536);
+    if (lines.size() < size_t(n) + 3) Damaged("palette shorter than its count");
+    std::vector<TPixelRec> out(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        std::string_view line = lines[size_t(i) + 3];
+        int32_t f[4];
+        for (int k = 0; k < 4; ++k) {
+            const size_t sp = line.find(' ');
+            if ((k < 3) == (sp == std::string_view::npos)) Damaged("palette entry");
+            f[k] = number(line.substr(0, sp), 255);
+            line = sp == std::string_view::npos ? std::string_view() : line.substr(sp + 1);
+        }
+        TPixelRec& p = out[static_cast<size_t>(i)];
+        p.R = static_cast<uint8_t>(f[0]);
+        p.G = static_cast<uint8_t>(f[1]);
+        p.B = static_cast<uint8_t>(f[2]);
+        p.A = static_cast<uint8_t>(f[3]);
+    }
+    return out;
+}
+
+TBytes EncodeStateParams(const TStateParams& params) {
+    TBytes b(8);
+    Put32(b, 0, static_cast<uint32_t>(params.PaletteSize));
+    Put32(b, 4, static_cast<uint32_t>(params.ColorListLength));
+    return b;
+}
+
+TStateParams DecodeStateParams(const TBytes& bytes) {
+    if (bytes.size() != 8) Damaged("parameter file size");
+    return {static_cast<int32_t>(Get32(bytes, 0)), static_cast<int32_t>(Get32(bytes, 4))};
+}
+
+}  // namespace jx

@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "edit/commit.h"
+#include "edit/errors.h"
+#include "edit/open_command.h"
+#include "edit/undo_store.h"
+#include "edit_test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace jx {
+namespace {
+
+// What a state must give back: the source, output, mask and palette, channel by channel.
+struct Snapshot {
+    int32_t w = 0, h = 0, paletteSize = 0;
+    std::vector<uint32_t> source, working, palette;
+    std::vector<uint8_t> mask;
+    bool operator==(const Snapshot&) const = default;
+};
+
+uint32_t Pack(const TPixelRec& p) { return uint32_t(p.R) | uint32_t(p.G) << 8 | uint32_t(p.B) << 16 | uint32_t(p.A) << 24; }
+
+Snapshot Take(const EngineState& s) {
+    Snapshot t;
+    t.w = s.ImageWidth();
+    t.h = s.ImageHeight();
+    t.paletteSize = s.PaletteSize;
+    for (const TPixelRec& p : s.SourceImage.Vector()) t.source.push_back(Pack(p));
+    for (const TPixelRec& p : s.WorkingImage.Vector()) t.working.push_back(Pack(p));
+    for (int32_t i = 0; i < s.PaletteSize; ++i) t.palette.push_back(Pack(s.Palette[size_t(i)]));
+    t.mask = s.QualityMask.Vector();
+    return t;
+}
+
+class UndoTest : public ::testing::Test {
+protected:
+    void SetUp() override { undo_ = std::make_unique<TURClass>(session_.Path(), [this](const std::string& p, const TBytes& b) { Write(p, b); }); }
+
+    void Write(const std::string& path, const TBytes& bytes) {
+        if (diskFull_ && path.ends_with(".img")) {
+            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 10);
+            throw EditError("No space left on device");
+        }
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    void Open(const TPixelImage& img) {
+        TClipboardBitmap bmp{img.Width(), img.Height(), {}};
+        for (const TPixelRec& p : img.Vector()) bmp.Bgr.insert(bmp.Bgr.end(), {p.B, p.G, p.R});
+        const std::string file = (fs::path(pictures_.Path()) / "picture.bmp").string();
+        std::ofstream out(file, std::ios::binary);
+        const TBytes b = EncodeBmp24(bmp);
+        out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+        out.close();
+        TOpenTarget target{state_, settings_, window_, current_};
+        ASSERT_TRUE(OpenImageCommand(target, file, *undo_));
+    }
+
+    std::vector<std::string> StateFiles() const {
+        std::vector<std::string> f = session_.Files();
+        std::sort(f.begin(), f.end());
+        return f;
+    }
+
+    test::ScratchFolder session_, pictures_;
+    EngineState state_;
+    TQuantizerSettings settings_;
+    test::FakeWindow window_;
+    TOpenedFile current_;
+    std::unique_ptr<TURClass> undo_;
+    bool diskFull_ = false;
+};
+
+TEST_F(UndoTest, EveryStepComesBackExactlyBothWays) {
+    std::vector<Snapshot> steps;
+    Open(test::Pixels(8, 6, 3));  // 6 colours: the palette is part of the first state
+    ASSERT_EQ(state_.PaletteSize, 6);
+    steps.push_back(Take(state_));
+
+    for (int y = 1; y < 4; ++y)  // a brush stroke
+        for (int x = 2; x < 6; ++x) state_.QualityMask[y][x] = 200;
+    CommitMask(state_, window_, *undo_);
+    steps.push_back(Take(state_));
+
+    settings_.ColorCount = "3";
+    ApplyQuantize(state_, settings_, window_, *undo_);
+    ASSERT_EQ(state_.PaletteSize, 3);
+    steps.push_back(Take(state_));
+
+    TPixelImage cropped(4, 3);
+    TByteImage croppedMask(4, 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) {
+            cropped[y][x] = state_.SourceImage[y + 1][x + 2];
+            croppedMask[y][x] = state_.QualityMask[y + 1][x + 2];
+        }
+    CommitImage(state_, cropped, settings_, window_, *undo_, {.Mask = croppedMask});
+    steps.push_back(Take(state_));
+
+    ASSERT_EQ(undo_->Count(), 4);
+    const auto names = undo_->States();
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 4u) << "state names collide";
+
+    for (int i = 2; i >= 0; --i) {
+        ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+        EXPECT_EQ(Take(state_), steps[size_t(i)]) << "undo to step " << i;
+    }
+    EXPECT_FALSE(undo_->Undo(state_, settings_, window_));
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(undo_->Redo(state_, settings_, window_));
+        EXPECT_EQ(Take(state_), steps[size_t(i)]) << "redo to step " << i;
+    }
+    EXPECT_FALSE(undo_->Redo(state_, settings_, window_));
+    EXPECT_EQ(window_.status[1], "Dimension: 4x3");
+    EXPECT_EQ(window_.status[2].rfind("Unique colors: ", 0), 0u);
+}
+
+TEST_F(UndoTest, ButtonsFollowThePosition) {
+    std::vector<std::pair<bool, bool>> seen;
+    undo_->ButtonsChanged = [&](bool u, bool r) { seen.emplace_back(u, r); };
+    TPixelImage many(20, 20);  // 400 colours: true colour, no palette file
+    for (int i = 0; i < 400; ++i) {
+        TPixelRec& p = many.Vector()[size_t(i)];
+        p.R = static_cast<uint8_t>(i), p.G = static_cast<uint8_t>(i >> 8), p.A = 255;
+    }
+    Open(many);
+    ASSERT_EQ(state_.PaletteSize, -1);
+    EXPECT_EQ(seen.back(), std::make_pair(false, false));
+    EXPECT_FALSE(undo_->Undo(state_, settings_, window_));
+    state_.QualityMask[0][0] = 9;
+    CommitMask(state_, window_, *undo_);
+    EXPECT_EQ(seen.back(), std::make_pair(true, false));
+    ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+    EXPECT_EQ(seen.back(), std::make_pair(false, true));
+    EXPECT_EQ(state_.QualityMask[0][0], 0);
+    EXPECT_EQ(window_.colorCount, "TrueColor");
+    for (const std::string& f : StateFiles()) EXPECT_FALSE(f.ends_with(".pal")) << f;
+}
+
+TEST_F(UndoTest, ANewEditDropsTheRedoBranchAndItsFiles) {
+    Open(test::Pixels(6, 6, 2));
+    for (int i = 1; i <= 3; ++i) {
+        state_.QualityMask[0][i] = static_cast<uint8_t>(i);
+        CommitMask(state_, window_, *undo_);
+    }
+    const auto before = undo_->States();
+    undo_->Undo(state_, settings_, window_);
+    undo_->Undo(state_, settings_, window_);
+    state_.QualityMask[5][5] = 77;
+    CommitMask(state_, window_, *undo_);
+    EXPECT_EQ(undo_->Count(), 3);
+    EXPECT_EQ(undo_->CurrentState(), 2);
+    EXPECT_FALSE(undo_->Redo(state_, settings_, window_));
+    for (size_t i = 2; i < before.size(); ++i)
+        for (const char* ext : {".msk", ".prm"}) EXPECT_FALSE(fs::exists(before[i] + ext)) << before[i] << ext;
+    // The new state sits on the one it was made from.
+    undo_->Undo(state_, settings_, window_);
+    EXPECT_EQ(state_.QualityMask[0][1], 1);
+    EXPECT_EQ(state_.QualityMask[5][5], 0);
+}
+
+TEST_F(UndoTest, AFullDiskLeavesTheHistoryUsable) {
+    Open(test::Pixels(6, 4, 5));
+    const Snapshot opened = Take(state_);
+    const auto files = StateFiles();
+    diskFull_ = true;
+    CommitImage(state_, test::Pixels(6, 4, 11), settings_, window_, *undo_);
+    ASSERT_EQ(window_.warnings.size(), 1u);
+    EXPECT_NE(window_.warnings[0].find("No space left"), std::string::npos);
+    EXPECT_EQ(StateFiles(), files) << "partial files stay behind";
+    EXPECT_EQ(undo_->Count(), 1);
+    EXPECT_EQ(undo_->CurrentState(), 0);
+    EXPECT_TRUE(undo_->ImageChanged) << "the unsaved change is kept for the next state";
+
+    diskFull_ = false;
+    state_.QualityMask[1][1] = 50;
+    CommitMask(state_, window_, *undo_);
+    const Snapshot edited = Take(state_);
+    ASSERT_EQ(undo_->Count(), 2);
+    ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+    EXPECT_EQ(Take(state_), opened);
+    ASSERT_TRUE(undo_->Redo(state_, settings_, window_));
+    EXPECT_EQ(Take(state_), edited);
+}
+
+TEST_F(UndoTest, CommitRunsItsStepsInOrderAndSavesThePalette) {
+    Open(test::Pixels(5, 5, 4));
+    window_.stages.clear();
+    TPixelImage next = test::Pixels(5, 5, 8);
+    next[0][0].A = 0;
+    next[0][0].R = 99;
+    CommitImage(state_, next, settings_, window_, *undo_);
+    using S = TCommitStage;
+    EXPECT_EQ(window_.stages, (std::vector<S>{S::CopyIn, S::ClearTransparent, S::ConvertColors, S::EdgeMap,
+                                              S::UniqueColors, S::Status, S::Quantize, S::SaveUndo}));
+    EXPECT_EQ(state_.SourceImage[0][0].R, 0) << "transparent pixels are cleared";
+    ASSERT_GT(state_.PaletteSize, 0);
+    EXPECT_TRUE(fs::exists(undo_->States().back() + ".pal"));
+    EXPECT_TRUE(fs::exists(undo_->States().back() + ".img"));
+}
+
+TEST_F(UndoTest, OldStatesGoPastTheSpaceLimitWithoutLosingTheImage) {
+    Open(test::Pixels(16, 16, 6));
+    const TPixelImage first = state_.SourceImage;
+    const uint64_t oneMask = 16 * 16 + 8;
+    undo_->SetByteLimit(undo_->BytesHeld() + 2 * oneMask);
+    for (int i = 1; i <= 6; ++i) {
+        state_.QualityMask[2][i] = static_cast<uint8_t>(i);
+        CommitMask(state_, window_, *undo_);
+    }
+    EXPECT_LE(undo_->Count(), 3);
+    EXPECT_EQ(undo_->CurrentState(), undo_->Count() - 1);
+    while (undo_->Undo(state_, settings_, window_)) {
+    }
+    EXPECT_EQ(state_.SourceImage.Vector().size(), first.Vector().size());
+    for (size_t i = 0; i < first.Vector().size(); ++i)
+        ASSERT_TRUE(SameRgba(state_.SourceImage.Vector()[i], first.Vector()[i])) << i;
+    EXPECT_EQ(state_.QualityMask[2][6 - undo_->Count() + 1], 6 - undo_->Count() + 1);
+}
+
+TEST_F(UndoTest, NothingIsWrittenWhileBatchQuantizing) {
+    Open(test::Pixels(4, 4, 1));
+    const auto files = StateFiles();
+    state_.BatchQuantize = true;
+    CommitMask(state_, window_, *undo_);
+    EXPECT_EQ(StateFiles(), files);
+    EXPECT_TRUE(undo_->MaskChanged);
+    EXPECT_EQ(undo_->Count(), 1);
+}
+
+TEST_F(UndoTest, ADamagedStateChangesNothing) {
+    Open(test::Pixels(4, 4, 1));
+    state_.QualityMask[0][0] = 1;
+    CommitMask(state_, window_, *undo_);
+    const Snapshot now = Take(state_);
+    std::ofstream(undo_->States()[0] + ".prm", std::ios::trunc) << "x";
+    EXPECT_THROW(undo_->Undo(state_, settings_, window_), EditError);
+    EXPECT_EQ(Take(state_), now);
+    EXPECT_EQ(undo_->CurrentState(), 1);
+}
+
+TEST_F(UndoTest, ClearRemovesEveryFile) {
+    Open(test::Pixels(4, 4, 1));
+    CommitMask(state_, window_, *undo_);
+    undo_->Clear();
+    EXPECT_TRUE(session_.Files().empty());
+    EXPECT_EQ(undo_->CurrentState(), -1);
+    Open(test::Pixels(4, 4, 2));
+    Open(test::Pixels(4, 4, 3));  // a new image starts a new history
+    EXPECT_EQ(undo_->Count(), 1);
+}
+
+}  // namespace
+}  // namespace jx
