@@ -31,10 +31,13 @@
 #include <QPlainTextEdit>
 #include <cstdio>
 
+#include "gui/command_router.h"
 #include "gui/image_view.h"
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
+#include "edit/commit.h"
+#include "edit/open_command.h"
 #include "fileio/open_image.h"
 #include "fileio/png_chain.h"
 #include "fileio/save_image.h"
@@ -101,6 +104,9 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     state_.AlphaBackground.R = state_.AlphaBackground.G = state_.AlphaBackground.B = 255;
     state_.AlphaBackground.A = 0;
     state_.Convert(state_.AlphaBackground);
+    undoStore_ = std::make_unique<TURClass>(SessionPath());
+    router_ = std::make_unique<TCommandRouter>(*this);
+    router_->AddRegistered();
 
     BuildToolBar();
     auto* central = new QWidget;
@@ -115,9 +121,9 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     scrollBox1_->setAlignment(Qt::AlignCenter);
     image1_ = new TImageView(this, nullptr);
     image1_->setObjectName("Image1");
-    image1_->setFixedSize(1, 1);
+    // Until an image loads the view fills the box, so a click anywhere on it opens a file.
     scrollBox1_->setWidget(image1_);
-    scrollBox1_->setWidgetResizable(false);
+    scrollBox1_->setWidgetResizable(true);
     leftSide->addWidget(tabControl1_);
     leftSide->addWidget(scrollBox1_, 1);
     h->addLayout(leftSide, 1);
@@ -129,6 +135,14 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
 
     form5_ = new TForm5(this, state_);
     RegisterToolDialog(form5_);
+    QList<QAction*> buttons = toolBar1_->actions();
+    buttons << toolButton31_;
+    router_->ConnectToolButtons(buttons);
+    undoStore_->ButtonsChanged = [this](bool undo, bool redo) {
+        toolBar1_->findChild<QAction*>("ToolButton25")->setEnabled(undo);
+        toolBar1_->findChild<QAction*>("ToolButton26")->setEnabled(redo);
+    };
+    undoStore_->UpdateButtons();
     qApp->installEventFilter(this);
 }
 
@@ -149,12 +163,12 @@ void TJXMainForm::BuildToolBar() {
         a->setCheckable(check);
         return a;
     };
-    connect(add("ToolButton1", "Open"), &QAction::triggered, this, [this] { ToolButton1Click(); });
-    connect(add("ToolButton35", "Batch processing"), &QAction::triggered, this, [this] { ShowBatchNotAvailable(); });
-    // The buttons below wait for their commands: options, paste, undo, mask, filters, crop.
-    connect(add("ToolButton2", "Save As"), &QAction::triggered, this, [this] { Button3Click(); });
+    // Every button starts disabled; the router enables and connects those that have a route.
+    add("ToolButton1", "Open", false);
+    add("ToolButton35", "Batch processing", false);
+    add("ToolButton2", "Save As", false);
     add("ToolButton7", "Options", false);
-    connect(add("ToolButton4", "Copy"), &QAction::triggered, this, [this] { ToolButton4Click(); });
+    add("ToolButton4", "Copy", false);
     add("ToolButton5", "Paste", false);
     add("ToolButton25", "Undo (Ctrl+z)", false);
     add("ToolButton26", "Redo (Ctrl+y)", false);
@@ -171,70 +185,6 @@ void TJXMainForm::BuildToolBar() {
     add("ToolButton17", "Crop", false, true);
     add("ToolButton18", "Auto crop borders", false);
     add("ToolButton20", "About", false);
-}
-
-void TJXMainForm::BuildPanel() {
-    panel1_ = new QWidget;
-    panel1_->setObjectName("Panel1");
-    panel1_->setFixedWidth(280);
-    auto* v = new QVBoxLayout(panel1_);
-    v->setContentsMargins(2, 2, 2, 2);
-    groupBox1_ = new QGroupBox("Levels");
-    auto* gl = new QVBoxLayout(groupBox1_);
-    gl->setContentsMargins(2, 2, 2, 2);
-    paintBox1_ = new TPaintBox(this, nullptr);
-    paintBox1_->setFixedSize(264, 130);
-    gl->addWidget(paintBox1_);
-    v->addWidget(groupBox1_);
-
-    scrollBox2_ = new QScrollArea;
-    image2_ = new QLabel;
-    image2_->setObjectName("Image2");
-    image2_->setVisible(false);
-    scrollBox2_->setWidget(image2_);
-    scrollBox2_->setWidgetResizable(false);
-    scrollBox2_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    v->addWidget(scrollBox2_, 1);
-
-    auto* panel5 = new QWidget;
-    auto* p5 = new QHBoxLayout(panel5);
-    p5->setContentsMargins(0, 0, 0, 0);
-    pngSpeedButton1_ = new QPushButton("OK");
-    pngSpeedButton1_->setObjectName("PngSpeedButton1");
-    pngSpeedButton1_->setToolTip("Apply");
-    trackBar1_ = new QSlider(Qt::Horizontal);
-    trackBar1_->setRange(-3, 3);
-    trackBar1_->setValue(0);
-    trackBar1_->setToolTip("Priority - gradients / colors");
-    colors_ = new QComboBox;
-    colors_->setObjectName("Colors");
-    colors_->setToolTip("Number of colors");
-    colors_->setEditable(true);
-    colors_->setInsertPolicy(QComboBox::NoInsert);
-    colors_->addItems({"16", "32", "64", "128", "256", "512", "1024", "2048", "4096", "TrueColor"});
-    colors_->setCurrentIndex(9);
-    p5->addWidget(pngSpeedButton1_);
-    p5->addWidget(trackBar1_, 1);
-    p5->addWidget(colors_);
-    v->addWidget(panel5);
-
-    auto* toolBar2 = new QToolBar("ToolBar2");
-    toolButton27_ = toolBar2->addAction("Quantizer settings");
-    toolButton27_->setObjectName("ToolButton27");
-    toolButton27_->setCheckable(true);
-    for (const char* name : {"Sort palette", "Load palette", "Save palette"}) toolBar2->addAction(name)->setEnabled(false);
-    v->addWidget(toolBar2);
-    image3_ = new QLabel;
-    image3_->setObjectName("Image3");
-    image3_->setFixedHeight(24);
-    v->addWidget(image3_);
-
-    connect(pngSpeedButton1_, &QPushButton::clicked, this, [this] { PngSpeedButton1Click(); });
-    connect(trackBar1_, &QSlider::valueChanged, this, &TJXMainForm::TrackBar1Change);
-    connect(colors_, &QComboBox::editTextChanged, this, &TJXMainForm::ColorsChange);
-    connect(colors_, &QComboBox::activated, this, [this](int) { ColorsSelect(); });
-    connect(colors_->lineEdit(), &QLineEdit::returnPressed, this, &TJXMainForm::ColorsSelect);
-    connect(toolButton27_, &QAction::triggered, this, &TJXMainForm::ToolButton27Click);
 }
 
 void TJXMainForm::BuildStatusBar() {
@@ -318,6 +268,7 @@ void TJXMainForm::FormClose() {
     closed_ = true;
     for (const QPointer<TPointerform>& d : toolDialogs_)
         if (d && d->isVisible()) d->close();
+    undoStore_->Clear();
     if (session_) {
         for (const std::filesystem::path& tool : installedTools_) session_->RemoveFile(tool.filename().string());
         installedTools_.clear();
@@ -413,6 +364,8 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
     // The commands stay closed while the tools run: the pumped events must not change the image
     // being written. Esc and a close still arrive and cancel.
     toolRunning_ = true;
+    // What runs now, not the outcome of the last save.
+    SetStatus(4, "Writing " + QFileInfo(fileName).fileName() + "...");
     LockMainWindow();
     BusyBegin();
     TSaveResult result;
@@ -442,7 +395,9 @@ void TJXMainForm::OpenImage(const QString& fileName) {
         TQuantizerSettings settings = form5_->Settings();
         TOpenedFile current{currentFileName_.toStdString(), currentFileSize_};
         TOpenTarget target{state_, settings, *this, current};
-        if (!jx::OpenImage(target, fileName.toStdString())) return;
+        if (!OpenImageCommand(target, fileName.toStdString(), *undoStore_,
+                              [this](const std::string& w) { Warning(w); }))
+            return;
         form5_->SetColorCountText(QString::fromStdString(settings.ColorCount));  // its last good count
         currentFileName_ = QString::fromStdString(current.Name);
         currentFileSize_ = current.Size;
@@ -454,9 +409,27 @@ void TJXMainForm::OpenImage(const QString& fileName) {
 bool TJXMainForm::ToolBarEnabled() { return !Locked(); }
 
 void TJXMainForm::LeaveEditingModes() {
-    // Crop, mask editing and undo come with their commands; the view goes back to 1:1.
+    // Crop and mask editing come with their commands; the undo store is cleared by the open
+    // command right after this. The view goes back to 1:1.
     zoomShift_ = 0;
 }
+
+void TJXMainForm::ClearFileTabs() { tabControl1_->setVisible(false); }
+
+void TJXMainForm::ImageResized(int32_t, int32_t) {
+    zoomShift_ = 0;
+    ResizeImage1();
+}
+
+void TJXMainForm::MaskRestored(bool) {
+    // Mask editing mode comes with the mask brush; the restored mask is already in the state.
+}
+
+void TJXMainForm::Warning(const std::string& text) { ShowMessage(QString::fromStdString(text)); }
+
+TQuantizerSettings TJXMainForm::Settings() const { return form5_->Settings(); }
+
+std::string TJXMainForm::SessionPath() const { return session_ && !session_->Removed() ? session_->Path() : std::string(); }
 
 void TJXMainForm::ShowIconDialog(const std::string& fileName) {
     ShowMessage("Opening icons and cursors is not available yet: " + QString::fromStdString(fileName));
@@ -468,259 +441,20 @@ void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
     if (panel >= 0 && panel < 5) SetStatus(panel, QString::fromStdString(text));
 }
 
-void TJXMainForm::PngSpeedButton1Click() {
-    if (Locked() || !state_.HasImage()) return;
-    int32_t n = 0;
-    if (!form5_->AcceptColorCount(&n)) return;
-    scrollBox1_->setFocus();
-    Guard([&] {
-        if (state_.ReconvertPending) {
-            ApplyColorSpace(state_, form5_->ColorSpace->currentIndex());
-            state_.ReconvertPending = false;
-        }
-        Quantize(state_, form5_->Settings(), *this);
-    });
-}
-
-void TJXMainForm::Remap() {
-    if (!state_.HasImage()) return;
-    Guard([&] { ConvertImage(state_, form5_->Settings(), *this); });
-}
-
-void TJXMainForm::ToolButton27Click(bool down) {
-    if (Locked()) return;
-    if (down) {
-        if (!form5_->isVisible()) {
-            form5_->adjustSize();
-            const QRect m = frameGeometry();
-            form5_->move(m.center() - QPoint(form5_->width() / 2, form5_->height() / 2));
-        }
-        form5_->show();
-        form5_->raise();
-    } else {
-        form5_->close();
-    }
-}
-
 void TJXMainForm::ToolButton4Click() {
     if (Locked() || !state_.HasImage()) return;
     QApplication::clipboard()->setImage(view_);
 }
 
-void TJXMainForm::ColorsChange(const QString& text) {
-    if (text.isEmpty()) {
-        colors_->setEditText("16");
-        return;
-    }
-    if (form5_ && form5_->Colors->currentText() != text) form5_->Colors->setEditText(text);
-}
-
-void TJXMainForm::ColorsSelect() {
-    if (Locked()) return;
-    form5_->Colors->setEditText(colors_->currentText());
-    form5_->ColorsSelect();
-}
-
-void TJXMainForm::TrackBar1Change(int position) {
-    if (form5_ && form5_->TrackBar2->value() != position) form5_->TrackBar2->setValue(position);
-    if (trackBar1_->value() != position) trackBar1_->setValue(position);
-}
-
-void TJXMainForm::ResizeImage1() {
-    if (!state_.HasImage()) return;
-    image1_->setFixedSize(state_.ImageWidth() << zoomShift_, state_.ImageHeight() << zoomShift_);
-}
-
-void TJXMainForm::ZoomStep(char c) {
-    QScrollBar* hb = scrollBox1_->horizontalScrollBar();
-    QScrollBar* vb = scrollBox1_->verticalScrollBar();
-    if (c == '+') {
-        if (zoomShift_ < 4) {
-            savedScroll_[static_cast<size_t>(zoomShift_)] = {vb->value(), hb->value()};
-            ++zoomShift_;
-            const int v = vb->value() * 2 + scrollBox1_->viewport()->height() / 2;
-            const int hh = hb->value() * 2 + scrollBox1_->viewport()->width() / 2;
-            ResizeImage1();
-            hb->setValue(hh);
-            vb->setValue(v);
-        }
-    } else if (c == '-') {
-        if (zoomShift_ > 0) {
-            --zoomShift_;
-            ResizeImage1();
-            const auto [v, hh] = savedScroll_[static_cast<size_t>(zoomShift_)];
-            vb->setValue(v);
-            hb->setValue(hh);
-        }
-    }
-}
-
-void TJXMainForm::ZoomActual() {
-    zoomShift_ = 0;
-    ResizeImage1();
-}
-
-QPoint TJXMainForm::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShift_, p.y() >> zoomShift_); }
-
-void TJXMainForm::RenderImageView() {
-    if (!state_.HasImage()) return;
-    view_ = RenderImage(state_);
-    image1_->update();
-    if (isVisible()) scrollBox1_->setFocus();
-}
-
-void TJXMainForm::DrawPaletteView() {
-    const QImage grid = DrawPaletteGrid(state_);
-    if (grid.isNull()) {
-        image2_->setVisible(false);
-        return;
-    }
-    image2_->setPixmap(QPixmap::fromImage(grid));
-    image2_->setFixedSize(grid.size());
-    image2_->setVisible(true);
-}
-
-void TJXMainForm::DrawHistogramView() {
-    if (!mouseOutside_) return;
-    magnifier_ = DrawHistogram(state_, paintBox1_->size(), palette().button().color());
-    paintBox1_->update();
-}
-
-void TJXMainForm::PaintBox1Paint(QPainter& p) {
-    if (magnifier_.isNull() && state_.HasImage())
-        magnifier_ = DrawHistogram(state_, paintBox1_->size(), palette().button().color());
-    if (!magnifier_.isNull()) p.drawImage(0, 0, magnifier_);
-}
-
-void TJXMainForm::DrawZoomView(int x, int y) {
-    if (!state_.HasImage() || view_.isNull()) return;
-    const int w = paintBox1_->width(), h = paintBox1_->height();
-    QImage box(w, h, QImage::Format_RGB32);
-    box.fill(Qt::black);
-    QPainter p(&box);
-    const QRect src(x - w / 16, y - h / 16, w / 8, h / 8);
-    p.drawImage(QRect(0, 0, w, h), view_, src);
-    p.setCompositionMode(QPainter::RasterOp_NotSourceAndNotDestination);
-    p.setPen(QColor(255, 0, 0));
-    p.drawLine(0, h / 2, w, h / 2);
-    p.drawLine(w / 2, 0, w / 2, h);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (x >= 0 && y >= 0 && x < state_.ImageWidth() && y < state_.ImageHeight() &&
-        state_.WorkingImage.SameShape(state_.SourceImage)) {
-        const TPixelRec& o = state_.WorkingImage[y][x];
-        p.fillRect(0, 0, 80, 32, QColor(o.R, o.G, o.B));
-        DrawCaption(p, 2, QString("X:%1 Y:%2").arg(x).arg(y), 0);
-        DrawCaption(p, 2,
-                    "#" + QString("%1%2%3%4")
-                              .arg(state_.HasAlpha ? o.A : 0, 2, 16, QChar('0'))
-                              .arg(o.R, 2, 16, QChar('0'))
-                              .arg(o.G, 2, 16, QChar('0'))
-                              .arg(o.B, 2, 16, QChar('0'))
-                              .toUpper(),
-                    16);
-    }
-    p.end();
-    magnifier_ = box;
-    paintBox1_->update();
-}
-
-void TJXMainForm::Image1MouseDown(QMouseEvent* e) {
-    if (Locked() || !state_.HasImage() || e->button() != Qt::LeftButton) return;
-    scrollBox1_->setFocus();
-    panning_ = true;
-    panAnchor_ = e->globalPosition().toPoint();
-    const Qt::KeyboardModifiers m = e->modifiers();
-    if (m == Qt::AltModifier) {
-        state_.ShowErrorMap = true;
-        RenderImageView();
-    } else if (m == Qt::ControlModifier) {
-        state_.ShowSourceOpaque = true;
-        RenderImageView();
-    } else if (m == (Qt::ControlModifier | Qt::ShiftModifier)) {
-        state_.ShowAlphaChannel = true;
-        RenderImageView();
-    } else {
-        view_ = ShowSource(state_);
-        image1_->update();
-    }
-    const QPoint ip = ImagePoint(e->position().toPoint());
-    DrawZoomView(ip.x(), ip.y());
-}
-
-void TJXMainForm::Image1MouseMove(QMouseEvent* e) {
-    if (!state_.HasImage()) return;
-    if (panning_) {
-        const QPoint now = e->globalPosition().toPoint();
-        const QPoint d = panAnchor_ - now;
-        scrollBox1_->horizontalScrollBar()->setValue(scrollBox1_->horizontalScrollBar()->value() + d.x());
-        scrollBox1_->verticalScrollBar()->setValue(scrollBox1_->verticalScrollBar()->value() + d.y());
-        panAnchor_ = now;
-    }
-    const QPoint ip = ImagePoint(e->position().toPoint());
-    lastMousePoint_ = ip;
-    DrawZoomView(ip.x(), ip.y());
-}
-
-void TJXMainForm::Image1MouseUp(QMouseEvent* e) {
-    if (Locked()) return;
-    if (!state_.HasImage()) {
-        ToolButton1Click();
-        return;
-    }
-    panning_ = false;
-    state_.ShowErrorMap = state_.ShowSourceOpaque = state_.ShowAlphaChannel = false;
-    RenderImageView();
-}
-
-void TJXMainForm::Image1MouseEnter() {
-    if (!state_.HasImage()) return;
-    groupBox1_->setTitle("Zoom");
-    mouseOutside_ = false;
-    if (lastMousePoint_.x() < state_.ImageWidth() && lastMousePoint_.y() < state_.ImageHeight())
-        DrawZoomView(lastMousePoint_.x(), lastMousePoint_.y());
-}
-
-void TJXMainForm::Image1MouseLeave() {
-    groupBox1_->setTitle("Levels");
-    mouseOutside_ = true;
-    DrawHistogramView();
-}
-
 bool TJXMainForm::KeyUp(QKeyEvent* e) {
     const Qt::KeyboardModifiers m = e->modifiers() & ~Qt::KeypadModifier;
     const int k = e->key();
-    if (m == Qt::ControlModifier) {
-        if (k == Qt::Key_C || k == Qt::Key_Insert) {
-            ToolButton4Click();
-            return true;
-        }
-        if (k == Qt::Key_O) {
-            ToolButton1Click();
-            return true;
-        }
-        if (k == Qt::Key_S) {
-            Button3Click();
-            return true;
-        }
-        // Ctrl+Y, Ctrl+Z, Ctrl+V and Shift+Insert wait for undo and paste.
-    }
+    if (router_->RouteKey(k, m)) return true;
     if (k == Qt::Key_Escape) {
         cancel_.Request();
         return true;
     }
     return false;
-}
-
-bool TJXMainForm::KeyPress(QKeyEvent* e) {
-    if (!state_.HasImage()) return false;
-    const QString t = e->text();
-    if (t.size() != 1 || !t[0].isPrint()) return false;
-    if (t[0] == QChar(96)) {
-        panel1_->setVisible(!panel1_->isVisible());
-        return true;
-    }
-    ZoomStep(t[0].toLatin1());
-    return t[0] == '+' || t[0] == '-';
 }
 
 bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -754,12 +488,13 @@ void TJXMainForm::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void TJXMainForm::dropEvent(QDropEvent* e) {
-    if (Locked()) return;
-    QStringList names;
-    for (const QUrl& url : e->mimeData()->urls())
-        if (url.isLocalFile()) names << url.toLocalFile();
-    e->acceptProposedAction();
-    DropFiles(names);
+    router_->Guarded([&] {
+        QStringList names;
+        for (const QUrl& url : e->mimeData()->urls())
+            if (url.isLocalFile()) names << url.toLocalFile();
+        e->acceptProposedAction();
+        DropFiles(names);
+    });
 }
 
 void TJXMainForm::DropFiles(const QStringList& names) {
@@ -781,7 +516,7 @@ void TJXMainForm::DropFiles(const QStringList& names) {
         tabControl1_->setVisible(false);
         OpenImage(lastImage);
     }
-    if (!lastPalette.isEmpty()) ShowMessage("Loading palettes is not available yet.");
+    if (!lastPalette.isEmpty()) LoadPalette(lastPalette);
 }
 
 void TJXMainForm::InfoClear() { form5_->Memo1->clear(); }

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "edit/edit_observer.h"
+#include "edit/undo_store.h"
 #include "imaging/engine_state.h"
 #include "fileio/open_image.h"
 #include "platform/cancel_flag.h"
@@ -31,14 +33,19 @@ class QWidget;
 namespace jx {
 
 class SessionFolder;
+class TCommandRouter;
 class TForm5;
 class TImageView;
 class TPaintBox;
 class TPointerform;
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
-// on the right, tool bar and status bar. Owns the engine state; its dialogs get a reference.
-class TJXMainForm : public QMainWindow, public OpenImageObserver {
+// on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
+// a reference. Its rooms live in files of their own: main_form.cpp (layout, tool bar, status,
+// engine reports), main_view.cpp (image view: zoom, pan, mouse, held-button views, magnifier),
+// palette_panel.cpp (the right-hand panel), command_router.h (every route to a command, behind
+// the lock) and one *_commands.cpp file per group of commands.
+class TJXMainForm : public QMainWindow, public EditObserver {
     Q_OBJECT
 public:
     // session may be null (then nothing is written to disk); settingsFile empty = no settings file.
@@ -47,6 +54,10 @@ public:
 
     EngineState& State() { return state_; }
     TForm5* Form5() const { return form5_; }
+    TURClass& UndoStore() { return *undoStore_; }
+    TCommandRouter& Router() { return *router_; }
+    // The session folder's path ending in '/', or empty without one.
+    std::string SessionPath() const;
     JxOptions& Options() { return options_; }
     const std::string& SettingsFile() const { return settingsFile_; }
 
@@ -77,6 +88,12 @@ public:
     // Status, info box and message box report the outcome; true when written.
     bool SaveAs(const QString& fileName, int filterIndex = 1);
     void PngSpeedButton1Click();  // OK (Apply)
+    void ToolButton25Click();   // Undo (Ctrl+Z)
+    void ToolButton26Click();   // Redo (Ctrl+Y)
+    void PasteClick();          // ToolButton5, Ctrl+V, Shift+Insert
+    // Load palette (ToolButton31): the dialog, then LoadPalette; false when cancelled or refused.
+    bool LoadPalClick();
+    bool LoadPalette(const QString& fileName);
     void ToolButton27Click(bool down);  // Quantizer settings
     void ToolButton4Click();    // Copy
     void ColorsChange(const QString& text);
@@ -132,6 +149,12 @@ public:
     void ShowIconDialog(const std::string& fileName) override;
     void SourceReplaced(int32_t width, int32_t height, bool hasAlpha) override;
     void StatusText(int32_t panel, const std::string& text) override;
+    bool MaskEditing() override { return false; }
+    void ClearFileTabs() override;
+    // Editing reports.
+    void ImageResized(int32_t width, int32_t height) override;
+    void MaskRestored(bool hasMask) override;
+    void Warning(const std::string& text) override;
 
     // Image view events (TImageView forwards them).
     void Image1MouseDown(QMouseEvent* e);
@@ -144,6 +167,10 @@ public:
     // Errors and refusals reach the user here: a message box, or the handler tests set.
     void ShowMessage(const QString& text);
     void SetMessageHandler(std::function<void(const QString&)> handler) { messageHandler_ = std::move(handler); }
+
+    // The current settings of the quantizer dialog.
+    TQuantizerSettings Settings() const;
+    void SetStatus(int panel, const QString& text);
 
     // Runs f, showing an engine or file error in a message box; the window lives on.
     template <class F>
@@ -162,7 +189,6 @@ private:
     void BuildToolBar();
     void BuildPanel();
     void BuildStatusBar();
-    void SetStatus(int panel, const QString& text);
     void UpdateLockedControls();
     bool KeyUp(QKeyEvent* e);
     bool KeyPress(QKeyEvent* e);
@@ -173,6 +199,8 @@ private:
 
     EngineState state_;
     SessionFolder* session_;
+    std::unique_ptr<TURClass> undoStore_;
+    std::unique_ptr<TCommandRouter> router_;
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;
@@ -192,6 +220,7 @@ private:
     QSlider* trackBar1_ = nullptr;
     QComboBox* colors_ = nullptr;
     QAction* toolButton27_ = nullptr;
+    QAction* toolButton31_ = nullptr;
     std::array<QLabel*, 5> statusPanels_{};
 
     QImage view_;       // what Image1 shows, at 1:1

@@ -1,5 +1,8 @@
 #include "gui/pointer_form.h"
 
+#include <QScreen>
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QEvent>
 #include <QTimer>
@@ -63,8 +66,22 @@ void TPointerform::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
+QPoint TPointerform::OnScreen(const QRect& wanted, const QRect& available) {
+    int x = wanted.x(), y = wanted.y();
+    if (x + wanted.width() > available.right() + 1) x = available.right() + 1 - wanted.width();
+    if (y + wanted.height() > available.bottom() + 1) y = available.bottom() + 1 - wanted.height();
+    return QPoint(std::max(x, available.left()), std::max(y, available.top()));
+}
+
 void TPointerform::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
+    // Centred on a small main window near the screen's edge, a tall dialog would open partly
+    // off-screen.
+    if (QScreen* screen = this->screen()) {
+        const QRect frame = frameGeometry();
+        const QPoint at = OnScreen(frame, screen->availableGeometry());
+        if (at != frame.topLeft()) move(pos() + (at - frame.topLeft()));
+    }
     if ((traits_ & kLocksMainWindow) && !holdsLock_ && main_) {
         holdsLock_ = true;
         main_->LockMainWindow();

@@ -19,6 +19,10 @@ public:
 
     TPointerform(TJXMainForm* mainForm, const QString& caption, int traits);
 
+    // Where a dialog placed at wanted goes so that it lies on the screen's available area: moved
+    // in by as little as it takes, its top left kept on the screen when it is larger.
+    static QPoint OnScreen(const QRect& wanted, const QRect& available);
+
     // -1 (towards translucent) when dialog lies strictly inside main, else +1.
     static int FadeDirectionFor(const QRect& main, const QRect& dialog);
 

@@ -318,9 +318,24 @@ void TForm5::ColorsChange(const QString& text) {
 }
 
 void TForm5::PalTypeSelect(int index) {
-    // "Custom" takes its colours from the palette file the palette loader chose; the engine refuses
-    // it with a message while none is loaded.
+    if (index == static_cast<int>(TPaletteType::Custom)) {
+        // The palette loader asks for the file; it loads and remaps, so no second pass is needed.
+        // Without a file "Custom" would fail on every Apply: the previous type comes back.
+        if (!MainForm() || !MainForm()->LoadPalClick()) PalTypeFallBack();
+        return;
+    }
+    lastPalType_ = index;
     if (!state_.BatchQuantize) Button2Click();
+}
+
+void TForm5::SetPalType(int index) {
+    PalType->setCurrentIndex(index);
+    lastPalType_ = index;
+}
+
+void TForm5::PalTypeFallBack() {
+    if (lastPalType_ == static_cast<int>(TPaletteType::Custom) && !state_.LoadCustomPalette) lastPalType_ = 0;
+    PalType->setCurrentIndex(lastPalType_);
 }
 
 void TForm5::ColorSpaceChange(int) { state_.ReconvertPending = true; }
@@ -395,6 +410,9 @@ void TForm5::RadioGroup1Click() {
 void TForm5::DitherBarChange(int n) {
     DitherGroup->setTitle(QString("Dither amount - %1%").arg(n));
     state_.DitherAmount = static_cast<float>(n) / 100.0f;
+    // A click on the groove or a key moves the bar without a drag: the image follows at once, so
+    // what is saved is what the caption says. A drag remaps once, on release.
+    if (!DitherBar->isSliderDown()) DitherBarMouseUp();
 }
 
 void TForm5::DitherBarMouseUp() {

@@ -43,6 +43,10 @@ public:
     void ColorsSelect();
     void ColorsChange(const QString& text);
     void PalTypeSelect(int index);
+    // The palette type box without running its select handler; remembered as the fall-back.
+    void SetPalType(int index);
+    // Back to the last palette type that worked (after "Custom" found no palette file).
+    void PalTypeFallBack();
     void ColorSpaceChange(int index);
     void ComboBoxEx1Change(int index);
     void UpDown1Click(int position);
@@ -99,6 +103,7 @@ private:
 
     EngineState& state_;
     QString lastGoodColors_ = "TrueColor";
+    int lastPalType_ = 0;  // the palette type to fall back to when "Custom" has no file
     int backgroundBeforeDropDown_ = 0;  // the choice shown before the list was opened
     bool altRepaintDone_ = false;
     bool syncing_ = false;

@@ -1,0 +1,166 @@
+// The main window's image view: zoom, scrolling, the mouse on the image, the views shown while
+// the left button is held, and the magnifier.
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QGroupBox>
+#include <QKeyEvent>
+
+#include "gui/image_view.h"
+#include "gui/main_form.h"
+#include "gui/preview.h"
+
+namespace jx {
+
+void TJXMainForm::ResizeImage1() {
+    if (!state_.HasImage()) return;
+    scrollBox1_->setWidgetResizable(false);
+    image1_->setFixedSize(state_.ImageWidth() << zoomShift_, state_.ImageHeight() << zoomShift_);
+}
+
+void TJXMainForm::ZoomStep(char c) {
+    QScrollBar* hb = scrollBox1_->horizontalScrollBar();
+    QScrollBar* vb = scrollBox1_->verticalScrollBar();
+    if (c == '+') {
+        if (zoomShift_ < 4) {
+            savedScroll_[static_cast<size_t>(zoomShift_)] = {vb->value(), hb->value()};
+            ++zoomShift_;
+            const int v = vb->value() * 2 + scrollBox1_->viewport()->height() / 2;
+            const int hh = hb->value() * 2 + scrollBox1_->viewport()->width() / 2;
+            ResizeImage1();
+            hb->setValue(hh);
+            vb->setValue(v);
+        }
+    } else if (c == '-') {
+        if (zoomShift_ > 0) {
+            --zoomShift_;
+            ResizeImage1();
+            const auto [v, hh] = savedScroll_[static_cast<size_t>(zoomShift_)];
+            vb->setValue(v);
+            hb->setValue(hh);
+        }
+    }
+}
+
+void TJXMainForm::ZoomActual() {
+    zoomShift_ = 0;
+    ResizeImage1();
+}
+
+QPoint TJXMainForm::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShift_, p.y() >> zoomShift_); }
+
+void TJXMainForm::RenderImageView() {
+    if (!state_.HasImage()) return;
+    view_ = RenderImage(state_);
+    image1_->update();
+    if (isVisible()) scrollBox1_->setFocus();
+}
+
+void TJXMainForm::DrawZoomView(int x, int y) {
+    if (!state_.HasImage() || view_.isNull()) return;
+    const int w = paintBox1_->width(), h = paintBox1_->height();
+    QImage box(w, h, QImage::Format_RGB32);
+    box.fill(Qt::black);
+    QPainter p(&box);
+    const QRect src(x - w / 16, y - h / 16, w / 8, h / 8);
+    p.drawImage(QRect(0, 0, w, h), view_, src);
+    p.setCompositionMode(QPainter::RasterOp_NotSourceAndNotDestination);
+    p.setPen(QColor(255, 0, 0));
+    p.drawLine(0, h / 2, w, h / 2);
+    p.drawLine(w / 2, 0, w / 2, h);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (x >= 0 && y >= 0 && x < state_.ImageWidth() && y < state_.ImageHeight() &&
+        state_.WorkingImage.SameShape(state_.SourceImage)) {
+        const TPixelRec& o = state_.WorkingImage[y][x];
+        p.fillRect(0, 0, 80, 32, QColor(o.R, o.G, o.B));
+        DrawCaption(p, 2, QString("X:%1 Y:%2").arg(x).arg(y), 0);
+        DrawCaption(p, 2,
+                    "#" + QString("%1%2%3%4")
+                              .arg(state_.HasAlpha ? o.A : 0, 2, 16, QChar('0'))
+                              .arg(o.R, 2, 16, QChar('0'))
+                              .arg(o.G, 2, 16, QChar('0'))
+                              .arg(o.B, 2, 16, QChar('0'))
+                              .toUpper(),
+                    16);
+    }
+    p.end();
+    magnifier_ = box;
+    paintBox1_->update();
+}
+
+void TJXMainForm::Image1MouseDown(QMouseEvent* e) {
+    if (Locked() || !state_.HasImage() || e->button() != Qt::LeftButton) return;
+    scrollBox1_->setFocus();
+    panning_ = true;
+    panAnchor_ = e->globalPosition().toPoint();
+    const Qt::KeyboardModifiers m = e->modifiers();
+    if (m == Qt::AltModifier) {
+        state_.ShowErrorMap = true;
+        RenderImageView();
+    } else if (m == Qt::ControlModifier) {
+        state_.ShowSourceOpaque = true;
+        RenderImageView();
+    } else if (m == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        state_.ShowAlphaChannel = true;
+        RenderImageView();
+    } else {
+        view_ = ShowSource(state_);
+        image1_->update();
+    }
+    const QPoint ip = ImagePoint(e->position().toPoint());
+    DrawZoomView(ip.x(), ip.y());
+}
+
+void TJXMainForm::Image1MouseMove(QMouseEvent* e) {
+    if (!state_.HasImage()) return;
+    if (panning_) {
+        const QPoint now = e->globalPosition().toPoint();
+        const QPoint d = panAnchor_ - now;
+        scrollBox1_->horizontalScrollBar()->setValue(scrollBox1_->horizontalScrollBar()->value() + d.x());
+        scrollBox1_->verticalScrollBar()->setValue(scrollBox1_->verticalScrollBar()->value() + d.y());
+        panAnchor_ = now;
+    }
+    const QPoint ip = ImagePoint(e->position().toPoint());
+    lastMousePoint_ = ip;
+    DrawZoomView(ip.x(), ip.y());
+}
+
+void TJXMainForm::Image1MouseUp(QMouseEvent* e) {
+    if (Locked()) return;
+    if (!state_.HasImage()) {
+        ToolButton1Click();
+        return;
+    }
+    panning_ = false;
+    state_.ShowErrorMap = state_.ShowSourceOpaque = state_.ShowAlphaChannel = false;
+    RenderImageView();
+}
+
+void TJXMainForm::Image1MouseEnter() {
+    if (!state_.HasImage()) return;
+    groupBox1_->setTitle("Zoom");
+    mouseOutside_ = false;
+    if (lastMousePoint_.x() < state_.ImageWidth() && lastMousePoint_.y() < state_.ImageHeight())
+        DrawZoomView(lastMousePoint_.x(), lastMousePoint_.y());
+}
+
+void TJXMainForm::Image1MouseLeave() {
+    groupBox1_->setTitle("Levels");
+    mouseOutside_ = true;
+    DrawHistogramView();
+}
+
+bool TJXMainForm::KeyPress(QKeyEvent* e) {
+    if (!state_.HasImage()) return false;
+    const QString t = e->text();
+    if (t.size() != 1 || !t[0].isPrint()) return false;
+    if (t[0] == QChar(96)) {
+        panel1_->setVisible(!panel1_->isVisible());
+        return true;
+    }
+    ZoomStep(t[0].toLatin1());
+    return t[0] == '+' || t[0] == '-';
+}
+
+}  // namespace jx

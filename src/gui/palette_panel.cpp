@@ -1,0 +1,189 @@
+// The main window's right-hand panel: histogram and magnifier box, palette grid, Apply, the
+// priority bar and colour-count box, the quantizer-settings and palette buttons.
+#include <QAction>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "edit/commit.h"
+#include "gui/image_view.h"
+#include "gui/main_form.h"
+#include "gui/pointer_form.h"
+#include "gui/preview.h"
+#include "gui/quantizer_settings.h"
+#include "imaging/remap.h"
+
+namespace jx {
+
+void TJXMainForm::BuildPanel() {
+    panel1_ = new QWidget;
+    panel1_->setObjectName("Panel1");
+    panel1_->setFixedWidth(280);
+    auto* v = new QVBoxLayout(panel1_);
+    v->setContentsMargins(2, 2, 2, 2);
+    groupBox1_ = new QGroupBox("Levels");
+    auto* gl = new QVBoxLayout(groupBox1_);
+    gl->setContentsMargins(2, 2, 2, 2);
+    paintBox1_ = new TPaintBox(this, nullptr);
+    paintBox1_->setFixedSize(264, 130);
+    gl->addWidget(paintBox1_);
+    v->addWidget(groupBox1_);
+
+    scrollBox2_ = new QScrollArea;
+    image2_ = new QLabel;
+    image2_->setObjectName("Image2");
+    image2_->setVisible(false);
+    scrollBox2_->setWidget(image2_);
+    scrollBox2_->setWidgetResizable(false);
+    scrollBox2_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    v->addWidget(scrollBox2_, 1);
+
+    auto* panel5 = new QWidget;
+    auto* p5 = new QHBoxLayout(panel5);
+    p5->setContentsMargins(0, 0, 0, 0);
+    pngSpeedButton1_ = new QPushButton("OK");
+    pngSpeedButton1_->setObjectName("PngSpeedButton1");
+    pngSpeedButton1_->setToolTip("Apply");
+    trackBar1_ = new QSlider(Qt::Horizontal);
+    trackBar1_->setRange(-3, 3);
+    trackBar1_->setValue(0);
+    trackBar1_->setToolTip("Priority - gradients / colors");
+    colors_ = new QComboBox;
+    colors_->setObjectName("Colors");
+    colors_->setToolTip("Number of colors");
+    colors_->setEditable(true);
+    colors_->setInsertPolicy(QComboBox::NoInsert);
+    colors_->addItems({"16", "32", "64", "128", "256", "512", "1024", "2048", "4096", "TrueColor"});
+    colors_->setCurrentIndex(9);
+    p5->addWidget(pngSpeedButton1_);
+    p5->addWidget(trackBar1_, 1);
+    p5->addWidget(colors_);
+    v->addWidget(panel5);
+
+    auto* toolBar2 = new QToolBar("ToolBar2");
+    toolButton27_ = toolBar2->addAction("Quantizer settings");
+    toolButton27_->setObjectName("ToolButton27");
+    toolButton27_->setCheckable(true);
+    toolBar2->addAction("Sort palette")->setEnabled(false);
+    toolButton31_ = toolBar2->addAction("Load palette");
+    toolButton31_->setObjectName("ToolButton31");
+    toolButton31_->setToolTip("Load palette");
+    toolButton31_->setEnabled(false);  // the router enables it
+    toolBar2->addAction("Save palette")->setEnabled(false);
+    v->addWidget(toolBar2);
+    image3_ = new QLabel;
+    image3_->setObjectName("Image3");
+    image3_->setFixedHeight(24);
+    v->addWidget(image3_);
+
+    connect(pngSpeedButton1_, &QPushButton::clicked, this, [this] { PngSpeedButton1Click(); });
+    connect(trackBar1_, &QSlider::valueChanged, this, &TJXMainForm::TrackBar1Change);
+    connect(colors_, &QComboBox::editTextChanged, this, &TJXMainForm::ColorsChange);
+    connect(colors_, &QComboBox::activated, this, [this](int) { ColorsSelect(); });
+    connect(colors_->lineEdit(), &QLineEdit::returnPressed, this, &TJXMainForm::ColorsSelect);
+    connect(toolButton27_, &QAction::triggered, this, &TJXMainForm::ToolButton27Click);
+}
+
+void TJXMainForm::PngSpeedButton1Click() {
+    if (Locked() || !state_.HasImage()) return;
+    int32_t n = 0;
+    if (!form5_->AcceptColorCount(&n)) return;
+    scrollBox1_->setFocus();
+    const TQuantizerSettings settings = Settings();
+    const bool done = Guard([&] { ApplyQuantize(state_, settings, *this, *undoStore_); });
+    if (!done && settings.PaletteType == TPaletteType::Custom && !state_.LoadCustomPalette) form5_->PalTypeFallBack();
+}
+
+namespace {
+const char* const kPaletteOpenFilter = "Palettes (*.pal *.act);;JASC Palette (*.pal);;Adobe Color Table File (*.act)";
+}  // namespace
+
+bool TJXMainForm::LoadPalClick() {
+    if (Locked() || !(state_.BatchQuantize || state_.HasImage())) return false;
+    const QString file = QFileDialog::getOpenFileName(this, "Load palette", QString(), kPaletteOpenFilter);
+    if (file.isEmpty()) {
+        form5_->SetPalType(static_cast<int>(TPaletteType::Adaptive));
+        return false;
+    }
+    return LoadPalette(file);
+}
+
+bool TJXMainForm::LoadPalette(const QString& fileName) {
+    if (Locked()) return false;
+    return Guard([&] {
+        LoadPaletteCommand(state_, fileName.toStdString(), Settings(), *this, *undoStore_);
+        form5_->SetPalType(static_cast<int>(TPaletteType::Custom));
+    });
+}
+
+void TJXMainForm::Remap() {
+    if (!state_.HasImage()) return;
+    Guard([&] { ConvertImage(state_, Settings(), *this); });
+}
+
+void TJXMainForm::ToolButton27Click(bool down) {
+    if (Locked()) return;
+    if (down) {
+        if (!form5_->isVisible()) {
+            form5_->adjustSize();
+            const QRect m = frameGeometry();
+            form5_->move(m.center() - QPoint(form5_->width() / 2, form5_->height() / 2));
+        }  // its show keeps it on the screen
+        form5_->show();
+        form5_->raise();
+    } else {
+        form5_->close();
+    }
+}
+
+void TJXMainForm::ColorsChange(const QString& text) {
+    if (text.isEmpty()) {
+        colors_->setEditText("16");
+        return;
+    }
+    if (form5_ && form5_->Colors->currentText() != text) form5_->Colors->setEditText(text);
+}
+
+void TJXMainForm::ColorsSelect() {
+    if (Locked()) return;
+    form5_->Colors->setEditText(colors_->currentText());
+    form5_->ColorsSelect();
+}
+
+void TJXMainForm::TrackBar1Change(int position) {
+    if (form5_ && form5_->TrackBar2->value() != position) form5_->TrackBar2->setValue(position);
+    if (trackBar1_->value() != position) trackBar1_->setValue(position);
+}
+
+void TJXMainForm::DrawPaletteView() {
+    const QImage grid = DrawPaletteGrid(state_);
+    if (grid.isNull()) {
+        image2_->setVisible(false);
+        return;
+    }
+    image2_->setPixmap(QPixmap::fromImage(grid));
+    image2_->setFixedSize(grid.size());
+    image2_->setVisible(true);
+}
+
+void TJXMainForm::DrawHistogramView() {
+    if (!mouseOutside_) return;
+    magnifier_ = DrawHistogram(state_, paintBox1_->size(), palette().button().color());
+    paintBox1_->update();
+}
+
+void TJXMainForm::PaintBox1Paint(QPainter& p) {
+    if (magnifier_.isNull() && state_.HasImage())
+        magnifier_ = DrawHistogram(state_, paintBox1_->size(), palette().button().color());
+    if (!magnifier_.isNull()) p.drawImage(0, 0, magnifier_);
+}
+
+}  // namespace jx
