@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QScrollArea>
+#include <QSlider>
+#include <QTest>
+#include <QToolBar>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "gui/command_router.h"
+#include "gui/image_view.h"
+#include "gui/main_form.h"
+#include "gui/pointer_form.h"
+#include "gui/quantizer_settings.h"
+#include "gui_app.h"
+#include "platform/session.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class UndoWiringTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        char tmpl[] = "/tmp/jx_gui_undo_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        base_ = tmpl;
+        session_ = std::make_unique<jx::SessionFolder>(base_.string());
+        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
+        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
+        form_->show();
+        form_->FirstShow("");
+    }
+    void TearDown() override {
+        form_.reset();
+        session_.reset();
+        fs::remove_all(base_);
+    }
+    QAction* Button(const char* name) { return form_->ToolBar1()->findChild<QAction*>(name); }
+    void KeyUp(Qt::Key k, Qt::KeyboardModifiers m) { QTest::keyRelease(form_->ScrollBox1(), k, m); }
+
+    fs::path base_;
+    std::unique_ptr<jx::SessionFolder> session_;
+    std::unique_ptr<jx::TJXMainForm> form_;
+    QStringList messages_;
+};
+
+TEST_F(UndoWiringTest, KeysAndButtonsWalkTheHistory) {
+    form_->OpenImage(SuiteFile("basn3p02.png"));  // 4 colours
+    ASSERT_EQ(form_->UndoStore().Count(), 1);
+    EXPECT_FALSE(Button("ToolButton25")->isEnabled());
+    EXPECT_FALSE(Button("ToolButton26")->isEnabled());
+    const auto opened = form_->State().Palette;
+    KeyUp(Qt::Key_Z, Qt::ControlModifier);  // nothing to undo yet
+    EXPECT_EQ(form_->UndoStore().CurrentState(), 0);
+
+    form_->Colors()->setEditText("2");
+    form_->ColorsSelect();  // Apply with a palette saves a state
+    ASSERT_EQ(form_->State().PaletteSize, 2);
+    ASSERT_EQ(form_->UndoStore().Count(), 2);
+    EXPECT_TRUE(Button("ToolButton25")->isEnabled());
+
+    KeyUp(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);  // not exactly Ctrl
+    EXPECT_EQ(form_->UndoStore().CurrentState(), 1);
+    KeyUp(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(form_->UndoStore().CurrentState(), 0);
+    EXPECT_EQ(form_->State().PaletteSize, 4);
+    EXPECT_EQ(form_->Colors()->currentText(), "4");
+    EXPECT_TRUE(Button("ToolButton26")->isEnabled());
+    Button("ToolButton26")->trigger();
+    EXPECT_EQ(form_->State().PaletteSize, 2);
+    EXPECT_EQ(form_->StatusText(2).left(15), "Unique colors: ");
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+
+    // A new image starts a new history and its files go.
+    const auto old = form_->UndoStore().States();
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    EXPECT_EQ(form_->UndoStore().Count(), 1);
+    for (const std::string& b : old) EXPECT_FALSE(fs::exists(b + ".prm"));
+}
+
+class LockingTool : public jx::TPointerform {
+public:
+    explicit LockingTool(jx::TJXMainForm* m) : TPointerform(m, "Filter", kLocksMainWindow) {}
+};
+
+TEST_F(UndoWiringTest, RoutesStayShutWhileLocked) {
+    form_->OpenImage(SuiteFile("basn3p02.png"));
+    form_->Colors()->setEditText("2");
+    form_->ColorsSelect();
+    LockingTool tool(form_.get());
+    tool.show();
+    EXPECT_FALSE(form_->Router().Route("Undo"));
+    KeyUp(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(form_->UndoStore().CurrentState(), 1);
+    tool.close();
+    EXPECT_TRUE(form_->Router().Route("Undo"));
+    EXPECT_EQ(form_->UndoStore().CurrentState(), 0);
+    // Every registered route with a button drives that button.
+    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButton4", "ToolButton5"})
+        EXPECT_TRUE(Button(name)->isEnabled()) << name;
+}
+
+TEST_F(UndoWiringTest, DroppedPaletteLoadsExactlyAndIsUndoable) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    const fs::path pal = base_ / "two.pal";
+    std::ofstream(pal, std::ios::binary) << "JASC-PAL\r\n0100\r\n2\r\n0 0 0 255\r\n255 255 255 255\r\n";
+    form_->DropFiles({QString::fromStdString(pal.string())});
+    EXPECT_EQ(form_->State().PaletteSize, 2);
+    EXPECT_EQ(form_->Form5()->PalType->currentText(), "Custom");
+    EXPECT_EQ(form_->UndoStore().Count(), 2);
+    form_->ToolButton25Click();
+    EXPECT_EQ(form_->State().PaletteSize, -1);
+    EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+}
+
+TEST_F(UndoWiringTest, CustomWithoutAFileFallsBack) {
+    form_->OpenImage(SuiteFile("basn3p02.png"));
+    form_->Form5()->SetPalType(3);  // Windows 256
+    form_->Form5()->PalType->setCurrentIndex(5);  // "Custom", no file ever chosen
+    form_->PngSpeedButton1Click();
+    ASSERT_EQ(messages_.size(), 1);
+    EXPECT_EQ(form_->Form5()->PalType->currentIndex(), 3);
+    messages_.clear();
+    form_->PngSpeedButton1Click();
+    EXPECT_TRUE(messages_.isEmpty()) << "the error comes once";
+}
+
+TEST_F(UndoWiringTest, DitherGrooveClickRemapsAtOnce) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    form_->Colors()->setEditText("16");
+    form_->ColorsSelect();
+    form_->Form5()->DitherButtons->button(2)->click();  // Floyd-Steinberg
+    const auto before = form_->State().WorkingImage;
+    form_->Form5()->DitherBar->setValue(5);  // a click on the groove, no drag
+    EXPECT_FLOAT_EQ(form_->State().DitherAmount, 0.05f);
+    EXPECT_NE(form_->State().WorkingImage, before);
+}
+
+TEST(DialogPlacement, DialogsStayOnTheAvailableArea) {
+    const QRect screen(0, 0, 800, 600);
+    EXPECT_EQ(jx::TPointerform::OnScreen(QRect(100, 100, 200, 200), screen), QPoint(100, 100));
+    EXPECT_EQ(jx::TPointerform::OnScreen(QRect(700, -50, 200, 200), screen), QPoint(600, 0));
+    EXPECT_EQ(jx::TPointerform::OnScreen(QRect(10, 20, 574, 726), screen), QPoint(10, 0));  // taller: top stays
+}
+
+TEST_F(UndoWiringTest, EmptyViewFillsTheBox) {
+    QTest::qWait(0);
+    EXPECT_EQ(form_->Image1()->size(), form_->ScrollBox1()->viewport()->size());
+    form_->OpenImage(SuiteFile("basn3p02.png"));
+    EXPECT_EQ(form_->Image1()->size(), QSize(32, 32));
+}
+
+}  // namespace
