@@ -11,11 +11,6 @@
 namespace jx::quillox {
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool NeverGoverned(const std::string& name, bool chunkOnly) {
     static const char* const kOrdinary[] = {"IHDR", "PLTE", "tRNS", "gAMA", "IDAT", "IEND"};
     static const char* const kCopyOnly[] = {"IHDR", "PLTE", "IDAT", "IEND", "tRNS", "fdAT", "acTL", "fcTL"};
@@ -164,8 +159,7 @@ void AddRaw(OutputImage& out, const std::string& name, std::vector<uint8_t> data
 std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, const std::vector<std::string>& inputNames,
                                          bool chunkOnly) {
     std::vector<std::string> out;
-    for (const std::string& word : list) {
-        const std::string w = Lower(word);
+    for (const std::string& w : list) {
         if (w == "color") {
             if (chunkOnly) out.push_back("gAMA");
             for (const char* n : {"cHRM", "sRGB", "iCCP"}) out.push_back(n);
@@ -181,7 +175,7 @@ std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, c
                 for (const std::string& n : inputNames)
                     if (!NeverGoverned(n, false)) out.push_back(n);
         } else {
-            out.push_back(word);
+            out.push_back(w);
         }
     }
     return out;
@@ -229,14 +223,15 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
     }
 }
 
-std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Options& options, bool* write) {
+std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Options& options, bool* write,
+                                    std::vector<std::string>* warnings) {
     *write = false;
     std::vector<std::string> list = ExpandChunkList(options.chunkList.value_or(std::vector<std::string>{}), {}, true);
     const bool all = Contains(list, "all");
     if (all && options.chunkKeep) return {};
     std::sort(list.begin(), list.end());
     static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    if (file.size() <= 8 || std::memcmp(file.data(), kSignature, 8) != 0) return {};
+    if (file.size() <= 8 || std::memcmp(file.data(), kSignature, 8) != 0) throw InputError("Not a PNG file");
     std::vector<uint8_t> out(file.begin(), file.begin() + 8);
     uint64_t pos = 8;
     while (pos < file.size()) {
@@ -244,6 +239,12 @@ std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Opti
         const uint64_t length = uint64_t(file[pos]) << 24 | uint64_t(file[pos + 1]) << 16 | uint64_t(file[pos + 2]) << 8 | file[pos + 3];
         if (length > file.size() - pos - 12) throw InputError("Damaged PNG chunk length");
         const std::string type(reinterpret_cast<const char*>(&file[pos + 4]), 4);
+        if (!ChunkCrcMatches(&file[pos])) {
+            if (IsCriticalChunk(type)) throw InputError(type + ": CRC error");
+            if (warnings) warnings->push_back(type + ": CRC error, chunk dropped");
+            pos += length + 12;
+            continue;
+        }
         bool copy = NeverGoverned(type, true);
         if (!copy && !all) copy = Contains(list, type) == options.chunkKeep;
         if (copy) out.insert(out.end(), file.begin() + int64_t(pos), file.begin() + int64_t(pos + length + 12));

@@ -47,7 +47,7 @@ struct Options {
     std::string outputFile;
     std::string outputDir;
     std::string logFile;
-    std::vector<std::string> files;  // file names and masks, command-line order
+    std::vector<std::string> files;  // file names and masks, command-line order, found or not
 };
 
 // What the parser needs to know about the file system; tests fake it.

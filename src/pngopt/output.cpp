@@ -339,12 +339,16 @@ OutputImage KeepColorType(WorkImage& image, const Options& options, const Measur
         type = a.grey ? 0 : 2;
         depth = 8;
     }
+    // An alpha channel stays one, even when the pixels would need none: callers rely on the layout.
+    const bool alphaChannel = type == 4 || type == 6;
     if (type == 6) type = 2;
     if (type == 4) type = 0;
     if (type == 0 && !a.grey) type = 2;
     if (type == 2 && depth < 8) depth = 8;
     if (depth == 16 && image.sampleDepth != 16) depth = 8;
     if (depth != 16 && image.sampleDepth == 16 && !a.eightBitEnough) depth = 16;
+    if (alphaChannel)
+        if (auto out = BuildDirect(image, type == 2, depth, true, std::nullopt)) return std::move(*out);
     return BuildPlain(image, type == 2, depth, kind, mayRecolour);
 }
 
