@@ -35,14 +35,15 @@ uint32_t From16(uint32_t v, int depth) {
 
 // Input bKGD as 16-bit RGB; false when it does not fit the input's format.
 bool BackgroundRgb(const WorkImage& in, const std::vector<uint8_t>& d, uint32_t rgb[3]) {
-    const int t = in.pngColorType, depth = in.pngBitDepth;
-    if (t == 3) {
+    const PngColorType t = in.pngColorType;
+    const int depth = in.pngBitDepth;
+    if (t == kPngPalette) {
         if (d.size() != 1 || d[0] >= in.palette.size()) return false;
         const PaletteEntry& e = in.palette[d[0]];
         rgb[0] = e.r * 257u, rgb[1] = e.g * 257u, rgb[2] = e.b * 257u;
         return true;
     }
-    if (t == 0 || t == 4) {
+    if (t == kPngGrey || t == kPngGreyAlpha) {
         if (d.size() != 2) return false;
         rgb[0] = rgb[1] = rgb[2] = Scale16(uint32_t(d[0] << 8 | d[1]), depth);
         return true;
@@ -57,7 +58,7 @@ bool ConvertBackground(const WorkImage& in, const OutputImage& out, const std::v
     uint32_t rgb[3];
     if (!BackgroundRgb(in, data, rgb)) return false;
     result.clear();
-    if (out.colorType == 3) {
+    if (out.colorType == kPngPalette) {
         if (out.palette.empty()) return false;
         size_t best = 0;
         int64_t bestD = INT64_MAX;
@@ -68,7 +69,7 @@ bool ConvertBackground(const WorkImage& in, const OutputImage& out, const std::v
             if (d < bestD) bestD = d, best = i;
         }
         result.push_back(uint8_t(best));
-    } else if (out.colorType == 0 || out.colorType == 4) {
+    } else if (out.colorType == kPngGrey || out.colorType == kPngGreyAlpha) {
         uint32_t g = From16((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000, out.bitDepth);
         result = {uint8_t(g >> 8), uint8_t(g)};
     } else {
@@ -84,21 +85,21 @@ bool ConvertBackground(const WorkImage& in, const OutputImage& out, const std::v
 // sBIT for the output's channels, each at most the output's sample depth.
 bool ConvertSignificantBits(const WorkImage& in, const OutputImage& out, const std::vector<uint8_t>& d,
                             std::vector<uint8_t>& result) {
-    const int t = in.pngColorType;
-    const size_t expected = t == 0 ? 1 : t == 4 ? 2 : t == 6 ? 4 : 3;
+    const PngColorType t = in.pngColorType;
+    const size_t expected = t == kPngGrey ? 1 : t == kPngGreyAlpha ? 2 : t == kPngRgba ? 4 : 3;
     if (d.size() != expected) return false;
-    const uint8_t inDepth = uint8_t(t == 3 ? 8 : in.pngBitDepth);
+    const uint8_t inDepth = uint8_t(t == kPngPalette ? 8 : in.pngBitDepth);
     uint8_t r, g, b, a = inDepth;
-    if (t == 0 || t == 4) r = g = b = d[0];
+    if (t == kPngGrey || t == kPngGreyAlpha) r = g = b = d[0];
     else r = d[0], g = d[1], b = d[2];
-    if (t == 4) a = d[1];
-    if (t == 6) a = d[3];
-    const uint8_t max = uint8_t(out.colorType == 3 ? 8 : out.bitDepth);
+    if (t == kPngGreyAlpha) a = d[1];
+    if (t == kPngRgba) a = d[3];
+    const uint8_t max = uint8_t(out.colorType == kPngPalette ? 8 : out.bitDepth);
     auto fit = [&](uint8_t v) { return uint8_t(std::clamp<int>(v, 1, max)); };
     switch (out.colorType) {
-        case 0: result = {fit(std::max({r, g, b}))}; break;
-        case 4: result = {fit(std::max({r, g, b})), fit(a)}; break;
-        case 6: result = {fit(r), fit(g), fit(b), fit(a)}; break;
+        case kPngGrey: result = {fit(std::max({r, g, b}))}; break;
+        case kPngGreyAlpha: result = {fit(std::max({r, g, b})), fit(a)}; break;
+        case kPngRgba: result = {fit(r), fit(g), fit(b), fit(a)}; break;
         default: result = {fit(r), fit(g), fit(b)}; break;
     }
     return true;
@@ -189,7 +190,7 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
         for (const std::string& n : input.chunkNames)
             if (!NeverGoverned(n, false)) list.push_back(n);
     const bool converted = output.colorType != input.pngColorType || output.bitDepth != input.pngBitDepth ||
-                           !input.hasTrns != !(output.hasKey || output.colorType == 3);
+                           !input.hasTrns != !(output.hasKey || output.colorType == kPngPalette);
     for (const RawChunk& c : input.chunks) {
         if (NeverGoverned(c.name, false)) continue;
         if (Contains(list, c.name) != options.chunkKeep) continue;
@@ -208,10 +209,10 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
                 std::vector<uint8_t> data;
                 if (ConvertSignificantBits(input, output, c.data, data)) AddRaw(output, c.name, std::move(data));
             } else if (c.name == "hIST") {
-                if (output.colorType == 3 && !output.palette.empty()) AddRaw(output, c.name, Histogram(output));
+                if (output.colorType == kPngPalette && !output.palette.empty()) AddRaw(output, c.name, Histogram(output));
             } else if (c.name == "iCCP") {
                 const std::string space = ProfileSpace(c.data);
-                const bool grey = output.colorType == 0 || output.colorType == 4;
+                const bool grey = output.colorType == kPngGrey || output.colorType == kPngGreyAlpha;
                 if ((grey && space == "GRAY") || (!grey && space == "RGB ")) AddRaw(output, c.name, c.data);
             } else if (KnownPortable(c.name) || !converted || !std::isupper(static_cast<unsigned char>(c.name[3]))) {
                 AddRaw(output, c.name, c.data);

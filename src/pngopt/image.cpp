@@ -75,7 +75,7 @@ struct DecodedPng {
 
 // Kept free of C++ objects with destructors between setjmp and every longjmp.
 // The decoder derives a gamma from sRGB and iCCP as well; only a gAMA chunk counts here.
-bool DecodePng(PngErrorState& state, int gammaMode, bool gamaChunk, DecodedPng& out) {
+bool DecodePng(PngErrorState& state, GammaMode gammaMode, bool gamaChunk, DecodedPng& out) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, PngErrorFn, PngWarningFn);
     if (!png) {
         std::snprintf(state.message, sizeof state.message, "Not enough memory for the PNG reader");
@@ -108,7 +108,7 @@ bool DecodePng(PngErrorState& state, int gammaMode, bool gamaChunk, DecodedPng& 
     if (gamaChunk && png_get_gAMA(png, info, &fileGamma)) {
         out.hasGamma = true;
         out.gamma = fileGamma;
-        if (gammaMode == 1) png_set_gamma(png, 2.2, fileGamma);
+        if (gammaMode == GammaMode::ApplyAndRemove) png_set_gamma(png, 2.2, fileGamma);
     }
     if (colorType == PNG_COLOR_TYPE_PALETTE) {
         png_colorp plte = nullptr;
@@ -234,7 +234,7 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
 
     image.width = d.width;
     image.height = d.height;
-    image.pngColorType = d.colorType;
+    image.pngColorType = static_cast<PngColorType>(d.colorType);
     image.pngBitDepth = d.bitDepth;
     image.interlaced = d.interlaced;
     image.hasGamma = d.hasGamma;
@@ -377,7 +377,7 @@ WorkImage ReadBmp(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     image.width = static_cast<uint32_t>(width);
     image.height = static_cast<uint32_t>(height);
     image.sampleDepth = 8;
-    image.pngColorType = 6;
+    image.pngColorType = kPngRgba;
     CheckImageSize(image.width, image.height);
     const uint64_t stride = ((uint64_t(width) * bits + 31) / 32) * 4;
     if (dataOffset > size || stride * uint64_t(height) > size - dataOffset) throw InputError("Truncated BMP pixel data");
@@ -469,7 +469,7 @@ WorkImage ReadPpm(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     image.width = static_cast<uint32_t>(width);
     image.height = static_cast<uint32_t>(height);
     image.sampleDepth = sampleBytes == 2 ? 16 : 8;
-    image.pngColorType = 2;
+    image.pngColorType = kPngRgb;
     image.pngBitDepth = image.sampleDepth;
     AllocatePixels(image);
     const uint16_t opaque = image.OpaqueAlpha();

@@ -6,6 +6,7 @@
 
 #include "pngopt/pngenc/errors.h"
 #include "pngopt/options.h"
+#include "pngopt/pngenc/png_image.h"
 
 namespace jx::quillox {
 
@@ -56,7 +57,7 @@ struct WorkImage {
 
     InputKind kind = InputKind::Png;
     // What the PNG input was, kept for the output-format choice and the reports.
-    int pngColorType = 6;
+    PngColorType pngColorType = kPngRgba;
     int pngBitDepth = 8;
     bool interlaced = false;
     bool hasGamma = false;
@@ -99,7 +100,7 @@ bool ChunkCrcMatches(const uint8_t* chunk);
 inline bool IsCriticalChunk(const std::string& type) { return !type.empty() && (type[0] & 0x20) == 0; }
 
 struct ReadSettings {
-    int gammaMode = 2;
+    GammaMode gammaMode = GammaMode::Keep;
     bool cleanTransparent = true;
 };
 

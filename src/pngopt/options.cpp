@@ -145,10 +145,10 @@ private:
         } else if (k2 == "/g") {
             ParsedNumber n = ParseNumber(Lower(Value(norm, low, 2)));
             if (!n.ok) {
-                o.gammaMode = 2;
+                o.gammaMode = GammaMode::Keep;
             } else {
                 int b = static_cast<int>(static_cast<uint64_t>(n.value) & 0xFF);
-                o.gammaMode = (b == 1 || b == 2) ? b : 0;
+                o.gammaMode = (b == 1 || b == 2) ? static_cast<GammaMode>(b) : GammaMode::Remove;
             }
         } else if (k2 == "/t") {
             o.compressText = true;

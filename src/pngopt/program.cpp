@@ -87,7 +87,7 @@ const char* ColorTypeName(int n) {
 }
 
 int ReportedColorType(int colorType, const std::vector<PaletteEntry>& palette, bool hasTrns) {
-    if (colorType != 3) return colorType;
+    if (colorType != kPngPalette) return colorType;
     bool grey = std::all_of(palette.begin(), palette.end(), [](const PaletteEntry& e) { return e.r == e.g && e.g == e.b; });
     if (hasTrns) return grey ? 5 : 7;
     return grey ? 1 : 3;

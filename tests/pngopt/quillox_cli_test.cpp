@@ -51,7 +51,7 @@ void BreakCrc(std::vector<uint8_t>& bytes, const std::string& name) {
 std::vector<std::string> Chunks(const fs::path& file) { return PngImage::ListChunks(ReadBytes(file)); }
 uint8_t ColorTypeOf(const fs::path& file) { return ReadBytes(file).at(25); }
 bool HasTransparentPixels(const fs::path& file) {
-    WorkImage image = ReadPng(ReadBytes(file), ReadSettings{2, false});
+    WorkImage image = ReadPng(ReadBytes(file), ReadSettings{GammaMode::Keep, false});
     Analyze(image);
     return image.analysis.transparent > 0;
 }

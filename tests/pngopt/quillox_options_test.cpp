@@ -62,8 +62,8 @@ TEST(QuilloxOptions, NumbersAndSmallOptions) {
     const std::pair<const char*, int> interlace[] = {{"/i0", 1}, {"/i1", 2}, {"/i-1", 0}, {"/i5", 0}, {"/i-2", -1}};
     for (auto [arg, want] : interlace) EXPECT_EQ(Parse({arg}).interlace, want) << arg;
     EXPECT_EQ(Parse({"/i", "7x"}).interlace, 7);
-    EXPECT_EQ(Parse({"/g7"}).gammaMode, 0);
-    EXPECT_EQ(Parse({"/g0", "/gx"}).gammaMode, 2);
+    EXPECT_EQ(Parse({"/g7"}).gammaMode, GammaMode::Remove);
+    EXPECT_EQ(Parse({"/g0", "/gx"}).gammaMode, GammaMode::Keep);
     EXPECT_EQ(Parse({"/fs:0x105"}).heuristic, 5);
     EXPECT_EQ(Parse({"/fs:7", "/fs:q"}).heuristic, 7);
 

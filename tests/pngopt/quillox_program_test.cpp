@@ -31,7 +31,7 @@ protected:
 
     // A suite image written loosely (no filters, fast deflate), so optimising it pays.
     fs::path Loose(const std::string& name, const std::string& as = "") {
-        WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{2, false});
+        WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{GammaMode::Keep, false});
         OutputImage out = BuildOutputImage(image, SetDefaultOptions());
         EncodeSettings loose;
         loose.filterSet = 1;
@@ -51,7 +51,7 @@ protected:
 
 // Pixels as 16-bit RGBA, transparent pixels' colour dropped.
 std::vector<uint32_t> Visible(const fs::path& path) {
-    WorkImage image = ReadPng(jx::test::ReadBytes(path), ReadSettings{2, false});
+    WorkImage image = ReadPng(jx::test::ReadBytes(path), ReadSettings{GammaMode::Keep, false});
     std::vector<uint32_t> v;
     for (size_t i = 0; i < image.rgba.size(); i += 4) {
         bool hidden = image.rgba[i + 3] == 0;
@@ -138,10 +138,10 @@ TEST_F(QuilloxProgram, BitmapAndPpmBecomePng) {
     ASSERT_TRUE(fs::exists(dir_ / "a.bmp.png"));
     ASSERT_TRUE(fs::exists(dir_ / "b.PPM.png"));
     EXPECT_TRUE(fs::exists(bmp));
-    WorkImage png = ReadPng(jx::test::ReadBytes(dir_ / "a.bmp.png"), ReadSettings{2, false});
-    WorkImage src = ReadBmp(jx::test::ReadBytes(bmp), ReadSettings{2, true});
+    WorkImage png = ReadPng(jx::test::ReadBytes(dir_ / "a.bmp.png"), ReadSettings{GammaMode::Keep, false});
+    WorkImage src = ReadBmp(jx::test::ReadBytes(bmp), ReadSettings{GammaMode::Keep, true});
     EXPECT_EQ(png.rgba, src.rgba);
-    WorkImage ppm = ReadPng(jx::test::ReadBytes(dir_ / "b.PPM.png"), ReadSettings{2, false});
+    WorkImage ppm = ReadPng(jx::test::ReadBytes(dir_ / "b.PPM.png"), ReadSettings{GammaMode::Keep, false});
     EXPECT_EQ(ppm.Pixel(0, 0)[2], 3 << 8);
     EXPECT_EQ(ppm.pngColorType, 2);
 }
