@@ -11,11 +11,6 @@
 namespace jx::quillox {
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool NeverGoverned(const std::string& name, bool chunkOnly) {
     static const char* const kOrdinary[] = {"IHDR", "PLTE", "tRNS", "gAMA", "IDAT", "IEND"};
     static const char* const kCopyOnly[] = {"IHDR", "PLTE", "IDAT", "IEND", "tRNS", "fdAT", "acTL", "fcTL"};
@@ -40,14 +35,15 @@ uint32_t From16(uint32_t v, int depth) {
 
 // Input bKGD as 16-bit RGB; false when it does not fit the input's format.
 bool BackgroundRgb(const WorkImage& in, const std::vector<uint8_t>& d, uint32_t rgb[3]) {
-    const int t = in.pngColorType, depth = in.pngBitDepth;
-    if (t == 3) {
+    const PngColorType t = in.pngColorType;
+    const int depth = in.pngBitDepth;
+    if (t == kPngPalette) {
         if (d.size() != 1 || d[0] >= in.palette.size()) return false;
         const PaletteEntry& e = in.palette[d[0]];
         rgb[0] = e.r * 257u, rgb[1] = e.g * 257u, rgb[2] = e.b * 257u;
         return true;
     }
-    if (t == 0 || t == 4) {
+    if (t == kPngGrey || t == kPngGreyAlpha) {
         if (d.size() != 2) return false;
         rgb[0] = rgb[1] = rgb[2] = Scale16(uint32_t(d[0] << 8 | d[1]), depth);
         return true;
@@ -62,7 +58,7 @@ bool ConvertBackground(const WorkImage& in, const OutputImage& out, const std::v
     uint32_t rgb[3];
     if (!BackgroundRgb(in, data, rgb)) return false;
     result.clear();
-    if (out.colorType == 3) {
+    if (out.colorType == kPngPalette) {
         if (out.palette.empty()) return false;
         size_t best = 0;
         int64_t bestD = INT64_MAX;
@@ -73,7 +69,7 @@ bool ConvertBackground(const WorkImage& in, const OutputImage& out, const std::v
             if (d < bestD) bestD = d, best = i;
         }
         result.push_back(uint8_t(best));
-    } else if (out.colorType == 0 || out.colorType == 4) {
+    } else if (out.colorType == kPngGrey || out.colorType == kPngGreyAlpha) {
         uint32_t g = From16((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000, out.bitDepth);
         result = {uint8_t(g >> 8), uint8_t(g)};
     } else {
@@ -89,21 +85,21 @@ bool ConvertBackground(const WorkImage& in, const OutputImage& out, const std::v
 // sBIT for the output's channels, each at most the output's sample depth.
 bool ConvertSignificantBits(const WorkImage& in, const OutputImage& out, const std::vector<uint8_t>& d,
                             std::vector<uint8_t>& result) {
-    const int t = in.pngColorType;
-    const size_t expected = t == 0 ? 1 : t == 4 ? 2 : t == 6 ? 4 : 3;
+    const PngColorType t = in.pngColorType;
+    const size_t expected = t == kPngGrey ? 1 : t == kPngGreyAlpha ? 2 : t == kPngRgba ? 4 : 3;
     if (d.size() != expected) return false;
-    const uint8_t inDepth = uint8_t(t == 3 ? 8 : in.pngBitDepth);
+    const uint8_t inDepth = uint8_t(t == kPngPalette ? 8 : in.pngBitDepth);
     uint8_t r, g, b, a = inDepth;
-    if (t == 0 || t == 4) r = g = b = d[0];
+    if (t == kPngGrey || t == kPngGreyAlpha) r = g = b = d[0];
     else r = d[0], g = d[1], b = d[2];
-    if (t == 4) a = d[1];
-    if (t == 6) a = d[3];
-    const uint8_t max = uint8_t(out.colorType == 3 ? 8 : out.bitDepth);
+    if (t == kPngGreyAlpha) a = d[1];
+    if (t == kPngRgba) a = d[3];
+    const uint8_t max = uint8_t(out.colorType == kPngPalette ? 8 : out.bitDepth);
     auto fit = [&](uint8_t v) { return uint8_t(std::clamp<int>(v, 1, max)); };
     switch (out.colorType) {
-        case 0: result = {fit(std::max({r, g, b}))}; break;
-        case 4: result = {fit(std::max({r, g, b})), fit(a)}; break;
-        case 6: result = {fit(r), fit(g), fit(b), fit(a)}; break;
+        case kPngGrey: result = {fit(std::max({r, g, b}))}; break;
+        case kPngGreyAlpha: result = {fit(std::max({r, g, b})), fit(a)}; break;
+        case kPngRgba: result = {fit(r), fit(g), fit(b), fit(a)}; break;
         default: result = {fit(r), fit(g), fit(b)}; break;
     }
     return true;
@@ -164,8 +160,7 @@ void AddRaw(OutputImage& out, const std::string& name, std::vector<uint8_t> data
 std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, const std::vector<std::string>& inputNames,
                                          bool chunkOnly) {
     std::vector<std::string> out;
-    for (const std::string& word : list) {
-        const std::string w = Lower(word);
+    for (const std::string& w : list) {
         if (w == "color") {
             if (chunkOnly) out.push_back("gAMA");
             for (const char* n : {"cHRM", "sRGB", "iCCP"}) out.push_back(n);
@@ -181,7 +176,7 @@ std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, c
                 for (const std::string& n : inputNames)
                     if (!NeverGoverned(n, false)) out.push_back(n);
         } else {
-            out.push_back(word);
+            out.push_back(w);
         }
     }
     return out;
@@ -195,7 +190,7 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
         for (const std::string& n : input.chunkNames)
             if (!NeverGoverned(n, false)) list.push_back(n);
     const bool converted = output.colorType != input.pngColorType || output.bitDepth != input.pngBitDepth ||
-                           !input.hasTrns != !(output.hasKey || output.colorType == 3);
+                           !input.hasTrns != !(output.hasKey || output.colorType == kPngPalette);
     for (const RawChunk& c : input.chunks) {
         if (NeverGoverned(c.name, false)) continue;
         if (Contains(list, c.name) != options.chunkKeep) continue;
@@ -214,10 +209,10 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
                 std::vector<uint8_t> data;
                 if (ConvertSignificantBits(input, output, c.data, data)) AddRaw(output, c.name, std::move(data));
             } else if (c.name == "hIST") {
-                if (output.colorType == 3 && !output.palette.empty()) AddRaw(output, c.name, Histogram(output));
+                if (output.colorType == kPngPalette && !output.palette.empty()) AddRaw(output, c.name, Histogram(output));
             } else if (c.name == "iCCP") {
                 const std::string space = ProfileSpace(c.data);
-                const bool grey = output.colorType == 0 || output.colorType == 4;
+                const bool grey = output.colorType == kPngGrey || output.colorType == kPngGreyAlpha;
                 if ((grey && space == "GRAY") || (!grey && space == "RGB ")) AddRaw(output, c.name, c.data);
             } else if (KnownPortable(c.name) || !converted || !std::isupper(static_cast<unsigned char>(c.name[3]))) {
                 AddRaw(output, c.name, c.data);
@@ -229,14 +224,15 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
     }
 }
 
-std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Options& options, bool* write) {
+std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Options& options, bool* write,
+                                    std::vector<std::string>* warnings) {
     *write = false;
     std::vector<std::string> list = ExpandChunkList(options.chunkList.value_or(std::vector<std::string>{}), {}, true);
     const bool all = Contains(list, "all");
     if (all && options.chunkKeep) return {};
     std::sort(list.begin(), list.end());
     static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    if (file.size() <= 8 || std::memcmp(file.data(), kSignature, 8) != 0) return {};
+    if (file.size() <= 8 || std::memcmp(file.data(), kSignature, 8) != 0) throw InputError("Not a PNG file");
     std::vector<uint8_t> out(file.begin(), file.begin() + 8);
     uint64_t pos = 8;
     while (pos < file.size()) {
@@ -244,6 +240,12 @@ std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Opti
         const uint64_t length = uint64_t(file[pos]) << 24 | uint64_t(file[pos + 1]) << 16 | uint64_t(file[pos + 2]) << 8 | file[pos + 3];
         if (length > file.size() - pos - 12) throw InputError("Damaged PNG chunk length");
         const std::string type(reinterpret_cast<const char*>(&file[pos + 4]), 4);
+        if (!ChunkCrcMatches(&file[pos])) {
+            if (IsCriticalChunk(type)) throw InputError(type + ": CRC error");
+            if (warnings) warnings->push_back(type + ": CRC error, chunk dropped");
+            pos += length + 12;
+            continue;
+        }
         bool copy = NeverGoverned(type, true);
         if (!copy && !all) copy = Contains(list, type) == options.chunkKeep;
         if (copy) out.insert(out.end(), file.begin() + int64_t(pos), file.begin() + int64_t(pos + length + 12));

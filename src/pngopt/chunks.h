@@ -10,7 +10,8 @@
 
 namespace jx::quillox {
 
-// The chunk list with its group words replaced by their members for this input.
+// The chunk list with its group words replaced by their members for this input. Only the
+// lower-case words are groups: "tEXt" is a chunk type, "text" the group.
 std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, const std::vector<std::string>& inputNames,
                                          bool chunkOnly);
 
@@ -18,9 +19,11 @@ std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, c
 // type and depth where their content depends on it (sBIT, bKGD, hIST, iCCP).
 void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Options& options);
 
-// The chunk-only copy of a PNG file: empty when nothing is to be written (no PNG, or keep all).
-// A damaged chunk structure raises InputError.
-std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Options& options, bool* write);
+// The chunk-only copy of a PNG file: empty when nothing is to be written (keep all). A file that
+// is no PNG, a damaged chunk structure or a critical chunk with a bad CRC raises InputError; an
+// ancillary chunk with a bad CRC is dropped and named in warnings.
+std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Options& options, bool* write,
+                                    std::vector<std::string>* warnings = nullptr);
 
 // "Chunks: ..." with its line end "\n\r".
 std::string ChunkReport(const std::vector<std::string>& names);

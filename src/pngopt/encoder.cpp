@@ -30,7 +30,7 @@ EncodedPng EncodePngJx(const OutputImage& image, const EncodeSettings& settings)
     if (png.RowBytes() != image.rowBytes || png.Pixels().size() != image.rows.size())
         throw PngError("Internal error: row layout differs from the encoder's");
     std::copy(image.rows.begin(), image.rows.end(), png.Pixels().begin());
-    if (image.colorType == 3) {
+    if (image.colorType == kPngPalette) {
         size_t trns = 0;
         for (size_t i = 0; i < image.palette.size(); ++i) {
             png.Palette.push_back({image.palette[i].r, image.palette[i].g, image.palette[i].b});

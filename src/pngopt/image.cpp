@@ -1,6 +1,7 @@
 #include "pngopt/image.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -73,7 +74,8 @@ struct DecodedPng {
 };
 
 // Kept free of C++ objects with destructors between setjmp and every longjmp.
-bool DecodePng(PngErrorState& state, int gammaMode, DecodedPng& out) {
+// The decoder derives a gamma from sRGB and iCCP as well; only a gAMA chunk counts here.
+bool DecodePng(PngErrorState& state, GammaMode gammaMode, bool gamaChunk, DecodedPng& out) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, PngErrorFn, PngWarningFn);
     if (!png) {
         std::snprintf(state.message, sizeof state.message, "Not enough memory for the PNG reader");
@@ -103,10 +105,10 @@ bool DecodePng(PngErrorState& state, int gammaMode, DecodedPng& out) {
     if (uint64_t(w) * h * 8 >= kMaxImageBytes) png_error(png, "Image too large");
 
     double fileGamma = 0;
-    if (png_get_gAMA(png, info, &fileGamma)) {
+    if (gamaChunk && png_get_gAMA(png, info, &fileGamma)) {
         out.hasGamma = true;
         out.gamma = fileGamma;
-        if (gammaMode == 1) png_set_gamma(png, 2.2, fileGamma);
+        if (gammaMode == GammaMode::ApplyAndRemove) png_set_gamma(png, 2.2, fileGamma);
     }
     if (colorType == PNG_COLOR_TYPE_PALETTE) {
         png_colorp plte = nullptr;
@@ -171,6 +173,12 @@ void CheckImageSize(uint64_t width, uint64_t height) {
         throw InputError("Image too large: " + std::to_string(width) + "x" + std::to_string(height));
 }
 
+bool ChunkCrcMatches(const uint8_t* chunk) {
+    const uint32_t length = Be32(chunk);
+    const uint32_t crc = uint32_t(crc32(crc32(0, nullptr, 0), chunk + 4, length + 4));
+    return crc == Be32(chunk + 8 + length);
+}
+
 std::vector<ChunkInfo> WalkChunks(const std::vector<uint8_t>& bytes) {
     static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     if (bytes.size() < 8 || std::memcmp(bytes.data(), kSignature, 8) != 0) throw InputError("Not a PNG file");
@@ -186,6 +194,7 @@ std::vector<ChunkInfo> WalkChunks(const std::vector<uint8_t>& bytes) {
             if (!std::isalpha(static_cast<unsigned char>(ch))) throw InputError("Damaged PNG chunk name");
         c.offset = pos + 8;
         c.length = length;
+        c.crcOk = ChunkCrcMatches(&bytes[pos]);
         chunks.push_back(c);
         pos += uint64_t(length) + 12;
         if (chunks.back().name == "IEND") break;
@@ -198,8 +207,16 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     WorkImage image;
     image.kind = InputKind::Png;
     image.fileSize = bytes.size();
+    bool gamaChunk = false;
     for (const ChunkInfo& c : chunks) {
+        if (!c.crcOk) {
+            if (IsCriticalChunk(c.name)) throw InputError(c.name + ": CRC error");
+            // The decoder leaves it out as well, so the image is read as if it were absent.
+            image.warnings.push_back(c.name + ": CRC error, chunk dropped");
+            continue;
+        }
         image.chunkNames.push_back(c.name);
+        if (c.name == "gAMA") gamaChunk = true;
         if (c.name == "acTL") throw InputError("APNG not supported.");
         if (c.name != "IHDR" && c.name != "PLTE" && c.name != "IDAT" && c.name != "IEND" && c.name != "tRNS")
             image.chunks.push_back({c.name, std::vector<uint8_t>(bytes.begin() + c.offset,
@@ -213,11 +230,11 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     DecodedPng d;
     PngErrorState state;
     state.bytes = &bytes;
-    if (!DecodePng(state, settings.gammaMode, d)) throw InputError(state.message);
+    if (!DecodePng(state, settings.gammaMode, gamaChunk, d)) throw InputError(state.message);
 
     image.width = d.width;
     image.height = d.height;
-    image.pngColorType = d.colorType;
+    image.pngColorType = static_cast<PngColorType>(d.colorType);
     image.pngBitDepth = d.bitDepth;
     image.interlaced = d.interlaced;
     image.hasGamma = d.hasGamma;
@@ -360,7 +377,7 @@ WorkImage ReadBmp(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     image.width = static_cast<uint32_t>(width);
     image.height = static_cast<uint32_t>(height);
     image.sampleDepth = 8;
-    image.pngColorType = 6;
+    image.pngColorType = kPngRgba;
     CheckImageSize(image.width, image.height);
     const uint64_t stride = ((uint64_t(width) * bits + 31) / 32) * 4;
     if (dataOffset > size || stride * uint64_t(height) > size - dataOffset) throw InputError("Truncated BMP pixel data");
@@ -452,7 +469,7 @@ WorkImage ReadPpm(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     image.width = static_cast<uint32_t>(width);
     image.height = static_cast<uint32_t>(height);
     image.sampleDepth = sampleBytes == 2 ? 16 : 8;
-    image.pngColorType = 2;
+    image.pngColorType = kPngRgb;
     image.pngBitDepth = image.sampleDepth;
     AllocatePixels(image);
     const uint16_t opaque = image.OpaqueAlpha();

@@ -6,6 +6,7 @@
 
 #include "pngopt/pngenc/errors.h"
 #include "pngopt/options.h"
+#include "pngopt/pngenc/png_image.h"
 
 namespace jx::quillox {
 
@@ -56,7 +57,7 @@ struct WorkImage {
 
     InputKind kind = InputKind::Png;
     // What the PNG input was, kept for the output-format choice and the reports.
-    int pngColorType = 6;
+    PngColorType pngColorType = kPngRgba;
     int pngBitDepth = 8;
     bool interlaced = false;
     bool hasGamma = false;
@@ -65,10 +66,11 @@ struct WorkImage {
     Rgb16 key;           // grey inputs keep their key in r
     std::vector<PaletteEntry> palette;   // palette input: PLTE with tRNS alphas
     std::vector<uint8_t> indices;        // palette input: one index per pixel
-    std::vector<std::string> chunkNames; // every chunk in file order
+    std::vector<std::string> chunkNames; // every sound chunk in file order
     std::vector<RawChunk> chunks;        // ancillary chunks in file order (tRNS excepted)
     std::vector<uint8_t> filtersUsed;    // 5 flags, one per row filter type the file uses
     std::vector<uint8_t> rowFilters;     // the filter type of every row as stored
+    std::vector<std::string> warnings;   // what reading left out (damaged ancillary chunks)
     uint64_t fileSize = 0;
 
     Analysis analysis;
@@ -87,11 +89,18 @@ struct ChunkInfo {
     std::string name;
     uint64_t offset = 0;  // of the chunk's data
     uint32_t length = 0;
+    bool crcOk = true;
 };
 std::vector<ChunkInfo> WalkChunks(const std::vector<uint8_t>& bytes);
 
+// Whether the chunk that begins at `chunk` (its length field) holds the CRC of its type and
+// data; the caller has checked that all its length + 12 bytes are there.
+bool ChunkCrcMatches(const uint8_t* chunk);
+// Critical chunks have an upper-case first letter; a damaged one damages the image.
+inline bool IsCriticalChunk(const std::string& type) { return !type.empty() && (type[0] & 0x20) == 0; }
+
 struct ReadSettings {
-    int gammaMode = 2;
+    GammaMode gammaMode = GammaMode::Keep;
     bool cleanTransparent = true;
 };
 

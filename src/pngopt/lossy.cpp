@@ -136,7 +136,7 @@ bool ApplyLossyPrePass(WorkImage& image, const Options& options) {
     const Analysis& a = image.analysis;
     // Few colours: every pixel returns to one of its own colours, so the palette survives. The
     // input's palette kept with "/np" must survive too, grey or not.
-    const bool keepPalette = options.keepPalette && image.kind == InputKind::Png && image.pngColorType == 3;
+    const bool keepPalette = options.keepPalette && image.kind == InputKind::Png && image.pngColorType == kPngPalette;
     const bool toTable = a.colorCount <= 256 && !a.colorTable.empty() && (!a.grey || keepPalette);
     if (toTable) {
         std::unordered_map<uint32_t, size_t> nearest;

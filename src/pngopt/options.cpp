@@ -74,8 +74,11 @@ private:
 
     bool IsFileParameter(const std::string& p) const {
         if (p.empty() || p[0] != '/') return false;
-        if (p.find('/', 1) != std::string::npos) return true;
-        return env_.exists && env_.exists(p);
+        const bool exists = env_.exists && env_.exists(p);
+        // "/dir/tmp/o" is the folder option with its value glued on, unless it names a path.
+        const std::string k4 = Lower(p.substr(0, 4));
+        if (!exists && (k4 == "/dir" || k4 == "/out" || k4 == "/log")) return false;
+        return exists || p.find('/', 1) != std::string::npos;
     }
 
     void AddFile(Options& o, const std::string& p) {
@@ -85,10 +88,7 @@ private:
             if (dir.back() != '/') dir += '/';
             name = dir + name;
         }
-        size_t slash = name.rfind('/');
-        std::string namePart = slash == std::string::npos ? name : name.substr(slash + 1);
-        bool wildcard = namePart.find_first_of("*?") != std::string::npos;
-        if (wildcard || (env_.exists && env_.exists(name))) o.files.push_back(name);
+        o.files.push_back(name);  // the program block refuses names that find nothing
     }
 
     // Reads up to two following "x=" parameters of the given letters.
@@ -145,10 +145,10 @@ private:
         } else if (k2 == "/g") {
             ParsedNumber n = ParseNumber(Lower(Value(norm, low, 2)));
             if (!n.ok) {
-                o.gammaMode = 2;
+                o.gammaMode = GammaMode::Keep;
             } else {
                 int b = static_cast<int>(static_cast<uint64_t>(n.value) & 0xFF);
-                o.gammaMode = (b == 1 || b == 2) ? b : 0;
+                o.gammaMode = (b == 1 || b == 2) ? static_cast<GammaMode>(b) : GammaMode::Remove;
             }
         } else if (k2 == "/t") {
             o.compressText = true;

@@ -10,6 +10,13 @@
 
 namespace jx::quillox {
 
+// What becomes of the input's gAMA ("/g").
+enum class GammaMode : uint8_t { Remove = 0, ApplyAndRemove = 1, Keep = 2 };
+
+}  // namespace jx::quillox
+
+namespace jx::quillox {
+
 constexpr int kFilterSetCount = 30;
 
 struct Options {
@@ -23,7 +30,7 @@ struct Options {
     int windowBits = 15;
     int heuristic = 2;
     bool heuristicByColorType = false;
-    int gammaMode = 2;       // 0 remove gAMA, 1 apply on load and remove, 2 keep
+    GammaMode gammaMode = GammaMode::Keep;
     int32_t interlace = -1;  // negative: as the input; odd: none; even: Adam7
     bool cleanTransparent = true;
     bool optimizeTransparent = false;
@@ -47,7 +54,7 @@ struct Options {
     std::string outputFile;
     std::string outputDir;
     std::string logFile;
-    std::vector<std::string> files;  // file names and masks, command-line order
+    std::vector<std::string> files;  // file names and masks, command-line order, found or not
 };
 
 // What the parser needs to know about the file system; tests fake it.

@@ -14,17 +14,17 @@
 namespace jx::quillox {
 namespace {
 
-int ChannelsOf(int colorType) {
+int ChannelsOf(PngColorType colorType) {
     switch (colorType) {
-        case 0: return 1;
-        case 2: return 3;
-        case 3: return 1;
-        case 4: return 2;
+        case kPngGrey: return 1;
+        case kPngRgb: return 3;
+        case kPngPalette: return 1;
+        case kPngGreyAlpha: return 2;
         default: return 4;
     }
 }
 
-OutputImage Blank(const WorkImage& image, int colorType, int depth) {
+OutputImage Blank(const WorkImage& image, PngColorType colorType, int depth) {
     OutputImage out;
     out.width = image.width;
     out.height = image.height;
@@ -159,7 +159,7 @@ std::optional<Rgb16> FindKey(const WorkImage& image, int channels, int depth, bo
 std::optional<OutputImage> BuildDirect(const WorkImage& image, bool rgb, int depth, bool alphaChannel,
                                        const std::optional<Rgb16>& key) {
     const bool wide = image.sampleDepth == 16;
-    const int colorType = rgb ? (alphaChannel ? 6 : 2) : (alphaChannel ? 4 : 0);
+    const PngColorType colorType = rgb ? (alphaChannel ? kPngRgba : kPngRgb) : (alphaChannel ? kPngGreyAlpha : kPngGrey);
     OutputImage out = Blank(image, colorType, depth);
     const int colours = rgb ? 3 : 1;
     const int channels = ChannelsOf(colorType);
@@ -202,7 +202,7 @@ int BitsFor(size_t entries) {
 
 // A palette image of the table's colours in the table's order.
 OutputImage BuildPalette(const WorkImage& image, const std::vector<ColorUse>& table, int depth) {
-    OutputImage out = Blank(image, 3, depth);
+    OutputImage out = Blank(image, kPngPalette, depth);
     std::unordered_map<uint64_t, uint8_t> index;
     index.reserve(table.size() * 2);
     for (size_t i = 0; i < table.size(); ++i) {
@@ -229,7 +229,7 @@ OutputImage BuildPalette(const WorkImage& image, const std::vector<ColorUse>& ta
 
 // The input's own palette and indices ("/np").
 OutputImage BuildInputPalette(const WorkImage& image, int depth) {
-    OutputImage out = Blank(image, 3, depth);
+    OutputImage out = Blank(image, kPngPalette, depth);
     out.palette = image.palette;
     for (uint32_t y = 0; y < image.height; ++y) {
         uint8_t* row = &out.rows[uint64_t(y) * out.rowBytes];
@@ -249,7 +249,7 @@ public:
         s.memLevel = 8;
         s.strategy = strategy;
         s.windowBits = 15;
-        s.heuristic = o_.heuristicByColorType ? ((image.colorType == 0 || image.colorType == 3) ? 2 : 7) : o_.heuristic;
+        s.heuristic = o_.heuristicByColorType ? ((image.colorType == kPngGrey || image.colorType == kPngPalette) ? 2 : 7) : o_.heuristic;
         return EncodePngJx(image, s).bytes.size();
     }
     // None and all five filters, the smaller.
@@ -265,7 +265,7 @@ struct Candidate {
 };
 
 bool Reorderable(const WorkImage& image, const Options& options) {
-    return !(options.keepPalette && image.pngColorType == 3 && !image.indices.empty() && image.kind == InputKind::Png);
+    return !(options.keepPalette && image.pngColorType == kPngPalette && !image.indices.empty() && image.kind == InputKind::Png);
 }
 
 std::optional<Candidate> ChoosePaletteOrder(const WorkImage& image, const Options& options, int depth,
@@ -280,7 +280,7 @@ std::optional<Candidate> ChoosePaletteOrder(const WorkImage& image, const Option
     if ((size_t(1) << depth) < base.size()) return std::nullopt;
     std::optional<Candidate> best;
     for (int pass = 0; pass < (kind == Transparency::Binary ? 2 : 1); ++pass) {
-        for (int order = 1; order <= 5; ++order) {
+        for (PaletteOrder order : kChooserOrders) {
             std::vector<ColorUse> table = base;
             OrderColorTable(table, order, pass == 1);
             Candidate c{BuildPalette(image, table, depth), 0};
@@ -327,30 +327,130 @@ OutputImage BuildPlain(const WorkImage& image, bool rgb, int depth, Transparency
 OutputImage KeepColorType(WorkImage& image, const Options& options, const Measurer& m) {
     const Analysis& a = image.analysis;
     const bool mayRecolour = options.cleanTransparent || options.optimizeTransparent;
-    int type = image.kind == InputKind::Png ? image.pngColorType : 2;
+    PngColorType type = image.kind == InputKind::Png ? image.pngColorType : kPngRgb;
     int depth = image.kind == InputKind::Png ? image.pngBitDepth : 8;
     Transparency kind = a.partial ? Transparency::Alpha : a.transparent ? Transparency::Binary : Transparency::None;
-    if (options.quantize && a.colorCount <= 256 && depth <= 8) type = 3;
-    if (type == 3) {
+    if (options.quantize && a.colorCount <= 256 && depth <= 8) type = kPngPalette;
+    if (type == kPngPalette) {
         if (a.colorCount <= 256 || !Reorderable(image, options)) {
             int bits = std::max(depth, Reorderable(image, options) ? BitsFor(a.colorTable.size()) : depth);
             if (auto c = ChoosePaletteOrder(image, options, std::min(bits, 8), kind, m)) return std::move(c->image);
         }
-        type = a.grey ? 0 : 2;
+        type = a.grey ? kPngGrey : kPngRgb;
         depth = 8;
     }
-    if (type == 6) type = 2;
-    if (type == 4) type = 0;
-    if (type == 0 && !a.grey) type = 2;
-    if (type == 2 && depth < 8) depth = 8;
+    // An alpha channel stays one, even when the pixels would need none: callers rely on the layout.
+    const bool alphaChannel = type == kPngGreyAlpha || type == kPngRgba;
+    if (type == kPngRgba) type = kPngRgb;
+    if (type == kPngGreyAlpha) type = kPngGrey;
+    if (type == kPngGrey && !a.grey) type = kPngRgb;
+    if (type == kPngRgb && depth < 8) depth = 8;
     if (depth == 16 && image.sampleDepth != 16) depth = 8;
     if (depth != 16 && image.sampleDepth == 16 && !a.eightBitEnough) depth = 16;
-    return BuildPlain(image, type == 2, depth, kind, mayRecolour);
+    if (alphaChannel)
+        if (auto out = BuildDirect(image, type == kPngRgb, depth, true, std::nullopt)) return std::move(*out);
+    return BuildPlain(image, type == kPngRgb, depth, kind, mayRecolour);
 }
 
 }  // namespace
 
-void OrderColorTable(std::vector<ColorUse>& table, int order, bool transparentFirst) {
+namespace {
+
+using ColorTable = std::vector<ColorUse>;
+
+// Quicksort-like callers compare the full key; ties keep their order.
+template <typename Key>
+void SortByKey(ColorTable& table, size_t start, Key key, bool descending) {
+    std::stable_sort(table.begin() + std::ptrdiff_t(start), table.end(), [&](const ColorUse& x, const ColorUse& y) {
+        return descending ? key(x) > key(y) : key(x) < key(y);
+    });
+}
+
+// Each entry is followed by the nearest of those after it (first minimum).
+template <typename Distance>
+void NearestNeighbourChain(ColorTable& table, size_t start, Distance distance) {
+    for (size_t p = start; p + 2 < table.size(); ++p) {
+        size_t nearest = p + 1;
+        int64_t best = distance(table[p].rgba, table[p + 1].rgba);
+        for (size_t q = p + 2; q < table.size(); ++q) {
+            int64_t d = distance(table[p].rgba, table[q].rgba);
+            if (d < best) best = d, nearest = q;
+        }
+        std::swap(table[p + 1], table[nearest]);
+    }
+}
+
+int64_t UseCount(const ColorUse& c) { return int64_t(c.count); }
+
+int64_t ScaledLuma(uint64_t v, bool withAlpha) {
+    double y = (0.299 * Hi(v, 0) + 0.587 * Hi(v, 1) + 0.114 * Hi(v, 2)) / 256;
+    if (withAlpha) y += Hi(v, 3) / 256.0;
+    return int64_t(y * 2147483647.0);
+}
+
+// Bit 7 of A, R, G, B, then bit 6 ...
+int64_t InterleavedCode(uint64_t v) {
+    uint32_t c = 0;
+    for (int bit = 7; bit >= 0; --bit)
+        for (int ch : {3, 0, 1, 2}) c = c << 1 | ((Hi(v, ch) >> bit) & 1);
+    return int64_t(c);
+}
+
+int64_t SquaredDistance(uint64_t a, uint64_t b) {
+    int64_t s = 0;
+    for (int c = 0; c < 4; ++c) {
+        int64_t d = int64_t(Hi(a, c)) - Hi(b, c);
+        s += d * d;
+    }
+    return s;
+}
+
+void LumaChroma(uint64_t v, int64_t out[4]) {
+    int64_t r = Ch(v, 0), g = Ch(v, 1), b = Ch(v, 2);
+    int64_t y = (r + 2 * g + b) >> 2;
+    out[0] = y / 256;
+    out[1] = (((r - y) / 2 - 32768) & 0xFFFF) >> 8;
+    out[2] = (((b - y) / 2 - 32768) & 0xFFFF) >> 8;
+    out[3] = Ch(v, 3) / 256;
+}
+
+int64_t LumaChromaDistance(uint64_t a, uint64_t b) {
+    int64_t p[4], q[4];
+    LumaChroma(a, p);
+    LumaChroma(b, q);
+    int64_t s = 0;
+    for (int i = 0; i < 4; ++i) s += (p[i] - q[i]) * (p[i] - q[i]);
+    return s;
+}
+
+void OrderByUseCount(ColorTable& t, size_t start) { SortByKey(t, start, UseCount, true); }
+
+void OrderByInterleavedCode(ColorTable& t, size_t start) {
+    SortByKey(t, start, [](const ColorUse& c) { return InterleavedCode(c.rgba); }, true);
+}
+
+void OrderByLumaAlpha(ColorTable& t, size_t start) {
+    SortByKey(t, start, [](const ColorUse& c) { return ScaledLuma(c.rgba, true); }, true);
+}
+
+void OrderByUseCountChain(ColorTable& t, size_t start) {
+    SortByKey(t, start, UseCount, true);
+    NearestNeighbourChain(t, start, SquaredDistance);
+}
+
+void OrderByRareFirstChain(ColorTable& t, size_t start) {
+    SortByKey(t, start, UseCount, false);
+    NearestNeighbourChain(t, start, SquaredDistance);
+}
+
+void OrderByLumaChromaChain(ColorTable& t, size_t start) {
+    SortByKey(t, start, [](const ColorUse& c) { return ScaledLuma(c.rgba, false); }, false);
+    NearestNeighbourChain(t, start, LumaChromaDistance);
+}
+
+}  // namespace
+
+void OrderColorTable(std::vector<ColorUse>& table, PaletteOrder order, bool transparentFirst) {
     if (table.size() < 3) return;
     size_t start = 0;
     if (transparentFirst) {
@@ -361,73 +461,13 @@ void OrderColorTable(std::vector<ColorUse>& table, int order, bool transparentFi
                 break;
             }
     }
-    auto first = table.begin() + static_cast<std::ptrdiff_t>(start);
-    auto luma = [](uint64_t v, bool withAlpha) {
-        double y = (0.299 * Hi(v, 0) + 0.587 * Hi(v, 1) + 0.114 * Hi(v, 2)) / 256;
-        if (withAlpha) y += Hi(v, 3) / 256.0;
-        return int64_t(y * 2147483647.0);
-    };
-    auto code = [](uint64_t v) {
-        uint32_t c = 0;
-        for (int bit = 7; bit >= 0; --bit)
-            for (int ch : {3, 0, 1, 2}) c = c << 1 | ((Hi(v, ch) >> bit) & 1);
-        return c;
-    };
-    auto sortBy = [&](auto key, bool descending) {
-        std::stable_sort(first, table.end(), [&](const ColorUse& x, const ColorUse& y) {
-            return descending ? key(x) > key(y) : key(x) < key(y);
-        });
-    };
-    auto chain = [&](auto distance) {
-        for (size_t p = start; p + 2 < table.size(); ++p) {
-            size_t nearest = p + 1;
-            int64_t best = distance(table[p].rgba, table[p + 1].rgba);
-            for (size_t q = p + 2; q < table.size(); ++q) {
-                int64_t d = distance(table[p].rgba, table[q].rgba);
-                if (d < best) best = d, nearest = q;
-            }
-            std::swap(table[p + 1], table[nearest]);
-        }
-    };
-    auto squared = [](uint64_t a, uint64_t b) {
-        int64_t s = 0;
-        for (int c = 0; c < 4; ++c) {
-            int64_t d = int64_t(Hi(a, c)) - Hi(b, c);
-            s += d * d;
-        }
-        return s;
-    };
-    auto yuv = [](uint64_t v, int64_t out[4]) {
-        int64_t r = Ch(v, 0), g = Ch(v, 1), b = Ch(v, 2);
-        int64_t y = (r + 2 * g + b) >> 2;
-        out[0] = y / 256;
-        out[1] = (((r - y) / 2 - 32768) & 0xFFFF) >> 8;
-        out[2] = (((b - y) / 2 - 32768) & 0xFFFF) >> 8;
-        out[3] = Ch(v, 3) / 256;
-    };
     switch (order) {
-        case 0: sortBy([](const ColorUse& c) { return int64_t(c.count); }, true); break;
-        case 1: sortBy([&](const ColorUse& c) { return int64_t(code(c.rgba)); }, true); break;
-        case 2: sortBy([&](const ColorUse& c) { return luma(c.rgba, true); }, true); break;
-        case 3:
-            sortBy([](const ColorUse& c) { return int64_t(c.count); }, true);
-            chain(squared);
-            break;
-        case 4:
-            sortBy([](const ColorUse& c) { return int64_t(c.count); }, false);
-            chain(squared);
-            break;
-        default:
-            sortBy([&](const ColorUse& c) { return luma(c.rgba, false); }, false);
-            chain([&](uint64_t a, uint64_t b) {
-                int64_t p[4], q[4];
-                yuv(a, p);
-                yuv(b, q);
-                int64_t s = 0;
-                for (int i = 0; i < 4; ++i) s += (p[i] - q[i]) * (p[i] - q[i]);
-                return s;
-            });
-            break;
+        case PaletteOrder::UseCount: OrderByUseCount(table, start); break;
+        case PaletteOrder::InterleavedCode: OrderByInterleavedCode(table, start); break;
+        case PaletteOrder::LumaAlpha: OrderByLumaAlpha(table, start); break;
+        case PaletteOrder::UseCountChain: OrderByUseCountChain(table, start); break;
+        case PaletteOrder::RareFirstChain: OrderByRareFirstChain(table, start); break;
+        case PaletteOrder::LumaChromaChain: OrderByLumaChromaChain(table, start); break;
     }
 }
 
@@ -479,28 +519,50 @@ OutputImage ChooseOutputFormat(WorkImage& image, const Options& options) {
 
 namespace {
 
+void FillColour(WorkImage& image, uint16_t value) {
+    for (uint64_t i = 0; i < image.rgba.size(); i += 4)
+        if (image.rgba[i + 3] == 0) image.rgba[i] = image.rgba[i + 1] = image.rgba[i + 2] = value;
+}
+
+void FillZero(WorkImage& image) { FillColour(image, 0); }
+void FillWhite(WorkImage& image) { FillColour(image, image.sampleDepth == 16 ? 0xFFFF : 0xFF00); }
+
+// Along one run of pixels, each transparent one takes the colour of the last visible one.
+template <typename PixelAt>
+void FillRun(uint32_t count, PixelAt pixelAt) {
+    uint16_t last[3] = {0, 0, 0};
+    for (uint32_t i = 0; i < count; ++i) {
+        uint16_t* p = pixelAt(i);
+        if (p[3] == 0) std::copy(last, last + 3, p);
+        else std::copy(p, p + 3, last);
+    }
+}
+
+void FillFromLeft(WorkImage& image) {
+    for (uint32_t y = 0; y < image.height; ++y) FillRun(image.width, [&](uint32_t i) { return image.Pixel(i, y); });
+}
+void FillFromRight(WorkImage& image) {
+    const uint32_t w = image.width;
+    for (uint32_t y = 0; y < image.height; ++y) FillRun(w, [&](uint32_t i) { return image.Pixel(w - 1 - i, y); });
+}
+void FillFromTop(WorkImage& image) {
+    for (uint32_t x = 0; x < image.width; ++x) FillRun(image.height, [&](uint32_t i) { return image.Pixel(x, i); });
+}
+void FillFromBottom(WorkImage& image) {
+    const uint32_t h = image.height;
+    for (uint32_t x = 0; x < image.width; ++x) FillRun(h, [&](uint32_t i) { return image.Pixel(x, h - 1 - i); });
+}
+
 // The colours of fully transparent pixels, set one way or another for compression's sake.
-void FillTransparent(WorkImage& image, int variant) {
-    const uint32_t w = image.width, h = image.height;
-    auto fillRun = [&](uint32_t count, auto pixelAt) {
-        uint16_t last[3] = {0, 0, 0};
-        for (uint32_t i = 0; i < count; ++i) {
-            uint16_t* p = pixelAt(i);
-            if (p[3] == 0) std::copy(last, last + 3, p);
-            else std::copy(p, p + 3, last);
-        }
-    };
-    if (variant == 2 || variant == 3) {
-        const uint16_t v = variant == 2 ? 0 : (image.analysis.eightBitEnough ? 0xFF00 : 0xFFFF);
-        const uint16_t fill = image.sampleDepth == 16 ? (variant == 2 ? 0 : 0xFFFF) : uint16_t(v & 0xFF00);
-        for (uint64_t i = 0; i < image.rgba.size(); i += 4)
-            if (image.rgba[i + 3] == 0) image.rgba[i] = image.rgba[i + 1] = image.rgba[i + 2] = fill;
-    } else if (variant == 4 || variant == 5) {
-        for (uint32_t y = 0; y < h; ++y)
-            fillRun(w, [&](uint32_t i) { return image.Pixel(variant == 4 ? i : w - 1 - i, y); });
-    } else if (variant == 6 || variant == 7) {
-        for (uint32_t x = 0; x < w; ++x)
-            fillRun(h, [&](uint32_t i) { return image.Pixel(x, variant == 6 ? i : h - 1 - i); });
+void FillTransparent(WorkImage& image, TransparentFill fill) {
+    switch (fill) {
+        case TransparentFill::AsIs: break;
+        case TransparentFill::Zero: FillZero(image); break;
+        case TransparentFill::White: FillWhite(image); break;
+        case TransparentFill::FromLeft: FillFromLeft(image); break;
+        case TransparentFill::FromRight: FillFromRight(image); break;
+        case TransparentFill::FromTop: FillFromTop(image); break;
+        case TransparentFill::FromBottom: FillFromBottom(image); break;
     }
 }
 
@@ -533,16 +595,22 @@ OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostr
         out = ChooseOutputFormat(image, options);
     } else {
         const Measurer m(options);
-        const int variants = a.partial ? 7 : 3;
+        // Each fill works on the image as the previous one left it; the run fills only pay
+        // where partial pixels keep an alpha channel.
+        static constexpr TransparentFill kFills[] = {TransparentFill::AsIs,     TransparentFill::Zero,
+                                                     TransparentFill::White,    TransparentFill::FromLeft,
+                                                     TransparentFill::FromRight, TransparentFill::FromTop,
+                                                     TransparentFill::FromBottom};
+        const size_t fills = a.partial ? 7 : 3;
         uint64_t bestSize = 0;
         WorkImage bestImage;
-        for (int v = 1; v <= variants; ++v) {
-            FillTransparent(image, v);
+        for (size_t v = 0; v < fills; ++v) {
+            FillTransparent(image, kFills[v]);
             Analyze(image);
             WorkImage trial = image;
             OutputImage candidate = ChooseOutputFormat(trial, options);
             uint64_t size = VariantSize(candidate, m);
-            if (v == 1 || size < bestSize) {
+            if (v == 0 || size < bestSize) {
                 bestSize = size;
                 out = std::move(candidate);
                 bestImage = std::move(trial);
@@ -553,7 +621,7 @@ OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostr
         if (progress) *progress << "\r" << std::string(80, ' ') << std::flush;
     }
     out.interlace = OutputInterlaced(image, options);
-    if (image.hasGamma && options.gammaMode == 2) {
+    if (image.hasGamma && options.gammaMode == GammaMode::Keep) {
         out.hasGamma = true;
         out.gamma = image.gamma;
     }
@@ -561,7 +629,7 @@ OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostr
 }
 
 int ReportedColorType(const OutputImage& image) {
-    if (image.colorType != 3) return image.colorType;
+    if (image.colorType != kPngPalette) return image.colorType;
     bool grey = std::all_of(image.palette.begin(), image.palette.end(),
                             [](const PaletteEntry& e) { return e.r == e.g && e.g == e.b; });
     bool trns = std::any_of(image.palette.begin(), image.palette.end(), [](const PaletteEntry& e) { return e.a != 255; });
@@ -581,7 +649,7 @@ bool DecodesToSamePixels(const std::vector<uint8_t>& encoded, const WorkImage& i
     };
     WorkImage decoded;
     try {
-        decoded = ReadPng(encoded, ReadSettings{2, false});
+        decoded = ReadPng(encoded, ReadSettings{GammaMode::Keep, false});
     } catch (const std::exception& e) {
         return fail(std::string("result does not decode: ") + e.what());
     }

@@ -13,7 +13,7 @@ namespace jx::quillox {
 
 struct OutputImage {
     uint32_t width = 0, height = 0;
-    int colorType = 6;  // PNG colour type 0, 2, 3, 4, 6
+    PngColorType colorType = kPngRgba;
     int bitDepth = 8;
     bool interlace = false;
     std::vector<PaletteEntry> palette;  // colour type 3: PLTE, alphas become tRNS
@@ -28,8 +28,25 @@ struct OutputImage {
 
 enum class Transparency { None, Binary, Alpha };
 
-// Palette orders of the palette-order chooser (0 is the use-count order of the colour table).
-void OrderColorTable(std::vector<ColorUse>& table, int order, bool transparentFirst);
+// Orders of the colour table. UseCount serves the non-palette builds; the palette-order chooser
+// tries the other five.
+enum class PaletteOrder {
+    UseCount,         // use count, descending
+    InterleavedCode,  // interleaved bits of A, R, G, B, descending
+    LumaAlpha,        // luma plus alpha, descending
+    UseCountChain,    // use count descending, then a nearest-neighbour chain
+    RareFirstChain,   // use count ascending, then the chain
+    LumaChromaChain,  // luma ascending, then a chain in a luma and chroma distance
+};
+inline constexpr PaletteOrder kChooserOrders[] = {PaletteOrder::InterleavedCode, PaletteOrder::LumaAlpha,
+                                                  PaletteOrder::UseCountChain, PaletteOrder::RareFirstChain,
+                                                  PaletteOrder::LumaChromaChain};
+// Tables of fewer than 3 colours stay as they are; transparentFirst puts the first colour with
+// A = 0 at the front and orders the rest.
+void OrderColorTable(std::vector<ColorUse>& table, PaletteOrder order, bool transparentFirst);
+
+// What fully transparent pixels take as their colour, tried in this order.
+enum class TransparentFill { AsIs, Zero, White, FromLeft, FromRight, FromTop, FromBottom };
 
 // The output layout, picked by trial encodings at level 6 among the palette, grey and
 // true-colour encodings the working image allows. The image may change: a 16-bit image that

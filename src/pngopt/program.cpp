@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <set>
 #include <system_error>
 
 #include "pngopt/chunks.h"
@@ -53,7 +54,7 @@ bool IsRegularFile(const std::string& path) {
 
 class Console {
 public:
-    Console(std::ostream& out, bool quiet) : out_(out), quiet_(quiet) {}
+    Console(std::ostream& out, std::ostream& err, bool quiet) : out_(out), err_(err), quiet_(quiet) {}
     Console& operator<<(const std::string& text) {
         if (!quiet_) {
             out_ << text;
@@ -63,9 +64,18 @@ public:
     }
     bool quiet() const { return quiet_; }
     std::ostream* stream() { return quiet_ ? nullptr : &out_; }
+    // A failure is told whatever "/quiet" says; a warning only when not quiet.
+    void Error(const std::string& subject, const std::string& message) {
+        err_ << subject + "\n" + message + "\n";
+        err_.flush();
+    }
+    void Warning(const std::string& subject, const std::string& message) {
+        if (!quiet_) Error(subject, message);
+    }
 
 private:
     std::ostream& out_;
+    std::ostream& err_;
     bool quiet_;
 };
 
@@ -77,7 +87,7 @@ const char* ColorTypeName(int n) {
 }
 
 int ReportedColorType(int colorType, const std::vector<PaletteEntry>& palette, bool hasTrns) {
-    if (colorType != 3) return colorType;
+    if (colorType != kPngPalette) return colorType;
     bool grey = std::all_of(palette.begin(), palette.end(), [](const PaletteEntry& e) { return e.r == e.g && e.g == e.b; });
     if (hasTrns) return grey ? 5 : 7;
     return grey ? 1 : 3;
@@ -147,7 +157,7 @@ std::vector<std::string> OutputChunkNames(const OutputImage& out) {
 void WriteLogRecord(const std::string& logFile, const std::string& input, const WorkImage& image,
                     const OutputImage& out, const TrialResult& r) {
     std::ofstream log(logFile, std::ios::app | std::ios::binary);
-    if (!log) return;
+    if (!log) throw PngError("Cannot open the log file " + logFile + ": " + std::strerror(errno));
     char stamp[64];
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -164,14 +174,30 @@ void WriteLogRecord(const std::string& logFile, const std::string& input, const 
     line += "f:" + std::to_string(r.filterIndex) + "\tIDAT=" + std::to_string(r.idatSize) + "\tfile=" +
             std::to_string(r.fileSize) + "\n\r";
     log << line;
+    log.flush();
+    if (!log) throw PngError("Cannot write the log file " + logFile);
 }
 
 std::string WithPngExtension(std::string name) {
     size_t slash = name.rfind('/');
     size_t dot = name.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) name.resize(dot);
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+        if (Lower(name.substr(dot)) == ".png") return name;  // "X.PNG" stays itself
+        name.resize(dot);
+    }
     return name + ".png";
 }
+
+bool ChunkOnlyCopy(const Options& options) { return options.chunkOnlyCopy && options.chunkList.has_value(); }
+
+// The name a result is written under: PNG inputs keep theirs, others gain ".png".
+std::string FinalOutputName(const std::string& output, const Options& options) {
+    if (ChunkOnlyCopy(options)) return WithPngExtension(output);
+    if (Lower(output.size() >= 4 ? output.substr(output.size() - 4) : output) != ".png") return output + ".png";
+    return output;
+}
+
+std::string Normal(const std::string& path) { return fs::path(path).lexically_normal().string(); }
 
 void CopyTimes(const struct stat& from, const std::string& to) {
     struct timespec times[2] = {from.st_atim, from.st_mtim};
@@ -282,7 +308,7 @@ bool ConfirmOverwrite(const std::string& name, const Options& options, ProgramCo
 
 FileOutcome OptimizeFile(const std::string& input, const std::string& outputName, const Options& options,
                          ProgramContext& context) {
-    Console console(context.out, options.quiet);
+    Console console(context.out, context.err, options.quiet);
     struct stat times {};
     bool haveTimes = options.keepTimes && stat(input.c_str(), &times) == 0;
     std::string output = outputName;
@@ -290,16 +316,19 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         const InputKind kind = InputKindOf(input);
         if (kind == InputKind::Unsupported) throw InputError("Unsupported file type");
         if (options.info && kind != InputKind::Png) return FileOutcome::EndRun;
-        if (options.chunkOnlyCopy && options.chunkList) {
+        if (ChunkOnlyCopy(options)) {
             bool write = false;
             try {
-                std::vector<uint8_t> copied = CopyChunksOnly(ReadFileBytes(input), options, &write);
+                std::vector<std::string> warnings;
+                std::vector<uint8_t> copied = CopyChunksOnly(ReadFileBytes(input), options, &write, &warnings);
+                for (const std::string& w : warnings) console.Warning(input, w);
                 if (write) {
-                    output = WithPngExtension(output);
+                    output = FinalOutputName(output, options);
                     if (ConfirmOverwrite(output, options, context)) WriteFileAtomically(output, copied);
                 }
             } catch (const std::exception& e) {
-                console << input + "\n" + e.what() + "\n";
+                console.Error(input, e.what());
+                return FileOutcome::EndRunFailed;
             }
             return FileOutcome::EndRun;
         }
@@ -308,6 +337,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             const std::vector<uint8_t> bytes = ReadFileBytes(input);
             image = ReadPng(bytes, ReadSettings{options.gammaMode, options.cleanTransparent});
             Analyze(image);
+            for (const std::string& w : image.warnings) console.Warning(input, w);
             if (!options.quiet) ReadRowFilters(bytes, image);
         } else {
             image = ReadInputFile(input, ReadSettings{options.gammaMode, options.cleanTransparent});
@@ -342,7 +372,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             line += result.filterIndex > 5 ? std::string("f:5e\t") : "f:" + std::to_string(result.filterIndex) + "\t";
             line += "IDAT=" + std::to_string(result.idatSize) + "\tfile=" + std::to_string(result.fileSize) + "\n\r";
             console << line;
-            if (Lower(output.size() >= 4 ? output.substr(output.size() - 4) : output) != ".png") output += ".png";
+            output = FinalOutputName(output, options);
             if (!ConfirmOverwrite(output, options, context)) return FileOutcome::Skipped;
             WriteFileAtomically(output, result.best.bytes);
             outcome = FileOutcome::Written;
@@ -358,9 +388,9 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         if (haveTimes && (outcome == FileOutcome::Written || output != input)) CopyTimes(times, output);
         return outcome;
     } catch (const std::bad_alloc&) {
-        console << input + "\n" + "Not enough memory\n";
+        console.Error(input, "Not enough memory");
     } catch (const std::exception& e) {
-        console << input + "\n" + e.what() + "\n";
+        console.Error(input, e.what());
     }
     return FileOutcome::Failed;
 }
@@ -378,21 +408,44 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
         return fs::exists(Absolute(p, context.currentDir), ec);
     };
     Options options = ParseOptions(args, env);
-    Console console(context.out, options.quiet);
+    Console console(context.out, context.err, options.quiet);
     if (!options.quiet) PrintBanner(context.out);
 
+    // A parameter that finds nothing is most likely a mistyped option or name: nothing is
+    // touched until the command line is sound.
     std::vector<std::string> inputs;
+    bool unmatched = false;
     for (const std::string& candidate : options.files) {
         const std::string path = Absolute(candidate, context.currentDir);
+        const size_t before = inputs.size();
         if (IsRegularFile(path)) inputs.push_back(path);
         else SearchFiles(FolderPart(path), Lower(NamePart(path)), options.recurse, inputs);
+        const bool found = inputs.size() > before;
+        // The same file named twice (a name and a mask) is optimised once.
+        std::set<std::string> seen(inputs.begin(), inputs.begin() + std::ptrdiff_t(before));
+        inputs.erase(std::remove_if(inputs.begin() + std::ptrdiff_t(before), inputs.end(),
+                                    [&](const std::string& f) { return !seen.insert(f).second; }),
+                     inputs.end());
+        if (inputs.size() == before && !found) {
+            console.Error(candidate, "No such file, and no file matches it");
+            unmatched = true;
+        }
     }
+    if (unmatched) return 1;
     if (inputs.empty()) {
         if (!options.quiet) {
             PrintBanner(context.out);
             PrintUsage(context.out);
         }
-        return 0;
+        console.Error("quillox", "No input file given");
+        return 1;
+    }
+    if (!options.logFile.empty()) {
+        const std::string log = Absolute(options.logFile, context.currentDir);
+        if (!std::ofstream(log, std::ios::app | std::ios::binary)) {
+            console.Error(log, std::string("Cannot open the log file: ") + std::strerror(errno));
+            return 1;
+        }
     }
 
     std::string outputDir;
@@ -401,7 +454,7 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
         std::error_code ec;
         fs::create_directories(outputDir, ec);
         if (ec || !fs::is_directory(outputDir)) {
-            console << "Failed to create output directory\n";
+            console.Error(outputDir, "Failed to create output directory");
             return 1;
         }
         while (outputDir.size() > 1 && outputDir.back() == '/') outputDir.pop_back();
@@ -411,18 +464,34 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
     bool failed = false;
     auto runOne = [&](const std::string& input, const std::string& output) {
         FileOutcome outcome = OptimizeFile(input, output, options, context);
-        if (outcome == FileOutcome::Failed) failed = true;
+        if (outcome == FileOutcome::Failed || outcome == FileOutcome::EndRunFailed) failed = true;
         console << "\n";
-        return outcome != FileOutcome::EndRun;
+        return outcome;
     };
     if (!options.outputFile.empty()) {
         runOne(inputs.front(), Absolute(options.outputFile, context.currentDir));
-    } else {
-        for (const std::string& input : inputs) {
-            std::string output = input;
-            if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
-            if (!runOne(input, output)) break;
+        return failed ? 1 : 0;
+    }
+    // Two inputs that map to one output (same name from two folders under "/dir") must not
+    // overwrite each other, nor may a result overwrite an input still to be read.
+    std::set<std::string> pending, claimed;
+    for (const std::string& input : inputs) pending.insert(Normal(input));
+    for (const std::string& input : inputs) {
+        std::string output = input;
+        if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
+        const std::string target = Normal(FinalOutputName(output, options));
+        pending.erase(Normal(input));
+        if (claimed.count(target) || (pending.count(target) && target != Normal(input))) {
+            console.Error(input, "Output file " + target +
+                                     (claimed.count(target) ? " was already written in this run" : " is another input of this run") +
+                                     "; nothing written");
+            failed = true;
+            console << "\n";
+            continue;
         }
+        const FileOutcome outcome = runOne(input, output);
+        if (outcome == FileOutcome::Written || outcome == FileOutcome::AlreadyOptimized) claimed.insert(target);
+        if (outcome == FileOutcome::EndRun || outcome == FileOutcome::EndRunFailed) break;
     }
     return failed ? 1 : 0;
 }

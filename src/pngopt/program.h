@@ -1,5 +1,6 @@
 #pragma once
 // The program block: options, the input list, and the per-file driver.
+#include <iostream>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -17,9 +18,10 @@ struct ProgramContext {
     std::string currentDir;  // relative names are taken from here
     PngEncodeFn encode = DefaultPngEncoder();
     ThreadPool* pool = nullptr;
+    std::ostream& err = std::cerr;  // failures and warnings, also under "/quiet"
 };
 
-// The whole run; returns the exit code (1 when any file failed).
+// The whole run; returns the exit code (1 when any parameter or file failed).
 int RunProgram(const std::vector<std::string>& args, ProgramContext& context);
 
 // Appends every file of folder whose lower-cased name matches mask ("*", "?") and whose
@@ -27,7 +29,8 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context);
 void SearchFiles(const std::string& folder, const std::string& mask, bool recurse, std::vector<std::string>& inputs);
 bool MatchesMask(const std::string& lowerName, const std::string& mask);
 
-enum class FileOutcome { Written, AlreadyOptimized, Skipped, Failed, EndRun };
+// EndRunFailed: the file failed and the run ends with it (the chunk-only copy).
+enum class FileOutcome { Written, AlreadyOptimized, Skipped, Failed, EndRun, EndRunFailed };
 
 FileOutcome OptimizeFile(const std::string& input, const std::string& output, const Options& options,
                          ProgramContext& context);

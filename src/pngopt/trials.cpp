@@ -45,7 +45,7 @@ public:
 
     TrialResult Run() {
         heuristic_ = o_.heuristic;
-        if (o_.heuristicByColorType) heuristic_ = (image_.colorType == 0 || image_.colorType == 3) ? 2 : 7;
+        if (o_.heuristicByColorType) heuristic_ = (image_.colorType == kPngGrey || image_.colorType == kPngPalette) ? 2 : 7;
         r_.heuristic = heuristic_;
 
         // Counting pass: disallowed combinations count too, so the percentage ends at 100.

@@ -15,12 +15,12 @@ using test::Opts;
 using test::Rgba8;
 
 WorkImage Suite(const std::string& name, bool clean = true) {
-    return ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{2, clean});
+    return ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{GammaMode::Keep, clean});
 }
 
 // Same alpha everywhere, same colour where visible (or everywhere when strict).
 void ExpectSamePixels(const WorkImage& want, const std::vector<uint8_t>& png, bool strict) {
-    WorkImage got = ReadPng(png, ReadSettings{2, false});
+    WorkImage got = ReadPng(png, ReadSettings{GammaMode::Keep, false});
     ASSERT_EQ(got.width, want.width);
     ASSERT_EQ(got.height, want.height);
     auto to16 = [](uint16_t v, int depth) { return depth == 16 ? uint32_t(v) : uint32_t(v >> 8) * 257; };
@@ -160,7 +160,7 @@ TEST(QuilloxConvert, KeepColorTypeWithReductionForcesPaletteOnlyWhenItFits) {
     auto rgbPng = [] {
         WorkImage w = MakeImage(30, 30, [](uint32_t x, uint32_t y) { return Rgba8{uint8_t(x % 5 * 50), uint8_t(y % 3 * 90), 7, 255}; });
         w.kind = InputKind::Png;
-        w.pngColorType = 2;
+        w.pngColorType = kPngRgb;
         w.pngBitDepth = 8;
         return w;
     };
@@ -179,15 +179,15 @@ TEST(QuilloxConvert, PaletteOrders) {
                                    {0, 1},
                                    {uint64_t(0x8000) << 48 | 0xFF00, 7}};
     std::vector<ColorUse> byCount = table;
-    OrderColorTable(byCount, 0, false);
+    OrderColorTable(byCount, PaletteOrder::UseCount, false);
     EXPECT_EQ(byCount[0].count, 9u);
     EXPECT_EQ(byCount[3].count, 1u);
     std::vector<ColorUse> lumaUp = table;
-    OrderColorTable(lumaUp, 5, true);
+    OrderColorTable(lumaUp, PaletteOrder::LumaChromaChain, true);
     EXPECT_EQ(lumaUp[0].rgba, 0u);  // the transparent colour leads
     EXPECT_EQ(lumaUp[1].rgba >> 48, 0x1000u);
     std::vector<ColorUse> two(table.begin(), table.begin() + 2);
-    OrderColorTable(two, 1, false);
+    OrderColorTable(two, PaletteOrder::InterleavedCode, false);
     EXPECT_EQ(two[0].count, 5u);  // fewer than 3 colours keep their order
 }
 

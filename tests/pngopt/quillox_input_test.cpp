@@ -9,7 +9,7 @@
 namespace jx::quillox {
 namespace {
 
-const ReadSettings kRaw{2, false};
+const ReadSettings kRaw{GammaMode::Keep, false};
 
 template <size_t N>
 std::vector<uint8_t> Bytes(const char (&text)[N]) { return {text, text + N - 1}; }
@@ -95,7 +95,7 @@ TEST(QuilloxInput, BitmapAlphaRules) {
     EXPECT_EQ(opaque.Pixel(0, 0)[3], 0xFF00);
     EXPECT_EQ(opaque.Pixel(1, 0)[3], 0xFF00);
     // Real alpha, with cleaning: transparent pixels become all zero.
-    WorkImage alpha = ReadBmp(Bmp32(2, 1, {10, 20, 30, 0, 40, 50, 60, 128}), ReadSettings{2, true});
+    WorkImage alpha = ReadBmp(Bmp32(2, 1, {10, 20, 30, 0, 40, 50, 60, 128}), ReadSettings{GammaMode::Keep, true});
     EXPECT_EQ(alpha.Pixel(0, 0)[0], 0);
     EXPECT_EQ(alpha.Pixel(0, 0)[3], 0);
     EXPECT_EQ(alpha.Pixel(1, 0)[3], 128 << 8);
@@ -162,7 +162,7 @@ TEST(QuilloxInput, AnalysisCountsAndFlags) {
     EXPECT_TRUE(img.analysis.eightBitEnough);
     EXPECT_FALSE(img.analysis.grey);
 
-    WorkImage trns = ReadPng(test::ReadBytes(test::PngSuiteDir() / "tbbn3p08.png"), ReadSettings{2, true});
+    WorkImage trns = ReadPng(test::ReadBytes(test::PngSuiteDir() / "tbbn3p08.png"), ReadSettings{GammaMode::Keep, true});
     Analyze(trns);
     EXPECT_GT(trns.analysis.transparent, 0u);
     EXPECT_EQ(trns.analysis.partial, 0u);
@@ -177,7 +177,7 @@ TEST(QuilloxInput, PaletteIndexAndShortTrns) {
     OutputImage out;
     out.width = 4;
     out.height = 1;
-    out.colorType = 3;
+    out.colorType = kPngPalette;
     out.bitDepth = 2;
     out.palette = {{1, 2, 3, 0}, {4, 5, 6, 255}, {7, 8, 9, 255}};
     out.rowBytes = 1;

@@ -62,8 +62,8 @@ TEST(QuilloxOptions, NumbersAndSmallOptions) {
     const std::pair<const char*, int> interlace[] = {{"/i0", 1}, {"/i1", 2}, {"/i-1", 0}, {"/i5", 0}, {"/i-2", -1}};
     for (auto [arg, want] : interlace) EXPECT_EQ(Parse({arg}).interlace, want) << arg;
     EXPECT_EQ(Parse({"/i", "7x"}).interlace, 7);
-    EXPECT_EQ(Parse({"/g7"}).gammaMode, 0);
-    EXPECT_EQ(Parse({"/g0", "/gx"}).gammaMode, 2);
+    EXPECT_EQ(Parse({"/g7"}).gammaMode, GammaMode::Remove);
+    EXPECT_EQ(Parse({"/g0", "/gx"}).gammaMode, GammaMode::Keep);
     EXPECT_EQ(Parse({"/fs:0x105"}).heuristic, 5);
     EXPECT_EQ(Parse({"/fs:7", "/fs:q"}).heuristic, 7);
 
@@ -124,7 +124,7 @@ TEST(QuilloxOptions, SlashPathsAreFiles) {
     // A second "/" or an existing path makes a "/" parameter a file, never an option.
     Options o = Parse({"/tmp/x/0.png", "/r"});
     EXPECT_TRUE(o.recurse);
-    EXPECT_TRUE(o.files.empty());  // does not exist and holds no wildcard
+    EXPECT_EQ(o.files, std::vector<std::string>{"/tmp/x/0.png"});  // kept, for the run to refuse
     Options e = Parse({"/tmp/x/0.png", "/r"}, {"/tmp/x/0.png"});
     EXPECT_EQ(e.files, std::vector<std::string>{"/tmp/x/0.png"});
     EXPECT_FALSE(Parse({"/tmp/x/0.png"}, {"/tmp/x/0.png"}).keepTimes);
@@ -132,7 +132,16 @@ TEST(QuilloxOptions, SlashPathsAreFiles) {
     EXPECT_FALSE(root.recurse);
     EXPECT_EQ(root.files, std::vector<std::string>{"/r"});
     Options mask = Parse({"/data/*.PNG", "Img.png", "sub/b.bmp", "/unknown"}, {"/work/Img.png", "sub/b.bmp"});
-    EXPECT_EQ(mask.files, (std::vector<std::string>{"/data/*.PNG", "/work/Img.png", "sub/b.bmp"}));
+    EXPECT_EQ(mask.files, (std::vector<std::string>{"/data/*.PNG", "/work/Img.png", "sub/b.bmp", "/unknown"}));
+    // A path option with its value glued on, unless the parameter names an existing path.
+    Options glued = Parse({"/dir/tmp/o", "/OUT/tmp/r.png", "/log/tmp/l.txt"});
+    EXPECT_EQ(glued.outputDir, "/tmp/o");
+    EXPECT_EQ(glued.outputFile, "/tmp/r.png");
+    EXPECT_EQ(glued.logFile, "/tmp/l.txt");
+    EXPECT_TRUE(glued.files.empty());
+    Options real = Parse({"/dir/tmp/o"}, {"/dir/tmp/o"});
+    EXPECT_EQ(real.files, std::vector<std::string>{"/dir/tmp/o"});
+    EXPECT_TRUE(real.outputDir.empty());
 }
 
 }  // namespace

@@ -56,12 +56,13 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir_); }
     int Run(std::vector<std::string> args) {
         out_.str("");
+        err_.str("");
         std::istringstream in;
-        ProgramContext context{out_, in, dir_.string()};
+        ProgramContext context{out_, in, dir_.string(), DefaultPngEncoder(), nullptr, err_};
         return RunProgram(args, context);
     }
     std::filesystem::path dir_;
-    std::ostringstream out_;
+    std::ostringstream out_, err_;
 };
 
 }  // namespace jx::quillox::test

@@ -37,7 +37,7 @@ struct FakeEncoder {
 OutputImage TinyImage() {
     OutputImage img;
     img.width = img.height = 1;
-    img.colorType = 0;
+    img.colorType = kPngGrey;
     img.rowBytes = 1;
     img.rows = {0};
     return img;
