@@ -91,17 +91,6 @@ TEST(AlphaCommand, ColourImagesUseTheLightnessOfTheCurrentColour) {
     ExpectDerivedFresh(t);
 }
 
-TEST(FlattenOverWhite, DividesBy255) {
-    TPixelImage img(3, 1);
-    img[0][0] = Rgba(0, 0, 0, 255);
-    img[0][1] = Rgba(0, 0, 0, 0);
-    img[0][2] = Rgba(100, 200, 50, 51);
-    FlattenOverWhite(img);
-    EXPECT_EQ(Rgb(img[0][0]), Rgba(0, 0, 0, 255));
-    EXPECT_EQ(Rgb(img[0][1]), Rgba(255, 255, 255, 0));
-    EXPECT_EQ(Rgb(img[0][2]), Rgba(224, 244, 214, 51));
-}
-
 TEST(FakeColor, SplitsTheLiftedChannelsOverOddAndEvenRows) {
     struct Case {
         TFakeColor tag;
