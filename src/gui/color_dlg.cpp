@@ -90,7 +90,6 @@ bool EyedropperAvailable(const QString& platformName, const QString& sessionType
 TColorDlgForm::TColorDlgForm(TJXMainForm* mainForm, EngineState& state)
     : TPointerform(mainForm, "Color dialog", kPlain), state_(state) {
     setObjectName("ColorDlgForm");
-    PickerColor.A = 255;
     GrabScreen = [this]() -> QImage {
         QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
         return s ? s->grabWindow(0).toImage() : QImage();
@@ -205,6 +204,12 @@ TColorDlgForm::TColorDlgForm(TJXMainForm* mainForm, EngineState& state)
 }
 
 void TColorDlgForm::SetColor(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+    // Also the start colour, so that showing the dialog after SetColor keeps it.
+    PickerColor = TPixelRec{};
+    PickerColor.R = r;
+    PickerColor.G = g;
+    PickerColor.B = b;
+    PickerColor.A = a;
     picker_.SetColor(r, g, b, a);
     DrawSwatch(Image6, picker_.OpenColor(), false, "Current", QPoint(4, 2));
     UpdateControls();

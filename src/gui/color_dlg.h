@@ -53,7 +53,7 @@ public:
 
     // Put in before showing; FormShow starts from it (R, G, B, A).
     TPixelRec PickerColor;
-    // Stores the colour and makes it the "Current" one.
+    // Stores the colour (as PickerColor too) and makes it the "Current" one.
     void SetColor(uint8_t r, uint8_t g, uint8_t b, uint8_t a);
     // The chosen colour; c1..c3 are filled in the working colour space once the dialog closes.
     const TPixelRec& Color() const { return color_; }

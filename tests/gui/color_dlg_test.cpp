@@ -130,7 +130,9 @@ TEST_F(ColorDlgTest, OkGivesResultSixWithWorkingSpaceValuesEscAnotherResult) {
     EXPECT_EQ(dlg_->Color().c2, want.c2);
     EXPECT_EQ(dlg_->Color().A, 200);
 
+    dlg_->SetColor(1, 2, 3, 4);  // a caller's start colour survives the show
     dlg_->show();
+    EXPECT_EQ(dlg_->EditHEX->text(), "010203");
     QTest::keyClick(dlg_.get(), Qt::Key_Escape);
     EXPECT_FALSE(dlg_->isVisible());
     EXPECT_NE(dlg_->result(), TColorDlgForm::kModalYes);
