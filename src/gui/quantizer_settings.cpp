@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,6 +20,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "gui/color_dlg.h"
 #include "gui/main_form.h"
 #include "gui/preview.h"
 
@@ -74,9 +74,15 @@ TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
     : TPointerform(mainForm, "Quantizer settings", kFades), state_(state) {
     setObjectName("Form5");
     PickColor = [this](QColor initial) -> std::optional<QColor> {
-        const QColor c = QColorDialog::getColor(initial, this, "Color dialog");
-        if (!c.isValid()) return std::nullopt;
-        return c;
+        TColorDlgForm picker(MainForm(), state_);
+        TPixelRec start;
+        start.R = static_cast<uint8_t>(initial.red());
+        start.G = static_cast<uint8_t>(initial.green());
+        start.B = static_cast<uint8_t>(initial.blue());
+        start.A = 255;
+        const std::optional<TPixelRec> c = picker.Pick(start);
+        if (!c) return std::nullopt;
+        return QColor(c->R, c->G, c->B);
     };
 
     Colors = new QComboBox;
