@@ -442,6 +442,10 @@ void TJXMainForm::OpenImage(const QString& fileName) {
         TQuantizerSettings settings = form5_->Settings();
         TOpenedFile current{currentFileName_.toStdString(), currentFileSize_};
         TOpenTarget target{state_, settings, *this, current};
+        if (session_ && !session_->Removed()) target.Tools.SessionFolder = session_->Path();
+        cancel_.Clear();
+        target.Tools.Cancel = &cancel_;
+        target.Tools.Pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
         if (!jx::OpenImage(target, fileName.toStdString())) return;
         form5_->SetColorCountText(QString::fromStdString(settings.ColorCount));  // its last good count
         currentFileName_ = QString::fromStdString(current.Name);
