@@ -1,4 +1,5 @@
 #include "fileio/bitmap.h"
+#include "fileio/replace_file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -161,11 +162,7 @@ void TBitmap::LoadFromFile(const std::filesystem::path& path) {
 }
 
 void TBitmap::SaveToFile(const std::filesystem::path& path) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw FileIoError("Cannot create file \"" + path.string() + "\".");
-    SaveToStream(out);
-    out.flush();
-    if (!out) throw FileIoError("Cannot write file \"" + path.string() + "\".");
+    ReplaceFileWithStream(path.string(), [&](std::ostream& out) { SaveToStream(out); });
 }
 
 }  // namespace jx

@@ -26,7 +26,7 @@ public:
 // Raised when a stream ends before the bytes a reader needs.
 class EReadError : public FileIoError {
 public:
-    EReadError() : FileIoError("Stream read error") {}
+    EReadError() : FileIoError("the file is cut short") {}
     explicit EReadError(const std::string& message) : FileIoError(message) {}
 };
 

@@ -35,12 +35,14 @@ void ApplyMaskSideFile(std::span<const uint8_t> mask, TPixelImage& image);
 TDecodedImage DecodeGifFile(const std::string& fileName);
 
 // The readers of their own files: TGA (also ".vst", ".icb", ".vda", ".win"), PSD/PDD, JPEG
-// (libjpeg) and WebP (the outside decoder, exchange files in the temporary folder). 32-bit
+// (libjpeg) and WebP (the outside decoder, exchange files in a private folder). 32-bit
 // results carry alpha; PSD colours are stored blended with white and are un-blended here.
 TDecodedImage DecodeTgaFile(const std::string& fileName);
 TDecodedImage DecodePsdFile(const std::string& fileName);
 TDecodedImage DecodeJpegFile(const std::string& fileName);
 TDecodedImage DecodeWebpFile(const std::string& fileName);
+struct TOpenTools;
+TDecodedImage DecodeWebpFile(const std::string& fileName, const TOpenTools& tools);
 
 // PSD's un-blending from white of one channel value s at alpha a > 0, clamped to 0..255.
 uint8_t UnblendFromWhite(uint8_t s, uint8_t a);

@@ -3,6 +3,7 @@
 
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
+#include "fileio/open_image.h"
 #include "fileio/psd_graphic.h"
 #include "fileio/targa_graphic.h"
 #include "fileio/tool_bitmaps.h"
@@ -80,8 +81,12 @@ TDecodedImage DecodeJpegFile(const std::string& fileName) {
     return out;
 }
 
-TDecodedImage DecodeWebpFile(const std::string& fileName) {
-    TWEBPBitmap g;
+TDecodedImage DecodeWebpFile(const std::string& fileName) { return DecodeWebpFile(fileName, TOpenTools{}); }
+
+TDecodedImage DecodeWebpFile(const std::string& fileName, const TOpenTools& tools) {
+    TWEBPBitmap g(tools.SessionFolder);
+    g.Cancel = tools.Cancel;
+    g.Pump = tools.Pump;
     return Load(g, fileName);
 }
 

@@ -12,7 +12,9 @@ namespace {
 
 std::string GifMessage(int code) {
     const char* text = GifErrorString(code);
-    return text ? text : ("error " + std::to_string(code));
+    // giflib leaves the code at 0 when the data itself ended or made no sense.
+    if (code == 0 || !text) return "the file is damaged or cut short";
+    return text;
 }
 
 struct TGifCloser {

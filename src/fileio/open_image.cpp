@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "fileio/errors.h"
+#include "fileio/png_probe.h"
 #include "imaging/color_space.h"
 #include "imaging/color_tree.h"
 #include "imaging/quantize.h"
@@ -16,6 +17,29 @@ namespace jx {
 namespace {
 
 bool IsIconExtension(const std::string& ext) { return ext == ".ico" || ext == ".cur"; }
+
+const TImageDecoder kWebpDecoder = DecodeWebpFile;
+
+const char* FormatName(TImageDecoder decode) {
+    if (decode == DecodeTgaFile) return "TGA";
+    if (decode == DecodePsdFile) return "PSD";
+    if (decode == DecodePngFile) return "PNG";
+    if (decode == DecodeBmpFile) return "BMP";
+    if (decode == DecodeGifFile) return "GIF";
+    if (decode == DecodeJpegFile) return "JPEG";
+    if (decode == kWebpDecoder) return "WebP";
+    return "image";
+}
+
+// "Cannot open "x.gif" as GIF: <cause>"; a cause that already begins with the format's tag drops it.
+std::string OpenFailureText(const std::string& fileName, const std::string& format, std::string cause) {
+    const std::string tag = format + ": ";
+    if (cause.size() > tag.size() && std::equal(tag.begin(), tag.end(), cause.begin(), [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+        }))
+        cause.erase(0, tag.size());
+    return "Cannot open \"" + fileName + "\" as " + format + ": " + cause;
+}
 
 }  // namespace
 
@@ -67,8 +91,14 @@ bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t /*fromB
     if (!it->Decode) throw FileIoError("Opening " + ext + " files is not available in this build");
 
     // Decode first: a damaged file must leave the current image and the editing state alone.
-    TDecodedImage decoded = it->Decode(fileName);
-    if (decoded.Pixels.Empty()) throw FileIoError("The file holds no image: " + fileName);
+    TDecodedImage decoded;
+    const std::string format = FormatName(it->Decode);
+    try {
+        decoded = it->Decode == kWebpDecoder ? DecodeWebpFile(fileName, target.Tools) : it->Decode(fileName);
+    } catch (const std::runtime_error& e) {
+        throw FileIoError(OpenFailureText(fileName, format, e.what()));
+    }
+    if (decoded.Pixels.Empty()) throw FileIoError(OpenFailureText(fileName, format, "the file holds no image"));
 
     observer.LeaveEditingModes();
     state.HasAlpha = decoded.HasAlpha;
@@ -143,12 +173,7 @@ bool PasteClick(TOpenTarget& target, const TClipboardBitmap& bitmap, const std::
             return true;
         }
         const std::string path = (std::filesystem::path(sessionFolder) / "Clipboard.bmp").string();
-        const std::vector<uint8_t> bytes = EncodeBmp24(bitmap);
-        {
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-            if (!out) return false;
-        }
+        WriteFileBytes(path, EncodeBmp24(bitmap));
         target.Observer.ClearFileTabs();
         return OpenImage(target, path);
     } catch (const std::exception&) {

@@ -4,6 +4,7 @@
 // colours, quantize once and report the status texts.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "imaging/engine_state.h"
 #include "imaging/observer.h"
 #include "imaging/settings.h"
+#include "platform/cancel_flag.h"
 
 namespace jx {
 
@@ -44,12 +46,20 @@ struct TOpenedFile {
     int64_t Size = 0;  // bytes; 0 when missing, -1 at 2 GB or more
 };
 
+// How a decoder that runs an outside tool (WebP) runs it.
+struct TOpenTools {
+    std::string SessionFolder;          // the tools and exchange files; empty: a private folder, tools on PATH
+    const CancelFlag* Cancel = nullptr;  // Esc ends the tool and the open fails
+    std::function<void()> Pump;          // the caller's event processing while the tool runs
+};
+
 struct TOpenTarget {
     EngineState& State;
     TQuantizerSettings& Settings;  // its colour count follows the new image, as the dialog's box does
     OpenImageObserver& Observer;
     TOpenedFile& Current;
     bool BatchMode = false;  // no undo state is recorded
+    TOpenTools Tools{};
 };
 
 // One decoder per extension (lower case, with its dot). A null decoder names a format opened
@@ -66,8 +76,8 @@ std::string LowerExtension(const std::string& fileName);
 
 // Returns true when the image was replaced. Returns false, changing nothing, when the toolbar is
 // disabled, the file is missing, or its extension names no image format, and after handing an
-// icon file to the icon dialog. A file that fails to decode raises FileIoError and leaves image,
-// mask, palette, undo history and status exactly as they were.
+// icon file to the icon dialog. A file that fails to decode raises FileIoError naming the file, the
+// format and the cause, and leaves image, mask, palette, undo history and status exactly as they were.
 bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t fromBatch = 0);
 
 // The four status texts of the current image.

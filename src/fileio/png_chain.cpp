@@ -12,13 +12,13 @@
 
 #include "fileio/errors.h"
 #include "fileio/png_probe.h"
+#include "fileio/replace_file.h"
 #include "fileio/tool_commands.h"
 #include "imaging/engine_state.h"
 #include "platform/file_size.h"
 #include "pngopt/pngenc/errors.h"
 #include "pngopt/pngenc/png_image.h"
 #include "platform/process.h"
-#include "platform/temp_name.h"
 
 namespace fs = std::filesystem;
 
@@ -43,29 +43,9 @@ private:
     std::vector<std::string> files_;
 };
 
-// Writes the winner beside the destination under a fresh name and renames it into place, so a
-// failed copy leaves the old destination whole.
+// A failed copy leaves the old destination whole.
 void CopyIntoPlace(const std::string& from, const fs::path& dest) {
-    fs::path folder = dest.parent_path().empty() ? fs::path(".") : dest.parent_path();
-    std::vector<uint8_t> bytes = ReadFileBytes(from);
-    fs::path temp;
-    try {
-        std::string prefix(1, '.');
-        prefix += dest.filename().string();
-        prefix += '.';
-        temp = CreateUniqueFile(folder, prefix, 0666);
-    } catch (const std::exception& e) {
-        throw FileIoError(std::string("Cannot write ") + dest.string() + ": " + e.what());
-    }
-    try {
-        WriteFileBytes(temp.string(), bytes);
-        std::error_code ec;
-        fs::rename(temp, dest, ec);
-        if (ec) throw FileIoError("Cannot write " + dest.string() + ": " + ec.message());
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
-    }
+    ReplaceFileWithBytes(dest.string(), ReadFileBytes(from));
 }
 
 }  // namespace

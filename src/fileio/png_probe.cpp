@@ -8,6 +8,8 @@
 #include <memory>
 
 #include "fileio/errors.h"
+#include "platform/errors.h"
+#include "platform/replace_file.h"
 
 namespace jx {
 
@@ -99,10 +101,11 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 void WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out) out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (out) out.close();
-    if (!out) throw FileIoError("Cannot write " + path + ": " + std::strerror(errno));
+    try {
+        WriteScratchFile(path, bytes);
+    } catch (const PlatformError& e) {
+        throw FileIoError(e.what());
+    }
 }
 
 }  // namespace jx

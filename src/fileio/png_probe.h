@@ -30,7 +30,8 @@ bool SameImage(const RgbaImage& a, const RgbaImage& b);
 
 // The whole file; FileIoError naming it when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
-// Writes (replacing) the whole file; FileIoError naming it when that fails.
+// Writes a scratch file: an older file of that name is deleted, never followed, and the new one is
+// created with O_EXCL | O_NOFOLLOW, mode 0600. FileIoError naming it when that fails.
 void WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace jx

@@ -1,6 +1,7 @@
 #pragma once
-// Writing a file so that a failure never leaves a half-written destination: the bytes go to a
-// temporary name in the destination's folder, which is renamed over the destination at the end.
+// The savers' side of the platform's replace routine: the same steps (temporary beside the
+// destination, flushed, mode and owner of the old file kept, a link's target replaced, renamed into
+// place), with failures raised as FileIoError that name the destination and the cause.
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -14,7 +15,7 @@ namespace jx {
 // old destination as it was and raises FileIoError naming the destination.
 void ReplaceFileWith(const std::string& destination, const std::function<void(const std::string& tempPath)>& write);
 
-// The same with a stream that the caller's writer fills.
+// The same with a stream that the caller's writer fills; a refused write reports the system's reason.
 void ReplaceFileWithStream(const std::string& destination, const std::function<void(std::ostream&)>& write);
 
 void ReplaceFileWithBytes(const std::string& destination, std::span<const uint8_t> bytes);

@@ -3,6 +3,9 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <numeric>
@@ -28,6 +31,26 @@ const char* FormatWord(int32_t filter) {
         case sfJpg: return "jpg";
         default: return "";
     }
+}
+
+// giflib's text for its error code, with the system's reason when the file itself refused.
+std::string GifMessage(int code, int systemError) {
+    const char* text = GifErrorString(code);
+    std::string out = text ? text : "the GIF library failed (code " + std::to_string(code) + ")";
+    if ((code == E_GIF_ERR_WRITE_FAILED || code == E_GIF_ERR_CLOSE_FAILED || code == E_GIF_ERR_OPEN_FAILED) &&
+        systemError != 0)
+        out += std::string(": ") + std::strerror(systemError);
+    return out;
+}
+
+// A save failure names the file and the format: "Cannot write "x.bmp" as BMP: <cause>".
+std::string SaveFailureText(const std::string& path, const std::string& format, const std::string& message) {
+    const std::string quoted = "\"" + path + "\"";
+    const std::string plain = "Cannot write " + quoted + ": ";
+    if (message.compare(0, plain.size(), plain) == 0)
+        return "Cannot write " + quoted + " as " + format + ": " + message.substr(plain.size());
+    if (message.find(quoted) != std::string::npos) return message;
+    return "Cannot write " + quoted + " as " + format + ": " + message;
 }
 
 // Restores a value when the scope ends, also on an exception.
@@ -334,13 +357,13 @@ std::vector<TGifFrame> BuildGifFrames(EngineState& state) {
     return frames;
 }
 
-TGifWriter::TGifWriter(const std::string& path, int32_t width, int32_t height)
-    : path_(path), width_(width), height_(height) {
+TGifWriter::TGifWriter(const std::string& path, int32_t width, int32_t height, const std::string& shownName)
+    : path_(shownName.empty() ? path : shownName), width_(width), height_(height) {
     if (width < 1 || height < 1 || width > 65535 || height > 65535)
         throw FileIoError("A GIF image takes 1 to 65535 pixels a side.");
     int err = 0;
     GifFileType* gif = EGifOpenFileName(path.c_str(), false, &err);
-    if (!gif) throw FileIoError("Cannot create GIF file \"" + path + "\": " + GifErrorString(err));
+    if (!gif) throw FileIoError("Cannot create GIF file \"" + path_ + "\": " + GifMessage(err, errno));
     gif_ = gif;
     EGifSetGifVersion(gif, true);
     if (EGifPutScreenDesc(gif, width, height, 8, 0, nullptr) == GIF_ERROR) Fail("screen");
@@ -354,13 +377,13 @@ TGifWriter::~TGifWriter() {
 }
 
 void TGifWriter::Fail(const std::string& what) {
+    const int systemError = errno;
     GifFileType* gif = static_cast<GifFileType*>(gif_);
     const int code = gif ? gif->Error : 0;
     int err = 0;
     if (gif) EGifCloseFile(gif, &err);
     gif_ = nullptr;
-    const char* text = GifErrorString(code);
-    throw FileIoError("Cannot write GIF file \"" + path_ + "\" (" + what + "): " + (text ? text : "unknown error"));
+    throw FileIoError("Cannot write GIF file \"" + path_ + "\" (" + what + "): " + GifMessage(code, systemError));
 }
 
 void TGifWriter::Add(const TGifFrame& f) {
@@ -399,8 +422,9 @@ void TGifWriter::Close() {
     if (!gif) return;
     gif_ = nullptr;
     int err = 0;
+    errno = 0;
     if (EGifCloseFile(gif, &err) == GIF_ERROR)
-        throw FileIoError("Cannot write GIF file \"" + path_ + "\": " + GifErrorString(err));
+        throw FileIoError("Cannot write GIF file \"" + path_ + "\": " + GifMessage(err, errno));
 }
 
 TSaveResult SaveImage(EngineState& state, const TSaveRequest& request) {
@@ -422,55 +446,62 @@ TSaveResult SaveImage(EngineState& state, const TSaveRequest& request) {
         }
     }};
     const int32_t w = state.ImageWidth(), h = state.ImageHeight();
-    switch (filter) {
-        case sfPng: {
-            const std::filesystem::path p(result.path);
-            std::string folder = p.parent_path().string();
-            if (folder.empty()) folder = ".";
-            result.png = WritePngOptimized(state.WorkingImage, state.HasAlpha, p.filename().string(), folder, request.png);
-            result.status = result.png.status;
-            result.infoLine = result.png.infoLine;
-            return result;
-        }
-        case sfGif: {
-            ReplaceFileWith(result.path, [&](const std::string& temp) {
-                TGifWriter gif(temp, w, h);
-                BuildGifFrames(state, [&](const TGifFrame& f) { gif.Add(f); }, request.pump);
-                gif.Close();
-            });
-            break;
-        }
-        case sfBmp: {
-            TBitmap bitmap;
-            BufferToBitmap(state, bitmap, SortByColorAlpha);
-            ReplaceFileWithBytes(result.path, EncodeBmp(bitmap));
-            break;
-        }
-        case sfTga: {
-            TBitmap bitmap;
-            BufferToBitmap(state, bitmap, SortByColorAlpha);
-            TTargaGraphic tga;
-            tga.Assign(bitmap);
-            ReplaceFileWithStream(result.path, [&](std::ostream& out) { tga.SaveToStream(out); });
-            break;
-        }
-        case sfWebp: {
-            if (request.webpLossy) {
-                result.qualityDialog = true;
-                result.qualityDialogWebp = true;
+    std::string format = FormatWord(filter);
+    for (char& c : format) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    try {
+        switch (filter) {
+            case sfPng: {
+                const std::filesystem::path p(result.path);
+                std::string folder = p.parent_path().string();
+                if (folder.empty()) folder = ".";
+                result.png = WritePngOptimized(state.WorkingImage, state.HasAlpha, p.filename().string(), folder, request.png);
+                result.status = result.png.status;
+                result.infoLine = result.png.infoLine;
                 return result;
             }
-            TWEBPBitmap webp(request.png.sessionFolder);
-            FillTrueColor(state, webp);
-            webp.Lossless = 1;
-            webp.Cancel = request.png.cancel;
-            webp.Pump = request.png.pump;
-            ReplaceFileWithStream(result.path, [&](std::ostream& out) { webp.SaveToStream(out); });
-            break;
+            case sfGif: {
+                ReplaceFileWith(result.path, [&](const std::string& temp) {
+                    TGifWriter gif(temp, w, h, result.path);
+                    BuildGifFrames(state, [&](const TGifFrame& f) { gif.Add(f); }, request.pump);
+                    gif.Close();
+                });
+                break;
+            }
+            case sfBmp: {
+                TBitmap bitmap;
+                BufferToBitmap(state, bitmap, SortByColorAlpha);
+                ReplaceFileWithBytes(result.path, EncodeBmp(bitmap));
+                break;
+            }
+            case sfTga: {
+                TBitmap bitmap;
+                BufferToBitmap(state, bitmap, SortByColorAlpha);
+                TTargaGraphic tga;
+                tga.Assign(bitmap);
+                ReplaceFileWithStream(result.path, [&](std::ostream& out) { tga.SaveToStream(out); });
+                break;
+            }
+            case sfWebp: {
+                if (request.webpLossy) {
+                    result.qualityDialog = true;
+                    result.qualityDialogWebp = true;
+                    return result;
+                }
+                TWEBPBitmap webp(request.png.sessionFolder);
+                FillTrueColor(state, webp);
+                webp.Lossless = 1;
+                webp.Cancel = request.png.cancel;
+                webp.Pump = request.png.pump;
+                ReplaceFileWithStream(result.path, [&](std::ostream& out) { webp.SaveToStream(out); });
+                break;
+            }
+            case sfJpg:
+                result.qualityDialog = true;
+                return result;
         }
-        case sfJpg:
-            result.qualityDialog = true;
-            return result;
+    } catch (const FileIoError& e) {
+        throw FileIoError(SaveFailureText(result.path, format == "JPG" ? "JPEG" : format == "WEBP" ? "WebP" : format,
+                                          e.what()));
     }
     const int32_t size = FileSizeOf(result.path);
     const std::string word = FormatWord(filter);

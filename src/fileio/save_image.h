@@ -72,7 +72,8 @@ std::vector<TGifFrame> BuildGifFrames(EngineState& state);
 // Writes frames as a GIF file of the given screen size through the GIF library.
 class TGifWriter {
 public:
-    TGifWriter(const std::string& path, int32_t width, int32_t height);
+    // shownName: the name messages give (the destination, while path is its temporary).
+    TGifWriter(const std::string& path, int32_t width, int32_t height, const std::string& shownName = {});
     ~TGifWriter();
     TGifWriter(const TGifWriter&) = delete;
     TGifWriter& operator=(const TGifWriter&) = delete;

@@ -76,7 +76,7 @@ inline uint32_t ReadBigEndian32(std::istream& in) {
 
 inline void WriteExact(std::ostream& out, const void* data, size_t count) {
     out.write(static_cast<const char*>(data), std::streamsize(count));
-    if (!out) throw FileIoError("Stream write error");
+    if (!out) throw FileIoError("the image data could not be written");
 }
 
 }  // namespace jx::streamio

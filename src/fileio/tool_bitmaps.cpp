@@ -213,10 +213,11 @@ std::string TToolBitmap::ToolPath(const std::string& name) const {
     return folder_.empty() ? name : FolderPrefix(folder_) + name;
 }
 
-bool TToolBitmap::RunTool(const std::vector<std::string>& argv, std::string& problem) const {
+bool TToolBitmap::RunTool(const std::vector<std::string>& argv, std::string& problem, int timeLimitMs) const {
     RunOptions options;
     options.cancel = Cancel;
     options.pump = Pump;
+    options.timeLimitMs = timeLimitMs;
     RunResult r = RunAndWait(argv, options);
     if (r.Succeeded()) return true;
     problem = r.Describe(fs::path(argv[0]).filename().string());
@@ -231,15 +232,20 @@ TWEBPBitmap::TWEBPBitmap(std::string sessionFolder)
 void TWEBPBitmap::LoadFromStream(std::istream& stream) {
     if (Decoder.empty()) throw EWEBPError("Decoder is not specified");
     std::vector<uint8_t> file = ReadStream(stream);
-    TempStem t(Folder().empty() ? fs::temp_directory_path() : fs::path(Folder()));
+    ScratchFolder scratch(Folder());
+    TempStem t(scratch.Path());
     Cleanup cleanup({t.With(".webp"), t.With(".png")});
     WriteFileBytes(t.With(".webp"), file);
     std::string problem;
-    const bool ran = RunTool(DwebpCommand(Decoder, t.Stem()).argv, problem);
-    std::vector<uint8_t> png;
-    if (ran && FileSizeOf(t.With(".png")) > 0) png = ReadFileBytes(t.With(".png"));
+    if (!RunTool(DwebpCommand(Decoder, t.Stem()).argv, problem, DecodeTimeLimitMs))
+        throw EWEBPError("Decode error: " + problem);
+    const std::string tool = fs::path(Decoder).filename().string();
+    if (FileSizeOf(t.With(".png")) <= 0) throw EWEBPError("Decode error: " + tool + " wrote no image");
+    std::vector<uint8_t> png = ReadFileBytes(t.With(".png"));
     std::optional<RgbaImage> image = DecodePngRgba(png);
-    if (!image || image->width > kMaxBitmapSide || image->height > kMaxBitmapSide) throw EWEBPError("Decode error");
+    if (!image) throw EWEBPError("Decode error: " + tool + " wrote a damaged PNG");
+    if (image->width > kMaxBitmapSide || image->height > kMaxBitmapSide)
+        throw EWEBPError("Decode error: the image is larger than " + std::to_string(kMaxBitmapSide) + " pixels a side");
     // Colour type sits in IHDR, byte 25 of the file.
     const bool rgba = png[25] == 6;
     TBitmap decoded;
@@ -278,7 +284,8 @@ void TWEBPBitmap::SaveToStream(std::ostream& stream) {
     } catch (const FileIoError& e) {
         throw EWEBPError(e.what());
     }
-    TempStem t(Folder().empty() ? fs::temp_directory_path() : fs::path(Folder()));
+    ScratchFolder scratch(Folder());
+    TempStem t(scratch.Path());
     Cleanup cleanup({t.With(".png"), t.With(".webp")});
     const bool alpha = PixelFormat() == TPixelFormat::pf32bit;
     WriteFileBytes(t.With(".png"), EncodeJxPng(static_cast<uint32_t>(Width()), static_cast<uint32_t>(Height()), alpha,
@@ -335,7 +342,8 @@ void TJPEGBitmap::SaveToStream(std::ostream& stream) {
             throw EJPEGError(e.what());
         }
     }
-    TempStem t(Folder().empty() ? fs::temp_directory_path() : fs::path(Folder()));
+    ScratchFolder scratch(Folder());
+    TempStem t(scratch.Path());
     Cleanup cleanup({t.With(".bmp"), t.With(".jpg"), t.With(".qt")});
     WriteFileBytes(t.With(".bmp"), EncodeBmp24(*this));
     if (!tables.empty()) WriteFileBytes(t.With(".qt"), std::vector<uint8_t>(tables.begin(), tables.end()));

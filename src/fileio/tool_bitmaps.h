@@ -25,19 +25,22 @@ public:
 // What both classes share: the folder of their exchange files and how a tool run is watched.
 class TToolBitmap : public TBitmap {
 public:
-    // Exchange files go to `sessionFolder`, or to the temporary folder when it is empty; the tools
-    // are sessionFolder + name then, or found on PATH.
+    // Exchange files go to `sessionFolder`, or to a private folder of their own when it is empty
+    // (the tools are then found on PATH, else they are sessionFolder + name).
     explicit TToolBitmap(std::string sessionFolder);
 
     const CancelFlag* Cancel = nullptr;  // a set flag makes the tool runs fail
     std::function<void()> Pump;          // the caller's event processing while a tool runs
     int32_t EncodedSize = 0;             // bytes of the file the last save wrote
+    // A decoder still running after this long is ended, so a hung tool cannot hang the program.
+    int DecodeTimeLimitMs = 60000;
 
 protected:
     const std::string& Folder() const { return folder_; }
     std::string ToolPath(const std::string& name) const;
-    // Runs the tool; false when it did not run to a clean end. `problem` then says why.
-    bool RunTool(const std::vector<std::string>& argv, std::string& problem) const;
+    // Runs the tool (ended after timeLimitMs unless 0); false when it did not run to a clean end.
+    // `problem` then says which tool failed and how.
+    bool RunTool(const std::vector<std::string>& argv, std::string& problem, int timeLimitMs = 0) const;
 
 private:
     std::string folder_;

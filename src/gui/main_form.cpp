@@ -395,6 +395,10 @@ void TJXMainForm::OpenImage(const QString& fileName) {
         TQuantizerSettings settings = form5_->Settings();
         TOpenedFile current{currentFileName_.toStdString(), currentFileSize_};
         TOpenTarget target{state_, settings, *this, current};
+        if (session_ && !session_->Removed()) target.Tools.SessionFolder = session_->Path();
+        cancel_.Clear();
+        target.Tools.Cancel = &cancel_;
+        target.Tools.Pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
         if (!OpenImageCommand(target, fileName.toStdString(), *undoStore_,
                               [this](const std::string& w) { Warning(w); }))
             return;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -124,10 +125,15 @@ std::string ResolveProgram(const std::string& name) {
 }  // namespace
 
 std::string RunResult::Describe(const std::string& program) const {
-    if (!started) return program + " could not be started" + (error.empty() ? "" : ": " + error);
     if (canceled) return program + " was canceled";
+    if (!started) return program + " could not be started" + (error.empty() ? "" : ": " + error);
+    if (timedOut) {
+        const std::string limit = timeLimitMs % 1000 == 0 ? std::to_string(timeLimitMs / 1000) + " s"
+                                                           : std::to_string(timeLimitMs) + " ms";
+        return program + " did not finish in " + limit;
+    }
     if (exited) return program + " ended with exit code " + std::to_string(exitCode);
-    return program + " was ended by signal " + std::to_string(signal);
+    return program + " was killed by signal " + std::to_string(signal);
 }
 
 RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& options) {
@@ -222,12 +228,19 @@ RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& opt
     }
     r.started = true;
     Fd pidFd(OpenPidFd(pid));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeLimitMs);
 
     try {
         for (;;) {
             if (options.pump) options.pump();
             if (options.cancel && options.cancel->IsRequested()) {
                 r.canceled = true;
+                KillGroup(pid, r);
+                break;
+            }
+            if (options.timeLimitMs > 0 && std::chrono::steady_clock::now() >= deadline) {
+                r.timedOut = true;
+                r.timeLimitMs = options.timeLimitMs;
                 KillGroup(pid, r);
                 break;
             }

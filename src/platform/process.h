@@ -14,18 +14,22 @@ struct RunOptions {
     std::function<void()> pump;
     // When set (before or during the run) nothing is started, or the child's whole group is ended.
     const CancelFlag* cancel = nullptr;
+    // A child still running after this many milliseconds has its whole group ended (0: no limit).
+    int timeLimitMs = 0;
 };
 
 struct RunResult {
     bool started = false;   // false: not run (cancelled beforehand, or the program could not be spawned)
     bool canceled = false;  // the run was cut short by the cancel flag
+    bool timedOut = false;  // the run was cut short by the time limit
+    int timeLimitMs = 0;    // that limit
     bool exited = false;    // the child ended by itself through exit()
     int exitCode = -1;      // valid when exited
     int signal = 0;         // the terminating signal when the child was killed
     std::string error;      // why it did not start
     std::string output;     // captured output with showConsole (its first MaxCapturedOutput bytes)
 
-    bool Succeeded() const { return started && !canceled && exited && exitCode == 0; }
+    bool Succeeded() const { return started && !canceled && !timedOut && exited && exitCode == 0; }
     // A one-line account of a run that did not succeed, naming the program.
     std::string Describe(const std::string& program) const;
 };

@@ -40,8 +40,9 @@ bool IsBareName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
-// Deletes every non-folder entry of an open folder; returns false when one stays.
-bool UnlinkFilesIn(int dirFd, const char* keep) {
+// Deletes everything in an open folder except `keep`, sub-folders with all they hold (links are
+// removed, never followed); returns false when something stays.
+bool RemoveContents(int dirFd, const char* keep, int depth = 0) {
     int dupFd = ::dup(dirFd);
     if (dupFd < 0) return false;
     DIR* dir = ::fdopendir(dupFd);
@@ -50,18 +51,35 @@ bool UnlinkFilesIn(int dirFd, const char* keep) {
         return false;
     }
     ::rewinddir(dir);
-    bool allGone = true;
+    std::vector<std::string> names;
     while (struct dirent* e = ::readdir(dir)) {
         const char* n = e->d_name;
         if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
         if (keep && std::strcmp(n, keep) == 0) continue;
-        struct stat st {};
-        if (::fstatat(dirFd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISDIR(st.st_mode) || ::unlinkat(dirFd, n, 0) != 0) allGone = false;
+        names.emplace_back(n);
     }
     ::closedir(dir);
+    bool allGone = true;
+    for (const std::string& n : names) {
+        struct stat st {};
+        if (::fstatat(dirFd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            const int sub = depth < 64 ? ::openat(dirFd, n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+            if (sub < 0) {
+                allGone = false;
+                continue;
+            }
+            RemoveContents(sub, nullptr, depth + 1);
+            ::close(sub);
+            if (::unlinkat(dirFd, n.c_str(), AT_REMOVEDIR) != 0) allGone = false;
+        } else if (::unlinkat(dirFd, n.c_str(), 0) != 0) {
+            allGone = false;
+        }
+    }
     return allGone;
 }
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_ino == b.st_ino && a.st_dev == b.st_dev; }
 
 std::string TickHex2() {
     struct timespec ts {};
@@ -100,34 +118,56 @@ std::string RuntimeFolder() {
 }
 
 SessionFolder::SessionFolder(const std::string& base) {
-    std::string templ = StripTrailingSlashes(base) + "/" + kPrefix + TickHex2() + "XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (!::mkdtemp(buf.data()))
-        throw PlatformError(ErrnoText("Cannot create the session folder in", base));
-    const std::string dir(buf.data());
-    dirFd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st {};
-    if (dirFd_ < 0 || ::fstat(dirFd_, &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != ::geteuid() || (st.st_mode & 0777) != 0700) {
-        const std::string msg = "The session folder \"" + dir + "\" is not a private folder of this user";
-        if (dirFd_ >= 0) ::close(dirFd_);
-        dirFd_ = -1;
-        ::rmdir(dir.c_str());
-        throw PlatformError(msg);
+    // A sweep by another start-up may take a new folder's lock before we do, or remove the folder
+    // under us; then that folder is given up and another one made.
+    std::string lastError;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string templ = StripTrailingSlashes(base) + "/" + kPrefix + TickHex2() + "XXXXXX";
+        std::vector<char> buf(templ.begin(), templ.end());
+        buf.push_back('\0');
+        if (!::mkdtemp(buf.data()))
+            throw PlatformError(ErrnoText("Cannot create the session folder in", base));
+        const std::string dir(buf.data());
+        const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (dirFd < 0 || ::fstat(dirFd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+            (st.st_mode & 0777) != 0700) {
+            const std::string msg = "The session folder \"" + dir + "\" is not a private folder of this user";
+            if (dirFd >= 0) ::close(dirFd);
+            ::rmdir(dir.c_str());
+            throw PlatformError(msg);
+        }
+        const int lockFd = ::openat(dirFd, kLockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (lockFd < 0) {
+            lastError = ErrnoText("Cannot lock the session folder", dir);
+        } else if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+            lastError = ErrnoText("Cannot lock the session folder", dir);
+        } else {
+            // Ours only if the lock file we hold is still the one in the folder, and the folder
+            // still the one at that name.
+            struct stat lockSt {}, named {}, folderNow {};
+            if (::fstat(lockFd, &lockSt) == 0 && lockSt.st_nlink > 0 &&
+                ::fstatat(dirFd, kLockName, &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(lockSt, named) &&
+                ::lstat(dir.c_str(), &folderNow) == 0 && SameFile(folderNow, st)) {
+                dirFd_ = dirFd;
+                lockFd_ = lockFd;
+                path_ = dir + "/";
+                return;
+            }
+            lastError = "The session folder \"" + dir + "\" was removed while it was being made";
+        }
+        // Given up: a sweep that holds this folder's lock removes it; otherwise we do.
+        if (lockFd >= 0) ::close(lockFd);
+        const int probe = ::openat(dirFd, kLockName, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (probe < 0 || ::flock(probe, LOCK_EX | LOCK_NB) == 0) {
+            RemoveContents(dirFd, kLockName);
+            ::unlinkat(dirFd, kLockName, 0);
+            ::rmdir(dir.c_str());
+        }
+        if (probe >= 0) ::close(probe);
+        ::close(dirFd);
     }
-    lockFd_ = ::openat(dirFd_, kLockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (lockFd_ < 0 || ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-        const std::string msg = ErrnoText("Cannot lock the session folder", dir);
-        if (lockFd_ >= 0) ::close(lockFd_);
-        lockFd_ = -1;
-        ::unlinkat(dirFd_, kLockName, 0);
-        ::close(dirFd_);
-        dirFd_ = -1;
-        ::rmdir(dir.c_str());
-        throw PlatformError(msg);
-    }
-    path_ = dir + "/";
+    throw PlatformError(lastError);
 }
 
 SessionFolder::~SessionFolder() { RemoveAll(); }
@@ -169,7 +209,7 @@ bool SessionFolder::RemoveFile(const std::string& name) const {
 
 bool SessionFolder::RemoveAll() {
     if (Removed()) return true;
-    UnlinkFilesIn(dirFd_, kLockName);
+    RemoveContents(dirFd_, kLockName);
     ::unlinkat(dirFd_, kLockName, 0);
     const std::string dir = path_.substr(0, path_.size() - 1);
     const bool gone = ::rmdir(dir.c_str()) == 0;
@@ -179,7 +219,7 @@ bool SessionFolder::RemoveAll() {
     return gone;
 }
 
-int DeleteStaleSessions(const std::string& base) {
+int DeleteStaleSessions(const std::string& base, int minAgeSeconds) {
     const std::string root = StripTrailingSlashes(base);
     const int baseFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (baseFd < 0) return 0;
@@ -211,16 +251,23 @@ int DeleteStaleSessions(const std::string& base) {
             ::close(dfd);
             continue;
         }
+        // A folder made a moment ago may belong to a start-up that has not locked it yet.
+        if (std::time(nullptr) - dst.st_mtime < minAgeSeconds) {
+            ::close(dfd);
+            continue;
+        }
         const int lfd = ::openat(dfd, SessionFolder::kLockName, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
         bool stale = false;
         if (lfd >= 0) {
-            stale = ::flock(lfd, LOCK_EX | LOCK_NB) == 0;
+            struct stat lst {};
+            stale = ::flock(lfd, LOCK_EX | LOCK_NB) == 0 && ::fstat(lfd, &lst) == 0 &&
+                    std::time(nullptr) - lst.st_mtime >= minAgeSeconds;
         } else if (errno == ENOENT) {
             // A folder being made this instant has no lock file yet; only an old one is an orphan.
             stale = std::time(nullptr) - dst.st_mtime > kOrphanAgeSeconds;
         }
         if (stale) {
-            UnlinkFilesIn(dfd, SessionFolder::kLockName);
+            RemoveContents(dfd, SessionFolder::kLockName);
             ::unlinkat(dfd, SessionFolder::kLockName, 0);
             if (::unlinkat(baseFd, n.c_str(), AT_REMOVEDIR) == 0) ++removed;
         }

@@ -39,8 +39,8 @@ public:
     // Deletes one file; a missing file is no error. Returns whether the name is gone.
     bool RemoveFile(const std::string& name) const;
 
-    // Deletes every file in the folder, then the lock file and the folder itself, and releases
-    // the lock. Returns whether the folder is gone. Later calls do nothing.
+    // Deletes everything in the folder (sub-folders too), then the lock file and the folder itself,
+    // and releases the lock. Returns whether the folder is gone. Later calls do nothing.
     bool RemoveAll();
     bool Removed() const { return dirFd_ < 0; }
 
@@ -51,11 +51,12 @@ private:
 };
 
 // Removes the stale session folders of this user in base: entries named "JX_session_" plus exactly
-// 8 characters that are real folders owned by this user and whose lock file can be taken (or,
-// lacking a lock file, that were last changed more than ten minutes ago). Folders of live
-// sessions, other users' folders and symbolic links are left alone. Failures are silent.
+// 8 characters that are real folders owned by this user, not changed in the last `minAgeSeconds`
+// (a start-up may be making it), and whose lock file can be taken (or, lacking a lock file, that
+// were last changed more than ten minutes ago). Each goes whole, sub-folders included. Folders of
+// live sessions, other users' folders and symbolic links are left alone. Failures are silent.
 // Returns the number of folders removed.
-int DeleteStaleSessions(const std::string& base = TempFolder());
+int DeleteStaleSessions(const std::string& base = TempFolder(), int minAgeSeconds = 5);
 
 // Held by the first running instance for its whole life: a flock'ed "Mirelda.lock" in the
 // runtime folder. A second instance is one that cannot take it.

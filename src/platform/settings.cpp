@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/replace_file.h"
 
 namespace jx {
 namespace {
@@ -175,36 +176,7 @@ JxOptions ParseOptions(const std::string& text, std::string* version,
 
 void SaveOptions(const std::string& file, const JxOptions& options, const std::string& version) {
     const std::string text = FormatOptions(options, version);
-    std::string templ = file + ".XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    const int fd = ::mkstemp(buf.data());
-    if (fd < 0) throw PlatformError("Cannot write \"" + file + "\": " + std::strerror(errno));
-    const std::string tmp(buf.data());
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    int savedErrno = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        throw PlatformError("Cannot write \"" + file + "\": " + std::strerror(savedErrno));
-    }
+    ReplaceFileBytes(file, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 JxOptions LoadOptions(const std::string& file, const std::string& runningVersion,

@@ -1,5 +1,6 @@
 #include "platform/temp_name.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "platform/errors.h"
+#include "platform/session.h"
 
 namespace jx {
 
@@ -21,7 +24,7 @@ TempStem::TempStem(const std::filesystem::path& folder) {
         char hex[9];
         std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(tick));
         std::string candidate = (folder / hex).string();
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             ::close(fd);
             stem_ = std::move(candidate);
@@ -34,6 +37,37 @@ TempStem::TempStem(const std::filesystem::path& folder) {
     throw PlatformError("No free temporary name in " + folder.string());
 }
 
+ScratchFolder::ScratchFolder(const std::string& sessionFolder) {
+    if (!sessionFolder.empty()) {
+        path_ = sessionFolder;
+        while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
+        return;
+    }
+    std::string templ = TempFolder() + "/jx-scratch-XXXXXX";
+    if (!::mkdtemp(templ.data()))
+        throw PlatformError("Cannot create a scratch folder in " + TempFolder() + ": " + std::strerror(errno));
+    path_ = templ;
+    owned_ = true;
+}
+
+ScratchFolder::~ScratchFolder() {
+    if (!owned_) return;
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        if (DIR* dir = ::fdopendir(::dup(fd))) {
+            std::vector<std::string> names;
+            while (struct dirent* e = ::readdir(dir))
+                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+            ::closedir(dir);
+            // The tools write plain files; a folder one left behind is removed when it is empty.
+            for (const std::string& n : names)
+                if (::unlinkat(fd, n.c_str(), 0) != 0) ::unlinkat(fd, n.c_str(), AT_REMOVEDIR);
+        }
+        ::close(fd);
+    }
+    ::rmdir(path_.c_str());
+}
+
 TempStem::~TempStem() { ::unlink(stem_.c_str()); }
 
 std::filesystem::path CreateUniqueFile(const std::filesystem::path& folder, const std::string& prefix, unsigned mode) {
@@ -44,7 +78,7 @@ std::filesystem::path CreateUniqueFile(const std::filesystem::path& folder, cons
         std::string name = prefix;
         for (int i = 0; i < 8; ++i) name += chars[random() % (sizeof chars - 1)];
         std::filesystem::path p = folder / name;
-        int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+        int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
         if (fd >= 0) {
             ::close(fd);
             return p;

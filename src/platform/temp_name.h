@@ -22,6 +22,24 @@ private:
     std::string stem_;
 };
 
+// The folder of one call's exchange files: the session folder when one is given, else a private
+// folder (mode 0700, made with mkdtemp in the temporary-files folder) that is removed with everything
+// in it when this object goes. Either way no other user can plant a name in it.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& sessionFolder);
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder();
+
+    const std::string& Path() const { return path_; }  // no trailing '/'
+    bool Owned() const { return owned_; }
+
+private:
+    std::string path_;
+    bool owned_ = false;
+};
+
 // Creates a new empty file "<folder>/<prefix>" + 8 random letters and digits, with `mode` less the
 // umask, and returns its path.
 std::filesystem::path CreateUniqueFile(const std::filesystem::path& folder, const std::string& prefix,

@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/replace_file.h"
 #include "pngopt/program.h"
 
 int main(int argc, char** argv) {
+    // Ctrl-C or a kill while a result is written must not leave its temporary beside the target.
+    jx::RemoveTemporariesOnInterrupt();
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string cwd;
     if (char* dir = getcwd(nullptr, 0)) {

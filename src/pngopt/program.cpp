@@ -20,6 +20,8 @@
 #include "pngopt/pngenc/png_image.h"
 #include "pngopt/output.h"
 #include "pngopt/trials.h"
+#include "platform/errors.h"
+#include "platform/replace_file.h"
 
 namespace jx::quillox {
 namespace fs = std::filesystem;
@@ -253,45 +255,10 @@ void SearchFiles(const std::string& folder, const std::string& mask, bool recurs
 }
 
 void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
-    std::string pattern = FolderPart(target) + "/." + NamePart(target) + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0) throw PngError("Cannot create a temporary file beside " + target + ": " + std::strerror(errno));
-    const std::string temp(name.data());
-    auto fail = [&](const std::string& what) {
-        int err = errno;
-        close(fd);
-        unlink(temp.c_str());
-        throw PngError(what + " " + target + ": " + std::strerror(err));
-    };
-    struct stat old {};
-    if (stat(target.c_str(), &old) == 0) {
-        fchmod(fd, old.st_mode & 07777);
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail("Cannot write");
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (fsync(fd) != 0) fail("Cannot write");
-    if (close(fd) != 0) {
-        int err = errno;
-        unlink(temp.c_str());
-        throw PngError("Cannot write " + target + ": " + std::strerror(err));
-    }
-    if (rename(temp.c_str(), target.c_str()) != 0) {
-        int err = errno;
-        unlink(temp.c_str());
-        throw PngError("Cannot replace " + target + ": " + std::strerror(err));
+    try {
+        ReplaceFileBytes(target, bytes);
+    } catch (const PlatformError& e) {
+        throw PngError(e.what());
     }
 }
 

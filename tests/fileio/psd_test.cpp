@@ -156,7 +156,7 @@ TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
 }
 
 TEST(PSD, DamagedFiles) {
-    const std::string kRead = "Stream read error";
+    const std::string kRead = "the file is cut short";
     const std::vector<std::pair<std::function<void(TPsdSpec&)>, std::string>> cases{
         {[](TPsdSpec& t) { t.signature = "8BPX"; }, kBadPsd},
         {[](TPsdSpec& t) { t.version = 2; }, kBadPsd},

@@ -102,21 +102,21 @@ TEST(Targa, ThirtyTwoBitAlphaAndRunLengthPacketsCrossingRows) {
 
 TEST(Targa, DamagedFilesFailWithTheirMessage) {
     const Bytes pixels{1, 2, 3};
-    EXPECT_EQ(LoadError(Cat(Header(0, 2, 0, 0, 0, 1, 1, 24, 0), {1, 2})), "Stream read error");
-    EXPECT_EQ(LoadError({0, 0, 2}), "Stream read error");
+    EXPECT_EQ(LoadError(Cat(Header(0, 2, 0, 0, 0, 1, 1, 24, 0), {1, 2})), "the file is cut short");
+    EXPECT_EQ(LoadError({0, 0, 2}), "the file is cut short");
     EXPECT_EQ(LoadError(Cat(Header(0, 4, 0, 0, 0, 1, 1, 24, 0), pixels)), kBadTga);   // image type
     EXPECT_EQ(LoadError(Cat(Header(0, 2, 0, 0, 0, 1, 1, 12, 0), pixels)), kBadTga);   // depth
     EXPECT_EQ(LoadError(Cat(Header(2, 2, 0, 0, 0, 1, 1, 24, 0), pixels)), kBadTga);   // map type
     EXPECT_EQ(LoadError(Cat(Header(1, 1, 0, 1, 20, 1, 1, 8, 0), pixels)), kBadTga);   // map bits
     EXPECT_EQ(LoadError(Cat(Header(0, 1, 0, 0, 0, 1, 1, 8, 0), pixels)), kBadTga);    // no map
     EXPECT_EQ(LoadError(Cat(Header(0, 2, 0, 0, 0, 0, 1, 24, 0), pixels)), kBadTga);   // no width
-    EXPECT_EQ(LoadError(Cat(Header(1, 1, 0, 300, 24, 1, 1, 8, 0), pixels)), "Stream read error");
-    EXPECT_EQ(LoadError(Cat(Header(0, 2, 0, 0, 0, 1, 1, 24, 0, 200), pixels)), "Stream read error");
+    EXPECT_EQ(LoadError(Cat(Header(1, 1, 0, 300, 24, 1, 1, 8, 0), pixels)), "the file is cut short");
+    EXPECT_EQ(LoadError(Cat(Header(0, 2, 0, 0, 0, 1, 1, 24, 0, 200), pixels)), "the file is cut short");
     // Huge size claimed by a tiny file, raw and run-length.
-    EXPECT_EQ(LoadError(Cat(Header(0, 2, 0, 0, 0, 65535, 65535, 32, 0), pixels)), "Stream read error");
+    EXPECT_EQ(LoadError(Cat(Header(0, 2, 0, 0, 0, 65535, 65535, 32, 0), pixels)), "the file is cut short");
     EXPECT_EQ(LoadError(Cat(Header(0, 10, 0, 0, 0, 65535, 65535, 32, 0), {0xFF, 1, 2, 3, 4})),
-              "Stream read error");
-    EXPECT_EQ(LoadError(Cat(Header(0, 10, 0, 0, 0, 2, 1, 24, 0), {0x80, 1, 2, 3})), "Stream read error");
+              "the file is cut short");
+    EXPECT_EQ(LoadError(Cat(Header(0, 10, 0, 0, 0, 2, 1, 24, 0), {0x80, 1, 2, 3})), "the file is cut short");
 }
 
 TEST(Targa, HeaderTest) {

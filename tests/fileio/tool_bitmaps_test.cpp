@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "fake_tools.h"
+#include "fileio/png_probe.h"
 #include "fileio/tool_bitmaps.h"
 
 namespace fs = std::filesystem;
@@ -103,16 +106,17 @@ TEST_F(ToolBitmaps, WebpErrors) {
     EXPECT_EQ(MessageOf<EWEBPError>([&] { Save(webp); }), "Encoder is not specified");
 
     webp.Decoder = "dwebp";
-    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "not a webp file"); }), "Decode error");
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "not a webp file"); }).rfind("Decode error: dwebp ended with exit code", 0),
+              0u);
     webp.Decoder = "/nonexistent/dwebp";
-    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "RIFF"); }), "Decode error");
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "RIFF"); }), "Decode error: dwebp could not be started: No such file or directory");
 
     // A tool that writes a truncated file: its bytes are still handed on, but the reload fails.
     TempDir tools;
     WriteScript(tools / "badwebp", "printf 'RIFF' > \"$4\"");
     webp.Encoder = tools / "badwebp";
     std::ostringstream out;
-    EXPECT_EQ(MessageOf<EWEBPError>([&] { webp.SaveToStream(out); }), "Decode error");
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { webp.SaveToStream(out); }).rfind("Decode error: ", 0), 0u);
     EXPECT_EQ(out.str(), "RIFF");
     EXPECT_EQ(webp.EncodedSize, 4);
     WriteScript(tools / "silent", "exit 0");
@@ -132,6 +136,66 @@ TEST_F(ToolBitmaps, WebpErrors) {
     webp.AlphaFilter = 3;
     webp.Cancel = nullptr;
     EXPECT_THROW(Save(webp), EWEBPError);
+}
+
+// A decoder that hangs, or dies, is reported by name and how it failed; nothing is left behind.
+TEST_F(ToolBitmaps, HungOrKilledDecoderFailsTheLoadCleanly) {
+    TempDir tools;
+    WriteScript(tools / "dwebp", "exec sleep 30");
+    TWEBPBitmap webp(session.path.string());
+    webp.Decoder = tools / "dwebp";
+    webp.DecodeTimeLimitMs = 300;
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "RIFF"); }), "Decode error: dwebp did not finish in 300 ms");
+    EXPECT_TRUE(webp.Empty());
+
+    WriteScript(tools / "dwebp", "kill -9 $$");
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "RIFF"); }), "Decode error: dwebp was killed by signal 9");
+
+    CancelFlag cancel;
+    cancel.Request();
+    webp.Cancel = &cancel;
+    EXPECT_EQ(MessageOf<EWEBPError>([&] { Load(webp, "RIFF"); }), "Decode error: dwebp was canceled");
+}
+
+// Without a session folder the exchange files live in a private folder of their own, never in the
+// shared temporary folder itself, and that folder goes afterwards.
+TEST_F(ToolBitmaps, ExchangeFilesStayOutOfTheSharedTemporaryFolder) {
+    TempDir shared, tools;
+    const std::string seen = tools / "seen";
+    WriteScript(tools / "dwebp", "dirname \"$1\" > '" + seen + "'; stat -c %a \"$(dirname \"$1\")\" >> '" + seen + "'");
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string saved = oldTmp ? oldTmp : "";
+    ::setenv("TMPDIR", shared.path.c_str(), 1);
+    TWEBPBitmap webp;
+    webp.Decoder = tools / "dwebp";
+    MessageOf<EWEBPError>([&] { Load(webp, "RIFF"); });
+    if (oldTmp) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
+
+    std::ifstream in(seen);
+    std::string folder, mode;
+    std::getline(in, folder);
+    std::getline(in, mode);
+    EXPECT_EQ(fs::path(folder).parent_path(), shared.path);
+    EXPECT_EQ(mode, "700");
+    EXPECT_TRUE(fs::is_empty(shared.path));
+}
+
+// A link planted at a scratch name is replaced by the new file, never written through.
+TEST_F(ToolBitmaps, ScratchWritesNeverFollowAPlantedLink) {
+    TempDir elsewhere;
+    const std::string victim = elsewhere / "victim";
+    std::ofstream(victim) << "precious";
+    const std::string scratch = session / "0.png";
+    fs::create_symlink(victim, scratch);
+    WriteFileBytes(scratch, std::vector<uint8_t>{1, 2, 3});
+    EXPECT_FALSE(fs::is_symlink(scratch));
+    EXPECT_EQ(fs::file_size(scratch), 3u);
+    EXPECT_EQ((fs::status(scratch).permissions() & fs::perms::all), fs::perms::owner_read | fs::perms::owner_write);
+    std::ifstream in(victim);
+    std::string kept;
+    in >> kept;
+    EXPECT_EQ(kept, "precious");
+    fs::remove(scratch);
 }
 
 TEST_F(ToolBitmaps, JpegSettingsAllGiveDecodableFiles) {

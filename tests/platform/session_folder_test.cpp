@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/session.h"
@@ -48,6 +49,11 @@ protected:
         int status = 0;
         ::waitpid(pid, &status, 0);
         return path;
+    }
+
+    static void Age(const std::string& path) {
+        struct timespec times[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
     }
 
     std::string base_;
@@ -139,6 +145,13 @@ TEST_F(SessionTest, SweepRemovesOnlyStaleSessionsOfThisUser) {
     const std::string crashed = CrashedSession();
     ASSERT_FALSE(crashed.empty());
     ASSERT_TRUE(fs::exists(crashed + "0.png"));
+    // A stale folder goes whole, sub-folders included.
+    fs::create_directories(crashed + "frames/deep");
+    std::ofstream(crashed + "frames/deep/1.bmp") << "x";
+    Age(crashed + "session.lock");
+    Age(crashed);
+    // One that crashed a moment ago might still be a start-up in progress: it stays for now.
+    const std::string recent = CrashedSession();
 
     // Names with the prefix but not exactly eight characters after it are not ours.
     fs::create_directory(base_ + "/JX_session_1234567");
@@ -152,6 +165,7 @@ TEST_F(SessionTest, SweepRemovesOnlyStaleSessionsOfThisUser) {
 
     EXPECT_EQ(jx::DeleteStaleSessions(base_), 1);
     EXPECT_FALSE(fs::exists(crashed));
+    EXPECT_TRUE(fs::exists(recent + "0.png"));
     EXPECT_TRUE(fs::exists(live.FilePath("0.png")));
     EXPECT_TRUE(fs::exists(base_ + "/JX_session_1234567"));
     EXPECT_TRUE(fs::exists(base_ + "/JX_session_123456789"));
@@ -172,6 +186,56 @@ TEST_F(SessionTest, SweepTakesAFolderWithoutLockOnlyWhenOld) {
     EXPECT_EQ(jx::DeleteStaleSessions(base_), 1);
     EXPECT_TRUE(fs::exists(young));
     EXPECT_FALSE(fs::exists(old));
+}
+
+TEST_F(SessionTest, CloseRemovesSubFoldersButNoLinkTarget) {
+    fs::create_directory(base_ + "/outside");
+    std::ofstream(base_ + "/outside/keep") << "x";
+    std::string path;
+    {
+        jx::SessionFolder s(base_);
+        path = s.Path();
+        fs::create_directories(path + "batch/a/b");
+        std::ofstream(path + "batch/a/b/0.png") << "x";
+        std::ofstream(path + "batch/1.png") << "x";
+        fs::create_directory_symlink(base_ + "/outside", path + "batch/link");
+        EXPECT_TRUE(s.RemoveAll());
+    }
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(fs::exists(base_ + "/outside/keep"));
+}
+
+// Start-ups that sweep while others are making their folders: none fails, none loses its folder.
+TEST_F(SessionTest, RacingStartUpsKeepTheirFolders) {
+    constexpr int kProcesses = 6;
+    constexpr int kRounds = 60;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            int code = 0;
+            for (int round = 0; round < kRounds && code == 0; ++round) {
+                try {
+                    jx::SessionFolder s(base_);
+                    // No age grace here, so the lock alone must protect the folder.
+                    jx::DeleteStaleSessions(base_, 0);
+                    s.WriteFile("0.png", "x", 1);
+                    if (!fs::exists(s.FilePath(jx::SessionFolder::kLockName))) code = 2;
+                } catch (const std::exception&) {
+                    code = 3;
+                }
+            }
+            ::_exit(code);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    EXPECT_TRUE(fs::is_empty(base_));
 }
 
 TEST_F(SessionTest, SecondInstanceIsTheOneThatCannotTakeTheLock) {

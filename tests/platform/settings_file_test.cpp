@@ -151,6 +151,20 @@ TEST_F(SettingsTest, LineBreakInAValueIsRefusedAndTheFileKept) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
+// A settings file kept elsewhere through a link, private to its user, stays so after a save.
+TEST_F(SettingsTest, SaveKeepsTheLinkAndTheMode) {
+    fs::create_directory(dir_ + "/dotfiles");
+    const std::string target = dir_ + "/dotfiles/JX.ini";
+    jx::SaveOptions(target, jx::JxOptions{}, "1.0.0");
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    fs::remove(file_);
+    fs::create_symlink(target, file_);
+    jx::SaveOptions(file_, Changed(), "2.0.0");
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_NE(ReadText(target).find("JXVer=2.0.0"), std::string::npos);
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST_F(SettingsTest, FolderFollowsXdgConfigHomeOrHome) {
     const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
     const char* oldHome = std::getenv("HOME");

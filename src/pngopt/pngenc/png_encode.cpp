@@ -12,6 +12,8 @@
 #include "pngopt/pngenc/png_image.h"
 #include "pngopt/pngenc/png_layout.h"
 #include "pngopt/pngenc/row_filter.h"
+#include "platform/errors.h"
+#include "platform/replace_file.h"
 
 namespace jx {
 
@@ -320,27 +322,11 @@ PngFilterChoice PngImage::ChooseFilters() {
 
 void PngImage::SaveFile(const std::filesystem::path& path) {
     std::vector<uint8_t> file = Encode();
-    std::filesystem::path dir = path.parent_path();
-    std::string pattern = (dir.empty() ? std::filesystem::path(".") : dir).string() + "/." +
-                          path.filename().string() + ".XXXXXX";
-    int fd = mkstemp(pattern.data());
-    if (fd < 0) throw PngError("PNG: cannot create a file beside " + path.string() + ": " + std::strerror(errno));
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    size_t done = 0;
-    while (done < file.size()) {
-        ssize_t k = ::write(fd, file.data() + done, file.size() - done);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) break;
-        done += size_t(k);
+    try {
+        ReplaceFileBytes(path.string(), file);
+    } catch (const PlatformError& e) {
+        throw PngError(std::string("PNG: ") + e.what());
     }
-    bool ok = done == file.size();
-    ok = (::close(fd) == 0) && ok;
-    if (ok && std::rename(pattern.c_str(), path.c_str()) == 0) return;
-    int err = errno;
-    std::remove(pattern.c_str());
-    throw PngError("PNG: cannot write " + path.string() + ": " + std::strerror(err));
 }
 
 }  // namespace jx

@@ -1,0 +1,44 @@
+#pragma once
+// The one way a program here replaces a file: written under a temporary name in the destination's
+// own folder, flushed to disk, given the replaced file's mode and (where permitted) owner, and
+// renamed over it. A symbolic link at the destination is resolved, so the file it points to is the
+// one replaced and the link stays a link. A failure removes the temporary and leaves the old file.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace jx {
+
+// `write` fills the open temporary file: through `fd`, or by reopening `tempPath` (for libraries
+// that take a name). It reports a failure by throwing; whatever it throws propagates after the
+// temporary is removed. Failures of the routine itself raise PlatformError naming the destination
+// and the system's reason. Returns the path actually replaced (the link target, when it was a link).
+std::string ReplaceFile(const std::string& destination,
+                        const std::function<void(int fd, const std::string& tempPath)>& write);
+std::string ReplaceFileBytes(const std::string& destination, std::span<const uint8_t> bytes);
+
+// The file a write to `path` lands in: symbolic links at the last component followed (also a
+// dangling one, whose target is then created). Relative link targets count from the link's folder.
+std::string ResolveDestination(const std::string& path);
+
+// The temporaries' pattern for a destination: "." + name + "." + six letters or digits, in the
+// destination's folder (the name shortened so the whole stays a valid file name).
+std::string TemporaryPrefix(const std::string& destinationName);
+
+// Removes this user's temporaries of `destination` left by a run that was killed: files of the
+// pattern above, older than `minAgeSeconds`, that no running writer holds. Returns how many went.
+int RemoveStaleTemporaries(const std::string& destination, int minAgeSeconds = 60);
+
+// Makes SIGINT and SIGTERM remove the temporaries being written at that moment before the process
+// ends by the same signal (so its exit status is non-zero). For console programs.
+void RemoveTemporariesOnInterrupt();
+
+// Writes a new scratch file (an older one of that name is deleted first, never followed): created
+// with O_EXCL and O_NOFOLLOW, mode 0600. PlatformError naming the file on failure.
+void WriteScratchFile(const std::string& path, std::span<const uint8_t> bytes);
+
+// Writes all of `bytes` to fd; false with errno set when the system refuses.
+bool WriteAll(int fd, const void* bytes, std::size_t size);
+
+}  // namespace jx
