@@ -81,13 +81,15 @@ TPixelImage ConvertAlpha(const TPixelImage& source, const TAlphaConvertSettings&
     return out;
 }
 
-void RefreshSourcePixels(const EngineState& state, TPixelImage& image) {
+void RefreshSourcePixels(const EngineState& state, TPixelImage& image, std::optional<bool> hasAlpha) {
+    const bool alpha = hasAlpha.value_or(state.HasAlpha);
     TPixelRec* px = image.Data();
     for (int64_t i = 0, n = image.Count(); i < n; ++i) {
-        if (px[i].A == 0)
-            ClearPixel(state, px[i]);
-        else
-            state.Convert(px[i]);
+        if (px[i].A == 0) {
+            px[i].R = px[i].G = px[i].B = 0;
+            px[i].Weight = 0;
+        }
+        state.ColorConverter(px[i], alpha, state.AlphaBackground);
     }
 }
 

@@ -2,6 +2,7 @@
 // Turning a graded alpha channel into plain on/off transparency: a threshold, error diffusion of
 // the alpha byte or the 16 x 16 ordered matrix, optionally blending the colours over a matte first.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "imaging/engine_state.h"
@@ -33,8 +34,8 @@ int32_t AlphaBarPosition(const TAlphaConvertSettings& settings);
 TPixelImage ConvertAlpha(const TPixelImage& source, const TAlphaConvertSettings& settings,
                          const std::vector<int32_t>& bayer16);
 
-// c1..c3 of every pixel recomputed with the state's converter, A = 0 pixels cleared: what a new
-// SourceImage must hold.
-void RefreshSourcePixels(const EngineState& state, TPixelImage& image);
+// c1..c3 of every pixel recomputed with the state's converter (and alpha flag, unless the image is
+// to have another), A = 0 pixels cleared: what a new SourceImage must hold.
+void RefreshSourcePixels(const EngineState& state, TPixelImage& image, std::optional<bool> hasAlpha = {});
 
 }  // namespace jx
