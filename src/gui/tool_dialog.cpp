@@ -7,6 +7,10 @@ namespace jx {
 TToolDialog::TToolDialog(TJXMainForm* owner, const QString& caption, EngineState& state, TToolHost host, bool locks)
     : TPointerform(owner, caption, kFades), state_(state), host_(std::move(host)), locks_(locks) {}
 
+TToolDialog::~TToolDialog() {
+    if (locked_ && host_.Unlock) host_.Unlock();
+}
+
 void TToolDialog::showEvent(QShowEvent* e) {
     if (locks_ && !locked_) {
         locked_ = true;

@@ -42,6 +42,8 @@ class TToolDialog : public TPointerform {
     Q_OBJECT
 public:
     TToolDialog(TJXMainForm* owner, const QString& caption, EngineState& state, TToolHost host, bool locks);
+    // A dialog destroyed while shown still gives the lock back.
+    ~TToolDialog() override;
 
     bool Locked() const { return locked_; }
 
