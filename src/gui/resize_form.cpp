@@ -142,7 +142,6 @@ void TResizeForm::showEvent(QShowEvent* e) {
     pending_ = false;
     subpixel_ = 0;
     editCounter_ = 0;
-    committed_ = false;
     linker_.reset();
     if (!state_.HasImage()) return;
     linker_ = std::make_unique<TSizeLinker>(state_.ImageWidth(), state_.ImageHeight());
@@ -286,7 +285,6 @@ void TResizeForm::Button1Click() {
     c.Mask = TByteImage(c.Source.Width(), c.Source.Height(), 0);
     c.MaskChanged = true;
     c.HasAlpha = previewHasAlpha_;
-    committed_ = true;
     Timer2->stop();
     Commit(std::move(c));
     accept();

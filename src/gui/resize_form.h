@@ -90,7 +90,6 @@ private:
     int subpixel_ = 0;
     int editCounter_ = 0;
     bool pending_ = false;
-    bool committed_ = false;
     bool syncing_ = false;
 };
 

@@ -121,7 +121,6 @@ TEST(AlphaConvert, BayerTileCounts) {
     EXPECT_EQ(out[fx][fy].A, 0);
     // At 0 % every visible pixel is opaque.
     s.Amount = 0;
-    for (int v : Alphas(ConvertAlpha(AlphaRow({0, 1, 2, 255}), s, Bayer16()))) (void)v;
     EXPECT_EQ(Alphas(ConvertAlpha(AlphaRow({0, 1, 2, 255}), s, Bayer16())), (std::vector<int>{0, 255, 255, 255}));
 }
 
