@@ -120,7 +120,9 @@ TEST_F(ImageTools, AlphaConversionCaptionsAndCommit) {
     EXPECT_TRUE(host.commits[0].TrueColor);
     for (const TPixelRec& p : host.commits[0].Source.Vector()) {
         EXPECT_TRUE(p.A == 0 || p.A == 255);
-        if (p.A == 0) EXPECT_EQ(p.R + p.G + p.B, 0);
+        if (p.A == 0) {
+            EXPECT_EQ(p.R + p.G + p.B, 0);
+        }
     }
     EXPECT_EQ(host.requantizes, 0);
     EXPECT_EQ(host.unlocks, 1);
