@@ -13,18 +13,9 @@
 #include "imaging/sort.h"
 
 namespace jx {
-namespace {
 
-struct TKernelEntry {
-    int8_t dx, dy, k;
-};
-struct TKernel {
-    int32_t divisor;
-    std::vector<TKernelEntry> entries;
-};
-
-const std::array<TKernel, 7>& Kernels() {
-    static const std::array<TKernel, 7> kernels = {{
+const std::array<TDiffusionKernel, 7>& DiffusionKernels() {
+    static const std::array<TDiffusionKernel, 7> kernels = {{
         {1, {}},
         {16, {{1, 0, 8}, {-3, 1, 1}, {-2, 1, 1}, {-1, 1, 2}, {0, 1, 4}}},
         {16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}},
@@ -38,6 +29,8 @@ const std::array<TKernel, 7>& Kernels() {
     return kernels;
 }
 
+namespace {
+
 // One kernel entry prepared for a pass: round(e * f) for the lightness and alpha error and
 // round(e * d * f) for the chroma error, tabulated over every error -255..255.
 struct TDiffusionTap {
@@ -47,10 +40,10 @@ struct TDiffusionTap {
 };
 
 std::vector<TDiffusionTap> PrepareTaps(int32_t method, float amount, bool delicate) {
-    const TKernel& kernel = Kernels()[static_cast<size_t>(method)];
+    const TDiffusionKernel& kernel = DiffusionKernels()[static_cast<size_t>(method)];
     std::vector<TDiffusionTap> taps;
     const double d = delicate ? 0.5 : 1.0;
-    for (const TKernelEntry& e : kernel.entries) {
+    for (const TDiffusionKernelEntry& e : kernel.entries) {
         TDiffusionTap t{};
         t.dx = e.dx;
         t.dy = e.dy;

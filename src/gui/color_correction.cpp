@@ -1,0 +1,98 @@
+#include "gui/color_correction.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include "imaging/alpha_convert.h"
+
+namespace jx {
+namespace {
+
+QSlider* Bar(int lo, int hi, int value) {
+    auto* s = new QSlider(Qt::Horizontal);
+    s->setRange(lo, hi);
+    s->setValue(value);
+    return s;
+}
+
+}  // namespace
+
+TColorCorrection::TColorCorrection(TJXMainForm* owner, EngineState& state, TToolHost host)
+    : TToolDialog(owner, "Color correction", state, std::move(host), true) {
+    setObjectName("ColorCorrection");
+    auto* layout = new QVBoxLayout(this);
+    QSlider** lo[4] = {&RedLo, &GreenLo, &BlueLo, &AlphaLo};
+    QSlider** hi[4] = {&RedHi, &GreenHi, &BlueHi, &AlphaHi};
+    const char* names[4] = {"Red", "Green", "Blue", "Alpha"};
+    for (int c = 0; c < 4; ++c) {
+        auto* g = new QGroupBox(names[c]);
+        auto* gl = new QHBoxLayout(g);
+        *lo[c] = Bar(0, 127, 0);
+        *hi[c] = Bar(128, 255, 255);
+        gl->addWidget(*lo[c]);
+        gl->addWidget(*hi[c]);
+        connect(*lo[c], &QSlider::valueChanged, this, &TColorCorrection::ThresholdChange);
+        connect(*hi[c], &QSlider::valueChanged, this, &TColorCorrection::ThresholdChange);
+        layout->addWidget(g);
+    }
+    auto* buttons = new QHBoxLayout;
+    Button1 = new QPushButton("OK");
+    Button2 = new QPushButton("Reset");
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    layout->addLayout(buttons);
+    connect(Button1, &QPushButton::clicked, this, &TColorCorrection::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TColorCorrection::Button2Click);
+}
+
+TChannelThresholds TColorCorrection::Thresholds() const {
+    TChannelThresholds t;
+    t.Lo = {RedLo->value(), GreenLo->value(), BlueLo->value(), AlphaLo->value()};
+    t.Hi = {RedHi->value(), GreenHi->value(), BlueHi->value(), AlphaHi->value()};
+    return t;
+}
+
+void TColorCorrection::showEvent(QShowEvent* e) {
+    TToolDialog::showEvent(e);
+    committed_ = false;
+    Button2Click();
+}
+
+void TColorCorrection::Button2Click() {
+    resetting_ = true;
+    for (QSlider* s : {RedLo, GreenLo, BlueLo, AlphaLo}) s->setValue(0);
+    for (QSlider* s : {RedHi, GreenHi, BlueHi, AlphaHi}) s->setValue(255);
+    resetting_ = false;
+    ThresholdChange();
+}
+
+void TColorCorrection::ThresholdChange() {
+    if (resetting_ || !state_.HasImage()) return;
+    state_.WorkingImage = ColorCorrected(state_.SourceImage, Thresholds());
+    Refresh();
+}
+
+void TColorCorrection::Button1Click() {
+    if (state_.HasImage()) {
+        // From the source, whatever the preview shows by now.
+        TToolCommit c;
+        c.Source = ColorCorrected(state_.SourceImage, Thresholds());
+        RefreshSourcePixels(state_, c.Source);
+        c.Mask = TByteImage(c.Source.Width(), c.Source.Height(), 0);
+        c.MaskChanged = true;
+        c.HasAlpha = state_.HasAlpha;
+        committed_ = true;
+        Commit(std::move(c));
+    }
+    accept();
+}
+
+void TColorCorrection::ToolClose() {
+    // The commit step quantizes already; otherwise the preview goes.
+    if (!committed_) Requantize();
+}
+
+}  // namespace jx

@@ -1,0 +1,154 @@
+#include "gui/jpeg_filter_form.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include "imaging/alpha_convert.h"
+
+namespace jx {
+
+TJPEGFilterForm::TJPEGFilterForm(TJXMainForm* owner, EngineState& state, TToolHost host)
+    : TToolDialog(owner, "Filter", state, std::move(host), true) {
+    setObjectName("JPEGFilterForm");
+    auto* layout = new QVBoxLayout(this);
+    GroupBox1 = new QGroupBox("Filter properties");
+    auto* grid = new QGridLayout(GroupBox1);
+    Label1 = new QLabel("Search area:");
+    BlockSize = new QSlider(Qt::Horizontal);
+    BlockSize->setRange(1, 8);
+    BlockSize->setValue(3);
+    Label3 = new QLabel(QString::fromUtf8("± 3 pix"));
+    Label2 = new QLabel("Filter strength:");
+    MaxError = new QSlider(Qt::Horizontal);
+    MaxError->setRange(1, 32);
+    MaxError->setValue(16);
+    Label4 = new QLabel("16");
+    CheckBox1 = new QCheckBox("Aggressive");
+    grid->addWidget(Label1, 0, 0);
+    grid->addWidget(BlockSize, 0, 1);
+    grid->addWidget(Label3, 0, 2);
+    grid->addWidget(Label2, 1, 0);
+    grid->addWidget(MaxError, 1, 1);
+    grid->addWidget(Label4, 1, 2);
+    grid->addWidget(CheckBox1, 2, 0, 1, 3);
+    layout->addWidget(GroupBox1);
+    ProgressBar = new QProgressBar;
+    ProgressBar->setVisible(false);
+    layout->addWidget(ProgressBar);
+    auto* buttons = new QHBoxLayout;
+    Button1 = new QPushButton("Apply");
+    Button2 = new QPushButton("OK");
+    CancelButton = new QPushButton("Cancel");
+    CancelButton->setVisible(false);
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    buttons->addWidget(CancelButton);
+    layout->addLayout(buttons);
+    connect(BlockSize, &QSlider::valueChanged, this, &TJPEGFilterForm::BlockSizeChange);
+    connect(MaxError, &QSlider::valueChanged, this, &TJPEGFilterForm::MaxErrorChange);
+    connect(Button1, &QPushButton::clicked, this, &TJPEGFilterForm::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TJPEGFilterForm::Button2Click);
+    connect(CancelButton, &QPushButton::clicked, this, &TJPEGFilterForm::CancelClick);
+}
+
+TJPEGFilterForm::~TJPEGFilterForm() {
+    cancel_ = true;
+    if (alive_) *alive_ = false;
+}
+
+TJpegFilterSettings TJPEGFilterForm::Settings() const {
+    TJpegFilterSettings s;
+    s.BlockSize = BlockSize->value();
+    s.MaxError = MaxError->value();
+    s.Aggressive = CheckBox1->isChecked();
+    s.LumaShift = 1;
+    s.HasAlpha = state_.HasAlpha;
+    return s;
+}
+
+void TJPEGFilterForm::BlockSizeChange(int value) { Label3->setText(QString::fromUtf8("± %1 pix").arg(value)); }
+
+void TJPEGFilterForm::MaxErrorChange(int value) { Label4->setText(QString::number(value)); }
+
+void TJPEGFilterForm::SetRunning(bool running) {
+    running_ = running;
+    GroupBox1->setEnabled(!running);
+    Button1->setEnabled(!running);
+    Button2->setEnabled(!running);
+    ProgressBar->setVisible(running);
+    CancelButton->setVisible(running);
+    if (running)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TJPEGFilterForm::Button1Click() {
+    if (running_ || !state_.HasImage()) return;
+    const TPixelImage source = state_.SourceImage;  // the filter's own copy: events run meanwhile
+    ProgressBar->setRange(0, std::max(0, source.Height() - 1));
+    ProgressBar->setValue(0);
+    cancel_ = false;
+    SetRunning(true);
+    bool alive = true;
+    alive_ = &alive;
+    TPixelImage out;
+    bool done = false;
+    try {
+        done = JpegFilter(source, out, Settings(), [&](int32_t row) {
+            ProgressBar->setValue(row);
+            if (OnRow) OnRow(row);
+            QApplication::processEvents();
+            return alive && !cancel_;
+        });
+    } catch (...) {
+        if (alive) {
+            alive_ = nullptr;
+            SetRunning(false);
+        }
+        throw;
+    }
+    if (!alive) {  // the dialog went while the filter ran
+        QApplication::restoreOverrideCursor();
+        return;
+    }
+    alive_ = nullptr;
+    SetRunning(false);
+    if (!done || !isVisible()) return;
+    result_ = std::move(out);
+    state_.WorkingImage = *result_;
+    Refresh();
+}
+
+void TJPEGFilterForm::CancelClick() { cancel_ = true; }
+
+void TJPEGFilterForm::Button2Click() {
+    if (running_) return;
+    if (result_ && result_->SameShape(state_.SourceImage)) {
+        TToolCommit c;
+        c.Source = std::move(*result_);
+        RefreshSourcePixels(state_, c.Source);
+        c.Mask = state_.QualityMask;
+        c.HasAlpha = state_.HasAlpha;
+        committed_ = true;
+        Commit(std::move(c));
+    }
+    accept();
+}
+
+void TJPEGFilterForm::ToolClose() {
+    cancel_ = true;  // a running filter stops at its next row
+    result_.reset();
+    if (!committed_) Requantize();
+    committed_ = false;
+}
+
+}  // namespace jx
