@@ -1,4 +1,5 @@
 #include "gui/main_form.h"
+#include "gui/palette_commands.h"
 
 #include <QAction>
 #include <QApplication>
@@ -136,8 +137,9 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     form5_ = new TForm5(this, state_);
     RegisterToolDialog(form5_);
     QList<QAction*> buttons = toolBar1_->actions();
-    buttons << toolButton31_;
+    buttons << toolButton31_ << panel1_->findChild<QAction*>("ToolButton29") << panel1_->findChild<QAction*>("ToolButton32");
     router_->ConnectToolButtons(buttons);
+    paletteCommands_ = new TPaletteCommands(*this);
     undoStore_->ButtonsChanged = [this](bool undo, bool redo) {
         toolBar1_->findChild<QAction*>("ToolButton25")->setEnabled(undo);
         toolBar1_->findChild<QAction*>("ToolButton26")->setEnabled(redo);
@@ -523,6 +525,8 @@ void TJXMainForm::DropFiles(const QStringList& names) {
     if (!lastPalette.isEmpty()) LoadPalette(lastPalette);
 }
 
+void TJXMainForm::SelectColorKey(uint32_t key) { paletteCommands_->SelectColorKey(key); }
+
 void TJXMainForm::InfoClear() { form5_->Memo1->clear(); }
 
 void TJXMainForm::InfoLine(const std::string& line) { form5_->Memo1->appendPlainText(QString::fromStdString(line)); }
@@ -557,9 +561,10 @@ void TJXMainForm::Refresh(TRefreshTarget target) {
             RenderImageView();
             break;
         case TRefreshTarget::PaletteGrid:
-            DrawPaletteView();
+            paletteCommands_->PaletteRedrawn();
             break;
         case TRefreshTarget::SelectedColor:
+            paletteCommands_->DrawSelectedColor();
             break;
         case TRefreshTarget::ShowImageView:
             image1_->setVisible(true);

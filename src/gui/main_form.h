@@ -36,6 +36,7 @@ class SessionFolder;
 class TCommandRouter;
 class TForm5;
 class TImageView;
+class TPaletteCommands;
 class TPaintBox;
 class TPointerform;
 
@@ -56,6 +57,7 @@ public:
     TForm5* Form5() const { return form5_; }
     TURClass& UndoStore() { return *undoStore_; }
     TCommandRouter& Router() { return *router_; }
+    TPaletteCommands& PaletteCommands() { return *paletteCommands_; }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
@@ -143,6 +145,7 @@ public:
     void BusyEnd() override;
     void ShowColorCount(const std::string& text) override;
     void Refresh(TRefreshTarget target) override;
+    void SelectColorKey(uint32_t key) override;
     // Opening observer.
     bool ToolBarEnabled() override;
     void LeaveEditingModes() override;
@@ -186,6 +189,7 @@ protected:
     void dropEvent(QDropEvent* e) override;
 
 private:
+    friend class TPaletteCommands;  // the palette room draws into the grid, colour box and view
     void BuildToolBar();
     void BuildPanel();
     void BuildStatusBar();
@@ -201,6 +205,7 @@ private:
     SessionFolder* session_;
     std::unique_ptr<TURClass> undoStore_;
     std::unique_ptr<TCommandRouter> router_;
+    TPaletteCommands* paletteCommands_ = nullptr;  // a child of the window
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;

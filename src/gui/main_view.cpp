@@ -9,6 +9,7 @@
 
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_commands.h"
 #include "gui/preview.h"
 
 namespace jx {
@@ -135,6 +136,7 @@ void TJXMainForm::Image1MouseUp(QMouseEvent* e) {
     panning_ = false;
     state_.ShowErrorMap = state_.ShowSourceOpaque = state_.ShowAlphaChannel = false;
     RenderImageView();
+    paletteCommands_->Image1Released(e->button(), ImagePoint(e->position().toPoint()));
 }
 
 void TJXMainForm::Image1MouseEnter() {

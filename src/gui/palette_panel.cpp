@@ -72,12 +72,18 @@ void TJXMainForm::BuildPanel() {
     toolButton27_ = toolBar2->addAction("Quantizer settings");
     toolButton27_->setObjectName("ToolButton27");
     toolButton27_->setCheckable(true);
-    toolBar2->addAction("Sort palette")->setEnabled(false);
+    QAction* toolButton29 = toolBar2->addAction("Sort palette");
+    toolButton29->setObjectName("ToolButton29");
+    toolButton29->setToolTip("Sort palette");
+    toolButton29->setEnabled(false);
     toolButton31_ = toolBar2->addAction("Load palette");
     toolButton31_->setObjectName("ToolButton31");
     toolButton31_->setToolTip("Load palette");
     toolButton31_->setEnabled(false);  // the router enables it
-    toolBar2->addAction("Save palette")->setEnabled(false);
+    QAction* toolButton32 = toolBar2->addAction("Save palette");
+    toolButton32->setObjectName("ToolButton32");
+    toolButton32->setToolTip("Save palette");
+    toolButton32->setEnabled(false);
     v->addWidget(toolBar2);
     image3_ = new QLabel;
     image3_->setObjectName("Image3");

@@ -1,0 +1,331 @@
+#include "gui/palette_commands.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolBar>
+#include <cmath>
+
+#include "fileio/palette_file.h"
+#include "gui/command_router.h"
+#include "gui/image_view.h"
+#include "gui/main_form.h"
+#include "gui/popup_menu2.h"
+#include "gui/preview.h"
+
+namespace jx {
+namespace {
+
+const char* const kSavePaletteFilters[] = {"JASC Palette (*.pal)", "Adobe Color Table File (*.act)"};
+
+// Until the colour picker dialog stands in the window, the toolkit's own picks the colour.
+std::optional<TPixelRec> ToolkitPicker(QWidget* parent, const TPixelRec& start) {
+    const QColor c = QColorDialog::getColor(QColor(start.R, start.G, start.B, start.A), parent, "Color",
+                                            QColorDialog::ShowAlphaChannel);
+    if (!c.isValid()) return std::nullopt;
+    TPixelRec p;
+    p.R = static_cast<uint8_t>(c.red());
+    p.G = static_cast<uint8_t>(c.green());
+    p.B = static_cast<uint8_t>(c.blue());
+    p.A = static_cast<uint8_t>(c.alpha());
+    return p;
+}
+
+QString Hex2(int v) { return QString("%1").arg(v, 2, 16, QChar('0')).toUpper(); }
+
+// The quick-add mode in PopupMenu2.
+const TPopupMenu2Group quickAddGroup(20, [](TJXMainForm& f, QMenu& menu) {
+    QMenu* middle = menu.addMenu("Middle button click");
+    auto* group = new QActionGroup(middle);
+    QAction* add3 = middle->addAction("Add new color");
+    add3->setObjectName("Add3");
+    QAction* replace = middle->addAction("Replace nearest color");
+    replace->setObjectName("Replacenearest1");
+    for (QAction* a : {add3, replace}) {
+        a->setCheckable(true);
+        group->addAction(a);
+    }
+    add3->setChecked(true);
+    QObject::connect(add3, &QAction::triggered, &f, [&f] { f.PaletteCommands().SetQuickAddMode(TQuickAddMode::AddNew); });
+    QObject::connect(replace, &QAction::triggered, &f,
+                     [&f] { f.PaletteCommands().SetQuickAddMode(TQuickAddMode::ReplaceNearest); });
+});
+
+}  // namespace
+
+TPaletteCommands::TPaletteCommands(TJXMainForm& form) : QObject(&form), form_(form) {
+    colorPicker_ = [this](QRect, uint32_t, const TPixelRec& start) { return ToolkitPicker(&form_, start); };
+
+    popupMenu1_ = new QMenu(&form_);
+    popupMenu1_->setObjectName("PopupMenu1");
+    popupMenu1_->addAction("Replace", this, [this] { PaletteEditColor(true); });
+    popupMenu1_->addAction("Add", this, [this] { PaletteEditColor(false); });
+    popupMenu1_->addAction("Delete", this, [this] { DeletePaletteEntry(); });
+    popupMenu1_->addSeparator();
+    QMenu* remove = popupMenu1_->addMenu("Remove");
+    remove->addAction("double", this, [this] { RemoveDuplicateColors(); });
+    remove->addAction("unused", this, [this] { RemoveUnusedColors(); });
+    popupMenu1_->addSeparator();
+    popupMenu1_->addAction("Sort palette", this, [this] { SortPalette(); });
+
+    popupMenu2_ = BuildPopupMenu2(form_, &form_);
+    add3_ = popupMenu2_->findChild<QAction*>("Add3");
+    replaceNearest1_ = popupMenu2_->findChild<QAction*>("Replacenearest1");
+
+    form_.image2_->installEventFilter(this);
+    form_.image3_->installEventFilter(this);
+    form_.image1_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(form_.image1_, &QWidget::customContextMenuRequested, this, [this](QPoint p) {
+        if (!form_.Locked()) popupMenu2_->popup(form_.image1_->mapToGlobal(p));
+    });
+    // Enabled by a quick add with preview, until the whole image is remapped.
+    if (QAction* recalc = form_.toolBar1_->findChild<QAction*>("ToolButton14")) recalc->setEnabled(false);
+}
+
+TPaletteEditTarget TPaletteCommands::Target() {
+    return {form_.state_, settings_, form_, *form_.undoStore_, selection_};
+}
+
+template <class F>
+void TPaletteCommands::Edit(F&& f) {
+    if (form_.Locked() || !form_.state_.HasImage()) return;
+    settings_ = form_.Settings();
+    form_.Guard(std::forward<F>(f));
+}
+
+void TPaletteCommands::SetQuickAddMode(TQuickAddMode mode) {
+    quickAddMode_ = mode;
+    if (add3_) add3_->setChecked(mode == TQuickAddMode::AddNew);
+    if (replaceNearest1_) replaceNearest1_->setChecked(mode == TQuickAddMode::ReplaceNearest);
+}
+
+QRect TPaletteCommands::SelectedCell() const {
+    const int x = (selection_.Index % kPaletteColumns) * kPaletteCell;
+    const int y = (selection_.Index / kPaletteColumns) * kPaletteCell;
+    return QRect(x, y, kPaletteCell, kPaletteCell);
+}
+
+void TPaletteCommands::FrameSelectedColor() {
+    EngineState& s = form_.state_;
+    QImage grid = DrawPaletteGrid(s, false);
+    if (grid.isNull()) {
+        form_.image2_->setVisible(false);
+        return;
+    }
+    if (selection_.Valid(s)) {
+        QPainter p(&grid);
+        const QRect cell = SelectedCell();
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(Qt::white, 3));
+        p.drawRect(cell);
+        p.setPen(QPen(Qt::black, 1));
+        p.drawRect(cell);
+    }
+    form_.image2_->setPixmap(QPixmap::fromImage(grid));
+    form_.image2_->setFixedSize(grid.size());
+    form_.image2_->setVisible(true);
+}
+
+void TPaletteCommands::DrawSelectedColor() {
+    const EngineState& s = form_.state_;
+    QLabel* label = form_.image3_;
+    if (!selection_.Valid(s) || size_t(selection_.Index) >= s.Palette.size()) {
+        image3_ = QImage();
+        label->clear();
+        return;
+    }
+    const TPixelRec& c = s.Palette[size_t(selection_.Index)];
+    const int w = std::max(label->width(), 1), h = std::max(label->height(), 1);
+    QImage img(w, h, QImage::Format_RGB32);
+    const double a = c.A / 255.0;
+    for (int y = 0; y < h; ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(img.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const double checker = (((x / 4) ^ (y / 4)) & 1) ? 192.0 : 255.0;
+            auto mix = [&](uint8_t v) { return static_cast<int>(std::nearbyint(v * a + (1.0 - a) * checker)); };
+            row[x] = qRgb(mix(c.R), mix(c.G), mix(c.B));
+        }
+    }
+    QPainter p(&img);
+    DrawCaption(p, 3, "Color: #" + Hex2(c.R) + Hex2(c.G) + Hex2(c.B), 1);
+    const int percent = static_cast<int>(std::nearbyint(a * 100.0));
+    DrawCaption(p, 3, "Alpha: #" + Hex2(c.A) + " (" + QString::number(percent) + "%)", 13);
+    const int lineX = static_cast<int>(std::nearbyint(a * (w - 1)));
+    p.setPen(QPen(Qt::white, 1, Qt::SolidLine));
+    p.drawLine(lineX, 0, lineX, h - 1);
+    p.setPen(QPen(Qt::red, 1, Qt::DotLine));
+    p.drawLine(lineX, 0, lineX, h - 1);
+    p.end();
+    image3_ = img;
+    label->setPixmap(QPixmap::fromImage(img));
+}
+
+void TPaletteCommands::PaletteRedrawn() {
+    selection_.Follow(form_.state_);
+    FrameSelectedColor();
+}
+
+void TPaletteCommands::SelectColorKey(uint32_t key) { selection_.SelectKey(form_.state_, key); }
+
+void TPaletteCommands::PaletteEditColor(bool replace) {
+    if (form_.Locked() || !form_.state_.HasImage()) return;
+    replaceFlag_ = replace;
+    const EngineState& s = form_.state_;
+    TPixelRec start;
+    if (selection_.Valid(s) && size_t(selection_.Index) < s.Palette.size()) start = s.Palette[size_t(selection_.Index)];
+    const std::optional<TPixelRec> picked = colorPicker_(SelectedCell().adjusted(0, 0, -1, -1), selection_.Key, start);
+    Edit([&] { jx::PaletteEditColor(Target(), picked, replaceFlag_); });
+    replaceFlag_ = false;
+    FrameSelectedColor();
+    DrawSelectedColor();
+}
+
+void TPaletteCommands::DeletePaletteEntry() {
+    Edit([&] { jx::DeletePaletteEntry(Target()); });
+    FrameSelectedColor();
+    DrawSelectedColor();
+}
+
+void TPaletteCommands::RemoveDuplicateColors() {
+    Edit([&] { jx::RemoveDuplicateColors(Target()); });
+    FrameSelectedColor();
+    DrawSelectedColor();
+}
+
+void TPaletteCommands::RemoveUnusedColors() {
+    Edit([&] { jx::RemoveUnusedColors(Target()); });
+    FrameSelectedColor();
+    DrawSelectedColor();
+}
+
+void TPaletteCommands::SortPalette() {
+    if (form_.Locked() || !form_.state_.HasImage()) return;
+    EngineState& s = form_.state_;
+    const QImage grid = DrawPaletteGrid(s, true);  // sorts by the current type
+    (void)grid;
+    PaletteRedrawn();
+    DrawSelectedColor();
+}
+
+void TPaletteCommands::Recalculate() {
+    Edit([&] { RecalculateQuickAdd(Target()); });
+    if (QAction* recalc = form_.toolBar1_->findChild<QAction*>("ToolButton14")) recalc->setEnabled(false);
+    FrameSelectedColor();
+}
+
+void TPaletteCommands::SavePalClick() {
+    if (form_.Locked() || form_.state_.Palette.empty()) return;
+    QFileDialog dialog(&form_, "Save palette");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters({kSavePaletteFilters[0], kSavePaletteFilters[1]});
+    if (!form_.currentFileName_.isEmpty()) dialog.selectFile(QFileInfo(form_.currentFileName_).completeBaseName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const int index = dialog.selectedNameFilter() == kSavePaletteFilters[1] ? 2 : 1;
+    SavePalette(dialog.selectedFiles().first(), index);
+}
+
+bool TPaletteCommands::SavePalette(const QString& fileName, int filterIndex) {
+    if (form_.Locked()) return false;
+    return form_.Guard([&] { jx::SavePalette(form_.state_, fileName.toStdString(), filterIndex); });
+}
+
+void TPaletteCommands::InvertSelectedInView() {
+    const EngineState& s = form_.state_;
+    QImage& view = form_.view_;
+    if (!selection_.Valid(s) || view.isNull() || view.width() != s.ImageWidth() || view.height() != s.ImageHeight() ||
+        !s.WorkingImage.SameShape(s.SourceImage))
+        return;
+    view = view.convertToFormat(QImage::Format_RGB32);
+    const TPixelRec entry = s.Palette[size_t(selection_.Index)];
+    for (int y = 0; y < view.height(); ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(view.scanLine(y));
+        const TPixelRec* out = s.WorkingImage[y];
+        for (int x = 0; x < view.width(); ++x)
+            if (SameRgba(out[x], entry)) row[x] ^= 0x00FFFFFFu;
+    }
+    form_.image1_->update();
+}
+
+void TPaletteCommands::Image2MouseDown(Qt::MouseButton button, QPoint p) {
+    if (form_.Locked() || !form_.state_.HasImage()) return;
+    const int32_t index = PaletteCellAt(form_.state_, p.x(), p.y());
+    if (index < 0 || !selection_.Select(form_.state_, index)) return;  // an empty cell selects nothing
+    if (button == Qt::LeftButton) {
+        pressFlag_ = true;
+        InvertSelectedInView();
+    } else if (button == Qt::MiddleButton) {
+        Edit([&] { TogglePaletteAlpha(Target(), index); });
+    }
+}
+
+void TPaletteCommands::Image2MouseUp(Qt::MouseButton button) {
+    if (!form_.state_.HasImage()) return;
+    if (button == Qt::LeftButton && pressFlag_) {
+        pressFlag_ = false;
+        InvertSelectedInView();
+    }
+    FrameSelectedColor();
+    DrawSelectedColor();
+}
+
+void TPaletteCommands::Image1Released(Qt::MouseButton button, QPoint ip) {
+    if (form_.Locked() || !form_.state_.HasImage()) return;
+    selection_.SelectAt(form_.state_, ip.x(), ip.y());
+    if (button == Qt::MiddleButton) {
+        QAction* quick = form_.toolBar1_->findChild<QAction*>("ToolButton15");
+        const bool preview = quick && quick->isChecked();
+        bool added = false;
+        Edit([&] { added = QuickAddColor(Target(), ip.x(), ip.y(), quickAddMode_, preview); });
+        if (added && preview)
+            if (QAction* recalc = form_.toolBar1_->findChild<QAction*>("ToolButton14")) recalc->setEnabled(true);
+        FrameSelectedColor();
+        if (added) form_.DrawZoomView(ip.x(), ip.y());
+    } else {
+        FrameSelectedColor();
+    }
+    DrawSelectedColor();
+}
+
+bool TPaletteCommands::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == form_.image2_) {
+        if (type == QEvent::MouseButtonPress) {
+            auto* e = static_cast<QMouseEvent*>(event);
+            Image2MouseDown(e->button(), e->position().toPoint());
+            return true;
+        }
+        if (type == QEvent::MouseButtonRelease) {
+            auto* e = static_cast<QMouseEvent*>(event);
+            Image2MouseUp(e->button());
+            if (e->button() == Qt::RightButton && !form_.Locked() && form_.state_.HasImage())
+                popupMenu1_->popup(e->globalPosition().toPoint());
+            return true;
+        }
+    } else if (watched == form_.image3_ && type == QEvent::MouseButtonRelease) {
+        PaletteEditColor(true);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+namespace {
+
+const TCommandRegistrar registrar([](TCommandRouter& r) {
+    r.Add({.Name = "Save palette", .ToolButton = "ToolButton32",
+           .Run = [](TJXMainForm& f) { f.PaletteCommands().SavePalClick(); }});
+    r.Add({.Name = "Sort palette", .ToolButton = "ToolButton29", .NeedsImage = true,
+           .Run = [](TJXMainForm& f) { f.PaletteCommands().SortPalette(); }});
+    r.Add({.Name = "Recalculate", .ToolButton = "ToolButton14", .NeedsImage = true,
+           .Run = [](TJXMainForm& f) { f.PaletteCommands().Recalculate(); }});
+    // The button only holds its state; the middle button on the image reads it.
+    r.Add({.Name = "Quick add color", .ToolButton = "ToolButton15", .Run = [](TJXMainForm&) {}});
+});
+
+}  // namespace
+}  // namespace jx

@@ -1,0 +1,28 @@
+#pragma once
+// PopupMenu2, the image view's pop-up menu. It is built once per window from groups that feature
+// files register, so each adds its own items without touching the others:
+//
+//     static const jx::TPopupMenu2Group group(30, [](jx::TJXMainForm& f, QMenu& menu) {
+//         menu.addAction("...", &f, [&f] { /* route or command */ });
+//     });
+//
+// Groups are added in ascending order, a separator between two groups.
+#include <functional>
+
+class QMenu;
+class QWidget;
+
+namespace jx {
+
+class TJXMainForm;
+
+class TPopupMenu2Group {
+public:
+    using TAdd = std::function<void(TJXMainForm&, QMenu&)>;
+    TPopupMenu2Group(int order, TAdd add);
+};
+
+// A new menu holding every registered group's items (the window calls it once).
+QMenu* BuildPopupMenu2(TJXMainForm& form, QWidget* parent);
+
+}  // namespace jx

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+#include <QToolBar>
+#include <filesystem>
+#include <unistd.h>
+
+#include "gui/command_router.h"
+#include "gui/image_view.h"
+#include "gui/main_form.h"
+#include "gui/palette_commands.h"
+#include "gui_app.h"
+#include "platform/session.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PaletteCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        char tmpl[] = "/tmp/jx_gui_palette_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        base_ = tmpl;
+        session_ = std::make_unique<jx::SessionFolder>(base_.string());
+        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
+        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
+        form_->show();
+        form_->FirstShow("");
+        form_->OpenImage(SuiteFile("basn3p02.png"));  // 4 colours
+        ASSERT_TRUE(form_->State().HasImage());
+        ASSERT_GT(form_->State().PaletteSize, 0);
+    }
+    void TearDown() override {
+        form_.reset();
+        session_.reset();
+        fs::remove_all(base_);
+    }
+    jx::TPaletteCommands& Palette() { return form_->PaletteCommands(); }
+    QLabel* Image2() { return form_->Image2(); }
+
+    fs::path base_;
+    std::unique_ptr<jx::SessionFolder> session_;
+    std::unique_ptr<jx::TJXMainForm> form_;
+    QStringList messages_;
+};
+
+TEST_F(PaletteCommandsTest, GridClicksSelectAndMiddleClickTogglesAlphaWithUndo) {
+    auto& s = form_->State();
+    const int n = s.PaletteSize;
+    QTest::mouseClick(Image2(), Qt::LeftButton, {}, QPoint(16 + 3, 3));
+    EXPECT_EQ(Palette().SelectedColorIndex(), 1);
+    // An empty cell past the palette changes nothing.
+    QTest::mouseClick(Image2(), Qt::LeftButton, {}, QPoint(16 * n + 3, 3));
+    EXPECT_EQ(Palette().SelectedColorIndex(), 1);
+
+    const int states = form_->UndoStore().Count();
+    QTest::mouseClick(Image2(), Qt::MiddleButton, {}, QPoint(16 + 3, 3));
+    EXPECT_EQ(s.Palette[1].A, 0);
+    EXPECT_TRUE(s.HasAlpha);
+    EXPECT_EQ(form_->UndoStore().Count(), states + 1);
+    form_->Router().Route("Undo");
+    for (const jx::TPixelRec& p : s.SourceImage.Vector()) ASSERT_EQ(p.A, 255);
+    for (int i = 0; i < s.PaletteSize; ++i) EXPECT_EQ(s.Palette[size_t(i)].A, 255);
+}
+
+TEST_F(PaletteCommandsTest, SelectedColourBoxShowsTheEntryOverTheChecker) {
+    auto& s = form_->State();
+    Palette().Selection().Select(s, 0);
+    s.Palette[0].A = 0;  // fully transparent: the checkerboard alone
+    Palette().DrawSelectedColor();
+    const QImage& img = Palette().SelectedColorImage();
+    ASSERT_FALSE(img.isNull());
+    const int y = img.height() - 1;  // below the captions
+    EXPECT_EQ(qRed(img.pixel(img.width() - 3, y)), ((img.width() - 3) / 4 ^ y / 4) & 1 ? 192 : 255);
+    s.Palette[0].A = 255;
+    Palette().DrawSelectedColor();
+    const QImage& opaque = Palette().SelectedColorImage();
+    const QRgb px = opaque.pixel(opaque.width() / 2, opaque.height() - 1);
+    EXPECT_EQ(qRed(px), s.Palette[0].R);
+    EXPECT_EQ(qBlue(px), s.Palette[0].B);
+}
+
+TEST_F(PaletteCommandsTest, SavePaletteWritesBothFormatsAndRefusesLargeTables) {
+    auto& s = form_->State();
+    const int n = s.PaletteSize;
+    ASSERT_TRUE(Palette().SavePalette(QString::fromStdString((base_ / "p").string()), 1));
+    QFile pal(QString::fromStdString((base_ / "p.pal").string()));
+    ASSERT_TRUE(pal.open(QIODevice::ReadOnly));
+    EXPECT_EQ(pal.readAll().count('\n'), n + 3);
+    ASSERT_TRUE(Palette().SavePalette(QString::fromStdString((base_ / "p").string()), 2));
+    EXPECT_EQ(fs::file_size(base_ / "p.act"), 768u);
+
+    s.Palette.resize(300);
+    s.PaletteSize = 300;
+    EXPECT_FALSE(Palette().SavePalette(QString::fromStdString((base_ / "big").string()), 2));
+    EXPECT_EQ(messages_, QStringList{"Palette too large!"});
+    EXPECT_FALSE(fs::exists(base_ / "big.act"));
+}
+
+TEST_F(PaletteCommandsTest, MenusAndPanelButtonsAreWired) {
+    QMenu* m2 = Palette().PopupMenu2();
+    ASSERT_NE(m2->findChild<QAction*>("Add3"), nullptr);
+    EXPECT_TRUE(m2->findChild<QAction*>("Add3")->isChecked());
+    m2->findChild<QAction*>("Replacenearest1")->trigger();
+    EXPECT_EQ(Palette().QuickAddMode(), jx::TQuickAddMode::ReplaceNearest);
+    EXPECT_FALSE(m2->findChild<QAction*>("Add3")->isChecked());
+    for (const char* b : {"ToolButton29", "ToolButton31", "ToolButton32"})
+        EXPECT_TRUE(form_->Panel1()->findChild<QAction*>(b)->isEnabled()) << b;
+    EXPECT_FALSE(form_->ToolBar1()->findChild<QAction*>("ToolButton14")->isEnabled());
+
+    // Quick add with preview enables Recalculate; Recalculate turns it off again.
+    Palette().SetQuickAddMode(jx::TQuickAddMode::AddNew);
+    form_->ToolBar1()->findChild<QAction*>("ToolButton15")->setChecked(true);
+    const int n = form_->State().PaletteSize;
+    Palette().Image1Released(Qt::MiddleButton, QPoint(0, 0));
+    EXPECT_EQ(form_->State().PaletteSize, n + 1);
+    EXPECT_TRUE(form_->State().QuickAddPreview);
+    QAction* recalc = form_->ToolBar1()->findChild<QAction*>("ToolButton14");
+    EXPECT_TRUE(recalc->isEnabled());
+    recalc->trigger();
+    EXPECT_FALSE(form_->State().QuickAddPreview);
+    EXPECT_FALSE(recalc->isEnabled());
+}
+
+TEST_F(PaletteCommandsTest, PickerAnswerReplacesOrAddsAndCancelIsAStep) {
+    auto& s = form_->State();
+    Palette().Selection().Select(s, 0);
+    jx::TPixelRec pick;
+    pick.R = 1, pick.G = 2, pick.B = 3, pick.A = 255;
+    Palette().SetColorPicker([&](QRect, uint32_t, const jx::TPixelRec&) { return std::optional(pick); });
+    const int n = s.PaletteSize;
+    Palette().PaletteEditColor(false);
+    EXPECT_EQ(s.PaletteSize, n + 1);
+    EXPECT_EQ(form_->Colors()->currentText(), QString::number(n + 1));
+    EXPECT_EQ(s.Palette[size_t(Palette().SelectedColorIndex())].R, 1);
+    const int states = form_->UndoStore().Count();
+    Palette().SetColorPicker([](QRect, uint32_t, const jx::TPixelRec&) { return std::optional<jx::TPixelRec>(); });
+    Palette().PaletteEditColor(true);
+    EXPECT_EQ(form_->UndoStore().Count(), states + 1);
+}
+
+}  // namespace
