@@ -117,18 +117,6 @@ void PrintInputReport(Console& console, const std::string& input, const WorkImag
     console << ChunkReport(image.chunkNames);
 }
 
-// What the file's rows use, for the input report; a file the filter reader refuses reports none.
-void ReadRowFilters(const std::vector<uint8_t>& bytes, WorkImage& image) {
-    image.filtersUsed.assign(5, 0);
-    try {
-        PngImage png = PngImage::Decode(bytes);
-        std::copy(png.FiltersUsed.begin(), png.FiltersUsed.end(), image.filtersUsed.begin());
-        image.rowFilters = png.RowFilters;
-        if (image.rowFilters.size() > 65536) image.rowFilters.resize(65536);
-    } catch (const std::exception&) {
-    }
-}
-
 std::string OutputFormatLine(const OutputImage& out) {
     std::string line = "\nOutput format: " + std::to_string(out.bitDepth) + " bits/sample | ";
     if (out.interlace) line += "Interlaced | ";
@@ -293,7 +281,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         if (options.chunkOnlyCopy && options.chunkList) {
             bool write = false;
             try {
-                std::vector<uint8_t> copied = CopyChunksOnly(ReadFileBytes(input), options, &write);
+                std::vector<uint8_t> copied = CopyChunksOnly(ReadInputBytes(input), options, &write);
                 if (write) {
                     output = WithPngExtension(output);
                     if (ConfirmOverwrite(output, options, context)) WriteFileAtomically(output, copied);
@@ -303,15 +291,8 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             }
             return FileOutcome::EndRun;
         }
-        WorkImage image;
-        if (kind == InputKind::Png) {
-            const std::vector<uint8_t> bytes = ReadFileBytes(input);
-            image = ReadPng(bytes, ReadSettings{options.gammaMode, options.cleanTransparent});
-            Analyze(image);
-            if (!options.quiet) ReadRowFilters(bytes, image);
-        } else {
-            image = ReadInputFile(input, ReadSettings{options.gammaMode, options.cleanTransparent});
-        }
+        const size_t threads = context.pool ? context.pool->Size() : 1;
+        WorkImage image = ReadInputFile(input, ReadSettings{options.gammaMode, options.cleanTransparent, threads});
         if (options.info) {
             PrintInputReport(console, input, image, true);
             return FileOutcome::EndRun;
@@ -352,7 +333,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             if (output != input) {
                 console << "Output file " + NamePart(output) + "\n";
                 if (!ConfirmOverwrite(output, options, context)) return FileOutcome::Skipped;
-                WriteFileAtomically(output, ReadFileBytes(input));
+                WriteFileAtomically(output, ReadInputBytes(input));
             }
         }
         if (haveTimes && (outcome == FileOutcome::Written || output != input)) CopyTimes(times, output);

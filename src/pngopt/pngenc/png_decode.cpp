@@ -207,11 +207,37 @@ PngChunkPlace PlaceOf(const std::string& name, bool beforePlte, bool afterIdat) 
     return beforePlte ? PngChunkPlace::BeforePlte : PngChunkPlace::BeforeIdat;
 }
 
+// Deflate writes at most about 1032 bytes for every byte it reads (258-byte matches in one-bit
+// codes); image data shorter than that bound cannot hold the rows, whatever the header says.
+constexpr uint64_t kMaxInflateRatio = 1032;
+
+// Inflated size of the image data of a header that CheckHeader accepted.
+uint64_t StoredBytes(const Header& h) {
+    static const uint8_t kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
+    const uint64_t bits = uint64_t(kChannels[h.colorType]) * h.depth;
+    uint64_t total = 0;
+    for (int i = 0; i < (h.interlace ? 7 : 1); ++i) {
+        const pngenc::PassInfo p = h.interlace ? pngenc::kAdam7[i] : pngenc::PassInfo{0, 0, 1, 1};
+        const auto [pw, ph] = pngenc::PassSize(p, h.width, h.height);
+        if (pw && ph) total += uint64_t(ph) * (1 + (uint64_t(pw) * bits + 7) / 8);
+    }
+    return total;
+}
+
 }  // namespace
 
-PngImage PngImage::Decode(std::span<const uint8_t> file) {
+PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions& options) {
     const std::vector<ChunkRef> chunks = WalkChunks(file, true);
     const Header h = ParseHeader(file, chunks);
+    uint64_t idatBytes = 0;
+    for (const ChunkRef& c : chunks)
+        if (c.name == "IDAT") idatBytes += c.length;
+    CheckHeader(h.width, h.height, h.colorType, h.depth);
+    if (options.CheckSize) options.CheckSize(h.width, h.height);
+    if (StoredBytes(h) > idatBytes * kMaxInflateRatio + 1024) {
+        throw PngError("PNG: image data is truncated (" + std::to_string(idatBytes) + " bytes cannot hold " +
+                       std::to_string(h.width) + "x" + std::to_string(h.height) + " pixels)");
+    }
 
     PngImage img;
     img.SetHeader(h.width, h.height, h.colorType, h.depth);
@@ -260,6 +286,9 @@ PngImage PngImage::Decode(std::span<const uint8_t> file) {
         png_set_read_fn(png, &reader, ReadFromMemory);
         png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
         png_read_info(png, info);
+        double fileGamma = 0;
+        if (options.ScreenGamma > 0 && h.colorType != kPngPalette && png_get_gAMA(png, info, &fileGamma))
+            png_set_gamma(png, options.ScreenGamma, fileGamma);
         png_set_interlace_handling(png);
         png_read_update_info(png, info);
         rowBytes = png_get_rowbytes(png, info);
