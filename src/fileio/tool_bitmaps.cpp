@@ -131,6 +131,17 @@ bool DecodeJpegInto(const std::vector<uint8_t>& bytes, TBitmap& target, std::str
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
+    // Every 8x8 block codes its DC value in at least one bit, so a header larger than the data
+    // could describe is refused before libjpeg sizes its buffers (a progressive decode holds all
+    // coefficients at once).
+    if ((uint64_t{cinfo.image_width} + 7) / 8 * ((uint64_t{cinfo.image_height} + 7) / 8) > uint64_t(bytes.size()) * 8 ||
+        cinfo.image_width > kMaxBitmapSide || cinfo.image_height > kMaxBitmapSide) {
+        const JDIMENSION w = cinfo.image_width, h = cinfo.image_height;
+        jpeg_destroy_decompress(&cinfo);
+        error = "file is truncated (" + std::to_string(bytes.size()) + " bytes cannot hold " + std::to_string(w) +
+                "x" + std::to_string(h) + " pixels)";
+        return false;
+    }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_start_decompress(&cinfo);
