@@ -2,18 +2,22 @@
 // byte is read, so a damaged header gives a message, never a read past the data.
 #include <array>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
+#include "fileio/png_probe.h"
 
 namespace jx {
 
 namespace {
 
 constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAlphaBitfields = 6;
+
+// A run of 2 bytes paints at most 255 pixels; skips can jump further, so the bound is loose, yet
+// it keeps a few bytes from claiming gigabytes. Pixels the stream never reaches read as index 0.
+constexpr uint64_t kMaxRlePixelsPerByte = 4096;
+constexpr uint64_t kRleSlackPixels = 1 << 16;
 
 [[noreturn]] void Fail(const std::string& what) { throw FileIoError("BMP: " + what); }
 
@@ -86,17 +90,9 @@ std::vector<uint8_t> DecodeRle(std::span<const uint8_t> b, size_t pos, int64_t w
     return out;
 }
 
-std::vector<uint8_t> ReadWhole(const std::string& fileName, const char* what) {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) throw FileIoError(std::string("Cannot open ") + what + " \"" + fileName + "\"");
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw FileIoError(std::string("Cannot read ") + what + " \"" + fileName + "\"");
-    return bytes;
-}
-
 }  // namespace
 
-TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b) {
+TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b, const TBmpReadOptions& options) {
     if (b.size() < 14 + 12 || b[0] != 'B' || b[1] != 'M') Fail("not a bitmap file");
     const uint64_t offBits = Le32(b, 10);
     const uint32_t headerSize = Le32(b, 14);
@@ -137,6 +133,7 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b) {
     } catch (const ImagingError& e) {
         Fail(e.what());
     }
+    if (options.CheckSize) options.CheckSize(width, height);
     const bool rle = compression == kBiRle8 || compression == kBiRle4;
     if (rle && !((compression == kBiRle8 && bpp == 8) || (compression == kBiRle4 && bpp == 4)))
         Fail("run-length compression does not match the bit depth");
@@ -146,9 +143,10 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b) {
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         Fail("unsupported bit depth " + std::to_string(bpp));
 
-    // Colour table; indices past its end read as black.
+    // Colour table; indices past its end read as black, or refuse the file.
     std::array<TPixelRec, 256> table{};
     for (auto& e : table) e.A = 255;
+    uint32_t tableSize = 0;
     if (bpp <= 8) {
         uint64_t count = colorsUsed ? colorsUsed : (uint64_t{1} << bpp);
         if (count > 256) count = 256;
@@ -158,25 +156,36 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b) {
             table[i].B = b[at];
             table[i].G = b[at + 1];
             table[i].R = b[at + 2];
+            ++tableSize;
         }
     }
+    const bool refusePast = options.IndexPastTable == TIndexPastTable::Refuse && bpp <= 8;
+    auto entry = [&](uint32_t index) -> const TPixelRec& {
+        if (refusePast && index >= tableSize) Fail("colour index " + std::to_string(index) + " is past the colour table");
+        return table[index];
+    };
+
+    // The pixel data must be able to hold the image before the image is allocated: rows as
+    // stored, or for run-length data a generous bound on what its runs and skips can cover.
+    if (offBits > b.size()) Fail("pixel data lies past the end of the file");
+    const uint64_t dataBytes = b.size() - offBits;
+    const uint64_t stride = ((uint64_t(width) * bpp + 31) / 32) * 4;
+    if (rle ? uint64_t(width) * uint64_t(height) > dataBytes * kMaxRlePixelsPerByte + kRleSlackPixels
+            : stride * uint64_t(height) > dataBytes)
+        Fail("file is truncated");
 
     TDecodedImage out;
     out.SourceBits = static_cast<int32_t>(bpp);
     out.Pixels.Resize(width, height);
     const int32_t w = out.Pixels.Width(), h = out.Pixels.Height();
-    if (offBits > b.size()) Fail("pixel data lies past the end of the file");
     if (rle) {
         const auto idx = DecodeRle(b, offBits, w, h, compression == kBiRle4);
         for (int32_t r = 0; r < h; ++r) {
             TPixelRec* row = out.Pixels[topDown ? r : h - 1 - r];
-            for (int32_t x = 0; x < w; ++x) row[x] = table[idx[size_t(r) * size_t(w) + size_t(x)]];
+            for (int32_t x = 0; x < w; ++x) row[x] = entry(idx[size_t(r) * size_t(w) + size_t(x)]);
         }
         return out;
     }
-
-    const uint64_t stride = ((uint64_t(width) * bpp + 31) / 32) * 4;
-    if (offBits + stride * uint64_t(height) > b.size()) Fail("file is truncated");
     TChannel red, green, blue, alpha;
     if (bpp == 16) {
         if (!fields) masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F, masks[3] = 0;
@@ -191,9 +200,9 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b) {
         for (int32_t x = 0; x < w; ++x) {
             TPixelRec& p = row[x];
             switch (bpp) {
-                case 1: p = table[(s[x >> 3] >> (7 - (x & 7))) & 1]; break;
-                case 4: p = table[(x & 1) ? s[x >> 1] & 15 : s[x >> 1] >> 4]; break;
-                case 8: p = table[s[x]]; break;
+                case 1: p = entry((s[x >> 3] >> (7 - (x & 7))) & 1); break;
+                case 4: p = entry((x & 1) ? s[x >> 1] & 15 : s[x >> 1] >> 4); break;
+                case 8: p = entry(s[x]); break;
                 case 16: {
                     const uint32_t v = uint32_t(s[2 * x]) | uint32_t(s[2 * x + 1]) << 8;
                     p.R = red.Get(v), p.G = green.Get(v), p.B = blue.Get(v), p.A = 255;
@@ -244,13 +253,13 @@ void ApplyMaskSideFile(std::span<const uint8_t> mask, TPixelImage& image) {
 }
 
 TDecodedImage DecodeBmpFile(const std::string& fileName) {
-    const std::vector<uint8_t> bytes = ReadWhole(fileName, "bitmap");
+    const std::vector<uint8_t> bytes = ReadFileBytes(fileName);
     TDecodedImage out = DecodeBmpBytes(bytes);
     if (out.SourceBits == 32) return out;
     const std::string maskName = MaskSideFileName(fileName);
     std::error_code ec;
     if (std::filesystem::is_regular_file(maskName, ec)) {
-        ApplyMaskSideFile(ReadWhole(maskName, "mask file"), out.Pixels);
+        ApplyMaskSideFile(ReadFileBytes(maskName), out.Pixels);
         out.HasAlpha = true;
     }
     return out;

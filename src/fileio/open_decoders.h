@@ -3,6 +3,7 @@
 // first, R, G, B, A set; c1..c3 and Weight left 0) and decides whether it has alpha; a file they
 // cannot read raises FileIoError and touches nothing else.
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -23,8 +24,15 @@ TDecodedImage DecodePngFile(const std::string& fileName);
 // 32-bit pixels keep their alpha unless every alpha byte is 0; other depths take their alpha from
 // the mask side file (folder + "mask" + name with ".dat") when there is one.
 TDecodedImage DecodeBmpFile(const std::string& fileName);
+// What a colour index past the bitmap's colour table means: black (jx) or a damaged file (quillox).
+enum class TIndexPastTable { Black, Refuse };
+struct TBmpReadOptions {
+    TIndexPastTable IndexPastTable = TIndexPastTable::Black;
+    // Called with the header's size before any pixel memory is taken; may throw to refuse.
+    std::function<void(int64_t width, int64_t height)> CheckSize;
+};
 // The bitmap alone, from memory (no mask side file).
-TDecodedImage DecodeBmpBytes(std::span<const uint8_t> bytes);
+TDecodedImage DecodeBmpBytes(std::span<const uint8_t> bytes, const TBmpReadOptions& options = {});
 // The side file of a bitmap: folder + "mask" + the file name with its extension changed to ".dat".
 std::string MaskSideFileName(const std::string& bitmapFileName);
 // Sets A from a 1-bit AND mask laid out like a bottom-up 1-bit bitmap: a set bit is transparent.

@@ -1,7 +1,10 @@
 // GIF files through giflib: every frame painted in order onto the logical screen.
 #include <gif_lib.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
@@ -24,15 +27,34 @@ struct TGifCloser {
     }
 };
 
+// LZW writes at most one 4096-pixel string for every 12-bit code, so a frame or a screen larger
+// than the rest of the file could paint is a damaged header, refused before it is allocated.
+constexpr uint64_t kMaxLzwPixelsPerByte = 2731;
+constexpr uint64_t kLzwSlackPixels = 1 << 16;
+
+[[noreturn]] void Fail(const GifFileType* gif) { throw FileIoError("GIF: " + GifMessage(gif->Error)); }
+
+// Passes over the rest of the current frame's data blocks without decoding them.
+void SkipImageData(GifFileType* gif) {
+    GifByteType* block = nullptr;
+    int codeSize = 0;
+    if (DGifGetCode(gif, &codeSize, &block) != GIF_OK) Fail(gif);
+    while (block)
+        if (DGifGetCodeNext(gif, &block) != GIF_OK) Fail(gif);
+}
+
 }  // namespace
 
 TDecodedImage DecodeGifFile(const std::string& fileName) {
+    std::error_code ec;
+    const uint64_t fileSize = std::filesystem::file_size(fileName, ec);
     int error = 0;
     std::unique_ptr<GifFileType, TGifCloser> gif(DGifOpenFileName(fileName.c_str(), &error));
     if (!gif) throw FileIoError("GIF: " + GifMessage(error));
-    if (DGifSlurp(gif.get()) != GIF_OK) throw FileIoError("GIF: " + GifMessage(gif->Error));
     const int64_t sw = gif->SWidth, sh = gif->SHeight;
     if (sw <= 0 || sh <= 0) throw FileIoError("GIF: bad screen size");
+    if (!ec && uint64_t(sw) * uint64_t(sh) > fileSize * kMaxLzwPixelsPerByte + kLzwSlackPixels)
+        throw FileIoError("GIF: file is truncated (the screen is larger than the file can paint)");
 
     TDecodedImage out;
     try {
@@ -40,39 +62,77 @@ TDecodedImage DecodeGifFile(const std::string& fileName) {
     } catch (const ImagingError& e) {
         throw FileIoError(std::string("GIF: ") + e.what());
     }
-    for (int i = 0; i < gif->ImageCount; ++i) {
-        const SavedImage& frame = gif->SavedImages[i];
-        const GifImageDesc& d = frame.ImageDesc;
+    // Frames are read one at a time, a row at a time, and only their part inside the screen is
+    // kept; the first graphic control block since the last frame applies to the next one.
+    std::vector<GifByteType> line;
+    int transparent = NO_TRANSPARENT_COLOR;
+    bool haveControl = false;
+    for (GifRecordType record = UNDEFINED_RECORD_TYPE; record != TERMINATE_RECORD_TYPE;) {
+        if (DGifGetRecordType(gif.get(), &record) != GIF_OK) Fail(gif.get());
+        if (record == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif.get(), &code, &block) != GIF_OK) Fail(gif.get());
+            if (code == GRAPHICS_EXT_FUNC_CODE && block && !haveControl) {
+                GraphicsControlBlock gcb;
+                if (DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) {
+                    haveControl = true;
+                    transparent = gcb.TransparentColor;
+                }
+            }
+            while (block)
+                if (DGifGetExtensionNext(gif.get(), &block) != GIF_OK) Fail(gif.get());
+            continue;
+        }
+        if (record != IMAGE_DESC_RECORD_TYPE) continue;
+        if (DGifGetImageDesc(gif.get()) != GIF_OK) Fail(gif.get());
+        const GifImageDesc& d = gif->Image;
         const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
         const int colors = map ? map->ColorCount : 0;
-        int transparent = NO_TRANSPARENT_COLOR;
-        GraphicsControlBlock gcb;
-        if (DGifSavedExtensionToGCB(gif.get(), i, &gcb) == GIF_OK && gcb.TransparentColor != NO_TRANSPARENT_COLOR) {
-            transparent = gcb.TransparentColor;
-            out.HasAlpha = true;
+        if (transparent != NO_TRANSPARENT_COLOR) out.HasAlpha = true;
+        const int key = transparent;
+        transparent = NO_TRANSPARENT_COLOR;
+        haveControl = false;
+        const uint64_t framePixels = uint64_t(std::max(d.Width, 0)) * uint64_t(std::max(d.Height, 0));
+        if (!ec && framePixels > fileSize * kMaxLzwPixelsPerByte + kLzwSlackPixels)
+            throw FileIoError("GIF: file is truncated (a frame is larger than the file can hold)");
+        const bool inside = d.Width > 0 && d.Height > 0 && d.Left < sw && d.Top < sh;
+        if (!inside) {
+            // Nothing of it shows: its data is passed over undecoded.
+            SkipImageData(gif.get());
+            continue;
         }
-        if (!frame.RasterBits || d.Width <= 0 || d.Height <= 0) continue;
-        // Frames may lie partly or wholly outside the screen: only the part inside is painted.
-        for (int64_t fy = 0; fy < d.Height; ++fy) {
-            const int64_t y = int64_t{d.Top} + fy;
-            if (y < 0 || y >= sh) continue;
-            const GifByteType* src = frame.RasterBits + fy * d.Width;
-            TPixelRec* row = out.Pixels[static_cast<int32_t>(y)];
-            for (int64_t fx = 0; fx < d.Width; ++fx) {
-                const int64_t x = int64_t{d.Left} + fx;
-                if (x < 0 || x >= sw) continue;
-                const int idx = src[fx];
-                if (idx == transparent) continue;
-                TPixelRec& p = row[x];
-                // An index past the colour map paints black.
-                if (idx < colors) {
-                    p.R = map->Colors[idx].Red;
-                    p.G = map->Colors[idx].Green;
-                    p.B = map->Colors[idx].Blue;
-                } else {
-                    p.R = p.G = p.B = 0;
+        line.resize(size_t(d.Width));
+        // Interlaced frames store their rows in four passes.
+        static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+        const int passes = d.Interlace ? 4 : 1;
+        for (int pass = 0; pass < passes; ++pass) {
+            for (int64_t fy = d.Interlace ? kStart[pass] : 0; fy < d.Height; fy += d.Interlace ? kStep[pass] : 1) {
+                const int64_t y = int64_t{d.Top} + fy;
+                if (y >= sh && !d.Interlace) {
+                    // The rest lies below the screen.
+                    SkipImageData(gif.get());
+                    break;
                 }
-                p.A = 255;
+                if (DGifGetLine(gif.get(), line.data(), d.Width) != GIF_OK) Fail(gif.get());
+                if (y >= sh) continue;
+                TPixelRec* row = out.Pixels[static_cast<int32_t>(y)];
+                for (int64_t fx = 0; fx < d.Width; ++fx) {
+                    const int64_t x = int64_t{d.Left} + fx;
+                    if (x < 0 || x >= sw) continue;
+                    const int idx = line[size_t(fx)];
+                    if (idx == key) continue;
+                    TPixelRec& p = row[x];
+                    // An index past the colour map paints black.
+                    if (idx < colors) {
+                        p.R = map->Colors[idx].Red;
+                        p.G = map->Colors[idx].Green;
+                        p.B = map->Colors[idx].Blue;
+                    } else {
+                        p.R = p.G = p.B = 0;
+                    }
+                    p.A = 255;
+                }
             }
         }
     }

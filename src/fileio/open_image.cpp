@@ -7,6 +7,7 @@
 
 #include "fileio/errors.h"
 #include "fileio/png_probe.h"
+#include "fileio/save_image.h"
 #include "imaging/color_space.h"
 #include "imaging/color_tree.h"
 #include "imaging/quantize.h"
@@ -133,28 +134,13 @@ bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t /*fromB
 std::vector<uint8_t> EncodeBmp24(const TClipboardBitmap& bitmap) {
     const uint64_t w = static_cast<uint64_t>(std::max(bitmap.Width, 0));
     const uint64_t h = static_cast<uint64_t>(std::max(bitmap.Height, 0));
-    const uint64_t stride = (w * 3 + 3) & ~uint64_t{3};
-    const uint64_t dataSize = stride * h;
-    if (bitmap.Bgr.size() < w * h * 3 || dataSize > 0x7FFFFFFF - 54)
-        throw FileIoError("Bitmap too large or incomplete");
-    std::vector<uint8_t> out(54 + dataSize, 0);
-    auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) out[at + size_t(i)] = static_cast<uint8_t>(v >> (8 * i));
-    };
-    out[0] = 'B';
-    out[1] = 'M';
-    put32(2, static_cast<uint32_t>(out.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(w));
-    put32(22, static_cast<uint32_t>(h));
-    out[26] = 1;
-    out[28] = 24;
-    put32(34, static_cast<uint32_t>(dataSize));
+    if (bitmap.Bgr.size() < w * h * 3 || w * h * 3 > 0x7FFFFFFF - 54) throw FileIoError("Bitmap too large or incomplete");
+    TBitmap b;
+    b.SetPixelFormat(TPixelFormat::pf24bit);
+    b.SetSize(bitmap.Width, bitmap.Height);
     for (uint64_t y = 0; y < h; ++y)
-        std::copy_n(bitmap.Bgr.begin() + static_cast<ptrdiff_t>(y * w * 3), w * 3,
-                    out.begin() + static_cast<ptrdiff_t>(54 + (h - 1 - y) * stride));
-    return out;
+        std::copy_n(bitmap.Bgr.begin() + static_cast<ptrdiff_t>(y * w * 3), w * 3, b.ScanLine(static_cast<int>(y)));
+    return EncodeBmp(b);
 }
 
 bool PasteClick(TOpenTarget& target, const TClipboardBitmap& bitmap, const std::string& sessionFolder) {

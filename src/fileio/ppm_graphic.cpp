@@ -15,14 +15,11 @@ const char* const kHeaderKind = "PBM, PGM or PPM";
 
 // The header: magic, then whitespace- or comment-separated numbers that may
 // share lines with the magic and with each other.
-struct TPPMHeader {
-    int Type = 0;  // 1..6
-    int64_t Width = 0, Height = 0, MaxValue = 1;
-};
+using TPPMHeader = TPPMRaster;
 
 class TPPMParser {
 public:
-    explicit TPPMParser(std::vector<uint8_t> data) : data_(std::move(data)) {}
+    explicit TPPMParser(std::span<const uint8_t> data) : data_(data) {}
 
     bool AtEnd() const { return pos_ >= data_.size(); }
     size_t Position() const { return pos_; }
@@ -108,7 +105,7 @@ public:
     }
 
 private:
-    std::vector<uint8_t> data_;
+    std::span<const uint8_t> data_;
     size_t pos_ = 0;
 };
 
@@ -116,6 +113,23 @@ private:
 std::vector<uint8_t> ReadAll(std::istream& stream) { return ReadBytes(stream, BytesLeft(stream)); }
 
 }  // namespace
+
+TPPMRaster ReadPPMHeader(std::span<const uint8_t> bytes) {
+    TPPMParser parser(bytes);
+    TPPMRaster h = parser.Header();
+    h.DataOffset = parser.Position();
+    const int samples = (h.Type == 3 || h.Type == 6) ? 3 : 1;
+    // Each sample needs at least one byte (ASCII) or its binary size.
+    int64_t needed = 0;
+    if (h.Type == 4)
+        needed = (h.Width + 7) / 8 * h.Height;
+    else if (h.Type >= 5)
+        needed = h.Width * h.Height * samples * (h.MaxValue > 255 ? 2 : 1);
+    else
+        needed = h.Width * h.Height * samples;
+    if (needed > int64_t(parser.Left())) GraphicError(kInvalidImageFormat, "PPM");
+    return h;
+}
 
 const TGraphicClass& TPPMGraphic::ClassInfo() {
     static const TGraphicClass info{
@@ -134,7 +148,8 @@ bool TPPMGraphic::CheckStreamHeader(std::istream& stream) {
 
 bool TPPMGraphic::ReadImageInfo(std::istream& stream) {
     TFormatGraphic::ReadImageInfo(stream);
-    TPPMParser parser(ReadAll(stream));
+    const std::vector<uint8_t> bytes = ReadAll(stream);
+    TPPMParser parser(bytes);
     TPPMHeader h;
     try {
         h = parser.Header();
@@ -174,29 +189,20 @@ void TPPMGraphic::LoadFromStream(std::istream& stream) {
     if (!ReadImageInfo(stream)) {
         // A header cut short reports the end of the data.
         Seek(stream, base_position_);
-        TPPMParser probe(ReadAll(stream));
-        probe.Header();
+        const std::vector<uint8_t> bytes = ReadAll(stream);
+        TPPMParser(bytes).Header();
         GraphicError(kInvalidImageFormat, kHeaderKind);
     }
     Seek(stream, base_position_);
-    TPPMParser parser(ReadAll(stream));
-    const TPPMHeader h = parser.Header();
+    const std::vector<uint8_t> bytes = ReadAll(stream);
+    const TPPMRaster h = ReadPPMHeader(bytes);
+    TPPMParser parser(bytes);
+    parser.Advance(h.DataOffset);
     Progress(TProgressStage::psStarting, 0, "Transfering...");
 
     const int width = int(h.Width), height = int(h.Height);
-    const int samples = (h.Type == 3 || h.Type == 6) ? 3 : 1;
     const int64_t max_value = h.MaxValue;
     const bool wide = max_value > 255;
-    // Each sample needs at least one byte (ASCII) or its binary size, so a
-    // header that claims more pixels than the file holds fails before allocating.
-    int64_t needed = 0;
-    if (h.Type == 4)
-        needed = (int64_t(width) + 7) / 8 * height;
-    else if (h.Type >= 5)
-        needed = int64_t(width) * height * samples * (wide ? 2 : 1);
-    else
-        needed = int64_t(width) * height * samples;
-    if (needed > int64_t(parser.Left())) GraphicError(kInvalidImageFormat, "PPM");
 
     TColorManager& cm = color_manager_;
     TBitmap image;

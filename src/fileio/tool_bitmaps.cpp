@@ -12,6 +12,7 @@
 
 #include "fileio/png_chain.h"
 #include "fileio/png_probe.h"
+#include "fileio/save_image.h"
 #include "fileio/tool_commands.h"
 #include "platform/file_size.h"
 #include "platform/process.h"
@@ -68,33 +69,9 @@ std::vector<uint8_t> ToRgba(const TBitmap& b) {
 
 // A bottom-up 24-bit BMP of the bitmap's colours.
 std::vector<uint8_t> EncodeBmp24(const TBitmap& b) {
-    const uint32_t stride = (static_cast<uint32_t>(b.Width()) * 3 + 3) & ~3u;
-    const uint64_t imageBytes = uint64_t{stride} * static_cast<uint32_t>(b.Height());
-    if (imageBytes + 54 > 0x7FFFFFFF) throw ERangeError("Image size is out of range.");
-    std::vector<uint8_t> out(54 + static_cast<std::size_t>(imageBytes), 0);
-    auto put32 = [&](std::size_t at, uint32_t v) {
-        for (int k = 0; k < 4; ++k) out[at + k] = static_cast<uint8_t>(v >> (8 * k));
-    };
-    out[0] = 'B';
-    out[1] = 'M';
-    put32(2, static_cast<uint32_t>(out.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(b.Width()));
-    put32(22, static_cast<uint32_t>(b.Height()));
-    out[26] = 1;
-    out[28] = 24;
-    put32(34, static_cast<uint32_t>(imageBytes));
-    for (int y = 0; y < b.Height(); ++y) {
-        uint8_t* row = out.data() + 54 + static_cast<std::size_t>(b.Height() - 1 - y) * stride;
-        for (int x = 0; x < b.Width(); ++x) {
-            TBitmap::TBgra p = b.Pixel(x, y);
-            row[x * 3] = p.B;
-            row[x * 3 + 1] = p.G;
-            row[x * 3 + 2] = p.R;
-        }
-    }
-    return out;
+    TBitmap copy = b;
+    copy.SetPixelFormat(TPixelFormat::pf24bit);
+    return EncodeBmp(copy);
 }
 
 struct JpegErrorManager {
@@ -131,6 +108,17 @@ bool DecodeJpegInto(const std::vector<uint8_t>& bytes, TBitmap& target, std::str
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
+    // Every 8x8 block codes its DC value in at least one bit, so a header larger than the data
+    // could describe is refused before libjpeg sizes its buffers (a progressive decode holds all
+    // coefficients at once).
+    if ((uint64_t{cinfo.image_width} + 7) / 8 * ((uint64_t{cinfo.image_height} + 7) / 8) > uint64_t(bytes.size()) * 8 ||
+        cinfo.image_width > kMaxBitmapSide || cinfo.image_height > kMaxBitmapSide) {
+        const JDIMENSION w = cinfo.image_width, h = cinfo.image_height;
+        jpeg_destroy_decompress(&cinfo);
+        error = "file is truncated (" + std::to_string(bytes.size()) + " bytes cannot hold " + std::to_string(w) +
+                "x" + std::to_string(h) + " pixels)";
+        return false;
+    }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_start_decompress(&cinfo);

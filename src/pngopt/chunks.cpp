@@ -241,7 +241,7 @@ std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Opti
         if (length > file.size() - pos - 12) throw InputError("Damaged PNG chunk length");
         const std::string type(reinterpret_cast<const char*>(&file[pos + 4]), 4);
         if (!ChunkCrcMatches(&file[pos])) {
-            if (IsCriticalChunk(type)) throw InputError(type + ": CRC error");
+            if (IsCriticalChunk(type)) throw InputError("PNG: bad CRC in chunk " + type);
             if (warnings) warnings->push_back(type + ": CRC error, chunk dropped");
             pos += length + 12;
             continue;

@@ -84,14 +84,10 @@ struct WorkImage {
 constexpr uint64_t kMaxImageBytes = uint64_t(1) << 32;
 void CheckImageSize(uint64_t width, uint64_t height);
 
-// Chunk walk of a PNG byte stream: every length is checked against the bytes left.
-struct ChunkInfo {
-    std::string name;
-    uint64_t offset = 0;  // of the chunk's data
-    uint32_t length = 0;
-    bool crcOk = true;
-};
-std::vector<ChunkInfo> WalkChunks(const std::vector<uint8_t>& bytes);
+// The memory a run needs for an image of this size with this many trial threads; refused with
+// a message naming both figures when it exceeds what is available (0: not known, not checked).
+uint64_t WorkingMemory(uint64_t width, uint64_t height, size_t threads);
+void CheckWorkingMemory(uint64_t width, uint64_t height, size_t threads, uint64_t available);
 
 // Whether the chunk that begins at `chunk` (its length field) holds the CRC of its type and
 // data; the caller has checked that all its length + 12 bytes are there.
@@ -102,15 +98,18 @@ inline bool IsCriticalChunk(const std::string& type) { return !type.empty() && (
 struct ReadSettings {
     GammaMode gammaMode = GammaMode::Keep;
     bool cleanTransparent = true;
+    size_t threads = 1;  // trial threads the run will use, for the memory estimate
 };
 
 WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& settings);
 WorkImage ReadBmp(const std::vector<uint8_t>& bytes, const ReadSettings& settings);
 WorkImage ReadPpm(const std::vector<uint8_t>& bytes, const ReadSettings& settings);
+// Every reader checks the header's size (and the memory the run would need) before it allocates.
 // Reads by extension, then analyses.
 WorkImage ReadInputFile(const std::string& fileName, const ReadSettings& settings);
 
-std::vector<uint8_t> ReadFileBytes(const std::string& fileName);
+// The whole file; InputError when it cannot be read.
+std::vector<uint8_t> ReadInputBytes(const std::string& fileName);
 
 // Every pixel with A = 0 of a non-palette input becomes all zero.
 void CleanTransparentPixels(WorkImage& image);

@@ -129,18 +129,6 @@ void PrintInputReport(Console& console, const std::string& input, const WorkImag
     console << ChunkReport(image.chunkNames);
 }
 
-// What the file's rows use, for the input report; a file the filter reader refuses reports none.
-void ReadRowFilters(const std::vector<uint8_t>& bytes, WorkImage& image) {
-    image.filtersUsed.assign(5, 0);
-    try {
-        PngImage png = PngImage::Decode(bytes);
-        std::copy(png.FiltersUsed.begin(), png.FiltersUsed.end(), image.filtersUsed.begin());
-        image.rowFilters = png.RowFilters;
-        if (image.rowFilters.size() > 65536) image.rowFilters.resize(65536);
-    } catch (const std::exception&) {
-    }
-}
-
 std::string OutputFormatLine(const OutputImage& out) {
     std::string line = "\nOutput format: " + std::to_string(out.bitDepth) + " bits/sample | ";
     if (out.interlace) line += "Interlaced | ";
@@ -287,7 +275,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             bool write = false;
             try {
                 std::vector<std::string> warnings;
-                std::vector<uint8_t> copied = CopyChunksOnly(ReadFileBytes(input), options, &write, &warnings);
+                std::vector<uint8_t> copied = CopyChunksOnly(ReadInputBytes(input), options, &write, &warnings);
                 for (const std::string& w : warnings) console.Warning(input, w);
                 if (write) {
                     output = FinalOutputName(output, options);
@@ -299,16 +287,9 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             }
             return FileOutcome::EndRun;
         }
-        WorkImage image;
-        if (kind == InputKind::Png) {
-            const std::vector<uint8_t> bytes = ReadFileBytes(input);
-            image = ReadPng(bytes, ReadSettings{options.gammaMode, options.cleanTransparent});
-            Analyze(image);
-            for (const std::string& w : image.warnings) console.Warning(input, w);
-            if (!options.quiet) ReadRowFilters(bytes, image);
-        } else {
-            image = ReadInputFile(input, ReadSettings{options.gammaMode, options.cleanTransparent});
-        }
+        const size_t threads = context.pool ? context.pool->Size() : 1;
+        WorkImage image = ReadInputFile(input, ReadSettings{options.gammaMode, options.cleanTransparent, threads});
+        for (const std::string& w : image.warnings) console.Warning(input, w);
         if (options.info) {
             PrintInputReport(console, input, image, true);
             return FileOutcome::EndRun;
@@ -349,7 +330,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             if (output != input) {
                 console << "Output file " + NamePart(output) + "\n";
                 if (!ConfirmOverwrite(output, options, context)) return FileOutcome::Skipped;
-                WriteFileAtomically(output, ReadFileBytes(input));
+                WriteFileAtomically(output, ReadInputBytes(input));
             }
         }
         if (haveTimes && (outcome == FileOutcome::Written || output != input)) CopyTimes(times, output);

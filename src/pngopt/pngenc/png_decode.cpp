@@ -26,8 +26,10 @@ struct ChunkRef {
     size_t length;
 };
 
-// Walks the chunks from offset 8 until IEND; checks lengths, names and (optionally) CRCs.
-std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc) {
+// Walks the chunks from offset 8 until IEND; checks lengths, names and (optionally) CRCs. With
+// `dropped`, an ancillary chunk with a bad CRC is left out and named there instead of refused.
+std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc,
+                                 std::vector<std::string>* dropped = nullptr) {
     if (file.size() < 8 || std::memcmp(file.data(), kSignature, 8) != 0) {
         throw PngError("PNG: not a PNG file (bad signature)");
     }
@@ -48,7 +50,12 @@ std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc) {
         if (length > file.size() - pos - 12) throw PngError("PNG: file is truncated in chunk " + name);
         if (checkCrc) {
             uLong crc = crc32(0, p + 4, uInt(length) + 4);
-            if (crc != Be32(p + 8 + length)) throw PngError("PNG: bad CRC in chunk " + name);
+            if (crc != Be32(p + 8 + length)) {
+                if (!dropped || (name[0] & 0x20) == 0) throw PngError("PNG: bad CRC in chunk " + name);
+                dropped->push_back(name);
+                pos += size_t(length) + 12;
+                continue;
+            }
         }
         chunks.push_back(ChunkRef{name, pos + 8, length});
         pos += size_t(length) + 12;
@@ -207,11 +214,37 @@ PngChunkPlace PlaceOf(const std::string& name, bool beforePlte, bool afterIdat) 
     return beforePlte ? PngChunkPlace::BeforePlte : PngChunkPlace::BeforeIdat;
 }
 
+// Deflate writes at most about 1032 bytes for every byte it reads (258-byte matches in one-bit
+// codes); image data shorter than that bound cannot hold the rows, whatever the header says.
+constexpr uint64_t kMaxInflateRatio = 1032;
+
+// Inflated size of the image data of a header that CheckHeader accepted.
+uint64_t StoredBytes(const Header& h) {
+    static const uint8_t kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
+    const uint64_t bits = uint64_t(kChannels[h.colorType]) * h.depth;
+    uint64_t total = 0;
+    for (int i = 0; i < (h.interlace ? 7 : 1); ++i) {
+        const pngenc::PassInfo p = h.interlace ? pngenc::kAdam7[i] : pngenc::PassInfo{0, 0, 1, 1};
+        const auto [pw, ph] = pngenc::PassSize(p, h.width, h.height);
+        if (pw && ph) total += uint64_t(ph) * (1 + (uint64_t(pw) * bits + 7) / 8);
+    }
+    return total;
+}
+
 }  // namespace
 
-PngImage PngImage::Decode(std::span<const uint8_t> file) {
-    const std::vector<ChunkRef> chunks = WalkChunks(file, true);
+PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions& options) {
+    const std::vector<ChunkRef> chunks = WalkChunks(file, true, options.DroppedChunks);
     const Header h = ParseHeader(file, chunks);
+    uint64_t idatBytes = 0;
+    for (const ChunkRef& c : chunks)
+        if (c.name == "IDAT") idatBytes += c.length;
+    CheckHeader(h.width, h.height, h.colorType, h.depth);
+    if (options.CheckSize) options.CheckSize(h.width, h.height);
+    if (StoredBytes(h) > idatBytes * kMaxInflateRatio + 1024) {
+        throw PngError("PNG: image data is truncated (" + std::to_string(idatBytes) + " bytes cannot hold " +
+                       std::to_string(h.width) + "x" + std::to_string(h.height) + " pixels)");
+    }
 
     PngImage img;
     img.SetHeader(h.width, h.height, h.colorType, h.depth);
@@ -260,6 +293,9 @@ PngImage PngImage::Decode(std::span<const uint8_t> file) {
         png_set_read_fn(png, &reader, ReadFromMemory);
         png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
         png_read_info(png, info);
+        double fileGamma = 0;
+        if (options.ScreenGamma > 0 && h.colorType != kPngPalette && png_get_gAMA(png, info, &fileGamma))
+            png_set_gamma(png, options.ScreenGamma, fileGamma);
         png_set_interlace_handling(png);
         png_read_update_info(png, info);
         rowBytes = png_get_rowbytes(png, info);

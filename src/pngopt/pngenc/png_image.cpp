@@ -47,7 +47,7 @@ PngImage::PngImage(uint32_t width, uint32_t height, uint8_t colorType, uint8_t b
     SetHeader(width, height, colorType, bitDepth);
 }
 
-void PngImage::SetHeader(uint32_t width, uint32_t height, uint8_t colorType, uint8_t bitDepth) {
+size_t PngImage::CheckHeader(uint32_t width, uint32_t height, uint8_t colorType, uint8_t bitDepth) {
     if (!ValidDepth(colorType, bitDepth)) {
         throw PngError("PNG: colour type " + std::to_string(colorType) + " with bit depth " +
                        std::to_string(bitDepth) + " is not allowed");
@@ -62,12 +62,17 @@ void PngImage::SetHeader(uint32_t width, uint32_t height, uint8_t colorType, uin
         throw PngError("PNG: image of " + std::to_string(width) + "x" + std::to_string(height) +
                        " pixels is too large");
     }
+    return size_t(rowBytes);
+}
+
+void PngImage::SetHeader(uint32_t width, uint32_t height, uint8_t colorType, uint8_t bitDepth) {
+    const size_t rowBytes = CheckHeader(width, height, colorType, bitDepth);
     width_ = width;
     height_ = height;
     colorType_ = colorType;
     bitDepth_ = bitDepth;
-    rowBytes_ = size_t(rowBytes);
-    pixels_.assign(size_t(rowBytes * height), 0);
+    rowBytes_ = rowBytes;
+    pixels_.assign(rowBytes * height, 0);
 }
 
 unsigned PngImage::Channels() const { return ChannelsOf(colorType_); }

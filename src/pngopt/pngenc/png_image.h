@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,6 +61,18 @@ struct PngFilterChoice {
     std::vector<uint8_t> RowFilters;      // per image row (interlaced: its last pass's row)
     std::vector<uint8_t> PassRowFilters;  // every encoded row in stream order
     uint32_t Fingerprint = 0;
+};
+
+// How Decode reads: a gamma correction to apply, and a size check of the caller's own.
+struct PngDecodeOptions {
+    // Above 0: the samples of grey and RGB images are corrected from the file's gAMA to this
+    // display gamma (as libpng does it); palette images and files without gAMA are read as stored.
+    double ScreenGamma = 0;
+    // Called with the header's size before any pixel memory is taken; may throw to refuse.
+    std::function<void(uint32_t width, uint32_t height)> CheckSize;
+    // When set, an ancillary chunk with a bad CRC is dropped and its name added here; otherwise
+    // any bad CRC refuses the file. A critical chunk with a bad CRC is always refused.
+    std::vector<std::string>* DroppedChunks = nullptr;
 };
 
 class PngImage {
@@ -157,14 +170,18 @@ public:
 
     // Reads a PNG file into an object at the file's colour type, bit depth and interlace,
     // with its palette, tRNS and ancillary chunks, and the filters its rows use.
-    // Damaged or truncated files raise PngError.
-    static PngImage Decode(std::span<const uint8_t> file);
+    // Damaged or truncated files raise PngError, before any pixel memory is taken when the
+    // image data is too short for the size the header claims.
+    static PngImage Decode(std::span<const uint8_t> file, const PngDecodeOptions& options = {});
     static PngImage DecodeFile(const std::filesystem::path& path);
 
     // Names of the chunks of a PNG stream in order (no CRC check); PngError if it is no PNG.
     static std::vector<std::string> ListChunks(std::span<const uint8_t> file);
 
 private:
+    // Refuses what SetHeader refuses and returns the bytes of one row; allocates nothing.
+    static size_t CheckHeader(uint32_t width, uint32_t height, uint8_t colorType, uint8_t bitDepth);
+
     uint32_t width_ = 0, height_ = 0;
     uint8_t colorType_ = kPngRgb, bitDepth_ = 8;
     size_t rowBytes_ = 0;

@@ -1,0 +1,172 @@
+// Small files whose headers claim huge images: each reader refuses them from the header and the
+// file's size, under a memory limit far below what the claimed image would take.
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/memory_limit.h"
+#include "common/test_data.h"
+#include "fileio/errors.h"
+#include "fileio/open_decoders.h"
+#include "save_test_util.h"
+
+namespace jx {
+namespace {
+
+constexpr uint64_t kHeadroom = 96u << 20;
+
+void Le(std::vector<uint8_t>& b, uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+void Be(std::vector<uint8_t>& b, uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+std::vector<uint8_t> BmpHeader(int32_t w, int32_t h, uint16_t bits, uint32_t compression, size_t dataBytes) {
+    const uint32_t palette = bits <= 8 ? 4u << bits : 0;
+    std::vector<uint8_t> b = {'B', 'M'};
+    Le(b, 54 + palette + uint32_t(dataBytes), 4);
+    Le(b, 0, 4);
+    Le(b, 54 + palette, 4);
+    Le(b, 40, 4);
+    Le(b, uint32_t(w), 4);
+    Le(b, uint32_t(h), 4);
+    Le(b, 1, 2);
+    Le(b, bits, 2);
+    Le(b, compression, 4);
+    for (int i = 0; i < 5; ++i) Le(b, 0, 4);
+    b.resize(b.size() + palette, 0x40);
+    return b;
+}
+
+void PngChunk(std::vector<uint8_t>& b, const char* name, const std::vector<uint8_t>& data) {
+    Be(b, uint32_t(data.size()), 4);
+    const size_t start = b.size();
+    b.insert(b.end(), name, name + 4);
+    b.insert(b.end(), data.begin(), data.end());
+    Be(b, uint32_t(crc32(0, b.data() + start, uInt(b.size() - start))), 4);
+}
+
+// A PNG with a header of w x h grey pixels at the depth and a little image data of zeros.
+std::vector<uint8_t> TinyPng(uint32_t w, uint32_t h, uint8_t depth) {
+    std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    Be(ihdr, w, 4);
+    Be(ihdr, h, 4);
+    ihdr.insert(ihdr.end(), {depth, 0, 0, 0, 0});
+    PngChunk(b, "IHDR", ihdr);
+    std::vector<uint8_t> raw(4096, 0), packed(compressBound(raw.size()));
+    uLongf len = packed.size();
+    compress(packed.data(), &len, raw.data(), raw.size());
+    packed.resize(len);
+    PngChunk(b, "IDAT", packed);
+    PngChunk(b, "IEND", {});
+    return b;
+}
+
+class ReaderBombs : public test::ScratchDir {
+protected:
+    void SetUp() override {
+        if (!test::kCanLimitMemory) GTEST_SKIP() << "no memory limit under the address sanitizer";
+        ScratchDir::SetUp();
+    }
+    // 0: refused from the header, 1: decoded, 3: refused for another reason (running out of
+    // memory among them), 254: any other failure.
+    int Outcome(TDecodedImage (*decode)(const std::string&), const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string path = Path(name);
+        test::WriteBytes(path, bytes);
+        return test::RunWithMemoryLimit(kHeadroom, [&] {
+            try {
+                decode(path);
+                return 1;
+            } catch (const FileIoError& e) {
+                const std::string m = e.what();
+                return m.find("truncated") != std::string::npos || m.find("too large") != std::string::npos ? 0 : 3;
+            }
+        });
+    }
+};
+
+TEST_F(ReaderBombs, BitmapsThatCannotHoldTheirPixels) {
+    // 16384 x 16384 at 24 bits is 805 MB of rows; the file holds 48 bytes of them.
+    std::vector<uint8_t> plain = BmpHeader(16384, 16384, 24, 0, 48);
+    plain.resize(plain.size() + 48, 0);
+    EXPECT_EQ(Outcome(DecodeBmpFile, "plain.bmp", plain), 0);
+    // Run-length data: a few runs cannot cover 268 million pixels.
+    std::vector<uint8_t> rle = BmpHeader(16384, 16384, 8, 1, 8);
+    rle.insert(rle.end(), {255, 1, 255, 1, 0, 0, 0, 1});
+    EXPECT_EQ(Outcome(DecodeBmpFile, "rle.bmp", rle), 0);
+    // A small run-length image whose runs do not reach every row still opens.
+    std::vector<uint8_t> small = BmpHeader(300, 200, 8, 1, 6);
+    small.insert(small.end(), {255, 1, 0, 0, 0, 1});
+    EXPECT_EQ(Outcome(DecodeBmpFile, "small.bmp", small), 1);
+}
+
+TEST_F(ReaderBombs, PngHeadersPastTheirData) {
+    // 450 MB of grey rows claimed by a file of about a hundred bytes.
+    EXPECT_EQ(Outcome(DecodePngFile, "tiny.png", TinyPng(15000, 15000, 16)), 0);
+    // Past the size limit whatever the data.
+    EXPECT_EQ(Outcome(DecodePngFile, "huge.png", TinyPng(60000, 60000, 8)), 0);
+    EXPECT_EQ(Outcome(DecodePngFile, "fits.png", TinyPng(64, 63, 8)), 1);
+}
+
+TEST_F(ReaderBombs, GifScreensAndFramesPastTheirData) {
+    auto gif = [](uint16_t sw, uint16_t sh, uint16_t fw, uint16_t fh) {
+        std::vector<uint8_t> b = {'G', 'I', 'F', '8', '9', 'a'};
+        Le(b, sw, 2);
+        Le(b, sh, 2);
+        b.insert(b.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255, 0x2C});
+        Le(b, 0, 4);
+        Le(b, fw, 2);
+        Le(b, fh, 2);
+        // One pixel of LZW data (clear, 0, end) and the trailer.
+        b.insert(b.end(), {0, 2, 2, 0x44, 0x01, 0, 0x3B});
+        return b;
+    };
+    EXPECT_EQ(Outcome(DecodeGifFile, "screen.gif", gif(30000, 30000, 1, 1)), 0);
+    EXPECT_EQ(Outcome(DecodeGifFile, "frame.gif", gif(1, 1, 30000, 30000)), 0);
+    EXPECT_EQ(Outcome(DecodeGifFile, "one.gif", gif(1, 1, 1, 1)), 1);
+}
+
+TEST_F(ReaderBombs, GifFrameFarLargerThanItsScreenIsReadRowByRow) {
+    // 144 million pixels of frame on a 2 x 2 screen: only the screen is ever held.
+    const std::string path = Path("big.gif");
+    int error = 0;
+    GifFileType* g = EGifOpenFileName(path.c_str(), false, &error);
+    ASSERT_NE(g, nullptr);
+    GifColorType colors[2] = {{0, 0, 0}, {255, 0, 0}};
+    ColorMapObject* map = GifMakeMapObject(2, colors);
+    ASSERT_EQ(EGifPutScreenDesc(g, 2, 2, 1, 0, map), GIF_OK);
+    ASSERT_EQ(EGifPutImageDesc(g, 0, 0, 12000, 12000, false, nullptr), GIF_OK);
+    std::vector<GifByteType> line(12000, 0);
+    line[1] = 1;
+    for (int y = 0; y < 12000; ++y) ASSERT_EQ(EGifPutLine(g, line.data(), 12000), GIF_OK);
+    ASSERT_EQ(EGifCloseFile(g, &error), GIF_OK);
+    GifFreeMapObject(map);
+    const int result = test::RunWithMemoryLimit(kHeadroom, [&] {
+        const TDecodedImage d = DecodeGifFile(path);
+        return d.Pixels.Width() == 2 && d.Pixels.Height() == 2 && d.Pixels[1][1].R == 255 && d.Pixels[1][0].R == 0 ? 1 : 2;
+    });
+    EXPECT_EQ(result, 1);
+}
+
+TEST_F(ReaderBombs, ProgressiveJpegLargerThanItsData) {
+    // Progressive 60000 x 60000 grey: libjpeg would hold every coefficient of it at once.
+    std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0};
+    b.resize(b.size() + 64, 1);
+    b.insert(b.end(), {0xFF, 0xC2, 0, 11, 8});
+    Be(b, 60000, 2);
+    Be(b, 60000, 2);
+    b.insert(b.end(), {1, 1, 0x11, 0, 0xFF, 0xC4, 0, 20, 0x00, 1});
+    b.resize(b.size() + 15, 0);
+    b.push_back(0);
+    b.insert(b.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 0, 0, 0, 0xFF, 0xD9});
+    EXPECT_EQ(Outcome(DecodeJpegFile, "bomb.jpg", b), 0);
+}
+
+}  // namespace
+}  // namespace jx
