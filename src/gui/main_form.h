@@ -36,6 +36,7 @@ class SessionFolder;
 class TCommandRouter;
 class TForm5;
 class TImageView;
+class TMaskCropView;
 class TPaintBox;
 class TPointerform;
 
@@ -56,6 +57,8 @@ public:
     TForm5* Form5() const { return form5_; }
     TURClass& UndoStore() { return *undoStore_; }
     TCommandRouter& Router() { return *router_; }
+    // Mask painting and crop on the image view.
+    TMaskCropView& MaskCrop() { return *maskCrop_; }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
@@ -149,7 +152,8 @@ public:
     void ShowIconDialog(const std::string& fileName) override;
     void SourceReplaced(int32_t width, int32_t height, bool hasAlpha) override;
     void StatusText(int32_t panel, const std::string& text) override;
-    bool MaskEditing() override { return false; }
+    bool MaskEditing() override;
+    void MaskPasted() override;
     void ClearFileTabs() override;
     // Editing reports.
     void ImageResized(int32_t width, int32_t height) override;
@@ -162,6 +166,7 @@ public:
     void Image1MouseUp(QMouseEvent* e);
     void Image1MouseEnter();
     void Image1MouseLeave();
+    void Image1DblClick();
     void PaintBox1Paint(QPainter& p);
 
     // Errors and refusals reach the user here: a message box, or the handler tests set.
@@ -186,6 +191,7 @@ protected:
     void dropEvent(QDropEvent* e) override;
 
 private:
+    friend class TMaskCropView;
     void BuildToolBar();
     void BuildPanel();
     void BuildStatusBar();
@@ -201,6 +207,7 @@ private:
     SessionFolder* session_;
     std::unique_ptr<TURClass> undoStore_;
     std::unique_ptr<TCommandRouter> router_;
+    TMaskCropView* maskCrop_ = nullptr;  // a child object
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;
