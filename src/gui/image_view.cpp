@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "gui/main_form.h"
+#include "gui/mask_crop_view.h"
 
 namespace jx {
 
@@ -20,11 +21,19 @@ void TImageView::paintEvent(QPaintEvent* e) {
         return;
     }
     p.drawImage(rect(), img);
+    form_->MaskCrop().Paint(p);
 }
 
 void TImageView::mousePressEvent(QMouseEvent* e) { form_->Image1MouseDown(e); }
 void TImageView::mouseMoveEvent(QMouseEvent* e) { form_->Image1MouseMove(e); }
 void TImageView::mouseReleaseEvent(QMouseEvent* e) { form_->Image1MouseUp(e); }
+void TImageView::mouseDoubleClickEvent(QMouseEvent* e) {
+    // Outside crop mode a double-click is a second press.
+    if (e->button() == Qt::LeftButton && form_->MaskCrop().CropDown())
+        form_->Image1DblClick();
+    else
+        form_->Image1MouseDown(e);
+}
 void TImageView::enterEvent(QEnterEvent*) { form_->Image1MouseEnter(); }
 void TImageView::leaveEvent(QEvent*) { form_->Image1MouseLeave(); }
 

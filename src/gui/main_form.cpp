@@ -34,6 +34,7 @@
 
 #include "gui/command_router.h"
 #include "gui/image_view.h"
+#include "gui/mask_crop_view.h"
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
@@ -134,6 +135,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     BuildStatusBar();
     resize(900, 640);
 
+    maskCrop_ = new TMaskCropView(*this);
     form5_ = new TForm5(this, state_);
     RegisterToolDialog(form5_);
     QList<QAction*> buttons = toolBar1_->actions();
@@ -417,6 +419,7 @@ bool TJXMainForm::ToolBarEnabled() { return !Locked(); }
 void TJXMainForm::LeaveEditingModes() {
     // Crop and mask editing come with their commands; the undo store is cleared by the open
     // command right after this. The view goes back to 1:1.
+    maskCrop_->LeaveModes();
     zoomShift_ = 0;
 }
 
@@ -425,11 +428,14 @@ void TJXMainForm::ClearFileTabs() { tabControl1_->setVisible(false); }
 void TJXMainForm::ImageResized(int32_t, int32_t) {
     zoomShift_ = 0;
     ResizeImage1();
+    maskCrop_->ImageResized();
 }
 
-void TJXMainForm::MaskRestored(bool) {
-    // Mask editing mode comes with the mask brush; the restored mask is already in the state.
-}
+void TJXMainForm::MaskRestored(bool hasMask) { maskCrop_->MaskRestored(hasMask); }
+
+bool TJXMainForm::MaskEditing() { return maskCrop_->MaskMode(); }
+
+void TJXMainForm::MaskPasted() { maskCrop_->MaskPasted(); }
 
 void TJXMainForm::Warning(const std::string& text) { ShowMessage(QString::fromStdString(text)); }
 
@@ -449,15 +455,20 @@ void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
 
 void TJXMainForm::ToolButton4Click() {
     if (Locked() || !state_.HasImage()) return;
-    QApplication::clipboard()->setImage(view_);
+    QApplication::clipboard()->setImage(maskCrop_->MaskMode() ? maskCrop_->MaskBitmap() : view_);
 }
 
 bool TJXMainForm::KeyUp(QKeyEvent* e) {
     const Qt::KeyboardModifiers m = e->modifiers() & ~Qt::KeypadModifier;
     const int k = e->key();
+    if ((k == Qt::Key_Return || k == Qt::Key_Enter) && maskCrop_->CropDown()) {
+        router_->Route("Crop to selection");  // with any shift state
+        return true;
+    }
     if (router_->RouteKey(k, m)) return true;
     if (k == Qt::Key_Escape) {
         cancel_.Request();
+        maskCrop_->Escape();
         return true;
     }
     return false;

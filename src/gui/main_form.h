@@ -37,6 +37,7 @@ class TCommandRouter;
 class TForm5;
 class TImageView;
 class TPaletteCommands;
+class TMaskCropView;
 class TPaintBox;
 class TPointerform;
 
@@ -58,6 +59,8 @@ public:
     TURClass& UndoStore() { return *undoStore_; }
     TCommandRouter& Router() { return *router_; }
     TPaletteCommands& PaletteCommands() { return *paletteCommands_; }
+    // Mask painting and crop on the image view.
+    TMaskCropView& MaskCrop() { return *maskCrop_; }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
@@ -152,7 +155,8 @@ public:
     void ShowIconDialog(const std::string& fileName) override;
     void SourceReplaced(int32_t width, int32_t height, bool hasAlpha) override;
     void StatusText(int32_t panel, const std::string& text) override;
-    bool MaskEditing() override { return false; }
+    bool MaskEditing() override;
+    void MaskPasted() override;
     void ClearFileTabs() override;
     // Editing reports.
     void ImageResized(int32_t width, int32_t height) override;
@@ -165,6 +169,7 @@ public:
     void Image1MouseUp(QMouseEvent* e);
     void Image1MouseEnter();
     void Image1MouseLeave();
+    void Image1DblClick();
     void PaintBox1Paint(QPainter& p);
 
     // Errors and refusals reach the user here: a message box, or the handler tests set.
@@ -190,6 +195,7 @@ protected:
 
 private:
     friend class TPaletteCommands;  // the palette room draws into the grid, colour box and view
+    friend class TMaskCropView;
     void BuildToolBar();
     void BuildPanel();
     void BuildStatusBar();
@@ -206,6 +212,7 @@ private:
     std::unique_ptr<TURClass> undoStore_;
     std::unique_ptr<TCommandRouter> router_;
     TPaletteCommands* paletteCommands_ = nullptr;  // a child of the window
+    TMaskCropView* maskCrop_ = nullptr;  // a child object
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;

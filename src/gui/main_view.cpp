@@ -7,9 +7,11 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 
+#include "gui/command_router.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
+#include "gui/mask_crop_view.h"
 #include "gui/preview.h"
 
 namespace jx {
@@ -42,11 +44,13 @@ void TJXMainForm::ZoomStep(char c) {
             hb->setValue(hh);
         }
     }
+    maskCrop_->ZoomChanged();
 }
 
 void TJXMainForm::ZoomActual() {
     zoomShift_ = 0;
     ResizeImage1();
+    maskCrop_->ZoomChanged();
 }
 
 QPoint TJXMainForm::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShift_, p.y() >> zoomShift_); }
@@ -54,6 +58,7 @@ QPoint TJXMainForm::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShif
 void TJXMainForm::RenderImageView() {
     if (!state_.HasImage()) return;
     view_ = RenderImage(state_);
+    maskCrop_->Rendered();
     image1_->update();
     if (isVisible()) scrollBox1_->setFocus();
 }
@@ -71,7 +76,10 @@ void TJXMainForm::DrawZoomView(int x, int y) {
     p.drawLine(0, h / 2, w, h / 2);
     p.drawLine(w / 2, 0, w / 2, h);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (x >= 0 && y >= 0 && x < state_.ImageWidth() && y < state_.ImageHeight() &&
+    if (maskCrop_->CropDown()) {
+        const TCropRect r = maskCrop_->Selection();
+        DrawCaption(p, 2, QString("W:%1 H:%2").arg(r.Width()).arg(r.Height()), 0);
+    } else if (x >= 0 && y >= 0 && x < state_.ImageWidth() && y < state_.ImageHeight() &&
         state_.WorkingImage.SameShape(state_.SourceImage)) {
         const TPixelRec& o = state_.WorkingImage[y][x];
         p.fillRect(0, 0, 80, 32, QColor(o.R, o.G, o.B));
@@ -91,7 +99,8 @@ void TJXMainForm::DrawZoomView(int x, int y) {
 }
 
 void TJXMainForm::Image1MouseDown(QMouseEvent* e) {
-    if (Locked() || !state_.HasImage() || e->button() != Qt::LeftButton) return;
+    if (Locked() || !state_.HasImage()) return;
+    if (maskCrop_->MouseDown(e) || e->button() != Qt::LeftButton) return;
     scrollBox1_->setFocus();
     panning_ = true;
     panAnchor_ = e->globalPosition().toPoint();
@@ -115,7 +124,7 @@ void TJXMainForm::Image1MouseDown(QMouseEvent* e) {
 
 void TJXMainForm::Image1MouseMove(QMouseEvent* e) {
     if (!state_.HasImage()) return;
-    if (panning_) {
+    if (!maskCrop_->MouseMove(e) && panning_) {
         const QPoint now = e->globalPosition().toPoint();
         const QPoint d = panAnchor_ - now;
         scrollBox1_->horizontalScrollBar()->setValue(scrollBox1_->horizontalScrollBar()->value() + d.x());
@@ -133,6 +142,7 @@ void TJXMainForm::Image1MouseUp(QMouseEvent* e) {
         ToolButton1Click();
         return;
     }
+    if (maskCrop_->MouseUp(e)) return;
     panning_ = false;
     state_.ShowErrorMap = state_.ShowSourceOpaque = state_.ShowAlphaChannel = false;
     RenderImageView();
@@ -141,6 +151,7 @@ void TJXMainForm::Image1MouseUp(QMouseEvent* e) {
 
 void TJXMainForm::Image1MouseEnter() {
     if (!state_.HasImage()) return;
+    maskCrop_->MouseEnter();
     groupBox1_->setTitle("Zoom");
     mouseOutside_ = false;
     if (lastMousePoint_.x() < state_.ImageWidth() && lastMousePoint_.y() < state_.ImageHeight())
@@ -148,9 +159,14 @@ void TJXMainForm::Image1MouseEnter() {
 }
 
 void TJXMainForm::Image1MouseLeave() {
+    maskCrop_->MouseLeave();
     groupBox1_->setTitle("Levels");
     mouseOutside_ = true;
     DrawHistogramView();
+}
+
+void TJXMainForm::Image1DblClick() {
+    if (maskCrop_->CropDown()) router_->Route("Crop to selection");
 }
 
 bool TJXMainForm::KeyPress(QKeyEvent* e) {

@@ -16,6 +16,7 @@
 #include "edit/commit.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/mask_crop_view.h"
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
@@ -102,6 +103,7 @@ void TJXMainForm::PngSpeedButton1Click() {
     if (Locked() || !state_.HasImage()) return;
     int32_t n = 0;
     if (!form5_->AcceptColorCount(&n)) return;
+    if (maskCrop_->MaskMode()) maskCrop_->Escape();  // Apply leaves mask editing
     scrollBox1_->setFocus();
     const TQuantizerSettings settings = Settings();
     const bool done = Guard([&] { ApplyQuantize(state_, settings, *this, *undoStore_); });

@@ -1,0 +1,444 @@
+#include "gui/mask_crop_view.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QScrollArea>
+#include <QSlider>
+#include <QToolBar>
+#include <QToolButton>
+#include <cstring>
+
+#include "gui/image_view.h"
+#include "gui/main_form.h"
+
+namespace jx {
+
+TMaskCropView::TMaskCropView(TJXMainForm& form) : QObject(&form), form_(form) {
+    panel2_ = new QFrame(&form);
+    panel2_->setObjectName("Panel2");
+    static_cast<QFrame*>(panel2_)->setFrameShape(QFrame::Panel);
+    panel2_->setAutoFillBackground(true);
+    auto* row = new QHBoxLayout(panel2_);
+    row->setContentsMargins(4, 4, 4, 4);
+    trackBar4_ = new QSlider(Qt::Horizontal);
+    trackBar4_->setObjectName("TrackBar4");
+    trackBar4_->setRange(0, 255);
+    trackBar4_->setValue(kDefaultBrushStrength);
+    trackBar4_->setMinimumWidth(140);
+    edit2_ = new QLineEdit(QString::number(kDefaultBrushStrength));
+    edit2_->setObjectName("Edit2");
+    edit2_->setMaxLength(8);
+    edit2_->setFixedWidth(44);
+    row->addWidget(trackBar4_);
+    row->addWidget(edit2_);
+    panel2_->adjustSize();
+    panel2_->hide();
+    connect(trackBar4_, &QSlider::valueChanged, this, [this](int v) { edit2_->setText(QString::number(v)); });
+    connect(edit2_, &QLineEdit::textEdited, this, [this](const QString& typed) {
+        const QString t = QString::fromStdString(StrengthText(typed.toStdString()));
+        if (t != typed) edit2_->setText(t);
+        if (t.isEmpty()) return;
+        const QSignalBlocker block(trackBar4_);  // the box keeps what was typed ("032")
+        trackBar4_->setValue(t.toInt());
+    });
+
+    popupMenu3_ = new QMenu(&form);
+    popupMenu3_->setObjectName("PopupMenu3");
+    auto* group = new QActionGroup(popupMenu3_);
+    for (int image = kFirstBrushImage; image <= kLastBrushImage; ++image) {
+        QAction* a = popupMenu3_->addAction(BrushCaption(image));
+        a->setCheckable(true);
+        a->setChecked(image == brushImage_);
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this, image] {
+            brushImage_ = image;
+            if (maskMode_ && mouseOver_) MakeBrushCursor();
+        });
+    }
+    if (QAction* brush = Button("ToolButton12")) {
+        brush->setMenu(popupMenu3_);
+        if (auto* b = qobject_cast<QToolButton*>(form_.toolBar1_->widgetForAction(brush)))
+            b->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+}
+
+QAction* TMaskCropView::Button(const char* name) const { return form_.toolBar1_->findChild<QAction*>(name); }
+
+bool TMaskCropView::CropDown() const {
+    QAction* crop = Button("ToolButton17");
+    return crop && crop->isChecked();
+}
+
+TCropRect TMaskCropView::Selection() const { return selection_.RubberBand() ? Normalized(selection_.Band()) : selection_.Rect(); }
+
+int TMaskCropView::Strength() const { return trackBar4_->value(); }
+
+bool TMaskCropView::Eraser() const {
+    QAction* eraser = Button("ToolButton10");
+    return eraser && eraser->isChecked();
+}
+
+QPoint TMaskCropView::ImagePoint(const QMouseEvent* e) const { return form_.ImagePoint(e->position().toPoint()); }
+
+void TMaskCropView::ToolButton8Click() {
+    QAction* button = Button("ToolButton8");
+    const bool down = button->isChecked();
+    if (down && (CropDown() || !form_.state_.HasImage())) {
+        button->setChecked(false);
+        return;
+    }
+    if (!down) {
+        LeaveMask();
+        return;
+    }
+    maskMode_ = true;
+    form_.RenderImageView();  // takes the view copy and draws the overlay
+    if (mouseOver_) MakeBrushCursor();
+}
+
+void TMaskCropView::ToolButton12Click() {
+    if (QAction* eraser = Button("ToolButton10")) eraser->setChecked(false);
+    if (panel2_->isVisible()) {
+        panel2_->hide();
+        return;
+    }
+    QWidget* b = form_.toolBar1_->widgetForAction(Button("ToolButton12"));
+    const QPoint at = b ? b->mapTo(&form_, QPoint(0, b->height())) : QPoint(0, 0);
+    panel2_->move(at);
+    panel2_->raise();
+    panel2_->show();
+}
+
+void TMaskCropView::ToolButton11Click() {
+    form_.Guard([&] {
+        if (!ClearMaskCommand(form_.state_, form_, *form_.undoStore_)) return;
+        if (maskMode_) DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
+    });
+}
+
+void TMaskCropView::ToolButton17Click() {
+    QAction* button = Button("ToolButton17");
+    if (!button->isChecked()) {
+        LeaveCrop();
+        return;
+    }
+    if (!form_.state_.HasImage() || maskMode_) {
+        button->setChecked(false);
+        return;
+    }
+    selection_.Arm();
+}
+
+void TMaskCropView::ToolButton18Click() {
+    EndStroke();
+    const TQuantizerSettings settings = form_.Settings();
+    form_.Guard([&] {
+        if (!AutoCropCommand(form_.state_, settings, form_, *form_.undoStore_)) return;
+        if (CropDown()) LeaveCrop();
+        form_.ZoomActual();
+    });
+}
+
+void TMaskCropView::CropImage() {
+    if (!CropDown()) return;
+    const EngineState& s = form_.state_;
+    const TCropRect r = ClampedToImage(selection_.Rect(), s.ImageWidth(), s.ImageHeight());
+    if (selection_.Armed() || r.Width() <= 0 || r.Height() <= 0) {
+        form_.ShowMessage("Draw a rectangle on the image first: there is nothing to crop.");
+        return;
+    }
+    form_.image1_->unsetCursor();
+    Button("ToolButton17")->setChecked(false);
+    viewCopy_ = dimCopy_ = QImage();
+    const TQuantizerSettings settings = form_.Settings();
+    form_.Guard([&] { jx::CropImage(form_.state_, r, settings, form_, *form_.undoStore_); });
+    form_.ZoomActual();
+    form_.RenderImageView();
+}
+
+void TMaskCropView::Escape() {
+    if (CropDown()) {
+        Button("ToolButton17")->setChecked(false);
+        LeaveCrop();
+    }
+    if (maskMode_) {
+        Button("ToolButton8")->setChecked(false);
+        LeaveMask();
+    }
+}
+
+void TMaskCropView::LeaveModes() {
+    stroke_.Cancel();
+    maskMode_ = false;
+    footprint_ = false;
+    if (QAction* b = Button("ToolButton8")) b->setChecked(false);
+    if (QAction* b = Button("ToolButton17")) b->setChecked(false);
+    selection_ = TCropSelection{};
+    viewCopy_ = dimCopy_ = QImage();
+    form_.image1_->unsetCursor();
+}
+
+void TMaskCropView::EndStroke() {
+    if (!stroke_.Active()) return;
+    form_.Guard([&] { stroke_.End(form_.state_, form_, *form_.undoStore_); });
+}
+
+void TMaskCropView::LeaveMask() {
+    EndStroke();
+    maskMode_ = false;
+    footprint_ = false;
+    form_.image1_->unsetCursor();
+    viewCopy_ = QImage();
+    form_.RenderImageView();
+}
+
+void TMaskCropView::LeaveCrop() {
+    selection_ = TCropSelection{};
+    viewCopy_ = dimCopy_ = QImage();
+    form_.image1_->unsetCursor();
+    form_.RenderImageView();
+}
+
+// --- mask mode --------------------------------------------------------------------------------
+
+void TMaskCropView::MakeBrushCursor() {
+    const int scale = 1 << form_.zoomShift_;
+    const int side = kBrushSide * scale;
+    QRect old = FootprintRect();
+    footprint_ = side > kMaxCursorSide;
+    if (footprint_) {
+        form_.image1_->setCursor(Qt::CrossCursor);
+    } else {
+        const TBrushTable& t = BrushTable(brushImage_);
+        QImage img(side, side, QImage::Format_ARGB32);
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x)
+                img.setPixel(x, y, qRgba(255, 255, 255, BrushCursorAlpha(t[size_t(y / scale)][size_t(x / scale)])));
+        form_.image1_->setCursor(QCursor(QPixmap::fromImage(img), side / 2, side / 2));
+    }
+    form_.image1_->update(old.united(FootprintRect()));
+}
+
+QRect TMaskCropView::FootprintRect() const {
+    if (!footprint_ || !maskMode_ || !mouseOver_) return {};
+    const int cell = 1 << form_.zoomShift_;
+    return QRect((mousePoint_.x() - kBrushHalf) * cell, (mousePoint_.y() - kBrushHalf) * cell, kBrushSide * cell,
+                 kBrushSide * cell);
+}
+
+void TMaskCropView::DrawMaskOverlay(TMaskArea area) {
+    QImage& view = form_.view_;
+    const EngineState& s = form_.state_;
+    if (viewCopy_.isNull() || viewCopy_.size() != view.size() || view.width() != s.QualityMask.Width() ||
+        view.height() != s.QualityMask.Height() || view.format() != QImage::Format_RGB32)
+        return;
+    jx::DrawMaskOverlay(reinterpret_cast<const uint32_t*>(viewCopy_.constBits()), reinterpret_cast<uint32_t*>(view.bits()),
+                        view.bytesPerLine() / 4, s.QualityMask, area);
+    RepaintImagePixels(area);
+}
+
+void TMaskCropView::RepaintImagePixels(TMaskArea area) {
+    const int s = form_.zoomShift_;
+    form_.image1_->update(QRect(area.Left << s, area.Top << s, (area.Right - area.Left) << s, (area.Bottom - area.Top) << s));
+}
+
+void TMaskCropView::MaskRestored(bool hasMask) {
+    if (!maskMode_) return;
+    if (hasMask) {
+        DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
+        return;
+    }
+    Button("ToolButton8")->setChecked(false);
+    LeaveMask();
+}
+
+void TMaskCropView::MaskPasted() {
+    if (maskMode_) DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
+}
+
+QImage TMaskCropView::MaskBitmap() const {
+    const TByteImage& m = form_.state_.QualityMask;
+    QImage img(m.Width(), m.Height(), QImage::Format_RGB888);
+    for (int32_t y = 0; y < m.Height(); ++y) {
+        uchar* row = img.scanLine(y);
+        for (int32_t x = 0; x < m.Width(); ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = m[y][x];
+    }
+    return img;
+}
+
+// --- crop mode --------------------------------------------------------------------------------
+
+void TMaskCropView::TakeCropCopy() {
+    viewCopy_ = form_.view_.convertToFormat(QImage::Format_RGB32);
+    dimCopy_ = viewCopy_;
+    for (int y = 0; y < dimCopy_.height(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(dimCopy_.scanLine(y));
+        for (int x = 0; x < dimCopy_.width(); ++x) row[x] = 0xFF000000u | ((row[x] >> 1) & 0x7F7F7Fu);
+    }
+    form_.view_ = dimCopy_;
+}
+
+void TMaskCropView::DrawCropSelection(const TCropRect& old, const TCropRect& now) {
+    QImage& view = form_.view_;
+    if (dimCopy_.isNull() || dimCopy_.size() != view.size()) return;
+    auto copy = [&](const QImage& from, TCropRect r) {
+        r = ClampedToImage(r, view.width(), view.height());
+        for (int32_t y = r.Top; y < r.Bottom; ++y)
+            std::memcpy(view.scanLine(y) + 4 * r.Left, from.constScanLine(y) + 4 * r.Left, size_t(r.Width()) * 4);
+    };
+    // The old rectangle with its outline row and column, then the new one at full brightness.
+    copy(dimCopy_, {old.Left, old.Top, old.Right + 1, old.Bottom + 1});
+    copy(viewCopy_, now);
+    const int cell = 1 << form_.zoomShift_;
+    const TCropRect u{std::min(old.Left, now.Left) - 1, std::min(old.Top, now.Top) - 1, std::max(old.Right, now.Right) + 2,
+                      std::max(old.Bottom, now.Bottom) + 2};
+    form_.image1_->update(QRect(u.Left * cell, u.Top * cell, u.Width() * cell, u.Height() * cell));
+}
+
+void TMaskCropView::SetCropCursor(TCropPart part) {
+    switch (part) {
+        case TCropPart::TopLeft:
+        case TCropPart::BottomRight: form_.image1_->setCursor(Qt::SizeFDiagCursor); break;
+        case TCropPart::TopRight:
+        case TCropPart::BottomLeft: form_.image1_->setCursor(Qt::SizeBDiagCursor); break;
+        case TCropPart::LeftEdge:
+        case TCropPart::RightEdge: form_.image1_->setCursor(Qt::SizeHorCursor); break;
+        case TCropPart::TopEdge:
+        case TCropPart::BottomEdge: form_.image1_->setCursor(Qt::SizeVerCursor); break;
+        case TCropPart::Inside: form_.image1_->setCursor(Qt::SizeAllCursor); break;
+        case TCropPart::None: form_.image1_->unsetCursor(); break;
+    }
+}
+
+// --- events -----------------------------------------------------------------------------------
+
+bool TMaskCropView::MouseDown(QMouseEvent* e) {
+    if (!maskMode_ && !CropDown()) return false;
+    if (e->button() != Qt::LeftButton) return true;
+    form_.scrollBox1_->setFocus();
+    const QPoint p = ImagePoint(e);
+    EngineState& s = form_.state_;
+    if (maskMode_) {
+        DrawMaskOverlay(stroke_.Begin(s, p.x(), p.y(), brushImage_, Strength(), Eraser()));
+        form_.DrawZoomView(p.x(), p.y());
+        return true;
+    }
+    if (selection_.Press(p.x(), p.y(), s.ImageWidth(), s.ImageHeight()) && selection_.RubberBand()) form_.image1_->update();
+    return true;
+}
+
+bool TMaskCropView::MouseMove(QMouseEvent* e) {
+    if (!maskMode_ && !CropDown()) return false;
+    const QPoint p = ImagePoint(e);
+    EngineState& s = form_.state_;
+    if (maskMode_) {
+        const QRect old = FootprintRect();
+        mousePoint_ = p;
+        if (footprint_) form_.image1_->update(old.united(FootprintRect()));
+        if (stroke_.Active()) DrawMaskOverlay(stroke_.Move(s, p.x(), p.y()));
+        return true;
+    }
+    if (selection_.Dragging()) {
+        const TCropRect old = selection_.Rect();
+        selection_.Move(p.x(), p.y(), s.ImageWidth(), s.ImageHeight());
+        if (selection_.RubberBand())
+            form_.image1_->update();
+        else
+            DrawCropSelection(old, selection_.Rect());
+    } else if (!selection_.Armed()) {
+        SetCropCursor(selection_.Hover(p.x(), p.y()));
+    }
+    return true;
+}
+
+bool TMaskCropView::MouseUp(QMouseEvent* e) {
+    if (!maskMode_ && !CropDown()) return false;
+    if (e->button() != Qt::LeftButton) return true;
+    if (maskMode_) {
+        EndStroke();
+        return true;
+    }
+    if (selection_.Release()) {
+        TakeCropCopy();
+        const TCropRect r = selection_.Rect();
+        DrawCropSelection(r, r);
+        form_.image1_->update();
+    }
+    return true;
+}
+
+void TMaskCropView::MouseEnter() {
+    mouseOver_ = true;
+    panel2_->hide();
+    if (maskMode_) MakeBrushCursor();
+}
+
+void TMaskCropView::MouseLeave() {
+    const QRect old = FootprintRect();
+    mouseOver_ = false;
+    if (maskMode_ || CropDown()) form_.image1_->unsetCursor();
+    if (!old.isEmpty()) form_.image1_->update(old);
+}
+
+void TMaskCropView::Rendered() {
+    if (form_.view_.isNull()) return;
+    if (maskMode_) {
+        viewCopy_ = form_.view_.convertToFormat(QImage::Format_RGB32);
+        form_.view_ = viewCopy_;
+        DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
+    } else if (CropDown() && !selection_.Armed()) {
+        TakeCropCopy();
+        const TCropRect r = selection_.Rect();
+        DrawCropSelection(r, r);
+    }
+}
+
+void TMaskCropView::ZoomChanged() {
+    if (maskMode_) MakeBrushCursor();
+}
+
+void TMaskCropView::ImageResized() {
+    // A selection drawn on the old picture means nothing on the new one.
+    if (CropDown()) {
+        Button("ToolButton17")->setChecked(false);
+        selection_ = TCropSelection{};
+        viewCopy_ = dimCopy_ = QImage();
+        form_.image1_->unsetCursor();
+    }
+    if (maskMode_) MakeBrushCursor();
+}
+
+void TMaskCropView::Paint(QPainter& p) {
+    const int s = form_.zoomShift_;
+    if (CropDown()) {
+        const bool band = selection_.RubberBand();
+        if (band || !selection_.Armed()) {
+            const TCropRect r = band ? Normalized(selection_.Band()) : selection_.Rect();
+            p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+            p.setPen(QPen(Qt::white, 1, Qt::DotLine));
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(QRect(r.Left << s, r.Top << s, std::max(1, r.Width() << s), std::max(1, r.Height() << s)));
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        }
+    }
+    if (footprint_ && maskMode_ && mouseOver_) {
+        const TBrushTable& t = BrushTable(brushImage_);
+        const int cell = 1 << s;
+        for (int i = 0; i < kBrushSide; ++i)
+            for (int j = 0; j < kBrushSide; ++j) {
+                const uint8_t a = BrushCursorAlpha(t[size_t(i)][size_t(j)]);
+                if (a == 0) continue;
+                p.fillRect(QRect((mousePoint_.x() + j - kBrushHalf) * cell, (mousePoint_.y() + i - kBrushHalf) * cell, cell, cell),
+                           QColor(255, 255, 255, a));
+            }
+    }
+}
+
+}  // namespace jx

@@ -1,0 +1,111 @@
+#pragma once
+// The image view's two editing modes: painting the quality mask (with Panel2's strength, the
+// brush menu PopupMenu3 and the brush cursor) and cropping by a selection rectangle. The window
+// hands its mouse, keys and renders here; the arithmetic lives in edit/mask_brush.h and edit/crop.h.
+#include <QCursor>
+#include <QImage>
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include "edit/crop.h"
+#include "edit/mask_brush.h"
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class QMouseEvent;
+class QPainter;
+class QSlider;
+class QWidget;
+
+namespace jx {
+
+class TJXMainForm;
+
+class TMaskCropView : public QObject {
+    Q_OBJECT
+public:
+    // Largest brush cursor image, in pixels a side, that X servers take; a larger brush is shown
+    // as a footprint painted in the view under a cross cursor.
+    static constexpr int kMaxCursorSide = 64;
+
+    explicit TMaskCropView(TJXMainForm& form);
+
+    bool MaskMode() const { return maskMode_; }
+    bool CropDown() const;
+    // The selection as the magnifier shows it (the rubber band while one is drawn).
+    TCropRect Selection() const;
+    int BrushImage() const { return brushImage_; }
+    int Strength() const;
+    bool Eraser() const;
+    // True while the brush is painted in the view instead of being the cursor.
+    bool BrushFootprint() const { return footprint_; }
+    QWidget* Panel2() const { return panel2_; }
+    QLineEdit* Edit2() const { return edit2_; }
+    QSlider* TrackBar4() const { return trackBar4_; }
+    QMenu* PopupMenu3() const { return popupMenu3_; }
+
+    // Tool-bar handlers.
+    void ToolButton8Click();   // Edit quality mask
+    void ToolButton12Click();  // Brush: releases the Eraser, shows or hides Panel2
+    void ToolButton11Click();  // Clear mask
+    void ToolButton17Click();  // Crop
+    void ToolButton18Click();  // Auto crop borders
+    void CropImage();          // Enter or double-click while Crop is down
+
+    // Esc: leaves crop and mask mode.
+    void Escape();
+    // A new image: both modes end, nothing is saved.
+    void LeaveModes();
+
+    // Image view events; true when the mode took the event.
+    bool MouseDown(QMouseEvent* e);
+    bool MouseMove(QMouseEvent* e);
+    bool MouseUp(QMouseEvent* e);
+    void MouseEnter();
+    void MouseLeave();
+    // The view was rendered again: take it as the new view copy and draw the overlay on it.
+    void Rendered();
+    void ZoomChanged();
+    void ImageResized();
+    void MaskRestored(bool hasMask);
+    void MaskPasted();
+    // Over the stretched view: the rubber band, the selection outline, the brush footprint.
+    void Paint(QPainter& p);
+    // The mask as a grey picture (Copy in mask mode).
+    QImage MaskBitmap() const;
+
+private:
+    QAction* Button(const char* name) const;
+    void MakeBrushCursor();
+    void DrawMaskOverlay(TMaskArea area);
+    void RepaintImagePixels(TMaskArea area);
+    void TakeCropCopy();
+    void DrawCropSelection(const TCropRect& old, const TCropRect& now);
+    void SetCropCursor(TCropPart part);
+    void EndStroke();
+    void LeaveMask();
+    void LeaveCrop();
+    QRect FootprintRect() const;
+    QPoint ImagePoint(const QMouseEvent* e) const;
+
+    TJXMainForm& form_;
+    QWidget* panel2_ = nullptr;
+    QSlider* trackBar4_ = nullptr;
+    QLineEdit* edit2_ = nullptr;
+    QMenu* popupMenu3_ = nullptr;
+
+    bool maskMode_ = false;
+    TMaskStroke stroke_;
+    int brushImage_ = kDefaultBrushImage;
+    bool footprint_ = false;
+    bool mouseOver_ = false;
+    QPoint mousePoint_;  // image coordinates
+
+    TCropSelection selection_;
+    QImage viewCopy_;  // the picture at full brightness under the overlays
+    QImage dimCopy_;   // the same at half brightness (crop)
+};
+
+}  // namespace jx
