@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/batch_form.h"
 #include "gui/main_form.h"
 #include "platform/errors.h"
 #include "platform/session.h"
@@ -56,10 +57,7 @@ int Fail(const std::string& message) {
 
 int RunJx(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
-    if (IsBatchMode(args)) {
-        std::fprintf(stderr, "jx: batch mode is not available yet.\n");
-        return 2;
-    }
+    const bool batchMode = IsBatchMode(args);
 
     // Another instance is one that holds the lock; only the first one sweeps stale sessions.
     std::unique_ptr<InstanceLock> instance;
@@ -92,7 +90,17 @@ int RunJx(int argc, char** argv) {
     }
 
     int code = 0;
-    {
+    if (batchMode) {
+        // Only the batch window is shown; the process ends when it closes.
+        TJXMainForm window(session.get(), settingsFile);
+        window.FirstShow(QString());
+        TBatchForm batch(&window);
+        CloseOnSignals(&batch, &batch);
+        QStringList parameters;
+        for (const std::string& a : args) parameters << QString::fromLocal8Bit(a.c_str());
+        batch.FormShow(parameters);
+        batch.exec();
+    } else {
         TJXMainForm window(session.get(), settingsFile);
         CloseOnSignals(&window, &window);
         window.show();

@@ -41,7 +41,7 @@ const TCommandRegistrar registrar([](TCommandRouter& r) {
     r.Add({.Name = "Open", .ToolButton = "ToolButton1", .Keys = {{Qt::Key_O, ctrl}},
            .Run = [](TJXMainForm& f) { f.ToolButton1Click(); }});
     r.Add({.Name = "Batch processing", .ToolButton = "ToolButton35",
-           .Run = [](TJXMainForm& f) { f.ShowMessage("Batch processing is not available yet."); }});
+           .Run = [](TJXMainForm& f) { f.ShowBatchForm(); }});
     r.Add({.Name = "Save As", .ToolButton = "ToolButton2", .Keys = {{Qt::Key_S, ctrl}},
            .Run = [](TJXMainForm& f) { f.Button3Click(); }});
     r.Add({.Name = "Copy", .ToolButton = "ToolButton4", .Keys = {{Qt::Key_C, ctrl}, {Qt::Key_Insert, ctrl}},

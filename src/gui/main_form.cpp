@@ -32,6 +32,7 @@
 #include <QPlainTextEdit>
 #include <cstdio>
 
+#include "gui/batch_form.h"
 #include "gui/command_router.h"
 #include "gui/image_view.h"
 #include "gui/mask_crop_view.h"
@@ -323,9 +324,13 @@ void TJXMainForm::UpdateLockedControls() {
     setAcceptDrops(enabled && firstShowDone_);
 }
 
-void TJXMainForm::ShowBatchNotAvailable() {
+void TJXMainForm::ShowBatchForm(const QStringList& names) {
     if (Locked()) return;
-    ShowMessage("Batch processing is not available yet.");
+    if (!batchForm_) batchForm_ = std::make_unique<TBatchForm>(this);
+    if (!batchForm_->isVisible()) batchForm_->FormShow({});
+    batchForm_->AddPaths(names);
+    batchForm_->show();
+    batchForm_->raise();
 }
 
 void TJXMainForm::ToolButton1Click() {
@@ -526,7 +531,7 @@ void TJXMainForm::DropFiles(const QStringList& names) {
             lastImage = name;
     }
     if (names.size() > 1 && lastPalette.isEmpty()) {
-        ShowBatchNotAvailable();
+        ShowBatchForm(names);
         return;
     }
     if (!lastImage.isEmpty()) {

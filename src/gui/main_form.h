@@ -34,6 +34,7 @@ namespace jx {
 
 class SessionFolder;
 class TCommandRouter;
+class TBatchForm;
 class TForm5;
 class TImageView;
 class TPaletteCommands;
@@ -76,6 +77,9 @@ public:
     void OpenImage(const QString& fileName);
     // Dropped files: one image opens, several go to the batch window, a palette is loaded after.
     void DropFiles(const QStringList& names);
+    // "Batch processing": the batch window, not modal, with these files in its list.
+    void ShowBatchForm(const QStringList& names = {});
+    TBatchForm* BatchForm() const { return batchForm_.get(); }
 
     // The main window's lock while a tool dialog is open: one counter that every route checks.
     void LockMainWindow();
@@ -202,7 +206,6 @@ private:
     void UpdateLockedControls();
     bool KeyUp(QKeyEvent* e);
     bool KeyPress(QKeyEvent* e);
-    void ShowBatchNotAvailable();
     void ResizeImage1();
     QPoint ImagePoint(QPoint widgetPoint) const;
     void FormClose();
@@ -213,6 +216,7 @@ private:
     std::unique_ptr<TCommandRouter> router_;
     TPaletteCommands* paletteCommands_ = nullptr;  // a child of the window
     TMaskCropView* maskCrop_ = nullptr;  // a child object
+    std::unique_ptr<TBatchForm> batchForm_;
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+#include <map>
+
+#include "gui/batch_form.h"
+#include "gui/main_form.h"
+#include "gui_app.h"
+#include "platform/session.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class BatchFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        std::string base = jx::TempFolder() + "/jx_batch_gui_XXXXXX";
+        ASSERT_NE(::mkdtemp(base.data()), nullptr);
+        base_ = base;
+        fs::create_directory(base_ / "in");
+        session_ = std::make_unique<jx::SessionFolder>(base_.string());
+        main_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
+        main_->FirstShow("");  // the window itself is never shown, as in batch mode
+        form_ = std::make_unique<jx::TBatchForm>(main_.get());
+        form_->Tell = [this](const QString& m) { told_ << m; };
+        form_->Ask = [this](const QString& m) {
+            asked_ << m;
+            return false;
+        };
+    }
+    void TearDown() override {
+        form_.reset();
+        main_.reset();
+        session_.reset();
+        fs::remove_all(base_);
+    }
+    // A few suite images: some that a re-encode beats, some it cannot.
+    void CopySuite() {
+        for (const char* n : {"basn0g01", "basn2c08", "basn3p01", "basn4a08", "z00n2c08", "tbrn2c08"}) {
+            const fs::path p = base_ / "in" / (std::string(n) + ".png");
+            fs::copy_file(std::string(JX_TEST_DATA_DIR "/pngsuite/png/") + n + ".png", p);
+            sizes_[p.filename().string()] = fs::file_size(p);
+        }
+    }
+    QString Cell(int row, int col) const { return form_->ListView1->topLevelItem(row)->text(col); }
+
+    fs::path base_;
+    std::unique_ptr<jx::SessionFolder> session_;
+    std::unique_ptr<jx::TJXMainForm> main_;
+    std::unique_ptr<jx::TBatchForm> form_;
+    std::map<std::string, uintmax_t> sizes_;
+    QStringList told_, asked_;
+};
+
+TEST_F(BatchFormTest, CommandLineFolderEndsWithTotalsAndKeepsOnlySmallerFiles) {
+    CopySuite();
+    form_->FormShow({"--batch", QString::fromStdString((base_ / "in").string())});
+    const int n = form_->ListView1->topLevelItemCount();
+    ASSERT_EQ(n, 6);
+    EXPECT_EQ(form_->ListView1->headerItem()->text(jx::TBatchForm::colRatio), "Ratio");
+    EXPECT_EQ(Cell(0, jx::TBatchForm::colOut), "-----");
+    form_->DelSrc->setChecked(true);
+    form_->Button1Click();
+
+    EXPECT_EQ(form_->Button1->text(), "Start");
+    ASSERT_FALSE(form_->BatchResult->isHidden());
+    EXPECT_EQ(form_->BatchResult->item(0, 0)->text(), " Files processed");
+    EXPECT_EQ(form_->BatchResult->item(0, 1)->text(), "6 ");
+    EXPECT_EQ(form_->BatchResult->item(1, 1)->text(), "0 ");
+    EXPECT_TRUE(form_->BatchResult->item(6, 1)->text().endsWith("% "));
+    int skipped = 0;
+    for (int i = 0; i < n; ++i) {
+        const std::string name = Cell(i, jx::TBatchForm::colName).toStdString();
+        const fs::path p = base_ / "in" / name;
+        ASSERT_TRUE(fs::exists(p)) << name;  // a PNG source is replaced in place or left alone
+        const QString ratio = Cell(i, jx::TBatchForm::colRatio);
+        if (ratio == "skip") {
+            ++skipped;
+            EXPECT_EQ(fs::file_size(p), sizes_[name]) << name;
+        } else {
+            ASSERT_TRUE(ratio.endsWith("%")) << name << " " << ratio.toStdString();
+            EXPECT_LT(fs::file_size(p), sizes_[name]) << name;
+            EXPECT_EQ(Cell(i, jx::TBatchForm::colLoss), "0.00") << name;
+        }
+        EXPECT_EQ(form_->ListView1->topLevelItem(i)->checkState(0), Qt::Unchecked);
+    }
+    EXPECT_EQ(form_->BatchResult->item(2, 1)->text(), QString("%1 ").arg(skipped));
+    EXPECT_LT(skipped, n);
+    EXPECT_FALSE(fs::exists(session_->Path() + jx::kBatchTempName));
+
+    // The optimised files again: nothing pays now, so every row is a skip and no file changes.
+    for (auto& [name, size] : sizes_) size = fs::file_size(base_ / "in" / name);
+    form_->CheckAll(0);
+    form_->Button1Click();
+    EXPECT_EQ(form_->BatchResult->item(2, 1)->text(), QString("%1 ").arg(n));
+    for (int i = 0; i < n; ++i) EXPECT_EQ(Cell(i, jx::TBatchForm::colRatio), "skip") << i;
+    for (const auto& [name, size] : sizes_) EXPECT_EQ(fs::file_size(base_ / "in" / name), size) << name;
+}
+
+TEST_F(BatchFormTest, DestinationChecksUseTheTextsAsTheyStand) {
+    CopySuite();
+    form_->FormShow({QString::fromStdString((base_ / "in").string())});
+    form_->Edit1->setText(QString::fromStdString((base_ / "nowhere").string()));
+    form_->Button1Click();
+    ASSERT_EQ(told_.size(), 1);
+    EXPECT_EQ(told_[0], "Destination folder does not exist!");
+
+    // Quantizing into the source folders asks first; No runs nothing.
+    form_->Edit1->clear();
+    main_->State().BatchQuantize = true;
+    form_->Button1Click();
+    ASSERT_EQ(asked_.size(), 1);
+    EXPECT_TRUE(asked_[0].startsWith("Destination folder is not selected! The files will be overwritten"));
+    EXPECT_EQ(Cell(0, jx::TBatchForm::colOut), "-----");
+    EXPECT_TRUE(form_->BatchResult->isHidden());
+}
+
+TEST_F(BatchFormTest, EscIsStopAndDropsWaitWhileRunning) {
+    CopySuite();
+    form_->FormShow({QString::fromStdString((base_ / "in").string())});
+    form_->show();
+    bool dropTaken = true;
+    QTimer::singleShot(0, form_.get(), [&] {
+        dropTaken = form_->AddPaths({QString::fromStdString((base_ / "in").string())});
+        QTest::keyClick(form_.get(), Qt::Key_Escape);
+    });
+    form_->Button1Click();
+    EXPECT_FALSE(dropTaken);
+    EXPECT_FALSE(form_->Running());
+    EXPECT_EQ(form_->ListView1->topLevelItemCount(), 6);
+    // Stopped early: some row never ran, and nothing was lost.
+    bool untouched = false;
+    for (int i = 0; i < 6; ++i) untouched |= Cell(i, jx::TBatchForm::colOut) == "-----";
+    EXPECT_TRUE(untouched);
+    for (const auto& [name, size] : sizes_) EXPECT_TRUE(fs::exists(base_ / "in" / name)) << name;
+    QApplication::processEvents();  // the close asked for during the run
+    EXPECT_FALSE(form_->isVisible());
+}
+
+}  // namespace
