@@ -187,6 +187,8 @@ std::string CjpegCommandText(const std::string& encoder, JpegEncodeSettings& s, 
 
 bool NeedsQuantTableFile(uint8_t quantTable) { return quantTable != 0; }
 
+bool QuantTableAvailable(uint8_t quantTable) { return quantTable == 0 || quantTable == 1 || quantTable == 3; }
+
 std::string QuantTableFileText(uint8_t quantTable) {
     std::string out;
     switch (quantTable) {

@@ -82,6 +82,8 @@ ToolCommand CjpegCommand(const std::string& encoder, JpegEncodeSettings& s, cons
                          const std::string& qtablesFile);
 // Whether CjpegCommand wants a tables file for this pair (pair 0 is cjpeg's own).
 bool NeedsQuantTableFile(uint8_t quantTable);
+// Whether the installed cjpeg can be given pair `quantTable` (the others are offered disabled).
+bool QuantTableAvailable(uint8_t quantTable);
 // The luminance and chrominance tables of pair `quantTable` in cjpeg's "-qtables" text form;
 // FileIoError for a pair this build does not carry.
 std::string QuantTableFileText(uint8_t quantTable);

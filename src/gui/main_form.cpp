@@ -34,8 +34,11 @@
 
 #include "gui/batch_form.h"
 #include "gui/command_router.h"
+#include "gui/icon_form.h"
 #include "gui/image_view.h"
 #include "gui/mask_crop_view.h"
+#include "gui/lossy_form.h"
+#include "gui/picture_dialogs.h"
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
@@ -74,20 +77,6 @@ const char* const kSaveFilter =
 // The session's named images that the close removes beside the tools (the undo files go with the folder).
 const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",
                                      "Translucent.bmp", "Clipboard.bmp",  "Alpha.bmp"};
-
-// "Desc (a;b)|a;b|..." as Qt's "Desc (a b);;...".
-QString QtFilter(const QString& pipeFilter) {
-    const QStringList parts = pipeFilter.split('|');
-    QStringList out;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QString desc = parts[i];
-        const int paren = desc.indexOf('(');
-        if (paren > 0) desc = desc.left(paren).trimmed();
-        QStringList pats = parts[i + 1].split(';', Qt::SkipEmptyParts);
-        out << desc + " (" + pats.join(' ') + ")";
-    }
-    return out.join(";;");
-}
 
 bool IsTextEntry(QObject* o) {
     return qobject_cast<QLineEdit*>(o) || qobject_cast<QPlainTextEdit*>(o) || qobject_cast<QAbstractSpinBox*>(o);
@@ -335,21 +324,75 @@ void TJXMainForm::ShowBatchForm(const QStringList& names) {
 
 void TJXMainForm::ToolButton1Click() {
     if (Locked()) return;
-    const QString file = QFileDialog::getOpenFileName(this, "Open", QFileInfo(lastOpenedPath_).path(), QtFilter(kOpenFilter));
-    if (file.isEmpty()) return;
+    TMyOpenPictureDialog* d = OpenPictureDialog();
+    if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
+    if (d->exec() != QDialog::Accepted || d->FileName().isEmpty()) return;
     tabControl1_->setVisible(false);
-    OpenImage(file);
+    OpenImage(d->FileName());
 }
 
 void TJXMainForm::Button3Click() {
     if (Locked() || toolRunning_ || !state_.HasImage()) return;
-    QString selected;
-    const QString filters = QtFilter(kSaveFilter);
-    QString start = lastOpenedPath_.isEmpty() ? QString() : QFileInfo(lastOpenedPath_).path();
-    QString file = QFileDialog::getSaveFileName(this, "Save As", start, filters, &selected);
-    if (file.isEmpty()) return;
-    const int index = static_cast<int>(filters.split(";;").indexOf(selected)) + 1;
-    SaveAs(file, index > 0 ? index : 1);
+    if (iconForm_ && iconForm_->isVisible()) {
+        // The selected frame takes the working image, without a dialog.
+        iconForm_->SaveSelectedFrame(MakeSaveRequest(QString(), sfPng));
+        return;
+    }
+    TMySavePictureDialog* d = SavePictureDialog();
+    if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
+    if (d->exec() != QDialog::Accepted || d->FileName().isEmpty()) return;
+    const int index = d->FilterIndex();
+    SaveAs(d->FileName(), index > 0 ? index : 1);
+}
+
+TMyOpenPictureDialog* TJXMainForm::OpenPictureDialog() {
+    if (!openPictureDialog_) {
+        openPictureDialog_ = new TMyOpenPictureDialog(this, kOpenFilter);
+        openPictureDialog_->setWindowTitle("Open");
+        openPictureDialog_->setFileMode(QFileDialog::ExistingFile);
+    }
+    return openPictureDialog_;
+}
+
+TMySavePictureDialog* TJXMainForm::SavePictureDialog() {
+    if (!savePictureDialog_) {
+        savePictureDialog_ = new TMySavePictureDialog(this, kSaveFilter);
+        savePictureDialog_->setWindowTitle("Save As");
+    }
+    return savePictureDialog_;
+}
+
+TIconForm* TJXMainForm::IconForm() {
+    if (!iconForm_) {
+        iconForm_ = new TIconForm(this);
+        RegisterToolDialog(iconForm_);
+    }
+    return iconForm_;
+}
+
+TForm7* TJXMainForm::Form7() {
+    if (!form7_) {
+        form7_ = new TForm7(this);
+        RegisterToolDialog(form7_);
+    }
+    return form7_;
+}
+
+TSaveRequest TJXMainForm::MakeSaveRequest(const QString& fileName, int filterIndex) {
+    TSaveRequest request;
+    request.fileName = fileName.toStdString();
+    request.filterIndex = filterIndex;
+    request.webpLossy = SaveWebpLossy;
+    request.png.sessionFolder = SessionPath();
+    request.png.options.level = options_.optimization;
+    request.png.options.forcedRgb = options_.forcedRgb;
+    request.png.options.iter = options_.iter;
+    request.png.options.ownScript = options_.own;
+    request.png.options.showConsole = options_.showConsole;
+    request.png.cancel = &cancel_;
+    request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
+    request.pump = request.png.pump;
+    return request;
 }
 
 bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
@@ -358,17 +401,7 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
         ShowMessage("There is no session folder to save through.");
         return false;
     }
-    TSaveRequest request;
-    request.fileName = fileName.toStdString();
-    request.filterIndex = filterIndex;
-    request.png.sessionFolder = session_->Path();
-    request.png.options.level = options_.optimization;
-    request.png.options.iter = options_.iter;
-    request.png.options.ownScript = options_.own;
-    request.png.options.showConsole = options_.showConsole;
-    request.png.cancel = &cancel_;
-    request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
-    request.pump = request.png.pump;
+    const TSaveRequest request = MakeSaveRequest(fileName, filterIndex);
 
     // The commands stay closed while the tools run: the pumped events must not change the image
     // being written. Esc and a close still arrive and cancel.
@@ -387,8 +420,10 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
         return false;
     }
     if (result.qualityDialog) {
-        ShowMessage("The quality dialog for JPEG and lossy WebP is not available yet.");
-        return false;
+        // Nothing is written yet: the quality dialog encodes, shows and saves.
+        SetStatus(4, QString());
+        Form7()->ShowFor(result.qualityDialogWebp ? 1 : 0, QString::fromStdString(result.path));
+        return true;
     }
     for (const std::string& w : result.png.warnings) InfoLine(w);
     if (!result.png.consoleOutput.empty()) InfoLine(result.png.consoleOutput);
@@ -449,7 +484,11 @@ TQuantizerSettings TJXMainForm::Settings() const { return form5_->Settings(); }
 std::string TJXMainForm::SessionPath() const { return session_ && !session_->Removed() ? session_->Path() : std::string(); }
 
 void TJXMainForm::ShowIconDialog(const std::string& fileName) {
-    ShowMessage("Opening icons and cursors is not available yet: " + QString::fromStdString(fileName));
+    if (!session_ || session_->Removed()) {
+        ShowMessage("There is no session folder for the icon's frames.");
+        return;
+    }
+    IconForm()->ShowFor(QString::fromStdString(fileName));
 }
 
 void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) { ResizeImage1(); }

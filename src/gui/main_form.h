@@ -13,6 +13,7 @@
 #include "edit/undo_store.h"
 #include "imaging/engine_state.h"
 #include "fileio/open_image.h"
+#include "fileio/save_image.h"
 #include "platform/cancel_flag.h"
 #include "platform/settings.h"
 
@@ -41,6 +42,10 @@ class TPaletteCommands;
 class TMaskCropView;
 class TPaintBox;
 class TPointerform;
+class TMyOpenPictureDialog;
+class TMySavePictureDialog;
+class TIconForm;
+class TForm7;
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
@@ -96,6 +101,15 @@ public:
     // optimisation chain, 2 GIF, 3 BMP, 4 TGA, 5 WebP, 6 JPEG); the extension follows the filter.
     // Status, info box and message box report the outcome; true when written.
     bool SaveAs(const QString& fileName, int filterIndex = 1);
+    // The save's request for fileName: the session folder, the PNG options, Esc and the event pump.
+    TSaveRequest MakeSaveRequest(const QString& fileName, int filterIndex);
+    // "Lossy" of the save dialog: WebP goes through the quality dialog.
+    bool SaveWebpLossy = false;
+    // The picture dialogs, the icon frame dialog and the lossy quality dialog, made on first use.
+    TMyOpenPictureDialog* OpenPictureDialog();
+    TMySavePictureDialog* SavePictureDialog();
+    TIconForm* IconForm();
+    TForm7* Form7();
     void PngSpeedButton1Click();  // OK (Apply)
     void ToolButton25Click();   // Undo (Ctrl+Z)
     void ToolButton26Click();   // Redo (Ctrl+Y)
@@ -220,7 +234,11 @@ private:
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;
-    std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
+    std::vector<QPointer<TPointerform>> toolDialogs_;
+    TMyOpenPictureDialog* openPictureDialog_ = nullptr;
+    TMySavePictureDialog* savePictureDialog_ = nullptr;
+    TIconForm* iconForm_ = nullptr;
+    TForm7* form7_ = nullptr;  // a dialog may go before the window
 
     QToolBar* toolBar1_ = nullptr;
     QTabBar* tabControl1_ = nullptr;

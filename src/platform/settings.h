@@ -19,6 +19,7 @@ struct JxOptions {
     std::string iter = "15";
     std::string own;
     bool showConsole = false;
+    bool forcedRgb = false;  // "Forced RGB": set by the save dialog and the batch window, not kept in the file
 
     bool operator==(const JxOptions&) const = default;
 };

@@ -1,0 +1,536 @@
+#include "fileio/picture_preview.h"
+
+#include <jpeglib.h>
+#include <png.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "fileio/bitmap.h"
+#include "fileio/errors.h"
+#include "fileio/open_decoders.h"
+#include "fileio/open_image.h"
+#include "fileio/png_probe.h"
+#include "fileio/preview_resample.h"
+#include "fileio/tool_commands.h"
+#include "platform/file_size.h"
+#include "platform/process.h"
+#include "platform/temp_name.h"
+
+namespace jx {
+namespace {
+
+uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t Le24(const uint8_t* p) { return Le16(p) | uint32_t(p[2]) << 16; }
+uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
+uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+std::vector<uint8_t> ReadHead(const std::string& fileName, size_t bytes) {
+    std::vector<uint8_t> head(bytes);
+    FILE* f = std::fopen(fileName.c_str(), "rb");
+    if (!f) return {};
+    head.resize(std::fread(head.data(), 1, bytes, f));
+    std::fclose(f);
+    return head;
+}
+
+// Every n-th pixel so that neither side passes maxSide.
+int32_t StepFor(int32_t width, int32_t height, int32_t maxSide) {
+    const int32_t side = std::max(width, height);
+    return maxSide <= 0 ? 1 : std::max(1, (side + maxSide - 1) / maxSide);
+}
+
+void OpaqueWhenAllClear(TPreviewImage& p) {
+    for (size_t i = 3; i < p.Bgra.size(); i += 4)
+        if (p.Bgra[i] != 0) return;
+    for (size_t i = 3; i < p.Bgra.size(); i += 4) p.Bgra[i] = 255;
+}
+
+TPreviewImage FromDecoded(const TDecodedImage& d) {
+    TPreviewImage p;
+    p.Width = p.FileWidth = d.Pixels.Width();
+    p.Height = p.FileHeight = d.Pixels.Height();
+    p.Bgra.resize(size_t(p.Width) * size_t(p.Height) * 4);
+    size_t i = 0;
+    for (int32_t y = 0; y < p.Height; ++y)
+        for (int32_t x = 0; x < p.Width; ++x, i += 4) {
+            const TPixelRec& s = d.Pixels[y][x];
+            p.Bgra[i] = s.B;
+            p.Bgra[i + 1] = s.G;
+            p.Bgra[i + 2] = s.R;
+            p.Bgra[i + 3] = d.HasAlpha ? s.A : 255;
+        }
+    return p;
+}
+
+// ---- PNG, every step-th row and column ----
+
+struct PngReadState {
+    const uint8_t* data;
+    size_t size;
+    size_t at;
+    char message[200];
+};
+
+void PngRead(png_structp png, png_bytep out, png_size_t n) {
+    auto* s = static_cast<PngReadState*>(png_get_io_ptr(png));
+    if (n > s->size - s->at) png_error(png, "file cut short");
+    std::memcpy(out, s->data + s->at, n);
+    s->at += n;
+}
+
+void PngFail(png_structp png, png_const_charp msg) {
+    auto* s = static_cast<PngReadState*>(png_get_error_ptr(png));
+    std::snprintf(s->message, sizeof s->message, "%s", msg);
+    png_longjmp(png, 1);
+}
+
+void PngWarn(png_structp, png_const_charp) {}
+
+// No object with a destructor lives between setjmp and a longjmp.
+bool DecodePngScaled(const std::vector<uint8_t>& file, int32_t maxSide, TPreviewImage& out, std::string& error) {
+    PngReadState state{file.data(), file.size(), 0, {0}};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, PngFail, PngWarn);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    png_bytep volatile row = nullptr;
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::free(row);
+        error = state.message;
+        return false;
+    }
+    png_set_read_fn(png, &state, PngRead);
+    png_read_info(png, info);
+    const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE) {
+        // Adam7 needs the whole image in memory before any row is complete.
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = "an interlaced PNG this large has no preview";
+        return false;
+    }
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    png_set_bgr(png);
+    png_read_update_info(png, info);
+    const int32_t step = StepFor(int32_t(w), int32_t(h), maxSide);
+    const int32_t ow = int32_t((w + step - 1) / step), oh = int32_t((h + step - 1) / step);
+    out.Width = ow;
+    out.Height = oh;
+    out.FileWidth = int32_t(w);
+    out.FileHeight = int32_t(h);
+    out.Bgra.assign(size_t(ow) * size_t(oh) * 4, 0);  // sized before the loop: nothing throws inside
+    row = static_cast<png_bytep>(std::malloc(size_t(w) * 4));
+    if (!row) png_error(png, "out of memory");
+    for (png_uint_32 y = 0; y < h; ++y) {
+        png_read_row(png, row, nullptr);
+        if (y % png_uint_32(step) != 0) continue;
+        uint8_t* o = out.Bgra.data() + size_t(y / png_uint_32(step)) * size_t(ow) * 4;
+        for (int32_t x = 0; x < ow; ++x) std::memcpy(o + size_t(x) * 4, row + size_t(x) * size_t(step) * 4, 4);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::free(row);
+    return true;
+}
+
+// ---- JPEG with libjpeg's own scaling ----
+
+struct JpegErr {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void JpegExit(j_common_ptr c) {
+    auto* e = reinterpret_cast<JpegErr*>(c->err);
+    (*c->err->format_message)(c, e->message);
+    std::longjmp(e->jump, 1);
+}
+void JpegQuiet(j_common_ptr, int) {}
+
+bool DecodeJpegScaled(const std::vector<uint8_t>& file, int32_t maxSide, TPreviewImage& out, std::string& error) {
+    jpeg_decompress_struct cinfo;
+    JpegErr jerr;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    cinfo.err = jpeg_std_error(&jerr.pub);
+    jerr.pub.error_exit = JpegExit;
+    jerr.pub.emit_message = JpegQuiet;
+    jerr.message[0] = 0;
+    unsigned char* volatile line = nullptr;
+    if (setjmp(jerr.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        std::free(line);
+        error = jerr.message;
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    const int32_t fw = int32_t(cinfo.image_width), fh = int32_t(cinfo.image_height);
+    const int32_t step = StepFor(fw, fh, maxSide);
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = step >= 8 ? 8 : step >= 4 ? 4 : step >= 2 ? 2 : 1;
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    const unsigned comps = unsigned(cinfo.output_components);
+    const int32_t dw = int32_t(cinfo.output_width), dh = int32_t(cinfo.output_height);
+    // Past 1/8 every further step-th pixel of the scaled rows.
+    const int32_t sub = StepFor(dw, dh, maxSide);
+    const int32_t ow = (dw + sub - 1) / sub, oh = (dh + sub - 1) / sub;
+    out.Width = ow;
+    out.Height = oh;
+    out.FileWidth = fw;
+    out.FileHeight = fh;
+    out.Bgra.assign(size_t(ow) * size_t(oh) * 4, 255);
+    line = static_cast<unsigned char*>(std::malloc(size_t(dw) * comps));
+    if (!line || (comps != 3 && comps != 4)) {
+        jpeg_destroy_decompress(&cinfo);
+        std::free(line);
+        error = "unsupported JPEG";
+        return false;
+    }
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int32_t y = int32_t(cinfo.output_scanline);
+        JSAMPROW r = line;
+        jpeg_read_scanlines(&cinfo, &r, 1);
+        if (y % sub != 0) continue;
+        uint8_t* o = out.Bgra.data() + size_t(y / sub) * size_t(ow) * 4;
+        for (int32_t x = 0; x < ow; ++x, o += 4) {
+            const unsigned char* p = line + size_t(x) * size_t(sub) * comps;
+            if (cmyk) {
+                o[0] = uint8_t(p[2] * p[3] / 255);
+                o[1] = uint8_t(p[1] * p[3] / 255);
+                o[2] = uint8_t(p[0] * p[3] / 255);
+            } else {
+                o[0] = p[2];
+                o[1] = p[1];
+                o[2] = p[0];
+            }
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::free(line);
+    return true;
+}
+
+// ---- WebP through dwebp, bounded in size and time ----
+
+TPreviewImage DecodeWebpPreview(const std::string& fileName, int32_t fw, int32_t fh, const TPreviewLimits& limits) {
+    const int32_t step = StepFor(fw, fh, limits.MaxSide);
+    ScratchFolder scratch(limits.SessionFolder);
+    TempStem t(scratch.Path());
+    const std::string png = t.With(".png");
+    struct Gone {
+        std::string f;
+        ~Gone() {
+            std::error_code ec;
+            std::filesystem::remove(f, ec);
+        }
+    } gone{png};
+    const std::string decoder =
+        limits.SessionFolder.empty() ? std::string("dwebp") : FolderPrefix(limits.SessionFolder) + "dwebp";
+    std::vector<std::string> argv{decoder, fileName, "-o", png};
+    if (step > 1) {
+        argv.insert(argv.end(), {"-resize", std::to_string(std::max(1, fw / step)), std::to_string(std::max(1, fh / step))});
+    }
+    RunOptions options;
+    options.cancel = limits.Cancel;
+    options.pump = limits.Pump;
+    options.timeLimitMs = limits.ToolTimeLimitMs;
+    const RunResult r = RunAndWait(argv, options);
+    if (!r.Succeeded() || FileSizeOf(png) <= 0) throw FileIoError("Decode error: " + r.Describe("dwebp"));
+    TPreviewImage p;
+    std::string error;
+    const std::vector<uint8_t> bytes = ReadFileBytes(png);
+    if (!DecodePngScaled(bytes, limits.MaxSide, p, error)) throw FileIoError("Decode error: " + error);
+    p.FileWidth = fw;
+    p.FileHeight = fh;
+    return p;
+}
+
+bool WebpSize(const std::vector<uint8_t>& h, int32_t& w, int32_t& ht) {
+    if (h.size() < 30 || std::memcmp(h.data(), "RIFF", 4) != 0 || std::memcmp(h.data() + 8, "WEBP", 4) != 0) return false;
+    const uint8_t* c = h.data() + 12;
+    if (std::memcmp(c, "VP8 ", 4) == 0) {
+        w = int32_t(Le16(h.data() + 26) & 0x3FFF);
+        ht = int32_t(Le16(h.data() + 28) & 0x3FFF);
+    } else if (std::memcmp(c, "VP8L", 4) == 0) {
+        const uint32_t bits = Le32(h.data() + 21);
+        w = int32_t((bits & 0x3FFF) + 1);
+        ht = int32_t(((bits >> 14) & 0x3FFF) + 1);
+    } else if (std::memcmp(c, "VP8X", 4) == 0) {
+        w = int32_t(Le24(h.data() + 24) + 1);
+        ht = int32_t(Le24(h.data() + 27) + 1);
+    } else {
+        return false;
+    }
+    return w > 0 && ht > 0;
+}
+
+bool JpegSize(const std::string& fileName, int32_t& w, int32_t& h) {
+    // The frame header lies within the first markers; 64 KB covers any normal file's head.
+    const std::vector<uint8_t> d = ReadHead(fileName, 1 << 16);
+    if (d.size() < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
+    size_t i = 2;
+    while (i + 9 < d.size()) {
+        if (d[i] != 0xFF) return false;
+        const uint8_t m = d[i + 1];
+        if (m == 0xFF) {
+            ++i;
+            continue;
+        }
+        const size_t len = size_t(d[i + 2]) << 8 | d[i + 3];
+        if ((m >= 0xC0 && m <= 0xCF) && m != 0xC4 && m != 0xC8 && m != 0xCC) {
+            h = int32_t(d[i + 5]) << 8 | d[i + 6];
+            w = int32_t(d[i + 7]) << 8 | d[i + 8];
+            return w > 0 && h > 0;
+        }
+        i += 2 + len;
+    }
+    return false;
+}
+
+// ---- icons ----
+
+struct IconChoice {
+    size_t offset = 0, size = 0;
+};
+
+void CheckPixels(int64_t w, int64_t h, const TPreviewLimits& limits) {
+    if (w <= 0 || h <= 0 || w * h > limits.MaxFullDecodePixels) throw FileIoError("The picture is too large to preview.");
+}
+
+}  // namespace
+
+TSaveOptionPanels SaveOptionPanels(int32_t filterIndex) {
+    TSaveOptionPanels p;
+    p.ForcedRgb = p.Optimization = filterIndex == 1;
+    p.Lossy = filterIndex == 5;
+    return p;
+}
+
+bool ProbePictureSize(const std::string& fileName, int32_t& width, int32_t& height) {
+    const std::string ext = LowerExtension(fileName);
+    const std::vector<uint8_t> h = ReadHead(fileName, 64);
+    width = height = 0;
+    if (ext == ".png") {
+        if (h.size() < 24 || h[1] != 'P' || h[2] != 'N' || h[3] != 'G') return false;
+        width = int32_t(Be32(&h[16]));
+        height = int32_t(Be32(&h[20]));
+    } else if (ext == ".gif") {
+        if (h.size() < 10 || std::memcmp(h.data(), "GIF8", 4) != 0) return false;
+        width = int32_t(Le16(&h[6]));
+        height = int32_t(Le16(&h[8]));
+    } else if (ext == ".bmp") {
+        if (h.size() < 26 || h[0] != 'B' || h[1] != 'M') return false;
+        if (Le32(&h[14]) == 12) {
+            width = int32_t(Le16(&h[18]));
+            height = int32_t(Le16(&h[20]));
+        } else {
+            width = int32_t(Le32(&h[18]));
+            height = std::abs(int32_t(Le32(&h[22])));
+        }
+    } else if (ext == ".tga" || ext == ".vst" || ext == ".icb" || ext == ".vda" || ext == ".win") {
+        if (h.size() < 18) return false;
+        width = int32_t(Le16(&h[12]));
+        height = int32_t(Le16(&h[14]));
+    } else if (ext == ".psd" || ext == ".pdd") {
+        if (h.size() < 26 || std::memcmp(h.data(), "8BPS", 4) != 0) return false;
+        height = int32_t(Be32(&h[14]));
+        width = int32_t(Be32(&h[18]));
+    } else if (ext == ".webp") {
+        return WebpSize(h, width, height);
+    } else if (ext == ".jpg" || ext == ".jpe" || ext == ".jpeg") {
+        return JpegSize(fileName, width, height);
+    } else {
+        return false;
+    }
+    return width > 0 && height > 0;
+}
+
+TPreviewImage LoadPreview(const std::string& fileName, const TPreviewLimits& limits) {
+    const std::string ext = LowerExtension(fileName);
+    TPreviewImage p;
+    const int64_t bytes = FileSizeOf(fileName);
+    if (bytes < 0 || bytes > limits.MaxFileBytes) throw FileIoError("The file is too large to preview.");
+    if (ext == ".ico" || ext == ".cur") return DecodeIconPreview(ReadFileBytes(fileName), limits);
+    if (ext == ".dib") return p;
+    int32_t w = 0, h = 0;
+    const bool known = ProbePictureSize(fileName, w, h);
+    const bool large = known && std::max(w, h) > limits.MaxSide;
+    std::string error;
+    if (ext == ".png") {
+        if (!known) throw FileIoError("Not a PNG file.");
+        if (large) {
+            if (!DecodePngScaled(ReadFileBytes(fileName), limits.MaxSide, p, error)) throw FileIoError(error);
+        } else {
+            p = FromDecoded(DecodePngFile(fileName));
+        }
+    } else if (ext == ".jpg" || ext == ".jpe" || ext == ".jpeg") {
+        if (!DecodeJpegScaled(ReadFileBytes(fileName), limits.MaxSide, p, error)) throw FileIoError(error);
+    } else if (ext == ".webp") {
+        if (!known) throw FileIoError("Not a WebP file.");
+        p = DecodeWebpPreview(fileName, w, h, limits);
+    } else if (ext == ".gif" || ext == ".bmp" || ext == ".psd" || ext == ".pdd" || ext == ".tga" || ext == ".vst" ||
+               ext == ".icb" || ext == ".vda" || ext == ".win") {
+        if (!known) throw FileIoError("Unknown picture header.");
+        CheckPixels(w, h, limits);
+        TDecodedImage d = ext == ".gif"   ? DecodeGifFile(fileName)
+                          : ext == ".bmp" ? DecodeBmpFile(fileName)
+                          : (ext == ".psd" || ext == ".pdd") ? DecodePsdFile(fileName)
+                                                             : DecodeTgaFile(fileName);
+        p = FromDecoded(d);
+    } else {
+        return p;
+    }
+    OpaqueWhenAllClear(p);
+    return p;
+}
+
+TPreviewImage DecodeIconPreview(std::span<const uint8_t> file, const TPreviewLimits& limits) {
+    if (file.size() < 6 || Le16(&file[0]) != 0 || (Le16(&file[2]) != 1 && Le16(&file[2]) != 2))
+        throw FileIoError("Not an icon or cursor file.");
+    const uint32_t count = Le16(&file[4]);
+    if (6 + 16 * uint64_t(count) > file.size()) throw FileIoError("The icon directory is cut short.");
+    int32_t cw = 0, ch = 0, cb = 0;
+    IconChoice choice;
+    bool any = false;
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint8_t* e = &file[6 + 16 * size_t(k)];
+        const uint64_t size = Le32(e + 8), offset = Le32(e + 12);
+        if (size < 40 || offset + size > file.size()) continue;
+        const uint8_t* d = &file[size_t(offset)];
+        int32_t w, h, b;
+        if (d[0] == 0x89 && d[1] == 'P' && d[2] == 'N' && d[3] == 'G') {
+            w = int32_t(Be32(d + 16));
+            h = int32_t(Be32(d + 20));
+            b = e[6];
+        } else {
+            w = int32_t(Le32(d + 4));
+            h = int32_t(Le32(d + 8)) / 2;
+            b = int32_t(Le16(d + 14));
+        }
+        if (w > cw || h > ch || b > cb) {
+            cw = w;
+            ch = h;
+            cb = b;
+            choice = {size_t(offset), size_t(size)};
+            any = true;
+        }
+    }
+    if (!any) throw FileIoError("The icon holds no readable frame.");
+    std::span<const uint8_t> d = file.subspan(choice.offset, choice.size);
+    TPreviewImage p;
+    if (d[0] == 0x89 && d[1] == 'P') {
+        std::vector<uint8_t> png(d.begin(), d.end());
+        std::string error;
+        if (!DecodePngScaled(png, limits.MaxSide, p, error)) throw FileIoError(error);
+    } else {
+        const uint32_t headerSize = Le32(&d[0]);
+        const int32_t w = int32_t(Le32(&d[4])), h = int32_t(Le32(&d[8])) / 2;
+        const uint32_t bits = Le16(&d[14]), compression = Le32(&d[16]);
+        uint32_t colors = Le32(&d[32]);
+        CheckPixels(w, h, limits);
+        if (headerSize < 40 || headerSize > d.size() || bits == 0 || bits > 32) throw FileIoError("Bad icon bitmap.");
+        if (colors == 0 && bits <= 8) colors = 1u << bits;
+        if (bits > 8) colors = 0;
+        const uint64_t table = 4 * uint64_t(colors) + (headerSize == 40 && compression == 3 ? 12 : 0);
+        const uint64_t maskBytes = bits == 32 ? 0 : (uint64_t(w) + 31) / 32 * 4 * uint64_t(h);
+        if (headerSize + table + maskBytes > d.size()) throw FileIoError("Bad icon bitmap.");
+        // The frame as a BMP file with its own height, then the mask applied.
+        const size_t body = d.size() - size_t(maskBytes);
+        std::vector<uint8_t> bmp(14 + body);
+        bmp[0] = 'B';
+        bmp[1] = 'M';
+        const auto put32 = [&](size_t at, uint32_t v) {
+            for (int i = 0; i < 4; ++i) bmp[at + size_t(i)] = uint8_t(v >> (8 * i));
+        };
+        put32(2, uint32_t(bmp.size()));
+        put32(10, uint32_t(14 + headerSize + table));
+        std::memcpy(&bmp[14], d.data(), body);
+        put32(14 + 8, uint32_t(h));
+        TDecodedImage dec = DecodeBmpBytes(bmp);
+        if (maskBytes != 0) {
+            ApplyMaskSideFile(d.subspan(body, size_t(maskBytes)), dec.Pixels);
+            dec.HasAlpha = true;
+        } else if (bits == 32) {
+            dec.HasAlpha = true;
+        }
+        p = FromDecoded(dec);
+    }
+    OpaqueWhenAllClear(p);
+    return p;
+}
+
+void PreviewScaledSize(int32_t width, int32_t height, int32_t boxWidth, int32_t& newWidth, int32_t& newHeight) {
+    const double scale = width <= 0 ? 1.0 : std::min(1.0, double(boxWidth) / double(width));
+    newWidth = std::max(1, int32_t(std::nearbyint(width * scale)));
+    newHeight = std::max(1, int32_t(std::nearbyint(height * scale)));
+}
+
+TPreviewImage RenderPreview(const TPreviewImage& preview, int32_t boxWidth, int32_t cellSize, const TPixelRec grid[2]) {
+    if (preview.Empty()) return {};
+    int32_t nw = 0, nh = 0;
+    PreviewScaledSize(preview.Width, preview.Height, boxWidth, nw, nh);
+    TPreviewImage scaled = preview;
+    OpaqueWhenAllClear(scaled);
+    if (nw < preview.Width && nh < preview.Height) {
+        TBitmap colour, alpha, colourOut, alphaOut;
+        colour.SetPixelFormat(TPixelFormat::pf24bit);
+        colour.SetSize(preview.Width, preview.Height);
+        alpha.SetPixelFormat(TPixelFormat::pf24bit);
+        alpha.SetSize(preview.Width, preview.Height);
+        for (int32_t y = 0; y < preview.Height; ++y) {
+            uint8_t* c = colour.ScanLine(y);
+            uint8_t* a = alpha.ScanLine(y);
+            const uint8_t* s = scaled.Bgra.data() + size_t(y) * size_t(preview.Width) * 4;
+            for (int32_t x = 0; x < preview.Width; ++x, s += 4, c += 3, a += 3) {
+                c[0] = s[0];
+                c[1] = s[1];
+                c[2] = s[2];
+                a[0] = a[1] = a[2] = s[3];
+            }
+        }
+        ResampleBitmap(nw, nh, sfLanczos3, colourOut, colour);
+        ResampleBitmap(nw, nh, sfLanczos3, alphaOut, alpha);
+        scaled.Width = nw;
+        scaled.Height = nh;
+        scaled.Bgra.assign(size_t(nw) * size_t(nh) * 4, 0);
+        for (int32_t y = 0; y < nh; ++y) {
+            const uint8_t* c = colourOut.ScanLine(y);
+            const uint8_t* a = alphaOut.ScanLine(y);
+            uint8_t* o = scaled.Bgra.data() + size_t(y) * size_t(nw) * 4;
+            for (int32_t x = 0; x < nw; ++x, o += 4) {
+                o[0] = c[x * 3];
+                o[1] = c[x * 3 + 1];
+                o[2] = c[x * 3 + 2];
+                o[3] = a[x * 3];
+            }
+        }
+    }
+    const int32_t cell = std::max(1, cellSize);
+    for (int32_t y = 0; y < scaled.Height; ++y) {
+        uint8_t* o = scaled.Bgra.data() + size_t(y) * size_t(scaled.Width) * 4;
+        for (int32_t x = 0; x < scaled.Width; ++x, o += 4) {
+            const TPixelRec& bg = grid[((x / cell) ^ (y / cell)) & 1];
+            const double a = o[3] / 255.0;
+            o[0] = uint8_t(std::nearbyint(o[0] * a + (1 - a) * bg.B));
+            o[1] = uint8_t(std::nearbyint(o[1] * a + (1 - a) * bg.G));
+            o[2] = uint8_t(std::nearbyint(o[2] * a + (1 - a) * bg.R));
+            o[3] = 255;
+        }
+    }
+    return scaled;
+}
+
+}  // namespace jx

@@ -1,0 +1,62 @@
+#pragma once
+// The icon frame dialog: the frames of an .ico or .cur file as a list with check boxes; a chosen
+// frame opens in the main window, a frame saved there replaces it, "Save icon" writes the checked
+// frames in list order. It does not lock the main window, which must stay free to open frames.
+#include <functional>
+#include <memory>
+
+#include "fileio/icon_file.h"
+#include "gui/pointer_form.h"
+
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace jx {
+
+class TIconForm : public TPointerform {
+    Q_OBJECT
+public:
+    explicit TIconForm(TJXMainForm* owner);
+    ~TIconForm() override;
+
+    // Opening an icon file: closes the dialog if it is shown, then shows it for fileName.
+    void ShowFor(const QString& fileName);
+
+    // Reads the file and fills the list (as showing the dialog does); opens the initial frame.
+    void FormShow();
+    // The frames of the checked rows, in the order the list shows them.
+    std::vector<int32_t> CheckedOrder() const;
+    // Writes the checked frames; refused, writing nothing, with no row checked. Returns the name written.
+    QString WriteIcon(const QString& fileName, int filterIndex);
+    // "Save icon": the save dialog, then WriteIcon.
+    void Button2Click();
+    // Save As while the dialog is shown: the selected frame takes the working image.
+    bool SaveSelectedFrame(TSaveRequest request);
+    // Dropping rows: each selected row moves before `before` (the end when null).
+    void MoveSelectedBefore(QTreeWidgetItem* before);
+
+    QTreeWidget* ListView1() const { return listView1_; }
+    TIconFile& Icon() { return icon_; }
+    bool Modified() const { return icon_.Modified; }
+    // Tests answer the "Save icon?" question and pick the save name here.
+    std::function<bool()> AskSave;
+    std::function<QString(int* filterIndex)> AskFileName;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void FormClose() override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    void ListView1SelectItem();
+    int SelectedFrame() const;
+
+    TIconFile icon_;
+    QString fileName_;
+    QTreeWidget* listView1_;
+    QPushButton* button2_;
+    bool filling_ = false;
+};
+
+}  // namespace jx

@@ -1,0 +1,208 @@
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "fileio/errors.h"
+#include "fileio/picture_preview.h"
+#include "fileio/png_probe.h"
+#include "fileio/tool_bitmaps.h"
+#include "save_test_util.h"
+
+namespace jx {
+namespace {
+
+void Put16(std::vector<uint8_t>& v, uint32_t x) {
+    v.push_back(uint8_t(x));
+    v.push_back(uint8_t(x >> 8));
+}
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+    Put16(v, x & 0xFFFF);
+    Put16(v, x >> 16);
+}
+
+bool HaveTool(const char* name) {
+    for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"})
+        if (std::filesystem::exists(std::string(dir) + name)) return true;
+    return false;
+}
+
+using PicturePreviewTest = test::ScratchDir;
+
+TEST(SaveOptionPanelsTest, EachFilterShowsItsOwnControls) {
+    const TSaveOptionPanels none{};
+    EXPECT_EQ(SaveOptionPanels(1), (TSaveOptionPanels{true, true, false}));
+    for (int i : {0, 2, 3, 4, 6, 7}) EXPECT_EQ(SaveOptionPanels(i), none) << i;
+    EXPECT_EQ(SaveOptionPanels(5), (TSaveOptionPanels{false, false, true}));
+}
+
+// A 4096 x 4096 PNG is read as every fourth row and column: the preview stays small and its
+// pixels are the file's pixels at those places.
+TEST_F(PicturePreviewTest, LargePngDecodesCappedAndKeepsItsPixels) {
+    const uint32_t side = 4096;
+    std::vector<uint8_t> rgba(size_t(side) * side * 4);
+    for (uint32_t y = 0; y < side; ++y)
+        for (uint32_t x = 0; x < side; ++x) {
+            uint8_t* p = &rgba[(size_t(y) * side + x) * 4];
+            p[0] = uint8_t(x / 16);
+            p[1] = uint8_t(y / 16);
+            p[2] = 7;
+            p[3] = 255;
+        }
+    WriteFileBytes(Path("big.png"), EncodePngRgba(side, side, true, rgba));
+    const TPreviewImage p = LoadPreview(Path("big.png"));
+    EXPECT_EQ(p.FileWidth, 4096);
+    EXPECT_EQ(p.FileHeight, 4096);
+    ASSERT_EQ(p.Width, 1024);
+    ASSERT_EQ(p.Height, 1024);
+    for (auto [x, y] : {std::pair{0, 0}, {1023, 5}, {300, 700}}) {
+        const uint8_t* q = &p.Bgra[(size_t(y) * 1024 + size_t(x)) * 4];
+        EXPECT_EQ(q[2], uint8_t(x * 4 / 16));
+        EXPECT_EQ(q[1], uint8_t(y * 4 / 16));
+        EXPECT_EQ(q[0], 7);
+        EXPECT_EQ(q[3], 255);
+    }
+}
+
+TEST_F(PicturePreviewTest, HugeHeadersAreRefusedBeforeDecodingAndSizesAreProbed) {
+    // A BMP header claiming 40000 x 40000 pixels: refused from the header, nothing decoded.
+    std::vector<uint8_t> bmp{'B', 'M'};
+    Put32(bmp, 60);
+    Put32(bmp, 0);
+    Put32(bmp, 54);
+    Put32(bmp, 40);
+    Put32(bmp, 40000);
+    Put32(bmp, 40000);
+    Put16(bmp, 1);
+    Put16(bmp, 24);
+    bmp.resize(60, 0);
+    WriteFileBytes(Path("huge.bmp"), bmp);
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(ProbePictureSize(Path("huge.bmp"), w, h));
+    EXPECT_EQ(w, 40000);
+    EXPECT_THROW(LoadPreview(Path("huge.bmp")), FileIoError);
+
+    std::vector<uint8_t> gif{'G', 'I', 'F', '8', '9', 'a'};
+    Put16(gif, 321);
+    Put16(gif, 123);
+    gif.resize(20, 0);
+    WriteFileBytes(Path("a.GIF"), gif);
+    ASSERT_TRUE(ProbePictureSize(Path("a.GIF"), w, h));
+    EXPECT_EQ(w, 321);
+    EXPECT_EQ(h, 123);
+
+    WriteFileBytes(Path("x.dib"), bmp);
+    EXPECT_TRUE(LoadPreview(Path("x.dib")).Empty());
+    WriteFileBytes(Path("x.txt"), bmp);
+    EXPECT_TRUE(LoadPreview(Path("x.txt")).Empty());
+}
+
+TEST_F(PicturePreviewTest, JpegAndWebpAreDecodedScaledDown) {
+    if (!HaveTool("cjpeg") || !HaveTool("cwebp") || !HaveTool("dwebp")) GTEST_SKIP() << "cjpeg/cwebp/dwebp missing";
+    TJPEGBitmap jpeg;
+    jpeg.SetPixelFormat(TPixelFormat::pf24bit);
+    jpeg.SetSize(800, 400);
+    for (int y = 0; y < 400; ++y) std::memset(jpeg.ScanLine(y), 200, size_t(800) * 3);
+    jpeg.SaveToFile(Path("a.JPG"));
+    TWEBPBitmap webp;
+    webp.SetPixelFormat(TPixelFormat::pf24bit);
+    webp.SetSize(800, 400);
+    for (int y = 0; y < 400; ++y) std::memset(webp.ScanLine(y), 90, size_t(800) * 3);
+    webp.SaveToFile(Path("a.webp"));
+
+    TPreviewLimits limits;
+    limits.MaxSide = 100;
+    const TPreviewImage j = LoadPreview(Path("a.JPG"), limits);
+    EXPECT_EQ(j.FileWidth, 800);
+    EXPECT_LE(j.Width, 100);
+    EXPECT_EQ(j.Width, 2 * j.Height);
+    EXPECT_NEAR(j.Bgra[0], 200, 3);
+    const TPreviewImage w = LoadPreview(Path("a.webp"), limits);
+    EXPECT_EQ(w.FileWidth, 800);
+    EXPECT_EQ(w.FileHeight, 400);
+    EXPECT_LE(w.Width, 100);
+    EXPECT_NEAR(w.Bgra[1], 90, 3);
+    EXPECT_EQ(w.Bgra[3], 255);
+}
+
+// Frames: a 16x16 32-bit bitmap, then a 32x32 24-bit bitmap with a mask whose first row (the
+// bottom one in the file) is transparent. The larger frame is previewed, its mask as alpha.
+TEST(IconPreviewTest, TheLargestFrameIsShownWithItsMaskAsAlpha) {
+    auto dib = [](int w, int h, int bits, uint8_t value) {
+        std::vector<uint8_t> v;
+        Put32(v, 40);
+        Put32(v, uint32_t(w));
+        Put32(v, uint32_t(2 * h));
+        Put16(v, 1);
+        Put16(v, uint32_t(bits));
+        for (int i = 0; i < 6; ++i) Put32(v, 0);
+        const size_t stride = (size_t(w) * size_t(bits) / 8 + 3) / 4 * 4;
+        v.insert(v.end(), stride * size_t(h), value);
+        if (bits != 32) {
+            const size_t mstride = (size_t(w) + 31) / 32 * 4;
+            for (int y = 0; y < h; ++y) v.insert(v.end(), mstride, y == 0 ? 0xFF : 0x00);
+        }
+        return v;
+    };
+    const std::vector<std::vector<uint8_t>> frames{dib(16, 16, 32, 10), dib(32, 32, 24, 50)};
+    std::vector<uint8_t> ico;
+    Put16(ico, 0);
+    Put16(ico, 1);
+    Put16(ico, 2);
+    uint32_t offset = 6 + 32;
+    for (const auto& f : frames) {
+        ico.insert(ico.end(), {16, 16, 0, 0});
+        Put16(ico, 1);
+        Put16(ico, 32);
+        Put32(ico, uint32_t(f.size()));
+        Put32(ico, offset);
+        offset += uint32_t(f.size());
+    }
+    for (const auto& f : frames) ico.insert(ico.end(), f.begin(), f.end());
+    const TPreviewImage p = DecodeIconPreview(ico);
+    ASSERT_EQ(p.Width, 32);
+    ASSERT_EQ(p.Height, 32);
+    EXPECT_EQ(p.Bgra[0], 50);
+    EXPECT_EQ(p.Bgra[3], 255);                               // top row: mask bit clear
+    EXPECT_EQ(p.Bgra[(31 * 32) * 4 + 3], 0);                 // bottom row: mask bit set
+    ico[2] = 3;
+    EXPECT_THROW(DecodeIconPreview(ico), FileIoError);
+}
+
+TEST(RenderPreviewTest, ScalesByWidthOnlyAndComposesOverTheGrid) {
+    TPixelRec grid[2];
+    grid[0].R = grid[0].G = grid[0].B = 255;
+    grid[1].R = grid[1].G = grid[1].B = 0;
+    TPreviewImage p;
+    p.Width = 10;
+    p.Height = 4;
+    p.Bgra.assign(40 * 4, 0);
+    for (size_t i = 0; i < p.Bgra.size(); i += 4) p.Bgra[i + 2] = 100;  // red 100, alpha 0 everywhere
+    // All-clear alpha is taken as none: opaque, at its own size in a wider box.
+    TPreviewImage r = RenderPreview(p, 200, 2, grid);
+    ASSERT_EQ(r.Width, 10);
+    ASSERT_EQ(r.Height, 4);
+    EXPECT_EQ(r.Bgra[2], 100);
+    EXPECT_EQ(r.Bgra[0], 0);
+    // Half alpha over white and black cells.
+    for (size_t i = 0; i < p.Bgra.size(); i += 4) p.Bgra[i + 3] = 128;
+    r = RenderPreview(p, 200, 2, grid);
+    EXPECT_EQ(r.Bgra[2], uint8_t(std::nearbyint(100 * 128 / 255.0 + 127 / 255.0 * 255)));  // cell (0,0) white
+    EXPECT_EQ(r.Bgra[2 * 4 + 2], uint8_t(std::nearbyint(100 * 128 / 255.0)));               // cell (1,0) black
+    EXPECT_EQ(r.Bgra[3], 255);
+
+    int32_t w = 0, h = 0;
+    PreviewScaledSize(400, 3000, 200, w, h);  // tall and narrow: width decides
+    EXPECT_EQ(w, 200);
+    EXPECT_EQ(h, 1500);
+    TPreviewImage big;
+    big.Width = 400;
+    big.Height = 100;
+    big.Bgra.assign(size_t(400) * 100 * 4, 255);
+    r = RenderPreview(big, 200, 8, grid);
+    EXPECT_EQ(r.Width, 200);
+    EXPECT_EQ(r.Height, 50);
+    EXPECT_EQ(r.Bgra[(25 * 200 + 100) * 4], 255);
+}
+
+}  // namespace
+}  // namespace jx

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "fileio/png_probe.h"
+#include "gui/icon_form.h"
+#include "gui/lossy_form.h"
+#include "gui/main_form.h"
+#include "gui/picture_dialogs.h"
+#include "gui_app.h"
+#include "platform/session.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Put16(std::vector<uint8_t>& v, uint32_t x) {
+    v.push_back(uint8_t(x));
+    v.push_back(uint8_t(x >> 8));
+}
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+    Put16(v, x & 0xFFFF);
+    Put16(v, x >> 16);
+}
+
+// An icon of PNG frames of the given sides (bits 32 or 8 in the directory).
+std::vector<uint8_t> PngIcon(const std::vector<std::pair<uint32_t, uint8_t>>& frames) {
+    std::vector<std::vector<uint8_t>> data;
+    for (auto [side, bits] : frames) {
+        std::vector<uint8_t> rgba(size_t(side) * side * 4, uint8_t(side));
+        data.push_back(jx::EncodePngRgba(side, side, true, rgba));
+    }
+    std::vector<uint8_t> v;
+    Put16(v, 0);
+    Put16(v, 1);
+    Put16(v, uint32_t(frames.size()));
+    uint32_t offset = uint32_t(6 + 16 * frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        v.insert(v.end(), {uint8_t(frames[i].first), uint8_t(frames[i].first), 0, 0});
+        Put16(v, 1);
+        Put16(v, frames[i].second);
+        Put32(v, uint32_t(data[i].size()));
+        Put32(v, offset);
+        offset += uint32_t(data[i].size());
+    }
+    for (const auto& d : data) v.insert(v.end(), d.begin(), d.end());
+    return v;
+}
+
+class PictureDialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        char tmpl[] = "/tmp/jx_gui_dialogs_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        base_ = tmpl;
+        session_ = std::make_unique<jx::SessionFolder>(base_.string());
+        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
+        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
+        form_->show();
+        form_->FirstShow("");
+    }
+    void TearDown() override {
+        form_.reset();
+        session_.reset();
+        std::error_code ec;
+        fs::remove_all(base_, ec);
+    }
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string p = (base_ / name).string();
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return p;
+    }
+    bool HaveTools() const { return fs::exists("/usr/bin/cjpeg") && fs::exists("/usr/bin/cwebp") && fs::exists("/usr/bin/dwebp"); }
+
+    fs::path base_;
+    std::unique_ptr<jx::SessionFolder> session_;
+    std::unique_ptr<jx::TJXMainForm> form_;
+    QStringList messages_;
+};
+
+TEST_F(PictureDialogsTest, SaveDialogShowsOptionsByTypeAndWritesThemBackOnCancel) {
+    jx::TMySavePictureDialog* d = form_->SavePictureDialog();
+    EXPECT_TRUE(d->nameFilters()[0].contains("*.PNG"));
+    d->SetFilterIndex(1);
+    d->show();
+    EXPECT_TRUE(d->ForcedRGB()->isVisible());
+    EXPECT_TRUE(d->RadioGroup()->isVisible());
+    EXPECT_FALSE(d->WEBPLossy()->isVisible());
+    d->SetFilterIndex(5);
+    d->DoTypeChange();
+    EXPECT_FALSE(d->ForcedRGB()->isVisible());
+    EXPECT_TRUE(d->WEBPLossy()->isVisible());
+    d->WEBPLossy()->setChecked(true);
+    d->ForcedRGB()->setChecked(true);
+    d->reject();
+    EXPECT_TRUE(form_->SaveWebpLossy);
+    EXPECT_TRUE(form_->Options().forcedRgb);
+}
+
+TEST_F(PictureDialogsTest, OpenPreviewShowsSizeAndClearsForMissingFiles) {
+    jx::TMyOpenPictureDialog* d = form_->OpenPictureDialog();
+    d->show();
+    const std::string ico = Write("a.ico", PngIcon({{16, 32}, {48, 32}}));
+    d->DoSelectionChange(QString::fromStdString(ico));
+    EXPECT_EQ(d->PictureLabel()->text(), " (48x48)");
+    EXPECT_TRUE(d->PreviewButton()->isEnabled());
+    d->DoSelectionChange(QString::fromStdString((base_ / "none.png").string()));
+    EXPECT_EQ(d->PictureLabel()->text(), "Picture:");
+    EXPECT_EQ(d->PaintPanel()->text(), "(None)");
+    EXPECT_FALSE(d->PreviewButton()->isEnabled());
+    d->reject();
+}
+
+// The written icon holds the checked frames in the order the list shows them.
+TEST_F(PictureDialogsTest, IconFramesAreWrittenAsTheListShowsThem) {
+    const std::string ico = Write("b.ico", PngIcon({{16, 32}, {24, 8}, {32, 32}}));
+    form_->OpenImage(QString::fromStdString(ico));
+    jx::TIconForm* f = form_->IconForm();
+    ASSERT_TRUE(f->isVisible());
+    QTreeWidget* list = f->ListView1();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(list->topLevelItem(0)->checkState(0), Qt::Checked);
+    EXPECT_EQ(list->topLevelItem(1)->checkState(0), Qt::Unchecked);  // 8 bits
+    EXPECT_EQ(list->topLevelItem(2)->text(0), "32x32");
+    EXPECT_TRUE(form_->State().HasImage());  // the largest frame opened; the dialog holds no lock
+    EXPECT_EQ(form_->State().ImageWidth(), 32);
+
+    // Move the last row to the top and check the middle one.
+    list->clearSelection();
+    list->topLevelItem(2)->setSelected(true);
+    f->MoveSelectedBefore(list->topLevelItem(0));
+    list->topLevelItem(2)->setCheckState(0, Qt::Checked);
+    EXPECT_EQ(f->CheckedOrder(), (std::vector<int32_t>{2, 0, 1}));
+    const QString out = f->WriteIcon(QString::fromStdString((base_ / "out.ico").string()), 1);
+    ASSERT_FALSE(out.isEmpty());
+    const std::vector<uint8_t> bytes = jx::ReadFileBytes(out.toStdString());
+    ASSERT_GE(bytes.size(), 6u + 48);
+    EXPECT_EQ(bytes[4], 3);
+    EXPECT_EQ(bytes[6], 32);        // first entry: the 32x32 frame
+    EXPECT_EQ(bytes[6 + 16], 16);
+    EXPECT_EQ(bytes[6 + 32], 24);
+
+    // No row checked: refused, the old file stays.
+    for (int i = 0; i < 3; ++i) list->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+    EXPECT_TRUE(f->WriteIcon(out, 1).isEmpty());
+    EXPECT_EQ(jx::ReadFileBytes(out.toStdString()), bytes);
+    EXPECT_FALSE(messages_.isEmpty());
+    f->close();
+}
+
+TEST_F(PictureDialogsTest, JpegSaveGoesThroughTheQualityDialog) {
+    if (!HaveTools()) GTEST_SKIP() << "cjpeg/cwebp/dwebp missing";
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    ASSERT_TRUE(form_->State().HasImage());
+    const QString dest = QString::fromStdString((base_ / "out.jpg").string());
+    ASSERT_TRUE(form_->SaveAs(dest, 6));
+    EXPECT_FALSE(fs::exists(dest.toStdString()));  // nothing written before Save
+    jx::TForm7* d = form_->Form7();
+    ASSERT_TRUE(d->isVisible());
+    EXPECT_TRUE(form_->Locked());
+    EXPECT_TRUE(d->SizeText().endsWith(" bytes")) << d->SizeText().toStdString();
+    d->JpegQuality()->setValue(60);
+    EXPECT_EQ(d->ChromaBar()->maximum(), 60);
+    EXPECT_EQ(d->ChromaBar()->value(), 30);
+    const QString testFile = d->TestFile();
+    d->Button1Click();
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_FALSE(form_->Locked());
+    EXPECT_TRUE(fs::exists(dest.toStdString()));
+    EXPECT_FALSE(fs::exists(testFile.toStdString()));
+    EXPECT_TRUE(form_->StatusText(4).startsWith("Write (jpg): ")) << form_->StatusText(4).toStdString();
+    EXPECT_FALSE(form_->StatusText(4).contains("  "));
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("; ").toStdString();
+}
+
+}  // namespace
