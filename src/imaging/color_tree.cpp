@@ -66,6 +66,24 @@ void ColorTreeInsert(EngineState& state, const TPixelRec& p, std::vector<TPixelR
     }
 }
 
+void ColorTreeInsert(EngineState& state, const TPixelRec& p, int64_t weight, std::vector<TPixelRec>& list,
+                     std::vector<int64_t>& weights, int32_t& count) {
+    int32_t& cell = state.ColorTree.Cell(p.A, p.R, p.G, p.B);
+    if (cell < 0) {
+        if (count < 0 || static_cast<size_t>(count) >= list.size() || static_cast<size_t>(count) >= weights.size())
+            throw ImagingError("Colour list full at " + std::to_string(count) + " entries");
+        cell = count;
+        list[static_cast<size_t>(count)] = p;
+        list[static_cast<size_t>(count)].Weight = CappedWeight(weight);
+        weights[static_cast<size_t>(count)] = weight;
+        ++count;
+    } else {
+        int64_t& w = weights[static_cast<size_t>(cell)];
+        w += weight;
+        list[static_cast<size_t>(cell)].Weight = CappedWeight(w);
+    }
+}
+
 int32_t ColorTreeNearest(EngineState& state, const TPixelRec& p) {
     const int64_t n = std::min<int64_t>(state.PaletteSize, static_cast<int64_t>(state.Palette.size()));
     if (n <= 0) return 0;

@@ -50,6 +50,10 @@ void ColorTreeReset(EngineState& state);
 // and count grows; a known colour adds p's weight to its entry (saturating).
 // Raises ImagingError when list has no room at count.
 void ColorTreeInsert(EngineState& state, const TPixelRec& p, std::vector<TPixelRec>& list, int32_t& count);
+// The same with 64-bit weights beside the list (weight is p's; weights as long as list): the
+// weights sum exactly, the records' Weight fields keep a copy capped at the int32 maximum.
+void ColorTreeInsert(EngineState& state, const TPixelRec& p, int64_t weight, std::vector<TPixelRec>& list,
+                     std::vector<int64_t>& weights, int32_t& count);
 
 // Index of the palette entry nearest to p (A, c1, c2, c3), cached per working-space colour.
 // The first minimum in index order wins, except that among the entries at distance 0 one equal to

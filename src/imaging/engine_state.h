@@ -44,9 +44,10 @@ struct EngineState {
     int32_t ColorListLength = 0;
     int32_t UniqueColorCount = 0;
 
-    // Weighted sums of R, G, B, A, c1, c2, c3 per colour-list entry (64-bit: no overflow on
-    // large or heavily masked images).
-    std::vector<std::array<uint64_t, 7>> ClusterSums;
+    // The colour list's summed weights, exact, beside Palette[0..ColorListLength-1] (the records'
+    // Weight fields hold copies capped at the int32 maximum, for display). A masked 16-megapixel
+    // image passes 2^31 easily.
+    std::vector<int64_t> ColorListWeights;
     std::array<std::array<int32_t, 256>, 4> ChannelHistograms{};  // R, G, B, A
 
     TColorTree ColorTree;

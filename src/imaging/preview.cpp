@@ -152,13 +152,13 @@ void ShowSource(const EngineState& state, TDibBuffer& view) {
     }
 }
 
-bool DrawPaletteGrid(EngineState& state, bool resort, TDibBuffer& grid, TPaletteSorter sorter) {
+bool DrawPaletteGrid(EngineState& state, bool resort, TDibBuffer& grid) {
     const int32_t n = std::min<int64_t>(state.PaletteSize, static_cast<int64_t>(state.Palette.size()));
     if (state.PaletteSize < 1 || n < 1) {
         grid.SetSize(0, 0, 24);
         return false;
     }
-    if (resort) (sorter ? sorter : SortPalette)(state, n, state.PaletteSortType);
+    if (resort) SortPalette(state, n, state.PaletteSortType);
     const int32_t rows = (n + 15) / 16;
     Size24(grid, 257, 16 * rows + 1);
     const TRgbQuad black{0, 0, 0, 0}, white{255, 255, 255, 0}, silver{192, 192, 192, 0};

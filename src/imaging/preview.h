@@ -25,13 +25,10 @@ void RenderImage(const EngineState& state, TDibBuffer& view);
 // SourceImage composited over the background when the image has alpha.
 void ShowSource(const EngineState& state, TDibBuffer& view);
 
-// Sorts Palette[0..count-1] by a sort type (SortPalette unless a caller passes its own).
-using TPaletteSorter = void (*)(EngineState& state, int32_t count, int32_t type);
-
 // The palette as 16 x 16 swatches, 16 a row, in a 257-pixel-wide grid. Returns false (the view is
 // hidden, grid left empty) when PaletteSize < 1. With resort the palette is first sorted by
 // PaletteSortType.
-bool DrawPaletteGrid(EngineState& state, bool resort, TDibBuffer& grid, TPaletteSorter sorter = nullptr);
+bool DrawPaletteGrid(EngineState& state, bool resort, TDibBuffer& grid);
 
 // The channel histogram in a box of width x height over the button-face colour. The first call
 // after a Quantize (HistogramDirty) turns ChannelHistograms into bar tops in place; later calls

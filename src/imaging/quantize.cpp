@@ -128,6 +128,14 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
     int32_t n = ParseColorCount(settings.ColorCount);
     if (!state.HasImage()) return;
 
+    // A mask of another size would weight the wrong pixels.
+    if (!state.QualityMask.Empty() &&
+        (state.QualityMask.Width() != state.ImageWidth() || state.QualityMask.Height() != state.ImageHeight()))
+        throw ImagingError("The quality mask is " + std::to_string(state.QualityMask.Width()) + "x" +
+                           std::to_string(state.QualityMask.Height()) + " but the image is " +
+                           std::to_string(state.ImageWidth()) + "x" + std::to_string(state.ImageHeight()) +
+                           "; repaint or clear the mask.");
+
     BusyGuard busy(observer);
     state.HistogramDirty = true;
     state.PaletteSize = n;
@@ -168,7 +176,8 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
 
     state.IsGrey = true;
     state.ColorListLength = 0;
-    const bool useMask = state.QualityMask.Width() == w && state.QualityMask.Height() == h;
+    ResizeChecked(state.ColorListWeights, static_cast<int64_t>(state.Palette.size()));
+    const bool useMask = !state.QualityMask.Empty();
     for (int32_t y = 0; y < h; ++y) {
         const TPixelRec* src = state.SourceImage[y];
         const uint8_t* mask = useMask ? state.QualityMask[y] : nullptr;
@@ -181,8 +190,9 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
             ++state.ChannelHistograms[2][p.B];
             ++state.ChannelHistograms[3][p.A];
             if (p.R != p.G || p.R != p.B) state.IsGrey = false;
-            p.Weight = (mask && mask[x] != 0) ? mask[x] : 1;
-            ColorTreeInsert(state, p, state.Palette, state.ColorListLength);
+            const int32_t weight = (mask && mask[x] != 0) ? mask[x] : 1;
+            p.Weight = weight;
+            ColorTreeInsert(state, p, weight, state.Palette, state.ColorListWeights, state.ColorListLength);
             out[x] = p;
         }
     }

@@ -6,6 +6,7 @@
 
 #include "engine_test_util.h"
 #include "imaging/preview.h"
+#include "imaging/sort.h"
 
 namespace jx {
 namespace {
@@ -153,10 +154,12 @@ TEST(RenderPreview, PaletteGridLayout) {
     EXPECT_EQ(crosses, 15);
     EXPECT_EQ(CountWhite(grid, 1, 1), 0);
 
-    // Resorting runs the sorter on the palette's entries.
-    static int sorted = 0;
-    DrawPaletteGrid(s, true, grid, [](EngineState&, int32_t count, int32_t) { sorted = count; });
-    EXPECT_EQ(sorted, 17);
+    // Resorting puts the palette in the view order and drops the stale nearest-colour cache.
+    s.PaletteSortType = SortByLuminanceAsc;
+    s.ColorTree.Cell(1, 2, 3, 4) = 5;
+    DrawPaletteGrid(s, true, grid);
+    for (int i = 1; i < 17; ++i) EXPECT_LE(s.Palette[size_t(i - 1)].c1, s.Palette[size_t(i)].c1);
+    EXPECT_EQ(s.ColorTree.NodeCount(), 1u);
 }
 
 TEST(RenderPreview, HistogramBarsAreKeptUntilTheNextQuantize) {
