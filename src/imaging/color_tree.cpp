@@ -1,9 +1,11 @@
 #include "imaging/color_tree.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 #include <string>
 
+#include "imaging/color_map.h"
 #include "imaging/engine_state.h"
 #include "imaging/errors.h"
 
@@ -133,13 +135,28 @@ int32_t NearestIndex(EngineState& state, const TPixelRec& p) { return ColorTreeN
 void BuildUniqueColors(EngineState& state) {
     state.UniqueColorCount = 0;
     ColorTreeReset(state);
-    ResizeChecked(state.Palette, state.SourceImage.Count());
     const TPixelRec* px = state.SourceImage.Data();
-    for (int64_t i = 0, n = state.SourceImage.Count(); i < n; ++i) {
-        TPixelRec q = px[i];
-        q.Weight = 1;
-        ColorTreeInsert(state, q, state.Palette, state.UniqueColorCount);
+    const int64_t pixels = state.SourceImage.Count();
+    std::vector<TPixelRec>& list = state.Palette;
+    list.clear();
+    // The colours are found through a flat table rather than the tree: one probe per pixel.
+    TColorMap index(static_cast<size_t>(std::min<int64_t>(pixels, 1 << 16)));
+    int32_t count = 0;
+    for (int64_t i = 0; i < pixels; ++i) {
+        bool inserted;
+        const int32_t at = index.FindOrInsert(PixelKey(px[i]), count, inserted);
+        if (inserted) {
+            AppendChecked(list, px[i]);
+            list.back().Weight = 1;
+            ++count;
+        } else {
+            TPixelRec& e = list[static_cast<size_t>(at)];
+            e.Weight = AddWeight(e.Weight, 1);
+        }
     }
+    state.UniqueColorCount = count;
+    GrowChecked(list, std::max<int64_t>(count, state.PaletteSize));
+    list.shrink_to_fit();
 }
 
 }  // namespace jx

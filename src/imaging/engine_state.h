@@ -17,6 +17,8 @@ namespace jx {
 using TPixelImage = TGrid<TPixelRec>;
 using TByteImage = TGrid<uint8_t>;
 
+enum class TSourceConversion { Now, Deferred };
+
 enum class TBackgroundMode : int32_t { Color = 0, Grid = 1, Picture = 2 };
 
 struct EngineState {
@@ -33,9 +35,11 @@ struct EngineState {
     bool HasImage() const { return !SourceImage.Empty(); }
 
     // Replaces the image: SourceImage := image (its c1..c3 recomputed with the current converter
-    // and its A = 0 pixels cleared), WorkingImage a copy, QualityMask and EdgeMap zeroed to its shape.
-    // Does not rebuild the edge map, the unique colours or the palette.
-    void SetSourceImage(TPixelImage image);
+    // and its A = 0 pixels cleared), WorkingImage a copy, QualityMask zeroed to its shape, the edge
+    // map rebuilt. Deferred leaves c1..c3 and the edge map to an ApplyColorSpace that follows
+    // (the open road), so a large image is converted once. Does not rebuild the unique colours
+    // or the palette.
+    void SetSourceImage(TPixelImage image, TSourceConversion conversion = TSourceConversion::Now);
 
     // First the colour list, after a build the palette in its first PaletteSize entries.
     std::vector<TPixelRec> Palette;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "imaging/adaptive_palette.h"
+#include "imaging/color_map.h"
 #include "imaging/color_tree.h"
 #include "imaging/errors.h"
 #include "imaging/remap.h"
@@ -171,12 +172,24 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
     ColorTreeReset(state);
     TPixelRec cleared;
     ClearPixel(state, cleared);
-    // Room for the colour list and for every palette type's entries.
-    ResizeChecked(state.Palette, std::max<int64_t>({pixels, 256, n}), cleared);
+
+    // The colour list grows as colours are found (a photograph has far fewer colours than
+    // pixels); a flat table finds each pixel's entry with one probe.
+    std::vector<TPixelRec>& list = state.Palette;
+    std::vector<int64_t>& weights = state.ColorListWeights;
+    list.clear();
+    weights.clear();
+    const int64_t expected = std::min<int64_t>(pixels, std::max(state.UniqueColorCount, 256));
+    TColorMap index(static_cast<size_t>(expected));
+    try {
+        list.reserve(static_cast<size_t>(expected));
+        weights.reserve(static_cast<size_t>(expected));
+    } catch (const std::bad_alloc&) {
+        throw ImagingError("Out of memory for a colour list of " + std::to_string(expected) + " colours");
+    }
 
     state.IsGrey = true;
-    state.ColorListLength = 0;
-    ResizeChecked(state.ColorListWeights, static_cast<int64_t>(state.Palette.size()));
+    int32_t count = 0;
     const bool useMask = !state.QualityMask.Empty();
     for (int32_t y = 0; y < h; ++y) {
         const TPixelRec* src = state.SourceImage[y];
@@ -184,7 +197,7 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
         TPixelRec* out = state.WorkingImage[y];
         for (int32_t x = 0; x < w; ++x) {
             TPixelRec p = src[x];
-            if (n > 0 && p.A == 0) ClearPixel(state, p);
+            if (n > 0 && p.A == 0) p = cleared;
             ++state.ChannelHistograms[0][p.R];
             ++state.ChannelHistograms[1][p.G];
             ++state.ChannelHistograms[2][p.B];
@@ -192,10 +205,24 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
             if (p.R != p.G || p.R != p.B) state.IsGrey = false;
             const int32_t weight = (mask && mask[x] != 0) ? mask[x] : 1;
             p.Weight = weight;
-            ColorTreeInsert(state, p, weight, state.Palette, state.ColorListWeights, state.ColorListLength);
+            bool inserted;
+            const int32_t at = index.FindOrInsert(PixelKey(p), count, inserted);
+            if (inserted) {
+                AppendChecked(list, p);
+                AppendChecked(weights, int64_t{weight});
+                ++count;
+            } else {
+                int64_t& sum = weights[static_cast<size_t>(at)];
+                sum += weight;
+                list[static_cast<size_t>(at)].Weight = CappedWeight(sum);
+            }
             out[x] = p;
         }
     }
+    state.ColorListLength = count;
+    // Room for every palette type's entries; entries past the list are cleared records.
+    GrowChecked(list, std::max<int64_t>({count, 256, n}), cleared);
+    GrowChecked(weights, static_cast<int64_t>(list.size()));
 
     ResizeChecked(state.PaletteOrder, std::max<int64_t>(n, state.ColorListLength));
     for (size_t i = 0; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);

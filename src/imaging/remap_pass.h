@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/color_map.h"
 #include "imaging/color_tree.h"
 #include "imaging/engine_state.h"
 #include "imaging/nearest_search.h"
@@ -25,11 +26,16 @@ struct TRemapPass {
 
     TRemapPass(EngineState& s, const TQuantizerSettings& st) : state(s), settings(st) {}
 
+    // Nearest palette index per working-space colour (A, c1, c2, c3) met in this pass.
+    TColorMap cache{4096};
+
     // NearestColor through the pass's pruned search for colours the cache has not seen.
     TPixelRec Nearest(const TPixelRec& p, bool count) {
-        int32_t& cell = state.ColorTree.Cell(p.A, p.c1, p.c2, p.c3);
-        if (cell < 0 || cell >= paletteSize) cell = search.Find(p);
-        int32_t index = cell;
+        const uint32_t key = (uint32_t{p.A} << 24) | (uint32_t{p.c1} << 16) | (uint32_t{p.c2} << 8) | p.c3;
+        bool inserted;
+        int32_t& cell = cache.FindOrInsert(key, 0, inserted);
+        if (inserted) cell = search.Find(p);
+        const int32_t index = cell;
         TPixelRec* e = &state.Palette[static_cast<size_t>(index)];
         // Entries at distance 0 that are not p itself go through the tree's own rule for them.
         if (!SameRgba(*e, p) && state.Distance(*e, p) == 0) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
