@@ -52,3 +52,31 @@ private:
 };
 
 }  // namespace jx
+
+namespace jx {
+
+// A small direct-mapped cache of values per 32-bit key: a colour seen lately is answered from
+// it, any other is computed again. It stays in the processor caches where a table of every
+// colour of a large image would not, and a dithered or photographic image repeats its colours
+// mostly close together.
+template <int Bits>
+class TRecentColors {
+public:
+    TRecentColors() : slots_(size_t{1} << Bits, Slot{0, -1}) {}
+    // The cached value of key, or -1.
+    int32_t Find(uint32_t key) const {
+        const Slot& s = slots_[Index(key)];
+        return s.key == key ? s.value : -1;
+    }
+    void Store(uint32_t key, int32_t value) { slots_[Index(key)] = {key, value}; }
+
+private:
+    struct Slot {
+        uint32_t key;
+        int32_t value;
+    };
+    static size_t Index(uint32_t key) { return static_cast<uint32_t>(key * 0x9E3779B1u) >> (32 - Bits); }
+    std::vector<Slot> slots_;
+};
+
+}  // namespace jx

@@ -220,19 +220,20 @@ std::array<uint8_t, 2> ComputeChromaMax(ColorConverterFn converter) {
 
 void ConvertPixels(const EngineState& state, TPixelRec* px, int64_t count, bool clearTransparent) {
     // A converter is a pure function of R, G, B, A, the alpha flag and the background, and a
-    // photograph repeats its colours: each distinct colour is converted once.
-    TColorMap done(static_cast<size_t>(std::min<int64_t>(count, 1 << 16)));
+    // photograph repeats its colours, mostly close together: a colour met lately is not
+    // converted again.
+    TRecentColors<16> done;
     for (int64_t i = 0; i < count; ++i) {
         TPixelRec& p = px[i];
         if (clearTransparent && p.A == 0) {
             p.R = p.G = p.B = 0;
             p.Weight = 0;
         }
-        bool inserted;
-        int32_t& c = done.FindOrInsert(PixelKey(p), 0, inserted);
-        if (inserted) {
+        const uint32_t key = PixelKey(p);
+        const int32_t c = done.Find(key);
+        if (c < 0) {
             state.Convert(p);
-            c = p.c1 | (p.c2 << 8) | (p.c3 << 16);
+            done.Store(key, p.c1 | (p.c2 << 8) | (p.c3 << 16));
         } else {
             p.c1 = static_cast<uint8_t>(c);
             p.c2 = static_cast<uint8_t>(c >> 8);

@@ -132,9 +132,30 @@ TPixelRec NearestColor(EngineState& state, const TPixelRec& p, bool count) {
 
 int32_t NearestIndex(EngineState& state, const TPixelRec& p) { return ColorTreeNearest(state, p); }
 
+uint64_t ColorFingerprint(const TGrid<TPixelRec>& image) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ ((uint64_t(uint32_t(image.Width())) << 32) | uint32_t(image.Height()));
+    const TPixelRec* px = image.Data();
+    auto rgba = [](const TPixelRec& p) {
+        return uint64_t{p.R} | (uint64_t{p.G} << 8) | (uint64_t{p.B} << 16) | (uint64_t{p.A} << 24);
+    };
+    const int64_t n = image.Count();
+    int64_t i = 0;
+    for (; i + 1 < n; i += 2) {
+        h = (h ^ (rgba(px[i]) | (rgba(px[i + 1]) << 32))) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 31;
+    }
+    if (i < n) h = ((h ^ rgba(px[i])) * 0xC4CEB9FE1A85EC53ull) ^ (h >> 29);
+    return h;
+}
+
 void BuildUniqueColors(EngineState& state) {
     state.UniqueColorCount = 0;
     ColorTreeReset(state);
+    auto& found = state.UniqueColorIndex;
+    found.Valid = false;
+    found.First.clear();
+    found.Count.clear();
+    found.TransparentBlack = true;
     const TPixelRec* px = state.SourceImage.Data();
     const int64_t pixels = state.SourceImage.Count();
     std::vector<TPixelRec>& list = state.Palette;
@@ -143,11 +164,13 @@ void BuildUniqueColors(EngineState& state) {
     TColorMap index(static_cast<size_t>(std::min<int64_t>(pixels, 1 << 16)));
     int32_t count = 0;
     for (int64_t i = 0; i < pixels; ++i) {
+        if (px[i].A == 0 && (px[i].R | px[i].G | px[i].B) != 0) found.TransparentBlack = false;
         bool inserted;
         const int32_t at = index.FindOrInsert(PixelKey(px[i]), count, inserted);
         if (inserted) {
             AppendChecked(list, px[i]);
             list.back().Weight = 1;
+            AppendChecked(found.First, static_cast<int32_t>(i));
             ++count;
         } else {
             TPixelRec& e = list[static_cast<size_t>(at)];
@@ -155,6 +178,11 @@ void BuildUniqueColors(EngineState& state) {
         }
     }
     state.UniqueColorCount = count;
+    ResizeChecked(found.Count, count);
+    for (int32_t i = 0; i < count; ++i) found.Count[static_cast<size_t>(i)] = list[static_cast<size_t>(i)].Weight;
+    found.First.shrink_to_fit();
+    found.Fingerprint = ColorFingerprint(state.SourceImage);
+    found.Valid = true;
     GrowChecked(list, std::max<int64_t>(count, state.PaletteSize));
     list.shrink_to_fit();
 }

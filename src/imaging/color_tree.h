@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "imaging/image.h"
 #include "imaging/pixel.h"
 
 namespace jx {
@@ -64,6 +65,9 @@ int32_t ColorTreeNearest(EngineState& state, const TPixelRec& p);
 // A copy of the nearest palette entry; with count, that entry's Weight grows by 1 first.
 TPixelRec NearestColor(EngineState& state, const TPixelRec& p, bool count);
 int32_t NearestIndex(EngineState& state, const TPixelRec& p);
+
+// A fingerprint of the image's shape and of the R, G, B, A bytes of every pixel.
+uint64_t ColorFingerprint(const TGrid<TPixelRec>& image);
 
 // UniqueColorCount and Palette[0..UniqueColorCount-1]: the distinct colours of SourceImage
 // (by A, R, G, B) in order of first appearance, each weighted by its pixel count.

@@ -48,6 +48,18 @@ struct EngineState {
     int32_t ColorListLength = 0;
     int32_t UniqueColorCount = 0;
 
+    // What the last BuildUniqueColors found, kept so that a Quantize whose pixels no mask weighs
+    // can take its colour list from it instead of counting again: a fingerprint of the R, G, B, A
+    // bytes it counted, the position of each colour's first pixel and each colour's pixel count,
+    // and whether every A = 0 pixel was black. The fingerprint decides whether it still holds.
+    struct TUniqueColorIndex {
+        bool Valid = false;
+        uint64_t Fingerprint = 0;
+        bool TransparentBlack = false;
+        std::vector<int32_t> First;
+        std::vector<int32_t> Count;
+    } UniqueColorIndex;
+
     // The colour list's summed weights, exact, beside Palette[0..ColorListLength-1] (the records'
     // Weight fields hold copies capped at the int32 maximum, for display). A masked 16-megapixel
     // image passes 2^31 easily.

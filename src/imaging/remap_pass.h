@@ -26,16 +26,17 @@ struct TRemapPass {
 
     TRemapPass(EngineState& s, const TQuantizerSettings& st) : state(s), settings(st) {}
 
-    // Nearest palette index per working-space colour (A, c1, c2, c3) met in this pass.
-    TColorMap cache{4096};
+    // Nearest palette index of working-space colours (A, c1, c2, c3) met lately in this pass.
+    TRecentColors<16> cache;
 
-    // NearestColor through the pass's pruned search for colours the cache has not seen.
+    // NearestColor through the pass's pruned search for colours the cache does not hold.
     TPixelRec Nearest(const TPixelRec& p, bool count) {
         const uint32_t key = (uint32_t{p.A} << 24) | (uint32_t{p.c1} << 16) | (uint32_t{p.c2} << 8) | p.c3;
-        bool inserted;
-        int32_t& cell = cache.FindOrInsert(key, 0, inserted);
-        if (inserted) cell = search.Find(p);
-        const int32_t index = cell;
+        int32_t index = cache.Find(key);
+        if (index < 0) {
+            index = search.Find(p);
+            cache.Store(key, index);
+        }
         TPixelRec* e = &state.Palette[static_cast<size_t>(index)];
         // Entries at distance 0 that are not p itself go through the tree's own rule for them.
         if (!SameRgba(*e, p) && state.Distance(*e, p) == 0) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
