@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imaging/engine_state.h"
+#include "imaging/preview.h"
 #include "fileio/open_image.h"
 #include "platform/cancel_flag.h"
 #include "platform/settings.h"
@@ -46,6 +47,7 @@ public:
     ~TJXMainForm() override;
 
     EngineState& State() { return state_; }
+    const TViewOptions& ViewOptions() const { return viewOptions_; }
     TForm5* Form5() const { return form5_; }
     JxOptions& Options() { return options_; }
     const std::string& SettingsFile() const { return settingsFile_; }
@@ -172,6 +174,7 @@ private:
     void FormClose();
 
     EngineState state_;
+    TViewOptions viewOptions_;  // display modes while the left button is held on the image
     SessionFolder* session_;
     std::string settingsFile_;
     JxOptions options_;

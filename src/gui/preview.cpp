@@ -26,9 +26,9 @@ QImage ToQImage(const TDibBuffer& buf) {
 
 }  // namespace
 
-QImage RenderImage(const EngineState& state) {
+QImage RenderImage(const EngineState& state, const TViewOptions& options) {
     TDibBuffer view;
-    RenderImage(state, view);
+    RenderImage(state, view, options);
     return ToQImage(view);
 }
 

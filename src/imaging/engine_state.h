@@ -84,9 +84,6 @@ struct EngineState {
     int32_t MergeThreshold = 0;
     int32_t PaletteSortType = 1;
 
-    bool ShowErrorMap = false;
-    bool ShowSourceOpaque = false;
-    bool ShowAlphaChannel = false;
     bool QuickAddPreview = false;
     int32_t QuickAddPointX = 0;
     int32_t QuickAddPointY = 0;

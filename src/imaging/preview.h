@@ -18,9 +18,16 @@ uint32_t PremultipliedDistance(const TPixelRec& p, const TPixelRec& q);
 // The background colour under pixel (x, y) for the current background mode.
 TRgbQuad BackgroundAt(const EngineState& state, int32_t x, int32_t y);
 
-// WorkingImage, or by the view flags the error map, the opaque source or the source alpha,
+// What the main window shows while the left button is held on the image.
+struct TViewOptions {
+    bool ShowErrorMap = false;
+    bool ShowSourceOpaque = false;
+    bool ShowAlphaChannel = false;
+};
+
+// WorkingImage, or by the view options the error map, the opaque source or the source alpha,
 // into view (resized to ImageWidth x ImageHeight, 24 bits). Empty without an image.
-void RenderImage(const EngineState& state, TDibBuffer& view);
+void RenderImage(const EngineState& state, TDibBuffer& view, const TViewOptions& options = {});
 
 // SourceImage composited over the background when the image has alpha.
 void ShowSource(const EngineState& state, TDibBuffer& view);

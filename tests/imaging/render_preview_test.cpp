@@ -87,18 +87,13 @@ TEST(RenderPreview, InspectionModes) {
     SetImages(s, 3, 1, {Rgba(0, 0, 0), Rgba(50, 60, 70, 90), Rgba(1, 1, 1)},
               {Rgba(255, 0, 0), Rgba(50, 60, 70, 90), Rgba(3, 1, 1)});
     TDibBuffer view;
-    s.ShowErrorMap = true;
-    RenderImage(s, view);
+    RenderImage(s, view, {.ShowErrorMap = true});
     EXPECT_EQ(At(view, 0, 0), (Rgb{255, 0, 0}));  // distance 255^2: entry 7
     EXPECT_EQ(At(view, 1, 0), (Rgb{0, 0, 0}));    // identical
     EXPECT_EQ(At(view, 2, 0), (Rgb{0, 0, 128}));  // error 2: entry 1
-    s.ShowErrorMap = false;
-    s.ShowSourceOpaque = true;
-    RenderImage(s, view);
+    RenderImage(s, view, {.ShowSourceOpaque = true});
     EXPECT_EQ(At(view, 1, 0), (Rgb{50, 60, 70}));
-    s.ShowSourceOpaque = false;
-    s.ShowAlphaChannel = true;
-    RenderImage(s, view);
+    RenderImage(s, view, {.ShowAlphaChannel = true});
     EXPECT_EQ(At(view, 1, 0), (Rgb{90, 90, 90}));
     EXPECT_EQ(At(view, 0, 0), (Rgb{255, 255, 255}));
 }
