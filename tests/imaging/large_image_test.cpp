@@ -2,6 +2,7 @@
 // image's scale, and a quality mask that does not fit the image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine_test_util.h"
@@ -107,6 +108,37 @@ TEST(LargeImage, WeightsPastTheInt32RangeGiveTheUnscaledPalette) {
                 EXPECT_EQ(huge.Palette[size_t(i)].Weight, CappedWeight(huge.ColorListWeights[size_t(i)]));
             }
         }
+}
+
+// Quantize takes the counted unique colours as its list only while they still describe the
+// image: an edit made without a recount, or a painted mask, is seen.
+TEST(LargeImage, ColourListFollowsEditsMadeAfterTheCount) {
+    const int w = 20, h = 10;
+    EngineState s;
+    test::LoadImage(s, w, h, Photo(w, h));
+    BuildUniqueColors(s);
+    TQuantizerSettings set;
+    set.ColorCount = "TrueColor";
+    EngineObserver quiet;
+    Quantize(s, set, quiet);
+    EXPECT_EQ(s.ColorListLength, s.UniqueColorCount);
+
+    // One new colour painted straight into the source.
+    TPixelRec odd = Rgba(1, 254, 3);
+    s.Convert(odd);
+    s.SourceImage[4][7] = odd;
+    Quantize(s, set, quiet);
+    const std::vector<TPixelRec> listed(s.Palette.begin(), s.Palette.begin() + s.ColorListLength);
+    BuildUniqueColors(s);
+    ASSERT_EQ(listed.size(), size_t(s.UniqueColorCount));
+    for (size_t i = 0; i < listed.size(); ++i) ASSERT_EQ(listed[i], s.Palette[i]) << i;
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const TPixelRec& p) { return SameRgba(p, odd); }));
+
+    // A painted mask weighs the pixels it covers.
+    s.QualityMask[4][7] = 200;
+    Quantize(s, set, quiet);
+    for (int32_t i = 0; i < s.ColorListLength; ++i)
+        if (SameRgba(s.Palette[size_t(i)], odd)) EXPECT_EQ(s.ColorListWeights[size_t(i)], 200);
 }
 
 TEST(LargeImage, MaskOfAnotherSizeIsRefused) {
