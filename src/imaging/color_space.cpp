@@ -223,6 +223,8 @@ void ConvertPixels(const EngineState& state, TPixelRec* px, int64_t count, bool 
     // photograph repeats its colours, mostly close together: a colour met lately is not
     // converted again.
     TRecentColors<16> done;
+    uint32_t lastKey = 0;
+    int32_t lastC = -1;
     for (int64_t i = 0; i < count; ++i) {
         TPixelRec& p = px[i];
         if (clearTransparent && p.A == 0) {
@@ -230,11 +232,14 @@ void ConvertPixels(const EngineState& state, TPixelRec* px, int64_t count, bool 
             p.Weight = 0;
         }
         const uint32_t key = PixelKey(p);
-        const int32_t c = done.Find(key);
+        const int32_t c = (key == lastKey && i > 0) ? lastC : done.Find(key);
+        lastKey = key;
         if (c < 0) {
             state.Convert(p);
-            done.Store(key, p.c1 | (p.c2 << 8) | (p.c3 << 16));
+            lastC = p.c1 | (p.c2 << 8) | (p.c3 << 16);
+            done.Store(key, lastC);
         } else {
+            lastC = c;
             p.c1 = static_cast<uint8_t>(c);
             p.c2 = static_cast<uint8_t>(c >> 8);
             p.c3 = static_cast<uint8_t>(c >> 16);

@@ -163,10 +163,21 @@ void BuildUniqueColors(EngineState& state) {
     // The colours are found through a flat table rather than the tree: one probe per pixel.
     TColorMap index(static_cast<size_t>(std::min<int64_t>(pixels, 1 << 16)));
     int32_t count = 0;
+    uint32_t lastKey = 0;
+    int32_t lastAt = -1;
     for (int64_t i = 0; i < pixels; ++i) {
         if (px[i].A == 0 && (px[i].R | px[i].G | px[i].B) != 0) found.TransparentBlack = false;
+        const uint32_t key = PixelKey(px[i]);
+        // Runs of one colour (flat areas) need no lookup.
+        if (key == lastKey && lastAt >= 0) {
+            TPixelRec& e = list[static_cast<size_t>(lastAt)];
+            e.Weight = AddWeight(e.Weight, 1);
+            continue;
+        }
         bool inserted;
-        const int32_t at = index.FindOrInsert(PixelKey(px[i]), count, inserted);
+        const int32_t at = index.FindOrInsert(key, count, inserted);
+        lastKey = key;
+        lastAt = at;
         if (inserted) {
             AppendChecked(list, px[i]);
             list.back().Weight = 1;
