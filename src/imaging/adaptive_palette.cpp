@@ -22,26 +22,37 @@ TSums SumsOf(const TPixelRec& p, int64_t weight) {
     return {p.R * w, p.G * w, p.B * w, p.A * w, p.c1 * w, p.c2 * w, p.c3 * w};
 }
 
-// sum / w rounded half to even, in integers. The sums and the weight always grow together, so
-// the mean of bytes is a byte; anything else is a broken invariant, not a value to clamp.
-inline uint8_t RoundDiv(uint64_t sum, uint64_t w) {
+// sum / w rounded half to even, in integers.
+inline uint64_t RoundDiv(uint64_t sum, uint64_t w) {
     uint64_t q = sum / w;
     const uint64_t r2 = (sum % w) * 2;
     if (r2 > w || (r2 == w && (q & 1))) ++q;
-    if (q > 255) throw ImagingError("Merged colour component out of range: " + std::to_string(q));
-    return static_cast<uint8_t>(q);
+    return q;
 }
 
-void SetFromSums(TPixelRec& p, const TSums& s, int64_t weight) {
+[[noreturn]] void MeanOutOfRange(uint64_t v) {
+    throw ImagingError("Merged colour component out of range: " + std::to_string(v));
+}
+
+// The sums and the weight always grow together, so each mean of bytes is a byte; anything else
+// is a broken invariant, not a value to clamp.
+inline void SetFromSums(TPixelRec& p, const TSums& s, int64_t weight) {
     if (weight <= 0) return;
     const uint64_t w = static_cast<uint64_t>(weight);
-    p.R = RoundDiv(s[0], w);
-    p.G = RoundDiv(s[1], w);
-    p.B = RoundDiv(s[2], w);
-    p.A = RoundDiv(s[3], w);
-    p.c1 = RoundDiv(s[4], w);
-    p.c2 = RoundDiv(s[5], w);
-    p.c3 = RoundDiv(s[6], w);
+    uint64_t m[7];
+    uint64_t top = 0;
+    for (size_t i = 0; i < 7; ++i) {
+        m[i] = RoundDiv(s[i], w);
+        top |= m[i];
+    }
+    if (top > 255) MeanOutOfRange(*std::max_element(m, m + 7));
+    p.R = static_cast<uint8_t>(m[0]);
+    p.G = static_cast<uint8_t>(m[1]);
+    p.B = static_cast<uint8_t>(m[2]);
+    p.A = static_cast<uint8_t>(m[3]);
+    p.c1 = static_cast<uint8_t>(m[4]);
+    p.c2 = static_cast<uint8_t>(m[5]);
+    p.c3 = static_cast<uint8_t>(m[6]);
 }
 
 inline void AddSums(TSums& a, const TSums& b) {
@@ -73,18 +84,22 @@ struct TParams {
 };
 
 // j absorbs k: sums and weights add, j takes the weighted mean.
-void MergeInto(TPixelRec& j, TSums& js, int64_t& jw, const TSums& ks, int64_t kw) {
+inline void MergeInto(TPixelRec& j, TSums& js, int64_t& jw, const TSums& ks, int64_t kw) {
     AddSums(js, ks);
     jw += kw;
     j.Weight = CappedWeight(jw);
     SetFromSums(j, js, jw);
 }
 
-// An entry merged away: weight 0 in the list and in its record.
-inline void Drop(TPixelRec* list, int64_t* wt, int32_t k) {
-    list[k].Weight = 0;
-    wt[k] = 0;
+// Weight of a pre-merge entry k that has absorbed nothing: its record holds it unless capped,
+// and reading the record spares a second memory access per candidate.
+inline int64_t OwnWeight(const TPixelRec* list, const int64_t* wt, int32_t k) {
+    return list[k].Weight < std::numeric_limits<int32_t>::max() ? list[k].Weight : wt[k];
 }
+
+// An entry merged away. A live entry's record weight is never 0 (it is its weight capped), so
+// the record alone marks it; the compaction reads the records too.
+inline void Drop(TPixelRec* list, int32_t k) { list[k].Weight = 0; }
 
 // Pre-merge, plain: every pair in list order.
 // Only the entry j absorbs: a later entry k has absorbed nothing yet when it is met, so its sums
@@ -94,10 +109,13 @@ void PreMergePlain(const TParams& pr, TPixelRec* list, int64_t* wt, int32_t u, i
     for (int32_t j = 0; j + 1 < u && live > n; ++j) {
         TSums js = SumsOf(list[j], wt[j]);
         for (int32_t k = j + 1; k < u && live > n; ++k) {
-            if (wt[j] == 0 || wt[k] == 0) continue;
+            if (list[j].Weight == 0 || list[k].Weight == 0) continue;
             if (pr.Dist(list[j], list[k]) > thr) continue;
-            if (pr.mixing) MergeInto(list[j], js, wt[j], SumsOf(list[k], wt[k]), wt[k]);
-            Drop(list, wt, k);
+            if (pr.mixing) {
+                const int64_t kw = OwnWeight(list, wt, k);
+                MergeInto(list[j], js, wt[j], SumsOf(list[k], kw), kw);
+            }
+            Drop(list, k);
             --live;
         }
     }
@@ -254,16 +272,19 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, int64_t* wt, int32_t u,
     };
     int32_t live = u;
     for (int32_t j = 0; j + 1 < u && live > n; ++j) {
-        if (wt[j] == 0) continue;
+        if (list[j].Weight == 0) continue;
         grid.Remove(j, list[j]);
         TSums js = SumsOf(list[j], wt[j]);
         collect(list[j], j + 1);
         while (!queue.Empty() && live > n) {
             const int32_t k = queue.Pop();
-            if (wt[k] == 0 || pr.Dist(list[j], list[k]) > thr) continue;
+            if (list[k].Weight == 0 || pr.Dist(list[j], list[k]) > thr) continue;
             grid.Remove(k, list[k]);
-            if (pr.mixing) MergeInto(list[j], js, wt[j], SumsOf(list[k], wt[k]), wt[k]);
-            Drop(list, wt, k);
+            if (pr.mixing) {
+                const int64_t kw = OwnWeight(list, wt, k);
+                MergeInto(list[j], js, wt[j], SumsOf(list[k], kw), kw);
+            }
+            Drop(list, k);
             --live;
             const TPixelRec& J = list[j];
             if (std::abs(J.c1 - centre.c1) > margin || std::abs(J.c2 - centre.c2) > margin ||
@@ -547,7 +568,7 @@ void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings
 
     int32_t kept = 0;
     for (int32_t i = 0; i < u0; ++i)
-        if (wt[static_cast<size_t>(i)] > 0) {
+        if (list[i].Weight > 0) {
             list[kept] = list[i];
             wt[static_cast<size_t>(kept)] = wt[static_cast<size_t>(i)];
             ++kept;
