@@ -103,7 +103,11 @@ bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t /*fromB
 
     observer.LeaveEditingModes();
     state.HasAlpha = decoded.HasAlpha;
-    state.SetSourceImage(std::move(decoded.Pixels));
+    // The colour-space pass below converts the image and builds its edge map; converting here
+    // as well would do that work twice.
+    const bool applySpace = !(state.BatchQuantize && target.Settings.ColorCount != "TrueColor");
+    state.SetSourceImage(std::move(decoded.Pixels),
+                         applySpace ? TSourceConversion::Deferred : TSourceConversion::Now);
 
     const std::string name = std::filesystem::path(fileName).filename().string();
     if (name != "Alpha.bmp") {
@@ -115,7 +119,7 @@ bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t /*fromB
     state.ReconvertPending = true;
     BuildUniqueColors(state);
 
-    if (!(state.BatchQuantize && target.Settings.ColorCount != "TrueColor")) {
+    if (applySpace) {
         state.PaletteSize = state.UniqueColorCount > 256 ? -1 : state.UniqueColorCount;
         const std::string text = state.PaletteSize < 0 ? "TrueColor" : std::to_string(state.PaletteSize);
         target.Settings.ColorCount = text;

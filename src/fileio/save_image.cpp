@@ -193,7 +193,6 @@ int32_t MaxSaveSide(int32_t filterIndex) {
 void BufferToBitmap(EngineState& state, TBitmap& bitmap, int32_t sortType) {
     if (state.PaletteSize > 0) {
         SortPalette(state, state.PaletteSize, sortType);
-        ColorTreeReset(state);
     }
     const int32_t n = state.PaletteSize;
     // An indexed file stores no alpha: any translucent entry takes the true-colour road.
@@ -273,7 +272,6 @@ void BuildGifFrames(EngineState& state, const std::function<void(const TGifFrame
     if (n <= 0) throw FileIoError("There are no colours to write.");
     state.PaletteSize = n;  // the nearest-colour search covers every colour written
     SortPalette(state, n, SortByColor);
-    ColorTreeReset(state);
 
     const int32_t w = state.ImageWidth(), h = state.ImageHeight();
     // A colour that is in the palette is its own nearest entry; only the others need the search,
@@ -442,7 +440,6 @@ TSaveResult SaveImage(EngineState& state, const TSaveRequest& request) {
     TAtExit resort{[&] {
         if (state.PaletteSize > 0) {
             SortPalette(state, state.PaletteSize, state.PaletteSortType);
-            ColorTreeReset(state);
         }
     }};
     const int32_t w = state.ImageWidth(), h = state.ImageHeight();

@@ -12,6 +12,7 @@
 #include "edit/edit_observer.h"
 #include "edit/undo_store.h"
 #include "imaging/engine_state.h"
+#include "imaging/preview.h"
 #include "fileio/open_image.h"
 #include "fileio/save_image.h"
 #include "platform/cancel_flag.h"
@@ -61,6 +62,7 @@ public:
     ~TJXMainForm() override;
 
     EngineState& State() { return state_; }
+    const TViewOptions& ViewOptions() const { return viewOptions_; }
     TForm5* Form5() const { return form5_; }
     TURClass& UndoStore() { return *undoStore_; }
     TCommandRouter& Router() { return *router_; }
@@ -225,6 +227,7 @@ private:
     void FormClose();
 
     EngineState state_;
+    TViewOptions viewOptions_;  // display modes while the left button is held on the image
     SessionFolder* session_;
     std::unique_ptr<TURClass> undoStore_;
     std::unique_ptr<TCommandRouter> router_;

@@ -57,7 +57,7 @@ QPoint TJXMainForm::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShif
 
 void TJXMainForm::RenderImageView() {
     if (!state_.HasImage()) return;
-    view_ = RenderImage(state_);
+    view_ = RenderImage(state_, viewOptions_);
     maskCrop_->Rendered();
     image1_->update();
     if (isVisible()) scrollBox1_->setFocus();
@@ -106,13 +106,13 @@ void TJXMainForm::Image1MouseDown(QMouseEvent* e) {
     panAnchor_ = e->globalPosition().toPoint();
     const Qt::KeyboardModifiers m = e->modifiers();
     if (m == Qt::AltModifier) {
-        state_.ShowErrorMap = true;
+        viewOptions_.ShowErrorMap = true;
         RenderImageView();
     } else if (m == Qt::ControlModifier) {
-        state_.ShowSourceOpaque = true;
+        viewOptions_.ShowSourceOpaque = true;
         RenderImageView();
     } else if (m == (Qt::ControlModifier | Qt::ShiftModifier)) {
-        state_.ShowAlphaChannel = true;
+        viewOptions_.ShowAlphaChannel = true;
         RenderImageView();
     } else {
         view_ = ShowSource(state_);
@@ -144,7 +144,7 @@ void TJXMainForm::Image1MouseUp(QMouseEvent* e) {
     }
     if (maskCrop_->MouseUp(e)) return;
     panning_ = false;
-    state_.ShowErrorMap = state_.ShowSourceOpaque = state_.ShowAlphaChannel = false;
+    viewOptions_ = {};
     RenderImageView();
     paletteCommands_->Image1Released(e->button(), ImagePoint(e->position().toPoint()));
 }

@@ -26,9 +26,9 @@ QImage ToQImage(const TDibBuffer& buf) {
 
 }  // namespace
 
-QImage RenderImage(const EngineState& state) {
+QImage RenderImage(const EngineState& state, const TViewOptions& options) {
     TDibBuffer view;
-    RenderImage(state, view);
+    RenderImage(state, view, options);
     return ToQImage(view);
 }
 
@@ -40,12 +40,7 @@ QImage ShowSource(const EngineState& state) {
 
 QImage DrawPaletteGrid(EngineState& state, bool resort) {
     TDibBuffer grid;
-    // A re-sorted palette invalidates the nearest-colour cache.
-    auto sorter = [](EngineState& s, int32_t count, int32_t type) {
-        SortPalette(s, count, type);
-        ColorTreeReset(s);
-    };
-    if (!DrawPaletteGrid(state, resort, grid, sorter)) return QImage();
+    if (!DrawPaletteGrid(state, resort, grid)) return QImage();
     return ToQImage(grid);
 }
 

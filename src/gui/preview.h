@@ -13,7 +13,7 @@
 namespace jx {
 
 // WorkingImage as shown, by the view flags, translucent pixels over the background.
-QImage RenderImage(const EngineState& state);
+QImage RenderImage(const EngineState& state, const TViewOptions& options = {});
 // SourceImage over the background.
 QImage ShowSource(const EngineState& state);
 // The palette as 16 x 16 cells, 16 a row, first sorted by PaletteSortType with resort; a null

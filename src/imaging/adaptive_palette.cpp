@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "imaging/color_tree.h"
@@ -15,31 +16,43 @@ namespace {
 
 using TSums = std::array<uint64_t, 7>;
 
-inline uint64_t WeightOf(const TPixelRec& p) { return p.Weight > 0 ? static_cast<uint64_t>(p.Weight) : 0; }
-
-TSums SumsOf(const TPixelRec& p) {
-    const uint64_t w = WeightOf(p);
+// Each byte of p times its (64-bit) weight.
+TSums SumsOf(const TPixelRec& p, int64_t weight) {
+    const uint64_t w = weight > 0 ? static_cast<uint64_t>(weight) : 0;
     return {p.R * w, p.G * w, p.B * w, p.A * w, p.c1 * w, p.c2 * w, p.c3 * w};
 }
 
 // sum / w rounded half to even, in integers.
-inline uint8_t RoundDiv(uint64_t sum, uint64_t w) {
+inline uint64_t RoundDiv(uint64_t sum, uint64_t w) {
     uint64_t q = sum / w;
     const uint64_t r2 = (sum % w) * 2;
     if (r2 > w || (r2 == w && (q & 1))) ++q;
-    return static_cast<uint8_t>(std::min<uint64_t>(q, 255));
+    return q;
 }
 
-void SetFromSums(TPixelRec& p, const TSums& s) {
-    const uint64_t w = WeightOf(p);
-    if (w == 0) return;
-    p.R = RoundDiv(s[0], w);
-    p.G = RoundDiv(s[1], w);
-    p.B = RoundDiv(s[2], w);
-    p.A = RoundDiv(s[3], w);
-    p.c1 = RoundDiv(s[4], w);
-    p.c2 = RoundDiv(s[5], w);
-    p.c3 = RoundDiv(s[6], w);
+[[noreturn]] void MeanOutOfRange(uint64_t v) {
+    throw ImagingError("Merged colour component out of range: " + std::to_string(v));
+}
+
+// The sums and the weight always grow together, so each mean of bytes is a byte; anything else
+// is a broken invariant, not a value to clamp.
+inline void SetFromSums(TPixelRec& p, const TSums& s, int64_t weight) {
+    if (weight <= 0) return;
+    const uint64_t w = static_cast<uint64_t>(weight);
+    uint64_t m[7];
+    uint64_t top = 0;
+    for (size_t i = 0; i < 7; ++i) {
+        m[i] = RoundDiv(s[i], w);
+        top |= m[i];
+    }
+    if (top > 255) MeanOutOfRange(*std::max_element(m, m + 7));
+    p.R = static_cast<uint8_t>(m[0]);
+    p.G = static_cast<uint8_t>(m[1]);
+    p.B = static_cast<uint8_t>(m[2]);
+    p.A = static_cast<uint8_t>(m[3]);
+    p.c1 = static_cast<uint8_t>(m[4]);
+    p.c2 = static_cast<uint8_t>(m[5]);
+    p.c3 = static_cast<uint8_t>(m[6]);
 }
 
 inline void AddSums(TSums& a, const TSums& b) {
@@ -53,62 +66,6 @@ inline int32_t ISqrt(int64_t v) {
     while ((r + 1) * (r + 1) <= v) ++r;
     return static_cast<int32_t>(r);
 }
-
-// Buckets of ids by c1, c2, c3 (cells of side 1 << shift). Alpha is left out: it only adds to the
-// distance, so every bound taken from the three axes stays a lower bound.
-class TColorGrid {
-public:
-    void Reset(int shift, size_t ids) {
-        shift_ = shift;
-        bins_ = 256 >> shift;
-        cells_.assign(static_cast<size_t>(bins_ * bins_ * bins_), {});
-        cellOf_.assign(ids, -1);
-        slot_.assign(ids, -1);
-        live_ = 0;
-    }
-    int Shift() const { return shift_; }
-    int Bins() const { return bins_; }
-    size_t Live() const { return live_; }
-    int32_t CellOf(const TPixelRec& p) const {
-        return ((p.c1 >> shift_) * bins_ + (p.c2 >> shift_)) * bins_ + (p.c3 >> shift_);
-    }
-    void Insert(int32_t id, const TPixelRec& p) {
-        const int32_t c = CellOf(p);
-        auto& v = cells_[static_cast<size_t>(c)];
-        cellOf_[static_cast<size_t>(id)] = c;
-        slot_[static_cast<size_t>(id)] = static_cast<int32_t>(v.size());
-        v.push_back(id);
-        ++live_;
-    }
-    void Remove(int32_t id) {
-        const int32_t c = cellOf_[static_cast<size_t>(id)];
-        if (c < 0) return;
-        auto& v = cells_[static_cast<size_t>(c)];
-        const int32_t s = slot_[static_cast<size_t>(id)];
-        const int32_t moved = v.back();
-        v[static_cast<size_t>(s)] = moved;
-        slot_[static_cast<size_t>(moved)] = s;
-        v.pop_back();
-        cellOf_[static_cast<size_t>(id)] = -1;
-        --live_;
-    }
-    void Update(int32_t id, const TPixelRec& p) {
-        if (cellOf_[static_cast<size_t>(id)] == CellOf(p)) return;
-        Remove(id);
-        Insert(id, p);
-    }
-    const std::vector<int32_t>& Cell(int i1, int i2, int i3) const {
-        return cells_[static_cast<size_t>((i1 * bins_ + i2) * bins_ + i3)];
-    }
-
-private:
-    int shift_ = 3;
-    int bins_ = 32;
-    std::vector<std::vector<int32_t>> cells_;
-    std::vector<int32_t> cellOf_;
-    std::vector<int32_t> slot_;
-    size_t live_ = 0;
-};
 
 // Smallest squared gap from v to the cell [lo, lo + size - 1].
 inline int32_t Gap(int v, int lo, int size) {
@@ -126,24 +83,39 @@ struct TParams {
     int32_t Dist(const TPixelRec& a, const TPixelRec& b) const { return ColorDistance(a, b, luma, alpha); }
 };
 
-void MergeInto(const TParams& pr, TPixelRec& j, TSums& js, const TPixelRec& k, const TSums& ks) {
+// j absorbs k: sums and weights add, j takes the weighted mean.
+inline void MergeInto(TPixelRec& j, TSums& js, int64_t& jw, const TSums& ks, int64_t kw) {
     AddSums(js, ks);
-    j.Weight = AddWeight(j.Weight, k.Weight);
-    SetFromSums(j, js);
+    jw += kw;
+    j.Weight = CappedWeight(jw);
+    SetFromSums(j, js, jw);
 }
+
+// Weight of a pre-merge entry k that has absorbed nothing: its record holds it unless capped,
+// and reading the record spares a second memory access per candidate.
+inline int64_t OwnWeight(const TPixelRec* list, const int64_t* wt, int32_t k) {
+    return list[k].Weight < std::numeric_limits<int32_t>::max() ? list[k].Weight : wt[k];
+}
+
+// An entry merged away. A live entry's record weight is never 0 (it is its weight capped), so
+// the record alone marks it; the compaction reads the records too.
+inline void Drop(TPixelRec* list, int32_t k) { list[k].Weight = 0; }
 
 // Pre-merge, plain: every pair in list order.
 // Only the entry j absorbs: a later entry k has absorbed nothing yet when it is met, so its sums
 // are its own colour times its weight and need not be kept.
-void PreMergePlain(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, int32_t thr) {
+void PreMergePlain(const TParams& pr, TPixelRec* list, int64_t* wt, int32_t u, int32_t n, int32_t thr) {
     int32_t live = u;
     for (int32_t j = 0; j + 1 < u && live > n; ++j) {
-        TSums js = SumsOf(list[j]);
+        TSums js = SumsOf(list[j], wt[j]);
         for (int32_t k = j + 1; k < u && live > n; ++k) {
             if (list[j].Weight == 0 || list[k].Weight == 0) continue;
             if (pr.Dist(list[j], list[k]) > thr) continue;
-            if (pr.mixing) MergeInto(pr, list[j], js, list[k], SumsOf(list[k]));
-            list[k].Weight = 0;
+            if (pr.mixing) {
+                const int64_t kw = OwnWeight(list, wt, k);
+                MergeInto(list[j], js, wt[j], SumsOf(list[k], kw), kw);
+            }
+            Drop(list, k);
             --live;
         }
     }
@@ -249,7 +221,7 @@ private:
 
 // Pre-merge through the grid: for each surviving j only the later live entries that can lie
 // within the threshold are visited, in index order, as the plain loop would meet them.
-void PreMergeIndexed(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, int32_t thr) {
+void PreMergeIndexed(const TParams& pr, TPixelRec* list, int64_t* wt, int32_t u, int32_t n, int32_t thr) {
     if (thr < 0 || u <= n) return;
     const int32_t b1 = ISqrt(thr >> pr.luma);
     const int32_t b23 = ISqrt(thr / 2);
@@ -302,14 +274,17 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, i
     for (int32_t j = 0; j + 1 < u && live > n; ++j) {
         if (list[j].Weight == 0) continue;
         grid.Remove(j, list[j]);
-        TSums js = SumsOf(list[j]);
+        TSums js = SumsOf(list[j], wt[j]);
         collect(list[j], j + 1);
         while (!queue.Empty() && live > n) {
             const int32_t k = queue.Pop();
             if (list[k].Weight == 0 || pr.Dist(list[j], list[k]) > thr) continue;
             grid.Remove(k, list[k]);
-            if (pr.mixing) MergeInto(pr, list[j], js, list[k], SumsOf(list[k]));
-            list[k].Weight = 0;
+            if (pr.mixing) {
+                const int64_t kw = OwnWeight(list, wt, k);
+                MergeInto(list[j], js, wt[j], SumsOf(list[k], kw), kw);
+            }
+            Drop(list, k);
             --live;
             const TPixelRec& J = list[j];
             if (std::abs(J.c1 - centre.c1) > margin || std::abs(J.c2 - centre.c2) > margin ||
@@ -318,155 +293,232 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, int32_t u, int32_t n, i
         }
     }
 }
-
-// Greedy clustering of list[0..count-1] (sorted by weight, largest first) down to target
-// entries, collecting rare colours when passFlag is 0.
-void ClusterColors(const TParams& pr, TPixelRec* list, std::vector<TPixelRec>* rare, int32_t count, bool passFlag,
-                   int32_t reserve, int32_t target, bool indexed) {
-    EngineState& st = pr.state;
-    int32_t rareCount = 0;
-    const int32_t n0 = target;
-    if (!passFlag) {
-        ColorTreeReset(st);
-        ResizeChecked(*rare, count);
+// Where the clustering finds the nearest remaining entry. Entries keep an id while the
+// re-insertion shifts their positions; indexed, the ids are bucketed by c1, c2, c3 (cells of side
+// 1 << shift) and a search visits shells of cells round the colour, nearest first, until no
+// unvisited cell can hold anything closer. Alpha is left out of the cells: it only adds to the
+// distance, so every bound taken from the three axes stays a lower bound. Plain, the search is
+// the linear scan. Both give the first minimum in position order.
+class TClusterIndex {
+public:
+    TClusterIndex(const TParams& pr, const TPixelRec* list, int32_t count, bool indexed)
+        : pr_(pr), list_(list), count_(count), indexed_(indexed) {
+        if (!indexed_) return;
+        ResizeChecked(idAt_, count);
+        ResizeChecked(posOf_, count);
+        for (int32_t i = 0; i < count; ++i) idAt_[static_cast<size_t>(i)] = posOf_[static_cast<size_t>(i)] = i;
+        Rebuild(count - 1);
     }
-    std::vector<TSums> sums;
-    ResizeChecked(sums, count);
-    for (int32_t i = 0; i < count; ++i) sums[static_cast<size_t>(i)] = SumsOf(list[i]);
 
-    // Ids keep an entry's identity while the re-insertion shifts positions.
-    std::vector<int32_t> idAt, posOf;
-    TColorGrid grid;
-    auto gridShiftFor = [](size_t live) {
-        int s = 3;
-        while (s < 7 && (size_t{1} << (3 * (8 - s))) > live * 2) ++s;
-        return s;
-    };
-    auto rebuild = [&](int32_t last) {
-        grid.Reset(gridShiftFor(static_cast<size_t>(last + 1)), static_cast<size_t>(count));
-        for (int32_t p = 0; p <= last; ++p) grid.Insert(idAt[static_cast<size_t>(p)], list[p]);
-    };
-    if (indexed) {
-        idAt.resize(static_cast<size_t>(count));
-        posOf.resize(static_cast<size_t>(count));
-        for (int32_t i = 0; i < count; ++i) idAt[static_cast<size_t>(i)] = posOf[static_cast<size_t>(i)] = i;
-        rebuild(count - 1);
+    // The entry at position last leaves (it is the one being merged away).
+    void Remove(int32_t pos) {
+        if (indexed_) RemoveId(idAt_[static_cast<size_t>(pos)]);
     }
-    const unsigned luma = pr.luma;
-    const int32_t wMin = std::min<int32_t>(int32_t{1} << luma, 2);
 
-    auto nearestIndexed = [&](const TPixelRec& t, int32_t& bestD) {
-        int32_t bestPos = 0;
+    // Position in 0..last of the entry nearest to t; its distance in bestD (the largest int32
+    // when there is none).
+    int32_t Nearest(const TPixelRec& t, int32_t last, int32_t& bestD) const {
         bestD = std::numeric_limits<int32_t>::max();
+        int32_t best = 0;
+        if (!indexed_) {
+            for (int32_t i = 0; i <= last; ++i) {
+                const int32_t d = pr_.Dist(t, list_[i]);
+                if (d < bestD) {
+                    bestD = d;
+                    best = i;
+                }
+            }
+            return best;
+        }
         int32_t bestP = std::numeric_limits<int32_t>::max();
-        const int s = grid.Shift(), bins = grid.Bins(), size = 1 << s;
-        const int q1 = t.c1 >> s, q2 = t.c2 >> s, q3 = t.c3 >> s;
-        for (int r = 0; r < bins; ++r) {
+        const int size = 1 << shift_;
+        const int q1 = t.c1 >> shift_, q2 = t.c2 >> shift_, q3 = t.c3 >> shift_;
+        const int32_t wMin = std::min<int32_t>(int32_t{1} << pr_.luma, 2);
+        for (int r = 0; r < bins_; ++r) {
+            // Everything in shell r lies at least (r - 1) * size + 1 away along some axis.
             if (r >= 1) {
                 const int64_t g = int64_t{r - 1} * size + 1;
                 if (wMin * g * g > bestD) break;
             }
-            for (int i1 = std::max(0, q1 - r); i1 <= std::min(bins - 1, q1 + r); ++i1) {
-                const int g1 = Gap(t.c1, i1 * size, size);
-                const int32_t lb1 = Squares[g1] << luma;
-                if (lb1 > bestD) continue;
-                const bool edge1 = std::abs(i1 - q1) == r;
-                for (int i2 = std::max(0, q2 - r); i2 <= std::min(bins - 1, q2 + r); ++i2) {
-                    const int g2 = Gap(t.c2, i2 * size, size);
-                    const int32_t lb2 = lb1 + 2 * Squares[g2];
-                    if (lb2 > bestD) continue;
-                    const bool edge2 = edge1 || std::abs(i2 - q2) == r;
-                    // Off the shell's edges in the first two axes only its two faces in the
-                    // third belong to ring r.
-                    const int i3lo = std::max(0, q3 - r), i3hi = std::min(bins - 1, q3 + r);
-                    const int step = edge2 ? 1 : 2 * r;
-                    for (int i3 = edge2 ? i3lo : q3 - r; i3 <= i3hi; i3 += step) {
-                        if (i3 < 0) continue;
-                        const int g3 = Gap(t.c3, i3 * size, size);
-                        if (lb2 + 2 * Squares[g3] > bestD) continue;
-                        for (int32_t id : grid.Cell(i1, i2, i3)) {
-                            const int32_t p = posOf[static_cast<size_t>(id)];
-                            const int32_t d = pr.Dist(t, list[p]);
-                            if (d < bestD || (d == bestD && p < bestP)) {
-                                bestD = d;
-                                bestP = p;
-                            }
+            VisitShell(t, r, q1, q2, q3, bestD, bestP);
+        }
+        return bestP != std::numeric_limits<int32_t>::max() ? bestP : best;
+    }
+
+    // The entry at pos changed colour.
+    void Changed(int32_t pos) {
+        if (!indexed_) return;
+        const int32_t id = idAt_[static_cast<size_t>(pos)];
+        if (cellOf_[static_cast<size_t>(id)] == CellOf(list_[pos])) return;
+        RemoveId(id);
+        InsertId(id, list_[pos]);
+    }
+
+    // The entry at from moved up to to, the entries to..from-1 one place down.
+    void Moved(int32_t to, int32_t from) {
+        if (!indexed_) return;
+        std::rotate(idAt_.begin() + to, idAt_.begin() + from, idAt_.begin() + from + 1);
+        for (int32_t p = to; p <= from; ++p) posOf_[static_cast<size_t>(idAt_[static_cast<size_t>(p)])] = p;
+    }
+
+    // Entries 0..last remain: coarser cells once they thin out.
+    void Shrunk(int32_t last) {
+        if (indexed_ && last >= 0 && shift_ < 7 && ShiftFor(static_cast<size_t>(last + 1)) > shift_) Rebuild(last);
+    }
+
+private:
+    static int ShiftFor(size_t live) {
+        int s = 3;
+        while (s < 7 && (size_t{1} << (3 * (8 - s))) > live * 2) ++s;
+        return s;
+    }
+    int32_t CellOf(const TPixelRec& p) const {
+        return ((p.c1 >> shift_) * bins_ + (p.c2 >> shift_)) * bins_ + (p.c3 >> shift_);
+    }
+    void Rebuild(int32_t last) {
+        shift_ = ShiftFor(static_cast<size_t>(last + 1));
+        bins_ = 256 >> shift_;
+        cells_.assign(static_cast<size_t>(bins_ * bins_ * bins_), {});
+        cellOf_.assign(static_cast<size_t>(count_), -1);
+        slot_.assign(static_cast<size_t>(count_), -1);
+        for (int32_t p = 0; p <= last; ++p) InsertId(idAt_[static_cast<size_t>(p)], list_[p]);
+    }
+    void InsertId(int32_t id, const TPixelRec& p) {
+        const int32_t c = CellOf(p);
+        auto& v = cells_[static_cast<size_t>(c)];
+        cellOf_[static_cast<size_t>(id)] = c;
+        slot_[static_cast<size_t>(id)] = static_cast<int32_t>(v.size());
+        v.push_back(id);
+    }
+    void RemoveId(int32_t id) {
+        const int32_t c = cellOf_[static_cast<size_t>(id)];
+        if (c < 0) return;
+        auto& v = cells_[static_cast<size_t>(c)];
+        const int32_t s = slot_[static_cast<size_t>(id)];
+        const int32_t moved = v.back();
+        v[static_cast<size_t>(s)] = moved;
+        slot_[static_cast<size_t>(moved)] = s;
+        v.pop_back();
+        cellOf_[static_cast<size_t>(id)] = -1;
+    }
+    // The cells at Chebyshev distance r from (q1, q2, q3) that may beat bestD.
+    void VisitShell(const TPixelRec& t, int r, int q1, int q2, int q3, int32_t& bestD, int32_t& bestP) const {
+        const int size = 1 << shift_;
+        for (int i1 = std::max(0, q1 - r); i1 <= std::min(bins_ - 1, q1 + r); ++i1) {
+            const int32_t lb1 = Squares[Gap(t.c1, i1 * size, size)] << pr_.luma;
+            if (lb1 > bestD) continue;
+            const bool edge1 = std::abs(i1 - q1) == r;
+            for (int i2 = std::max(0, q2 - r); i2 <= std::min(bins_ - 1, q2 + r); ++i2) {
+                const int32_t lb2 = lb1 + 2 * Squares[Gap(t.c2, i2 * size, size)];
+                if (lb2 > bestD) continue;
+                const bool edge2 = edge1 || std::abs(i2 - q2) == r;
+                // Off the shell's edges in the first two axes only its two faces in the third
+                // belong to shell r.
+                const int i3hi = std::min(bins_ - 1, q3 + r);
+                const int step = edge2 ? 1 : 2 * r;
+                for (int i3 = edge2 ? std::max(0, q3 - r) : q3 - r; i3 <= i3hi; i3 += step) {
+                    if (i3 < 0) continue;
+                    if (lb2 + 2 * Squares[Gap(t.c3, i3 * size, size)] > bestD) continue;
+                    for (int32_t id : cells_[static_cast<size_t>((i1 * bins_ + i2) * bins_ + i3)]) {
+                        const int32_t p = posOf_[static_cast<size_t>(id)];
+                        const int32_t d = pr_.Dist(t, list_[p]);
+                        if (d < bestD || (d == bestD && p < bestP)) {
+                            bestD = d;
+                            bestP = p;
                         }
                     }
                 }
             }
         }
-        if (bestP != std::numeric_limits<int32_t>::max()) bestPos = bestP;
-        return bestPos;
-    };
+    }
+
+    const TParams& pr_;
+    const TPixelRec* list_;
+    int32_t count_;
+    bool indexed_;
+    std::vector<int32_t> idAt_, posOf_;
+    int shift_ = 3;
+    int bins_ = 32;
+    std::vector<std::vector<int32_t>> cells_;
+    std::vector<int32_t> cellOf_, slot_;
+};
+
+// Where an entry of weight w goes among list[0..b-1] (sorted by weight, largest first) to keep
+// the order: after the entries heavier than w.
+int32_t InsertionPoint(const int64_t* wt, int32_t b, int64_t w) {
+    int32_t lo = 0, hi = b - 1;
+    while (hi - lo >= 2) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        if (wt[mid] < w)
+            hi = mid;
+        else
+            lo = mid;
+    }
+    return hi + (wt[hi] > w ? 1 : 0);
+}
+
+// A colour list with its 64-bit weights.
+struct TWeightedList {
+    std::vector<TPixelRec> rec;
+    std::vector<int64_t> wt;
+};
+
+// Greedy clustering of list[0..count-1] (sorted by weight, largest first) down to target
+// entries: the lightest entry merges into its nearest neighbour, which moves up to its place by
+// weight. With passFlag 0 an entry farther than the rare threshold from everything goes to rare
+// instead (deduplicated through the colour tree), lowering the target while the reserve lasts.
+void ClusterColors(const TParams& pr, TPixelRec* list, int64_t* wt, TWeightedList* rare, int32_t count,
+                   bool passFlag, int32_t reserve, int32_t target, bool indexed) {
+    EngineState& st = pr.state;
+    int32_t rareCount = 0;
+    const int32_t n0 = target;
+    if (!passFlag) {
+        ColorTreeReset(st);
+        ResizeChecked(rare->rec, count);
+        ResizeChecked(rare->wt, count);
+    }
+    std::vector<TSums> sums;
+    ResizeChecked(sums, count);
+    for (int32_t i = 0; i < count; ++i) sums[static_cast<size_t>(i)] = SumsOf(list[i], wt[i]);
+    TClusterIndex index(pr, list, count, indexed);
 
     int32_t last = count - 1;
     do {
         const TPixelRec taken = list[last];
+        const int64_t takenW = wt[last];
         const TSums takenSums = sums[static_cast<size_t>(last)];
+        index.Remove(last);
         ClearPixel(st, list[last]);
-        if (indexed) grid.Remove(idAt[static_cast<size_t>(last)]);
+        wt[last] = 0;
         --last;
 
         int32_t best = std::numeric_limits<int32_t>::max();
-        int32_t b = 0;
-        if (last >= 0) {
-            if (indexed) {
-                b = nearestIndexed(taken, best);
-            } else {
-                for (int32_t i = 0; i <= last; ++i) {
-                    const int32_t d = pr.Dist(taken, list[i]);
-                    if (d < best) {
-                        best = d;
-                        b = i;
-                    }
-                }
-            }
-        }
-        const int64_t rareThr = pr.rareThr;
-        if (last >= 0 && (best < rareThr || passFlag)) {
-            const int32_t w = AddWeight(list[b].Weight, taken.Weight);
+        const int32_t b = last >= 0 ? index.Nearest(taken, last, best) : 0;
+        if (last >= 0 && (best < pr.rareThr || passFlag)) {
             if (pr.mixing) {
-                AddSums(sums[static_cast<size_t>(b)], takenSums);
-                list[b].Weight = w;
-                SetFromSums(list[b], sums[static_cast<size_t>(b)]);
+                MergeInto(list[b], sums[static_cast<size_t>(b)], wt[b], takenSums, takenW);
+                index.Changed(b);
             } else {
-                list[b].Weight = w;
+                wt[b] += takenW;
+                list[b].Weight = CappedWeight(wt[b]);
             }
-            if (indexed) grid.Update(idAt[static_cast<size_t>(b)], list[b]);
-            if (b > 0) {
-                int32_t lo = 0, hi = b - 1;
-                while (hi - lo >= 2) {
-                    const int32_t mid = lo + (hi - lo) / 2;
-                    if (list[mid].Weight < w)
-                        hi = mid;
-                    else
-                        lo = mid;
-                }
-                const int32_t pos = hi + (list[hi].Weight > w ? 1 : 0);
-                if (pos < b) {
-                    const TPixelRec moved = list[b];
-                    const TSums movedSums = sums[static_cast<size_t>(b)];
-                    std::move_backward(list + pos, list + b, list + b + 1);
-                    std::move_backward(sums.begin() + pos, sums.begin() + b, sums.begin() + b + 1);
-                    list[pos] = moved;
-                    sums[static_cast<size_t>(pos)] = movedSums;
-                    if (indexed) {
-                        const int32_t movedId = idAt[static_cast<size_t>(b)];
-                        std::move_backward(idAt.begin() + pos, idAt.begin() + b, idAt.begin() + b + 1);
-                        idAt[static_cast<size_t>(pos)] = movedId;
-                        for (int32_t p = pos; p <= b; ++p) posOf[static_cast<size_t>(idAt[static_cast<size_t>(p)])] = p;
-                    }
-                }
+            const int32_t pos = b > 0 ? InsertionPoint(wt, b, wt[b]) : b;
+            if (pos < b) {
+                std::rotate(list + pos, list + b, list + b + 1);
+                std::rotate(wt + pos, wt + b, wt + b + 1);
+                std::rotate(sums.begin() + pos, sums.begin() + b, sums.begin() + b + 1);
+                index.Moved(pos, b);
             }
         } else {
-            ColorTreeInsert(st, taken, *rare, rareCount);
+            ColorTreeInsert(st, taken, takenW, rare->rec, rare->wt, rareCount);
             if (rareCount <= reserve) target = n0 - rareCount;
         }
-        if (indexed && last >= 0 && grid.Shift() < 7 && gridShiftFor(static_cast<size_t>(last + 1)) > grid.Shift())
-            rebuild(last);
+        index.Shrunk(last);
     } while (last >= target);
-    if (!passFlag) rare->resize(static_cast<size_t>(rareCount));
+    if (!passFlag) {
+        rare->rec.resize(static_cast<size_t>(rareCount));
+        rare->wt.resize(static_cast<size_t>(rareCount));
+    }
 }
 
 }  // namespace
@@ -483,9 +535,20 @@ void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings
         throw ImagingError("Reserve for rare colors outside 0..100");
     TParams pr{state, !settings.DoNotMix, state.LumaShift, state.HasAlpha};
 
+    // The exact weights the colour list was built with; a list written without them (each
+    // record's Weight no longer its weight's capped copy) weighs by its records.
+    std::vector<int64_t>& wt = state.ColorListWeights;
+    bool exact = wt.size() >= static_cast<size_t>(u0);
+    for (int32_t i = 0; exact && i < u0; ++i)
+        exact = CappedWeight(wt[static_cast<size_t>(i)]) == state.Palette[static_cast<size_t>(i)].Weight;
+    if (!exact) {
+        ResizeChecked(wt, std::max<int64_t>(u0, static_cast<int64_t>(wt.size())));
+        for (int32_t i = 0; i < u0; ++i)
+            wt[static_cast<size_t>(i)] = std::max<int32_t>(state.Palette[static_cast<size_t>(i)].Weight, 0);
+    }
+
+    SortPalette(state, u0, SortByWeight, wt.data());
     TPixelRec* list = state.Palette.data();
-    SortPalette(state, u0, SortByWeight);
-    list = state.Palette.data();
 
     const double u = u0;
     const double c = (n >= 2 && n <= 1024) ? u / (4.0 * n) : (n >= 1025 && n <= 2048) ? u / (2.0 * n) : u / n;
@@ -494,9 +557,9 @@ void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings
 
     // Nothing merges once no more than N colours live, so a list that already fits is kept.
     if (indexedSearch)
-        PreMergeIndexed(pr, list, u0, n, thr);
+        PreMergeIndexed(pr, list, wt.data(), u0, n, thr);
     else
-        PreMergePlain(pr, list, u0, n, thr);
+        PreMergePlain(pr, list, wt.data(), u0, n, thr);
     state.MergeThreshold = thr;
     // With the bar's range 0..8 this is MergeThreshold * (1 + position).
     const int32_t range = settings.RareThresholdMax - settings.RareThresholdMin;
@@ -505,7 +568,11 @@ void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings
 
     int32_t kept = 0;
     for (int32_t i = 0; i < u0; ++i)
-        if (list[i].Weight > 0) list[kept++] = list[i];
+        if (list[i].Weight > 0) {
+            list[kept] = list[i];
+            wt[static_cast<size_t>(kept)] = wt[static_cast<size_t>(i)];
+            ++kept;
+        }
     state.ColorListLength = kept;
 
     if (n >= kept) {
@@ -513,25 +580,27 @@ void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings
     } else {
         int32_t reserve = static_cast<int32_t>(std::nearbyint(settings.RareReserve * static_cast<double>(n) / 100.0));
         const bool passFlag = reserve == 0;
-        SortPalette(state, kept, SortByWeight);
+        SortPalette(state, kept, SortByWeight, wt.data());
         list = state.Palette.data();
-        std::vector<TPixelRec> rare;
-        ClusterColors(pr, list, &rare, kept, passFlag, reserve, n, indexedSearch);
-        if (!rare.empty() && reserve != 0) {
-            const int32_t len = static_cast<int32_t>(rare.size());
+        TWeightedList rare;
+        ClusterColors(pr, list, wt.data(), &rare, kept, passFlag, reserve, n, indexedSearch);
+        if (!rare.rec.empty() && reserve != 0) {
+            const int32_t len = static_cast<int32_t>(rare.rec.size());
             if (len > reserve) {
-                SortPixels(rare.data(), len, SortByWeight);
-                ClusterColors(pr, rare.data(), nullptr, len, true, 0, reserve, indexedSearch);
+                SortPixels(rare.rec.data(), len, SortByWeight, nullptr, rare.wt.data());
+                ClusterColors(pr, rare.rec.data(), rare.wt.data(), nullptr, len, true, 0, reserve, indexedSearch);
             } else {
                 reserve = len;
             }
-            for (int32_t i = 0; i < reserve; ++i) state.Palette[static_cast<size_t>(n - reserve + i)] = rare[static_cast<size_t>(i)];
+            for (int32_t i = 0; i < reserve; ++i) {
+                state.Palette[static_cast<size_t>(n - reserve + i)] = rare.rec[static_cast<size_t>(i)];
+                wt[static_cast<size_t>(n - reserve + i)] = rare.wt[static_cast<size_t>(i)];
+            }
         }
     }
     // A merged colour can end up fully transparent with some colour left in it.
     for (int32_t i = 0; i < state.PaletteSize; ++i)
         if (state.Palette[static_cast<size_t>(i)].A == 0) ClearPixel(state, state.Palette[static_cast<size_t>(i)]);
-    state.ClusterSums.clear();
     if (state.PaletteOrder.size() < static_cast<size_t>(state.PaletteSize))
         state.PaletteOrder.resize(static_cast<size_t>(state.PaletteSize));
     for (int32_t i = 0; i < state.PaletteSize; ++i) state.PaletteOrder[static_cast<size_t>(i)] = i;

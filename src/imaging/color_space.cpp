@@ -1,8 +1,10 @@
 #include "imaging/color_space.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
+#include "imaging/color_map.h"
 #include "imaging/edge_map.h"
 #include "imaging/engine_state.h"
 #include "imaging/errors.h"
@@ -216,12 +218,40 @@ std::array<uint8_t, 2> ComputeChromaMax(ColorConverterFn converter) {
     return m;
 }
 
+void ConvertPixels(const EngineState& state, TPixelRec* px, int64_t count, bool clearTransparent) {
+    // A converter is a pure function of R, G, B, A, the alpha flag and the background, and a
+    // photograph repeats its colours, mostly close together: a colour met lately is not
+    // converted again.
+    TRecentColors<16> done;
+    uint32_t lastKey = 0;
+    int32_t lastC = -1;
+    for (int64_t i = 0; i < count; ++i) {
+        TPixelRec& p = px[i];
+        if (clearTransparent && p.A == 0) {
+            p.R = p.G = p.B = 0;
+            p.Weight = 0;
+        }
+        const uint32_t key = PixelKey(p);
+        const int32_t c = (key == lastKey && i > 0) ? lastC : done.Find(key);
+        lastKey = key;
+        if (c < 0) {
+            state.Convert(p);
+            lastC = p.c1 | (p.c2 << 8) | (p.c3 << 16);
+            done.Store(key, lastC);
+        } else {
+            lastC = c;
+            p.c1 = static_cast<uint8_t>(c);
+            p.c2 = static_cast<uint8_t>(c >> 8);
+            p.c3 = static_cast<uint8_t>(c >> 16);
+        }
+    }
+}
+
 void ApplyColorSpace(EngineState& state, int32_t colorSpace) {
     const ColorConverterFn converter = ConverterFor(colorSpace);
     if (!converter) return;
     state.ColorConverter = converter;
-    TPixelRec* px = state.SourceImage.Data();
-    for (int64_t i = 0, n = state.SourceImage.Count(); i < n; ++i) state.Convert(px[i]);
+    ConvertPixels(state, state.SourceImage.Data(), state.SourceImage.Count(), false);
     state.Convert(state.AlphaBackground);
     state.ChromaMax = ComputeChromaMax(converter);
     BuildEdgeMap(state);

@@ -27,6 +27,10 @@ inline constexpr int32_t kColorSpaceCount = 5;
 // The converter of a colour space index; nullptr for an index outside 0..4.
 ColorConverterFn ConverterFor(int32_t colorSpace);
 
+// The state's converter over px[0..count-1], each distinct colour converted once; with
+// clearTransparent, A = 0 pixels are first cleared (R, G, B 0, Weight 0).
+void ConvertPixels(const EngineState& state, TPixelRec* px, int64_t count, bool clearTransparent);
+
 // Switches the converter by the colour-space index (another index does nothing), reconverts
 // every SourceImage pixel, recomputes ChromaMax over the RGB cube corners and rebuilds the edge map.
 void ApplyColorSpace(EngineState& state, int32_t colorSpace);

@@ -1,9 +1,11 @@
 #include "imaging/color_tree.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 #include <string>
 
+#include "imaging/color_map.h"
 #include "imaging/engine_state.h"
 #include "imaging/errors.h"
 
@@ -66,6 +68,24 @@ void ColorTreeInsert(EngineState& state, const TPixelRec& p, std::vector<TPixelR
     }
 }
 
+void ColorTreeInsert(EngineState& state, const TPixelRec& p, int64_t weight, std::vector<TPixelRec>& list,
+                     std::vector<int64_t>& weights, int32_t& count) {
+    int32_t& cell = state.ColorTree.Cell(p.A, p.R, p.G, p.B);
+    if (cell < 0) {
+        if (count < 0 || static_cast<size_t>(count) >= list.size() || static_cast<size_t>(count) >= weights.size())
+            throw ImagingError("Colour list full at " + std::to_string(count) + " entries");
+        cell = count;
+        list[static_cast<size_t>(count)] = p;
+        list[static_cast<size_t>(count)].Weight = CappedWeight(weight);
+        weights[static_cast<size_t>(count)] = weight;
+        ++count;
+    } else {
+        int64_t& w = weights[static_cast<size_t>(cell)];
+        w += weight;
+        list[static_cast<size_t>(cell)].Weight = CappedWeight(w);
+    }
+}
+
 int32_t ColorTreeNearest(EngineState& state, const TPixelRec& p) {
     const int64_t n = std::min<int64_t>(state.PaletteSize, static_cast<int64_t>(state.Palette.size()));
     if (n <= 0) return 0;
@@ -112,16 +132,70 @@ TPixelRec NearestColor(EngineState& state, const TPixelRec& p, bool count) {
 
 int32_t NearestIndex(EngineState& state, const TPixelRec& p) { return ColorTreeNearest(state, p); }
 
+uint64_t ColorFingerprint(const TGrid<TPixelRec>& image) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ ((uint64_t(uint32_t(image.Width())) << 32) | uint32_t(image.Height()));
+    const TPixelRec* px = image.Data();
+    auto rgba = [](const TPixelRec& p) {
+        return uint64_t{p.R} | (uint64_t{p.G} << 8) | (uint64_t{p.B} << 16) | (uint64_t{p.A} << 24);
+    };
+    const int64_t n = image.Count();
+    int64_t i = 0;
+    for (; i + 1 < n; i += 2) {
+        h = (h ^ (rgba(px[i]) | (rgba(px[i + 1]) << 32))) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 31;
+    }
+    if (i < n) h = ((h ^ rgba(px[i])) * 0xC4CEB9FE1A85EC53ull) ^ (h >> 29);
+    return h;
+}
+
 void BuildUniqueColors(EngineState& state) {
     state.UniqueColorCount = 0;
     ColorTreeReset(state);
-    ResizeChecked(state.Palette, state.SourceImage.Count());
+    auto& found = state.UniqueColorIndex;
+    found.Valid = false;
+    found.First.clear();
+    found.Count.clear();
+    found.TransparentBlack = true;
     const TPixelRec* px = state.SourceImage.Data();
-    for (int64_t i = 0, n = state.SourceImage.Count(); i < n; ++i) {
-        TPixelRec q = px[i];
-        q.Weight = 1;
-        ColorTreeInsert(state, q, state.Palette, state.UniqueColorCount);
+    const int64_t pixels = state.SourceImage.Count();
+    std::vector<TPixelRec>& list = state.Palette;
+    list.clear();
+    // The colours are found through a flat table rather than the tree: one probe per pixel.
+    TColorMap index(static_cast<size_t>(std::min<int64_t>(pixels, 1 << 16)));
+    int32_t count = 0;
+    uint32_t lastKey = 0;
+    int32_t lastAt = -1;
+    for (int64_t i = 0; i < pixels; ++i) {
+        if (px[i].A == 0 && (px[i].R | px[i].G | px[i].B) != 0) found.TransparentBlack = false;
+        const uint32_t key = PixelKey(px[i]);
+        // Runs of one colour (flat areas) need no lookup.
+        if (key == lastKey && lastAt >= 0) {
+            TPixelRec& e = list[static_cast<size_t>(lastAt)];
+            e.Weight = AddWeight(e.Weight, 1);
+            continue;
+        }
+        bool inserted;
+        const int32_t at = index.FindOrInsert(key, count, inserted);
+        lastKey = key;
+        lastAt = at;
+        if (inserted) {
+            AppendChecked(list, px[i]);
+            list.back().Weight = 1;
+            AppendChecked(found.First, static_cast<int32_t>(i));
+            ++count;
+        } else {
+            TPixelRec& e = list[static_cast<size_t>(at)];
+            e.Weight = AddWeight(e.Weight, 1);
+        }
     }
+    state.UniqueColorCount = count;
+    ResizeChecked(found.Count, count);
+    for (int32_t i = 0; i < count; ++i) found.Count[static_cast<size_t>(i)] = list[static_cast<size_t>(i)].Weight;
+    found.First.shrink_to_fit();
+    found.Fingerprint = ColorFingerprint(state.SourceImage);
+    found.Valid = true;
+    GrowChecked(list, std::max<int64_t>(count, state.PaletteSize));
+    list.shrink_to_fit();
 }
 
 }  // namespace jx

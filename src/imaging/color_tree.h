@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "imaging/image.h"
 #include "imaging/pixel.h"
 
 namespace jx {
@@ -50,6 +51,10 @@ void ColorTreeReset(EngineState& state);
 // and count grows; a known colour adds p's weight to its entry (saturating).
 // Raises ImagingError when list has no room at count.
 void ColorTreeInsert(EngineState& state, const TPixelRec& p, std::vector<TPixelRec>& list, int32_t& count);
+// The same with 64-bit weights beside the list (weight is p's; weights as long as list): the
+// weights sum exactly, the records' Weight fields keep a copy capped at the int32 maximum.
+void ColorTreeInsert(EngineState& state, const TPixelRec& p, int64_t weight, std::vector<TPixelRec>& list,
+                     std::vector<int64_t>& weights, int32_t& count);
 
 // Index of the palette entry nearest to p (A, c1, c2, c3), cached per working-space colour.
 // The first minimum in index order wins, except that among the entries at distance 0 one equal to
@@ -60,6 +65,9 @@ int32_t ColorTreeNearest(EngineState& state, const TPixelRec& p);
 // A copy of the nearest palette entry; with count, that entry's Weight grows by 1 first.
 TPixelRec NearestColor(EngineState& state, const TPixelRec& p, bool count);
 int32_t NearestIndex(EngineState& state, const TPixelRec& p);
+
+// A fingerprint of the image's shape and of the R, G, B, A bytes of every pixel.
+uint64_t ColorFingerprint(const TGrid<TPixelRec>& image);
 
 // UniqueColorCount and Palette[0..UniqueColorCount-1]: the distinct colours of SourceImage
 // (by A, R, G, B) in order of first appearance, each weighted by its pixel count.

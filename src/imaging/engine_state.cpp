@@ -16,18 +16,19 @@ EngineState::EngineState() {
     BuildBayerMatrices(*this);
 }
 
-void EngineState::SetSourceImage(TPixelImage image) {
+void EngineState::SetSourceImage(TPixelImage image, TSourceConversion conversion) {
     SourceImage = std::move(image);
     TPixelRec* px = SourceImage.Data();
-    for (int64_t i = 0, n = SourceImage.Count(); i < n; ++i) {
-        if (px[i].A == 0)
-            ClearPixel(*this, px[i]);
-        else
-            Convert(px[i]);
+    const int64_t n = SourceImage.Count();
+    if (conversion == TSourceConversion::Now) {
+        ConvertPixels(*this, px, n, true);
+    } else {
+        for (int64_t i = 0; i < n; ++i)
+            if (px[i].A == 0) px[i].R = px[i].G = px[i].B = px[i].Weight = 0;
     }
     WorkingImage = SourceImage;
     QualityMask.Resize(SourceImage.Width(), SourceImage.Height(), 0);
-    BuildEdgeMap(*this);
+    if (conversion == TSourceConversion::Now) BuildEdgeMap(*this);
 }
 
 void ClearPixel(const EngineState& state, TPixelRec& p) {

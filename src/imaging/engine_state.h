@@ -17,6 +17,8 @@ namespace jx {
 using TPixelImage = TGrid<TPixelRec>;
 using TByteImage = TGrid<uint8_t>;
 
+enum class TSourceConversion { Now, Deferred };
+
 enum class TBackgroundMode : int32_t { Color = 0, Grid = 1, Picture = 2 };
 
 struct EngineState {
@@ -33,9 +35,11 @@ struct EngineState {
     bool HasImage() const { return !SourceImage.Empty(); }
 
     // Replaces the image: SourceImage := image (its c1..c3 recomputed with the current converter
-    // and its A = 0 pixels cleared), WorkingImage a copy, QualityMask and EdgeMap zeroed to its shape.
-    // Does not rebuild the edge map, the unique colours or the palette.
-    void SetSourceImage(TPixelImage image);
+    // and its A = 0 pixels cleared), WorkingImage a copy, QualityMask zeroed to its shape, the edge
+    // map rebuilt. Deferred leaves c1..c3 and the edge map to an ApplyColorSpace that follows
+    // (the open road), so a large image is converted once. Does not rebuild the unique colours
+    // or the palette.
+    void SetSourceImage(TPixelImage image, TSourceConversion conversion = TSourceConversion::Now);
 
     // First the colour list, after a build the palette in its first PaletteSize entries.
     std::vector<TPixelRec> Palette;
@@ -44,9 +48,22 @@ struct EngineState {
     int32_t ColorListLength = 0;
     int32_t UniqueColorCount = 0;
 
-    // Weighted sums of R, G, B, A, c1, c2, c3 per colour-list entry (64-bit: no overflow on
-    // large or heavily masked images).
-    std::vector<std::array<uint64_t, 7>> ClusterSums;
+    // What the last BuildUniqueColors found, kept so that a Quantize whose pixels no mask weighs
+    // can take its colour list from it instead of counting again: a fingerprint of the R, G, B, A
+    // bytes it counted, the position of each colour's first pixel and each colour's pixel count,
+    // and whether every A = 0 pixel was black. The fingerprint decides whether it still holds.
+    struct TUniqueColorIndex {
+        bool Valid = false;
+        uint64_t Fingerprint = 0;
+        bool TransparentBlack = false;
+        std::vector<int32_t> First;
+        std::vector<int32_t> Count;
+    } UniqueColorIndex;
+
+    // The colour list's summed weights, exact, beside Palette[0..ColorListLength-1] (the records'
+    // Weight fields hold copies capped at the int32 maximum, for display). A masked 16-megapixel
+    // image passes 2^31 easily.
+    std::vector<int64_t> ColorListWeights;
     std::array<std::array<int32_t, 256>, 4> ChannelHistograms{};  // R, G, B, A
 
     TColorTree ColorTree;
@@ -67,9 +84,6 @@ struct EngineState {
     int32_t MergeThreshold = 0;
     int32_t PaletteSortType = 1;
 
-    bool ShowErrorMap = false;
-    bool ShowSourceOpaque = false;
-    bool ShowAlphaChannel = false;
     bool QuickAddPreview = false;
     int32_t QuickAddPointX = 0;
     int32_t QuickAddPointY = 0;

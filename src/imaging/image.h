@@ -17,6 +17,12 @@ void CheckImageSize(int64_t width, int64_t height);
 // Resizes a vector, turning an allocation failure into ImagingError.
 template <class T>
 void ResizeChecked(std::vector<T>& v, int64_t count, const T& fill = T{});
+// Grows (never shrinks) a vector to count, keeping its contents; new elements are fill.
+template <class T>
+void GrowChecked(std::vector<T>& v, int64_t count, const T& fill = T{});
+// push_back, turning an allocation failure into ImagingError.
+template <class T>
+void AppendChecked(std::vector<T>& v, const T& value);
 
 template <class T>
 class TGrid {

@@ -20,6 +20,27 @@ void ResizeChecked(std::vector<T>& v, int64_t count, const T& fill) {
 }
 
 template <class T>
+void GrowChecked(std::vector<T>& v, int64_t count, const T& fill) {
+    if (count < 0 || static_cast<uint64_t>(count) > v.max_size())
+        throw ImagingError("Array size out of range: " + std::to_string(count));
+    if (static_cast<size_t>(count) <= v.size()) return;
+    try {
+        v.resize(static_cast<size_t>(count), fill);
+    } catch (const std::bad_alloc&) {
+        throw ImagingError("Out of memory for " + std::to_string(count) + " entries");
+    }
+}
+
+template <class T>
+void AppendChecked(std::vector<T>& v, const T& value) {
+    try {
+        v.push_back(value);
+    } catch (const std::bad_alloc&) {
+        throw ImagingError("Out of memory for " + std::to_string(v.size() + 1) + " entries");
+    }
+}
+
+template <class T>
 void TGrid<T>::Resize(int64_t width, int64_t height, const T& fill) {
     CheckImageSize(width, height);
     try {

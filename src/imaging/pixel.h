@@ -80,6 +80,12 @@ inline int32_t AddWeight(int32_t weight, int64_t add) {
     return static_cast<int32_t>(s);
 }
 
+// A 64-bit weight as the record holds it: capped at the int32 maximum.
+inline int32_t CappedWeight(int64_t w) {
+    return w > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                   : (w < 0 ? 0 : static_cast<int32_t>(w));
+}
+
 // The 256-slot logical palette the indexed writers take (version 0x300).
 struct TPaletteEntry {
     uint8_t Red = 0;

@@ -115,7 +115,7 @@ TRgbQuad BackgroundAt(const EngineState& state, int32_t x, int32_t y) {
     }
 }
 
-void RenderImage(const EngineState& state, TDibBuffer& view) {
+void RenderImage(const EngineState& state, TDibBuffer& view, const TViewOptions& options) {
     const int32_t w = state.ImageWidth(), h = state.ImageHeight();
     Size24(view, w, h);
     if (view.Empty()) return;
@@ -127,13 +127,13 @@ void RenderImage(const EngineState& state, TDibBuffer& view) {
         for (int32_t x = 0; x < w; ++x, row += 3) {
             const TPixelRec& o = out[x];
             const TPixelRec& s = src[x];
-            if (state.ShowErrorMap) {
+            if (options.ShowErrorMap) {
                 const int32_t e = static_cast<int32_t>(std::nearbyint(std::sqrt(double(PremultipliedDistance(o, s)))));
                 const TRgbQuad& c = kErrorMapColors[std::clamp(Log2Floor(e), 0, 7)];
                 Put(row, c.red, c.green, c.blue);
-            } else if (state.ShowSourceOpaque) {
+            } else if (options.ShowSourceOpaque) {
                 Put(row, s.R, s.G, s.B);
-            } else if (state.ShowAlphaChannel) {
+            } else if (options.ShowAlphaChannel) {
                 Put(row, s.A, s.A, s.A);
             } else {
                 Composite(state, o, x, y, row);
@@ -152,13 +152,13 @@ void ShowSource(const EngineState& state, TDibBuffer& view) {
     }
 }
 
-bool DrawPaletteGrid(EngineState& state, bool resort, TDibBuffer& grid, TPaletteSorter sorter) {
+bool DrawPaletteGrid(EngineState& state, bool resort, TDibBuffer& grid) {
     const int32_t n = std::min<int64_t>(state.PaletteSize, static_cast<int64_t>(state.Palette.size()));
     if (state.PaletteSize < 1 || n < 1) {
         grid.SetSize(0, 0, 24);
         return false;
     }
-    if (resort) (sorter ? sorter : SortPalette)(state, n, state.PaletteSortType);
+    if (resort) SortPalette(state, n, state.PaletteSortType);
     const int32_t rows = (n + 15) / 16;
     Size24(grid, 257, 16 * rows + 1);
     const TRgbQuad black{0, 0, 0, 0}, white{255, 255, 255, 0}, silver{192, 192, 192, 0};

@@ -18,20 +18,24 @@ uint32_t PremultipliedDistance(const TPixelRec& p, const TPixelRec& q);
 // The background colour under pixel (x, y) for the current background mode.
 TRgbQuad BackgroundAt(const EngineState& state, int32_t x, int32_t y);
 
-// WorkingImage, or by the view flags the error map, the opaque source or the source alpha,
+// What the main window shows while the left button is held on the image.
+struct TViewOptions {
+    bool ShowErrorMap = false;
+    bool ShowSourceOpaque = false;
+    bool ShowAlphaChannel = false;
+};
+
+// WorkingImage, or by the view options the error map, the opaque source or the source alpha,
 // into view (resized to ImageWidth x ImageHeight, 24 bits). Empty without an image.
-void RenderImage(const EngineState& state, TDibBuffer& view);
+void RenderImage(const EngineState& state, TDibBuffer& view, const TViewOptions& options = {});
 
 // SourceImage composited over the background when the image has alpha.
 void ShowSource(const EngineState& state, TDibBuffer& view);
 
-// Sorts Palette[0..count-1] by a sort type (SortPalette unless a caller passes its own).
-using TPaletteSorter = void (*)(EngineState& state, int32_t count, int32_t type);
-
 // The palette as 16 x 16 swatches, 16 a row, in a 257-pixel-wide grid. Returns false (the view is
 // hidden, grid left empty) when PaletteSize < 1. With resort the palette is first sorted by
 // PaletteSortType.
-bool DrawPaletteGrid(EngineState& state, bool resort, TDibBuffer& grid, TPaletteSorter sorter = nullptr);
+bool DrawPaletteGrid(EngineState& state, bool resort, TDibBuffer& grid);
 
 // The channel histogram in a box of width x height over the button-face colour. The first call
 // after a Quantize (HistogramDirty) turns ChannelHistograms into bar tops in place; later calls

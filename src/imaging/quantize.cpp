@@ -7,6 +7,7 @@
 #include <string>
 
 #include "imaging/adaptive_palette.h"
+#include "imaging/color_map.h"
 #include "imaging/color_tree.h"
 #include "imaging/errors.h"
 #include "imaging/remap.h"
@@ -77,6 +78,15 @@ int64_t MillisecondsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
 }
 
+// The histograms and the grey test take every pixel of the colour-list pass.
+inline void CountPixel(EngineState& state, const TPixelRec& p) {
+    ++state.ChannelHistograms[0][p.R];
+    ++state.ChannelHistograms[1][p.G];
+    ++state.ChannelHistograms[2][p.B];
+    ++state.ChannelHistograms[3][p.A];
+    if (p.R != p.G || p.R != p.B) state.IsGrey = false;
+}
+
 struct BusyGuard {
     EngineObserver& observer;
     explicit BusyGuard(EngineObserver& o) : observer(o) { observer.BusyBegin(); }
@@ -128,6 +138,14 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
     int32_t n = ParseColorCount(settings.ColorCount);
     if (!state.HasImage()) return;
 
+    // A mask of another size would weight the wrong pixels.
+    if (!state.QualityMask.Empty() &&
+        (state.QualityMask.Width() != state.ImageWidth() || state.QualityMask.Height() != state.ImageHeight()))
+        throw ImagingError("The quality mask is " + std::to_string(state.QualityMask.Width()) + "x" +
+                           std::to_string(state.QualityMask.Height()) + " but the image is " +
+                           std::to_string(state.ImageWidth()) + "x" + std::to_string(state.ImageHeight()) +
+                           "; repaint or clear the mask.");
+
     BusyGuard busy(observer);
     state.HistogramDirty = true;
     state.PaletteSize = n;
@@ -163,29 +181,84 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
     ColorTreeReset(state);
     TPixelRec cleared;
     ClearPixel(state, cleared);
-    // Room for the colour list and for every palette type's entries.
-    ResizeChecked(state.Palette, std::max<int64_t>({pixels, 256, n}), cleared);
+
+    // With no painted mask every pixel weighs 1, and the colour list is the unique colours
+    // already counted, if the image is still the one they were counted on.
+    std::vector<TPixelRec>& list = state.Palette;
+    std::vector<int64_t>& weights = state.ColorListWeights;
+    const TByteImage& qm = state.QualityMask;
+    const bool painted = !qm.Empty() && std::any_of(qm.Data(), qm.Data() + qm.Count(), [](uint8_t v) { return v != 0; });
+    const auto& unique = state.UniqueColorIndex;
+    const bool reuse = !painted && unique.Valid && (n <= 0 || unique.TransparentBlack) &&
+                       unique.Fingerprint == ColorFingerprint(state.SourceImage);
 
     state.IsGrey = true;
-    state.ColorListLength = 0;
-    const bool useMask = state.QualityMask.Width() == w && state.QualityMask.Height() == h;
-    for (int32_t y = 0; y < h; ++y) {
-        const TPixelRec* src = state.SourceImage[y];
-        const uint8_t* mask = useMask ? state.QualityMask[y] : nullptr;
-        TPixelRec* out = state.WorkingImage[y];
-        for (int32_t x = 0; x < w; ++x) {
-            TPixelRec p = src[x];
-            if (n > 0 && p.A == 0) ClearPixel(state, p);
-            ++state.ChannelHistograms[0][p.R];
-            ++state.ChannelHistograms[1][p.G];
-            ++state.ChannelHistograms[2][p.B];
-            ++state.ChannelHistograms[3][p.A];
-            if (p.R != p.G || p.R != p.B) state.IsGrey = false;
-            p.Weight = (mask && mask[x] != 0) ? mask[x] : 1;
-            ColorTreeInsert(state, p, state.Palette, state.ColorListLength);
-            out[x] = p;
+    int32_t count = 0;
+    if (reuse) {
+        for (int32_t y = 0; y < h; ++y) {
+            const TPixelRec* src = state.SourceImage[y];
+            TPixelRec* out = state.WorkingImage[y];
+            for (int32_t x = 0; x < w; ++x) {
+                TPixelRec p = src[x];
+                if (n > 0 && p.A == 0) p = cleared;
+                CountPixel(state, p);
+                p.Weight = 1;
+                out[x] = p;
+            }
         }
+        count = static_cast<int32_t>(unique.First.size());
+        ResizeChecked(list, count);
+        ResizeChecked(weights, count);
+        const TPixelRec* src = state.SourceImage.Data();
+        for (int32_t i = 0; i < count; ++i) {
+            TPixelRec p = src[unique.First[static_cast<size_t>(i)]];
+            if (n > 0 && p.A == 0) p = cleared;
+            p.Weight = unique.Count[static_cast<size_t>(i)];
+            list[static_cast<size_t>(i)] = p;
+            weights[static_cast<size_t>(i)] = p.Weight;
+        }
+    } else {
+        // The colour list grows as colours are found (a photograph has far fewer colours than
+        // pixels); a flat table finds each pixel's entry with one probe.
+        list.clear();
+        weights.clear();
+        const int64_t expected = std::min<int64_t>(pixels, std::max(state.UniqueColorCount, 256));
+        TColorMap index(static_cast<size_t>(expected));
+        try {
+            list.reserve(static_cast<size_t>(expected));
+            weights.reserve(static_cast<size_t>(expected));
+        } catch (const std::bad_alloc&) {
+            throw ImagingError("Out of memory for a colour list of " + std::to_string(expected) + " colours");
+        }
+        for (int32_t y = 0; y < h; ++y) {
+            const TPixelRec* src = state.SourceImage[y];
+            const uint8_t* mask = painted ? qm[y] : nullptr;
+            TPixelRec* out = state.WorkingImage[y];
+            for (int32_t x = 0; x < w; ++x) {
+                TPixelRec p = src[x];
+                if (n > 0 && p.A == 0) p = cleared;
+                CountPixel(state, p);
+                const int32_t weight = (mask && mask[x] != 0) ? mask[x] : 1;
+                p.Weight = weight;
+                bool inserted;
+                const int32_t at = index.FindOrInsert(PixelKey(p), count, inserted);
+                if (inserted) {
+                    AppendChecked(list, p);
+                    AppendChecked(weights, int64_t{weight});
+                    ++count;
+                } else {
+                    weights[static_cast<size_t>(at)] += weight;
+                }
+                out[x] = p;
+            }
+        }
+        for (int32_t i = 0; i < count; ++i)
+            list[static_cast<size_t>(i)].Weight = CappedWeight(weights[static_cast<size_t>(i)]);
     }
+    state.ColorListLength = count;
+    // Room for every palette type's entries; entries past the list are cleared records.
+    GrowChecked(list, std::max<int64_t>({count, 256, n}), cleared);
+    GrowChecked(weights, static_cast<int64_t>(list.size()));
 
     ResizeChecked(state.PaletteOrder, std::max<int64_t>(n, state.ColorListLength));
     for (size_t i = 0; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);

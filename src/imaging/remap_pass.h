@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/color_map.h"
 #include "imaging/color_tree.h"
 #include "imaging/engine_state.h"
 #include "imaging/nearest_search.h"
@@ -25,11 +26,17 @@ struct TRemapPass {
 
     TRemapPass(EngineState& s, const TQuantizerSettings& st) : state(s), settings(st) {}
 
-    // NearestColor through the pass's pruned search for colours the cache has not seen.
+    // Nearest palette index of working-space colours (A, c1, c2, c3) met lately in this pass.
+    TRecentColors<16> cache;
+
+    // NearestColor through the pass's pruned search for colours the cache does not hold.
     TPixelRec Nearest(const TPixelRec& p, bool count) {
-        int32_t& cell = state.ColorTree.Cell(p.A, p.c1, p.c2, p.c3);
-        if (cell < 0 || cell >= paletteSize) cell = search.Find(p);
-        int32_t index = cell;
+        const uint32_t key = (uint32_t{p.A} << 24) | (uint32_t{p.c1} << 16) | (uint32_t{p.c2} << 8) | p.c3;
+        int32_t index = cache.Find(key);
+        if (index < 0) {
+            index = search.Find(p);
+            cache.Store(key, index);
+        }
         TPixelRec* e = &state.Palette[static_cast<size_t>(index)];
         // Entries at distance 0 that are not p itself go through the tree's own rule for them.
         if (!SameRgba(*e, p) && state.Distance(*e, p) == 0) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "imaging/color_tree.h"
 #include "imaging/engine_state.h"
 #include "imaging/errors.h"
 
@@ -61,7 +62,7 @@ void QuickSort(TSortItem* item, int32_t lo, int32_t hi) {
 
 // Sorts keys and indices together, then moves the records (and the order entries) once: the
 // exchanges depend on the keys alone, so the arrangement is the one of exchanging records.
-void SortByKeys(std::vector<TSortItem>& items, TPixelRec* rec, int32_t* order) {
+void SortByKeys(std::vector<TSortItem>& items, TPixelRec* rec, int32_t* order, int64_t* weights) {
     const int32_t count = static_cast<int32_t>(items.size());
     QuickSort(items.data(), 0, count - 1);
     std::vector<TPixelRec> recs;
@@ -73,6 +74,12 @@ void SortByKeys(std::vector<TSortItem>& items, TPixelRec* rec, int32_t* order) {
         ResizeChecked(orders, count);
         for (int32_t i = 0; i < count; ++i) orders[static_cast<size_t>(i)] = order[items[static_cast<size_t>(i)].index];
         std::copy(orders.begin(), orders.end(), order);
+    }
+    if (weights) {
+        std::vector<int64_t> moved;
+        ResizeChecked(moved, count);
+        for (int32_t i = 0; i < count; ++i) moved[static_cast<size_t>(i)] = weights[items[static_cast<size_t>(i)].index];
+        std::copy(moved.begin(), moved.end(), weights);
     }
 }
 
@@ -99,7 +106,7 @@ uint32_t MortonCode4(const TPixelRec& p) {
     return code;
 }
 
-void SortOrderMap(TPixelRec* array, int32_t* order, int32_t lo, int32_t hi) {
+void SortOrderMap(TPixelRec* array, int32_t* order, int32_t lo, int32_t hi, int64_t* weights) {
     if (lo >= hi) return;
     // Distinct keys have one sorted arrangement whatever the procedure, so a map that is
     // already strictly monotonic (the usual case) is settled without the quicksort.
@@ -112,23 +119,30 @@ void SortOrderMap(TPixelRec* array, int32_t* order, int32_t lo, int32_t hi) {
     if (up) {
         std::reverse(array + lo, array + hi + 1);
         std::reverse(order + lo, order + hi + 1);
+        if (weights) std::reverse(weights + lo, weights + hi + 1);
         return;
     }
     std::vector<TSortItem> items = ItemBuffer(int64_t{hi} - lo + 1);
     for (int32_t i = lo; i <= hi; ++i) items[static_cast<size_t>(i - lo)] = {order[i], i - lo};
-    SortByKeys(items, array + lo, order + lo);
+    SortByKeys(items, array + lo, order + lo, weights ? weights + lo : nullptr);
 }
 
-void SortPixels(TPixelRec* array, int32_t count, int32_t type, int32_t* order) {
+void SortPixels(TPixelRec* array, int32_t count, int32_t type, int32_t* order, int64_t* weights) {
     if (type < 0 || type >= kSortTypeCount) throw ImagingError("Unknown sort type " + std::to_string(type));
     if (count <= 1) return;
-    if (order) SortOrderMap(array, order, 0, count - 1);
+    if (order) SortOrderMap(array, order, 0, count - 1, weights);
     std::vector<TSortItem> items = ItemBuffer(count);
-    for (int32_t i = 0; i < count; ++i) items[static_cast<size_t>(i)] = {KeyOf(array[i], type), i};
-    SortByKeys(items, array, order);
+    const bool byWeight = weights && (type == SortByWeight || type == SortByWeightAsc);
+    for (int32_t i = 0; i < count; ++i) {
+        const int64_t key = byWeight ? (type == SortByWeight ? weights[i] : -weights[i]) : KeyOf(array[i], type);
+        items[static_cast<size_t>(i)] = {key, i};
+    }
+    SortByKeys(items, array, order, weights);
 }
 
-void SortPalette(EngineState& state, int32_t count, int32_t type) {
+void SortPalette(EngineState& state, int32_t count, int32_t type, int64_t* weights) {
+    // The nearest-colour cache holds palette indices, which the sort moves.
+    ColorTreeReset(state);
     count = static_cast<int32_t>(std::min<int64_t>(count, static_cast<int64_t>(state.Palette.size())));
     if (count <= 1) {
         if (type < 0 || type >= kSortTypeCount) throw ImagingError("Unknown sort type " + std::to_string(type));
@@ -139,7 +153,7 @@ void SortPalette(EngineState& state, int32_t count, int32_t type) {
         state.PaletteOrder.resize(static_cast<size_t>(count));
         for (size_t i = old; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);
     }
-    SortPixels(state.Palette.data(), count, type, state.PaletteOrder.data());
+    SortPixels(state.Palette.data(), count, type, state.PaletteOrder.data(), weights);
 }
 
 }  // namespace jx

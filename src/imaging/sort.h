@@ -33,14 +33,18 @@ uint32_t MortonCode4(const TPixelRec& p);
 // equal keys is fixed by the procedure and the starting order). With order (the palette's order
 // map, at least count long) the palette is first put into reverse build order by SortOrderMap,
 // and every exchange of two entries exchanges their order entries too, so that each sort type
-// gives one arrangement whatever ran before. A type outside 0..9 raises ImagingError.
-void SortPixels(TPixelRec* array, int32_t count, int32_t type, int32_t* order = nullptr);
+// gives one arrangement whatever ran before. With weights (64-bit weights beside the records,
+// count long) they travel with the records and the weight types key on them instead of the
+// records' capped Weight. A type outside 0..9 raises ImagingError.
+void SortPixels(TPixelRec* array, int32_t count, int32_t type, int32_t* order = nullptr,
+                int64_t* weights = nullptr);
 
 // The same quicksort over array[lo..hi] keyed by order[i], larger first.
-void SortOrderMap(TPixelRec* array, int32_t* order, int32_t lo, int32_t hi);
+void SortOrderMap(TPixelRec* array, int32_t* order, int32_t lo, int32_t hi, int64_t* weights = nullptr);
 
 // Palette[0..count-1] with PaletteOrder travelling along (the order map is extended with the
-// identity where it is shorter). count is clipped to the palette's length.
-void SortPalette(EngineState& state, int32_t count, int32_t type);
+// identity where it is shorter). count is clipped to the palette's length. The nearest-colour
+// cache is dropped: its indices no longer name the same entries.
+void SortPalette(EngineState& state, int32_t count, int32_t type, int64_t* weights = nullptr);
 
 }  // namespace jx

@@ -312,15 +312,15 @@ TEST_F(MainFormTest, HeldButtonShowsInspectionViewsUntilRelease) {
     EXPECT_EQ(form_->ViewImage(), output);
 
     QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::AltModifier, at);
-    EXPECT_TRUE(form_->State().ShowErrorMap);
+    EXPECT_TRUE(form_->ViewOptions().ShowErrorMap);
     QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::AltModifier, at);
-    EXPECT_FALSE(form_->State().ShowErrorMap);
+    EXPECT_FALSE(form_->ViewOptions().ShowErrorMap);
     EXPECT_EQ(form_->ViewImage(), output);
 
     QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
-    EXPECT_TRUE(form_->State().ShowAlphaChannel);
+    EXPECT_TRUE(form_->ViewOptions().ShowAlphaChannel);
     QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
-    EXPECT_FALSE(form_->State().ShowAlphaChannel);
+    EXPECT_FALSE(form_->ViewOptions().ShowAlphaChannel);
     EXPECT_FALSE(form_->MagnifierImage().isNull());
 }
 

@@ -90,23 +90,19 @@ TEST(Preview, HalfAlphaBlendsRoundingHalfToEven) {
 TEST(Preview, ErrorMapColours) {
     GuiApp();
     jx::EngineState same = TwoPixelState(Rgba(9, 9, 9, 255), Rgba(9, 9, 9, 255));
-    same.ShowErrorMap = true;
-    EXPECT_EQ(jx::RenderImage(same).pixel(0, 0), qRgb(0, 0, 0));
+    const jx::TViewOptions errors{.ShowErrorMap = true};
+    EXPECT_EQ(jx::RenderImage(same, errors).pixel(0, 0), qRgb(0, 0, 0));
     jx::EngineState far = TwoPixelState(Rgba(255, 0, 0, 255), Rgba(0, 0, 0, 255));
-    far.ShowErrorMap = true;
     EXPECT_EQ(jx::PremultipliedDistance(far.WorkingImage[0][0], far.SourceImage[0][0]), 65025u);
-    EXPECT_EQ(jx::RenderImage(far).pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(jx::RenderImage(far, errors).pixel(0, 0), qRgb(255, 0, 0));
 }
 
 TEST(Preview, ViewModesShowTheSource) {
     GuiApp();
     jx::EngineState s = TwoPixelState(Rgba(10, 20, 30, 40), Rgba(0, 0, 0, 255));
     s.HasAlpha = true;
-    s.ShowSourceOpaque = true;
-    EXPECT_EQ(jx::RenderImage(s).pixel(0, 0), qRgb(10, 20, 30));
-    s.ShowSourceOpaque = false;
-    s.ShowAlphaChannel = true;
-    EXPECT_EQ(jx::RenderImage(s).pixel(0, 0), qRgb(40, 40, 40));
+    EXPECT_EQ(jx::RenderImage(s, {.ShowSourceOpaque = true}).pixel(0, 0), qRgb(10, 20, 30));
+    EXPECT_EQ(jx::RenderImage(s, {.ShowAlphaChannel = true}).pixel(0, 0), qRgb(40, 40, 40));
 }
 
 TEST(Preview, PerfectResultShowsInfinitePsnr) {

@@ -6,6 +6,7 @@
 
 #include "engine_test_util.h"
 #include "imaging/preview.h"
+#include "imaging/sort.h"
 
 namespace jx {
 namespace {
@@ -86,18 +87,13 @@ TEST(RenderPreview, InspectionModes) {
     SetImages(s, 3, 1, {Rgba(0, 0, 0), Rgba(50, 60, 70, 90), Rgba(1, 1, 1)},
               {Rgba(255, 0, 0), Rgba(50, 60, 70, 90), Rgba(3, 1, 1)});
     TDibBuffer view;
-    s.ShowErrorMap = true;
-    RenderImage(s, view);
+    RenderImage(s, view, {.ShowErrorMap = true});
     EXPECT_EQ(At(view, 0, 0), (Rgb{255, 0, 0}));  // distance 255^2: entry 7
     EXPECT_EQ(At(view, 1, 0), (Rgb{0, 0, 0}));    // identical
     EXPECT_EQ(At(view, 2, 0), (Rgb{0, 0, 128}));  // error 2: entry 1
-    s.ShowErrorMap = false;
-    s.ShowSourceOpaque = true;
-    RenderImage(s, view);
+    RenderImage(s, view, {.ShowSourceOpaque = true});
     EXPECT_EQ(At(view, 1, 0), (Rgb{50, 60, 70}));
-    s.ShowSourceOpaque = false;
-    s.ShowAlphaChannel = true;
-    RenderImage(s, view);
+    RenderImage(s, view, {.ShowAlphaChannel = true});
     EXPECT_EQ(At(view, 1, 0), (Rgb{90, 90, 90}));
     EXPECT_EQ(At(view, 0, 0), (Rgb{255, 255, 255}));
 }
@@ -153,10 +149,12 @@ TEST(RenderPreview, PaletteGridLayout) {
     EXPECT_EQ(crosses, 15);
     EXPECT_EQ(CountWhite(grid, 1, 1), 0);
 
-    // Resorting runs the sorter on the palette's entries.
-    static int sorted = 0;
-    DrawPaletteGrid(s, true, grid, [](EngineState&, int32_t count, int32_t) { sorted = count; });
-    EXPECT_EQ(sorted, 17);
+    // Resorting puts the palette in the view order and drops the stale nearest-colour cache.
+    s.PaletteSortType = SortByLuminanceAsc;
+    s.ColorTree.Cell(1, 2, 3, 4) = 5;
+    DrawPaletteGrid(s, true, grid);
+    for (int i = 1; i < 17; ++i) EXPECT_LE(s.Palette[size_t(i - 1)].c1, s.Palette[size_t(i)].c1);
+    EXPECT_EQ(s.ColorTree.NodeCount(), 1u);
 }
 
 TEST(RenderPreview, HistogramBarsAreKeptUntilTheNextQuantize) {

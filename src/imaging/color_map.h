@@ -1,0 +1,82 @@
+#pragma once
+// Open-addressing hash map from 32-bit colour keys to non-negative int32 values: the per-colour
+// tables of the hot loops (colour list, conversion cache, nearest-colour cache), one probe run
+// per lookup instead of a walk through tree nodes.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace jx {
+
+class TColorMap {
+public:
+    explicit TColorMap(size_t expected = 0) { Reserve(expected); }
+
+    // Room for count keys without growing.
+    void Reserve(size_t count);
+    void Clear();
+    size_t Size() const { return size_; }
+
+    // The value of key, inserted as value when missing; inserted tells which.
+    int32_t& FindOrInsert(uint32_t key, int32_t value, bool& inserted) {
+        if ((size_ + 1) * 8 > table_.size() * 5) Grow();
+        size_t i = Home(key);
+        for (;;) {
+            Entry& e = table_[i];
+            if (e.value < 0) {
+                e = {key, value};
+                ++size_;
+                inserted = true;
+                return e.value;
+            }
+            if (e.key == key) {
+                inserted = false;
+                return e.value;
+            }
+            i = (i + 1) & mask_;
+        }
+    }
+
+private:
+    struct Entry {
+        uint32_t key;
+        int32_t value;  // -1: empty
+    };
+    size_t Home(uint32_t key) const { return (static_cast<uint32_t>(key * 0x9E3779B1u) >> shift_) & mask_; }
+    void Grow();
+
+    std::vector<Entry> table_;
+    size_t mask_ = 0;
+    int shift_ = 32;
+    size_t size_ = 0;
+};
+
+}  // namespace jx
+
+namespace jx {
+
+// A small direct-mapped cache of values per 32-bit key: a colour seen lately is answered from
+// it, any other is computed again. It stays in the processor caches where a table of every
+// colour of a large image would not, and a dithered or photographic image repeats its colours
+// mostly close together.
+template <int Bits>
+class TRecentColors {
+public:
+    TRecentColors() : slots_(size_t{1} << Bits, Slot{0, -1}) {}
+    // The cached value of key, or -1.
+    int32_t Find(uint32_t key) const {
+        const Slot& s = slots_[Index(key)];
+        return s.key == key ? s.value : -1;
+    }
+    void Store(uint32_t key, int32_t value) { slots_[Index(key)] = {key, value}; }
+
+private:
+    struct Slot {
+        uint32_t key;
+        int32_t value;
+    };
+    static size_t Index(uint32_t key) { return static_cast<uint32_t>(key * 0x9E3779B1u) >> (32 - Bits); }
+    std::vector<Slot> slots_;
+};
+
+}  // namespace jx
