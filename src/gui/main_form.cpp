@@ -36,6 +36,7 @@
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
+#include "gui/tool_host.h"
 #include "edit/commit.h"
 #include "edit/open_command.h"
 #include "fileio/open_image.h"
@@ -135,6 +136,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
 
     form5_ = new TForm5(this, state_);
     RegisterToolDialog(form5_);
+    tools_ = std::make_unique<TToolDialogs>(*this);
     QList<QAction*> buttons = toolBar1_->actions();
     buttons << toolButton31_;
     router_->ConnectToolButtons(buttons);
@@ -149,6 +151,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
 TJXMainForm::~TJXMainForm() {
     qApp->removeEventFilter(this);
     if (!closed_) FormClose();
+    tools_.reset();
 }
 
 void TJXMainForm::BuildToolBar() {
@@ -176,8 +179,9 @@ void TJXMainForm::BuildToolBar() {
     add("ToolButton12", "Brush", false);
     add("ToolButton10", "Eraser", false, true);
     add("ToolButton11", "Clear mask", false);
-    add("ToolButton13", "Color correction", false)->setVisible(false);
+    add("ToolButton13", "Color correction", false);
     add("ToolButton23", "Filter", false);
+    add("ToolButton34", "Smoothing", false);
     add("ToolButton14", "Recalculate", false);
     add("ToolButton15", "Quick add color", false, true);
     add("ToolButton36", "Image resize", false);
@@ -439,7 +443,10 @@ void TJXMainForm::ShowIconDialog(const std::string& fileName) {
     ShowMessage("Opening icons and cursors is not available yet: " + QString::fromStdString(fileName));
 }
 
-void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) { ResizeImage1(); }
+void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) {
+    if (tools_) tools_->ImageOpened();
+    ResizeImage1();
+}
 
 void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
     if (panel >= 0 && panel < 5) SetStatus(panel, QString::fromStdString(text));

@@ -38,6 +38,7 @@ class TForm5;
 class TImageView;
 class TPaintBox;
 class TPointerform;
+class TToolDialogs;
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
@@ -135,6 +136,12 @@ public:
 
     // Tool dialogs that follow the main window when it moves.
     void RegisterToolDialog(TPointerform* dialog);
+    // The image-editing tool dialogs, made once with the window.
+    TToolDialogs& Tools() { return *tools_; }
+    // A tool's preview of another size than the source, shown instead of WorkingImage; a null
+    // image goes back to the normal view.
+    void ShowToolPreview(const QImage& image);
+    const QImage& ToolPreview() const { return toolPreview_; }
 
     // Engine observer.
     void InfoClear() override;
@@ -204,6 +211,7 @@ private:
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;
+    std::unique_ptr<TToolDialogs> tools_;
     std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
 
     QToolBar* toolBar1_ = nullptr;
@@ -225,6 +233,7 @@ private:
 
     QImage view_;       // what Image1 shows, at 1:1
     QImage magnifier_;  // the last drawing of the magnifier
+    QImage toolPreview_;  // composited over the background; null when none shows
     int zoomShift_ = 0;
     std::array<std::pair<int, int>, 5> savedScroll_{};
     QRect mainWindowRect_;
