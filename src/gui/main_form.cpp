@@ -151,7 +151,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
 TJXMainForm::~TJXMainForm() {
     qApp->removeEventFilter(this);
     if (!closed_) FormClose();
-    tools_.reset();
+    tools_.reset();  // their host reaches into this window's members, so they go first
 }
 
 void TJXMainForm::BuildToolBar() {

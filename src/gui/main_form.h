@@ -141,7 +141,6 @@ public:
     // A tool's preview of another size than the source, shown instead of WorkingImage; a null
     // image goes back to the normal view.
     void ShowToolPreview(const QImage& image);
-    const QImage& ToolPreview() const { return toolPreview_; }
 
     // Engine observer.
     void InfoClear() override;
