@@ -42,6 +42,7 @@
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
+#include "gui/tool_host.h"
 #include "edit/commit.h"
 #include "edit/open_command.h"
 #include "fileio/open_image.h"
@@ -128,6 +129,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     maskCrop_ = new TMaskCropView(*this);
     form5_ = new TForm5(this, state_);
     RegisterToolDialog(form5_);
+    tools_ = std::make_unique<TToolDialogs>(*this);
     QList<QAction*> buttons = toolBar1_->actions();
     buttons << toolButton31_ << panel1_->findChild<QAction*>("ToolButton29") << panel1_->findChild<QAction*>("ToolButton32");
     router_->ConnectToolButtons(buttons);
@@ -143,6 +145,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
 TJXMainForm::~TJXMainForm() {
     qApp->removeEventFilter(this);
     if (!closed_) FormClose();
+    tools_.reset();  // their host reaches into this window's members, so they go first
 }
 
 void TJXMainForm::BuildToolBar() {
@@ -170,8 +173,9 @@ void TJXMainForm::BuildToolBar() {
     add("ToolButton12", "Brush", false);
     add("ToolButton10", "Eraser", false, true);
     add("ToolButton11", "Clear mask", false);
-    add("ToolButton13", "Color correction", false)->setVisible(false);
+    add("ToolButton13", "Color correction", false);
     add("ToolButton23", "Filter", false);
+    add("ToolButton34", "Smoothing", false);
     add("ToolButton14", "Recalculate", false);
     add("ToolButton15", "Quick add color", false, true);
     add("ToolButton36", "Image resize", false);
@@ -491,7 +495,10 @@ void TJXMainForm::ShowIconDialog(const std::string& fileName) {
     IconForm()->ShowFor(QString::fromStdString(fileName));
 }
 
-void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) { ResizeImage1(); }
+void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) {
+    if (tools_) tools_->ImageOpened();
+    ResizeImage1();
+}
 
 void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
     if (panel >= 0 && panel < 5) SetStatus(panel, QString::fromStdString(text));

@@ -47,6 +47,7 @@ class TMyOpenPictureDialog;
 class TMySavePictureDialog;
 class TIconForm;
 class TForm7;
+class TToolDialogs;
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
@@ -160,6 +161,11 @@ public:
 
     // Tool dialogs that follow the main window when it moves.
     void RegisterToolDialog(TPointerform* dialog);
+    // The image-editing tool dialogs, made once with the window.
+    TToolDialogs& Tools() { return *tools_; }
+    // A tool's preview of another size than the source, shown instead of WorkingImage; a null
+    // image goes back to the normal view.
+    void ShowToolPreview(const QImage& image);
 
     // Engine observer.
     void InfoClear() override;
@@ -237,11 +243,12 @@ private:
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;
-    std::vector<QPointer<TPointerform>> toolDialogs_;
+    std::unique_ptr<TToolDialogs> tools_;
+    std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
     TMyOpenPictureDialog* openPictureDialog_ = nullptr;
     TMySavePictureDialog* savePictureDialog_ = nullptr;
     TIconForm* iconForm_ = nullptr;
-    TForm7* form7_ = nullptr;  // a dialog may go before the window
+    TForm7* form7_ = nullptr;
 
     QToolBar* toolBar1_ = nullptr;
     QTabBar* tabControl1_ = nullptr;
@@ -262,6 +269,7 @@ private:
 
     QImage view_;       // what Image1 shows, at 1:1
     QImage magnifier_;  // the last drawing of the magnifier
+    QImage toolPreview_;  // composited over the background; null when none shows
     int zoomShift_ = 0;
     std::array<std::pair<int, int>, 5> savedScroll_{};
     QRect mainWindowRect_;

@@ -19,7 +19,8 @@ namespace jx {
 void TJXMainForm::ResizeImage1() {
     if (!state_.HasImage()) return;
     scrollBox1_->setWidgetResizable(false);
-    image1_->setFixedSize(state_.ImageWidth() << zoomShift_, state_.ImageHeight() << zoomShift_);
+    const QSize size = toolPreview_.isNull() ? QSize(state_.ImageWidth(), state_.ImageHeight()) : toolPreview_.size();
+    image1_->setFixedSize(size.width() << zoomShift_, size.height() << zoomShift_);
 }
 
 void TJXMainForm::ZoomStep(char c) {
@@ -57,7 +58,7 @@ QPoint TJXMainForm::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShif
 
 void TJXMainForm::RenderImageView() {
     if (!state_.HasImage()) return;
-    view_ = RenderImage(state_, viewOptions_);
+    view_ = toolPreview_.isNull() ? RenderImage(state_, viewOptions_) : toolPreview_;
     maskCrop_->Rendered();
     image1_->update();
     if (isVisible()) scrollBox1_->setFocus();
