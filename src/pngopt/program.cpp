@@ -18,6 +18,7 @@
 #include "pngopt/image.h"
 #include "pngopt/pngenc/png_image.h"
 #include "pngopt/output.h"
+#include "pngopt/parallel_files.h"
 #include "pngopt/trials.h"
 
 namespace jx::quillox {
@@ -418,10 +419,18 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
     if (!options.outputFile.empty()) {
         runOne(inputs.front(), Absolute(options.outputFile, context.currentDir));
     } else {
+        std::vector<std::pair<std::string, std::string>> files;
         for (const std::string& input : inputs) {
             std::string output = input;
             if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
-            if (!runOne(input, output)) break;
+            files.emplace_back(input, output);
+        }
+        if (CanOptimizeFilesInParallel(options, context, files)) {
+            for (FileOutcome outcome : OptimizeFilesInParallel(files, options, context))
+                if (outcome == FileOutcome::Failed) failed = true;
+        } else {
+            for (const auto& [input, output] : files)
+                if (!runOne(input, output)) break;
         }
     }
     return failed ? 1 : 0;
