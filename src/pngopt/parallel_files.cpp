@@ -106,7 +106,7 @@ std::vector<FileOutcome> OptimizeFilesInParallel(const std::vector<std::pair<std
             lock.unlock();
             std::ostringstream text;
             std::istringstream noAnswers;
-            ProgramContext own{text, noAnswers, context.currentDir, context.encode, context.pool};
+            ProgramContext own{text, noAnswers, context.currentDir, context.encode, context.pool, true};
             FileOutcome outcome = OptimizeFile(files[i].first, files[i].second, options, own);
             if (!options.quiet) text << "\n";
             lock.lock();

@@ -324,7 +324,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         CopyMetadataChunks(image, out, options);
         if (kind == InputKind::Png) console << ChunkReport(OutputChunkNames(out));
         console << "\ntry...\n";
-        TrialResult result = RunTrialSearch(out, options, context.encode, context.pool, console.stream());
+        TrialResult result = RunTrialSearch(out, options, context.encode, context.pool, console.stream(), !context.poolShared);
         if (!options.logFile.empty()) WriteLogRecord(Absolute(options.logFile, context.currentDir), input, image, out, result);
 
         std::error_code ec;

@@ -17,6 +17,7 @@ struct ProgramContext {
     std::string currentDir;  // relative names are taken from here
     PngEncodeFn encode = DefaultPngEncoder();
     ThreadPool* pool = nullptr;
+    bool poolShared = false;  // other files run on the pool at the same time
 };
 
 // The whole run; returns the exit code (1 when any file failed).

@@ -290,6 +290,7 @@ struct TrialEngine::Impl {
                 job->changed.wait(lock);
                 continue;
             }
+            if (job->state == Job::Done && t.speculative) return outcome;
             if (job->state == Job::Done) {
                 outcome.fileSize = job->fileSize;
                 outcome.idatSize = job->idatSize;

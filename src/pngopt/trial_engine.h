@@ -21,6 +21,9 @@ namespace jx::quillox {
 struct EngineTrial {
     EncodeSettings settings;
     int seq = 0;  // position in the sequential search: lower wins a tie
+    // Run ahead of the stage that may ask for it, on cores that would idle: its result is kept
+    // for that trial (seq is the one it would have) and counts for nothing until then.
+    bool speculative = false;
 };
 
 struct EngineOutcome {

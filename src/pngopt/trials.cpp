@@ -59,8 +59,8 @@ int StrategyRank(int strategy) { return strategy <= 1 ? 0 : 1; }
 class Search {
 public:
     Search(const OutputImage& image, const Options& o, const PngEncodeFn& encode, ThreadPool* pool,
-           std::ostream* out)
-        : image_(image), o_(o), encode_(encode), pool_(pool), out_(out) {
+           std::ostream* out, bool spareCores)
+        : image_(image), o_(o), encode_(encode), pool_(pool), out_(out), spareCores_(spareCores && pool) {
         if (IsPngEncoderJx(encode)) engine_ = std::make_unique<TrialEngine>(image, pool, out != nullptr);
     }
 
@@ -80,7 +80,7 @@ public:
                 }
         total_ = counter + (o_.memMax - o_.memMin);
         r_.trialTotal = total_;
-        RunTrials(grid);
+        RunTrials(grid, MemoryPassAhead(grid));
         if (!haveBest_) throw PngError("No combination of the options allows a trial");
 
         if (o_.memMax - 1 >= o_.memMin) {
@@ -142,13 +142,19 @@ private:
     // Runs the trials (in `order` where they run in parallel) and hands each outcome to
     // consume in trial order, with before(i) just ahead of it, as a sequential run would.
     void Execute(const std::vector<EncodeSettings>& trials, const std::vector<size_t>& order,
-                 const std::function<void(size_t)>& before, const std::function<void(size_t, Outcome&&)>& consume) {
+                 const std::function<void(size_t)>& before, const std::function<void(size_t, Outcome&&)>& consume,
+                 const std::vector<EngineTrial>& ahead = {}) {
         const int first = nextSeq_;
         nextSeq_ += static_cast<int>(trials.size());
         if (engine_) {
             std::vector<EngineTrial> run;
             for (size_t i = 0; i < trials.size(); ++i) run.push_back({trials[i], first + static_cast<int>(i)});
-            std::vector<EngineOutcome> results = engine_->Run(run, order);
+            std::vector<size_t> all = order;
+            for (const EngineTrial& t : ahead) {
+                all.push_back(run.size());
+                run.push_back(t);
+            }
+            std::vector<EngineOutcome> results = engine_->Run(run, all);
             for (size_t i = 0; i < trials.size(); ++i) {
                 before(i);
                 const EngineOutcome& e = results[i];
@@ -171,7 +177,7 @@ private:
         return order;
     }
 
-    void RunTrials(const std::vector<Trial>& trials) {
+    void RunTrials(const std::vector<Trial>& trials, const std::vector<EngineTrial>& ahead = {}) {
         std::vector<EncodeSettings> settings;
         for (const Trial& t : trials) settings.push_back(Settings(t.filterIndex, t.strategy, t.level, t.memLevel, heuristic_));
         std::vector<size_t> order = InOrder(trials.size());
@@ -197,7 +203,22 @@ private:
                     r_.memLevel = t.memLevel;
                     r_.heuristic = heuristic_;
                 }
-            });
+            },
+            ahead);
+    }
+
+    // The memory pass's first trial for each likely grid winner, to run while the grid's
+    // slower trials keep the other cores busy: the pass then mostly finds its result waiting.
+    std::vector<EngineTrial> MemoryPassAhead(const std::vector<Trial>& grid) const {
+        std::vector<EngineTrial> ahead;
+        if (!engine_ || !spareCores_ || o_.memMax - 1 < o_.memMin) return ahead;
+        const int m = o_.memMax - 1;
+        const int seq = nextSeq_ + static_cast<int>(grid.size());  // the pass's first trial
+        for (const Trial& t : grid)
+            if (StrategyRank(t.strategy) == 0 && t.level == o_.levelMax && (t.filterIndex == 5 || t.filterIndex == 0) &&
+                TrialAllowed(o_, t.filterIndex, t.strategy, t.level, m))
+                ahead.push_back({Settings(t.filterIndex, t.strategy, t.level, m, heuristic_), seq, true});
+        return ahead;
     }
 
     void ExtraStage() {
@@ -262,6 +283,7 @@ private:
     int bestSeq_ = -1;
     int nextSeq_ = 0;
     std::unique_ptr<TrialEngine> engine_;
+    bool spareCores_ = false;
     int heuristic_ = 2;
     int total_ = 1;
     std::array<uint32_t, kFilterSetCount> fingerprints_{};
@@ -270,8 +292,8 @@ private:
 }  // namespace
 
 TrialResult RunTrialSearch(const OutputImage& image, const Options& options, const PngEncodeFn& encode,
-                           ThreadPool* pool, std::ostream* progress) {
-    return Search(image, options, encode, pool, progress).Run();
+                           ThreadPool* pool, std::ostream* progress, bool spareCores) {
+    return Search(image, options, encode, pool, progress, spareCores).Run();
 }
 
 }  // namespace jx::quillox
