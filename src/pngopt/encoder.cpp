@@ -25,7 +25,7 @@ uint32_t FirstIdatSize(const std::vector<uint8_t>& png) {
     return 0;
 }
 
-EncodedPng EncodePngJx(const OutputImage& image, const EncodeSettings& settings) {
+PngImage MakeEncoderImage(const OutputImage& image, const EncodeSettings& settings) {
     PngImage png(image.width, image.height, static_cast<uint8_t>(image.colorType), static_cast<uint8_t>(image.bitDepth));
     if (png.RowBytes() != image.rowBytes || png.Pixels().size() != image.rows.size())
         throw PngError("Internal error: row layout differs from the encoder's");
@@ -51,6 +51,11 @@ EncodedPng EncodePngJx(const OutputImage& image, const EncodeSettings& settings)
     png.Heuristic = static_cast<uint8_t>(settings.heuristic);
     png.SetMaxIdatSize(settings.maxIdatSize);
     png.Interlace = image.interlace ? 1 : 0;
+    return png;
+}
+
+EncodedPng EncodePngJx(const OutputImage& image, const EncodeSettings& settings) {
+    PngImage png = MakeEncoderImage(image, settings);
     EncodedPng result;
     if (settings.fingerprintOnly) {
         result.fingerprint = png.ChooseFilters().Fingerprint;
@@ -63,5 +68,11 @@ EncodedPng EncodePngJx(const OutputImage& image, const EncodeSettings& settings)
 }
 
 PngEncodeFn DefaultPngEncoder() { return EncodePngJx; }
+
+bool IsPngEncoderJx(const PngEncodeFn& encode) {
+    using Fn = EncodedPng (*)(const OutputImage&, const EncodeSettings&);
+    const Fn* target = encode.target<Fn>();
+    return target && *target == &EncodePngJx;
+}
 
 }  // namespace jx::quillox

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pngopt/output.h"
+#include "pngopt/pngenc/png_image.h"
 
 namespace jx::quillox {
 
@@ -31,6 +32,11 @@ using PngEncodeFn = std::function<EncodedPng(const OutputImage&, const EncodeSet
 EncodedPng EncodePngJx(const OutputImage& image, const EncodeSettings& settings);
 // The encoder the program uses.
 PngEncodeFn DefaultPngEncoder();
+// Whether encode is EncodePngJx, whose trials the search may then run in its own faster way.
+bool IsPngEncoderJx(const PngEncodeFn& encode);
+
+// The encoder's image object for an output image, with the trial's settings.
+PngImage MakeEncoderImage(const OutputImage& image, const EncodeSettings& settings);
 
 uint32_t FirstIdatSize(const std::vector<uint8_t>& png);
 

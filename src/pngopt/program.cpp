@@ -19,6 +19,7 @@
 #include "pngopt/image.h"
 #include "pngopt/pngenc/png_image.h"
 #include "pngopt/output.h"
+#include "pngopt/parallel_files.h"
 #include "pngopt/trials.h"
 #include "platform/errors.h"
 #include "platform/replace_file.h"
@@ -301,7 +302,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         CopyMetadataChunks(image, out, options);
         if (kind == InputKind::Png) console << ChunkReport(OutputChunkNames(out));
         console << "\ntry...\n";
-        TrialResult result = RunTrialSearch(out, options, context.encode, context.pool, console.stream());
+        TrialResult result = RunTrialSearch(out, options, context.encode, context.pool, console.stream(), !context.poolShared);
         if (!options.logFile.empty()) WriteLogRecord(Absolute(options.logFile, context.currentDir), input, image, out, result);
 
         std::error_code ec;
@@ -420,13 +421,25 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
         runOne(inputs.front(), Absolute(options.outputFile, context.currentDir));
         return failed ? 1 : 0;
     }
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const std::string& input : inputs) {
+        std::string output = input;
+        if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
+        files.emplace_back(input, output);
+    }
+    // The parallel run needs outputs that meet no other file's input or output, by final name.
+    std::vector<std::pair<std::string, std::string>> finalNames;
+    for (const auto& [input, output] : files) finalNames.emplace_back(input, FinalOutputName(output, options));
+    if (CanOptimizeFilesInParallel(options, context, finalNames)) {
+        for (FileOutcome outcome : OptimizeFilesInParallel(files, options, context))
+            if (outcome == FileOutcome::Failed || outcome == FileOutcome::EndRunFailed) failed = true;
+        return failed ? 1 : 0;
+    }
     // Two inputs that map to one output (same name from two folders under "/dir") must not
     // overwrite each other, nor may a result overwrite an input still to be read.
     std::set<std::string> pending, claimed;
     for (const std::string& input : inputs) pending.insert(Normal(input));
-    for (const std::string& input : inputs) {
-        std::string output = input;
-        if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
+    for (const auto& [input, output] : files) {
         const std::string target = Normal(FinalOutputName(output, options));
         pending.erase(Normal(input));
         if (claimed.count(target) || (pending.count(target) && target != Normal(input))) {

@@ -19,6 +19,7 @@ struct ProgramContext {
     PngEncodeFn encode = DefaultPngEncoder();
     ThreadPool* pool = nullptr;
     std::ostream& err = std::cerr;  // failures and warnings, also under "/quiet"
+    bool poolShared = false;  // other files run on the pool at the same time
 };
 
 // The whole run; returns the exit code (1 when any parameter or file failed).

@@ -1,10 +1,15 @@
 #include "pngopt/trials.h"
 
+#include <algorithm>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "pngopt/pngenc/errors.h"
+#include "pngopt/trial_engine.h"
 
 namespace jx::quillox {
 
@@ -37,11 +42,27 @@ struct Trial {
     int counter;  // the counter's value once this combination was counted
 };
 
+// One trial's result as the search reads it. Abandoned trials are known only to lose.
+struct Outcome {
+    int seq = 0;  // place in the sequential search
+    bool lost = false;
+    uint64_t fileSize = 0;
+    uint32_t idatSize = 0;
+    uint32_t fingerprint = 0;
+    std::optional<EncodedPng> png;  // the file, from an encoder the engine does not stand in for
+};
+
+// Likely winners first, so the abandoning bound is tight early: the default and filtered
+// strategies before run-length and Huffman-only ones. Which trial wins does not depend on it.
+int StrategyRank(int strategy) { return strategy <= 1 ? 0 : 1; }
+
 class Search {
 public:
     Search(const OutputImage& image, const Options& o, const PngEncodeFn& encode, ThreadPool* pool,
-           std::ostream* out)
-        : image_(image), o_(o), encode_(encode), pool_(pool), out_(out) {}
+           std::ostream* out, bool spareCores)
+        : image_(image), o_(o), encode_(encode), pool_(pool), out_(out), spareCores_(spareCores && pool) {
+        if (IsPngEncoderJx(encode)) engine_ = std::make_unique<TrialEngine>(image, pool, out != nullptr);
+    }
 
     TrialResult Run() {
         heuristic_ = o_.heuristic;
@@ -59,7 +80,7 @@ public:
                 }
         total_ = counter + (o_.memMax - o_.memMin);
         r_.trialTotal = total_;
-        RunTrials(grid);
+        RunTrials(grid, MemoryPassAhead(grid));
         if (!haveBest_) throw PngError("No combination of the options allows a trial");
 
         if (o_.memMax - 1 >= o_.memMin) {
@@ -76,6 +97,10 @@ public:
         if (o_.filters[6]) ExtraStage();
         Write(std::string(80, ' '));
         Write("\r");
+        if (engine_) {
+            if (engine_->BestSeq() != bestSeq_) throw PngError("Internal error: the trial engine lost the best trial");
+            r_.best = engine_->BestFile();
+        }
         r_.fileSize = r_.best.bytes.size();
         return std::move(r_);
     }
@@ -103,39 +128,97 @@ private:
     }
 
     // Keeps the first strictly smaller result, which is what a sequential loop keeps.
-    bool Offer(EncodedPng&& png) {
-        if (haveBest_ && png.bytes.size() >= r_.best.bytes.size()) return false;
-        r_.best = std::move(png);
-        r_.idatSize = r_.best.idatSize;
+    bool Offer(Outcome&& outcome) {
+        if (outcome.lost) return false;
+        if (haveBest_ && outcome.fileSize >= bestSize_) return false;
+        if (outcome.png) r_.best = std::move(*outcome.png);
+        bestSize_ = outcome.fileSize;
+        bestSeq_ = outcome.seq;
+        r_.idatSize = outcome.idatSize;
         haveBest_ = true;
         return true;
     }
 
-    void RunTrials(const std::vector<Trial>& trials) {
+    // Runs the trials (in `order` where they run in parallel) and hands each outcome to
+    // consume in trial order, with before(i) just ahead of it, as a sequential run would.
+    void Execute(const std::vector<EncodeSettings>& trials, const std::vector<size_t>& order,
+                 const std::function<void(size_t)>& before, const std::function<void(size_t, Outcome&&)>& consume,
+                 const std::vector<EngineTrial>& ahead = {}) {
+        const int first = nextSeq_;
+        nextSeq_ += static_cast<int>(trials.size());
+        if (engine_) {
+            std::vector<EngineTrial> run;
+            for (size_t i = 0; i < trials.size(); ++i) run.push_back({trials[i], first + static_cast<int>(i)});
+            std::vector<size_t> all = order;
+            for (const EngineTrial& t : ahead) {
+                all.push_back(run.size());
+                run.push_back(t);
+            }
+            std::vector<EngineOutcome> results = engine_->Run(run, all);
+            for (size_t i = 0; i < trials.size(); ++i) {
+                before(i);
+                const EngineOutcome& e = results[i];
+                consume(i, Outcome{first + static_cast<int>(i), e.lost, e.fileSize, e.idatSize, e.fingerprint, std::nullopt});
+            }
+            return;
+        }
         RunOrdered<EncodedPng>(
-            pool_, trials.size(),
-            [&](size_t i) {
-                const Trial& t = trials[i];
-                return encode_(image_, Settings(t.filterIndex, t.strategy, t.level, t.memLevel, heuristic_));
-            },
+            pool_, trials.size(), [&](size_t i) { return encode_(image_, trials[i]); }, before,
+            [&](size_t i, EncodedPng&& png) {
+                Outcome o{first + static_cast<int>(i), false, png.bytes.size(), png.idatSize, png.fingerprint, std::nullopt};
+                o.png = std::move(png);
+                consume(i, std::move(o));
+            });
+    }
+
+    static std::vector<size_t> InOrder(size_t n) {
+        std::vector<size_t> order(n);
+        for (size_t i = 0; i < n; ++i) order[i] = i;
+        return order;
+    }
+
+    void RunTrials(const std::vector<Trial>& trials, const std::vector<EngineTrial>& ahead = {}) {
+        std::vector<EncodeSettings> settings;
+        for (const Trial& t : trials) settings.push_back(Settings(t.filterIndex, t.strategy, t.level, t.memLevel, heuristic_));
+        std::vector<size_t> order = InOrder(trials.size());
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return StrategyRank(trials[a].strategy) < StrategyRank(trials[b].strategy);
+        });
+        Execute(
+            settings, order,
             [&](size_t i) {
                 if (!haveBest_) return;
                 Write("IDAT=" + std::to_string(r_.idatSize) + "\t");
-                Write("file=" + std::to_string(r_.best.bytes.size()) + "\t");
+                Write("file=" + std::to_string(bestSize_) + "\t");
                 Write("complete=" + std::to_string(trials[i].counter * 100 / total_) + "%" + std::string(16, ' ') +
                       "\r");
             },
-            [&](size_t i, EncodedPng&& png) {
+            [&](size_t i, Outcome&& o) {
                 const Trial& t = trials[i];
-                fingerprints_[t.filterIndex] = png.fingerprint;
-                if (Offer(std::move(png))) {
+                fingerprints_[t.filterIndex] = o.fingerprint;
+                if (Offer(std::move(o))) {
                     r_.filterIndex = t.filterIndex;
                     r_.strategy = t.strategy;
                     r_.level = t.level;
                     r_.memLevel = t.memLevel;
                     r_.heuristic = heuristic_;
                 }
-            });
+            },
+            ahead);
+    }
+
+    // The memory pass's first trial for each likely grid winner, to run while the grid's
+    // slower trials keep the other cores busy: the pass then mostly finds its result waiting.
+    std::vector<EngineTrial> MemoryPassAhead(const std::vector<Trial>& grid) const {
+        std::vector<EngineTrial> ahead;
+        if (!engine_ || !spareCores_ || o_.memMax - 1 < o_.memMin) return ahead;
+        const int m = o_.memMax - 1;
+        const int seq = nextSeq_ + static_cast<int>(grid.size());  // the pass's first trial
+        for (const Trial& t : grid)
+            if (StrategyRank(t.strategy) == 0 && t.level == o_.levelMax && (t.filterIndex == 5 || t.filterIndex == 0) &&
+                TrialAllowed(o_, t.filterIndex, t.strategy, t.level, m))
+                ahead.push_back({Settings(t.filterIndex, t.strategy, t.level, m, heuristic_), seq, true});
+        return ahead;
     }
 
     void ExtraStage() {
@@ -146,41 +229,45 @@ private:
         for (int k = 0; k <= 9; ++k)
             if (k != heuristic_) heuristics.push_back(k);
         const int strategy = r_.strategy, level = r_.level, memLevel = r_.memLevel;
-        RunOrdered<EncodedPng>(
-            pool_, heuristics.size(),
-            [&](size_t i) { return encode_(image_, Settings(5, strategy, level, memLevel, heuristics[i])); },
+        std::vector<EncodeSettings> trials;
+        for (int k : heuristics) trials.push_back(Settings(5, strategy, level, memLevel, k));
+        Execute(
+            trials, InOrder(trials.size()),
             [&](size_t i) { Write("fs:" + std::to_string(heuristics[i]) + "\tf:5\r"); },
-            [&](size_t i, EncodedPng&& png) {
-                if (!Offer(std::move(png))) return;
+            [&](size_t i, Outcome&& o) {
+                if (!Offer(std::move(o))) return;
                 Write("fs:" + std::to_string(heuristics[i]) + "\tf:5\tIDAT=" + std::to_string(r_.idatSize) +
-                      "\tfile=" + std::to_string(r_.best.bytes.size()) + "\n\r");
+                      "\tfile=" + std::to_string(bestSize_) + "\n\r");
                 r_.heuristic = heuristics[i];
                 r_.filterIndex = 5;
             });
         if (r_.filterIndex != 5) return;
 
         const int h = r_.heuristic;
-        RunOrdered<EncodedPng>(
-            pool_, kFilterSetCount - 5,
-            [&](size_t i) { return encode_(image_, Settings(static_cast<int>(i) + 5, strategy, level, memLevel, h, true)); },
-            [](size_t) {},
-            [&](size_t i, EncodedPng&& png) { fingerprints_[i + 5] = png.fingerprint; });
+        trials.clear();
+        for (int f = 5; f < kFilterSetCount; ++f) trials.push_back(Settings(f, strategy, level, memLevel, h, true));
+        Execute(
+            trials, InOrder(trials.size()), [](size_t) {},
+            [&](size_t i, Outcome&& o) { fingerprints_[i + 5] = o.fingerprint; });
         for (int i = 0; i < kFilterSetCount - 1; ++i)
             for (int j = i + 1; j < kFilterSetCount; ++j)
                 if (fingerprints_[j] == fingerprints_[i]) fingerprints_[j] = 0;
 
         std::vector<int> sets;
+        trials.clear();
         for (int f = 6; f < kFilterSetCount; ++f)
-            if (fingerprints_[f] != 0) sets.push_back(f);
+            if (fingerprints_[f] != 0) {
+                sets.push_back(f);
+                trials.push_back(Settings(f, strategy, level, memLevel, h));
+            }
         static const char kSpinner[] = {'\\', '|', '/', '-'};
-        RunOrdered<EncodedPng>(
-            pool_, sets.size(),
-            [&](size_t i) { return encode_(image_, Settings(sets[i], strategy, level, memLevel, h)); },
+        Execute(
+            trials, InOrder(trials.size()),
             [&](size_t i) { Write("fs:" + std::to_string(h) + "\tf:" + std::string(1, kSpinner[i % 4]) + "\r"); },
-            [&](size_t i, EncodedPng&& png) {
-                if (!Offer(std::move(png))) return;
+            [&](size_t i, Outcome&& o) {
+                if (!Offer(std::move(o))) return;
                 Write("fs:" + std::to_string(h) + "\tf:5e\tIDAT=" + std::to_string(r_.idatSize) +
-                      "\tfile=" + std::to_string(r_.best.bytes.size()) + "\n\r");
+                      "\tfile=" + std::to_string(bestSize_) + "\n\r");
                 r_.filterIndex = sets[i];
             });
     }
@@ -192,6 +279,11 @@ private:
     std::ostream* out_;
     TrialResult r_;
     bool haveBest_ = false;
+    uint64_t bestSize_ = 0;
+    int bestSeq_ = -1;
+    int nextSeq_ = 0;
+    std::unique_ptr<TrialEngine> engine_;
+    bool spareCores_ = false;
     int heuristic_ = 2;
     int total_ = 1;
     std::array<uint32_t, kFilterSetCount> fingerprints_{};
@@ -200,8 +292,8 @@ private:
 }  // namespace
 
 TrialResult RunTrialSearch(const OutputImage& image, const Options& options, const PngEncodeFn& encode,
-                           ThreadPool* pool, std::ostream* progress) {
-    return Search(image, options, encode, pool, progress).Run();
+                           ThreadPool* pool, std::ostream* progress, bool spareCores) {
+    return Search(image, options, encode, pool, progress, spareCores).Run();
 }
 
 }  // namespace jx::quillox

@@ -28,8 +28,10 @@ struct TrialResult {
 bool TrialAllowed(const Options& o, int filterIndex, int strategy, int level, int memLevel);
 
 // Finds the smallest encoding; with a pool the trials run in parallel and give the very result
-// (and progress text) of a sequential run. progress is null when quiet.
+// (and progress text) of a sequential run. progress is null when quiet. With spareCores the
+// search may run trials ahead that a later stage is likely to want (more work, less wait);
+// without, when other files share the pool, it does only the work it needs.
 TrialResult RunTrialSearch(const OutputImage& image, const Options& options, const PngEncodeFn& encode,
-                           ThreadPool* pool, std::ostream* progress);
+                           ThreadPool* pool, std::ostream* progress, bool spareCores = true);
 
 }  // namespace jx::quillox

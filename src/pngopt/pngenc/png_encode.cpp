@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "pngopt/pngenc/image_data.h"
 #include "pngopt/pngenc/png_guard.h"
 #include "pngopt/pngenc/png_image.h"
 #include "pngopt/pngenc/png_layout.h"
@@ -328,5 +329,18 @@ void PngImage::SaveFile(const std::filesystem::path& path) {
         throw PngError(std::string("PNG: ") + e.what());
     }
 }
+
+namespace pngenc {
+
+void PackImageRow(const PngImage& img, uint32_t y, uint32_t x0, uint32_t dx, uint32_t count, uint8_t* out, size_t n) {
+    PackRow(img, y, x0, dx, count, OutputDepthOf(img), out, n);
+}
+
+std::vector<uint8_t> FrameImageData(const PngImage& img, const std::vector<uint8_t>& stream) {
+    CheckSettings(img);
+    return Frame(img, stream);
+}
+
+}  // namespace pngenc
 
 }  // namespace jx

@@ -314,4 +314,16 @@ uint8_t RowFilterChooser::Choose(size_t n) {
     return chosen_;
 }
 
+void RowFilterChooser::CostAll(size_t n, std::array<uint32_t, 5>& costs) {
+    ComputeLossless(n, 0x1F);
+    for (unsigned f = 0; f < 5; ++f) costs[f] = Cost(uint8_t(f), out_[f] + 1, n);
+}
+
+const uint8_t* RowFilterChooser::Filter(uint8_t f, size_t n) {
+    ComputeLossless(n, 1u << f);
+    chosen_ = f;
+    out_[f][0] = f;
+    return out_[f];
+}
+
 }  // namespace jx::pngenc

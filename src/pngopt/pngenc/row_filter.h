@@ -71,6 +71,12 @@ public:
     // Cost of one residual row under the configured heuristic (exposed for tests).
     uint32_t Cost(uint8_t filter, const uint8_t* row, size_t n);
 
+    // Lossless rows with every filter allowed at construction: the cost of each of the five
+    // residual rows of the current row, which is what Choose compares for any filter set.
+    void CostAll(size_t n, std::array<uint32_t, 5>& costs);
+    // Lossless: the current row under filter f alone, the filter byte followed by n bytes.
+    const uint8_t* Filter(uint8_t f, size_t n);
+
 private:
     void ComputeLossless(size_t n, unsigned set);
     void ComputeLossy(size_t n, unsigned set);

@@ -1,0 +1,135 @@
+#include "pngopt/parallel_files.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+namespace jx::quillox {
+
+namespace {
+
+// Names compare without case: an output may gain ".png" in either case.
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+bool CanOptimizeFilesInParallel(const Options& options, const ProgramContext& context,
+                                const std::vector<std::pair<std::string, std::string>>& files) {
+    if (!context.pool || context.pool->Size() <= 1 || files.size() <= 1) return false;
+    if (options.info || options.chunkOnlyCopy) return false;  // these may end the run after one file
+    if (!options.logFile.empty()) return false;               // records keep the input order
+    if (!options.noPrompt && !options.quiet) return false;    // a prompt would interleave
+    // Outputs that meet another file's input or output depend on the order of the run.
+    std::set<std::string> inputs, outputs;
+    for (const auto& [in, out] : files) {
+        inputs.insert(Lower(in));
+        if (!outputs.insert(Lower(out)).second) return false;
+    }
+    for (const auto& [in, out] : files)
+        if (Lower(out) != Lower(in) && inputs.count(Lower(out))) return false;
+    return true;
+}
+
+uint64_t FileMemoryEstimate(const std::string& input, size_t threads) {
+    uint64_t pixels = 0;
+    std::ifstream in(input, std::ios::binary);
+    unsigned char head[24] = {};
+    if (in.read(reinterpret_cast<char*>(head), sizeof head) && head[0] == 0x89 && head[1] == 'P') {
+        auto be32 = [&](int at) { return uint64_t(head[at]) << 24 | uint64_t(head[at + 1]) << 16 | uint64_t(head[at + 2]) << 8 | head[at + 3]; };
+        pixels = be32(16) * be32(20);
+    } else {
+        in.clear();
+        in.seekg(0, std::ios::end);
+        pixels = std::max<std::streamoff>(0, in.tellg());  // a bitmap holds at least a byte a pixel
+    }
+    // 16-bit RGBA working copies, the output rows, and a stream buffer per trial thread.
+    return pixels * (48 + 4 * uint64_t(threads)) + (uint64_t(16) << 20);
+}
+
+namespace {
+
+uint64_t MemoryBudget() {
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || size <= 0) return uint64_t(2) << 30;
+    return uint64_t(pages) * uint64_t(size) / 2;
+}
+
+}  // namespace
+
+std::vector<FileOutcome> OptimizeFilesInParallel(const std::vector<std::pair<std::string, std::string>>& files,
+                                                 const Options& options, ProgramContext& context) {
+    const size_t n = files.size();
+    const size_t threads = context.pool ? context.pool->Size() : 1;
+    const uint64_t budget = MemoryBudget();
+    std::vector<FileOutcome> outcomes(n, FileOutcome::Failed);
+    std::vector<std::optional<std::string>> texts(n), errors(n);
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t next = 0, printed = 0;
+    uint64_t inUse = 0;
+    size_t running = 0;
+
+    // Prints every finished file whose predecessors are printed (lock held).
+    auto flush = [&] {
+        while (printed < n && texts[printed]) {
+            context.out << *texts[printed];
+            context.out.flush();
+            context.err << *errors[printed];
+            context.err.flush();
+            texts[printed].reset();
+            errors[printed].reset();
+            ++printed;
+        }
+    };
+    auto worker = [&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            if (next >= n) return;
+            const size_t i = next;
+            lock.unlock();
+            const uint64_t need = FileMemoryEstimate(files[i].first, threads);
+            lock.lock();
+            // A file that alone exceeds the budget still runs, only by itself.
+            changed.wait(lock, [&] { return next != i || running == 0 || inUse + need <= budget; });
+            if (next != i) continue;
+            ++next;
+            ++running;
+            inUse += need;
+            lock.unlock();
+            std::ostringstream text, errorText;
+            std::istringstream noAnswers;
+            ProgramContext own{text, noAnswers, context.currentDir, context.encode, context.pool, errorText, true};
+            FileOutcome outcome = OptimizeFile(files[i].first, files[i].second, options, own);
+            if (!options.quiet) text << "\n";
+            lock.lock();
+            outcomes[i] = outcome;
+            texts[i] = text.str();
+            errors[i] = errorText.str();
+            --running;
+            inUse -= need;
+            flush();
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> pool;
+    const size_t count = std::min(n, threads);
+    for (size_t k = 0; k + 1 < count; ++k) pool.emplace_back(worker);
+    worker();
+    for (std::thread& t : pool) t.join();
+    std::lock_guard lock(mutex);
+    flush();
+    return outcomes;
+}
+
+}  // namespace jx::quillox

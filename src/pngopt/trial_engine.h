@@ -1,0 +1,62 @@
+#pragma once
+// Runs the trial encodings of one image with the project's encoder, giving every trial the
+// file EncodePngJx would write, for less work:
+// - the five filters' row costs are computed once per heuristic, and any filter set's row
+//   choices follow from them;
+// - equal row choices mean equal filtered data, and each distinct (data, level, memory level,
+//   strategy, window) is deflated once;
+// - a trial is abandoned as soon as its compressed output shows it cannot win: larger than a
+//   finished trial, or as large as one that comes earlier (the earlier trial wins a tie);
+// - trials run on every worker of the pool, in the order the caller gives.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "pngopt/encoder.h"
+#include "pngopt/output.h"
+#include "pngopt/thread_pool.h"
+
+namespace jx::quillox {
+
+struct EngineTrial {
+    EncodeSettings settings;
+    int seq = 0;  // position in the sequential search: lower wins a tie
+    // Run ahead of the stage that may ask for it, on cores that would idle: its result is kept
+    // for that trial (seq is the one it would have) and counts for nothing until then.
+    bool speculative = false;
+};
+
+struct EngineOutcome {
+    bool lost = false;          // abandoned: it is neither smaller than nor as small as an earlier best
+    uint64_t fileSize = 0;      // when not lost
+    uint32_t idatSize = 0;      // when not lost
+    uint32_t fingerprint = 0;   // always
+};
+
+class TrialEngine {
+public:
+    // earlierBoundsOnly: only trials that come earlier abandon a trial, so every trial that is
+    // the best of those before it is measured (what a progress display needs).
+    TrialEngine(const OutputImage& image, ThreadPool* pool, bool earlierBoundsOnly);
+    ~TrialEngine();
+    TrialEngine(const TrialEngine&) = delete;
+    TrialEngine& operator=(const TrialEngine&) = delete;
+
+    // Runs trials (fingerprint-only ones just choose rows) in the order of `order` (indices into
+    // trials) and returns the outcomes in the order of trials.
+    std::vector<EngineOutcome> Run(const std::vector<EngineTrial>& trials, const std::vector<size_t>& order);
+
+    // The file of the best trial measured so far (smallest size, then lowest seq), and its seq.
+    EncodedPng BestFile();
+    int BestSeq() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Runs job(0..n-1) on the pool's workers and the calling thread; returns when all are done.
+// The caller takes part, so this may be used from inside a pool job. The first error is rethrown.
+void ParallelFor(ThreadPool* pool, size_t n, const std::function<void(size_t)>& job);
+
+}  // namespace jx::quillox
