@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   zlib1g-dev libpng-dev libgif-dev libjpeg62-turbo-dev
-  qt6-base-dev libgl-dev libx11-dev libxfixes-dev
+  qt6-base-dev libgl-dev libx11-dev libxfixes-dev libxcb1-dev libxcb-xfixes0-dev
   libjpeg-turbo-progs webp advancecomp
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool

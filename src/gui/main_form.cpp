@@ -32,16 +32,19 @@
 #include <QPlainTextEdit>
 #include <cstdio>
 
+#include "gui/about_form.h"
 #include "gui/batch_form.h"
 #include "gui/command_router.h"
 #include "gui/icon_form.h"
 #include "gui/image_view.h"
-#include "gui/mask_crop_view.h"
 #include "gui/lossy_form.h"
+#include "gui/mask_crop_view.h"
+#include "gui/options_form.h"
 #include "gui/picture_dialogs.h"
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
+#include "gui/screen_capture.h"
 #include "gui/tool_host.h"
 #include "edit/commit.h"
 #include "edit/open_command.h"
@@ -130,6 +133,9 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     form5_ = new TForm5(this, state_);
     RegisterToolDialog(form5_);
     tools_ = std::make_unique<TToolDialogs>(*this);
+    capture_ = new TScreenCapture(*this);
+    optionsForm_ = new TOptionsForm(this, options_, capture_);
+    aboutForm_ = new TAboutForm(this);
     QList<QAction*> buttons = toolBar1_->actions();
     buttons << toolButton31_ << panel1_->findChild<QAction*>("ToolButton29") << panel1_->findChild<QAction*>("ToolButton32");
     router_->ConnectToolButtons(buttons);
@@ -223,6 +229,7 @@ void TJXMainForm::FirstShow(const QString& commandLineImage) {
             &warning);
         if (!warning.empty()) std::fprintf(stderr, "jx: %s\n", warning.c_str());
     }
+    if (options_.prtSc) capture_->RegisterCaptureHotKeys();
     lastMousePoint_ = QPoint(0, 0);
     mouseOutside_ = true;
     state_.BatchQuantize = false;
@@ -266,6 +273,7 @@ void TJXMainForm::FormClose() {
     closed_ = true;
     for (const QPointer<TPointerform>& d : toolDialogs_)
         if (d && d->isVisible()) d->close();
+    capture_->UnregisterCaptureHotKeys();
     undoStore_->Clear();
     if (session_) {
         for (const std::filesystem::path& tool : installedTools_) session_->RemoveFile(tool.filename().string());

@@ -35,8 +35,11 @@ class QWidget;
 namespace jx {
 
 class SessionFolder;
+class TAboutForm;
 class TCommandRouter;
 class TBatchForm;
+class TOptionsForm;
+class TScreenCapture;
 class TForm5;
 class TImageView;
 class TPaletteCommands;
@@ -74,6 +77,10 @@ public:
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
     const std::string& SettingsFile() const { return settingsFile_; }
+    SessionFolder* Session() const { return session_; }
+    TOptionsForm* OptionsForm() const { return optionsForm_; }
+    TAboutForm* AboutForm() const { return aboutForm_; }
+    TScreenCapture* Capture() const { return capture_; }
 
     // First-show steps (settings, the tools placed in the session folder, defaults, the image
     // named on the command line); runs once.
@@ -122,6 +129,8 @@ public:
     bool LoadPalette(const QString& fileName);
     void ToolButton27Click(bool down);  // Quantizer settings
     void ToolButton4Click();    // Copy
+    void ToolButton7Click();    // Options: shown modally, the settings file written when it returns
+    void ToolButton20Click();   // About
     void ColorsChange(const QString& text);
     void ColorsSelect();
     void TrackBar1Change(int position);
@@ -244,6 +253,9 @@ private:
     JxOptions options_;
     TForm5* form5_ = nullptr;
     std::unique_ptr<TToolDialogs> tools_;
+    TScreenCapture* capture_ = nullptr;
+    TOptionsForm* optionsForm_ = nullptr;
+    TAboutForm* aboutForm_ = nullptr;
     std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
     TMyOpenPictureDialog* openPictureDialog_ = nullptr;
     TMySavePictureDialog* savePictureDialog_ = nullptr;

@@ -1,0 +1,44 @@
+#pragma once
+#include <functional>
+
+#include "gui/pointer_form.h"
+
+class QGroupBox;
+class QLabel;
+class QTimer;
+
+namespace jx {
+
+// "About": the program's name and version, credits and links. Fades in from transparent.
+class TAboutForm : public TPointerform {
+    Q_OBJECT
+public:
+    explicit TAboutForm(TJXMainForm* mainForm);
+
+    static QString GetFileVersion();
+
+    // Opens a link's target through the desktop; tests replace it.
+    std::function<void(const QString&)> OpenLink;
+
+    void FormShow();
+    void AboutTimer1Timer();
+    int FadeAlpha() const { return fadeAlpha_; }
+    QTimer* AboutTimer() const { return timer_; }
+
+    QLabel* Label1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    // Where the credits of the tool-bar icons go once the icon set is in.
+    QLabel* IconCredits = nullptr;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void FormClose() override;
+
+private:
+    QTimer* timer_;
+    int fadeAlpha_ = 0;
+};
+
+}  // namespace jx

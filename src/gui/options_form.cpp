@@ -1,0 +1,267 @@
+#include "gui/options_form.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeySequenceEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <unistd.h>
+
+#include "fileio/tool_commands.h"
+#include "gui/main_form.h"
+#include "gui/screen_capture.h"
+
+namespace jx {
+
+TOptionsForm::TOptionsForm(TJXMainForm* mainForm, JxOptions& options, TScreenCapture* capture)
+    : TPointerform(mainForm, "Options", kPlain), options_(options), capture_(capture) {
+    setObjectName("OptionsForm");
+    auto* top = new QVBoxLayout(this);
+    PageControl1 = new QTabWidget;
+    top->addWidget(PageControl1);
+
+    // "PNG"
+    auto* png = new QWidget;
+    auto* pv = new QVBoxLayout(png);
+    auto* groupBox1 = new QGroupBox("Very slow");
+    auto* g1 = new QVBoxLayout(groupBox1);
+    auto* label7 = new QLabel(
+        "Define an additional number of iterations for the zopfli compressor. More iterations usually give a "
+        "better compression, but may require a lot more time. Try for example with 10, 15, 20, and so on.");
+    label7->setWordWrap(true);
+    Iter = new QLineEdit;
+    Iter->setObjectName("Iter");
+    Iter->setMaxLength(12);
+    IterMessage = new QLabel;
+    IterMessage->setObjectName("IterMessage");
+    IterMessage->setWordWrap(true);
+    IterMessage->setVisible(false);
+    g1->addWidget(label7);
+    g1->addWidget(Iter);
+    g1->addWidget(IterMessage);
+    auto* groupBox2 = new QGroupBox("External script");
+    auto* g2 = new QVBoxLayout(groupBox2);
+    g2->addWidget(new QLabel("Specify the path to your script:"));
+    auto* scriptRow = new QHBoxLayout;
+    OwnStr = new QLineEdit;
+    OwnStr->setObjectName("OwnStr");
+    PngSpeedButton1 = new QToolButton;
+    PngSpeedButton1->setObjectName("PngSpeedButton1");
+    PngSpeedButton1->setText("...");
+    PngSpeedButton1->setAutoRaise(true);
+    scriptRow->addWidget(OwnStr, 1);
+    scriptRow->addWidget(PngSpeedButton1);
+    g2->addLayout(scriptRow);
+    ShowConsole = new QCheckBox("Show console");
+    ShowConsole->setObjectName("ShowConsole");
+    g2->addWidget(ShowConsole);
+    pv->addWidget(groupBox1);
+    pv->addWidget(groupBox2);
+    pv->addStretch(1);
+    PageControl1->addTab(png, "PNG");
+
+    // "Screen capture"
+    auto* cap = new QWidget;
+    auto* cv = new QVBoxLayout(cap);
+    PrtSc = new QCheckBox("Enable");
+    PrtSc->setObjectName("PrtSc");
+    CaptureCursor = new QCheckBox("Capture cursor");
+    CaptureCursor->setObjectName("CaptureCursor");
+    ClearType = new QCheckBox("Disable ClearType");
+    ClearType->setObjectName("ClearType");
+    ClearType->setToolTip("Not available on X11");
+    cv->addWidget(PrtSc);
+    cv->addWidget(CaptureCursor);
+    cv->addWidget(ClearType);
+    BtnGroup = new QGroupBox("Hotkeys");
+    auto* grid = new QGridLayout(BtnGroup);
+    const char* labels[3] = {"Full screen: ", "Active window:", "Active window with alpha:"};
+    const char* fixed[3] = {"PrtSc", "Alt + PrtSc", "Ctrl + PrtSc"};
+    const char* fixedNames[3] = {"SelfPrtSc", "AltPrtSc", "CtrlPrtSc"};
+    for (int i = 0; i < 3; ++i) {
+        HotKey[i] = new QKeySequenceEdit;
+        HotKey[i]->setObjectName(QString("HotKey%1").arg(i + 1));
+        HotKey[i]->setClearButtonEnabled(true);
+        FixedKey[i] = new QLineEdit(fixed[i]);
+        FixedKey[i]->setObjectName(fixedNames[i]);
+        FixedKey[i]->setReadOnly(true);
+        grid->addWidget(new QLabel(labels[i]), i, 0);
+        grid->addWidget(HotKey[i], i, 1);
+        grid->addWidget(new QLabel("<-->"), i, 2);
+        grid->addWidget(FixedKey[i], i, 3);
+        connect(HotKey[i], &QKeySequenceEdit::keySequenceChanged, this, [this, i] { HotKeyChange(i); });
+    }
+    cv->addWidget(BtnGroup);
+    CaptureMessage = new QLabel;
+    CaptureMessage->setObjectName("CaptureMessage");
+    CaptureMessage->setWordWrap(true);
+    cv->addWidget(CaptureMessage);
+    cv->addStretch(1);
+    PageControl1->addTab(cap, "Screen capture");
+
+    Button1 = new QPushButton("OK");
+    Button1->setObjectName("Button1");
+    Button1->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(Button1);
+    top->addLayout(buttons);
+
+    BrowseScript = [this] {
+        return QFileDialog::getOpenFileName(this, "Script", QFileInfo(OwnStr->text()).path(),
+                                            "Scripts (*.sh);;All files (*)");
+    };
+
+    connect(Iter, &QLineEdit::textChanged, this, &TOptionsForm::IterChange);
+    connect(OwnStr, &QLineEdit::textChanged, this, [this](const QString& t) {
+        if (!loading_) options_.own = t.toStdString();
+    });
+    connect(ShowConsole, &QCheckBox::toggled, this, [this](bool on) {
+        if (!loading_) options_.showConsole = on;
+    });
+    connect(PrtSc, &QCheckBox::clicked, this, &TOptionsForm::PrtScClick);
+    connect(CaptureCursor, &QCheckBox::toggled, this, [this](bool on) {
+        if (!loading_) options_.captureCursor = on;
+    });
+    connect(ClearType, &QCheckBox::toggled, this, [this](bool on) {
+        if (!loading_) options_.disableClearType = on;
+    });
+    connect(PngSpeedButton1, &QToolButton::clicked, this, &TOptionsForm::PngSpeedButton1Click);
+    connect(Button1, &QPushButton::clicked, this, &TOptionsForm::Button1Click);
+}
+
+QString TOptionsForm::IterProblem(const QString& text) {
+    try {
+        ParseIterations(text.toStdString());
+        return {};
+    } catch (const std::exception& e) {
+        return QString::fromStdString(e.what());
+    }
+}
+
+QString TOptionsForm::ScriptProblem(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isFile()) return "\"" + path + "\" is not a file.";
+    if (path.endsWith(".sh") || ::access(QFile::encodeName(path).constData(), X_OK) == 0) return {};
+    return "\"" + path + "\" is neither an executable file nor a \".sh\" script.";
+}
+
+std::string* TOptionsForm::HotKeyText(int row) {
+    std::string* texts[3] = {&options_.hotKey1, &options_.hotKey2, &options_.hotKey3};
+    return texts[row];
+}
+
+void TOptionsForm::showEvent(QShowEvent* e) {
+    FormShow();
+    TPointerform::showEvent(e);
+}
+
+void TOptionsForm::FormShow() {
+    // Every stored value is shown as it is; showing the dialog changes none of them.
+    loading_ = true;
+    Iter->setText(QString::fromStdString(options_.iter));
+    OwnStr->setText(QString::fromStdString(options_.own));
+    ShowConsole->setChecked(options_.showConsole);
+    PrtSc->setChecked(options_.prtSc);
+    CaptureCursor->setChecked(options_.captureCursor);
+    ClearType->setChecked(options_.disableClearType);
+    for (int i = 0; i < 3; ++i)
+        HotKey[i]->setKeySequence(QKeySequence::fromString(QString::fromStdString(*HotKeyText(i)),
+                                                           QKeySequence::PortableText));
+    loading_ = false;
+    IterChange(Iter->text());
+    UpdateCaptureControls();
+}
+
+void TOptionsForm::UpdateCaptureControls() {
+    const bool available = capture_ && capture_->Available();
+    const bool on = available && PrtSc->isChecked();
+    PrtSc->setEnabled(available);
+    CaptureCursor->setEnabled(on);
+    ClearType->setEnabled(false);  // font smoothing is the desktop's business on X11
+    BtnGroup->setEnabled(on);
+    for (int i = 0; i < 3; ++i) UpdateFixedKeyEdit(i);
+    QString message;
+    if (!available)
+        message = "Screen capture needs an X11 session; it is switched off here.";
+    else if (on)
+        message = capture_->Problems();
+    CaptureMessage->setText(message);
+    CaptureMessage->setVisible(!message.isEmpty());
+}
+
+void TOptionsForm::UpdateFixedKeyEdit(int row) { FixedKey[row]->setEnabled(HotKey[row]->keySequence().isEmpty()); }
+
+void TOptionsForm::HotKeyChange(int row) {
+    QKeySequence seq = HotKey[row]->keySequence();
+    if (seq.count() > 1) {
+        // A hot key is one chord: keep the first.
+        seq = QKeySequence(seq[0]);
+        HotKey[row]->setKeySequence(seq);
+        return;  // the change signal comes again
+    }
+    if (!loading_) *HotKeyText(row) = seq.isEmpty() ? std::string() : seq.toString(QKeySequence::PortableText).toStdString();
+    UpdateFixedKeyEdit(row);
+}
+
+void TOptionsForm::IterChange(const QString& text) {
+    const QString problem = IterProblem(text);
+    IterMessage->setText(problem);
+    IterMessage->setVisible(!problem.isEmpty());
+    if (problem.isEmpty() && !loading_) options_.iter = text.trimmed().toStdString();
+}
+
+void TOptionsForm::PrtScClick(bool checked) {
+    options_.prtSc = checked;
+    if (capture_) {
+        if (checked)
+            capture_->RegisterCaptureHotKeys();
+        else
+            capture_->UnregisterCaptureHotKeys();
+    }
+    UpdateCaptureControls();
+}
+
+void TOptionsForm::PngSpeedButton1Click() {
+    const QString file = BrowseScript ? BrowseScript() : QString();
+    if (file.isEmpty()) return;
+    const QString problem = ScriptProblem(file);
+    if (!problem.isEmpty()) {
+        if (MainForm()) MainForm()->ShowMessage(problem);
+        return;
+    }
+    OwnStr->setText(QFileInfo(file).absoluteFilePath());
+}
+
+void TOptionsForm::Button1Click() {
+    const QString problem = IterProblem(Iter->text());
+    if (!problem.isEmpty()) {
+        PageControl1->setCurrentIndex(0);
+        Iter->setFocus();
+        if (MainForm()) MainForm()->ShowMessage(problem);
+        return;
+    }
+    if (options_.prtSc && capture_) {
+        // So that changed keys take effect.
+        capture_->UnregisterCaptureHotKeys();
+        capture_->RegisterCaptureHotKeys();
+        // A key another program holds is shown once before the dialog goes.
+        const QString problems = capture_->Problems();
+        if (!problems.isEmpty() && CaptureMessage->text() != problems) {
+            UpdateCaptureControls();
+            PageControl1->setCurrentIndex(1);
+            return;
+        }
+    }
+    accept();
+}
+
+}  // namespace jx
