@@ -32,7 +32,10 @@
 #include <QPlainTextEdit>
 #include <cstdio>
 
+#include "gui/alpha_menu.h"
+#include "gui/color_dlg.h"
 #include "gui/command_router.h"
+#include "gui/grid_settings.h"
 #include "gui/image_view.h"
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
@@ -70,8 +73,8 @@ const char* const kSaveFilter =
     "Truevision images (*.tga)|*.tga|Google WebP (*.webp)|*.webp|JPEG Image File (*.jpg)|*.jpg";
 
 // The session's named images that the close removes beside the tools (the undo files go with the folder).
-const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",
-                                     "Translucent.bmp", "Clipboard.bmp",  "Alpha.bmp"};
+const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",     "Translucent.bmp",
+                                     "Clipboard.bmp",  "Alpha.bmp",      "Original.bmp"};
 
 // "Desc (a;b)|a;b|..." as Qt's "Desc (a b);;...".
 QString QtFilter(const QString& pipeFilter) {
@@ -136,6 +139,20 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
 
     form5_ = new TForm5(this, state_);
     RegisterToolDialog(form5_);
+    colorDlg_ = new TColorDlgForm(this, state_);
+    form5_->PickColor = [this](QColor initial) -> std::optional<QColor> {
+        TPixelRec start;
+        start.R = static_cast<uint8_t>(initial.red());
+        start.G = static_cast<uint8_t>(initial.green());
+        start.B = static_cast<uint8_t>(initial.blue());
+        start.A = 255;
+        const std::optional<TPixelRec> c = PickColor(start);
+        if (!c) return std::nullopt;
+        return QColor(c->R, c->G, c->B);
+    };
+    form6_ = new TForm6(this, state_, [this] { RenderImageView(); },
+                        [this](const TPixelRec& start) { return PickColor(start); });
+    alphaCommands_ = new TAlphaCommands(*this, *tabControl1_);
     QList<QAction*> buttons = toolBar1_->actions();
     buttons << toolButton31_ << panel1_->findChild<QAction*>("ToolButton29") << panel1_->findChild<QAction*>("ToolButton32");
     router_->ConnectToolButtons(buttons);
@@ -236,10 +253,7 @@ void TJXMainForm::FirstShow(const QString& commandLineImage) {
         // and the window goes on: saving reports each missing tool when it runs.
         Guard([&] { installedTools_ = InstallTools(LocateTools(ExecutableDir()), session_->Path()); });
     }
-    state_.GridCellSize = 8;
-    state_.GridColors[0].R = state_.GridColors[0].G = state_.GridColors[0].B = 255;
-    state_.GridColors[1].R = state_.GridColors[1].G = state_.GridColors[1].B = 204;
-    state_.GridColors[0].A = state_.GridColors[1].A = 255;
+    form6_->SetDefaults();
     state_.QuickAddPreview = false;
     mainWindowRect_ = frameGeometry();
     state_.PaletteSortType = 1;
@@ -330,7 +344,7 @@ void TJXMainForm::ToolButton1Click() {
     if (Locked()) return;
     const QString file = QFileDialog::getOpenFileName(this, "Open", QFileInfo(lastOpenedPath_).path(), QtFilter(kOpenFilter));
     if (file.isEmpty()) return;
-    tabControl1_->setVisible(false);
+    ClearFileTabs();
     OpenImage(file);
 }
 
@@ -408,6 +422,7 @@ void TJXMainForm::OpenImage(const QString& fileName) {
         currentFileName_ = QString::fromStdString(current.Name);
         currentFileSize_ = current.Size;
         lastOpenedPath_ = QFileInfo(fileName).absoluteFilePath();
+        ClearFileTabs();  // a split belongs to the image it was made from
         image1_->setVisible(true);
     });
 }
@@ -420,7 +435,7 @@ void TJXMainForm::LeaveEditingModes() {
     zoomShift_ = 0;
 }
 
-void TJXMainForm::ClearFileTabs() { tabControl1_->setVisible(false); }
+void TJXMainForm::ClearFileTabs() { alphaCommands_->ClearTabs(); }
 
 void TJXMainForm::ImageResized(int32_t, int32_t) {
     zoomShift_ = 0;
@@ -519,7 +534,7 @@ void TJXMainForm::DropFiles(const QStringList& names) {
         return;
     }
     if (!lastImage.isEmpty()) {
-        tabControl1_->setVisible(false);
+        ClearFileTabs();
         OpenImage(lastImage);
     }
     if (!lastPalette.isEmpty()) LoadPalette(lastPalette);

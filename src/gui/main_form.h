@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "edit/edit_observer.h"
@@ -33,6 +34,9 @@ class QWidget;
 namespace jx {
 
 class SessionFolder;
+class TAlphaCommands;
+class TColorDlgForm;
+class TForm6;
 class TCommandRouter;
 class TForm5;
 class TImageView;
@@ -58,6 +62,17 @@ public:
     TURClass& UndoStore() { return *undoStore_; }
     TCommandRouter& Router() { return *router_; }
     TPaletteCommands& PaletteCommands() { return *paletteCommands_; }
+    TAlphaCommands& AlphaCommands() { return *alphaCommands_; }
+    // The one colour picker and the grid settings, made with the window.
+    TColorDlgForm* ColorDlg() const { return colorDlg_; }
+    TForm6* Form6() const { return form6_; }
+    // Runs the colour picker modally (from start, else from the colour it last held); the colour
+    // on "OK", nothing on cancel. A hook set by tests stands in for the dialog.
+    std::optional<TPixelRec> PickColor(const std::optional<TPixelRec>& start);
+    void SetColorPicker(std::function<std::optional<TPixelRec>(const std::optional<TPixelRec>&)> hook) {
+        pickColorHook_ = std::move(hook);
+    }
+    QTabBar* TabControl1() const { return tabControl1_; }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
@@ -206,6 +221,10 @@ private:
     std::unique_ptr<TURClass> undoStore_;
     std::unique_ptr<TCommandRouter> router_;
     TPaletteCommands* paletteCommands_ = nullptr;  // a child of the window
+    TAlphaCommands* alphaCommands_ = nullptr;      // a child of the window
+    TColorDlgForm* colorDlg_ = nullptr;
+    TForm6* form6_ = nullptr;
+    std::function<std::optional<TPixelRec>(const std::optional<TPixelRec>&)> pickColorHook_;
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;
