@@ -167,6 +167,10 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
 
 TJXMainForm::~TJXMainForm() {
     qApp->removeEventFilter(this);
+    // The window still closes once this part is gone (QWidget's destructor): the palette room's
+    // filters must not see those events through a half-destroyed window.
+    image2_->removeEventFilter(paletteCommands_);
+    image3_->removeEventFilter(paletteCommands_);
     if (!closed_) FormClose();
 }
 
