@@ -117,17 +117,6 @@ TEST_F(AlphaCommandTest, ColorToAlphaRecordsTheAlphaFlagAndPendingReconversion) 
     EXPECT_EQ(state_.SourceImage[0][0].A, 127);
 }
 
-TEST_F(AlphaCommandTest, NoImageNoStateAndBatchWritesNone) {
-    AlphaCommand(state_, TAlphaMode::ImageToAlpha, settings_, window_, *undo_);
-    GrayscaleCommand(state_, settings_, window_, *undo_);
-    EXPECT_EQ(undo_->Count(), 0);
-    Open(test::Pixels(4, 4, 1));
-    state_.BatchQuantize = true;
-    AlphaCommand(state_, TAlphaMode::ImageToAlpha, settings_, window_, *undo_);
-    EXPECT_EQ(undo_->Count(), 1);
-    EXPECT_TRUE(state_.HasAlpha);
-}
-
 TEST_F(AlphaCommandTest, SplitOnlyWithPartialAlphaWritesItsThreeImages) {
     TSplitView view;
     Open(WithAlpha({0, 255, 0, 255}), true);
@@ -176,17 +165,6 @@ TEST_F(AlphaCommandTest, TabSwitchesKeepEditsAndStartTheHistoryAnew) {
     EXPECT_EQ(state_.QualityMask[1][1], 77);
     EXPECT_EQ(undo_->Count(), 1);
     EXPECT_TRUE(window_.warnings.empty());
-}
-
-TEST_F(AlphaCommandTest, BackgroundPictureLoadsKnownFormatsOnly) {
-    const std::string bmp = (fs::path(pictures_.Path()) / "back.bmp").string();
-    const TBytes b = EncodeStateImage(test::Pixels(5, 4, 2));
-    std::ofstream(bmp, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-    const TPixelImage picture = LoadBackgroundPicture(bmp);
-    EXPECT_EQ(picture.Width(), 5);
-    EXPECT_EQ(picture.Height(), 4);
-    EXPECT_THROW(LoadBackgroundPicture((fs::path(pictures_.Path()) / "notes.txt").string()), EditError);
-    EXPECT_THROW(LoadBackgroundPicture((fs::path(pictures_.Path()) / "missing.png").string()), std::exception);
 }
 
 }  // namespace

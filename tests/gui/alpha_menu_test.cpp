@@ -66,18 +66,6 @@ protected:
     std::optional<jx::TPixelRec> pick_;
 };
 
-TEST_F(AlphaMenuTest, MenuCarriesTheCommandsInOrder) {
-    QStringList top;
-    for (QAction* a : Menu()->actions())
-        if (!a->isSeparator()) top << a->text();
-    ASSERT_GE(top.size(), 3);
-    EXPECT_EQ(top.mid(0, 3), QStringList({"Split image with alpha", "Alpha background", "Convert"}));
-    for (const char* name : {"Color1", "Grid1", "Picture1", "Alpha1", "ColortoAlpha1", "rgb1", "g1", "b1", "Grayscale1"})
-        EXPECT_NE(Item(name), nullptr) << name;
-    EXPECT_TRUE(Item("Grid1")->isChecked());
-    EXPECT_FALSE(Item("Color1")->isChecked());
-}
-
 TEST_F(AlphaMenuTest, SplitOfferedOnlyWithPartialAlphaAndOnce) {
     EXPECT_FALSE(SplitOffered());  // no image
     form_->OpenImage(SuiteFile("basn2c08.png"));  // opaque
@@ -136,7 +124,7 @@ TEST_F(AlphaMenuTest, TabSwitchesKeepEditsAndWaitForTheLock) {
 TEST_F(AlphaMenuTest, ConvertItemsChangeTheImageAndUndoGivesItBack) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     const auto opened = Rgba(form_->State().SourceImage);
-    for (const char* name : {"Alpha1", "ColortoAlpha1", "rgb1", "g1", "b1", "Grayscale1"}) {
+    for (const char* name : {"Alpha1", "rgb1", "Grayscale1"}) {
         SCOPED_TRACE(name);
         Item(name)->trigger();
         EXPECT_NE(Rgba(form_->State().SourceImage), opened);
