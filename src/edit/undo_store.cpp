@@ -145,6 +145,7 @@ void TURClass::SaveState(const EngineState& state) {
     s.Base = NewBase();
     s.Width = state.ImageWidth();
     s.Height = state.ImageHeight();
+    s.HasAlpha = state.HasAlpha;
     std::vector<std::string> written;
     // Every file is written before the list changes, so a failure leaves the history as it was.
     try {
@@ -210,6 +211,8 @@ void TURClass::LoadState(EngineState& state, const TQuantizerSettings& settings,
     const TStateParams params = DecodeStateParams(ReadWhole(target.Base + ".prm"));
 
     if (reloadImage) {
+        // The alpha flag goes with the pixels it describes (an alpha command set it).
+        state.HasAlpha = states_[static_cast<size_t>(img)].HasAlpha;
         PutSourceImage(state, std::move(image), observer);
         shownImage_ = base(img);
         RebuildImageDependants(state, observer);

@@ -1,6 +1,5 @@
 #include "gui/alpha_conv.h"
 
-#include <QColorDialog>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,6 +10,9 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "gui/color_dlg.h"
+#include "gui/main_form.h"
+
 namespace jx {
 
 TAConv::TAConv(TJXMainForm* owner, EngineState& state, TToolHost host)
@@ -18,9 +20,15 @@ TAConv::TAConv(TJXMainForm* owner, EngineState& state, TToolHost host)
     setObjectName("AConv");
     if (!host_.PickColor)
         host_.PickColor = [this](QColor initial) -> std::optional<QColor> {
-            const QColor c = QColorDialog::getColor(initial, this, "Color dialog");
-            if (!c.isValid()) return std::nullopt;
-            return c;
+            TPixelRec start;
+            start.R = static_cast<uint8_t>(initial.red());
+            start.G = static_cast<uint8_t>(initial.green());
+            start.B = static_cast<uint8_t>(initial.blue());
+            start.A = 255;
+            const std::optional<TPixelRec> c =
+                MainForm() ? MainForm()->PickColor(start) : TColorDlgForm(nullptr, state_).Pick(start);
+            if (!c) return std::nullopt;
+            return QColor(c->R, c->G, c->B);
         };
     auto* layout = new QVBoxLayout(this);
     GroupBox1 = new QGroupBox("Treshold - 127");

@@ -33,8 +33,11 @@
 #include <cstdio>
 
 #include "gui/about_form.h"
+#include "gui/alpha_menu.h"
 #include "gui/batch_form.h"
+#include "gui/color_dlg.h"
 #include "gui/command_router.h"
+#include "gui/grid_settings.h"
 #include "gui/icon_form.h"
 #include "gui/image_view.h"
 #include "gui/lossy_form.h"
@@ -79,8 +82,8 @@ const char* const kSaveFilter =
     "Truevision images (*.tga)|*.tga|Google WebP (*.webp)|*.webp|JPEG Image File (*.jpg)|*.jpg";
 
 // The session's named images that the close removes beside the tools (the undo files go with the folder).
-const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",
-                                     "Translucent.bmp", "Clipboard.bmp",  "Alpha.bmp"};
+const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",     "Translucent.bmp",
+                                     "Clipboard.bmp",  "Alpha.bmp",      "Original.bmp"};
 
 bool IsTextEntry(QObject* o) {
     return qobject_cast<QLineEdit*>(o) || qobject_cast<QPlainTextEdit*>(o) || qobject_cast<QAbstractSpinBox*>(o);
@@ -136,6 +139,24 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     capture_ = new TScreenCapture(*this);
     optionsForm_ = new TOptionsForm(this, options_, capture_);
     aboutForm_ = new TAboutForm(this);
+    colorDlg_ = new TColorDlgForm(this, state_);
+    form5_->PickColor = [this](QColor initial) -> std::optional<QColor> {
+        TPixelRec start;
+        start.R = static_cast<uint8_t>(initial.red());
+        start.G = static_cast<uint8_t>(initial.green());
+        start.B = static_cast<uint8_t>(initial.blue());
+        start.A = 255;
+        const std::optional<TPixelRec> c = PickColor(start);
+        if (!c) return std::nullopt;
+        return QColor(c->R, c->G, c->B);
+    };
+    form6_ = new TForm6(this, state_, [this] { RenderImageView(); },
+                        [this](const TPixelRec& start) { return PickColor(start); });
+    alphaCommands_ = new TAlphaCommands(*this, *tabControl1_);
+    alphaCommands_->PictureFileDialog = [this] {
+        TMyOpenPictureDialog* d = OpenPictureDialog();
+        return d->exec() == QDialog::Accepted ? d->FileName() : QString();
+    };
     QList<QAction*> buttons = toolBar1_->actions();
     buttons << toolButton31_ << panel1_->findChild<QAction*>("ToolButton29") << panel1_->findChild<QAction*>("ToolButton32");
     router_->ConnectToolButtons(buttons);
@@ -150,6 +171,10 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
 
 TJXMainForm::~TJXMainForm() {
     qApp->removeEventFilter(this);
+    // The window still closes once this part is gone (QWidget's destructor): the palette room's
+    // filters must not see those events through a half-destroyed window.
+    image2_->removeEventFilter(paletteCommands_);
+    image3_->removeEventFilter(paletteCommands_);
     if (!closed_) FormClose();
     tools_.reset();  // their host reaches into this window's members, so they go first
 }
@@ -239,10 +264,7 @@ void TJXMainForm::FirstShow(const QString& commandLineImage) {
         // and the window goes on: saving reports each missing tool when it runs.
         Guard([&] { installedTools_ = InstallTools(LocateTools(ExecutableDir()), session_->Path()); });
     }
-    state_.GridCellSize = 8;
-    state_.GridColors[0].R = state_.GridColors[0].G = state_.GridColors[0].B = 255;
-    state_.GridColors[1].R = state_.GridColors[1].G = state_.GridColors[1].B = 204;
-    state_.GridColors[0].A = state_.GridColors[1].A = 255;
+    form6_->SetDefaults();
     state_.QuickAddPreview = false;
     mainWindowRect_ = frameGeometry();
     state_.PaletteSortType = 1;
@@ -339,7 +361,7 @@ void TJXMainForm::ToolButton1Click() {
     TMyOpenPictureDialog* d = OpenPictureDialog();
     if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
     if (d->exec() != QDialog::Accepted || d->FileName().isEmpty()) return;
-    tabControl1_->setVisible(false);
+    ClearFileTabs();
     OpenImage(d->FileName());
 }
 
@@ -462,6 +484,7 @@ void TJXMainForm::OpenImage(const QString& fileName) {
         currentFileName_ = QString::fromStdString(current.Name);
         currentFileSize_ = current.Size;
         lastOpenedPath_ = QFileInfo(fileName).absoluteFilePath();
+        ClearFileTabs();  // a split belongs to the image it was made from
         image1_->setVisible(true);
     });
 }
@@ -475,7 +498,7 @@ void TJXMainForm::LeaveEditingModes() {
     zoomShift_ = 0;
 }
 
-void TJXMainForm::ClearFileTabs() { tabControl1_->setVisible(false); }
+void TJXMainForm::ClearFileTabs() { alphaCommands_->ClearTabs(); }
 
 void TJXMainForm::ImageResized(int32_t, int32_t) {
     zoomShift_ = 0;
@@ -589,7 +612,7 @@ void TJXMainForm::DropFiles(const QStringList& names) {
         return;
     }
     if (!lastImage.isEmpty()) {
-        tabControl1_->setVisible(false);
+        ClearFileTabs();
         OpenImage(lastImage);
     }
     if (!lastPalette.isEmpty()) LoadPalette(lastPalette);

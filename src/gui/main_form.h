@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "edit/edit_observer.h"
@@ -36,6 +37,9 @@ namespace jx {
 
 class SessionFolder;
 class TAboutForm;
+class TAlphaCommands;
+class TColorDlgForm;
+class TForm6;
 class TCommandRouter;
 class TBatchForm;
 class TOptionsForm;
@@ -73,6 +77,17 @@ public:
     TPaletteCommands& PaletteCommands() { return *paletteCommands_; }
     // Mask painting and crop on the image view.
     TMaskCropView& MaskCrop() { return *maskCrop_; }
+    TAlphaCommands& AlphaCommands() { return *alphaCommands_; }
+    // The one colour picker and the grid settings, made with the window.
+    TColorDlgForm* ColorDlg() const { return colorDlg_; }
+    TForm6* Form6() const { return form6_; }
+    // Runs the colour picker modally (from start, else from the colour it last held); the colour
+    // on "OK", nothing on cancel. A hook set by tests stands in for the dialog.
+    std::optional<TPixelRec> PickColor(const std::optional<TPixelRec>& start);
+    void SetColorPicker(std::function<std::optional<TPixelRec>(const std::optional<TPixelRec>&)> hook) {
+        pickColorHook_ = std::move(hook);
+    }
+    QTabBar* TabControl1() const { return tabControl1_; }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
@@ -249,6 +264,10 @@ private:
     TPaletteCommands* paletteCommands_ = nullptr;  // a child of the window
     TMaskCropView* maskCrop_ = nullptr;  // a child object
     std::unique_ptr<TBatchForm> batchForm_;
+    TAlphaCommands* alphaCommands_ = nullptr;      // a child of the window
+    TColorDlgForm* colorDlg_ = nullptr;
+    TForm6* form6_ = nullptr;
+    std::function<std::optional<TPixelRec>(const std::optional<TPixelRec>&)> pickColorHook_;
     std::string settingsFile_;
     JxOptions options_;
     TForm5* form5_ = nullptr;

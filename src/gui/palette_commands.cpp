@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QActionGroup>
-#include <QColorDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -23,19 +22,6 @@ namespace jx {
 namespace {
 
 const char* const kSavePaletteFilters[] = {"JASC Palette (*.pal)", "Adobe Color Table File (*.act)"};
-
-// Until the colour picker dialog stands in the window, the toolkit's own picks the colour.
-std::optional<TPixelRec> ToolkitPicker(QWidget* parent, const TPixelRec& start) {
-    const QColor c = QColorDialog::getColor(QColor(start.R, start.G, start.B, start.A), parent, "Color",
-                                            QColorDialog::ShowAlphaChannel);
-    if (!c.isValid()) return std::nullopt;
-    TPixelRec p;
-    p.R = static_cast<uint8_t>(c.red());
-    p.G = static_cast<uint8_t>(c.green());
-    p.B = static_cast<uint8_t>(c.blue());
-    p.A = static_cast<uint8_t>(c.alpha());
-    return p;
-}
 
 QString Hex2(int v) { return QString("%1").arg(v, 2, 16, QChar('0')).toUpper(); }
 
@@ -60,7 +46,7 @@ const TPopupMenu2Group quickAddGroup(20, [](TJXMainForm& f, QMenu& menu) {
 }  // namespace
 
 TPaletteCommands::TPaletteCommands(TJXMainForm& form) : QObject(&form), form_(form) {
-    colorPicker_ = [this](QRect, uint32_t, const TPixelRec& start) { return ToolkitPicker(&form_, start); };
+    colorPicker_ = [this](QRect, uint32_t, const TPixelRec& start) { return form_.PickColor(start); };
 
     popupMenu1_ = new QMenu(&form_);
     popupMenu1_->setObjectName("PopupMenu1");

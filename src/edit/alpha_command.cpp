@@ -1,0 +1,120 @@
+#include "edit/alpha_command.h"
+
+#include <filesystem>
+
+#include "edit/errors.h"
+#include "edit/state_files.h"
+#include "fileio/open_decoders.h"
+#include "fileio/open_image.h"
+#include "imaging/quantize.h"
+#include "platform/replace_file.h"
+
+namespace jx {
+namespace {
+
+void ShowImageStatus(const EngineState& state, EditObserver& observer) {
+    const auto texts = OpenStatusTexts(state, TOpenedFile{});
+    observer.StatusText(1, texts[1]);
+    observer.StatusText(2, texts[2]);
+}
+
+void SaveReported(const EngineState& state, EditObserver& observer, TURClass& undo) {
+    try {
+        undo.SaveState(state);
+    } catch (const std::exception& e) {
+        observer.Warning(e.what());
+    }
+}
+
+// The transformed source image (c1..c3, edge map and unique colours already rebuilt) in true
+// colour, and its undo state.
+void FinishTrueColor(EngineState& state, const TQuantizerSettings& settings, EditObserver& observer, TURClass& undo) {
+    ShowImageStatus(state, observer);
+    auto save = [&] {
+        undo.ImageChanged = true;
+        undo.PaletteChanged = false;
+        SaveReported(state, observer, undo);
+    };
+    try {
+        QuantizeTrueColor(state, settings, observer);
+    } catch (...) {
+        state.PaletteSize = -1;
+        save();
+        throw;
+    }
+    save();
+}
+
+}  // namespace
+
+void AlphaCommand(EngineState& state, TAlphaMode mode, const TQuantizerSettings& settings, EditObserver& observer,
+                  TURClass& undo) {
+    if (!state.HasImage()) return;
+    AlphaCommandImage(state, mode);
+    state.ReconvertPending = true;
+    FinishTrueColor(state, settings, observer, undo);
+}
+
+void FakeColorCommand(EngineState& state, TFakeColor tag, const TQuantizerSettings& settings,
+                      EditObserver& observer, TURClass& undo) {
+    if (!state.HasImage()) return;
+    FakeColorImage(state, tag);
+    FinishTrueColor(state, settings, observer, undo);
+}
+
+void GrayscaleCommand(EngineState& state, const TQuantizerSettings& settings, EditObserver& observer,
+                      TURClass& undo) {
+    if (!state.HasImage()) return;
+    GrayscaleImage(state);
+    FinishTrueColor(state, settings, observer, undo);
+}
+
+TPixelImage LoadBackgroundPicture(const std::string& fileName) {
+    const std::string ext = LowerExtension(fileName);
+    for (const TImageLoader& loader : ImageLoaders()) {
+        if (ext != loader.Extension) continue;
+        if (!loader.Decode) break;
+        TDecodedImage decoded = loader.Decode(fileName);
+        if (decoded.Pixels.Empty()) throw EditError("The picture holds no pixels: " + fileName);
+        return std::move(decoded.Pixels);
+    }
+    throw EditError("This file cannot be used as a background picture: " + fileName);
+}
+
+bool SplitCommand(TSplitView& view, const EngineState& state, const std::string& sessionFolder) {
+    if (!CanSplitByAlpha(state, view.Active())) return false;
+    TSplitView split;
+    split.Split(state);
+    if (!sessionFolder.empty()) {
+        for (int32_t i = 0; i < 3; ++i) {
+            const std::string path = (std::filesystem::path(sessionFolder) / TSplitView::FileNames()[static_cast<size_t>(i)]).string();
+            WriteScratchFile(path, EncodeStateImage(split.Image(i)));
+        }
+    }
+    view = std::move(split);
+    return true;
+}
+
+bool SelectSplitTab(TSplitView& view, int32_t index, EngineState& state, const TQuantizerSettings& settings,
+                    EditObserver& observer, TURClass& undo) {
+    if (!view.Select(state, index)) return false;
+    observer.MaskRestored(true);
+    ShowImageStatus(state, observer);
+    undo.Clear();
+    auto save = [&] {
+        undo.ImageChanged = true;
+        undo.MaskChanged = true;
+        undo.PaletteChanged = state.PaletteSize > 0;
+        SaveReported(state, observer, undo);
+    };
+    try {
+        Quantize(state, settings, observer);
+    } catch (...) {
+        save();
+        throw;
+    }
+    save();
+    return true;
+}
+
+}  // namespace jx

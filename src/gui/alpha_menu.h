@@ -1,0 +1,60 @@
+#pragma once
+// The window side of the alpha and colour commands: their PopupMenu2 items (split, background
+// choice, "Convert"), the split view's tabs, and the background picture. The commands themselves
+// are in edit/alpha_command.h.
+#include <QObject>
+#include <QString>
+#include <functional>
+
+#include "imaging/alpha_commands.h"
+
+class QAction;
+class QMenu;
+class QTabBar;
+
+namespace jx {
+
+class TJXMainForm;
+
+class TAlphaCommands : public QObject {
+    Q_OBJECT
+public:
+    TAlphaCommands(TJXMainForm& form, QTabBar& tabs);
+
+    const TSplitView& SplitView() const { return split_; }
+    // Asks for the background picture's file; empty = cancelled. Tests replace the dialog.
+    std::function<QString()> PictureFileDialog;
+
+    // PopupMenu2 handlers (each does nothing while the window is locked).
+    void Color1Click();
+    void Grid1Click();
+    void Picture1Click();
+    void AlphaClick(TAlphaMode mode);  // Alpha1 (Tag 1), ColortoAlpha1 (Tag 2)
+    void FakeColorClick(TFakeColor tag);
+    void Grayscale1Click();
+    void SplitImageClick();
+    // The background picture from a file (what Picture1 does once a file is chosen); an empty
+    // name or a failed load goes back to the grid.
+    void TakeBackgroundPicture(const QString& fileName);
+
+    // Whether "Split image with alpha" is offered now.
+    bool SplitOffered() const;
+    // The menu is about to show: the split item follows SplitOffered.
+    void UpdateMenu();
+    // A tab was chosen.
+    void TabControl1Change(int index);
+    // A new image: the tabs and the split go.
+    void ClearTabs();
+
+private:
+    template <class F>
+    void ImageCommand(F&& f);
+    void CheckBackground();
+    QAction* Find(const char* name) const;
+
+    TJXMainForm& form_;
+    QTabBar& tabs_;
+    TSplitView split_;
+};
+
+}  // namespace jx

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QTabBar>
+#include <filesystem>
+#include <unistd.h>
+
+#include "gui/alpha_menu.h"
+#include "gui/grid_settings.h"
+#include "gui/main_form.h"
+#include "gui/palette_commands.h"
+#include "gui/quantizer_settings.h"
+#include "gui_app.h"
+#include "platform/session.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint32_t> Rgba(const jx::TPixelImage& img) {
+    std::vector<uint32_t> out;
+    for (const jx::TPixelRec& p : img.Vector())
+        out.push_back(uint32_t(p.R) | uint32_t(p.G) << 8 | uint32_t(p.B) << 16 | uint32_t(p.A) << 24);
+    return out;
+}
+
+class AlphaMenuTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        char tmpl[] = "/tmp/jx_gui_alpha_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        base_ = tmpl;
+        session_ = std::make_unique<jx::SessionFolder>(base_.string());
+        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
+        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
+        form_->SetColorPicker([this](const std::optional<jx::TPixelRec>& start) {
+            ++picks_;
+            starts_.push_back(start);
+            return pick_;
+        });
+        form_->show();
+        form_->FirstShow("");
+    }
+    void TearDown() override {
+        form_.reset();
+        session_.reset();
+        fs::remove_all(base_);
+    }
+    QMenu* Menu() { return form_->PaletteCommands().PopupMenu2(); }
+    QAction* Item(const char* name) { return Menu()->findChild<QAction*>(name); }
+    bool SplitOffered() {
+        emit Menu()->aboutToShow();
+        return Item("SplitImage1")->isEnabled();
+    }
+    QTabBar* Tabs() { return form_->TabControl1(); }
+
+    fs::path base_;
+    std::unique_ptr<jx::SessionFolder> session_;
+    std::unique_ptr<jx::TJXMainForm> form_;
+    QStringList messages_;
+    int picks_ = 0;
+    std::vector<std::optional<jx::TPixelRec>> starts_;
+    std::optional<jx::TPixelRec> pick_;
+};
+
+TEST_F(AlphaMenuTest, SplitOfferedOnlyWithPartialAlphaAndOnce) {
+    EXPECT_FALSE(SplitOffered());  // no image
+    form_->OpenImage(SuiteFile("basn2c08.png"));  // opaque
+    EXPECT_FALSE(SplitOffered());
+    form_->OpenImage(SuiteFile("tbrn2c08.png"));  // alpha 0 or 255 only
+    ASSERT_TRUE(form_->State().HasAlpha);
+    EXPECT_FALSE(SplitOffered());
+    Item("SplitImage1")->trigger();  // not offered: nothing happens
+    EXPECT_FALSE(Tabs()->isVisible());
+
+    form_->OpenImage(SuiteFile("basn6a08.png"));  // partial alpha
+    EXPECT_TRUE(SplitOffered());
+    Item("SplitImage1")->trigger();
+    ASSERT_TRUE(Tabs()->isVisible());
+    ASSERT_EQ(Tabs()->count(), 3);
+    EXPECT_EQ(Tabs()->tabText(0), "Original");
+    EXPECT_EQ(Tabs()->tabText(1), "Opaque");
+    EXPECT_EQ(Tabs()->tabText(2), "Translucent");
+    for (const char* f : {"Original.bmp", "Opaque.bmp", "Translucent.bmp"})
+        EXPECT_TRUE(fs::exists(fs::path(session_->Path()) / f)) << f;
+    EXPECT_FALSE(SplitOffered());  // the tabs exist
+
+    form_->OpenImage(SuiteFile("basn6a08.png"));  // a new image leaves the split
+    EXPECT_FALSE(Tabs()->isVisible());
+    EXPECT_EQ(Tabs()->count(), 0);
+    EXPECT_TRUE(SplitOffered());
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+}
+
+TEST_F(AlphaMenuTest, TabSwitchesKeepEditsAndWaitForTheLock) {
+    form_->OpenImage(SuiteFile("basn6a08.png"));
+    Item("SplitImage1")->trigger();
+    const auto original = Rgba(form_->State().SourceImage);
+    Tabs()->setCurrentIndex(1);
+    EXPECT_EQ(form_->AlphaCommands().SplitView().Current(), 1);
+    EXPECT_NE(Rgba(form_->State().SourceImage), original);
+    Item("Grayscale1")->trigger();
+    const auto editedOpaque = Rgba(form_->State().SourceImage);
+    EXPECT_EQ(form_->UndoStore().Count(), 2);
+
+    Tabs()->setCurrentIndex(0);
+    EXPECT_EQ(Rgba(form_->State().SourceImage), original);
+    EXPECT_EQ(form_->UndoStore().Count(), 1);
+
+    form_->LockMainWindow();
+    Tabs()->setCurrentIndex(1);
+    EXPECT_EQ(Tabs()->currentIndex(), 0);  // refused while a tool dialog is open
+    EXPECT_EQ(Rgba(form_->State().SourceImage), original);
+    form_->UnlockMainWindow();
+
+    Tabs()->setCurrentIndex(1);
+    EXPECT_EQ(Rgba(form_->State().SourceImage), editedOpaque);
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+}
+
+TEST_F(AlphaMenuTest, ConvertItemsChangeTheImageAndUndoGivesItBack) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    const auto opened = Rgba(form_->State().SourceImage);
+    for (const char* name : {"Alpha1", "rgb1", "Grayscale1"}) {
+        SCOPED_TRACE(name);
+        Item(name)->trigger();
+        EXPECT_NE(Rgba(form_->State().SourceImage), opened);
+        EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+        form_->ToolButton25Click();
+        EXPECT_EQ(Rgba(form_->State().SourceImage), opened);
+        EXPECT_FALSE(form_->State().HasAlpha);
+    }
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+}
+
+TEST_F(AlphaMenuTest, BackgroundChoiceAndItsFallbacks) {
+    auto& s = form_->State();
+    Item("Color1")->trigger();  // cancelled: nothing changes
+    EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Grid);
+    EXPECT_TRUE(Item("Grid1")->isChecked());
+    ASSERT_EQ(starts_.size(), 1u);
+    EXPECT_FALSE(starts_[0].has_value());  // no start colour
+
+    pick_ = jx::TPixelRec{};
+    pick_->R = 0x10;
+    pick_->G = 0x20;
+    pick_->B = 0x30;
+    pick_->A = 255;
+    Item("Color1")->trigger();
+    EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Color);
+    EXPECT_EQ(s.BackgroundColor, 0x302010);
+    EXPECT_TRUE(Item("Color1")->isChecked());
+
+    form_->AlphaCommands().PictureFileDialog = [] { return QString(); };
+    Item("Picture1")->trigger();  // cancelled: back to the grid
+    EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Grid);
+    EXPECT_TRUE(Item("Grid1")->isChecked());
+
+    form_->AlphaCommands().PictureFileDialog = [] { return QString(JX_TEST_DATA_DIR "/no/such.png"); };
+    Item("Picture1")->trigger();  // a failed load: said so, back to the grid
+    EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Grid);
+    EXPECT_EQ(messages_.size(), 1);
+
+    form_->AlphaCommands().PictureFileDialog = [] { return SuiteFile("basn2c08.png"); };
+    Item("Picture1")->trigger();
+    EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Picture);
+    EXPECT_TRUE(Item("Picture1")->isChecked());
+    EXPECT_EQ(s.BackgroundPicture.Width(), 32);
+}
+
+TEST_F(AlphaMenuTest, EveryColourPickGoesToTheWindowsPicker) {
+    // Grid defaults come from the grid settings at first show.
+    EXPECT_EQ(form_->State().GridCellSize, 8);
+    EXPECT_EQ(form_->State().GridColors[1].R, 204);
+    EXPECT_EQ(form_->Form6()->ComboBox2->currentIndex(), 0);
+
+    form_->Form6()->Shape1MouseDown();
+    form_->Form5()->PickColor(QColor(1, 2, 3));
+    form_->OpenImage(SuiteFile("basn3p02.png"));
+    form_->PaletteCommands().PaletteEditColor(false);
+    EXPECT_EQ(picks_, 3);
+    ASSERT_TRUE(starts_[1].has_value());
+    EXPECT_EQ(starts_[1]->B, 3);
+}
+
+}  // namespace
