@@ -246,6 +246,22 @@ bool TogglePaletteAlpha(TPaletteEditTarget t, int32_t index) {
     return true;
 }
 
+int32_t PaletteSortTypeOf(const TPaletteSortChoice& choice, bool hasAlpha) {
+    const int32_t method = std::clamp<int32_t>(choice.Method, 0, 2);
+    if (hasAlpha && choice.Alpha && method != SortByWeight) return method + (choice.Descending ? 7 : 5);
+    return method + (choice.Descending ? 3 : 0);
+}
+
+void SortPaletteBy(TPaletteEditTarget t, int32_t type) {
+    EngineState& s = t.State;
+    if (type < 0 || type >= kSortTypeCount) throw EditError("Unknown palette sort type " + std::to_string(type));
+    s.PaletteSortType = type;
+    if (!s.HasImage() || s.PaletteSize <= 0) return;
+    RemapFollowing(t);
+    t.Observer.Refresh(TRefreshTarget::SelectedColor);
+    CommitPalette(s, t.Observer, t.Undo);
+}
+
 bool QuickAddColor(TPaletteEditTarget t, int32_t x, int32_t y, TQuickAddMode mode, bool preview) {
     EngineState& s = t.State;
     RequireImage(s);

@@ -69,6 +69,25 @@ bool RemoveUnusedColors(TPaletteEditTarget t);
 // the palette; image and palette are saved. An index past the palette does nothing (false).
 bool TogglePaletteAlpha(TPaletteEditTarget t, int32_t index);
 
+// The sort menu's choice: method 0 "Popularity", 1 "Color", 2 "Luminance"; direction; the "Alpha"
+// check item.
+struct TPaletteSortChoice {
+    int32_t Method = 1;
+    bool Descending = false;
+    bool Alpha = false;
+};
+
+// The palette view order the choice stands for: method + 3 when descending; for an image with
+// alpha, "Alpha" checked and a method other than "Popularity", the alpha variant (method + 5
+// ascending, method + 7 descending). An opaque image never gets types 6 to 9.
+int32_t PaletteSortTypeOf(const TPaletteSortChoice& choice, bool hasAlpha);
+
+// A sort type chosen in the sort menu: PaletteSortType := type; with an image the palette is
+// remapped (which re-sorts it by the new order, with fresh counts for the popularity orders), the
+// selection follows its colour and the palette is saved as an undo state. Without an image only
+// the type is kept. A type outside 0..9 raises EditError and changes nothing.
+void SortPaletteBy(TPaletteEditTarget t, int32_t type);
+
 enum class TQuickAddMode { AddNew, ReplaceNearest };
 
 // The middle button on the image at (x, y): the source colour there (transparent black for alpha

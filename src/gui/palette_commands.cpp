@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolBar>
+#include <QToolButton>
 #include <cmath>
 
 #include "fileio/palette_file.h"
@@ -64,6 +65,8 @@ TPaletteCommands::TPaletteCommands(TJXMainForm& form) : QObject(&form), form_(fo
     add3_ = popupMenu2_->findChild<QAction*>("Add3");
     replaceNearest1_ = popupMenu2_->findChild<QAction*>("Replacenearest1");
 
+    BuildSortMenu();
+
     form_.image2_->installEventFilter(this);
     form_.image3_->installEventFilter(this);
     form_.image1_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -83,6 +86,76 @@ void TPaletteCommands::Edit(F&& f) {
     if (form_.Locked() || !form_.state_.HasImage()) return;
     settings_ = form_.Settings();
     form_.Guard(std::forward<F>(f));
+}
+
+void TPaletteCommands::BuildSortMenu() {
+    popupMenu4_ = new QMenu(&form_);
+    popupMenu4_->setObjectName("PopupMenu4");
+    auto* methods = new QActionGroup(popupMenu4_);
+    const char* const names[] = {"Popularity", "Color", "Luminance"};
+    for (int m = 0; m < 3; ++m) {
+        QAction* a = popupMenu4_->addAction(names[m]);
+        a->setCheckable(true);
+        a->setChecked(m == 1);
+        methods->addAction(a);
+        connect(a, &QAction::triggered, this, [this] { SortTypeChosen(); });
+        sortMethods_[m] = a;
+    }
+    popupMenu4_->addSeparator();
+    auto* directions = new QActionGroup(popupMenu4_);
+    for (const char* name : {"Ascending", "Descending"}) {
+        QAction* a = popupMenu4_->addAction(name);
+        a->setCheckable(true);
+        directions->addAction(a);
+        connect(a, &QAction::triggered, this, [this] { SortTypeChosen(); });
+        sortDescending_ = a;
+    }
+    directions->actions().first()->setChecked(true);
+    popupMenu4_->addSeparator();
+    sortAlpha_ = popupMenu4_->addAction("Alpha");
+    sortAlpha_->setCheckable(true);
+    sortAlpha_->setEnabled(false);
+    connect(sortAlpha_, &QAction::triggered, this, [this] { SortAlphaClicked(); });
+    // The alpha orders only mean something for an image with alpha.
+    connect(popupMenu4_, &QMenu::aboutToShow, this, [this] { sortAlpha_->setEnabled(form_.state_.HasAlpha); });
+
+    QAction* button = form_.panel1_->findChild<QAction*>("ToolButton29");
+    if (!button) return;
+    button->setMenu(popupMenu4_);
+    for (QObject* o : button->associatedObjects())
+        if (auto* bar = qobject_cast<QToolBar*>(o))
+            if (auto* b = qobject_cast<QToolButton*>(bar->widgetForAction(button)))
+                b->setPopupMode(QToolButton::MenuButtonPopup);
+}
+
+TPaletteSortChoice TPaletteCommands::SortChoice() const {
+    TPaletteSortChoice c;
+    for (int m = 0; m < 3; ++m)
+        if (sortMethods_[m]->isChecked()) c.Method = m;
+    c.Descending = sortDescending_->isChecked();
+    c.Alpha = sortAlpha_->isChecked();
+    return c;
+}
+
+void TPaletteCommands::SortTypeChosen() {
+    if (form_.Locked()) return;
+    EngineState& s = form_.state_;
+    const int32_t type = PaletteSortTypeOf(SortChoice(), s.HasAlpha);
+    if (!s.HasImage()) {
+        s.PaletteSortType = type;
+        return;
+    }
+    Edit([&] { SortPaletteBy(Target(), type); });
+    FrameSelectedColor();
+    DrawSelectedColor();
+}
+
+void TPaletteCommands::SortAlphaClicked() {
+    if (!form_.state_.HasImage()) {
+        sortAlpha_->setChecked(!sortAlpha_->isChecked());  // the click does not count without an image
+        return;
+    }
+    SortTypeChosen();
 }
 
 void TPaletteCommands::SetQuickAddMode(TQuickAddMode mode) {

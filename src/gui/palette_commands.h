@@ -1,7 +1,7 @@
 #pragma once
 // The window side of the palette edits: the palette grid (Image2) and its pop-up menu, the
 // selected-colour view (Image3), selection and quick add from the image, the quick-add mode of
-// PopupMenu2, Sort palette, Recalculate and Save palette. The edits themselves are in
+// PopupMenu2, Sort palette with its sort menu PopupMenu4, Recalculate and Save palette. The edits themselves are in
 // edit/palette_edit.h.
 #include <QImage>
 #include <QObject>
@@ -36,6 +36,7 @@ public:
     void SetQuickAddMode(TQuickAddMode mode);
     QMenu* PopupMenu1() const { return popupMenu1_; }
     QMenu* PopupMenu2() const { return popupMenu2_; }
+    QMenu* PopupMenu4() const { return popupMenu4_; }
     const QImage& SelectedColorImage() const { return image3_; }
 
     // The palette grid without re-sorting, the selected cell framed white and black.
@@ -52,6 +53,9 @@ public:
     void RemoveDuplicateColors();  // "double"
     void RemoveUnusedColors();     // "unused"
     void SortPalette();            // "Sort palette", ToolButton29
+    // PopupMenu4: a method or direction item was chosen, or "Alpha" clicked.
+    void SortTypeChosen();
+    void SortAlphaClicked();
     void Recalculate();            // ToolButton14
     void SavePalClick();           // ToolButton32
     // Writes the palette by filter index (1 ".pal", 2 ".act"); refusals reach the message box.
@@ -71,6 +75,8 @@ private:
     void Edit(F&& f);
     void InvertSelectedInView();
     QRect SelectedCell() const;
+    void BuildSortMenu();
+    TPaletteSortChoice SortChoice() const;
 
     TJXMainForm& form_;
     TPaletteSelection selection_;
@@ -83,6 +89,10 @@ private:
     QMenu* popupMenu2_ = nullptr;
     QAction* add3_ = nullptr;
     QAction* replaceNearest1_ = nullptr;
+    QMenu* popupMenu4_ = nullptr;
+    QAction* sortMethods_[3] = {};
+    QAction* sortDescending_ = nullptr;
+    QAction* sortAlpha_ = nullptr;
     QImage image3_;
 };
 

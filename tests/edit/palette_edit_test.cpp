@@ -276,5 +276,59 @@ TEST_F(PaletteEditTest, SelectionFollowsItsColourAcrossARemap) {
     }
 }
 
+TEST(PaletteSortChoiceTest, AlphaOrdersOnlyForImagesWithAlphaAndNotByPopularity) {
+    for (int32_t m = 0; m < 3; ++m)
+        for (bool desc : {false, true})
+            for (bool alpha : {false, true}) {
+                const int32_t opaque = PaletteSortTypeOf({m, desc, alpha}, false);
+                EXPECT_EQ(opaque, m + (desc ? 3 : 0));
+                const int32_t withAlpha = PaletteSortTypeOf({m, desc, alpha}, true);
+                EXPECT_EQ(withAlpha, alpha && m != 0 ? m + (desc ? 7 : 5) : opaque);
+            }
+    EXPECT_EQ(PaletteSortTypeOf({1, false, true}, true), SortByColorAlpha);
+    EXPECT_EQ(PaletteSortTypeOf({2, true, true}, true), SortByLumaAlphaAsc);
+}
+
+TEST_F(PaletteEditTest, SortMenuTypeSortsSavesAStateAndKeepsTheSelection) {
+    UsePalette({Colour(250, 0, 0), Colour(0, 250, 0), Colour(0, 0, 250), Colour(128, 128, 128)});
+    ASSERT_TRUE(selection_.SelectKey(state_, Rgba(0, 250, 0)));
+    const auto before = Keys();
+    const int32_t states = undo_->Count();
+    for (int32_t type : {SortByLuminanceAsc, SortByColor, SortByWeight}) {
+        SortPaletteBy(Target(), type);
+        EXPECT_EQ(state_.PaletteSortType, type);
+        EngineState expect = state_;
+        SortPalette(expect, expect.PaletteSize, type);
+        std::vector<uint32_t> want;
+        for (int32_t i = 0; i < expect.PaletteSize; ++i) want.push_back(PixelKey(expect.Palette[size_t(i)]));
+        EXPECT_EQ(Keys(), want) << type;
+        EXPECT_EQ(SelectedKey(), Rgba(0, 250, 0)) << type;
+        EXPECT_EQ(OutputKey(0, 1), Rgba(0, 250, 0)) << type;
+    }
+    // Popularity: green and blue cover two pixels each, red four, grey none.
+    EXPECT_EQ(Keys().front(), Rgba(250, 0, 0));
+    EXPECT_EQ(Keys().back(), Rgba(128, 128, 128));
+    EXPECT_EQ(undo_->Count(), states + 3);
+    ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+    ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+    ExpectUndoRestores(before);
+
+    EXPECT_THROW(SortPaletteBy(Target(), 10), EditError);
+    EXPECT_THROW(SortPaletteBy(Target(), -1), EditError);
+    EXPECT_EQ(state_.PaletteSortType, SortByWeight);
+}
+
+TEST(PaletteSortWithoutImageTest, OnlyTheTypeIsKept) {
+    test::ScratchFolder session;
+    TURClass undo(session.Path());
+    EngineState state;
+    TQuantizerSettings settings;
+    test::FakeWindow window;
+    TPaletteSelection selection;
+    SortPaletteBy({state, settings, window, undo, selection}, SortByLuminance);
+    EXPECT_EQ(state.PaletteSortType, SortByLuminance);
+    EXPECT_EQ(undo.Count(), 0);
+}
+
 }  // namespace
 }  // namespace jx

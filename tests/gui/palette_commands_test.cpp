@@ -146,4 +146,42 @@ TEST_F(PaletteCommandsTest, PickerAnswerReplacesOrAddsAndCancelIsAStep) {
     EXPECT_EQ(form_->UndoStore().Count(), states + 1);
 }
 
+TEST_F(PaletteCommandsTest, SortMenuOnTheButtonSortsByTheChosenType) {
+    auto& s = form_->State();
+    QAction* button = form_->Panel1()->findChild<QAction*>("ToolButton29");
+    QMenu* menu = Palette().PopupMenu4();
+    ASSERT_EQ(button->menu(), menu);
+    auto item = [&](const QString& text) {
+        for (QAction* a : menu->actions())
+            if (a->text() == text) return a;
+        return static_cast<QAction*>(nullptr);
+    };
+    ASSERT_TRUE(item("Color")->isChecked());
+    ASSERT_TRUE(item("Ascending")->isChecked());
+    emit menu->aboutToShow();
+    EXPECT_FALSE(item("Alpha")->isEnabled());  // the image is opaque
+
+    Palette().Selection().Select(s, 2);
+    const uint32_t key = jx::PixelKey(s.Palette[2]);
+    const int states = form_->UndoStore().Count();
+    item("Luminance")->trigger();
+    item("Descending")->trigger();
+    EXPECT_FALSE(item("Color")->isChecked());
+    EXPECT_FALSE(item("Ascending")->isChecked());
+    EXPECT_EQ(s.PaletteSortType, 5);
+    for (int i = 1; i < s.PaletteSize; ++i) EXPECT_LE(s.Palette[size_t(i - 1)].c1, s.Palette[size_t(i)].c1);
+    EXPECT_EQ(jx::PixelKey(s.Palette[size_t(Palette().SelectedColorIndex())]), key);
+    EXPECT_EQ(form_->UndoStore().Count(), states + 2);
+
+    // With alpha in the image "Alpha" gives the alpha order of the chosen method.
+    QTest::mouseClick(Image2(), Qt::MiddleButton, {}, QPoint(3, 3));
+    ASSERT_TRUE(s.HasAlpha);
+    emit menu->aboutToShow();
+    ASSERT_TRUE(item("Alpha")->isEnabled());
+    item("Alpha")->trigger();
+    EXPECT_EQ(s.PaletteSortType, 9);
+    item("Popularity")->trigger();
+    EXPECT_EQ(s.PaletteSortType, 3);
+}
+
 }  // namespace
