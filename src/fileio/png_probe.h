@@ -18,7 +18,9 @@ struct RgbaImage {
 // Larger images are refused here rather than allocated.
 inline constexpr uint64_t MaxProbePixels = uint64_t{1} << 28;
 
-// The image as 8-bit RGBA, or nothing when the bytes are not a complete, valid PNG.
+// The image as 8-bit RGBA, or nothing when the bytes are not a complete, valid PNG. A header
+// past MaxProbePixels, or claiming more rows than the image data can hold, is refused before any
+// pixel memory is taken.
 std::optional<RgbaImage> DecodePngRgba(std::span<const uint8_t> bytes);
 std::optional<RgbaImage> DecodePngFileRgba(const std::string& path);
 

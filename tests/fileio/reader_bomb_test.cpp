@@ -12,6 +12,7 @@
 #include "common/test_data.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
+#include "fileio/png_probe.h"
 #include "save_test_util.h"
 
 namespace jx {
@@ -112,6 +113,20 @@ TEST_F(ReaderBombs, PngHeadersPastTheirData) {
     // Past the size limit whatever the data.
     EXPECT_EQ(Outcome(DecodePngFile, "huge.png", TinyPng(60000, 60000, 8)), 0);
     EXPECT_EQ(Outcome(DecodePngFile, "fits.png", TinyPng(64, 63, 8)), 1);
+}
+
+TEST_F(ReaderBombs, ToolOutputCheckRefusesPngHeadersPastTheirData) {
+    auto outcome = [](const std::vector<uint8_t>& bytes) {
+        return test::RunWithMemoryLimit(kHeadroom, [&] { return DecodePngRgba(bytes) ? 1 : 0; });
+    };
+    // 225 million pixels (900 MB as RGBA) within the pixel limit, on a hundred bytes of data.
+    EXPECT_EQ(outcome(TinyPng(15000, 15000, 16)), 0);
+    EXPECT_EQ(outcome(TinyPng(16000, 16000, 1)), 0);
+    EXPECT_EQ(outcome(TinyPng(60000, 60000, 8)), 0);
+    EXPECT_EQ(outcome(TinyPng(64, 63, 8)), 1);
+    // Data that does inflate to a large image still decodes.
+    std::vector<uint8_t> grey(2000 * 2000 * 4, 0);
+    EXPECT_EQ(outcome(EncodePngRgba(2000, 2000, false, grey)), 1);
 }
 
 TEST_F(ReaderBombs, GifScreensAndFramesPastTheirData) {
