@@ -210,9 +210,10 @@ void TURClass::LoadState(EngineState& state, const TQuantizerSettings& settings,
     if (pal >= 0) palette = DecodeStatePalette(ReadWhole(base(pal) + ".pal"));
     const TStateParams params = DecodeStateParams(ReadWhole(target.Base + ".prm"));
 
+    // The flag as the state was saved: also a palette-only state may have changed it (a replace
+    // by a translucent colour), so it is not taken from the state that holds the pixels.
+    state.HasAlpha = target.HasAlpha;
     if (reloadImage) {
-        // The alpha flag goes with the pixels it describes (an alpha command set it).
-        state.HasAlpha = states_[static_cast<size_t>(img)].HasAlpha;
         PutSourceImage(state, std::move(image), observer);
         shownImage_ = base(img);
         RebuildImageDependants(state, observer);

@@ -72,7 +72,7 @@ private:
         std::string Base;
         int32_t Width = 0, Height = 0;
         bool Image = false, Mask = false, Palette = false;
-        bool HasAlpha = false;  // the state's HasAlpha, put back with its image
+        bool HasAlpha = false;  // the state's HasAlpha, put back with it (".prm" has no room for it)
         uint64_t Bytes = 0;
     };
     // Index of the latest state at or before index that holds the part, same size; -1 if none.

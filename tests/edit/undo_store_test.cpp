@@ -7,8 +7,10 @@
 #include "edit/commit.h"
 #include "edit/errors.h"
 #include "edit/open_command.h"
+#include "edit/palette_edit.h"
 #include "edit/undo_store.h"
 #include "edit_test_util.h"
+#include "imaging/resize_image.h"
 
 namespace fs = std::filesystem;
 
@@ -254,6 +256,46 @@ TEST_F(UndoTest, ClearRemovesEveryFile) {
     Open(test::Pixels(4, 4, 2));
     Open(test::Pixels(4, 4, 3));  // a new image starts a new history
     EXPECT_EQ(undo_->Count(), 1);
+}
+
+TEST_F(UndoTest, TheAlphaFlagComesBackWithEveryState) {
+    Open(test::Pixels(8, 6, 3));
+    ASSERT_FALSE(state_.HasAlpha);
+    ASSERT_GT(state_.PaletteSize, 1);
+    // Undo, then redo, to every state in turn: the flag each state was saved with.
+    auto expectFlags = [&](const std::vector<bool>& flags) {
+        while (undo_->Undo(state_, settings_, window_)) {}
+        EXPECT_EQ(state_.HasAlpha, flags.front()) << "state 0";
+        for (size_t i = 1; i < flags.size(); ++i) {
+            ASSERT_TRUE(undo_->Redo(state_, settings_, window_));
+            EXPECT_EQ(state_.HasAlpha, flags[i]) << "state " << i;
+        }
+        EXPECT_EQ(undo_->Count(), int32_t(flags.size()));
+    };
+
+    // A larger canvas gains transparent area.
+    TPixelRec clear;
+    ClearPixel(state_, clear);
+    TPixelImage canvas = PlaceOnCanvas(state_.SourceImage, 10, 8, 5, clear);
+    CommitImage(state_, canvas, settings_, window_, *undo_, {.HasAlpha = CanvasHasAlpha(8, 6, 10, 8, false)});
+    ASSERT_TRUE(state_.HasAlpha);
+    expectFlags({false, true});
+
+    // Palette edits: the alpha toggle there and back, then a replace by a translucent colour,
+    // which saves only the palette.
+    ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+    TPaletteSelection selection;
+    const TPaletteEditTarget t{state_, settings_, window_, *undo_, selection};
+    ASSERT_TRUE(TogglePaletteAlpha(t, 1));
+    ASSERT_TRUE(state_.HasAlpha);
+    ASSERT_TRUE(TogglePaletteAlpha(t, 1));
+    ASSERT_FALSE(state_.HasAlpha);
+    ASSERT_TRUE(selection.Select(state_, 0));
+    TPixelRec translucent;
+    translucent.R = 10, translucent.G = 20, translucent.B = 30, translucent.A = 100;
+    PaletteEditColor(t, translucent, true);
+    ASSERT_TRUE(state_.HasAlpha);
+    expectFlags({false, true, false, true});
 }
 
 }  // namespace
