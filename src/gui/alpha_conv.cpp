@@ -19,16 +19,10 @@ TAConv::TAConv(TJXMainForm* owner, EngineState& state, TToolHost host)
     : TToolDialog(owner, "AConv", state, std::move(host), true) {
     setObjectName("AConv");
     if (!host_.PickColor)
-        host_.PickColor = [this](QColor initial) -> std::optional<QColor> {
-            TPixelRec start;
-            start.R = static_cast<uint8_t>(initial.red());
-            start.G = static_cast<uint8_t>(initial.green());
-            start.B = static_cast<uint8_t>(initial.blue());
-            start.A = 255;
-            const std::optional<TPixelRec> c =
-                MainForm() ? MainForm()->PickColor(start) : TColorDlgForm(nullptr, state_).Pick(start);
-            if (!c) return std::nullopt;
-            return QColor(c->R, c->G, c->B);
+        host_.PickColor = [this](QColor initial) {
+            return PickOpaqueColor(initial, [this](const TPixelRec& start) {
+                return MainForm() ? MainForm()->PickColor(start) : TColorDlgForm(nullptr, state_).Pick(start);
+            });
         };
     auto* layout = new QVBoxLayout(this);
     GroupBox1 = new QGroupBox("Treshold - 127");

@@ -492,4 +492,15 @@ void TEyedropperForm::showEvent(QShowEvent* e) {
     MoveLoupe(mapFromGlobal(QCursor::pos()));
 }
 
+std::optional<QColor> PickOpaqueColor(QColor initial, const std::function<std::optional<TPixelRec>(const TPixelRec&)>& pick) {
+    TPixelRec start;
+    start.R = static_cast<uint8_t>(initial.red());
+    start.G = static_cast<uint8_t>(initial.green());
+    start.B = static_cast<uint8_t>(initial.blue());
+    start.A = 255;
+    const std::optional<TPixelRec> c = pick(start);
+    if (!c) return std::nullopt;
+    return QColor(c->R, c->G, c->B);
+}
+
 }  // namespace jx

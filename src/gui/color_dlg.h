@@ -1,4 +1,5 @@
 #pragma once
+#include <QColor>
 #include <QDialog>
 #include <QImage>
 #include <functional>
@@ -151,5 +152,9 @@ private:
     QPoint loupePos_;
     std::optional<QRgb> picked_;
 };
+
+// A colour-value picker over a record picker: initial as an opaque start colour, the answer's
+// R, G and B back (its alpha is not a colour value's).
+std::optional<QColor> PickOpaqueColor(QColor initial, const std::function<std::optional<TPixelRec>(const TPixelRec&)>& pick);
 
 }  // namespace jx

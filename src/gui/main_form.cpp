@@ -140,15 +140,8 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     optionsForm_ = new TOptionsForm(this, options_, capture_);
     aboutForm_ = new TAboutForm(this);
     colorDlg_ = new TColorDlgForm(this, state_);
-    form5_->PickColor = [this](QColor initial) -> std::optional<QColor> {
-        TPixelRec start;
-        start.R = static_cast<uint8_t>(initial.red());
-        start.G = static_cast<uint8_t>(initial.green());
-        start.B = static_cast<uint8_t>(initial.blue());
-        start.A = 255;
-        const std::optional<TPixelRec> c = PickColor(start);
-        if (!c) return std::nullopt;
-        return QColor(c->R, c->G, c->B);
+    form5_->PickColor = [this](QColor initial) {
+        return PickOpaqueColor(initial, [this](const TPixelRec& start) { return PickColor(start); });
     };
     form6_ = new TForm6(this, state_, [this] { RenderImageView(); },
                         [this](const TPixelRec& start) { return PickColor(start); });

@@ -73,16 +73,11 @@ bool ParseBackgroundCaption(const QString& caption, uint8_t* r, uint8_t* g, uint
 TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
     : TPointerform(mainForm, "Quantizer settings", kFades), state_(state) {
     setObjectName("Form5");
-    PickColor = [this](QColor initial) -> std::optional<QColor> {
-        TColorDlgForm picker(MainForm(), state_);
-        TPixelRec start;
-        start.R = static_cast<uint8_t>(initial.red());
-        start.G = static_cast<uint8_t>(initial.green());
-        start.B = static_cast<uint8_t>(initial.blue());
-        start.A = 255;
-        const std::optional<TPixelRec> c = picker.Pick(start);
-        if (!c) return std::nullopt;
-        return QColor(c->R, c->G, c->B);
+    PickColor = [this](QColor initial) {
+        return PickOpaqueColor(initial, [this](const TPixelRec& start) {
+            TColorDlgForm picker(MainForm(), state_);
+            return picker.Pick(start);
+        });
     };
 
     Colors = new QComboBox;

@@ -77,15 +77,8 @@ TToolHost TToolDialogs::Host() {
     };
     h.Refresh = [f] { f->RenderImageView(); };
     h.ShowPreview = [f](const QImage& image) { f->ShowToolPreview(image); };
-    h.PickColor = [f](QColor initial) -> std::optional<QColor> {
-        TPixelRec start;
-        start.R = static_cast<uint8_t>(initial.red());
-        start.G = static_cast<uint8_t>(initial.green());
-        start.B = static_cast<uint8_t>(initial.blue());
-        start.A = 255;
-        const std::optional<TPixelRec> picked = f->PickColor(start);
-        if (!picked) return std::nullopt;
-        return QColor(picked->R, picked->G, picked->B);
+    h.PickColor = [f](QColor initial) {
+        return PickOpaqueColor(initial, [f](const TPixelRec& start) { return f->PickColor(start); });
     };
     return h;
 }
