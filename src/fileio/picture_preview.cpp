@@ -14,6 +14,7 @@
 
 #include "fileio/bitmap.h"
 #include "fileio/errors.h"
+#include "fileio/jpeg_errors.h"
 #include "fileio/open_decoders.h"
 #include "fileio/open_image.h"
 #include "fileio/png_probe.h"
@@ -143,27 +144,11 @@ bool DecodePngScaled(const std::vector<uint8_t>& file, int32_t maxSide, TPreview
 
 // ---- JPEG with libjpeg's own scaling ----
 
-struct JpegErr {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void JpegExit(j_common_ptr c) {
-    auto* e = reinterpret_cast<JpegErr*>(c->err);
-    (*c->err->format_message)(c, e->message);
-    std::longjmp(e->jump, 1);
-}
-void JpegQuiet(j_common_ptr, int) {}
-
 bool DecodeJpegScaled(const std::vector<uint8_t>& file, int32_t maxSide, TPreviewImage& out, std::string& error) {
     jpeg_decompress_struct cinfo;
-    JpegErr jerr;
+    TJpegErrorManager jerr;
     std::memset(&cinfo, 0, sizeof cinfo);
-    cinfo.err = jpeg_std_error(&jerr.pub);
-    jerr.pub.error_exit = JpegExit;
-    jerr.pub.emit_message = JpegQuiet;
-    jerr.message[0] = 0;
+    cinfo.err = UseJpegErrors(jerr);
     unsigned char* volatile line = nullptr;
     if (setjmp(jerr.jump)) {
         jpeg_destroy_decompress(&cinfo);

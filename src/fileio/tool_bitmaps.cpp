@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 
+#include "fileio/jpeg_errors.h"
 #include "fileio/png_chain.h"
 #include "fileio/png_probe.h"
 #include "fileio/save_image.h"
@@ -74,30 +75,13 @@ std::vector<uint8_t> EncodeBmp24(const TBitmap& b) {
     return EncodeBmp(copy);
 }
 
-struct JpegErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void JpegErrorExit(j_common_ptr cinfo) {
-    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    std::longjmp(err->jump, 1);
-}
-
-void JpegSilence(j_common_ptr, int) {}
-
 // Decodes into `rows` (24-bit B, G, R, rows top first, `stride` apart); no C++ object with a
 // destructor lives between setjmp and a longjmp, so the jump skips nothing.
 bool DecodeJpegInto(const std::vector<uint8_t>& bytes, TBitmap& target, std::string& error) {
     jpeg_decompress_struct cinfo;
-    JpegErrorManager jerr;
+    TJpegErrorManager jerr;
     std::memset(&cinfo, 0, sizeof cinfo);
-    cinfo.err = jpeg_std_error(&jerr.pub);
-    jerr.pub.error_exit = JpegErrorExit;
-    jerr.pub.emit_message = JpegSilence;
-    jerr.message[0] = '\0';
+    cinfo.err = UseJpegErrors(jerr);
     unsigned char* volatile line = nullptr;
     if (setjmp(jerr.jump)) {
         jpeg_destroy_decompress(&cinfo);

@@ -1,0 +1,30 @@
+#pragma once
+// libjpeg's errors as a jump back to the decoder's setjmp, with the library's message kept;
+// its warnings are not shown.
+#include <jpeglib.h>
+
+#include <csetjmp>
+
+namespace jx {
+
+struct TJpegErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+// cinfo's error manager := e, its message emptied. The caller does setjmp(e.jump) before any call
+// that may fail; no object with a destructor may live between that setjmp and the failing call.
+inline jpeg_error_mgr* UseJpegErrors(TJpegErrorManager& e) {
+    jpeg_std_error(&e.pub);
+    e.pub.error_exit = [](j_common_ptr c) {
+        auto* m = reinterpret_cast<TJpegErrorManager*>(c->err);
+        (*c->err->format_message)(c, m->message);
+        std::longjmp(m->jump, 1);
+    };
+    e.pub.emit_message = [](j_common_ptr, int) {};
+    e.message[0] = '\0';
+    return &e.pub;
+}
+
+}  // namespace jx
