@@ -247,13 +247,18 @@ void ConvertPixels(const EngineState& state, TPixelRec* px, int64_t count, bool 
     }
 }
 
-void ApplyColorSpace(EngineState& state, int32_t colorSpace) {
+bool SelectColorSpace(EngineState& state, int32_t colorSpace) {
     const ColorConverterFn converter = ConverterFor(colorSpace);
-    if (!converter) return;
+    if (!converter) return false;
     state.ColorConverter = converter;
-    ConvertPixels(state, state.SourceImage.Data(), state.SourceImage.Count(), false);
     state.Convert(state.AlphaBackground);
     state.ChromaMax = ComputeChromaMax(converter);
+    return true;
+}
+
+void ApplyColorSpace(EngineState& state, int32_t colorSpace) {
+    if (!SelectColorSpace(state, colorSpace)) return;
+    ConvertPixels(state, state.SourceImage.Data(), state.SourceImage.Count(), false);
     BuildEdgeMap(state);
 }
 
