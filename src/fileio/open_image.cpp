@@ -10,6 +10,7 @@
 #include "fileio/save_image.h"
 #include "imaging/color_space.h"
 #include "imaging/color_tree.h"
+#include "imaging/edge_map.h"
 #include "imaging/quantize.h"
 #include "platform/file_size.h"
 
@@ -117,14 +118,17 @@ bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t /*fromB
 
     observer.SourceReplaced(state.ImageWidth(), state.ImageHeight(), state.HasAlpha);
     state.ReconvertPending = true;
-    BuildUniqueColors(state);
+    // The conversion rides on the colour count: each distinct colour is converted once. An
+    // unknown colour space keeps the current converter.
+    if (applySpace) SelectColorSpace(state, target.Settings.ColorSpace);
+    BuildUniqueColors(state, applySpace);
 
     if (applySpace) {
         state.PaletteSize = state.UniqueColorCount > 256 ? -1 : state.UniqueColorCount;
         const std::string text = state.PaletteSize < 0 ? "TrueColor" : std::to_string(state.PaletteSize);
         target.Settings.ColorCount = text;
         observer.ShowColorCount(text);
-        ApplyColorSpace(state, target.Settings.ColorSpace);
+        BuildEdgeMap(state);
     }
     if (!target.BatchMode) observer.SaveUndoState(true, true, state.UniqueColorCount <= 256);
 

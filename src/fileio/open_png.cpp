@@ -45,8 +45,27 @@ TDecodedImage MapPng(const PngImage& png) {
                     out.Pixels[y][x] = table[png.Sample(uint32_t(x), uint32_t(y), 0) & 0xFF];
             break;
         }
-        case kPngGreyAlpha:
-        case kPngRgba: {
+        case kPngRgba:
+            if (depth == 8) {
+                // The common photograph: straight from the stored rows.
+                bool translucent = false;
+                for (int32_t y = 0; y < h; ++y) {
+                    const uint8_t* row = png.Row(uint32_t(y));
+                    TPixelRec* dst = out.Pixels[y];
+                    for (int32_t x = 0; x < w; ++x, row += 4) {
+                        TPixelRec& p = dst[x];
+                        p.R = row[0];
+                        p.G = row[1];
+                        p.B = row[2];
+                        p.A = row[3];
+                        translucent |= row[3] != 255;
+                    }
+                }
+                out.HasAlpha = translucent;
+                break;
+            }
+            [[fallthrough]];
+        case kPngGreyAlpha: {
             const bool grey = png.ColorType() == kPngGreyAlpha;
             const unsigned a = grey ? 1 : 3;
             bool translucent = false;
@@ -63,8 +82,24 @@ TDecodedImage MapPng(const PngImage& png) {
             out.HasAlpha = translucent;
             break;
         }
-        case kPngGrey:
-        case kPngRgb: {
+        case kPngRgb:
+            if (depth == 8 && !png.Key.has_value()) {
+                for (int32_t y = 0; y < h; ++y) {
+                    const uint8_t* row = png.Row(uint32_t(y));
+                    TPixelRec* dst = out.Pixels[y];
+                    for (int32_t x = 0; x < w; ++x, row += 3) {
+                        TPixelRec& p = dst[x];
+                        p.R = row[0];
+                        p.G = row[1];
+                        p.B = row[2];
+                        p.A = 255;
+                    }
+                }
+                out.HasAlpha = false;
+                break;
+            }
+            [[fallthrough]];
+        case kPngGrey: {
             const bool grey = png.ColorType() == kPngGrey;
             out.HasAlpha = png.Key.has_value();
             const PngKey key = png.Key.value_or(PngKey{});
@@ -102,7 +137,9 @@ TDecodedImage MapPng(const PngImage& png) {
 TDecodedImage DecodePngFile(const std::string& fileName) {
     PngImage png;
     try {
-        png = PngImage::DecodeFile(fileName);
+        PngDecodeOptions options;
+        options.ReadRowFilters = false;  // the editor never looks at them
+        png = PngImage::DecodeFile(fileName, options);
     } catch (const PngError& e) {
         throw FileIoError(e.what());
     }

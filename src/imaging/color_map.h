@@ -17,6 +17,11 @@ public:
     void Clear();
     size_t Size() const { return size_; }
 
+    // Starts fetching key's home slot: a lookup a few keys later finds it in the cache.
+    void Prefetch(uint32_t key) const {
+        if (!table_.empty()) __builtin_prefetch(&table_[Home(key)]);
+    }
+
     // The value of key, inserted as value when missing; inserted tells which.
     int32_t& FindOrInsert(uint32_t key, int32_t value, bool& inserted) {
         if ((size_ + 1) * 8 > table_.size() * 5) Grow();

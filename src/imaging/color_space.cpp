@@ -85,8 +85,8 @@ TTriple RgbToLab(int32_t color) {
     const double x = 0.412453 * r + 0.35758 * g + 0.180423 * b;
     const double y = 0.212671 * r + 0.71516 * g + 0.072169 * b;
     const double z = 0.019334 * r + 0.119193 * g + 0.950227 * b;
-    const double l = y <= 0.008856 ? 903.3 * y : 116.0 * std::cbrt(y) - 16.0;
-    const double fy = LabF(y);
+    const double fy = LabF(y);  // above the knee it is the cube root the lightness takes
+    const double l = y <= 0.008856 ? 903.3 * y : 116.0 * fy - 16.0;
     return {l, 500.0 * (LabF(x / 0.95047) - fy), 200.0 * (fy - LabF(z / 1.08883))};
 }
 
@@ -247,13 +247,18 @@ void ConvertPixels(const EngineState& state, TPixelRec* px, int64_t count, bool 
     }
 }
 
-void ApplyColorSpace(EngineState& state, int32_t colorSpace) {
+bool SelectColorSpace(EngineState& state, int32_t colorSpace) {
     const ColorConverterFn converter = ConverterFor(colorSpace);
-    if (!converter) return;
+    if (!converter) return false;
     state.ColorConverter = converter;
-    ConvertPixels(state, state.SourceImage.Data(), state.SourceImage.Count(), false);
     state.Convert(state.AlphaBackground);
     state.ChromaMax = ComputeChromaMax(converter);
+    return true;
+}
+
+void ApplyColorSpace(EngineState& state, int32_t colorSpace) {
+    if (!SelectColorSpace(state, colorSpace)) return;
+    ConvertPixels(state, state.SourceImage.Data(), state.SourceImage.Count(), false);
     BuildEdgeMap(state);
 }
 

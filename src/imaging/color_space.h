@@ -34,6 +34,9 @@ void ConvertPixels(const EngineState& state, TPixelRec* px, int64_t count, bool 
 // Switches the converter by the colour-space index (another index does nothing), reconverts
 // every SourceImage pixel, recomputes ChromaMax over the RGB cube corners and rebuilds the edge map.
 void ApplyColorSpace(EngineState& state, int32_t colorSpace);
+// The first half of that: the converter, the background's working values and ChromaMax, the
+// pixels left alone; false (and nothing changed) for an unknown index.
+bool SelectColorSpace(EngineState& state, int32_t colorSpace);
 
 // Largest c2 and c3 the converter gives over the eight RGB cube corners (alpha not composited).
 std::array<uint8_t, 2> ComputeChromaMax(ColorConverterFn converter);

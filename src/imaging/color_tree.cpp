@@ -1,6 +1,7 @@
 #include "imaging/color_tree.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <new>
 #include <string>
@@ -148,7 +149,7 @@ uint64_t ColorFingerprint(const TGrid<TPixelRec>& image) {
     return h;
 }
 
-void BuildUniqueColors(EngineState& state) {
+void BuildUniqueColors(EngineState& state, bool convert) {
     state.UniqueColorCount = 0;
     ColorTreeReset(state);
     auto& found = state.UniqueColorIndex;
@@ -156,41 +157,68 @@ void BuildUniqueColors(EngineState& state) {
     found.First.clear();
     found.Count.clear();
     found.TransparentBlack = true;
-    const TPixelRec* px = state.SourceImage.Data();
+    TPixelRec* px = state.SourceImage.Data();
     const int64_t pixels = state.SourceImage.Count();
     std::vector<TPixelRec>& list = state.Palette;
     list.clear();
-    // The colours are found through a flat table rather than the tree: one probe per pixel.
+    // The colours are found through a flat table rather than the tree: one probe per pixel. A
+    // photograph's colours do not fit the processor caches, so the table slot of a pixel a few
+    // places ahead is fetched early, and a colour's count and working values sit in one small
+    // record whose fetch starts as soon as the probe has named it.
+    struct TSeen {
+        int32_t count;
+        uint8_t c1, c2, c3;
+    };
+    std::vector<TSeen> seen;
     TColorMap index(static_cast<size_t>(std::min<int64_t>(pixels, 1 << 16)));
+    constexpr int64_t kProbeAhead = 16, kUseAhead = 8;
+    std::array<int32_t, kUseAhead> pending{};
     int32_t count = 0;
     uint32_t lastKey = 0;
     int32_t lastAt = -1;
-    for (int64_t i = 0; i < pixels; ++i) {
-        if (px[i].A == 0 && (px[i].R | px[i].G | px[i].B) != 0) found.TransparentBlack = false;
-        const uint32_t key = PixelKey(px[i]);
-        // Runs of one colour (flat areas) need no lookup.
-        if (key == lastKey && lastAt >= 0) {
-            TPixelRec& e = list[static_cast<size_t>(lastAt)];
-            e.Weight = AddWeight(e.Weight, 1);
-            continue;
+    for (int64_t i = 0; i < pixels + kUseAhead; ++i) {
+        // The slot pixel i - kUseAhead left is read before pixel i takes it.
+        if (i >= kUseAhead) {
+            const int64_t j = i - kUseAhead;
+            TSeen& s = seen[static_cast<size_t>(pending[static_cast<size_t>(j % kUseAhead)])];
+            if (s.count < std::numeric_limits<int32_t>::max()) ++s.count;
+            if (convert) {
+                px[j].c1 = s.c1;
+                px[j].c2 = s.c2;
+                px[j].c3 = s.c3;
+            }
         }
-        bool inserted;
-        const int32_t at = index.FindOrInsert(key, count, inserted);
-        lastKey = key;
-        lastAt = at;
-        if (inserted) {
-            AppendChecked(list, px[i]);
-            list.back().Weight = 1;
-            AppendChecked(found.First, static_cast<int32_t>(i));
-            ++count;
-        } else {
-            TPixelRec& e = list[static_cast<size_t>(at)];
-            e.Weight = AddWeight(e.Weight, 1);
+        if (i < pixels) {
+            if (i + kProbeAhead < pixels) index.Prefetch(PixelKey(px[i + kProbeAhead]));
+            TPixelRec& p = px[i];
+            if (p.A == 0 && (p.R | p.G | p.B) != 0) found.TransparentBlack = false;
+            const uint32_t key = PixelKey(p);
+            int32_t at = lastAt;
+            // Runs of one colour (flat areas) need no lookup.
+            if (key != lastKey || lastAt < 0) {
+                bool inserted;
+                at = index.FindOrInsert(key, count, inserted);
+                lastKey = key;
+                lastAt = at;
+                if (inserted) {
+                    if (convert) state.Convert(p);
+                    AppendChecked(list, p);
+                    AppendChecked(seen, TSeen{0, p.c1, p.c2, p.c3});
+                    AppendChecked(found.First, static_cast<int32_t>(i));
+                    ++count;
+                }
+                __builtin_prefetch(&seen[static_cast<size_t>(at)]);
+            }
+            pending[static_cast<size_t>(i % kUseAhead)] = at;
         }
     }
     state.UniqueColorCount = count;
     ResizeChecked(found.Count, count);
-    for (int32_t i = 0; i < count; ++i) found.Count[static_cast<size_t>(i)] = list[static_cast<size_t>(i)].Weight;
+    for (int32_t i = 0; i < count; ++i) {
+        found.Count[static_cast<size_t>(i)] = seen[static_cast<size_t>(i)].count;
+        list[static_cast<size_t>(i)].Weight = seen[static_cast<size_t>(i)].count;
+    }
+    std::vector<TSeen>().swap(seen);
     found.First.shrink_to_fit();
     found.Fingerprint = ColorFingerprint(state.SourceImage);
     found.Valid = true;

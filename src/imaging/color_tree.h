@@ -70,7 +70,8 @@ int32_t NearestIndex(EngineState& state, const TPixelRec& p);
 uint64_t ColorFingerprint(const TGrid<TPixelRec>& image);
 
 // UniqueColorCount and Palette[0..UniqueColorCount-1]: the distinct colours of SourceImage
-// (by A, R, G, B) in order of first appearance, each weighted by its pixel count.
-void BuildUniqueColors(EngineState& state);
+// (by A, R, G, B) in order of first appearance, each weighted by its pixel count. With convert,
+// the pixels' c1..c3 are filled by the current converter too, each distinct colour converted once.
+void BuildUniqueColors(EngineState& state, bool convert = false);
 
 }  // namespace jx

@@ -79,13 +79,14 @@ int64_t MillisecondsSince(std::chrono::steady_clock::time_point t0) {
 }
 
 // The histograms and the grey test take every pixel of the colour-list pass.
-inline void CountPixel(EngineState& state, const TPixelRec& p) {
-    ++state.ChannelHistograms[0][p.R];
-    ++state.ChannelHistograms[1][p.G];
-    ++state.ChannelHistograms[2][p.B];
-    ++state.ChannelHistograms[3][p.A];
+inline void CountColor(EngineState& state, const TPixelRec& p, int32_t pixels) {
+    state.ChannelHistograms[0][p.R] += pixels;
+    state.ChannelHistograms[1][p.G] += pixels;
+    state.ChannelHistograms[2][p.B] += pixels;
+    state.ChannelHistograms[3][p.A] += pixels;
     if (p.R != p.G || p.R != p.B) state.IsGrey = false;
 }
+inline void CountPixel(EngineState& state, const TPixelRec& p) { CountColor(state, p, 1); }
 
 struct BusyGuard {
     EngineObserver& observer;
@@ -177,7 +178,10 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
 
     const int32_t w = state.ImageWidth(), h = state.ImageHeight();
     const int64_t pixels = state.SourceImage.Count();
-    state.WorkingImage.Resize(w, h);
+    // Every pixel of the working image is written below, by the colour-list pass or by the
+    // remap over the whole image, so a working image of the right shape is not cleared first.
+    if (!state.WorkingImage.SameShape(state.SourceImage)) state.WorkingImage.Resize(w, h);
+    const bool remapCovers = n > 0 && !state.QuickAddPreview;
     ColorTreeReset(state);
     TPixelRec cleared;
     ClearPixel(state, cleared);
@@ -195,17 +199,18 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
     state.IsGrey = true;
     int32_t count = 0;
     if (reuse) {
-        for (int32_t y = 0; y < h; ++y) {
-            const TPixelRec* src = state.SourceImage[y];
-            TPixelRec* out = state.WorkingImage[y];
-            for (int32_t x = 0; x < w; ++x) {
-                TPixelRec p = src[x];
-                if (n > 0 && p.A == 0) p = cleared;
-                CountPixel(state, p);
-                p.Weight = 1;
-                out[x] = p;
+        // The true-colour view is the image itself; a palette's remap rewrites every pixel.
+        if (!remapCovers)
+            for (int32_t y = 0; y < h; ++y) {
+                const TPixelRec* src = state.SourceImage[y];
+                TPixelRec* out = state.WorkingImage[y];
+                for (int32_t x = 0; x < w; ++x) {
+                    TPixelRec p = src[x];
+                    if (n > 0 && p.A == 0) p = cleared;
+                    p.Weight = 1;
+                    out[x] = p;
+                }
             }
-        }
         count = static_cast<int32_t>(unique.First.size());
         ResizeChecked(list, count);
         ResizeChecked(weights, count);
@@ -214,6 +219,8 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
             TPixelRec p = src[unique.First[static_cast<size_t>(i)]];
             if (n > 0 && p.A == 0) p = cleared;
             p.Weight = unique.Count[static_cast<size_t>(i)];
+            // The histograms count pixels: each colour once, by its pixel count.
+            CountColor(state, p, p.Weight);
             list[static_cast<size_t>(i)] = p;
             weights[static_cast<size_t>(i)] = p.Weight;
         }
@@ -249,7 +256,7 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
                 } else {
                     weights[static_cast<size_t>(at)] += weight;
                 }
-                out[x] = p;
+                if (!remapCovers) out[x] = p;
             }
         }
         for (int32_t i = 0; i < count; ++i)

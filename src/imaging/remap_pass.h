@@ -27,7 +27,7 @@ struct TRemapPass {
     TRemapPass(EngineState& s, const TQuantizerSettings& st) : state(s), settings(st) {}
 
     // Nearest palette index of working-space colours (A, c1, c2, c3) met lately in this pass.
-    TRecentColors<16> cache;
+    TRecentColors<12> cache;
 
     // NearestColor through the pass's pruned search for colours the cache does not hold.
     TPixelRec Nearest(const TPixelRec& p, bool count) {
@@ -40,8 +40,14 @@ struct TRemapPass {
         TPixelRec* e = &state.Palette[static_cast<size_t>(index)];
         // Entries at distance 0 that are not p itself go through the tree's own rule for them.
         if (!SameRgba(*e, p) && state.Distance(*e, p) == 0) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
-        if (count) e->Weight = AddWeight(e->Weight, 1);
-        return *e;
+        // The record is read whole before its count is written: reading it back just after a
+        // narrow write of its middle stalls the processor.
+        TPixelRec r = *e;
+        if (count) {
+            r.Weight = AddWeight(r.Weight, 1);
+            e->Weight = r.Weight;
+        }
+        return r;
     }
 
     bool Bypassed(int32_t x, int32_t y) const { return settings.BypassEdges && state.EdgeMap[y][x] > 192; }

@@ -5,7 +5,9 @@
 #include "engine_test_util.h"
 #include "imaging/color_tree.h"
 #include "imaging/engine_state.h"
+#include "imaging/edge_map.h"
 #include "imaging/errors.h"
+#include "imaging/quantize.h"
 
 namespace jx {
 namespace {
@@ -167,6 +169,51 @@ TEST(UniqueColors, FirstAppearanceOrderWithCounts) {
     EXPECT_EQ(s.Palette[1].Weight, 2);
     EXPECT_EQ(PixelKey(s.Palette[2]), 0u);  // both transparent pixels: one cleared colour
     EXPECT_EQ(s.Palette[2].Weight, 2);
+}
+
+// The open road converts while it counts: the pixels, the colour list and the counts must be what
+// a conversion of every pixel and a plain count give, also past the look-ahead at both ends and
+// for runs of one colour. The quantize that follows takes its histograms from the counts.
+TEST(UniqueColors, ConvertingWhileCountingMatchesConvertingEveryPixel) {
+    for (int32_t w : {1, 5, 61}) {
+        SCOPED_TRACE(w);
+        std::vector<TPixelRec> px;
+        uint32_t seed = 3;
+        for (int32_t i = 0; i < w * 7; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            const uint8_t v = static_cast<uint8_t>(seed >> 29);  // few values: repeats and runs
+            px.push_back(Rgba(uint8_t(40 * v), uint8_t(255 - 30 * v), uint8_t(v * v), i % 11 == 0 ? 0 : 255));
+        }
+        EngineState want, got;
+        want.HasAlpha = got.HasAlpha = true;
+        ASSERT_TRUE(SelectColorSpace(want, 4) && SelectColorSpace(got, 4));  // LUV
+        test::LoadImage(want, w, 7, px);
+        BuildUniqueColors(want);
+        TPixelImage raw(w, 7);
+        for (int32_t i = 0; i < w * 7; ++i) raw.Data()[i] = px[static_cast<size_t>(i)];
+        got.SetSourceImage(std::move(raw), TSourceConversion::Deferred);
+        BuildUniqueColors(got, true);
+        BuildEdgeMap(got);
+        ASSERT_EQ(got.UniqueColorCount, want.UniqueColorCount);
+        for (int64_t i = 0; i < got.SourceImage.Count(); ++i)
+            ASSERT_EQ(got.SourceImage.Data()[i], want.SourceImage.Data()[i]) << i;
+        for (int32_t i = 0; i < got.UniqueColorCount; ++i) {
+            EXPECT_EQ(got.Palette[size_t(i)], want.Palette[size_t(i)]) << i;
+            EXPECT_EQ(got.UniqueColorIndex.First[size_t(i)], want.UniqueColorIndex.First[size_t(i)]);
+        }
+        EXPECT_EQ(got.UniqueColorIndex.Count, want.UniqueColorIndex.Count);
+
+        test::RecordingObserver obs;
+        TQuantizerSettings settings;
+        settings.ColorCount = "4";
+        Quantize(got, settings, obs);
+        std::array<std::array<int32_t, 256>, 4> counted{};
+        for (int64_t i = 0; i < got.SourceImage.Count(); ++i) {
+            const TPixelRec& p = got.SourceImage.Data()[i];
+            ++counted[0][p.R], ++counted[1][p.G], ++counted[2][p.B], ++counted[3][p.A];
+        }
+        EXPECT_EQ(got.ChannelHistograms, counted);
+    }
 }
 
 }  // namespace

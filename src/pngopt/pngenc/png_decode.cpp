@@ -279,7 +279,8 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
     }
     if (idat.empty()) throw PngError("PNG: no image data (IDAT chunk missing)");
     if (h.colorType == kPngPalette && !sawPlte) throw PngError("PNG: palette image without PLTE chunk");
-    ScanRowFilters(file, idat, img);
+    if (options.ReadRowFilters) ScanRowFilters(file, idat, img);
+    else img.RowFilters.assign(img.Height(), 0);
 
     // Pixels through libpng, untransformed: the rows as stored, deinterlaced.
     pngenc::PngGuard guard(pngenc::PngGuard::kRead);
@@ -325,12 +326,20 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
     return img;
 }
 
-PngImage PngImage::DecodeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
+PngImage PngImage::DecodeFile(const std::filesystem::path& path, const PngDecodeOptions& options) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) throw PngError("PNG: cannot open " + path.string());
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // One read of the whole file: a photograph's file is tens of megabytes.
+    const std::streamoff size = in.tellg();
+    std::vector<uint8_t> bytes;
+    if (size > 0) {
+        bytes.resize(static_cast<size_t>(size));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(bytes.data()), size);
+        bytes.resize(static_cast<size_t>(in.gcount()));
+    }
     if (in.bad()) throw PngError("PNG: cannot read " + path.string());
-    return Decode(bytes);
+    return Decode(bytes, options);
 }
 
 std::vector<std::string> PngImage::ListChunks(std::span<const uint8_t> file) {

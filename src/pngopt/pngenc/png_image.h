@@ -73,6 +73,10 @@ struct PngDecodeOptions {
     // When set, an ancillary chunk with a bad CRC is dropped and its name added here; otherwise
     // any bad CRC refuses the file. A critical chunk with a bad CRC is always refused.
     std::vector<std::string>* DroppedChunks = nullptr;
+    // Off, the row filters (RowFilters, PassRowFilters, FiltersUsed, Fingerprint) are not read,
+    // which saves one inflate of the image data for a reader that wants the pixels alone; short
+    // or damaged image data is refused all the same.
+    bool ReadRowFilters = true;
 };
 
 class PngImage {
@@ -173,7 +177,7 @@ public:
     // Damaged or truncated files raise PngError, before any pixel memory is taken when the
     // image data is too short for the size the header claims.
     static PngImage Decode(std::span<const uint8_t> file, const PngDecodeOptions& options = {});
-    static PngImage DecodeFile(const std::filesystem::path& path);
+    static PngImage DecodeFile(const std::filesystem::path& path, const PngDecodeOptions& options = {});
 
     // Names of the chunks of a PNG stream in order (no CRC check); PngError if it is no PNG.
     static std::vector<std::string> ListChunks(std::span<const uint8_t> file);
