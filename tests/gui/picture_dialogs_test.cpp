@@ -14,6 +14,7 @@
 #include "gui/lossy_form.h"
 #include "gui/main_form.h"
 #include "gui/picture_dialogs.h"
+#include "common/test_data.h"
 #include "gui_app.h"
 #include "window_fixture.h"
 #include "platform/session.h"
@@ -22,14 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
+using jx::test::Put16;
+using jx::test::Put32;
 
 // An icon of PNG frames of the given sides (bits 32 or 8 in the directory).
 std::vector<uint8_t> PngIcon(const std::vector<std::pair<uint32_t, uint8_t>>& frames) {
