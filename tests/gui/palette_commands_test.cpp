@@ -112,21 +112,4 @@ TEST_F(PaletteCommandsTest, MenusAndPanelButtonsAreWired) {
     EXPECT_FALSE(recalc->isEnabled());
 }
 
-TEST_F(PaletteCommandsTest, PickerAnswerReplacesOrAddsAndCancelIsAStep) {
-    auto& s = form_->State();
-    Palette().Selection().Select(s, 0);
-    jx::TPixelRec pick;
-    pick.R = 1, pick.G = 2, pick.B = 3, pick.A = 255;
-    Palette().SetColorPicker([&](QRect, uint32_t, const jx::TPixelRec&) { return std::optional(pick); });
-    const int n = s.PaletteSize;
-    Palette().PaletteEditColor(false);
-    EXPECT_EQ(s.PaletteSize, n + 1);
-    EXPECT_EQ(form_->Colors()->currentText(), QString::number(n + 1));
-    EXPECT_EQ(s.Palette[size_t(Palette().SelectedColorIndex())].R, 1);
-    const int states = form_->UndoStore().Count();
-    Palette().SetColorPicker([](QRect, uint32_t, const jx::TPixelRec&) { return std::optional<jx::TPixelRec>(); });
-    Palette().PaletteEditColor(true);
-    EXPECT_EQ(form_->UndoStore().Count(), states + 1);
-}
-
 }  // namespace
