@@ -28,6 +28,16 @@ inline void WriteBytes(const std::filesystem::path& path, const std::vector<uint
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+// Little-endian appends, for headers built by hand.
+inline void Put16(std::vector<uint8_t>& v, uint32_t x) {
+    v.push_back(uint8_t(x));
+    v.push_back(uint8_t(x >> 8));
+}
+inline void Put32(std::vector<uint8_t>& v, uint32_t x) {
+    Put16(v, x & 0xFFFF);
+    Put16(v, x >> 16);
+}
+
 // The valid suite images (names without ".png"), and the damaged ones that a reader must refuse.
 inline std::vector<std::string> PngSuiteNames(bool damaged) {
     std::vector<std::string> names;

@@ -4,19 +4,14 @@
 
 #include "fileio/icon_file.h"
 #include "fileio/png_probe.h"
+#include "common/test_data.h"
 #include "save_test_util.h"
 
 namespace jx {
 namespace {
 
-void Put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
+using test::Put16;
+using test::Put32;
 
 // A bitmap frame: header with doubled height, colour table, pixels, mask (none at 32 bits), then
 // `trailer` extra bytes.

@@ -6,19 +6,14 @@
 #include "fileio/picture_preview.h"
 #include "fileio/png_probe.h"
 #include "fileio/tool_bitmaps.h"
+#include "common/test_data.h"
 #include "save_test_util.h"
 
 namespace jx {
 namespace {
 
-void Put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
+using test::Put16;
+using test::Put32;
 
 bool HaveTool(const char* name) {
     for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"})

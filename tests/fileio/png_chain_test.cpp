@@ -223,36 +223,6 @@ TEST(CheckedScript, TrimsButKeepsLetterCase) {
     EXPECT_EQ(CheckedScript(dir / "run.sh"), "");
 }
 
-TEST(PngChainEncoder, WorkingImageIsWrittenWithAndWithoutAlpha) {
-    TempDir session, dest;
-    TPixelImage image(7, 5);
-    for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 7; ++x) {
-            TPixelRec& p = image[y][x];
-            p.R = static_cast<uint8_t>(x * 30);
-            p.G = static_cast<uint8_t>(y * 50);
-            p.B = 77;
-            p.A = static_cast<uint8_t>(x * 40);
-        }
-    }
-    PngChainJob job;
-    job.sessionFolder = session.path.string();
-    for (bool alpha : {true, false}) {
-        auto r = WritePngOptimized(image, alpha, "w.png", dest.path.string(), job);  // no tools: the encoder's file
-        auto decoded = DecodePngFileRgba(dest / "w.png");
-        ASSERT_TRUE(decoded);
-        EXPECT_EQ(decoded->hasAlpha, alpha);
-        EXPECT_EQ(r.size, static_cast<int32_t>(ReadBytes(dest / "w.png").size()));
-        for (int i = 0; i < 35; ++i) {
-            const TPixelRec& p = image.Data()[i];
-            EXPECT_EQ(decoded->rgba[i * 4], p.R);
-            EXPECT_EQ(decoded->rgba[i * 4 + 1], p.G);
-            EXPECT_EQ(decoded->rgba[i * 4 + 3], alpha ? p.A : 255);
-        }
-    }
-    EXPECT_THROW(EncodeJxPng(2, 2, false, std::vector<uint8_t>(15)), FileIoError);
-}
-
 TEST(PngChainRealTools, SlowLevelGivesTheSameImage) {
     TempDir session, dest;
     auto tools = LocateTools(fs::path(JX_BINARY_DIR) / "bin");

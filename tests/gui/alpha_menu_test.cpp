@@ -13,6 +13,7 @@
 #include "gui/palette_commands.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
+#include "window_fixture.h"
 #include "platform/session.h"
 
 namespace fs = std::filesystem;
@@ -26,28 +27,14 @@ std::vector<uint32_t> Rgba(const jx::TPixelImage& img) {
     return out;
 }
 
-class AlphaMenuTest : public ::testing::Test {
+class AlphaMenuTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        GuiApp();
-        char tmpl[] = "/tmp/jx_gui_alpha_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        session_ = std::make_unique<jx::SessionFolder>(base_.string());
-        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
-        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
+    void BeforeShow() override {
         form_->SetColorPicker([this](const std::optional<jx::TPixelRec>& start) {
             ++picks_;
             starts_.push_back(start);
             return pick_;
         });
-        form_->show();
-        form_->FirstShow("");
-    }
-    void TearDown() override {
-        form_.reset();
-        session_.reset();
-        fs::remove_all(base_);
     }
     QMenu* Menu() { return form_->PaletteCommands().PopupMenu2(); }
     QAction* Item(const char* name) { return Menu()->findChild<QAction*>(name); }
@@ -57,10 +44,6 @@ protected:
     }
     QTabBar* Tabs() { return form_->TabControl1(); }
 
-    fs::path base_;
-    std::unique_ptr<jx::SessionFolder> session_;
-    std::unique_ptr<jx::TJXMainForm> form_;
-    QStringList messages_;
     int picks_ = 0;
     std::vector<std::optional<jx::TPixelRec>> starts_;
     std::optional<jx::TPixelRec> pick_;
@@ -121,21 +104,6 @@ TEST_F(AlphaMenuTest, TabSwitchesKeepEditsAndWaitForTheLock) {
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }
 
-TEST_F(AlphaMenuTest, ConvertItemsChangeTheImageAndUndoGivesItBack) {
-    form_->OpenImage(SuiteFile("basn2c08.png"));
-    const auto opened = Rgba(form_->State().SourceImage);
-    for (const char* name : {"Alpha1", "rgb1", "Grayscale1"}) {
-        SCOPED_TRACE(name);
-        Item(name)->trigger();
-        EXPECT_NE(Rgba(form_->State().SourceImage), opened);
-        EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
-        form_->ToolButton25Click();
-        EXPECT_EQ(Rgba(form_->State().SourceImage), opened);
-        EXPECT_FALSE(form_->State().HasAlpha);
-    }
-    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
-}
-
 TEST_F(AlphaMenuTest, BackgroundChoiceAndItsFallbacks) {
     auto& s = form_->State();
     Item("Color1")->trigger();  // cancelled: nothing changes
@@ -172,11 +140,6 @@ TEST_F(AlphaMenuTest, BackgroundChoiceAndItsFallbacks) {
 }
 
 TEST_F(AlphaMenuTest, EveryColourPickGoesToTheWindowsPicker) {
-    // Grid defaults come from the grid settings at first show.
-    EXPECT_EQ(form_->State().GridCellSize, 8);
-    EXPECT_EQ(form_->State().GridColors[1].R, 204);
-    EXPECT_EQ(form_->Form6()->ComboBox2->currentIndex(), 0);
-
     form_->Form6()->Shape1MouseDown();
     form_->Form5()->PickColor(QColor(1, 2, 3));
     form_->OpenImage(SuiteFile("basn3p02.png"));

@@ -17,30 +17,15 @@
 #include "gui/mask_crop_view.h"
 #include "gui/preview.h"
 #include "gui_app.h"
+#include "window_fixture.h"
 #include "platform/session.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class MaskCropWindowTest : public ::testing::Test {
+class MaskCropWindowTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        GuiApp();
-        char tmpl[] = "/tmp/jx_gui_mask_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        session_ = std::make_unique<jx::SessionFolder>(base_.string());
-        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
-        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
-        form_->show();
-        form_->FirstShow("");
-    }
-    void TearDown() override {
-        form_.reset();
-        session_.reset();
-        fs::remove_all(base_);
-    }
     QAction* Button(const char* name) { return form_->ToolBar1()->findChild<QAction*>(name); }
     jx::TMaskCropView& Modes() { return form_->MaskCrop(); }
     void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
@@ -55,11 +40,6 @@ protected:
         Mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
     }
     void KeyUp(Qt::Key k, Qt::KeyboardModifiers m = {}) { QTest::keyRelease(form_->ScrollBox1(), k, m); }
-
-    fs::path base_;
-    std::unique_ptr<jx::SessionFolder> session_;
-    std::unique_ptr<jx::TJXMainForm> form_;
-    QStringList messages_;
 };
 
 TEST_F(MaskCropWindowTest, MaskModeStrokeIsOneUndoStateWithItsOverlay) {

@@ -139,24 +139,4 @@ TEST_F(OptionsFormTest, TheSettingsFileIsWrittenWhenTheDialogReturns) {
     EXPECT_NE(text.find(std::string("JXVer=") + jx::VersionText()), std::string::npos);
 }
 
-TEST_F(OptionsFormTest, AboutShowsTheVersionAndFadesInEachTime) {
-    jx::TAboutForm* about = form_->AboutForm();
-    QStringList opened;
-    about->OpenLink = [&](const QString& url) { opened << url; };
-    for (int round = 0; round < 2; ++round) {
-        about->show();
-        EXPECT_EQ(about->Label1->text(), QString("Mirelda version ") + jx::VersionText());
-        EXPECT_EQ(about->FadeAlpha(), 0);
-        EXPECT_TRUE(about->AboutTimer()->isActive());
-        for (int i = 0; i < 14; ++i) about->AboutTimer1Timer();
-        EXPECT_EQ(about->FadeAlpha(), 224);
-        about->AboutTimer1Timer();
-        EXPECT_EQ(about->FadeAlpha(), 255);
-        EXPECT_FALSE(about->AboutTimer()->isActive());
-        about->close();
-        EXPECT_EQ(about->FadeAlpha(), 0);
-    }
-    EXPECT_TRUE(about->findChild<QLabel*>("IconCredits"));
-}
-
 }  // namespace

@@ -15,40 +15,23 @@
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
 #include "gui_app.h"
+#include "window_fixture.h"
 #include "platform/session.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class PaletteCommandsTest : public ::testing::Test {
+class PaletteCommandsTest : public MainWindowTest {
 protected:
     void SetUp() override {
-        GuiApp();
-        char tmpl[] = "/tmp/jx_gui_palette_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        session_ = std::make_unique<jx::SessionFolder>(base_.string());
-        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
-        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
-        form_->show();
-        form_->FirstShow("");
+        MainWindowTest::SetUp();
         form_->OpenImage(SuiteFile("basn3p02.png"));  // 4 colours
         ASSERT_TRUE(form_->State().HasImage());
         ASSERT_GT(form_->State().PaletteSize, 0);
     }
-    void TearDown() override {
-        form_.reset();
-        session_.reset();
-        fs::remove_all(base_);
-    }
     jx::TPaletteCommands& Palette() { return form_->PaletteCommands(); }
     QLabel* Image2() { return form_->Image2(); }
-
-    fs::path base_;
-    std::unique_ptr<jx::SessionFolder> session_;
-    std::unique_ptr<jx::TJXMainForm> form_;
-    QStringList messages_;
 };
 
 TEST_F(PaletteCommandsTest, GridClicksSelectAndMiddleClickTogglesAlphaWithUndo) {
@@ -127,23 +110,6 @@ TEST_F(PaletteCommandsTest, MenusAndPanelButtonsAreWired) {
     recalc->trigger();
     EXPECT_FALSE(form_->State().QuickAddPreview);
     EXPECT_FALSE(recalc->isEnabled());
-}
-
-TEST_F(PaletteCommandsTest, PickerAnswerReplacesOrAddsAndCancelIsAStep) {
-    auto& s = form_->State();
-    Palette().Selection().Select(s, 0);
-    jx::TPixelRec pick;
-    pick.R = 1, pick.G = 2, pick.B = 3, pick.A = 255;
-    Palette().SetColorPicker([&](QRect, uint32_t, const jx::TPixelRec&) { return std::optional(pick); });
-    const int n = s.PaletteSize;
-    Palette().PaletteEditColor(false);
-    EXPECT_EQ(s.PaletteSize, n + 1);
-    EXPECT_EQ(form_->Colors()->currentText(), QString::number(n + 1));
-    EXPECT_EQ(s.Palette[size_t(Palette().SelectedColorIndex())].R, 1);
-    const int states = form_->UndoStore().Count();
-    Palette().SetColorPicker([](QRect, uint32_t, const jx::TPixelRec&) { return std::optional<jx::TPixelRec>(); });
-    Palette().PaletteEditColor(true);
-    EXPECT_EQ(form_->UndoStore().Count(), states + 1);
 }
 
 TEST_F(PaletteCommandsTest, SortMenuOnTheButtonSortsByTheChosenType) {

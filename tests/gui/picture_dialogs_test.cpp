@@ -14,21 +14,17 @@
 #include "gui/lossy_form.h"
 #include "gui/main_form.h"
 #include "gui/picture_dialogs.h"
+#include "common/test_data.h"
 #include "gui_app.h"
+#include "window_fixture.h"
 #include "platform/session.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-void Put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
+using jx::test::Put16;
+using jx::test::Put32;
 
 // An icon of PNG frames of the given sides (bits 32 or 8 in the directory).
 std::vector<uint8_t> PngIcon(const std::vector<std::pair<uint32_t, uint8_t>>& frames) {
@@ -54,36 +50,9 @@ std::vector<uint8_t> PngIcon(const std::vector<std::pair<uint32_t, uint8_t>>& fr
     return v;
 }
 
-class PictureDialogsTest : public ::testing::Test {
+class PictureDialogsTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        GuiApp();
-        char tmpl[] = "/tmp/jx_gui_dialogs_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        session_ = std::make_unique<jx::SessionFolder>(base_.string());
-        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
-        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
-        form_->show();
-        form_->FirstShow("");
-    }
-    void TearDown() override {
-        form_.reset();
-        session_.reset();
-        std::error_code ec;
-        fs::remove_all(base_, ec);
-    }
-    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-        const std::string p = (base_ / name).string();
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        return p;
-    }
     bool HaveTools() const { return fs::exists("/usr/bin/cjpeg") && fs::exists("/usr/bin/cwebp") && fs::exists("/usr/bin/dwebp"); }
-
-    fs::path base_;
-    std::unique_ptr<jx::SessionFolder> session_;
-    std::unique_ptr<jx::TJXMainForm> form_;
-    QStringList messages_;
 };
 
 TEST_F(PictureDialogsTest, SaveDialogShowsOptionsByTypeAndWritesThemBackOnCancel) {

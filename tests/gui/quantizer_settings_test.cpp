@@ -32,37 +32,13 @@ protected:
     QStringList messages_;
 };
 
-TEST_F(Form5Test, DefaultsFillTheSettings) {
-    const jx::TQuantizerSettings s = f5_->Settings(), d;
-    EXPECT_EQ(s.ColorCount, d.ColorCount);
-    EXPECT_EQ(s.PaletteType, d.PaletteType);
-    EXPECT_EQ(s.RareReserve, d.RareReserve);
-    EXPECT_EQ(s.Priority, d.Priority);
-    EXPECT_EQ(s.RareThreshold, d.RareThreshold);
-    EXPECT_EQ(s.ColorSpace, d.ColorSpace);
-    EXPECT_EQ(s.VisualPerception, d.VisualPerception);
-    EXPECT_EQ(s.AlphaBackground, d.AlphaBackground);
-    EXPECT_EQ(s.DitherMode, d.DitherMode);
-    EXPECT_EQ(s.PatternSize, d.PatternSize);
-    EXPECT_EQ(s.DitherAmount, d.DitherAmount);
-    EXPECT_EQ(s.ErrorMetric, d.ErrorMetric);
-    EXPECT_FALSE(s.DoNotMix || s.BypassEdges || s.Delicate || s.ConvertToAlpha || s.ForcedRGB);
-    EXPECT_EQ(f5_->windowTitle(), "Quantizer settings");
-    EXPECT_EQ(f5_->PriorityGroup->title(), "Priority - balance (0)");
-    EXPECT_EQ(f5_->DitherGroup->title(), "Dither amount - 75%");
-}
-
 TEST_F(Form5Test, ControlsReachTheSettingsAndTheEngineState) {
     f5_->PalType->setCurrentIndex(2);
     f5_->MixColors->setChecked(true);
     f5_->TrackBar2->setValue(-2);
-    EXPECT_EQ(f5_->PriorityGroup->title(), "Priority - gradients (-2)");
     f5_->TrackBar2->setValue(3);
-    EXPECT_EQ(f5_->PriorityGroup->title(), "Priority - colors (3)");
     f5_->TrackBar3->setValue(6);
-    EXPECT_EQ(f5_->ThresholdGroup->title(), "Threshold for rare colors - 6");
     f5_->TrackBar1->setValue(20);
-    EXPECT_EQ(f5_->ReserveGroup->title(), "Reserve for rare colors - 20%");
     f5_->UpDown1->setValue(5);
     EXPECT_EQ(form_->State().LumaShift, 5);
     f5_->DitherBar->setValue(40);
@@ -174,21 +150,6 @@ TEST_F(Form5Test, InfoShowsReportAndErrorFigures) {
     f5_->ComboBox2->setCurrentIndex(3);  // rmse: one combined figure
     EXPECT_FALSE(f5_->Label5->text().contains(':'));
     EXPECT_EQ(f5_->Label6->text(), "-");
-}
-
-TEST_F(Form5Test, BatchLayoutShowsTheBatchOptionsInsteadOfInfo) {
-    form_->State().BatchQuantize = true;
-    f5_->show();
-    EXPECT_TRUE(f5_->CAlpha->isVisible());
-    EXPECT_TRUE(f5_->FRGB->isVisible());
-    EXPECT_FALSE(f5_->Info->isVisible());
-    f5_->close();
-    form_->State().BatchQuantize = false;
-    f5_->show();
-    EXPECT_FALSE(f5_->CAlpha->isVisible());
-    EXPECT_TRUE(f5_->Info->isVisible());
-    QTest::keyClick(f5_, Qt::Key_Escape);
-    EXPECT_FALSE(f5_->isVisible());
 }
 
 }  // namespace

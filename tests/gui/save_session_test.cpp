@@ -16,6 +16,7 @@
 #include "gui/main_form.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
+#include "window_fixture.h"
 #include "platform/session.h"
 
 namespace fs = std::filesystem;
@@ -23,26 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // A main window with a real session folder in a private temporary base.
-class SaveSessionTest : public ::testing::Test {
+class SaveSessionTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        GuiApp();
-        char tmpl[] = "/tmp/jx_gui_save_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        session_ = std::make_unique<jx::SessionFolder>(base_.string());
-        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
-        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
-        form_->show();
-        form_->FirstShow("");
-    }
-    void TearDown() override {
-        form_.reset();
-        session_.reset();
-        std::error_code ec;
-        fs::remove_all(base_, ec);
-    }
-
     void OpenQuantized(const char* name, const char* colors) {
         form_->OpenImage(SuiteFile(name));
         ASSERT_TRUE(form_->State().HasImage());
@@ -71,11 +54,6 @@ protected:
     }
 
     bool HaveQuillox() const { return fs::exists(session_->FilePath("quillox")); }
-
-    fs::path base_;
-    std::unique_ptr<jx::SessionFolder> session_;
-    std::unique_ptr<jx::TJXMainForm> form_;
-    QStringList messages_;
 };
 
 TEST_F(SaveSessionTest, ToolsArePlacedAtStartAndGoneAfterClose) {

@@ -204,17 +204,6 @@ TEST_F(ImageTools, SmoothingPreviewsOnlyAndRequantizesOnClose) {
     EXPECT_EQ(d.Mode(), 0);
 }
 
-TEST(AnchorGlyphs, ArrowsPointAwayFromTheAnchor) {
-    const int row1[9] = {0, 56, 0, 62, 63, 0, 0, 0, 0};
-    const int row5[9] = {59, 58, 57, 60, 0, 56, 61, 62, 63};
-    const int row8[9] = {0, 0, 0, 59, 58, 57, 60, 0, 56};  // right of the anchor: the right arrow
-    for (int b = 1; b <= 9; ++b) {
-        EXPECT_EQ(AnchorGlyph(1, b), row1[b - 1]) << b;
-        EXPECT_EQ(AnchorGlyph(5, b), row5[b - 1]) << b;
-        EXPECT_EQ(AnchorGlyph(8, b), row8[b - 1]) << b;
-    }
-}
-
 TEST_F(ImageTools, ResizeKeepsTheWorkingShapeAndCommitsOnce) {
     TPixelImage img(2, 7, TPixelRec{10, 20, 30, 255});
     state.HasAlpha = false;

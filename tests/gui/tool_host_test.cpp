@@ -25,6 +25,7 @@
 #include "gui/resize_form.h"
 #include "gui/tool_host.h"
 #include "gui_app.h"
+#include "window_fixture.h"
 #include "platform/session.h"
 
 namespace fs = std::filesystem;
@@ -58,24 +59,11 @@ void ExpectSame(const Snapshot& now, const Snapshot& before) {
     EXPECT_EQ(now.Palette, before.Palette);
 }
 
-class ToolHostTest : public ::testing::Test {
+class ToolHostTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        GuiApp();
-        char tmpl[] = "/tmp/jx_gui_tools_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        session_ = std::make_unique<SessionFolder>(base_.string());
-        form_ = std::make_unique<TJXMainForm>(session_.get(), "");
-        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
-        form_->show();
-        form_->FirstShow("");
-    }
     void TearDown() override {
         EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
-        form_.reset();
-        session_.reset();
-        fs::remove_all(base_);
+        MainWindowTest::TearDown();
     }
     // An image with graded alpha, quantized to 16 colours, with a painted mask: three states.
     void OpenWithPaletteAndMask(const char* file = "basn6a08.png", bool mask = true) {
@@ -98,11 +86,6 @@ protected:
         ExpectSame(Snapshot(State()), before);
         EXPECT_EQ(form_->ViewImage().size(), QSize(before.Source.Width(), before.Source.Height()));
     }
-
-    fs::path base_;
-    std::unique_ptr<SessionFolder> session_;
-    std::unique_ptr<TJXMainForm> form_;
-    QStringList messages_;
 };
 
 TEST_F(ToolHostTest, ResizePreviewsInTheViewAndUndoGivesImageMaskAndPaletteBack) {

@@ -18,37 +18,17 @@
 #include "gui/pointer_form.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
+#include "window_fixture.h"
 #include "platform/session.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class UndoWiringTest : public ::testing::Test {
+class UndoWiringTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        GuiApp();
-        char tmpl[] = "/tmp/jx_gui_undo_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        session_ = std::make_unique<jx::SessionFolder>(base_.string());
-        form_ = std::make_unique<jx::TJXMainForm>(session_.get(), "");
-        form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
-        form_->show();
-        form_->FirstShow("");
-    }
-    void TearDown() override {
-        form_.reset();
-        session_.reset();
-        fs::remove_all(base_);
-    }
     QAction* Button(const char* name) { return form_->ToolBar1()->findChild<QAction*>(name); }
     void KeyUp(Qt::Key k, Qt::KeyboardModifiers m) { QTest::keyRelease(form_->ScrollBox1(), k, m); }
-
-    fs::path base_;
-    std::unique_ptr<jx::SessionFolder> session_;
-    std::unique_ptr<jx::TJXMainForm> form_;
-    QStringList messages_;
 };
 
 TEST_F(UndoWiringTest, KeysAndButtonsWalkTheHistory) {

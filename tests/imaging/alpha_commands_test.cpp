@@ -178,18 +178,6 @@ TEST(Background, PictureFallsBackToTheGridAndPresetsWriteOnlyRgb) {
     EXPECT_EQ(Rgb(s.GridColors[1]), Rgba(255, 216, 189, 200));
 }
 
-TEST(SplitView, OfferedOnlyWithPartialAlphaOnce) {
-    EngineState s;
-    s.HasAlpha = true;
-    LoadImage(s, 2, 1, {Rgba(1, 1, 1, 0), Rgba(2, 2, 2, 255)});
-    EXPECT_FALSE(CanSplitByAlpha(s, false));
-    s.SourceImage[0][0].A = 128;
-    EXPECT_TRUE(CanSplitByAlpha(s, false));
-    EXPECT_FALSE(CanSplitByAlpha(s, true));
-    s.HasAlpha = false;
-    EXPECT_FALSE(CanSplitByAlpha(s, false));
-}
-
 TEST(SplitView, PartsRecombineAndEditsSurviveTabSwitches) {
     EngineState s;
     s.HasAlpha = true;

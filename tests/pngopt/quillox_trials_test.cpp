@@ -106,49 +106,6 @@ TEST(QuilloxTrials, SingleFilterWinnerSkipsFilterSetPass) {
     for (const EncodeSettings& s : enc.calls) EXPECT_FALSE(s.fingerprintOnly);
 }
 
-TEST(QuilloxTrials, ParallelSearchEqualsSequential) {
-    ThreadPool pool(4);
-    for (const char* name : {"basn6a08", "basi3p02", "f04n2c08"}) {
-        SCOPED_TRACE(name);
-        WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (std::string(name) + ".png")).string(), ReadSettings{});
-        Options o = Opts({"/o3", "/zc6-9"});
-        OutputImage out = BuildOutputImage(image, o);
-        std::ostringstream seqText, parText;
-        const PngEncodeFn encode = DefaultPngEncoder();
-        TrialResult seq = RunTrialSearch(out, o, encode, nullptr, &seqText);
-        TrialResult par = RunTrialSearch(out, o, encode, &pool, &parText);
-        EXPECT_EQ(seq.best.bytes, par.best.bytes);
-        EXPECT_EQ(seq.filterIndex, par.filterIndex);
-        EXPECT_EQ(seq.level, par.level);
-        EXPECT_EQ(seq.memLevel, par.memLevel);
-        EXPECT_EQ(seq.strategy, par.strategy);
-        EXPECT_EQ(seq.heuristic, par.heuristic);
-        EXPECT_EQ(seqText.str(), parText.str());
-    }
-}
-
-// Both encoders write files that decode to the image they were given, at every setting the
-// trials use (interlaced and not).
-TEST(QuilloxTrials, EncodersKeepThePixels) {
-    std::vector<std::pair<std::string, PngEncodeFn>> encoders = {{"pngenc", EncodePngJx}};
-    for (const auto& [label, encode] : encoders) {
-        for (const std::string& name : jx::test::PngSuiteNames(false)) {
-            SCOPED_TRACE(label + " " + name);
-            WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{});
-            for (const char* interlace : {"/i0", "/i1"}) {
-                Options o = Opts({interlace});
-                OutputImage out = BuildOutputImage(image, o);
-                EncodeSettings s;
-                s.filterSet = kFilterSets[name.size() % 30];
-                s.strategy = static_cast<int>(name.size() % 5);
-                s.heuristic = static_cast<int>(name[4] % 10);
-                std::string why;
-                EXPECT_TRUE(DecodesToSamePixels(encode(out, s).bytes, image, o, &why)) << why;
-            }
-        }
-    }
-}
-
 TEST(QuilloxTrials, EncoderErrorsReachTheCaller) {
     ThreadPool pool(3);
     std::atomic<int> calls{0};
