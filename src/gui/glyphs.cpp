@@ -92,6 +92,18 @@ void Arrow(QPainter& p, qreal degrees, const QColor& c = kBlue) {
     p.restore();
 }
 
+// Bars growing downwards (ascending) or upwards beside a thin arrow.
+void SortOrder(QPainter& p, bool ascending) {
+    for (int i = 0; i < 4; ++i) {
+        const qreal w = 2.5 + (ascending ? i : 3 - i) * 2;
+        Box(p, QRectF(7.5, 1.5 + i * 3.5, w, 2), kBlue);
+    }
+    p.setPen(Pen(kInk, 1.2));
+    p.drawLine(QPointF(3.5, 1.5), QPointF(3.5, 14.5));
+    const qreal tip = ascending ? 14.5 : 1.5, back = ascending ? 11 : 5;
+    p.drawPolyline(QPolygonF({{1, back}, {3.5, tip}, {6, back}}));
+}
+
 void CurvedArrow(QPainter& p, bool left) {
     p.save();
     if (!left) {
@@ -409,8 +421,8 @@ void Fill(TPngImageList& list) {
              p.drawPolygon(QPolygonF({{4, 2}, {14, 8}, {4, 14}}));
          }},
         {gStop, "Stop", [](QPainter& p) { Box(p, QRectF(3.5, 3.5, 9, 9), kRed, kRed.darker(130)); }},
-        {gAscending, "Ascending", [](QPainter& p) { Arrow(p, 90); }},
-        {gDescending, "Descending", [](QPainter& p) { Arrow(p, 270); }},
+        {gAscending, "Ascending", [](QPainter& p) { SortOrder(p, true); }},
+        {gDescending, "Descending", [](QPainter& p) { SortOrder(p, false); }},
         {gArrowRight, "Right", [](QPainter& p) { Arrow(p, 0); }},
         {gArrowUpRight, "Up-right", [](QPainter& p) { Arrow(p, 45); }},
         {gArrowUp, "Up", [](QPainter& p) { Arrow(p, 90); }},

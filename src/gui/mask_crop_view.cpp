@@ -1,5 +1,5 @@
-#include "gui/glyphs.h"
 #include "gui/mask_crop_view.h"
+#include "gui/glyphs.h"
 
 #include <QAction>
 #include <QActionGroup>
