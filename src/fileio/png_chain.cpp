@@ -137,7 +137,9 @@ PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& en
     run.cancel = job.cancel;
     run.pump = job.pump;
     bool canceled = false;
-    for (const auto& step : steps) {
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const PngChainStep& step = steps[i];
+        if (job.progress) job.progress(i, steps.size());
         if (step.kind == PngChainStep::Kind::CopyZeroToOne) {
             WriteFileBytes(one, ReadFileBytes(zero));
             continue;
@@ -169,6 +171,7 @@ PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& en
             result.warnings.push_back(problem + "; " + name + " was kept as it was.");
         }
     }
+    if (job.progress) job.progress(steps.size(), steps.size());
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
 

@@ -25,6 +25,8 @@ struct PngChainJob {
     PngChainOptions options;
     CancelFlag* cancel = nullptr;   // cleared when the chain starts; Esc or "Stop" set it
     std::function<void()> pump;     // the caller's event processing while a tool runs
+    // Before each step of the chain (done of total), and once with done == total at the end.
+    std::function<void(size_t done, size_t total)> progress;
 };
 
 struct PngChainResult {

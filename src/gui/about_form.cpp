@@ -60,7 +60,8 @@ TAboutForm::TAboutForm(TJXMainForm* mainForm)
     IconCredits = new QLabel;
     IconCredits->setObjectName("IconCredits");
     IconCredits->setWordWrap(true);
-    IconCredits->setVisible(false);  // filled in together with the icon set
+    IconCredits->setText("Icons: drawn for this program (the brushes from its own brush weights); no outside "
+                         "artwork is used.");
     g->addWidget(IconCredits);
     top->addWidget(GroupBox1);
 

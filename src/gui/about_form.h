@@ -27,7 +27,7 @@ public:
 
     QLabel* Label1 = nullptr;
     QGroupBox* GroupBox1 = nullptr;
-    // Where the credits of the tool-bar icons go once the icon set is in.
+    // The credits of the tool-bar icons.
     QLabel* IconCredits = nullptr;
 
 protected:

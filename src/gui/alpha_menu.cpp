@@ -1,4 +1,5 @@
 #include "gui/alpha_menu.h"
+#include "gui/glyphs.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -31,6 +32,9 @@ const TPopupMenu2Group backgroundGroup(1, [](TJXMainForm& f, QMenu& menu) {
         QAction* a = background->addAction(caption);
         a->setObjectName(name);
         a->setCheckable(true);
+        // The chosen background shows the "checked" glyph, the others the "unchecked" one.
+        a->setIcon(Glyph(gUnchecked));
+        QObject::connect(a, &QAction::toggled, a, [a](bool on) { a->setIcon(Glyph(on ? gChecked : gUnchecked)); });
         group->addAction(a);
         QObject::connect(a, &QAction::triggered, &f, [&f, handler] { (f.AlphaCommands().*handler)(); });
         return a;

@@ -73,6 +73,8 @@ int RunJx(int argc, char** argv) {
         ::setenv("QT_QPA_PLATFORM", "xcb", 0);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Mirelda");
+    // The launcher finds the window's entry (and its progress) by this name.
+    QGuiApplication::setDesktopFileName("jx");
 
     std::string settingsFile;
     try {

@@ -1,4 +1,5 @@
 #include "gui/batch_form.h"
+#include "gui/glyphs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -87,6 +88,8 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
     pngSpeedButton1_->setObjectName("PngSpeedButton1");
     pngSpeedButton1_->setText("...");
     pngSpeedButton1_->setToolTip("Destination path");
+    pngSpeedButton1_->setAutoRaise(true);
+    SetGlyph(pngSpeedButton1_, gFolder);
     row1->addWidget(Edit1, 1);
     row1->addWidget(pngSpeedButton1_);
     d->addLayout(row1);
@@ -115,17 +118,18 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
     auto* middle = new QHBoxLayout;
     toolBar_ = new QToolBar;
     toolBar_->setOrientation(Qt::Vertical);
-    auto add = [this](const char* name, const char* hint, void (TBatchForm::*slot)()) {
-        QAction* a = toolBar_->addAction(hint);
+    toolBar_->setIconSize(QSize(16, 16));
+    auto add = [this](const char* name, const char* hint, void (TBatchForm::*slot)(), int glyph) {
+        QAction* a = toolBar_->addAction(Glyph(glyph), hint);
         a->setObjectName(name);
         a->setToolTip(hint);
         connect(a, &QAction::triggered, this, slot);
     };
-    add("ToolButton1", "Add folder", &TBatchForm::ToolButton1Click);
-    add("ToolButton3", "Add image(s)", &TBatchForm::ToolButton3Click);
-    add("ToolButton2", "Remove selected image", &TBatchForm::ToolButton2Click);
-    add("ToolButton4", "Remove all images", &TBatchForm::ToolButton4Click);
-    add("ToolButton5", "Settings", &TBatchForm::ToolButton5Click);
+    add("ToolButton1", "Add folder", &TBatchForm::ToolButton1Click, gAddFolder);
+    add("ToolButton3", "Add image(s)", &TBatchForm::ToolButton3Click, gAddImages);
+    add("ToolButton2", "Remove selected image", &TBatchForm::ToolButton2Click, gRemoveSelected);
+    add("ToolButton4", "Remove all images", &TBatchForm::ToolButton4Click, gRemoveAll);
+    add("ToolButton5", "Settings", &TBatchForm::ToolButton5Click, gSettings);
     middle->addWidget(toolBar_);
 
     ListView1 = new QTreeWidget;
@@ -194,9 +198,9 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
     });
     connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         QMenu menu;
-        menu.addAction("Check", [this] { CheckAll(0); });
-        menu.addAction("Uncheck", [this] { CheckAll(1); });
-        menu.addAction("Inverse", [this] { CheckAll(2); });
+        menu.addAction(Glyph(gCheck), "Check", [this] { CheckAll(0); });
+        menu.addAction(Glyph(gUncheck), "Uncheck", [this] { CheckAll(1); });
+        menu.addAction(Glyph(gInverse), "Inverse", [this] { CheckAll(2); });
         menu.exec(ListView1->viewport()->mapToGlobal(p));
     });
     if (main_) main_->State().BatchQuantize = false;
@@ -340,9 +344,15 @@ void TBatchForm::Button1Click() {
     auto state = std::make_unique<EngineState>(main_->State());
     std::vector<TBatchItem> rows = Items();
     TBatchHooks hooks;
-    hooks.Row = [this](size_t i, const TBatchRowResult& r) { ShowRow(i, r); };
+    const auto total = static_cast<int64_t>(rows.size());
+    hooks.Row = [this, total](size_t i, const TBatchRowResult& r) {
+        ShowRow(i, r);
+        if (main_ && r.Outcome != TBatchOutcome::Running) main_->ShowProgress(static_cast<int64_t>(i) + 1, total);
+    };
     hooks.Pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
+    if (main_) main_->ShowProgress(0, total);
     const TBatchTotals totals = RunBatch(*state, rows, options, stop_, hooks);
+    if (main_) main_->ProgressDone();
     timer1_->stop();
     current_ = nullptr;
     running_ = false;

@@ -1,4 +1,5 @@
 #include "gui/color_dlg.h"
+#include "gui/glyphs.h"
 
 #include <QClipboard>
 #include <QCursor>
@@ -147,6 +148,9 @@ TColorDlgForm::TColorDlgForm(TJXMainForm* mainForm, EngineState& state)
     ToolButton1 = tool("Get color from screen");
     ToolButton2 = tool("Copy color to clipboard");
     ToolButton3 = tool("Paste color from clipboard");
+    SetGlyph(ToolButton1, gGetColor);
+    SetGlyph(ToolButton2, gCopy);
+    SetGlyph(ToolButton3, gPasteColor);
     ToolButton1->setVisible(
         EyedropperAvailable(QGuiApplication::platformName(), qEnvironmentVariable("XDG_SESSION_TYPE")));
     connect(ToolButton1, &QToolButton::clicked, this, [this] { ToolButton1Click(); });

@@ -6,11 +6,13 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include "gui/main_form.h"
 #include "imaging/alpha_convert.h"
 
 namespace jx {
@@ -96,6 +98,10 @@ void TJPEGFilterForm::Button1Click() {
     const TPixelImage source = state_.SourceImage;  // the filter's own copy: events run meanwhile
     ProgressBar->setRange(0, std::max(0, source.Height() - 1));
     ProgressBar->setValue(0);
+    // The main window's bar shows the filter too (and the launcher with it).
+    QPointer<TJXMainForm> main = qobject_cast<TJXMainForm*>(parentWidget());
+    const int64_t rows = std::max(1, source.Height());
+    if (main) main->ShowProgress(0, rows);
     cancel_ = false;
     SetRunning(true);
     bool alive = true;
@@ -105,17 +111,20 @@ void TJPEGFilterForm::Button1Click() {
     try {
         done = JpegFilter(source, out, Settings(), [&](int32_t row) {
             ProgressBar->setValue(row);
+            if (main) main->ShowProgress(row + 1, rows);
             if (OnRow) OnRow(row);
             QApplication::processEvents();
             return alive && !cancel_;
         });
     } catch (...) {
+        if (main) main->ProgressDone();
         if (alive) {
             alive_ = nullptr;
             SetRunning(false);
         }
         throw;
     }
+    if (main) main->ProgressDone();
     if (!alive) {  // the dialog went while the filter ran
         QApplication::restoreOverrideCursor();
         return;

@@ -37,6 +37,7 @@
 #include "gui/batch_form.h"
 #include "gui/color_dlg.h"
 #include "gui/command_router.h"
+#include "gui/glyphs.h"
 #include "gui/grid_settings.h"
 #include "gui/icon_form.h"
 #include "gui/image_view.h"
@@ -48,6 +49,7 @@
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
 #include "gui/screen_capture.h"
+#include "gui/taskbar_progress.h"
 #include "gui/tool_host.h"
 #include "edit/commit.h"
 #include "edit/open_command.h"
@@ -153,6 +155,11 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     QList<QAction*> buttons = toolBar1_->actions();
     buttons << toolButton31_ << panel1_->findChild<QAction*>("ToolButton29") << panel1_->findChild<QAction*>("ToolButton32");
     router_->ConnectToolButtons(buttons);
+    SetGlyph(toolButton27_, gQuantizerSettings);
+    SetGlyph(panel1_->findChild<QAction*>("ToolButton29"), gSortPalette);
+    SetGlyph(toolButton31_, gLoadPalette);
+    SetGlyph(panel1_->findChild<QAction*>("ToolButton32"), gSavePalette);
+    SetGlyph(pngSpeedButton1_, gApply, true);
     paletteCommands_ = new TPaletteCommands(*this);
     undoStore_->ButtonsChanged = [this](bool undo, bool redo) {
         toolBar1_->findChild<QAction*>("ToolButton25")->setEnabled(undo);
@@ -176,8 +183,11 @@ void TJXMainForm::BuildToolBar() {
     toolBar1_ = addToolBar("ToolBar1");
     toolBar1_->setObjectName("ToolBar1");
     toolBar1_->setMovable(false);
-    auto add = [this](const QString& name, const QString& hint, bool enabled = true, bool check = false) {
-        QAction* a = toolBar1_->addAction(hint);
+    // Glyphs only, the captions in the tooltips: every button fits at the default width.
+    toolBar1_->setIconSize(QSize(16, 16));
+    toolBar1_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    auto add = [this](const QString& name, const QString& hint, int glyph, bool enabled = true, bool check = false) {
+        QAction* a = toolBar1_->addAction(Glyph(glyph), hint);
         a->setObjectName(name);
         a->setToolTip(hint);
         a->setEnabled(enabled);
@@ -185,28 +195,28 @@ void TJXMainForm::BuildToolBar() {
         return a;
     };
     // Every button starts disabled; the router enables and connects those that have a route.
-    add("ToolButton1", "Open", false);
-    add("ToolButton35", "Batch processing", false);
-    add("ToolButton2", "Save As", false);
-    add("ToolButton7", "Options", false);
-    add("ToolButton4", "Copy", false);
-    add("ToolButton5", "Paste", false);
-    add("ToolButton25", "Undo (Ctrl+z)", false);
-    add("ToolButton26", "Redo (Ctrl+y)", false);
-    add("ToolButton8", "Edit quality mask", false, true);
-    add("ToolButton12", "Brush", false);
-    add("ToolButton10", "Eraser", false, true);
-    add("ToolButton11", "Clear mask", false);
-    add("ToolButton13", "Color correction", false);
-    add("ToolButton23", "Filter", false);
-    add("ToolButton34", "Smoothing", false);
-    add("ToolButton14", "Recalculate", false);
-    add("ToolButton15", "Quick add color", false, true);
-    add("ToolButton36", "Image resize", false);
-    add("ToolButton37", "Canvas resize", false);
-    add("ToolButton17", "Crop", false, true);
-    add("ToolButton18", "Auto crop borders", false);
-    add("ToolButton20", "About", false);
+    add("ToolButton1", "Open", gOpen, false);
+    add("ToolButton35", "Batch processing", gBatch, false);
+    add("ToolButton2", "Save As", gSave, false);
+    add("ToolButton7", "Options", gSettings, false);
+    add("ToolButton4", "Copy", gCopy, false);
+    add("ToolButton5", "Paste", gPaste, false);
+    add("ToolButton25", "Undo (Ctrl+z)", gUndo, false);
+    add("ToolButton26", "Redo (Ctrl+y)", gRedo, false);
+    add("ToolButton8", "Edit quality mask", gMask, false, true);
+    add("ToolButton12", "Brush", gBrush13, false);
+    add("ToolButton10", "Eraser", gEraser, false, true);
+    add("ToolButton11", "Clear mask", gClearMask, false);
+    add("ToolButton13", "Color correction", gColorCorrection, false);
+    add("ToolButton23", "Filter", gFilter, false);
+    add("ToolButton34", "Smoothing", gSmoothing, false);
+    add("ToolButton14", "Recalculate", gRecalculate, false);
+    add("ToolButton15", "Quick add color", gQuickAdd, false, true);
+    add("ToolButton36", "Image resize", gImageResize, false);
+    add("ToolButton37", "Canvas resize", gCanvasResize, false);
+    add("ToolButton17", "Crop", gCrop, false, true);
+    add("ToolButton18", "Auto crop borders", gAutoCrop, false);
+    add("ToolButton20", "About", gAbout, false);
 }
 
 void TJXMainForm::BuildStatusBar() {
@@ -214,8 +224,44 @@ void TJXMainForm::BuildStatusBar() {
     for (int i = 0; i < 5; ++i) {
         statusPanels_[static_cast<size_t>(i)] = new QLabel;
         statusPanels_[static_cast<size_t>(i)]->setMinimumWidth(widths[i]);
-        statusBar()->addWidget(statusPanels_[static_cast<size_t>(i)]);
+        if (i != 4) {
+            statusBar()->addWidget(statusPanels_[static_cast<size_t>(i)]);
+            continue;
+        }
+        // Panel 4 holds the long work's progress beside its text.
+        auto* panel4 = new QWidget;
+        auto* row = new QHBoxLayout(panel4);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->addWidget(statusPanels_[4]);
+        progressBar_ = new TTaskbarProgressBar;
+        progressBar_->setFixedHeight(14);
+        progressBar_->SetSink(std::make_unique<TLauncherEntrySink>("jx.desktop"));
+        row->addWidget(progressBar_);
+        statusBar()->addWidget(panel4);
     }
+}
+
+void TJXMainForm::ShowProgress(int64_t done, int64_t total) {
+    const int max = static_cast<int>(std::clamp<int64_t>(total, 0, INT32_MAX));
+    if (max == 0) {
+        progressBar_->SetProgressBarState(pbstMarquee);
+        progressBar_->SetMarqueeEnabled(true);
+    } else {
+        progressBar_->SetMarqueeEnabled(false);
+        progressBar_->SetProgressBarState(pbstNormal);
+        progressBar_->SetRange(0, max);
+        progressBar_->SetPosition(static_cast<int>(std::clamp<int64_t>(done, 0, max)));
+    }
+    progressBar_->SetShowInTaskbar(true);
+    progressBar_->show();
+}
+
+void TJXMainForm::ProgressDone() {
+    progressBar_->hide();
+    progressBar_->SetMarqueeEnabled(false);
+    progressBar_->SetProgressBarState(pbstNormal);
+    progressBar_->SetPosition(0);
+    progressBar_->SetShowInTaskbar(false);  // clears the launcher's bar
 }
 
 void TJXMainForm::SetStatus(int panel, const QString& text) { statusPanels_[static_cast<size_t>(panel)]->setText(text); }
@@ -418,6 +464,12 @@ TSaveRequest TJXMainForm::MakeSaveRequest(const QString& fileName, int filterInd
     request.png.options.showConsole = options_.showConsole;
     request.png.cancel = &cancel_;
     request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
+    request.png.progress = [this](size_t done, size_t total) {
+        if (done < total)
+            ShowProgress(static_cast<int64_t>(done), static_cast<int64_t>(total));
+        else
+            ProgressDone();
+    };
     request.pump = request.png.pump;
     return request;
 }
@@ -440,6 +492,7 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
     TSaveResult result;
     const bool ok = Guard([&] { result = jx::SaveImage(state_, request); });
     toolRunning_ = false;
+    ProgressDone();
     UnlockMainWindow();
     BusyEnd();
     if (!ok) {

@@ -55,6 +55,7 @@ class TMySavePictureDialog;
 class TIconForm;
 class TForm7;
 class TToolDialogs;
+class TTaskbarProgressBar;
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
@@ -170,6 +171,12 @@ public:
     void ClearCancel() { cancel_.Clear(); }
     // True while a save runs its child tools (the window pumps events meanwhile).
     bool ToolRunning() const { return toolRunning_; }
+
+    // The progress bar of status panel 4, mirrored on the launcher; hidden between long tasks.
+    TTaskbarProgressBar* TaskbarProgress() const { return progressBar_; }
+    // Shows done of total in the bar (total 0: a moving bar); ProgressDone hides it again.
+    void ShowProgress(int64_t done, int64_t total);
+    void ProgressDone();
 
     // Accessors for the views and controls (tests and dialogs).
     QToolBar* ToolBar1() const { return toolBar1_; }
@@ -297,6 +304,7 @@ private:
     QAction* toolButton27_ = nullptr;
     QAction* toolButton31_ = nullptr;
     std::array<QLabel*, 5> statusPanels_{};
+    TTaskbarProgressBar* progressBar_ = nullptr;
 
     QImage view_;       // what Image1 shows, at 1:1
     QImage magnifier_;  // the last drawing of the magnifier

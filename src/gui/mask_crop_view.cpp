@@ -1,4 +1,5 @@
 #include "gui/mask_crop_view.h"
+#include "gui/glyphs.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -53,17 +54,19 @@ TMaskCropView::TMaskCropView(TJXMainForm& form) : QObject(&form), form_(form) {
     popupMenu3_->setObjectName("PopupMenu3");
     auto* group = new QActionGroup(popupMenu3_);
     for (int image = kFirstBrushImage; image <= kLastBrushImage; ++image) {
-        QAction* a = popupMenu3_->addAction(BrushCaption(image));
+        QAction* a = popupMenu3_->addAction(Glyph(image), BrushCaption(image));
         a->setCheckable(true);
         a->setChecked(image == brushImage_);
         group->addAction(a);
         connect(a, &QAction::triggered, this, [this, image] {
             brushImage_ = image;
+            if (QAction* brush = Button("ToolButton12")) brush->setIcon(Glyph(image));  // the button shows its brush
             if (maskMode_ && mouseOver_) MakeBrushCursor();
         });
     }
     if (QAction* brush = Button("ToolButton12")) {
         brush->setMenu(popupMenu3_);
+        brush->setIcon(Glyph(brushImage_));
         if (auto* b = qobject_cast<QToolButton*>(form_.toolBar1_->widgetForAction(brush)))
             b->setPopupMode(QToolButton::MenuButtonPopup);
     }

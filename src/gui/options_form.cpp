@@ -1,4 +1,5 @@
 #include "gui/options_form.h"
+#include "gui/glyphs.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -57,6 +58,7 @@ TOptionsForm::TOptionsForm(TJXMainForm* mainForm, JxOptions& options, TScreenCap
     PngSpeedButton1->setObjectName("PngSpeedButton1");
     PngSpeedButton1->setText("...");
     PngSpeedButton1->setAutoRaise(true);
+    SetGlyph(PngSpeedButton1, gFolder);
     scriptRow->addWidget(OwnStr, 1);
     scriptRow->addWidget(PngSpeedButton1);
     g2->addLayout(scriptRow);

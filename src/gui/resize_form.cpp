@@ -1,4 +1,5 @@
 #include "gui/resize_form.h"
+#include "gui/glyphs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,11 +32,6 @@ int AnchorGlyph(int selected, int button) {
 }
 
 namespace {
-
-const char* ArrowText(int glyph) {
-    static const char* kArrows[8] = {"→", "↗", "↑", "↖", "←", "↙", "↓", "↘"};
-    return glyph >= 56 && glyph <= 63 ? kArrows[glyph - 56] : "";
-}
 
 QSpinBox* SizeBox(int hi) {
     auto* s = new QSpinBox;
@@ -218,7 +214,8 @@ void TResizeForm::PngSpeedButtonClick(int anchor) {
     for (int i = 0; i < 9; ++i) {
         QToolButton* b = AnchorButtons[static_cast<size_t>(i)];
         b->setChecked(i + 1 == anchor);
-        b->setText(QString::fromUtf8(ArrowText(AnchorGlyph(anchor, i + 1))));
+        const int glyph = AnchorGlyph(anchor, i + 1);
+        b->setIcon(glyph ? Glyph(glyph) : QIcon());
     }
     if (CanvasMode != 0) PlaceOnCanvas();
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -83,6 +84,20 @@ TEST_F(PngChain, NormalLevelWritesTheOptimizedFile) {
     ExpectSessionClean();
     // Nothing but the result is left in the destination folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(dest.path), fs::directory_iterator()), 1);
+}
+
+TEST_F(PngChain, ProgressIsReportedBeforeEachStepAndAtTheEnd) {
+    Tool("quillox", CopyFixture("small.png"));
+    Tool("deflopt", "true");
+    std::vector<std::pair<size_t, size_t>> seen;
+    job.progress = [&](size_t done, size_t total) {
+        // A step reported as started has not run yet: the log shows only the earlier ones.
+        const std::string log = fs::exists(session / "log") ? ReadText(session / "log") : std::string();
+        EXPECT_EQ(static_cast<size_t>(std::count(log.begin(), log.end(), '\n')), done);
+        seen.emplace_back(done, total);
+    };
+    ASSERT_EQ(Run(PngLevelNormal).outcome, PngChainResult::Outcome::Written);
+    EXPECT_EQ(seen, (std::vector<std::pair<size_t, size_t>>{{0, 2}, {1, 2}, {2, 2}}));
 }
 
 TEST_F(PngChain, SmallerCandidateWinsAndATieTakesTheAdvdefFile) {
