@@ -4,6 +4,8 @@
 #include <jpeglib.h>
 
 #include <csetjmp>
+#include <cstddef>
+#include <cstdint>
 
 namespace jx {
 
@@ -25,6 +27,14 @@ inline jpeg_error_mgr* UseJpegErrors(TJpegErrorManager& e) {
     e.pub.emit_message = [](j_common_ptr, int) {};
     e.message[0] = '\0';
     return &e.pub;
+}
+
+// Every 8x8 block codes its DC value in at least one bit, so a header that claims more blocks
+// than the data could describe is a bomb: refuse it before libjpeg sizes its buffers (a
+// progressive decode holds all coefficients at once, whatever the output scale).
+inline bool JpegHeaderFitsData(const jpeg_decompress_struct& cinfo, size_t fileBytes) {
+    return (uint64_t{cinfo.image_width} + 7) / 8 * ((uint64_t{cinfo.image_height} + 7) / 8) <=
+           uint64_t(fileBytes) * 8;
 }
 
 }  // namespace jx

@@ -159,6 +159,11 @@ bool DecodeJpegScaled(const std::vector<uint8_t>& file, int32_t maxSide, TPrevie
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
     jpeg_read_header(&cinfo, TRUE);
+    if (!JpegHeaderFitsData(cinfo, file.size())) {
+        jpeg_destroy_decompress(&cinfo);
+        error = "file is truncated";
+        return false;
+    }
     const int32_t fw = int32_t(cinfo.image_width), fh = int32_t(cinfo.image_height);
     const int32_t step = StepFor(fw, fh, maxSide);
     cinfo.scale_num = 1;

@@ -92,10 +92,7 @@ bool DecodeJpegInto(const std::vector<uint8_t>& bytes, TBitmap& target, std::str
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
-    // Every 8x8 block codes its DC value in at least one bit, so a header larger than the data
-    // could describe is refused before libjpeg sizes its buffers (a progressive decode holds all
-    // coefficients at once).
-    if ((uint64_t{cinfo.image_width} + 7) / 8 * ((uint64_t{cinfo.image_height} + 7) / 8) > uint64_t(bytes.size()) * 8 ||
+    if (!JpegHeaderFitsData(cinfo, bytes.size()) ||
         cinfo.image_width > kMaxBitmapSide || cinfo.image_height > kMaxBitmapSide) {
         const JDIMENSION w = cinfo.image_width, h = cinfo.image_height;
         jpeg_destroy_decompress(&cinfo);

@@ -12,6 +12,7 @@
 #include "common/test_data.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
+#include "fileio/picture_preview.h"
 #include "fileio/png_probe.h"
 #include "save_test_util.h"
 
@@ -77,7 +78,8 @@ protected:
     }
     // 0: refused from the header, 1: decoded, 3: refused for another reason (running out of
     // memory among them), 254: any other failure.
-    int Outcome(TDecodedImage (*decode)(const std::string&), const std::string& name, const std::vector<uint8_t>& bytes) {
+    template <class Decode>
+    int Outcome(Decode decode, const std::string& name, const std::vector<uint8_t>& bytes) {
         const std::string path = Path(name);
         test::WriteBytes(path, bytes);
         return test::RunWithMemoryLimit(kHeadroom, [&] {
@@ -181,6 +183,8 @@ TEST_F(ReaderBombs, ProgressiveJpegLargerThanItsData) {
     b.push_back(0);
     b.insert(b.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 0, 0, 0, 0xFF, 0xD9});
     EXPECT_EQ(Outcome(DecodeJpegFile, "bomb.jpg", b), 0);
+    // The open dialog's scaled preview holds the same coefficients.
+    EXPECT_EQ(Outcome([](const std::string& f) { return LoadPreview(f); }, "preview.jpg", b), 0);
 }
 
 }  // namespace
