@@ -297,7 +297,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         }
         if (kind == InputKind::Png) PrintInputReport(console, input, image, false);
 
-        OutputImage out = BuildOutputImage(image, options, console.stream());
+        OutputImage out = BuildOutputImage(image, options, console.stream(), context.pool);
         console << OutputFormatLine(out);
         CopyMetadataChunks(image, out, options);
         if (kind == InputKind::Png) console << ChunkReport(OutputChunkNames(out));

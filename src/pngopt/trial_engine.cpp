@@ -108,7 +108,7 @@ uint8_t Pick(unsigned set, const std::array<uint32_t, 5>& cost) {
 
 }  // namespace
 
-struct TrialEngine::Impl {
+struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
     Impl(const OutputImage& image, ThreadPool* p, bool earlier)
         : pool(p), earlierOnly(earlier), png(MakeEncoderImage(image, EncodeSettings{})) {
         const uint32_t w = png.Width(), h = png.Height();
@@ -199,8 +199,9 @@ struct TrialEngine::Impl {
     }
 
     // Deflates the data; false when abandoned (lostBelow then holds the size reached).
+    // epoch >= 0: run ahead in that epoch, and given up once the epoch is over.
     bool Deflate(const std::vector<uint8_t>& choice, const EncodeSettings& s, int seq, std::vector<uint8_t>& out,
-                 uint64_t& lostBelow) {
+                 uint64_t& lostBelow, int epoch = -1) {
         z_stream z{};
         if (deflateInit2(&z, s.level, Z_DEFLATED, s.windowBits, s.memLevel, s.strategy) != Z_OK)
             throw PngError("PNG: cannot start deflate with these parameters");
@@ -246,7 +247,7 @@ struct TrialEngine::Impl {
                 sinceCheck = 0;
                 const uint64_t reached = FileSizeOf(z.total_out);
                 std::lock_guard lock(mutex);
-                if (RuledOut(seq, reached)) {
+                if (RuledOut(seq, reached) || (epoch >= 0 && (stopped || epoch != aheadEpoch))) {
                     lostBelow = reached;
                     return false;
                 }
@@ -276,7 +277,7 @@ struct TrialEngine::Impl {
         }
     }
 
-    EngineOutcome RunOne(const EngineTrial& t) {
+    EngineOutcome RunOne(const EngineTrial& t, int epoch = -1) {
         EngineOutcome outcome;
         const int id = DataFor(t.settings, outcome.fingerprint);
         if (t.settings.fingerprintOnly) return outcome;
@@ -286,6 +287,8 @@ struct TrialEngine::Impl {
         if (!slot) slot = std::make_shared<Job>();
         std::shared_ptr<Job> job = slot;
         for (;;) {
+            // Run ahead: only a deflate nobody has started, nothing to wait for.
+            if (epoch >= 0 && (job->state != Job::Idle || stopped || epoch != aheadEpoch)) return outcome;
             if (job->state == Job::Running) {
                 job->changed.wait(lock);
                 continue;
@@ -310,7 +313,7 @@ struct TrialEngine::Impl {
             uint64_t lostBelow = 0;
             bool done;
             try {
-                done = Deflate(choice, s, t.seq, *stream, lostBelow);
+                done = Deflate(choice, s, t.seq, *stream, lostBelow, epoch);
             } catch (...) {
                 lock.lock();
                 job->state = Job::Idle;
@@ -329,6 +332,27 @@ struct TrialEngine::Impl {
             }
             job->changed.notify_all();
         }
+    }
+
+    void RunAheadOne(const EngineTrial& t, int epoch) {
+        {
+            std::lock_guard lock(mutex);
+            if (stopped || epoch != aheadEpoch) return;
+            ++aheadRunning;
+        }
+        try {
+            RunOne(t, epoch);
+        } catch (...) {
+            // A trial the search asks for meets the same error and reports it.
+        }
+        std::lock_guard lock(mutex);
+        if (--aheadRunning == 0) aheadIdle.notify_all();
+    }
+
+    void StopAhead() {
+        std::unique_lock lock(mutex);
+        stopped = true;
+        aheadIdle.wait(lock, [&] { return aheadRunning == 0; });
     }
 
     ThreadPool* pool;
@@ -350,12 +374,34 @@ struct TrialEngine::Impl {
     int bestSeq = INT_MAX;
     std::shared_ptr<Job> bestJob;
     EncodeSettings current, bestSettings;
+    int aheadEpoch = 0;
+    size_t aheadRunning = 0;
+    bool stopped = false;
+    std::condition_variable aheadIdle;
 };
 
 TrialEngine::TrialEngine(const OutputImage& image, ThreadPool* pool, bool earlierBoundsOnly)
-    : impl_(std::make_unique<Impl>(image, pool, earlierBoundsOnly)) {}
+    : impl_(std::make_shared<Impl>(image, pool, earlierBoundsOnly)) {}
 
-TrialEngine::~TrialEngine() = default;
+TrialEngine::~TrialEngine() { impl_->StopAhead(); }
+
+void TrialEngine::RunAhead(const std::vector<EngineTrial>& trials) {
+    if (!impl_->pool || impl_->pool->Size() <= 1) return;
+    int epoch;
+    {
+        std::lock_guard lock(impl_->mutex);
+        if (impl_->stopped) return;
+        epoch = impl_->aheadEpoch;
+    }
+    // Pending jobs keep the state alive; they find the epoch over and do nothing.
+    for (const EngineTrial& t : trials)
+        impl_->pool->SubmitIdle([impl = impl_, t, epoch] { impl->RunAheadOne(t, epoch); });
+}
+
+void TrialEngine::DropAhead() {
+    std::lock_guard lock(impl_->mutex);
+    ++impl_->aheadEpoch;
+}
 
 std::vector<EngineOutcome> TrialEngine::Run(const std::vector<EngineTrial>& trials, const std::vector<size_t>& order) {
     std::vector<EngineOutcome> outcomes(trials.size());
@@ -366,6 +412,7 @@ std::vector<EngineOutcome> TrialEngine::Run(const std::vector<EngineTrial>& tria
 
 EncodedPng TrialEngine::BestFile() {
     Impl& m = *impl_;
+    m.StopAhead();
     EncodedPng file;
     if (!m.bestJob) return file;
     if (!m.bestJob->stream) {

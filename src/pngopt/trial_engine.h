@@ -46,13 +46,20 @@ public:
     // trials) and returns the outcomes in the order of trials.
     std::vector<EngineOutcome> Run(const std::vector<EngineTrial>& trials, const std::vector<size_t>& order);
 
+    // Queues trials to run on workers that would otherwise idle, without waiting for them: a
+    // trial Run is given later finds its deflate done (or running). Their seq is a guess that
+    // only steers abandoning. DropAhead gives up every one not finished yet.
+    void RunAhead(const std::vector<EngineTrial>& trials);
+    void DropAhead();
+
     // The file of the best trial measured so far (smallest size, then lowest seq), and its seq.
+    // Ends running ahead.
     EncodedPng BestFile();
     int BestSeq() const;
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<Impl> impl_;
 };
 
 // Runs job(0..n-1) on the pool's workers and the calling thread; returns when all are done.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "pngopt/pngenc/errors.h"
@@ -83,14 +84,21 @@ public:
         RunTrials(grid, MemoryPassAhead(grid));
         if (!haveBest_) throw PngError("No combination of the options allows a trial");
 
-        if (o_.memMax - 1 >= o_.memMin) {
-            std::vector<Trial> mem;
-            for (int m = o_.memMax - 1; m >= o_.memMin; --m) {
-                ++counter;
-                if (TrialAllowed(o_, r_.filterIndex, r_.strategy, r_.level, m))
-                    mem.push_back({r_.filterIndex, r_.strategy, r_.level, m, counter});
-            }
-            RunTrials(mem);
+        std::vector<Trial> mem;
+        for (int m = o_.memMax - 1; m >= o_.memMin; --m) {
+            ++counter;
+            if (TrialAllowed(o_, r_.filterIndex, r_.strategy, r_.level, m))
+                mem.push_back({r_.filterIndex, r_.strategy, r_.level, m, counter});
+        }
+        // The extra stage's trials for the grid's winner, on cores the memory pass leaves idle.
+        const bool ahead = engine_ && spareCores_ && o_.filters[6];
+        const int extraSeq = nextSeq_ + static_cast<int>(mem.size());
+        const auto guess = std::make_tuple(r_.strategy, r_.level, r_.memLevel);
+        if (ahead) ExtraAhead(extraSeq);
+        if (!mem.empty()) RunTrials(mem);
+        if (ahead && guess != std::make_tuple(r_.strategy, r_.level, r_.memLevel)) {
+            engine_->DropAhead();
+            ExtraAhead(extraSeq);
         }
         Write("\n");
 
@@ -221,6 +229,37 @@ private:
         return ahead;
     }
 
+    // The extra stage's trials for the current best, to run ahead: the heuristic trials, then
+    // the filter-set trials that stage would run if the best heuristic stays. firstSeq is the
+    // stage's first seq.
+    void ExtraAhead(int firstSeq) {
+        const int strategy = r_.strategy, level = r_.level, memLevel = r_.memLevel;
+        std::vector<EngineTrial> trials;
+        int seq = firstSeq;
+        for (int k = 0; k <= 9; ++k)
+            if (k != heuristic_) trials.push_back({Settings(5, strategy, level, memLevel, k), seq++, true});
+        std::vector<EngineTrial> prints;
+        for (int f = 5; f < kFilterSetCount; ++f)
+            prints.push_back({Settings(f, strategy, level, memLevel, heuristic_, true), seq++, true});
+        const std::vector<EngineOutcome> found = engine_->Run(prints, InOrder(prints.size()));
+        std::array<uint32_t, kFilterSetCount> fingerprints = fingerprints_;
+        for (size_t i = 0; i < found.size(); ++i) fingerprints[i + 5] = found[i].fingerprint;
+        for (int f : DistinctSets(fingerprints))
+            trials.push_back({Settings(f, strategy, level, memLevel, heuristic_), seq++, true});
+        engine_->RunAhead(trials);
+    }
+
+    // The filter sets past the first six whose row choices differ from every other set's.
+    static std::vector<int> DistinctSets(std::array<uint32_t, kFilterSetCount> fingerprints) {
+        for (int i = 0; i < kFilterSetCount - 1; ++i)
+            for (int j = i + 1; j < kFilterSetCount; ++j)
+                if (fingerprints[j] == fingerprints[i]) fingerprints[j] = 0;
+        std::vector<int> sets;
+        for (int f = 6; f < kFilterSetCount; ++f)
+            if (fingerprints[f] != 0) sets.push_back(f);
+        return sets;
+    }
+
     void ExtraStage() {
         Write(std::string(80, ' '));
         Write("\r");
@@ -241,6 +280,8 @@ private:
                 r_.heuristic = heuristics[i];
                 r_.filterIndex = 5;
             });
+        // What ran ahead assumed the heuristic stays and the filter-set trials follow.
+        if (engine_ && (r_.filterIndex != 5 || r_.heuristic != heuristic_)) engine_->DropAhead();
         if (r_.filterIndex != 5) return;
 
         const int h = r_.heuristic;
@@ -249,17 +290,9 @@ private:
         Execute(
             trials, InOrder(trials.size()), [](size_t) {},
             [&](size_t i, Outcome&& o) { fingerprints_[i + 5] = o.fingerprint; });
-        for (int i = 0; i < kFilterSetCount - 1; ++i)
-            for (int j = i + 1; j < kFilterSetCount; ++j)
-                if (fingerprints_[j] == fingerprints_[i]) fingerprints_[j] = 0;
-
-        std::vector<int> sets;
+        const std::vector<int> sets = DistinctSets(fingerprints_);
         trials.clear();
-        for (int f = 6; f < kFilterSetCount; ++f)
-            if (fingerprints_[f] != 0) {
-                sets.push_back(f);
-                trials.push_back(Settings(f, strategy, level, memLevel, h));
-            }
+        for (int f : sets) trials.push_back(Settings(f, strategy, level, memLevel, h));
         static const char kSpinner[] = {'\\', '|', '/', '-'};
         Execute(
             trials, InOrder(trials.size()),
