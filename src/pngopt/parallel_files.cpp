@@ -79,6 +79,7 @@ std::vector<FileOutcome> OptimizeFilesInParallel(const std::vector<std::pair<std
     size_t next = 0, printed = 0;
     uint64_t inUse = 0;
     size_t running = 0;
+    std::atomic<size_t> left{n};
 
     // Prints every finished file whose predecessors are printed (lock held).
     auto flush = [&] {
@@ -109,8 +110,9 @@ std::vector<FileOutcome> OptimizeFilesInParallel(const std::vector<std::pair<std
             lock.unlock();
             std::ostringstream text, errorText;
             std::istringstream noAnswers;
-            ProgramContext own{text, noAnswers, context.currentDir, context.encode, context.pool, errorText, true};
+            ProgramContext own{text, noAnswers, context.currentDir, context.encode, context.pool, errorText, true, &left};
             FileOutcome outcome = OptimizeFile(files[i].first, files[i].second, options, own);
+            --left;
             if (!options.quiet) text << "\n";
             lock.lock();
             outcomes[i] = outcome;

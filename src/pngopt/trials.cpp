@@ -60,8 +60,8 @@ int StrategyRank(int strategy) { return strategy <= 1 ? 0 : 1; }
 class Search {
 public:
     Search(const OutputImage& image, const Options& o, const PngEncodeFn& encode, ThreadPool* pool,
-           std::ostream* out, bool spareCores)
-        : image_(image), o_(o), encode_(encode), pool_(pool), out_(out), spareCores_(spareCores && pool) {
+           std::ostream* out, std::function<bool()> spareCores)
+        : image_(image), o_(o), encode_(encode), pool_(pool), out_(out), spareCores_(std::move(spareCores)) {
         if (IsPngEncoderJx(encode)) engine_ = std::make_unique<TrialEngine>(image, pool, out != nullptr);
     }
 
@@ -91,7 +91,7 @@ public:
                 mem.push_back({r_.filterIndex, r_.strategy, r_.level, m, counter});
         }
         // The extra stage's trials for the grid's winner, on cores the memory pass leaves idle.
-        const bool ahead = engine_ && spareCores_ && o_.filters[6];
+        const bool ahead = engine_ && o_.filters[6] && SpareCores();
         const int extraSeq = nextSeq_ + static_cast<int>(mem.size());
         const auto guess = std::make_tuple(r_.strategy, r_.level, r_.memLevel);
         if (ahead) ExtraAhead(extraSeq);
@@ -114,6 +114,8 @@ public:
     }
 
 private:
+    bool SpareCores() const { return pool_ && spareCores_(); }
+
     void Write(const std::string& text) {
         if (out_) {
             *out_ << text;
@@ -219,7 +221,7 @@ private:
     // slower trials keep the other cores busy: the pass then mostly finds its result waiting.
     std::vector<EngineTrial> MemoryPassAhead(const std::vector<Trial>& grid) const {
         std::vector<EngineTrial> ahead;
-        if (!engine_ || !spareCores_ || o_.memMax - 1 < o_.memMin) return ahead;
+        if (!engine_ || o_.memMax - 1 < o_.memMin || !SpareCores()) return ahead;
         const int m = o_.memMax - 1;
         const int seq = nextSeq_ + static_cast<int>(grid.size());  // the pass's first trial
         for (const Trial& t : grid)
@@ -316,7 +318,7 @@ private:
     int bestSeq_ = -1;
     int nextSeq_ = 0;
     std::unique_ptr<TrialEngine> engine_;
-    bool spareCores_ = false;
+    std::function<bool()> spareCores_;
     int heuristic_ = 2;
     int total_ = 1;
     std::array<uint32_t, kFilterSetCount> fingerprints_{};
@@ -326,6 +328,11 @@ private:
 
 TrialResult RunTrialSearch(const OutputImage& image, const Options& options, const PngEncodeFn& encode,
                            ThreadPool* pool, std::ostream* progress, bool spareCores) {
+    return Search(image, options, encode, pool, progress, [spareCores] { return spareCores; }).Run();
+}
+
+TrialResult RunTrialSearch(const OutputImage& image, const Options& options, const PngEncodeFn& encode,
+                           ThreadPool* pool, std::ostream* progress, const std::function<bool()>& spareCores) {
     return Search(image, options, encode, pool, progress, spareCores).Run();
 }
 
