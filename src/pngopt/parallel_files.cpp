@@ -80,6 +80,13 @@ std::vector<FileOutcome> OptimizeFilesInParallel(const std::vector<std::pair<std
     uint64_t inUse = 0;
     size_t running = 0;
     std::atomic<size_t> left{n};
+    // The largest files start first, so no large one is left to run alone at the end; the
+    // reports still come out in the order of the files.
+    std::vector<uint64_t> needs(n);
+    for (size_t i = 0; i < n; ++i) needs[i] = FileMemoryEstimate(files[i].first, threads);
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return needs[a] > needs[b]; });
 
     // Prints every finished file whose predecessors are printed (lock held).
     auto flush = [&] {
@@ -97,13 +104,11 @@ std::vector<FileOutcome> OptimizeFilesInParallel(const std::vector<std::pair<std
         std::unique_lock lock(mutex);
         for (;;) {
             if (next >= n) return;
-            const size_t i = next;
-            lock.unlock();
-            const uint64_t need = FileMemoryEstimate(files[i].first, threads);
-            lock.lock();
+            const size_t k = next, i = order[k];
+            const uint64_t need = needs[i];
             // A file that alone exceeds the budget still runs, only by itself.
-            changed.wait(lock, [&] { return next != i || running == 0 || inUse + need <= budget; });
-            if (next != i) continue;
+            changed.wait(lock, [&] { return next != k || running == 0 || inUse + need <= budget; });
+            if (next != k) continue;
             ++next;
             ++running;
             inUse += need;

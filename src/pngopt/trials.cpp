@@ -231,23 +231,19 @@ private:
         return ahead;
     }
 
-    // The extra stage's trials for the current best, to run ahead: the heuristic trials, then
-    // the filter-set trials that stage would run if the best heuristic stays. firstSeq is the
-    // stage's first seq.
+    // The extra stage's heuristic trials for the current best, to run ahead. Its filter-set
+    // trials are not: they follow only when the heuristic stays, and cost more than they save
+    // when it does not. firstSeq is the stage's first seq.
     void ExtraAhead(int firstSeq) {
-        const int strategy = r_.strategy, level = r_.level, memLevel = r_.memLevel;
         std::vector<EngineTrial> trials;
         int seq = firstSeq;
+        // Heuristic 7's row costs depend on the deflate settings and cannot be given up half
+        // way: a wrong guess of the memory level would waste them.
         for (int k = 0; k <= 9; ++k)
-            if (k != heuristic_) trials.push_back({Settings(5, strategy, level, memLevel, k), seq++, true});
-        std::vector<EngineTrial> prints;
-        for (int f = 5; f < kFilterSetCount; ++f)
-            prints.push_back({Settings(f, strategy, level, memLevel, heuristic_, true), seq++, true});
-        const std::vector<EngineOutcome> found = engine_->Run(prints, InOrder(prints.size()));
-        std::array<uint32_t, kFilterSetCount> fingerprints = fingerprints_;
-        for (size_t i = 0; i < found.size(); ++i) fingerprints[i + 5] = found[i].fingerprint;
-        for (int f : DistinctSets(fingerprints))
-            trials.push_back({Settings(f, strategy, level, memLevel, heuristic_), seq++, true});
+            if (k != heuristic_) {
+                if (k != 7) trials.push_back({Settings(5, r_.strategy, r_.level, r_.memLevel, k), seq, true});
+                ++seq;
+            }
         engine_->RunAhead(trials);
     }
 
@@ -282,8 +278,6 @@ private:
                 r_.heuristic = heuristics[i];
                 r_.filterIndex = 5;
             });
-        // What ran ahead assumed the heuristic stays and the filter-set trials follow.
-        if (engine_ && (r_.filterIndex != 5 || r_.heuristic != heuristic_)) engine_->DropAhead();
         if (r_.filterIndex != 5) return;
 
         const int h = r_.heuristic;
