@@ -245,8 +245,8 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
             sinceCheck += r.n + 1;
             if (sinceCheck >= (64u << 10)) {
                 sinceCheck = 0;
-                const uint64_t reached = FileSizeOf(z.total_out);
                 std::lock_guard lock(mutex);
+                const uint64_t reached = FileSizeOf(z.total_out);
                 if (RuledOut(seq, reached) || (epoch >= 0 && (stopped || epoch != aheadEpoch))) {
                     lostBelow = reached;
                     return false;
@@ -405,7 +405,10 @@ void TrialEngine::DropAhead() {
 
 std::vector<EngineOutcome> TrialEngine::Run(const std::vector<EngineTrial>& trials, const std::vector<size_t>& order) {
     std::vector<EngineOutcome> outcomes(trials.size());
-    if (!trials.empty()) impl_->maxIdat = std::max<int32_t>(65535, trials.front().settings.maxIdatSize);
+    if (!trials.empty()) {
+        std::lock_guard lock(impl_->mutex);  // trials run ahead may be reading it
+        impl_->maxIdat = std::max<int32_t>(65535, trials.front().settings.maxIdatSize);
+    }
     ParallelFor(impl_->pool, order.size(), [&](size_t k) { outcomes[order[k]] = impl_->RunOne(trials[order[k]]); });
     return outcomes;
 }
