@@ -83,6 +83,12 @@ struct CostTable {
     Costs costs;
 };
 
+// One trial run ahead; dropped (under the lock) once the search no longer expects it.
+struct Ticket {
+    EncodeSettings settings;
+    bool dropped = false;
+};
+
 struct Job {
     enum State { Idle, Running, Done, Lost } state = Idle;
     uint64_t fileSize = 0;
@@ -199,9 +205,9 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
     }
 
     // Deflates the data; false when abandoned (lostBelow then holds the size reached).
-    // epoch >= 0: run ahead in that epoch, and given up once the epoch is over.
+    // With a ticket: run ahead, and given up once the ticket is dropped.
     bool Deflate(const std::vector<uint8_t>& choice, const EncodeSettings& s, int seq, std::vector<uint8_t>& out,
-                 uint64_t& lostBelow, int epoch = -1) {
+                 uint64_t& lostBelow, const Ticket* ticket = nullptr) {
         z_stream z{};
         if (deflateInit2(&z, s.level, Z_DEFLATED, s.windowBits, s.memLevel, s.strategy) != Z_OK)
             throw PngError("PNG: cannot start deflate with these parameters");
@@ -247,7 +253,7 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
                 sinceCheck = 0;
                 std::lock_guard lock(mutex);
                 const uint64_t reached = FileSizeOf(z.total_out);
-                if (RuledOut(seq, reached) || (epoch >= 0 && (stopped || epoch != aheadEpoch))) {
+                if (RuledOut(seq, reached) || (ticket && (stopped || ticket->dropped))) {
                     lostBelow = reached;
                     return false;
                 }
@@ -277,7 +283,7 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
         }
     }
 
-    EngineOutcome RunOne(const EngineTrial& t, int epoch = -1) {
+    EngineOutcome RunOne(const EngineTrial& t, const Ticket* ticket = nullptr) {
         EngineOutcome outcome;
         const int id = DataFor(t.settings, outcome.fingerprint);
         if (t.settings.fingerprintOnly) return outcome;
@@ -288,7 +294,7 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
         std::shared_ptr<Job> job = slot;
         for (;;) {
             // Run ahead: only a deflate nobody has started, nothing to wait for.
-            if (epoch >= 0 && (job->state != Job::Idle || stopped || epoch != aheadEpoch)) return outcome;
+            if (ticket && (job->state != Job::Idle || stopped || ticket->dropped)) return outcome;
             if (job->state == Job::Running) {
                 job->changed.wait(lock);
                 continue;
@@ -313,7 +319,7 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
             uint64_t lostBelow = 0;
             bool done;
             try {
-                done = Deflate(choice, s, t.seq, *stream, lostBelow, epoch);
+                done = Deflate(choice, s, t.seq, *stream, lostBelow, ticket);
             } catch (...) {
                 lock.lock();
                 job->state = Job::Idle;
@@ -334,14 +340,14 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
         }
     }
 
-    void RunAheadOne(const EngineTrial& t, int epoch) {
+    void RunAheadOne(const EngineTrial& t, const std::shared_ptr<Ticket>& ticket) {
         {
             std::lock_guard lock(mutex);
-            if (stopped || epoch != aheadEpoch) return;
+            if (stopped || ticket->dropped) return;
             ++aheadRunning;
         }
         try {
-            RunOne(t, epoch);
+            RunOne(t, ticket.get());
         } catch (...) {
             // A trial the search asks for meets the same error and reports it.
         }
@@ -374,7 +380,7 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
     int bestSeq = INT_MAX;
     std::shared_ptr<Job> bestJob;
     EncodeSettings current, bestSettings;
-    int aheadEpoch = 0;
+    std::vector<std::shared_ptr<Ticket>> tickets;  // run ahead and not dropped
     size_t aheadRunning = 0;
     bool stopped = false;
     std::condition_variable aheadIdle;
@@ -387,20 +393,25 @@ TrialEngine::~TrialEngine() { impl_->StopAhead(); }
 
 void TrialEngine::RunAhead(const std::vector<EngineTrial>& trials) {
     if (!impl_->pool || impl_->pool->Size() <= 1) return;
-    int epoch;
+    std::vector<std::shared_ptr<Ticket>> tickets;
     {
         std::lock_guard lock(impl_->mutex);
         if (impl_->stopped) return;
-        epoch = impl_->aheadEpoch;
+        for (const EngineTrial& t : trials) {
+            tickets.push_back(std::make_shared<Ticket>(Ticket{t.settings, false}));
+            impl_->tickets.push_back(tickets.back());
+        }
     }
-    // Pending jobs keep the state alive; they find the epoch over and do nothing.
-    for (const EngineTrial& t : trials)
-        impl_->pool->SubmitIdle([impl = impl_, t, epoch] { impl->RunAheadOne(t, epoch); });
+    // Pending jobs keep the state alive; they find their ticket dropped and do nothing.
+    for (size_t i = 0; i < trials.size(); ++i)
+        impl_->pool->SubmitIdle([impl = impl_, t = trials[i], ticket = tickets[i]] { impl->RunAheadOne(t, ticket); });
 }
 
-void TrialEngine::DropAhead() {
+void TrialEngine::DropAhead(const std::function<bool(const EncodeSettings&)>& keep) {
     std::lock_guard lock(impl_->mutex);
-    ++impl_->aheadEpoch;
+    for (const auto& ticket : impl_->tickets)
+        if (!keep || !keep(ticket->settings)) ticket->dropped = true;
+    impl_->tickets.clear();
 }
 
 std::vector<EngineOutcome> TrialEngine::Run(const std::vector<EngineTrial>& trials, const std::vector<size_t>& order) {

@@ -81,8 +81,15 @@ public:
                 }
         total_ = counter + (o_.memMax - o_.memMin);
         r_.trialTotal = total_;
-        RunTrials(grid, MemoryPassAhead(grid));
+        // The memory pass's first trial for the likely winners, on cores the grid leaves idle;
+        // once the winner is known the others are given up.
+        if (engine_) engine_->RunAhead(MemoryPassAhead(grid));
+        RunTrials(grid);
         if (!haveBest_) throw PngError("No combination of the options allows a trial");
+        if (engine_)
+            engine_->DropAhead([&](const EncodeSettings& s) {
+                return s.filterSet == kFilterSets[r_.filterIndex] && s.strategy == r_.strategy && s.level == r_.level;
+            });
 
         std::vector<Trial> mem;
         for (int m = o_.memMax - 1; m >= o_.memMin; --m) {
@@ -217,8 +224,8 @@ private:
             ahead);
     }
 
-    // The memory pass's first trial for each likely grid winner, to run while the grid's
-    // slower trials keep the other cores busy: the pass then mostly finds its result waiting.
+    // The memory pass's first trial for each likely grid winner: the pass then mostly finds
+    // its result waiting.
     std::vector<EngineTrial> MemoryPassAhead(const std::vector<Trial>& grid) const {
         std::vector<EngineTrial> ahead;
         if (!engine_ || o_.memMax - 1 < o_.memMin || !SpareCores()) return ahead;

@@ -82,7 +82,7 @@ TEST(QuilloxAhead, RunningAheadChangesNoOutcome) {
         const std::vector<EngineOutcome> expected = plain.Run(trials, order);
         const EncodedPng expectedFile = plain.BestFile();
 
-        for (int variant = 0; variant < 3; ++variant) {
+        for (int variant = 0; variant < 4; ++variant) {
             SCOPED_TRACE(variant);
             TrialEngine engine(image, &pool, false);
             // The same trials with wrong seqs, and trials never asked for.
@@ -93,6 +93,7 @@ TEST(QuilloxAhead, RunningAheadChangesNoOutcome) {
             engine.RunAhead(ahead);
             if (variant == 1) engine.DropAhead();
             if (variant == 2) engine.RunAhead(ahead);  // twice over
+            if (variant == 3) engine.DropAhead([](const EncodeSettings& s) { return s.heuristic == 2; });
             const std::vector<EngineOutcome> got = engine.Run(trials, order);
             for (size_t i = 0; i < trials.size(); ++i) {
                 EXPECT_EQ(got[i].lost, expected[i].lost) << i;
