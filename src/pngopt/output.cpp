@@ -10,6 +10,7 @@
 #include "pngopt/encoder.h"
 #include "pngopt/lossy.h"
 #include "pngopt/quantize.h"
+#include "pngopt/trial_engine.h"
 
 namespace jx::quillox {
 namespace {
@@ -240,7 +241,7 @@ OutputImage BuildInputPalette(const WorkImage& image, int depth) {
 
 class Measurer {
 public:
-    explicit Measurer(const Options& o) : o_(o) {}
+    Measurer(const Options& o, ThreadPool* pool) : o_(o), pool_(pool) {}
 
     uint64_t Size(const OutputImage& image, uint8_t filterSet, int strategy = 0) const {
         EncodeSettings s;
@@ -252,11 +253,19 @@ public:
         s.heuristic = o_.heuristicByColorType ? ((image.colorType == kPngGrey || image.colorType == kPngPalette) ? 2 : 7) : o_.heuristic;
         return EncodePngJx(image, s).bytes.size();
     }
+    // The smallest size under these (filter set, strategy) pairs, measured side by side.
+    uint64_t Smallest(const OutputImage& image, const std::vector<std::pair<uint8_t, int>>& settings) const {
+        std::vector<uint64_t> sizes(settings.size());
+        ParallelFor(pool_, settings.size(), [&](size_t i) { sizes[i] = Size(image, settings[i].first, settings[i].second); });
+        return *std::min_element(sizes.begin(), sizes.end());
+    }
     // None and all five filters, the smaller.
-    uint64_t Best(const OutputImage& image) const { return std::min(Size(image, 0x01), Size(image, 0x1F)); }
+    uint64_t Best(const OutputImage& image) const { return Smallest(image, {{0x01, 0}, {0x1F, 0}}); }
+    ThreadPool* Pool() const { return pool_; }
 
 private:
     const Options& o_;
+    ThreadPool* pool_;
 };
 
 struct Candidate {
@@ -278,17 +287,19 @@ std::optional<Candidate> ChoosePaletteOrder(const WorkImage& image, const Option
     }
     const std::vector<ColorUse>& base = image.analysis.colorTable;
     if ((size_t(1) << depth) < base.size()) return std::nullopt;
-    std::optional<Candidate> best;
-    for (int pass = 0; pass < (kind == Transparency::Binary ? 2 : 1); ++pass) {
-        for (PaletteOrder order : kChooserOrders) {
-            std::vector<ColorUse> table = base;
-            OrderColorTable(table, order, pass == 1);
-            Candidate c{BuildPalette(image, table, depth), 0};
-            c.size = m.Best(c.image);
-            if (!best || c.size < best->size) best = std::move(c);
-        }
-    }
-    return best;
+    constexpr size_t kOrders = std::size(kChooserOrders);
+    const size_t count = (kind == Transparency::Binary ? 2 : 1) * kOrders;
+    std::vector<Candidate> candidates(count);
+    ParallelFor(m.Pool(), count, [&](size_t i) {
+        std::vector<ColorUse> table = base;
+        OrderColorTable(table, kChooserOrders[i % kOrders], i >= kOrders);
+        candidates[i].image = BuildPalette(image, table, depth);
+        candidates[i].size = m.Best(candidates[i].image);
+    });
+    size_t best = 0;
+    for (size_t i = 1; i < count; ++i)
+        if (candidates[i].size < candidates[best].size) best = i;
+    return std::move(candidates[best]);
 }
 
 // Whether the grey image holds exactly at `depth` (high bytes on its grid).
@@ -471,8 +482,8 @@ void OrderColorTable(std::vector<ColorUse>& table, PaletteOrder order, bool tran
     }
 }
 
-OutputImage ChooseOutputFormat(WorkImage& image, const Options& options) {
-    const Measurer m(options);
+OutputImage ChooseOutputFormat(WorkImage& image, const Options& options, ThreadPool* pool) {
+    const Measurer m(options, pool);
     const bool mayRecolour = options.cleanTransparent || options.optimizeTransparent;
     if (options.keepColorType) return KeepColorType(image, options, m);
     if (image.sampleDepth == 16 && image.analysis.eightBitEnough) To8Bit(image);
@@ -507,9 +518,10 @@ OutputImage ChooseOutputFormat(WorkImage& image, const Options& options) {
         if (kind != Transparency::Binary) slots.push_back(direct(true, 8));
         if (a.grey) slots.push_back(direct(false, 8));
     }
+    std::vector<std::optional<Candidate>> candidates(slots.size());
+    ParallelFor(pool, slots.size(), [&](size_t i) { candidates[i] = slots[i](); });
     std::optional<Candidate> best;
-    for (auto& slot : slots) {
-        std::optional<Candidate> c = slot();
+    for (auto& c : candidates) {
         if (!c) continue;
         if (!best || c->size * 100 / std::max<uint64_t>(best->size, 1) <= 100) best = std::move(c);
     }
@@ -567,10 +579,10 @@ void FillTransparent(WorkImage& image, TransparentFill fill) {
 }
 
 uint64_t VariantSize(const OutputImage& out, const Measurer& m) {
-    uint64_t best = std::numeric_limits<uint64_t>::max();
+    std::vector<std::pair<uint8_t, int>> settings;
     for (uint8_t set : {uint8_t(0x01), uint8_t(0x02), uint8_t(0x04), uint8_t(0x1F)})
-        for (int strategy : {0, 1}) best = std::min(best, m.Size(out, set, strategy));
-    return best;
+        for (int strategy : {0, 1}) settings.emplace_back(set, strategy);
+    return m.Smallest(out, settings);
 }
 
 }  // namespace
@@ -579,7 +591,7 @@ bool OutputInterlaced(const WorkImage& image, const Options& options) {
     return options.interlace < 0 ? image.interlaced : (options.interlace % 2 == 0);
 }
 
-OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostream* progress) {
+OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostream* progress, ThreadPool* pool) {
     ApplyLossyPrePass(image, options);
     if (options.quantize) {
         // More colours asked for than the image has: every colour stays as it is.
@@ -594,7 +606,7 @@ OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostr
         (a.transparent == 0 && a.partial == 0) || a.colorCount < 3) {
         out = ChooseOutputFormat(image, options);
     } else {
-        const Measurer m(options);
+        const Measurer m(options, pool);
         // Each fill works on the image as the previous one left it; the run fills only pay
         // where partial pixels keep an alpha channel.
         static constexpr TransparentFill kFills[] = {TransparentFill::AsIs,     TransparentFill::Zero,
@@ -602,20 +614,33 @@ OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostr
                                                      TransparentFill::FromRight, TransparentFill::FromTop,
                                                      TransparentFill::FromBottom};
         const size_t fills = a.partial ? 7 : 3;
+        // Fills are measured side by side, as many at once as a bounded amount of copies allows.
+        const uint64_t copyBytes = uint64_t(image.rgba.size()) * sizeof(uint16_t) + 1;
+        const size_t batch = size_t(std::clamp<uint64_t>((uint64_t(256) << 20) / copyBytes, 1, fills));
         uint64_t bestSize = 0;
         WorkImage bestImage;
-        for (size_t v = 0; v < fills; ++v) {
-            FillTransparent(image, kFills[v]);
-            Analyze(image);
-            WorkImage trial = image;
-            OutputImage candidate = ChooseOutputFormat(trial, options);
-            uint64_t size = VariantSize(candidate, m);
-            if (v == 0 || size < bestSize) {
-                bestSize = size;
-                out = std::move(candidate);
-                bestImage = std::move(trial);
+        for (size_t first = 0; first < fills; first += batch) {
+            const size_t n = std::min(batch, fills - first);
+            std::vector<WorkImage> trials(n);
+            for (size_t k = 0; k < n; ++k) {
+                FillTransparent(image, kFills[first + k]);
+                trials[k] = image;
             }
-            if (progress) *progress << "." << std::flush;
+            std::vector<OutputImage> candidates(n);
+            std::vector<uint64_t> sizes(n);
+            ParallelFor(pool, n, [&](size_t k) {
+                Analyze(trials[k]);
+                candidates[k] = ChooseOutputFormat(trials[k], options, pool);
+                sizes[k] = VariantSize(candidates[k], m);
+            });
+            for (size_t k = 0; k < n; ++k) {
+                if (first + k == 0 || sizes[k] < bestSize) {
+                    bestSize = sizes[k];
+                    out = std::move(candidates[k]);
+                    bestImage = std::move(trials[k]);
+                }
+                if (progress) *progress << "." << std::flush;
+            }
         }
         image = std::move(bestImage);
         if (progress) *progress << "\r" << std::string(80, ' ') << std::flush;

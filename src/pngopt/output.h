@@ -8,6 +8,7 @@
 #include "pngopt/image.h"
 #include "pngopt/options.h"
 #include "pngopt/pngenc/png_image.h"
+#include "pngopt/thread_pool.h"
 
 namespace jx::quillox {
 
@@ -51,14 +52,16 @@ enum class TransparentFill { AsIs, Zero, White, FromLeft, FromRight, FromTop, Fr
 // The output layout, picked by trial encodings at level 6 among the palette, grey and
 // true-colour encodings the working image allows. The image may change: a 16-bit image that
 // holds 8-bit values becomes 8-bit, and transparent pixels may take a key colour.
-OutputImage ChooseOutputFormat(WorkImage& image, const Options& options);
+// With a pool the trial encodings run side by side; the choice is the same.
+OutputImage ChooseOutputFormat(WorkImage& image, const Options& options, ThreadPool* pool = nullptr);
 
 // Whether the output is interlaced: as the input for a negative request, else Adam7 when even.
 bool OutputInterlaced(const WorkImage& image, const Options& options);
 
 // The whole conversion of a read image: the lossy pre-pass ("/l"), colour reduction ("/jx"), the
 // transparent-pixel variants, the format choice, interlace and gamma. progress is null when quiet.
-OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostream* progress = nullptr);
+OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostream* progress = nullptr,
+                             ThreadPool* pool = nullptr);
 
 // Whether `encoded` decodes to the working image's pixels. Fully transparent pixels compare by
 // alpha only when the options let their colour change.

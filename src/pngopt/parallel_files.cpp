@@ -79,6 +79,14 @@ std::vector<FileOutcome> OptimizeFilesInParallel(const std::vector<std::pair<std
     size_t next = 0, printed = 0;
     uint64_t inUse = 0;
     size_t running = 0;
+    std::atomic<size_t> left{n};
+    // The largest files start first, so no large one is left to run alone at the end; the
+    // reports still come out in the order of the files.
+    std::vector<uint64_t> needs(n);
+    for (size_t i = 0; i < n; ++i) needs[i] = FileMemoryEstimate(files[i].first, threads);
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return needs[a] > needs[b]; });
 
     // Prints every finished file whose predecessors are printed (lock held).
     auto flush = [&] {
@@ -96,21 +104,20 @@ std::vector<FileOutcome> OptimizeFilesInParallel(const std::vector<std::pair<std
         std::unique_lock lock(mutex);
         for (;;) {
             if (next >= n) return;
-            const size_t i = next;
-            lock.unlock();
-            const uint64_t need = FileMemoryEstimate(files[i].first, threads);
-            lock.lock();
+            const size_t k = next, i = order[k];
+            const uint64_t need = needs[i];
             // A file that alone exceeds the budget still runs, only by itself.
-            changed.wait(lock, [&] { return next != i || running == 0 || inUse + need <= budget; });
-            if (next != i) continue;
+            changed.wait(lock, [&] { return next != k || running == 0 || inUse + need <= budget; });
+            if (next != k) continue;
             ++next;
             ++running;
             inUse += need;
             lock.unlock();
             std::ostringstream text, errorText;
             std::istringstream noAnswers;
-            ProgramContext own{text, noAnswers, context.currentDir, context.encode, context.pool, errorText, true};
+            ProgramContext own{text, noAnswers, context.currentDir, context.encode, context.pool, errorText, true, &left};
             FileOutcome outcome = OptimizeFile(files[i].first, files[i].second, options, own);
+            --left;
             if (!options.quiet) text << "\n";
             lock.lock();
             outcomes[i] = outcome;

@@ -297,12 +297,15 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         }
         if (kind == InputKind::Png) PrintInputReport(console, input, image, false);
 
-        OutputImage out = BuildOutputImage(image, options, console.stream());
+        OutputImage out = BuildOutputImage(image, options, console.stream(), context.pool);
         console << OutputFormatLine(out);
         CopyMetadataChunks(image, out, options);
         if (kind == InputKind::Png) console << ChunkReport(OutputChunkNames(out));
         console << "\ntry...\n";
-        TrialResult result = RunTrialSearch(out, options, context.encode, context.pool, console.stream(), !context.poolShared);
+        const std::atomic<size_t>* left = context.filesLeft;
+        const bool shared = context.poolShared;
+        TrialResult result = RunTrialSearch(out, options, context.encode, context.pool, console.stream(),
+                                            [shared, left] { return !shared || (left && left->load() <= 1); });
         if (!options.logFile.empty()) WriteLogRecord(Absolute(options.logFile, context.currentDir), input, image, out, result);
 
         std::error_code ec;

@@ -1,5 +1,6 @@
 #pragma once
 // The program block: options, the input list, and the per-file driver.
+#include <atomic>
 #include <iostream>
 #include <istream>
 #include <ostream>
@@ -20,6 +21,8 @@ struct ProgramContext {
     ThreadPool* pool = nullptr;
     std::ostream& err = std::cerr;  // failures and warnings, also under "/quiet"
     bool poolShared = false;  // other files run on the pool at the same time
+    // With poolShared: the files of the run not finished yet; at 1 the pool is this file's.
+    const std::atomic<size_t>* filesLeft = nullptr;
 };
 
 // The whole run; returns the exit code (1 when any parameter or file failed).

@@ -24,15 +24,29 @@ void ThreadPool::Submit(std::function<void()> job) {
     wake_.notify_one();
 }
 
+void ThreadPool::SubmitIdle(std::function<void()> job) {
+    {
+        std::lock_guard lock(mutex_);
+        idle_.push_back(std::move(job));
+    }
+    wake_.notify_one();
+}
+
 void ThreadPool::Work() {
     for (;;) {
         std::function<void()> job;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (jobs_.empty()) return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty() || !idle_.empty(); });
+            if (!jobs_.empty()) {
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            } else if (stopping_) {
+                return;
+            } else {
+                job = std::move(idle_.front());
+                idle_.pop_front();
+            }
         }
         job();
     }

@@ -19,6 +19,8 @@ public:
 
     size_t Size() const { return workers_.size(); }
     void Submit(std::function<void()> job);
+    // A job that runs only on a worker with no submitted job waiting; dropped at shutdown.
+    void SubmitIdle(std::function<void()> job);
 
 private:
     void Work();
@@ -26,6 +28,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
+    std::deque<std::function<void()>> idle_;
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };

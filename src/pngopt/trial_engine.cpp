@@ -83,6 +83,12 @@ struct CostTable {
     Costs costs;
 };
 
+// One trial run ahead; dropped (under the lock) once the search no longer expects it.
+struct Ticket {
+    EncodeSettings settings;
+    bool dropped = false;
+};
+
 struct Job {
     enum State { Idle, Running, Done, Lost } state = Idle;
     uint64_t fileSize = 0;
@@ -108,7 +114,7 @@ uint8_t Pick(unsigned set, const std::array<uint32_t, 5>& cost) {
 
 }  // namespace
 
-struct TrialEngine::Impl {
+struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
     Impl(const OutputImage& image, ThreadPool* p, bool earlier)
         : pool(p), earlierOnly(earlier), png(MakeEncoderImage(image, EncodeSettings{})) {
         const uint32_t w = png.Width(), h = png.Height();
@@ -199,8 +205,9 @@ struct TrialEngine::Impl {
     }
 
     // Deflates the data; false when abandoned (lostBelow then holds the size reached).
+    // With a ticket: run ahead, and given up once the ticket is dropped.
     bool Deflate(const std::vector<uint8_t>& choice, const EncodeSettings& s, int seq, std::vector<uint8_t>& out,
-                 uint64_t& lostBelow) {
+                 uint64_t& lostBelow, const Ticket* ticket = nullptr) {
         z_stream z{};
         if (deflateInit2(&z, s.level, Z_DEFLATED, s.windowBits, s.memLevel, s.strategy) != Z_OK)
             throw PngError("PNG: cannot start deflate with these parameters");
@@ -244,9 +251,9 @@ struct TrialEngine::Impl {
             sinceCheck += r.n + 1;
             if (sinceCheck >= (64u << 10)) {
                 sinceCheck = 0;
-                const uint64_t reached = FileSizeOf(z.total_out);
                 std::lock_guard lock(mutex);
-                if (RuledOut(seq, reached)) {
+                const uint64_t reached = FileSizeOf(z.total_out);
+                if (RuledOut(seq, reached) || (ticket && (stopped || ticket->dropped))) {
                     lostBelow = reached;
                     return false;
                 }
@@ -276,7 +283,7 @@ struct TrialEngine::Impl {
         }
     }
 
-    EngineOutcome RunOne(const EngineTrial& t) {
+    EngineOutcome RunOne(const EngineTrial& t, const Ticket* ticket = nullptr) {
         EngineOutcome outcome;
         const int id = DataFor(t.settings, outcome.fingerprint);
         if (t.settings.fingerprintOnly) return outcome;
@@ -286,6 +293,8 @@ struct TrialEngine::Impl {
         if (!slot) slot = std::make_shared<Job>();
         std::shared_ptr<Job> job = slot;
         for (;;) {
+            // Run ahead: only a deflate nobody has started, nothing to wait for.
+            if (ticket && (job->state != Job::Idle || stopped || ticket->dropped)) return outcome;
             if (job->state == Job::Running) {
                 job->changed.wait(lock);
                 continue;
@@ -310,7 +319,7 @@ struct TrialEngine::Impl {
             uint64_t lostBelow = 0;
             bool done;
             try {
-                done = Deflate(choice, s, t.seq, *stream, lostBelow);
+                done = Deflate(choice, s, t.seq, *stream, lostBelow, ticket);
             } catch (...) {
                 lock.lock();
                 job->state = Job::Idle;
@@ -329,6 +338,27 @@ struct TrialEngine::Impl {
             }
             job->changed.notify_all();
         }
+    }
+
+    void RunAheadOne(const EngineTrial& t, const std::shared_ptr<Ticket>& ticket) {
+        {
+            std::lock_guard lock(mutex);
+            if (stopped || ticket->dropped) return;
+            ++aheadRunning;
+        }
+        try {
+            RunOne(t, ticket.get());
+        } catch (...) {
+            // A trial the search asks for meets the same error and reports it.
+        }
+        std::lock_guard lock(mutex);
+        if (--aheadRunning == 0) aheadIdle.notify_all();
+    }
+
+    void StopAhead() {
+        std::unique_lock lock(mutex);
+        stopped = true;
+        aheadIdle.wait(lock, [&] { return aheadRunning == 0; });
     }
 
     ThreadPool* pool;
@@ -350,22 +380,53 @@ struct TrialEngine::Impl {
     int bestSeq = INT_MAX;
     std::shared_ptr<Job> bestJob;
     EncodeSettings current, bestSettings;
+    std::vector<std::shared_ptr<Ticket>> tickets;  // run ahead and not dropped
+    size_t aheadRunning = 0;
+    bool stopped = false;
+    std::condition_variable aheadIdle;
 };
 
 TrialEngine::TrialEngine(const OutputImage& image, ThreadPool* pool, bool earlierBoundsOnly)
-    : impl_(std::make_unique<Impl>(image, pool, earlierBoundsOnly)) {}
+    : impl_(std::make_shared<Impl>(image, pool, earlierBoundsOnly)) {}
 
-TrialEngine::~TrialEngine() = default;
+TrialEngine::~TrialEngine() { impl_->StopAhead(); }
+
+void TrialEngine::RunAhead(const std::vector<EngineTrial>& trials) {
+    if (!impl_->pool || impl_->pool->Size() <= 1) return;
+    std::vector<std::shared_ptr<Ticket>> tickets;
+    {
+        std::lock_guard lock(impl_->mutex);
+        if (impl_->stopped) return;
+        for (const EngineTrial& t : trials) {
+            tickets.push_back(std::make_shared<Ticket>(Ticket{t.settings, false}));
+            impl_->tickets.push_back(tickets.back());
+        }
+    }
+    // Pending jobs keep the state alive; they find their ticket dropped and do nothing.
+    for (size_t i = 0; i < trials.size(); ++i)
+        impl_->pool->SubmitIdle([impl = impl_, t = trials[i], ticket = tickets[i]] { impl->RunAheadOne(t, ticket); });
+}
+
+void TrialEngine::DropAhead(const std::function<bool(const EncodeSettings&)>& keep) {
+    std::lock_guard lock(impl_->mutex);
+    for (const auto& ticket : impl_->tickets)
+        if (!keep || !keep(ticket->settings)) ticket->dropped = true;
+    impl_->tickets.clear();
+}
 
 std::vector<EngineOutcome> TrialEngine::Run(const std::vector<EngineTrial>& trials, const std::vector<size_t>& order) {
     std::vector<EngineOutcome> outcomes(trials.size());
-    if (!trials.empty()) impl_->maxIdat = std::max<int32_t>(65535, trials.front().settings.maxIdatSize);
+    if (!trials.empty()) {
+        std::lock_guard lock(impl_->mutex);  // trials run ahead may be reading it
+        impl_->maxIdat = std::max<int32_t>(65535, trials.front().settings.maxIdatSize);
+    }
     ParallelFor(impl_->pool, order.size(), [&](size_t k) { outcomes[order[k]] = impl_->RunOne(trials[order[k]]); });
     return outcomes;
 }
 
 EncodedPng TrialEngine::BestFile() {
     Impl& m = *impl_;
+    m.StopAhead();
     EncodedPng file;
     if (!m.bestJob) return file;
     if (!m.bestJob->stream) {

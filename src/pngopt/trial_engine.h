@@ -9,6 +9,7 @@
 //   finished trial, or as large as one that comes earlier (the earlier trial wins a tie);
 // - trials run on every worker of the pool, in the order the caller gives.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -46,13 +47,21 @@ public:
     // trials) and returns the outcomes in the order of trials.
     std::vector<EngineOutcome> Run(const std::vector<EngineTrial>& trials, const std::vector<size_t>& order);
 
+    // Queues trials to run on workers that would otherwise idle, without waiting for them: a
+    // trial Run is given later finds its deflate done (or running). Their seq is a guess that
+    // only steers abandoning. DropAhead gives up every one not finished yet but those keep
+    // holds to; those kept are no longer subject to a later DropAhead.
+    void RunAhead(const std::vector<EngineTrial>& trials);
+    void DropAhead(const std::function<bool(const EncodeSettings&)>& keep = nullptr);
+
     // The file of the best trial measured so far (smallest size, then lowest seq), and its seq.
+    // Ends running ahead.
     EncodedPng BestFile();
     int BestSeq() const;
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<Impl> impl_;
 };
 
 // Runs job(0..n-1) on the pool's workers and the calling thread; returns when all are done.

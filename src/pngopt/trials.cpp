@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "pngopt/pngenc/errors.h"
@@ -59,8 +60,8 @@ int StrategyRank(int strategy) { return strategy <= 1 ? 0 : 1; }
 class Search {
 public:
     Search(const OutputImage& image, const Options& o, const PngEncodeFn& encode, ThreadPool* pool,
-           std::ostream* out, bool spareCores)
-        : image_(image), o_(o), encode_(encode), pool_(pool), out_(out), spareCores_(spareCores && pool) {
+           std::ostream* out, std::function<bool()> spareCores)
+        : image_(image), o_(o), encode_(encode), pool_(pool), out_(out), spareCores_(std::move(spareCores)) {
         if (IsPngEncoderJx(encode)) engine_ = std::make_unique<TrialEngine>(image, pool, out != nullptr);
     }
 
@@ -80,17 +81,31 @@ public:
                 }
         total_ = counter + (o_.memMax - o_.memMin);
         r_.trialTotal = total_;
-        RunTrials(grid, MemoryPassAhead(grid));
+        // The memory pass's first trial for the likely winners, on cores the grid leaves idle;
+        // once the winner is known the others are given up.
+        if (engine_) engine_->RunAhead(MemoryPassAhead(grid));
+        RunTrials(grid);
         if (!haveBest_) throw PngError("No combination of the options allows a trial");
+        if (engine_)
+            engine_->DropAhead([&](const EncodeSettings& s) {
+                return s.filterSet == kFilterSets[r_.filterIndex] && s.strategy == r_.strategy && s.level == r_.level;
+            });
 
-        if (o_.memMax - 1 >= o_.memMin) {
-            std::vector<Trial> mem;
-            for (int m = o_.memMax - 1; m >= o_.memMin; --m) {
-                ++counter;
-                if (TrialAllowed(o_, r_.filterIndex, r_.strategy, r_.level, m))
-                    mem.push_back({r_.filterIndex, r_.strategy, r_.level, m, counter});
-            }
-            RunTrials(mem);
+        std::vector<Trial> mem;
+        for (int m = o_.memMax - 1; m >= o_.memMin; --m) {
+            ++counter;
+            if (TrialAllowed(o_, r_.filterIndex, r_.strategy, r_.level, m))
+                mem.push_back({r_.filterIndex, r_.strategy, r_.level, m, counter});
+        }
+        // The extra stage's trials for the grid's winner, on cores the memory pass leaves idle.
+        const bool ahead = engine_ && o_.filters[6] && SpareCores();
+        const int extraSeq = nextSeq_ + static_cast<int>(mem.size());
+        const auto guess = std::make_tuple(r_.strategy, r_.level, r_.memLevel);
+        if (ahead) ExtraAhead(extraSeq);
+        if (!mem.empty()) RunTrials(mem);
+        if (ahead && guess != std::make_tuple(r_.strategy, r_.level, r_.memLevel)) {
+            engine_->DropAhead();
+            ExtraAhead(extraSeq);
         }
         Write("\n");
 
@@ -106,6 +121,8 @@ public:
     }
 
 private:
+    bool SpareCores() const { return pool_ && spareCores_(); }
+
     void Write(const std::string& text) {
         if (out_) {
             *out_ << text;
@@ -207,11 +224,11 @@ private:
             ahead);
     }
 
-    // The memory pass's first trial for each likely grid winner, to run while the grid's
-    // slower trials keep the other cores busy: the pass then mostly finds its result waiting.
+    // The memory pass's first trial for each likely grid winner: the pass then mostly finds
+    // its result waiting.
     std::vector<EngineTrial> MemoryPassAhead(const std::vector<Trial>& grid) const {
         std::vector<EngineTrial> ahead;
-        if (!engine_ || !spareCores_ || o_.memMax - 1 < o_.memMin) return ahead;
+        if (!engine_ || o_.memMax - 1 < o_.memMin || !SpareCores()) return ahead;
         const int m = o_.memMax - 1;
         const int seq = nextSeq_ + static_cast<int>(grid.size());  // the pass's first trial
         for (const Trial& t : grid)
@@ -219,6 +236,33 @@ private:
                 TrialAllowed(o_, t.filterIndex, t.strategy, t.level, m))
                 ahead.push_back({Settings(t.filterIndex, t.strategy, t.level, m, heuristic_), seq, true});
         return ahead;
+    }
+
+    // The extra stage's heuristic trials for the current best, to run ahead. Its filter-set
+    // trials are not: they follow only when the heuristic stays, and cost more than they save
+    // when it does not. firstSeq is the stage's first seq.
+    void ExtraAhead(int firstSeq) {
+        std::vector<EngineTrial> trials;
+        int seq = firstSeq;
+        // Heuristic 7's row costs depend on the deflate settings and cannot be given up half
+        // way: a wrong guess of the memory level would waste them.
+        for (int k = 0; k <= 9; ++k)
+            if (k != heuristic_) {
+                if (k != 7) trials.push_back({Settings(5, r_.strategy, r_.level, r_.memLevel, k), seq, true});
+                ++seq;
+            }
+        engine_->RunAhead(trials);
+    }
+
+    // The filter sets past the first six whose row choices differ from every other set's.
+    static std::vector<int> DistinctSets(std::array<uint32_t, kFilterSetCount> fingerprints) {
+        for (int i = 0; i < kFilterSetCount - 1; ++i)
+            for (int j = i + 1; j < kFilterSetCount; ++j)
+                if (fingerprints[j] == fingerprints[i]) fingerprints[j] = 0;
+        std::vector<int> sets;
+        for (int f = 6; f < kFilterSetCount; ++f)
+            if (fingerprints[f] != 0) sets.push_back(f);
+        return sets;
     }
 
     void ExtraStage() {
@@ -249,17 +293,9 @@ private:
         Execute(
             trials, InOrder(trials.size()), [](size_t) {},
             [&](size_t i, Outcome&& o) { fingerprints_[i + 5] = o.fingerprint; });
-        for (int i = 0; i < kFilterSetCount - 1; ++i)
-            for (int j = i + 1; j < kFilterSetCount; ++j)
-                if (fingerprints_[j] == fingerprints_[i]) fingerprints_[j] = 0;
-
-        std::vector<int> sets;
+        const std::vector<int> sets = DistinctSets(fingerprints_);
         trials.clear();
-        for (int f = 6; f < kFilterSetCount; ++f)
-            if (fingerprints_[f] != 0) {
-                sets.push_back(f);
-                trials.push_back(Settings(f, strategy, level, memLevel, h));
-            }
+        for (int f : sets) trials.push_back(Settings(f, strategy, level, memLevel, h));
         static const char kSpinner[] = {'\\', '|', '/', '-'};
         Execute(
             trials, InOrder(trials.size()),
@@ -283,7 +319,7 @@ private:
     int bestSeq_ = -1;
     int nextSeq_ = 0;
     std::unique_ptr<TrialEngine> engine_;
-    bool spareCores_ = false;
+    std::function<bool()> spareCores_;
     int heuristic_ = 2;
     int total_ = 1;
     std::array<uint32_t, kFilterSetCount> fingerprints_{};
@@ -293,6 +329,11 @@ private:
 
 TrialResult RunTrialSearch(const OutputImage& image, const Options& options, const PngEncodeFn& encode,
                            ThreadPool* pool, std::ostream* progress, bool spareCores) {
+    return Search(image, options, encode, pool, progress, [spareCores] { return spareCores; }).Run();
+}
+
+TrialResult RunTrialSearch(const OutputImage& image, const Options& options, const PngEncodeFn& encode,
+                           ThreadPool* pool, std::ostream* progress, const std::function<bool()>& spareCores) {
     return Search(image, options, encode, pool, progress, spareCores).Run();
 }
 

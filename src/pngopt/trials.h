@@ -2,6 +2,7 @@
 // The search over row-filter sets, strategies, levels, memory levels and heuristics.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 
 #include "pngopt/encoder.h"
@@ -33,5 +34,8 @@ bool TrialAllowed(const Options& o, int filterIndex, int strategy, int level, in
 // without, when other files share the pool, it does only the work it needs.
 TrialResult RunTrialSearch(const OutputImage& image, const Options& options, const PngEncodeFn& encode,
                            ThreadPool* pool, std::ostream* progress, bool spareCores = true);
+// spareCores asked again at each stage: other files may have finished in the meantime.
+TrialResult RunTrialSearch(const OutputImage& image, const Options& options, const PngEncodeFn& encode,
+                           ThreadPool* pool, std::ostream* progress, const std::function<bool()>& spareCores);
 
 }  // namespace jx::quillox
