@@ -136,7 +136,9 @@ TEST(MainWindowGlyphs, EveryToolBarButtonShowsAGlyphAndFitsAtTheDefaultWidth) {
         EXPECT_LE(w->geometry().right(), bar->width()) << a->objectName().toStdString();
     }
     for (QToolButton* b : bar->findChildren<QToolButton*>())
-        if (b->objectName() == "qt_toolbar_ext_button") EXPECT_FALSE(b->isVisible());
+        if (b->objectName() == "qt_toolbar_ext_button") {
+            EXPECT_FALSE(b->isVisible());
+        }
     for (const char* name : {"ToolButton27", "ToolButton29", "ToolButton31", "ToolButton32"})
         if (QAction* a = form.Panel1()->findChild<QAction*>(name)) EXPECT_FALSE(a->icon().isNull()) << name;
 }
