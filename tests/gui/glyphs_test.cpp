@@ -140,7 +140,9 @@ TEST(MainWindowGlyphs, EveryToolBarButtonShowsAGlyphAndFitsAtTheDefaultWidth) {
             EXPECT_FALSE(b->isVisible());
         }
     for (const char* name : {"ToolButton27", "ToolButton29", "ToolButton31", "ToolButton32"})
-        if (QAction* a = form.Panel1()->findChild<QAction*>(name)) EXPECT_FALSE(a->icon().isNull()) << name;
+        if (QAction* a = form.Panel1()->findChild<QAction*>(name)) {
+            EXPECT_FALSE(a->icon().isNull()) << name;
+        }
 }
 
 // Records what the bar tells the launcher.
