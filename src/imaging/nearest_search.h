@@ -39,9 +39,14 @@ private:
     std::vector<TPixelRec> palette_;
     unsigned lumaShift_ = 3;
     bool hasAlpha_ = false;
+    // A candidate carries its own components, so a query reads one short run of memory.
+    struct Candidate {
+        uint8_t c1, c2, c3, A;
+        int32_t index;
+    };
     mutable std::vector<int32_t> cellStart_;  // -1: not yet found
     mutable std::vector<int32_t> cellCount_;
-    mutable std::vector<int32_t> candidates_;
+    mutable std::vector<Candidate> candidates_;
 };
 
 // The plain scan over palette[0..count-1]; 0 when count <= 0.

@@ -106,8 +106,14 @@ void MapRegion(TRemapPass& pass, const TRegion& region) {
                     row[x] = BayerDitherPixel(pass, p, x, y);
                     break;
                 default: {
-                    const TPixelRec q = pass.Nearest(p, true);
+                    // Neither copy of the entry is read back after a narrow write, which would
+                    // stall the processor on every pixel.
+                    TPixelRec& e = pass.NearestEntry(p);
+                    const TPixelRec q = e;
+                    const int32_t w = AddWeight(q.Weight, 1);
+                    e.Weight = w;
                     row[x] = q;
+                    row[x].Weight = w;
                     if (pass.Bypassed(x, y)) break;
                     const size_t e1 = static_cast<size_t>(p.c1 - q.c1 + 255);
                     const size_t e2 = static_cast<size_t>(p.c2 - q.c2 + 255);
