@@ -76,9 +76,12 @@ void TNearestSearch::FillCell(int32_t cell, const TPixelRec& p) const {
     cellCount_[static_cast<size_t>(cell)] = static_cast<int32_t>(candidates_.size()) - cellStart_[static_cast<size_t>(cell)];
 }
 
-int32_t TNearestSearch::Find(const TPixelRec& p) const {
-    if (palette_.empty()) return 0;
-    if (!byC1_.empty()) return FindByLightness(p);
+int32_t TNearestSearch::Find(const TPixelRec& p, int32_t& distance) const {
+    if (palette_.empty()) {
+        distance = std::numeric_limits<int32_t>::max();
+        return 0;
+    }
+    if (!byC1_.empty()) return FindByLightness(p, distance);
     const int32_t cell = CellOf(p);
     if (cellStart_[static_cast<size_t>(cell)] < 0) FillCell(cell, p);
     const Candidate* c = candidates_.data() + cellStart_[static_cast<size_t>(cell)];
@@ -95,12 +98,12 @@ int32_t TNearestSearch::Find(const TPixelRec& p) const {
             bestIndex = c[k].index;
         }
     }
+    distance = best;
     return bestIndex;
 }
 
-int32_t TNearestSearch::FindByLightness(const TPixelRec& p) const {
+int32_t TNearestSearch::FindByLightness(const TPixelRec& p, int32_t& distance) const {
     const int32_t n = static_cast<int32_t>(byC1_.size());
-    if (n == 0) return 0;
     int32_t best = std::numeric_limits<int32_t>::max();
     int32_t bestIndex = std::numeric_limits<int32_t>::max();
     auto consider = [&](const Entry& e) {
@@ -134,6 +137,7 @@ int32_t TNearestSearch::FindByLightness(const TPixelRec& p) const {
             }
         }
     }
+    distance = best;
     return bestIndex;
 }
 

@@ -11,7 +11,12 @@ namespace jx {
 class TNearestSearch {
 public:
     void Build(const TPixelRec* palette, int32_t count, unsigned lumaShift, bool hasAlpha);
-    int32_t Find(const TPixelRec& p) const;
+    int32_t Find(const TPixelRec& p) const {
+        int32_t distance;
+        return Find(p, distance);
+    }
+    // Also gives the distance from p to the entry found.
+    int32_t Find(const TPixelRec& p, int32_t& distance) const;
 
 private:
     // The space is cut into cells of 8 values of c1, c2, c3 (and of 32 values of alpha when it
@@ -28,7 +33,7 @@ private:
     // the palette sorted by c1 instead, and stops a side once its lightness term alone exceeds
     // the best distance.
     static constexpr int32_t kMaxCellPalette = 512;
-    int32_t FindByLightness(const TPixelRec& p) const;
+    int32_t FindByLightness(const TPixelRec& p, int32_t& distance) const;
     struct Entry {
         TPixelRec rec;
         int32_t index;

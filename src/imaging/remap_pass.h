@@ -33,14 +33,17 @@ struct TRemapPass {
     // the cache does not hold; its use count is left to the caller.
     TPixelRec& NearestEntry(const TPixelRec& p) {
         const uint32_t key = (uint32_t{p.A} << 24) | (uint32_t{p.c1} << 16) | (uint32_t{p.c2} << 8) | p.c3;
-        int32_t index = cache.Find(key);
-        if (index < 0) {
-            index = search.Find(p);
-            cache.Store(key, index);
+        // The distance depends on the key alone, so the cache keeps, beside the index, whether
+        // it is 0 (the low bit).
+        int32_t found = cache.Find(key);
+        if (found < 0) {
+            int32_t distance;
+            found = search.Find(p, distance) << 1 | (distance == 0 ? 1 : 0);
+            cache.Store(key, found);
         }
-        TPixelRec* e = &state.Palette[static_cast<size_t>(index)];
+        TPixelRec* e = &state.Palette[static_cast<size_t>(found >> 1)];
         // Entries at distance 0 that are not p itself go through the tree's own rule for them.
-        if (!SameRgba(*e, p) && state.Distance(*e, p) == 0) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
+        if ((found & 1) && !SameRgba(*e, p)) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
         return *e;
     }
 
