@@ -102,7 +102,19 @@ void MapRegion(TRemapPass& pass, const TRegion& region) {
     std::vector<TPixelRec*> rows(static_cast<size_t>(maxDy) + 1);
     std::vector<const TDiffusionTap*> rowTaps;
     rowTaps.reserve(taps.size());
+    // A row is copied from the source just before the first tap can reach it, while its memory
+    // is about to be used anyway.
+    int32_t copied = region.y0;
+    auto copyRow = [&](int32_t y) {
+        const TPixelRec* src = state.SourceImage[y];
+        TPixelRec* dst = state.WorkingImage[y];
+        for (int32_t x = region.x0; x < region.x1; ++x) {
+            dst[x] = src[x];
+            if (dst[x].A == 0) ClearPixel(state, dst[x]);
+        }
+    };
     for (int32_t y = region.y0; y < region.y1; ++y) {
+        for (; copied <= y + maxDy && copied < region.y1; ++copied) copyRow(copied);
         TPixelRec* row = state.WorkingImage[y];
         // The taps whose row lies inside the region, in kernel order.
         rowTaps.clear();
@@ -177,14 +189,6 @@ void ConvertImage(EngineState& state, const TQuantizerSettings& settings, Engine
             region.y1 = static_cast<int32_t>(std::min<int64_t>(state.ImageHeight(), y + 32));
         }
         if (!region.Empty()) {
-            for (int32_t y = region.y0; y < region.y1; ++y) {
-                const TPixelRec* src = state.SourceImage[y];
-                TPixelRec* dst = state.WorkingImage[y];
-                for (int32_t x = region.x0; x < region.x1; ++x) {
-                    dst[x] = src[x];
-                    if (dst[x].A == 0) ClearPixel(state, dst[x]);
-                }
-            }
             TRemapPass pass(state, settings);
             pass.paletteSize = n;
             pass.search.Build(state.Palette.data(), n, state.LumaShift, state.HasAlpha);
