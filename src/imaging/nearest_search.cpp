@@ -67,33 +67,43 @@ void TNearestSearch::FillCell(int32_t cell, const TPixelRec& p) const {
         bound = std::min(bound, hi);
     }
     cellStart_[static_cast<size_t>(cell)] = static_cast<int32_t>(candidates_.size());
-    for (int32_t i = 0; i < n; ++i)
-        if (least[static_cast<size_t>(i)] <= bound) candidates_.push_back(i);
+    for (int32_t i = 0; i < n; ++i) {
+        if (least[static_cast<size_t>(i)] > bound) continue;
+        const TPixelRec& e = palette_[static_cast<size_t>(i)];
+        // Without alpha the distance ignores it: a copy of the query's keeps the term zero.
+        candidates_.push_back({e.c1, e.c2, e.c3, hasAlpha_ ? e.A : uint8_t{0}, i});
+    }
     cellCount_[static_cast<size_t>(cell)] = static_cast<int32_t>(candidates_.size()) - cellStart_[static_cast<size_t>(cell)];
 }
 
-int32_t TNearestSearch::Find(const TPixelRec& p) const {
-    if (palette_.empty()) return 0;
-    if (!byC1_.empty()) return FindByLightness(p);
+int32_t TNearestSearch::Find(const TPixelRec& p, int32_t& distance) const {
+    if (palette_.empty()) {
+        distance = std::numeric_limits<int32_t>::max();
+        return 0;
+    }
+    if (!byC1_.empty()) return FindByLightness(p, distance);
     const int32_t cell = CellOf(p);
     if (cellStart_[static_cast<size_t>(cell)] < 0) FillCell(cell, p);
-    const int32_t* c = candidates_.data() + cellStart_[static_cast<size_t>(cell)];
+    const Candidate* c = candidates_.data() + cellStart_[static_cast<size_t>(cell)];
     const int32_t count = cellCount_[static_cast<size_t>(cell)];
+    const int32_t p1 = p.c1, p2 = p.c2, p3 = p.c3, pA = hasAlpha_ ? p.A : 0;
+    const unsigned shift = lumaShift_;
     int32_t best = std::numeric_limits<int32_t>::max();
     int32_t bestIndex = 0;
     for (int32_t k = 0; k < count; ++k) {
-        const int32_t d = ColorDistance(p, palette_[static_cast<size_t>(c[k])], lumaShift_, hasAlpha_);
+        const int32_t d1 = p1 - c[k].c1, d2 = p2 - c[k].c2, d3 = p3 - c[k].c3, dA = pA - c[k].A;
+        const int32_t d = ((d1 * d1) << shift) + 2 * (d2 * d2) + 2 * (d3 * d3) + dA * dA;
         if (d < best) {
             best = d;
-            bestIndex = c[k];
+            bestIndex = c[k].index;
         }
     }
+    distance = best;
     return bestIndex;
 }
 
-int32_t TNearestSearch::FindByLightness(const TPixelRec& p) const {
+int32_t TNearestSearch::FindByLightness(const TPixelRec& p, int32_t& distance) const {
     const int32_t n = static_cast<int32_t>(byC1_.size());
-    if (n == 0) return 0;
     int32_t best = std::numeric_limits<int32_t>::max();
     int32_t bestIndex = std::numeric_limits<int32_t>::max();
     auto consider = [&](const Entry& e) {
@@ -127,6 +137,7 @@ int32_t TNearestSearch::FindByLightness(const TPixelRec& p) const {
             }
         }
     }
+    distance = best;
     return bestIndex;
 }
 

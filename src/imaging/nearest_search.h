@@ -11,7 +11,12 @@ namespace jx {
 class TNearestSearch {
 public:
     void Build(const TPixelRec* palette, int32_t count, unsigned lumaShift, bool hasAlpha);
-    int32_t Find(const TPixelRec& p) const;
+    int32_t Find(const TPixelRec& p) const {
+        int32_t distance;
+        return Find(p, distance);
+    }
+    // Also gives the distance from p to the entry found.
+    int32_t Find(const TPixelRec& p, int32_t& distance) const;
 
 private:
     // The space is cut into cells of 8 values of c1, c2, c3 (and of 32 values of alpha when it
@@ -28,7 +33,7 @@ private:
     // the palette sorted by c1 instead, and stops a side once its lightness term alone exceeds
     // the best distance.
     static constexpr int32_t kMaxCellPalette = 512;
-    int32_t FindByLightness(const TPixelRec& p) const;
+    int32_t FindByLightness(const TPixelRec& p, int32_t& distance) const;
     struct Entry {
         TPixelRec rec;
         int32_t index;
@@ -39,9 +44,14 @@ private:
     std::vector<TPixelRec> palette_;
     unsigned lumaShift_ = 3;
     bool hasAlpha_ = false;
+    // A candidate carries its own components, so a query reads one short run of memory.
+    struct Candidate {
+        uint8_t c1, c2, c3, A;
+        int32_t index;
+    };
     mutable std::vector<int32_t> cellStart_;  // -1: not yet found
     mutable std::vector<int32_t> cellCount_;
-    mutable std::vector<int32_t> candidates_;
+    mutable std::vector<Candidate> candidates_;
 };
 
 // The plain scan over palette[0..count-1]; 0 when count <= 0.

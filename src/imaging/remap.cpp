@@ -91,8 +91,36 @@ void MapRegion(TRemapPass& pass, const TRegion& region) {
     // Error stays inside the region: in the quick-add window nothing outside it may change, so the
     // saved image equals what the window shows.
     const bool alpha = state.HasAlpha;
+    const int32_t maxC2 = state.ChromaMax[0], maxC3 = state.ChromaMax[1];
+    auto clampTo = [](int32_t v, int32_t hi) { return static_cast<uint8_t>(v < 0 ? 0 : (v > hi ? hi : v)); };
+    int32_t minDx = 0, maxDx = 0, maxDy = 0;
+    for (const TDiffusionTap& t : taps) {
+        minDx = std::min(minDx, t.dx);
+        maxDx = std::max(maxDx, t.dx);
+        maxDy = std::max(maxDy, t.dy);
+    }
+    std::vector<TPixelRec*> rows(static_cast<size_t>(maxDy) + 1);
+    std::vector<const TDiffusionTap*> rowTaps;
+    rowTaps.reserve(taps.size());
+    // A row is copied from the source just before the first tap can reach it, while its memory
+    // is about to be used anyway.
+    int32_t copied = region.y0;
+    auto copyRow = [&](int32_t y) {
+        const TPixelRec* src = state.SourceImage[y];
+        TPixelRec* dst = state.WorkingImage[y];
+        for (int32_t x = region.x0; x < region.x1; ++x) {
+            dst[x] = src[x];
+            if (dst[x].A == 0) ClearPixel(state, dst[x]);
+        }
+    };
     for (int32_t y = region.y0; y < region.y1; ++y) {
+        for (; copied <= y + maxDy && copied < region.y1; ++copied) copyRow(copied);
         TPixelRec* row = state.WorkingImage[y];
+        // The taps whose row lies inside the region, in kernel order.
+        rowTaps.clear();
+        for (int32_t d = 0; d <= maxDy; ++d) rows[static_cast<size_t>(d)] = y + d < region.y1 ? state.WorkingImage[y + d] : nullptr;
+        for (const TDiffusionTap& t : taps)
+            if (rows[static_cast<size_t>(t.dy)]) rowTaps.push_back(&t);
         for (int32_t x = region.x0; x < region.x1; ++x) {
             const TPixelRec p = row[x];
             switch (method) {
@@ -106,21 +134,28 @@ void MapRegion(TRemapPass& pass, const TRegion& region) {
                     row[x] = BayerDitherPixel(pass, p, x, y);
                     break;
                 default: {
-                    const TPixelRec q = pass.Nearest(p, true);
+                    // Neither copy of the entry is read back after a narrow write, which would
+                    // stall the processor on every pixel.
+                    TPixelRec& e = pass.NearestEntry(p);
+                    const TPixelRec q = e;
+                    const int32_t w = AddWeight(q.Weight, 1);
+                    e.Weight = w;
                     row[x] = q;
+                    row[x].Weight = w;
                     if (pass.Bypassed(x, y)) break;
                     const size_t e1 = static_cast<size_t>(p.c1 - q.c1 + 255);
                     const size_t e2 = static_cast<size_t>(p.c2 - q.c2 + 255);
                     const size_t e3 = static_cast<size_t>(p.c3 - q.c3 + 255);
                     const size_t eA = static_cast<size_t>(p.A - q.A + 255);
-                    for (const TDiffusionTap& t : taps) {
-                        const int32_t nx = x + t.dx, ny = y + t.dy;
-                        if (nx < region.x0 || nx >= region.x1 || ny >= region.y1) continue;
-                        TPixelRec& nb = state.WorkingImage[ny][nx];
-                        nb.c1 = ClampByte(nb.c1 + t.full[e1]);
-                        nb.c2 = pass.ClampC2(nb.c2 + t.chroma[e2]);
-                        nb.c3 = pass.ClampC3(nb.c3 + t.chroma[e3]);
-                        if (alpha) nb.A = ClampByte(nb.A + t.full[eA]);
+                    const bool inside = x + minDx >= region.x0 && x + maxDx < region.x1;
+                    for (const TDiffusionTap* t : rowTaps) {
+                        const int32_t nx = x + t->dx;
+                        if (!inside && (nx < region.x0 || nx >= region.x1)) continue;
+                        TPixelRec& nb = rows[static_cast<size_t>(t->dy)][nx];
+                        nb.c1 = ClampByte(nb.c1 + t->full[e1]);
+                        nb.c2 = clampTo(nb.c2 + t->chroma[e2], maxC2);
+                        nb.c3 = clampTo(nb.c3 + t->chroma[e3], maxC3);
+                        if (alpha) nb.A = ClampByte(nb.A + t->full[eA]);
                     }
                 }
             }
@@ -154,14 +189,6 @@ void ConvertImage(EngineState& state, const TQuantizerSettings& settings, Engine
             region.y1 = static_cast<int32_t>(std::min<int64_t>(state.ImageHeight(), y + 32));
         }
         if (!region.Empty()) {
-            for (int32_t y = region.y0; y < region.y1; ++y) {
-                const TPixelRec* src = state.SourceImage[y];
-                TPixelRec* dst = state.WorkingImage[y];
-                for (int32_t x = region.x0; x < region.x1; ++x) {
-                    dst[x] = src[x];
-                    if (dst[x].A == 0) ClearPixel(state, dst[x]);
-                }
-            }
             TRemapPass pass(state, settings);
             pass.paletteSize = n;
             pass.search.Build(state.Palette.data(), n, state.LumaShift, state.HasAlpha);

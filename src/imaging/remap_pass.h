@@ -27,25 +27,37 @@ struct TRemapPass {
     TRemapPass(EngineState& s, const TQuantizerSettings& st) : state(s), settings(st) {}
 
     // Nearest palette index of working-space colours (A, c1, c2, c3) met lately in this pass.
-    TRecentColors<12> cache;
+    // Dithering a photograph scatters the colours: at 64 Ki slots (512 KB) about half the
+    // lookups still hit, at 4 Ki only a tenth.
+    TRecentColors<16> cache;
 
-    // NearestColor through the pass's pruned search for colours the cache does not hold.
-    TPixelRec Nearest(const TPixelRec& p, bool count) {
+    // The palette entry NearestColor gives for p, through the pass's pruned search for colours
+    // the cache does not hold; its use count is left to the caller.
+    TPixelRec& NearestEntry(const TPixelRec& p) {
         const uint32_t key = (uint32_t{p.A} << 24) | (uint32_t{p.c1} << 16) | (uint32_t{p.c2} << 8) | p.c3;
-        int32_t index = cache.Find(key);
-        if (index < 0) {
-            index = search.Find(p);
-            cache.Store(key, index);
+        // The distance depends on the key alone, so the cache keeps, beside the index, whether
+        // it is 0 (the low bit).
+        int32_t found = cache.Find(key);
+        if (found < 0) {
+            int32_t distance;
+            found = search.Find(p, distance) << 1 | (distance == 0 ? 1 : 0);
+            cache.Store(key, found);
         }
-        TPixelRec* e = &state.Palette[static_cast<size_t>(index)];
+        TPixelRec* e = &state.Palette[static_cast<size_t>(found >> 1)];
         // Entries at distance 0 that are not p itself go through the tree's own rule for them.
-        if (!SameRgba(*e, p) && state.Distance(*e, p) == 0) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
+        if ((found & 1) && !SameRgba(*e, p)) e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
+        return *e;
+    }
+
+    // The nearest entry's record, after counting it when count is set.
+    TPixelRec Nearest(const TPixelRec& p, bool count) {
+        TPixelRec& e = NearestEntry(p);
         // The record is read whole before its count is written: reading it back just after a
         // narrow write of its middle stalls the processor.
-        TPixelRec r = *e;
+        TPixelRec r = e;
         if (count) {
             r.Weight = AddWeight(r.Weight, 1);
-            e->Weight = r.Weight;
+            e.Weight = r.Weight;
         }
         return r;
     }

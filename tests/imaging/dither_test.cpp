@@ -81,7 +81,11 @@ TEST(NearestSearchTest, MatchesLinearScanWithTies) {
             p.c1 = uint8_t(rng());
             p.c2 = uint8_t(rng());
             p.c3 = uint8_t(rng());
-            ASSERT_EQ(s.Find(p), NearestLinear(pal.data(), n, p, shift, alpha));
+            int32_t distance = -1;
+            const int32_t found = s.Find(p, distance);
+            ASSERT_EQ(found, NearestLinear(pal.data(), n, p, shift, alpha));
+            // The remap trusts this distance to tell exact matches.
+            ASSERT_EQ(distance, ColorDistance(p, pal[size_t(found)], shift, alpha));
         }
     }
 }
