@@ -90,6 +90,28 @@ TEST(NearestSearchTest, MatchesLinearScanWithTies) {
     }
 }
 
+TEST_F(RemapTest, ColoursSharingWorkingValuesKeepTheirOwnEntry) {
+    // Two colours the converter maps to the same c1, c2, c3: both in the palette, each pixel must
+    // still get its own entry, also when the second meets the first one's cached match.
+    TPixelRec a, b;
+    bool found = false;
+    for (int v = 0; v < 256 && !found; ++v)
+        for (int d = 1; d < 4 && v + d < 256 && !found; ++d) {
+            a = Rgba(uint8_t(v), 40, 200);
+            b = Rgba(uint8_t(v + d), 40, 200);
+            state.Convert(a);
+            state.Convert(b);
+            found = a.c1 == b.c1 && a.c2 == b.c2 && a.c3 == b.c3;
+        }
+    ASSERT_TRUE(found);
+    Load(4, 1, {a, b, b, a});
+    SetPalette({a, b});
+    Run(Mode(0));
+    for (int x = 0; x < 4; ++x) EXPECT_TRUE(SameRgba(state.WorkingImage[0][x], state.SourceImage[0][x])) << x;
+    EXPECT_EQ(CountOf(PixelKey(a)), 2);
+    EXPECT_EQ(CountOf(PixelKey(b)), 2);
+}
+
 TEST_F(RemapTest, NoneMapsAndCounts) {
     Load(2, 2, {Rgba(10, 10, 10), Rgba(250, 250, 250), Rgba(20, 20, 20), Rgba(0, 0, 0, 0)});
     SetPalette({Rgba(255, 255, 255), Rgba(0, 0, 0)});
