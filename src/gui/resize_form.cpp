@@ -180,6 +180,11 @@ void TResizeForm::EditChange(int tag) {
     const std::array<QSpinBox*, 4> edits{UpDown1, UpDown2, UpDown3, UpDown4};
     // A refused value (0) puts the last good one back.
     linker_->Edit(kFields[tag - 1], edits[static_cast<size_t>(tag - 1)]->value());
+    SizeChanged();
+}
+
+// A new size shows at once on the canvas; a resample waits for the next preview or OK.
+void TResizeForm::SizeChanged() {
     ShowValues();
     if (CanvasMode != 0)
         PlaceOnCanvas();
@@ -191,12 +196,7 @@ void TResizeForm::EditChange(int tag) {
 void TResizeForm::FastSize(int tag) {
     if (!linker_) return;
     linker_->FastSize(tag);
-    ShowValues();
-    if (CanvasMode != 0)
-        PlaceOnCanvas();
-    else
-        pending_ = true;
-    ++editCounter_;
+    SizeChanged();
 }
 
 void TResizeForm::PropSizeClick(bool checked) {

@@ -78,6 +78,7 @@ protected:
     void ToolClose() override;
 
 private:
+    void SizeChanged();
     void ShowValues();
     void ShowPreview();
     TResizeOptions Options() const;
