@@ -13,7 +13,7 @@ run_build() {
     cmake --build "$dir" -j "$jobs"
     (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 600 -LE x11)
     # Capture and hot keys need a real X server of their own (one test at a time: they share it).
-    (cd "$dir" && JX_REQUIRE_X11=1 xvfb-run -a -s "-screen 0 1280x1024x24" \
+    (cd "$dir" && JX_REQUIRE_X11=1 xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
         ctest --output-on-failure --timeout 600 -L x11)
 }
 
