@@ -78,6 +78,18 @@ double CpuMs() {
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
 }
 
+// Working image and palette, every byte: a change of speed must not change what users get.
+unsigned long long OutputHash(const jx::EngineState& s) {
+    uint64_t h = 14695981039346656037ull;
+    auto mix = [&](const void* data, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(data);
+        for (size_t i = 0; i < n; ++i) h = (h ^ b[i]) * 1099511628211ull;
+    };
+    mix(s.WorkingImage.Data(), static_cast<size_t>(s.WorkingImage.Count()) * sizeof(jx::TPixelRec));
+    if (s.PaletteSize > 0) mix(s.Palette.data(), static_cast<size_t>(s.PaletteSize) * sizeof(jx::TPixelRec));
+    return h;
+}
+
 double PeakRssMb() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -139,7 +151,9 @@ int main(int argc, char** argv) {
     const auto q0 = Clock::now();
     TimedQuantize(state, settings, "256", "first quantize");
     std::printf("open + first quantized view: total_ms %.0f\n", Ms(clock.start, opened) + Ms(q0, Clock::now()));
+    std::printf("  output hash %016llx\n", OutputHash(state));
     TimedQuantize(state, settings, "128", "re-quantize");
+    std::printf("  output hash %016llx\n", OutputHash(state));
     std::printf("peak RSS: %.0f MB\n", PeakRssMb());
     if (!temp.empty()) std::filesystem::remove(temp);
     return 0;
