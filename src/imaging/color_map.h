@@ -2,6 +2,7 @@
 // Open-addressing hash map from 32-bit colour keys to non-negative int32 values: the per-colour
 // tables of the hot loops (colour list, conversion cache, nearest-colour cache), one probe run
 // per lookup instead of a walk through tree nodes.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -82,6 +83,47 @@ private:
     };
     static size_t Index(uint32_t key) { return static_cast<uint32_t>(key * 0x9E3779B1u) >> (32 - Bits); }
     std::vector<Slot> slots_;
+};
+
+}  // namespace jx
+
+namespace jx {
+
+// Morton order of (x, y, z): colours close together get indices close together.
+inline constexpr std::array<uint32_t, 256> kMortonSpread = [] {
+    std::array<uint32_t, 256> v{};
+    for (uint32_t i = 0; i < 256; ++i)
+        for (int b = 0; b < 8; ++b) v[i] |= ((i >> b) & 1u) << (3 * b);
+    return v;
+}();
+inline uint32_t MortonIndex(uint8_t x, uint8_t y, uint8_t z) {
+    return kMortonSpread[x] << 2 | kMortonSpread[y] << 1 | kMortonSpread[z];
+}
+
+// Fresh zero pages for n bytes (large pages where the system grants them), or nullptr.
+void* MapZeroPages(size_t n);
+void UnmapPages(void* p, size_t n);
+
+// A value per opaque colour, for every one of the 2^24 (x, y, z): nothing is evicted, so each
+// colour is looked up once per table. The colours are laid out in Morton order, so that the
+// colours of one area of an image, which lie close together, share cache lines and pages, and
+// pages no colour reaches are never touched. Every slot starts at 0.
+template <typename T>
+class TOpaqueColorTable {
+public:
+    TOpaqueColorTable() : table_(static_cast<T*>(MapZeroPages(kBytes))) {}
+    ~TOpaqueColorTable() { UnmapPages(table_, kBytes); }
+    TOpaqueColorTable(const TOpaqueColorTable&) = delete;
+    TOpaqueColorTable& operator=(const TOpaqueColorTable&) = delete;
+
+    // False when the system had no room for it: the caller does without.
+    bool Usable() const { return table_ != nullptr; }
+    T& Slot(uint8_t x, uint8_t y, uint8_t z) { return table_[MortonIndex(x, y, z)]; }
+    void Prefetch(uint8_t x, uint8_t y, uint8_t z) const { __builtin_prefetch(&table_[MortonIndex(x, y, z)]); }
+
+private:
+    static constexpr size_t kBytes = (size_t{1} << 24) * sizeof(T);
+    T* table_;
 };
 
 }  // namespace jx

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -12,6 +13,8 @@
 
 namespace jx {
 namespace {
+
+constexpr int64_t kDirectTablePixels = int64_t{1} << 22;
 
 inline int SlotOf(int level, uint8_t a, uint8_t x, uint8_t y, uint8_t z) {
     return (((a >> level) & 1) << 3) | (((x >> level) & 1) << 2) | (((y >> level) & 1) << 1) | ((z >> level) & 1);
@@ -171,6 +174,28 @@ void BuildUniqueColors(EngineState& state, bool convert) {
     };
     std::vector<TSeen> seen;
     TColorMap index(static_cast<size_t>(std::min<int64_t>(pixels, 1 << 16)));
+    // A large image's opaque colours are found through a table of every colour instead (index
+    // + 1, 0 for none): no probing, and the colours of one area share its pages.
+    std::unique_ptr<TOpaqueColorTable<int32_t>> direct;
+    if (pixels >= kDirectTablePixels) {
+        direct = std::make_unique<TOpaqueColorTable<int32_t>>();
+        if (!direct->Usable()) direct.reset();
+    }
+    auto prefetch = [&](const TPixelRec& p) {
+        if (direct && p.A == 255)
+            direct->Prefetch(p.R, p.G, p.B);
+        else
+            index.Prefetch(PixelKey(p));
+    };
+    auto findOrInsert = [&](const TPixelRec& p, uint32_t key, int32_t value, bool& inserted) -> int32_t {
+        if (direct && p.A == 255) {
+            int32_t& slot = direct->Slot(p.R, p.G, p.B);
+            inserted = slot == 0;
+            if (inserted) slot = value + 1;
+            return slot - 1;
+        }
+        return index.FindOrInsert(key, value, inserted);
+    };
     constexpr int64_t kProbeAhead = 16, kUseAhead = 8;
     std::array<int32_t, kUseAhead> pending{};
     int32_t count = 0;
@@ -189,7 +214,7 @@ void BuildUniqueColors(EngineState& state, bool convert) {
             }
         }
         if (i < pixels) {
-            if (i + kProbeAhead < pixels) index.Prefetch(PixelKey(px[i + kProbeAhead]));
+            if (i + kProbeAhead < pixels) prefetch(px[i + kProbeAhead]);
             TPixelRec& p = px[i];
             if (p.A == 0 && (p.R | p.G | p.B) != 0) found.TransparentBlack = false;
             const uint32_t key = PixelKey(p);
@@ -197,7 +222,7 @@ void BuildUniqueColors(EngineState& state, bool convert) {
             // Runs of one colour (flat areas) need no lookup.
             if (key != lastKey || lastAt < 0) {
                 bool inserted;
-                at = index.FindOrInsert(key, count, inserted);
+                at = findOrInsert(p, key, count, inserted);
                 lastKey = key;
                 lastAt = at;
                 if (inserted) {

@@ -57,6 +57,8 @@ std::vector<TDiffusionTap> PrepareTaps(int32_t method, float amount, bool delica
     return taps;
 }
 
+constexpr int64_t kOpaqueTablePixels = int64_t{1} << 18;
+
 struct TRegion {
     int32_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
     bool Empty() const { return x1 <= x0 || y1 <= y0; }
@@ -195,6 +197,8 @@ void ConvertImage(EngineState& state, const TQuantizerSettings& settings, Engine
             pass.side = 2 << settings.PatternSize;
             pass.cells = pass.side * pass.side;
             pass.candidates.resize(static_cast<size_t>(pass.cells));
+            // A small image or the quick-add window meets too few colours to pay for the table.
+            if (int64_t{region.x1 - region.x0} * (region.y1 - region.y0) >= kOpaqueTablePixels) pass.UseOpaqueTable();
             MapRegion(pass, region);
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 // State of one remap-and-dither pass, shared by the error-diffusion and threshold methods.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "imaging/color_map.h"
@@ -30,10 +31,33 @@ struct TRemapPass {
     // Dithering a photograph scatters the colours: at 64 Ki slots (512 KB) about half the
     // lookups still hit, at 4 Ki only a tenth.
     TRecentColors<16> cache;
+    // Opaque colours go to a table of every colour instead, for palettes of up to 256 entries:
+    // index + 1 in a byte (entry 255 is searched each time).
+    std::unique_ptr<TOpaqueColorTable<uint8_t>> opaque;
+
+    void UseOpaqueTable() {
+        if (paletteSize > 0 && paletteSize <= 256) {
+            opaque = std::make_unique<TOpaqueColorTable<uint8_t>>();
+            if (!opaque->Usable()) opaque.reset();
+        }
+    }
 
     // The palette entry NearestColor gives for p, through the pass's pruned search for colours
     // the cache does not hold; its use count is left to the caller.
     TPixelRec& NearestEntry(const TPixelRec& p) {
+        if (opaque && p.A == 255) {
+            uint8_t& slot = opaque->Slot(p.c1, p.c2, p.c3);
+            int32_t i = slot - 1;
+            if (i < 0) {
+                i = search.Find(p);
+                if (i < 255) slot = static_cast<uint8_t>(i + 1);
+            }
+            TPixelRec* e = &state.Palette[static_cast<size_t>(i)];
+            // Entries at distance 0 that are not p itself go through the tree's own rule for them.
+            if (!SameRgba(*e, p) && state.Distance(*e, p) == 0)
+                e = &state.Palette[static_cast<size_t>(ColorTreeNearest(state, p))];
+            return *e;
+        }
         const uint32_t key = (uint32_t{p.A} << 24) | (uint32_t{p.c1} << 16) | (uint32_t{p.c2} << 8) | p.c3;
         // The distance depends on the key alone, so the cache keeps, beside the index, whether
         // it is 0 (the low bit).
