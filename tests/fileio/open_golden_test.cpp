@@ -132,8 +132,46 @@ TEST_F(Golden, SyntheticPhotographsUnchanged) {
     }
 }
 
+// Large enough for the tables that only large images use: the remap's table of every colour
+// (from 512 x 512) and the unique count's (from 2048 x 2048); half-transparent pixels mixed in
+// take the other road beside them.
+TEST_F(Golden, LargePhotographsUnchanged) {
+    struct TCase {
+        const char* name;
+        int w, h;
+        bool alpha;
+    };
+    for (const TCase& c : {TCase{"large", 2048, 2048, false}, TCase{"large-alpha", 512, 512, true}}) {
+        EngineState state;
+        TQuantizerSettings settings;
+        EngineObserver quiet;
+        state.HasAlpha = c.alpha;
+        TPixelImage img = Photo(c.w, c.h, 5, c.alpha);
+        // Alpha only in the left quarter: most pixels stay opaque.
+        if (c.alpha)
+            for (int y = 0; y < c.h; ++y)
+                for (int x = 0; x < c.w; ++x)
+                    if (x >= c.w / 4) img[y][x].A = 255;
+        state.SetSourceImage(std::move(img));
+        ApplyColorSpace(state, 0);
+        BuildUniqueColors(state, false);
+        Check(std::string(c.name) + "/unique", static_cast<uint64_t>(state.UniqueColorCount) * 1000003u +
+                                                    static_cast<uint64_t>(state.UniqueColorIndex.First.back()));
+        for (const TRun& r : {TRun{"256", TDitherMode::FloydSteinberg}, TRun{"200", TDitherMode::None}}) {
+            Requantize(state, settings, r, quiet);
+            Check(std::string(c.name) + "/" + r.count, OutputHash(state));
+        }
+    }
+}
+
 const std::map<std::string, uint64_t>& Golden::Table() {
     static const std::map<std::string, uint64_t> table = {
+        {"large/unique", 0x000000ad9f359619ull},
+        {"large/256", 0xe096d9adbe7d8337ull},
+        {"large/200", 0x6497d46c9c0e7e96ull},
+        {"large-alpha/unique", 0x0000002ab32ec1a5ull},
+        {"large-alpha/256", 0xe7859325945c09cbull},
+        {"large-alpha/200", 0x0f610a3c9ca40e38ull},
         {"basn2c08/open", 0x8820caae7bd251a2ull},
         {"basn2c08/256", 0xc3d0b1c4abbf5601ull},
         {"basn2c08/64", 0xbc74ff829bbcda53ull},
