@@ -521,6 +521,25 @@ void ClusterColors(const TParams& pr, TPixelRec* list, int64_t* wt, TWeightedLis
     }
 }
 
+// What SortPalette by weight does to a list whose order map is the identity, given the order
+// it produced before: records, weights and order map rearranged, the nearest-colour cache reset.
+void ApplySortOrder(EngineState& state, const std::vector<int32_t>& order, int64_t* wt) {
+    ColorTreeReset(state);
+    const size_t n = order.size();
+    std::vector<TPixelRec> recs;
+    std::vector<int64_t> weights;
+    ResizeChecked(recs, static_cast<int64_t>(n));
+    ResizeChecked(weights, static_cast<int64_t>(n));
+    for (size_t i = 0; i < n; ++i) {
+        const size_t from = static_cast<size_t>(order[i]);
+        recs[i] = state.Palette[from];
+        weights[i] = wt[from];
+    }
+    std::copy(recs.begin(), recs.end(), state.Palette.begin());
+    std::copy(weights.begin(), weights.end(), wt);
+    std::copy(order.begin(), order.end(), state.PaletteOrder.begin());
+}
+
 }  // namespace
 
 void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings, bool indexedSearch) {
@@ -547,7 +566,18 @@ void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings
             wt[static_cast<size_t>(i)] = std::max<int32_t>(state.Palette[static_cast<size_t>(i)].Weight, 0);
     }
 
-    SortPalette(state, u0, SortByWeight, wt.data());
+    // The first sort of the unique colours is kept: a re-quantize of the same image sorts
+    // nothing.
+    const bool unique = state.ColorListIsUnique && exact && state.PaletteOrder.size() >= static_cast<size_t>(u0);
+    state.ColorListIsUnique = false;
+    std::vector<int32_t>& byWeight = state.UniqueColorIndex.ByWeight;
+    if (unique && u0 > 1 && byWeight.size() == static_cast<size_t>(u0))
+        ApplySortOrder(state, byWeight, wt.data());
+    else {
+        SortPalette(state, u0, SortByWeight, wt.data());
+        if (unique && u0 > 1)
+            byWeight.assign(state.PaletteOrder.begin(), state.PaletteOrder.begin() + u0);
+    }
     TPixelRec* list = state.Palette.data();
 
     const double u = u0;

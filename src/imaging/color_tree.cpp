@@ -159,6 +159,7 @@ void BuildUniqueColors(EngineState& state, bool convert) {
     found.Valid = false;
     found.First.clear();
     found.Count.clear();
+    found.ByWeight.clear();
     found.TransparentBlack = true;
     TPixelRec* px = state.SourceImage.Data();
     const int64_t pixels = state.SourceImage.Count();

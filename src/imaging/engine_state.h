@@ -58,7 +58,14 @@ struct EngineState {
         bool TransparentBlack = false;
         std::vector<int32_t> First;
         std::vector<int32_t> Count;
+        // The order the palette's sort by weight gives a colour list built from these colours
+        // (source positions); empty until the first such sort. The sort depends on the weights
+        // alone, so every later list of the same colours takes it without sorting again.
+        std::vector<int32_t> ByWeight;
     } UniqueColorIndex;
+    // Set by Quantize just before the palette is built when the colour list is the unique
+    // colours in their order with their counts; taken back by the palette build.
+    bool ColorListIsUnique = false;
 
     // The colour list's summed weights, exact, beside Palette[0..ColorListLength-1] (the records'
     // Weight fields hold copies capped at the int32 maximum, for display). A masked 16-megapixel

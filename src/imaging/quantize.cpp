@@ -281,6 +281,7 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
         const auto t0 = std::chrono::steady_clock::now();
         switch (type) {
             case TPaletteType::Adaptive:
+                state.ColorListIsUnique = reuse;
                 BuildAdaptivePalette(state, settings);
                 n = state.PaletteSize;
                 break;
