@@ -84,45 +84,123 @@ void CheckInput(const EngineState& state, const TQuantizerSettings& settings) {
         throw ImagingError("Dither amount outside 0..1");
 }
 
-void MapRegion(TRemapPass& pass, const TRegion& region) {
+// The working row y of the region, fresh from the source.
+void CopySourceRow(EngineState& state, const TRegion& region, int32_t y) {
+    const TPixelRec* src = state.SourceImage[y];
+    TPixelRec* dst = state.WorkingImage[y];
+    for (int32_t x = region.x0; x < region.x1; ++x) {
+        dst[x] = src[x];
+        if (dst[x].A == 0) ClearPixel(state, dst[x]);
+    }
+}
+
+// The working components one tap moves: c1, c2, c3, and alpha when it counts.
+struct TCarry {
+    int32_t c1, c2, c3, A;
+};
+
+// Error diffusion over the region. The error stays inside it: in the quick-add window nothing
+// outside may change, so the saved image equals what the window shows. Every neighbour takes
+// each contribution clamped, in the order of the pixels that send it. The pixels ahead in the
+// row are carried in registers rather than written and read back, and the palette's use counts
+// are kept apart until the end, for the same reason: a record read whole just after a narrow
+// write into it stalls the processor.
+template <bool kAlpha>
+void DiffuseRegion(TRemapPass& pass, const TRegion& region, const std::vector<TDiffusionTap>& taps) {
     EngineState& state = pass.state;
-    const int32_t method = static_cast<int32_t>(pass.settings.DitherMode);
-    const bool diffuse = method >= 1 && method <= 6;
-    const std::vector<TDiffusionTap> taps =
-        diffuse ? PrepareTaps(method, state.DitherAmount, pass.settings.Delicate) : std::vector<TDiffusionTap>{};
-    // Error stays inside the region: in the quick-add window nothing outside it may change, so the
-    // saved image equals what the window shows.
-    const bool alpha = state.HasAlpha;
     const int32_t maxC2 = state.ChromaMax[0], maxC3 = state.ChromaMax[1];
-    auto clampTo = [](int32_t v, int32_t hi) { return static_cast<uint8_t>(v < 0 ? 0 : (v > hi ? hi : v)); };
-    int32_t minDx = 0, maxDx = 0, maxDy = 0;
+    int32_t minDx = 0, maxDx = 0, maxDy = 0, ahead = 0;
     for (const TDiffusionTap& t : taps) {
         minDx = std::min(minDx, t.dx);
         maxDx = std::max(maxDx, t.dx);
         maxDy = std::max(maxDy, t.dy);
+        if (t.dy == 0) ahead = std::max(ahead, t.dx);
     }
-    std::vector<TPixelRec*> rows(static_cast<size_t>(maxDy) + 1);
+    constexpr int32_t kMaxAhead = 3;
+    if (ahead > kMaxAhead) throw ImagingError("Diffusion kernel reaches too far along the row");
+    std::vector<const TDiffusionTap*> sameRow;
+    std::vector<const TDiffusionTap*> later;
+    for (const TDiffusionTap& t : taps) (t.dy == 0 ? sameRow : later).push_back(&t);
+    std::vector<TPixelRec*> laterRow(later.size());
     std::vector<const TDiffusionTap*> rowTaps;
-    rowTaps.reserve(taps.size());
+    std::vector<TPixelRec*> rowTarget;
+
+    const TPixelRec* pal = state.Palette.data();
+    std::vector<int32_t> uses(static_cast<size_t>(pass.paletteSize));
+    for (size_t i = 0; i < uses.size(); ++i) uses[i] = pal[i].Weight;
+
+    auto clampTo = [](int32_t v, int32_t hi) { return v < 0 ? 0 : (v > hi ? hi : v); };
+    auto load = [](const TPixelRec& r) { return TCarry{r.c1, r.c2, r.c3, r.A}; };
+
     // A row is copied from the source just before the first tap can reach it, while its memory
     // is about to be used anyway.
     int32_t copied = region.y0;
-    auto copyRow = [&](int32_t y) {
-        const TPixelRec* src = state.SourceImage[y];
-        TPixelRec* dst = state.WorkingImage[y];
-        for (int32_t x = region.x0; x < region.x1; ++x) {
-            dst[x] = src[x];
-            if (dst[x].A == 0) ClearPixel(state, dst[x]);
-        }
-    };
     for (int32_t y = region.y0; y < region.y1; ++y) {
-        for (; copied <= y + maxDy && copied < region.y1; ++copied) copyRow(copied);
+        for (; copied <= y + maxDy && copied < region.y1; ++copied) CopySourceRow(state, region, copied);
         TPixelRec* row = state.WorkingImage[y];
-        // The taps whose row lies inside the region, in kernel order.
+        // The taps whose row lies inside the region.
         rowTaps.clear();
-        for (int32_t d = 0; d <= maxDy; ++d) rows[static_cast<size_t>(d)] = y + d < region.y1 ? state.WorkingImage[y + d] : nullptr;
-        for (const TDiffusionTap& t : taps)
-            if (rows[static_cast<size_t>(t.dy)]) rowTaps.push_back(&t);
+        rowTarget.clear();
+        for (const TDiffusionTap* t : later)
+            if (y + t->dy < region.y1) {
+                rowTaps.push_back(t);
+                rowTarget.push_back(state.WorkingImage[y + t->dy]);
+            }
+        const size_t nTaps = rowTaps.size();
+        // carry[k] is pixel x + k.
+        TCarry carry[kMaxAhead + 1];
+        for (int32_t k = 0; k <= ahead; ++k)
+            if (region.x0 + k < region.x1) carry[k] = load(row[region.x0 + k]);
+        for (int32_t x = region.x0; x < region.x1; ++x) {
+            TPixelRec p = row[x];
+            p.c1 = static_cast<uint8_t>(carry[0].c1);
+            p.c2 = static_cast<uint8_t>(carry[0].c2);
+            p.c3 = static_cast<uint8_t>(carry[0].c3);
+            if (kAlpha) p.A = static_cast<uint8_t>(carry[0].A);
+            for (int32_t k = 0; k < ahead; ++k) carry[k] = carry[k + 1];
+            if (ahead > 0 && x + 1 + ahead < region.x1) carry[ahead] = load(row[x + 1 + ahead]);
+
+            const int32_t index = static_cast<int32_t>(&pass.NearestEntry(p) - pal);
+            TPixelRec q = pal[index];
+            const int32_t w = AddWeight(uses[static_cast<size_t>(index)], 1);
+            uses[static_cast<size_t>(index)] = w;
+            q.Weight = w;
+            row[x] = q;
+            if (pass.Bypassed(x, y)) continue;
+            const size_t e1 = static_cast<size_t>(p.c1 - q.c1 + 255);
+            const size_t e2 = static_cast<size_t>(p.c2 - q.c2 + 255);
+            const size_t e3 = static_cast<size_t>(p.c3 - q.c3 + 255);
+            const size_t eA = static_cast<size_t>(p.A - q.A + 255);
+            for (const TDiffusionTap* t : sameRow) {
+                if (x + t->dx >= region.x1) continue;
+                TCarry& nb = carry[t->dx - 1];
+                nb.c1 = ClampByte(nb.c1 + t->full[e1]);
+                nb.c2 = clampTo(nb.c2 + t->chroma[e2], maxC2);
+                nb.c3 = clampTo(nb.c3 + t->chroma[e3], maxC3);
+                if (kAlpha) nb.A = ClampByte(nb.A + t->full[eA]);
+            }
+            const bool inside = x + minDx >= region.x0 && x + maxDx < region.x1;
+            for (size_t i = 0; i < nTaps; ++i) {
+                const TDiffusionTap* t = rowTaps[i];
+                const int32_t nx = x + t->dx;
+                if (!inside && (nx < region.x0 || nx >= region.x1)) continue;
+                TPixelRec& nb = rowTarget[i][nx];
+                nb.c1 = ClampByte(nb.c1 + t->full[e1]);
+                nb.c2 = static_cast<uint8_t>(clampTo(nb.c2 + t->chroma[e2], maxC2));
+                nb.c3 = static_cast<uint8_t>(clampTo(nb.c3 + t->chroma[e3], maxC3));
+                if (kAlpha) nb.A = ClampByte(nb.A + t->full[eA]);
+            }
+        }
+    }
+    for (size_t i = 0; i < uses.size(); ++i) state.Palette[i].Weight = uses[i];
+}
+
+void MapRegion(TRemapPass& pass, const TRegion& region) {
+    EngineState& state = pass.state;
+    const int32_t method = static_cast<int32_t>(pass.settings.DitherMode);
+    for (int32_t y = region.y0; y < region.y1; ++y) {
+        CopySourceRow(state, region, y);
+        TPixelRec* row = state.WorkingImage[y];
         for (int32_t x = region.x0; x < region.x1; ++x) {
             const TPixelRec p = row[x];
             switch (method) {
@@ -135,31 +213,6 @@ void MapRegion(TRemapPass& pass, const TRegion& region) {
                 case 8:
                     row[x] = BayerDitherPixel(pass, p, x, y);
                     break;
-                default: {
-                    // Neither copy of the entry is read back after a narrow write, which would
-                    // stall the processor on every pixel.
-                    TPixelRec& e = pass.NearestEntry(p);
-                    const TPixelRec q = e;
-                    const int32_t w = AddWeight(q.Weight, 1);
-                    e.Weight = w;
-                    row[x] = q;
-                    row[x].Weight = w;
-                    if (pass.Bypassed(x, y)) break;
-                    const size_t e1 = static_cast<size_t>(p.c1 - q.c1 + 255);
-                    const size_t e2 = static_cast<size_t>(p.c2 - q.c2 + 255);
-                    const size_t e3 = static_cast<size_t>(p.c3 - q.c3 + 255);
-                    const size_t eA = static_cast<size_t>(p.A - q.A + 255);
-                    const bool inside = x + minDx >= region.x0 && x + maxDx < region.x1;
-                    for (const TDiffusionTap* t : rowTaps) {
-                        const int32_t nx = x + t->dx;
-                        if (!inside && (nx < region.x0 || nx >= region.x1)) continue;
-                        TPixelRec& nb = rows[static_cast<size_t>(t->dy)][nx];
-                        nb.c1 = ClampByte(nb.c1 + t->full[e1]);
-                        nb.c2 = clampTo(nb.c2 + t->chroma[e2], maxC2);
-                        nb.c3 = clampTo(nb.c3 + t->chroma[e3], maxC3);
-                        if (alpha) nb.A = ClampByte(nb.A + t->full[eA]);
-                    }
-                }
             }
         }
     }
@@ -199,7 +252,16 @@ void ConvertImage(EngineState& state, const TQuantizerSettings& settings, Engine
             pass.candidates.resize(static_cast<size_t>(pass.cells));
             // A small image or the quick-add window meets too few colours to pay for the table.
             if (int64_t{region.x1 - region.x0} * (region.y1 - region.y0) >= kOpaqueTablePixels) pass.UseOpaqueTable();
-            MapRegion(pass, region);
+            const int32_t method = static_cast<int32_t>(settings.DitherMode);
+            if (method >= 1 && method <= 6) {
+                const std::vector<TDiffusionTap> taps = PrepareTaps(method, state.DitherAmount, settings.Delicate);
+                if (state.HasAlpha)
+                    DiffuseRegion<true>(pass, region, taps);
+                else
+                    DiffuseRegion<false>(pass, region, taps);
+            } else {
+                MapRegion(pass, region);
+            }
         }
     }
     observer.Refresh(TRefreshTarget::ErrorMetrics);
