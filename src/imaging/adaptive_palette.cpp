@@ -122,59 +122,83 @@ void PreMergePlain(const TParams& pr, TPixelRec* list, int64_t* wt, int32_t u, i
 }
 
 // Live ids bucketed by c1, c2, c3 for the pre-merge. The entries that stay in the grid never
-// change colour (only the absorbing entry does, and it has left the grid), so each cell keeps
-// copies of its entries' components and a scan reads no list records.
+// change colour or weight (only the absorbing entry does, and it has left the grid), so each
+// place keeps a copy of its entry's record: a scan and a merge read the grid alone, whose cells
+// round the absorbing colour are in the cache, rather than the list, which is in weight order.
+// An entry that leaves is only marked (its id becomes -1); a cell is closed up when a scan finds
+// it more than half empty.
 class TMergeGrid {
 public:
-    struct Entry {
+    struct Key {
         int32_t id;
-        uint8_t c1, c2, c3, pad;
+        uint8_t c1, c2, c3, A;
     };
     TMergeGrid(const TPixelRec* list, int32_t u, int shift) : shift_(shift), bins_(256 >> shift) {
         const size_t cells = static_cast<size_t>(bins_) * bins_ * bins_;
         begin_.assign(cells + 1, 0);
-        ResizeChecked(slot_, u);
+        ResizeChecked(placeOf_, u, -1);
         for (int32_t i = 0; i < u; ++i)
             if (list[i].Weight != 0) ++begin_[CellOf(list[i]) + 1];
         for (size_t c = 0; c < cells; ++c) begin_[c + 1] += begin_[c];
-        size_.assign(cells, 0);
-        ResizeChecked(entries_, begin_[cells]);
+        std::vector<int32_t> fill(begin_.begin(), begin_.end() - 1);
+        size_.resize(cells);
+        for (size_t c = 0; c < cells; ++c) size_[c] = begin_[c + 1] - begin_[c];
+        dead_.assign(cells, 0);
+        ResizeChecked(keys_, begin_[cells]);
+        ResizeChecked(recs_, begin_[cells]);
         for (int32_t i = 0; i < u; ++i) {
             const TPixelRec& p = list[i];
-            if (p.Weight == 0) {
-                slot_[static_cast<size_t>(i)] = -1;
-                continue;
-            }
-            const size_t c = CellOf(p);
-            const int32_t at = begin_[c] + size_[c]++;
-            entries_[static_cast<size_t>(at)] = {i, p.c1, p.c2, p.c3, 0};
-            slot_[static_cast<size_t>(i)] = at;
+            if (p.Weight == 0) continue;
+            const int32_t at = fill[CellOf(p)]++;
+            keys_[static_cast<size_t>(at)] = {i, p.c1, p.c2, p.c3, p.A};
+            recs_[static_cast<size_t>(at)] = p;
+            placeOf_[static_cast<size_t>(i)] = at;
         }
     }
     size_t CellOf(const TPixelRec& p) const {
         return static_cast<size_t>(((p.c1 >> shift_) * bins_ + (p.c2 >> shift_)) * bins_ + (p.c3 >> shift_));
     }
-    void Remove(int32_t id, const TPixelRec& p) {
-        const int32_t at = slot_[static_cast<size_t>(id)];
-        if (at < 0) return;
-        const size_t c = CellOf(p);
-        const int32_t lastAt = begin_[c] + --size_[c];
-        const Entry moved = entries_[static_cast<size_t>(lastAt)];
-        entries_[static_cast<size_t>(at)] = moved;
-        slot_[static_cast<size_t>(moved.id)] = at;
-        slot_[static_cast<size_t>(id)] = -1;
+    // Place of id, -1 when it was never in the grid.
+    int32_t PlaceOf(int32_t id) const { return placeOf_[static_cast<size_t>(id)]; }
+    const TPixelRec& Record(int32_t place) const { return recs_[static_cast<size_t>(place)]; }
+    void Remove(int32_t place) {
+        if (place < 0) return;
+        Key& k = keys_[static_cast<size_t>(place)];
+        ++dead_[CellOf(k)];
+        k.id = -1;
     }
-    const Entry* CellBegin(int i1, int i2, int i3, int32_t& count) const {
+    const Key* CellBegin(int i1, int i2, int i3, int32_t& count) {
         const size_t c = static_cast<size_t>((i1 * bins_ + i2) * bins_ + i3);
+        if (dead_[c] * 2 > size_[c]) Close(c);
         count = size_[c];
-        return entries_.data() + begin_[c];
+        return keys_.data() + begin_[c];
     }
 
 private:
+    size_t CellOf(const Key& k) const {
+        return static_cast<size_t>(((k.c1 >> shift_) * bins_ + (k.c2 >> shift_)) * bins_ + (k.c3 >> shift_));
+    }
+    void Close(size_t c) {
+        int32_t to = begin_[c];
+        for (int32_t from = begin_[c], end = begin_[c] + size_[c]; from < end; ++from) {
+            const Key k = keys_[static_cast<size_t>(from)];
+            if (k.id < 0) continue;
+            if (from != to) {
+                keys_[static_cast<size_t>(to)] = k;
+                recs_[static_cast<size_t>(to)] = recs_[static_cast<size_t>(from)];
+                placeOf_[static_cast<size_t>(k.id)] = to;
+            }
+            ++to;
+        }
+        size_[c] = to - begin_[c];
+        dead_[c] = 0;
+    }
+
     int shift_;
     int bins_;
-    std::vector<int32_t> begin_, size_, slot_;
-    std::vector<Entry> entries_;
+    std::vector<int32_t> begin_, size_, dead_, placeOf_;
+    std::vector<Key> keys_;
+    std::vector<TPixelRec> recs_;
 };
 
 // Ids in [0, u) handed out in increasing order: a bit per id, a summary bit per word.
@@ -253,7 +277,7 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, int64_t* wt, int32_t u,
                 for (int i3 = lo3; i3 <= hi3; ++i3) {
                     if (lb2 + 2 * Squares[std::max(0, Gap(c.c3, i3 * size, size) - margin)] > thr) continue;
                     int32_t count = 0;
-                    const TMergeGrid::Entry* e = grid.CellBegin(i1, i2, i3, count);
+                    const TMergeGrid::Key* e = grid.CellBegin(i1, i2, i3, count);
                     for (int32_t q = 0; q < count; ++q) {
                         if (e[q].id < from) continue;
                         // Skip what lies beyond the threshold from every point within the
@@ -270,21 +294,27 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, int64_t* wt, int32_t u,
             }
         }
     };
+    // Entries merged away, marked in the list only at the end: writing each into the list,
+    // which is in weight order, would be a cache miss per merge.
+    std::vector<uint64_t> dropped(static_cast<size_t>(u) / 64 + 1, 0);
+    auto isDropped = [&](int32_t id) { return (dropped[static_cast<size_t>(id) >> 6] >> (id & 63)) & 1; };
     int32_t live = u;
     for (int32_t j = 0; j + 1 < u && live > n; ++j) {
-        if (list[j].Weight == 0) continue;
-        grid.Remove(j, list[j]);
+        if (list[j].Weight == 0 || isDropped(j)) continue;
+        grid.Remove(grid.PlaceOf(j));
         TSums js = SumsOf(list[j], wt[j]);
         collect(list[j], j + 1);
         while (!queue.Empty() && live > n) {
             const int32_t k = queue.Pop();
-            if (list[k].Weight == 0 || pr.Dist(list[j], list[k]) > thr) continue;
-            grid.Remove(k, list[k]);
+            const int32_t place = grid.PlaceOf(k);
+            const TPixelRec& K = grid.Record(place);
+            if (isDropped(k) || pr.Dist(list[j], K) > thr) continue;
+            grid.Remove(place);
             if (pr.mixing) {
-                const int64_t kw = OwnWeight(list, wt, k);
-                MergeInto(list[j], js, wt[j], SumsOf(list[k], kw), kw);
+                const int64_t kw = K.Weight < std::numeric_limits<int32_t>::max() ? K.Weight : wt[k];
+                MergeInto(list[j], js, wt[j], SumsOf(K, kw), kw);
             }
-            Drop(list, k);
+            dropped[static_cast<size_t>(k) >> 6] |= uint64_t{1} << (k & 63);
             --live;
             const TPixelRec& J = list[j];
             if (std::abs(J.c1 - centre.c1) > margin || std::abs(J.c2 - centre.c2) > margin ||
@@ -292,6 +322,9 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, int64_t* wt, int32_t u,
                 collect(J, k + 1);
         }
     }
+    for (size_t w = 0; w < dropped.size(); ++w)
+        for (uint64_t bits = dropped[w]; bits != 0; bits &= bits - 1)
+            Drop(list, static_cast<int32_t>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits))));
 }
 // Where the clustering finds the nearest remaining entry. Entries keep an id while the
 // re-insertion shifts their positions; indexed, the ids are bucketed by c1, c2, c3 (cells of side
