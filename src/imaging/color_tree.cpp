@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -139,16 +140,24 @@ int32_t NearestIndex(EngineState& state, const TPixelRec& p) { return ColorTreeN
 uint64_t ColorFingerprint(const TGrid<TPixelRec>& image) {
     uint64_t h = 0x9E3779B97F4A7C15ull ^ ((uint64_t(uint32_t(image.Width())) << 32) | uint32_t(image.Height()));
     const TPixelRec* px = image.Data();
-    auto rgba = [](const TPixelRec& p) {
-        return uint64_t{p.R} | (uint64_t{p.G} << 8) | (uint64_t{p.B} << 16) | (uint64_t{p.A} << 24);
+    // R, G, B, A are the record's first four bytes.
+    auto rgba = [px](int64_t i) {
+        uint32_t v;
+        std::memcpy(&v, &px[i], sizeof v);
+        return uint64_t{v};
+    };
+    auto step = [](uint64_t x, uint64_t v) {
+        x = (x ^ v) * 0xFF51AFD7ED558CCDull;
+        return x ^ (x >> 31);
     };
     const int64_t n = image.Count();
+    // Four independent chains, so that the multiplications overlap and memory sets the pace.
+    uint64_t lane[4] = {h, h ^ 0x632BE59BD9B4E019ull, h ^ 0x8CB92BA72F3D8DD7ull, h ^ 0xD6E8FEB86659FD93ull};
     int64_t i = 0;
-    for (; i + 1 < n; i += 2) {
-        h = (h ^ (rgba(px[i]) | (rgba(px[i + 1]) << 32))) * 0xFF51AFD7ED558CCDull;
-        h ^= h >> 31;
-    }
-    if (i < n) h = ((h ^ rgba(px[i])) * 0xC4CEB9FE1A85EC53ull) ^ (h >> 29);
+    for (; i + 8 <= n; i += 8)
+        for (int k = 0; k < 4; ++k) lane[k] = step(lane[k], rgba(i + 2 * k) | (rgba(i + 2 * k + 1) << 32));
+    for (; i < n; ++i) lane[0] = step(lane[0], rgba(i));
+    for (int k = 0; k < 4; ++k) h = step(h, lane[k]);
     return h;
 }
 

@@ -26,7 +26,12 @@ void EngineState::SetSourceImage(TPixelImage image, TSourceConversion conversion
         for (int64_t i = 0; i < n; ++i)
             if (px[i].A == 0) px[i].R = px[i].G = px[i].B = px[i].Weight = 0;
     }
-    WorkingImage = SourceImage;
+    // Deferred, the quantize that follows the conversion writes every working pixel: the
+    // working image only needs the shape.
+    if (conversion == TSourceConversion::Now)
+        WorkingImage = SourceImage;
+    else if (!WorkingImage.SameShape(SourceImage))
+        WorkingImage.Resize(SourceImage.Width(), SourceImage.Height());
     QualityMask.Resize(SourceImage.Width(), SourceImage.Height(), 0);
     if (conversion == TSourceConversion::Now) BuildEdgeMap(*this);
 }

@@ -37,8 +37,9 @@ struct EngineState {
     // Replaces the image: SourceImage := image (its c1..c3 recomputed with the current converter
     // and its A = 0 pixels cleared), WorkingImage a copy, QualityMask zeroed to its shape, the edge
     // map rebuilt. Deferred leaves c1..c3 and the edge map to an ApplyColorSpace that follows
-    // (the open road), so a large image is converted once. Does not rebuild the unique colours
-    // or the palette.
+    // (the open road), so a large image is converted once, and the working image's pixels to the
+    // quantize after it (it only gets the shape). Does not rebuild the unique colours or the
+    // palette.
     void SetSourceImage(TPixelImage image, TSourceConversion conversion = TSourceConversion::Now);
 
     // First the colour list, after a build the palette in its first PaletteSize entries.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -88,10 +89,9 @@ void CheckInput(const EngineState& state, const TQuantizerSettings& settings) {
 void CopySourceRow(EngineState& state, const TRegion& region, int32_t y) {
     const TPixelRec* src = state.SourceImage[y];
     TPixelRec* dst = state.WorkingImage[y];
-    for (int32_t x = region.x0; x < region.x1; ++x) {
-        dst[x] = src[x];
+    std::memcpy(dst + region.x0, src + region.x0, static_cast<size_t>(region.x1 - region.x0) * sizeof(TPixelRec));
+    for (int32_t x = region.x0; x < region.x1; ++x)
         if (dst[x].A == 0) ClearPixel(state, dst[x]);
-    }
 }
 
 // The working components one tap moves: c1, c2, c3, and alpha when it counts.
