@@ -183,13 +183,23 @@ void BuildUniqueColors(EngineState& state, bool convert) {
         uint8_t c1, c2, c3;
     };
     std::vector<TSeen> seen;
-    TColorMap index(static_cast<size_t>(std::min<int64_t>(pixels, 1 << 16)));
     // A large image's opaque colours are found through a table of every colour instead (index
     // + 1, 0 for none): no probing, and the colours of one area share its pages.
     std::unique_ptr<TOpaqueColorTable<int32_t>> direct;
     if (pixels >= kDirectTablePixels) {
         direct = std::make_unique<TOpaqueColorTable<int32_t>>();
         if (!direct->Usable()) direct.reset();
+    }
+    // A photograph has nearly as many colours as pixels: room for them from the start spares
+    // the table its rehashes and the lists their copies (untouched room costs no memory).
+    const int64_t room = std::min<int64_t>(pixels, kDirectTablePixels);
+    TColorMap index(static_cast<size_t>(direct ? std::min<int64_t>(pixels, 1 << 16) : room));
+    try {
+        list.reserve(static_cast<size_t>(room));
+        seen.reserve(static_cast<size_t>(room));
+        found.First.reserve(static_cast<size_t>(room));
+    } catch (const std::bad_alloc&) {
+        // Growing as colours are found still works.
     }
     auto prefetch = [&](const TPixelRec& p) {
         if (direct && p.A == 255)
