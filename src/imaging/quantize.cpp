@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "imaging/adaptive_palette.h"
@@ -202,13 +203,11 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
         // The true-colour view is the image itself; a palette's remap rewrites every pixel.
         if (!remapCovers)
             for (int32_t y = 0; y < h; ++y) {
-                const TPixelRec* src = state.SourceImage[y];
                 TPixelRec* out = state.WorkingImage[y];
+                std::memcpy(out, state.SourceImage[y], static_cast<size_t>(w) * sizeof(TPixelRec));
                 for (int32_t x = 0; x < w; ++x) {
-                    TPixelRec p = src[x];
-                    if (n > 0 && p.A == 0) p = cleared;
-                    p.Weight = 1;
-                    out[x] = p;
+                    if (n > 0 && out[x].A == 0) out[x] = cleared;
+                    out[x].Weight = 1;
                 }
             }
         count = static_cast<int32_t>(unique.First.size());
