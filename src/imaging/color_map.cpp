@@ -3,39 +3,45 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <new>
 
 #include "imaging/errors.h"
 
 namespace jx {
 
+// A photograph's table spans megabytes and is probed at random: large pages spare a missed
+// address translation per probe.
 void TColorMap::Reserve(size_t count) {
     size_t cap = 16;
     while (cap * 5 < count * 8) cap *= 2;
-    if (cap <= table_.size()) return;
-    std::vector<Entry> old;
-    old.swap(table_);
-    try {
-        table_.assign(cap, Entry{0, -1});
-    } catch (const std::bad_alloc&) {
-        throw ImagingError("Out of memory for a colour table of " + std::to_string(count) + " colours");
-    }
+    if (cap <= capacity_) return;
+    auto* fresh = static_cast<Entry*>(MapZeroPages(cap * sizeof(Entry)));
+    if (!fresh) throw ImagingError("Out of memory for a colour table of " + std::to_string(count) + " colours");
+    Entry* old = table_;
+    const size_t oldCap = capacity_;
+    table_ = fresh;
+    capacity_ = cap;
     mask_ = cap - 1;
     int bits = 0;
     while ((size_t{1} << bits) < cap) ++bits;
     shift_ = 32 - bits;
     size_ = 0;
-    for (const Entry& e : old)
-        if (e.value >= 0) {
+    for (size_t i = 0; i < oldCap; ++i)
+        if (old[i].stored != 0) {
             bool inserted;
-            FindOrInsert(e.key, e.value, inserted);
+            FindOrInsert(old[i].key, old[i].stored - 1, inserted);
         }
+    UnmapPages(old, oldCap * sizeof(Entry));
 }
 
-void TColorMap::Grow() { Reserve(table_.empty() ? 16 : table_.size()); }
+TColorMap::~TColorMap() { UnmapPages(table_, capacity_ * sizeof(Entry)); }
+
+void TColorMap::Grow() { Reserve(capacity_ == 0 ? 16 : capacity_); }
 
 void TColorMap::Clear() {
-    for (Entry& e : table_) e.value = -1;
+    if (table_) std::memset(table_, 0, capacity_ * sizeof(Entry));
     size_ = 0;
 }
 

@@ -12,6 +12,9 @@ namespace jx {
 class TColorMap {
 public:
     explicit TColorMap(size_t expected = 0) { Reserve(expected); }
+    ~TColorMap();
+    TColorMap(const TColorMap&) = delete;
+    TColorMap& operator=(const TColorMap&) = delete;
 
     // Room for count keys without growing.
     void Reserve(size_t count);
@@ -20,24 +23,24 @@ public:
 
     // Starts fetching key's home slot: a lookup a few keys later finds it in the cache.
     void Prefetch(uint32_t key) const {
-        if (!table_.empty()) __builtin_prefetch(&table_[Home(key)]);
+        if (table_) __builtin_prefetch(&table_[Home(key)]);
     }
 
-    // The value of key, inserted as value when missing; inserted tells which.
-    int32_t& FindOrInsert(uint32_t key, int32_t value, bool& inserted) {
-        if ((size_ + 1) * 8 > table_.size() * 5) Grow();
+    // The value of key, inserted as value (>= 0) when missing; inserted tells which.
+    int32_t FindOrInsert(uint32_t key, int32_t value, bool& inserted) {
+        if ((size_ + 1) * 8 > capacity_ * 5) Grow();
         size_t i = Home(key);
         for (;;) {
             Entry& e = table_[i];
-            if (e.value < 0) {
-                e = {key, value};
+            if (e.stored == 0) {
+                e = {key, value + 1};
                 ++size_;
                 inserted = true;
-                return e.value;
+                return value;
             }
             if (e.key == key) {
                 inserted = false;
-                return e.value;
+                return e.stored - 1;
             }
             i = (i + 1) & mask_;
         }
@@ -46,12 +49,13 @@ public:
 private:
     struct Entry {
         uint32_t key;
-        int32_t value;  // -1: empty
+        int32_t stored;  // value + 1; 0: empty, so that fresh zero pages are an empty table
     };
     size_t Home(uint32_t key) const { return (static_cast<uint32_t>(key * 0x9E3779B1u) >> shift_) & mask_; }
     void Grow();
 
-    std::vector<Entry> table_;
+    Entry* table_ = nullptr;
+    size_t capacity_ = 0;
     size_t mask_ = 0;
     int shift_ = 32;
     size_t size_ = 0;
