@@ -15,7 +15,7 @@
 namespace jx {
 namespace {
 
-constexpr int64_t kDirectTablePixels = int64_t{1} << 22;
+constexpr int64_t kDirectTablePixels = int64_t{1} << 20;
 
 inline int SlotOf(int level, uint8_t a, uint8_t x, uint8_t y, uint8_t z) {
     return (((a >> level) & 1) << 3) | (((x >> level) & 1) << 2) | (((y >> level) & 1) << 1) | ((z >> level) & 1);
