@@ -133,7 +133,7 @@ TEST_F(Golden, SyntheticPhotographsUnchanged) {
 }
 
 // Large enough for the tables that only large images use: the remap's table of every colour
-// (from 512 x 512) and the unique count's (from 2048 x 2048); half-transparent pixels mixed in
+// (from 512 x 512) and the unique count's (from 1024 x 1024); half-transparent pixels mixed in
 // take the other road beside them.
 TEST_F(Golden, LargePhotographsUnchanged) {
     struct TCase {
