@@ -160,6 +160,7 @@ public:
     }
     // Place of id, -1 when it was never in the grid.
     int32_t PlaceOf(int32_t id) const { return placeOf_[static_cast<size_t>(id)]; }
+    void PrefetchPlace(int32_t id) const { __builtin_prefetch(&placeOf_[static_cast<size_t>(id)]); }
     const TPixelRec& Record(int32_t place) const { return recs_[static_cast<size_t>(place)]; }
     void Remove(int32_t place) {
         if (place < 0) return;
@@ -225,6 +226,12 @@ public:
         if (word == 0) summary_[cursor_] &= ~(uint64_t{1} << (w & 63));
         --count_;
         return static_cast<int32_t>(w * 64 + static_cast<size_t>(bit));
+    }
+    // The smallest id held, left in; only while not Empty.
+    int32_t Peek() {
+        while (summary_[cursor_] == 0) ++cursor_;
+        const size_t w = cursor_ * 64 + static_cast<size_t>(__builtin_ctzll(summary_[cursor_]));
+        return static_cast<int32_t>(w * 64 + static_cast<size_t>(__builtin_ctzll(words_[w])));
     }
     // Empties the queue, given every id it may hold; the next ids start at from or later.
     void Clear(const std::vector<int32_t>& pushed, int32_t from) {
@@ -306,6 +313,8 @@ void PreMergeIndexed(const TParams& pr, TPixelRec* list, int64_t* wt, int32_t u,
         collect(list[j], j + 1);
         while (!queue.Empty() && live > n) {
             const int32_t k = queue.Pop();
+            // The next candidate's place is a miss in a large array: start it now.
+            if (!queue.Empty()) grid.PrefetchPlace(queue.Peek());
             const int32_t place = grid.PlaceOf(k);
             const TPixelRec& K = grid.Record(place);
             if (isDropped(k) || pr.Dist(list[j], K) > thr) continue;
@@ -563,7 +572,14 @@ void ApplySortOrder(EngineState& state, const std::vector<int32_t>& order, int64
     std::vector<int64_t> weights;
     ResizeChecked(recs, static_cast<int64_t>(n));
     ResizeChecked(weights, static_cast<int64_t>(n));
+    // A gather at random: the records a few places ahead are fetched while these are copied.
+    constexpr size_t kAhead = 16;
     for (size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) {
+            const size_t ahead = static_cast<size_t>(order[i + kAhead]);
+            __builtin_prefetch(&state.Palette[ahead]);
+            __builtin_prefetch(&wt[ahead]);
+        }
         const size_t from = static_cast<size_t>(order[i]);
         recs[i] = state.Palette[from];
         weights[i] = wt[from];
