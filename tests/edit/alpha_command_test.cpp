@@ -1,13 +1,7 @@
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "edit/alpha_command.h"
 #include "edit/errors.h"
-#include "edit/open_command.h"
-#include "edit/state_files.h"
 #include "edit_test_util.h"
 
 namespace fs = std::filesystem;
@@ -15,32 +9,15 @@ namespace fs = std::filesystem;
 namespace jx {
 namespace {
 
-std::vector<uint32_t> Rgba(const TPixelImage& img) {
-    std::vector<uint32_t> out;
-    for (const TPixelRec& p : img.Vector())
-        out.push_back(uint32_t(p.R) | uint32_t(p.G) << 8 | uint32_t(p.B) << 16 | uint32_t(p.A) << 24);
-    return out;
-}
+using test::Rgba;
 
-class AlphaCommandTest : public ::testing::Test {
+class AlphaCommandTest : public test::EditTest {
 protected:
     void SetUp() override {
+        EditTest::SetUp();
         state_.ColorConverter = ConvertLab;
-        undo_ = std::make_unique<TURClass>(session_.Path());
     }
-
-    // Opens img as the first undo state: a 24-bit bitmap, or 32 bits when it has alpha.
-    void Open(const TPixelImage& img, bool alpha = false) {
-        const std::string file = (fs::path(pictures_.Path()) / "picture.bmp").string();
-        TClipboardBitmap rgb{img.Width(), img.Height(), {}};
-        for (const TPixelRec& p : img.Vector()) rgb.Bgr.insert(rgb.Bgr.end(), {p.B, p.G, p.R});
-        const TBytes b = alpha ? EncodeStateImage(img) : EncodeBmp24(rgb);
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-        TOpenTarget target{state_, settings_, window_, current_};
-        ASSERT_TRUE(OpenImageCommand(target, file, *undo_));
-        ASSERT_EQ(undo_->Count(), 1);
-    }
-
+    // Three rows of pixels with the given alpha per column.
     static TPixelImage WithAlpha(std::initializer_list<uint8_t> alphas) {
         TPixelImage img = test::Pixels(int32_t(alphas.size()), 3, 5);
         for (int32_t y = 0; y < 3; ++y) {
@@ -49,13 +26,6 @@ protected:
         }
         return img;
     }
-
-    test::ScratchFolder session_, pictures_;
-    EngineState state_;
-    TQuantizerSettings settings_;
-    test::FakeWindow window_;
-    TOpenedFile current_;
-    std::unique_ptr<TURClass> undo_;
 };
 
 TEST_F(AlphaCommandTest, EveryCommandEndsInTrueColourAndUndoGivesTheImageBack) {
@@ -69,6 +39,7 @@ TEST_F(AlphaCommandTest, EveryCommandEndsInTrueColourAndUndoGivesTheImageBack) {
         {"Grayscale", [](auto& s, auto& q, auto& o, auto& u) { GrayscaleCommand(s, q, o, u); }},
     };
     Open(test::Pixels(8, 6, 3));
+    ASSERT_EQ(undo_->Count(), 1);
     ASSERT_FALSE(state_.HasAlpha);
     const int32_t openedSize = state_.PaletteSize;
     ASSERT_GT(openedSize, 0);
@@ -96,12 +67,7 @@ TEST_F(AlphaCommandTest, EveryCommandEndsInTrueColourAndUndoGivesTheImageBack) {
 TEST_F(AlphaCommandTest, ColorToAlphaRecordsTheAlphaFlagAndPendingReconversion) {
     TPixelImage img(3, 1);
     const uint8_t rgb[3][3] = {{255, 128, 128}, {255, 255, 255}, {0, 0, 0}};
-    for (int x = 0; x < 3; ++x) {
-        img[0][x].R = rgb[x][0];
-        img[0][x].G = rgb[x][1];
-        img[0][x].B = rgb[x][2];
-        img[0][x].A = 255;
-    }
+    for (int x = 0; x < 3; ++x) img[0][x].R = rgb[x][0], img[0][x].G = rgb[x][1], img[0][x].B = rgb[x][2], img[0][x].A = 255;
     Open(img);
     AlphaCommand(state_, TAlphaMode::ColorToAlpha, settings_, window_, *undo_);
     const TPixelRec& p = state_.SourceImage[0][0];
@@ -120,29 +86,24 @@ TEST_F(AlphaCommandTest, ColorToAlphaRecordsTheAlphaFlagAndPendingReconversion) 
 TEST_F(AlphaCommandTest, SplitOnlyWithPartialAlphaWritesItsThreeImages) {
     TSplitView view;
     Open(WithAlpha({0, 255, 0, 255}), true);
+    ASSERT_EQ(undo_->Count(), 1);
     EXPECT_FALSE(SplitCommand(view, state_, session_.Path()));
     EXPECT_FALSE(view.Active());
-    EXPECT_FALSE(fs::exists(fs::path(session_.Path()) / "Opaque.bmp"));
+    EXPECT_FALSE(fs::exists(session_.Path() + "Opaque.bmp"));
 
     Open(WithAlpha({0, 255, 128, 255}), true);
     ASSERT_TRUE(state_.HasAlpha);
+    // A failed write leaves the view unsplit.
+    EXPECT_THROW(SplitCommand(view, state_, session_.Path() + "gone/"), std::exception);
+    EXPECT_FALSE(view.Active());
     ASSERT_TRUE(SplitCommand(view, state_, session_.Path()));
     EXPECT_FALSE(SplitCommand(view, state_, session_.Path()));  // once only
     for (int32_t i = 0; i < 3; ++i) {
-        const fs::path file = fs::path(session_.Path()) / TSplitView::FileNames()[size_t(i)];
-        std::ifstream in(file, std::ios::binary);
-        const TBytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(Rgba(DecodeStateImage(bytes)), Rgba(view.Image(i))) << file;
+        const std::string file = session_.Path() + TSplitView::FileNames()[size_t(i)];
+        EXPECT_EQ(Rgba(DecodeStateImage(test::ReadBytes(file))), Rgba(view.Image(i))) << file;
     }
     EXPECT_EQ(view.Image(TSplitView::kOpaque)[0][2].A, 0);
     EXPECT_EQ(view.Image(TSplitView::kTranslucent)[0][2].A, 128);
-}
-
-TEST_F(AlphaCommandTest, FailedSplitWriteLeavesTheViewUnsplit) {
-    TSplitView view;
-    Open(WithAlpha({0, 255, 128, 255}), true);
-    EXPECT_THROW(SplitCommand(view, state_, (fs::path(session_.Path()) / "gone" / "").string()), std::exception);
-    EXPECT_FALSE(view.Active());
 }
 
 TEST_F(AlphaCommandTest, TabSwitchesKeepEditsAndStartTheHistoryAnew) {

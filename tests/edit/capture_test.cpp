@@ -37,9 +37,7 @@ TEST(CaptureAlpha, WhiteAndBlackGrabsGiveColourAndAlpha) {
     ASSERT_EQ(a.Image.Width, w);
     EXPECT_TRUE(a.Image.HasAlpha);
     // Opaque pixels keep their colour exactly (255, not 254).
-    EXPECT_EQ(At(a.Image, 1, 1)[0], 255);
-    EXPECT_EQ(At(a.Image, 1, 1)[2], 255);
-    EXPECT_EQ(At(a.Image, 1, 1)[3], 255);
+    EXPECT_EQ(std::memcmp(At(a.Image, 1, 1), "\xff\xff\xff\xff", 4), 0);
     EXPECT_EQ(std::memcmp(At(a.Image, 2, 1), "\x0a\x14\xc8\xff", 4), 0);
     const uint8_t* t = At(a.Image, 3, 2);
     EXPECT_NEAR(t[3], 100, 1);
@@ -61,7 +59,6 @@ TEST(CaptureRects, ClipAndCropStayInsideTheGrab) {
     EXPECT_EQ(ClipRect({-10, 40, 30, 30}, screen), (TCaptureRect{0, 40, 20, 10}));
     EXPECT_TRUE(ClipRect({100, 0, 10, 10}, screen).Empty());
     EXPECT_TRUE(ClipRect({5, 5, -3, 10}, screen).Empty());
-    EXPECT_EQ(ClipRect({10, 10, 5, 5}, screen), (TCaptureRect{10, 10, 5, 5}));
 
     TCaptureImage im{4, 3, false, Fill(4, 3, 0, 0, 0)};
     Set(im.Bgra, 4, 3, 2, 7, 8, 9);

@@ -1,12 +1,19 @@
 #pragma once
-// A scratch folder, a recording observer and small images for the editing-layer tests.
+// A scratch folder, a recording observer, small images and an opened picture with its undo
+// history for the editing-layer tests.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/test_data.h"
 #include "edit/edit_observer.h"
+#include "edit/open_command.h"
+#include "edit/state_files.h"
+#include "edit/undo_store.h"
 #include "imaging/engine_state.h"
 
 namespace jx::test {
@@ -62,5 +69,53 @@ inline TPixelImage Pixels(int32_t w, int32_t h, uint32_t seed, int colours = 6) 
         }
     return img;
 }
+
+inline uint32_t Pack(const TPixelRec& p) {
+    return uint32_t(p.R) | uint32_t(p.G) << 8 | uint32_t(p.B) << 16 | uint32_t(p.A) << 24;
+}
+
+inline std::vector<uint32_t> Rgba(const TPixelImage& img) {
+    std::vector<uint32_t> out;
+    for (const TPixelRec& p : img.Vector()) out.push_back(Pack(p));
+    return out;
+}
+
+// What a state must give back: the source, output, mask and palette, channel by channel.
+struct Snapshot {
+    int32_t w = 0, h = 0, paletteSize = 0;
+    std::vector<uint32_t> source, working, palette;
+    std::vector<uint8_t> mask;
+    bool operator==(const Snapshot&) const = default;
+};
+
+inline Snapshot Take(const EngineState& s) {
+    Snapshot t{s.ImageWidth(), s.ImageHeight(), s.PaletteSize, Rgba(s.SourceImage), Rgba(s.WorkingImage), {},
+               s.QualityMask.Vector()};
+    for (int32_t i = 0; i < s.PaletteSize; ++i) t.palette.push_back(Pack(s.Palette[size_t(i)]));
+    return t;
+}
+
+// An editor with its undo history; Open() loads a picture as the first state.
+class EditTest : public ::testing::Test {
+protected:
+    void SetUp() override { undo_ = std::make_unique<TURClass>(session_.Path()); }
+
+    // A 24-bit bitmap, or 32 bits when alpha is wanted.
+    void Open(const TPixelImage& img, bool alpha = false) {
+        TClipboardBitmap rgb{img.Width(), img.Height(), {}};
+        for (const TPixelRec& p : img.Vector()) rgb.Bgr.insert(rgb.Bgr.end(), {p.B, p.G, p.R});
+        const std::string file = pictures_.Path() + "picture.bmp";
+        WriteBytes(file, alpha ? EncodeStateImage(img) : EncodeBmp24(rgb));
+        TOpenTarget target{state_, settings_, window_, current_};
+        ASSERT_TRUE(OpenImageCommand(target, file, *undo_));
+    }
+
+    ScratchFolder session_, pictures_;
+    EngineState state_;
+    TQuantizerSettings settings_;
+    FakeWindow window_;
+    TOpenedFile current_;
+    std::unique_ptr<TURClass> undo_;
+};
 
 }  // namespace jx::test

@@ -1,14 +1,9 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <set>
 
 #include "edit/commit.h"
 #include "edit/errors.h"
-#include "edit/open_command.h"
 #include "edit/palette_edit.h"
-#include "edit/undo_store.h"
 #include "edit_test_util.h"
 #include "imaging/resize_image.h"
 
@@ -17,65 +12,27 @@ namespace fs = std::filesystem;
 namespace jx {
 namespace {
 
-// What a state must give back: the source, output, mask and palette, channel by channel.
-struct Snapshot {
-    int32_t w = 0, h = 0, paletteSize = 0;
-    std::vector<uint32_t> source, working, palette;
-    std::vector<uint8_t> mask;
-    bool operator==(const Snapshot&) const = default;
-};
+using test::Snapshot;
 
-uint32_t Pack(const TPixelRec& p) { return uint32_t(p.R) | uint32_t(p.G) << 8 | uint32_t(p.B) << 16 | uint32_t(p.A) << 24; }
-
-Snapshot Take(const EngineState& s) {
-    Snapshot t;
-    t.w = s.ImageWidth();
-    t.h = s.ImageHeight();
-    t.paletteSize = s.PaletteSize;
-    for (const TPixelRec& p : s.SourceImage.Vector()) t.source.push_back(Pack(p));
-    for (const TPixelRec& p : s.WorkingImage.Vector()) t.working.push_back(Pack(p));
-    for (int32_t i = 0; i < s.PaletteSize; ++i) t.palette.push_back(Pack(s.Palette[size_t(i)]));
-    t.mask = s.QualityMask.Vector();
-    return t;
-}
-
-class UndoTest : public ::testing::Test {
+class UndoTest : public test::EditTest {
 protected:
-    void SetUp() override { undo_ = std::make_unique<TURClass>(session_.Path(), [this](const std::string& p, const TBytes& b) { Write(p, b); }); }
-
-    void Write(const std::string& path, const TBytes& bytes) {
-        if (diskFull_ && path.ends_with(".img")) {
-            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 10);
-            throw EditError("No space left on device");
-        }
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    // The state files go through a writer that can play a full disk.
+    void SetUp() override {
+        undo_ = std::make_unique<TURClass>(session_.Path(), [this](const std::string& path, const TBytes& bytes) {
+            if (diskFull_ && path.ends_with(".img")) {
+                test::WriteBytes(path, TBytes(bytes.begin(), bytes.begin() + 10));
+                throw EditError("No space left on device");
+            }
+            test::WriteBytes(path, bytes);
+        });
     }
-
-    void Open(const TPixelImage& img) {
-        TClipboardBitmap bmp{img.Width(), img.Height(), {}};
-        for (const TPixelRec& p : img.Vector()) bmp.Bgr.insert(bmp.Bgr.end(), {p.B, p.G, p.R});
-        const std::string file = (fs::path(pictures_.Path()) / "picture.bmp").string();
-        std::ofstream out(file, std::ios::binary);
-        const TBytes b = EncodeBmp24(bmp);
-        out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-        out.close();
-        TOpenTarget target{state_, settings_, window_, current_};
-        ASSERT_TRUE(OpenImageCommand(target, file, *undo_));
-    }
-
+    Snapshot Take() const { return test::Take(state_); }
     std::vector<std::string> StateFiles() const {
         std::vector<std::string> f = session_.Files();
         std::sort(f.begin(), f.end());
         return f;
     }
 
-    test::ScratchFolder session_, pictures_;
-    EngineState state_;
-    TQuantizerSettings settings_;
-    test::FakeWindow window_;
-    TOpenedFile current_;
-    std::unique_ptr<TURClass> undo_;
     bool diskFull_ = false;
 };
 
@@ -83,17 +40,17 @@ TEST_F(UndoTest, EveryStepComesBackExactlyBothWays) {
     std::vector<Snapshot> steps;
     Open(test::Pixels(8, 6, 3));  // 6 colours: the palette is part of the first state
     ASSERT_EQ(state_.PaletteSize, 6);
-    steps.push_back(Take(state_));
+    steps.push_back(Take());
 
     for (int y = 1; y < 4; ++y)  // a brush stroke
         for (int x = 2; x < 6; ++x) state_.QualityMask[y][x] = 200;
     CommitMask(state_, window_, *undo_);
-    steps.push_back(Take(state_));
+    steps.push_back(Take());
 
     settings_.ColorCount = "3";
     ApplyQuantize(state_, settings_, window_, *undo_);
     ASSERT_EQ(state_.PaletteSize, 3);
-    steps.push_back(Take(state_));
+    steps.push_back(Take());
 
     TPixelImage cropped(4, 3);
     TByteImage croppedMask(4, 3);
@@ -103,7 +60,7 @@ TEST_F(UndoTest, EveryStepComesBackExactlyBothWays) {
             croppedMask[y][x] = state_.QualityMask[y + 1][x + 2];
         }
     CommitImage(state_, cropped, settings_, window_, *undo_, {.Mask = croppedMask});
-    steps.push_back(Take(state_));
+    steps.push_back(Take());
 
     ASSERT_EQ(undo_->Count(), 4);
     const auto names = undo_->States();
@@ -111,12 +68,12 @@ TEST_F(UndoTest, EveryStepComesBackExactlyBothWays) {
 
     for (int i = 2; i >= 0; --i) {
         ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
-        EXPECT_EQ(Take(state_), steps[size_t(i)]) << "undo to step " << i;
+        EXPECT_EQ(Take(), steps[size_t(i)]) << "undo to step " << i;
     }
     EXPECT_FALSE(undo_->Undo(state_, settings_, window_));
     for (int i = 1; i <= 3; ++i) {
         ASSERT_TRUE(undo_->Redo(state_, settings_, window_));
-        EXPECT_EQ(Take(state_), steps[size_t(i)]) << "redo to step " << i;
+        EXPECT_EQ(Take(), steps[size_t(i)]) << "redo to step " << i;
     }
     EXPECT_FALSE(undo_->Redo(state_, settings_, window_));
     EXPECT_EQ(window_.status[1], "Dimension: 4x3");
@@ -169,7 +126,7 @@ TEST_F(UndoTest, ANewEditDropsTheRedoBranchAndItsFiles) {
 
 TEST_F(UndoTest, AFullDiskLeavesTheHistoryUsable) {
     Open(test::Pixels(6, 4, 5));
-    const Snapshot opened = Take(state_);
+    const Snapshot opened = Take();
     const auto files = StateFiles();
     diskFull_ = true;
     CommitImage(state_, test::Pixels(6, 4, 11), settings_, window_, *undo_);
@@ -183,12 +140,12 @@ TEST_F(UndoTest, AFullDiskLeavesTheHistoryUsable) {
     diskFull_ = false;
     state_.QualityMask[1][1] = 50;
     CommitMask(state_, window_, *undo_);
-    const Snapshot edited = Take(state_);
+    const Snapshot edited = Take();
     ASSERT_EQ(undo_->Count(), 2);
     ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
-    EXPECT_EQ(Take(state_), opened);
+    EXPECT_EQ(Take(), opened);
     ASSERT_TRUE(undo_->Redo(state_, settings_, window_));
-    EXPECT_EQ(Take(state_), edited);
+    EXPECT_EQ(Take(), edited);
 }
 
 TEST_F(UndoTest, CommitRunsItsStepsInOrderAndSavesThePalette) {
@@ -240,10 +197,10 @@ TEST_F(UndoTest, ADamagedStateChangesNothing) {
     Open(test::Pixels(4, 4, 1));
     state_.QualityMask[0][0] = 1;
     CommitMask(state_, window_, *undo_);
-    const Snapshot now = Take(state_);
+    const Snapshot now = Take();
     std::ofstream(undo_->States()[0] + ".prm", std::ios::trunc) << "x";
     EXPECT_THROW(undo_->Undo(state_, settings_, window_), EditError);
-    EXPECT_EQ(Take(state_), now);
+    EXPECT_EQ(Take(), now);
     EXPECT_EQ(undo_->CurrentState(), 1);
 }
 

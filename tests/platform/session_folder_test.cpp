@@ -1,32 +1,21 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/session.h"
+#include "platform/start_mode.h"
+#include "platform_test_util.h"
 
 namespace fs = std::filesystem;
+using jx::test::Age;
 
 namespace {
 
 class SessionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = jx::TempFolder() + "/jx_session_test_XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        base_ = templ;
-    }
-    void TearDown() override { fs::remove_all(base_); }
-
     // A session made by a process that then dies without cleaning up, as after a crash.
     std::string CrashedSession() {
         int fds[2];
@@ -36,27 +25,20 @@ protected:
             ::close(fds[0]);
             auto* s = new jx::SessionFolder(base_);
             s->WriteFile("0.png", "x", 1);
-            const std::string p = s->Path();
-            (void)!::write(fds[1], p.data(), p.size());
+            (void)!::write(fds[1], s->Path().data(), s->Path().size());
             ::_exit(0);
         }
         ::close(fds[1]);
         char buf[4096];
         std::string path;
-        ssize_t n;
-        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) path.append(buf, static_cast<std::size_t>(n));
+        for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) path.append(buf, static_cast<std::size_t>(n));
         ::close(fds[0]);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        ::waitpid(pid, nullptr, 0);
         return path;
     }
 
-    static void Age(const std::string& path) {
-        struct timespec times[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-    }
-
-    std::string base_;
+    jx::test::TempDir dir_;
+    const std::string base_ = dir_.path.string();
 };
 
 TEST_F(SessionTest, FolderIsPrivateNamedAndLocked) {
@@ -70,6 +52,8 @@ TEST_F(SessionTest, FolderIsPrivateNamedAndLocked) {
     ASSERT_EQ(::stat(p.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_NE(jx::SessionFolder(base_).Path(), p);
+    EXPECT_THROW(jx::SessionFolder(base_ + "/no/such/folder"), jx::PlatformError);
 
     // The lock is held: nobody else can take it while the session lives.
     const int fd = ::open(s.FilePath("session.lock").c_str(), O_RDWR);
@@ -78,47 +62,36 @@ TEST_F(SessionTest, FolderIsPrivateNamedAndLocked) {
     ::close(fd);
 }
 
-TEST_F(SessionTest, TwoSessionsGetTwoFolders) {
-    jx::SessionFolder a(base_), b(base_);
-    EXPECT_NE(a.Path(), b.Path());
-}
-
-TEST_F(SessionTest, WriteFileReplacesAndNeverFollowsALink) {
+TEST_F(SessionTest, WriteFileReplacesNeverFollowsALinkAndStaysInside) {
     jx::SessionFolder s(base_);
     s.WriteFile("0.png", "abc", 3);
     s.WriteFile("0.png", "de", 2);
     EXPECT_EQ(fs::file_size(s.FilePath("0.png")), 2u);
-    struct stat st {};
-    ASSERT_EQ(::stat(s.FilePath("0.png").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(jx::test::Mode(s.FilePath("0.png")), 0600u);
 
     const std::string outside = base_ + "/outside.txt";
-    std::ofstream(outside) << "keep";
+    jx::test::WriteText(outside, "keep");
     fs::create_symlink(outside, s.FilePath("1.png"));
     s.WriteFile("1.png", "new", 3);
     EXPECT_FALSE(fs::is_symlink(s.FilePath("1.png")));
-    std::ifstream in(outside);
-    std::string kept;
-    in >> kept;
-    EXPECT_EQ(kept, "keep");
-}
+    EXPECT_EQ(jx::test::ReadText(outside), "keep");
 
-TEST_F(SessionTest, WriteFileRefusesNamesOutsideTheFolder) {
-    jx::SessionFolder s(base_);
-    EXPECT_THROW(s.WriteFile("../escape", "x", 1), jx::PlatformError);
-    EXPECT_THROW(s.WriteFile("a/b", "x", 1), jx::PlatformError);
-    EXPECT_THROW(s.WriteFile("", "x", 1), jx::PlatformError);
-    EXPECT_THROW(s.WriteFile("session.lock", "x", 1), jx::PlatformError);
+    for (const char* bad : {"../escape", "a/b", "", "session.lock"})
+        EXPECT_THROW(s.WriteFile(bad, "x", 1), jx::PlatformError) << bad;
     EXPECT_FALSE(fs::exists(base_ + "/escape"));
 }
 
-TEST_F(SessionTest, RemoveAllLeavesNothingBehind) {
+TEST_F(SessionTest, RemoveAllLeavesNothingBehindButNoLinkTarget) {
+    fs::create_directory(base_ + "/outside");
+    jx::test::WriteText(base_ + "/outside/keep", "x");
     std::string path;
     {
         jx::SessionFolder s(base_);
         path = s.Path();
         s.WriteFile("Quillox", "x", 1);
-        s.WriteFile("0000ABCD.img", "x", 1);
+        fs::create_directories(path + "batch/a/b");
+        jx::test::WriteText(path + "batch/a/b/0.png", "x");
+        fs::create_directory_symlink(base_ + "/outside", path + "batch/link");
         EXPECT_TRUE(s.RemoveFile("Quillox"));
         EXPECT_TRUE(s.RemoveFile("missing"));
         EXPECT_TRUE(s.RemoveAll());
@@ -126,17 +99,14 @@ TEST_F(SessionTest, RemoveAllLeavesNothingBehind) {
         EXPECT_THROW(s.WriteFile("late", "x", 1), jx::PlatformError);
     }
     EXPECT_FALSE(fs::exists(path));
-    EXPECT_TRUE(fs::is_empty(base_));
+    EXPECT_TRUE(fs::exists(base_ + "/outside/keep"));
+    fs::remove_all(base_ + "/outside");
 
     {
         jx::SessionFolder s(base_);  // the destructor cleans up too
         s.WriteFile("ScreenShot.bmp", "x", 1);
     }
     EXPECT_TRUE(fs::is_empty(base_));
-}
-
-TEST_F(SessionTest, MissingBaseFolderIsReported) {
-    EXPECT_THROW(jx::SessionFolder(base_ + "/no/such/folder"), jx::PlatformError);
 }
 
 TEST_F(SessionTest, SweepRemovesOnlyStaleSessionsOfThisUser) {
@@ -147,9 +117,8 @@ TEST_F(SessionTest, SweepRemovesOnlyStaleSessionsOfThisUser) {
     ASSERT_TRUE(fs::exists(crashed + "0.png"));
     // A stale folder goes whole, sub-folders included.
     fs::create_directories(crashed + "frames/deep");
-    std::ofstream(crashed + "frames/deep/1.bmp") << "x";
-    Age(crashed + "session.lock");
-    Age(crashed);
+    jx::test::WriteText(crashed + "frames/deep/1.bmp", "x");
+    ASSERT_TRUE(Age(crashed + "session.lock") && Age(crashed));
     // One that crashed a moment ago might still be a start-up in progress: it stays for now.
     const std::string recent = CrashedSession();
 
@@ -158,51 +127,27 @@ TEST_F(SessionTest, SweepRemovesOnlyStaleSessionsOfThisUser) {
     fs::create_directory(base_ + "/JX_session_123456789");
     // A link with a session name must not lead the sweep into its target.
     fs::create_directory(base_ + "/target");
-    std::ofstream(base_ + "/target/precious") << "x";
+    jx::test::WriteText(base_ + "/target/precious", "x");
     fs::create_directory_symlink(base_ + "/target", base_ + "/JX_session_LINKLINK");
     // A plain file with a session name is left alone.
-    std::ofstream(base_ + "/JX_session_FILEFILE") << "x";
-
-    EXPECT_EQ(jx::DeleteStaleSessions(base_), 1);
-    EXPECT_FALSE(fs::exists(crashed));
-    EXPECT_TRUE(fs::exists(recent + "0.png"));
-    EXPECT_TRUE(fs::exists(live.FilePath("0.png")));
-    EXPECT_TRUE(fs::exists(base_ + "/JX_session_1234567"));
-    EXPECT_TRUE(fs::exists(base_ + "/JX_session_123456789"));
-    EXPECT_TRUE(fs::exists(base_ + "/target/precious"));
-    EXPECT_TRUE(fs::is_symlink(base_ + "/JX_session_LINKLINK"));
-    EXPECT_TRUE(fs::exists(base_ + "/JX_session_FILEFILE"));
-}
-
-TEST_F(SessionTest, SweepTakesAFolderWithoutLockOnlyWhenOld) {
-    const std::string young = base_ + "/JX_session_YOUNG000";
-    const std::string old = base_ + "/JX_session_OLD00000";
+    jx::test::WriteText(base_ + "/JX_session_FILEFILE", "x");
+    // A folder without a lock goes only when old.
+    const std::string young = base_ + "/JX_session_YOUNG000", old = base_ + "/JX_session_OLD00000";
     fs::create_directory(young);
     fs::create_directory(old);
-    std::ofstream(old + "/left.img") << "x";
-    struct timespec times[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, old.c_str(), times, 0), 0);
+    jx::test::WriteText(old + "/left.img", "x");
+    ASSERT_TRUE(Age(old));
 
-    EXPECT_EQ(jx::DeleteStaleSessions(base_), 1);
-    EXPECT_TRUE(fs::exists(young));
+    EXPECT_EQ(jx::DeleteStaleSessions(base_), 2);
+    EXPECT_FALSE(fs::exists(crashed));
     EXPECT_FALSE(fs::exists(old));
-}
-
-TEST_F(SessionTest, CloseRemovesSubFoldersButNoLinkTarget) {
-    fs::create_directory(base_ + "/outside");
-    std::ofstream(base_ + "/outside/keep") << "x";
-    std::string path;
-    {
-        jx::SessionFolder s(base_);
-        path = s.Path();
-        fs::create_directories(path + "batch/a/b");
-        std::ofstream(path + "batch/a/b/0.png") << "x";
-        std::ofstream(path + "batch/1.png") << "x";
-        fs::create_directory_symlink(base_ + "/outside", path + "batch/link");
-        EXPECT_TRUE(s.RemoveAll());
-    }
-    EXPECT_FALSE(fs::exists(path));
-    EXPECT_TRUE(fs::exists(base_ + "/outside/keep"));
+    EXPECT_TRUE(fs::exists(young));
+    EXPECT_TRUE(fs::exists(recent + "0.png"));
+    EXPECT_TRUE(fs::exists(live.FilePath("0.png")));
+    for (const char* kept : {"JX_session_1234567", "JX_session_123456789", "target/precious", "JX_session_LINKLINK",
+                             "JX_session_FILEFILE"})
+        EXPECT_TRUE(fs::exists(base_ + "/" + kept)) << kept;
+    EXPECT_TRUE(fs::is_symlink(base_ + "/JX_session_LINKLINK"));
 }
 
 // Start-ups that sweep while others are making their folders: none fails, none loses its folder.
@@ -232,8 +177,7 @@ TEST_F(SessionTest, RacingStartUpsKeepTheirFolders) {
     for (pid_t pid : children) {
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
     EXPECT_TRUE(fs::is_empty(base_));
 }
@@ -266,6 +210,19 @@ TEST(RuntimeFolder, IsPrivate) {
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_uid, ::geteuid());
     EXPECT_EQ(st.st_mode & 077, 0u);
+}
+
+TEST(StartMode, BatchWordInAnyCaseOrSeveralArgumentsOrAFolder) {
+    using jx::IsBatchMode;
+    for (const char* w : {"batch", "BATCH", "-Batch", "/batch", "--BATCH"}) EXPECT_TRUE(IsBatchMode({w})) << w;
+    for (const char* w : {"batches", "-b", "/no/such/file.png", ""}) EXPECT_FALSE(IsBatchMode({w})) << w;
+    EXPECT_FALSE(IsBatchMode({}));
+    EXPECT_TRUE(IsBatchMode({"a.png", "b.png"}));
+
+    jx::test::TempDir dir;
+    EXPECT_TRUE(IsBatchMode({dir.path.string()}));
+    jx::test::WriteText(dir / "a.png", "x");
+    EXPECT_FALSE(IsBatchMode({dir / "a.png"}));
 }
 
 }  // namespace
