@@ -68,6 +68,17 @@ inline std::vector<uint8_t> MakePng(uint32_t w, uint32_t h, int level, int varia
     return PngBytes(w, h, 8, 2, raw, level, text);
 }
 
+// The message of the E that f throws, or "(no error)".
+template <class E, class F>
+std::string MessageOf(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
 inline std::string ReadText(const std::string& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream ss;
