@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "fake_tools.h"
 #include "fileio/graphic_color.h"
 
 namespace jx {
@@ -14,15 +15,7 @@ void Convert(TColorManager& cm, const std::vector<uint8_t>& src, std::vector<uin
     cm.ConvertPixelRow(planes, 1, dst.data(), count, mask);
 }
 
-template <typename F>
-std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const EColorConversionError& e) {
-        return e.what();
-    }
-    return "";
-}
+std::string MessageOf(const std::function<void()>& f) { return test::MessageOf<EColorConversionError>(f); }
 
 TEST(ColorManager, SettersRejectBadValuesAndKeepTheOldOnes) {
     TColorManager cm;
@@ -60,15 +53,6 @@ TEST(ColorManager, MaskSelectsPixelsAndSourceHoldsOnlySelectedOnes) {
         else
             EXPECT_EQ(dst[size_t(3 * i)], 0xEE) << i;
     }
-}
-
-TEST(ColorManager, PlanarRGBRows) {
-    TColorManager cm;
-    const uint8_t r[2] = {10, 11}, g[2] = {20, 21}, b[2] = {30, 31};
-    const uint8_t* planes[3] = {r, g, b};
-    uint8_t dst[6] = {};
-    cm.ConvertPixelRow(planes, 3, dst, 2, 0xFF);
-    EXPECT_EQ(std::vector<uint8_t>(dst, dst + 6), (std::vector<uint8_t>{30, 20, 10, 31, 21, 11}));
 }
 
 void Source(TColorManager& cm, TSampleScheme scheme, uint8_t count, uint8_t bits = 8, TConvertFlags flags = 0) {
@@ -119,12 +103,15 @@ TEST(ColorManager, InterleavedRowsOfEveryScheme) {
     }
 }
 
-TEST(ColorManager, MissingPlanesWriteNothing) {
-    TColorManager rgb;
-    const uint8_t r[1] = {1}, g[1] = {2};
-    const uint8_t* two[2] = {r, g};
+TEST(ColorManager, PlanarRowsAndMissingPlanes) {
+    TColorManager cm;
+    const uint8_t r[2] = {10, 11}, g[2] = {20, 21}, b[2] = {30, 31};
+    const uint8_t* planes[3] = {r, g, b};
+    uint8_t dst[6] = {};
+    cm.ConvertPixelRow(planes, 3, dst, 2, 0xFF);
+    EXPECT_EQ(std::vector<uint8_t>(dst, dst + 6), (std::vector<uint8_t>{30, 20, 10, 31, 21, 11}));
     uint8_t out[3] = {7, 7, 7};
-    rgb.ConvertPixelRow(two, 2, out, 1, 0xFF);
+    cm.ConvertPixelRow(planes, 2, out, 1, 0xFF);  // a plane short: nothing written
     EXPECT_EQ(out[0], 7);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_tools.h"
 #include "fileio/targa_graphic.h"
 
 namespace jx {
@@ -31,12 +32,7 @@ void Load(TTargaGraphic& g, const Bytes& file) {
 
 std::string LoadError(const Bytes& file) {
     TTargaGraphic g;
-    try {
-        Load(g, file);
-    } catch (const FileIoError& e) {
-        return e.what();
-    }
-    return "";
+    return test::MessageOf<FileIoError>([&] { Load(g, file); });
 }
 
 Bytes Save(TTargaGraphic& g) {
