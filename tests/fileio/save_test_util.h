@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/test_data.h"
+#include "fileio/bitmap.h"
 #include "imaging/engine_state.h"
 
 namespace jx::test {
@@ -55,6 +56,27 @@ inline std::vector<TPixelRec> DistinctColors(int32_t n, uint8_t alpha = 255) {
     for (int32_t i = 0; i < n; ++i)
         c.push_back(Px(uint8_t(i * 37 % 256), uint8_t((i * 11 % 256) ^ ((i >> 8) * 85)), uint8_t((i & 0xFF) ^ 0x5A), alpha));
     return c;
+}
+
+// Every pixel of `got` (row by row) is the working image's; colour under full transparency aside.
+inline void ExpectWorkingImage(const EngineState& s, const std::vector<TPixelRec>& got) {
+    ASSERT_EQ(got.size(), size_t(s.ImageWidth()) * size_t(s.ImageHeight()));
+    for (int y = 0; y < s.ImageHeight(); ++y)
+        for (int x = 0; x < s.ImageWidth(); ++x) {
+            const TPixelRec& want = s.WorkingImage[y][x];
+            const TPixelRec& g = got[size_t(y * s.ImageWidth() + x)];
+            EXPECT_TRUE(SameRgba(want, g) || (want.A == 0 && g.A == 0)) << x << "," << y;
+        }
+}
+
+inline std::vector<TPixelRec> BitmapPixels(const TBitmap& b) {
+    std::vector<TPixelRec> px;
+    for (int y = 0; y < b.Height(); ++y)
+        for (int x = 0; x < b.Width(); ++x) {
+            const auto c = b.Pixel(x, y);
+            px.push_back(Px(c.R, c.G, c.B, c.A));
+        }
+    return px;
 }
 
 class ScratchDir : public ::testing::Test {
