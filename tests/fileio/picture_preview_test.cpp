@@ -87,15 +87,13 @@ TEST_F(PicturePreviewTest, HugeHeadersAreRefusedBeforeDecodingAndSizesAreProbed)
 TEST_F(PicturePreviewTest, JpegAndWebpAreDecodedScaledDown) {
     if (!HaveTool("cjpeg") || !HaveTool("cwebp") || !HaveTool("dwebp")) GTEST_SKIP() << "cjpeg/cwebp/dwebp missing";
     TJPEGBitmap jpeg;
-    jpeg.SetPixelFormat(TPixelFormat::pf24bit);
-    jpeg.SetSize(800, 400);
-    for (int y = 0; y < 400; ++y) std::memset(jpeg.ScanLine(y), 200, size_t(800) * 3);
-    jpeg.SaveToFile(Path("a.JPG"));
     TWEBPBitmap webp;
-    webp.SetPixelFormat(TPixelFormat::pf24bit);
-    webp.SetSize(800, 400);
-    for (int y = 0; y < 400; ++y) std::memset(webp.ScanLine(y), 90, size_t(800) * 3);
-    webp.SaveToFile(Path("a.webp"));
+    for (auto [b, value, name] : {std::tuple<TBitmap*, int, const char*>{&jpeg, 200, "a.JPG"}, {&webp, 90, "a.webp"}}) {
+        b->SetPixelFormat(TPixelFormat::pf24bit);
+        b->SetSize(800, 400);
+        for (int y = 0; y < 400; ++y) std::memset(b->ScanLine(y), value, size_t(800) * 3);
+        b->SaveToFile(Path(name));
+    }
 
     TPreviewLimits limits;
     limits.MaxSide = 100;
