@@ -4,65 +4,19 @@
 
 #include "fileio/icon_file.h"
 #include "fileio/png_probe.h"
-#include "common/test_data.h"
 #include "save_test_util.h"
 
 namespace jx {
 namespace {
 
-using test::Put16;
-using test::Put32;
-
-// A bitmap frame: header with doubled height, colour table, pixels, mask (none at 32 bits), then
-// `trailer` extra bytes.
-std::vector<uint8_t> DibFrame(int w, int h, int bits, uint8_t seed, int trailer = 0) {
-    std::vector<uint8_t> v;
-    Put32(v, 40);
-    Put32(v, uint32_t(w));
-    Put32(v, uint32_t(2 * h));
-    Put16(v, 1);
-    Put16(v, uint32_t(bits));
-    for (int i = 0; i < 6; ++i) Put32(v, 0);
-    const int colors = bits <= 8 ? 1 << bits : 0;
-    for (int i = 0; i < colors * 4; ++i) v.push_back(uint8_t(i * 7 + seed));
-    const size_t stride = (size_t(w) * size_t(bits) + 31) / 32 * 4;
-    for (size_t i = 0; i < stride * size_t(h); ++i) v.push_back(uint8_t(i * 13 + seed));
-    if (bits != 32)
-        for (size_t i = 0; i < (size_t(w) + 31) / 32 * 4 * size_t(h); ++i) v.push_back(uint8_t(0xA0 + i));
-    for (int i = 0; i < trailer; ++i) v.push_back(0xEE);
-    return v;
-}
+using test::DibFrame;
+using test::IconFile;
+using test::TFrameSpec;
 
 std::vector<uint8_t> PngFrame(uint32_t w, uint32_t h, uint8_t seed) {
     std::vector<uint8_t> rgba(size_t(w) * h * 4);
     for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = uint8_t(i * 3 + seed);
     return EncodePngRgba(w, h, true, rgba);
-}
-
-struct TFrameSpec {
-    uint8_t w, h, bits;
-    std::vector<uint8_t> data;
-};
-
-std::vector<uint8_t> IconFile(uint16_t type, const std::vector<TFrameSpec>& frames) {
-    std::vector<uint8_t> v;
-    Put16(v, 0);
-    Put16(v, type);
-    Put16(v, uint32_t(frames.size()));
-    uint32_t offset = uint32_t(6 + 16 * frames.size());
-    for (const auto& f : frames) {
-        v.push_back(f.w);
-        v.push_back(f.h);
-        v.push_back(0);
-        v.push_back(0);
-        Put16(v, 1);
-        Put16(v, f.bits);
-        Put32(v, uint32_t(f.data.size()));
-        Put32(v, offset);
-        offset += uint32_t(f.data.size());
-    }
-    for (const auto& f : frames) v.insert(v.end(), f.data.begin(), f.data.end());
-    return v;
 }
 
 class IconFileTest : public test::ScratchDir {

@@ -1,8 +1,6 @@
-// The formats with readers of their own, joined to OpenImage: TGA alpha, PSD un-blending, JPEG.
+// The formats with readers of their own, joined to OpenImage: TGA alpha, PSD un-blending.
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "common/test_data.h"
@@ -70,35 +68,6 @@ TEST_F(OpenFormats, PsdColoursAreUnblendedFromWhite) {
     EXPECT_EQ(d.Pixels[0][0].B, UnblendFromWhite(100, 128));
     EXPECT_EQ(d.Pixels[0][1].A, 0);
     EXPECT_EQ(d.Pixels[0][1].R, 0);
-}
-
-TEST_F(OpenFormats, JpegIsOpaque) {
-    const std::string p = Path("a.JPG");
-    FILE* f = std::fopen(p.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, f);
-    c.image_width = c.image_height = 8;
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<uint8_t> row;
-    for (int i = 0; i < 8; ++i) row.insert(row.end(), {200, 100, 50});
-    for (JSAMPROW r = row.data(); c.next_scanline < c.image_height;) jpeg_write_scanlines(&c, &r, 1);
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-    const TDecodedImage d = DecodeJpegFile(p);
-    EXPECT_FALSE(d.HasAlpha);
-    ASSERT_EQ(d.Pixels.Count(), 64);
-    EXPECT_NEAR(d.Pixels[4][4].R, 200, 6);
-    EXPECT_NEAR(d.Pixels[4][4].G, 100, 6);
-    EXPECT_NEAR(d.Pixels[4][4].B, 50, 6);
-    EXPECT_EQ(d.Pixels[4][4].A, 255);
 }
 
 }  // namespace

@@ -2,12 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "common/test_data.h"
+#include "fake_tools.h"
 #include "save_test_util.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
 #include "pngopt/pngenc/png_image.h"
-
-#include <zlib.h>
 
 #include <filesystem>
 
@@ -38,20 +37,6 @@ TEST(OpenPng, EverySuiteImageMatchesItsReferenceDecode) {
         // Every image with a translucent pixel has alpha; keyed or palette images with tRNS do too.
         if (translucent) {
             EXPECT_TRUE(d.HasAlpha);
-        }
-    }
-}
-
-TEST(OpenPng, EveryDamagedSuiteImageFailsWithAMessage) {
-    const auto names = test::PngSuiteNames(true);
-    ASSERT_FALSE(names.empty());
-    for (const std::string& name : names) {
-        SCOPED_TRACE(name);
-        try {
-            DecodePngFile(SuiteFile(name));
-            ADD_FAILURE() << "decoded a damaged file";
-        } catch (const FileIoError& e) {
-            EXPECT_GT(std::string(e.what()).size(), 4u);
         }
     }
 }
@@ -96,53 +81,22 @@ TEST_F(OpenPngMade, PaletteIndexPastPlteStaysInBounds) {
 // A file of sound chunks whose image data holds fewer rows than its header promises, or a row
 // with an unknown filter type: refused, never an image with made-up rows.
 TEST_F(OpenPngMade, ShortOrDamagedImageDataIsRefused) {
-    auto be = [](std::vector<uint8_t>& b, uint32_t v) {
-        for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
-    };
-    auto chunk = [&](std::vector<uint8_t>& b, const char* name, const std::vector<uint8_t>& data) {
-        be(b, uint32_t(data.size()));
-        const size_t start = b.size();
-        b.insert(b.end(), name, name + 4);
-        b.insert(b.end(), data.begin(), data.end());
-        be(b, uint32_t(crc32(0, b.data() + start, uInt(b.size() - start))));
-    };
-    auto file = [&](uint32_t w, uint32_t h, uint8_t colorType, std::vector<uint8_t> raw) {
-        std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-        std::vector<uint8_t> ihdr;
-        be(ihdr, w);
-        be(ihdr, h);
-        ihdr.insert(ihdr.end(), {8, colorType, 0, 0, 0});
-        chunk(b, "IHDR", ihdr);
-        std::vector<uint8_t> packed(compressBound(uLong(raw.size())));
-        uLongf len = uLongf(packed.size());
-        compress(packed.data(), &len, raw.data(), uLong(raw.size()));
-        packed.resize(len);
-        chunk(b, "IDAT", packed);
-        chunk(b, "IEND", {});
-        return b;
-    };
-    // 64 x 64 rows with every filter type: whole, cut to 10 rows, cut inside the last row, and
-    // with filter type 9 in row 20; RGB and RGBA.
-    std::vector<uint8_t> whole(64 * 193, 7);
-    for (size_t y = 0; y < 64; ++y) whole[y * 193] = uint8_t(y % 5);
-    for (unsigned colorType : {2u, 6u}) {
+    // 64 x 64 rows cycling through every filter type: whole, cut to 10 rows, cut inside the last
+    // row, and with filter type 9 in row 20; RGB and RGBA.
+    for (uint8_t colorType : {2, 6}) {
         const size_t rowBytes = colorType == 2 ? 193 : 257;
-        auto resized = [&](const std::vector<uint8_t>& v, size_t rows) {
-            std::vector<uint8_t> r(rows * rowBytes, 7);
-            for (size_t y = 0; y < rows; ++y) r[y * rowBytes] = y * 193 < v.size() ? v[y * 193] : 0;
-            return r;
-        };
-        const std::string good = (dir_ / "good.png").string();
-        test::WriteBytes(good, file(64, 64, uint8_t(colorType), resized(whole, 64)));
-        EXPECT_EQ(DecodePngFile(good).Pixels.Count(), 64 * 64);
-        std::vector<uint8_t> half = resized(whole, 64);
-        half.resize(half.size() - rowBytes / 2);
-        std::vector<uint8_t> bad = resized(whole, 64);
+        std::vector<uint8_t> whole(64 * rowBytes, 7);
+        for (size_t y = 0; y < 64; ++y) whole[y * rowBytes] = uint8_t(y % 5);
+        const std::string f = (dir_ / "p.png").string();
+        test::WriteBytes(f, test::PngBytes(64, 64, 8, colorType, whole));
+        EXPECT_EQ(DecodePngFile(f).Pixels.Count(), 64 * 64);
+        std::vector<uint8_t> bad = whole;
         bad[20 * rowBytes] = 9;
-        for (const auto& raw : {resized(whole, 10), half, bad}) {
-            const std::string f = (dir_ / "bad.png").string();
-            test::WriteBytes(f, file(64, 64, uint8_t(colorType), raw));
-            EXPECT_THROW(DecodePngFile(f), FileIoError) << "colour type " << colorType << ", " << raw.size() << " bytes";
+        const std::vector<std::vector<uint8_t>> damaged{{whole.begin(), whole.begin() + long(10 * rowBytes)},
+                                                        {whole.begin(), whole.end() - long(rowBytes / 2)}, bad};
+        for (const auto& raw : damaged) {
+            test::WriteBytes(f, test::PngBytes(64, 64, 8, colorType, raw));
+            EXPECT_THROW(DecodePngFile(f), FileIoError) << "colour type " << int(colorType) << ", " << raw.size() << " bytes";
         }
     }
 }

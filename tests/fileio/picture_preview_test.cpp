@@ -23,13 +23,6 @@ bool HaveTool(const char* name) {
 
 using PicturePreviewTest = test::ScratchDir;
 
-TEST(SaveOptionPanelsTest, EachFilterShowsItsOwnControls) {
-    const TSaveOptionPanels none{};
-    EXPECT_EQ(SaveOptionPanels(1), (TSaveOptionPanels{true, true, false}));
-    for (int i : {0, 2, 3, 4, 6, 7}) EXPECT_EQ(SaveOptionPanels(i), none) << i;
-    EXPECT_EQ(SaveOptionPanels(5), (TSaveOptionPanels{false, false, true}));
-}
-
 // A 4096 x 4096 PNG is read as every fourth row and column: the preview stays small and its
 // pixels are the file's pixels at those places.
 TEST_F(PicturePreviewTest, LargePngDecodesCappedAndKeepsItsPixels) {
@@ -94,15 +87,13 @@ TEST_F(PicturePreviewTest, HugeHeadersAreRefusedBeforeDecodingAndSizesAreProbed)
 TEST_F(PicturePreviewTest, JpegAndWebpAreDecodedScaledDown) {
     if (!HaveTool("cjpeg") || !HaveTool("cwebp") || !HaveTool("dwebp")) GTEST_SKIP() << "cjpeg/cwebp/dwebp missing";
     TJPEGBitmap jpeg;
-    jpeg.SetPixelFormat(TPixelFormat::pf24bit);
-    jpeg.SetSize(800, 400);
-    for (int y = 0; y < 400; ++y) std::memset(jpeg.ScanLine(y), 200, size_t(800) * 3);
-    jpeg.SaveToFile(Path("a.JPG"));
     TWEBPBitmap webp;
-    webp.SetPixelFormat(TPixelFormat::pf24bit);
-    webp.SetSize(800, 400);
-    for (int y = 0; y < 400; ++y) std::memset(webp.ScanLine(y), 90, size_t(800) * 3);
-    webp.SaveToFile(Path("a.webp"));
+    for (auto [b, value, name] : {std::tuple<TBitmap*, int, const char*>{&jpeg, 200, "a.JPG"}, {&webp, 90, "a.webp"}}) {
+        b->SetPixelFormat(TPixelFormat::pf24bit);
+        b->SetSize(800, 400);
+        for (int y = 0; y < 400; ++y) std::memset(b->ScanLine(y), value, size_t(800) * 3);
+        b->SaveToFile(Path(name));
+    }
 
     TPreviewLimits limits;
     limits.MaxSide = 100;
@@ -119,46 +110,16 @@ TEST_F(PicturePreviewTest, JpegAndWebpAreDecodedScaledDown) {
     EXPECT_EQ(w.Bgra[3], 255);
 }
 
-// Frames: a 16x16 32-bit bitmap, then a 32x32 24-bit bitmap with a mask whose first row (the
-// bottom one in the file) is transparent. The larger frame is previewed, its mask as alpha.
+// Of a 16x16 32-bit frame and a 32x32 24-bit one, the larger is previewed, its mask as alpha.
 TEST(IconPreviewTest, TheLargestFrameIsShownWithItsMaskAsAlpha) {
-    auto dib = [](int w, int h, int bits, uint8_t value) {
-        std::vector<uint8_t> v;
-        Put32(v, 40);
-        Put32(v, uint32_t(w));
-        Put32(v, uint32_t(2 * h));
-        Put16(v, 1);
-        Put16(v, uint32_t(bits));
-        for (int i = 0; i < 6; ++i) Put32(v, 0);
-        const size_t stride = (size_t(w) * size_t(bits) / 8 + 3) / 4 * 4;
-        v.insert(v.end(), stride * size_t(h), value);
-        if (bits != 32) {
-            const size_t mstride = (size_t(w) + 31) / 32 * 4;
-            for (int y = 0; y < h; ++y) v.insert(v.end(), mstride, y == 0 ? 0xFF : 0x00);
-        }
-        return v;
-    };
-    const std::vector<std::vector<uint8_t>> frames{dib(16, 16, 32, 10), dib(32, 32, 24, 50)};
-    std::vector<uint8_t> ico;
-    Put16(ico, 0);
-    Put16(ico, 1);
-    Put16(ico, 2);
-    uint32_t offset = 6 + 32;
-    for (const auto& f : frames) {
-        ico.insert(ico.end(), {16, 16, 0, 0});
-        Put16(ico, 1);
-        Put16(ico, 32);
-        Put32(ico, uint32_t(f.size()));
-        Put32(ico, offset);
-        offset += uint32_t(f.size());
-    }
-    for (const auto& f : frames) ico.insert(ico.end(), f.begin(), f.end());
+    std::vector<uint8_t> ico = test::IconFile(1, {{16, 16, 32, test::DibFrame(16, 16, 32, 10)},
+                                                  {32, 32, 24, test::DibFrame(32, 32, 24, 50)}});
     const TPreviewImage p = DecodeIconPreview(ico);
     ASSERT_EQ(p.Width, 32);
     ASSERT_EQ(p.Height, 32);
-    EXPECT_EQ(p.Bgra[0], 50);
-    EXPECT_EQ(p.Bgra[3], 255);                               // top row: mask bit clear
-    EXPECT_EQ(p.Bgra[(31 * 32) * 4 + 3], 0);                 // bottom row: mask bit set
+    EXPECT_EQ(p.Bgra[0], uint8_t(96 * 31 * 13 + 50));  // the top row is the last one stored
+    EXPECT_EQ(p.Bgra[3], 255);                           // top row: mask bit clear
+    EXPECT_EQ(p.Bgra[(31 * 32) * 4 + 3], 0);             // bottom row: mask bit set
     ico[2] = 3;
     EXPECT_THROW(DecodeIconPreview(ico), FileIoError);
 }

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <string>
 
+#include "fake_tools.h"
 #include "fileio/ppm_graphic.h"
 
 namespace jx {
@@ -15,14 +16,7 @@ TPPMGraphic Load(const std::string& file) {
     return g;
 }
 
-std::string LoadError(const std::string& file) {
-    try {
-        Load(file);
-    } catch (const FileIoError& e) {
-        return e.what();
-    }
-    return "";
-}
+std::string LoadError(const std::string& file) { return test::MessageOf<FileIoError>([&] { Load(file); }); }
 
 std::vector<int> GreyRow(const TPPMGraphic& g, int y = 0) {
     std::vector<int> v;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_tools.h"
 #include "fileio/psd_graphic.h"
 
 namespace jx {
@@ -59,14 +60,7 @@ TPSDGraphic Load(const Bytes& file) {
     return g;
 }
 
-std::string LoadError(const Bytes& file) {
-    try {
-        Load(file);
-    } catch (const FileIoError& e) {
-        return e.what();
-    }
-    return "";
-}
+std::string LoadError(const Bytes& file) { return test::MessageOf<FileIoError>([&] { Load(file); }); }
 
 const char* const kBadPsd = "Cannot load image. Invalid or unexpected PSD or PDD image format.";
 
@@ -100,37 +94,29 @@ TEST(PSD, PackBitsRGBSixteenBit) {
 }
 
 TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
-    TPsdSpec s;
-    s.mode = 1;
-    s.channels = 2;  // grey with alpha
-    s.data = {0, 200, 255, 7};
-    EXPECT_EQ(PixelOf(s, 1), (C{200, 200, 200, 7}));
-    s.channels = 1;  // 16-bit grey, PackBits
-    s.depth = 16;
-    s.compression = 1;
-    s.row_lengths = {5};
-    s.data = {0x03, 0xFF, 0xFF, 0x40, 0x00};
-    EXPECT_EQ(PixelOf(s, 0).R, 255);
-    EXPECT_EQ(PixelOf(s, 1).R, 63);
+    TPsdSpec grey;  // grey with alpha
+    grey.mode = 1;
+    grey.channels = 2;
+    grey.data = {0, 200, 255, 7};
+    EXPECT_EQ(PixelOf(grey, 1), (C{200, 200, 200, 7}));
+    grey.channels = 1;  // 16-bit grey, PackBits
+    grey.depth = 16;
+    grey.compression = 1;
+    grey.row_lengths = {5};
+    grey.data = {0x03, 0xFF, 0xFF, 0x40, 0x00};
+    EXPECT_EQ(PixelOf(grey, 1).R, 63);
 
     // Bitmap mode: 10 pixels need 2 bytes a row, 1 is black.
     TPsdSpec b;
-    b.mode = 0;
-    b.channels = 1;
-    b.depth = 1;
-    b.width = 10;
-    b.height = 2;
+    b.mode = 0, b.channels = 1, b.depth = 1, b.width = 10, b.height = 2;
     b.data = {0x80, 0x40, 0x00, 0xFF};
     const TPSDGraphic g = Load(Build(b));
     ASSERT_EQ(g.PixelFormat(), TPixelFormat::pf1bit);
-    EXPECT_EQ(g.Pixel(0, 0).R, 0);
-    EXPECT_EQ(g.Pixel(1, 0).R, 255);
-    EXPECT_EQ(g.Pixel(9, 0).R, 0);
-    EXPECT_EQ(g.Pixel(0, 1).R, 255);
+    EXPECT_EQ(std::vector<int>({g.Pixel(0, 0).R, g.Pixel(1, 0).R, g.Pixel(9, 0).R, g.Pixel(0, 1).R}),
+              std::vector<int>({0, 255, 0, 255}));
 
     TPsdSpec ix;
-    ix.mode = 2;
-    ix.channels = 1;
+    ix.mode = 2, ix.channels = 1;
     ix.mode_data.assign(768, 0);
     ix.mode_data[5] = 50, ix.mode_data[256 + 5] = 60, ix.mode_data[512 + 5] = 70;
     ix.data = {5, 0};
@@ -139,18 +125,14 @@ TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
     EXPECT_EQ(LoadError(Build(ix)), kBadPsd);
 
     TPsdSpec cmyk;  // stored inverted: 255 means no ink
-    cmyk.mode = 4;
-    cmyk.channels = 4;
-    cmyk.width = 1;
+    cmyk.mode = 4, cmyk.channels = 4, cmyk.width = 1;
     cmyk.data = {255, 255, 255, 0};
     EXPECT_EQ(PixelOf(cmyk, 0), (C{0, 0, 0, 255}));
     cmyk.channels = 3;
     EXPECT_EQ(LoadError(Build(cmyk)), kBadPsd);  // too few channels for CMYK
 
     TPsdSpec lab;
-    lab.mode = 9;
-    lab.width = 1;
-    lab.depth = 16;
+    lab.mode = 9, lab.width = 1, lab.depth = 16;
     lab.data = {0xFF, 0xFF, 0x80, 0x00, 0x80, 0x00};
     EXPECT_EQ(PixelOf(lab, 0), (C{255, 255, 255, 255}));
 }

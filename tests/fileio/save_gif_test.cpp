@@ -91,14 +91,9 @@ TEST_F(SaveGifTest, FrameCountFollowsTheColours) {
     EXPECT_EQ(RoundTrip(true), 1);
     test::MakePaletteImage(s, {Px(9, 9, 9)}, 5, 4, std::vector<int32_t>(20, 0), false);
     EXPECT_EQ(RoundTrip(false), 1);
-}
-
-TEST_F(SaveGifTest, TranslucentColoursAreThresholdedAt128) {
+    // Translucent colours are thresholded at 128.
     std::vector<TPixelRec> c = test::DistinctColors(200);
-    c[5].A = 127;
-    c[6].A = 128;
-    c[7].A = 0;
-    c[8].A = 30;
+    c[5].A = 127, c[6].A = 128, c[7].A = 0, c[8].A = 30;
     test::MakePaletteImage(s, c, 20, 10, Ramp(200, 200), true);
     EXPECT_LE(RoundTrip(true), 2);
 }

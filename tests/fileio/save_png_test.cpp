@@ -24,14 +24,6 @@ protected:
         req.png.sessionFolder = (dir_ / "session").string();
         req.png.options.level = PngLevelFast;
     }
-    void ExpectSame(const std::vector<TPixelRec>& got) {
-        for (int y = 0; y < s.ImageHeight(); ++y)
-            for (int x = 0; x < s.ImageWidth(); ++x) {
-                const TPixelRec& want = s.WorkingImage[y][x];
-                const TPixelRec& g = got[size_t(y * s.ImageWidth() + x)];
-                EXPECT_TRUE(SameRgba(want, g) || (want.A == 0 && g.A == 0)) << x << "," << y;
-            }
-    }
     EngineState s;
     TSaveRequest req;
 };
@@ -47,7 +39,7 @@ TEST_F(SavePngTest, PngThroughTheChainKeepsEveryPixel) {
     std::vector<TPixelRec> got;
     for (size_t i = 0; i < png->rgba.size(); i += 4)
         got.push_back(Px(png->rgba[i], png->rgba[i + 1], png->rgba[i + 2], png->rgba[i + 3]));
-    ExpectSame(got);
+    test::ExpectWorkingImage(s, got);
 }
 
 TEST_F(SavePngTest, LosslessWebpKeepsEveryPixel) {
@@ -63,14 +55,7 @@ TEST_F(SavePngTest, LosslessWebpKeepsEveryPixel) {
     TWEBPBitmap back(req.png.sessionFolder);
     std::ifstream in(r.path, std::ios::binary);
     back.LoadFromStream(in);
-    ASSERT_EQ(back.Width(), 9);
-    std::vector<TPixelRec> got;
-    for (int y = 0; y < back.Height(); ++y)
-        for (int x = 0; x < back.Width(); ++x) {
-            const auto c = back.Pixel(x, y);
-            got.push_back(Px(c.R, c.G, c.B, c.A));
-        }
-    ExpectSame(got);
+    test::ExpectWorkingImage(s, test::BitmapPixels(back));
 }
 
 TEST_F(SavePngTest, WebpSizeLimitComesBeforeAnyTool) {

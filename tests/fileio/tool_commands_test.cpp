@@ -68,36 +68,27 @@ TEST(PngChainSteps, IterationsAreChecked) {
         EXPECT_THROW(ParseIterations(bad), FileIoError) << bad;
 }
 
-TEST(CjpegCommand, TextOfTheSettings) {
+TEST(CjpegCommand, SettingsAndTheInstalledEncodersOptions) {
     JpegEncodeSettings s;
     EXPECT_EQ(CjpegCommandText(S + "cjpeg", s, T),
               S + "cjpeg -outfile " + T + ".jpg -quality 75 -sample 2x2 -optimize -quant-table 3 " + T + ".bmp");
+    EXPECT_EQ(CjpegCommand("cjpeg", s, T, T + ".txt").argv,
+              (std::vector<std::string>{"cjpeg", "-outfile", T + ".jpg", "-quality", "75", "-sample", "2x2", "-optimize",
+                                        "-qtables", T + ".txt", "-progressive", T + ".bmp"}));
 
+    // RGB drops chroma quality and subsampling; a chroma quality of its own joins the quality.
     JpegEncodeSettings rgb;
     rgb.rgb = true;
     rgb.chromaQuality = 50;
-    std::string text = CjpegOptionText(rgb, T);
+    const std::string text = CjpegOptionText(rgb, T);
     EXPECT_NE(text.find(" -rgb"), std::string::npos);
     EXPECT_EQ(text.find(','), std::string::npos);
     EXPECT_NE(text.find(" -sample 1x1"), std::string::npos);
-    EXPECT_EQ(rgb.chromaQuality, 0);
-    EXPECT_EQ(rgb.subsampling, 0);
-
     JpegEncodeSettings c;
     c.chromaQuality = 50;
     EXPECT_NE(CjpegOptionText(c, T).find(" -quality 75,50 "), std::string::npos);
-    c.chromaQuality = 75;
-    EXPECT_EQ(CjpegOptionText(c, T).find(','), std::string::npos);
-
     c.subsampling = 7;
     EXPECT_EQ(CjpegOptionText(c, T).find("-sample"), std::string::npos);
-}
-
-TEST(CjpegCommand, AdaptedForTheInstalledEncoder) {
-    JpegEncodeSettings s;
-    auto cmd = CjpegCommand("cjpeg", s, T, T + ".txt");
-    EXPECT_EQ(cmd.argv, (std::vector<std::string>{"cjpeg", "-outfile", T + ".jpg", "-quality", "75", "-sample", "2x2",
-                                                  "-optimize", "-qtables", T + ".txt", "-progressive", T + ".bmp"}));
 
     JpegEncodeSettings plain;
     plain.quantTable = 0;
@@ -110,7 +101,7 @@ TEST(CjpegCommand, AdaptedForTheInstalledEncoder) {
     EXPECT_TRUE(Has(argv, "-arithmetic"));
 }
 
-TEST(CjpegCommand, QuantTableFiles) {
+TEST(CjpegCommand, QuantTableFilesHoldTwoTablesOfValidValues) {
     for (int pair : {0, 1, 3}) {
         std::istringstream in(QuantTableFileText(static_cast<uint8_t>(pair)));
         int count = 0;
@@ -121,7 +112,6 @@ TEST(CjpegCommand, QuantTableFiles) {
         }
         EXPECT_EQ(count, 128) << pair;
     }
-    EXPECT_NE(QuantTableFileText(0).find("16 11 10 16 24 40 51 61"), std::string::npos);
     EXPECT_THROW(QuantTableFileText(5), FileIoError);
 }
 
@@ -142,6 +132,4 @@ TEST(CwebpCommand, LossyAndLossless) {
     EXPECT_NE(CwebpCommand("cwebp", s, T).Text().find(" -alpha_filter best -af "), std::string::npos);
     s.alphaFilter = 3;
     EXPECT_THROW(CwebpCommand("cwebp", s, T), FileIoError);
-
-    EXPECT_EQ(DwebpCommand(S + "dwebp", T).Text(), S + "dwebp " + T + ".webp -o " + T + ".png");
 }
