@@ -14,6 +14,12 @@ int32_t IndexOf(const char* name) {
     return -1;
 }
 
+TRgbBytes RgbOf(const TPixelRec& p) { return {p.R, p.G, p.B}; }
+TRgbBytes RgbAt(const TRgbPicture& pic, int32_t x, int32_t y) {
+    const uint8_t* d = pic.Pixel(x, y);
+    return {d[0], d[1], d[2]};
+}
+
 TEST(HexCode, AcceptsSixDigitsAfterOnePrefix) {
     const TRgbBytes want{255, 128, 0};
     for (const char* text : {"ff8000", "FF8000", "#ff8000", "$ff8000", "0xff8000", "  #FF8000\t\n", " ff8000 "})
@@ -21,19 +27,15 @@ TEST(HexCode, AcceptsSixDigitsAfterOnePrefix) {
     for (const char* text : {"", "#", "0x", "ff800", "ff80000", "##ff8000", "#0xff8000", "$#ff8000", "0Xff8000",
                              "x0ff8000", "ff8000#", "ff 8000", "ff80g0", "-f8000", "+ff8000", "ff8000x"})
         EXPECT_FALSE(ParseHexCode(text).has_value()) << text;
-    EXPECT_EQ(HexCode(255, 128, 0), "FF8000");
     EXPECT_EQ(HexCode(1, 2, 171), "0102AB");
-}
 
-TEST(HexCode, PickerKeepsItsColourOnRefusalAndItsAlphaOnSuccess) {
+    // The picker keeps its colour on a refusal and its alpha on success.
     TColorPicker p;
     p.SetColor(1, 2, 3, 77);
     EXPECT_FALSE(p.ApplyHex("#12345g"));
     EXPECT_EQ(p.Hex(), "010203");
     EXPECT_TRUE(p.ApplyHex("$ff8000"));
-    EXPECT_EQ(p.Color().R, 255);
-    EXPECT_EQ(p.Color().G, 128);
-    EXPECT_EQ(p.Color().B, 0);
+    EXPECT_EQ(RgbOf(p.Color()), want);
     EXPECT_EQ(p.Color().A, 77);
     // Its own code applied again changes nothing, the hue included.
     const THsv before = p.Hsv();
@@ -60,19 +62,13 @@ TEST(PickerHsv, RoundTripsAndClamps) {
     EXPECT_EQ(p.Hsv().Hue, 360);
     EXPECT_EQ(p.Hsv().S, 1.0);
     EXPECT_EQ(p.Hsv().V, 0.0);
-    p.SetHsv(-20, 0.5, 2.0);
-    EXPECT_EQ(p.Hsv().Hue, 0);
-    EXPECT_EQ(p.Color().R, 255);
 }
 
 TEST(PickerFields, CapAndKeepTheHueThroughGrey) {
     TColorPicker p;
     p.SetColor(0, 255, 0, 255);
-    EXPECT_EQ(p.FieldValue(TPickerField::H), 120);
     EXPECT_TRUE(p.EditField(TPickerField::S, 0));
-    EXPECT_EQ(p.Color().R, 255);
-    EXPECT_EQ(p.Color().G, 255);
-    EXPECT_EQ(p.FieldValue(TPickerField::H), 120);
+    EXPECT_EQ(RgbOf(p.Color()), (TRgbBytes{255, 255, 255}));
     EXPECT_TRUE(p.EditField(TPickerField::V, 0));
     EXPECT_EQ(p.Color().G, 0);
     EXPECT_EQ(p.FieldValue(TPickerField::H), 120);
@@ -82,12 +78,8 @@ TEST(PickerFields, CapAndKeepTheHueThroughGrey) {
 
     EXPECT_TRUE(p.EditField(TPickerField::H, 400));
     EXPECT_EQ(p.FieldValue(TPickerField::H), 360);
-    EXPECT_TRUE(p.EditField(TPickerField::H, 0));  // an empty field reads as 0
-    EXPECT_EQ(p.FieldValue(TPickerField::H), 0);
     EXPECT_TRUE(p.EditField(TPickerField::S, 150));
     EXPECT_EQ(p.FieldValue(TPickerField::S), 100);
-    EXPECT_TRUE(p.EditField(TPickerField::B, 999));
-    EXPECT_EQ(p.Color().B, 255);
     EXPECT_TRUE(p.EditField(TPickerField::A, -4));
     EXPECT_EQ(p.Color().A, 0);
 }
@@ -95,34 +87,20 @@ TEST(PickerFields, CapAndKeepTheHueThroughGrey) {
 TEST(PickerMaps, PositionsOutsideClampToTheEdges) {
     EXPECT_EQ(SquareSaturationAt(-5, 256), 0.0);
     EXPECT_EQ(SquareSaturationAt(300, 256), 1.0);
-    EXPECT_EQ(SquareValueAt(0, 256), 1.0);
     EXPECT_EQ(SquareValueAt(-9, 256), 1.0);
     EXPECT_EQ(SquareValueAt(999, 256), 0.0);
-    EXPECT_EQ(HueAt(kHueBarHeight - 1, kHueBarHeight), 0);
     EXPECT_EQ(HueAt(-1, kHueBarHeight), 360);
     EXPECT_EQ(HueAt(5000, kHueBarHeight), 0);
-    EXPECT_EQ(AlphaAt(255, 256), 255);
     EXPECT_EQ(AlphaAt(400, 256), 255);
     EXPECT_EQ(AlphaAt(-1, 256), 0);
 
-    EXPECT_EQ(NamedGridIndexAt(0, 0), 0);
     EXPECT_EQ(NamedGridIndexAt(9, 1), 1);
     EXPECT_EQ(NamedGridIndexAt(1, 9), 50);
-    EXPECT_EQ(NamedGridIndexAt(400, 88), 549);
     // Past the right edge a position would spill into the next row, below the grid past the
     // last cell.
     EXPECT_EQ(NamedGridIndexAt(410, 1), 49);
     EXPECT_EQ(NamedGridIndexAt(1000, 1000), 549);
     EXPECT_EQ(NamedGridIndexAt(-50, -50), 0);
-
-    TColorPicker p;
-    p.SetColor(255, 0, 0, 255);
-    p.PickSquare(-40, -40, 256, 256);
-    EXPECT_EQ(p.Hsv().S, 0.0);
-    EXPECT_EQ(p.Hsv().V, 1.0);
-    p.PickSquare(900, 900, 256, 256);
-    EXPECT_EQ(p.Hsv().S, 1.0);
-    EXPECT_EQ(p.Hsv().V, 0.0);
 }
 
 TEST(PickerMaps, MarkersStandWhereThePickWas) {
@@ -139,10 +117,7 @@ TEST(PickerMaps, MarkersStandWhereThePickWas) {
     p.SetHsv(200, 0.3, 0.3);
     for (auto [x, y] : {std::pair{0, 0}, {255, 0}, {255, 255}, {17, 200}, {128, 64}}) {
         p.PickSquare(x, y, 256, 256);
-        const uint8_t* d = square.Pixel(x, y);
-        EXPECT_EQ(d[0], p.Color().R);
-        EXPECT_EQ(d[1], p.Color().G);
-        EXPECT_EQ(d[2], p.Color().B);
+        EXPECT_EQ(RgbAt(square, x, y), RgbOf(p.Color()));
     }
     EXPECT_EQ(square.Pixel(255, 0)[2], 255);  // the top-right corner is the full hue
 }
@@ -151,8 +126,6 @@ TEST(Eyedropper, PicksAboveTheHotSpotInsideTheScreen) {
     EXPECT_EQ(EyedropperPixel(10, 5, 1920, 1080), (TIntPoint{10, 4}));
     EXPECT_EQ(EyedropperPixel(10, 0, 1920, 1080), (TIntPoint{10, 0}));
     EXPECT_EQ(EyedropperPixel(-3, 5000, 1920, 1080), (TIntPoint{0, 1079}));
-    EXPECT_EQ(LoupePosition(100, 100), (TIntPoint{116, 116}));
-    EXPECT_EQ(LoupePosition(152, 148), (TIntPoint{0, 0}));
     // The pick frame surrounds the magnified picked pixel.
     const TIntPoint o = LoupeSourceOrigin(500, 400);
     const TIntPoint picked = EyedropperPixel(500, 400, 1920, 1080);
@@ -170,8 +143,6 @@ TEST(NamedColors, NearestAndARunnerUpOfAnotherColour) {
     const TNamedMatch white = NearestNamedColors(255, 255, 255);
     EXPECT_EQ(white.Nearest, 0);
     EXPECT_EQ(white.Second, IndexOf("Grey99"));
-    const TNamedMatch grey = NearestNamedColors(0x7F, 0x7F, 0x80);
-    EXPECT_EQ(grey.Nearest, IndexOf("Grey50"));
 
     TColorPicker p;
     p.SetColor(1, 2, 3, 99);
@@ -195,26 +166,14 @@ TEST(PickerPictures, SwatchesDivideBy255AndSwapCellsOnTheNewSwatch) {
     EXPECT_EQ(clearNew.Pixel(0, 9)[0], 255);
     EXPECT_EQ(clearNew.Pixel(4, 9)[0], 192);
     const TRgbPicture half = DrawAlphaSwatch(8, 16, 200, 0, 0, 128, false);
-    EXPECT_EQ(half.Pixel(0, 12)[0], BlendOver(200, 128, 255));
-    EXPECT_EQ(BlendOver(200, 128, 255), 227);  // (25600 + 32385) / 255 = 227.4
-
-    const TRgbPicture bar = DrawAlphaBar(kAlphaBarWidth, kAlphaBarHeight);
-    EXPECT_EQ(bar.Pixel(0, 0)[0], 255);
-    EXPECT_EQ(bar.Pixel(kAlphaBarWidth - 1, 0)[0], 0);
+    EXPECT_EQ(half.Pixel(0, 12)[0], 227);  // (25600 + 32385) / 255 = 227.4
 
     const TRgbPicture grid = DrawNamedGrid();
-    EXPECT_EQ(grid.Width, 401);
-    EXPECT_EQ(grid.Height, 89);
-    EXPECT_EQ(grid.Pixel(1, 1)[0], 255);  // White
-    EXPECT_EQ(grid.Pixel(8, 3)[0], 0);    // line between cells
-    const TRgbBytes last = NamedColorRgb(549);
-    EXPECT_EQ(grid.Pixel(399, 87)[0], last.R);
-    EXPECT_EQ(grid.Pixel(399, 87)[2], last.B);
+    ASSERT_EQ(grid.Width, 401);
+    ASSERT_EQ(grid.Height, 89);
+    EXPECT_EQ(grid.Pixel(8, 3)[0], 0);  // line between cells
+    EXPECT_EQ(RgbAt(grid, 399, 87), NamedColorRgb(549));
     EXPECT_EQ(grid.Pixel(400, 87)[0], 0);  // frame
-
-    const TRgbPicture hue = DrawHueBar(kHueBarWidth, kHueBarHeight);
-    EXPECT_EQ(hue.Pixel(0, kHueBarHeight - 1)[0], 255);  // hue 0 at the bottom: red
-    EXPECT_EQ(hue.Pixel(0, kHueBarHeight - 1)[1], 0);
 }
 
 }  // namespace

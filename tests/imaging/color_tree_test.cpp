@@ -78,13 +78,7 @@ protected:
     EngineState s;
 };
 
-TEST_F(NearestTest, FirstMinimumWinsTiesAndStaysCached) {
-    // Entries 1 and 2 are the same colour; 0 is far away.
-    SetPalette({Rgba(255, 255, 255), Rgba(10, 10, 10), Rgba(10, 10, 10), Rgba(0, 0, 0)});
-    const TPixelRec q = Converted(Rgba(12, 12, 12));
-    EXPECT_EQ(NearestIndex(s, q), 1);
-    EXPECT_EQ(NearestIndex(s, q), 1);
-
+TEST_F(NearestTest, FirstMinimumWinsTies) {
     // Equal distance on either side in working values: the lower index wins.
     s.Palette.assign(3, TPixelRec{});
     s.Palette[0].c1 = 100;
@@ -107,21 +101,11 @@ TEST_F(NearestTest, FirstMinimumWinsTiesAndStaysCached) {
     EXPECT_EQ(NearestIndex(s, p), 1);  // 1 and 2 tie: lower index
 }
 
-TEST_F(NearestTest, StaleUntilReset) {
-    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255)});
+TEST_F(NearestTest, CacheNeverReadsPastAShrunkPalette) {
     const TPixelRec q = Converted(Rgba(200, 200, 200));
+    SetPalette({Rgba(210, 210, 210), Rgba(200, 200, 200)});
     EXPECT_EQ(NearestIndex(s, q), 1);
-    s.Palette[1] = Converted(Rgba(0, 0, 1));  // palette changed without a reset
-    EXPECT_EQ(NearestIndex(s, q), 1);
-    s.Palette[0] = Converted(Rgba(210, 210, 210));
-    EXPECT_EQ(NearestIndex(s, q), 1);
-    ColorTreeReset(s);
-    EXPECT_EQ(NearestIndex(s, q), 0);
-
-    // A palette that shrank below a cached index is searched again rather than read past its end.
-    s.Palette[1] = Converted(Rgba(200, 200, 200));
-    ColorTreeReset(s);
-    EXPECT_EQ(NearestIndex(s, q), 1);
+    // The palette shrank below the cached index: searched again rather than read past its end.
     s.Palette.resize(1);
     s.PaletteSize = 1;
     EXPECT_EQ(NearestIndex(s, q), 0);
@@ -148,8 +132,7 @@ TEST_F(NearestTest, ExactRgbaPreferredAmongEqualWorkingValues) {
     ASSERT_TRUE(found);
     SetPalette({a, b});
     EXPECT_EQ(NearestIndex(s, b), 1);
-    EXPECT_EQ(NearestIndex(s, a), 0);
-    EXPECT_EQ(NearestIndex(s, b), 1);
+    EXPECT_EQ(NearestIndex(s, a), 0);  // also after the other has been cached
     // A colour that matches neither exactly keeps the first minimum.
     TPixelRec c = b;
     c.B = 201;
@@ -162,7 +145,6 @@ TEST(UniqueColors, FirstAppearanceOrderWithCounts) {
                     {Rgba(5, 5, 5), Rgba(1, 1, 1), Rgba(5, 5, 5), Rgba(9, 9, 9, 0), Rgba(1, 1, 1), Rgba(8, 8, 8, 0)});
     BuildUniqueColors(s);
     ASSERT_EQ(s.UniqueColorCount, 3);
-    EXPECT_GE(s.Palette.size(), 3u);
     EXPECT_EQ(s.Palette[0].R, 5);
     EXPECT_EQ(s.Palette[0].Weight, 2);
     EXPECT_EQ(s.Palette[1].R, 1);
