@@ -9,53 +9,6 @@
 
 namespace jx::test {
 
-// The image as 16-bit RGBA, the way the suite's reference decodes hold it.
-inline std::vector<uint16_t> ToRgba16(const PngImage& img) {
-    std::vector<uint16_t> out;
-    out.reserve(size_t(img.Width()) * img.Height() * 4);
-    const unsigned depth = img.BitDepth();
-    auto scale = [&](uint16_t v) -> uint16_t {
-        if (depth == 16) return v;
-        uint32_t v8 = depth == 8 ? v : v * 255u / ((1u << depth) - 1);
-        return uint16_t(v8 * 257);
-    };
-    for (uint32_t y = 0; y < img.Height(); ++y) {
-        for (uint32_t x = 0; x < img.Width(); ++x) {
-            uint16_t r, g, b, a = 0xFFFF;
-            switch (img.ColorType()) {
-                case kPngPalette: {
-                    uint16_t i = img.Sample(x, y, 0);
-                    PngRgb c = i < img.Palette.size() ? img.Palette[i] : PngRgb{};
-                    r = uint16_t(c.R * 257);
-                    g = uint16_t(c.G * 257);
-                    b = uint16_t(c.B * 257);
-                    if (i < img.PaletteAlpha.size()) a = uint16_t(img.PaletteAlpha[i] * 257);
-                    break;
-                }
-                case kPngGrey:
-                case kPngGreyAlpha: {
-                    uint16_t v = img.Sample(x, y, 0);
-                    r = g = b = scale(v);
-                    if (img.ColorType() == kPngGreyAlpha) a = scale(img.Sample(x, y, 1));
-                    else if (img.Key && img.Key->Grey == v) a = 0;
-                    break;
-                }
-                default: {
-                    uint16_t s0 = img.Sample(x, y, 0), s1 = img.Sample(x, y, 1), s2 = img.Sample(x, y, 2);
-                    r = scale(s0);
-                    g = scale(s1);
-                    b = scale(s2);
-                    if (img.ColorType() == kPngRgba) a = scale(img.Sample(x, y, 3));
-                    else if (img.Key && img.Key->R == s0 && img.Key->G == s1 && img.Key->B == s2) a = 0;
-                    break;
-                }
-            }
-            out.insert(out.end(), {r, g, b, a});
-        }
-    }
-    return out;
-}
-
 inline uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
 // Data lengths of the chunks with the given name, in file order.
@@ -68,9 +21,6 @@ inline std::vector<uint32_t> ChunkLengths(const std::vector<uint8_t>& file, cons
     }
     return out;
 }
-
-// IHDR's bit depth byte of an encoded file.
-inline uint8_t HeaderDepth(const std::vector<uint8_t>& file) { return file.at(24); }
 
 // A deterministic image of the given format with smooth areas and noise.
 inline PngImage MakeImage(uint32_t w, uint32_t h, uint8_t colorType, uint8_t depth, uint32_t seed = 1) {

@@ -1,7 +1,14 @@
+// The trial engine and the search around it: whatever is shared between trials, run ahead,
+// abandoned or run side by side, the file written is the plain encoder's, byte for byte.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "common/test_data.h"
 #include "pngopt/output.h"
@@ -14,10 +21,15 @@ namespace {
 namespace fs = std::filesystem;
 using test::Opts;
 
-OutputImage Suite(const std::string& name, bool interlace = false) {
-    WorkImage image = ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{});
+WorkImage ReadSuite(const std::string& name) {
+    return ReadInputFile((jx::test::PngSuiteDir() / (name + ".png")).string(), ReadSettings{});
+}
+
+// interlace < 0 keeps the choice made from the input.
+OutputImage Suite(const std::string& name, int interlace = -1) {
+    WorkImage image = ReadSuite(name);
     OutputImage out = BuildOutputImage(image, Opts({}));
-    out.interlace = interlace;
+    if (interlace >= 0) out.interlace = interlace;
     return out;
 }
 
@@ -31,10 +43,9 @@ EncodeSettings Trial(uint8_t filterSet, int heuristic, int strategy = 0, int lev
     return s;
 }
 
-// The engine's file is the encoder's, byte for byte, whatever it shares between trials.
 TEST(QuilloxEngine, WritesTheEncodersFile) {
     for (const char* name : {"basn2c08", "basn3p04", "basn4a16", "f02n0g08"}) {
-        for (bool interlace : {false, true}) {
+        for (int interlace : {0, 1}) {
             for (const EncodeSettings& s : {Trial(0x1F, 2), Trial(0x1F, 7, 1, 8, 7), Trial(0x06, 4, 3), Trial(0x04, 0)}) {
                 SCOPED_TRACE(std::string(name) + (interlace ? " interlaced" : "") + " h" + std::to_string(s.heuristic));
                 OutputImage image = Suite(name, interlace);
@@ -52,33 +63,25 @@ TEST(QuilloxEngine, WritesTheEncodersFile) {
     }
 }
 
-// A smooth RGB gradient: filtered it packs tightly, unfiltered and Huffman-only it does not.
-OutputImage Gradient(uint32_t w, uint32_t h) {
-    OutputImage out;
-    out.width = w;
-    out.height = h;
-    out.colorType = kPngRgb;
-    out.rowBytes = uint64_t(w) * 3;
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x)
-            for (uint32_t c = 0; c < 3; ++c) out.rows.push_back(uint8_t(x * (c + 1) + y * (3 - c)));
-    return out;
-}
-
-TEST(QuilloxEngine, AbandonedTrialsNeverChangeTheWinner) {
-    const OutputImage image = Gradient(300, 300);
-    const EncodeSettings good = Trial(0x1F, 2), poor = Trial(0x01, 2, 2);
-    TrialEngine engine(image, nullptr, false);
-    std::vector<EngineOutcome> r = engine.Run({{good, 0}, {poor, 1}, {poor, 2}}, {0, 1, 2});
-    EXPECT_FALSE(r[0].lost);
-    EXPECT_TRUE(r[1].lost);
-    EXPECT_TRUE(r[2].lost);
-    EXPECT_EQ(engine.BestFile().bytes, EncodePngJx(image, good).bytes);
-}
-
 TEST(QuilloxEngine, AbandonsOnlyTrialsThatCannotWin) {
-    const OutputImage image = Suite("basn2c08");
     const EncodeSettings good = Trial(0x1F, 2), poor = Trial(0x01, 2, 2);
+    {
+        // A smooth gradient, large enough that unfiltered Huffman-only loses well before its end.
+        OutputImage image;
+        image.width = image.height = 300;
+        image.colorType = kPngRgb;
+        image.rowBytes = 900;
+        for (uint32_t y = 0; y < 300; ++y)
+            for (uint32_t x = 0; x < 300; ++x)
+                for (uint32_t c = 0; c < 3; ++c) image.rows.push_back(uint8_t(x * (c + 1) + y * (3 - c)));
+        TrialEngine engine(image, nullptr, false);
+        std::vector<EngineOutcome> r = engine.Run({{good, 0}, {poor, 1}, {poor, 2}}, {0, 1, 2});
+        EXPECT_FALSE(r[0].lost);
+        EXPECT_TRUE(r[1].lost);
+        EXPECT_TRUE(r[2].lost);
+        EXPECT_EQ(engine.BestFile().bytes, EncodePngJx(image, good).bytes);
+    }
+    const OutputImage image = Suite("basn2c08", 0);
     ASSERT_LT(EncodePngJx(image, good).bytes.size(), EncodePngJx(image, poor).bytes.size());
     {
         // The same trial twice: deflated once, and the earlier one of equal size wins the tie.
@@ -90,48 +93,147 @@ TEST(QuilloxEngine, AbandonsOnlyTrialsThatCannotWin) {
         EXPECT_EQ(engine.BestSeq(), 3);
     }
     {
-        // A poorer trial run after a finished better one is abandoned; one run first is measured.
+        // A poorer trial run before a better one is measured in full.
         TrialEngine engine(image, nullptr, false);
         std::vector<EngineOutcome> r = engine.Run({{poor, 0}, {good, 1}, {poor, 2}}, {0, 1, 2});
         EXPECT_FALSE(r[0].lost);
         EXPECT_EQ(r[0].fileSize, EncodePngJx(image, poor).bytes.size());
         EXPECT_EQ(engine.BestSeq(), 1);
     }
-    {
-        // Bounds only from earlier trials: a later best does not abandon an earlier trial.
-        TrialEngine engine(image, nullptr, true);
+    for (bool earlierOnly : {true, false}) {
+        // Run out of order: with bounds only from earlier trials, a later best abandons nothing.
+        TrialEngine engine(image, nullptr, earlierOnly);
         std::vector<EngineOutcome> r = engine.Run({{poor, 0}, {good, 1}}, {1, 0});
-        EXPECT_FALSE(r[0].lost);
-        EXPECT_EQ(r[0].fileSize, EncodePngJx(image, poor).bytes.size());
-    }
-    {
-        TrialEngine engine(image, nullptr, false);
-        std::vector<EngineOutcome> r = engine.Run({{poor, 0}, {good, 1}}, {1, 0});
+        if (earlierOnly) {
+            EXPECT_FALSE(r[0].lost);
+            EXPECT_EQ(r[0].fileSize, EncodePngJx(image, poor).bytes.size());
+        }
         EXPECT_EQ(engine.BestSeq(), 1);
         EXPECT_EQ(engine.BestFile().bytes, EncodePngJx(image, good).bytes);
     }
 }
 
-// The search through the engine finds what it finds through the plain encoder, printing the same.
+// Trials run ahead, right or wrong, given up or not, change no outcome and no file.
+TEST(QuilloxEngine, RunningAheadChangesNoOutcome) {
+    ThreadPool pool(4);
+    for (const char* name : {"basn2c08", "basi6a08", "tbrn2c08"}) {
+        SCOPED_TRACE(name);
+        const OutputImage image = Suite(name);
+        const std::vector<EngineTrial> trials = {{Trial(0x1F, 2), 0}, {Trial(0x01, 2, 2), 1}, {Trial(0x1F, 7, 1), 2},
+                                                 {Trial(0x0C, 4), 3},  {Trial(0x1F, 2, 0, 9, 8), 4}};
+        const std::vector<size_t> order = {0, 1, 2, 3, 4};
+        TrialEngine plain(image, &pool, false);
+        const std::vector<EngineOutcome> expected = plain.Run(trials, order);
+        const EncodedPng expectedFile = plain.BestFile();
+
+        for (int variant = 0; variant < 4; ++variant) {
+            SCOPED_TRACE(variant);
+            TrialEngine engine(image, &pool, false);
+            // The same trials with wrong seqs, and trials never asked for.
+            std::vector<EngineTrial> ahead;
+            for (const EngineTrial& t : trials) ahead.push_back({t.settings, 10 - t.seq, true});
+            ahead.push_back({Trial(0x02, 3, 1, 9, 5), 1, true});
+            ahead.push_back({Trial(0x1F, 8, 0, 9, 6), 0, true});
+            engine.RunAhead(ahead);
+            if (variant == 1) engine.DropAhead();
+            if (variant == 2) engine.RunAhead(ahead);  // twice over
+            if (variant == 3) engine.DropAhead([](const EncodeSettings& s) { return s.heuristic == 2; });
+            const std::vector<EngineOutcome> got = engine.Run(trials, order);
+            for (size_t i = 0; i < trials.size(); ++i) {
+                EXPECT_EQ(got[i].lost, expected[i].lost) << i;
+                EXPECT_EQ(got[i].fileSize, expected[i].fileSize) << i;
+                EXPECT_EQ(got[i].fingerprint, expected[i].fingerprint) << i;
+            }
+            EXPECT_EQ(engine.BestSeq(), plain.BestSeq());
+            EXPECT_EQ(engine.BestFile().bytes, expectedFile.bytes);
+        }
+        {
+            // Gone while work ahead is queued or running.
+            TrialEngine engine(image, &pool, false);
+            engine.RunAhead(trials);
+        }
+    }
+}
+
+// The search finds and prints the same through the plain encoder, and through the engine with
+// spare cores (running ahead) or without.
 TEST(QuilloxEngine, SearchMatchesThePlainEncoder) {
     ThreadPool pool(4);
     const PngEncodeFn plain = [](const OutputImage& image, const EncodeSettings& s) { return EncodePngJx(image, s); };
-    for (const char* name : {"basn6a08", "basi3p02", "tbrn2c08"}) {
+    for (const char* name : {"basn6a08", "basi3p02", "tbrn2c08", "f02n2c08"}) {
         SCOPED_TRACE(name);
         const OutputImage image = Suite(name);
-        const Options o = Opts({"/o3", "/zc8-9", "/zm7-9"});
-        std::ostringstream plainText, engineText;
+        // Several memory levels, so the level the trials ahead assumed may lose.
+        const Options o = Opts({"/o3", "/zc8-9", "/zm1-9"});
+        std::ostringstream plainText;
         TrialResult a = RunTrialSearch(image, o, plain, nullptr, &plainText);
-        TrialResult b = RunTrialSearch(image, o, DefaultPngEncoder(), &pool, &engineText);
-        EXPECT_EQ(a.best.bytes, b.best.bytes);
-        EXPECT_EQ(a.filterIndex, b.filterIndex);
-        EXPECT_EQ(a.heuristic, b.heuristic);
-        EXPECT_EQ(a.memLevel, b.memLevel);
-        EXPECT_EQ(a.strategy, b.strategy);
-        EXPECT_EQ(plainText.str(), engineText.str());
-        TrialResult quiet = RunTrialSearch(image, o, DefaultPngEncoder(), &pool, nullptr);
-        EXPECT_EQ(quiet.best.bytes, a.best.bytes);
+        for (bool spare : {true, false}) {
+            std::ostringstream engineText;
+            TrialResult b = RunTrialSearch(image, o, DefaultPngEncoder(), &pool, &engineText, spare);
+            EXPECT_EQ(a.best.bytes, b.best.bytes) << spare;
+            EXPECT_EQ(a.filterIndex, b.filterIndex);
+            EXPECT_EQ(a.heuristic, b.heuristic);
+            EXPECT_EQ(a.memLevel, b.memLevel);
+            EXPECT_EQ(a.strategy, b.strategy);
+            EXPECT_EQ(plainText.str(), engineText.str());
+            EXPECT_EQ(RunTrialSearch(image, o, DefaultPngEncoder(), &pool, nullptr, spare).best.bytes, a.best.bytes);
+        }
     }
+}
+
+// Layout, palette order and transparent fill measured side by side choose what one core chooses.
+TEST(QuilloxEngine, OutputImageWithPoolEqualsWithout) {
+    ThreadPool pool(4);
+    for (const char* name : {"tbrn2c08", "basn6a08", "tbbn3p08", "bgan6a16"}) {
+        for (const char* level : {"/o2", "/o4"}) {
+            SCOPED_TRACE(std::string(name) + " " + level);
+            const Options o = Opts({level});
+            WorkImage one = ReadSuite(name), many = ReadSuite(name);
+            std::ostringstream oneText, manyText;
+            const OutputImage a = BuildOutputImage(one, o, &oneText);
+            const OutputImage b = BuildOutputImage(many, o, &manyText, &pool);
+            EXPECT_EQ(a.colorType, b.colorType);
+            EXPECT_EQ(a.bitDepth, b.bitDepth);
+            EXPECT_EQ(a.rows, b.rows);
+            ASSERT_EQ(a.palette.size(), b.palette.size());
+            for (size_t i = 0; i < a.palette.size(); ++i) {
+                EXPECT_EQ(a.palette[i].r, b.palette[i].r);
+                EXPECT_EQ(a.palette[i].a, b.palette[i].a);
+            }
+            EXPECT_EQ(one.rgba, many.rgba);
+            EXPECT_EQ(oneText.str(), manyText.str());
+        }
+    }
+}
+
+// Idle jobs wait for every ordinary job queued; a pool going away with idle jobs queued neither
+// hangs nor crashes.
+TEST(QuilloxEngine, IdleJobsYieldToQueuedJobs) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool release = false;
+    std::vector<char> ran;
+    {
+        ThreadPool pool(1);
+        pool.Submit([&] {
+            std::unique_lock lock(mutex);
+            cv.wait(lock, [&] { return release; });
+        });
+        pool.SubmitIdle([&] { std::lock_guard lock(mutex); ran.push_back('i'); });
+        pool.Submit([&] { std::lock_guard lock(mutex); ran.push_back('a'); });
+        pool.Submit([&] { std::lock_guard lock(mutex); ran.push_back('b'); });
+        {
+            std::lock_guard lock(mutex);
+            release = true;
+        }
+        cv.notify_all();
+        std::atomic<bool> idleDone{false};
+        pool.SubmitIdle([&] { idleDone = true; });
+        while (!idleDone) std::this_thread::yield();
+    }
+    EXPECT_EQ(std::string(ran.begin(), ran.end()), "abi");
+    ThreadPool pool(1);
+    for (int i = 0; i < 5; ++i) pool.SubmitIdle([] {});
 }
 
 TEST(QuilloxEngine, ParallelForRunsEveryJobAndPassesErrors) {
@@ -147,16 +249,14 @@ TEST(QuilloxEngine, ParallelForRunsEveryJobAndPassesErrors) {
 
 class QuilloxFiles : public test::TempDir {};
 
-// Files side by side give the report and the files of a run one after another.
+// Files of very different sizes side by side (the largest starts first), one of them damaged: the
+// report and the files of a run one after another.
 TEST_F(QuilloxFiles, ParallelRunEqualsSequentialRun) {
-    const std::vector<std::string> names = {"basn0g08", "basn3p02", "basn6a16", "tbbn3p08", "f03n2c08", "z09n2c08"};
-    auto prepare = [&] {
+    const std::vector<std::string> names = {"basn0g01", "basn3p02", "basn6a16", "s01n3p01", "tbbn3p08",
+                                            "f02n2c08", "z09n2c08", "xcrn0g04"};
+    auto run = [&](ThreadPool* pool, std::string& text) {
         for (const std::string& n : names)
             fs::copy_file(jx::test::PngSuiteDir() / (n + ".png"), dir_ / (n + ".png"), fs::copy_options::overwrite_existing);
-        fs::copy_file(jx::test::PngSuiteDir() / "xcrn0g04.png", dir_ / "xcrn0g04.png", fs::copy_options::overwrite_existing);
-    };
-    auto run = [&](ThreadPool* pool, std::string& text) {
-        prepare();
         std::ostringstream out;
         std::istringstream in;
         ProgramContext context{out, in, dir_.string()};
