@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "common/memory_limit.h"
 #include "common/test_data.h"
 #include "pngopt/encoder.h"
 #include "pngopt/image.h"
+#include "pngopt/pngenc/png_image.h"
 
 namespace jx::quillox {
 namespace {
@@ -112,13 +114,9 @@ TEST(QuilloxInput, BitmapAlphaRules) {
 
 TEST(QuilloxInput, PpmHeaderAndSamples) {
     WorkImage rgb = ReadPpm(Bytes("P6\n# made by hand\n2 1\t255\n\x01\x02\x03\xff\x80\x00"), kRaw);
-    EXPECT_EQ(rgb.sampleDepth, 8);
-    EXPECT_EQ(rgb.width, 2u);
     EXPECT_EQ(rgb.Pixel(1, 0)[0], 0xFF00);
     EXPECT_EQ(rgb.Pixel(1, 0)[1], 0x8000);
     EXPECT_EQ(rgb.Pixel(0, 0)[3], 0xFF00);
-    Analyze(rgb);
-    EXPECT_EQ(rgb.analysis.transparent + rgb.analysis.partial, 0u);
 
     WorkImage scaled = ReadPpm(Bytes("P6 1 1 15 \x0f\x00\x05"), kRaw);
     EXPECT_EQ(scaled.Pixel(0, 0)[0], 0xFF00);
@@ -136,37 +134,9 @@ TEST(QuilloxInput, PpmHeaderAndSamples) {
     EXPECT_THROW(ReadPpm(Bytes("P6 1 1 10 \x0b\x00\x00"), kRaw), InputError);
 }
 
-TEST(QuilloxInput, AnalysisCountsAndFlags) {
-    WorkImage grey;
-    grey.width = 300;
-    grey.height = 2;
-    grey.sampleDepth = 16;
-    grey.rgba.resize(300 * 2 * 4);
-    for (uint32_t x = 0; x < 300; ++x)
-        for (uint32_t y = 0; y < 2; ++y) {
-            uint16_t* p = grey.Pixel(x, y);
-            p[0] = p[1] = p[2] = uint16_t(x * 200);
-            p[3] = 0xFFFF;
-        }
-    Analyze(grey);
-    EXPECT_EQ(grey.analysis.colorCount, 257);
-    EXPECT_EQ(grey.analysis.colorTable.size(), 256u);
-    EXPECT_TRUE(grey.analysis.grey);
-    EXPECT_FALSE(grey.analysis.eightBitEnough);
-    EXPECT_EQ(grey.analysis.opaque, 600u);
-    EXPECT_EQ(grey.analysis.colorTable[1].count, 1u);  // counting stopped within the first row
-
-    WorkImage img = ReadPng(test::ReadBytes(test::PngSuiteDir() / "basn2c16.png"), kRaw);
-    for (auto& v : img.rgba) v = uint16_t((v >> 8) * 257);
-    Analyze(img);
-    EXPECT_TRUE(img.analysis.eightBitEnough);
-    EXPECT_FALSE(img.analysis.grey);
-
+TEST(QuilloxInput, PaletteInputIsNeverCleaned) {
+    // The transparent entry keeps its colour, so a kept palette is written as it was.
     WorkImage trns = ReadPng(test::ReadBytes(test::PngSuiteDir() / "tbbn3p08.png"), ReadSettings{GammaMode::Keep, true});
-    Analyze(trns);
-    EXPECT_GT(trns.analysis.transparent, 0u);
-    EXPECT_EQ(trns.analysis.partial, 0u);
-    // Palette input is never cleaned: the transparent entry keeps its colour.
     bool coloured = false;
     for (size_t i = 0; i < trns.rgba.size(); i += 4)
         if (trns.rgba[i + 3] == 0 && (trns.rgba[i] | trns.rgba[i + 1] | trns.rgba[i + 2])) coloured = true;
@@ -189,6 +159,39 @@ TEST(QuilloxInput, PaletteIndexAndShortTrns) {
     EXPECT_EQ(ok.Pixel(3, 0)[0], 7 << 8);
     out.rows = {0x07};  // index 3 with three palette entries
     EXPECT_THROW(ReadPng(EncodePngJx(out, EncodeSettings{}).bytes, kRaw), InputError);
+}
+
+// Whether an image fits in memory is judged from the header, before anything is decoded.
+TEST(QuilloxMemory, EstimateGrowsWithThreadsAndIsRefusedPastWhatIsAvailable) {
+    EXPECT_LT(WorkingMemory(1000, 1000, 1), WorkingMemory(1000, 1000, 8));
+    EXPECT_NO_THROW(CheckWorkingMemory(1000, 1000, 8, uint64_t(1) << 30));
+    EXPECT_NO_THROW(CheckWorkingMemory(16384, 16384, 8, 0));  // nothing known: not refused
+    try {
+        CheckWorkingMemory(16384, 16384, 8, uint64_t(2) << 30);
+        ADD_FAILURE() << "not refused";
+    } catch (const InputError& e) {
+        const std::string m = e.what();
+        EXPECT_NE(m.find("16384x16384"), std::string::npos) << m;
+        EXPECT_NE(m.find("2048 MB available"), std::string::npos) << m;
+    }
+}
+
+TEST(QuilloxMemory, LargeValidPngIsRefusedBeforeDecodingUnderALimit) {
+    if (!test::kCanLimitMemory) GTEST_SKIP() << "no memory limit under the address sanitizer";
+    // 16384 x 16384 one-bit grey: a small file, 2 GB of working image.
+    PngImage png(16384, 16384, kPngGrey, 1);
+    png.CompressionLevel = 1;
+    const std::vector<uint8_t> bytes = png.Encode();
+    ASSERT_LT(bytes.size(), 1u << 20);
+    const int result = test::RunWithMemoryLimit(96u << 20, [&] {
+        try {
+            ReadPng(bytes, ReadSettings{GammaMode::Keep, true, 4});
+            return 1;
+        } catch (const InputError& e) {
+            return std::string(e.what()).find("Not enough memory for a 16384x16384 image") == 0 ? 0 : 3;
+        }
+    });
+    EXPECT_EQ(result, 0);
 }
 
 }  // namespace
