@@ -5,7 +5,6 @@
 #include <cmath>
 #include <limits>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "imaging/color_tree.h"
@@ -568,23 +567,10 @@ void ClusterColors(const TParams& pr, TPixelRec* list, int64_t* wt, TWeightedLis
 // it produced before: records, weights and order map rearranged, the nearest-colour cache reset.
 void ApplySortOrder(EngineState& state, const std::vector<int32_t>& order, int64_t* wt) {
     ColorTreeReset(state);
-    const size_t n = order.size();
-    // A gather at random: the entries a few places ahead are fetched while these are copied.
-    // One array at a time, its copy gone before the next is made: a photograph's colour list is
-    // tens of megabytes per array.
-    auto gather = [&](auto* data) {
-        using T = std::remove_pointer_t<decltype(data)>;
-        std::vector<T> moved;
-        ResizeChecked(moved, static_cast<int64_t>(n));
-        constexpr size_t kAhead = 16;
-        for (size_t i = 0; i < n; ++i) {
-            if (i + kAhead < n) __builtin_prefetch(&data[order[i + kAhead]]);
-            moved[i] = data[order[i]];
-        }
-        std::copy(moved.begin(), moved.end(), data);
-    };
-    gather(state.Palette.data());
-    gather(wt);
+    const int64_t n = static_cast<int64_t>(order.size());
+    auto from = [&order](int64_t i) { return order[static_cast<size_t>(i)]; };
+    Rearrange(state.Palette.data(), n, from);
+    Rearrange(wt, n, from);
     std::copy(order.begin(), order.end(), state.PaletteOrder.begin());
 }
 

@@ -65,34 +65,10 @@ void QuickSort(TSortItem* item, int32_t lo, int32_t hi) {
 void SortByKeys(std::vector<TSortItem>& items, TPixelRec* rec, int32_t* order, int64_t* weights) {
     const int32_t count = static_cast<int32_t>(items.size());
     QuickSort(items.data(), 0, count - 1);
-    // One gathered copy at a time, each gone before the next: a photograph's colour list is
-    // tens of megabytes per array.
-    constexpr int32_t kAhead = 16;
-    {
-        std::vector<TPixelRec> recs;
-        ResizeChecked(recs, count);
-        // A gather at random: the records a few places ahead are fetched while these are copied.
-        for (int32_t i = 0; i < count; ++i) {
-            if (i + kAhead < count) __builtin_prefetch(&rec[items[static_cast<size_t>(i + kAhead)].index]);
-            recs[static_cast<size_t>(i)] = rec[items[static_cast<size_t>(i)].index];
-        }
-        std::copy(recs.begin(), recs.end(), rec);
-    }
-    if (order) {
-        std::vector<int32_t> orders;
-        ResizeChecked(orders, count);
-        for (int32_t i = 0; i < count; ++i) orders[static_cast<size_t>(i)] = order[items[static_cast<size_t>(i)].index];
-        std::copy(orders.begin(), orders.end(), order);
-    }
-    if (weights) {
-        std::vector<int64_t> moved;
-        ResizeChecked(moved, count);
-        for (int32_t i = 0; i < count; ++i) {
-            if (i + kAhead < count) __builtin_prefetch(&weights[items[static_cast<size_t>(i + kAhead)].index]);
-            moved[static_cast<size_t>(i)] = weights[items[static_cast<size_t>(i)].index];
-        }
-        std::copy(moved.begin(), moved.end(), weights);
-    }
+    auto from = [&items](int64_t i) { return items[static_cast<size_t>(i)].index; };
+    Rearrange(rec, count, from);
+    if (order) Rearrange(order, count, from);
+    if (weights) Rearrange(weights, count, from);
 }
 
 std::vector<TSortItem> ItemBuffer(int64_t count) {

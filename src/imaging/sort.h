@@ -1,13 +1,30 @@
 #pragma once
 // Sorting of pixel-record arrays (colour lists, candidate lists, the palette) by the ten sort types.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "imaging/image_impl.h"
 #include "imaging/pixel.h"
 
 namespace jx {
 
 struct EngineState;
+
+// data[i] = old data[from(i)] for i in 0..n-1, from a permutation. A gather at random: the
+// entries a few places ahead are fetched while these are copied. A photograph's colour list is
+// tens of megabytes per array, so callers rearranging several arrays do one at a time.
+template <class T, class From>
+void Rearrange(T* data, int64_t n, From from) {
+    std::vector<T> moved;
+    ResizeChecked(moved, n);
+    constexpr int64_t kAhead = 16;
+    for (int64_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) __builtin_prefetch(&data[from(i + kAhead)]);
+        moved[static_cast<size_t>(i)] = data[from(i)];
+    }
+    std::copy(moved.begin(), moved.end(), data);
+}
 
 // The sort types: key and direction.
 enum TSortType : int32_t {

@@ -80,7 +80,7 @@ TEST_F(PaletteEditTest, SelectionByCellAndImageRefusesWhatIsNotThere) {
     UsePalette({Colour(250, 0, 0), Colour(0, 250, 0), Colour(0, 0, 250)});
     EXPECT_EQ(PaletteCellAt(state_, 20, 5), 1);
     // An empty cell past the palette, the second row (no entry 16), past the grid, before it.
-    for (const auto [x, y] : {std::pair{48, 0}, {5, 16}, {256, 0}, {-1, 0}}) EXPECT_EQ(PaletteCellAt(state_, x, y), -1);
+    for (const auto& [x, y] : {std::pair{48, 0}, {5, 16}, {256, 0}, {-1, 0}}) EXPECT_EQ(PaletteCellAt(state_, x, y), -1);
 
     ASSERT_TRUE(selection_.Select(state_, 2));
     EXPECT_FALSE(selection_.Select(state_, 3));
