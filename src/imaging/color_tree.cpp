@@ -192,12 +192,11 @@ void BuildUniqueColors(EngineState& state, bool convert) {
     }
     // A photograph has nearly as many colours as pixels: room for them from the start spares
     // the table its rehashes and the lists their copies (untouched room costs no memory).
-    const int64_t room = std::min<int64_t>(pixels, kDirectTablePixels);
-    TColorMap index(static_cast<size_t>(direct ? std::min<int64_t>(pixels, 1 << 16) : room));
+    TColorMap index(static_cast<size_t>(direct ? std::min<int64_t>(pixels, 1 << 16) : pixels));
     try {
-        list.reserve(static_cast<size_t>(room));
-        seen.reserve(static_cast<size_t>(room));
-        found.First.reserve(static_cast<size_t>(room));
+        list.reserve(static_cast<size_t>(pixels));
+        seen.reserve(static_cast<size_t>(pixels));
+        found.First.reserve(static_cast<size_t>(pixels));
     } catch (const std::bad_alloc&) {
         // Growing as colours are found still works.
     }

@@ -1,5 +1,6 @@
 // The global operator new, putting large blocks on huge pages (see large_pages.h). Linked
 // into every program as an object file: in an archive the linker might never pull it in.
+#include <malloc.h>
 #include <stdlib.h>
 
 #include <cstddef>
@@ -24,6 +25,11 @@ void* Allocate(std::size_t n) {
     jx::AdviseLargePages(p, size);
     return p;
 }
+
+// A freed large block goes back to the system at once. Left to itself the C library raises its
+// threshold for that after the first large free, and blocks of up to 32 MB then stay with the
+// process after use: tens of megabytes held through an open.
+const bool kFixedThreshold = ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(jx::kLargeBlockBytes)) != 0;
 
 }  // namespace
 
