@@ -8,6 +8,7 @@
 #include <new>
 
 #include "imaging/errors.h"
+#include "platform/large_pages.h"
 
 namespace jx {
 
@@ -53,7 +54,7 @@ namespace jx {
 void* MapZeroPages(size_t n) {
     void* p = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return nullptr;
-    ::madvise(p, n, MADV_HUGEPAGE);
+    AdviseLargePages(p, n);
     return p;
 }
 

@@ -11,17 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace jx::test {
+#include "common/temp_dir.h"
 
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "jx_fileio_XXXXXX").string();
-        path = ::mkdtemp(templ.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+namespace jx::test {
 
 inline void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
     auto be32 = [&](uint32_t v) {

@@ -39,7 +39,9 @@ protected:
         test::WriteText(target, "old");
         ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
         const bool root = ::geteuid() == 0;
-        if (root) ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+        if (root) {
+            ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+        }
         fs::remove(link);
         fs::create_symlink("real/out" + ext, link);
 

@@ -1,5 +1,5 @@
 #pragma once
-// A scratch folder and small file helpers for the platform tests.
+// Small file helpers for the platform tests, and their scratch folder.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,17 +10,9 @@
 #include <sstream>
 #include <string>
 
-namespace jx::test {
+#include "common/temp_dir.h"
 
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::string t = (std::filesystem::temp_directory_path() / "jx_platform_XXXXXX").string();
-        path = ::mkdtemp(t.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+namespace jx::test {
 
 inline std::string ReadText(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
