@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "edit/commit.h"
@@ -59,7 +60,7 @@ TEST_F(UndoTest, EveryStepComesBackExactlyBothWays) {
             cropped[y][x] = state_.SourceImage[y + 1][x + 2];
             croppedMask[y][x] = state_.QualityMask[y + 1][x + 2];
         }
-    CommitImage(state_, cropped, settings_, window_, *undo_, {.Mask = croppedMask});
+    CommitImage(state_, cropped, settings_, window_, *undo_, {.Mask = croppedMask, .HasAlpha = std::nullopt});
     steps.push_back(Take());
 
     ASSERT_EQ(undo_->Count(), 4);
@@ -234,7 +235,8 @@ TEST_F(UndoTest, TheAlphaFlagComesBackWithEveryState) {
     TPixelRec clear;
     ClearPixel(state_, clear);
     TPixelImage canvas = PlaceOnCanvas(state_.SourceImage, 10, 8, 5, clear);
-    CommitImage(state_, canvas, settings_, window_, *undo_, {.HasAlpha = CanvasHasAlpha(8, 6, 10, 8, false)});
+    CommitImage(state_, canvas, settings_, window_, *undo_,
+                {.Mask = std::nullopt, .HasAlpha = CanvasHasAlpha(8, 6, 10, 8, false)});
     ASSERT_TRUE(state_.HasAlpha);
     expectFlags({false, true});
 

@@ -11,7 +11,7 @@ namespace {
 
 using test::DibFrame;
 using test::IconFile;
-using test::TFrameSpec;
+using test::TFrameLayout;
 
 std::vector<uint8_t> PngFrame(uint32_t w, uint32_t h, uint8_t seed) {
     std::vector<uint8_t> rgba(size_t(w) * h * 4);
@@ -36,7 +36,7 @@ protected:
         test::WriteText(Path("in.ico"), std::string(original.begin(), original.end()));
     }
     std::string Session() const { return (dir_ / "session").string(); }
-    std::vector<TFrameSpec> frames;
+    std::vector<TFrameLayout> frames;
     std::vector<uint8_t> original;
 };
 

@@ -26,8 +26,11 @@ TEST(LossyPreviewTest, MatteBlendDividesBy255AndChromaFollowsQuality) {
     EXPECT_EQ(s.JpegQuality, 60);
     EXPECT_EQ(s.ChromaQuality, 30);
     // Every table offered can be written out.
-    for (uint8_t t = 0; t < 6; ++t)
-        if (QuantTableAvailable(t) && NeedsQuantTableFile(t)) EXPECT_NO_THROW(QuantTableFileText(t)) << int(t);
+    for (uint8_t t = 0; t < 6; ++t) {
+        if (QuantTableAvailable(t) && NeedsQuantTableFile(t)) {
+            EXPECT_NO_THROW(QuantTableFileText(t)) << int(t);
+        }
+    }
 }
 
 class LossyRenderTest : public test::ScratchDir {

@@ -22,7 +22,8 @@ void Put32(Bytes& b, uint32_t v) {
     Put16(b, v & 0xFFFF);
 }
 
-struct TPsdSpec {
+// The header fields and image data of a PSD file as Build lays them out.
+struct TPsdLayout {
     unsigned channels = 3, width = 2, height = 1, depth = 8, mode = 3;
     Bytes mode_data;
     unsigned compression = 0;
@@ -33,7 +34,7 @@ struct TPsdSpec {
     unsigned version = 1;
 };
 
-Bytes Build(const TPsdSpec& s) {
+Bytes Build(const TPsdLayout& s) {
     Bytes b(s.signature, s.signature + 4);
     Put16(b, s.version);
     b.insert(b.end(), 6, 0);
@@ -65,10 +66,10 @@ std::string LoadError(const Bytes& file) { return test::MessageOf<FileIoError>([
 const char* const kBadPsd = "Cannot load image. Invalid or unexpected PSD or PDD image format.";
 
 using C = TBitmap::TBgra;
-C PixelOf(const TPsdSpec& s, int x, int y = 0) { return Load(Build(s)).Pixel(x, y); }
+C PixelOf(const TPsdLayout& s, int x, int y = 0) { return Load(Build(s)).Pixel(x, y); }
 
 TEST(PSD, RawRGBAndRGBA) {
-    TPsdSpec s;
+    TPsdLayout s;
     s.data = {10, 11, 20, 21, 30, 31};  // red plane, green plane, blue plane
     const TPSDGraphic g = Load(Build(s));
     ASSERT_EQ(g.PixelFormat(), TPixelFormat::pf24bit);
@@ -83,7 +84,7 @@ TEST(PSD, RawRGBAndRGBA) {
 }
 
 TEST(PSD, PackBitsRGBSixteenBit) {
-    TPsdSpec s;
+    TPsdLayout s;
     s.depth = 16;
     s.compression = 1;
     // Each row of 4 bytes: red = 0xFFFF 0x0000; green = repeat 0x80 x4; blue = literal.
@@ -94,7 +95,7 @@ TEST(PSD, PackBitsRGBSixteenBit) {
 }
 
 TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
-    TPsdSpec grey;  // grey with alpha
+    TPsdLayout grey;  // grey with alpha
     grey.mode = 1;
     grey.channels = 2;
     grey.data = {0, 200, 255, 7};
@@ -107,7 +108,7 @@ TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
     EXPECT_EQ(PixelOf(grey, 1).R, 63);
 
     // Bitmap mode: 10 pixels need 2 bytes a row, 1 is black.
-    TPsdSpec b;
+    TPsdLayout b;
     b.mode = 0, b.channels = 1, b.depth = 1, b.width = 10, b.height = 2;
     b.data = {0x80, 0x40, 0x00, 0xFF};
     const TPSDGraphic g = Load(Build(b));
@@ -115,7 +116,7 @@ TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
     EXPECT_EQ(std::vector<int>({g.Pixel(0, 0).R, g.Pixel(1, 0).R, g.Pixel(9, 0).R, g.Pixel(0, 1).R}),
               std::vector<int>({0, 255, 0, 255}));
 
-    TPsdSpec ix;
+    TPsdLayout ix;
     ix.mode = 2, ix.channels = 1;
     ix.mode_data.assign(768, 0);
     ix.mode_data[5] = 50, ix.mode_data[256 + 5] = 60, ix.mode_data[512 + 5] = 70;
@@ -124,14 +125,14 @@ TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
     ix.mode_data.resize(700);
     EXPECT_EQ(LoadError(Build(ix)), kBadPsd);
 
-    TPsdSpec cmyk;  // stored inverted: 255 means no ink
+    TPsdLayout cmyk;  // stored inverted: 255 means no ink
     cmyk.mode = 4, cmyk.channels = 4, cmyk.width = 1;
     cmyk.data = {255, 255, 255, 0};
     EXPECT_EQ(PixelOf(cmyk, 0), (C{0, 0, 0, 255}));
     cmyk.channels = 3;
     EXPECT_EQ(LoadError(Build(cmyk)), kBadPsd);  // too few channels for CMYK
 
-    TPsdSpec lab;
+    TPsdLayout lab;
     lab.mode = 9, lab.width = 1, lab.depth = 16;
     lab.data = {0xFF, 0xFF, 0x80, 0x00, 0x80, 0x00};
     EXPECT_EQ(PixelOf(lab, 0), (C{255, 255, 255, 255}));
@@ -139,29 +140,29 @@ TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
 
 TEST(PSD, DamagedFiles) {
     const std::string kRead = "the file is cut short";
-    const std::vector<std::pair<std::function<void(TPsdSpec&)>, std::string>> cases{
-        {[](TPsdSpec& t) { t.signature = "8BPX"; }, kBadPsd},
-        {[](TPsdSpec& t) { t.version = 2; }, kBadPsd},
-        {[](TPsdSpec& t) { t.depth = 32; }, kBadPsd},
-        {[](TPsdSpec& t) { t.depth = 1; }, kBadPsd},
-        {[](TPsdSpec& t) { t.mode = 5; }, kBadPsd},
-        {[](TPsdSpec& t) { t.channels = 2; }, kBadPsd},
-        {[](TPsdSpec& t) { t.channels = 0; }, kBadPsd},
-        {[](TPsdSpec& t) { t.width = 0; }, kBadPsd},
-        {[](TPsdSpec& t) { t.compression = 2; }, kBadPsd},
-        {[](TPsdSpec& t) { t.data.pop_back(); }, kRead},
-        {[](TPsdSpec& t) { t.height = 0x7FFFFFFF; }, kBadPsd},
-        {[](TPsdSpec& t) { t.width = 100000, t.height = 100000; }, kBadPsd},
+    const std::vector<std::pair<std::function<void(TPsdLayout&)>, std::string>> cases{
+        {[](TPsdLayout& t) { t.signature = "8BPX"; }, kBadPsd},
+        {[](TPsdLayout& t) { t.version = 2; }, kBadPsd},
+        {[](TPsdLayout& t) { t.depth = 32; }, kBadPsd},
+        {[](TPsdLayout& t) { t.depth = 1; }, kBadPsd},
+        {[](TPsdLayout& t) { t.mode = 5; }, kBadPsd},
+        {[](TPsdLayout& t) { t.channels = 2; }, kBadPsd},
+        {[](TPsdLayout& t) { t.channels = 0; }, kBadPsd},
+        {[](TPsdLayout& t) { t.width = 0; }, kBadPsd},
+        {[](TPsdLayout& t) { t.compression = 2; }, kBadPsd},
+        {[](TPsdLayout& t) { t.data.pop_back(); }, kRead},
+        {[](TPsdLayout& t) { t.height = 0x7FFFFFFF; }, kBadPsd},
+        {[](TPsdLayout& t) { t.width = 100000, t.height = 100000; }, kBadPsd},
         // PackBits: a short row table, packed data shorter than the table says, rows short of their width.
-        {[](TPsdSpec& t) { t.compression = 1, t.data.clear(), t.row_lengths = {2}; }, kRead},
-        {[](TPsdSpec& t) { t.compression = 1, t.row_lengths = {2, 2, 200}, t.data = {0xFF, 1, 0xFF, 2, 0x01, 3}; }, kRead},
-        {[](TPsdSpec& t) { t.compression = 1, t.width = 1000, t.row_lengths = {2, 2, 2}, t.data = {0x81, 1, 0x81, 2, 0x81, 3}; },
+        {[](TPsdLayout& t) { t.compression = 1, t.data.clear(), t.row_lengths = {2}; }, kRead},
+        {[](TPsdLayout& t) { t.compression = 1, t.row_lengths = {2, 2, 200}, t.data = {0xFF, 1, 0xFF, 2, 0x01, 3}; }, kRead},
+        {[](TPsdLayout& t) { t.compression = 1, t.width = 1000, t.row_lengths = {2, 2, 2}, t.data = {0x81, 1, 0x81, 2, 0x81, 3}; },
          kBadPsd},
     };
-    TPsdSpec s;
+    TPsdLayout s;
     s.data = {10, 11, 20, 21, 30, 31};
     for (size_t i = 0; i < cases.size(); ++i) {
-        TPsdSpec t = s;
+        TPsdLayout t = s;
         cases[i].first(t);
         EXPECT_EQ(LoadError(Build(t)), cases[i].second) << i;
     }

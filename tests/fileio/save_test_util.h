@@ -123,12 +123,13 @@ inline std::vector<uint8_t> DibFrame(int w, int h, int bits, uint8_t seed, int t
     return v;
 }
 
-struct TFrameSpec {
+// One frame of an icon file: its directory entry's size and bit count, and the frame's bytes.
+struct TFrameLayout {
     uint8_t w, h, bits;
     std::vector<uint8_t> data;
 };
 
-inline std::vector<uint8_t> IconFile(uint16_t type, const std::vector<TFrameSpec>& frames) {
+inline std::vector<uint8_t> IconFile(uint16_t type, const std::vector<TFrameLayout>& frames) {
     std::vector<uint8_t> v;
     Put16(v, 0);
     Put16(v, type);

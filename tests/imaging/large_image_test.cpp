@@ -137,8 +137,11 @@ TEST(LargeImage, ColourListFollowsEditsMadeAfterTheCount) {
     // A painted mask weighs the pixels it covers.
     s.QualityMask[4][7] = 200;
     Quantize(s, set, quiet);
-    for (int32_t i = 0; i < s.ColorListLength; ++i)
-        if (SameRgba(s.Palette[size_t(i)], odd)) EXPECT_EQ(s.ColorListWeights[size_t(i)], 200);
+    for (int32_t i = 0; i < s.ColorListLength; ++i) {
+        if (SameRgba(s.Palette[size_t(i)], odd)) {
+            EXPECT_EQ(s.ColorListWeights[size_t(i)], 200);
+        }
+    }
 }
 
 TEST(LargeImage, MaskOfAnotherSizeIsRefused) {

@@ -232,7 +232,9 @@ TEST_F(QuilloxProgram, InPlaceResultKeepsModeOwnerAndLink) {
     const auto before = fs::file_size(target);
     ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
     const bool root = ::geteuid() == 0;
-    if (root) ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+    if (root) {
+        ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+    }
     fs::create_symlink("real/a.png", dir_ / "a.png");
     EXPECT_EQ(Run({"/quiet", "/y", "a.png"}), 0);
     EXPECT_TRUE(fs::is_symlink(dir_ / "a.png"));
@@ -240,7 +242,9 @@ TEST_F(QuilloxProgram, InPlaceResultKeepsModeOwnerAndLink) {
     struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    if (root) EXPECT_EQ(st.st_uid, 65534u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 65534u);
+    }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "real"), fs::directory_iterator()), 1);
 }
 
