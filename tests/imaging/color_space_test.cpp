@@ -50,6 +50,30 @@ TEST(Converters, KnownValues) {
     EXPECT_EQ(Conv(ConvertRgb, Rgba(77, 77, 77)), (C3{77, 0, 0}));
 }
 
+// L*u*v* takes X, Y, Z from the D65 matrix but measures chroma from the D50 white
+// (u'n = 3.85688 / 18.43985, v'n = 9 / 18.43985), so even white has chroma.
+TEST(Converters, LuvAgainstTheD50White) {
+    struct Case {
+        int32_t packed;  // B * 65536 + G * 256 + R
+        double l, u, v;
+        C3 bytes;
+    };
+    const Case cases[] = {
+        {0xFFFFFF, 100.00000387, -14.71631704, -25.65819373, {255, 117, 108}},
+        {0x0000FF, 53.24079414, 167.17995688, 24.09579633, {136, 255, 146}},  // red
+        {0xFF0000, 32.29701093, -14.15832559, -138.62918091, {82, 117, 23}},   // blue
+        {0x808080, 53.58501577, -7.88574050, -13.74894662, {137, 122, 118}},
+    };
+    for (const Case& c : cases) {
+        const TTriple luv = RgbToLuv(c.packed);
+        EXPECT_NEAR(luv.v0, c.l, 1e-6) << std::hex << c.packed;
+        EXPECT_NEAR(luv.v1, c.u, 1e-6) << std::hex << c.packed;
+        EXPECT_NEAR(luv.v2, c.v, 1e-6) << std::hex << c.packed;
+        const TPixelRec p = Rgba(uint8_t(c.packed), uint8_t(c.packed >> 8), uint8_t(c.packed >> 16));
+        EXPECT_EQ(Conv(ConvertLuv, p), c.bytes) << std::hex << c.packed;
+    }
+}
+
 TEST(Converters, RoundHalfToEven) {
     // YCoCg truncates: (1, 0, 0) gives Co/2 = 0.5 -> 0, Cg/2 = -0.25 -> 0, Y = 0.25 -> 0.
     EXPECT_EQ(Conv(ConvertYCoCg, Rgba(1, 0, 0)), (C3{0, 128, 128}));

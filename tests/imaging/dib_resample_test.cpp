@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numbers>
 #include <string>
 
 #include "dib_test_util.h"
@@ -22,6 +23,52 @@ struct Ratio {
 };
 // x3, /4 and odd ratios both ways
 constexpr Ratio kRatios[] = {{5, 15}, {24, 6}, {7, 5}, {5, 7}, {13, 4}, {3, 11}, {9, 1}};
+
+// Kernel values worked out from each kernel's definition at points where it is easy by hand.
+TEST(DibResample, KernelsAtKnownPoints) {
+    const double pi = std::numbers::pi;
+    struct Point {
+        int filter;
+        double x, k;
+    };
+    const Point points[] = {
+        {1, 0.5, 1},  // Box keeps its end
+        {1, 0.51, 0},
+        {2, 0.25, 0.75},
+        {2, 1, 0},
+        {3, 0.5, 0.5},  // Hann: 0.5 + 0.5 cos(pi x)
+        {3, 1.0 / 3, 0.75},
+        {4, 0.5, 0.54},  // Hamming: 0.54 + 0.46 cos(pi x)
+        {4, 1.0 / 3, 0.77},
+        {5, 0.25, 27.0 / 32},  // Hermite
+        {6, 0.25, 0.6875},  // Bell: 0.75 - x^2, then 0.5 (x - 1.5)^2
+        {6, 1, 0.125},
+        {6, 1.5, 0},
+        {7, 0.5, 9.0 / 16},  // Catrom
+        {7, 1.5, -1.0 / 16},
+        {8, 0, 2.0 / 3},  // Bicubic
+        {8, 0.5, 23.0 / 48},
+        {8, 1, 1.0 / 6},
+        {9, 0.5, 23.0 / 40},  // Spline2
+        {9, 1.5, -3.0 / 40},
+        {10, 0, 8.0 / 9},  // Mitchell
+        {10, 0.5, 77.0 / 144},
+        {10, 1.5, -5.0 / 144},
+        {11, 0, 0.7978845608028654},  // Gaussian: the normal density of sigma 0.5
+        {11, 1, 0.10798193302637613},
+        {12, 0.5, 91.0 / 152},  // Spline3
+        {12, 1, 0},
+        {12, 1.5, -9.0 / 76},
+        {12, 2.5, 3.0 / 152},
+        {13, 0.5, 2 / pi},  // SinC3
+        {14, 1.5, -4 / (3 * pi * pi)},  // Lanczos3: sinc(1.5) sinc(0.5)
+        {15, 0, 1},  // Blackman3: 0.42 + 0.5 + 0.08 at 0; at 1.5 the cosines are 0 and -1
+        {15, 1.5, -0.68 / (3 * pi)},
+    };
+    for (const Point& p : points)
+        EXPECT_NEAR(ResampleKernel(p.filter, p.x), p.k, 1e-12) << ResampleFilterName(p.filter) << " at " << p.x;
+    for (int f = 1; f < kResampleFilterCount; ++f) EXPECT_EQ(ResampleKernel(f, 3.0), 0) << ResampleFilterName(f);
+}
 
 TEST(DibResample, WeightsSumToOneAndPositiveKernelsStayPositive) {
     for (int f = 0; f < kResampleFilterCount; ++f) {

@@ -55,6 +55,24 @@ protected:
     RecordingObserver obs;
 };
 
+TEST(ColorCountText, LimitAndTrueColor) {
+    EXPECT_EQ(ParseColorCount("65536"), 65536);
+    EXPECT_EQ(ParseColorCount(" 16 "), 16);
+    // One above the limit and a count too long for any integer are refused with the limit named.
+    for (const char* text : {"65537", "99999999999999999999"}) {
+        try {
+            ParseColorCount(text);
+            ADD_FAILURE() << text << " accepted";
+        } catch (const ImagingError& e) {
+            EXPECT_STREQ(e.what(), "The number of colors must not exceed 65536") << text;
+        }
+    }
+    // Every count below 1 means true colour, however long its digits run.
+    EXPECT_EQ(ParseColorCount("-99999999999999999999"), -1);
+    // A number followed by other text is not read as its leading digits.
+    for (const char* text : {"12x", "", "1 6"}) EXPECT_THROW(ParseColorCount(text), ImagingError) << text;
+}
+
 TEST_F(QuantizeTest, RefusedCountChangesNothing) {
     Load(4, 4, Gradient(4, 4));
     Run(Settings("16"));
@@ -165,6 +183,21 @@ TEST_F(QuantizeTest, GrayscaleRamp) {
     EXPECT_EQ(state.Palette[999].R, 255);
     EXPECT_EQ(state.Palette[500].R, 128);  // 500/999*255 = 127.63
     EXPECT_GE(state.PaletteOrder.size(), 1000u);
+}
+
+// Entry r*32 + g*4 + b holds the levels Round(r*32/224*255), Round(g*32/224*255), Round(b*64/192*255).
+TEST_F(QuantizeTest, Uniform332LevelsAndOrder) {
+    Load(2, 2, Gradient(2, 2));
+    RunInBuildOrder(Settings("16", TPaletteType::Uniform332));
+    ASSERT_EQ(state.PaletteSize, 256);
+    const uint8_t rg[8] = {0, 36, 73, 109, 146, 182, 219, 255};
+    const uint8_t bl[4] = {0, 85, 170, 255};
+    for (int r = 0; r < 8; ++r)
+        for (int g = 0; g < 8; ++g)
+            for (int b = 0; b < 4; ++b) {
+                const TPixelRec& e = state.Palette[static_cast<size_t>(r * 32 + g * 4 + b)];
+                ASSERT_EQ(PixelKey(e), PixelKey(Rgba(rg[r], rg[g], bl[b]))) << r << " " << g << " " << b;
+            }
 }
 
 TEST_F(QuantizeTest, CustomPaletteGoesThroughTheHook) {

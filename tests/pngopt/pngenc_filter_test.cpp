@@ -10,6 +10,55 @@
 namespace jx {
 namespace {
 
+using pngenc::ChooserSettings;
+using pngenc::RowFilterChooser;
+
+uint32_t CostOf(uint8_t heuristic, uint8_t filter, const std::vector<uint8_t>& row, bool jx = false) {
+    ChooserSettings s;
+    s.Heuristic = heuristic;
+    s.JxHeuristic = jx;
+    RowFilterChooser c(s, row.size(), 1);
+    return c.Cost(filter, row.data(), row.size());
+}
+
+// Costs worked out by hand. Row {0, 1, 255, 128}: signed 0, 1, -1, -128; zigzag 0, 2, 1, 255.
+// Filter 0 (None) scores the raw bytes, filter 1 (Sub) stands for every other filter.
+TEST(RowCost, ByteHeuristicsScoreAsDefined) {
+    const std::vector<uint8_t> row = {0, 1, 255, 128};
+    struct Case {
+        uint8_t heuristic, filter;
+        std::vector<uint8_t> row;
+        uint32_t cost;
+        bool jx = false;
+    };
+    const Case cases[] = {
+        {1, 0, row, 1 + 3 + 3 + 15},  // 2*L(|s| + 1) + 1 with |s| = 0, 1, 1, 128, None alike
+        {1, 1, row, 1 + 3 + 3 + 15},
+        {2, 0, row, 1 + 3 + 17 + 15},  // raw bytes 0, 1, 255, 128
+        {2, 1, row, 1 + 3 + 3 + 17},   // zigzag 0, 2, 1, 255
+        {6, 0, row, 1 + 3 + 3 + 17},   // the zigzag code on None's bytes too
+        {2, 0, row, 1 + 2 + 9 + 8, true},  // jx: L(v + 1) + 1 on the raw byte
+        {2, 1, row, 1 + 2 + 3 + 9, true},  // jx: L(|s| + 1) + 1, one more when negative
+        // round(z / 2) + 2 with halves to even: 0.5 -> 0, 1.5 -> 2, 2.5 -> 2, 127.5 -> 128.
+        {3, 0, row, 2 + 2 + 130 + 66},
+        {3, 1, row, 2 + 3 + 2 + 130},
+        {3, 0, {3, 5}, 4 + 4},
+        {3, 1, {254, 253}, 4 + 4},  // zigzag 3, 5
+        {0, 1, row, 2147483647u - 4},  // four distinct values
+        {200, 1, row, 2147483647u - 4},
+        {0, 1, {7, 7, 7}, 2147483647u - 1},
+        {4, 1, {1, 1, 1, 2}, 5 + 3},  // counts 3 and 1: 2*L(4) + 1, 2*L(2) + 1
+        {5, 1, {1, 1, 1, 2}, 4 + 3},  // round(1.0) + 3, round(0.5) + 3
+        {5, 1, std::vector<uint8_t>(5, 9), 2 + 3},  // round(1.5) + 3
+        {9, 1, {5, 5, 6, 5, 7}, 0xFFFFFFFFu - 1},  // only position 3 repeats a byte at i - 2
+        {9, 1, {5, 5}, 0xFFFFFFFFu},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CostOf(c.heuristic, c.filter, c.row, c.jx), c.cost)
+            << "heuristic " << int(c.heuristic) << " filter " << int(c.filter) << (c.jx ? " jx" : "") << " row of "
+            << c.row.size();
+}
+
 TEST(RowChoice, FilterSetRules) {
     PngImage img = test::MakeImage(40, 30, kPngRgb, 8);
     img.FilterSet = FilterBit(kFilterUp);
