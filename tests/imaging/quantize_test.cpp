@@ -69,7 +69,7 @@ TEST(ColorCountText, LimitAndTrueColor) {
     }
     // Every count below 1 means true colour, however long its digits run.
     EXPECT_EQ(ParseColorCount("-99999999999999999999"), -1);
-    // A number followed by other text is not read as its leading digits.
+    // Text that is not a whole number is refused, even when it starts with digits.
     for (const char* text : {"12x", "", "1 6"}) EXPECT_THROW(ParseColorCount(text), ImagingError) << text;
 }
 
