@@ -101,7 +101,7 @@ std::string LowerExtension(const std::string& fileName);
 // disabled, the file is missing, or its extension names no image format, and after handing an
 // icon file to the icon dialog. A file that fails to decode raises FileIoError naming the file, the
 // format and the cause, and leaves image, mask, palette, undo history and status exactly as they were.
-bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t fromBatch = 0);
+bool OpenImage(TOpenTarget& target, const std::string& fileName);
 
 // The four status texts of the current image.
 std::array<std::string, 4> OpenStatusTexts(const EngineState& state, const TOpenedFile& current);

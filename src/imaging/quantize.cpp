@@ -97,9 +97,6 @@ struct BusyGuard {
 
 }  // namespace
 
-const std::array<TRgbBytes, 256>& Windows256Colors() { return kWindows256; }
-const std::array<TRgbBytes, 16>& Windows16Colors() { return kWindows16; }
-
 void BuildGrayscalePalette(EngineState& state, int32_t n) {
     EnsurePaletteLength(state, n);
     for (int32_t i = 0; i < n; ++i) {
