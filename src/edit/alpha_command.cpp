@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "edit/commit.h"
 #include "edit/errors.h"
 #include "edit/state_files.h"
 #include "fileio/open_decoders.h"
@@ -18,31 +19,17 @@ void ShowImageStatus(const EngineState& state, EditObserver& observer) {
     observer.StatusText(2, texts[2]);
 }
 
-void SaveReported(const EngineState& state, EditObserver& observer, TURClass& undo) {
-    try {
-        undo.SaveState(state);
-    } catch (const std::exception& e) {
-        observer.Warning(e.what());
-    }
-}
-
 // The transformed source image (c1..c3, edge map and unique colours already rebuilt) in true
 // colour, and its undo state.
 void FinishTrueColor(EngineState& state, const TQuantizerSettings& settings, EditObserver& observer, TURClass& undo) {
     ShowImageStatus(state, observer);
-    auto save = [&] {
-        undo.ImageChanged = true;
-        undo.PaletteChanged = false;
-        SaveReported(state, observer, undo);
-    };
-    try {
-        QuantizeTrueColor(state, settings, observer);
-    } catch (...) {
-        state.PaletteSize = -1;
-        save();
-        throw;
-    }
-    save();
+    QuantizeThenRecord([&] { QuantizeTrueColor(state, settings, observer); },
+                       [&](bool failed) {
+                           if (failed) state.PaletteSize = -1;
+                           undo.ImageChanged = true;
+                           undo.PaletteChanged = false;
+                           SaveStateReported(state, observer, undo);
+                       });
 }
 
 }  // namespace
@@ -101,19 +88,13 @@ bool SelectSplitTab(TSplitView& view, int32_t index, EngineState& state, const T
     observer.MaskRestored(true);
     ShowImageStatus(state, observer);
     undo.Clear();
-    auto save = [&] {
-        undo.ImageChanged = true;
-        undo.MaskChanged = true;
-        undo.PaletteChanged = state.PaletteSize > 0;
-        SaveReported(state, observer, undo);
-    };
-    try {
-        Quantize(state, settings, observer);
-    } catch (...) {
-        save();
-        throw;
-    }
-    save();
+    QuantizeThenRecord([&] { Quantize(state, settings, observer); },
+                       [&](bool) {
+                           undo.ImageChanged = true;
+                           undo.MaskChanged = true;
+                           undo.PaletteChanged = state.PaletteSize > 0;
+                           SaveStateReported(state, observer, undo);
+                       });
     return true;
 }
 

@@ -291,7 +291,7 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
         target.Tools.SessionFolder = options.SessionFolder;
         target.Tools.Cancel = &toolCancel;
         target.Tools.Pump = relay;
-        if (!OpenImage(target, source, 1)) return Failed(r, source + " cannot be opened as an image");
+        if (!OpenImage(target, source)) return Failed(r, source + " cannot be opened as an image");
         if (toAlpha) {
             AlphaCommandImage(state, TAlphaMode::ImageToAlpha);
             Quantize(state, settings, observer);

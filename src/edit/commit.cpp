@@ -10,17 +10,24 @@
 #include "imaging/remap.h"
 
 namespace jx {
-namespace {
 
-void SaveReported(EngineState& state, EditObserver& observer, TURClass& undo) {
+void QuantizeThenRecord(const std::function<void()>& quantize, const std::function<void(bool failed)>& record) {
+    try {
+        quantize();
+    } catch (...) {
+        record(true);
+        throw;
+    }
+    record(false);
+}
+
+void SaveStateReported(const EngineState& state, EditObserver& observer, TURClass& undo) {
     try {
         undo.SaveState(state);
     } catch (const std::exception& e) {
         observer.Warning(e.what());
     }
 }
-
-}  // namespace
 
 void PutSourceImage(EngineState& state, TPixelImage image, EditObserver& observer) {
     observer.CommitStage(TCommitStage::CopyIn);
@@ -64,31 +71,25 @@ void CommitImage(EngineState& state, TPixelImage image, const TQuantizerSettings
     RebuildImageDependants(state, observer);
     if (sizeChanged) observer.ImageResized(state.ImageWidth(), state.ImageHeight());
 
-    auto save = [&] {
-        observer.CommitStage(TCommitStage::SaveUndo);
-        undo.ImageChanged = true;
-        undo.MaskChanged = undo.MaskChanged || sizeChanged || options.Mask.has_value();
-        undo.PaletteChanged = state.PaletteSize > 0;
-        SaveReported(state, observer, undo);
-    };
     observer.CommitStage(TCommitStage::Quantize);
-    try {
-        Quantize(state, settings, observer);
-    } catch (...) {
-        save();
-        throw;
-    }
-    save();
+    QuantizeThenRecord([&] { Quantize(state, settings, observer); },
+                       [&](bool) {
+                           observer.CommitStage(TCommitStage::SaveUndo);
+                           undo.ImageChanged = true;
+                           undo.MaskChanged = undo.MaskChanged || sizeChanged || options.Mask.has_value();
+                           undo.PaletteChanged = state.PaletteSize > 0;
+                           SaveStateReported(state, observer, undo);
+                       });
 }
 
 void CommitMask(EngineState& state, EditObserver& observer, TURClass& undo) {
     undo.MaskChanged = true;
-    SaveReported(state, observer, undo);
+    SaveStateReported(state, observer, undo);
 }
 
 void CommitPalette(EngineState& state, EditObserver& observer, TURClass& undo) {
     undo.PaletteChanged = true;
-    SaveReported(state, observer, undo);
+    SaveStateReported(state, observer, undo);
 }
 
 void ApplyQuantize(EngineState& state, const TQuantizerSettings& settings, EditObserver& observer, TURClass& undo) {

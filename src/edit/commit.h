@@ -6,6 +6,7 @@
 // size or the mask) with plain inputs, then call CommitImage with them; a command that changes
 // only the quality mask or only the palette edits the state and calls CommitMask or
 // CommitPalette. None of them needs a window: tests pass an EditObserver fake.
+#include <functional>
 #include <optional>
 
 #include "edit/edit_observer.h"
@@ -46,6 +47,14 @@ void ApplyQuantize(EngineState& state, const TQuantizerSettings& settings, EditO
 // A file that cannot be read changes nothing and raises its error.
 void LoadPaletteCommand(EngineState& state, const std::string& fileName, const TQuantizerSettings& settings,
                         EditObserver& observer, TURClass& undo);
+
+// The new image is in place before it is quantized, so its state is recorded whatever quantizing
+// does: quantize() runs, then record(failed) with failed telling whether quantize() threw; its
+// error is raised after the record.
+void QuantizeThenRecord(const std::function<void()>& quantize, const std::function<void(bool failed)>& record);
+
+// undo.SaveState(state); a failure is reported through observer.Warning and the edit stands.
+void SaveStateReported(const EngineState& state, EditObserver& observer, TURClass& undo);
 
 // The building blocks, also used when an undo state is put back.
 // SourceImage := image with A = 0 pixels cleared and c1..c3 converted; WorkingImage a copy; the

@@ -27,8 +27,6 @@ public:
     // An undo state put a mask back (hasMask) or had none, so the mask is now clear: redraw the
     // overlay, or leave mask editing.
     virtual void MaskRestored(bool hasMask) {}
-    // Undo enabled, Redo enabled.
-    virtual void UndoButtons(bool undoEnabled, bool redoEnabled) {}
     // A message the user should see that does not stop the command (a state that was not saved).
     virtual void Warning(const std::string& text) {}
     // Each step of CommitImage as it starts.

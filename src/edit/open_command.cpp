@@ -1,31 +1,23 @@
 #include "edit/open_command.h"
 
+#include "edit/commit.h"
+
 namespace jx {
 namespace {
 
-// Passes every report on to the window and keeps the undo hooks for itself.
+// Stands in front of the window's observer: keeps the undo hooks for itself and lets every other
+// report through to the window.
 class TUndoHooks : public OpenImageObserver {
 public:
-    TUndoHooks(OpenImageObserver& inner, TURClass& undo) : inner_(inner), undo_(undo) {}
+    TUndoHooks(OpenImageObserver& inner, TURClass& undo) : OpenImageObserver(inner), undo_(undo) {}
 
     bool pending = false;
     bool maskPasted = false;
 
-    void InfoClear() override { inner_.InfoClear(); }
-    void InfoLine(const std::string& line) override { inner_.InfoLine(line); }
-    void BusyBegin() override { inner_.BusyBegin(); }
-    void BusyEnd() override { inner_.BusyEnd(); }
-    void Progress(int64_t done, int64_t total) override { inner_.Progress(done, total); }
-    void ShowColorCount(const std::string& text) override { inner_.ShowColorCount(text); }
-    void SelectColorKey(uint32_t key) override { inner_.SelectColorKey(key); }
-    void Refresh(TRefreshTarget target) override { inner_.Refresh(target); }
-    bool ToolBarEnabled() override { return inner_.ToolBarEnabled(); }
     void LeaveEditingModes() override {
-        inner_.LeaveEditingModes();
+        OpenImageObserver::LeaveEditingModes();
         undo_.Clear();
     }
-    void ShowIconDialog(const std::string& fileName) override { inner_.ShowIconDialog(fileName); }
-    void SourceReplaced(int32_t w, int32_t h, bool hasAlpha) override { inner_.SourceReplaced(w, h, hasAlpha); }
     void SaveUndoState(bool imageChanged, bool maskChanged, bool paletteChanged) override {
         // Saved once the image is quantized, so the state holds the palette it shows.
         undo_.ImageChanged = undo_.ImageChanged || imageChanged;
@@ -33,16 +25,12 @@ public:
         undo_.PaletteChanged = undo_.PaletteChanged || paletteChanged;
         pending = true;
     }
-    void StatusText(int32_t panel, const std::string& text) override { inner_.StatusText(panel, text); }
-    bool MaskEditing() override { return inner_.MaskEditing(); }
     void MaskPasted() override {
-        inner_.MaskPasted();
+        OpenImageObserver::MaskPasted();
         maskPasted = true;
     }
-    void ClearFileTabs() override { inner_.ClearFileTabs(); }
 
 private:
-    OpenImageObserver& inner_;
     TURClass& undo_;
 };
 
@@ -61,16 +49,10 @@ template <class F>
 bool WithHooks(TOpenTarget& target, TURClass& undo, const std::function<void(const std::string&)>& onWarning,
                F&& run) {
     TUndoHooks hooks(target.Observer, undo);
-    TOpenTarget inner{target.State, target.Settings, hooks, target.Current, target.BatchMode};
+    TOpenTarget inner{target.State, target.Settings, hooks, target.Current, target.BatchMode, target.Tools};
     bool done = false;
-    try {
-        done = run(inner, hooks);
-    } catch (...) {
-        // The new image is in place even when its quantization failed: keep it in the history.
-        SavePending(hooks, target.State, undo, onWarning);
-        throw;
-    }
-    SavePending(hooks, target.State, undo, onWarning);
+    QuantizeThenRecord([&] { done = run(inner, hooks); },
+                       [&](bool) { SavePending(hooks, target.State, undo, onWarning); });
     return done;
 }
 

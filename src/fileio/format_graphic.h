@@ -115,7 +115,6 @@ public:
     void Clear();
 
     const std::vector<TClassEntry>& Classes() const { return classes_; }
-    const std::vector<TExtensionEntry>& Extensions() const { return extensions_; }
 
 private:
     void ReleaseClass(const TGraphicClass* graphic_class);

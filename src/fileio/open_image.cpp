@@ -75,7 +75,7 @@ std::array<std::string, 4> OpenStatusTexts(const EngineState& state, const TOpen
             "File size: " + std::to_string(current.Size) + " bytes"};
 }
 
-bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t /*fromBatch*/) {
+bool OpenImage(TOpenTarget& target, const std::string& fileName) {
     EngineState& state = target.State;
     OpenImageObserver& observer = target.Observer;
     std::error_code ec;

@@ -18,26 +18,49 @@ namespace jx {
 
 // What OpenImage asks of the main window beyond the engine's reports. Defaults do nothing, so
 // the batch driver and the tests implement only what they need.
+// Hooks forward to the next observer as EngineObserver's do.
 class OpenImageObserver : public EngineObserver {
 public:
+    OpenImageObserver() = default;
+
     // False while a tool dialog is open: opening is then skipped silently.
-    virtual bool ToolBarEnabled() { return true; }
+    virtual bool ToolBarEnabled() { return next_ ? next_->ToolBarEnabled() : true; }
     // Raise the crop and mask buttons, clear the undo store, set the smoothing mirror to "none",
     // hide the image view, zoom 1:1. Called only once the new file has decoded.
-    virtual void LeaveEditingModes() {}
+    virtual void LeaveEditingModes() {
+        if (next_) next_->LeaveEditingModes();
+    }
     // ".ico" and ".cur" go to the icon frame dialog, which opens the chosen frame later.
-    virtual void ShowIconDialog(const std::string& fileName) {}
+    virtual void ShowIconDialog(const std::string& fileName) {
+        if (next_) next_->ShowIconDialog(fileName);
+    }
     // The new image is in place: enable the "Alpha" sort item by hasAlpha, size the image view.
-    virtual void SourceReplaced(int32_t width, int32_t height, bool hasAlpha) {}
+    virtual void SourceReplaced(int32_t width, int32_t height, bool hasAlpha) {
+        if (next_) next_->SourceReplaced(width, height, hasAlpha);
+    }
     // Record an undo state with these change flags.
-    virtual void SaveUndoState(bool imageChanged, bool maskChanged, bool paletteChanged) {}
+    virtual void SaveUndoState(bool imageChanged, bool maskChanged, bool paletteChanged) {
+        if (next_) next_->SaveUndoState(imageChanged, maskChanged, paletteChanged);
+    }
     // Status bar panel 0..3.
-    virtual void StatusText(int32_t panel, const std::string& text) {}
+    virtual void StatusText(int32_t panel, const std::string& text) {
+        if (next_) next_->StatusText(panel, text);
+    }
 
     // Clipboard paste: whether mask editing is on, the mask overlay redraw, the file tabs.
-    virtual bool MaskEditing() { return false; }
-    virtual void MaskPasted() {}
-    virtual void ClearFileTabs() {}
+    virtual bool MaskEditing() { return next_ && next_->MaskEditing(); }
+    virtual void MaskPasted() {
+        if (next_) next_->MaskPasted();
+    }
+    virtual void ClearFileTabs() {
+        if (next_) next_->ClearFileTabs();
+    }
+
+protected:
+    explicit OpenImageObserver(OpenImageObserver& next) : EngineObserver(next), next_(&next) {}
+
+private:
+    OpenImageObserver* next_ = nullptr;
 };
 
 // The file the main window shows in its status bar.
@@ -78,7 +101,7 @@ std::string LowerExtension(const std::string& fileName);
 // disabled, the file is missing, or its extension names no image format, and after handing an
 // icon file to the icon dialog. A file that fails to decode raises FileIoError naming the file, the
 // format and the cause, and leaves image, mask, palette, undo history and status exactly as they were.
-bool OpenImage(TOpenTarget& target, const std::string& fileName, uint8_t fromBatch = 0);
+bool OpenImage(TOpenTarget& target, const std::string& fileName);
 
 // The four status texts of the current image.
 std::array<std::string, 4> OpenStatusTexts(const EngineState& state, const TOpenedFile& current);

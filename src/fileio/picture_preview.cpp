@@ -1,6 +1,5 @@
 #include "fileio/picture_preview.h"
 
-#include <jpeglib.h>
 #include <png.h>
 #include <sys/stat.h>
 
@@ -14,7 +13,7 @@
 
 #include "fileio/bitmap.h"
 #include "fileio/errors.h"
-#include "fileio/jpeg_errors.h"
+#include "fileio/jpeg_decode.h"
 #include "fileio/open_decoders.h"
 #include "fileio/open_image.h"
 #include "fileio/png_probe.h"
@@ -144,73 +143,44 @@ bool DecodePngScaled(const std::vector<uint8_t>& file, int32_t maxSide, TPreview
 
 // ---- JPEG with libjpeg's own scaling ----
 
-bool DecodeJpegScaled(const std::vector<uint8_t>& file, int32_t maxSide, TPreviewImage& out, std::string& error) {
-    jpeg_decompress_struct cinfo;
-    TJpegErrorManager jerr;
-    std::memset(&cinfo, 0, sizeof cinfo);
-    cinfo.err = UseJpegErrors(jerr);
-    unsigned char* volatile line = nullptr;
-    if (setjmp(jerr.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        std::free(line);
-        error = jerr.message;
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    if (!JpegHeaderFitsData(cinfo, file.size())) {
-        jpeg_destroy_decompress(&cinfo);
-        error = "file is truncated";
-        return false;
-    }
-    const int32_t fw = int32_t(cinfo.image_width), fh = int32_t(cinfo.image_height);
-    const int32_t step = StepFor(fw, fh, maxSide);
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = step >= 8 ? 8 : step >= 4 ? 4 : step >= 2 ? 2 : 1;
-    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    const unsigned comps = unsigned(cinfo.output_components);
-    const int32_t dw = int32_t(cinfo.output_width), dh = int32_t(cinfo.output_height);
-    // Past 1/8 every further step-th pixel of the scaled rows.
-    const int32_t sub = StepFor(dw, dh, maxSide);
-    const int32_t ow = (dw + sub - 1) / sub, oh = (dh + sub - 1) / sub;
-    out.Width = ow;
-    out.Height = oh;
-    out.FileWidth = fw;
-    out.FileHeight = fh;
-    out.Bgra.assign(size_t(ow) * size_t(oh) * 4, 255);
-    line = static_cast<unsigned char*>(std::malloc(size_t(dw) * comps));
-    if (!line || (comps != 3 && comps != 4)) {
-        jpeg_destroy_decompress(&cinfo);
-        std::free(line);
-        error = "unsupported JPEG";
-        return false;
-    }
-    while (cinfo.output_scanline < cinfo.output_height) {
-        const int32_t y = int32_t(cinfo.output_scanline);
-        JSAMPROW r = line;
-        jpeg_read_scanlines(&cinfo, &r, 1);
-        if (y % sub != 0) continue;
-        uint8_t* o = out.Bgra.data() + size_t(y / sub) * size_t(ow) * 4;
-        for (int32_t x = 0; x < ow; ++x, o += 4) {
-            const unsigned char* p = line + size_t(x) * size_t(sub) * comps;
-            if (cmyk) {
-                o[0] = uint8_t(p[2] * p[3] / 255);
-                o[1] = uint8_t(p[1] * p[3] / 255);
-                o[2] = uint8_t(p[0] * p[3] / 255);
-            } else {
-                o[0] = p[2];
-                o[1] = p[1];
-                o[2] = p[0];
-            }
+// Scaled by libjpeg (1/2, 1/4, 1/8), then, past 1/8, every further n-th pixel of the scaled rows.
+class TJpegPreview : public TJpegSink {
+public:
+    TJpegPreview(int32_t maxSide, TPreviewImage& out) : maxSide_(maxSide), out_(out) {}
+
+    unsigned Header(uint32_t width, uint32_t height, bool fitsData, std::string& error) override {
+        if (!fitsData) {
+            error = "file is truncated";
+            return 0;
         }
+        out_.FileWidth = int32_t(width);
+        out_.FileHeight = int32_t(height);
+        const int32_t step = StepFor(out_.FileWidth, out_.FileHeight, maxSide_);
+        return step >= 8 ? 8 : step >= 4 ? 4 : step >= 2 ? 2 : 1;
     }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::free(line);
-    return true;
+    bool Start(uint32_t width, uint32_t height, std::string&) override {
+        const int32_t dw = int32_t(width), dh = int32_t(height);
+        sub_ = StepFor(dw, dh, maxSide_);
+        out_.Width = (dw + sub_ - 1) / sub_;
+        out_.Height = (dh + sub_ - 1) / sub_;
+        out_.Bgra.assign(size_t(out_.Width) * size_t(out_.Height) * 4, 255);
+        return true;
+    }
+    void Row(uint32_t y, const TJpegLine& line) override {
+        if (int32_t(y) % sub_ != 0) return;
+        uint8_t* o = out_.Bgra.data() + size_t(int32_t(y) / sub_) * size_t(out_.Width) * 4;
+        for (int32_t x = 0; x < out_.Width; ++x, o += 4) line.Bgr(size_t(x) * size_t(sub_), o);
+    }
+
+private:
+    int32_t maxSide_;
+    TPreviewImage& out_;
+    int32_t sub_ = 1;
+};
+
+bool DecodeJpegScaled(const std::vector<uint8_t>& file, int32_t maxSide, TPreviewImage& out, std::string& error) {
+    TJpegPreview sink(maxSide, out);
+    return DecodeJpeg(file, sink, error);
 }
 
 // ---- WebP through dwebp, bounded in size and time ----

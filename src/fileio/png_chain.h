@@ -12,7 +12,7 @@
 
 namespace jx {
 
-// From imaging/ (not included here: its names clash with fileio/bitmap.h).
+// From imaging/engine_state.h, declared here so the chain's users do not compile the engine state.
 struct TPixelRec;
 template <class T>
 class TGrid;

@@ -174,12 +174,4 @@ void ResampleBitmap(int new_width, int new_height, TResamplingFilter filter, TBi
     target.Assign(result);
 }
 
-void SwapShorts(uint16_t* words, size_t count) {
-    for (size_t i = 0; i < count; ++i) words[i] = uint16_t((words[i] << 8) | (words[i] >> 8));
-}
-
-uint32_t SwapLong(uint32_t value) {
-    return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
-}
-
 }  // namespace jx

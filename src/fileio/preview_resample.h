@@ -26,8 +26,4 @@ float FilterValue(TResamplingFilter filter, float x);
 void ResampleBitmap(int new_width, int new_height, TResamplingFilter filter, TBitmap& target,
                     TBitmap& source, float radius = 0.0f);
 
-// Byte order helpers.
-void SwapShorts(uint16_t* words, size_t count);
-uint32_t SwapLong(uint32_t value);
-
 }  // namespace jx

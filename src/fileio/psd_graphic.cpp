@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <istream>
 
 #include "fileio/graphic_compression.h"
@@ -151,6 +152,157 @@ bool TPSDGraphic::ReadImageInfo(std::istream& stream) {
     return true;
 }
 
+namespace {
+
+// Channels the colour scheme decodes.
+int UsedChannels(TSampleScheme scheme) {
+    switch (scheme) {
+        case ssGrayAlpha: return 2;
+        case ssRGB:
+        case ssLab: return 3;
+        case ssRGBA:
+        case ssCMYK: return 4;
+        default: return 1;
+    }
+}
+
+// The colour mode data: the indexed mode's table, skipped otherwise. Then the image resources and
+// the layers are skipped; returns the compression word.
+uint16_t ReadSectionsBeforeImage(std::istream& stream, const TPSDHeader& h, std::vector<uint8_t>& colourTable) {
+    const uint32_t mode_data_length = ReadBigEndian32(stream);
+    if (h.Mode == pmIndexed) {
+        if (mode_data_length != 768) InvalidPSD();
+        colourTable = ReadBytes(stream, 768);
+    } else {
+        Skip(stream, mode_data_length);
+    }
+    Skip(stream, ReadBigEndian32(stream));  // image resources
+    Skip(stream, ReadBigEndian32(stream));  // layer and mask information
+    const uint16_t compression = ReadBigEndian16(stream);
+    if (compression > 1) InvalidPSD();
+    return compression;
+}
+
+// The used channels' planes one after another, each row_bytes x height, unpacked.
+std::vector<uint8_t> ReadPlanes(std::istream& stream, const TPSDHeader& h, uint16_t compression, int used,
+                                int64_t row_bytes) {
+    const int64_t height = h.Height;
+    const int64_t plane_bytes = row_bytes * height;
+    if (compression != 1) return ReadBytes(stream, plane_bytes * used);
+    // Row-length table of every channel; only the used channels' rows are read.
+    const int64_t table_entries = int64_t(h.Channels) * height;
+    const std::vector<uint8_t> table = ReadBytes(stream, table_entries * 2);
+    const int64_t used_rows = int64_t(used) * height;
+    int64_t packed_total = 0;
+    for (int64_t i = 0; i < used_rows; ++i) {
+        const int64_t length = BigEndian16(table.data() + 2 * i);
+        // A packet pair of two bytes yields at most 128 bytes.
+        if (row_bytes > length * 64) InvalidPSD();
+        packed_total += length;
+    }
+    const std::vector<uint8_t> packed = ReadBytes(stream, packed_total);
+    std::vector<uint8_t> planes(size_t(plane_bytes * used), 0);
+    TPackbitsRLEDecoder decoder;
+    const uint8_t* in = packed.data();
+    for (int64_t i = 0; i < used_rows; ++i) {
+        const int32_t length = BigEndian16(table.data() + 2 * i);
+        uint8_t* out = planes.data() + size_t(i * row_bytes);
+        decoder.Decode(in, out, length, int32_t(row_bytes));
+        in += length;
+    }
+    return planes;
+}
+
+// What the transfer of the planes into the bitmap needs.
+struct TPlanes {
+    const TPSDHeader& Header;
+    TSampleScheme Scheme;
+    int Used;
+    int64_t RowBytes;
+    const uint8_t* Plane[4];
+    std::function<void(int y)> Step;  // after each row, for the progress event
+
+    int Width() const { return int(Header.Width); }
+    int Height() const { return int(Header.Height); }
+    int Depth() const { return Header.Depth; }
+    const uint8_t* Row(int c, int y) const { return Plane[c] + size_t(RowBytes * y); }
+    uint8_t Sample8(const uint8_t* row, int x) const {
+        return Depth() == 16 ? uint8_t(BigEndian16(row + 2 * x) / 257) : row[x];
+    }
+};
+
+// One-channel images keep their indices or grey levels, 16 bits cut to 8.
+void TransferIndexedOrGray(const TPlanes& p, const std::vector<uint8_t>& colourTable, TColorManager& cm,
+                           TBitmap& image) {
+    const int depth = p.Depth();
+    cm.SetSourceSampleBits(uint8_t(depth));
+    cm.SetTargetSampleBits(uint8_t(depth == 16 ? 8 : depth));
+    cm.SetSourceSampleCount(1);
+    cm.SetTargetSampleCount(1);
+    cm.SetSourceScheme(p.Scheme);
+    cm.SetTargetScheme(p.Scheme);
+    image.SetPixelFormat(cm.PixelFormatFor(1));
+    image.SetSize(p.Width(), p.Height());
+    if (p.Scheme == ssIndexed) {
+        const uint8_t* data[3] = {colourTable.data(), colourTable.data() + 256, colourTable.data() + 512};
+        image.SetPalette(cm.MakeColorPalette(data, 2, 256, false));
+    } else {
+        image.SetPalette(cm.MakeGrayPalette(p.Header.Mode == pmBitmap));
+    }
+    for (int y = 0; y < p.Height(); ++y) {
+        const uint8_t* src = p.Row(0, y);
+        uint8_t* dst = image.ScanLine(y);
+        if (depth == 16)
+            for (int x = 0; x < p.Width(); ++x) dst[x] = p.Sample8(src, x);
+        else
+            std::memcpy(dst, src, size_t(p.RowBytes));
+        p.Step(y);
+    }
+}
+
+void TransferGrayAlpha(const TPlanes& p, TBitmap& image) {
+    image.SetPixelFormat(TPixelFormat::pf32bit);
+    image.SetSize(p.Width(), p.Height());
+    for (int y = 0; y < p.Height(); ++y) {
+        const uint8_t* grey = p.Row(0, y);
+        const uint8_t* alpha = p.Row(1, y);
+        uint8_t* dst = image.ScanLine(y);
+        for (int x = 0; x < p.Width(); ++x) {
+            const uint8_t g = p.Sample8(grey, x);
+            dst[4 * x] = dst[4 * x + 1] = dst[4 * x + 2] = g;
+            dst[4 * x + 3] = p.Sample8(alpha, x);
+        }
+        p.Step(y);
+    }
+}
+
+// RGB, RGBA, CMYK and Lab through the colour manager; CMYK planes are stored inverted.
+void TransferColour(const TPlanes& p, std::vector<uint8_t>& planes, TColorManager& cm, TBitmap& image) {
+    TSampleScheme target = ssBGR;
+    uint8_t target_count = uint8_t(p.Used);
+    if (p.Scheme == ssRGBA) target = ssBGRA;
+    if (p.Scheme == ssCMYK) target_count = 3;
+    if (p.Scheme == ssLab) cm.SourceFlags |= cfLightnessByte | cfChromaBias;
+    cm.SetSourceSampleBits(uint8_t(p.Depth()));
+    cm.SetTargetSampleBits(8);
+    cm.SetSourceSampleCount(uint8_t(p.Used));
+    cm.SetTargetSampleCount(target_count);
+    cm.SetSourceScheme(p.Scheme);
+    cm.SetTargetScheme(target);
+    image.SetPixelFormat(cm.PixelFormatFor(1));
+    image.SetSize(p.Width(), p.Height());
+    if (p.Scheme == ssCMYK)
+        for (uint8_t& b : planes) b = uint8_t(~b);
+    for (int y = 0; y < p.Height(); ++y) {
+        const uint8_t* rows[4];
+        for (int c = 0; c < p.Used; ++c) rows[c] = p.Row(c, y);
+        cm.ConvertPixelRow(rows, p.Used, image.ScanLine(y), uint32_t(p.Width()), 0xFF);
+        p.Step(y);
+    }
+}
+
+}  // namespace
+
 void TPSDGraphic::LoadFromStream(std::istream& stream) {
     FreeImage();
     base_position_ = Position(stream);
@@ -159,140 +311,32 @@ void TPSDGraphic::LoadFromStream(std::istream& stream) {
     Seek(stream, base_position_);
     const TPSDHeader h = ReadHeader(stream);
     CheckHeader(h);
-    const TImageProperties& p = image_properties_;
-    const int width = int(h.Width), height = int(h.Height);
-    const int depth = h.Depth;
-    const TSampleScheme scheme = p.ColorScheme;
-
-    // Colour mode data: the indexed mode's table, skipped otherwise.
-    TBitmap image;
+    const TSampleScheme scheme = image_properties_.ColorScheme;
     TColorManager& cm = color_manager_;
     cm.SourceFlags = cfSwapBytes;
-    const uint32_t mode_data_length = ReadBigEndian32(stream);
+
     std::vector<uint8_t> colour_table;
-    if (h.Mode == pmIndexed) {
-        if (mode_data_length != 768) InvalidPSD();
-        colour_table = ReadBytes(stream, 768);
-    } else {
-        Skip(stream, mode_data_length);
-    }
-    Skip(stream, ReadBigEndian32(stream));  // image resources
-    Skip(stream, ReadBigEndian32(stream));  // layer and mask information
-    const uint16_t compression = ReadBigEndian16(stream);
-    if (compression > 1) InvalidPSD();
-
-    // Channels actually decoded, and bytes per row of one channel.
-    int used = 1;
-    switch (scheme) {
-        case ssGrayAlpha: used = 2; break;
-        case ssRGB:
-        case ssLab: used = 3; break;
-        case ssRGBA:
-        case ssCMYK: used = 4; break;
-        default: used = 1; break;
-    }
-    const int64_t row_bytes = depth == 1 ? (int64_t(width) + 7) / 8 : int64_t(width) * (depth / 8);
-    const int64_t plane_bytes = row_bytes * height;
+    const uint16_t compression = ReadSectionsBeforeImage(stream, h, colour_table);
+    const int used = UsedChannels(scheme);
+    const int64_t row_bytes = h.Depth == 1 ? (int64_t(h.Width) + 7) / 8 : int64_t(h.Width) * (h.Depth / 8);
+    const int64_t plane_bytes = row_bytes * h.Height;
     if (plane_bytes * used > kMaxBitmapBytes) InvalidPSD();
-
-    std::vector<uint8_t> planes;
-    if (compression == 1) {
-        // Row-length table of every channel; only the used channels' rows are read.
-        const int64_t table_entries = int64_t(h.Channels) * height;
-        const std::vector<uint8_t> table = ReadBytes(stream, table_entries * 2);
-        const int64_t used_rows = int64_t(used) * height;
-        int64_t packed_total = 0;
-        for (int64_t i = 0; i < used_rows; ++i) {
-            const int64_t length = BigEndian16(table.data() + 2 * i);
-            // A packet pair of two bytes yields at most 128 bytes.
-            if (row_bytes > length * 64) InvalidPSD();
-            packed_total += length;
-        }
-        const std::vector<uint8_t> packed = ReadBytes(stream, packed_total);
-        planes.assign(size_t(plane_bytes * used), 0);
-        TPackbitsRLEDecoder decoder;
-        const uint8_t* in = packed.data();
-        for (int64_t i = 0; i < used_rows; ++i) {
-            const int32_t length = BigEndian16(table.data() + 2 * i);
-            uint8_t* out = planes.data() + size_t(i * row_bytes);
-            decoder.Decode(in, out, length, int32_t(row_bytes));
-            in += length;
-        }
-    } else {
-        planes = ReadBytes(stream, plane_bytes * used);
-    }
-    const uint8_t* plane[4] = {nullptr, nullptr, nullptr, nullptr};
-    for (int c = 0; c < used; ++c) plane[c] = planes.data() + size_t(plane_bytes * c);
+    std::vector<uint8_t> planes = ReadPlanes(stream, h, compression, used, row_bytes);
 
     Progress(TProgressStage::psEnding, 0, "");
     Progress(TProgressStage::psStarting, 0, "Transfering...");
-    auto step = [&](int y) { Progress(TProgressStage::psRunning, int(int64_t(y) * 100 / height), ""); };
-    auto sample8 = [depth](const uint8_t* row, int x) {
-        return depth == 16 ? uint8_t(BigEndian16(row + 2 * x) / 257) : row[x];
-    };
+    const int height = int(h.Height);
+    TPlanes p{h, scheme, used, row_bytes, {nullptr, nullptr, nullptr, nullptr},
+              [&](int y) { Progress(TProgressStage::psRunning, int(int64_t(y) * 100 / height), ""); }};
+    for (int c = 0; c < used; ++c) p.Plane[c] = planes.data() + size_t(plane_bytes * c);
 
-    if (scheme == ssIndexed || scheme == ssGray) {
-        cm.SetSourceSampleBits(uint8_t(depth));
-        cm.SetTargetSampleBits(uint8_t(depth == 16 ? 8 : depth));
-        cm.SetSourceSampleCount(1);
-        cm.SetTargetSampleCount(1);
-        cm.SetSourceScheme(scheme);
-        cm.SetTargetScheme(scheme);
-        image.SetPixelFormat(cm.PixelFormatFor(1));
-        image.SetSize(width, height);
-        if (scheme == ssIndexed) {
-            const uint8_t* data[3] = {colour_table.data(), colour_table.data() + 256,
-                                      colour_table.data() + 512};
-            image.SetPalette(cm.MakeColorPalette(data, 2, 256, false));
-        } else {
-            image.SetPalette(cm.MakeGrayPalette(h.Mode == pmBitmap));
-        }
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* src = plane[0] + size_t(row_bytes * y);
-            uint8_t* dst = image.ScanLine(y);
-            if (depth == 16)
-                for (int x = 0; x < width; ++x) dst[x] = sample8(src, x);
-            else
-                std::memcpy(dst, src, size_t(row_bytes));
-            step(y);
-        }
-    } else if (scheme == ssGrayAlpha) {
-        image.SetPixelFormat(TPixelFormat::pf32bit);
-        image.SetSize(width, height);
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* grey = plane[0] + size_t(row_bytes * y);
-            const uint8_t* alpha = plane[1] + size_t(row_bytes * y);
-            uint8_t* dst = image.ScanLine(y);
-            for (int x = 0; x < width; ++x) {
-                const uint8_t g = sample8(grey, x);
-                dst[4 * x] = dst[4 * x + 1] = dst[4 * x + 2] = g;
-                dst[4 * x + 3] = sample8(alpha, x);
-            }
-            step(y);
-        }
-    } else {
-        TSampleScheme target = ssBGR;
-        uint8_t target_count = uint8_t(used);
-        if (scheme == ssRGBA) target = ssBGRA;
-        if (scheme == ssCMYK) target_count = 3;
-        if (scheme == ssLab) cm.SourceFlags |= cfLightnessByte | cfChromaBias;
-        cm.SetSourceSampleBits(uint8_t(depth));
-        cm.SetTargetSampleBits(8);
-        cm.SetSourceSampleCount(uint8_t(used));
-        cm.SetTargetSampleCount(target_count);
-        cm.SetSourceScheme(scheme);
-        cm.SetTargetScheme(target);
-        image.SetPixelFormat(cm.PixelFormatFor(1));
-        image.SetSize(width, height);
-        if (scheme == ssCMYK)
-            for (uint8_t& b : planes) b = uint8_t(~b);
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* rows[4];
-            for (int c = 0; c < used; ++c) rows[c] = plane[c] + size_t(row_bytes * y);
-            cm.ConvertPixelRow(rows, used, image.ScanLine(y), uint32_t(width), 0xFF);
-            step(y);
-        }
-    }
+    TBitmap image;
+    if (scheme == ssIndexed || scheme == ssGray)
+        TransferIndexedOrGray(p, colour_table, cm, image);
+    else if (scheme == ssGrayAlpha)
+        TransferGrayAlpha(p, image);
+    else
+        TransferColour(p, planes, cm, image);
     TBitmap::Assign(image);
     Progress(TProgressStage::psEnding, 100, "");
 }

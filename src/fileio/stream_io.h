@@ -51,12 +51,6 @@ inline void Skip(std::istream& in, int64_t count) {
     if (!in) throw EReadError();
 }
 
-inline uint8_t ReadByte(std::istream& in) {
-    uint8_t b;
-    ReadExact(in, &b, 1);
-    return b;
-}
-
 inline uint16_t LittleEndian16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 inline uint16_t BigEndian16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
 inline uint32_t BigEndian32(const uint8_t* p) {

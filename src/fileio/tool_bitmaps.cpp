@@ -1,16 +1,14 @@
 #include "fileio/tool_bitmaps.h"
 
-#include <jpeglib.h>
 #include <unistd.h>
 
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <optional>
 
-#include "fileio/jpeg_errors.h"
+#include "fileio/jpeg_decode.h"
 #include "fileio/png_chain.h"
 #include "fileio/png_probe.h"
 #include "fileio/save_image.h"
@@ -75,88 +73,40 @@ std::vector<uint8_t> EncodeBmp24(const TBitmap& b) {
     return EncodeBmp(copy);
 }
 
-// Decodes into `rows` (24-bit B, G, R, rows top first, `stride` apart); no C++ object with a
-// destructor lives between setjmp and a longjmp, so the jump skips nothing.
-bool DecodeJpegInto(const std::vector<uint8_t>& bytes, TBitmap& target, std::string& error) {
-    jpeg_decompress_struct cinfo;
-    TJpegErrorManager jerr;
-    std::memset(&cinfo, 0, sizeof cinfo);
-    cinfo.err = UseJpegErrors(jerr);
-    unsigned char* volatile line = nullptr;
-    if (setjmp(jerr.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        std::free(line);
-        error = jerr.message;
-        return false;
+// Decodes into a 24-bit bitmap, refusing sizes the bitmap cannot hold before any pixel memory is
+// taken.
+class TJpegBitmapSink : public TJpegSink {
+public:
+    TJpegBitmapSink(size_t fileBytes, TBitmap& target) : fileBytes_(fileBytes), target_(target) {}
+
+    unsigned Header(uint32_t width, uint32_t height, bool fitsData, std::string& error) override {
+        if (!fitsData || width > kMaxBitmapSide || height > kMaxBitmapSide) {
+            error = "file is truncated (" + std::to_string(fileBytes_) + " bytes cannot hold " + std::to_string(width) +
+                    "x" + std::to_string(height) + " pixels)";
+            return 0;
+        }
+        return 1;
     }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    if (!JpegHeaderFitsData(cinfo, bytes.size()) ||
-        cinfo.image_width > kMaxBitmapSide || cinfo.image_height > kMaxBitmapSide) {
-        const JDIMENSION w = cinfo.image_width, h = cinfo.image_height;
-        jpeg_destroy_decompress(&cinfo);
-        error = "file is truncated (" + std::to_string(bytes.size()) + " bytes cannot hold " + std::to_string(w) +
-                "x" + std::to_string(h) + " pixels)";
-        return false;
-    }
-    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    const unsigned comps = static_cast<unsigned>(cinfo.output_components);
-    if (cinfo.output_width > kMaxBitmapSide || cinfo.output_height > kMaxBitmapSide ||
-        uint64_t{cinfo.output_width} * 3 * cinfo.output_height > uint64_t(kMaxBitmapBytes) ||
-        (comps != 3 && comps != 4)) {
-        jpeg_destroy_decompress(&cinfo);
-        error = "Image size is out of range.";
-        return false;
-    }
-    line = static_cast<unsigned char*>(std::malloc(std::size_t{cinfo.output_width} * comps));
-    if (!line) {
-        jpeg_destroy_decompress(&cinfo);
-        error = "Out of memory";
-        return false;
-    }
-    const int width = static_cast<int>(cinfo.output_width);
-    uint8_t* pixels = nullptr;
-    std::size_t stride = 0;
-    {
-        // SetSize may throw; that happens outside any libjpeg call, before the first row.
-        try {
-            target.SetPixelFormat(TPixelFormat::pf24bit);
-            target.SetSize(width, static_cast<int>(cinfo.output_height));
-        } catch (const std::exception& e) {
-            jpeg_destroy_decompress(&cinfo);
-            std::free(line);
-            error = e.what();
+    bool Start(uint32_t width, uint32_t height, std::string& error) override {
+        if (width > kMaxBitmapSide || height > kMaxBitmapSide || uint64_t{width} * 3 * height > uint64_t(kMaxBitmapBytes)) {
+            error = "Image size is out of range.";
             return false;
         }
-        pixels = target.Bits();
-        stride = target.Stride();
+        target_.SetPixelFormat(TPixelFormat::pf24bit);
+        target_.SetSize(static_cast<int>(width), static_cast<int>(height));
+        width_ = static_cast<int>(width);
+        return true;
     }
-    while (cinfo.output_scanline < cinfo.output_height) {
-        uint8_t* out = pixels + std::size_t{cinfo.output_scanline} * stride;
-        JSAMPROW row = line;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-        for (int x = 0; x < width; ++x) {
-            const unsigned char* p = line + std::size_t(x) * comps;
-            if (cmyk) {
-                // Adobe files store CMYK inverted, so each channel times K is the colour.
-                out[x * 3] = static_cast<uint8_t>(p[2] * p[3] / 255);
-                out[x * 3 + 1] = static_cast<uint8_t>(p[1] * p[3] / 255);
-                out[x * 3 + 2] = static_cast<uint8_t>(p[0] * p[3] / 255);
-            } else {
-                out[x * 3] = p[2];
-                out[x * 3 + 1] = p[1];
-                out[x * 3 + 2] = p[0];
-            }
-        }
+    void Row(uint32_t y, const TJpegLine& line) override {
+        uint8_t* out = target_.Bits() + size_t{y} * target_.Stride();
+        for (int x = 0; x < width_; ++x) line.Bgr(size_t(x), out + x * 3);
     }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::free(line);
-    return true;
-}
+
+private:
+    size_t fileBytes_;
+    TBitmap& target_;
+    int width_ = 0;
+};
 
 std::unique_ptr<TBitmap> MakeWebp() { return std::make_unique<TWEBPBitmap>(); }
 std::unique_ptr<TBitmap> MakeJpeg() { return std::make_unique<TJPEGBitmap>(); }
@@ -282,7 +232,8 @@ void TJPEGBitmap::LoadFromStream(std::istream& stream) {
     std::vector<uint8_t> file = ReadStream(stream);
     TBitmap decoded;
     std::string error;
-    if (file.empty() || !DecodeJpegInto(file, decoded, error)) {
+    TJpegBitmapSink sink(file.size(), decoded);
+    if (file.empty() || !DecodeJpeg(file, sink, error)) {
         throw EJPEGError("Cannot load JPEG image" + (error.empty() ? std::string() : ": " + error));
     }
     TBitmap::Assign(decoded);

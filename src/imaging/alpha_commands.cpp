@@ -194,12 +194,6 @@ bool ChooseBackgroundPicture(EngineState& state, TPixelImage picture) {
 
 int32_t GridCellSizeFor(int32_t index) { return 4 << std::clamp(index, 0, kGridSizeCount - 1); }
 
-int32_t GridSizeIndexOf(int32_t cellSize) {
-    for (int32_t i = 0; i < kGridSizeCount; ++i)
-        if (GridCellSizeFor(i) == cellSize) return i;
-    return -1;
-}
-
 const std::array<TGridPreset, kGridPresetCount>& GridPresets() { return kGridPresets; }
 
 void ApplyGridPreset(EngineState& state, int32_t index) {

@@ -62,8 +62,6 @@ const std::array<TGridPreset, kGridPresetCount>& GridPresets();
 // Writes R, G, B of both grid colours for a preset index; any other index (the "Custom" entry)
 // keeps them.
 void ApplyGridPreset(EngineState& state, int32_t index);
-// Index of a cell size of 4, 8, 16 or 32; -1 for any other.
-int32_t GridSizeIndexOf(int32_t cellSize);
 
 // Some pixel has an alpha strictly between 0 and 255.
 bool HasPartialAlpha(const TPixelImage& image);

@@ -11,7 +11,6 @@ namespace jx {
 struct TChannelThresholds {
     std::array<int32_t, 4> Lo{0, 0, 0, 0};        // 0..127
     std::array<int32_t, 4> Hi{255, 255, 255, 255};  // 128..255
-    bool IsIdentity() const { return Lo == TChannelThresholds{}.Lo && Hi == TChannelThresholds{}.Hi; }
 };
 
 // A copy of source with every channel clipped (both comparisons strict, so a value equal to a

@@ -366,26 +366,10 @@ TRgbBytes HsvToRgb(int16_t hue, double s, double v) {
     return HsvBytesToRgb(hue, mx, delta);
 }
 
-TRgbBytes MakeRgb(uint8_t r, uint8_t g, uint8_t b) { return {r, g, b}; }
-
-TTriple ColorToRgbFloat(int32_t color) {
-    return {(color & 0xFF) / 255.0, ((color >> 8) & 0xFF) / 255.0, ((color >> 16) & 0xFF) / 255.0};
-}
-
-TRgbBytes HexColorToRgb(int32_t value) {
-    CheckColorValue(value);
-    return {static_cast<uint8_t>(value >> 16), static_cast<uint8_t>((value >> 8) & 0xFF),
-            static_cast<uint8_t>(value & 0xFF)};
-}
-
 TRgbBytes ColorValueToBytes(int32_t value) {
     CheckColorValue(value);
     return {static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>((value >> 8) & 0xFF),
             static_cast<uint8_t>(value >> 16)};
-}
-
-int32_t SwapRedBlue(int32_t value) {
-    return ((value & 0xFF) << 16) | (value & 0xFF00) | ((value >> 16) & 0xFF);
 }
 
 }  // namespace jx

@@ -84,13 +84,8 @@ TRgbBytes HsvBytesToRgb(int16_t hue, uint8_t max, uint8_t delta);
 THsv RgbToHsv(int32_t color);
 TRgbBytes HsvToRgb(int16_t hue, double s, double v);
 
-TRgbBytes MakeRgb(uint8_t r, uint8_t g, uint8_t b);
-TTriple ColorToRgbFloat(int32_t color);  // R/255, G/255, B/255
-// $RRGGBB value: R = v shr 16. A value outside 0..$FFFFFF raises ImagingError.
-TRgbBytes HexColorToRgb(int32_t value);
 // Packed value, low byte first. A value outside 0..$FFFFFF raises ImagingError.
 TRgbBytes ColorValueToBytes(int32_t value);
-int32_t SwapRedBlue(int32_t value);
 
 struct TNamedColor {
     const char* Name;

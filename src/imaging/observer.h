@@ -14,27 +14,49 @@ enum class TRefreshTarget {
     ShowImageView,  // make the main image view visible
 };
 
+// Every hook does nothing by default, or, in an observer made with a next one, passes the report
+// on to it: an observer that stands in front of another (to keep some reports for itself)
+// overrides only those, and a hook added later reaches the one behind it all the same.
 class EngineObserver {
 public:
+    EngineObserver() = default;
     virtual ~EngineObserver() = default;
 
     // The settings dialog's info box.
-    virtual void InfoClear() {}
-    virtual void InfoLine(const std::string& line) {}
+    virtual void InfoClear() {
+        if (next_) next_->InfoClear();
+    }
+    virtual void InfoLine(const std::string& line) {
+        if (next_) next_->InfoLine(line);
+    }
 
     // Hourglass cursor on and off.
-    virtual void BusyBegin() {}
-    virtual void BusyEnd() {}
-
-    virtual void Progress(int64_t done, int64_t total) {}
+    virtual void BusyBegin() {
+        if (next_) next_->BusyBegin();
+    }
+    virtual void BusyEnd() {
+        if (next_) next_->BusyEnd();
+    }
 
     // Both colour-count boxes (the dialog's and the main window's) show this text.
-    virtual void ShowColorCount(const std::string& text) {}
+    virtual void ShowColorCount(const std::string& text) {
+        if (next_) next_->ShowColorCount(text);
+    }
 
     // The main window's selected palette colour becomes the colour with this key, selection cleared.
-    virtual void SelectColorKey(uint32_t key) {}
+    virtual void SelectColorKey(uint32_t key) {
+        if (next_) next_->SelectColorKey(key);
+    }
 
-    virtual void Refresh(TRefreshTarget target) {}
+    virtual void Refresh(TRefreshTarget target) {
+        if (next_) next_->Refresh(target);
+    }
+
+protected:
+    explicit EngineObserver(EngineObserver& next) : next_(&next) {}
+
+private:
+    EngineObserver* next_ = nullptr;
 };
 
 }  // namespace jx

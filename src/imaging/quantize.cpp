@@ -97,9 +97,6 @@ struct BusyGuard {
 
 }  // namespace
 
-const std::array<TRgbBytes, 256>& Windows256Colors() { return kWindows256; }
-const std::array<TRgbBytes, 16>& Windows16Colors() { return kWindows16; }
-
 void BuildGrayscalePalette(EngineState& state, int32_t n) {
     EnsurePaletteLength(state, n);
     for (int32_t i = 0; i < n; ++i) {
@@ -135,62 +132,143 @@ void BuildWindows16Palette(EngineState& state) {
     }
 }
 
-void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObserver& observer) {
-    // A refused count changes nothing.
-    int32_t n = ParseColorCount(settings.ColorCount);
-    if (!state.HasImage()) return;
+namespace {
 
-    // A mask of another size would weight the wrong pixels.
+// A mask of another size would weight the wrong pixels.
+void CheckMaskFits(const EngineState& state) {
     if (!state.QualityMask.Empty() &&
         (state.QualityMask.Width() != state.ImageWidth() || state.QualityMask.Height() != state.ImageHeight()))
         throw ImagingError("The quality mask is " + std::to_string(state.QualityMask.Width()) + "x" +
                            std::to_string(state.QualityMask.Height()) + " but the image is " +
                            std::to_string(state.ImageWidth()) + "x" + std::to_string(state.ImageHeight()) +
                            "; repaint or clear the mask.");
+}
 
-    BusyGuard busy(observer);
-    state.HistogramDirty = true;
-    state.PaletteSize = n;
+// The colour-count boxes: what they show now, kept to compare with the palette's final size.
+struct TCountBox {
+    std::string Text;
+    EngineObserver& Observer;
+    void Show(const std::string& text) {
+        Text = text;
+        Observer.ShowColorCount(text);
+    }
+};
 
-    std::string boxText = settings.ColorCount;
-    auto showCount = [&](const std::string& text) {
-        boxText = text;
-        observer.ShowColorCount(text);
-    };
-    const TPaletteType type = settings.PaletteType;
+// The count the palette type allows: the image's own colours at most for an adaptive palette,
+// never 1, and the fixed palettes' sizes. Outside batch the boxes follow.
+int32_t CountForType(const EngineState& state, TPaletteType type, int32_t n, TCountBox& box) {
     if (!state.BatchQuantize) {
         if (n > 0 && n > state.UniqueColorCount && type == TPaletteType::Adaptive)
-            showCount(std::to_string(state.UniqueColorCount));
+            box.Show(std::to_string(state.UniqueColorCount));
         if (n == 1) {
             n = 2;
-            showCount("2");
+            box.Show("2");
         }
     }
     if (type == TPaletteType::Uniform332 || type == TPaletteType::Windows256) {
         n = 256;
-        if (!state.BatchQuantize) showCount("256");
+        if (!state.BatchQuantize) box.Show("256");
     } else if (type == TPaletteType::Windows16) {
         n = 16;
-        if (!state.BatchQuantize) showCount("16");
+        if (!state.BatchQuantize) box.Show("16");
     }
-    state.PaletteSize = n;
+    return n;
+}
 
+// With no painted mask every pixel weighs 1, and the colour list is the unique colours already
+// counted. Returns the list's length.
+int32_t ListFromUniqueColors(EngineState& state, int32_t n, bool remapCovers, const TPixelRec& cleared) {
+    const int32_t w = state.ImageWidth(), h = state.ImageHeight();
+    const auto& unique = state.UniqueColorIndex;
+    std::vector<TPixelRec>& list = state.Palette;
+    std::vector<int64_t>& weights = state.ColorListWeights;
+    // The true-colour view is the image itself; a palette's remap rewrites every pixel.
+    if (!remapCovers)
+        for (int32_t y = 0; y < h; ++y) {
+            TPixelRec* out = state.WorkingImage[y];
+            std::memcpy(out, state.SourceImage[y], static_cast<size_t>(w) * sizeof(TPixelRec));
+            for (int32_t x = 0; x < w; ++x) {
+                if (n > 0 && out[x].A == 0) out[x] = cleared;
+                out[x].Weight = 1;
+            }
+        }
+    const int32_t count = static_cast<int32_t>(unique.First.size());
+    ResizeChecked(list, count);
+    ResizeChecked(weights, count);
+    const TPixelRec* src = state.SourceImage.Data();
+    for (int32_t i = 0; i < count; ++i) {
+        TPixelRec p = src[unique.First[static_cast<size_t>(i)]];
+        if (n > 0 && p.A == 0) p = cleared;
+        p.Weight = unique.Count[static_cast<size_t>(i)];
+        // The histograms count pixels: each colour once, by its pixel count.
+        CountColor(state, p, p.Weight);
+        list[static_cast<size_t>(i)] = p;
+        weights[static_cast<size_t>(i)] = p.Weight;
+    }
+    return count;
+}
+
+// Every pixel weighed by the painted mask (1 where unpainted) and gathered into the colour list.
+// Returns the list's length.
+int32_t ListFromPixels(EngineState& state, int32_t n, bool remapCovers, bool painted, const TPixelRec& cleared) {
+    const int32_t w = state.ImageWidth(), h = state.ImageHeight();
+    const TByteImage& qm = state.QualityMask;
+    std::vector<TPixelRec>& list = state.Palette;
+    std::vector<int64_t>& weights = state.ColorListWeights;
+    // The colour list grows as colours are found (a photograph has far fewer colours than
+    // pixels); a flat table finds each pixel's entry with one probe.
+    list.clear();
+    weights.clear();
+    const int64_t expected = std::min<int64_t>(state.SourceImage.Count(), std::max(state.UniqueColorCount, 256));
+    TColorMap index(static_cast<size_t>(expected));
+    try {
+        list.reserve(static_cast<size_t>(expected));
+        weights.reserve(static_cast<size_t>(expected));
+    } catch (const std::bad_alloc&) {
+        throw ImagingError("Out of memory for a colour list of " + std::to_string(expected) + " colours");
+    }
+    int32_t count = 0;
+    for (int32_t y = 0; y < h; ++y) {
+        const TPixelRec* src = state.SourceImage[y];
+        const uint8_t* mask = painted ? qm[y] : nullptr;
+        TPixelRec* out = state.WorkingImage[y];
+        for (int32_t x = 0; x < w; ++x) {
+            TPixelRec p = src[x];
+            if (n > 0 && p.A == 0) p = cleared;
+            CountPixel(state, p);
+            const int32_t weight = (mask && mask[x] != 0) ? mask[x] : 1;
+            p.Weight = weight;
+            bool inserted;
+            const int32_t at = index.FindOrInsert(PixelKey(p), count, inserted);
+            if (inserted) {
+                AppendChecked(list, p);
+                AppendChecked(weights, int64_t{weight});
+                ++count;
+            } else {
+                weights[static_cast<size_t>(at)] += weight;
+            }
+            if (!remapCovers) out[x] = p;
+        }
+    }
+    for (int32_t i = 0; i < count; ++i)
+        list[static_cast<size_t>(i)].Weight = CappedWeight(weights[static_cast<size_t>(i)]);
+    return count;
+}
+
+// The weighted colour list (in Palette and ColorListWeights), the channel histograms, the grey
+// test and an identity palette order. Returns whether the list is the image's unique colours.
+bool BuildColorList(EngineState& state, int32_t n) {
     for (auto& h : state.ChannelHistograms) h.fill(0);
 
-    const int32_t w = state.ImageWidth(), h = state.ImageHeight();
-    const int64_t pixels = state.SourceImage.Count();
     // Every pixel of the working image is written below, by the colour-list pass or by the
     // remap over the whole image, so a working image of the right shape is not cleared first.
-    if (!state.WorkingImage.SameShape(state.SourceImage)) state.WorkingImage.Resize(w, h);
+    if (!state.WorkingImage.SameShape(state.SourceImage)) state.WorkingImage.Resize(state.ImageWidth(), state.ImageHeight());
     const bool remapCovers = n > 0 && !state.QuickAddPreview;
     ColorTreeReset(state);
     TPixelRec cleared;
     ClearPixel(state, cleared);
 
-    // With no painted mask every pixel weighs 1, and the colour list is the unique colours
-    // already counted, if the image is still the one they were counted on.
-    std::vector<TPixelRec>& list = state.Palette;
-    std::vector<int64_t>& weights = state.ColorListWeights;
+    // The unique colours serve only if the image is still the one they were counted on.
     const TByteImage& qm = state.QualityMask;
     const bool painted = !qm.Empty() && std::any_of(qm.Data(), qm.Data() + qm.Count(), [](uint8_t v) { return v != 0; });
     const auto& unique = state.UniqueColorIndex;
@@ -198,117 +276,77 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
                        unique.Fingerprint == ColorFingerprint(state.SourceImage);
 
     state.IsGrey = true;
-    int32_t count = 0;
-    if (reuse) {
-        // The true-colour view is the image itself; a palette's remap rewrites every pixel.
-        if (!remapCovers)
-            for (int32_t y = 0; y < h; ++y) {
-                TPixelRec* out = state.WorkingImage[y];
-                std::memcpy(out, state.SourceImage[y], static_cast<size_t>(w) * sizeof(TPixelRec));
-                for (int32_t x = 0; x < w; ++x) {
-                    if (n > 0 && out[x].A == 0) out[x] = cleared;
-                    out[x].Weight = 1;
-                }
-            }
-        count = static_cast<int32_t>(unique.First.size());
-        ResizeChecked(list, count);
-        ResizeChecked(weights, count);
-        const TPixelRec* src = state.SourceImage.Data();
-        for (int32_t i = 0; i < count; ++i) {
-            TPixelRec p = src[unique.First[static_cast<size_t>(i)]];
-            if (n > 0 && p.A == 0) p = cleared;
-            p.Weight = unique.Count[static_cast<size_t>(i)];
-            // The histograms count pixels: each colour once, by its pixel count.
-            CountColor(state, p, p.Weight);
-            list[static_cast<size_t>(i)] = p;
-            weights[static_cast<size_t>(i)] = p.Weight;
-        }
-    } else {
-        // The colour list grows as colours are found (a photograph has far fewer colours than
-        // pixels); a flat table finds each pixel's entry with one probe.
-        list.clear();
-        weights.clear();
-        const int64_t expected = std::min<int64_t>(pixels, std::max(state.UniqueColorCount, 256));
-        TColorMap index(static_cast<size_t>(expected));
-        try {
-            list.reserve(static_cast<size_t>(expected));
-            weights.reserve(static_cast<size_t>(expected));
-        } catch (const std::bad_alloc&) {
-            throw ImagingError("Out of memory for a colour list of " + std::to_string(expected) + " colours");
-        }
-        for (int32_t y = 0; y < h; ++y) {
-            const TPixelRec* src = state.SourceImage[y];
-            const uint8_t* mask = painted ? qm[y] : nullptr;
-            TPixelRec* out = state.WorkingImage[y];
-            for (int32_t x = 0; x < w; ++x) {
-                TPixelRec p = src[x];
-                if (n > 0 && p.A == 0) p = cleared;
-                CountPixel(state, p);
-                const int32_t weight = (mask && mask[x] != 0) ? mask[x] : 1;
-                p.Weight = weight;
-                bool inserted;
-                const int32_t at = index.FindOrInsert(PixelKey(p), count, inserted);
-                if (inserted) {
-                    AppendChecked(list, p);
-                    AppendChecked(weights, int64_t{weight});
-                    ++count;
-                } else {
-                    weights[static_cast<size_t>(at)] += weight;
-                }
-                if (!remapCovers) out[x] = p;
-            }
-        }
-        for (int32_t i = 0; i < count; ++i)
-            list[static_cast<size_t>(i)].Weight = CappedWeight(weights[static_cast<size_t>(i)]);
-    }
+    const int32_t count = reuse ? ListFromUniqueColors(state, n, remapCovers, cleared)
+                                : ListFromPixels(state, n, remapCovers, painted, cleared);
     state.ColorListLength = count;
     // Room for every palette type's entries; entries past the list are cleared records.
-    GrowChecked(list, std::max<int64_t>({count, 256, n}), cleared);
-    GrowChecked(weights, static_cast<int64_t>(list.size()));
+    GrowChecked(state.Palette, std::max<int64_t>({count, 256, n}), cleared);
+    GrowChecked(state.ColorListWeights, static_cast<int64_t>(state.Palette.size()));
 
     ResizeChecked(state.PaletteOrder, std::max<int64_t>(n, state.ColorListLength));
     for (size_t i = 0; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);
+    return reuse;
+}
 
+// The palette of the chosen type from the colour list; returns its size.
+int32_t BuildPaletteOfType(EngineState& state, const TQuantizerSettings& settings, int32_t n, bool listIsUnique) {
+    switch (settings.PaletteType) {
+        case TPaletteType::Adaptive:
+            state.ColorListIsUnique = listIsUnique;
+            BuildAdaptivePalette(state, settings);
+            return state.PaletteSize;
+        case TPaletteType::UniformGrayscale:
+            BuildGrayscalePalette(state, n);
+            return n;
+        case TPaletteType::Uniform332:
+            BuildUniform332Palette(state);
+            return n;
+        case TPaletteType::Windows256:
+            BuildWindows256Palette(state);
+            return n;
+        case TPaletteType::Windows16:
+            BuildWindows16Palette(state);
+            return n;
+        case TPaletteType::Custom:
+            if (!state.LoadCustomPalette) throw ImagingError("No palette file has been chosen");
+            state.LoadCustomPalette(state);
+            return state.PaletteSize;
+        default:
+            throw ImagingError("Unknown palette type " + std::to_string(static_cast<int32_t>(settings.PaletteType)));
+    }
+}
+
+}  // namespace
+
+void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObserver& observer) {
+    // A refused count changes nothing.
+    int32_t n = ParseColorCount(settings.ColorCount);
+    if (!state.HasImage()) return;
+    CheckMaskFits(state);
+
+    BusyGuard busy(observer);
+    state.HistogramDirty = true;
+    state.PaletteSize = n;
+    TCountBox box{settings.ColorCount, observer};
+    n = CountForType(state, settings.PaletteType, n, box);
+    state.PaletteSize = n;
+
+    const bool listIsUnique = BuildColorList(state, n);
     observer.Refresh(TRefreshTarget::Histogram);
 
     observer.InfoClear();
-    observer.InfoLine("w=" + std::to_string(w) + " h=" + std::to_string(h));
+    observer.InfoLine("w=" + std::to_string(state.ImageWidth()) + " h=" + std::to_string(state.ImageHeight()));
     observer.InfoLine("unique colors=" + std::to_string(state.UniqueColorCount) +
                       (state.IsGrey ? " (grey)" : state.HasAlpha ? " (rgba)" : " (rgb)"));
 
     if (n > 0) {
         const auto t0 = std::chrono::steady_clock::now();
-        switch (type) {
-            case TPaletteType::Adaptive:
-                state.ColorListIsUnique = reuse;
-                BuildAdaptivePalette(state, settings);
-                n = state.PaletteSize;
-                break;
-            case TPaletteType::UniformGrayscale:
-                BuildGrayscalePalette(state, n);
-                break;
-            case TPaletteType::Uniform332:
-                BuildUniform332Palette(state);
-                break;
-            case TPaletteType::Windows256:
-                BuildWindows256Palette(state);
-                break;
-            case TPaletteType::Windows16:
-                BuildWindows16Palette(state);
-                break;
-            case TPaletteType::Custom:
-                if (!state.LoadCustomPalette) throw ImagingError("No palette file has been chosen");
-                state.LoadCustomPalette(state);
-                n = state.PaletteSize;
-                break;
-            default:
-                throw ImagingError("Unknown palette type " + std::to_string(static_cast<int32_t>(type)));
-        }
+        n = BuildPaletteOfType(state, settings, n, listIsUnique);
         state.PaletteSize = n;
         observer.InfoLine("quantize: " + std::to_string(MillisecondsSince(t0)) + "ms");
     }
 
-    if (!state.BatchQuantize && n > 0 && BoxNumber(boxText) > n) showCount(std::to_string(n));
+    if (!state.BatchQuantize && n > 0 && BoxNumber(box.Text) > n) box.Show(std::to_string(n));
 
     const auto t1 = std::chrono::steady_clock::now();
     ConvertImage(state, settings, observer);

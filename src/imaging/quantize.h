@@ -14,10 +14,6 @@ namespace jx {
 // refused raises ImagingError before anything changes. Does nothing without an image.
 void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObserver& observer);
 
-// The fixed palettes' colours (R, G, B), in palette order.
-const std::array<TRgbBytes, 256>& Windows256Colors();
-const std::array<TRgbBytes, 16>& Windows16Colors();
-
 // The fixed palette types write R, G, B, A (and through the converter c1..c3) of
 // Palette[0..n-1]; Palette must already hold n entries.
 void BuildGrayscalePalette(EngineState& state, int32_t n);

@@ -33,7 +33,6 @@ public:
     ~ScratchFolder();
 
     const std::string& Path() const { return path_; }  // no trailing '/'
-    bool Owned() const { return owned_; }
 
 private:
     std::string path_;

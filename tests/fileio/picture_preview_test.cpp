@@ -1,8 +1,12 @@
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include <jpeglib.h>
+
 #include "fileio/errors.h"
+#include "fileio/open_decoders.h"
 #include "fileio/picture_preview.h"
 #include "fileio/png_probe.h"
 #include "fileio/tool_bitmaps.h"
@@ -108,6 +112,59 @@ TEST_F(PicturePreviewTest, JpegAndWebpAreDecodedScaledDown) {
     EXPECT_LE(w.Width, 100);
     EXPECT_NEAR(w.Bgra[1], 90, 3);
     EXPECT_EQ(w.Bgra[3], 255);
+}
+
+// A flat CMYK JPEG as Adobe writes it (every channel inverted): C, M, Y, K stored as given.
+std::vector<uint8_t> CmykJpeg(uint32_t w, uint32_t h, const uint8_t cmyk[4]) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = w;
+    c.image_height = h;
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 100, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<uint8_t> row(size_t(w) * 4);
+    for (size_t x = 0; x < w; ++x) std::memcpy(&row[x * 4], cmyk, 4);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::vector<uint8_t> out(buffer, buffer + size);
+    std::free(buffer);
+    jpeg_destroy_compress(&c);
+    return out;
+}
+
+// The editor's reader and the preview (scaled past 1/8) give CMYK files the same colours: each
+// stored channel times K.
+TEST_F(PicturePreviewTest, CmykJpegIsColouredAlikeByReaderAndPreview) {
+    const uint8_t cmyk[4] = {200, 100, 50, 128};
+    WriteFileBytes(Path("cmyk.jpg"), CmykJpeg(1700, 900, cmyk));
+    const int expected[3] = {50 * 128 / 255, 100 * 128 / 255, 200 * 128 / 255};  // B, G, R
+
+    const TDecodedImage full = DecodeJpegFile(Path("cmyk.jpg"));
+    ASSERT_EQ(full.Pixels.Width(), 1700);
+    const TPixelRec& p = full.Pixels[450][850];
+    EXPECT_NEAR(p.B, expected[0], 2);
+    EXPECT_NEAR(p.G, expected[1], 2);
+    EXPECT_NEAR(p.R, expected[2], 2);
+
+    TPreviewLimits limits;
+    limits.MaxSide = 60;  // 1/8 gives 213 x 113, then every fourth pixel
+    const TPreviewImage preview = LoadPreview(Path("cmyk.jpg"), limits);
+    EXPECT_EQ(preview.FileWidth, 1700);
+    EXPECT_EQ(preview.Width, 54);
+    EXPECT_EQ(preview.Height, 29);
+    for (size_t i = 0; i < preview.Bgra.size(); i += 4)
+        for (int c = 0; c < 3; ++c) ASSERT_NEAR(preview.Bgra[i + size_t(c)], expected[c], 2) << i;
 }
 
 // Of a 16x16 32-bit frame and a 32x32 24-bit one, the larger is previewed, its mask as alpha.
