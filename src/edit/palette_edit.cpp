@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -222,19 +223,44 @@ bool TogglePaletteAlpha(TPaletteEditTarget t, int32_t index) {
     s.Convert(entry);
     const TPixelRec now = entry;
 
+    // Clearing a pixel loses its colour: the records from before go to HiddenColors, and a toggle
+    // back to opaque takes them from there, so toggling twice changes no pixel.
+    using THidden = EngineState::THiddenPixel;
+    static const std::vector<THidden> kNone;
+    const std::vector<THidden>& kept = s.HiddenColors ? *s.HiddenColors : kNone;
+    std::vector<THidden> hidden;
+    hidden.reserve(kept.size());
+    size_t k = 0;
     TPixelRec* out = s.WorkingImage.Data();
     TPixelRec* src = s.SourceImage.Data();
     for (int64_t i = 0, count = s.WorkingImage.Count(); i < count; ++i) {
-        if (!SameRgba(out[i], old)) continue;
+        while (k < kept.size() && kept[k].At < i) hidden.push_back(kept[k++]);
+        const THidden* mine = k < kept.size() && kept[k].At == i ? &kept[k++] : nullptr;
+        if (!SameRgba(out[i], old)) {
+            if (mine) hidden.push_back(*mine);
+            continue;
+        }
         out[i] = now;
         TPixelRec& p = src[i];
-        p.A = now.A;
-        if (p.A == 0) {
-            p.R = p.G = p.B = 0;
+        // A record holds only while its pixel is still the cleared one it left.
+        const bool cleared = p.A == 0 && p.R == 0 && p.G == 0 && p.B == 0;
+        if (mine && !cleared) mine = nullptr;
+        if (now.A == 0) {
+            hidden.push_back(mine ? *mine : THidden{i, p});
+            p.R = p.G = p.B = p.A = 0;
             p.Weight = 0;
+        } else if (mine) {
+            p = mine->Was;
+        } else {
+            p.A = now.A;
         }
         s.Convert(p);
     }
+    while (k < kept.size()) hidden.push_back(kept[k++]);
+    if (hidden.empty())
+        s.HiddenColors.reset();
+    else
+        s.HiddenColors = std::make_shared<const std::vector<THidden>>(std::move(hidden));
     ColorTreeReset(s);
     t.Selection.Select(s, index);
     t.Observer.Refresh(TRefreshTarget::PaletteGrid);
@@ -257,9 +283,12 @@ void SortPaletteBy(TPaletteEditTarget t, int32_t type) {
     if (type < 0 || type >= kSortTypeCount) throw EditError("Unknown palette sort type " + std::to_string(type));
     s.PaletteSortType = type;
     if (!s.HasImage() || s.PaletteSize <= 0) return;
-    RemapFollowing(t);
+    // Only the view order: a remap would settle nearest-colour ties by the new order and so
+    // change pixels.
+    SortPalette(s, s.PaletteSize, type);
+    t.Selection.Follow(s);
+    t.Observer.Refresh(TRefreshTarget::PaletteGrid);
     t.Observer.Refresh(TRefreshTarget::SelectedColor);
-    CommitPalette(s, t.Observer, t.Undo);
 }
 
 bool QuickAddColor(TPaletteEditTarget t, int32_t x, int32_t y, TQuickAddMode mode, bool preview) {
