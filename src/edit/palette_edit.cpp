@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "edit/commit.h"
 #include "edit/errors.h"
@@ -51,10 +52,24 @@ void AppendEntry(EngineState& s, const TPixelRec& c) {
     ++s.PaletteSize;
 }
 
+// The order map of the kept entries back to 0..PaletteSize-1, their relative order kept: an
+// entry added next (order PaletteSize) then comes after all of them, and no two entries share
+// a place in the build order the remap works in.
+void CompactOrder(EngineState& s) {
+    const int32_t n = std::min<int32_t>(s.PaletteSize, static_cast<int32_t>(s.PaletteOrder.size()));
+    if (n <= 0) return;
+    std::vector<int32_t> byOrder(At(n));
+    for (int32_t i = 0; i < n; ++i) byOrder[At(i)] = i;
+    std::stable_sort(byOrder.begin(), byOrder.end(),
+                     [&](int32_t a, int32_t b) { return s.PaletteOrder[At(a)] < s.PaletteOrder[At(b)]; });
+    for (int32_t r = 0; r < n; ++r) s.PaletteOrder[At(byOrder[At(r)])] = r;
+}
+
 // Entries of weight 0 go behind the kept ones; removed of the first n are dropped.
 void DropZeroWeights(EngineState& s, int32_t n, int32_t removed) {
     s.PaletteSize = n - removed;
     SortPalette(s, n, SortByWeight);
+    CompactOrder(s);
 }
 
 void RequireImage(const EngineState& s) {
@@ -151,6 +166,7 @@ void DeletePaletteEntry(TPaletteEditTarget t) {
         std::rotate(s.PaletteOrder.begin() + i, s.PaletteOrder.begin() + i + 1, s.PaletteOrder.begin() + n);
     }
     s.PaletteSize = n - 1;
+    CompactOrder(s);
     ShowCount(t);
     t.Selection.Select(s, std::min(i, s.PaletteSize - 1));
     RemapFollowing(t);
@@ -161,6 +177,7 @@ bool RemoveDuplicateColors(TPaletteEditTarget t) {
     EngineState& s = t.State;
     RequireImage(s);
     if (!RemovePaletteDuplicates(s)) return false;
+    CompactOrder(s);
     ShowCount(t);
     RemapFollowing(t);
     CommitPalette(s, t.Observer, t.Undo);

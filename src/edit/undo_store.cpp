@@ -59,19 +59,19 @@ bool Exists(const std::string& path) {
 }
 
 // The palette (records with their use counts, and its order map) and the working image as a
-// state saved them; the palette then takes the view order chosen now.
+// state saved them; the palette then takes the view order chosen now. Without sameSpace the
+// records' c1..c3 are made again by the current converter.
 void PutShownState(EngineState& state, const std::vector<TPixelRec>& palette, const std::vector<int32_t>& order,
-                   TPixelImage shown, EditObserver& observer) {
+                   bool sameSpace, TPixelImage shown, EditObserver& observer) {
     const size_t n = palette.size();
     if (state.Palette.size() < n) ResizeChecked(state.Palette, static_cast<int64_t>(n));
     if (state.PaletteOrder.size() < n) state.PaletteOrder.resize(n);
     std::copy(order.begin(), order.end(), state.PaletteOrder.begin());
-    // c1..c3 from the current converter: the colour space may have changed since.
     std::unordered_map<uint32_t, TPixelRec> converted;
     for (size_t i = 0; i < n; ++i) {
         TPixelRec& e = state.Palette[i];
         e = palette[i];
-        state.Convert(e);
+        if (!sameSpace) state.Convert(e);
         TPixelRec p = e;
         p.Weight = 0;
         converted.emplace(PixelKey(p), p);
@@ -229,6 +229,8 @@ void TURClass::SaveState(const EngineState& state) {
                 s.ShownOrder[static_cast<size_t>(i)] =
                     static_cast<size_t>(i) < state.PaletteOrder.size() ? state.PaletteOrder[static_cast<size_t>(i)] : i;
             s.Bytes += static_cast<uint64_t>(n) * (sizeof(TPixelRec) + sizeof(int32_t));
+            s.Converter = state.ColorConverter;
+            s.Background = state.AlphaBackground;
             s.Work = true;
         }
         if (s.Image && state.HiddenColors) {
@@ -322,7 +324,11 @@ void TURClass::LoadState(EngineState& state, const TQuantizerSettings& settings,
     const bool paletteReady = pal >= 0 && state.PaletteSize > 0 &&
                               static_cast<size_t>(state.PaletteSize) <= palette.size();
     if (exact) {
-        PutShownState(state, target.ShownPalette, target.ShownOrder, std::move(shown), observer);
+        const TPixelRec& bg = state.AlphaBackground;
+        const bool sameSpace = target.Converter == state.ColorConverter && target.Background.R == bg.R &&
+                               target.Background.G == bg.G && target.Background.B == bg.B &&
+                               target.Background.A == bg.A;
+        PutShownState(state, target.ShownPalette, target.ShownOrder, sameSpace, std::move(shown), observer);
     } else if (paletteReady) {
         ConvertImage(state, settings, observer);
     } else {

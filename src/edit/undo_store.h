@@ -81,6 +81,10 @@ private:
         bool Work = false;
         std::vector<TPixelRec> ShownPalette;
         std::vector<int32_t> ShownOrder;
+        // The working space the records' c1..c3 were made in (an adaptive palette's are cluster
+        // means, not conversions, and are kept while the space is the same).
+        ColorConverterFn Converter = nullptr;
+        TPixelRec Background{};
         // HiddenColors of the source saved with ".img".
         std::shared_ptr<const std::vector<EngineState::THiddenPixel>> Hidden;
         uint64_t Bytes = 0;

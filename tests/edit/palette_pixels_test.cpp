@@ -11,6 +11,7 @@
 #include "edit/palette_edit.h"
 #include "edit_test_util.h"
 #include "fileio/save_image.h"
+#include "imaging/remap.h"
 #include "imaging/sort.h"
 
 namespace jx {
@@ -142,6 +143,36 @@ TEST_F(PalettePixelsTest, NoSortOrderChangesTheImageOrTheSavedFiles) {
         EXPECT_EQ(Differ(Saved(sfGif), gif), 0u) << type;
     }
     EXPECT_EQ(undo_->Count(), states);
+}
+
+TEST_F(PalettePixelsTest, RemapsAfterAnEditDoNotDependOnTheViewOrder) {
+    OpenAt("256");
+    ASSERT_TRUE(selection_.Select(state_, Busiest()));
+    const uint32_t key = selection_.Key;
+    TPixelRec added{};
+    added.R = 200, added.G = 40, added.B = 90, added.A = 255;
+    std::vector<std::vector<uint32_t>> dithered, deleted, grown;
+    for (const int32_t type : {SortByColor, SortByWeight, SortByLuminanceAsc, SortByColorAsc}) {
+        SortPaletteBy(Target(), type);
+        settings_.DitherMode = TDitherMode::FloydSteinberg;  // a dithering change remaps alone
+        ConvertImage(state_, settings_, window_);
+        dithered.push_back(test::Rgba(state_.WorkingImage));
+        settings_.DitherMode = TDitherMode::None;
+        ConvertImage(state_, settings_, window_);
+
+        ASSERT_TRUE(selection_.SelectKey(state_, key));
+        DeletePaletteEntry(Target());
+        deleted.push_back(test::Rgba(state_.WorkingImage));
+        PaletteEditColor(Target(), added, false);
+        grown.push_back(test::Rgba(state_.WorkingImage));
+        ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+        ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+    }
+    for (size_t i = 1; i < dithered.size(); ++i) {
+        EXPECT_EQ(Differ(dithered[i], dithered[0]), 0u) << i;
+        EXPECT_EQ(Differ(deleted[i], deleted[0]), 0u) << i;
+        EXPECT_EQ(Differ(grown[i], grown[0]), 0u) << i;
+    }
 }
 
 }  // namespace
