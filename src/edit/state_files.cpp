@@ -97,19 +97,24 @@ TBytes EncodeStateWorking(const TPixelImage& image) {
     std::vector<uint32_t> table;
     std::vector<uint32_t> at(static_cast<size_t>(n));
     const TPixelRec* px = image.Data();
-    uint32_t lastKey = 0, lastIndex = 0;
-    bool haveLast = false, literal = false;
+    // A dithered output changes colour almost every pixel: a small direct-mapped cache in front
+    // of the map answers most of them.
+    struct TSlot {
+        uint32_t key = 0, index = 0;
+        bool used = false;
+    };
+    std::vector<TSlot> cache(4096);
+    bool literal = false;
     for (uint64_t i = 0; i < n && !literal; ++i) {
         const uint32_t key = RgbaKey(px[i]);
-        if (!haveLast || key != lastKey) {
+        TSlot& slot = cache[(key * 2654435761u) >> 20];
+        if (!slot.used || slot.key != key) {
             const auto [it, added] = index.emplace(key, static_cast<uint32_t>(table.size()));
             if (added) table.push_back(key);
             literal = table.size() > kWorkingTableMax;
-            lastKey = key;
-            lastIndex = it->second;
-            haveLast = true;
+            slot = {key, it->second, true};
         }
-        at[i] = lastIndex;
+        at[i] = slot.index;
     }
     if (literal) table.clear();
     const size_t width = literal ? 4 : table.size() <= 256 ? 1 : 2;

@@ -38,7 +38,8 @@ public:
     bool PaletteChanged = false;
 
     // Pushes a state of the marked parts and clears the flags; a state after undos drops the
-    // redo branch. Nothing is written while BatchQuantize is set (the flags stay). A failed write
+    // redo branch. With a palette the state also keeps the working image (".wrk") and the
+    // palette as the engine holds it, whatever was marked. Nothing is written while BatchQuantize is set (the flags stay). A failed write
     // removes its partial files, keeps the list and flags as they were and raises EditError.
     void SaveState(const EngineState& state);
 
