@@ -13,10 +13,10 @@
 
 #include "edit/commit.h"
 #include "edit/errors.h"
+#include "imaging/color_tree.h"
 #include "imaging/quantize.h"
 #include "imaging/remap.h"
 #include "imaging/sort.h"
-#include "imaging/color_tree.h"
 
 namespace jx {
 namespace {
@@ -246,10 +246,10 @@ void TURClass::SaveState(const EngineState& state) {
         DeleteFiles(states_.back());
         states_.pop_back();
     }
-    states_.push_back(s);
-    current_ = Count() - 1;
     bytes_ += s.Bytes;
     if (s.Image) shownImage_ = s.Base;
+    states_.push_back(std::move(s));
+    current_ = Count() - 1;
     while (bytes_ > limit_ && Count() > 1 && current_ > 0) DropOldest();
     MaskChanged = ImageChanged = PaletteChanged = false;
     UpdateButtons();
