@@ -34,6 +34,7 @@ void PutSourceImage(EngineState& state, TPixelImage image, EditObserver& observe
     const bool sameSize =
         image.Width() == state.QualityMask.Width() && image.Height() == state.QualityMask.Height();
     state.SourceImage = std::move(image);
+    state.HiddenColors.reset();
     TPixelRec* px = state.SourceImage.Data();
     const int64_t n = state.SourceImage.Count();
     observer.CommitStage(TCommitStage::ClearTransparent);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "edit/commit.h"
 #include "edit/errors.h"
@@ -50,10 +52,24 @@ void AppendEntry(EngineState& s, const TPixelRec& c) {
     ++s.PaletteSize;
 }
 
+// The order map of the kept entries back to 0..PaletteSize-1, their relative order kept: an
+// entry added next (order PaletteSize) then comes after all of them, and no two entries share
+// a place in the build order the remap works in.
+void CompactOrder(EngineState& s) {
+    const int32_t n = std::min<int32_t>(s.PaletteSize, static_cast<int32_t>(s.PaletteOrder.size()));
+    if (n <= 0) return;
+    std::vector<int32_t> byOrder(At(n));
+    for (int32_t i = 0; i < n; ++i) byOrder[At(i)] = i;
+    std::stable_sort(byOrder.begin(), byOrder.end(),
+                     [&](int32_t a, int32_t b) { return s.PaletteOrder[At(a)] < s.PaletteOrder[At(b)]; });
+    for (int32_t r = 0; r < n; ++r) s.PaletteOrder[At(byOrder[At(r)])] = r;
+}
+
 // Entries of weight 0 go behind the kept ones; removed of the first n are dropped.
 void DropZeroWeights(EngineState& s, int32_t n, int32_t removed) {
     s.PaletteSize = n - removed;
     SortPalette(s, n, SortByWeight);
+    CompactOrder(s);
 }
 
 void RequireImage(const EngineState& s) {
@@ -150,6 +166,7 @@ void DeletePaletteEntry(TPaletteEditTarget t) {
         std::rotate(s.PaletteOrder.begin() + i, s.PaletteOrder.begin() + i + 1, s.PaletteOrder.begin() + n);
     }
     s.PaletteSize = n - 1;
+    CompactOrder(s);
     ShowCount(t);
     t.Selection.Select(s, std::min(i, s.PaletteSize - 1));
     RemapFollowing(t);
@@ -160,6 +177,7 @@ bool RemoveDuplicateColors(TPaletteEditTarget t) {
     EngineState& s = t.State;
     RequireImage(s);
     if (!RemovePaletteDuplicates(s)) return false;
+    CompactOrder(s);
     ShowCount(t);
     RemapFollowing(t);
     CommitPalette(s, t.Observer, t.Undo);
@@ -222,19 +240,44 @@ bool TogglePaletteAlpha(TPaletteEditTarget t, int32_t index) {
     s.Convert(entry);
     const TPixelRec now = entry;
 
+    // Clearing a pixel loses its colour: the records from before go to HiddenColors, and a toggle
+    // back to opaque takes them from there, so toggling twice changes no pixel.
+    using THidden = EngineState::THiddenPixel;
+    static const std::vector<THidden> kNone;
+    const std::vector<THidden>& kept = s.HiddenColors ? *s.HiddenColors : kNone;
+    std::vector<THidden> hidden;
+    hidden.reserve(kept.size());
+    size_t k = 0;
     TPixelRec* out = s.WorkingImage.Data();
     TPixelRec* src = s.SourceImage.Data();
     for (int64_t i = 0, count = s.WorkingImage.Count(); i < count; ++i) {
-        if (!SameRgba(out[i], old)) continue;
+        while (k < kept.size() && kept[k].At < i) hidden.push_back(kept[k++]);
+        const THidden* mine = k < kept.size() && kept[k].At == i ? &kept[k++] : nullptr;
+        if (!SameRgba(out[i], old)) {
+            if (mine) hidden.push_back(*mine);
+            continue;
+        }
         out[i] = now;
         TPixelRec& p = src[i];
-        p.A = now.A;
-        if (p.A == 0) {
-            p.R = p.G = p.B = 0;
+        // A record holds only while its pixel is still the cleared one it left.
+        const bool cleared = p.A == 0 && p.R == 0 && p.G == 0 && p.B == 0;
+        if (mine && !cleared) mine = nullptr;
+        if (now.A == 0) {
+            hidden.push_back(mine ? *mine : THidden{i, p});
+            p.R = p.G = p.B = p.A = 0;
             p.Weight = 0;
+        } else if (mine) {
+            p = mine->Was;
+        } else {
+            p.A = now.A;
         }
         s.Convert(p);
     }
+    while (k < kept.size()) hidden.push_back(kept[k++]);
+    if (hidden.empty())
+        s.HiddenColors.reset();
+    else
+        s.HiddenColors = std::make_shared<const std::vector<THidden>>(std::move(hidden));
     ColorTreeReset(s);
     t.Selection.Select(s, index);
     t.Observer.Refresh(TRefreshTarget::PaletteGrid);
@@ -257,9 +300,12 @@ void SortPaletteBy(TPaletteEditTarget t, int32_t type) {
     if (type < 0 || type >= kSortTypeCount) throw EditError("Unknown palette sort type " + std::to_string(type));
     s.PaletteSortType = type;
     if (!s.HasImage() || s.PaletteSize <= 0) return;
-    RemapFollowing(t);
+    // Only the view order: a remap would settle nearest-colour ties by the new order and so
+    // change pixels.
+    SortPalette(s, s.PaletteSize, type);
+    t.Selection.Follow(s);
+    t.Observer.Refresh(TRefreshTarget::PaletteGrid);
     t.Observer.Refresh(TRefreshTarget::SelectedColor);
-    CommitPalette(s, t.Observer, t.Undo);
 }
 
 bool QuickAddColor(TPaletteEditTarget t, int32_t x, int32_t y, TQuickAddMode mode, bool preview) {

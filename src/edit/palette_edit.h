@@ -65,8 +65,10 @@ bool RemoveDuplicateColors(TPaletteEditTarget t);
 bool RemoveUnusedColors(TPaletteEditTarget t);
 
 // The middle button on a palette cell: the entry's alpha switches between 255 and 0; the output
-// pixels of that colour take it and the source pixels under them its alpha. HasAlpha follows
-// the palette; image and palette are saved. An index past the palette does nothing (false).
+// pixels of that colour take it and the source pixels under them its alpha. Source pixels made
+// transparent keep their colours in HiddenColors and get them back when the entry turns opaque
+// again. HasAlpha follows the palette; image and palette are saved. An index past the palette
+// does nothing (false).
 bool TogglePaletteAlpha(TPaletteEditTarget t, int32_t index);
 
 // The sort menu's choice: method 0 "Popularity", 1 "Color", 2 "Luminance"; direction; the "Alpha"
@@ -83,9 +85,8 @@ struct TPaletteSortChoice {
 int32_t PaletteSortTypeOf(const TPaletteSortChoice& choice, bool hasAlpha);
 
 // A sort type chosen in the sort menu: PaletteSortType := type; with an image the palette is
-// remapped (which re-sorts it by the new order, with fresh counts for the popularity orders), the
-// selection follows its colour and the palette is saved as an undo state. Without an image only
-// the type is kept. A type outside 0..9 raises EditError and changes nothing.
+// re-sorted for the view and the selection follows its colour. The image is not touched and no
+// undo state is saved. A type outside 0..9 raises EditError and changes nothing.
 void SortPaletteBy(TPaletteEditTarget t, int32_t type);
 
 enum class TQuickAddMode { AddNew, ReplaceNearest };

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <string_view>
+#include <unordered_map>
 
 #include "edit/errors.h"
 
@@ -72,6 +73,97 @@ TPixelImage DecodeStateImage(const TBytes& b) {
             row[x].R = in[2];
             row[x].A = in[3];
         }
+    }
+    return image;
+}
+
+namespace {
+
+constexpr size_t kWorkingHeader = 16;
+constexpr uint32_t kWorkingTableMax = 65536;
+
+uint32_t RgbaKey(const TPixelRec& p) {
+    return uint32_t{p.R} | uint32_t{p.G} << 8 | uint32_t{p.B} << 16 | uint32_t{p.A} << 24;
+}
+
+}  // namespace
+
+TBytes EncodeStateWorking(const TPixelImage& image) {
+    const uint64_t n = static_cast<uint64_t>(image.Count());
+    if (n * 4 > 0xFFFFFFFFull - kWorkingHeader - kWorkingTableMax * 4)
+        throw EditError("The image is too large for an undo state");
+    // The output holds palette colours: a table of them and an index a pixel.
+    std::unordered_map<uint32_t, uint32_t> index;
+    std::vector<uint32_t> table;
+    std::vector<uint32_t> at(static_cast<size_t>(n));
+    const TPixelRec* px = image.Data();
+    // A dithered output changes colour almost every pixel: a small direct-mapped cache in front
+    // of the map answers most of them.
+    struct TSlot {
+        uint32_t key = 0, index = 0;
+        bool used = false;
+    };
+    std::vector<TSlot> cache(4096);
+    bool literal = false;
+    for (uint64_t i = 0; i < n && !literal; ++i) {
+        const uint32_t key = RgbaKey(px[i]);
+        TSlot& slot = cache[(key * 2654435761u) >> 20];
+        if (!slot.used || slot.key != key) {
+            const auto [it, added] = index.emplace(key, static_cast<uint32_t>(table.size()));
+            if (added) table.push_back(key);
+            literal = table.size() > kWorkingTableMax;
+            slot = {key, it->second, true};
+        }
+        at[i] = slot.index;
+    }
+    if (literal) table.clear();
+    const size_t width = literal ? 4 : table.size() <= 256 ? 1 : 2;
+    TBytes b(kWorkingHeader + table.size() * 4 + static_cast<size_t>(n) * width);
+    b[0] = 'J', b[1] = 'X', b[2] = 'W', b[3] = 'K';
+    Put32(b, 4, static_cast<uint32_t>(image.Width()));
+    Put32(b, 8, static_cast<uint32_t>(image.Height()));
+    Put32(b, 12, static_cast<uint32_t>(table.size()));
+    size_t o = kWorkingHeader;
+    for (const uint32_t key : table) Put32(b, o, key), o += 4;
+    for (uint64_t i = 0; i < n; ++i) {
+        if (width == 4)
+            Put32(b, o, RgbaKey(px[i]));
+        else if (width == 2)
+            Put16(b, o, static_cast<uint16_t>(at[i]));
+        else
+            b[o] = static_cast<uint8_t>(at[i]);
+        o += width;
+    }
+    return b;
+}
+
+TPixelImage DecodeStateWorking(const TBytes& b) {
+    if (b.size() < kWorkingHeader || b[0] != 'J' || b[1] != 'X' || b[2] != 'W' || b[3] != 'K')
+        Damaged("not a working image");
+    const uint32_t w = Get32(b, 4), h = Get32(b, 8), count = Get32(b, 12);
+    if (w == 0 || h == 0 || w > 0x7FFFFFFF || h > 0x7FFFFFFF || count > kWorkingTableMax)
+        Damaged("working image size");
+    const uint64_t n = uint64_t{w} * h;
+    const size_t width = count == 0 ? 4 : count <= 256 ? 1 : 2;
+    if (b.size() != kWorkingHeader + uint64_t{count} * 4 + n * width) Damaged("working image data size");
+    TPixelImage image(static_cast<int32_t>(w), static_cast<int32_t>(h));
+    auto put = [](TPixelRec& p, uint32_t key) {
+        p.R = static_cast<uint8_t>(key);
+        p.G = static_cast<uint8_t>(key >> 8);
+        p.B = static_cast<uint8_t>(key >> 16);
+        p.A = static_cast<uint8_t>(key >> 24);
+    };
+    std::vector<uint32_t> table(count);
+    for (uint32_t i = 0; i < count; ++i) table[i] = Get32(b, kWorkingHeader + size_t{i} * 4);
+    size_t o = kWorkingHeader + size_t{count} * 4;
+    TPixelRec* px = image.Data();
+    for (uint64_t i = 0; i < n; ++i, o += width) {
+        uint32_t v = width == 4 ? Get32(b, o) : width == 2 ? Get16(b, o) : b[o];
+        if (width != 4) {
+            if (v >= count) Damaged("working image colour index");
+            v = table[v];
+        }
+        put(px[i], v);
     }
     return image;
 }

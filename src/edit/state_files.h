@@ -16,6 +16,14 @@ TBytes EncodeStateImage(const TPixelImage& image);
 // R, G, B, A of every pixel; c1..c3 and Weight are left 0 for the caller's converter.
 TPixelImage DecodeStateImage(const TBytes& bytes);
 
+// ".wrk": the working image shown with the state, R, G, B, A of every pixel. A header ("JXWK",
+// width, height, colour count, uint32 little-endian each), then the distinct colours (R, G, B, A)
+// and one index a pixel, top row first: a byte each up to 256 colours, two bytes (little-endian)
+// up to 65536; past that the count is 0 and every pixel is written as R, G, B, A.
+TBytes EncodeStateWorking(const TPixelImage& image);
+// R, G, B, A of every pixel; c1..c3 and Weight are left 0 for the caller's converter.
+TPixelImage DecodeStateWorking(const TBytes& bytes);
+
 // ".msk": the mask rows, top row first, no header.
 TBytes EncodeStateMask(const TByteImage& mask);
 TByteImage DecodeStateMask(const TBytes& bytes, int32_t width, int32_t height);

@@ -9,16 +9,19 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <unordered_map>
 
 #include "edit/commit.h"
 #include "edit/errors.h"
+#include "imaging/color_tree.h"
 #include "imaging/quantize.h"
 #include "imaging/remap.h"
+#include "imaging/sort.h"
 
 namespace jx {
 namespace {
 
-const char* const kExtensions[] = {".pal", ".img", ".msk", ".prm"};
+const char* const kExtensions[] = {".pal", ".img", ".msk", ".prm", ".wrk"};
 
 void WritePrivateFile(const std::string& path, const TBytes& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -53,6 +56,52 @@ TBytes ReadWhole(const std::string& path) {
 bool Exists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// The palette (records with their use counts, and its order map) and the working image as a
+// state saved them; the palette then takes the view order chosen now. Without sameSpace the
+// records' c1..c3 are made again by the current converter.
+void PutShownState(EngineState& state, const std::vector<TPixelRec>& palette, const std::vector<int32_t>& order,
+                   bool sameSpace, TPixelImage shown, EditObserver& observer) {
+    const size_t n = palette.size();
+    if (state.Palette.size() < n) ResizeChecked(state.Palette, static_cast<int64_t>(n));
+    if (state.PaletteOrder.size() < n) state.PaletteOrder.resize(n);
+    std::copy(order.begin(), order.end(), state.PaletteOrder.begin());
+    std::unordered_map<uint32_t, TPixelRec> converted;
+    for (size_t i = 0; i < n; ++i) {
+        TPixelRec& e = state.Palette[i];
+        e = palette[i];
+        if (!sameSpace) state.Convert(e);
+        TPixelRec p = e;
+        p.Weight = 0;
+        converted.emplace(PixelKey(p), p);
+    }
+    TPixelRec* px = shown.Data();
+    uint32_t lastKey = 0;
+    TPixelRec last{};
+    bool haveLast = false;
+    for (int64_t i = 0, count = shown.Count(); i < count; ++i) {
+        const uint32_t key = PixelKey(px[i]);
+        if (!haveLast || key != lastKey) {
+            auto it = converted.find(key);
+            if (it == converted.end()) {
+                TPixelRec p = px[i];
+                state.Convert(p);
+                p.Weight = 0;
+                it = converted.emplace(key, p).first;
+            }
+            last = it->second;
+            lastKey = key;
+            haveLast = true;
+        }
+        px[i] = last;
+    }
+    state.WorkingImage = std::move(shown);
+    SortPalette(state, static_cast<int32_t>(n), state.PaletteSortType);
+    ColorTreeReset(state);
+    observer.Refresh(TRefreshTarget::ErrorMetrics);
+    observer.Refresh(TRefreshTarget::ImageView);
+    observer.Refresh(TRefreshTarget::PaletteGrid);
 }
 
 }  // namespace
@@ -127,7 +176,10 @@ void TURClass::DropOldest() {
             next.*p.flag = true;
             next.Bytes += size;
             first.Bytes -= std::min(first.Bytes, size);
-            if (p.flag == &TState::Image && shownImage_ == first.Base) shownImage_ = next.Base;
+            if (p.flag == &TState::Image) {
+                if (shownImage_ == first.Base) shownImage_ = next.Base;
+                next.Hidden = first.Hidden;
+            }
         }
     }
     DeleteFiles(first);
@@ -167,6 +219,24 @@ void TURClass::SaveState(const EngineState& state) {
             write(".img", EncodeStateImage(state.SourceImage));
             s.Image = true;
         }
+        const int32_t n = state.PaletteSize;
+        if (n > 0 && static_cast<size_t>(n) <= state.Palette.size() && state.WorkingImage.SameShape(state.SourceImage) &&
+            state.HasImage()) {
+            write(".wrk", EncodeStateWorking(state.WorkingImage));
+            s.ShownPalette.assign(state.Palette.begin(), state.Palette.begin() + n);
+            s.ShownOrder.resize(static_cast<size_t>(n));
+            for (int32_t i = 0; i < n; ++i)
+                s.ShownOrder[static_cast<size_t>(i)] =
+                    static_cast<size_t>(i) < state.PaletteOrder.size() ? state.PaletteOrder[static_cast<size_t>(i)] : i;
+            s.Bytes += static_cast<uint64_t>(n) * (sizeof(TPixelRec) + sizeof(int32_t));
+            s.Converter = state.ColorConverter;
+            s.Background = state.AlphaBackground;
+            s.Work = true;
+        }
+        if (s.Image && state.HiddenColors) {
+            s.Hidden = state.HiddenColors;
+            s.Bytes += s.Hidden->size() * sizeof(EngineState::THiddenPixel);
+        }
         write(".prm", EncodeStateParams({state.PaletteSize, state.ColorListLength}));
     } catch (const std::exception& e) {
         for (const std::string& path : written) std::remove(path.c_str());
@@ -176,10 +246,10 @@ void TURClass::SaveState(const EngineState& state) {
         DeleteFiles(states_.back());
         states_.pop_back();
     }
-    states_.push_back(s);
-    current_ = Count() - 1;
     bytes_ += s.Bytes;
     if (s.Image) shownImage_ = s.Base;
+    states_.push_back(std::move(s));
+    current_ = Count() - 1;
     while (bytes_ > limit_ && Count() > 1 && current_ > 0) DropOldest();
     MaskChanged = ImageChanged = PaletteChanged = false;
     UpdateButtons();
@@ -209,6 +279,13 @@ void TURClass::LoadState(EngineState& state, const TQuantizerSettings& settings,
     std::vector<TPixelRec> palette;
     if (pal >= 0) palette = DecodeStatePalette(ReadWhole(base(pal) + ".pal"));
     const TStateParams params = DecodeStateParams(ReadWhole(target.Base + ".prm"));
+    const bool exact = target.Work && params.PaletteSize > 0 &&
+                       target.ShownPalette.size() == static_cast<size_t>(params.PaletteSize);
+    TPixelImage shown;
+    if (exact) {
+        shown = DecodeStateWorking(ReadWhole(target.Base + ".wrk"));
+        if (shown.Width() != w || shown.Height() != h) throw EditError("Damaged undo state: working image size");
+    }
 
     // The flag as the state was saved: also a palette-only state may have changed it (a replace
     // by a translucent colour), so it is not taken from the state that holds the pixels.
@@ -219,6 +296,7 @@ void TURClass::LoadState(EngineState& state, const TQuantizerSettings& settings,
         RebuildImageDependants(state, observer);
         observer.ImageResized(w, h);
     }
+    if (img >= 0) state.HiddenColors = states_[static_cast<size_t>(img)].Hidden;
     if (msk >= 0)
         state.QualityMask = std::move(mask);
     else
@@ -245,7 +323,13 @@ void TURClass::LoadState(EngineState& state, const TQuantizerSettings& settings,
     observer.ShowColorCount(count);
     const bool paletteReady = pal >= 0 && state.PaletteSize > 0 &&
                               static_cast<size_t>(state.PaletteSize) <= palette.size();
-    if (paletteReady) {
+    if (exact) {
+        const TPixelRec& bg = state.AlphaBackground;
+        const bool sameSpace = target.Converter == state.ColorConverter && target.Background.R == bg.R &&
+                               target.Background.G == bg.G && target.Background.B == bg.B &&
+                               target.Background.A == bg.A;
+        PutShownState(state, target.ShownPalette, target.ShownOrder, sameSpace, std::move(shown), observer);
+    } else if (paletteReady) {
         ConvertImage(state, settings, observer);
     } else {
         TQuantizerSettings s = settings;

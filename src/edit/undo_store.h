@@ -8,6 +8,7 @@
 // CommitPalette. Nothing else should call SaveState.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,14 +38,16 @@ public:
     bool PaletteChanged = false;
 
     // Pushes a state of the marked parts and clears the flags; a state after undos drops the
-    // redo branch. Nothing is written while BatchQuantize is set (the flags stay). A failed write
+    // redo branch. With a palette the state also keeps the working image (".wrk") and the
+    // palette as the engine holds it, whatever was marked. Nothing is written while BatchQuantize is set (the flags stay). A failed write
     // removes its partial files, keeps the list and flags as they were and raises EditError.
     void SaveState(const EngineState& state);
 
     // Puts state CurrentState back. Each part (image, mask, palette) comes from the latest state at
     // or before it that saved that part at the same image size; no such mask means a clear mask.
-    // The image's dependants are rebuilt and the image remapped once. A damaged file raises
-    // EditError before anything changes.
+    // The image's dependants are rebuilt. A state saved with a palette gives back its working
+    // image and palette exactly; otherwise the image is remapped (or quantized) once. A damaged
+    // file raises EditError before anything changes.
     void LoadState(EngineState& state, const TQuantizerSettings& settings, EditObserver& observer);
 
     // Move one state back or forward and put it back; false (nothing done) at either end or
@@ -73,6 +76,18 @@ private:
         int32_t Width = 0, Height = 0;
         bool Image = false, Mask = false, Palette = false;
         bool HasAlpha = false;  // the state's HasAlpha, put back with it (".prm" has no room for it)
+        // ".wrk" and the palette as the engine held it (records with their use counts, order
+        // map): the picture shown with the state. A remap could not give it back: the quantizer's
+        // first mapping is not a nearest-colour one, and ties follow the palette's order.
+        bool Work = false;
+        std::vector<TPixelRec> ShownPalette;
+        std::vector<int32_t> ShownOrder;
+        // The working space the records' c1..c3 were made in (an adaptive palette's are cluster
+        // means, not conversions, and are kept while the space is the same).
+        ColorConverterFn Converter = nullptr;
+        TPixelRec Background{};
+        // HiddenColors of the source saved with ".img".
+        std::shared_ptr<const std::vector<EngineState::THiddenPixel>> Hidden;
         uint64_t Bytes = 0;
     };
     // Index of the latest state at or before index that holds the part, same size; -1 if none.

@@ -158,6 +158,8 @@ void LoadPalette(EngineState& state, const std::string& fileName) {
     for (size_t i = 0; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);
     SortPalette(state, state.PaletteSize, SortByColor);
     RemovePaletteDuplicates(state);
+    // This arrangement is the one the palette is built in: later remaps go back to it.
+    for (size_t i = 0; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);
 }
 
 std::string SavePalette(const EngineState& state, const std::string& fileName, int32_t filterIndex) {

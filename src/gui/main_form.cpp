@@ -573,6 +573,8 @@ void TJXMainForm::ShowIconDialog(const std::string& fileName) {
 }
 
 void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) {
+    // The last save's size belongs to the image before: the new one has not been written.
+    SetStatus(4, QString());
     if (tools_) tools_->ImageOpened();
     ResizeImage1();
 }

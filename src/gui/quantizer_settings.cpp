@@ -360,8 +360,8 @@ void TForm5::ComboBoxEx1Change(int index) {
         AddBackgroundItem(BackgroundCaption(state_.AlphaBackground.R, state_.AlphaBackground.G,
                                             state_.AlphaBackground.B),
                           *picked, customIndex);
-        // The new entry is not selected: the list stays on what it showed before.
-        ComboBoxEx1->setCurrentIndex(backgroundBeforeDropDown_);
+        // The colour just picked is the one meant: its entry is shown and applied below.
+        ComboBoxEx1->setCurrentIndex(customIndex);
     }
     const int sel = ComboBoxEx1->currentIndex();
     TPixelRec& bg = state_.AlphaBackground;

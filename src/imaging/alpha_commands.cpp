@@ -145,6 +145,7 @@ void GrayscaleImage(EngineState& state) {
 }
 
 void RefreshSourceColors(EngineState& state) {
+    state.HiddenColors.reset();
     TPixelRec* px = state.SourceImage.Data();
     for (int64_t i = 0, n = state.SourceImage.Count(); i < n; ++i) {
         if (px[i].A == 0)

@@ -18,6 +18,7 @@ EngineState::EngineState() {
 
 void EngineState::SetSourceImage(TPixelImage image, TSourceConversion conversion) {
     SourceImage = std::move(image);
+    HiddenColors.reset();
     TPixelRec* px = SourceImage.Data();
     const int64_t n = SourceImage.Count();
     if (conversion == TSourceConversion::Now) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,16 @@ struct EngineState {
     // quantize after it (it only gets the shape). Does not rebuild the unique colours or the
     // palette.
     void SetSourceImage(TPixelImage image, TSourceConversion conversion = TSourceConversion::Now);
+
+    // Source pixels the palette's alpha toggle made transparent, with their records from before,
+    // ordered by pixel index: clearing a transparent pixel loses its colour, and a toggle back to
+    // opaque gives it back from here. Shared with the undo states that hold the same source.
+    // Whoever replaces or rewrites SourceImage drops it.
+    struct THiddenPixel {
+        int64_t At;
+        TPixelRec Was;
+    };
+    std::shared_ptr<const std::vector<THiddenPixel>> HiddenColors;
 
     // First the colour list, after a build the palette in its first PaletteSize entries.
     std::vector<TPixelRec> Palette;

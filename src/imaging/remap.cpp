@@ -232,6 +232,10 @@ void ConvertImage(EngineState& state, const TQuantizerSettings& settings, Engine
                 throw ImagingError("Out of memory for a palette of " + std::to_string(n) + " colours");
             }
         }
+        // Nearest-colour ties go to the lower index: the remap runs over the palette in build
+        // order, so the view order never decides a pixel. After a build that is the order the
+        // palette is in already.
+        ArrangeByBuildOrder(state, n);
         for (int32_t i = 0; i < n; ++i) state.Palette[static_cast<size_t>(i)].Weight = 0;
         ColorTreeReset(state);
 

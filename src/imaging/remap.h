@@ -23,7 +23,9 @@ const std::array<TDiffusionKernel, 7>& DiffusionKernels();
 
 // Maps SourceImage (or the quick-add window of it) onto Palette[0..PaletteSize-1] into
 // WorkingImage with settings.DitherMode, recounting the palette weights; then asks the observer
-// to refresh the error metrics, the image view and the (re-sorted) palette grid.
+// to refresh the error metrics, the image view and the (re-sorted) palette grid. The palette is
+// put in build order first (ArrangeByBuildOrder), so the result does not depend on the view
+// order it was in.
 void ConvertImage(EngineState& state, const TQuantizerSettings& settings, EngineObserver& observer);
 
 }  // namespace jx

@@ -151,4 +151,23 @@ void SortPalette(EngineState& state, int32_t count, int32_t type, int64_t* weigh
     SortPixels(state.Palette.data(), count, type, state.PaletteOrder.data(), weights);
 }
 
+void ArrangeByBuildOrder(EngineState& state, int32_t count) {
+    count = static_cast<int32_t>(std::min<int64_t>(count, static_cast<int64_t>(state.Palette.size())));
+    if (count <= 1) return;
+    if (state.PaletteOrder.size() < static_cast<size_t>(count)) {
+        const size_t old = state.PaletteOrder.size();
+        state.PaletteOrder.resize(static_cast<size_t>(count));
+        for (size_t i = old; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);
+    }
+    int32_t* order = state.PaletteOrder.data();
+    if (std::is_sorted(order, order + count)) return;
+    std::vector<int32_t> from(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i) from[static_cast<size_t>(i)] = i;
+    std::stable_sort(from.begin(), from.end(), [&](int32_t a, int32_t b) { return order[a] < order[b]; });
+    auto at = [&](int64_t i) { return from[static_cast<size_t>(i)]; };
+    Rearrange(state.Palette.data(), count, at);
+    Rearrange(order, count, at);
+    ColorTreeReset(state);
+}
+
 }  // namespace jx

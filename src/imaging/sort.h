@@ -64,4 +64,9 @@ void SortOrderMap(TPixelRec* array, int32_t* order, int32_t lo, int32_t hi, int6
 // cache is dropped: its indices no longer name the same entries.
 void SortPalette(EngineState& state, int32_t count, int32_t type, int64_t* weights = nullptr);
 
+// Palette[0..count-1] into ascending PaletteOrder, the order its entries were built or added
+// in, with the order map travelling along. Entries with equal order values keep their places
+// relative to each other. The nearest-colour cache is dropped when anything moves.
+void ArrangeByBuildOrder(EngineState& state, int32_t count);
+
 }  // namespace jx

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -65,6 +67,25 @@ inline TPixelImage Pixels(int32_t w, int32_t h, uint32_t seed, int colours = 6) 
             p.R = static_cast<uint8_t>(40 * k);
             p.G = static_cast<uint8_t>(255 - 30 * k);
             p.B = static_cast<uint8_t>(17 * k + seed);
+            p.A = 255;
+        }
+    return img;
+}
+
+// A photograph stand-in: smooth shading, fine grain and hard edges. Quantized, it meets
+// nearest-colour ties and a first mapping that no nearest-colour remap repeats.
+inline TPixelImage Photograph(int32_t w = 160, int32_t h = 120, uint32_t seed = 7) {
+    TPixelImage img(w, h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const double u = double(x) / w, v = double(y) / h;
+            const int grain = int(seed >> 29) - 4;
+            const int edge = (x > w / 3 && y < h / 2) ? 60 : 0;
+            TPixelRec& p = img[y][x];
+            p.R = uint8_t(std::clamp(int(128 + 100 * std::sin(6 * u + 2 * v)) + grain - edge, 0, 255));
+            p.G = uint8_t(std::clamp(int(110 + 90 * std::cos(5 * v - 3 * u * v)) + grain, 0, 255));
+            p.B = uint8_t(std::clamp(int(90 + 80 * std::sin(9 * u * v + 1)) - grain + edge, 0, 255));
             p.A = 255;
         }
     return img;

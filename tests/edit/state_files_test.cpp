@@ -36,6 +36,38 @@ TEST(StateFiles, PaletteReadsBackInOrderWithDuplicates) {
     for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(SameRgba(back[i], pal[i])) << i;
 }
 
+TEST(StateFiles, WorkingImageKeepsEveryPixelAtEachIndexWidth) {
+    // 6 colours: a byte an index; 300: two bytes; more than 65536: the pixels themselves.
+    const struct {
+        int32_t w, h;
+        uint32_t colours;
+        size_t bytesPerPixel;
+    } cases[] = {{7, 5, 6, 1}, {30, 20, 300, 2}, {300, 250, 70000, 4}};
+    for (const auto& c : cases) {
+        TPixelImage img(c.w, c.h);
+        for (int64_t i = 0; i < img.Count(); ++i) {
+            const uint32_t k = static_cast<uint32_t>(i * 7919) % c.colours;
+            TPixelRec& p = img.Data()[i];
+            p.R = uint8_t(k), p.G = uint8_t(k >> 8), p.B = uint8_t(k >> 16), p.A = uint8_t(255 - (k & 3));
+        }
+        const TBytes b = EncodeStateWorking(img);
+        const size_t table = c.bytesPerPixel == 4 ? 0 : c.colours * 4;
+        EXPECT_EQ(b.size(), 16 + table + size_t(img.Count()) * c.bytesPerPixel) << c.colours;
+        const TPixelImage back = DecodeStateWorking(b);
+        ASSERT_TRUE(back.SameShape(img)) << c.colours;
+        EXPECT_EQ(test::Rgba(back), test::Rgba(img)) << c.colours;
+
+        TBytes cut = b;
+        cut.pop_back();
+        EXPECT_THROW(DecodeStateWorking(cut), EditError) << c.colours;
+    }
+    // An index past the colour table.
+    TBytes b = EncodeStateWorking(test::Pixels(4, 2, 1, 3));
+    b.back() = 3;
+    EXPECT_THROW(DecodeStateWorking(b), EditError);
+    EXPECT_THROW(DecodeStateWorking(EncodeStateImage(test::Pixels(2, 2, 1))), EditError);
+}
+
 TEST(StateFiles, ParamsAreEightLittleEndianBytes) {
     const TBytes b = EncodeStateParams({-1, 300});
     EXPECT_EQ(b, (TBytes{0xFF, 0xFF, 0xFF, 0xFF, 0x2C, 0x01, 0, 0}));

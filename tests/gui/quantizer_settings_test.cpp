@@ -10,6 +10,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
+#include <tuple>
 
 #include "gui/main_form.h"
 #include "gui/quantizer_settings.h"
@@ -84,26 +85,53 @@ TEST_F(Form5Test, ResetKeepsDitheringCountAndPaletteType) {
     EXPECT_TRUE(form_->State().ReconvertPending);
 }
 
-TEST_F(Form5Test, CustomBackgroundIsCaptionedRrGgBbAndReadBack) {
+TEST_F(Form5Test, CustomBackgroundIsCaptionedRrGgBbAndAppliedAtOnce) {
     f5_->PickColor = [](QColor) { return std::optional<QColor>(QColor(0x12, 0x34, 0x56)); };
     f5_->ComboBoxEx1->setCurrentIndex(1);  // "White"
     f5_->ComboBoxEx1Change(1);
+    form_->State().ReconvertPending = false;
     const int custom = f5_->ComboBoxEx1->count() - 1;
     f5_->ComboBoxEx1->setCurrentIndex(custom);
     f5_->ComboBoxEx1Change(custom);
     ASSERT_EQ(f5_->ComboBoxEx1->count(), 5);
     EXPECT_EQ(f5_->ComboBoxEx1->itemText(3), "#123456");
     EXPECT_EQ(f5_->ComboBoxEx1->itemText(4), "Custom...");
-    EXPECT_EQ(f5_->ComboBoxEx1->currentIndex(), 1);  // the new entry is not selected
+    // The colour picked is the background now, and the list shows it.
+    EXPECT_EQ(f5_->ComboBoxEx1->currentIndex(), 3);
+    auto expectBackground = [this](uint8_t r, uint8_t g, uint8_t b) {
+        const jx::TPixelRec& bg = form_->State().AlphaBackground;
+        EXPECT_EQ(bg.R, r);
+        EXPECT_EQ(bg.G, g);
+        EXPECT_EQ(bg.B, b);
+        EXPECT_EQ(bg.A, 255);
+    };
+    expectBackground(0x12, 0x34, 0x56);
+    EXPECT_TRUE(form_->State().ReconvertPending);
 
+    // The next quantize composites translucent colours over it: a transparent pixel takes the
+    // working-space value of the background.
+    form_->OpenImage(SuiteFile("basn6a08.png"));
+    ASSERT_TRUE(form_->State().HasAlpha);
+    f5_->Button2Click();
+    const jx::EngineState& st = form_->State();
+    jx::TPixelRec bg{};
+    bg.R = 0x12, bg.G = 0x34, bg.B = 0x56, bg.A = 255;
+    st.Convert(bg);
+    bool found = false;
+    for (const jx::TPixelRec& p : st.SourceImage.Vector()) {
+        if (p.A != 0) continue;
+        found = true;
+        EXPECT_EQ(std::tuple(p.c1, p.c2, p.c3), std::tuple(bg.c1, bg.c2, bg.c3));
+        break;
+    }
+    EXPECT_TRUE(found);
+
+    // Choosing the entry again reads it back.
+    f5_->ComboBoxEx1->setCurrentIndex(1);
+    f5_->ComboBoxEx1Change(1);
     f5_->ComboBoxEx1->setCurrentIndex(3);
     f5_->ComboBoxEx1Change(3);
-    const jx::TPixelRec& bg = form_->State().AlphaBackground;
-    EXPECT_EQ(bg.R, 0x12);
-    EXPECT_EQ(bg.G, 0x34);
-    EXPECT_EQ(bg.B, 0x56);
-    EXPECT_EQ(bg.A, 255);
-    EXPECT_TRUE(form_->State().ReconvertPending);
+    expectBackground(0x12, 0x34, 0x56);
 
     // Cancelling the picker returns to the item shown before.
     f5_->PickColor = [](QColor) { return std::optional<QColor>(); };

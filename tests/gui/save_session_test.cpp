@@ -112,6 +112,9 @@ TEST_F(SaveSessionTest, OtherFiltersWriteTheirFormatUnderItsExtension) {
         EXPECT_EQ(form_->StatusText(4), QString("Write (%1): %2 bytes").arg(ext).arg(fs::file_size(file)));
     }
     EXPECT_FALSE(fs::exists(base_ / "out.png"));
+    // Another image has not been written: the last save's size goes.
+    form_->OpenImage(SuiteFile("basn3p02.png"));
+    EXPECT_TRUE(form_->StatusText(4).isEmpty()) << form_->StatusText(4).toStdString();
     // JPEG goes through the quality dialog: nothing is written until its Save.
     EXPECT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "out").string()), 6));
     EXPECT_TRUE(messages_.isEmpty());
