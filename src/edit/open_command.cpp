@@ -34,6 +34,7 @@ public:
         pending = true;
     }
     void StatusText(int32_t panel, const std::string& text) override { inner_.StatusText(panel, text); }
+    void OpenWarning(const std::string& text) override { inner_.OpenWarning(text); }
     bool MaskEditing() override { return inner_.MaskEditing(); }
     void MaskPasted() override {
         inner_.MaskPasted();

@@ -33,6 +33,9 @@ public:
     virtual void SaveUndoState(bool imageChanged, bool maskChanged, bool paletteChanged) {}
     // Status bar panel 0..3.
     virtual void StatusText(int32_t panel, const std::string& text) {}
+    // The file opened, but the decoder read past damage: "x.jpg: the file is cut short; ...".
+    // Called once per finding, after the status texts.
+    virtual void OpenWarning(const std::string& text) {}
 
     // Clipboard paste: whether mask editing is on, the mask overlay redraw, the file tabs.
     virtual bool MaskEditing() { return false; }

@@ -77,7 +77,7 @@ std::vector<uint8_t> EncodeBmp24(const TBitmap& b) {
 
 // Decodes into `rows` (24-bit B, G, R, rows top first, `stride` apart); no C++ object with a
 // destructor lives between setjmp and a longjmp, so the jump skips nothing.
-bool DecodeJpegInto(const std::vector<uint8_t>& bytes, TBitmap& target, std::string& error) {
+bool DecodeJpegInto(const std::vector<uint8_t>& bytes, TBitmap& target, std::string& error, std::string& warning) {
     jpeg_decompress_struct cinfo;
     TJpegErrorManager jerr;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -155,6 +155,7 @@ bool DecodeJpegInto(const std::vector<uint8_t>& bytes, TBitmap& target, std::str
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     std::free(line);
+    warning = JpegWarningText(jerr);
     return true;
 }
 
@@ -281,11 +282,12 @@ TJPEGBitmap::TJPEGBitmap(std::string sessionFolder) : TToolBitmap(std::move(sess
 void TJPEGBitmap::LoadFromStream(std::istream& stream) {
     std::vector<uint8_t> file = ReadStream(stream);
     TBitmap decoded;
-    std::string error;
-    if (file.empty() || !DecodeJpegInto(file, decoded, error)) {
+    std::string error, warning;
+    if (file.empty() || !DecodeJpegInto(file, decoded, error, warning)) {
         throw EJPEGError("Cannot load JPEG image" + (error.empty() ? std::string() : ": " + error));
     }
     TBitmap::Assign(decoded);
+    Warning = warning;
 }
 
 void TJPEGBitmap::SaveToStream(std::ostream& stream) {
