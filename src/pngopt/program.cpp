@@ -384,7 +384,7 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
             // A parameter shaped like an option that names no file is most likely a mistyped option.
             const bool optionLike = !candidate.empty() && (candidate[0] == '-' ||
                                     (candidate[0] == '/' && candidate.find('/', 1) == std::string::npos));
-            console.Error(candidate, optionLike ? "Unknown option, and no file of that name"
+            console.Error(candidate, optionLike ? "No such file, and no file matches it, nor is it an option"
                                                 : "No such file, and no file matches it");
             unmatched = true;
         }
