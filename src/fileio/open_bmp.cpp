@@ -18,6 +18,10 @@ constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAl
 // Below this many pixels an image is too small for its run-length data to be judged by how
 // much of it the data covers.
 constexpr uint64_t kRleSlackPixels = 1 << 16;
+// End-of-line codes and deltas skip pixels without coding them, so a few bytes could claim
+// gigabytes: past this many pixels a byte (a blank row of 8192 in one end-of-line code) the
+// image is refused before it takes any memory.
+constexpr uint64_t kMaxRlePixelsPerByte = 4096;
 
 [[noreturn]] void Fail(const std::string& what) { throw FileIoError("BMP: " + what); }
 
@@ -219,8 +223,14 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b, const TBmpReadOptions& 
     if (offBits < paletteAt) Fail("the pixel data starts inside its headers");
     const uint64_t dataBytes = b.size() - offBits;
     const uint64_t stride = ((uint64_t(width) * bpp + 31) / 32) * 4;
-    if (rle)
+    if (rle) {
+        const uint64_t pixels = uint64_t(width) * uint64_t(height);
+        if (pixels > dataBytes * kMaxRlePixelsPerByte + kRleSlackPixels)
+            Fail("a " + std::to_string(width) + "x" + std::to_string(height) + " image is too large for " +
+                 std::to_string(dataBytes) + " bytes of run-length data (at most " +
+                 std::to_string(kMaxRlePixelsPerByte) + " pixels a byte)");
         CheckRle(b, offBits, width, height, compression == kBiRle4);
+    }
     else if (stride * uint64_t(height) > dataBytes)
         Fail("the pixel data is cut short");
 
