@@ -202,10 +202,6 @@ bool InflatesWhole(const uint8_t* data, size_t size) {
     return rc == Z_STREAM_END;
 }
 
-uint32_t Be32(const std::vector<uint8_t>& d, size_t at) {
-    return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
-}
-
 // Why a standard chunk cannot go into a checked PNG as it is; "" when it can. Chunks whose
 // content is rebuilt for the output (bKGD, sBIT, hIST) are checked where they are converted.
 std::string ChunkFault(const std::string& name, const std::vector<uint8_t>& d) {
