@@ -247,7 +247,27 @@ std::string ChunkFault(const std::string& name, const std::vector<uint8_t>& d) {
         if (nul + 2 > n || (d[nul + 1] != 8 && d[nul + 1] != 16)) return "unknown sample depth";
         return (n - nul - 2) % (d[nul + 1] == 8 ? 6 : 10) == 0 ? "" : "wrong length";
     }
-    if (name == "eXIf") return n >= 2 ? "" : "wrong length";
+    if (name == "eXIf") {
+        const bool tiff = n >= 4 && (std::memcmp(d.data(), "MM\0*", 4) == 0 || std::memcmp(d.data(), "II*\0", 4) == 0);
+        return tiff ? "" : "not Exif data";
+    }
+    if (name == "sTER") {
+        if (n != 1) return "wrong length";
+        return d[0] <= 1 ? "" : "unknown layout";
+    }
+    if (name == "sCAL") {
+        // unit, width text, NUL, height text
+        if (n < 4 || (d[0] != 1 && d[0] != 2)) return "invalid content";
+        const auto nul = std::find(d.begin() + 1, d.end(), uint8_t(0));
+        const bool ok = nul != d.begin() + 1 && nul != d.end() && nul + 1 != d.end() && std::find(nul + 1, d.end(), uint8_t(0)) == d.end();
+        return ok ? "" : "invalid content";
+    }
+    if (name == "pCAL") {
+        size_t nul = 0;
+        return KeywordAt(d, nul) ? "" : "invalid keyword";
+    }
+    // The third letter's case is reserved: such a chunk is no PNG chunk yet.
+    if (name.size() == 4 && std::islower(static_cast<unsigned char>(name[2]))) return "reserved name";
     return "";
 }
 
@@ -315,6 +335,10 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
     auto drop = [&](const std::string& name, const std::string& why) {
         if (warnings) warnings->push_back(name + ": " + why + ", chunk dropped");
     };
+    if (output.hasGamma && output.gamma == 0) {
+        output.hasGamma = false;
+        drop("gAMA", "zero gamma");
+    }
     std::vector<std::string> seen;
     bool histogram = false;
     for (const RawChunk& c : input.chunks) {

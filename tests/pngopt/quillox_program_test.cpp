@@ -382,7 +382,8 @@ TEST_F(QuilloxProgram, RepeatedAndMalformedChunksAreDroppedFromAFreshFile) {
                                               {"tEXt", {'T', 'i', 1, 0, 'x'}}, {"tEXt", {' ', 'k', 0, 'x'}},
                                               {"tEXt", {'T', 'i', 't', 'l', 'e', 0, 'o', 'k'}},
                                               {"zTXt", {'Z', 0, 0, 1, 2, 3}}, {"iCCP", {'p', 0, 0, 1, 2}},
-                                              {"sPLT", {'s', 0, 8, 1, 2, 3}}}));
+                                              {"sPLT", {'s', 0, 8, 1, 2, 3}}, {"gAMA", {0, 0, 0, 0}},
+                                              {"abcd", {1}}, {"sCAL", {1}}}));
     const auto input = ReadBytes(in);
     ASSERT_EQ(Run({"/y", "/dir", "out", in.string()}), 0) << err_.str();
     const fs::path out = dir_ / "out" / "d.png";
@@ -396,7 +397,9 @@ TEST_F(QuilloxProgram, RepeatedAndMalformedChunksAreDroppedFromAFreshFile) {
     for (const char* line : {"sRGB: repeated, chunk dropped", "cHRM: wrong length, chunk dropped",
                              "pHYs: repeated, chunk dropped", "tIME: repeated, chunk dropped",
                              "tEXt: invalid keyword, chunk dropped", "zTXt: damaged compressed data, chunk dropped",
-                             "iCCP: sRGB and iCCP exclude each other, chunk dropped", "sPLT: wrong length, chunk dropped"})
+                             "iCCP: sRGB and iCCP exclude each other, chunk dropped", "sPLT: wrong length, chunk dropped",
+                             "gAMA: zero gamma, chunk dropped", "abcd: reserved name, chunk dropped",
+                             "sCAL: invalid content, chunk dropped"})
         EXPECT_NE(err.find(line), std::string::npos) << line << "\n" << err;
     EXPECT_EQ(ReadBytes(in), input);
 }
