@@ -371,6 +371,14 @@ TEST_F(QuilloxProgram, GluedPathOptionsAndParametersThatFindNothing) {
     EXPECT_EQ(ReadBytes(a), bytes);
 }
 
+// cHRM of white 0.3127 0.329, red x and y 0.64 and redY - 0.64, green 0.3 0.6, blue 0.15 0.06.
+std::vector<uint8_t> Chrm(uint32_t redSum) {
+    std::vector<uint8_t> d;
+    for (uint32_t v : {31270u, 32900u, 64000u, redSum - 64000u, 30000u, 60000u, 15000u, 6000u})
+        for (int s = 24; s >= 0; s -= 8) d.push_back(uint8_t(v >> s));
+    return d;
+}
+
 // A damaged input's repeated, malformed and misnamed chunks stay behind, each with a report line,
 // so the freshly written file passes a PNG checker; the first copy of a once-only chunk stays.
 TEST_F(QuilloxProgram, RepeatedAndMalformedChunksAreDroppedFromAFreshFile) {
@@ -383,7 +391,7 @@ TEST_F(QuilloxProgram, RepeatedAndMalformedChunksAreDroppedFromAFreshFile) {
                                               {"tEXt", {'T', 'i', 't', 'l', 'e', 0, 'o', 'k'}},
                                               {"zTXt", {'Z', 0, 0, 1, 2, 3}}, {"iCCP", {'p', 0, 0, 1, 2}},
                                               {"sPLT", {'s', 0, 8, 1, 2, 3}}, {"gAMA", {0, 0, 0, 0}},
-                                              {"abcd", {1}}, {"sCAL", {1}}}));
+                                              {"abcd", {1}}, {"sCAL", {1}}, {"cHRM", Chrm(100001)}}));
     const auto input = ReadBytes(in);
     ASSERT_EQ(Run({"/y", "/dir", "out", in.string()}), 0) << err_.str();
     const fs::path out = dir_ / "out" / "d.png";
@@ -399,7 +407,7 @@ TEST_F(QuilloxProgram, RepeatedAndMalformedChunksAreDroppedFromAFreshFile) {
                              "tEXt: invalid keyword, chunk dropped", "zTXt: damaged compressed data, chunk dropped",
                              "iCCP: sRGB and iCCP exclude each other, chunk dropped", "sPLT: wrong length, chunk dropped",
                              "gAMA: zero gamma, chunk dropped", "abcd: reserved name, chunk dropped",
-                             "sCAL: invalid content, chunk dropped"})
+                             "sCAL: invalid content, chunk dropped", "cHRM: impossible chromaticity, chunk dropped"})
         EXPECT_NE(err.find(line), std::string::npos) << line << "\n" << err;
     EXPECT_EQ(ReadBytes(in), input);
 }
