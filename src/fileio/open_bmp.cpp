@@ -230,9 +230,9 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b, const TBmpReadOptions& 
                  std::to_string(dataBytes) + " bytes of run-length data (at most " +
                  std::to_string(kMaxRlePixelsPerByte) + " pixels a byte)");
         CheckRle(b, offBits, width, height, compression == kBiRle4);
-    }
-    else if (stride * uint64_t(height) > dataBytes)
+    } else if (stride * uint64_t(height) > dataBytes) {
         Fail("the pixel data is cut short");
+    }
 
     TDecodedImage out;
     out.SourceBits = static_cast<int32_t>(bpp);

@@ -280,6 +280,7 @@ void TWEBPBitmap::SaveToStream(std::ostream& stream) {
 TJPEGBitmap::TJPEGBitmap(std::string sessionFolder) : TToolBitmap(std::move(sessionFolder)), Encoder(ToolPath("cjpeg")) {}
 
 void TJPEGBitmap::LoadFromStream(std::istream& stream) {
+    Warning.clear();
     std::vector<uint8_t> file = ReadStream(stream);
     TBitmap decoded;
     std::string error, warning;
