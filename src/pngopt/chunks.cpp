@@ -53,7 +53,21 @@ bool BackgroundRgb(const WorkImage& in, const std::vector<uint8_t>& d, uint32_t 
     return true;
 }
 
-int BackgroundIndex(OutputImage& out, const uint32_t rgb[3]);
+// The palette index of the background's exact colour, appended to the palette when it is not
+// there and the depth leaves room; -1 when there is no room.
+int BackgroundIndex(OutputImage& out, const uint32_t rgb[3]) {
+    // A 16-bit value that is no 8-bit value times 257 has no exact palette colour.
+    for (int c = 0; c < 3; ++c)
+        if (rgb[c] % 257 != 0) return -1;
+    const uint8_t r = uint8_t(rgb[0] / 257), g = uint8_t(rgb[1] / 257), b = uint8_t(rgb[2] / 257);
+    for (size_t i = 0; i < out.palette.size(); ++i) {
+        const PaletteEntry& e = out.palette[i];
+        if (e.r == r && e.g == g && e.b == b && e.a == 255) return int(i);
+    }
+    if (out.palette.size() >= (size_t{1} << out.bitDepth) || out.palette.size() >= 256) return -1;
+    out.palette.push_back(PaletteEntry{r, g, b, 255});
+    return int(out.palette.size() - 1);
+}
 
 // False when the input's bKGD does not fit the input's format. `nearest` is set when a palette
 // output had no room for the exact colour.
@@ -165,7 +179,6 @@ void AddRaw(OutputImage& out, const std::string& name, std::vector<uint8_t> data
     out.chunks.push_back(std::move(holder.Chunks.front()));
 }
 
-
 // A keyword of tEXt, zTXt, iTXt, iCCP or sPLT: 1 to 79 printable Latin-1 characters, no space at
 // either end and no two spaces in a row.
 bool ValidKeyword(const uint8_t* begin, const uint8_t* end) {
@@ -184,22 +197,26 @@ bool KeywordAt(const std::vector<uint8_t>& d, size_t& nul) {
     return nul < d.size() && ValidKeyword(d.data(), d.data() + nul);
 }
 
-// Inflates a zlib stream to its end without keeping the output; false when it is damaged or cut.
-bool InflatesWhole(const uint8_t* data, size_t size) {
+// Inflates a zlib stream to its end without keeping the output: "" when it is whole. The
+// output is capped, so that a small chunk cannot keep the program busy for long.
+std::string InflateFault(const uint8_t* data, size_t size) {
+    constexpr uint64_t kMaxInflated = uint64_t(64) << 20;
     z_stream z{};
-    if (inflateInit(&z) != Z_OK) return false;
+    if (inflateInit(&z) != Z_OK) return "damaged compressed data";
     z.next_in = const_cast<Bytef*>(data);
     z.avail_in = uInt(size);
     uint8_t sink[16384];
     int rc = Z_OK;
-    while (rc == Z_OK) {
+    while (rc == Z_OK && z.total_out <= kMaxInflated) {
         z.next_out = sink;
         z.avail_out = sizeof sink;
         rc = inflate(&z, Z_NO_FLUSH);
         if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
     }
+    const bool large = z.total_out > kMaxInflated;
     inflateEnd(&z);
-    return rc == Z_STREAM_END;
+    if (large) return "too large once inflated";
+    return rc == Z_STREAM_END ? "" : "damaged compressed data";
 }
 
 uint32_t Be32(const std::vector<uint8_t>& d, size_t at) {
@@ -242,7 +259,7 @@ std::string ChunkFault(const std::string& name, const std::vector<uint8_t>& d) {
         if (name == "tEXt") return std::find(d.begin() + long(nul) + 1, d.end(), uint8_t(0)) == d.end() ? "" : "NUL in text";
         if (name == "zTXt" || name == "iCCP") {
             if (nul + 2 > n || d[nul + 1] != 0) return "unknown compression method";
-            return InflatesWhole(d.data() + nul + 2, n - nul - 2) ? "" : "damaged compressed data";
+            return InflateFault(d.data() + nul + 2, n - nul - 2);
         }
         if (name == "iTXt") {
             // flag, method, language NUL, translated keyword NUL, text
@@ -252,8 +269,7 @@ std::string ChunkFault(const std::string& name, const std::vector<uint8_t>& d) {
             const auto translated = std::find(lang + 1, d.end(), uint8_t(0));
             if (translated == d.end()) return "damaged structure";
             const size_t text = size_t(translated - d.begin()) + 1;
-            if (d[nul + 1] == 1 && !InflatesWhole(d.data() + text, n - text)) return "damaged compressed data";
-            return "";
+            return d[nul + 1] == 1 ? InflateFault(d.data() + text, n - text) : "";
         }
         // sPLT: sample depth, then entries of 6 (8-bit) or 10 (16-bit) bytes.
         if (nul + 2 > n || (d[nul + 1] != 8 && d[nul + 1] != 16)) return "unknown sample depth";
@@ -290,21 +306,6 @@ bool OnceOnly(const std::string& name) {
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
-// The palette index of the background's exact colour, appended to the palette when it is not
-// there and the depth leaves room; -1 when there is no room.
-int BackgroundIndex(OutputImage& out, const uint32_t rgb[3]) {
-    // A 16-bit value that is no 8-bit value times 257 has no exact palette colour.
-    for (int c = 0; c < 3; ++c)
-        if (rgb[c] % 257 != 0) return -1;
-    const uint8_t r = uint8_t(rgb[0] / 257), g = uint8_t(rgb[1] / 257), b = uint8_t(rgb[2] / 257);
-    for (size_t i = 0; i < out.palette.size(); ++i) {
-        const PaletteEntry& e = out.palette[i];
-        if (e.r == r && e.g == g && e.b == b && e.a == 255) return int(i);
-    }
-    if (out.palette.size() >= (size_t{1} << out.bitDepth) || out.palette.size() >= 256) return -1;
-    out.palette.push_back(PaletteEntry{r, g, b, 255});
-    return int(out.palette.size() - 1);
-}
 }  // namespace
 
 std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, const std::vector<std::string>& inputNames,
