@@ -17,6 +17,7 @@ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=
     -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++}" -DJX_FUZZ=ON -DJX_BUILD_GUI=OFF -DJX_BUILD_TESTS=OFF \
     -DJX_BUILD_BENCH=OFF $launcher >/dev/null
 targets=$(sed -n 's/^set(JX_FUZZ_TARGETS \(.*\))$/\1/p' "$here/CMakeLists.txt")
+set --
 for t in $targets; do set -- "$@" "fuzz_$t"; done
 cmake --build "$out" -j "${JOBS:-$(nproc)}" --target "$@"
 echo "built in $out/fuzz: $*"
