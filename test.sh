@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything twice (optimised, then with address and undefined-behaviour sanitizers)
-# and runs every test through CTest. Exits non-zero on the first failure.
+# and runs every test through CTest; then builds the fuzz targets of the readers and runs each
+# over its seeds and a few seconds of new inputs. Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -25,3 +26,7 @@ export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export JX_SANITIZER_BUILD=1
 run_build build-asan -DJX_SANITIZE=ON -DJX_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== fuzz targets"
+./fuzz/build.sh build-fuzz
+./fuzz/run.sh build-fuzz 5

@@ -1,12 +1,86 @@
 #pragma once
-// Feeds one input to a reader; errors with a message are the expected outcome
-// for damaged data, anything else (a crash, a sanitizer report) is a finding.
+// Feeds one input to a reader. A refusal with a message is the expected outcome for damaged
+// data; anything else (a crash, a sanitizer report, an error without a message, our own output
+// that does not load again) is a finding.
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "fileio/errors.h"
+
+namespace fuzz {
+
+// Stops the run with the finding's text.
+[[noreturn]] inline void Finding(const std::string& what) {
+    std::fprintf(stderr, "FINDING: %s\n", what.c_str());
+    std::abort();
+}
+
+// Runs a reader: the errors of the project's libraries all derive from std::runtime_error and
+// carry their message; an empty message is a finding.
+template <typename F>
+bool Refused(F&& read) {
+    try {
+        read();
+        return false;
+    } catch (const std::runtime_error& e) {
+        if (std::string(e.what()).empty()) Finding("an error without a message");
+        return true;
+    }
+}
+
+// A private folder for the readers that take a file name, removed when the process ends.
+class Scratch {
+public:
+    static Scratch& Get() {
+        static Scratch s;
+        return s;
+    }
+    // Writes the input as name in the folder and returns its path.
+    std::string Put(const std::string& name, const uint8_t* data, size_t size) {
+        const std::string path = folder_ + "/" + name;
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+        return path;
+    }
+    const std::string& Folder() const { return folder_; }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+
+private:
+    Scratch() {
+        std::string templ = (std::filesystem::temp_directory_path() / "jx_fuzz_XXXXXX").string();
+        if (!mkdtemp(templ.data())) Finding("no scratch folder");
+        folder_ = templ;
+    }
+    std::string folder_;
+};
+
+// The extension a picture file of these bytes would carry, from its signature; TGA has none.
+inline const char* ExtensionOf(const uint8_t* d, size_t n) {
+    auto starts = [&](const char* sig, size_t len) { return n >= len && std::memcmp(d, sig, len) == 0; };
+    if (starts("\x89PNG", 4)) return ".png";
+    if (starts("GIF8", 4)) return ".gif";
+    if (starts("BM", 2)) return ".bmp";
+    if (starts("8BPS", 4)) return ".psd";
+    if (starts("\xFF\xD8", 2)) return ".jpg";
+    if (starts("P6", 2)) return ".ppm";
+    if (starts("\0\0\1\0", 4)) return ".ico";
+    if (starts("\0\0\2\0", 4)) return ".cur";
+    return ".tga";
+}
+
+}  // namespace fuzz
 
 template <typename Graphic>
 void FuzzLoad(const uint8_t* data, size_t size, bool save_again = false) {

@@ -92,7 +92,15 @@ void Stamp(const std::string& path, int64_t time) {
     if (time != 0) SetFileModificationTime(path, time);
 }
 
-class QuietOpen : public OpenImageObserver {};
+// Keeps only what the row shows: the damage an opened file was read past.
+class QuietOpen : public OpenImageObserver {
+public:
+    explicit QuietOpen(std::vector<std::string>& warnings) : warnings_(warnings) {}
+    void OpenWarning(const std::string& text) override { warnings_.push_back(text); }
+
+private:
+    std::vector<std::string>& warnings_;
+};
 
 TBatchRowResult Failed(TBatchRowResult r, const std::string& why) {
     r.Outcome = TBatchOutcome::Error;
@@ -280,7 +288,7 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
             ~Restore() { s.BatchQuantize = was; }
         } restore{state, state.BatchQuantize};
         state.BatchQuantize = quantize;
-        QuietOpen observer;
+        QuietOpen observer(r.Warnings);
         TOpenedFile current;
         TOpenTarget target{state, settings, observer, current, /*BatchMode=*/true};
         CancelFlag toolCancel;
@@ -344,7 +352,7 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
             if (options.PreserveDateTime) Stamp(copy, item.Time);
             if (!FilesEqual(source, copy)) return Failed(r, "The copy " + copy + " differs from its source");
             r.Output = copy;
-            if (options.DeleteSource && !SameFile(copy, source)) {
+            if (options.DeleteSource && r.Warnings.empty() && !SameFile(copy, source)) {
                 const std::string note = DeleteSource(source);
                 if (!note.empty()) r.Loss = note.substr(2);
             }
@@ -359,7 +367,9 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
         r.Output = output;
         r.Outcome = TBatchOutcome::Kept;
         r.Loss = ShowErrorMetrics(state, TErrorMetric::Rmse, 0, true).BatchRmse;
-        if (options.DeleteSource && !replacesSource && !SameFile(output, source)) r.Loss += DeleteSource(source);
+        // A damaged source stays: the output holds only what could be read of it.
+        if (options.DeleteSource && r.Warnings.empty() && !replacesSource && !SameFile(output, source))
+            r.Loss += DeleteSource(source);
         return r;
     } catch (const std::exception& e) {
         return Failed(r, e.what());

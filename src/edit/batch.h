@@ -92,6 +92,9 @@ struct TBatchRowResult {
     int64_t NewSize = 0;
     std::string Loss;    // the rmse of a kept file, or the reason of an error
     std::string Output;  // the file written or copied (empty when none)
+    // The source opened but was damaged (a cut-short JPEG, a dropped PNG chunk): the row is
+    // marked with these texts, whatever its outcome.
+    std::vector<std::string> Warnings;
 };
 
 // The "Out", "Ratio" and "Loss" cells of a row.

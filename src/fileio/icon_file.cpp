@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "fileio/replace_file.h"
 #include "fileio/png_probe.h"
@@ -24,6 +25,9 @@ void SetLe32(uint8_t* p, uint32_t v) {
 }
 
 const uint8_t kPngSignature[4] = {0x89, 'P', 'N', 'G'};
+
+// Honest frames are disjoint, so their files come to the icon's size plus a BMP file header each.
+constexpr uint64_t kMaxFrameBytesPerIconByte = 4;
 
 void Remove(const std::string& path) {
     if (path.empty()) return;
@@ -111,6 +115,19 @@ void TIconFile::ReadIconFile(const std::string& fileName) {
         }
     }
 
+    // Entries that point at the same bytes share one frame file, and the frame files together
+    // may not outgrow the icon by much: overlapping entries could otherwise fill the disk.
+    std::map<std::pair<uint64_t, uint64_t>, uint32_t> firstOf;
+    std::vector<uint32_t> sharesWith(count);
+    uint64_t toWrite = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        const auto [it, added] = firstOf.emplace(std::make_pair(plans[k].offset, plans[k].size), k);
+        sharesWith[k] = it->second;
+        if (added) toWrite += plans[k].size + 14;
+    }
+    if (toWrite > kMaxFrameBytesPerIconByte * fileSize)
+        throw bad("its frames overlap; they would take " + std::to_string(toWrite) + " bytes to split out.");
+
     std::vector<TIconFrames> frames;
     try {
         for (uint32_t k = 0; k < count; ++k) {
@@ -119,6 +136,15 @@ void TIconFile::ReadIconFile(const std::string& fileName) {
             // The index keeps frames of equal size and depth apart.
             const std::string base = std::to_string(f.Width) + "x" + std::to_string(f.Height) + "x" +
                                      std::to_string(f.Bits) + "-" + std::to_string(k + 1);
+            if (sharesWith[k] != k) {
+                // Each entry still has an edited file of its own.
+                const TIconFrames& first = frames[sharesWith[k]];
+                f.FrameFile = first.FrameFile;
+                f.MaskFile = first.MaskFile;
+                f.EditedFile = folder_ + "o" + base + ".png";
+                frames.push_back(f);
+                continue;
+            }
             const uint8_t* d = &file[size_t(plan.offset)];
             if (f.IsPng) {
                 f.FrameFile = folder_ + base + ".png";

@@ -1,6 +1,8 @@
 #include "fileio/jpeg_decode.h"
 
 #include <jpeglib.h>
+// jpeglib.h must come first.
+#include <jerror.h>
 
 #include <csetjmp>
 #include <cstdlib>
@@ -11,11 +13,13 @@ namespace jx {
 namespace {
 
 // libjpeg's errors as a jump back to the decoder's setjmp, with the library's message kept; its
-// warnings are not shown.
+// warnings (damaged or cut-short data that still decodes) are kept for the caller.
 struct TJpegErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    bool cutShort = false;          // the data ended before the image did
+    char warning[JMSG_LENGTH_MAX];  // the first warning's text, "" without one
 };
 
 jpeg_error_mgr* UseJpegErrors(TJpegErrorManager& e) {
@@ -25,9 +29,23 @@ jpeg_error_mgr* UseJpegErrors(TJpegErrorManager& e) {
         (*c->err->format_message)(c, m->message);
         std::longjmp(m->jump, 1);
     };
-    e.pub.emit_message = [](j_common_ptr, int) {};
+    e.pub.emit_message = [](j_common_ptr c, int level) {
+        if (level >= 0) return;  // trace messages
+        auto* m = reinterpret_cast<TJpegErrorManager*>(c->err);
+        if (c->err->msg_code == JWRN_JPEG_EOF) m->cutShort = true;
+        if (c->err->num_warnings++ == 0) (*c->err->format_message)(c, m->warning);
+    };
     e.message[0] = '\0';
+    e.warning[0] = '\0';
+    e.cutShort = false;
     return &e.pub;
+}
+
+// What the user is told about a decode that finished with warnings; "" without any.
+std::string JpegWarningText(const TJpegErrorManager& e) {
+    if (e.cutShort) return "the file is cut short; its missing part shows grey";
+    if (e.pub.num_warnings > 0) return std::string("the data is damaged (") + e.warning + ")";
+    return {};
 }
 
 // Every 8x8 block codes its DC value in at least one bit, so a header that claims more blocks
@@ -42,7 +60,7 @@ bool HeaderFitsData(const jpeg_decompress_struct& cinfo, size_t fileBytes) {
 
 // No object with a destructor lives between setjmp and a longjmp, so the jump skips nothing;
 // the sink's calls never run while libjpeg does.
-bool DecodeJpeg(std::span<const uint8_t> file, TJpegSink& sink, std::string& error) {
+bool DecodeJpeg(std::span<const uint8_t> file, TJpegSink& sink, std::string& error, std::string* warning) {
     jpeg_decompress_struct cinfo;
     TJpegErrorManager jerr;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -101,6 +119,7 @@ bool DecodeJpeg(std::span<const uint8_t> file, TJpegSink& sink, std::string& err
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     std::free(line);
+    if (warning) *warning = JpegWarningText(jerr);
     return true;
 }
 

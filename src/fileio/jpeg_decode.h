@@ -45,7 +45,8 @@ public:
     virtual void Row(uint32_t y, const TJpegLine& line) = 0;
 };
 
-// False with error set (libjpeg's message, or the sink's) when the file cannot be decoded.
-bool DecodeJpeg(std::span<const uint8_t> file, TJpegSink& sink, std::string& error);
+// False with error set (libjpeg's message, or the sink's) when the file cannot be decoded. A file
+// that decoded past damage sets *warning ("the file is cut short; ..."), else empties it.
+bool DecodeJpeg(std::span<const uint8_t> file, TJpegSink& sink, std::string& error, std::string* warning = nullptr);
 
 }  // namespace jx

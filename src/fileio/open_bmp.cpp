@@ -1,5 +1,6 @@
 // Our own BMP/DIB reader. Every size and offset from the file is checked in 64 bits before a
 // byte is read, so a damaged header gives a message, never a read past the data.
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <vector>
@@ -14,10 +15,13 @@ namespace {
 
 constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAlphaBitfields = 6;
 
-// A run of 2 bytes paints at most 255 pixels; skips can jump further, so the bound is loose, yet
-// it keeps a few bytes from claiming gigabytes. Pixels the stream never reaches read as index 0.
-constexpr uint64_t kMaxRlePixelsPerByte = 4096;
+// Below this many pixels an image is too small for its run-length data to be judged by how
+// much of it the data covers.
 constexpr uint64_t kRleSlackPixels = 1 << 16;
+// End-of-line codes and deltas skip pixels without coding them, so a few bytes could claim
+// gigabytes: past this many pixels a byte (a blank row of 8192 in one end-of-line code) the
+// image is refused before it takes any memory.
+constexpr uint64_t kMaxRlePixelsPerByte = 4096;
 
 [[noreturn]] void Fail(const std::string& what) { throw FileIoError("BMP: " + what); }
 
@@ -55,7 +59,55 @@ struct TChannel {
     }
 };
 
-// RLE4/RLE8 into one index byte per pixel, rows bottom-up; pixels the stream skips stay 0.
+// Walks RLE4/RLE8 codes without writing a pixel, so that damaged data is refused before the
+// image takes any memory. A stream must end with its end-of-bitmap code or reach the last row,
+// and must account for a fair share of the image: painted pixels, rows it ends while still empty
+// and the jumps of its deltas. Rows of end-of-line codes (a blank sparse image) account for every
+// row; a header whose width or height was damaged leaves most of the image unaccounted for.
+void CheckRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool four) {
+    int64_t x = 0, y = 0;
+    uint64_t accounted = 0;
+    auto paint = [&](int64_t n) {
+        if (y < h && x < w) accounted += uint64_t(std::min<int64_t>(n, w - x));
+        x += n;
+    };
+    bool ended = false;
+    while (pos + 2 <= b.size() && y < h) {
+        const uint8_t n = b[pos], v = b[pos + 1];
+        pos += 2;
+        if (n > 0) {
+            paint(n);
+            continue;
+        }
+        if (v == 0) {
+            if (x == 0) accounted += uint64_t(w);
+            x = 0;
+            ++y;
+        } else if (v == 1) {
+            ended = true;
+            break;
+        } else if (v == 2) {
+            if (pos + 2 > b.size()) Fail("the pixel data is cut short");
+            accounted += uint64_t(b[pos]) + uint64_t(b[pos + 1]) * uint64_t(w);
+            x += b[pos];
+            y += b[pos + 1];
+            pos += 2;
+        } else {
+            const size_t bytes = four ? (v + 1u) / 2 : v;
+            if (pos + bytes > b.size()) Fail("the pixel data is cut short");
+            paint(v);
+            pos += (bytes + 1) & ~size_t{1};
+        }
+    }
+    if (!ended && y < h) Fail("the pixel data is cut short");
+    const uint64_t area = uint64_t(w) * uint64_t(h);
+    if (area > kRleSlackPixels && accounted < area / 16)
+        Fail("the run-length data cannot fill a " + std::to_string(w) + "x" + std::to_string(h) +
+             " image (its width or height is damaged)");
+}
+
+// RLE4/RLE8 into one index byte per pixel, rows bottom-up; pixels the stream skips stay 0. The
+// stream was checked by CheckRle.
 std::vector<uint8_t> DecodeRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool four) {
     std::vector<uint8_t> out(static_cast<size_t>(w * h), 0);
     int64_t x = 0, y = 0;
@@ -82,7 +134,7 @@ std::vector<uint8_t> DecodeRle(std::span<const uint8_t> b, size_t pos, int64_t w
             pos += 2;
         } else {
             const size_t bytes = four ? (v + 1u) / 2 : v;
-            if (pos + bytes > b.size()) Fail("run-length data is truncated");
+            if (pos + bytes > b.size()) Fail("the pixel data is cut short");
             for (int i = 0; i < v; ++i) put(four ? ((i & 1) ? b[pos + i / 2] & 15 : b[pos + i / 2] >> 4) : b[pos + i]);
             pos += (bytes + 1) & ~size_t{1};
         }
@@ -166,13 +218,21 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b, const TBmpReadOptions& 
     };
 
     // The pixel data must be able to hold the image before the image is allocated: rows as
-    // stored, or for run-length data a generous bound on what its runs and skips can cover.
+    // stored, or run-length codes that end properly and cover the image.
     if (offBits > b.size()) Fail("pixel data lies past the end of the file");
+    if (offBits < paletteAt) Fail("the pixel data starts inside its headers");
     const uint64_t dataBytes = b.size() - offBits;
     const uint64_t stride = ((uint64_t(width) * bpp + 31) / 32) * 4;
-    if (rle ? uint64_t(width) * uint64_t(height) > dataBytes * kMaxRlePixelsPerByte + kRleSlackPixels
-            : stride * uint64_t(height) > dataBytes)
-        Fail("file is truncated");
+    if (rle) {
+        const uint64_t pixels = uint64_t(width) * uint64_t(height);
+        if (pixels > dataBytes * kMaxRlePixelsPerByte + kRleSlackPixels)
+            Fail("a " + std::to_string(width) + "x" + std::to_string(height) + " image is too large for " +
+                 std::to_string(dataBytes) + " bytes of run-length data (at most " +
+                 std::to_string(kMaxRlePixelsPerByte) + " pixels a byte)");
+        CheckRle(b, offBits, width, height, compression == kBiRle4);
+    } else if (stride * uint64_t(height) > dataBytes) {
+        Fail("the pixel data is cut short");
+    }
 
     TDecodedImage out;
     out.SourceBits = static_cast<int32_t>(bpp);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "imaging/engine_state.h"
 
@@ -15,9 +16,13 @@ struct TDecodedImage {
     TPixelImage Pixels;
     bool HasAlpha = false;
     int32_t SourceBits = 0;  // bits a pixel in the file, where the format has one
+    // Damage the decoder read past (a dropped chunk, a cut-short stream): the image opens, and
+    // the user is told.
+    std::vector<std::string> Warnings;
 };
 
-// libpng: every colour type and bit depth, tRNS, 16-bit samples (high byte kept), Adam7.
+// libpng: every colour type and bit depth, tRNS, 16-bit samples (high byte kept), Adam7. An
+// ancillary chunk with a bad CRC is dropped with a warning; damage anywhere else refuses the file.
 TDecodedImage DecodePngFile(const std::string& fileName);
 
 // BMP/DIB: 1, 4, 8, 16, 24 and 32 bits, bit fields, RLE4/RLE8, bottom-up and top-down rows.

@@ -75,6 +75,7 @@ TDecodedImage DecodePsdFile(const std::string& fileName) {
 TDecodedImage DecodeJpegFile(const std::string& fileName) {
     TJPEGBitmap g;
     TDecodedImage out = Load(g, fileName);
+    if (!g.Warning.empty()) out.Warnings.push_back(g.Warning);
     // JPEG has no alpha, whatever the reader's buffer layout.
     out.HasAlpha = false;
     for (TPixelRec& p : out.Pixels.Vector()) p.A = 255;

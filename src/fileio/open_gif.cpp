@@ -14,6 +14,8 @@ namespace jx {
 namespace {
 
 std::string GifMessage(int code) {
+    // The file was open and readable, so a read that fails has run into its end.
+    if (code == D_GIF_ERR_READ_FAILED) return "the file is cut short";
     const char* text = GifErrorString(code);
     // giflib leaves the code at 0 when the data itself ended or made no sense.
     if (code == 0 || !text) return "the file is damaged or cut short";

@@ -102,6 +102,7 @@ bool OpenImage(TOpenTarget& target, const std::string& fileName) {
     }
     if (decoded.Pixels.Empty()) throw FileIoError(OpenFailureText(fileName, format, "the file holds no image"));
 
+    const std::vector<std::string> warnings = std::move(decoded.Warnings);
     observer.LeaveEditingModes();
     state.HasAlpha = decoded.HasAlpha;
     // The colour-space pass below converts the image and builds its edge map; converting here
@@ -136,6 +137,7 @@ bool OpenImage(TOpenTarget& target, const std::string& fileName) {
 
     const auto texts = OpenStatusTexts(state, target.Current);
     for (int32_t i = 0; i < 4; ++i) observer.StatusText(i, texts[static_cast<size_t>(i)]);
+    for (const std::string& w : warnings) observer.OpenWarning(name + ": " + w);
     return true;
 }
 

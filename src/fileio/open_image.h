@@ -46,6 +46,11 @@ public:
     virtual void StatusText(int32_t panel, const std::string& text) {
         if (next_) next_->StatusText(panel, text);
     }
+    // The file opened, but the decoder read past damage: "x.jpg: the file is cut short; ...".
+    // Called once per finding, after the status texts.
+    virtual void OpenWarning(const std::string& text) {
+        if (next_) next_->OpenWarning(text);
+    }
 
     // Clipboard paste: whether mask editing is on, the mask overlay redraw, the file tabs.
     virtual bool MaskEditing() { return next_ && next_->MaskEditing(); }

@@ -136,18 +136,23 @@ TDecodedImage MapPng(const PngImage& png) {
 
 TDecodedImage DecodePngFile(const std::string& fileName) {
     PngImage png;
+    std::vector<std::string> dropped;
     try {
         PngDecodeOptions options;
         options.ReadRowFilters = false;  // the editor never looks at them
+        options.DroppedChunks = &dropped;
         png = PngImage::DecodeFile(fileName, options);
     } catch (const PngError& e) {
         throw FileIoError(e.what());
     }
+    TDecodedImage out;
     try {
-        return MapPng(png);
+        out = MapPng(png);
     } catch (const ImagingError& e) {
         throw FileIoError(std::string("PNG: ") + e.what());
     }
+    for (const std::string& name : dropped) out.Warnings.push_back("chunk " + name + " has a bad CRC and was left out");
+    return out;
 }
 
 }  // namespace jx

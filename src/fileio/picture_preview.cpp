@@ -298,7 +298,11 @@ bool ProbePictureSize(const std::string& fileName, int32_t& width, int32_t& heig
             height = int32_t(Le16(&h[20]));
         } else {
             width = int32_t(Le32(&h[18]));
-            height = std::abs(int32_t(Le32(&h[22])));
+            // Negated in 64 bits: INT32_MIN has no 32-bit counterpart and no picture that tall exists.
+            const int64_t signedHeight = int32_t(Le32(&h[22]));
+            const int64_t rows = signedHeight < 0 ? -signedHeight : signedHeight;
+            if (rows > INT32_MAX) return false;
+            height = int32_t(rows);
         }
     } else if (ext == ".tga" || ext == ".vst" || ext == ".icb" || ext == ".vda" || ext == ".win") {
         if (h.size() < 18) return false;

@@ -120,7 +120,7 @@ PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& en
     const fs::path dest = fs::path(folder) / fileName;
     std::error_code ec;
     if (!fs::is_directory(dest.parent_path().empty() ? fs::path(".") : dest.parent_path(), ec)) {
-        throw FileIoError("Cannot write " + dest.string() + ": the folder does not exist.");
+        throw FileIoError("Cannot write \"" + dest.string() + "\": the folder does not exist.");
     }
 
     if (job.cancel) job.cancel->Clear();

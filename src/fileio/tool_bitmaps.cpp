@@ -229,14 +229,16 @@ void TWEBPBitmap::SaveToStream(std::ostream& stream) {
 TJPEGBitmap::TJPEGBitmap(std::string sessionFolder) : TToolBitmap(std::move(sessionFolder)), Encoder(ToolPath("cjpeg")) {}
 
 void TJPEGBitmap::LoadFromStream(std::istream& stream) {
+    Warning.clear();
     std::vector<uint8_t> file = ReadStream(stream);
     TBitmap decoded;
-    std::string error;
+    std::string error, warning;
     TJpegBitmapSink sink(file.size(), decoded);
-    if (file.empty() || !DecodeJpeg(file, sink, error)) {
+    if (file.empty() || !DecodeJpeg(file, sink, error, &warning)) {
         throw EJPEGError("Cannot load JPEG image" + (error.empty() ? std::string() : ": " + error));
     }
     TBitmap::Assign(decoded);
+    Warning = warning;
 }
 
 void TJPEGBitmap::SaveToStream(std::ostream& stream) {

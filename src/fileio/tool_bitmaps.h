@@ -85,8 +85,10 @@ public:
     uint8_t Trellis = 1;
     uint8_t Grayscale = 0;
 
-    // Always 24 bits per pixel.
+    // Always 24 bits per pixel. Data that is damaged or cut short but still decodes leaves its
+    // description in Warning ("" for a whole file).
     void LoadFromStream(std::istream& stream) override;
+    std::string Warning;
     void SaveToStream(std::ostream& stream) override;
 };
 

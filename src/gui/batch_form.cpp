@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QStyle>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -286,6 +287,11 @@ void TBatchForm::ShowRow(size_t index, const TBatchRowResult& r) {
     item->setText(colOut, QString::fromStdString(BatchOutCell(r)));
     item->setText(colRatio, QString::fromStdString(BatchRatioCell(r)));
     item->setText(colLoss, QString::fromStdString(BatchLossCell(r)));
+    // A source read past damage is marked, whatever came of it.
+    std::string warnings;
+    for (const std::string& w : r.Warnings) warnings += (warnings.empty() ? "" : "\n") + w;
+    item->setIcon(colName, warnings.empty() ? QIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    for (int c = 0; c < item->columnCount(); ++c) item->setToolTip(c, QString::fromStdString(warnings));
     if (r.Outcome == TBatchOutcome::Kept || r.Outcome == TBatchOutcome::Skipped) item->setCheckState(colName, Qt::Unchecked);
 }
 

@@ -583,6 +583,11 @@ void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
     if (panel >= 0 && panel < 5) SetStatus(panel, QString::fromStdString(text));
 }
 
+void TJXMainForm::OpenWarning(const std::string& text) {
+    // The last panel, where saving reports too: the newest word about the file is shown.
+    SetStatus(4, QString::fromStdString(text));
+}
+
 void TJXMainForm::ToolButton4Click() {
     if (Locked() || !state_.HasImage()) return;
     QApplication::clipboard()->setImage(maskCrop_->MaskMode() ? maskCrop_->MaskBitmap() : view_);

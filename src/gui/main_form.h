@@ -212,6 +212,7 @@ public:
     void ShowIconDialog(const std::string& fileName) override;
     void SourceReplaced(int32_t width, int32_t height, bool hasAlpha) override;
     void StatusText(int32_t panel, const std::string& text) override;
+    void OpenWarning(const std::string& text) override;
     bool MaskEditing() override;
     void MaskPasted() override;
     void ClearFileTabs() override;

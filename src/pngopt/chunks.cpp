@@ -53,13 +53,37 @@ bool BackgroundRgb(const WorkImage& in, const std::vector<uint8_t>& d, uint32_t 
     return true;
 }
 
-bool ConvertBackground(const WorkImage& in, const OutputImage& out, const std::vector<uint8_t>& data,
-                       std::vector<uint8_t>& result) {
+// The palette index of the background's exact colour, appended to the palette when it is not
+// there and the depth leaves room; -1 when there is no room.
+int BackgroundIndex(OutputImage& out, const uint32_t rgb[3]) {
+    // A 16-bit value that is no 8-bit value times 257 has no exact palette colour.
+    for (int c = 0; c < 3; ++c)
+        if (rgb[c] % 257 != 0) return -1;
+    const uint8_t r = uint8_t(rgb[0] / 257), g = uint8_t(rgb[1] / 257), b = uint8_t(rgb[2] / 257);
+    for (size_t i = 0; i < out.palette.size(); ++i) {
+        const PaletteEntry& e = out.palette[i];
+        if (e.r == r && e.g == g && e.b == b && e.a == 255) return int(i);
+    }
+    if (out.palette.size() >= (size_t{1} << out.bitDepth) || out.palette.size() >= 256) return -1;
+    out.palette.push_back(PaletteEntry{r, g, b, 255});
+    return int(out.palette.size() - 1);
+}
+
+// False when the input's bKGD does not fit the input's format. `nearest` is set when a palette
+// output had no room for the exact colour.
+bool ConvertBackground(const WorkImage& in, OutputImage& out, const std::vector<uint8_t>& data,
+                       std::vector<uint8_t>& result, bool& nearest) {
     uint32_t rgb[3];
+    nearest = false;
     if (!BackgroundRgb(in, data, rgb)) return false;
     result.clear();
     if (out.colorType == kPngPalette) {
         if (out.palette.empty()) return false;
+        if (const int exact = BackgroundIndex(out, rgb); exact >= 0) {
+            result.push_back(uint8_t(exact));
+            return true;
+        }
+        nearest = true;
         size_t best = 0;
         int64_t bestD = INT64_MAX;
         for (size_t i = 0; i < out.palette.size(); ++i) {
@@ -155,6 +179,133 @@ void AddRaw(OutputImage& out, const std::string& name, std::vector<uint8_t> data
     out.chunks.push_back(std::move(holder.Chunks.front()));
 }
 
+// A keyword of tEXt, zTXt, iTXt, iCCP or sPLT: 1 to 79 printable Latin-1 characters, no space at
+// either end and no two spaces in a row.
+bool ValidKeyword(const uint8_t* begin, const uint8_t* end) {
+    const size_t n = size_t(end - begin);
+    if (n == 0 || n > 79 || begin[0] == ' ' || end[-1] == ' ') return false;
+    for (const uint8_t* p = begin; p != end; ++p) {
+        if (!((*p >= 32 && *p <= 126) || *p >= 161)) return false;
+        if (*p == ' ' && p + 1 != end && p[1] == ' ') return false;
+    }
+    return true;
+}
+
+// The keyword that ends at the first NUL; false when there is no NUL or the keyword is invalid.
+bool KeywordAt(const std::vector<uint8_t>& d, size_t& nul) {
+    nul = size_t(std::find(d.begin(), d.end(), uint8_t(0)) - d.begin());
+    return nul < d.size() && ValidKeyword(d.data(), d.data() + nul);
+}
+
+// Inflates a zlib stream to its end without keeping the output: "" when it is whole. The
+// output is capped, so that a small chunk cannot keep the program busy for long.
+std::string InflateFault(const uint8_t* data, size_t size) {
+    constexpr uint64_t kMaxInflated = uint64_t(64) << 20;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return "damaged compressed data";
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = uInt(size);
+    uint8_t sink[16384];
+    int rc = Z_OK;
+    while (rc == Z_OK && z.total_out <= kMaxInflated) {
+        z.next_out = sink;
+        z.avail_out = sizeof sink;
+        rc = inflate(&z, Z_NO_FLUSH);
+        if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
+    }
+    const bool large = z.total_out > kMaxInflated;
+    inflateEnd(&z);
+    if (large) return "too large once inflated";
+    return rc == Z_STREAM_END ? "" : "damaged compressed data";
+}
+
+uint32_t Be32(const std::vector<uint8_t>& d, size_t at) {
+    return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
+}
+
+// Why a standard chunk cannot go into a checked PNG as it is; "" when it can. Chunks whose
+// content is rebuilt for the output (bKGD, sBIT, hIST) are checked where they are converted.
+std::string ChunkFault(const std::string& name, const std::vector<uint8_t>& d) {
+    const size_t n = d.size();
+    if (name == "cHRM") {
+        if (n != 32) return "wrong length";
+        // Each point's x + y may not pass 1 (its z would be negative), so neither may x or y.
+        for (size_t at = 0; at < 32; at += 8) {
+            const uint64_t x = Be32(d, at), y = Be32(d, at + 4);
+            if (x + y > 100000) return "impossible chromaticity";
+        }
+        return "";
+    }
+    if (name == "sRGB") {
+        if (n != 1) return "wrong length";
+        return d[0] <= 3 ? "" : "unknown rendering intent";
+    }
+    if (name == "pHYs") {
+        if (n != 9) return "wrong length";
+        return d[8] <= 1 ? "" : "unknown unit";
+    }
+    if (name == "oFFs") {
+        if (n != 9) return "wrong length";
+        return d[8] <= 1 ? "" : "unknown unit";
+    }
+    if (name == "tIME") {
+        if (n != 7) return "wrong length";
+        const bool ok = d[2] >= 1 && d[2] <= 12 && d[3] >= 1 && d[3] <= 31 && d[4] <= 23 && d[5] <= 59 && d[6] <= 60;
+        return ok ? "" : "impossible date";
+    }
+    if (name == "tEXt" || name == "zTXt" || name == "iTXt" || name == "iCCP" || name == "sPLT") {
+        size_t nul = 0;
+        if (!KeywordAt(d, nul)) return "invalid keyword";
+        if (name == "tEXt") return std::find(d.begin() + long(nul) + 1, d.end(), uint8_t(0)) == d.end() ? "" : "NUL in text";
+        if (name == "zTXt" || name == "iCCP") {
+            if (nul + 2 > n || d[nul + 1] != 0) return "unknown compression method";
+            return InflateFault(d.data() + nul + 2, n - nul - 2);
+        }
+        if (name == "iTXt") {
+            // flag, method, language NUL, translated keyword NUL, text
+            if (nul + 3 > n || d[nul + 1] > 1 || d[nul + 2] != 0) return "unknown compression";
+            const auto lang = std::find(d.begin() + long(nul) + 3, d.end(), uint8_t(0));
+            if (lang == d.end()) return "damaged structure";
+            const auto translated = std::find(lang + 1, d.end(), uint8_t(0));
+            if (translated == d.end()) return "damaged structure";
+            const size_t text = size_t(translated - d.begin()) + 1;
+            return d[nul + 1] == 1 ? InflateFault(d.data() + text, n - text) : "";
+        }
+        // sPLT: sample depth, then entries of 6 (8-bit) or 10 (16-bit) bytes.
+        if (nul + 2 > n || (d[nul + 1] != 8 && d[nul + 1] != 16)) return "unknown sample depth";
+        return (n - nul - 2) % (d[nul + 1] == 8 ? 6 : 10) == 0 ? "" : "wrong length";
+    }
+    if (name == "eXIf") {
+        const bool tiff = n >= 4 && (std::memcmp(d.data(), "MM\0*", 4) == 0 || std::memcmp(d.data(), "II*\0", 4) == 0);
+        return tiff ? "" : "not Exif data";
+    }
+    if (name == "sTER") {
+        if (n != 1) return "wrong length";
+        return d[0] <= 1 ? "" : "unknown layout";
+    }
+    if (name == "sCAL") {
+        // unit, width text, NUL, height text
+        if (n < 4 || (d[0] != 1 && d[0] != 2)) return "invalid content";
+        const auto nul = std::find(d.begin() + 1, d.end(), uint8_t(0));
+        const bool ok = nul != d.begin() + 1 && nul != d.end() && nul + 1 != d.end() && std::find(nul + 1, d.end(), uint8_t(0)) == d.end();
+        return ok ? "" : "invalid content";
+    }
+    if (name == "pCAL") {
+        size_t nul = 0;
+        return KeywordAt(d, nul) ? "" : "invalid keyword";
+    }
+    // The third letter's case is reserved: such a chunk is no PNG chunk yet.
+    if (name.size() == 4 && std::islower(static_cast<unsigned char>(name[2]))) return "reserved name";
+    return "";
+}
+
+// Chunks a PNG holds at most once. sRGB and iCCP also exclude each other.
+bool OnceOnly(const std::string& name) {
+    static const char* const kNames[] = {"cHRM", "sRGB", "iCCP", "sBIT", "bKGD", "hIST", "pHYs", "tIME",
+                                         "oFFs", "pCAL", "sCAL", "sTER", "eXIf"};
+    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+}
+
 }  // namespace
 
 std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, const std::vector<std::string>& inputNames,
@@ -182,7 +333,8 @@ std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, c
     return out;
 }
 
-void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Options& options) {
+void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Options& options,
+                        std::vector<std::string>* warnings) {
     if (input.kind != InputKind::Png) return;
     std::vector<std::string> list;
     if (options.chunkList) list = ExpandChunkList(*options.chunkList, input.chunkNames, false);
@@ -191,10 +343,33 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
             if (!NeverGoverned(n, false)) list.push_back(n);
     const bool converted = output.colorType != input.pngColorType || output.bitDepth != input.pngBitDepth ||
                            !input.hasTrns != !(output.hasKey || output.colorType == kPngPalette);
+    // A freshly written file must pass a PNG checker, so what a damaged input repeats or spoils
+    // stays behind, each with a report line.
+    auto drop = [&](const std::string& name, const std::string& why) {
+        if (warnings) warnings->push_back(name + ": " + why + ", chunk dropped");
+    };
+    if (output.hasGamma && output.gamma == 0) {
+        output.hasGamma = false;
+        drop("gAMA", "zero gamma");
+    }
+    std::vector<std::string> seen;
+    bool histogram = false;
     for (const RawChunk& c : input.chunks) {
         if (NeverGoverned(c.name, false)) continue;
         if (Contains(list, c.name) != options.chunkKeep) continue;
+        if (OnceOnly(c.name)) {
+            const bool profile = c.name == "sRGB" || c.name == "iCCP";
+            if (Contains(seen, c.name) || (profile && (Contains(seen, "sRGB") || Contains(seen, "iCCP")))) {
+                drop(c.name, Contains(seen, c.name) ? "repeated" : "sRGB and iCCP exclude each other");
+                continue;
+            }
+        }
+        if (const std::string fault = ChunkFault(c.name, c.data); !fault.empty()) {
+            drop(c.name, fault);
+            continue;
+        }
         try {
+            bool kept = true;
             if (c.name == "tEXt") {
                 PngImage holder;
                 holder.Chunks.push_back({c.name, c.data, PngChunkPlace::BeforeIdat});
@@ -204,24 +379,36 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
                 output.chunks.push_back(std::move(holder.Chunks.front()));
             } else if (c.name == "bKGD") {
                 std::vector<uint8_t> data;
-                if (ConvertBackground(input, output, c.data, data)) AddRaw(output, c.name, std::move(data));
+                bool nearest = false;
+                kept = ConvertBackground(input, output, c.data, data, nearest);
+                if (kept) AddRaw(output, c.name, std::move(data));
+                else drop(c.name, "does not fit the image");
+                if (nearest && warnings) warnings->push_back("bKGD: the palette is full, the nearest colour stands in");
             } else if (c.name == "sBIT") {
                 std::vector<uint8_t> data;
-                if (ConvertSignificantBits(input, output, c.data, data)) AddRaw(output, c.name, std::move(data));
+                kept = ConvertSignificantBits(input, output, c.data, data);
+                if (kept) AddRaw(output, c.name, std::move(data));
+                else drop(c.name, "wrong length");
             } else if (c.name == "hIST") {
-                if (output.colorType == kPngPalette && !output.palette.empty()) AddRaw(output, c.name, Histogram(output));
+                // Built last: the background may still add a palette entry.
+                histogram = output.colorType == kPngPalette && !output.palette.empty();
             } else if (c.name == "iCCP") {
                 const std::string space = ProfileSpace(c.data);
                 const bool grey = output.colorType == kPngGrey || output.colorType == kPngGreyAlpha;
-                if ((grey && space == "GRAY") || (!grey && space == "RGB ")) AddRaw(output, c.name, c.data);
+                kept = (grey && space == "GRAY") || (!grey && space == "RGB ");
+                if (kept) AddRaw(output, c.name, c.data);
             } else if (KnownPortable(c.name) || !converted || !std::isupper(static_cast<unsigned char>(c.name[3]))) {
                 AddRaw(output, c.name, c.data);
+            } else {
+                // Unknown chunks that are unsafe to copy stay behind once the image data changed layout.
+                kept = false;
             }
-            // Unknown chunks that are unsafe to copy stay behind once the image data changed layout.
+            if (kept) seen.push_back(c.name);
         } catch (const PngError&) {
-            // A damaged or misnamed chunk is dropped rather than carried into the output.
+            drop(c.name, "damaged");
         }
     }
+    if (histogram) AddRaw(output, "hIST", Histogram(output));
 }
 
 std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Options& options, bool* write,

@@ -16,8 +16,12 @@ std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, c
                                          bool chunkOnly);
 
 // Copies the kept chunks of the input into the output object, converted to the output's colour
-// type and depth where their content depends on it (sBIT, bKGD, hIST, iCCP).
-void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Options& options);
+// type and depth where their content depends on it (sBIT, bKGD, hIST, iCCP). A once-only chunk
+// keeps its first copy; a repeated one, one of the wrong length or content, or a text chunk with
+// an invalid keyword is dropped with a line in warnings. A palette output gains the background's
+// exact colour when it has room for it.
+void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Options& options,
+                        std::vector<std::string>* warnings = nullptr);
 
 // The chunk-only copy of a PNG file: empty when nothing is to be written (keep all). A file that
 // is no PNG, a damaged chunk structure or a critical chunk with a bad CRC raises InputError; an

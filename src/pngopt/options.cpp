@@ -203,6 +203,11 @@ private:
                 std::copy(list.begin(), list.end(), o.filters.begin());
         } else if (k2 == "/z") {
             if (third == '\0') return;
+            if (third != 'c' && third != 'm' && third != 's' && third != 'w') {
+                // Not an option: it must not swallow the next parameter, and is refused as a name.
+                AddFile(o, raw);
+                return;
+            }
             std::string v = low.size() > 3 ? low.substr(3) : Lower(TakeNext());
             std::array<bool, 10> list{};
             if (third == 'c' && ParseValueList(v, 1, 9, list.data())) {

@@ -299,7 +299,9 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
 
         OutputImage out = BuildOutputImage(image, options, console.stream(), context.pool);
         console << OutputFormatLine(out);
-        CopyMetadataChunks(image, out, options);
+        std::vector<std::string> chunkWarnings;
+        CopyMetadataChunks(image, out, options, &chunkWarnings);
+        for (const std::string& w : chunkWarnings) console.Warning(input, w);
         if (kind == InputKind::Png) console << ChunkReport(OutputChunkNames(out));
         console << "\ntry...\n";
         const std::atomic<size_t>* left = context.filesLeft;
@@ -379,7 +381,11 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
                                     [&](const std::string& f) { return !seen.insert(f).second; }),
                      inputs.end());
         if (inputs.size() == before && !found) {
-            console.Error(candidate, "No such file, and no file matches it");
+            // A parameter shaped like an option that names no file is most likely a mistyped option.
+            const bool optionLike = !candidate.empty() && (candidate[0] == '-' ||
+                                    (candidate[0] == '/' && candidate.find('/', 1) == std::string::npos));
+            console.Error(candidate, optionLike ? "No such file, and no file matches it, nor is it an option"
+                                                : "No such file, and no file matches it");
             unmatched = true;
         }
     }

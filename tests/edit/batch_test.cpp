@@ -130,7 +130,7 @@ TEST(BatchCells, RowAndTotalsTexts) {
     TBatchRowResult kept{TBatchOutcome::Kept, 1000, 625, "1.25", ""};
     EXPECT_EQ(BatchOutCell(kept), "625");
     EXPECT_EQ(BatchRatioCell(kept), "62%");  // 62.5 rounds to even
-    TBatchRowResult err{TBatchOutcome::Error, 10, 0, "broken", ""};
+    TBatchRowResult err{TBatchOutcome::Error, 10, 0, "broken", "", {}};
     EXPECT_EQ(BatchOutCell(err), "error");
     EXPECT_EQ(BatchLossCell(err), "broken");
     EXPECT_EQ(BatchRatioCell({TBatchOutcome::Skipped, 5, 9, "", ""}), "skip");
@@ -170,6 +170,28 @@ TEST_F(BatchRun, APngReplacesItselfUnderAnySpellingAndIsNeverDeleted) {
     EXPECT_TRUE(Decodes(loose));
     EXPECT_LT(fs::file_size(loose), LoosePng().size());
     EXPECT_EQ(FileModificationTime(loose), stamp);
+}
+
+TEST_F(BatchRun, ADamagedSourceMarksItsRowAndIsNeverDeleted) {
+    // The loose PNG with a tEXt chunk whose CRC is wrong, after IHDR: it opens, the chunk dropped.
+    std::vector<uint8_t> bytes = LoosePng();
+    const std::vector<uint8_t> text{0, 0, 0, 3, 't', 'E', 'X', 't', 'a', 0, 'b', 1, 2, 3, 4};
+    bytes.insert(bytes.begin() + 33, text.begin(), text.end());
+    const std::string damaged = Put("in/damaged.png", bytes);
+    options.DeleteSource = true;
+    options.Destination = tree.Path() + "out";
+    fs::create_directories(options.Destination);
+    const TBatchRowResult r = Row(damaged);
+    ASSERT_EQ(r.Outcome, TBatchOutcome::Kept) << r.Loss;
+    EXPECT_EQ(r.Warnings, (std::vector<std::string>{"damaged.png: chunk tEXt has a bad CRC and was left out"}));
+    EXPECT_TRUE(Decodes(r.Output));
+    EXPECT_EQ(ReadBytes(damaged), bytes);
+    // A sound source of the same kind is marked with nothing and deleted as asked.
+    const std::string sound = Put("in/sound.png", LoosePng());
+    const TBatchRowResult s = Row(sound);
+    ASSERT_EQ(s.Outcome, TBatchOutcome::Kept) << s.Loss;
+    EXPECT_TRUE(s.Warnings.empty());
+    EXPECT_FALSE(fs::exists(sound));
 }
 
 TEST_F(BatchRun, AnOutputNeverOverwritesAnotherFile) {

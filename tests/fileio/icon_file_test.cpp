@@ -108,6 +108,51 @@ TEST_F(IconFileTest, DamagedDirectoriesAreRefusedAndLeaveNoFrames) {
     }
 }
 
+TEST_F(IconFileTest, EntriesOnTheSameBytesShareOneFrameFileAndOverlapsAreBounded) {
+    // 500 entries on one 32x32 8-bit frame: one frame file and one mask, yet 500 rows, each
+    // with its own edited name.
+    const std::vector<uint8_t> dib = DibFrame(32, 32, 8, 2);
+    const auto put32 = [](uint8_t* p, uint32_t v) {
+        for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+    };
+    std::vector<uint8_t> ico(6 + 16 * 500, 0);
+    ico[2] = 1;
+    ico[4] = uint8_t(500 & 0xFF);
+    ico[5] = uint8_t(500 >> 8);
+    for (size_t k = 0; k < 500; ++k) {
+        uint8_t* e = &ico[6 + 16 * k];
+        e[0] = e[1] = 32;
+        put32(e + 8, uint32_t(dib.size()));
+        put32(e + 12, uint32_t(6 + 16 * 500));
+    }
+    ico.insert(ico.end(), dib.begin(), dib.end());
+    test::WriteText(Path("same.ico"), std::string(ico.begin(), ico.end()));
+    TIconFile icon(Session());
+    icon.ReadIconFile(Path("same.ico"));
+    ASSERT_EQ(icon.Frames().size(), 500u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Session()), {}), 2);
+    EXPECT_EQ(icon.Frames()[0].FrameFile, icon.Frames()[499].FrameFile);
+    EXPECT_NE(icon.Frames()[0].EditedFile, icon.Frames()[499].EditedFile);
+    // Every entry still writes back whole.
+    std::vector<int32_t> two{0, 499};
+    TIconFile back(Session() + "/back");
+    std::filesystem::create_directory(Session() + "/back");
+    back.ReadIconFile(icon.WriteIconFile(Path("two.ico"), 1, two));
+    EXPECT_EQ(back.Frames().size(), 2u);
+    back.DeleteFrameFiles();
+    icon.DeleteFrameFiles();
+    std::filesystem::remove(Session() + "/back");
+
+    // Entries over the same bytes, each a byte longer, are all different frames: together they
+    // would take far more than the icon's size, so it is refused before anything is written.
+    for (size_t k = 0; k < 500; ++k) put32(&ico[6 + 16 * k + 8], uint32_t(dib.size() + k));
+    ico.insert(ico.end(), 500, 0);
+    test::WriteText(Path("overlap.ico"), std::string(ico.begin(), ico.end()));
+    EXPECT_THROW(icon.ReadIconFile(Path("overlap.ico")), FileIoError);
+    EXPECT_TRUE(icon.Frames().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(Session()));
+}
+
 TEST_F(IconFileTest, AnEditedFrameIsSavedAsPngAndWrittenBack) {
     TIconFile icon(Session());
     icon.ReadIconFile(Path("in.ico"));

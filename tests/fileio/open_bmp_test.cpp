@@ -178,5 +178,80 @@ TEST_F(OpenBmp, DamagedFilesFailWithAMessage) {
     }
 }
 
+// The message of a refused bitmap, "" when it opens.
+std::string Refusal(const std::vector<uint8_t>& bytes) {
+    try {
+        DecodeBmpBytes(bytes);
+    } catch (const FileIoError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+TEST_F(OpenBmp, PixelDataThatIsCutShortStartsInTheHeadersOrCannotFillTheImageIsRefused) {
+    const auto pal = Palette({{0, 0, 0}, {255, 0, 0}});
+    // 300 x 300 RLE8, every row a run of 300 (255 + 45) and an end of line, then the end.
+    std::vector<uint8_t> rows;
+    for (int y = 0; y < 300; ++y) rows.insert(rows.end(), {255, 1, 45, 1, 0, 0});
+    rows.insert(rows.end(), {0, 1});
+    const auto whole = MakeBmp(300, 300, 8, 1, pal, rows, 2);
+    ASSERT_EQ(Refusal(whole), "");
+    EXPECT_EQ(Rgb(DecodeBmpBytes(whole).Pixels[0][299]), 0xFF0000u);
+    // Cut in half: no end code, rows missing.
+    EXPECT_EQ(Refusal(std::vector<uint8_t>(whole.begin(), whole.begin() + long(whole.size() / 2))),
+              "BMP: the pixel data is cut short");
+    // Cut inside an absolute run.
+    auto literal = MakeBmp(4, 1, 8, 1, pal, {0, 4, 1, 1}, 2);
+    EXPECT_EQ(Refusal(literal), "BMP: the pixel data is cut short");
+    // Uncompressed rows cut short.
+    const auto rgb = MakeBmp(4, 4, 24, 0, {}, std::vector<uint8_t>(48, 7));
+    EXPECT_EQ(Refusal(std::vector<uint8_t>(rgb.begin(), rgb.end() - 1)), "BMP: the pixel data is cut short");
+    // A pixel-data offset of 0, or one inside the info header or the bit-field masks.
+    for (uint32_t offset : {0u, 14u, 30u}) {
+        auto bad = rgb;
+        Put32(bad, 10, offset);
+        EXPECT_EQ(Refusal(bad), "BMP: the pixel data starts inside its headers") << offset;
+    }
+    std::vector<uint8_t> masks(12, 0);
+    Put32(masks, 0, 0xF800);
+    Put32(masks, 4, 0x07E0);
+    Put32(masks, 8, 0x001F);
+    auto fields = MakeBmp(2, 1, 16, 3, masks, {0, 0, 0, 0});
+    Put32(fields, 10, 54 + 4);
+    EXPECT_EQ(Refusal(fields), "BMP: the pixel data starts inside its headers");
+    // A damaged width or height: the runs cover a sliver of the image they would open as; far
+    // past them, the header claims more than the data could expand to.
+    auto wide = whole;
+    Put32(wide, 18, 6000);
+    EXPECT_EQ(Refusal(wide), "BMP: the run-length data cannot fill a 6000x300 image (its width or height is damaged)");
+    auto tall = whole;
+    Put32(tall, 22, 6000);
+    EXPECT_EQ(Refusal(tall), "BMP: the run-length data cannot fill a 300x6000 image (its width or height is damaged)");
+    Put32(tall, 22, 30000);
+    EXPECT_NE(Refusal(tall).find("too large for 1802 bytes"), std::string::npos) << Refusal(tall);
+}
+
+TEST_F(OpenBmp, SparseRunLengthImagesOpenWithinTheirExpansionBound) {
+    // 8192 x 512 of end-of-line codes alone: a blank image of four million pixels in 1 KB.
+    std::vector<uint8_t> eol;
+    for (int y = 0; y < 512; ++y) eol.insert(eol.end(), {0, 0});
+    eol.insert(eol.end(), {0, 1});
+    const auto pal = Palette({{9, 9, 9}, {255, 0, 0}});
+    const TDecodedImage blank = DecodeBmpBytes(MakeBmp(8192, 512, 8, 1, pal, eol, 2));
+    ASSERT_EQ(blank.Pixels.Width(), 8192);
+    EXPECT_EQ(Rgb(blank.Pixels[511][8191]), 0x090909u);
+    // Twice as wide, it passes what this reader expands a byte into, and says so rather than
+    // calling a sound file cut short.
+    EXPECT_EQ(Refusal(MakeBmp(16384, 512, 8, 1, pal, eol, 2)),
+              "BMP: a 16384x512 image is too large for 1026 bytes of run-length data (at most 4096 pixels a byte)");
+    // Deltas that jump over most of the image, then a run of three on the top row.
+    const TDecodedImage jump = DecodeBmpBytes(MakeBmp(384, 256, 8, 1, pal, {0, 2, 200, 200, 0, 2, 50, 55, 3, 1, 0, 1}, 2));
+    EXPECT_EQ(Row(jump, 0)[249], 0x090909u);
+    EXPECT_EQ(Row(jump, 0)[250], 0xFF0000u);
+    EXPECT_EQ(Row(jump, 0)[252], 0xFF0000u);
+    EXPECT_EQ(Row(jump, 0)[253], 0x090909u);
+    EXPECT_EQ(Row(jump, 1)[250], 0x090909u);
+}
+
 }  // namespace
 }  // namespace jx

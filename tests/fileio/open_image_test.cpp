@@ -2,6 +2,11 @@
 // editing state, colour count, undo flags and status texts; clipboard paste.
 #include <gtest/gtest.h>
 
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "common/test_data.h"
@@ -33,7 +38,37 @@ public:
     bool MaskEditing() override { return maskEditing; }
     void MaskPasted() override { ++maskPasted; }
     void ClearFileTabs() override { ++tabsCleared; }
+    std::vector<std::string> warnings;
+    void OpenWarning(const std::string& t) override { warnings.push_back(t); }
 };
+
+// A baseline JPEG of w x h pixels of a gradient.
+std::vector<uint8_t> JpegBytes(int w, int h) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = JDIMENSION(w);
+    c.image_height = JDIMENSION(h);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<uint8_t> row(size_t(w) * 3);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) row[size_t(x) * 3] = uint8_t(x * 3), row[size_t(x) * 3 + 1] = uint8_t(y * 5), row[size_t(x) * 3 + 2] = uint8_t(x ^ y);
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::vector<uint8_t> bytes(out, out + size);
+    jpeg_destroy_compress(&c);
+    std::free(out);
+    return bytes;
+}
 
 class OpenImageTest : public test::ScratchDir {
 protected:
@@ -90,6 +125,37 @@ TEST_F(OpenImageTest, DamagedFilesLeaveEverythingAsItWas) {
     EXPECT_TRUE(state.Palette == palette);
     EXPECT_EQ(host.status, status);
     EXPECT_EQ(current.Name, before.Name);
+}
+
+// Damage a viewer reads past opens the file, and the window is told what was wrong with it.
+TEST_F(OpenImageTest, DamageReadPastOpensAndIsReported) {
+    PngImage png(4, 4, kPngRgb, 8);
+    png.AddText("Title", "x", false);
+    std::vector<uint8_t> bytes = png.Encode();
+    const auto at = std::search(bytes.begin(), bytes.end(), std::begin("tEXt"), std::end("tEXt") - 1);
+    ASSERT_NE(at, bytes.end());
+    at[6] ^= 1;  // a text byte: the chunk's CRC no longer matches
+    test::WriteBytes(dir_ / "crc.png", bytes);
+    ASSERT_TRUE(OpenImage(target, (dir_ / "crc.png").string()));
+    EXPECT_EQ(host.warnings, (std::vector<std::string>{"crc.png: chunk tEXt has a bad CRC and was left out"}));
+    EXPECT_EQ(host.status[0], "crc.png");
+    // A critical chunk with a bad CRC is still refused.
+    const auto idat = std::search(bytes.begin(), bytes.end(), std::begin("IDAT"), std::end("IDAT") - 1);
+    idat[6] ^= 1;
+    test::WriteBytes(dir_ / "idat.png", bytes);
+    EXPECT_THROW(OpenImage(target, (dir_ / "idat.png").string()), FileIoError);
+
+    // A JPEG cut to 60 %: the rows it lacks are grey, and the user hears of it; whole, nothing.
+    const std::vector<uint8_t> jpeg = JpegBytes(64, 64);
+    test::WriteBytes(dir_ / "whole.jpg", jpeg);
+    host.warnings.clear();
+    ASSERT_TRUE(OpenImage(target, (dir_ / "whole.jpg").string()));
+    EXPECT_TRUE(host.warnings.empty());
+    test::WriteBytes(dir_ / "cut.jpg", std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + long(jpeg.size() * 6 / 10)));
+    ASSERT_TRUE(OpenImage(target, (dir_ / "cut.jpg").string()));
+    ASSERT_EQ(host.warnings.size(), 1u);
+    EXPECT_EQ(host.warnings[0].rfind("cut.jpg: the file is cut short", 0), 0u) << host.warnings[0];
+    EXPECT_EQ(state.ImageHeight(), 64);
 }
 
 TEST_F(OpenImageTest, ExtensionsMatchExactlyInAnyCase) {

@@ -72,6 +72,17 @@ TEST_F(PicturePreviewTest, HugeHeadersAreRefusedBeforeDecodingAndSizesAreProbed)
     ASSERT_TRUE(ProbePictureSize(Path("huge.bmp"), w, h));
     EXPECT_EQ(w, 40000);
     EXPECT_THROW(LoadPreview(Path("huge.bmp")), FileIoError);
+    // Top-down heights: -40000 is 40000 rows; the lowest 32-bit value has no positive counterpart
+    // and is refused (its negation overflowed before).
+    auto top = bmp;
+    for (uint32_t height : {uint32_t(-40000), 0x80000000u}) {
+        for (int i = 0; i < 4; ++i) top[22 + size_t(i)] = uint8_t(height >> (8 * i));
+        WriteFileBytes(Path("top.bmp"), top);
+        const bool known = ProbePictureSize(Path("top.bmp"), w, h);
+        EXPECT_EQ(known, height != 0x80000000u) << height;
+        if (known) EXPECT_EQ(h, 40000);
+        EXPECT_THROW(LoadPreview(Path("top.bmp")), FileIoError);
+    }
 
     std::vector<uint8_t> gif{'G', 'I', 'F', '8', '9', 'a'};
     Put16(gif, 321);

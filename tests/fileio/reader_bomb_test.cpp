@@ -59,7 +59,9 @@ protected:
                 return 1;
             } catch (const FileIoError& e) {
                 const std::string m = e.what();
-                return m.find("truncated") != std::string::npos || m.find("too large") != std::string::npos ? 0 : 3;
+                for (const char* cause : {"truncated", "too large", "cut short", "cannot fill"})
+                    if (m.find(cause) != std::string::npos) return 0;
+                return 3;
             }
         });
     }

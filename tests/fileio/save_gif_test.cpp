@@ -142,6 +142,16 @@ TEST_F(SaveGifTest, SizeLimitIsCheckedFirstAndAMissingFolderFails) {
     req.fileName = Path("missing/x.gif");  // folder does not exist
     test::MakePaletteImage(s, {Px(1, 1, 1)}, 2, 2, std::vector<int32_t>(4, 0), false);
     EXPECT_THROW(SaveImage(s, req), FileIoError);
+    // Into a missing folder as PNG too, told once: the file's name and the cause, no echo.
+    req.fileName = Path("missing/x.png");
+    req.filterIndex = sfPng;
+    try {
+        SaveImage(s, req);
+        ADD_FAILURE();
+    } catch (const FileIoError& e) {
+        const std::string m = e.what();
+        EXPECT_EQ(m, "Cannot write \"" + Path("missing/x.png") + "\" as PNG: the folder does not exist.") << m;
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QUrl>
 #include <filesystem>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <cstdlib>
 
 #include <QTreeWidget>
@@ -60,6 +62,26 @@ TEST_F(MainFormTest, OpeningFillsStatusAndQuantizes) {
     EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
     EXPECT_EQ(form_->Form5()->Colors->currentText(), "TrueColor");
     EXPECT_EQ(form_->ViewImage().size(), QSize(32, 32));
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+}
+
+TEST_F(MainFormTest, ADroppedChunkIsToldInTheStatusBar) {
+    // basn2c08 with a tEXt chunk after IHDR whose CRC is wrong: it opens, and says so.
+    QFile in(SuiteFile("basn2c08.png"));
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    QByteArray bytes = in.readAll();
+    bytes.insert(33, QByteArray("\0\0\0\3tEXta\0b\1\2\3\4", 15));
+    const fs::path folder = fs::temp_directory_path() / ("jx_crc_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    const QString file = QString::fromStdString((folder / "crc_text.png").string());
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    out.close();
+    form_->OpenImage(file);
+    fs::remove_all(folder);
+    EXPECT_EQ(form_->StatusText(1), "Dimension: 32x32");
+    EXPECT_EQ(form_->StatusText(4), "crc_text.png: chunk tEXt has a bad CRC and was left out");
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <array>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -366,6 +367,67 @@ TEST_F(QuilloxProgram, GluedPathOptionsAndParametersThatFindNothing) {
     }
     EXPECT_EQ(Run({"/quiet", "/o4"}), 1);
     EXPECT_NE(err_.str().find("No input file given"), std::string::npos);
+    // A mistyped option takes no name after it and is told as what it most likely is.
+    EXPECT_EQ(Run({"/quiet", "/zz", a.string()}), 1);
+    EXPECT_NE(err_.str().find("/zz"), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("nor is it an option"), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str().find("No input file given"), std::string::npos) << err_.str();
+    EXPECT_EQ(ReadBytes(a), bytes);
+}
+
+// cHRM of white 0.3127 0.329, red x and y 0.64 and redY - 0.64, green 0.3 0.6, blue 0.15 0.06.
+std::vector<uint8_t> Chrm(uint32_t redSum) {
+    std::vector<uint8_t> d;
+    for (uint32_t v : {31270u, 32900u, 64000u, redSum - 64000u, 30000u, 60000u, 15000u, 6000u})
+        for (int s = 24; s >= 0; s -= 8) d.push_back(uint8_t(v >> s));
+    return d;
+}
+
+// A damaged input's repeated, malformed and misnamed chunks stay behind, each with a report line,
+// so the freshly written file passes a PNG checker; the first copy of a once-only chunk stays.
+TEST_F(QuilloxProgram, RepeatedAndMalformedChunksAreDroppedFromAFreshFile) {
+    const std::vector<uint8_t> phys{0, 0, 0, 1, 0, 0, 0, 1, 1}, time{7, 234, 1, 2, 3, 4, 5};
+    const fs::path in = Put("d.png", MakePng(kPngRgb, Opaque,
+                                             {{"sRGB", {0}}, {"sRGB", {1}}, {"cHRM", std::vector<uint8_t>(31, 0)},
+                                              {"pHYs", phys}, {"pHYs", {0, 0, 0, 2, 0, 0, 0, 2, 1}}, {"pHYs", phys},
+                                              {"tIME", time}, {"tIME", time}, {"tIME", {7, 234, 13, 1, 0, 0, 0}},
+                                              {"tEXt", {'T', 'i', 1, 0, 'x'}}, {"tEXt", {' ', 'k', 0, 'x'}},
+                                              {"tEXt", {'T', 'i', 't', 'l', 'e', 0, 'o', 'k'}},
+                                              {"zTXt", {'Z', 0, 0, 1, 2, 3}}, {"iCCP", {'p', 0, 0, 1, 2}},
+                                              {"sPLT", {'s', 0, 8, 1, 2, 3}}, {"gAMA", {0, 0, 0, 0}},
+                                              {"abcd", {1}}, {"sCAL", {1}}, {"cHRM", Chrm(100001)}}));
+    const auto input = ReadBytes(in);
+    ASSERT_EQ(Run({"/y", "/dir", "out", in.string()}), 0) << err_.str();
+    const fs::path out = dir_ / "out" / "d.png";
+    EXPECT_EQ(Chunks(out), (std::vector<std::string>{"IHDR", "sRGB", "pHYs", "tIME", "tEXt", "IDAT", "IEND"}));
+    const PngImage decoded = PngImage::Decode(ReadBytes(out));
+    EXPECT_EQ(decoded.FindChunk("sRGB")->Data, (std::vector<uint8_t>{0}));
+    EXPECT_EQ(decoded.FindChunk("pHYs")->Data, phys);
+    EXPECT_EQ(decoded.FindChunk("tIME")->Data, time);
+    EXPECT_EQ(PngImage::ReadText(*decoded.FindChunk("tEXt")), (std::pair<std::string, std::string>{"Title", "ok"}));
+    const std::string err = err_.str();
+    for (const char* line : {"sRGB: repeated, chunk dropped", "cHRM: wrong length, chunk dropped",
+                             "pHYs: repeated, chunk dropped", "tIME: repeated, chunk dropped",
+                             "tEXt: invalid keyword, chunk dropped", "zTXt: damaged compressed data, chunk dropped",
+                             "iCCP: sRGB and iCCP exclude each other, chunk dropped", "sPLT: wrong length, chunk dropped",
+                             "gAMA: zero gamma, chunk dropped", "abcd: reserved name, chunk dropped",
+                             "sCAL: invalid content, chunk dropped", "cHRM: impossible chromaticity, chunk dropped"})
+        EXPECT_NE(err.find(line), std::string::npos) << line << "\n" << err;
+    EXPECT_EQ(ReadBytes(in), input);
+}
+
+// A background colour the new palette lacks is added to it, not replaced by the nearest entry.
+TEST_F(QuilloxProgram, ABackgroundKeepsItsExactColourInANewPalette) {
+    const fs::path in = Put("b.png", MakePng(kPngRgb, Opaque, {{"bKGD", {0, 1, 0, 2, 0, 3}}}));
+    ASSERT_EQ(Run({"/quiet", "/y", "/jx", "c=16", "/dir", "out", in.string()}), 0) << err_.str();
+    const PngImage out = PngImage::Decode(ReadBytes(dir_ / "out" / "b.png"));
+    ASSERT_EQ(out.ColorType(), kPngPalette);
+    const PngChunk* bkgd = out.FindChunk("bKGD");
+    ASSERT_NE(bkgd, nullptr);
+    ASSERT_EQ(bkgd->Data.size(), 1u);
+    ASSERT_LT(bkgd->Data[0], out.Palette.size());
+    const PngRgb c = out.Palette[bkgd->Data[0]];
+    EXPECT_EQ((std::array<int, 3>{c.R, c.G, c.B}), (std::array<int, 3>{1, 2, 3}));
 }
 
 TEST_F(QuilloxProgram, ColourChunksWithoutGammaGainNone) {
