@@ -127,13 +127,13 @@ TEST(BatchList, CollisionsKnowTheSameFileBySpellingAndLinks) {
 }
 
 TEST(BatchCells, RowAndTotalsTexts) {
-    TBatchRowResult kept{TBatchOutcome::Kept, 1000, 625, "1.25", ""};
+    TBatchRowResult kept{TBatchOutcome::Kept, 1000, 625, "1.25", "", {}};
     EXPECT_EQ(BatchOutCell(kept), "625");
     EXPECT_EQ(BatchRatioCell(kept), "62%");  // 62.5 rounds to even
     TBatchRowResult err{TBatchOutcome::Error, 10, 0, "broken", "", {}};
     EXPECT_EQ(BatchOutCell(err), "error");
     EXPECT_EQ(BatchLossCell(err), "broken");
-    EXPECT_EQ(BatchRatioCell({TBatchOutcome::Skipped, 5, 9, "", ""}), "skip");
+    EXPECT_EQ(BatchRatioCell({TBatchOutcome::Skipped, 5, 9, "", "", {}}), "skip");
 
     const auto cells = BatchTotalsCells({4, 1, 1, 3000, 1000, false});
     EXPECT_EQ(cells, (std::array<std::string, 7>{"4 ", "1 ", "1 ", "3000 ", "1000 ", "2000 ", "33.33% "}));
