@@ -36,6 +36,19 @@ fs::path Normal(const std::string& p) {
     return out;
 }
 
+// The folder a source lies in as the user named it: a link at the source itself is not followed,
+// so its output lands beside the link. A ".." is resolved by the system, links included.
+fs::path NamedFolder(const std::string& source) {
+    std::error_code ec;
+    fs::path abs = fs::absolute(source, ec);
+    if (ec) abs = fs::path(source);
+    const fs::path folder = abs.parent_path();
+    if (std::none_of(folder.begin(), folder.end(), [](const fs::path& c) { return c == ".."; }))
+        return folder.lexically_normal();
+    fs::path canon = fs::weakly_canonical(folder, ec);
+    return ec ? folder.lexically_normal() : canon;
+}
+
 std::string ErrnoText() { return std::strerror(errno); }
 
 // Copies source over destination through the replace routine (temporary, flush, rename).
@@ -178,7 +191,8 @@ bool FolderContains(const std::string& folder, const std::string& path) {
 }
 
 std::string BatchOutputFolder(const std::string& sourcePath, const std::string& destination) {
-    const fs::path sourceFolder = Normal(sourcePath).parent_path();
+    fs::path sourceFolder = NamedFolder(sourcePath);
+    if (!sourceFolder.has_filename() && sourceFolder != sourceFolder.root_path()) sourceFolder = sourceFolder.parent_path();
     if (destination.empty()) return sourceFolder.string();
     const fs::path dest = Normal(destination);
     if (FolderContains(dest.string(), sourceFolder.string()) || FolderContains(sourceFolder.string(), dest.string()))
@@ -188,7 +202,25 @@ std::string BatchOutputFolder(const std::string& sourcePath, const std::string& 
 }
 
 std::string BatchOutputName(const std::string& sourceName) {
+    if (LowerExtension(sourceName) == ".png") return sourceName;
     return fs::path(sourceName).stem().string() + ".png";
+}
+
+std::string BatchOutputPath(const std::string& folder, const std::string& sourceName) {
+    const std::string name = BatchOutputName(sourceName);
+    const std::string stem = name.substr(0, name.size() - 4);
+    // "Photo.PNG" already there is the output of "Photo.bmp", not a neighbour for a "Photo.png".
+    // The exact spelling is tried first, then the other seven.
+    std::string ext = name.substr(name.size() - 4);
+    for (int variant = 0; variant < 9; ++variant) {
+        if (variant > 0)
+            for (int i = 0; i < 3; ++i)
+                ext[size_t(i) + 1] = static_cast<char>(((variant - 1) >> i & 1) ? "PNG"[i] : "png"[i]);
+        const fs::path candidate = fs::path(folder) / (stem + ext);
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(candidate, ec))) return candidate.string();
+    }
+    return (fs::path(folder) / name).string();
 }
 
 bool BatchOutputCollides(const std::string& target, const std::string& source) {
@@ -301,7 +333,7 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
         const std::string folder = BatchOutputFolder(source, options.Destination);
         fs::create_directories(folder, ec);
         if (ec || !fs::is_directory(folder)) return Failed(r, "Cannot make the folder " + folder + ": " + ec.message());
-        const std::string output = (fs::path(folder) / BatchOutputName(item.Name)).string();
+        const std::string output = BatchOutputPath(folder, item.Name);
 
         if (stop.IsRequested()) {
             r.Outcome = TBatchOutcome::Aborted;
