@@ -185,6 +185,18 @@ bool WriteProtected(const std::string& path, const struct stat& st) {
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
+// Whether the file a replace lands in exists (its status in `old`); a file that may not be
+// replaced raises the refusal.
+bool StatReplaceable(const std::string& destination, const std::string& target, struct stat& old) {
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) Fail(destination, errno);
+    if (exists && !S_ISREG(old.st_mode))
+        throw PlatformError("Cannot write \"" + destination + "\": it is not a regular file");
+    if (exists && WriteProtected(target, old))
+        throw PlatformError("Cannot write \"" + destination + "\": the file is write-protected");
+    return exists;
+}
+
 int SweepFolder(const std::string& folder, const std::string& prefix, int minAgeSeconds) {
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) return 0;
@@ -277,12 +289,7 @@ std::string ReplaceFile(const std::string& destination,
     if (name.empty() || name == "." || name == "..") Fail(destination, EISDIR);
 
     struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (!exists && errno != ENOENT) Fail(destination, errno);
-    if (exists && !S_ISREG(old.st_mode))
-        throw PlatformError("Cannot write \"" + destination + "\": it is not a regular file");
-    if (exists && WriteProtected(target, old))
-        throw PlatformError("Cannot write \"" + destination + "\": the file is write-protected");
+    const bool exists = StatReplaceable(destination, target, old);
 
     const std::string prefix = TemporaryPrefix(name);
     SweepOnce(folder, prefix);
@@ -309,6 +316,11 @@ std::string ReplaceFileBytes(const std::string& destination, std::span<const uin
     return ReplaceFile(destination, [&](int fd, const std::string&) {
         if (!WriteAll(fd, bytes.data(), bytes.size())) Fail(destination, errno);
     });
+}
+
+void CheckReplaceable(const std::string& destination) {
+    struct stat old {};
+    StatReplaceable(destination, ResolveDestination(destination), old);
 }
 
 int RemoveStaleTemporaries(const std::string& destination, int minAgeSeconds) {

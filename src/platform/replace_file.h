@@ -19,6 +19,10 @@ std::string ReplaceFile(const std::string& destination,
                         const std::function<void(int fd, const std::string& tempPath)>& write);
 std::string ReplaceFileBytes(const std::string& destination, std::span<const uint8_t> bytes);
 
+// Raises, before any work is done, the refusal ReplaceFile would raise for an existing destination
+// (write-protected, not a regular file); nothing when it may be written.
+void CheckReplaceable(const std::string& destination);
+
 // The file a write to `path` lands in: symbolic links at the last component followed (also a
 // dangling one, whose target is then created). Relative link targets count from the link's folder.
 std::string ResolveDestination(const std::string& path);

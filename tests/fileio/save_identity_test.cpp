@@ -130,6 +130,11 @@ TEST_F(SaveIdentityTest, EverySaverSparesNeighboursAndRefusesProtectedFiles) {
         }
         EXPECT_EQ(test::ReadText(out), before);
     }
+    // Refused before any work: the quality dialog is not even offered.
+    const std::string jpg = Path("late.jpg");
+    test::WriteText(jpg, "mine");
+    ASSERT_EQ(::chmod(jpg.c_str(), 0444), 0);
+    EXPECT_THROW(Save(jpg, sfJpg), FileIoError);
 }
 
 TEST_F(SaveIdentityTest, SaveFailuresNameFileFormatAndCause) {
