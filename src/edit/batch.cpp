@@ -43,10 +43,14 @@ fs::path NamedFolder(const std::string& source) {
     fs::path abs = fs::absolute(source, ec);
     if (ec) abs = fs::path(source);
     const fs::path folder = abs.parent_path();
-    if (std::none_of(folder.begin(), folder.end(), [](const fs::path& c) { return c == ".."; }))
-        return folder.lexically_normal();
-    fs::path canon = fs::weakly_canonical(folder, ec);
-    return ec ? folder.lexically_normal() : canon;
+    fs::path out = folder.lexically_normal();
+    if (std::any_of(folder.begin(), folder.end(), [](const fs::path& c) { return c == ".."; })) {
+        fs::path canon = fs::weakly_canonical(folder, ec);
+        if (!ec) out = canon;
+    }
+    // "/a/./" and "/a" are one folder.
+    if (!out.has_filename() && out.has_parent_path() && out != out.root_path()) out = out.parent_path();
+    return out;
 }
 
 std::string ErrnoText() { return std::strerror(errno); }
@@ -191,8 +195,7 @@ bool FolderContains(const std::string& folder, const std::string& path) {
 }
 
 std::string BatchOutputFolder(const std::string& sourcePath, const std::string& destination) {
-    fs::path sourceFolder = NamedFolder(sourcePath);
-    if (!sourceFolder.has_filename() && sourceFolder != sourceFolder.root_path()) sourceFolder = sourceFolder.parent_path();
+    const fs::path sourceFolder = NamedFolder(sourcePath);
     if (destination.empty()) return sourceFolder.string();
     const fs::path dest = Normal(destination);
     if (FolderContains(dest.string(), sourceFolder.string()) || FolderContains(sourceFolder.string(), dest.string()))
@@ -210,12 +213,14 @@ std::string BatchOutputPath(const std::string& folder, const std::string& source
     const std::string name = BatchOutputName(sourceName);
     const std::string stem = name.substr(0, name.size() - 4);
     // "Photo.PNG" already there is the output of "Photo.bmp", not a neighbour for a "Photo.png".
-    // The exact spelling is tried first, then the other seven.
-    std::string ext = name.substr(name.size() - 4);
-    for (int variant = 0; variant < 9; ++variant) {
-        if (variant > 0)
-            for (int i = 0; i < 3; ++i)
-                ext[size_t(i) + 1] = static_cast<char>(((variant - 1) >> i & 1) ? "PNG"[i] : "png"[i]);
+    // The name's own spelling of the extension is tried first.
+    std::vector<std::string> spellings{name.substr(name.size() - 4)};
+    for (int upper = 0; upper < 8; ++upper) {
+        std::string ext = ".";
+        for (int i = 0; i < 3; ++i) ext += (upper >> i & 1) ? "PNG"[i] : "png"[i];
+        if (ext != spellings.front()) spellings.push_back(ext);
+    }
+    for (const std::string& ext : spellings) {
         const fs::path candidate = fs::path(folder) / (stem + ext);
         std::error_code ec;
         if (fs::exists(fs::symlink_status(candidate, ec))) return candidate.string();
