@@ -36,6 +36,23 @@ fs::path Normal(const std::string& p) {
     return out;
 }
 
+// The folder a source lies in as the user named it: a link at the source itself is not followed,
+// so its output lands beside the link. A ".." is resolved by the system, links included.
+fs::path NamedFolder(const std::string& source) {
+    std::error_code ec;
+    fs::path abs = fs::absolute(source, ec);
+    if (ec) abs = fs::path(source);
+    const fs::path folder = abs.parent_path();
+    fs::path out = folder.lexically_normal();
+    if (std::any_of(folder.begin(), folder.end(), [](const fs::path& c) { return c == ".."; })) {
+        fs::path canon = fs::weakly_canonical(folder, ec);
+        if (!ec) out = canon;
+    }
+    // "/a/./" and "/a" are one folder.
+    if (!out.has_filename() && out.has_parent_path() && out != out.root_path()) out = out.parent_path();
+    return out;
+}
+
 std::string ErrnoText() { return std::strerror(errno); }
 
 // Copies source over destination through the replace routine (temporary, flush, rename).
@@ -186,7 +203,7 @@ bool FolderContains(const std::string& folder, const std::string& path) {
 }
 
 std::string BatchOutputFolder(const std::string& sourcePath, const std::string& destination) {
-    const fs::path sourceFolder = Normal(sourcePath).parent_path();
+    const fs::path sourceFolder = NamedFolder(sourcePath);
     if (destination.empty()) return sourceFolder.string();
     const fs::path dest = Normal(destination);
     if (FolderContains(dest.string(), sourceFolder.string()) || FolderContains(sourceFolder.string(), dest.string()))
@@ -196,7 +213,27 @@ std::string BatchOutputFolder(const std::string& sourcePath, const std::string& 
 }
 
 std::string BatchOutputName(const std::string& sourceName) {
+    if (LowerExtension(sourceName) == ".png") return sourceName;
     return fs::path(sourceName).stem().string() + ".png";
+}
+
+std::string BatchOutputPath(const std::string& folder, const std::string& sourceName) {
+    const std::string name = BatchOutputName(sourceName);
+    const std::string stem = name.substr(0, name.size() - 4);
+    // "Photo.PNG" already there is the output of "Photo.bmp", not a neighbour for a "Photo.png".
+    // The name's own spelling of the extension is tried first.
+    std::vector<std::string> spellings{name.substr(name.size() - 4)};
+    for (int upper = 0; upper < 8; ++upper) {
+        std::string ext = ".";
+        for (int i = 0; i < 3; ++i) ext += (upper >> i & 1) ? "PNG"[i] : "png"[i];
+        if (ext != spellings.front()) spellings.push_back(ext);
+    }
+    for (const std::string& ext : spellings) {
+        const fs::path candidate = fs::path(folder) / (stem + ext);
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(candidate, ec))) return candidate.string();
+    }
+    return (fs::path(folder) / name).string();
 }
 
 bool BatchOutputCollides(const std::string& target, const std::string& source) {
@@ -309,7 +346,7 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
         const std::string folder = BatchOutputFolder(source, options.Destination);
         fs::create_directories(folder, ec);
         if (ec || !fs::is_directory(folder)) return Failed(r, "Cannot make the folder " + folder + ": " + ec.message());
-        const std::string output = (fs::path(folder) / BatchOutputName(item.Name)).string();
+        const std::string output = BatchOutputPath(folder, item.Name);
 
         if (stop.IsRequested()) {
             r.Outcome = TBatchOutcome::Aborted;

@@ -58,12 +58,17 @@ void AddBatchPaths(const std::vector<std::string>& paths, std::vector<TBatchItem
 // contain "/pics2/x"). Both are made absolute and normal, links resolved where they exist.
 bool FolderContains(const std::string& folder, const std::string& path);
 
-// Where a source's output goes: without a destination, the source's own folder; with one, the
-// destination itself when it and the source folder contain one another, else the destination's
-// subfolder named after the source's parent folder. No trailing '/'.
+// Where a source's output goes: without a destination, the folder the source is named in (a
+// linked source's output lands beside the link, not beside its target); with one, the destination
+// itself when it and the source folder contain one another, else the destination's subfolder named
+// after the source's parent folder. No trailing '/'.
 std::string BatchOutputFolder(const std::string& sourcePath, const std::string& destination);
-// The source's name (its case kept) with ".png" in place of its extension.
+// The source's name (its case kept) with ".png" in place of its extension; a PNG keeps its own
+// name, ".PNG" included.
 std::string BatchOutputName(const std::string& sourceName);
+// The output file in `folder`: a file there whose name differs from BatchOutputName only in the
+// extension's case is the same output.
+std::string BatchOutputPath(const std::string& folder, const std::string& sourceName);
 
 // True when writing `target` would overwrite a file other than `source` (a dangling link counts).
 bool BatchOutputCollides(const std::string& target, const std::string& source);

@@ -181,11 +181,16 @@ void TIconFile::ReadIconFile(const std::string& fileName) {
     type_ = uint16_t(Le16(&file[2]));
 }
 
-std::string TIconFile::WriteIconFile(const std::string& fileName, int32_t filterIndex,
-                                     const std::vector<int32_t>& order) {
+std::string IconSaveName(const std::string& fileName, int32_t filterIndex) {
     if (filterIndex != 1 && filterIndex != 2) throw FileIoError("Unknown icon format " + std::to_string(filterIndex) + ".");
     std::filesystem::path p(fileName);
     p.replace_extension(filterIndex == 1 ? ".ico" : ".cur");
+    return p.string();
+}
+
+std::string TIconFile::WriteIconFile(const std::string& fileName, int32_t filterIndex,
+                                     const std::vector<int32_t>& order) {
+    const std::filesystem::path p(IconSaveName(fileName, filterIndex));
     if (order.size() > 65535) throw FileIoError("An icon file holds at most 65535 frames.");
 
     // Each frame's bytes as they go into the file.

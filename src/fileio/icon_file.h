@@ -28,6 +28,9 @@ struct TIconFrames {
     std::string Format() const { return IsPng ? "png" : "dib"; }
 };
 
+// The name WriteIconFile writes: fileName with ".ico" (filterIndex 1) or ".cur" (2) for its extension.
+std::string IconSaveName(const std::string& fileName, int32_t filterIndex);
+
 class TIconFile {
 public:
     // Frame files go into sessionFolder (with or without a trailing '/').

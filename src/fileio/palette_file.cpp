@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "fileio/open_image.h"
 #include "fileio/replace_file.h"
 #include "imaging/settings.h"
 #include "imaging/sort.h"
@@ -162,17 +163,24 @@ void LoadPalette(EngineState& state, const std::string& fileName) {
     for (size_t i = 0; i < state.PaletteOrder.size(); ++i) state.PaletteOrder[i] = static_cast<int32_t>(i);
 }
 
+TPaletteTarget PaletteSaveTarget(const std::string& fileName, int32_t filterIndex) {
+    if (filterIndex != 1 && filterIndex != 2)
+        throw FileIoError("Unknown palette format " + std::to_string(filterIndex) + ".");
+    const std::string ext = LowerExtension(fileName);
+    if (ext == ".pal") return {fileName, 1};
+    if (ext == ".act") return {fileName, 2};
+    if (!ext.empty()) return {fileName, filterIndex};
+    return {fileName + (filterIndex == 2 ? ".act" : ".pal"), filterIndex};
+}
+
 std::string SavePalette(const EngineState& state, const std::string& fileName, int32_t filterIndex) {
     const int32_t n = std::min<int32_t>(state.PaletteSize, static_cast<int32_t>(state.Palette.size()));
     if (state.PaletteSize <= 0 || n <= 0)
         throw FileIoError("There is no palette to save: the image is shown in true colour.");
-    if (filterIndex != 1 && filterIndex != 2)
-        throw FileIoError("Unknown palette format " + std::to_string(filterIndex) + ".");
-    std::string name = fileName;
-    const bool hasExt = !std::filesystem::path(fileName).extension().empty();
-    if (filterIndex == 2) {
+    const TPaletteTarget target = PaletteSaveTarget(fileName, filterIndex);
+    const std::string& name = target.Name;
+    if (target.Format == 2) {
         if (n > 256) throw PaletteTooLargeError();
-        if (!hasExt) name += ".act";
         std::vector<uint8_t> bytes(768, 0);
         for (int32_t i = 0; i < n; ++i) {
             const TPixelRec& p = state.Palette[size_t(i)];
@@ -182,7 +190,6 @@ std::string SavePalette(const EngineState& state, const std::string& fileName, i
         }
         ReplaceFileWithBytes(name, bytes);
     } else {
-        if (!hasExt) name += ".pal";
         std::string text = "JASC-PAL\r\n0100\r\n" + std::to_string(n) + "\r\n";
         for (int32_t i = 0; i < n; ++i) {
             const TPixelRec& p = state.Palette[size_t(i)];

@@ -38,9 +38,18 @@ void LoadPalette(EngineState& state, const std::string& fileName);
 // Returns whether any was removed.
 bool RemovePaletteDuplicates(EngineState& state);
 
-// Writes Palette[0..PaletteSize-1]: filterIndex 1 ".pal", 2 ".act"; the extension is appended only
-// when fileName has none. ".act" past 256 entries raises PaletteTooLargeError; a true-colour state
-// (no palette) raises FileIoError. The file is replaced only when written whole. Returns the name.
+// The file a palette save writes and its format (1 ".pal", 2 ".act"): a ".pal" or ".act" typed, in
+// any case, decides the format; otherwise filterIndex does, and its extension is appended only to a
+// name that has none.
+struct TPaletteTarget {
+    std::string Name;
+    int32_t Format = 1;
+};
+TPaletteTarget PaletteSaveTarget(const std::string& fileName, int32_t filterIndex);
+
+// Writes Palette[0..PaletteSize-1] to PaletteSaveTarget(fileName, filterIndex). ".act" past 256
+// entries raises PaletteTooLargeError; a true-colour state (no palette) raises FileIoError. The
+// file is replaced only when written whole. Returns the name.
 std::string SavePalette(const EngineState& state, const std::string& fileName, int32_t filterIndex);
 
 // Makes the "Custom" palette type load this file.

@@ -99,4 +99,12 @@ void ReplaceFileWithBytes(const std::string& destination, std::span<const uint8_
     }
 }
 
+void CheckFileReplaceable(const std::string& destination) {
+    try {
+        jx::CheckReplaceable(destination);
+    } catch (const PlatformError& e) {
+        throw FileIoError(e.what());
+    }
+}
+
 }  // namespace jx

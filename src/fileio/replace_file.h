@@ -20,4 +20,8 @@ void ReplaceFileWithStream(const std::string& destination, const std::function<v
 
 void ReplaceFileWithBytes(const std::string& destination, std::span<const uint8_t> bytes);
 
+// Raises FileIoError now for a destination the routines above would refuse once written
+// (write-protected, not a regular file), so no long encoding runs in vain.
+void CheckFileReplaceable(const std::string& destination);
+
 }  // namespace jx

@@ -446,6 +446,7 @@ TSaveResult SaveImage(EngineState& state, const TSaveRequest& request) {
     std::string format = FormatWord(filter);
     for (char& c : format) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     try {
+        CheckFileReplaceable(result.path);
         switch (filter) {
             case sfPng: {
                 const std::filesystem::path p(result.path);

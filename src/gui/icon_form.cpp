@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "gui/main_form.h"
+#include "gui/save_question.h"
 
 namespace jx {
 
@@ -107,16 +108,22 @@ QString TIconForm::WriteIcon(const QString& fileName, int filterIndex) {
 void TIconForm::Button2Click() {
     int index = 1;
     QString name;
+    // The extension follows the type chosen: the question is about that name.
+    const auto written = [&] { return QString::fromStdString(IconSaveName(name.toStdString(), index < 1 ? 1 : index)); };
     if (AskFileName) {
         name = AskFileName(&index);
+        if (name.isEmpty() || !ConfirmReplace(this, "Save icon", written())) return;
     } else {
         QFileDialog d(this, "Save icon", QFileInfo(fileName_).path());
         d.setOption(QFileDialog::DontUseNativeDialog, true);
         d.setAcceptMode(QFileDialog::AcceptSave);
         d.setNameFilters({"Icons (*.ico *.ICO)", "Cursors (*.cur *.CUR)"});
-        if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return;
-        name = d.selectedFiles().front();
-        index = static_cast<int>(d.nameFilters().indexOf(d.selectedNameFilter())) + 1;
+        const bool chosen = ExecSaveDialog(d, [&] {
+            name = d.selectedFiles().front();
+            index = static_cast<int>(d.nameFilters().indexOf(d.selectedNameFilter())) + 1;
+            return written();
+        });
+        if (!chosen) return;
     }
     if (!name.isEmpty()) WriteIcon(name, index < 1 ? 1 : index);
 }

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,6 +22,7 @@
 #include "fileio/tool_commands.h"
 #include "gui/color_dlg.h"
 #include "gui/main_form.h"
+#include "gui/save_question.h"
 #include "imaging/quantize.h"
 
 namespace jx {
@@ -200,6 +202,7 @@ void TForm7::ShowFor(int tag, const QString& destination) {
     if (isVisible()) close();
     tag_ = tag == 1 ? 1 : 0;
     destination_ = destination;
+    replaceChosen_ = QFileInfo::exists(destination);
     show();
     raise();
     activateWindow();
@@ -315,6 +318,8 @@ void TForm7::Panel1Click() {
 void TForm7::Button1Click() {
     TJXMainForm* main = MainForm();
     const QString format = tag_ == 1 ? "webp" : "jpg";
+    // "No" keeps the dialog and its settings: the file in the way may still be moved aside.
+    if (!replaceChosen_ && !ConfirmReplace(this, windowTitle(), destination_)) return;
     if (main->Guard([&] { SaveLossyTestFile(testFile_, destination_.toStdString()); })) {
         // The size label starts with its own blank.
         main->SetStatus(4, "Write (" + format + "):" + SizeText());

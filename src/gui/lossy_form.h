@@ -24,7 +24,8 @@ class TForm7 : public TPointerform {
 public:
     explicit TForm7(TJXMainForm* owner);
 
-    // Shows the dialog for the page (0 JPEG, 1 WebP) and the destination file.
+    // Shows the dialog for the page (0 JPEG, 1 WebP) and the destination file. A file there now
+    // counts as one the user chose to replace; one that appears later is asked about at Save.
     void ShowFor(int tag, const QString& destination);
 
     void SetDefaults();
@@ -63,6 +64,7 @@ private:
 
     int tag_ = 0;
     QString destination_;
+    bool replaceChosen_ = false;
     std::string testFile_;
     bool rendering_ = false;
     bool closeAfterRender_ = false;

@@ -48,6 +48,7 @@
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
+#include "gui/save_question.h"
 #include "gui/screen_capture.h"
 #include "gui/taskbar_progress.h"
 #include "gui/tool_host.h"
@@ -413,9 +414,14 @@ void TJXMainForm::Button3Click() {
     }
     TMySavePictureDialog* d = SavePictureDialog();
     if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
-    if (d->exec() != QDialog::Accepted || d->FileName().isEmpty()) return;
-    const int index = d->FilterIndex();
-    SaveAs(d->FileName(), index > 0 ? index : 1);
+    const auto index = [d] { return d->FilterIndex() > 0 ? d->FilterIndex() : 1; };
+    // The question is about the name the format gives the file, not the name typed.
+    const auto written = [&] {
+        return d->FileName().isEmpty() ? QString()
+                                       : QString::fromStdString(ForcedSaveName(d->FileName().toStdString(), index()));
+    };
+    if (!ExecSaveDialog(*d, written) || d->FileName().isEmpty()) return;
+    SaveAs(d->FileName(), index());
 }
 
 TMyOpenPictureDialog* TJXMainForm::OpenPictureDialog() {

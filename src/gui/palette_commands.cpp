@@ -18,6 +18,7 @@
 #include "gui/main_form.h"
 #include "gui/popup_menu2.h"
 #include "gui/preview.h"
+#include "gui/save_question.h"
 
 namespace jx {
 namespace {
@@ -284,9 +285,13 @@ void TPaletteCommands::SavePalClick() {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters({kSavePaletteFilters[0], kSavePaletteFilters[1]});
     if (!form_.currentFileName_.isEmpty()) dialog.selectFile(QFileInfo(form_.currentFileName_).completeBaseName());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    const int index = dialog.selectedNameFilter() == kSavePaletteFilters[1] ? 2 : 1;
-    SavePalette(dialog.selectedFiles().first(), index);
+    const auto index = [&] { return dialog.selectedNameFilter() == kSavePaletteFilters[1] ? 2 : 1; };
+    // The question is about the file written: the filter's extension may be appended.
+    const auto written = [&] {
+        return QString::fromStdString(PaletteSaveTarget(dialog.selectedFiles().first().toStdString(), index()).Name);
+    };
+    if (!ExecSaveDialog(dialog, written)) return;
+    SavePalette(dialog.selectedFiles().first(), index());
 }
 
 bool TPaletteCommands::SavePalette(const QString& fileName, int filterIndex) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -184,12 +185,18 @@ RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& opt
     const int outFd = writeEnd.Get();
     const int errFd = execErrorWrite.Get();
 
+    const pid_t parent = ::getpid();
     pid_t pid = ::fork();
     if (pid < 0) {
         r.error = std::strerror(errno);
         return r;
     }
     if (pid == 0) {
+        // A tool never outlives the program that waits for it: killed with it, even by SIGKILL.
+        // The signal is tied to the forking thread, which stays in the wait loop below while the
+        // child runs. A parent gone before the tie was made is seen as a new parent id.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
         // The child: a group of its own (so cancelling reaches its children too), nice 19 before
         // the program runs, signals as a fresh process sees them, output to /dev/null or the pipe.
         ::setpgid(0, 0);

@@ -24,6 +24,9 @@ namespace jx {
 namespace {
 
 constexpr std::size_t kSuffixLength = 6;
+// Sets the temporaries apart from the user's own ".a.png.backup" or ".a.png.abc123": the sweep
+// removes nothing but names of exactly this shape.
+constexpr const char* kTemporaryMark = "jx-";
 constexpr int kMaxLinkHops = 40;
 
 std::string FolderOf(const std::string& path) {
@@ -174,6 +177,26 @@ void CopyIdentity(int fd, const struct stat* old) {
     ::fchmod(fd, mode);
 }
 
+// A rename needs only the folder's permission, so the file's own is checked here. The mode bits
+// decide for the owner and for a root that may write anything: a file nobody may write stays.
+bool WriteProtected(const std::string& path, const struct stat& st) {
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return errno == EACCES;
+    if (st.st_uid == ::geteuid()) return (st.st_mode & S_IWUSR) == 0;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Whether the file a replace lands in exists (its status in `old`); a file that may not be
+// replaced raises the refusal.
+bool StatReplaceable(const std::string& destination, const std::string& target, struct stat& old) {
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) Fail(destination, errno);
+    if (exists && !S_ISREG(old.st_mode))
+        throw PlatformError("Cannot write \"" + destination + "\": it is not a regular file");
+    if (exists && WriteProtected(target, old))
+        throw PlatformError("Cannot write \"" + destination + "\": the file is write-protected");
+    return exists;
+}
+
 int SweepFolder(const std::string& folder, const std::string& prefix, int minAgeSeconds) {
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) return 0;
@@ -238,8 +261,8 @@ bool WriteAll(int fd, const void* bytes, std::size_t size) {
 }
 
 std::string TemporaryPrefix(const std::string& destinationName) {
-    constexpr std::size_t kMaxName = NAME_MAX - kSuffixLength - 2;
-    return "." + destinationName.substr(0, kMaxName) + ".";
+    const std::size_t maxName = NAME_MAX - kSuffixLength - 2 - std::strlen(kTemporaryMark);
+    return "." + destinationName.substr(0, maxName) + "." + kTemporaryMark;
 }
 
 std::string ResolveDestination(const std::string& path) {
@@ -266,10 +289,7 @@ std::string ReplaceFile(const std::string& destination,
     if (name.empty() || name == "." || name == "..") Fail(destination, EISDIR);
 
     struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (!exists && errno != ENOENT) Fail(destination, errno);
-    if (exists && !S_ISREG(old.st_mode))
-        throw PlatformError("Cannot write \"" + destination + "\": it is not a regular file");
+    const bool exists = StatReplaceable(destination, target, old);
 
     const std::string prefix = TemporaryPrefix(name);
     SweepOnce(folder, prefix);
@@ -298,6 +318,11 @@ std::string ReplaceFileBytes(const std::string& destination, std::span<const uin
     });
 }
 
+void CheckReplaceable(const std::string& destination) {
+    struct stat old {};
+    StatReplaceable(destination, ResolveDestination(destination), old);
+}
+
 int RemoveStaleTemporaries(const std::string& destination, int minAgeSeconds) {
     const std::string target = ResolveDestination(destination);
     return SweepFolder(FolderOf(target), TemporaryPrefix(NameOf(target)), minAgeSeconds);
@@ -307,10 +332,13 @@ void RemoveTemporariesOnInterrupt() {
     struct sigaction sa {};
     sa.sa_handler = RemoveTemporariesAndDie;
     sigemptyset(&sa.sa_mask);
-    sigaddset(&sa.sa_mask, SIGINT);
-    sigaddset(&sa.sa_mask, SIGTERM);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&sa.sa_mask, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored on purpose (nohup, a background job) stays ignored.
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        ::sigaction(sig, &sa, nullptr);
+    }
 }
 
 void WriteScratchFile(const std::string& path, std::span<const uint8_t> bytes) {

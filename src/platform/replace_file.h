@@ -13,16 +13,21 @@ namespace jx {
 // `write` fills the open temporary file: through `fd`, or by reopening `tempPath` (for libraries
 // that take a name). It reports a failure by throwing; whatever it throws propagates after the
 // temporary is removed. Failures of the routine itself raise PlatformError naming the destination
-// and the system's reason. Returns the path actually replaced (the link target, when it was a link).
+// and the system's reason; a write-protected destination is refused so and stays as it is.
+// Returns the path actually replaced (the link target, when it was a link).
 std::string ReplaceFile(const std::string& destination,
                         const std::function<void(int fd, const std::string& tempPath)>& write);
 std::string ReplaceFileBytes(const std::string& destination, std::span<const uint8_t> bytes);
+
+// Raises, before any work is done, the refusal ReplaceFile would raise for an existing destination
+// (write-protected, not a regular file); nothing when it may be written.
+void CheckReplaceable(const std::string& destination);
 
 // The file a write to `path` lands in: symbolic links at the last component followed (also a
 // dangling one, whose target is then created). Relative link targets count from the link's folder.
 std::string ResolveDestination(const std::string& path);
 
-// The temporaries' pattern for a destination: "." + name + "." + six letters or digits, in the
+// The temporaries' pattern for a destination: "." + name + ".jx-" + six letters or digits, in the
 // destination's folder (the name shortened so the whole stays a valid file name).
 std::string TemporaryPrefix(const std::string& destinationName);
 
@@ -30,8 +35,8 @@ std::string TemporaryPrefix(const std::string& destinationName);
 // pattern above, older than `minAgeSeconds`, that no running writer holds. Returns how many went.
 int RemoveStaleTemporaries(const std::string& destination, int minAgeSeconds = 60);
 
-// Makes SIGINT and SIGTERM remove the temporaries being written at that moment before the process
-// ends by the same signal (so its exit status is non-zero). For console programs.
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporaries being written at that moment before the
+// process ends by the same signal (so its exit status is non-zero). For console programs.
 void RemoveTemporariesOnInterrupt();
 
 // Writes a new scratch file (an older one of that name is deleted first, never followed): created

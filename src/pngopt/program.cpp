@@ -251,6 +251,15 @@ void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& 
     }
 }
 
+namespace {
+
+// An output left unwritten because a file of its name exists fails the run, told also under "/quiet".
+void TellNotReplaced(Console& console, const std::string& output) {
+    console.Error(output, "The file exists and was not replaced; nothing was written (\"/y\" replaces it)");
+}
+
+}  // namespace
+
 bool ConfirmOverwrite(const std::string& name, const Options& options, ProgramContext& context) {
     std::error_code ec;
     if (options.noPrompt || !fs::exists(name, ec)) return true;
@@ -280,7 +289,11 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
                 for (const std::string& w : warnings) console.Warning(input, w);
                 if (write) {
                     output = FinalOutputName(output, options);
-                    if (ConfirmOverwrite(output, options, context)) WriteFileAtomically(output, copied);
+                    if (!ConfirmOverwrite(output, options, context)) {
+                        TellNotReplaced(console, output);
+                        return FileOutcome::EndRunFailed;
+                    }
+                    WriteFileAtomically(output, copied);
                 }
             } catch (const std::exception& e) {
                 console.Error(input, e.what());
@@ -327,7 +340,10 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             line += "IDAT=" + std::to_string(result.idatSize) + "\tfile=" + std::to_string(result.fileSize) + "\n\r";
             console << line;
             output = FinalOutputName(output, options);
-            if (!ConfirmOverwrite(output, options, context)) return FileOutcome::Skipped;
+            if (!ConfirmOverwrite(output, options, context)) {
+                TellNotReplaced(console, output);
+                return FileOutcome::Skipped;
+            }
             WriteFileAtomically(output, result.best.bytes);
             outcome = FileOutcome::Written;
         } else {
@@ -335,7 +351,10 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             outcome = FileOutcome::AlreadyOptimized;
             if (output != input) {
                 console << "Output file " + NamePart(output) + "\n";
-                if (!ConfirmOverwrite(output, options, context)) return FileOutcome::Skipped;
+                if (!ConfirmOverwrite(output, options, context)) {
+                    TellNotReplaced(console, output);
+                    return FileOutcome::Skipped;
+                }
                 WriteFileAtomically(output, ReadInputBytes(input));
             }
         }
@@ -348,6 +367,15 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
     }
     return FileOutcome::Failed;
 }
+
+namespace {
+
+// The outcomes that make the run's exit code 1: nothing or not all was written for the file.
+bool Unfinished(FileOutcome outcome) {
+    return outcome == FileOutcome::Failed || outcome == FileOutcome::EndRunFailed || outcome == FileOutcome::Skipped;
+}
+
+}  // namespace
 
 int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
     if (args.empty()) {
@@ -422,7 +450,7 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
     bool failed = false;
     auto runOne = [&](const std::string& input, const std::string& output) {
         FileOutcome outcome = OptimizeFile(input, output, options, context);
-        if (outcome == FileOutcome::Failed || outcome == FileOutcome::EndRunFailed) failed = true;
+        if (Unfinished(outcome)) failed = true;
         console << "\n";
         return outcome;
     };
@@ -441,7 +469,7 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
     for (const auto& [input, output] : files) finalNames.emplace_back(input, FinalOutputName(output, options));
     if (CanOptimizeFilesInParallel(options, context, finalNames)) {
         for (FileOutcome outcome : OptimizeFilesInParallel(files, options, context))
-            if (outcome == FileOutcome::Failed || outcome == FileOutcome::EndRunFailed) failed = true;
+            if (Unfinished(outcome)) failed = true;
         return failed ? 1 : 0;
     }
     // Two inputs that map to one output (same name from two folders under "/dir") must not

@@ -33,7 +33,8 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context);
 void SearchFiles(const std::string& folder, const std::string& mask, bool recurse, std::vector<std::string>& inputs);
 bool MatchesMask(const std::string& lowerName, const std::string& mask);
 
-// EndRunFailed: the file failed and the run ends with it (the chunk-only copy).
+// EndRunFailed: the file failed and the run ends with it (the chunk-only copy). Skipped: an
+// existing output was not to be replaced, so nothing was written; the run fails.
 enum class FileOutcome { Written, AlreadyOptimized, Skipped, Failed, EndRun, EndRunFailed };
 
 FileOutcome OptimizeFile(const std::string& input, const std::string& output, const Options& options,

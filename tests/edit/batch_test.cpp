@@ -104,6 +104,7 @@ TEST(BatchList, ContainmentComparesWholeComponents) {
     EXPECT_EQ(BatchOutputFolder("/pics/a.bmp", "/pics/out"), "/pics/out");       // and the reverse
     EXPECT_EQ(BatchOutputFolder("/pics2/cats/a.bmp", "/pics"), "/pics/cats");    // unrelated: parent's name
     EXPECT_EQ(BatchOutputName("Photo.Final.BMP"), "Photo.Final.png");
+    EXPECT_EQ(BatchOutputName("Photo.PNG"), "Photo.PNG");
 
     ScratchFolder t;
     EXPECT_EQ(CheckBatchStart("", true), TBatchStartCheck::AskNoDestination);
@@ -215,6 +216,48 @@ TEST_F(BatchRun, AnOutputNeverOverwritesAnotherFile) {
     EXPECT_TRUE(fs::exists(b));
     EXPECT_TRUE(rows[1].Checked);
     EXPECT_FALSE(rows[0].Checked);
+}
+
+// Outputs go beside the name the user gave: a linked source's beside the link, and a name that
+// differs only in the extension's case is the same output.
+TEST_F(BatchRun, OutputsLieBesideTheNameGivenWhateverTheCase) {
+    const std::string real = Put("real/Photo.bmp", Bmp(40, 30));
+    fs::create_directory(tree.Path() + "look");
+    fs::create_symlink("../real/Photo.bmp", tree.Path() + "look/link.bmp");
+    const TBatchRowResult l = Row(tree.Path() + "look/link.bmp");
+    ASSERT_EQ(l.Outcome, TBatchOutcome::Kept) << l.Loss;
+    EXPECT_EQ(l.Output, tree.Path() + "look/link.png");
+    EXPECT_TRUE(Decodes(l.Output));
+    EXPECT_EQ(ReadBytes(real), Bmp(40, 30));
+    EXPECT_EQ(std::distance(fs::directory_iterator(tree.Path() + "real"), fs::directory_iterator()), 1);
+
+    ScratchFolder cased;
+    const std::string upper = cased.Path() + "Loose.PNG";
+    WriteBytes(upper, LoosePng());
+    const TBatchRowResult u = Row(upper);
+    ASSERT_EQ(u.Outcome, TBatchOutcome::Kept) << u.Loss;
+    EXPECT_EQ(cased.Files(), std::vector<std::string>{"Loose.PNG"});  // replaced, nothing beside it
+    EXPECT_LT(fs::file_size(upper), LoosePng().size());
+
+    // Another file under the other case is a taken output name: refused, both kept.
+    const std::string bmp = cased.Path() + "Loose.bmp";
+    WriteBytes(bmp, Bmp(40, 30));
+    const auto kept = ReadBytes(upper);
+    const TBatchRowResult b = Row(bmp);
+    EXPECT_EQ(b.Outcome, TBatchOutcome::Error);
+    EXPECT_NE(b.Loss.find("Loose.PNG already exists"), std::string::npos) << b.Loss;
+    EXPECT_EQ(ReadBytes(upper), kept);
+    EXPECT_TRUE(fs::exists(bmp));
+    EXPECT_EQ(cased.Files().size(), 2u);
+
+    // A write-protected source is not replaced by its smaller self.
+    const std::string loose = cased.Path() + "again.png";
+    WriteBytes(loose, LoosePng());
+    ASSERT_EQ(::chmod(loose.c_str(), 0444), 0);
+    const TBatchRowResult p = Row(loose);
+    EXPECT_EQ(p.Outcome, TBatchOutcome::Error);
+    EXPECT_NE(p.Loss.find("write-protected"), std::string::npos) << p.Loss;
+    EXPECT_EQ(ReadBytes(loose), LoosePng());
 }
 
 TEST_F(BatchRun, SkippedFilesGoToTheDestinationButNeverOntoThemselves) {

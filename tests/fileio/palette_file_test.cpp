@@ -101,8 +101,12 @@ TEST_F(PaletteFileTest, SaveAndLoadRoundTripBothFormats) {
     for (size_t i = 60; i < 768; ++i) ASSERT_EQ(table[i], 0) << i;
     EXPECT_EQ(table[3], colors[1].R);
 
-    // A name with an extension keeps it, whatever the format.
+    // A name with an extension keeps it; a palette extension typed decides the format, not the filter.
     EXPECT_EQ(SavePalette(s, Path("keep.txt"), 2), Path("keep.txt"));
+    EXPECT_EQ(test::FileBytes(Path("keep.txt")).size(), 768u);
+    EXPECT_EQ(test::FileBytes(SavePalette(s, Path("typed.act"), 1)), table);
+    EXPECT_EQ(test::FileBytes(SavePalette(s, Path("typed.ACT"), 1)), table);
+    EXPECT_EQ(ReadPaletteFile(SavePalette(s, Path("typed.pal"), 2)).size(), 20u);
 
     LoadPalette(s, pal);
     EXPECT_EQ(s.PaletteSize, 20);

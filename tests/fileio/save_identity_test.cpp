@@ -1,6 +1,7 @@
 // Every save path keeps the identity of the file it replaces (mode, owner, a link and its target),
 // and every failure message names the file, the format and the cause.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,49 @@ TEST_F(SaveIdentityTest, EverySaverKeepsModeOwnerAndLink) {
         tga.Assign(b);
         tga.SaveToFile(p);
     });
+}
+
+// Beside the file a save replaces lie the user's own files, which it never removes; only an old
+// temporary of the savers' own shape goes. A write-protected file is refused and stays.
+TEST_F(SaveIdentityTest, EverySaverSparesNeighboursAndRefusesProtectedFiles) {
+    const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> savers = {
+        {".bmp", [&](const std::string& p) { Save(p, sfBmp); }},
+        {".tga", [&](const std::string& p) { Save(p, sfTga); }},
+        {".gif", [&](const std::string& p) { Save(p, sfGif); }},
+        {".png", [&](const std::string& p) { Save(p, sfPng); }},
+        {".pal", [&](const std::string& p) { SavePalette(state, p, 1); }},
+    };
+    const struct timespec old[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+    for (const auto& [ext, save] : savers) {
+        SCOPED_TRACE(ext);
+        const std::string out = Path("out" + ext);
+        const std::vector<std::string> mine = {Path(".out" + ext + ".backup"), Path(".out" + ext + ".abc123")};
+        const std::string stale = Path(".out" + ext + ".jx-Ab12Cd");
+        for (const std::string& p : mine) test::WriteText(p, "mine");
+        test::WriteText(stale, "partial");
+        for (const std::string& p : mine) ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), old, 0), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, stale.c_str(), old, 0), 0);
+        save(out);
+        for (const std::string& p : mine) EXPECT_EQ(test::ReadText(p), "mine") << p;
+        EXPECT_FALSE(fs::exists(stale));
+
+        const std::string before = test::ReadText(out);
+        ASSERT_EQ(::chmod(out.c_str(), 0444), 0);
+        try {
+            save(out);
+            ADD_FAILURE() << "a write-protected file was replaced";
+        } catch (const FileIoError& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find("\"" + out + "\""), std::string::npos) << what;
+            EXPECT_NE(what.find(": the file is write-protected"), std::string::npos) << what;
+        }
+        EXPECT_EQ(test::ReadText(out), before);
+    }
+    // Refused before any work: the quality dialog is not even offered.
+    const std::string jpg = Path("late.jpg");
+    test::WriteText(jpg, "mine");
+    ASSERT_EQ(::chmod(jpg.c_str(), 0444), 0);
+    EXPECT_THROW(Save(jpg, sfJpg), FileIoError);
 }
 
 TEST_F(SaveIdentityTest, SaveFailuresNameFileFormatAndCause) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <chrono>
 
@@ -103,4 +104,26 @@ TEST(RunAndWait, CancelOrAFailingPumpEndsTheToolAndItsChildren) {
     EXPECT_THROW(RunAndWait({"/bin/sh", "-c", "echo $$ > \"$1\"; exec sleep 1000", "sh", one}, failing),
                  std::runtime_error);
     EXPECT_TRUE(GoneSoon(std::stoi(ReadText(one))));
+}
+
+TEST(RunAndWait, TheToolDiesWithTheProgramThatStartedIt) {
+    // The program is killed outright while it waits: nothing of it runs to end the tool.
+    jx::test::TempDir dir;
+    const std::string pidFile = dir / "pid";
+    const pid_t program = ::fork();
+    ASSERT_GE(program, 0);
+    if (program == 0) {
+        RunAndWait({"/bin/sh", "-c", "echo $$ > \"$1.part\" && mv \"$1.part\" \"$1\"; exec sleep 1000", "sh", pidFile});
+        ::_exit(0);
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ReadText(pidFile).empty() && std::chrono::steady_clock::now() < until) ::usleep(10000);
+    const std::string id = ReadText(pidFile);
+    ::kill(program, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(program, &status, 0), program);
+    ASSERT_FALSE(id.empty());
+    const pid_t tool = std::stoi(id);
+    EXPECT_TRUE(GoneSoon(tool));
+    ::kill(tool, SIGKILL);  // a stray one is not left behind by a failure
 }

@@ -119,10 +119,15 @@ TEST_F(ReplaceFileTest, StaleTemporariesOfAKilledRunAreRemoved) {
     const std::string f = dir_ / "a.png";
     WriteText(f, "old");
     // Another file's is not ours to judge; one that a running writer holds stays, however old.
-    const std::string stale = dir_ / ".a.png.Ab12Cd", recent = dir_ / ".a.png.Zz99Yy",
-                      other = dir_ / ".b.png.Ab12Cd", held = dir_ / ".a.png.Held00";
+    const std::string stale = dir_ / ".a.png.jx-Ab12Cd", recent = dir_ / ".a.png.jx-Zz99Yy",
+                      other = dir_ / ".b.png.jx-Ab12Cd", held = dir_ / ".a.png.jx-Held00";
+    // The user's own files look alike but lack the mark (or its exact shape): never touched.
+    const std::vector<std::string> users = {dir_ / ".a.png.backup", dir_ / ".a.png.abc123", dir_ / ".a.png.draft2",
+                                            dir_ / ".a.png.jx-abc",  dir_ / ".a.png.jx-abc1234"};
     for (const auto& p : {stale, recent, other, held}) WriteText(p, "partial");
+    for (const auto& p : users) WriteText(p, "mine");
     for (const auto& p : {stale, other, held}) ASSERT_TRUE(jx::test::Age(p, 120));
+    for (const auto& p : users) ASSERT_TRUE(jx::test::Age(p, 120));
     const int fd = ::open(held.c_str(), O_RDONLY);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
 
@@ -130,33 +135,59 @@ TEST_F(ReplaceFileTest, StaleTemporariesOfAKilledRunAreRemoved) {
     ::close(fd);
     EXPECT_FALSE(fs::exists(stale));
     for (const auto& p : {recent, other, held}) EXPECT_TRUE(fs::exists(p)) << p;
+    for (const auto& p : users) EXPECT_EQ(ReadText(p), "mine") << p;
+
+    // A replace sweeps the same way before it writes, and its own temporary has the mark.
+    jx::ReplaceFile(f, [&](int, const std::string& temp) {
+        EXPECT_EQ(fs::path(temp).filename().string().rfind(".a.png.jx-", 0), 0u) << temp;
+    });
+    for (const auto& p : users) EXPECT_EQ(ReadText(p), "mine") << p;
 }
 
-TEST_F(ReplaceFileTest, AnInterruptDuringTheWriteRemovesTheTemporary) {
-    const std::string f = dir_ / "a.png";
+TEST_F(ReplaceFileTest, AWriteProtectedFileIsRefusedAndKept) {
+    // Also under root, who may write anything: the file's own mode is what the user set.
+    const std::string f = dir_ / "locked.png";
     WriteText(f, "old");
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        jx::RemoveTemporariesOnInterrupt();
-        jx::ReplaceFile(f, [&](int fd, const std::string&) {
-            (void)!::write(fd, "partial", 7);
-            (void)!::write(ready[1], "r", 1);
-            for (;;) ::pause();
-        });
-        ::_exit(0);
-    }
-    char c;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    ::close(ready[0]);
-    ::close(ready[1]);
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    ::chmod(f.c_str(), 0444);
+    ExpectRefused(f, "Cannot write \"" + f + "\": the file is write-protected");
     EXPECT_EQ(ReadText(f), "old");
-    ExpectOnly({"a.png"});
+    EXPECT_EQ(Mode(f), 0444u);
+    // Through a link too: the target is what would be replaced.
+    fs::create_symlink("locked.png", dir_ / "link.png");
+    ExpectRefused(dir_ / "link.png", "write-protected");
+    EXPECT_EQ(ReadText(f), "old");
+    ExpectOnly({"locked.png", "link.png"});
+}
+
+TEST_F(ReplaceFileTest, AnInterruptOrAHangupDuringTheWriteRemovesTheTemporary) {
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        const std::string f = dir_ / "a.png";
+        WriteText(f, "old");
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::signal(sig, SIG_DFL);  // as a terminal's program gets it, whatever the test runner ignores
+            jx::RemoveTemporariesOnInterrupt();
+            jx::ReplaceFile(f, [&](int fd, const std::string&) {
+                (void)!::write(fd, "partial", 7);
+                (void)!::write(ready[1], "r", 1);
+                for (;;) ::pause();
+            });
+            ::_exit(0);
+        }
+        char c;
+        ASSERT_EQ(::read(ready[0], &c, 1), 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        ::kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig);
+        EXPECT_EQ(ReadText(f), "old");
+        ExpectOnly({"a.png"});
+    }
 }
 
 TEST_F(ReplaceFileTest, ScratchFilesNeverFollowAPlantedLink) {

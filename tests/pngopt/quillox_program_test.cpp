@@ -261,11 +261,22 @@ TEST_F(QuilloxProgram, OverwritePromptAndAlreadyOptimizedCopy) {
     fs::path a = Loose("basn0g08", "a.png");
     fs::create_directories(dir_ / "out");
     jx::test::WriteBytes(dir_ / "out" / "a.png", {9});
-    EXPECT_EQ(Run({"/dir", "out", "a.png"}, "n\n"), 0);
+    // A refusal, answered or (quiet) unasked, writes nothing and fails the run with a line naming the file.
+    const std::string told = (dir_ / "out" / "a.png").string() + "\nThe file exists and was not replaced";
+    EXPECT_EQ(Run({"/dir", "out", "a.png"}, "n\n"), 1);
     EXPECT_NE(out_.str().find("Do you really want to overwrite the existing file? (y/n):"), std::string::npos);
+    EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
     EXPECT_EQ(jx::test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
-    EXPECT_EQ(Run({"/quiet", "/dir", "out", "a.png"}), 0);  // quiet asks nothing and so keeps it
+    EXPECT_EQ(Run({"/quiet", "/dir", "out", "a.png"}), 1);  // quiet asks nothing and so keeps it
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
     EXPECT_EQ(jx::test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
+    // Also when several files run side by side.
+    Loose("basn2c08", "b.png");
+    jx::test::WriteBytes(dir_ / "out" / "b.png", {8});
+    EXPECT_EQ(Run({"/quiet", "/dir", "out", "a.png", "b.png"}), 1);
+    EXPECT_NE(err_.str().find((dir_ / "out" / "b.png").string() + "\nThe file exists"), std::string::npos) << err_.str();
+    EXPECT_EQ(jx::test::ReadBytes(dir_ / "out" / "b.png"), std::vector<uint8_t>{8});
     EXPECT_EQ(Run({"/dir", "out", "a.png"}, "Y\n"), 0);
     EXPECT_GT(fs::file_size(dir_ / "out" / "a.png"), 1u);
 
@@ -275,6 +286,35 @@ TEST_F(QuilloxProgram, OverwritePromptAndAlreadyOptimizedCopy) {
     EXPECT_EQ(Run({"/y", "/dir", "copy", "a.png"}), 0);
     EXPECT_NE(out_.str().find("a.png is already optimized.\nOutput file a.png\n"), std::string::npos);
     EXPECT_EQ(jx::test::ReadBytes(dir_ / "copy" / "a.png"), optimised);
+}
+
+// What lies beside an output is the user's: only a stale temporary of our own shape goes. A file
+// the user protected from writing is refused, also when run by root.
+TEST_F(QuilloxProgram, NeighboursSurviveAndProtectedFilesAreRefused) {
+    const fs::path a = Loose("basn2c08", "a.png");
+    const std::vector<std::string> mine = {".a.png.backup", ".a.png.abc123", ".a.png.draft2", ".a.png.jx-"};
+    for (const std::string& n : mine) Put(n, {1, 2, 3});
+    Put(".a.png.jx-Ab12Cd", {4});  // left by a killed run
+    const struct timespec old[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+    for (const auto& e : fs::directory_iterator(dir_)) ASSERT_EQ(::utimensat(AT_FDCWD, e.path().c_str(), old, 0), 0);
+    const auto before = fs::file_size(a);
+    EXPECT_EQ(Run({"/quiet", "a.png"}), 0) << err_.str();
+    EXPECT_LT(fs::file_size(a), before);
+    for (const std::string& n : mine) EXPECT_EQ(ReadBytes(dir_ / n), (std::vector<uint8_t>{1, 2, 3})) << n;
+    EXPECT_FALSE(fs::exists(dir_ / ".a.png.jx-Ab12Cd"));
+
+    const fs::path b = Loose("basn2c08", "b.png");
+    const auto bytes = ReadBytes(b);
+    ASSERT_EQ(::chmod(b.c_str(), 0444), 0);
+    EXPECT_EQ(Run({"/quiet", "b.png"}), 1);
+    EXPECT_NE(err_.str().find(b.string() + "\": the file is write-protected"), std::string::npos) << err_.str();
+    fs::create_directory(dir_ / "out");
+    const fs::path c = Put("out/b.png", {7});
+    ASSERT_EQ(::chmod(c.c_str(), 0444), 0);
+    EXPECT_EQ(Run({"/quiet", "/y", "/dir", "out", "b.png"}), 1);
+    EXPECT_NE(err_.str().find("write-protected"), std::string::npos) << err_.str();
+    EXPECT_EQ(ReadBytes(b), bytes);
+    EXPECT_EQ(ReadBytes(c), std::vector<uint8_t>{7});
 }
 
 TEST_F(QuilloxProgram, KeepsFileTimes) {

@@ -1,0 +1,162 @@
+// Every save asks before it replaces a file, about the name it actually writes (the format may add
+// or swap the extension), and "No" writes nothing. The dialogs run modally, driven from inside
+// their own event loops.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "gui/icon_form.h"
+#include "gui/lossy_form.h"
+#include "gui/main_form.h"
+#include "gui/palette_commands.h"
+#include "gui/picture_dialogs.h"
+#include "gui_app.h"
+#include "window_fixture.h"
+
+namespace fs = std::filesystem;
+
+// Failures show the question's text.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << s.toStdString(); }
+
+namespace {
+
+// Hands each modal window to `act` once per appearance (a dialog shown again counts anew).
+class ModalDriver {
+public:
+    explicit ModalDriver(std::function<void(QWidget*)> act) : act_(std::move(act)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (w == handled_) return;
+            handled_ = w;
+            if (w) act_(w);
+        });
+        timer_.start(10);
+    }
+
+private:
+    std::function<void(QWidget*)> act_;
+    QWidget* handled_ = nullptr;
+    QTimer timer_;
+};
+
+std::vector<uint8_t> Bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+QString Question(const fs::path& p) {
+    return QString("\"%1\" already exists.\nDo you want to replace it?").arg(QString::fromStdString(p.string()));
+}
+
+class SaveQuestionTest : public MainWindowTest {
+protected:
+    // Runs `open` (which shows a save dialog); the first dialog gets `name` typed under filter
+    // `filter` (1-based) and is accepted, a question is answered `answer`, a dialog shown again is
+    // cancelled. Returns the questions asked.
+    QStringList Drive(const std::function<void()>& open, const QString& name, int filter, QMessageBox::StandardButton answer) {
+        QStringList asked;
+        int dialogs = 0;
+        ModalDriver driver([&](QWidget* w) {
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                asked << box->text();
+                box->button(answer)->click();
+            } else if (auto* d = qobject_cast<QFileDialog*>(w)) {
+                if (dialogs++ > 0) {
+                    d->reject();
+                    return;
+                }
+                d->setDirectory(QString::fromStdString(base_.string()));
+                d->selectNameFilter(d->nameFilters().at(filter - 1));
+                // Typed as the user types it (selectFile leaves a focused name box alone).
+                auto* edit = d->findChild<QLineEdit*>("fileNameEdit");
+                ASSERT_NE(edit, nullptr);
+                edit->setText(name);
+                QMetaObject::invokeMethod(d, "accept");  // as the Save button does
+            }
+        });
+        open();
+        return asked;
+    }
+    static const std::vector<uint8_t>& Mine() {
+        static const std::vector<uint8_t> bytes = {'m', 'i', 'n', 'e'};
+        return bytes;
+    }
+    fs::path Existing(const std::string& name) { return Write(name, Mine()); }
+    std::size_t Entries() const { return std::size_t(std::distance(fs::directory_iterator(base_), fs::directory_iterator())); }
+};
+
+TEST_F(SaveQuestionTest, SaveAsAsksAboutTheFileItWritesInEveryFormat) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    ASSERT_TRUE(form_->State().HasImage());
+    const char* const extensions[] = {"png", "gif", "bmp", "tga", "webp", "jpg"};
+    for (int filter = 1; filter <= 6; ++filter) {
+        SCOPED_TRACE(filter);
+        const fs::path existing = Existing(std::string("photo.") + extensions[filter - 1]);
+        const std::size_t entries = Entries();
+        // Typed without extension, and with another format's.
+        for (const QString typed : {"photo", filter == 3 ? "photo.png" : "photo.bmp"}) {
+            const QStringList asked = Drive([&] { form_->Button3Click(); }, typed, filter, QMessageBox::No);
+            EXPECT_EQ(asked, QStringList{Question(existing)}) << typed.toStdString();
+            EXPECT_EQ(Bytes(existing), Mine());
+            EXPECT_EQ(Entries(), entries);
+        }
+        EXPECT_FALSE(form_->Form7()->isVisible());
+    }
+
+    // Yes replaces it; a free name asks nothing.
+    const fs::path bmp = base_ / "photo.bmp";
+    EXPECT_EQ(Drive([&] { form_->Button3Click(); }, "photo", 3, QMessageBox::Yes), QStringList{Question(bmp)});
+    EXPECT_EQ(Bytes(bmp).at(0), 'B');
+    EXPECT_TRUE(Drive([&] { form_->Button3Click(); }, "fresh", 3, QMessageBox::No).isEmpty());
+    EXPECT_TRUE(fs::exists(base_ / "fresh.bmp"));
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("; ").toStdString();
+}
+
+TEST_F(SaveQuestionTest, TheQualityDialogAsksWhenAFileAppearedSinceTheNameWasChosen) {
+    if (!fs::exists("/usr/bin/cjpeg")) GTEST_SKIP() << "cjpeg missing";
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    const fs::path dest = base_ / "late.jpg";
+    ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "late").string()), 6));
+    jx::TForm7* d = form_->Form7();
+    ASSERT_TRUE(d->isVisible());
+    Existing("late.jpg");
+    EXPECT_EQ(Drive([&] { d->Button1Click(); }, {}, 1, QMessageBox::No), QStringList{Question(dest)});
+    EXPECT_EQ(Bytes(dest), Mine());
+    EXPECT_TRUE(d->isVisible());  // still there to save once the way is clear
+    EXPECT_EQ(Drive([&] { d->Button1Click(); }, {}, 1, QMessageBox::Yes), QStringList{Question(dest)});
+    EXPECT_NE(Bytes(dest), Mine());
+    EXPECT_FALSE(d->isVisible());
+}
+
+TEST_F(SaveQuestionTest, IconAndPaletteSavesAskAboutTheExtensionTheyGive) {
+    form_->OpenImage(SuiteFile("basn3p02.png"));
+    ASSERT_GT(form_->State().PaletteSize, 0);
+    const fs::path pal = Existing("colours.pal");
+    const fs::path act = Existing("colours.act");
+    for (const auto& [filter, file] : {std::pair{1, pal}, std::pair{2, act}}) {
+        EXPECT_EQ(Drive([&] { form_->PaletteCommands().SavePalClick(); }, "colours", filter, QMessageBox::No),
+                  QStringList{Question(file)});
+        EXPECT_EQ(Bytes(file), Mine());
+    }
+    // A typed ".act" decides the format whatever the filter: the question names it.
+    EXPECT_EQ(Drive([&] { form_->PaletteCommands().SavePalClick(); }, "colours.act", 1, QMessageBox::Yes),
+              QStringList{Question(act)});
+    EXPECT_EQ(fs::file_size(act), 768u);
+    EXPECT_EQ(Bytes(pal), Mine());
+
+    // "Save icon" swaps the extension typed for the type's own.
+    const fs::path ico = Existing("frames.ico");
+    jx::TIconForm* icon = form_->IconForm();
+    EXPECT_EQ(Drive([&] { icon->Button2Click(); }, "frames.png", 1, QMessageBox::No), QStringList{Question(ico)});
+    EXPECT_EQ(Bytes(ico), Mine());
+    EXPECT_FALSE(fs::exists(base_ / "frames.png"));
+}
+
+}  // namespace
