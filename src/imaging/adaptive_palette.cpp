@@ -576,7 +576,8 @@ void ApplySortOrder(EngineState& state, const std::vector<int32_t>& order, int64
 
 }  // namespace
 
-void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings, bool indexedSearch) {
+void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings, bool indexedSearch,
+                          int32_t listBound) {
     const int32_t n = state.PaletteSize;
     if (n <= 0) return;
     const int32_t u0 = state.ColorListLength;
@@ -614,7 +615,7 @@ void BuildAdaptivePalette(EngineState& state, const TQuantizerSettings& settings
     }
     TPixelRec* list = state.Palette.data();
 
-    const double u = u0;
+    const double u = listBound > 0 ? std::min(u0, listBound) : u0;
     const double c = (n >= 2 && n <= 1024) ? u / (4.0 * n) : (n >= 1025 && n <= 2048) ? u / (2.0 * n) : u / n;
     const double thrD = std::nearbyint(c / 6.0 * settings.Priority * 1.5 + c);
     const int32_t thr = static_cast<int32_t>(std::min<double>(thrD, std::numeric_limits<int32_t>::max()));

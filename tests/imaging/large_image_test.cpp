@@ -1,9 +1,11 @@
 // Large and heavily weighted images: weights that pass 2^31, the palette's independence of the
-// image's scale, and a quality mask that does not fit the image.
+// image's scale, the pre-merge of a camera-sized photograph's millions of colours, and a quality
+// mask that does not fit the image.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "engine_test_util.h"
 #include "imaging/adaptive_palette.h"
@@ -108,6 +110,103 @@ TEST(LargeImage, WeightsPastTheInt32RangeGiveTheUnscaledPalette) {
                 EXPECT_EQ(huge.Palette[size_t(i)].Weight, CappedWeight(huge.ColorListWeights[size_t(i)]));
             }
         }
+}
+
+// A list longer than the pre-merge bound sets its threshold as a list of the bound's length would;
+// Priority still scales that base, and a shorter list keeps the threshold its length gives.
+TEST(LargeImage, PreMergeThresholdStopsGrowingAtTheBound) {
+    // One distinct colour per pixel: R and G walk the grid, B counts the 256 x 256 tiles.
+    auto distinct = [](int w, int h) {
+        std::vector<TPixelRec> px;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) px.push_back(Rgba(uint8_t(x), uint8_t(y), uint8_t(y / 256 * 2 + x / 256)));
+        return px;
+    };
+    struct TCase {
+        int h;
+        int32_t n, priority, threshold;
+    };
+    // 512 x 520 colours, past the bound: c = 262144 / 64 = 4096; with Priority -3 and +3,
+    // 0.25 c and 1.75 c. 512 x 256 colours, within it: c = 131072 / 64 = 2048. N = 2048: c = U / (2N).
+    for (const TCase& c : {TCase{520, 16, 0, 4096}, {520, 16, -3, 1024}, {520, 16, 3, 7168}, {256, 16, 0, 2048},
+                           {256, 16, 3, 3584}, {520, 2048, 0, 64}}) {
+        EngineState s;
+        test::LoadImage(s, 512, c.h, distinct(512, c.h));
+        BuildUniqueColors(s);
+        ASSERT_EQ(s.UniqueColorCount, 512 * c.h);
+        s.ColorListLength = s.UniqueColorCount;
+        s.PaletteSize = c.n;
+        TQuantizerSettings set;
+        set.Priority = c.priority;
+        BuildAdaptivePalette(s, set);
+        EXPECT_EQ(s.MergeThreshold, c.threshold) << c.h << " rows, N " << c.n << ", priority " << c.priority;
+        EXPECT_EQ(s.PaletteSize, c.n);
+    }
+}
+
+// A 16-megapixel photograph with grain in every channel has more than a million colours; at 16
+// colours its three main hues (sky, foliage, skin) must keep entries of their own instead of
+// having their darker halves folded into shared greys by the pre-merge.
+TEST(LargeImage, GrainyPhotographKeepsItsMainHuesAt16Colours) {
+    if (std::getenv("JX_SANITIZER_BUILD")) GTEST_SKIP() << "16 megapixels are too slow under the sanitizers";
+    const int side = 4096;
+    struct THue {
+        int r, g, b;
+    };
+    // Rows 0..40 % sky, ..75 % foliage, the rest skin; each lightens from left to right and swings
+    // between warmer and cooler in bands down the rows.
+    const THue hues[3] = {{70, 120, 200}, {60, 130, 45}, {215, 150, 115}};
+    auto region = [&](int y) { return y < side * 40 / 100 ? 0 : y < side * 75 / 100 ? 1 : 2; };
+    TPixelImage img(side, side);
+    uint32_t seed = 1;
+    auto grain = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return int(seed >> 27) - 16;
+    };
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const THue& h = hues[region(y)];
+            const int shade = x * 80 / side - 40, warm = (y * 256 / side) % 32 - 16;
+            img[y][x] = Rgba(uint8_t(std::clamp(h.r + shade + warm + grain(), 0, 255)),
+                             uint8_t(std::clamp(h.g + shade + grain(), 0, 255)),
+                             uint8_t(std::clamp(h.b + shade - warm + grain(), 0, 255)));
+        }
+    EngineState s;
+    s.SetSourceImage(std::move(img));
+    BuildUniqueColors(s);
+    ASSERT_GT(s.UniqueColorCount, 1000000);
+    TQuantizerSettings set;
+    set.ColorCount = "16";
+    set.DitherMode = TDitherMode::None;
+    EngineObserver quiet;
+    Quantize(s, set, quiet);
+    ASSERT_EQ(s.PaletteSize, 16);
+
+    // Each region's pixels land on entries of its own hue (nearer its middle than the others'),
+    // and close to what they were.
+    auto d2 = [](const TPixelRec& p, int r, int g, int b) {
+        return (p.R - r) * (p.R - r) + (p.G - g) * (p.G - g) + (p.B - b) * (p.B - b);
+    };
+    for (int k = 0; k < 3; ++k) {
+        int64_t strays = 0, total = 0;
+        double error = 0;
+        for (int y = 0; y < side; ++y) {
+            if (region(y) != k) continue;
+            for (int x = 0; x < side; ++x) {
+                const TPixelRec &out = s.WorkingImage[y][x], &in = s.SourceImage[y][x];
+                int nearest = 0;
+                for (int q = 1; q < 3; ++q)
+                    if (d2(out, hues[q].r, hues[q].g, hues[q].b) < d2(out, hues[nearest].r, hues[nearest].g, hues[nearest].b))
+                        nearest = q;
+                strays += nearest != k;
+                error += std::sqrt(double(d2(out, in.R, in.G, in.B)));
+                ++total;
+            }
+        }
+        EXPECT_LT(double(strays) / double(total), 0.01) << "hue " << k;
+        // The grain alone is about 16 away on average.
+        EXPECT_LT(error / double(total), 30) << "hue " << k;
+    }
 }
 
 // Quantize takes the counted unique colours as its list only while they still describe the
