@@ -14,6 +14,7 @@
 
 #include "fileio/palette_file.h"
 #include "gui/command_router.h"
+#include "gui/glyphs.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
 #include "gui/popup_menu2.h"
@@ -36,6 +37,9 @@ const TPopupMenu2Group quickAddGroup(20, [](TJXMainForm& f, QMenu& menu) {
     replace->setObjectName("Replacenearest1");
     for (QAction* a : {add3, replace}) {
         a->setCheckable(true);
+        a->setIcon(Glyph(gUnchecked));
+        a->setIconVisibleInMenu(true);
+        QObject::connect(a, &QAction::toggled, a, [a](bool on) { a->setIcon(Glyph(on ? gChecked : gUnchecked)); });
         group->addAction(a);
     }
     add3->setChecked(true);
