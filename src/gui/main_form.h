@@ -59,6 +59,11 @@ class TToolDialogs;
 class TTaskbarProgressBar;
 class TStatusPanels;
 
+// Where the quantizer settings dialog (frame size `dialog`) opens: beside the main window when
+// the screen has room there, else over it but off `keepClear`; always within `available` (its
+// top left kept on it when the dialog is larger).
+QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& keepClear, const QRect& available);
+
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
 // a reference. Its rooms live in files of their own: main_form.cpp (layout, tool bar, status,
@@ -146,6 +151,9 @@ public:
     bool LoadPalClick();
     bool LoadPalette(const QString& fileName);
     void ToolButton27Click(bool down);  // Quantizer settings
+    // The toggle of the quantizer settings and the colour-count box, in screen coordinates:
+    // the settings dialog never opens over them.
+    QRect SettingsToggleArea() const;
     void ToolButton4Click();    // Copy
     void ToolButton7Click();    // Options: shown modally, the settings file written when it returns
     void ToolButton20Click();   // About
