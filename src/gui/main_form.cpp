@@ -669,7 +669,7 @@ bool TJXMainForm::KeyUp(QKeyEvent* e) {
         router_->Route("Crop to selection");  // with any shift state
         return true;
     }
-    if (router_->RouteKey(k, m)) return true;
+    if (router_->KeyReleased(k, m)) return true;
     if (k == Qt::Key_Escape) {
         cancel_.Request();
         maskCrop_->Escape();
@@ -684,6 +684,8 @@ bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
         return QMainWindow::eventFilter(watched, event);
     auto* w = qobject_cast<QWidget*>(watched);
     if (!w || w->window() != this) return QMainWindow::eventFilter(watched, event);
+    if (type == QEvent::KeyPress && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
+        router_->KeyPressed(static_cast<QKeyEvent*>(event)->key(), static_cast<QKeyEvent*>(event)->modifiers());
     if (toolRunning_) {
         // While a save's tools run only Esc gets through: it stops them.
         auto* k = static_cast<QKeyEvent*>(event);
