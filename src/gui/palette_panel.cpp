@@ -142,11 +142,10 @@ QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& 
     constexpr int kGap = 4;
     const int w = dialog.width(), h = dialog.height();
     auto onScreen = [&](QPoint at) { return TPointerform::OnScreen(QRect(at, dialog), available); };
-    auto fits = [&](QPoint at) { return available.contains(QRect(at, dialog)); };
     // Beside the main window, top edges level where the screen allows: it covers nothing there.
     const int top = onScreen(QPoint(available.left(), main.top())).y();
     for (const QPoint at : {QPoint(main.right() + 1 + kGap, top), QPoint(main.left() - kGap - w, top)})
-        if (fits(at)) return at;
+        if (available.contains(QRect(at, dialog))) return at;
     // Over the main window, but off the toggle and the colour-count box, so the toggle closes it
     // again: left of them (over the image view), then above, right and below them.
     for (const QPoint at : {QPoint(keepClear.left() - kGap - w, top), QPoint(keepClear.right() + 1 - w, keepClear.top() - kGap - h),
@@ -154,6 +153,7 @@ QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& 
         const QPoint placed = onScreen(at);
         if (!QRect(placed, dialog).intersects(keepClear)) return placed;
     }
+    // A screen too small for both: on it, beside the main window as far as it goes.
     return onScreen(QPoint(main.right() + 1 + kGap, top));
 }
 
@@ -174,12 +174,7 @@ void TJXMainForm::ToolButton27Click(bool down) {
             form5_->adjustSize();
             const QMargins frame = TPointerform::FrameMargins(form5_, this);
             const QRect available = screen() ? screen()->availableGeometry() : frameGeometry();
-            // Taller than the screen: the info box gives up the height, so the buttons stay reachable.
-            const int roomHeight = available.height() - frame.top() - frame.bottom();
-            if (form5_->height() > roomHeight)
-                form5_->resize(form5_->width(), std::max(form5_->minimumSizeHint().height(), roomHeight));
-            const QPoint at =
-                SettingsDialogPlace(frameGeometry(), form5_->size().grownBy(frame), SettingsToggleArea(), available);
+            const QPoint at = SettingsDialogPlace(frameGeometry(), form5_->size().grownBy(frame), SettingsToggleArea(), available);
             // The client area is placed: the frame is the window manager's to draw around it.
             form5_->setGeometry(QRect(at + QPoint(frame.left(), frame.top()), form5_->size()));
         }
