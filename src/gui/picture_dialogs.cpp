@@ -1,5 +1,7 @@
 #include "gui/picture_dialogs.h"
 
+#include "fileio/picture_formats.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -56,7 +58,9 @@ QStringList PictureNameFilters(const QString& pipeFilter) {
 TMyOpenPictureDialog::TMyOpenPictureDialog(TJXMainForm* owner, const QString& pipeFilter)
     : QFileDialog(owner), owner_(owner) {
     setOption(QFileDialog::DontUseNativeDialog, true);
-    setNameFilters(PictureNameFilters(pipeFilter));
+    // Without a filter of its own it lists what the picture registry can load.
+    setNameFilters(PictureNameFilters(
+        pipeFilter.isEmpty() ? QString::fromStdString(GraphicFilter(PictureFormats())) : pipeFilter));
     picturePanel_ = new QWidget(this);
     picturePanel_->setObjectName("PicturePanel");
     picturePanel_->setFixedWidth(200);

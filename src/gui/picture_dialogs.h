@@ -22,7 +22,8 @@ QStringList PictureNameFilters(const QString& pipeFilter);
 class TMyOpenPictureDialog : public QFileDialog {
     Q_OBJECT
 public:
-    TMyOpenPictureDialog(TJXMainForm* owner, const QString& pipeFilter);
+    // An empty filter: the picture registry's filter of every class it holds.
+    TMyOpenPictureDialog(TJXMainForm* owner, const QString& pipeFilter = QString());
 
     // 1-based, as the save writer numbers its formats.
     int FilterIndex() const;
