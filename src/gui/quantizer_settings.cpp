@@ -431,8 +431,9 @@ void TForm5::ShowErrorMetrics() {
     Label8->setText(t[3]);
 }
 
-void TForm5::FRGBClick(bool) {
-    // The options dialog's "Forced RGB" mirrors this box once that dialog exists.
+void TForm5::FRGBClick(bool checked) {
+    // The options' "Forced RGB" is what the PNG chain reads.
+    if (MainForm()) MainForm()->Options().forcedRgb = checked;
 }
 
 void TForm5::SpeedButton1Click() {

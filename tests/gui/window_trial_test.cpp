@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
@@ -13,6 +14,7 @@
 #include <fstream>
 
 #include "gui/command_router.h"
+#include "gui/lossy_form.h"
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
 #include "gui/quantizer_settings.h"
@@ -146,6 +148,18 @@ TEST_F(WindowTrialTest, ImageMenuAndToolBarAsLaidOut) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     EXPECT_FALSE(form_->ToolBar1()->findChild<QAction*>("ToolButton34")->isVisible());
     EXPECT_TRUE(form_->ToolBar1()->findChild<QAction*>("ToolButton13")->isVisible());
+}
+
+TEST_F(WindowTrialTest, BatchForcedRgbReachesTheOptionsAndTheLossyDialogHasItsSize) {
+    jx::TForm5* f5 = form_->Form5();
+    f5->FRGB->click();
+    EXPECT_TRUE(form_->Options().forcedRgb);
+    f5->FRGB->click();
+    EXPECT_FALSE(form_->Options().forcedRgb);
+    // Sized by itself, before any window manager sees it.
+    const QSize lossy = form_->Form7()->size();
+    EXPECT_GE(lossy.width(), form_->Form7()->minimumSizeHint().width());
+    EXPECT_GE(lossy.height(), form_->Form7()->minimumSizeHint().height());
 }
 
 // A save whose tool runs until the bar has moved: the script waits for the test's "go", which the
