@@ -251,6 +251,8 @@ public:
         const QRect r4 = PanelRect(4);
         bar_->setGeometry(r4.x(), r4.y() + (r4.height() - bar_->height()) / 2, r4.width() - 15, bar_->height());
         bar_->raise();
+        // Panel 4 shows the bar alone while it runs.
+        Label(4)->setVisible(bar_->isVisibleTo(this) == false);
     }
     QSize sizeHint() const override {
         const QRect last = PanelRect(4);
@@ -264,7 +266,7 @@ protected:
         Relayout();
     }
     bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched == bar_ && e->type() == QEvent::Show) Relayout();
+        if (watched == bar_ && (e->type() == QEvent::Show || e->type() == QEvent::Hide)) Relayout();
         return QWidget::eventFilter(watched, e);
     }
 
