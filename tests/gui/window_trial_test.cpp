@@ -10,10 +10,15 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "gui/alpha_menu.h"
 #include "gui/command_router.h"
+#include "gui/preview.h"
+#include <QComboBox>
+#include <QTabBar>
 #include "gui/lossy_form.h"
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
@@ -160,6 +165,39 @@ TEST_F(WindowTrialTest, BatchForcedRgbReachesTheOptionsAndTheLossyDialogHasItsSi
     const QSize lossy = form_->Form7()->size();
     EXPECT_GE(lossy.width(), form_->Form7()->minimumSizeHint().width());
     EXPECT_GE(lossy.height(), form_->Form7()->minimumSizeHint().height());
+}
+
+TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
+    // Opaque on the left, half transparent on the right.
+    QImage picture(16, 8, QImage::Format_ARGB32);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x) picture.setPixel(x, y, qRgba(x * 16, y * 32, 200 - x * 8, x < 8 ? 255 : 128));
+    const QString file = QString::fromStdString((base_ / "split.png").string());
+    ASSERT_TRUE(picture.save(file));
+    form_->OpenImage(file);
+    form_->Colors()->setEditText("16");
+    form_->ColorsSelect();
+    form_->AlphaCommands().SplitImageClick();
+    ASSERT_EQ(form_->TabControl1()->count(), 3);
+    jx::TForm5* f5 = form_->Form5();
+    const auto metric = static_cast<jx::TErrorMetric>(f5->ComboBox2->currentIndex());
+    for (int tab : {1, 2}) {
+        form_->TabControl1()->setCurrentIndex(tab);
+        ASSERT_EQ(form_->AlphaCommands().SplitView().Current(), tab);
+        jx::EngineState& st = form_->State();
+        if (tab == 1) {
+            // An alpha error on a pixel of the translucent part, which the opaque tab leaves out.
+            const auto at = std::find_if(st.SourceImage.Data(), st.SourceImage.Data() + st.SourceImage.Count(),
+                                         [](const jx::TPixelRec& p) { return p.A != 255; });
+            ASSERT_NE(at, st.SourceImage.Data() + st.SourceImage.Count());
+            st.WorkingImage.Data()[at - st.SourceImage.Data()].A = 200;
+            f5->ShowErrorMetrics();
+            EXPECT_NE(jx::ErrorMetricTexts(st, metric, 1), jx::ErrorMetricTexts(st, metric, 0));
+        }
+        const auto own = jx::ErrorMetricTexts(st, metric, tab);
+        EXPECT_EQ(f5->Label5->text(), own[0]) << tab;
+        EXPECT_EQ(f5->Label8->text(), own[3]) << tab;
+    }
 }
 
 // A save whose tool runs until the bar has moved: the script waits for the test's "go", which the
