@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -99,6 +101,15 @@ TEST_F(PictureDialogsTest, IconFramesAreWrittenAsTheListShowsThem) {
     EXPECT_EQ(list->topLevelItem(0)->checkState(0), Qt::Checked);
     EXPECT_EQ(list->topLevelItem(1)->checkState(0), Qt::Unchecked);  // 8 bits
     EXPECT_EQ(list->topLevelItem(2)->text(0), "32x32");
+    // PNG frames show the list's PNG image; every column is in view at the dialog's width.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(f->RowImage(i), 1) << i;
+        EXPECT_FALSE(list->topLevelItem(i)->icon(2).isNull()) << i;
+    }
+    QApplication::processEvents();  // the header lays its sections out
+    const int columns = list->header()->sectionPosition(2) + list->header()->sectionSize(2);
+    EXPECT_LE(columns, list->viewport()->width());
+    EXPECT_GE(list->header()->sectionSize(2), list->fontMetrics().horizontalAdvance("Format"));
     EXPECT_TRUE(form_->State().HasImage());  // the largest frame opened; the dialog holds no lock
     EXPECT_EQ(form_->State().ImageWidth(), 32);
 
