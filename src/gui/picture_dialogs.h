@@ -41,6 +41,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void FitSizeColumn();
     void ClearPreview();
     QWidget* SidePanel() const { return picturePanel_; }
     TJXMainForm* owner_;

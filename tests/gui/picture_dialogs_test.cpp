@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
 
 #include <QHeaderView>
 
@@ -83,6 +86,16 @@ TEST_F(PictureDialogsTest, OpenPreviewShowsSizeAndClearsForMissingFiles) {
     d->DoSelectionChange(QString::fromStdString(ico));
     EXPECT_EQ(d->PictureLabel()->text(), " (48x48)");
     EXPECT_TRUE(d->PreviewButton()->isEnabled());
+    // A double click on the preview opens the "Preview" window, as the button does.
+    QString shown;
+    QTimer::singleShot(0, d, [&shown] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            shown = w->objectName();
+            w->close();
+        }
+    });
+    QTest::mouseDClick(d->PaintPanel(), Qt::LeftButton);
+    EXPECT_EQ(shown, "PreviewForm");
     d->DoSelectionChange(QString::fromStdString((base_ / "none.png").string()));
     EXPECT_EQ(d->PictureLabel()->text(), "Picture:");
     EXPECT_EQ(d->PaintPanel()->text(), "(None)");
