@@ -218,7 +218,7 @@ void TPaletteCommands::DrawSelectedColor() {
     QPainter p(&img);
     DrawCaption(p, 3, "Color: #" + Hex2(c.R) + Hex2(c.G) + Hex2(c.B), 1);
     const int percent = static_cast<int>(std::nearbyint(a * 100.0));
-    DrawCaption(p, 3, "Alpha: #" + Hex2(c.A) + " (" + QString::number(percent) + "%)", 13);
+    DrawCaption(p, 3, "Alpha: #" + Hex2(c.A) + " (" + QString::number(percent) + "%)", 1 + CaptionLineHeight());
     const int lineX = static_cast<int>(std::nearbyint(a * (w - 1)));
     p.setPen(QPen(Qt::white, 1, Qt::SolidLine));
     p.drawLine(lineX, 0, lineX, h - 1);

@@ -89,7 +89,7 @@ void TJXMainForm::BuildPanel() {
     v->addWidget(toolBar2);
     image3_ = new QLabel;
     image3_->setObjectName("Image3");
-    image3_->setFixedHeight(24);
+    image3_->setFixedHeight(2 * CaptionLineHeight() + 3);  // two outlined caption lines, whole
     v->addWidget(image3_);
 
     connect(pngSpeedButton1_, &QPushButton::clicked, this, [this] { PngSpeedButton1Click(); });
