@@ -221,7 +221,7 @@ void TJXMainForm::BuildToolBar() {
 }
 
 // The status bar's five panels, laid side by side in their order. A panel is as wide as its
-// Part width or its text, whichever is more, so "Dimension: 4096x4096" stays whole; what does
+// set width or its text, whichever is more, so "Dimension: 4096x4096" stays whole; what does
 // not fit the window is clipped at the right instead of drawn over a neighbour. The progress bar
 // lies over panel 4 while it is shown.
 class TStatusPanels : public QWidget {
