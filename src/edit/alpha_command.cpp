@@ -7,6 +7,7 @@
 #include "edit/state_files.h"
 #include "fileio/open_decoders.h"
 #include "fileio/open_image.h"
+#include "fileio/picture_formats.h"
 #include "imaging/quantize.h"
 #include "platform/replace_file.h"
 
@@ -57,15 +58,23 @@ void GrayscaleCommand(EngineState& state, const TQuantizerSettings& settings, Ed
 }
 
 TPixelImage LoadBackgroundPicture(const std::string& fileName) {
-    const std::string ext = LowerExtension(fileName);
-    for (const TImageLoader& loader : ImageLoaders()) {
-        if (ext != loader.Extension) continue;
-        if (!loader.Decode) break;
-        TDecodedImage decoded = loader.Decode(fileName);
-        if (decoded.Pixels.Empty()) throw EditError("The picture holds no pixels: " + fileName);
-        return std::move(decoded.Pixels);
+    const TPictureRegistry& formats = PictureFormats();
+    if (!formats.FindClass(std::filesystem::path(fileName).extension().string()))
+        throw EditError("This file cannot be used as a background picture: " + fileName);
+    const std::unique_ptr<TBitmap> picture = formats.LoadFromFile(fileName);
+    if (picture->Empty()) throw EditError("The picture holds no pixels: " + fileName);
+    TPixelImage pixels(picture->Width(), picture->Height());
+    for (int y = 0; y < picture->Height(); ++y) {
+        TPixelRec* row = pixels[y];
+        for (int x = 0; x < picture->Width(); ++x) {
+            const TBitmap::TBgra p = picture->Pixel(x, y);
+            row[x].R = p.R;
+            row[x].G = p.G;
+            row[x].B = p.B;
+            row[x].A = p.A;
+        }
     }
-    throw EditError("This file cannot be used as a background picture: " + fileName);
+    return pixels;
 }
 
 bool SplitCommand(TSplitView& view, const EngineState& state, const std::string& sessionFolder) {

@@ -54,6 +54,7 @@ const TGraphicClass* TPictureRegistry::FindClass(const std::string& extension) c
 
 std::unique_ptr<TBitmap> TPictureRegistry::LoadFromFile(const std::filesystem::path& path) const {
     const TGraphicClass* graphic_class = FindClass(path.extension().string());
+    if (graphic_class && graphic_class->LoadFile) return graphic_class->LoadFile(path);
     if (!graphic_class || !graphic_class->Create)
         GraphicError("Unknown picture file extension (.%s)", StripDot(path.extension().string()));
     std::unique_ptr<TBitmap> picture = graphic_class->Create();

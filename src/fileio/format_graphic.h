@@ -51,6 +51,8 @@ struct TImageProperties {
 struct TGraphicClass {
     std::string Name;
     std::unique_ptr<TBitmap> (*Create)() = nullptr;
+    // A class whose reader takes a whole file by name rather than a stream loads through this.
+    std::unique_ptr<TBitmap> (*LoadFile)(const std::filesystem::path&) = nullptr;
 };
 
 // The picture registry: extensions to classes, searched from the most recent

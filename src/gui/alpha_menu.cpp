@@ -34,6 +34,7 @@ const TPopupMenu2Group backgroundGroup(1, [](TJXMainForm& f, QMenu& menu) {
         a->setCheckable(true);
         // The chosen background shows the "checked" glyph, the others the "unchecked" one.
         a->setIcon(Glyph(gUnchecked));
+        a->setIconVisibleInMenu(true);
         QObject::connect(a, &QAction::toggled, a, [a](bool on) { a->setIcon(Glyph(on ? gChecked : gUnchecked)); });
         group->addAction(a);
         QObject::connect(a, &QAction::triggered, &f, [&f, handler] { (f.AlphaCommands().*handler)(); });

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
+#include <QWindow>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -215,6 +216,7 @@ QString TBatchForm::DestinationFolder() const { return Edit1->text().trimmed(); 
 void TBatchForm::FormShow(const QStringList& parameters) {
     if (main_) {
         mainWasVisible_ = main_->isVisible();
+        mainGeometry_ = main_->frameGeometry();
         main_->hide();
         if (main_->Form5() && main_->ToolButton27() && main_->ToolButton27()->isChecked()) main_->Form5()->hide();
         main_->State().BatchQuantize = false;
@@ -484,6 +486,21 @@ void TBatchForm::closeEvent(QCloseEvent* e) {
     QDialog::closeEvent(e);  // through reject()
 }
 
+bool TBatchForm::eventFilter(QObject* watched, QEvent* e) {
+    // The window manager's placement arrives as a spontaneous move; the toolkit's own are not.
+    if (watched == main_ && placeBack_ && e->type() == QEvent::Move && e->spontaneous()) {
+        placeBack_ = false;
+        main_->removeEventFilter(this);
+        if (main_->frameGeometry().topLeft() != mainGeometry_.topLeft()) {
+            const QPoint at = mainGeometry_.topLeft();
+            QTimer::singleShot(0, main_, [m = main_, at] {
+                if (QWindow* w = m->windowHandle()) w->setFramePosition(at);
+            });
+        }
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
 void TBatchForm::FormClose() {
     if (!main_) return;
     main_->State().BatchQuantize = false;
@@ -491,7 +508,13 @@ void TBatchForm::FormClose() {
     if (main_->Form5() && main_->ToolButton27() && main_->ToolButton27()->isChecked()) main_->Form5()->show();
     const std::string session = main_->SessionPath();
     if (!session.empty()) ::unlink((session + kBatchTempName).c_str());
-    if (mainWasVisible_) main_->show();
+    if (mainWasVisible_) {
+        // A window manager places a window mapped anew where it likes: once it has, the main
+        // window goes back where it was.
+        placeBack_ = !main_->isMaximized() && !main_->isFullScreen() && mainGeometry_.isValid();
+        if (placeBack_) main_->installEventFilter(this);
+        main_->show();
+    }
 }
 
 }  // namespace jx

@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QRect>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -69,6 +70,7 @@ public:
     std::function<void(const QString&)> Tell;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void reject() override;  // Esc
     void dragEnterEvent(QDragEnterEvent* e) override;
@@ -94,6 +96,8 @@ private:
     bool running_ = false;
     bool closePending_ = false;
     bool mainWasVisible_ = false;
+    QRect mainGeometry_;  // the main window's place while the batch window stands in for it
+    bool placeBack_ = false;
 };
 
 }  // namespace jx

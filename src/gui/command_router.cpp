@@ -12,7 +12,39 @@ std::vector<std::function<void(TCommandRouter&)>>& Registrars() {
     return list;
 }
 
+Qt::KeyboardModifiers ModifierOfKey(int key) {
+    switch (key) {
+        case Qt::Key_Control: return Qt::ControlModifier;
+        case Qt::Key_Shift: return Qt::ShiftModifier;
+        case Qt::Key_Alt: return Qt::AltModifier;
+        case Qt::Key_Meta: return Qt::MetaModifier;
+        default: return Qt::NoModifier;
+    }
+}
+
 }  // namespace
+
+void TKeyChords::Pressed(int key, Qt::KeyboardModifiers modifiers) {
+    modifiers &= ~Qt::KeypadModifier;
+    if (const Qt::KeyboardModifiers m = ModifierOfKey(key); m != Qt::NoModifier) {
+        for (THeld& h : held_)
+            if (h.Down) h.Modifiers |= m;
+        return;
+    }
+    std::erase_if(held_, [key](const THeld& h) { return h.Key == key; });
+    held_.push_back({key, modifiers, true});
+}
+
+Qt::KeyboardModifiers TKeyChords::Released(int key, Qt::KeyboardModifiers atRelease) {
+    // The entry stays (no longer down) until the key is pressed again: a release that travels up
+    // through several widgets reads the same chord each time.
+    for (THeld& h : held_)
+        if (h.Key == key) {
+            h.Down = false;
+            return h.Modifiers;
+        }
+    return atRelease;
+}
 
 TCommandRegistrar::TCommandRegistrar(std::function<void(TCommandRouter&)> add) {
     Registrars().push_back(std::move(add));

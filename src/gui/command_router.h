@@ -37,6 +37,24 @@ struct TRoute {
     std::function<void(TJXMainForm&)> Run{};
 };
 
+// Which modifiers were held together with a key. Routes fire on the key's release; the chord is
+// the key with every modifier that was down while it was, so Ctrl released before O still opens,
+// whatever the order of the releases.
+class TKeyChords {
+public:
+    void Pressed(int key, Qt::KeyboardModifiers modifiers);
+    // The chord's modifiers for the key released now (atRelease when its press was not seen).
+    Qt::KeyboardModifiers Released(int key, Qt::KeyboardModifiers atRelease);
+
+private:
+    struct THeld {
+        int Key;
+        Qt::KeyboardModifiers Modifiers;
+        bool Down;
+    };
+    std::vector<THeld> held_;
+};
+
 class TCommandRouter {
 public:
     explicit TCommandRouter(TJXMainForm& form);
@@ -54,6 +72,9 @@ public:
     // A key release: the route whose chord matches runs; true when one matched (the key is then
     // taken, even when the lock stopped it).
     bool RouteKey(int key, Qt::KeyboardModifiers modifiers);
+    // Key presses and releases as they come: a release routes the chord its key was part of.
+    void KeyPressed(int key, Qt::KeyboardModifiers modifiers) { chords_.Pressed(key, modifiers); }
+    bool KeyReleased(int key, Qt::KeyboardModifiers atRelease) { return RouteKey(key, chords_.Released(key, atRelease)); }
 
     // Enables each action that a route names and connects it to Route.
     void ConnectToolButtons(const QList<QAction*>& actions);
@@ -64,6 +85,7 @@ public:
 private:
     TJXMainForm& form_;
     std::vector<TRoute> routes_;
+    TKeyChords chords_;
 };
 
 // A feature file's routes, added by every router made after program start.

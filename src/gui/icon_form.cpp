@@ -1,10 +1,13 @@
 #include "gui/icon_form.h"
 
 #include <QDropEvent>
+#include <algorithm>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -13,6 +16,48 @@
 #include "gui/save_question.h"
 
 namespace jx {
+namespace {
+
+constexpr int kImageRole = Qt::UserRole + 1;
+
+// A page with a folded corner, its picture in `fill`; the edited PNG carries a pencil stroke.
+QIcon FrameGlyph(QColor fill, bool edited) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(90, 90, 90), 1));
+    p.setBrush(Qt::white);
+    p.drawPolygon(QPolygonF({QPointF(2.5, 0.5), QPointF(10.5, 0.5), QPointF(13.5, 3.5), QPointF(13.5, 15.5), QPointF(2.5, 15.5)}));
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawRect(QRectF(4, 6, 8, 7));
+    if (edited) {
+        p.setPen(QPen(QColor(220, 120, 0), 2.2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(8, 14), QPointF(15, 7));
+    }
+    return QIcon(pm);
+}
+
+}  // namespace
+
+const std::array<QIcon, 3>& TIconForm::ImageList1() {
+    static const std::array<QIcon, 3> images = {FrameGlyph(QColor(40, 160, 70), true),
+                                                FrameGlyph(QColor(40, 160, 70), false),
+                                                FrameGlyph(QColor(50, 100, 200), false)};
+    return images;
+}
+
+int TIconForm::RowImage(int row) const {
+    const QTreeWidgetItem* item = listView1_->topLevelItem(row);
+    return item ? item->data(0, kImageRole).toInt() : -1;
+}
+
+void TIconForm::SetRowImage(QTreeWidgetItem* item, int image) {
+    // Beside the format it stands for; the first column holds the check box and the size.
+    item->setIcon(2, ImageList1()[static_cast<size_t>(image)]);
+    item->setData(0, kImageRole, image);
+}
 
 TIconForm::TIconForm(TJXMainForm* owner) : TPointerform(owner, "Icon", kFades), icon_(owner->SessionPath()) {
     setObjectName("IconForm");
@@ -21,6 +66,12 @@ TIconForm::TIconForm(TJXMainForm* owner) : TPointerform(owner, "Icon", kFades), 
     listView1_->setObjectName("ListView1");
     listView1_->setHeaderLabels({"Dimension", "BPP", "Format"});
     listView1_->setColumnWidth(0, 90);
+    // "BPP" as wide as its numbers, "Format" the rest: no column hides behind a scroll bar.
+    listView1_->setColumnWidth(1, 40);
+    listView1_->header()->setStretchLastSection(false);
+    listView1_->header()->setMinimumSectionSize(24);
+    listView1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    listView1_->setIconSize(QSize(16, 16));
     listView1_->setRootIsDecorated(false);
     listView1_->header()->setSectionsClickable(false);
     listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -62,6 +113,7 @@ void TIconForm::FormShow() {
         auto* item = new QTreeWidgetItem(
             {QString::fromStdString(frames[k].Dimension()), QString::number(frames[k].Bits), QString::fromStdString(frames[k].Format())});
         item->setData(0, Qt::UserRole, int(k));
+        SetRowImage(item, frames[k].Edited ? 0 : frames[k].IsPng ? 1 : 2);
         item->setFlags((item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled) & ~Qt::ItemIsDropEnabled);
         item->setCheckState(0, icon_.CheckedByDefault(int32_t(k)) ? Qt::Checked : Qt::Unchecked);
         listView1_->addTopLevelItem(item);
@@ -134,7 +186,10 @@ bool TIconForm::SaveSelectedFrame(TSaveRequest request) {
     TSaveResult r;
     if (!MainForm()->Guard([&] { r = icon_.SaveEditedFrame(MainForm()->State(), k, std::move(request)); })) return false;
     if (!icon_.Frames()[size_t(k)].Edited) return false;
-    if (QTreeWidgetItem* item = listView1_->currentItem()) item->setText(2, "png");
+    if (QTreeWidgetItem* item = listView1_->currentItem()) {
+        item->setText(2, "png");
+        SetRowImage(item, 0);
+    }
     MainForm()->SetStatus(4, QString::fromStdString(r.status));
     activateWindow();
     return true;
@@ -154,6 +209,10 @@ void TIconForm::MoveSelectedBefore(QTreeWidgetItem* before) {
 }
 
 bool TIconForm::eventFilter(QObject* o, QEvent* e) {
+    if (o == listView1_->viewport() && e->type() == QEvent::Resize) {
+        const int rest = listView1_->viewport()->width() - listView1_->columnWidth(0) - listView1_->columnWidth(1);
+        listView1_->setColumnWidth(2, std::max(listView1_->header()->minimumSectionSize(), rest));
+    }
     if (o == listView1_->viewport() && e->type() == QEvent::Drop) {
         auto* d = static_cast<QDropEvent*>(e);
         if (d->source() != listView1_) return true;  // only drags that start in the list

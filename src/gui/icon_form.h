@@ -2,6 +2,8 @@
 // The icon frame dialog: the frames of an .ico or .cur file as a list with check boxes; a chosen
 // frame opens in the main window, a frame saved there replaces it, "Save icon" writes the checked
 // frames in list order. It does not lock the main window, which must stay free to open frames.
+#include <QIcon>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -37,6 +39,9 @@ public:
     void MoveSelectedBefore(QTreeWidgetItem* before);
 
     QTreeWidget* ListView1() const { return listView1_; }
+    // The list's own images: 0 edited PNG, 1 PNG, 2 bitmap; RowImage gives a row's (-1: no row).
+    static const std::array<QIcon, 3>& ImageList1();
+    int RowImage(int row) const;
     TIconFile& Icon() { return icon_; }
     bool Modified() const { return icon_.Modified; }
     // Tests answer the "Save icon?" question and pick the save name here.
@@ -51,6 +56,7 @@ protected:
 private:
     void ListView1SelectItem();
     int SelectedFrame() const;
+    static void SetRowImage(QTreeWidgetItem* item, int image);
 
     TIconFile icon_;
     QString fileName_;

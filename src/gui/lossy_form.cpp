@@ -125,6 +125,8 @@ TForm7::TForm7(TJXMainForm* owner) : TPointerform(owner, "Lossy", kFades | kLock
     connect(quantTable_, &QComboBox::activated, this, &TForm7::CheckBox1Click);
     connect(webpPreset_, &QComboBox::activated, this, &TForm7::CheckBox1Click);
     SetDefaults();
+    // Sized here, not left to a window manager: without one it would open squashed.
+    resize(sizeHint());
 }
 
 QSlider* TForm7::Bar(int max, int value) {

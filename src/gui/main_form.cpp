@@ -210,7 +210,8 @@ void TJXMainForm::BuildToolBar() {
     add("ToolButton11", "Clear mask", gClearMask, false);
     add("ToolButton13", "Color correction", gColorCorrection, false);
     add("ToolButton23", "Filter", gFilter, false);
-    add("ToolButton34", "Smoothing", gSmoothing, false);
+    // Kept hidden: the smoothing dialog only previews and has no OK to keep its result.
+    add("ToolButton34", "Smoothing", gSmoothing, false)->setVisible(false);
     add("ToolButton14", "Recalculate", gRecalculate, false);
     add("ToolButton15", "Quick add color", gQuickAdd, false, true);
     add("ToolButton36", "Image resize", gImageResize, false);
@@ -220,27 +221,79 @@ void TJXMainForm::BuildToolBar() {
     add("ToolButton20", "About", gAbout, false);
 }
 
-void TJXMainForm::BuildStatusBar() {
-    const int widths[5] = {120, 120, 120, 150, 150};
-    for (int i = 0; i < 5; ++i) {
-        statusPanels_[static_cast<size_t>(i)] = new QLabel;
-        statusPanels_[static_cast<size_t>(i)]->setMinimumWidth(widths[i]);
-        if (i != 4) {
-            statusBar()->addWidget(statusPanels_[static_cast<size_t>(i)]);
-            continue;
+// The status bar's five panels, laid side by side in their order. A panel is as wide as its
+// set width or its text, whichever is more, so "Dimension: 4096x4096" stays whole; what does
+// not fit the window is clipped at the right instead of drawn over a neighbour. The progress bar
+// lies over panel 4 while it is shown.
+class TStatusPanels : public QWidget {
+public:
+    static constexpr int kWidths[5] = {120, 120, 120, 150, 150};
+
+    explicit TStatusPanels(TTaskbarProgressBar* bar) : bar_(bar) {
+        for (int i = 0; i < 5; ++i) {
+            labels_[static_cast<size_t>(i)] = new QLabel(this);
+            labels_[static_cast<size_t>(i)]->setObjectName(QString("StatusPanel%1").arg(i));
         }
-        // Panel 4 holds the long work's progress beside its text.
-        auto* panel4 = new QWidget;
-        auto* row = new QHBoxLayout(panel4);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->addWidget(statusPanels_[4]);
-        progressBar_ = new TTaskbarProgressBar;
-        progressBar_->setFixedHeight(14);
-        progressBar_->SetSink(std::make_unique<TLauncherEntrySink>("jx.desktop"));
-        row->addWidget(progressBar_);
-        statusBar()->addWidget(panel4);
+        bar_->setParent(this);
+        bar_->setMinimumWidth(0);
+        bar_->setMaximumWidth(QWIDGETSIZE_MAX);
+        bar_->installEventFilter(this);  // shown or hidden: lay it over panel 4 again
+        setMinimumWidth(0);
     }
+    QLabel* Label(int i) const { return labels_[static_cast<size_t>(i)]; }
+    // Where panel i lies, at its full width (it may run past the right edge).
+    QRect PanelRect(int i) const {
+        int x = 0;
+        for (int k = 0; k < i; ++k) x += PanelWidth(k) + kGap;
+        return QRect(x, 0, PanelWidth(i), height());
+    }
+    void Relayout() {
+        for (int i = 0; i < 5; ++i) Label(i)->setGeometry(PanelRect(i));
+        const QRect r4 = PanelRect(4);
+        bar_->setGeometry(r4.x(), r4.y() + (r4.height() - bar_->height()) / 2, r4.width() - 15, bar_->height());
+        bar_->raise();
+        // Panel 4 shows the bar alone while it runs.
+        Label(4)->setVisible(bar_->isVisibleTo(this) == false);
+    }
+    QSize sizeHint() const override {
+        const QRect last = PanelRect(4);
+        return QSize(last.right() + 1, std::max(Label(0)->sizeHint().height(), bar_->height()));
+    }
+    QSize minimumSizeHint() const override { return QSize(0, sizeHint().height()); }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        QWidget::resizeEvent(e);
+        Relayout();
+    }
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched == bar_ && (e->type() == QEvent::Show || e->type() == QEvent::Hide)) Relayout();
+        return QWidget::eventFilter(watched, e);
+    }
+
+private:
+    static constexpr int kGap = 6;
+    int PanelWidth(int i) const {
+        return std::max(kWidths[i], Label(i)->fontMetrics().horizontalAdvance(Label(i)->text()) + 4);
+    }
+    std::array<QLabel*, 5> labels_{};
+    TTaskbarProgressBar* bar_;
+};
+
+void TJXMainForm::BuildStatusBar() {
+    progressBar_ = new TTaskbarProgressBar;
+    progressBar_->setFixedHeight(14);
+    progressBar_->SetSink(std::make_unique<TLauncherEntrySink>("jx.desktop"));
+    statusPanelsWidget_ = new TStatusPanels(progressBar_);
+    for (int i = 0; i < 5; ++i) statusPanels_[static_cast<size_t>(i)] = statusPanelsWidget_->Label(i);
+    statusBar()->addWidget(statusPanelsWidget_, 1);
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName("Timer1");
+    timer1_->setInterval(100);
+    connect(timer1_, &QTimer::timeout, this, &TJXMainForm::Timer1Timer);
 }
+
+QRect TJXMainForm::StatusPanelRect(int panel) const { return statusPanelsWidget_->PanelRect(panel); }
 
 void TJXMainForm::ShowProgress(int64_t done, int64_t total) {
     const int max = static_cast<int>(std::clamp<int64_t>(total, 0, INT32_MAX));
@@ -253,11 +306,33 @@ void TJXMainForm::ShowProgress(int64_t done, int64_t total) {
         progressBar_->SetRange(0, max);
         progressBar_->SetPosition(static_cast<int>(std::clamp<int64_t>(done, 0, max)));
     }
+    stepEnd_ = progressBar_->Position();  // the timer waits for a step to creep through
     progressBar_->SetShowInTaskbar(true);
     progressBar_->show();
 }
 
+void TJXMainForm::ShowStepProgress(int64_t done, int64_t total) {
+    // Each step spans kStepUnits of the bar, so the timer can move it while the step's tool runs.
+    const int64_t steps = std::clamp<int64_t>(total, 1, INT32_MAX / kStepUnits);
+    done = std::clamp<int64_t>(done, 0, steps);
+    ShowProgress(done * kStepUnits, steps * kStepUnits);
+    stepEnd_ = static_cast<int>(std::min(done + 1, steps) * kStepUnits);
+}
+
+void TJXMainForm::Timer1Timer() {
+    if (!progressBar_->isVisible()) return;
+    if (progressBar_->ProgressBarState() == pbstMarquee) {
+        progressBar_->StepIt();
+        return;
+    }
+    // Nearer the end of the step each tick, never past it: how long a tool takes is not known.
+    const int position = progressBar_->Position();
+    const int room = stepEnd_ - 1 - position;
+    if (room > 0) progressBar_->SetPosition(position + std::max(1, room / 64));
+}
+
 void TJXMainForm::ProgressDone() {
+    timer1_->stop();
     progressBar_->hide();
     progressBar_->SetMarqueeEnabled(false);
     progressBar_->SetProgressBarState(pbstNormal);
@@ -265,7 +340,11 @@ void TJXMainForm::ProgressDone() {
     progressBar_->SetShowInTaskbar(false);  // clears the launcher's bar
 }
 
-void TJXMainForm::SetStatus(int panel, const QString& text) { statusPanels_[static_cast<size_t>(panel)]->setText(text); }
+void TJXMainForm::SetStatus(int panel, const QString& text) {
+    statusPanels_[static_cast<size_t>(panel)]->setText(text);
+    statusPanelsWidget_->Relayout();
+    statusPanelsWidget_->updateGeometry();
+}
 
 QString TJXMainForm::StatusText(int panel) const {
     return panel >= 0 && panel < 5 ? statusPanels_[static_cast<size_t>(panel)]->text() : QString();
@@ -471,10 +550,7 @@ TSaveRequest TJXMainForm::MakeSaveRequest(const QString& fileName, int filterInd
     request.png.cancel = &cancel_;
     request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
     request.png.progress = [this](size_t done, size_t total) {
-        if (done < total)
-            ShowProgress(static_cast<int64_t>(done), static_cast<int64_t>(total));
-        else
-            ProgressDone();
+        if (done < total) ShowStepProgress(static_cast<int64_t>(done), static_cast<int64_t>(total));
     };
     request.pump = request.png.pump;
     return request;
@@ -495,6 +571,8 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
     SetStatus(4, "Writing " + QFileInfo(fileName).fileName() + "...");
     LockMainWindow();
     BusyBegin();
+    ShowProgress(0, 0);
+    timer1_->start();
     TSaveResult result;
     const bool ok = Guard([&] { result = jx::SaveImage(state_, request); });
     toolRunning_ = false;
@@ -606,7 +684,7 @@ bool TJXMainForm::KeyUp(QKeyEvent* e) {
         router_->Route("Crop to selection");  // with any shift state
         return true;
     }
-    if (router_->RouteKey(k, m)) return true;
+    if (router_->KeyReleased(k, m)) return true;
     if (k == Qt::Key_Escape) {
         cancel_.Request();
         maskCrop_->Escape();
@@ -621,6 +699,8 @@ bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
         return QMainWindow::eventFilter(watched, event);
     auto* w = qobject_cast<QWidget*>(watched);
     if (!w || w->window() != this) return QMainWindow::eventFilter(watched, event);
+    if (type == QEvent::KeyPress && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
+        router_->KeyPressed(static_cast<QKeyEvent*>(event)->key(), static_cast<QKeyEvent*>(event)->modifiers());
     if (toolRunning_) {
         // While a save's tools run only Esc gets through: it stops them.
         auto* k = static_cast<QKeyEvent*>(event);

@@ -29,6 +29,7 @@ class QScrollArea;
 class QSlider;
 class QTabBar;
 class QToolBar;
+class QTimer;
 class QToolButton;
 class QPushButton;
 class QWidget;
@@ -56,6 +57,12 @@ class TIconForm;
 class TForm7;
 class TToolDialogs;
 class TTaskbarProgressBar;
+class TStatusPanels;
+
+// Where the quantizer settings dialog (frame size `dialog`) opens: beside the main window when
+// the screen has room there, else over it but off `keepClear`; always within `available` (its
+// top left kept on it when the dialog is larger).
+QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& keepClear, const QRect& available);
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
@@ -144,6 +151,9 @@ public:
     bool LoadPalClick();
     bool LoadPalette(const QString& fileName);
     void ToolButton27Click(bool down);  // Quantizer settings
+    // The toggle of the quantizer settings and the colour-count box, in screen coordinates:
+    // the settings dialog never opens over them.
+    QRect SettingsToggleArea() const;
     void ToolButton4Click();    // Copy
     void ToolButton7Click();    // Options: shown modally, the settings file written when it returns
     void ToolButton20Click();   // About
@@ -176,7 +186,15 @@ public:
     TTaskbarProgressBar* TaskbarProgress() const { return progressBar_; }
     // Shows done of total in the bar (total 0: a moving bar); ProgressDone hides it again.
     void ShowProgress(int64_t done, int64_t total);
+    // A chain of steps: step `done` of `total` has begun; Timer1 moves the bar on within it.
+    void ShowStepProgress(int64_t done, int64_t total);
     void ProgressDone();
+    // Every 100 ms while a save runs: steps the bar.
+    void Timer1Timer();
+    QTimer* Timer1() const { return timer1_; }
+    static constexpr int kStepUnits = 10000;
+    // Where status panel 0..4 lies in the status bar's panel strip.
+    QRect StatusPanelRect(int panel) const;
 
     // Accessors for the views and controls (tests and dialogs).
     QToolBar* ToolBar1() const { return toolBar1_; }
@@ -306,6 +324,9 @@ private:
     QAction* toolButton31_ = nullptr;
     std::array<QLabel*, 5> statusPanels_{};
     TTaskbarProgressBar* progressBar_ = nullptr;
+    TStatusPanels* statusPanelsWidget_ = nullptr;
+    QTimer* timer1_ = nullptr;
+    int stepEnd_ = 0;  // the bar position where the running step ends
 
     QImage view_;       // what Image1 shows, at 1:1
     QImage magnifier_;  // the last drawing of the magnifier

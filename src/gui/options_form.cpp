@@ -195,7 +195,7 @@ void TOptionsForm::UpdateCaptureControls() {
     if (!available)
         message = "Screen capture needs an X11 session; it is switched off here.";
     else if (on)
-        message = capture_->Problems();
+        message = capture_->ProblemsFor(options_);
     CaptureMessage->setText(message);
     CaptureMessage->setVisible(!message.isEmpty());
 }
@@ -211,7 +211,10 @@ void TOptionsForm::HotKeyChange(int row) {
         return;  // the change signal comes again
     }
     if (!loading_) *HotKeyText(row) = seq.isEmpty() ? std::string() : seq.toString(QKeySequence::PortableText).toStdString();
-    UpdateFixedKeyEdit(row);
+    if (loading_)
+        UpdateFixedKeyEdit(row);
+    else
+        UpdateCaptureControls();  // a replaced key drops out of the message
 }
 
 void TOptionsForm::IterChange(const QString& text) {

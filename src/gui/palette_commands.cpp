@@ -14,6 +14,7 @@
 
 #include "fileio/palette_file.h"
 #include "gui/command_router.h"
+#include "gui/glyphs.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
 #include "gui/popup_menu2.h"
@@ -37,6 +38,9 @@ const TPopupMenu2Group quickAddGroup(20, [](TJXMainForm& f, QMenu& menu) {
     replace->setObjectName("Replacenearest1");
     for (QAction* a : {add3, replace}) {
         a->setCheckable(true);
+        a->setIcon(Glyph(gUnchecked));
+        a->setIconVisibleInMenu(true);
+        QObject::connect(a, &QAction::toggled, a, [a](bool on) { a->setIcon(Glyph(on ? gChecked : gUnchecked)); });
         group->addAction(a);
     }
     add3->setChecked(true);
@@ -215,7 +219,7 @@ void TPaletteCommands::DrawSelectedColor() {
     QPainter p(&img);
     DrawCaption(p, 3, "Color: #" + Hex2(c.R) + Hex2(c.G) + Hex2(c.B), 1);
     const int percent = static_cast<int>(std::nearbyint(a * 100.0));
-    DrawCaption(p, 3, "Alpha: #" + Hex2(c.A) + " (" + QString::number(percent) + "%)", 13);
+    DrawCaption(p, 3, "Alpha: #" + Hex2(c.A) + " (" + QString::number(percent) + "%)", 1 + CaptionLineHeight());
     const int lineX = static_cast<int>(std::nearbyint(a * (w - 1)));
     p.setPen(QPen(Qt::white, 1, Qt::SolidLine));
     p.drawLine(lineX, 0, lineX, h - 1);

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSlider>
 #include <QToolBar>
@@ -88,7 +89,7 @@ void TJXMainForm::BuildPanel() {
     v->addWidget(toolBar2);
     image3_ = new QLabel;
     image3_->setObjectName("Image3");
-    image3_->setFixedHeight(24);
+    image3_->setFixedHeight(2 * CaptionLineHeight() + 3);  // two outlined caption lines, whole
     v->addWidget(image3_);
 
     connect(pngSpeedButton1_, &QPushButton::clicked, this, [this] { PngSpeedButton1Click(); });
@@ -137,14 +138,46 @@ void TJXMainForm::Remap() {
     Guard([&] { ConvertImage(state_, Settings(), *this); });
 }
 
+QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& keepClear, const QRect& available) {
+    constexpr int kGap = 4;
+    const int w = dialog.width(), h = dialog.height();
+    auto onScreen = [&](QPoint at) { return TPointerform::OnScreen(QRect(at, dialog), available); };
+    // Beside the main window, top edges level where the screen allows: it covers nothing there.
+    const int top = onScreen(QPoint(available.left(), main.top())).y();
+    for (const QPoint at : {QPoint(main.right() + 1 + kGap, top), QPoint(main.left() - kGap - w, top)})
+        if (available.contains(QRect(at, dialog))) return at;
+    // Over the main window, but off the toggle and the colour-count box, so the toggle closes it
+    // again: left of them (over the image view), then above, right and below them.
+    for (const QPoint at : {QPoint(keepClear.left() - kGap - w, top), QPoint(keepClear.right() + 1 - w, keepClear.top() - kGap - h),
+                            QPoint(keepClear.right() + 1 + kGap, top), QPoint(keepClear.left(), keepClear.bottom() + 1 + kGap)}) {
+        const QPoint placed = onScreen(at);
+        if (!QRect(placed, dialog).intersects(keepClear)) return placed;
+    }
+    // A screen too small for both: on it, beside the main window as far as it goes.
+    return onScreen(QPoint(main.right() + 1 + kGap, top));
+}
+
+QRect TJXMainForm::SettingsToggleArea() const {
+    QRect area;
+    auto add = [&area](const QWidget* w) {
+        if (w && w->isVisible()) area |= QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+    };
+    add(colors_->parentWidget());  // Apply, the priority bar and the colour-count box
+    add(panel1_->findChild<QToolBar*>());  // the toggle and the palette buttons
+    return area;
+}
+
 void TJXMainForm::ToolButton27Click(bool down) {
     if (Locked()) return;
     if (down) {
         if (!form5_->isVisible()) {
             form5_->adjustSize();
-            const QRect m = frameGeometry();
-            form5_->move(m.center() - QPoint(form5_->width() / 2, form5_->height() / 2));
-        }  // its show keeps it on the screen
+            const QMargins frame = TPointerform::FrameMargins(form5_, this);
+            const QRect available = screen() ? screen()->availableGeometry() : frameGeometry();
+            const QPoint at = SettingsDialogPlace(frameGeometry(), form5_->size().grownBy(frame), SettingsToggleArea(), available);
+            // The client area is placed: the frame is the window manager's to draw around it.
+            form5_->setGeometry(QRect(at + QPoint(frame.left(), frame.top()), form5_->size()));
+        }
         form5_->show();
         form5_->raise();
     } else {

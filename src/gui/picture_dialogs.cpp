@@ -1,9 +1,19 @@
 #include "gui/picture_dialogs.h"
 
+#include "fileio/picture_formats.h"
+
 #include <QApplication>
+#include <algorithm>
+
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCompleter>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTreeView>
 #include <QDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QImage>
@@ -14,6 +24,7 @@
 #include <QShortcut>
 #include <QShowEvent>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -56,7 +67,9 @@ QStringList PictureNameFilters(const QString& pipeFilter) {
 TMyOpenPictureDialog::TMyOpenPictureDialog(TJXMainForm* owner, const QString& pipeFilter)
     : QFileDialog(owner), owner_(owner) {
     setOption(QFileDialog::DontUseNativeDialog, true);
-    setNameFilters(PictureNameFilters(pipeFilter));
+    // Without a filter of its own it lists what the picture registry can load.
+    setNameFilters(PictureNameFilters(
+        pipeFilter.isEmpty() ? QString::fromStdString(GraphicFilter(PictureFormats())) : pipeFilter));
     picturePanel_ = new QWidget(this);
     picturePanel_->setObjectName("PicturePanel");
     picturePanel_->setFixedWidth(200);
@@ -82,6 +95,16 @@ TMyOpenPictureDialog::TMyOpenPictureDialog(TJXMainForm* owner, const QString& pi
     if (auto* grid = qobject_cast<QGridLayout*>(layout()))
         grid->addWidget(picturePanel_, 0, grid->columnCount(), grid->rowCount(), 1);
     connect(previewButton_, &QToolButton::clicked, this, &TMyOpenPictureDialog::PreviewButtonClick);
+    paintPanel_->installEventFilter(this);  // a double click on the preview shows it large
+    // The size column as wide as its numbers ("773...K" tells nothing), beside a name column
+    // that leaves it in view; redone as each folder's listing arrives.
+    if (auto* model = findChild<QFileSystemModel*>())
+        connect(model, &QFileSystemModel::directoryLoaded, this, [this] { QTimer::singleShot(0, this, &TMyOpenPictureDialog::FitSizeColumn); });
+    // A path typed whole and taken with Enter leaves no completion list behind over the window.
+    connect(this, &QDialog::finished, this, [this] {
+        for (QLineEdit* edit : findChildren<QLineEdit*>())
+            if (edit->completer() && edit->completer()->popup()) edit->completer()->popup()->hide();
+    });
     settle_.setSingleShot(true);
     settle_.setInterval(150);
     connect(&settle_, &QTimer::timeout, this, [this] { DoSelectionChange(pending_); });
@@ -106,7 +129,28 @@ QString TMyOpenPictureDialog::FileName() const {
 void TMyOpenPictureDialog::showEvent(QShowEvent* e) {
     ClearPreview();
     lastPreviewed_.clear();
+    // Room for the list's name and size beside the picture panel.
+    if (width() < 760) resize(760, std::max(height(), 440));
     QFileDialog::showEvent(e);
+    QTimer::singleShot(0, this, &TMyOpenPictureDialog::FitSizeColumn);
+}
+
+void TMyOpenPictureDialog::FitSizeColumn() {
+    auto* details = findChild<QTreeView*>("treeView");
+    if (!details) return;
+    details->resizeColumnToContents(1);
+    const int widest = details->fontMetrics().horizontalAdvance("999.99 MiB") + 16;
+    details->setColumnWidth(1, std::max(details->columnWidth(1), widest));
+    const int room = details->viewport()->width() - details->columnWidth(1);
+    details->setColumnWidth(0, std::max(details->header()->minimumSectionSize(), room));
+}
+
+bool TMyOpenPictureDialog::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == paintPanel_ && e->type() == QEvent::MouseButtonDblClick) {
+        PreviewButtonClick();
+        return true;
+    }
+    return QFileDialog::eventFilter(watched, e);
 }
 
 void TMyOpenPictureDialog::ClearPreview() {

@@ -22,7 +22,8 @@ QStringList PictureNameFilters(const QString& pipeFilter);
 class TMyOpenPictureDialog : public QFileDialog {
     Q_OBJECT
 public:
-    TMyOpenPictureDialog(TJXMainForm* owner, const QString& pipeFilter);
+    // An empty filter: the picture registry's filter of every class it holds.
+    TMyOpenPictureDialog(TJXMainForm* owner, const QString& pipeFilter = QString());
 
     // 1-based, as the save writer numbers its formats.
     int FilterIndex() const;
@@ -40,6 +41,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void FitSizeColumn();
     void ClearPreview();
     QWidget* SidePanel() const { return picturePanel_; }
     TJXMainForm* owner_;

@@ -73,14 +73,25 @@ QPoint TPointerform::OnScreen(const QRect& wanted, const QRect& available) {
     return QPoint(std::max(x, available.left()), std::max(y, available.top()));
 }
 
+QMargins TPointerform::FrameMargins(const QWidget* w, const QWidget* reference) {
+    for (const QWidget* x : {w, reference}) {
+        if (!x) continue;
+        const QRect f = x->frameGeometry(), g = x->geometry();
+        const QMargins m(g.left() - f.left(), g.top() - f.top(), f.right() - g.right(), f.bottom() - g.bottom());
+        if (!m.isNull()) return m;
+    }
+    return QMargins();
+}
+
 void TPointerform::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     // Centred on a small main window near the screen's edge, a tall dialog would open partly
-    // off-screen.
+    // off-screen. The frame counts: its title bar is what the user drags the dialog by.
     if (QScreen* screen = this->screen()) {
-        const QRect frame = frameGeometry();
+        const QMargins m = FrameMargins(this, main_);
+        const QRect frame = geometry().marginsAdded(m);
         const QPoint at = OnScreen(frame, screen->availableGeometry());
-        if (at != frame.topLeft()) move(pos() + (at - frame.topLeft()));
+        if (at != frame.topLeft()) setGeometry(geometry().translated(at - frame.topLeft()));
     }
     if ((traits_ & kLocksMainWindow) && !holdsLock_ && main_) {
         holdsLock_ = true;

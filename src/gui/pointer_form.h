@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QMargins>
 #include <QRect>
 
 class QTimer;
@@ -22,6 +23,10 @@ public:
     // Where a dialog placed at wanted goes so that it lies on the screen's available area: moved
     // in by as little as it takes, its top left kept on the screen when it is larger.
     static QPoint OnScreen(const QRect& wanted, const QRect& available);
+
+    // The window frame's thickness around w's client area; before w has a frame, taken to be as
+    // thick as the reference window's.
+    static QMargins FrameMargins(const QWidget* w, const QWidget* reference);
 
     // -1 (towards translucent) when dialog lies strictly inside main, else +1.
     static int FadeDirectionFor(const QRect& main, const QRect& dialog);

@@ -1,6 +1,8 @@
 #include "gui/popup_menu2.h"
 
 #include <QMenu>
+#include <QProxyStyle>
+#include <QStyleOptionMenuItem>
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -15,13 +17,34 @@ std::vector<std::pair<int, TPopupMenu2Group::TAdd>>& Groups() {
     return groups;
 }
 
-// The zoom commands live here: they belong to the view, not to one feature.
-const TPopupMenu2Group zoomGroup(10, [](TJXMainForm& f, QMenu& menu) {
+// The zoom commands live here: they belong to the view, not to one feature. Last in the menu.
+const TPopupMenu2Group zoomGroup(30, [](TJXMainForm& f, QMenu& menu) {
     QMenu* zoom = menu.addMenu("Zoom");
     zoom->addAction("in", &f, [&f] { f.ZoomStep('+'); });
     zoom->addAction("out", &f, [&f] { f.ZoomStep('-'); });
     zoom->addAction("actual", &f, [&f] { f.ZoomActual(); });
 });
+
+// A checkable item with a glyph shows its state by the glyph alone (the "checked" and "unchecked"
+// images), not by a radio dot or tick in the glyph's place.
+class TGlyphCheckStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element == CE_MenuItem && item && !item->icon.isNull() &&
+            item->checkType != QStyleOptionMenuItem::NotCheckable) {
+            QStyleOptionMenuItem plain(*item);
+            plain.checkType = QStyleOptionMenuItem::NotCheckable;
+            plain.checked = false;
+            plain.state &= ~(State_On | State_Off);
+            QProxyStyle::drawControl(element, &plain, painter, widget);
+            return;
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+};
 
 }  // namespace
 
@@ -36,6 +59,10 @@ QMenu* BuildPopupMenu2(TJXMainForm& form, QWidget* parent) {
         if (i > 0) menu->addSeparator();
         groups[i].second(form, *menu);
     }
+    auto* style = new TGlyphCheckStyle;
+    style->setParent(menu);
+    menu->setStyle(style);
+    for (QMenu* sub : menu->findChildren<QMenu*>()) sub->setStyle(style);
     return menu;
 }
 

@@ -1,5 +1,7 @@
 #include "gui/preview.h"
 
+#include <QFontMetrics>
+
 #include <QPainter>
 
 #include "imaging/color_tree.h"
@@ -63,6 +65,12 @@ std::array<QString, 4> ErrorMetricTexts(const EngineState& state, TErrorMetric m
     std::array<QString, 4> out;
     for (size_t i = 0; i < out.size(); ++i) out[i] = QString::fromStdString(m.Labels[i]);
     return out;
+}
+
+int CaptionLineHeight() {
+    QFont f;
+    f.setPointSize(8);
+    return QFontMetrics(f).height() + 1;
 }
 
 void DrawCaption(QPainter& p, int x, const QString& text, int y) {

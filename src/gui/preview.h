@@ -27,5 +27,7 @@ std::array<QString, 4> ErrorMetricTexts(const EngineState& state, TErrorMetric m
 
 // Outlined caption: black at the nine positions round (x, y), then white at (x, y).
 void DrawCaption(QPainter& painter, int x, const QString& text, int y);
+// The height one DrawCaption line takes, its outline included.
+int CaptionLineHeight();
 
 }  // namespace jx

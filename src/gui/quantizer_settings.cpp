@@ -1,5 +1,7 @@
 #include "gui/quantizer_settings.h"
 
+#include <QTabBar>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -424,15 +426,19 @@ void TForm5::ComboBox2Change(int) { ShowErrorMetrics(); }
 
 void TForm5::ShowErrorMetrics() {
     if (!state_.HasImage()) return;
-    const auto t = ErrorMetricTexts(state_, static_cast<TErrorMetric>(ComboBox2->currentIndex()));
+    // On a split view's "Opaque" and "Translucent" tabs only the pixels of that part count.
+    const QTabBar* tabs = MainForm() ? MainForm()->TabControl1() : nullptr;
+    const int tab = tabs && tabs->count() > 0 ? tabs->currentIndex() : 0;
+    const auto t = ErrorMetricTexts(state_, static_cast<TErrorMetric>(ComboBox2->currentIndex()), tab);
     Label5->setText(t[0]);
     Label6->setText(t[1]);
     Label7->setText(t[2]);
     Label8->setText(t[3]);
 }
 
-void TForm5::FRGBClick(bool) {
-    // The options dialog's "Forced RGB" mirrors this box once that dialog exists.
+void TForm5::FRGBClick(bool checked) {
+    // The options' "Forced RGB" is what the PNG chain reads.
+    if (MainForm()) MainForm()->Options().forcedRgb = checked;
 }
 
 void TForm5::SpeedButton1Click() {

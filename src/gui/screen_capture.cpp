@@ -93,15 +93,23 @@ void TScreenCapture::RegisterCaptureHotKeys() {
         problems_ = "Screen capture needs an X11 session; it is switched off here.";
         return;
     }
-    const QStringList failed = display_->GrabKeys(HotKeysFor(form_.Options()));
-    problems_ = failed.isEmpty() ? QString()
-                                 : "Taken by another program or not on this keyboard: " + failed.join(", ") + ".";
+    failed_ = display_->GrabKeys(HotKeysFor(form_.Options()));
+    problems_ = ProblemsFor(form_.Options());
+}
+
+QString TScreenCapture::ProblemsFor(const JxOptions& options) const {
+    if (!display_) return problems_;
+    QStringList failed;
+    for (const TX11Display::THotKey& k : HotKeysFor(options))
+        if (failed_.contains(k.Name)) failed << k.Name;
+    return failed.isEmpty() ? QString() : "Taken by another program or not on this keyboard: " + failed.join(", ") + ".";
 }
 
 void TScreenCapture::UnregisterCaptureHotKeys() {
     if (!display_) return;
     display_->UngrabKeys();
     problems_.clear();
+    failed_.clear();
 }
 
 void TScreenCapture::CaptureScreen(int kind) {

@@ -37,6 +37,9 @@ public:
     bool Registered() const { return display_ && display_->HasGrabs(); }
     // What the last registration could not do, for the Options dialog; empty when all went well.
     QString Problems() const { return problems_; }
+    // The same for keys as `options` now name them: a key the user has since replaced is no
+    // longer reported.
+    QString ProblemsFor(const JxOptions& options) const;
 
     // The rows' keys as the options give them: Qt key and modifiers, or nothing for no key.
     static std::vector<TX11Display::THotKey> HotKeysFor(const JxOptions& options);
@@ -51,6 +54,7 @@ private:
     TJXMainForm& form_;
     std::unique_ptr<TX11Display> display_;
     QString problems_;
+    QStringList failed_;  // the names of the keys the last registration could not have
     bool capturing_ = false;
 };
 

@@ -5,6 +5,7 @@
 
 #include "fake_tools.h"
 #include "fileio/format_graphic.h"
+#include "fileio/picture_formats.h"
 #include "fileio/ppm_graphic.h"
 #include "fileio/targa_graphic.h"
 
@@ -60,6 +61,26 @@ TEST(PictureRegistry, LoadsByExtension) {
     ASSERT_NE(dynamic_cast<TPPMGraphic*>(picture.get()), nullptr);
     EXPECT_EQ(picture->Pixel(0, 0).R, 77);
     EXPECT_THROW(registry.LoadFromFile("x.unknown"), EInvalidGraphic);
+}
+
+TEST(PictureRegistry, TheProgramsRegistryReadsEveryListedFormatAndFiltersThem) {
+    const TPictureRegistry& formats = PictureFormats();
+    test::TempDir dir;
+    std::ofstream(dir / "a.pbm", std::ios::binary) << "P1 2 1 0 1";
+    auto picture = formats.LoadFromFile(dir / "a.pbm");
+    ASSERT_EQ(picture->Width(), 2);
+    EXPECT_EQ(picture->Pixel(0, 0).R, 255);
+    EXPECT_EQ(picture->Pixel(1, 0).R, 0);
+    // The decoders' formats load through it too.
+    const std::string png = JX_TEST_DATA_DIR "/pngsuite/png/basn2c08.png";
+    EXPECT_EQ(formats.LoadFromFile(png)->Width(), 32);
+    EXPECT_EQ(formats.FindClass("jpg")->Name, "TJPEGBitmap");  // the later registration wins
+
+    const std::string filter = GraphicFilter(formats);
+    EXPECT_EQ(filter.rfind("All (*.png;*.gif;*.bmp;", 0), 0u) << filter;
+    EXPECT_NE(filter.find("|Portable pixel map images (*.ppm)|*.ppm"), std::string::npos) << filter;
+    // "jpg" is registered twice and listed once.
+    EXPECT_EQ(filter.find("(*.jpg)"), filter.rfind("(*.jpg)")) << filter;
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
 #include <QAction>
 #include <QComboBox>
 #include <QMenu>
@@ -137,6 +141,22 @@ TEST_F(AlphaMenuTest, BackgroundChoiceAndItsFallbacks) {
     EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Picture);
     EXPECT_TRUE(Item("Picture1")->isChecked());
     EXPECT_EQ(s.BackgroundPicture.Width(), 32);
+
+    // A portable pixel map is found through the picture registry.
+    const QString ppm = QDir::temp().filePath(QString("jx_background_%1.ppm").arg(QCoreApplication::applicationPid()));
+    {
+        QFile f(ppm);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("P3 2 1 255\n10 20 30 40 50 60\n");
+    }
+    form_->AlphaCommands().PictureFileDialog = [ppm] { return ppm; };
+    Item("Picture1")->trigger();
+    QFile::remove(ppm);
+    EXPECT_EQ(messages_.size(), 1) << messages_.join("\n").toStdString();
+    ASSERT_EQ(s.BackgroundMode, jx::TBackgroundMode::Picture);
+    ASSERT_EQ(s.BackgroundPicture.Width(), 2);
+    EXPECT_EQ(s.BackgroundPicture[0][1].R, 40);
+    EXPECT_EQ(s.BackgroundPicture[0][1].B, 60);
 }
 
 TEST_F(AlphaMenuTest, EveryColourPickGoesToTheWindowsPicker) {

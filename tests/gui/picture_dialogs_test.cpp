@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include <QHeaderView>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -81,6 +86,16 @@ TEST_F(PictureDialogsTest, OpenPreviewShowsSizeAndClearsForMissingFiles) {
     d->DoSelectionChange(QString::fromStdString(ico));
     EXPECT_EQ(d->PictureLabel()->text(), " (48x48)");
     EXPECT_TRUE(d->PreviewButton()->isEnabled());
+    // A double click on the preview opens the "Preview" window, as the button does.
+    QString shown;
+    QTimer::singleShot(0, d, [&shown] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            shown = w->objectName();
+            w->close();
+        }
+    });
+    QTest::mouseDClick(d->PaintPanel(), Qt::LeftButton);
+    EXPECT_EQ(shown, "PreviewForm");
     d->DoSelectionChange(QString::fromStdString((base_ / "none.png").string()));
     EXPECT_EQ(d->PictureLabel()->text(), "Picture:");
     EXPECT_EQ(d->PaintPanel()->text(), "(None)");
@@ -99,6 +114,15 @@ TEST_F(PictureDialogsTest, IconFramesAreWrittenAsTheListShowsThem) {
     EXPECT_EQ(list->topLevelItem(0)->checkState(0), Qt::Checked);
     EXPECT_EQ(list->topLevelItem(1)->checkState(0), Qt::Unchecked);  // 8 bits
     EXPECT_EQ(list->topLevelItem(2)->text(0), "32x32");
+    // PNG frames show the list's PNG image; every column is in view at the dialog's width.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(f->RowImage(i), 1) << i;
+        EXPECT_FALSE(list->topLevelItem(i)->icon(2).isNull()) << i;
+    }
+    QApplication::processEvents();  // the header lays its sections out
+    const int columns = list->header()->sectionPosition(2) + list->header()->sectionSize(2);
+    EXPECT_LE(columns, list->viewport()->width());
+    EXPECT_GE(list->header()->sectionSize(2), list->fontMetrics().horizontalAdvance("Format"));
     EXPECT_TRUE(form_->State().HasImage());  // the largest frame opened; the dialog holds no lock
     EXPECT_EQ(form_->State().ImageWidth(), 32);
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeySequenceEdit>
 #include <QLabel>
 #include <QScreen>
 #include <cstdlib>
@@ -144,6 +145,10 @@ TEST_F(X11Test, AKeyAnotherProgramHoldsIsReported) {
     EXPECT_TRUE(capture_->Registered());  // the other three keys still work
     form_->OptionsForm()->show();
     EXPECT_TRUE(form_->OptionsForm()->CaptureMessage->text().contains("F9"));
+    // The key replaced in the dialog: no longer reported, before any "OK".
+    form_->OptionsForm()->HotKey[0]->setKeySequence(QKeySequence("Ctrl+F10"));
+    EXPECT_FALSE(form_->OptionsForm()->CaptureMessage->text().contains("F9"))
+        << form_->OptionsForm()->CaptureMessage->text().toStdString();
     form_->OptionsForm()->close();
     xcb_disconnect(other);
 }
