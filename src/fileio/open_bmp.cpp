@@ -142,110 +142,139 @@ std::vector<uint8_t> DecodeRle(std::span<const uint8_t> b, size_t pos, int64_t w
     return out;
 }
 
-}  // namespace
-
-TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b, const TBmpReadOptions& options) {
-    if (b.size() < 14 + 12 || b[0] != 'B' || b[1] != 'M') Fail("not a bitmap file");
-    const uint64_t offBits = Le32(b, 10);
-    const uint32_t headerSize = Le32(b, 14);
-    int64_t width, height;
-    uint32_t bpp, compression = kBiRgb, colorsUsed = 0;
+// What the headers say, before any of it is trusted beyond the bytes it was read from.
+struct TBmpHeader {
+    uint64_t offBits = 0;
+    uint32_t headerSize = 0;
+    int64_t width = 0, height = 0;
+    bool topDown = false;
+    uint32_t bpp = 0, compression = kBiRgb, colorsUsed = 0;
     uint32_t masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha
-    size_t paletteAt, entryBytes = 4;
-    if (headerSize == 12) {
-        width = Le16(b, 18);
-        height = static_cast<int16_t>(Le16(b, 20));
-        bpp = Le16(b, 24);
-        paletteAt = 26;
-        entryBytes = 3;
-    } else if (headerSize >= 40 && headerSize <= 0xFFFF) {
-        width = static_cast<int32_t>(Le32(b, 18));
-        height = static_cast<int32_t>(Le32(b, 22));
-        bpp = Le16(b, 28);
-        compression = Le32(b, 30);
-        colorsUsed = Le32(b, 46);
-        paletteAt = 14 + size_t{headerSize};
-        if (compression == kBiBitfields || compression == kBiAlphaBitfields) {
-            const int n = compression == kBiAlphaBitfields ? 4 : 3;
+    size_t paletteAt = 0, entryBytes = 4;
+
+    bool Rle() const { return compression == kBiRle8 || compression == kBiRle4; }
+    bool Fields() const { return compression == kBiBitfields || compression == kBiAlphaBitfields; }
+};
+
+TBmpHeader ReadHeader(std::span<const uint8_t> b) {
+    if (b.size() < 14 + 12 || b[0] != 'B' || b[1] != 'M') Fail("not a bitmap file");
+    TBmpHeader h;
+    h.offBits = Le32(b, 10);
+    h.headerSize = Le32(b, 14);
+    if (h.headerSize == 12) {
+        h.width = Le16(b, 18);
+        h.height = static_cast<int16_t>(Le16(b, 20));
+        h.bpp = Le16(b, 24);
+        h.paletteAt = 26;
+        h.entryBytes = 3;
+    } else if (h.headerSize >= 40 && h.headerSize <= 0xFFFF) {
+        h.width = static_cast<int32_t>(Le32(b, 18));
+        h.height = static_cast<int32_t>(Le32(b, 22));
+        h.bpp = Le16(b, 28);
+        h.compression = Le32(b, 30);
+        h.colorsUsed = Le32(b, 46);
+        h.paletteAt = 14 + size_t{h.headerSize};
+        if (h.Fields()) {
+            const int n = h.compression == kBiAlphaBitfields ? 4 : 3;
             // Version 2 and later headers hold the masks; a 40-byte one is followed by them.
-            size_t at = headerSize >= 52 ? 54 : paletteAt;
-            for (int i = 0; i < n; ++i) masks[i] = Le32(b, at + 4 * size_t(i));
-            if (headerSize >= 56) masks[3] = Le32(b, 66);
-            if (headerSize < 52) paletteAt += 4 * size_t(n);
+            size_t at = h.headerSize >= 52 ? 54 : h.paletteAt;
+            for (int i = 0; i < n; ++i) h.masks[i] = Le32(b, at + 4 * size_t(i));
+            if (h.headerSize >= 56) h.masks[3] = Le32(b, 66);
+            if (h.headerSize < 52) h.paletteAt += 4 * size_t(n);
         }
     } else {
-        Fail("unsupported header size " + std::to_string(headerSize));
+        Fail("unsupported header size " + std::to_string(h.headerSize));
     }
-    if (Le16(b, headerSize == 12 ? 22 : 26) != 1) Fail("bad plane count");
-    const bool topDown = height < 0;
-    if (topDown) height = -height;
-    if (width <= 0 || height <= 0) Fail("bad image size");
+    if (Le16(b, h.headerSize == 12 ? 22 : 26) != 1) Fail("bad plane count");
+    h.topDown = h.height < 0;
+    if (h.topDown) h.height = -h.height;
+    return h;
+}
+
+// Size, bit depth and compression, each refused with its own message before anything is read.
+void CheckHeader(const TBmpHeader& h, const TBmpReadOptions& options) {
+    if (h.width <= 0 || h.height <= 0) Fail("bad image size");
     try {
-        CheckImageSize(width, height);
+        CheckImageSize(h.width, h.height);
     } catch (const ImagingError& e) {
         Fail(e.what());
     }
-    if (options.CheckSize) options.CheckSize(width, height);
-    const bool rle = compression == kBiRle8 || compression == kBiRle4;
-    if (rle && !((compression == kBiRle8 && bpp == 8) || (compression == kBiRle4 && bpp == 4)))
+    if (options.CheckSize) options.CheckSize(h.width, h.height);
+    if (h.Rle() && !((h.compression == kBiRle8 && h.bpp == 8) || (h.compression == kBiRle4 && h.bpp == 4)))
         Fail("run-length compression does not match the bit depth");
-    const bool fields = compression == kBiBitfields || compression == kBiAlphaBitfields;
-    if (fields && bpp != 16 && bpp != 32) Fail("bit fields need 16 or 32 bits a pixel");
-    if (!rle && !fields && compression != kBiRgb) Fail("unsupported compression " + std::to_string(compression));
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-        Fail("unsupported bit depth " + std::to_string(bpp));
+    if (h.Fields() && h.bpp != 16 && h.bpp != 32) Fail("bit fields need 16 or 32 bits a pixel");
+    if (!h.Rle() && !h.Fields() && h.compression != kBiRgb)
+        Fail("unsupported compression " + std::to_string(h.compression));
+    if (h.bpp != 1 && h.bpp != 4 && h.bpp != 8 && h.bpp != 16 && h.bpp != 24 && h.bpp != 32)
+        Fail("unsupported bit depth " + std::to_string(h.bpp));
+}
 
-    // Colour table; indices past its end read as black, or refuse the file.
-    std::array<TPixelRec, 256> table{};
-    for (auto& e : table) e.A = 255;
-    uint32_t tableSize = 0;
-    if (bpp <= 8) {
-        uint64_t count = colorsUsed ? colorsUsed : (uint64_t{1} << bpp);
-        if (count > 256) count = 256;
-        for (uint64_t i = 0; i < count; ++i) {
-            const uint64_t at = paletteAt + i * entryBytes;
-            if (at + 3 > b.size() || (offBits >= paletteAt && at + 3 > offBits)) break;
-            table[i].B = b[at];
-            table[i].G = b[at + 1];
-            table[i].R = b[at + 2];
-            ++tableSize;
+// The colour table; indices past its end read as black, or refuse the file.
+class TColorTable {
+public:
+    TColorTable(std::span<const uint8_t> b, const TBmpHeader& h, const TBmpReadOptions& options) {
+        for (auto& e : table_) e.A = 255;
+        if (h.bpp <= 8) {
+            uint64_t count = h.colorsUsed ? h.colorsUsed : (uint64_t{1} << h.bpp);
+            if (count > 256) count = 256;
+            for (uint64_t i = 0; i < count; ++i) {
+                const uint64_t at = h.paletteAt + i * h.entryBytes;
+                if (at + 3 > b.size() || (h.offBits >= h.paletteAt && at + 3 > h.offBits)) break;
+                table_[i].B = b[at];
+                table_[i].G = b[at + 1];
+                table_[i].R = b[at + 2];
+                ++size_;
+            }
         }
+        refusePast_ = options.IndexPastTable == TIndexPastTable::Refuse && h.bpp <= 8;
     }
-    const bool refusePast = options.IndexPastTable == TIndexPastTable::Refuse && bpp <= 8;
-    auto entry = [&](uint32_t index) -> const TPixelRec& {
-        if (refusePast && index >= tableSize) Fail("colour index " + std::to_string(index) + " is past the colour table");
-        return table[index];
-    };
 
-    // The pixel data must be able to hold the image before the image is allocated: rows as
-    // stored, or run-length codes that end properly and cover the image.
-    if (offBits > b.size()) Fail("pixel data lies past the end of the file");
-    if (offBits < paletteAt) Fail("the pixel data starts inside its headers");
-    const uint64_t dataBytes = b.size() - offBits;
-    const uint64_t stride = ((uint64_t(width) * bpp + 31) / 32) * 4;
-    if (rle) {
-        const uint64_t pixels = uint64_t(width) * uint64_t(height);
+    const TPixelRec& Entry(uint32_t index) const {
+        if (refusePast_ && index >= size_) Fail("colour index " + std::to_string(index) + " is past the colour table");
+        return table_[index];
+    }
+
+private:
+    std::array<TPixelRec, 256> table_{};
+    uint32_t size_ = 0;
+    bool refusePast_ = false;
+};
+
+// The pixel data must be able to hold the image before the image is allocated: rows as stored,
+// or run-length codes that end properly and cover the image. Returns the stored row stride.
+uint64_t CheckPixelData(std::span<const uint8_t> b, const TBmpHeader& h) {
+    if (h.offBits > b.size()) Fail("pixel data lies past the end of the file");
+    if (h.offBits < h.paletteAt) Fail("the pixel data starts inside its headers");
+    const uint64_t dataBytes = b.size() - h.offBits;
+    const uint64_t stride = ((uint64_t(h.width) * h.bpp + 31) / 32) * 4;
+    if (h.Rle()) {
+        const uint64_t pixels = uint64_t(h.width) * uint64_t(h.height);
         if (pixels > dataBytes * kMaxRlePixelsPerByte + kRleSlackPixels)
-            Fail("a " + std::to_string(width) + "x" + std::to_string(height) + " image is too large for " +
+            Fail("a " + std::to_string(h.width) + "x" + std::to_string(h.height) + " image is too large for " +
                  std::to_string(dataBytes) + " bytes of run-length data (at most " +
                  std::to_string(kMaxRlePixelsPerByte) + " pixels a byte)");
-        CheckRle(b, offBits, width, height, compression == kBiRle4);
-    } else if (stride * uint64_t(height) > dataBytes) {
+        CheckRle(b, h.offBits, h.width, h.height, h.compression == kBiRle4);
+    } else if (stride * uint64_t(h.height) > dataBytes) {
         Fail("the pixel data is cut short");
     }
+    return stride;
+}
 
-    TDecodedImage out;
-    out.SourceBits = static_cast<int32_t>(bpp);
-    out.Pixels.Resize(width, height);
-    const int32_t w = out.Pixels.Width(), h = out.Pixels.Height();
-    if (rle) {
-        const auto idx = DecodeRle(b, offBits, w, h, compression == kBiRle4);
-        for (int32_t r = 0; r < h; ++r) {
-            TPixelRec* row = out.Pixels[topDown ? r : h - 1 - r];
-            for (int32_t x = 0; x < w; ++x) row[x] = entry(idx[size_t(r) * size_t(w) + size_t(x)]);
-        }
-        return out;
+void TransferRle(std::span<const uint8_t> b, const TBmpHeader& h, const TColorTable& table, TPixelImage& image) {
+    const int32_t w = image.Width(), ht = image.Height();
+    const auto idx = DecodeRle(b, h.offBits, w, ht, h.compression == kBiRle4);
+    for (int32_t r = 0; r < ht; ++r) {
+        TPixelRec* row = image[h.topDown ? r : ht - 1 - r];
+        for (int32_t x = 0; x < w; ++x) row[x] = table.Entry(idx[size_t(r) * size_t(w) + size_t(x)]);
     }
+}
+
+// Rows as stored. Returns whether any 32-bit pixel has a fourth byte other than 0.
+bool TransferRows(std::span<const uint8_t> b, const TBmpHeader& h, uint64_t stride, const TColorTable& table,
+                  TPixelImage& image) {
+    const uint32_t bpp = h.bpp;
+    const bool fields = h.Fields();
+    uint32_t masks[4] = {h.masks[0], h.masks[1], h.masks[2], h.masks[3]};
     TChannel red, green, blue, alpha;
     if (bpp == 16) {
         if (!fields) masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F, masks[3] = 0;
@@ -253,16 +282,17 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b, const TBmpReadOptions& 
     } else if (bpp == 32 && fields) {
         red = TChannel(masks[0]), green = TChannel(masks[1]), blue = TChannel(masks[2]), alpha = TChannel(masks[3]);
     }
+    const int32_t w = image.Width(), ht = image.Height();
     bool anyAlpha = false;
-    for (int32_t r = 0; r < h; ++r) {
-        const uint8_t* s = b.data() + offBits + stride * uint64_t(r);
-        TPixelRec* row = out.Pixels[topDown ? r : h - 1 - r];
+    for (int32_t r = 0; r < ht; ++r) {
+        const uint8_t* s = b.data() + h.offBits + stride * uint64_t(r);
+        TPixelRec* row = image[h.topDown ? r : ht - 1 - r];
         for (int32_t x = 0; x < w; ++x) {
             TPixelRec& p = row[x];
             switch (bpp) {
-                case 1: p = entry((s[x >> 3] >> (7 - (x & 7))) & 1); break;
-                case 4: p = entry((x & 1) ? s[x >> 1] & 15 : s[x >> 1] >> 4); break;
-                case 8: p = entry(s[x]); break;
+                case 1: p = table.Entry((s[x >> 3] >> (7 - (x & 7))) & 1); break;
+                case 4: p = table.Entry((x & 1) ? s[x >> 1] & 15 : s[x >> 1] >> 4); break;
+                case 8: p = table.Entry(s[x]); break;
                 case 16: {
                     const uint32_t v = uint32_t(s[2 * x]) | uint32_t(s[2 * x + 1]) << 8;
                     p.R = red.Get(v), p.G = green.Get(v), p.B = blue.Get(v), p.A = 255;
@@ -282,7 +312,26 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b, const TBmpReadOptions& 
             }
         }
     }
-    if (bpp == 32) {
+    return anyAlpha;
+}
+
+}  // namespace
+
+TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b, const TBmpReadOptions& options) {
+    const TBmpHeader h = ReadHeader(b);
+    CheckHeader(h, options);
+    const TColorTable table(b, h, options);
+    const uint64_t stride = CheckPixelData(b, h);
+
+    TDecodedImage out;
+    out.SourceBits = static_cast<int32_t>(h.bpp);
+    out.Pixels.Resize(h.width, h.height);
+    if (h.Rle()) {
+        TransferRle(b, h, table, out.Pixels);
+        return out;
+    }
+    const bool anyAlpha = TransferRows(b, h, stride, table, out.Pixels);
+    if (h.bpp == 32) {
         // A 32-bit bitmap whose fourth bytes are all 0 carries no alpha at all.
         out.HasAlpha = anyAlpha;
         if (!anyAlpha)

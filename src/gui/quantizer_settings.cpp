@@ -82,6 +82,17 @@ TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
         });
     };
 
+    BuildPaletteControls();
+    BuildBackgroundBox();
+    BuildDitherControls();
+    BuildInfoBox();
+    BuildBatchBoxesAndButtons();
+    LayOutControls();
+    ConnectHandlers();
+}
+
+// Colour count, palette type, colour space and the rare-colour bars.
+void TForm5::BuildPaletteControls() {
     Colors = new QComboBox;
     Colors->setEditable(true);
     Colors->setInsertPolicy(QComboBox::NoInsert);
@@ -106,31 +117,34 @@ TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
     UpDown1->setRange(0, 5);
     UpDown1->setValue(3);
     if (auto* edit1 = UpDown1->findChild<QLineEdit*>()) edit1->setReadOnly(true);  // Edit1: arrows only
+}
 
+// "Optimize alpha for...": none, white, black, custom colours, and "Custom..." to pick one.
+void TForm5::BuildBackgroundBox() {
     ComboBoxEx1 = new QComboBox;
     ComboBoxEx1->setToolTip("Background color");
-    {
-        QPixmap none(16, 16);
-        none.fill(palette().base().color());
-        QPainter p(&none);
-        p.setPen(palette().text().color());
-        p.drawLine(0, 0, 15, 15);
-        p.drawLine(15, 0, 0, 15);
-        p.end();
-        ComboBoxEx1->addItem(QIcon(none), "None");
-        ComboBoxEx1->addItem(SquareIcon(Qt::white), "White");
-        ComboBoxEx1->addItem(SquareIcon(Qt::black), "Black");
-        QPixmap custom(16, 16);
-        QPainter q(&custom);
-        q.fillRect(0, 0, 8, 8, QColor(255, 0, 0));
-        q.fillRect(8, 0, 8, 8, QColor(0, 128, 0));
-        q.fillRect(0, 8, 8, 8, QColor(0, 0, 255));
-        q.fillRect(8, 8, 8, 8, QColor(255, 255, 0));
-        q.end();
-        ComboBoxEx1->addItem(QIcon(custom), "Custom...");
-        ComboBoxEx1->setCurrentIndex(0);
-    }
+    QPixmap none(16, 16);
+    none.fill(palette().base().color());
+    QPainter p(&none);
+    p.setPen(palette().text().color());
+    p.drawLine(0, 0, 15, 15);
+    p.drawLine(15, 0, 0, 15);
+    p.end();
+    ComboBoxEx1->addItem(QIcon(none), "None");
+    ComboBoxEx1->addItem(SquareIcon(Qt::white), "White");
+    ComboBoxEx1->addItem(SquareIcon(Qt::black), "Black");
+    QPixmap custom(16, 16);
+    QPainter q(&custom);
+    q.fillRect(0, 0, 8, 8, QColor(255, 0, 0));
+    q.fillRect(8, 0, 8, 8, QColor(0, 128, 0));
+    q.fillRect(0, 8, 8, 8, QColor(0, 0, 255));
+    q.fillRect(8, 8, 8, 8, QColor(255, 255, 0));
+    q.end();
+    ComboBoxEx1->addItem(QIcon(custom), "Custom...");
+    ComboBoxEx1->setCurrentIndex(0);
+}
 
+void TForm5::BuildDitherControls() {
     RadioGroup1 = new QGroupBox("Dithering");
     DitherButtons = new QButtonGroup(this);
     auto* radioLayout = new QVBoxLayout(RadioGroup1);
@@ -151,7 +165,10 @@ TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
     DitherBar = Bar(0, 100, 75);
     DitherBar->setFixedWidth(171);
     DitherGroup = Group("Dither amount - 75%", DitherBar);
+}
 
+// The info box: the quantizer's report and the error figures.
+void TForm5::BuildInfoBox() {
     Info = new QGroupBox("Info");
     ComboBox2 = new QComboBox;
     ComboBox2->addItems({"mse", "msad", "psnr", "rmse"});
@@ -163,15 +180,16 @@ TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
     Label6 = new QLabel("cr:");
     Label7 = new QLabel("cb:");
     Label8 = new QLabel("a:");
-    {
-        auto* l = new QGridLayout(Info);
-        l->addWidget(Memo1, 0, 0, 1, 2);
-        l->addWidget(ComboBox2, 1, 0, 1, 2);
-        l->addWidget(Label5, 2, 0);
-        l->addWidget(Label6, 2, 1);
-        l->addWidget(Label7, 3, 0);
-        l->addWidget(Label8, 3, 1);
-    }
+    auto* l = new QGridLayout(Info);
+    l->addWidget(Memo1, 0, 0, 1, 2);
+    l->addWidget(ComboBox2, 1, 0, 1, 2);
+    l->addWidget(Label5, 2, 0);
+    l->addWidget(Label6, 2, 1);
+    l->addWidget(Label7, 3, 0);
+    l->addWidget(Label8, 3, 1);
+}
+
+void TForm5::BuildBatchBoxesAndButtons() {
     CAlpha = new QCheckBox("Convert to alpha");
     FRGB = new QCheckBox("Forced RGB");
     PngSpeedButton1 = new QPushButton("Apply");
@@ -180,7 +198,9 @@ TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
         b->setAutoDefault(false);
         b->setDefault(false);
     }
+}
 
+void TForm5::LayOutControls() {
     auto* left = new QVBoxLayout;
     auto* form = new QGridLayout;
     form->addWidget(new QLabel("Number of colors:"), 0, 0);
@@ -215,7 +235,9 @@ TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
     top->addLayout(left);
     top->addLayout(right);
     top->setSizeConstraint(QLayout::SetFixedSize);
+}
 
+void TForm5::ConnectHandlers() {
     connect(Colors, &QComboBox::activated, this, [this](int) { ColorsSelect(); });
     connect(Colors->lineEdit(), &QLineEdit::returnPressed, this, &TForm5::ColorsSelect);
     connect(Colors, &QComboBox::editTextChanged, this, &TForm5::ColorsChange);

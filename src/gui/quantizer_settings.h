@@ -99,6 +99,14 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    // The constructor's steps: the controls group by group, then the layout, then the handlers.
+    void BuildPaletteControls();
+    void BuildBackgroundBox();
+    void BuildDitherControls();
+    void BuildInfoBox();
+    void BuildBatchBoxesAndButtons();
+    void LayOutControls();
+    void ConnectHandlers();
     void AddBackgroundItem(const QString& caption, const QColor& color, int before);
 
     EngineState& state_;

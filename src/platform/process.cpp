@@ -123,6 +123,121 @@ std::string ResolveProgram(const std::string& name) {
     return {};
 }
 
+// The pipes made before fork: the output pipe when output is captured (its read end does not
+// block), and the one that reports a failed exec from the child, which closes by itself when the
+// exec succeeds.
+struct TChildPipes {
+    Fd readEnd;
+    Fd writeEnd;
+    Fd execError;
+    Fd execErrorWrite;
+};
+
+bool OpenPipes(bool captureOutput, TChildPipes& pipes, std::string& error) {
+    int p[2];
+    if (captureOutput) {
+        if (::pipe2(p, O_CLOEXEC) != 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        pipes.readEnd.Reset(p[0]);
+        pipes.writeEnd.Reset(p[1]);
+        ::fcntl(pipes.readEnd.Get(), F_SETFL, ::fcntl(pipes.readEnd.Get(), F_GETFL) | O_NONBLOCK);
+    }
+    if (::pipe2(p, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    pipes.execError.Reset(p[0]);
+    pipes.execErrorWrite.Reset(p[1]);
+    return true;
+}
+
+// Runs in the forked child, so it makes async-signal-safe calls only and allocates nothing:
+// everything it needs was prepared before fork. Never returns.
+[[noreturn]] void ExecChild(pid_t parent, const char* program, char* const* args, int outFd, int errFd) {
+    // A tool never outlives the program that waits for it: killed with it, even by SIGKILL.
+    // The signal is tied to the forking thread, which stays in the wait loop while the child
+    // runs. A parent gone before the tie was made is seen as a new parent id.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    // A group of its own (so cancelling reaches its children too), nice 19 before the program
+    // runs, signals as a fresh process sees them, output to /dev/null or the pipe.
+    ::setpgid(0, 0);
+    ::setpriority(PRIO_PROCESS, 0, 19);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    int devNull = ::open("/dev/null", O_RDWR);
+    if (devNull >= 0) {
+        ::dup2(devNull, 0);
+        ::dup2(outFd >= 0 ? outFd : devNull, 1);
+        ::dup2(outFd >= 0 ? outFd : devNull, 2);
+    }
+    ::execve(program, args, environ);
+    int e = errno;
+    ssize_t ignored = ::write(errFd, &e, sizeof e);
+    (void)ignored;
+    ::_exit(127);
+}
+
+// Whether the child reported a failed exec; it is reaped then and r.error says why.
+bool ExecFailed(int execErrorFd, pid_t pid, RunResult& r) {
+    int childErrno = 0;
+    ssize_t got;
+    while ((got = ::read(execErrorFd, &childErrno, sizeof childErrno)) < 0 && errno == EINTR) {
+    }
+    if (got != static_cast<ssize_t>(sizeof childErrno)) return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    r.error = std::strerror(childErrno);
+    return true;
+}
+
+// Waits for the started child, keeping the caller's events live, collecting its output, and ending
+// its group on cancel, time-out or a failing pump.
+void WaitForChild(pid_t pid, int outFd, const RunOptions& options, RunResult& r) {
+    Fd pidFd(OpenPidFd(pid));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeLimitMs);
+
+    try {
+        for (;;) {
+            if (options.pump) options.pump();
+            if (options.cancel && options.cancel->IsRequested()) {
+                r.canceled = true;
+                KillGroup(pid, r);
+                break;
+            }
+            if (options.timeLimitMs > 0 && std::chrono::steady_clock::now() >= deadline) {
+                r.timedOut = true;
+                r.timeLimitMs = options.timeLimitMs;
+                KillGroup(pid, r);
+                break;
+            }
+            int status = 0;
+            pid_t w = ::waitpid(pid, &status, WNOHANG);
+            if (w == pid) {
+                Record(status, r);
+                break;
+            }
+            if (w < 0 && errno != EINTR) {
+                r.error = std::strerror(errno);
+                break;
+            }
+            WaitTick(pidFd.Get(), outFd, PollIntervalMs, r.output);
+        }
+    } catch (...) {
+        // The pump failed: never leave a child behind.
+        KillGroup(pid, r);
+        throw;
+    }
+    Drain(outFd, r.output);
+}
+
 }  // namespace
 
 std::string RunResult::Describe(const std::string& program) const {
@@ -154,36 +269,12 @@ RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& opt
         r.error = std::strerror(ENOENT);
         return r;
     }
-    Fd readEnd;
-    Fd writeEnd;
-    if (options.showConsole) {
-        int p[2];
-        if (::pipe2(p, O_CLOEXEC) != 0) {
-            r.error = std::strerror(errno);
-            return r;
-        }
-        readEnd.Reset(p[0]);
-        writeEnd.Reset(p[1]);
-        ::fcntl(readEnd.Get(), F_SETFL, ::fcntl(readEnd.Get(), F_GETFL) | O_NONBLOCK);
-    }
-    // Reports a failed exec from the child; closes by itself when the exec succeeds.
-    Fd execError;
-    Fd execErrorWrite;
-    {
-        int p[2];
-        if (::pipe2(p, O_CLOEXEC) != 0) {
-            r.error = std::strerror(errno);
-            return r;
-        }
-        execError.Reset(p[0]);
-        execErrorWrite.Reset(p[1]);
-    }
+    TChildPipes pipes;
+    if (!OpenPipes(options.showConsole, pipes, r.error)) return r;
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    const int outFd = writeEnd.Get();
-    const int errFd = execErrorWrite.Get();
 
     const pid_t parent = ::getpid();
     pid_t pid = ::fork();
@@ -191,84 +282,13 @@ RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& opt
         r.error = std::strerror(errno);
         return r;
     }
-    if (pid == 0) {
-        // A tool never outlives the program that waits for it: killed with it, even by SIGKILL.
-        // The signal is tied to the forking thread, which stays in the wait loop below while the
-        // child runs. A parent gone before the tie was made is seen as a new parent id.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) ::_exit(127);
-        // The child: a group of its own (so cancelling reaches its children too), nice 19 before
-        // the program runs, signals as a fresh process sees them, output to /dev/null or the pipe.
-        ::setpgid(0, 0);
-        ::setpriority(PRIO_PROCESS, 0, 19);
-        struct sigaction dfl {};
-        dfl.sa_handler = SIG_DFL;
-        for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        int devNull = ::open("/dev/null", O_RDWR);
-        if (devNull >= 0) {
-            ::dup2(devNull, 0);
-            ::dup2(outFd >= 0 ? outFd : devNull, 1);
-            ::dup2(outFd >= 0 ? outFd : devNull, 2);
-        }
-        ::execve(program.c_str(), args.data(), environ);
-        int e = errno;
-        ssize_t ignored = ::write(errFd, &e, sizeof e);
-        (void)ignored;
-        ::_exit(127);
-    }
+    if (pid == 0) ExecChild(parent, program.c_str(), args.data(), pipes.writeEnd.Get(), pipes.execErrorWrite.Get());
     ::setpgid(pid, pid);  // also from here, so the group exists before any kill below
-    writeEnd.Reset();
-    execErrorWrite.Reset();
-    int childErrno = 0;
-    ssize_t got;
-    while ((got = ::read(execError.Get(), &childErrno, sizeof childErrno)) < 0 && errno == EINTR) {
-    }
-    if (got == static_cast<ssize_t>(sizeof childErrno)) {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        r.error = std::strerror(childErrno);
-        return r;
-    }
+    pipes.writeEnd.Reset();
+    pipes.execErrorWrite.Reset();
+    if (ExecFailed(pipes.execError.Get(), pid, r)) return r;
     r.started = true;
-    Fd pidFd(OpenPidFd(pid));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeLimitMs);
-
-    try {
-        for (;;) {
-            if (options.pump) options.pump();
-            if (options.cancel && options.cancel->IsRequested()) {
-                r.canceled = true;
-                KillGroup(pid, r);
-                break;
-            }
-            if (options.timeLimitMs > 0 && std::chrono::steady_clock::now() >= deadline) {
-                r.timedOut = true;
-                r.timeLimitMs = options.timeLimitMs;
-                KillGroup(pid, r);
-                break;
-            }
-            int status = 0;
-            pid_t w = ::waitpid(pid, &status, WNOHANG);
-            if (w == pid) {
-                Record(status, r);
-                break;
-            }
-            if (w < 0 && errno != EINTR) {
-                r.error = std::strerror(errno);
-                break;
-            }
-            WaitTick(pidFd.Get(), readEnd.Get(), PollIntervalMs, r.output);
-        }
-    } catch (...) {
-        // The pump failed: never leave a child behind.
-        KillGroup(pid, r);
-        throw;
-    }
-    Drain(readEnd.Get(), r.output);
+    WaitForChild(pid, pipes.readEnd.Get(), options, r);
     return r;
 }
 

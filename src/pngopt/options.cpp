@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
+#include <utility>
 
 namespace jx::quillox {
 namespace {
@@ -104,152 +105,203 @@ private:
         }
     }
 
+    // One parameter as the options see it: "-" read as "/", lower-cased for matching.
+    struct TKey {
+        const std::string& raw;
+        std::string norm;  // as given but for the leading "/"
+        std::string low;
+        std::string k2, k4;  // its first two and (when it has them) four characters
+        char third;          // its third character, or '\0'
+    };
+
+    static TKey KeyOf(const std::string& raw) {
+        std::string norm = raw;
+        if (!norm.empty() && norm[0] == '-') norm[0] = '/';
+        std::string low = Lower(norm);
+        std::string k2 = low.substr(0, 2);
+        std::string k4 = low.size() >= 4 ? low.substr(0, 4) : std::string();
+        const char third = low.size() > 2 ? low[2] : '\0';
+        return TKey{raw, std::move(norm), std::move(low), std::move(k2), std::move(k4), third};
+    }
+
+    // The letters are tried in this order; an option whose first letters match a shorter one
+    // ("/log" and "/l", "/fs:" and "/f") is kept out of the shorter one's branch.
     void One(Options& o, const std::string& raw) {
         if (IsFileParameter(raw)) {
             AddFile(o, raw);
             return;
         }
-        std::string norm = raw;
-        if (!norm.empty() && norm[0] == '-') norm[0] = '/';
-        const std::string low = Lower(norm);
-        const std::string k2 = low.substr(0, 2);
-        const std::string k4 = low.size() >= 4 ? low.substr(0, 4) : std::string();
-        const char third = low.size() > 2 ? low[2] : '\0';
+        const TKey k = KeyOf(raw);
+        if (k.k2 == "/y") o.noPrompt = true;
+        else if (k.k2 == "/r") o.recurse = true;
+        else if (k.k2 == "/t" && k.third != 'z') o.keepTimes = true;
+        else if (k.k2 == "/a") Transparency(o, k);
+        else if (k.k2 == "/l" && k.k4 != "/log") Lossy(o);
+        else if (k.k2 == "/i" && k.k4 != "/inf") Interlace(o, k);
+        else if (k.k2 == "/g") Gamma(o, k);
+        else if (k.k2 == "/t") o.compressText = true;
+        else if (k.k2 == "/n") KeepAsIs(o, k);
+        else if (k.k2 == "/m") Metadata(o, k);
+        else if (k.k2 == "/o" && k.k4 != "/out") Level(o, k);
+        else if (k.k2 == "/f" && k.k4 != "/for" && k.k4 != "/fs:") Filters(o, k);
+        else if (k.k2 == "/z") Zlib(o, k);
+        else if (k.k2 == "/j" && k.third == 'x') Quantize(o);
+        else Word(o, k);
+    }
 
-        if (k2 == "/y") {
-            o.noPrompt = true;
-        } else if (k2 == "/r") {
-            o.recurse = true;
-        } else if (k2 == "/t" && third != 'z') {
-            o.keepTimes = true;
-        } else if (k2 == "/a") {
-            std::string v = Lower(Value(norm, low, 2));
-            if (v == "0") {
-                o.cleanTransparent = true;
-                o.optimizeTransparent = false;
-            } else if (v == "1") {
-                o.optimizeTransparent = true;
-                o.cleanTransparent = false;
-            }
-        } else if (k2 == "/l" && k4 != "/log") {
-            o.lossyQuality = 4;
-            KeyedValues('q', 'm', [&](char letter, ParsedNumber n) {
-                if (letter == 'q') o.lossyQuality = static_cast<int>(std::clamp<int64_t>(n.value, 0, 255));
-                else o.lossyMethod = static_cast<int>(std::clamp<int64_t>(n.value, 0, 1));
-            });
-        } else if (k2 == "/i" && k4 != "/inf") {
-            ParsedNumber n = ParseNumber(Lower(Value(norm, low, 2)));
-            int32_t v = ClampTo32(n.value);
-            if (n.ok) o.interlace = v < 2 ? v + 1 : 0;
-            else o.interlace = v;
-        } else if (k2 == "/g") {
-            ParsedNumber n = ParseNumber(Lower(Value(norm, low, 2)));
-            if (!n.ok) {
-                o.gammaMode = GammaMode::Keep;
-            } else {
-                int b = static_cast<int>(static_cast<uint64_t>(n.value) & 0xFF);
-                o.gammaMode = (b == 1 || b == 2) ? static_cast<GammaMode>(b) : GammaMode::Remove;
-            }
-        } else if (k2 == "/t") {
-            o.compressText = true;
-        } else if (k2 == "/n") {
-            std::string v = Lower(Value(norm, low, 2));
-            if (v == "a") {
-                o.cleanTransparent = false;
-                o.optimizeTransparent = false;
-            } else if (v == "c") {
-                o.keepColorType = true;
-            } else if (v == "p") {
-                o.keepPalette = true;
-            } else if (v == "z") {
-                o.chunkOnlyCopy = true;
-            }
-        } else if (k2 == "/m") {
-            if (low.substr(2) != "d") return;
-            std::string action = Lower(TakeNext());
-            if (action == "keep") o.chunkKeep = true;
-            else if (action == "remove") o.chunkKeep = false;
-            if (HasNext()) o.chunkList = SplitCommas(TakeNext());
-        } else if (k2 == "/o" && k4 != "/out") {
-            std::string v = Lower(Value(norm, low, 2));
-            if (v == "0") {
-                RemoveAllChunks(o);
-                o.chunkOnlyCopy = true;
-            }
-            if (v == "fast" || v == "1") {
-                SetDeflatePreset(o, false);
-                SetAllFilters(o, false);
-                o.filters[0] = o.filters[5] = true;
-            }
-            if (v == "good" || v == "2" || v == "best" || v == "3" || v == "max" || v == "4") {
-                SetDeflatePreset(o, true);
-                SetAllFilters(o, false);
-                for (int i = 0; i <= 5; ++i) o.filters[i] = true;
-            }
-            if (v == "best" || v == "3" || v == "max" || v == "4") SetAllFilters(o, true);
-            if (v == "max" || v == "4") {
-                o.interlace = 1;
-                RemoveAllChunks(o);
-                o.optimizeTransparent = true;
-                o.cleanTransparent = false;
-            }
-        } else if (k2 == "/f" && k4 != "/for" && k4 != "/fs:") {
-            if (third == 'e') {
-                SetAllFilters(o, true);
-                return;
-            }
-            std::array<bool, 6> list{};
-            if (ParseValueList(Lower(Value(norm, low, 2)), 0, 5, list.data()))
-                std::copy(list.begin(), list.end(), o.filters.begin());
-        } else if (k2 == "/z") {
-            if (third == '\0') return;
-            if (third != 'c' && third != 'm' && third != 's' && third != 'w') {
-                // Not an option: it must not swallow the next parameter, and is refused as a name.
-                AddFile(o, raw);
-                return;
-            }
-            std::string v = low.size() > 3 ? low.substr(3) : Lower(TakeNext());
-            std::array<bool, 10> list{};
-            if (third == 'c' && ParseValueList(v, 1, 9, list.data())) {
-                o.levels = list;
-                o.levelMin = FindEnabledIndex(o.levels.data(), 1, 9, +1);
-                o.levelMax = FindEnabledIndex(o.levels.data(), 1, 9, -1);
-            } else if (third == 'm' && ParseValueList(v, 1, 9, list.data())) {
-                o.memLevels = list;
-                o.memMin = FindEnabledIndex(o.memLevels.data(), 1, 9, +1);
-                o.memMax = FindEnabledIndex(o.memLevels.data(), 1, 9, -1);
-            } else if (third == 's' && ParseValueList(v, 0, 4, list.data())) {
-                std::copy(list.begin(), list.begin() + 5, o.strategies.begin());
-                o.strategyMin = FindEnabledIndex(o.strategies.data(), 0, 4, +1);
-                o.strategyMax = FindEnabledIndex(o.strategies.data(), 0, 4, -1);
-            } else if (third == 'w' && ParseValueList(v, 0, 7, list.data())) {
-                o.windowBits = FindEnabledIndex(list.data(), 0, 7, +1) + 8;
-            }
-        } else if (k2 == "/j" && third == 'x') {
-            o.quantize = true;
-            KeyedValues('c', 'd', [&](char letter, ParsedNumber n) {
-                if (letter == 'c') o.colorCount = ClampTo32(n.value);
-                else o.ditherAmount = ClampTo32(n.value);
-            });
-            o.colorCount = std::clamp<int32_t>(o.colorCount, 2, 65536);
-            o.ditherAmount = std::clamp<int32_t>(o.ditherAmount, 0, 100);
-        } else if (k4 == "/sfs") {
+    void Transparency(Options& o, const TKey& k) {
+        std::string v = Lower(Value(k.norm, k.low, 2));
+        if (v == "0") {
+            o.cleanTransparent = true;
+            o.optimizeTransparent = false;
+        } else if (v == "1") {
+            o.optimizeTransparent = true;
+            o.cleanTransparent = false;
+        }
+    }
+
+    void Lossy(Options& o) {
+        o.lossyQuality = 4;
+        KeyedValues('q', 'm', [&](char letter, ParsedNumber n) {
+            if (letter == 'q') o.lossyQuality = static_cast<int>(std::clamp<int64_t>(n.value, 0, 255));
+            else o.lossyMethod = static_cast<int>(std::clamp<int64_t>(n.value, 0, 1));
+        });
+    }
+
+    void Interlace(Options& o, const TKey& k) {
+        ParsedNumber n = ParseNumber(Lower(Value(k.norm, k.low, 2)));
+        int32_t v = ClampTo32(n.value);
+        if (n.ok) o.interlace = v < 2 ? v + 1 : 0;
+        else o.interlace = v;
+    }
+
+    void Gamma(Options& o, const TKey& k) {
+        ParsedNumber n = ParseNumber(Lower(Value(k.norm, k.low, 2)));
+        if (!n.ok) {
+            o.gammaMode = GammaMode::Keep;
+        } else {
+            int b = static_cast<int>(static_cast<uint64_t>(n.value) & 0xFF);
+            o.gammaMode = (b == 1 || b == 2) ? static_cast<GammaMode>(b) : GammaMode::Remove;
+        }
+    }
+
+    // "/na", "/nc", "/np", "/nz": what the optimiser leaves as it is.
+    void KeepAsIs(Options& o, const TKey& k) {
+        std::string v = Lower(Value(k.norm, k.low, 2));
+        if (v == "a") {
+            o.cleanTransparent = false;
+            o.optimizeTransparent = false;
+        } else if (v == "c") {
+            o.keepColorType = true;
+        } else if (v == "p") {
+            o.keepPalette = true;
+        } else if (v == "z") {
+            o.chunkOnlyCopy = true;
+        }
+    }
+
+    // "/md keep|remove list": the action and the list are the next two parameters.
+    void Metadata(Options& o, const TKey& k) {
+        if (k.low.substr(2) != "d") return;
+        std::string action = Lower(TakeNext());
+        if (action == "keep") o.chunkKeep = true;
+        else if (action == "remove") o.chunkKeep = false;
+        if (HasNext()) o.chunkList = SplitCommas(TakeNext());
+    }
+
+    // "/o": each level adds to the one below it.
+    void Level(Options& o, const TKey& k) {
+        std::string v = Lower(Value(k.norm, k.low, 2));
+        if (v == "0") {
+            RemoveAllChunks(o);
+            o.chunkOnlyCopy = true;
+        }
+        if (v == "fast" || v == "1") {
+            SetDeflatePreset(o, false);
+            SetAllFilters(o, false);
+            o.filters[0] = o.filters[5] = true;
+        }
+        if (v == "good" || v == "2" || v == "best" || v == "3" || v == "max" || v == "4") {
+            SetDeflatePreset(o, true);
+            SetAllFilters(o, false);
+            for (int i = 0; i <= 5; ++i) o.filters[i] = true;
+        }
+        if (v == "best" || v == "3" || v == "max" || v == "4") SetAllFilters(o, true);
+        if (v == "max" || v == "4") {
+            o.interlace = 1;
+            RemoveAllChunks(o);
+            o.optimizeTransparent = true;
+            o.cleanTransparent = false;
+        }
+    }
+
+    void Filters(Options& o, const TKey& k) {
+        if (k.third == 'e') {
+            SetAllFilters(o, true);
+            return;
+        }
+        std::array<bool, 6> list{};
+        if (ParseValueList(Lower(Value(k.norm, k.low, 2)), 0, 5, list.data()))
+            std::copy(list.begin(), list.end(), o.filters.begin());
+    }
+
+    // "/zc", "/zm", "/zs", "/zw": the value glued on or the next parameter.
+    void Zlib(Options& o, const TKey& k) {
+        const char third = k.third;
+        if (third == '\0') return;
+        if (third != 'c' && third != 'm' && third != 's' && third != 'w') {
+            // Not an option: it must not swallow the next parameter, and is refused as a name.
+            AddFile(o, k.raw);
+            return;
+        }
+        std::string v = k.low.size() > 3 ? k.low.substr(3) : Lower(TakeNext());
+        std::array<bool, 10> list{};
+        if (third == 'c' && ParseValueList(v, 1, 9, list.data())) {
+            o.levels = list;
+            o.levelMin = FindEnabledIndex(o.levels.data(), 1, 9, +1);
+            o.levelMax = FindEnabledIndex(o.levels.data(), 1, 9, -1);
+        } else if (third == 'm' && ParseValueList(v, 1, 9, list.data())) {
+            o.memLevels = list;
+            o.memMin = FindEnabledIndex(o.memLevels.data(), 1, 9, +1);
+            o.memMax = FindEnabledIndex(o.memLevels.data(), 1, 9, -1);
+        } else if (third == 's' && ParseValueList(v, 0, 4, list.data())) {
+            std::copy(list.begin(), list.begin() + 5, o.strategies.begin());
+            o.strategyMin = FindEnabledIndex(o.strategies.data(), 0, 4, +1);
+            o.strategyMax = FindEnabledIndex(o.strategies.data(), 0, 4, -1);
+        } else if (third == 'w' && ParseValueList(v, 0, 7, list.data())) {
+            o.windowBits = FindEnabledIndex(list.data(), 0, 7, +1) + 8;
+        }
+    }
+
+    void Quantize(Options& o) {
+        o.quantize = true;
+        KeyedValues('c', 'd', [&](char letter, ParsedNumber n) {
+            if (letter == 'c') o.colorCount = ClampTo32(n.value);
+            else o.ditherAmount = ClampTo32(n.value);
+        });
+        o.colorCount = std::clamp<int32_t>(o.colorCount, 2, 65536);
+        o.ditherAmount = std::clamp<int32_t>(o.ditherAmount, 0, 100);
+    }
+
+    // The options named by a word rather than a letter; anything else is a file name.
+    void Word(Options& o, const TKey& k) {
+        if (k.k4 == "/sfs") {
             o.heuristicByColorType = true;
-        } else if (k4 == "/fs:") {
-            ParsedNumber n = ParseNumber(low.substr(4));
+        } else if (k.k4 == "/fs:") {
+            ParsedNumber n = ParseNumber(k.low.substr(4));
             if (n.ok) o.heuristic = static_cast<int>(static_cast<uint64_t>(n.value) & 0xFF);
-        } else if (k4 == "/out") {
-            o.outputFile = Value(raw, low, 4);
-        } else if (k4 == "/dir") {
-            o.outputDir = Value(raw, low, 4);
-        } else if (k4 == "/log") {
-            o.logFile = Value(raw, low, 4);
-        } else if (k4 == "/qui") {
+        } else if (k.k4 == "/out") {
+            o.outputFile = Value(k.raw, k.low, 4);
+        } else if (k.k4 == "/dir") {
+            o.outputDir = Value(k.raw, k.low, 4);
+        } else if (k.k4 == "/log") {
+            o.logFile = Value(k.raw, k.low, 4);
+        } else if (k.k4 == "/qui") {
             o.quiet = true;
-        } else if (k4 == "/for") {
+        } else if (k.k4 == "/for") {
             o.force = true;
-        } else if (k4 != "/inf") {
-            AddFile(o, raw);
+        } else if (k.k4 != "/inf") {
+            AddFile(o, k.raw);
         } else {
             o.info = true;
         }
