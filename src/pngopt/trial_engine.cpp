@@ -158,16 +158,28 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
             if (!slot) slot = std::make_shared<CostTable>();
             table = slot;
         }
+        // A row's costs depend on that row and the one above only (the deflate-based heuristics
+        // score each row alone), so bands of rows are scored side by side: the table is the same,
+        // and trials waiting for it (heuristic 7 deflates every residual row) wait less.
         std::call_once(table->once, [&] {
-            pngenc::RowFilterChooser chooser(Chooser(s), fullRow, bpp);
             Costs costs(rows.size());
-            for (size_t i = 0; i < rows.size(); ++i) {
-                const Row& r = rows[i];
-                if (r.passStart) chooser.StartPass();
-                pngenc::PackImageRow(png, r.y, r.x0, r.dx, r.count, chooser.RawRow(), r.n);
-                chooser.CostAll(r.n, costs[i]);
-                chooser.Advance();
-            }
+            const size_t band = std::max<size_t>(64, (rows.size() + 31) / 32);
+            ParallelFor(pool, (rows.size() + band - 1) / band, [&](size_t b) {
+                pngenc::RowFilterChooser chooser(Chooser(s), fullRow, bpp);
+                const size_t first = b * band, last = std::min(rows.size(), first + band);
+                if (!rows[first].passStart) {
+                    const Row& above = rows[first - 1];
+                    pngenc::PackImageRow(png, above.y, above.x0, above.dx, above.count, chooser.RawRow(), above.n);
+                    chooser.Advance();
+                }
+                for (size_t i = first; i < last; ++i) {
+                    const Row& r = rows[i];
+                    if (r.passStart) chooser.StartPass();
+                    pngenc::PackImageRow(png, r.y, r.x0, r.dx, r.count, chooser.RawRow(), r.n);
+                    chooser.CostAll(r.n, costs[i]);
+                    chooser.Advance();
+                }
+            });
             table->costs = std::move(costs);
         });
         return table->costs;
