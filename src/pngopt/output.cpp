@@ -242,6 +242,8 @@ OutputImage BuildInputPalette(const WorkImage& image, int depth) {
 
 // A size limit read while a measurement runs: a file that reaches it cannot be chosen.
 using SizeLimit = std::function<uint64_t()>;
+// Told each size measured in full, as soon as it is known.
+using SizeSeen = std::function<void(uint64_t)>;
 
 class Measurer {
 public:
@@ -259,7 +261,7 @@ public:
     }
     // The smallest size under these (filter set, strategy) pairs, measured side by side.
     uint64_t Smallest(const OutputImage& image, const std::vector<std::pair<uint8_t, int>>& settings) const {
-        return Winner({&image}, settings, nullptr)->size;
+        return Winner({&image}, settings, nullptr, nullptr)->size;
     }
 
     struct Measured {
@@ -271,7 +273,8 @@ public:
     // up once it cannot decide the outcome: as large as an earlier image's encoding, larger than
     // a later one's, as large as another encoding of its own image, or at the limit.
     std::optional<Measured> Winner(const std::vector<const OutputImage*>& images,
-                                   const std::vector<std::pair<uint8_t, int>>& settings, const SizeLimit& limit) const {
+                                   const std::vector<std::pair<uint8_t, int>>& settings, const SizeLimit& limit,
+                                   const SizeSeen& seen) const {
         const size_t n = images.size(), k = settings.size();
         std::mutex mutex;
         std::vector<std::optional<uint64_t>> sizes(n * k);
@@ -292,6 +295,7 @@ public:
             const OutputImage& out = *images[image];
             std::optional<uint64_t> size = MeasureEncodedSize(out, Settings(out, settings[setting].first, settings[setting].second),
                                                               [&] { return bound(image, setting); });
+            if (size && seen) seen(*size);
             std::lock_guard lock(mutex);
             sizes[image * k + setting] = size;
         });
@@ -323,18 +327,19 @@ bool Reorderable(const WorkImage& image, const Options& options) {
 }
 
 // The image measured as a candidate layout; none when it reached the limit.
-std::optional<Candidate> Measure(OutputImage image, const Measurer& m, const SizeLimit& limit) {
-    std::optional<Measurer::Measured> w = m.Winner({&image}, Measurer::NoneAndAll(), limit);
+std::optional<Candidate> Measure(OutputImage image, const Measurer& m, const SizeLimit& limit, const SizeSeen& seen) {
+    std::optional<Measurer::Measured> w = m.Winner({&image}, Measurer::NoneAndAll(), limit, seen);
     if (!w) return std::nullopt;
     return Candidate{std::move(image), w->size};
 }
 
 // None also when every order reached the limit.
 std::optional<Candidate> ChoosePaletteOrder(const WorkImage& image, const Options& options, int depth,
-                                            Transparency kind, const Measurer& m, const SizeLimit& limit = nullptr) {
+                                            Transparency kind, const Measurer& m, const SizeLimit& limit = nullptr,
+                                            const SizeSeen& seen = nullptr) {
     if (!Reorderable(image, options)) {
         if ((size_t(1) << depth) < image.palette.size()) return std::nullopt;
-        return Measure(BuildInputPalette(image, depth), m, limit);
+        return Measure(BuildInputPalette(image, depth), m, limit, seen);
     }
     const std::vector<ColorUse>& base = image.analysis.colorTable;
     if ((size_t(1) << depth) < base.size()) return std::nullopt;
@@ -348,7 +353,7 @@ std::optional<Candidate> ChoosePaletteOrder(const WorkImage& image, const Option
     });
     std::vector<const OutputImage*> list;
     for (const OutputImage& out : images) list.push_back(&out);
-    std::optional<Measurer::Measured> w = m.Winner(list, Measurer::NoneAndAll(), limit);
+    std::optional<Measurer::Measured> w = m.Winner(list, Measurer::NoneAndAll(), limit, seen);
     if (!w) return std::nullopt;
     return Candidate{std::move(images[w->index]), w->size};
 }
@@ -546,13 +551,17 @@ OutputImage ChooseOutputFormat(WorkImage& image, const Options& options, ThreadP
     // At most 256 colours: try every layout that holds them, in slot order.
     const size_t colours = a.colorTable.size();
     const int lowDepth = BitsFor(colours);
-    using Slot = std::function<std::optional<Candidate>(const SizeLimit&)>;
+    using Slot = std::function<std::optional<Candidate>(const SizeLimit&, const SizeSeen&)>;
     std::vector<Slot> slots;
     auto direct = [&](bool rgb, int depth) -> Slot {
-        return [&, rgb, depth](const SizeLimit& limit) { return Measure(BuildPlain(image, rgb, depth, kind, mayRecolour), m, limit); };
+        return [&, rgb, depth](const SizeLimit& limit, const SizeSeen& seen) {
+            return Measure(BuildPlain(image, rgb, depth, kind, mayRecolour), m, limit, seen);
+        };
     };
     auto palette = [&](int depth) -> Slot {
-        return [&, depth](const SizeLimit& limit) { return ChoosePaletteOrder(image, options, depth, kind, m, limit); };
+        return [&, depth](const SizeLimit& limit, const SizeSeen& seen) {
+            return ChoosePaletteOrder(image, options, depth, kind, m, limit, seen);
+        };
     };
     bool greyOk = a.grey && kind != Transparency::Alpha && GreyFits(image, lowDepth);
     if (greyOk && kind == Transparency::Binary) greyOk = FindKey(image, 1, lowDepth, mayRecolour).has_value();
@@ -572,17 +581,24 @@ OutputImage ChooseOutputFormat(WorkImage& image, const Options& options, ThreadP
     // after a slot of size v the choice is at most v, and each later slot raises it by less than
     // 1 %. A slot d places after one of size v can thus win only below v * 1.01^d: from that size
     // on it is given up, which skips a layout that cannot win (true colour beside a palette, a
-    // deeper palette beside a shallower one) once its partial file shows it. The slots run side
-    // by side and a slot's limit tightens as earlier ones finish; the choice is the same.
+    // deeper palette beside a shallower one) once its partial file shows it. Any encoding a slot
+    // has measured in full is at least its size, so it serves as v before the slot ends. The
+    // slots run side by side and the limits tighten as sizes come in; the choice is the same.
     std::mutex mutex;
-    std::vector<std::optional<uint64_t>> finished(slots.size());
+    std::vector<std::optional<uint64_t>> upper(slots.size());
+    auto seenBy = [&](size_t slot) {
+        return [&, slot](uint64_t size) {
+            std::lock_guard lock(mutex);
+            if (!upper[slot] || size < *upper[slot]) upper[slot] = size;
+        };
+    };
     auto limitOf = [&](size_t slot) {
         return [&, slot] {
             unsigned __int128 limit = UINT64_MAX;
             std::lock_guard lock(mutex);
             for (size_t j = 0; j < slot; ++j) {
-                if (!finished[j]) continue;
-                unsigned __int128 num = *finished[j], den = 1;
+                if (!upper[j]) continue;
+                unsigned __int128 num = *upper[j], den = 1;
                 for (size_t d = j; d < slot; ++d) num *= 101, den *= 100;
                 limit = std::min(limit, (num + den - 1) / den);
             }
@@ -591,10 +607,7 @@ OutputImage ChooseOutputFormat(WorkImage& image, const Options& options, ThreadP
     };
     std::vector<std::optional<Candidate>> candidates(slots.size());
     ParallelFor(pool, slots.size(), [&](size_t i) {
-        std::optional<Candidate> c = slots[i](limitOf(i));
-        std::lock_guard lock(mutex);
-        if (c) finished[i] = c->size;
-        candidates[i] = std::move(c);
+        candidates[i] = slots[i](limitOf(i), seenBy(i));
     });
     std::optional<Candidate> best;
     for (auto& c : candidates) {
