@@ -108,16 +108,16 @@ large_indexed() {
     local wp="$work/x/usr/share/wallpapers" big="$work/large"
     mkdir -p "$big"
     # name, photograph, width, height, colours, dithering
-    local specs=(
+    local wanted=(
         "path-4096-256 Path 4096 4096 256 none"
         "path-4096-256-fs Path 4096 4096 256 fs"
         "path-4096-16-fs Path 4096 4096 16 fs"
         "cups-1920-256-fs ColorfulCups 1920 1080 256 fs"
         "cups-1920-16 ColorfulCups 1920 1080 16 none"
     )
-    local spec name photo w h n dither
-    for spec in "${specs[@]}"; do
-        read -r name photo w h n dither <<<"$spec"
+    local item name photo w h n dither
+    for item in "${wanted[@]}"; do
+        read -r name photo w h n dither <<<"$item"
         "$driver" "$wp/$photo/contents/images/2560x1600.jpg" "$w" "$h" "$n" "$dither" "$big/$name.png" ||
             { echo "cannot write $name" >&2; exit 1; }
     done
