@@ -6,11 +6,16 @@
 #   folder   the PNG files of that folder
 #   --suite  the conformance suite, with the colour-type, fill and reduction variants
 #   (none)   real images: desktop-base and plasma-workspace-wallpapers are fetched with
-#            apt-get download and unpacked into a temporary folder (never installed); two sets
+#            apt-get download and unpacked into a temporary folder (never installed); three sets
 #            are timed: a mix of icons, logos, screenshots and photographs (every 8th PNG under
-#            2.6 MB by size), and three 3840 x 2160 wallpapers.
+#            2.6 MB by size), three 3840 x 2160 wallpapers, and the large indexed set below.
+#   --large  only the large indexed set: two photographs of plasma-workspace-wallpapers,
+#            resampled and quantized by jx (build/bench/quantized_png) to 256 and 16 colours
+#            at 4096 x 4096 and 1920 x 1080, written as jx hands them to quillox; each file is
+#            timed alone at /o1 and /o4 (the levels jx runs) beside optipng -o2.
 # optipng is installed with apt-get when missing (root only); it is a baseline, nothing more.
-# QUILLOX_BENCH_LEVELS (default "1 2 3 4") picks the levels.
+# QUILLOX_BENCH_LEVELS (default "1 2 3 4") picks the levels. QUILLOX_BENCH_KEEP=DIR keeps every
+# run's output files in DIR/<run> (to compare two builds' outputs with cmp).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 arg="${1:-}"
@@ -42,12 +47,19 @@ run() {
     local times
     times=$({ TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1 || true; } 2>&1)
     read -r wall user sys <<<"$times"
+    last_wall="$wall"
     printf '%-22s %12s %9.2f %9.2f\n' "$label" "$(total_bytes "$work/run")" "$wall" "$(echo "$user + $sys" | bc)"
+    if [ -n "${QUILLOX_BENCH_KEEP:-}" ]; then
+        local keep="$QUILLOX_BENCH_KEEP/$(echo "$set_name $label" | tr -c 'A-Za-z0-9.\n-' '_')"
+        mkdir -p "$keep"
+        cp "$work"/run/* "$keep"/
+    fi
 }
 
 header() {
+    set_name="$1"
     echo
-    echo "$1: ${#files[@]} files"
+    echo "$1: ${#files[@]} files (load average $(cut -d' ' -f1-3 /proc/loadavg))"
     printf '%-22s %12s %9s %9s\n' "run" "bytes" "wall s" "cpu s"
     local sum=0
     for f in "${files[@]}"; do sum=$((sum + $(stat -c %s "$f"))); done
@@ -69,7 +81,7 @@ levels_and_peer() {
     peer
 }
 
-if [ "$arg" = "--suite" ] || [ -n "$arg" ]; then
+if [ "$arg" != "--large" ] && [ -n "$arg" ]; then
     src="$arg"
     [ "$arg" = "--suite" ] && src="$here/tests/data/pngsuite/png"
     # Damaged suite files (x*.png) are refused by every optimiser; they would only add noise.
@@ -88,10 +100,57 @@ if [ "$arg" = "--suite" ] || [ -n "$arg" ]; then
     exit 0
 fi
 
+# large_indexed: the pictures jx saves most, one file at a time, with the wall-time ratios to
+# optipng -o2 that matter when a save waits for quillox.
+large_indexed() {
+    local driver="$here/build/bench/quantized_png"
+    [ -x "$driver" ] || { echo "bench driver not built: $driver" >&2; exit 1; }
+    local wp="$work/x/usr/share/wallpapers" big="$work/large"
+    mkdir -p "$big"
+    # name, photograph, width, height, colours, dithering
+    local wanted=(
+        "path-4096-256 Path 4096 4096 256 none"
+        "path-4096-256-fs Path 4096 4096 256 fs"
+        "path-4096-16-fs Path 4096 4096 16 fs"
+        "cups-1920-256-fs ColorfulCups 1920 1080 256 fs"
+        "cups-1920-16 ColorfulCups 1920 1080 16 none"
+    )
+    local item name photo w h n dither
+    for item in "${wanted[@]}"; do
+        read -r name photo w h n dither <<<"$item"
+        "$driver" "$wp/$photo/contents/images/2560x1600.jpg" "$w" "$h" "$n" "$dither" "$big/$name.png" ||
+            { echo "cannot write $name" >&2; exit 1; }
+    done
+    local f o1 o4
+    for f in "$big"/*.png; do
+        files=("$f")
+        header "large indexed $(basename "$f" .png)"
+        run "quillox /o1" "$bin" /quiet /y /o1 "$work/run/*.png"
+        o1="$last_wall"
+        run "quillox /o4" "$bin" /quiet /y /o4 "$work/run/*.png"
+        o4="$last_wall"
+        if command -v optipng >/dev/null; then
+            run "optipng -o2" optipng -quiet -o2 "$work"/run/*.png
+            echo "wall /o1 : optipng -o2 = $(echo "scale=2; $o1 / $last_wall" | bc)," \
+                "/o4 : optipng -o2 = $(echo "scale=2; $o4 / $last_wall" | bc)"
+        else
+            echo "optipng not available: no peer figures"
+        fi
+    done
+}
+
 mkdir -p "$work/deb" "$work/x"
-(cd "$work/deb" && apt-get download desktop-base plasma-workspace-wallpapers >/dev/null 2>&1) ||
+packages="desktop-base plasma-workspace-wallpapers"
+[ "$arg" = "--large" ] && packages="plasma-workspace-wallpapers"
+# shellcheck disable=SC2086
+(cd "$work/deb" && apt-get download $packages >/dev/null 2>&1) ||
     { echo "apt-get download failed" >&2; exit 1; }
 for d in "$work"/deb/*.deb; do dpkg-deb -x "$d" "$work/x"; done
+
+if [ "$arg" = "--large" ]; then
+    large_indexed
+    exit 0
+fi
 
 mapfile -t files < <(find "$work/x" -type f -iname '*.png' -size -2600k -printf '%s %p\n' | sort -n |
     awk 'NR % 8 == 0 {print $2}')
@@ -102,3 +161,5 @@ mapfile -t files < <(find "$work/x/usr/share/wallpapers" -type f -name '3840x216
     sort -n | head -3 | awk '{print $2}')
 header "3840 x 2160 wallpapers"
 levels_and_peer
+
+large_indexed

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -239,11 +240,16 @@ OutputImage BuildInputPalette(const WorkImage& image, int depth) {
     return out;
 }
 
+// A size limit read while a measurement runs: a file that reaches it cannot be chosen.
+using SizeLimit = std::function<uint64_t()>;
+// Told each size measured in full, as soon as it is known.
+using SizeSeen = std::function<void(uint64_t)>;
+
 class Measurer {
 public:
     Measurer(const Options& o, ThreadPool* pool) : o_(o), pool_(pool) {}
 
-    uint64_t Size(const OutputImage& image, uint8_t filterSet, int strategy = 0) const {
+    EncodeSettings Settings(const OutputImage& image, uint8_t filterSet, int strategy) const {
         EncodeSettings s;
         s.filterSet = filterSet;
         s.level = 6;
@@ -251,16 +257,59 @@ public:
         s.strategy = strategy;
         s.windowBits = 15;
         s.heuristic = o_.heuristicByColorType ? ((image.colorType == kPngGrey || image.colorType == kPngPalette) ? 2 : 7) : o_.heuristic;
-        return EncodePngJx(image, s).bytes.size();
+        return s;
     }
     // The smallest size under these (filter set, strategy) pairs, measured side by side.
     uint64_t Smallest(const OutputImage& image, const std::vector<std::pair<uint8_t, int>>& settings) const {
-        std::vector<uint64_t> sizes(settings.size());
-        ParallelFor(pool_, settings.size(), [&](size_t i) { sizes[i] = Size(image, settings[i].first, settings[i].second); });
-        return *std::min_element(sizes.begin(), sizes.end());
+        return Winner({&image}, settings, nullptr, nullptr)->size;
     }
-    // None and all five filters, the smaller.
-    uint64_t Best(const OutputImage& image) const { return Smallest(image, {{0x01, 0}, {0x1F, 0}}); }
+
+    struct Measured {
+        size_t index;
+        uint64_t size;
+    };
+    // Among images, each sized as the smallest of its encodings under settings, the smallest
+    // (the earlier one on a tie); none when every image reached the limit. An encoding is given
+    // up once it cannot decide the outcome: as large as an earlier image's encoding, larger than
+    // a later one's, as large as another encoding of its own image, or at the limit.
+    std::optional<Measured> Winner(const std::vector<const OutputImage*>& images,
+                                   const std::vector<std::pair<uint8_t, int>>& settings, const SizeLimit& limit,
+                                   const SizeSeen& seen) const {
+        const size_t n = images.size(), k = settings.size();
+        std::mutex mutex;
+        std::vector<std::optional<uint64_t>> sizes(n * k);
+        auto bound = [&](size_t image, size_t setting) {
+            uint64_t b = limit ? limit() : UINT64_MAX;
+            std::lock_guard lock(mutex);
+            for (size_t j = 0; j < n; ++j)
+                for (size_t t = 0; t < k; ++t) {
+                    const std::optional<uint64_t>& v = sizes[j * k + t];
+                    if (!v || (j == image && t == setting)) continue;
+                    b = std::min(b, j > image ? *v + 1 : *v);
+                }
+            return b;
+        };
+        // Settings-major: each image's first encoding early, so the bounds tighten soon.
+        ParallelFor(pool_, n * k, [&](size_t job) {
+            const size_t image = job % n, setting = job / n;
+            const OutputImage& out = *images[image];
+            std::optional<uint64_t> size = MeasureEncodedSize(out, Settings(out, settings[setting].first, settings[setting].second),
+                                                              [&] { return bound(image, setting); });
+            if (size && seen) seen(*size);
+            std::lock_guard lock(mutex);
+            sizes[image * k + setting] = size;
+        });
+        std::optional<Measured> best;
+        for (size_t i = 0; i < n; ++i) {
+            std::optional<uint64_t> size;
+            for (size_t t = 0; t < k; ++t)
+                if (sizes[i * k + t] && (!size || *sizes[i * k + t] < *size)) size = sizes[i * k + t];
+            if (size && (!best || *size < best->size)) best = Measured{i, *size};
+        }
+        return best;
+    }
+    // None and all five filters.
+    static std::vector<std::pair<uint8_t, int>> NoneAndAll() { return {{0x01, 0}, {0x1F, 0}}; }
     ThreadPool* Pool() const { return pool_; }
 
 private:
@@ -277,29 +326,36 @@ bool Reorderable(const WorkImage& image, const Options& options) {
     return !(options.keepPalette && image.pngColorType == kPngPalette && !image.indices.empty() && image.kind == InputKind::Png);
 }
 
+// The image measured as a candidate layout; none when it reached the limit.
+std::optional<Candidate> Measure(OutputImage image, const Measurer& m, const SizeLimit& limit, const SizeSeen& seen) {
+    std::optional<Measurer::Measured> w = m.Winner({&image}, Measurer::NoneAndAll(), limit, seen);
+    if (!w) return std::nullopt;
+    return Candidate{std::move(image), w->size};
+}
+
+// None also when every order reached the limit.
 std::optional<Candidate> ChoosePaletteOrder(const WorkImage& image, const Options& options, int depth,
-                                            Transparency kind, const Measurer& m) {
+                                            Transparency kind, const Measurer& m, const SizeLimit& limit = nullptr,
+                                            const SizeSeen& seen = nullptr) {
     if (!Reorderable(image, options)) {
         if ((size_t(1) << depth) < image.palette.size()) return std::nullopt;
-        Candidate c{BuildInputPalette(image, depth), 0};
-        c.size = m.Best(c.image);
-        return c;
+        return Measure(BuildInputPalette(image, depth), m, limit, seen);
     }
     const std::vector<ColorUse>& base = image.analysis.colorTable;
     if ((size_t(1) << depth) < base.size()) return std::nullopt;
     constexpr size_t kOrders = std::size(kChooserOrders);
     const size_t count = (kind == Transparency::Binary ? 2 : 1) * kOrders;
-    std::vector<Candidate> candidates(count);
+    std::vector<OutputImage> images(count);
     ParallelFor(m.Pool(), count, [&](size_t i) {
         std::vector<ColorUse> table = base;
         OrderColorTable(table, kChooserOrders[i % kOrders], i >= kOrders);
-        candidates[i].image = BuildPalette(image, table, depth);
-        candidates[i].size = m.Best(candidates[i].image);
+        images[i] = BuildPalette(image, table, depth);
     });
-    size_t best = 0;
-    for (size_t i = 1; i < count; ++i)
-        if (candidates[i].size < candidates[best].size) best = i;
-    return std::move(candidates[best]);
+    std::vector<const OutputImage*> list;
+    for (const OutputImage& out : images) list.push_back(&out);
+    std::optional<Measurer::Measured> w = m.Winner(list, Measurer::NoneAndAll(), limit, seen);
+    if (!w) return std::nullopt;
+    return Candidate{std::move(images[w->index]), w->size};
 }
 
 // Whether the grey image holds exactly at `depth` (high bytes on its grid).
@@ -495,15 +551,18 @@ OutputImage ChooseOutputFormat(WorkImage& image, const Options& options, ThreadP
     // At most 256 colours: try every layout that holds them, in slot order.
     const size_t colours = a.colorTable.size();
     const int lowDepth = BitsFor(colours);
-    std::vector<std::function<std::optional<Candidate>()>> slots;
-    auto direct = [&](bool rgb, int depth) {
-        return [&, rgb, depth]() -> std::optional<Candidate> {
-            Candidate c{BuildPlain(image, rgb, depth, kind, mayRecolour), 0};
-            c.size = m.Best(c.image);
-            return c;
+    using Slot = std::function<std::optional<Candidate>(const SizeLimit&, const SizeSeen&)>;
+    std::vector<Slot> slots;
+    auto direct = [&](bool rgb, int depth) -> Slot {
+        return [&, rgb, depth](const SizeLimit& limit, const SizeSeen& seen) {
+            return Measure(BuildPlain(image, rgb, depth, kind, mayRecolour), m, limit, seen);
         };
     };
-    auto palette = [&](int depth) { return [&, depth]() { return ChoosePaletteOrder(image, options, depth, kind, m); }; };
+    auto palette = [&](int depth) -> Slot {
+        return [&, depth](const SizeLimit& limit, const SizeSeen& seen) {
+            return ChoosePaletteOrder(image, options, depth, kind, m, limit, seen);
+        };
+    };
     bool greyOk = a.grey && kind != Transparency::Alpha && GreyFits(image, lowDepth);
     if (greyOk && kind == Transparency::Binary) greyOk = FindKey(image, 1, lowDepth, mayRecolour).has_value();
     if (greyOk) {
@@ -518,8 +577,38 @@ OutputImage ChooseOutputFormat(WorkImage& image, const Options& options, ThreadP
         if (kind != Transparency::Binary) slots.push_back(direct(true, 8));
         if (a.grey) slots.push_back(direct(false, 8));
     }
+    // Walking the slots, a candidate replaces the choice unless it is at least 1 % larger, so
+    // after a slot of size v the choice is at most v, and each later slot raises it by less than
+    // 1 %. A slot d places after one of size v can thus win only below v * 1.01^d: from that size
+    // on it is given up, which skips a layout that cannot win (true colour beside a palette, a
+    // deeper palette beside a shallower one) once its partial file shows it. Any encoding a slot
+    // has measured in full is at least its size, so it serves as v before the slot ends. The
+    // slots run side by side and the limits tighten as sizes come in; the choice is the same.
+    std::mutex mutex;
+    std::vector<std::optional<uint64_t>> upper(slots.size());
+    auto seenBy = [&](size_t slot) {
+        return [&, slot](uint64_t size) {
+            std::lock_guard lock(mutex);
+            if (!upper[slot] || size < *upper[slot]) upper[slot] = size;
+        };
+    };
+    auto limitOf = [&](size_t slot) {
+        return [&, slot] {
+            unsigned __int128 limit = UINT64_MAX;
+            std::lock_guard lock(mutex);
+            for (size_t j = 0; j < slot; ++j) {
+                if (!upper[j]) continue;
+                unsigned __int128 num = *upper[j], den = 1;
+                for (size_t d = j; d < slot; ++d) num *= 101, den *= 100;
+                limit = std::min(limit, (num + den - 1) / den);
+            }
+            return uint64_t(limit);
+        };
+    };
     std::vector<std::optional<Candidate>> candidates(slots.size());
-    ParallelFor(pool, slots.size(), [&](size_t i) { candidates[i] = slots[i](); });
+    ParallelFor(pool, slots.size(), [&](size_t i) {
+        candidates[i] = slots[i](limitOf(i), seenBy(i));
+    });
     std::optional<Candidate> best;
     for (auto& c : candidates) {
         if (!c) continue;
@@ -604,7 +693,7 @@ OutputImage BuildOutputImage(WorkImage& image, const Options& options, std::ostr
     OutputImage out;
     if (!options.optimizeTransparent || options.keepColorType || options.keepPalette ||
         (a.transparent == 0 && a.partial == 0) || a.colorCount < 3) {
-        out = ChooseOutputFormat(image, options);
+        out = ChooseOutputFormat(image, options, pool);
     } else {
         const Measurer m(options, pool);
         // Each fill works on the image as the previous one left it; the run fills only pay

@@ -320,7 +320,10 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         const std::atomic<size_t>* left = context.filesLeft;
         const bool shared = context.poolShared;
         TrialResult result = RunTrialSearch(out, options, context.encode, context.pool, console.stream(),
-                                            [shared, left] { return !shared || (left && left->load() <= 1); });
+                                            [shared, left] {
+                                                return (!shared || (left && left->load() <= 1)) &&
+                                                       !OtherProcessesKeepCoresBusy();
+                                            });
         if (!options.logFile.empty()) WriteLogRecord(Absolute(options.logFile, context.currentDir), input, image, out, result);
 
         std::error_code ec;

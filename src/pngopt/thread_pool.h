@@ -33,6 +33,10 @@ private:
     std::vector<std::thread> workers_;
 };
 
+// Whether other processes keep at least half of the machine's hardware threads running: work
+// done only in case it is wanted then slows what is wanted. False when it cannot be told.
+bool OtherProcessesKeepCoresBusy();
+
 // Runs produce(0..n-1) on the pool (inline when pool is null) and hands every result to
 // consume in index order on the calling thread; before(i) runs in order just ahead of
 // consume(i), so everything it prints comes out as a sequential run would print it.

@@ -158,16 +158,28 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
             if (!slot) slot = std::make_shared<CostTable>();
             table = slot;
         }
+        // A row's costs depend on that row and the one above only (the deflate-based heuristics
+        // score each row alone), so bands of rows are scored side by side: the table is the same,
+        // and trials waiting for it (heuristic 7 deflates every residual row) wait less.
         std::call_once(table->once, [&] {
-            pngenc::RowFilterChooser chooser(Chooser(s), fullRow, bpp);
             Costs costs(rows.size());
-            for (size_t i = 0; i < rows.size(); ++i) {
-                const Row& r = rows[i];
-                if (r.passStart) chooser.StartPass();
-                pngenc::PackImageRow(png, r.y, r.x0, r.dx, r.count, chooser.RawRow(), r.n);
-                chooser.CostAll(r.n, costs[i]);
-                chooser.Advance();
-            }
+            const size_t band = std::max<size_t>(64, (rows.size() + 31) / 32);
+            ParallelFor(pool, (rows.size() + band - 1) / band, [&](size_t b) {
+                pngenc::RowFilterChooser chooser(Chooser(s), fullRow, bpp);
+                const size_t first = b * band, last = std::min(rows.size(), first + band);
+                if (!rows[first].passStart) {
+                    const Row& above = rows[first - 1];
+                    pngenc::PackImageRow(png, above.y, above.x0, above.dx, above.count, chooser.RawRow(), above.n);
+                    chooser.Advance();
+                }
+                for (size_t i = first; i < last; ++i) {
+                    const Row& r = rows[i];
+                    if (r.passStart) chooser.StartPass();
+                    pngenc::PackImageRow(png, r.y, r.x0, r.dx, r.count, chooser.RawRow(), r.n);
+                    chooser.CostAll(r.n, costs[i]);
+                    chooser.Advance();
+                }
+            });
             table->costs = std::move(costs);
         });
         return table->costs;
@@ -452,5 +464,69 @@ EncodedPng TrialEngine::BestFile() {
 }
 
 int TrialEngine::BestSeq() const { return impl_->bestSeq; }
+
+std::optional<uint64_t> MeasureEncodedSize(const OutputImage& image, const EncodeSettings& settings,
+                                           const std::function<uint64_t()>& limit) {
+    PngImage png = MakeEncoderImage(image, settings);
+    const uint64_t base = pngenc::FrameImageData(png, {}).size();
+    const uint64_t idat = uint64_t(png.MaxIdatSize);
+    auto fileSize = [&](uint64_t stream) { return base + stream + 12 * ((stream + idat - 1) / idat); };
+
+    pngenc::ChooserSettings cs;
+    cs.FilterSet = png.FilterSet;
+    cs.Heuristic = png.Heuristic;
+    cs.CompressionLevel = png.CompressionLevel;
+    cs.WindowBits = png.WindowBits;
+    cs.MemoryLevel = png.MemoryLevel;
+    cs.Strategy = png.Strategy;
+    const uint32_t w = png.Width(), h = png.Height();
+    const size_t fullRow = (size_t(w) * png.Channels() * png.BitDepth() + 7) / 8;
+    pngenc::RowFilterChooser chooser(cs, fullRow, std::max(1u, png.Channels() * png.BitDepth() / 8));
+
+    z_stream z{};
+    if (deflateInit2(&z, png.CompressionLevel, Z_DEFLATED, png.WindowBits, png.MemoryLevel, png.Strategy) != Z_OK)
+        throw PngError("PNG: cannot start deflate with these parameters");
+    struct End {
+        z_stream* z;
+        ~End() { deflateEnd(z); }
+    } end{&z};
+    std::vector<uint8_t> sink(size_t(256) << 10);
+    auto run = [&](int flush) {
+        for (;;) {
+            if (z.avail_out == 0) {
+                z.next_out = sink.data();
+                z.avail_out = uInt(sink.size());
+            }
+            const int rc = deflate(&z, flush);
+            if (rc == Z_STREAM_END) return;
+            if (rc != Z_OK && !(rc == Z_BUF_ERROR && flush == Z_FINISH)) throw PngError("PNG: deflate failed");
+            if (flush == Z_NO_FLUSH && z.avail_in == 0) return;
+        }
+    };
+    z.avail_out = 0;
+    const bool interlaced = png.Interlace == 1;
+    size_t sinceCheck = 0;
+    for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+        const pngenc::PassInfo info = interlaced ? pngenc::kAdam7[pass] : pngenc::PassInfo{0, 0, 1, 1};
+        const auto [pw, ph] = pngenc::PassSize(info, w, h);
+        if (pw == 0 || ph == 0) continue;
+        const size_t n = (size_t(pw) * png.Channels() * png.BitDepth() + 7) / 8;
+        chooser.StartPass();
+        for (uint32_t k = 0; k < ph; ++k) {
+            pngenc::PackImageRow(png, info.y0 + k * info.dy, info.x0, info.dx, pw, chooser.RawRow(), n);
+            z.next_in = const_cast<Bytef*>(chooser.Output(chooser.Choose(n)));
+            z.avail_in = uInt(n + 1);
+            run(Z_NO_FLUSH);
+            chooser.Advance();
+            sinceCheck += n + 1;
+            if (sinceCheck >= (64u << 10)) {
+                sinceCheck = 0;
+                if (fileSize(z.total_out) >= limit()) return std::nullopt;
+            }
+        }
+    }
+    run(Z_FINISH);
+    return fileSize(z.total_out);
+}
 
 }  // namespace jx::quillox

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "pngopt/encoder.h"
@@ -63,6 +64,13 @@ private:
     struct Impl;
     std::shared_ptr<Impl> impl_;
 };
+
+// The size of the file EncodePngJx writes for the image under these settings, found without
+// keeping the file (its deflate output goes through a small buffer). Gives up, with nullopt, as
+// soon as the file is sure to be at least limit() bytes; limit is read as the encode runs and
+// may fall meanwhile. A size at or above the limit may still come back.
+std::optional<uint64_t> MeasureEncodedSize(const OutputImage& image, const EncodeSettings& settings,
+                                           const std::function<uint64_t()>& limit);
 
 // Runs job(0..n-1) on the pool's workers and the calling thread; returns when all are done.
 // The caller takes part, so this may be used from inside a pool job. The first error is rethrown.

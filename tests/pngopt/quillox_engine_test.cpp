@@ -61,6 +61,35 @@ TEST(QuilloxEngine, WritesTheEncodersFile) {
     }
 }
 
+// Row costs scored in bands of rows, on a pool or not, across pass starts: the encoder's rows.
+TEST(QuilloxEngine, RowCostsInBandsChooseTheEncodersRows) {
+    OutputImage image;
+    image.width = 97;
+    image.height = 700;
+    image.colorType = kPngRgb;
+    image.rowBytes = 3 * 97;
+    uint32_t seed = 5;
+    for (uint32_t y = 0; y < 700; ++y)
+        for (uint32_t x = 0; x < 97; ++x)
+            for (uint32_t c = 0; c < 3; ++c) {
+                seed = seed * 1664525u + 1013904223u;
+                image.rows.push_back(uint8_t(x * (c + 1) + y * (3 - c) + (y % 50 < 10 ? seed >> 29 : 0)));
+            }
+    ThreadPool pool(3);
+    for (ThreadPool* p : {static_cast<ThreadPool*>(nullptr), &pool})
+        for (bool interlace : {false, true})
+            for (int heuristic : {2, 7, 9}) {
+                SCOPED_TRACE(std::string(interlace ? "interlaced" : "") + " h" + std::to_string(heuristic));
+                image.interlace = interlace;
+                const EncodeSettings s = Trial(0x1F, heuristic, 0, 6, 8);
+                const EncodedPng expected = EncodePngJx(image, s);
+                TrialEngine engine(image, p, false);
+                std::vector<EngineOutcome> r = engine.Run({{s, 0}}, {0});
+                EXPECT_EQ(r[0].fingerprint, expected.fingerprint);
+                EXPECT_EQ(engine.BestFile().bytes, expected.bytes);
+            }
+}
+
 TEST(QuilloxEngine, AbandonsOnlyTrialsThatCannotWin) {
     const EncodeSettings good = Trial(0x1F, 2), poor = Trial(0x01, 2, 2);
     {
@@ -109,6 +138,42 @@ TEST(QuilloxEngine, AbandonsOnlyTrialsThatCannotWin) {
         EXPECT_EQ(engine.BestSeq(), 1);
         EXPECT_EQ(engine.BestFile().bytes, EncodePngJx(image, good).bytes);
     }
+}
+
+// The measuring road gives the size of the file the encoder writes, and stops short only once
+// that file is sure to reach the limit.
+TEST(QuilloxEngine, MeasuredSizeIsTheEncodersAndStopsOnlyAtTheLimit) {
+    for (const char* name : {"basn2c08", "basn3p04", "basn4a16", "f02n0g08", "s09n3p02"}) {
+        for (int interlace : {0, 1}) {
+            for (const EncodeSettings& s : {Trial(0x1F, 2, 0, 6, 8), Trial(0x01, 2, 0, 6, 8), Trial(0x1F, 7, 1, 8, 7),
+                                            Trial(0x06, 4, 3), Trial(0x1F, 9, 2, 1, 1)}) {
+                SCOPED_TRACE(std::string(name) + (interlace ? " interlaced" : "") + " h" + std::to_string(s.heuristic));
+                const OutputImage image = Suite(name, interlace);
+                const uint64_t size = EncodePngJx(image, s).bytes.size();
+                EXPECT_EQ(MeasureEncodedSize(image, s, [] { return UINT64_MAX; }), size);
+                EXPECT_EQ(MeasureEncodedSize(image, s, [&] { return size + 1; }), size);
+            }
+        }
+    }
+    // Noise over several IDAT chunks' worth of rows: a limit below the size stops it part way,
+    // and one that falls while it runs is heeded.
+    OutputImage noise;
+    noise.width = noise.height = 1024;
+    noise.colorType = kPngPalette;
+    noise.rowBytes = 1024;
+    for (int i = 0; i < 256; ++i) noise.palette.push_back({uint8_t(i), uint8_t(i), uint8_t(255 - i), 255});
+    uint32_t seed = 1;
+    for (uint32_t i = 0; i < 1024 * 1024; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        noise.rows.push_back(uint8_t(seed >> 24));
+    }
+    const EncodeSettings s = Trial(0x01, 2, 0, 1, 8);
+    const uint64_t size = EncodePngJx(noise, s).bytes.size();
+    EXPECT_EQ(MeasureEncodedSize(noise, s, [] { return UINT64_MAX; }), size);
+    EXPECT_EQ(MeasureEncodedSize(noise, s, [&] { return size / 2; }), std::nullopt);
+    int calls = 0;
+    EXPECT_EQ(MeasureEncodedSize(noise, s, [&] { return ++calls < 3 ? UINT64_MAX : uint64_t(0); }), std::nullopt);
+    EXPECT_EQ(calls, 3);
 }
 
 // Trials run ahead, right or wrong, given up or not, change no outcome and no file.
@@ -182,7 +247,8 @@ TEST(QuilloxEngine, SearchMatchesThePlainEncoder) {
 // Layout, palette order and transparent fill measured side by side choose what one core chooses.
 TEST(QuilloxEngine, OutputImageWithPoolEqualsWithout) {
     ThreadPool pool(4);
-    for (const char* name : {"tbrn2c08", "tbbn3p08", "bgan6a16"}) {
+    // Grey at a low depth beside palettes, palettes of several depths beside true colour.
+    for (const char* name : {"tbrn2c08", "tbbn3p08", "bgan6a16", "basn0g04", "basn3p04", "s09n3p02"}) {
         for (const char* level : {"/o2", "/o4"}) {
             SCOPED_TRACE(std::string(name) + " " + level);
             const Options o = Opts({level});
