@@ -112,8 +112,8 @@ void To8Bit(WorkImage& image);
 OutputImage BuildPlain(const WorkImage& image, bool rgb, int depth, Transparency kind, bool mayRecolour);
 // "/nc": the input's colour type and depth, changed only where the pixels or "/jx" ask for it.
 OutputImage KeepColorType(WorkImage& image, const Options& options, const Measurer& m);
-// Every palette, grey and true-colour layout that holds at most 256 colours, measured; the
-// smallest wins, a later one only when it is at least 1 % smaller.
+// Every palette, grey and true-colour layout that holds at most 256 colours, measured in slot
+// order; a later layout replaces the choice unless it is at least 1 % larger.
 OutputImage ChooseSmallLayout(const WorkImage& image, const Options& options, Transparency kind, bool mayRecolour,
                               const Measurer& m, ThreadPool* pool);
 
@@ -126,8 +126,8 @@ OutputImage BuildPalette(const WorkImage& image, const std::vector<ColorUse>& ta
 OutputImage BuildInputPalette(const WorkImage& image, int depth);
 
 // Palette order (output_palette_order.cpp).
-// The palette image at `depth` in the order that encodes smallest; none when the colours do not
-// fit the depth, and also when every order reached the limit.
+// The palette image at `depth` in the order that encodes smallest (the input's own under "/np");
+// none when the colours do not fit the depth, and also when every order reached the limit.
 std::optional<Candidate> ChoosePaletteOrder(const WorkImage& image, const Options& options, int depth,
                                             Transparency kind, const Measurer& m, const SizeLimit& limit = nullptr,
                                             const SizeSeen& seen = nullptr);
