@@ -27,6 +27,7 @@ seeds() {
 }
 
 targets=$(sed -n 's/^set(JX_FUZZ_TARGETS \(.*\))$/\1/p' "$here/CMakeLists.txt")
+passed=0
 for t in $targets; do
     mkdir -p "$work/$t"
     log=$work/$t.log
@@ -40,4 +41,6 @@ for t in $targets; do
     fi
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     echo "fuzz_$t: ${runs:-?} runs, no finding"
+    passed=$((passed + 1))
 done
+echo "fuzz: $passed passed, 0 failed"
