@@ -27,27 +27,12 @@
 #include "imaging/color_tree.h"
 #include "imaging/quantize.h"
 #include "imaging/remap.h"
+#include "read_png.h"
 
 namespace {
 
-struct Rgba {
-    int w = 0, h = 0;
-    std::vector<uint8_t> px;
-};
-
-Rgba ReadPng(const char* path) {
-    png_image img{};
-    img.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&img, path)) throw std::runtime_error(std::string("cannot read ") + path);
-    img.format = PNG_FORMAT_RGBA;
-    Rgba out;
-    out.w = static_cast<int>(img.width);
-    out.h = static_cast<int>(img.height);
-    out.px.resize(PNG_IMAGE_SIZE(img));
-    if (!png_image_finish_read(&img, nullptr, out.px.data(), 0, nullptr))
-        throw std::runtime_error(std::string("cannot decode ") + path + ": " + img.message);
-    return out;
-}
+using bench::ReadPng;
+using bench::Rgba;
 
 void WritePng(const std::string& path, int w, int h, const std::vector<uint8_t>& rgba) {
     png_image img{};

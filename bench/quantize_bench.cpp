@@ -17,27 +17,12 @@
 #include "imaging/engine_state.h"
 #include "imaging/quantize.h"
 #include "imaging/remap.h"
+#include "read_png.h"
 
 namespace {
 
-struct Rgba {
-    int w = 0, h = 0;
-    std::vector<uint8_t> px;
-};
-
-Rgba ReadPng(const char* path) {
-    png_image img{};
-    img.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&img, path)) throw std::runtime_error(std::string("cannot read ") + path);
-    img.format = PNG_FORMAT_RGBA;
-    Rgba out;
-    out.w = static_cast<int>(img.width);
-    out.h = static_cast<int>(img.height);
-    out.px.resize(PNG_IMAGE_SIZE(img));
-    if (!png_image_finish_read(&img, nullptr, out.px.data(), 0, nullptr))
-        throw std::runtime_error(std::string("cannot decode ") + path + ": " + img.message);
-    return out;
-}
+using bench::ReadPng;
+using bench::Rgba;
 
 void WritePng(const char* path, const jx::TPixelImage& im) {
     png_image img{};
