@@ -289,8 +289,10 @@ PngImage ReadRows(std::span<const uint8_t> file, const Header& h, PngRowReader& 
 }  // namespace
 
 PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions& options) {
-    // A row reader reads nothing past the image data, so damage there does not spoil its rows.
-    const std::vector<ChunkRef> chunks = WalkChunks(file, true, options.DroppedChunks, options.Rows != nullptr);
+    // A row or header reader reads nothing past the image data, so damage there is not its to
+    // judge; nor are the CRCs of chunks whose data a header reader never uses.
+    const std::vector<ChunkRef> chunks =
+        WalkChunks(file, !options.HeaderOnly, options.DroppedChunks, options.Rows != nullptr || options.HeaderOnly);
     const Header h = ParseHeader(file, chunks);
     uint64_t idatBytes = 0;
     for (const ChunkRef& c : chunks)

@@ -92,8 +92,8 @@ struct PngDecodeOptions {
     bool ReadRowFilters = true;
     // Either of these keeps no pixels: the image Decode returns holds no size and no rows, only
     // the palette, transparency and chunks (HeaderOnly: nothing). No storage limit applies then;
-    // CheckSize carries the caller's. HeaderOnly stops once the header and the image data size
-    // are checked; with Rows, the rows go to the reader instead, without ScreenGamma (libpng's
+    // CheckSize carries the caller's. Nothing past the image data is read. HeaderOnly stops once
+    // the header and the image data size are checked, and checks no CRC; with Rows, the rows go to the reader instead, without ScreenGamma (libpng's
     // default cap on width and height bounds its row buffers).
     bool HeaderOnly = false;
     PngRowReader* Rows = nullptr;
