@@ -1,15 +1,14 @@
 #include "fileio/picture_preview.h"
 
-#include <png.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 
 #include "fileio/bitmap.h"
 #include "fileio/errors.h"
@@ -22,6 +21,7 @@
 #include "platform/file_size.h"
 #include "platform/process.h"
 #include "platform/temp_name.h"
+#include "pngopt/pngenc/png_image.h"
 
 namespace jx {
 namespace {
@@ -71,74 +71,49 @@ TPreviewImage FromDecoded(const TDecodedImage& d) {
 
 // ---- PNG, every step-th row and column ----
 
-struct PngReadState {
-    const uint8_t* data;
-    size_t size;
-    size_t at;
-    char message[200];
+class TPngPreview : public PngRowReader {
+public:
+    TPngPreview(int32_t maxSide, TPreviewImage& out) : maxSide_(maxSide), out_(out) {}
+
+    void Start(uint32_t width, uint32_t height, bool interlaced) override {
+        // Adam7 needs the whole image in memory before any row is complete.
+        if (interlaced) throw PngError("an interlaced PNG this large has no preview");
+        step_ = StepFor(int32_t(width), int32_t(height), maxSide_);
+        out_.Width = int32_t((width + uint32_t(step_) - 1) / uint32_t(step_));
+        out_.Height = int32_t((height + uint32_t(step_) - 1) / uint32_t(step_));
+        out_.FileWidth = int32_t(width);
+        out_.FileHeight = int32_t(height);
+        out_.Bgra.assign(size_t(out_.Width) * size_t(out_.Height) * 4, 0);
+    }
+    void Row(uint32_t y, const uint8_t* bgra) override {
+        if (y % uint32_t(step_) != 0) return;
+        uint8_t* o = out_.Bgra.data() + size_t(y / uint32_t(step_)) * size_t(out_.Width) * 4;
+        for (int32_t x = 0; x < out_.Width; ++x) std::memcpy(o + size_t(x) * 4, bgra + size_t(x) * size_t(step_) * 4, 4);
+    }
+
+private:
+    int32_t maxSide_;
+    TPreviewImage& out_;
+    int32_t step_ = 1;
 };
 
-void PngRead(png_structp png, png_bytep out, png_size_t n) {
-    auto* s = static_cast<PngReadState*>(png_get_io_ptr(png));
-    if (n > s->size - s->at) png_error(png, "file cut short");
-    std::memcpy(out, s->data + s->at, n);
-    s->at += n;
-}
-
-void PngFail(png_structp png, png_const_charp msg) {
-    auto* s = static_cast<PngReadState*>(png_get_error_ptr(png));
-    std::snprintf(s->message, sizeof s->message, "%s", msg);
-    png_longjmp(png, 1);
-}
-
-void PngWarn(png_structp, png_const_charp) {}
-
-// No object with a destructor lives between setjmp and a longjmp.
 bool DecodePngScaled(const std::vector<uint8_t>& file, int32_t maxSide, TPreviewImage& out, std::string& error) {
-    PngReadState state{file.data(), file.size(), 0, {0}};
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, PngFail, PngWarn);
-    if (!png) return false;
-    png_infop info = png_create_info_struct(png);
-    png_bytep volatile row = nullptr;
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        std::free(row);
-        error = state.message;
-        return false;
+    TPngPreview preview(maxSide, out);
+    PngDecodeOptions options;
+    options.Rows = &preview;
+    options.ReadRowFilters = false;
+    // A damaged ancillary chunk does not spoil the picture.
+    std::vector<std::string> dropped;
+    options.DroppedChunks = &dropped;
+    try {
+        PngImage::Decode(file, options);
+        return true;
+    } catch (const PngError& e) {
+        error = e.what();
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
     }
-    png_set_read_fn(png, &state, PngRead);
-    png_read_info(png, info);
-    const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-    if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE) {
-        // Adam7 needs the whole image in memory before any row is complete.
-        png_destroy_read_struct(&png, &info, nullptr);
-        error = "an interlaced PNG this large has no preview";
-        return false;
-    }
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_bgr(png);
-    png_read_update_info(png, info);
-    const int32_t step = StepFor(int32_t(w), int32_t(h), maxSide);
-    const int32_t ow = int32_t((w + step - 1) / step), oh = int32_t((h + step - 1) / step);
-    out.Width = ow;
-    out.Height = oh;
-    out.FileWidth = int32_t(w);
-    out.FileHeight = int32_t(h);
-    out.Bgra.assign(size_t(ow) * size_t(oh) * 4, 0);  // sized before the loop: nothing throws inside
-    row = static_cast<png_bytep>(std::malloc(size_t(w) * 4));
-    if (!row) png_error(png, "out of memory");
-    for (png_uint_32 y = 0; y < h; ++y) {
-        png_read_row(png, row, nullptr);
-        if (y % png_uint_32(step) != 0) continue;
-        uint8_t* o = out.Bgra.data() + size_t(y / png_uint_32(step)) * size_t(ow) * 4;
-        for (int32_t x = 0; x < ow; ++x) std::memcpy(o + size_t(x) * 4, row + size_t(x) * size_t(step) * 4, 4);
-    }
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::free(row);
-    return true;
+    return false;
 }
 
 // ---- JPEG with libjpeg's own scaling ----

@@ -55,6 +55,26 @@ TEST_F(PicturePreviewTest, LargePngDecodesCappedAndKeepsItsPixels) {
     }
 }
 
+// Read row by row: an interlaced file has no complete row before its last pass and gets the
+// preview's own message; a file cut after its image data still shows its rows.
+TEST_F(PicturePreviewTest, LargePngRowByRowLimits) {
+    TPreviewLimits limits;
+    limits.MaxSide = 8;
+    WriteFileBytes(Path("i.png"), test::ReadBytes(test::PngSuiteDir() / "basi0g08.png"));
+    try {
+        LoadPreview(Path("i.png"), limits);
+        ADD_FAILURE() << "interlaced preview decoded";
+    } catch (const FileIoError& e) {
+        EXPECT_STREQ(e.what(), "an interlaced PNG this large has no preview");
+    }
+    const auto file = test::ReadBytes(test::PngSuiteDir() / "basn2c08.png");
+    WriteFileBytes(Path("a.png"), file);
+    WriteFileBytes(Path("cut.png"), std::vector<uint8_t>(file.begin(), file.end() - 12));
+    const TPreviewImage whole = LoadPreview(Path("a.png"), limits), cut = LoadPreview(Path("cut.png"), limits);
+    EXPECT_EQ(whole.Width, 8);
+    EXPECT_EQ(cut.Bgra, whole.Bgra);
+}
+
 TEST_F(PicturePreviewTest, HugeHeadersAreRefusedBeforeDecodingAndSizesAreProbed) {
     // A BMP header claiming 40000 x 40000 pixels: refused from the header, nothing decoded.
     std::vector<uint8_t> bmp{'B', 'M'};

@@ -28,14 +28,19 @@ struct ChunkRef {
 
 // Walks the chunks from offset 8 until IEND; checks lengths, names and (optionally) CRCs. With
 // `dropped`, an ancillary chunk with a bad CRC is left out and named there instead of refused.
+// With `endAtImageData`, the walk ends after the last IDAT chunk: nothing past it is looked at.
 std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc,
-                                 std::vector<std::string>* dropped = nullptr) {
+                                 std::vector<std::string>* dropped = nullptr, bool endAtImageData = false) {
     if (file.size() < 8 || std::memcmp(file.data(), kSignature, 8) != 0) {
         throw PngError("PNG: not a PNG file (bad signature)");
     }
     std::vector<ChunkRef> chunks;
     size_t pos = 8;
     for (;;) {
+        if (endAtImageData && !chunks.empty() && chunks.back().name == "IDAT" &&
+            (file.size() - pos < 8 || std::memcmp(file.data() + pos + 4, "IDAT", 4) != 0)) {
+            return chunks;
+        }
         if (file.size() - pos < 12) {
             throw PngError(pos == file.size() ? "PNG: file is truncated (no IEND chunk)"
                                               : "PNG: file is truncated (incomplete chunk at the end)");
@@ -231,23 +236,77 @@ uint64_t StoredBytes(const Header& h) {
     return total;
 }
 
+// The palette and transparency libpng read, into the image's fields.
+void TakePaletteAndKey(png_structp png, png_infop info, uint8_t colorType, PngImage& img) {
+    png_colorp palette = nullptr;
+    int paletteSize = 0;
+    png_bytep alpha = nullptr;
+    int alphaSize = 0;
+    png_color_16p key = nullptr;
+    if (png_get_valid(png, info, PNG_INFO_PLTE)) png_get_PLTE(png, info, &palette, &paletteSize);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_get_tRNS(png, info, &alpha, &alphaSize, &key);
+    for (int i = 0; i < paletteSize; ++i) img.Palette.push_back(PngRgb{palette[i].red, palette[i].green, palette[i].blue});
+    if (colorType == kPngPalette) {
+        if (alpha && alphaSize > 0) img.PaletteAlpha.assign(alpha, alpha + alphaSize);
+    } else if (key && (colorType == kPngGrey || colorType == kPngRgb)) {
+        img.Key = PngKey{key->gray, key->red, key->green, key->blue};
+    }
+}
+
+// The rows one at a time as 8-bit BGRA to the reader; nothing past the last row is read.
+PngImage ReadRows(std::span<const uint8_t> file, const Header& h, PngRowReader& rows, PngImage img) {
+    rows.Start(h.width, h.height, h.interlace != 0);
+    if (h.interlace) throw PngError("PNG: an interlaced image cannot be read row by row");
+    pngenc::PngGuard guard(pngenc::PngGuard::kRead);
+    png_structp png = guard.png();
+    png_infop info = guard.info();
+    MemoryReader reader{file.data(), file.size(), 0};
+    size_t rowBytes = 0;
+    auto readInfo = [&] {
+        png_set_read_fn(png, &reader, ReadFromMemory);
+        png_read_info(png, info);
+        png_set_expand(png);
+        png_set_strip_16(png);
+        png_set_gray_to_rgb(png);
+        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+        png_set_bgr(png);
+        png_read_update_info(png, info);
+        rowBytes = png_get_rowbytes(png, info);
+    };
+    guard.Run(readInfo, "PNG: damaged file: ");
+    if (rowBytes != size_t(h.width) * 4) throw PngError("PNG: damaged file (row size)");
+    std::vector<uint8_t> row(rowBytes);
+    png_bytep out = row.data();
+    auto readRow = [&] { png_read_row(png, out, nullptr); };
+    for (uint32_t y = 0; y < h.height; ++y) {
+        guard.Run(readRow, "PNG: damaged file: ");
+        rows.Row(y, out);
+    }
+    TakePaletteAndKey(png, info, h.colorType, img);
+    return img;
+}
+
 }  // namespace
 
 PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions& options) {
-    const std::vector<ChunkRef> chunks = WalkChunks(file, true, options.DroppedChunks);
+    // A row or header reader reads nothing past the image data, so damage there is not its to
+    // judge; nor are the CRCs of chunks whose data a header reader never uses.
+    const std::vector<ChunkRef> chunks =
+        WalkChunks(file, !options.HeaderOnly, options.DroppedChunks, options.Rows != nullptr || options.HeaderOnly);
     const Header h = ParseHeader(file, chunks);
     uint64_t idatBytes = 0;
     for (const ChunkRef& c : chunks)
         if (c.name == "IDAT") idatBytes += c.length;
-    CheckHeader(h.width, h.height, h.colorType, h.depth);
+    const bool keepPixels = !options.HeaderOnly && !options.Rows;
+    CheckHeader(h.width, h.height, h.colorType, h.depth, keepPixels);
     if (options.CheckSize) options.CheckSize(h.width, h.height);
     if (StoredBytes(h) > idatBytes * kMaxInflateRatio + 1024) {
         throw PngError("PNG: image data is truncated (" + std::to_string(idatBytes) + " bytes cannot hold " +
                        std::to_string(h.width) + "x" + std::to_string(h.height) + " pixels)");
     }
-
     PngImage img;
-    img.SetHeader(h.width, h.height, h.colorType, h.depth);
+    if (options.HeaderOnly) return img;
+    if (keepPixels) img.SetHeader(h.width, h.height, h.colorType, h.depth);
     img.Interlace = h.interlace;
 
     // Structure: one IHDR, PLTE before the image data, IDAT chunks in one run.
@@ -279,6 +338,7 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
     }
     if (idat.empty()) throw PngError("PNG: no image data (IDAT chunk missing)");
     if (h.colorType == kPngPalette && !sawPlte) throw PngError("PNG: palette image without PLTE chunk");
+    if (options.Rows) return ReadRows(file, h, *options.Rows, std::move(img));
     if (options.ReadRowFilters) ScanRowFilters(file, idat, img);
     else img.RowFilters.assign(img.Height(), 0);
 
@@ -304,25 +364,12 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
     guard.Run(readInfo, "PNG: damaged file: ");
     if (rowBytes != img.RowBytes()) throw PngError("PNG: damaged file (row size)");
 
-    png_colorp palette = nullptr;
-    int paletteSize = 0;
-    png_bytep alpha = nullptr;
-    int alphaSize = 0;
-    png_color_16p key = nullptr;
     auto readRows = [&] {
         png_read_image(png, rows.data());
         png_read_end(png, nullptr);
-        if (png_get_valid(png, info, PNG_INFO_PLTE)) png_get_PLTE(png, info, &palette, &paletteSize);
-        if (png_get_valid(png, info, PNG_INFO_tRNS)) png_get_tRNS(png, info, &alpha, &alphaSize, &key);
     };
     guard.Run(readRows, "PNG: damaged file: ");
-
-    for (int i = 0; i < paletteSize; ++i) img.Palette.push_back(PngRgb{palette[i].red, palette[i].green, palette[i].blue});
-    if (h.colorType == kPngPalette) {
-        if (alpha && alphaSize > 0) img.PaletteAlpha.assign(alpha, alpha + alphaSize);
-    } else if (key && (h.colorType == kPngGrey || h.colorType == kPngRgb)) {
-        img.Key = PngKey{key->gray, key->red, key->green, key->blue};
-    }
+    TakePaletteAndKey(png, info, h.colorType, img);
     return img;
 }
 

@@ -47,7 +47,7 @@ PngImage::PngImage(uint32_t width, uint32_t height, uint8_t colorType, uint8_t b
     SetHeader(width, height, colorType, bitDepth);
 }
 
-size_t PngImage::CheckHeader(uint32_t width, uint32_t height, uint8_t colorType, uint8_t bitDepth) {
+size_t PngImage::CheckHeader(uint32_t width, uint32_t height, uint8_t colorType, uint8_t bitDepth, bool limitStorage) {
     if (!ValidDepth(colorType, bitDepth)) {
         throw PngError("PNG: colour type " + std::to_string(colorType) + " with bit depth " +
                        std::to_string(bitDepth) + " is not allowed");
@@ -58,7 +58,7 @@ size_t PngImage::CheckHeader(uint32_t width, uint32_t height, uint8_t colorType,
     }
     uint64_t rowBits = uint64_t(width) * ChannelsOf(colorType) * bitDepth;
     uint64_t rowBytes = (rowBits + 7) / 8;
-    if (rowBytes * height > kPngMaxImageBytes) {
+    if (limitStorage && rowBytes * height > kPngMaxImageBytes) {
         throw PngError("PNG: image of " + std::to_string(width) + "x" + std::to_string(height) +
                        " pixels is too large");
     }

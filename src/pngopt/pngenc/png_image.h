@@ -63,6 +63,19 @@ struct PngFilterChoice {
     uint32_t Fingerprint = 0;
 };
 
+// Rows handed out one at a time, for a reader that keeps only part of them (Decode keeps none).
+class PngRowReader {
+public:
+    virtual ~PngRowReader() = default;
+    // The header, once the file's structure and image data size are checked and before any pixel
+    // memory is taken; may throw to refuse. Interlaced rows are complete only at the last pass, so
+    // Decode refuses an interlaced file after this returns.
+    virtual void Start(uint32_t width, uint32_t height, bool interlaced) = 0;
+    // Row y, top to bottom: width x 4 bytes of 8-bit B, G, R, A (palette, grey and tRNS expanded,
+    // 16-bit samples cut to their high byte, alpha 255 where the file has none).
+    virtual void Row(uint32_t y, const uint8_t* bgra) = 0;
+};
+
 // How Decode reads: a gamma correction to apply, and a size check of the caller's own.
 struct PngDecodeOptions {
     // Above 0: the samples of grey and RGB images are corrected from the file's gAMA to this
@@ -77,6 +90,13 @@ struct PngDecodeOptions {
     // which saves one inflate of the image data for a reader that wants the pixels alone; short
     // or damaged image data is refused all the same.
     bool ReadRowFilters = true;
+    // Either of these keeps no pixels: the image Decode returns holds no size and no rows, only
+    // the palette, transparency and chunks (HeaderOnly: nothing). No storage limit applies then;
+    // CheckSize carries the caller's. Nothing past the image data is read. HeaderOnly stops once
+    // the header and the image data size are checked, and checks no CRC; with Rows, the rows go to the reader instead, without ScreenGamma (libpng's
+    // default cap on width and height bounds its row buffers).
+    bool HeaderOnly = false;
+    PngRowReader* Rows = nullptr;
 };
 
 class PngImage {
@@ -183,8 +203,10 @@ public:
     static std::vector<std::string> ListChunks(std::span<const uint8_t> file);
 
 private:
-    // Refuses what SetHeader refuses and returns the bytes of one row; allocates nothing.
-    static size_t CheckHeader(uint32_t width, uint32_t height, uint8_t colorType, uint8_t bitDepth);
+    // Refuses what SetHeader refuses and returns the bytes of one row; allocates nothing. Without
+    // limitStorage, sizes past kPngMaxImageBytes pass (for readers that keep no pixels).
+    static size_t CheckHeader(uint32_t width, uint32_t height, uint8_t colorType, uint8_t bitDepth,
+                              bool limitStorage = true);
 
     uint32_t width_ = 0, height_ = 0;
     uint8_t colorType_ = kPngRgb, bitDepth_ = 8;
