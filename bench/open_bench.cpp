@@ -18,7 +18,7 @@
 
 #include "fileio/open_image.h"
 #include "imaging/quantize.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace {
 

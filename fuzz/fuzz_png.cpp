@@ -2,7 +2,7 @@
 // and as jx opens a file (pixels mapped to records).
 #include "fileio/open_decoders.h"
 #include "fuzz_common.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> dropped;

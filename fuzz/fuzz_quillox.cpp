@@ -6,7 +6,7 @@
 #include "pngopt/encoder.h"
 #include "pngopt/image.h"
 #include "pngopt/output.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string ext = fuzz::ExtensionOf(data, size);

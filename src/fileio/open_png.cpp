@@ -3,7 +3,7 @@
 
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx {
 

@@ -21,7 +21,7 @@
 #include "platform/file_size.h"
 #include "platform/process.h"
 #include "platform/temp_name.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx {
 namespace {

@@ -16,8 +16,8 @@
 #include "fileio/tool_commands.h"
 #include "imaging/engine_state.h"
 #include "platform/file_size.h"
-#include "pngopt/pngenc/errors.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/errors.h"
+#include "pngenc/png_image.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;

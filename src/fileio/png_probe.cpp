@@ -10,7 +10,7 @@
 #include "fileio/errors.h"
 #include "platform/errors.h"
 #include "platform/replace_file.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "pngopt/pngenc/errors.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/errors.h"
+#include "pngenc/png_image.h"
 
 namespace jx::quillox {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "pngopt/output.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx::quillox {
 

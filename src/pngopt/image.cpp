@@ -13,7 +13,7 @@
 #include "fileio/open_decoders.h"
 #include "fileio/png_probe.h"
 #include "fileio/ppm_graphic.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx::quillox {
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "pngopt/pngenc/errors.h"
+#include "pngenc/errors.h"
 #include "pngopt/options.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx::quillox {
 

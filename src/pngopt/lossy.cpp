@@ -7,7 +7,7 @@
 #include <unordered_map>
 
 #include "pngopt/output.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx::quillox {
 namespace {

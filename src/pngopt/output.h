@@ -7,7 +7,7 @@
 
 #include "pngopt/image.h"
 #include "pngopt/options.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 #include "pngopt/thread_pool.h"
 
 namespace jx::quillox {

@@ -17,7 +17,7 @@
 
 #include "pngopt/chunks.h"
 #include "pngopt/image.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 #include "pngopt/output.h"
 #include "pngopt/parallel_files.h"
 #include "pngopt/trials.h"

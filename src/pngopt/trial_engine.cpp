@@ -12,10 +12,10 @@
 #include <mutex>
 #include <tuple>
 
-#include "pngopt/pngenc/errors.h"
-#include "pngopt/pngenc/image_data.h"
-#include "pngopt/pngenc/png_layout.h"
-#include "pngopt/pngenc/row_filter.h"
+#include "pngenc/errors.h"
+#include "pngenc/image_data.h"
+#include "pngenc/png_layout.h"
+#include "pngenc/row_filter.h"
 
 namespace jx::quillox {
 

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "pngopt/pngenc/errors.h"
+#include "pngenc/errors.h"
 #include "pngopt/trial_engine.h"
 
 namespace jx::quillox {

@@ -13,7 +13,7 @@
 #include "save_test_util.h"
 #include "fileio/errors.h"
 #include "fileio/open_image.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx {
 namespace {

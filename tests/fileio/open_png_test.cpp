@@ -6,7 +6,7 @@
 #include "save_test_util.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 #include <filesystem>
 

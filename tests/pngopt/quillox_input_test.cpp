@@ -6,7 +6,7 @@
 #include "common/test_data.h"
 #include "pngopt/encoder.h"
 #include "pngopt/image.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx::quillox {
 namespace {

@@ -7,7 +7,7 @@
 #include "pngopt/encoder.h"
 #include "pngopt/lossy.h"
 #include "pngopt/output.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 #include "quillox_test_util.h"
 
 namespace jx::quillox {

@@ -11,7 +11,7 @@
 
 #include "common/baseline.h"
 #include "common/test_data.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 #include "pngopt/program.h"
 #include "quillox_test_util.h"
 

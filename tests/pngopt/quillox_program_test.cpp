@@ -14,7 +14,7 @@
 #include "common/test_data.h"
 #include "pngopt/image.h"
 #include "pngopt/output.h"
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 #include "pngopt/program.h"
 #include "quillox_test_util.h"
 

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "pngopt/pngenc/png_guard.h"
-#include "pngopt/pngenc/png_image.h"
-#include "pngopt/pngenc/png_layout.h"
+#include "pngenc/png_guard.h"
+#include "pngenc/png_image.h"
+#include "pngenc/png_layout.h"
 
 namespace jx {
 

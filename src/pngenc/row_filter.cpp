@@ -1,11 +1,11 @@
-#include "pngopt/pngenc/row_filter.h"
+#include "pngenc/row_filter.h"
 
 #include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "pngopt/pngenc/errors.h"
+#include "pngenc/errors.h"
 
 namespace jx::pngenc {
 

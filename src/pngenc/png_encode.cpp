@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pngopt/pngenc/image_data.h"
-#include "pngopt/pngenc/png_guard.h"
-#include "pngopt/pngenc/png_image.h"
-#include "pngopt/pngenc/png_layout.h"
-#include "pngopt/pngenc/row_filter.h"
+#include "pngenc/image_data.h"
+#include "pngenc/png_guard.h"
+#include "pngenc/png_image.h"
+#include "pngenc/png_layout.h"
+#include "pngenc/row_filter.h"
 #include "platform/errors.h"
 #include "platform/replace_file.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 namespace jx::test {
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "pngopt/pngenc/errors.h"
+#include "pngenc/errors.h"
 
 namespace jx {
 

@@ -1,9 +1,9 @@
-#include "pngopt/pngenc/png_guard.h"
+#include "pngenc/png_guard.h"
 
 #include <csetjmp>
 #include <cstring>
 
-#include "pngopt/pngenc/errors.h"
+#include "pngenc/errors.h"
 
 namespace jx::pngenc {
 

@@ -1,4 +1,4 @@
-#include "pngopt/pngenc/png_image.h"
+#include "pngenc/png_image.h"
 
 #include <zlib.h>
 

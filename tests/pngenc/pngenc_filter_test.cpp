@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "pngenc_test_util.h"
-#include "pngopt/pngenc/row_filter.h"
+#include "pngenc/row_filter.h"
 
 namespace jx {
 namespace {
