@@ -59,49 +59,64 @@ struct TChannel {
     }
 };
 
-// Walks RLE4/RLE8 codes without writing a pixel, so that damaged data is refused before the
-// image takes any memory. A stream must end with its end-of-bitmap code or reach the last row,
-// and must account for a fair share of the image: painted pixels, rows it ends while still empty
-// and the jumps of its deltas. Rows of end-of-line codes (a blank sparse image) account for every
-// row; a header whose width or height was damaged leaves most of the image unaccounted for.
-void CheckRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool four) {
+// One walk over RLE4/RLE8 codes, shared by the check and the decode so that the two never read a
+// stream differently. The visitor sees each run and literal at the position it starts, each
+// end-of-line at the position it ends, and each delta's jump. Returns whether the stream ended with
+// its end-of-bitmap code; data cut inside a code is refused.
+template <class Visitor>
+bool WalkRle(std::span<const uint8_t> b, size_t pos, int64_t h, bool four, Visitor& visit) {
     int64_t x = 0, y = 0;
-    uint64_t accounted = 0;
-    auto paint = [&](int64_t n) {
-        if (y < h && x < w) accounted += uint64_t(std::min<int64_t>(n, w - x));
-        x += n;
-    };
-    bool ended = false;
     while (pos + 2 <= b.size() && y < h) {
         const uint8_t n = b[pos], v = b[pos + 1];
         pos += 2;
         if (n > 0) {
-            paint(n);
-            continue;
-        }
-        if (v == 0) {
-            if (x == 0) accounted += uint64_t(w);
+            visit.Run(x, y, n, v);
+            x += n;
+        } else if (v == 0) {
+            visit.EndOfLine(x, y);
             x = 0;
             ++y;
         } else if (v == 1) {
-            ended = true;
-            break;
+            return true;
         } else if (v == 2) {
             if (pos + 2 > b.size()) Fail("the pixel data is cut short");
-            accounted += uint64_t(b[pos]) + uint64_t(b[pos + 1]) * uint64_t(w);
+            visit.Delta(b[pos], b[pos + 1]);
             x += b[pos];
             y += b[pos + 1];
             pos += 2;
         } else {
             const size_t bytes = four ? (v + 1u) / 2 : v;
             if (pos + bytes > b.size()) Fail("the pixel data is cut short");
-            paint(v);
+            visit.Literal(x, y, b.data() + pos, v);
+            x += v;
             pos += (bytes + 1) & ~size_t{1};
         }
     }
-    if (!ended && y < h) Fail("the pixel data is cut short");
+    return y >= h;
+}
+
+// Refuses damaged data before the image takes any memory. A stream must end with its
+// end-of-bitmap code or reach the last row, and must account for a fair share of the image:
+// painted pixels, rows it ends while still empty and the jumps of its deltas. Rows of end-of-line
+// codes (a blank sparse image) account for every row; a header whose width or height was damaged
+// leaves most of the image unaccounted for.
+void CheckRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool four) {
+    struct {
+        int64_t w, h;
+        uint64_t accounted = 0;
+        void Paint(int64_t x, int64_t y, int64_t n) {
+            if (y < h && x < w) accounted += uint64_t(std::min<int64_t>(n, w - x));
+        }
+        void Run(int64_t x, int64_t y, uint8_t n, uint8_t) { Paint(x, y, n); }
+        void Literal(int64_t x, int64_t y, const uint8_t*, uint8_t n) { Paint(x, y, n); }
+        void EndOfLine(int64_t x, int64_t) {
+            if (x == 0) accounted += uint64_t(w);
+        }
+        void Delta(uint8_t dx, uint8_t dy) { accounted += uint64_t(dx) + uint64_t(dy) * uint64_t(w); }
+    } account{w, h};
+    if (!WalkRle(b, pos, h, four, account)) Fail("the pixel data is cut short");
     const uint64_t area = uint64_t(w) * uint64_t(h);
-    if (area > kRleSlackPixels && accounted < area / 16)
+    if (area > kRleSlackPixels && account.accounted < area / 16)
         Fail("the run-length data cannot fill a " + std::to_string(w) + "x" + std::to_string(h) +
              " image (its width or height is damaged)");
 }
@@ -109,37 +124,24 @@ void CheckRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool
 // RLE4/RLE8 into one index byte per pixel, rows bottom-up; pixels the stream skips stay 0. The
 // stream was checked by CheckRle.
 std::vector<uint8_t> DecodeRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool four) {
-    std::vector<uint8_t> out(static_cast<size_t>(w * h), 0);
-    int64_t x = 0, y = 0;
-    auto put = [&](uint8_t v) {
-        if (x < w && y < h) out[static_cast<size_t>(y * w + x)] = v;
-        ++x;
-    };
-    while (pos + 2 <= b.size() && y < h) {
-        const uint8_t n = b[pos], v = b[pos + 1];
-        pos += 2;
-        if (n > 0) {
-            for (int i = 0; i < n; ++i) put(four ? ((i & 1) ? v & 15 : v >> 4) : v);
-            continue;
+    struct {
+        std::vector<uint8_t> out;
+        int64_t w, h;
+        bool four;
+        void Put(int64_t x, int64_t y, uint8_t v) {
+            if (x < w && y < h) out[static_cast<size_t>(y * w + x)] = v;
         }
-        if (v == 0) {
-            x = 0;
-            ++y;
-        } else if (v == 1) {
-            break;
-        } else if (v == 2) {
-            if (pos + 2 > b.size()) break;
-            x += b[pos];
-            y += b[pos + 1];
-            pos += 2;
-        } else {
-            const size_t bytes = four ? (v + 1u) / 2 : v;
-            if (pos + bytes > b.size()) Fail("the pixel data is cut short");
-            for (int i = 0; i < v; ++i) put(four ? ((i & 1) ? b[pos + i / 2] & 15 : b[pos + i / 2] >> 4) : b[pos + i]);
-            pos += (bytes + 1) & ~size_t{1};
+        void Run(int64_t x, int64_t y, uint8_t n, uint8_t v) {
+            for (int i = 0; i < n; ++i) Put(x + i, y, four ? ((i & 1) ? v & 15 : v >> 4) : v);
         }
-    }
-    return out;
+        void Literal(int64_t x, int64_t y, const uint8_t* p, uint8_t n) {
+            for (int i = 0; i < n; ++i) Put(x + i, y, four ? ((i & 1) ? p[i / 2] & 15 : p[i / 2] >> 4) : p[i]);
+        }
+        void EndOfLine(int64_t, int64_t) {}
+        void Delta(uint8_t, uint8_t) {}
+    } image{std::vector<uint8_t>(static_cast<size_t>(w * h), 0), w, h, four};
+    WalkRle(b, pos, h, four, image);
+    return std::move(image.out);
 }
 
 // What the headers say, before any of it is trusted beyond the bytes it was read from.
