@@ -329,11 +329,13 @@ int RemoveStaleTemporaries(const std::string& destination, int minAgeSeconds) {
 }
 
 void RemoveTemporariesOnInterrupt() {
+    // SIGPIPE: the console's reader went away (a closed pipe) while a result was being written.
+    constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
     struct sigaction sa {};
     sa.sa_handler = RemoveTemporariesAndDie;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&sa.sa_mask, sig);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int sig : kSignals) sigaddset(&sa.sa_mask, sig);
+    for (int sig : kSignals) {
         // A signal ignored on purpose (nohup, a background job) stays ignored.
         struct sigaction old {};
         if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;

@@ -35,8 +35,9 @@ std::string TemporaryPrefix(const std::string& destinationName);
 // pattern above, older than `minAgeSeconds`, that no running writer holds. Returns how many went.
 int RemoveStaleTemporaries(const std::string& destination, int minAgeSeconds = 60);
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporaries being written at that moment before the
-// process ends by the same signal (so its exit status is non-zero). For console programs.
+// Makes SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE remove the temporaries being written at that
+// moment before the process ends by the same signal (so its exit status is non-zero). For console
+// programs.
 void RemoveTemporariesOnInterrupt();
 
 // Writes a new scratch file (an older one of that name is deleted first, never followed): created

@@ -9,7 +9,8 @@
 #include "pngopt/program.h"
 
 int main(int argc, char** argv) {
-    // Ctrl-C or a kill while a result is written must not leave its temporary beside the target.
+    // Ctrl-C, Ctrl-\, a kill or a closed output pipe while a result is written must not leave its
+    // temporary beside the target.
     jx::RemoveTemporariesOnInterrupt();
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string cwd;

@@ -59,6 +59,7 @@ public:
     Options Run() {
         Options o = SetDefaultOptions();
         for (pos_ = 0; pos_ < args_.size(); ++pos_) One(o, args_[pos_]);
+        o.missingValues = std::move(missing_);
         return o;
     }
 
@@ -71,6 +72,13 @@ private:
     std::string Value(const std::string& p, const std::string& key, size_t skip) {
         if (key.size() == skip && key == key.substr(0, skip)) return TakeNext();
         return p.substr(std::min(skip, p.size()));
+    }
+
+    // An empty value (an empty script variable, a trailing option) would silently change the
+    // meaning of the run, "/out" into rewriting the input in place: it is noted for the run to refuse.
+    std::string Needed(const std::string& raw, std::string value) {
+        if (value.empty()) missing_.push_back(raw);
+        return value;
     }
 
     bool IsFileParameter(const std::string& p) const {
@@ -150,7 +158,7 @@ private:
     }
 
     void Transparency(Options& o, const TKey& k) {
-        std::string v = Lower(Value(k.norm, k.low, 2));
+        std::string v = Lower(Needed(k.raw, Value(k.norm, k.low, 2)));
         if (v == "0") {
             o.cleanTransparent = true;
             o.optimizeTransparent = false;
@@ -169,14 +177,14 @@ private:
     }
 
     void Interlace(Options& o, const TKey& k) {
-        ParsedNumber n = ParseNumber(Lower(Value(k.norm, k.low, 2)));
+        ParsedNumber n = ParseNumber(Lower(Needed(k.raw, Value(k.norm, k.low, 2))));
         int32_t v = ClampTo32(n.value);
         if (n.ok) o.interlace = v < 2 ? v + 1 : 0;
         else o.interlace = v;
     }
 
     void Gamma(Options& o, const TKey& k) {
-        ParsedNumber n = ParseNumber(Lower(Value(k.norm, k.low, 2)));
+        ParsedNumber n = ParseNumber(Lower(Needed(k.raw, Value(k.norm, k.low, 2))));
         if (!n.ok) {
             o.gammaMode = GammaMode::Keep;
         } else {
@@ -187,7 +195,7 @@ private:
 
     // "/na", "/nc", "/np", "/nz": what the optimiser leaves as it is.
     void KeepAsIs(Options& o, const TKey& k) {
-        std::string v = Lower(Value(k.norm, k.low, 2));
+        std::string v = Lower(Needed(k.raw, Value(k.norm, k.low, 2)));
         if (v == "a") {
             o.cleanTransparent = false;
             o.optimizeTransparent = false;
@@ -206,12 +214,15 @@ private:
         std::string action = Lower(TakeNext());
         if (action == "keep") o.chunkKeep = true;
         else if (action == "remove") o.chunkKeep = false;
-        if (HasNext()) o.chunkList = SplitCommas(TakeNext());
+        const bool listGiven = HasNext();
+        const std::string list = TakeNext();
+        if (listGiven) o.chunkList = SplitCommas(list);
+        if (action.empty() || list.empty()) missing_.push_back(k.raw);
     }
 
     // "/o": each level adds to the one below it.
     void Level(Options& o, const TKey& k) {
-        std::string v = Lower(Value(k.norm, k.low, 2));
+        std::string v = Lower(Needed(k.raw, Value(k.norm, k.low, 2)));
         if (v == "0") {
             RemoveAllChunks(o);
             o.chunkOnlyCopy = true;
@@ -241,20 +252,23 @@ private:
             return;
         }
         std::array<bool, 6> list{};
-        if (ParseValueList(Lower(Value(k.norm, k.low, 2)), 0, 5, list.data()))
+        if (ParseValueList(Lower(Needed(k.raw, Value(k.norm, k.low, 2))), 0, 5, list.data()))
             std::copy(list.begin(), list.end(), o.filters.begin());
     }
 
     // "/zc", "/zm", "/zs", "/zw": the value glued on or the next parameter.
     void Zlib(Options& o, const TKey& k) {
         const char third = k.third;
-        if (third == '\0') return;
+        if (third == '\0') {
+            missing_.push_back(k.raw);
+            return;
+        }
         if (third != 'c' && third != 'm' && third != 's' && third != 'w') {
             // Not an option: it must not swallow the next parameter, and is refused as a name.
             AddFile(o, k.raw);
             return;
         }
-        std::string v = k.low.size() > 3 ? k.low.substr(3) : Lower(TakeNext());
+        std::string v = Needed(k.raw, k.low.size() > 3 ? k.low.substr(3) : Lower(TakeNext()));
         std::array<bool, 10> list{};
         if (third == 'c' && ParseValueList(v, 1, 9, list.data())) {
             o.levels = list;
@@ -288,14 +302,14 @@ private:
         if (k.k4 == "/sfs") {
             o.heuristicByColorType = true;
         } else if (k.k4 == "/fs:") {
-            ParsedNumber n = ParseNumber(k.low.substr(4));
+            ParsedNumber n = ParseNumber(Needed(k.raw, k.low.substr(4)));
             if (n.ok) o.heuristic = static_cast<int>(static_cast<uint64_t>(n.value) & 0xFF);
         } else if (k.k4 == "/out") {
-            o.outputFile = Value(k.raw, k.low, 4);
+            o.outputFile = Needed(k.raw, Value(k.raw, k.low, 4));
         } else if (k.k4 == "/dir") {
-            o.outputDir = Value(k.raw, k.low, 4);
+            o.outputDir = Needed(k.raw, Value(k.raw, k.low, 4));
         } else if (k.k4 == "/log") {
-            o.logFile = Value(k.raw, k.low, 4);
+            o.logFile = Needed(k.raw, Value(k.raw, k.low, 4));
         } else if (k.k4 == "/qui") {
             o.quiet = true;
         } else if (k.k4 == "/for") {
@@ -310,6 +324,7 @@ private:
     const std::vector<std::string>& args_;
     const ParseEnvironment& env_;
     size_t pos_ = 0;
+    std::vector<std::string> missing_;
 };
 
 }  // namespace

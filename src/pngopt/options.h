@@ -48,6 +48,9 @@ struct Options {
     bool force = false;
     bool info = false;
     bool noPrompt = false;
+    // Set by the program block when neither "/out" nor "/dir" is given: a result that replaces its
+    // own input is written unasked; any other existing file is still asked about.
+    bool inPlaceNoPrompt = false;
     bool recurse = false;
     bool keepTimes = false;
     bool compressText = false;
@@ -55,6 +58,8 @@ struct Options {
     std::string outputDir;
     std::string logFile;
     std::vector<std::string> files;  // file names and masks, command-line order, found or not
+    // Options that need a value and were given an empty one or none, as typed; the run refuses them.
+    std::vector<std::string> missingValues;
 };
 
 // What the parser needs to know about the file system; tests fake it.

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <set>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -29,7 +30,13 @@ bool CanOptimizeFilesInParallel(const Options& options, const ProgramContext& co
     if (!context.pool || context.pool->Size() <= 1 || files.size() <= 1) return false;
     if (options.info || options.chunkOnlyCopy) return false;  // these may end the run after one file
     if (!options.logFile.empty()) return false;               // records keep the input order
-    if (!options.noPrompt && !options.quiet) return false;    // a prompt would interleave
+    if (!options.noPrompt && !options.quiet) {
+        // A prompt would interleave. In place, only a converted file's existing output asks.
+        if (!options.inPlaceNoPrompt) return false;
+        std::error_code ec;
+        for (const auto& [in, out] : files)
+            if (out != in && std::filesystem::exists(out, ec)) return false;
+    }
     // Outputs that meet another file's input or output depend on the order of the run.
     std::set<std::string> inputs, outputs;
     for (const auto& [in, out] : files) {

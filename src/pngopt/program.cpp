@@ -258,6 +258,15 @@ void TellNotReplaced(Console& console, const std::string& output) {
     console.Error(output, "The file exists and was not replaced; nothing was written (\"/y\" replaces it)");
 }
 
+// Only a result that replaces its own input goes unasked without "/y": a converted file's name
+// ("a.bmp.png") may be a file of the user's.
+bool MayReplace(const std::string& output, const std::string& input, const Options& options,
+                ProgramContext& context, Console& console) {
+    if ((options.inPlaceNoPrompt && output == input) || ConfirmOverwrite(output, options, context)) return true;
+    TellNotReplaced(console, output);
+    return false;
+}
+
 }  // namespace
 
 bool ConfirmOverwrite(const std::string& name, const Options& options, ProgramContext& context) {
@@ -289,10 +298,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
                 for (const std::string& w : warnings) console.Warning(input, w);
                 if (write) {
                     output = FinalOutputName(output, options);
-                    if (!ConfirmOverwrite(output, options, context)) {
-                        TellNotReplaced(console, output);
-                        return FileOutcome::EndRunFailed;
-                    }
+                    if (!MayReplace(output, input, options, context, console)) return FileOutcome::EndRunFailed;
                     WriteFileAtomically(output, copied);
                 }
             } catch (const std::exception& e) {
@@ -343,10 +349,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             line += "IDAT=" + std::to_string(result.idatSize) + "\tfile=" + std::to_string(result.fileSize) + "\n\r";
             console << line;
             output = FinalOutputName(output, options);
-            if (!ConfirmOverwrite(output, options, context)) {
-                TellNotReplaced(console, output);
-                return FileOutcome::Skipped;
-            }
+            if (!MayReplace(output, input, options, context, console)) return FileOutcome::Skipped;
             WriteFileAtomically(output, result.best.bytes);
             outcome = FileOutcome::Written;
         } else {
@@ -354,10 +357,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             outcome = FileOutcome::AlreadyOptimized;
             if (output != input) {
                 console << "Output file " + NamePart(output) + "\n";
-                if (!ConfirmOverwrite(output, options, context)) {
-                    TellNotReplaced(console, output);
-                    return FileOutcome::Skipped;
-                }
+                if (!MayReplace(output, input, options, context, console)) return FileOutcome::Skipped;
                 WriteFileAtomically(output, ReadInputBytes(input));
             }
         }
@@ -378,107 +378,125 @@ bool Unfinished(FileOutcome outcome) {
     return outcome == FileOutcome::Failed || outcome == FileOutcome::EndRunFailed || outcome == FileOutcome::Skipped;
 }
 
-}  // namespace
-
-int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
-    if (args.empty()) {
-        PrintBanner(context.out);
-        PrintUsage(context.out);
-        return 0;
-    }
+Options ParseCommandLine(const std::vector<std::string>& args, const ProgramContext& context) {
     ParseEnvironment env;
     env.currentDir = context.currentDir;
     env.exists = [&](const std::string& p) {
         std::error_code ec;
         return fs::exists(Absolute(p, context.currentDir), ec);
     };
-    Options options = ParseOptions(args, env);
-    Console console(context.out, context.err, options.quiet);
-    if (!options.quiet) PrintBanner(context.out);
+    return ParseOptions(args, env);
+}
 
-    // A parameter that finds nothing is most likely a mistyped option or name: nothing is
-    // touched until the command line is sound.
+// "d/", "." and ".." name folders; an output file of that name would become "d/.png" or "..png".
+bool NamesFolder(const std::string& path) {
+    const std::string name = NamePart(path);
+    return name.empty() || name == "." || name == "..";
+}
+
+// Faults of the command line itself, told before anything is read or written.
+bool CommandLineIsSound(const Options& options, const ProgramContext& context, Console& console) {
+    for (const std::string& option : options.missingValues)
+        console.Error(option, "The option needs a value, and it was empty or missing; nothing was read or written");
+    if (!options.missingValues.empty()) return false;
+    if (!options.outputFile.empty() && NamesFolder(options.outputFile)) {
+        console.Error(Absolute(options.outputFile, context.currentDir),
+                      "The output file names a folder (\"/dir\" writes into a folder); nothing was read or written");
+        return false;
+    }
+    return true;
+}
+
+// What stands under a name that is not a regular file; nullptr when nothing does.
+const char* NonFileKind(const std::string& path) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(path, ec))) return nullptr;
+    switch (fs::status(path, ec).type()) {
+        case fs::file_type::not_found:
+        case fs::file_type::none: return "a link that leads to no file";
+        case fs::file_type::directory: return "a folder";
+        case fs::file_type::fifo: return "a pipe";
+        case fs::file_type::socket: return "a socket";
+        case fs::file_type::block:
+        case fs::file_type::character: return "a device";
+        default: return "an entry of an unknown kind";
+    }
+}
+
+struct InputList {
     std::vector<std::string> inputs;
-    bool unmatched = false;
+    bool unmatched = false;     // a name or mask found nothing: the run stops before any file
+    bool skipped = false;       // a name was no regular file: told and left out, the run fails
+    bool firstSkipped = false;  // ... and it came before every input
+};
+
+InputList CollectInputs(const Options& options, const ProgramContext& context, Console& console) {
+    InputList list;
+    std::set<std::string> seen;  // normalised, so that "d.png" and "./d.png" are one file
     for (const std::string& candidate : options.files) {
         const std::string path = Absolute(candidate, context.currentDir);
-        const size_t before = inputs.size();
-        if (IsRegularFile(path)) inputs.push_back(path);
-        else SearchFiles(FolderPart(path), Lower(NamePart(path)), options.recurse, inputs);
-        const bool found = inputs.size() > before;
+        const bool regular = IsRegularFile(path);
+        if (const char* kind = regular ? nullptr : NonFileKind(path)) {
+            console.Error(candidate, std::string("It is not a regular file (") + kind + "); skipped");
+            list.firstSkipped = list.firstSkipped || list.inputs.empty();
+            list.skipped = true;
+            continue;
+        }
+        std::vector<std::string> found;
+        if (regular) found.push_back(path);
+        else SearchFiles(FolderPart(path), Lower(NamePart(path)), options.recurse, found);
         // The same file named twice (a name and a mask) is optimised once.
-        std::set<std::string> seen(inputs.begin(), inputs.begin() + std::ptrdiff_t(before));
-        inputs.erase(std::remove_if(inputs.begin() + std::ptrdiff_t(before), inputs.end(),
-                                    [&](const std::string& f) { return !seen.insert(f).second; }),
-                     inputs.end());
-        if (inputs.size() == before && !found) {
+        for (std::string& f : found)
+            if (seen.insert(Normal(f)).second) list.inputs.push_back(std::move(f));
+        if (found.empty()) {
             // A parameter shaped like an option that names no file is most likely a mistyped option.
             const bool optionLike = !candidate.empty() && (candidate[0] == '-' ||
                                     (candidate[0] == '/' && candidate.find('/', 1) == std::string::npos));
             console.Error(candidate, optionLike ? "No such file, and no file matches it, nor is it an option"
                                                 : "No such file, and no file matches it");
-            unmatched = true;
+            list.unmatched = true;
         }
     }
-    if (unmatched) return 1;
-    if (inputs.empty()) {
-        if (!options.quiet) {
-            PrintBanner(context.out);
-            PrintUsage(context.out);
-        }
-        console.Error("quillox", "No input file given");
-        return 1;
-    }
-    if (!options.logFile.empty()) {
-        const std::string log = Absolute(options.logFile, context.currentDir);
-        if (!std::ofstream(log, std::ios::app | std::ios::binary)) {
-            console.Error(log, std::string("Cannot open the log file: ") + std::strerror(errno));
-            return 1;
-        }
-    }
+    return list;
+}
 
-    std::string outputDir;
-    if (!options.outputDir.empty()) {
-        outputDir = Absolute(options.outputDir, context.currentDir);
-        std::error_code ec;
-        fs::create_directories(outputDir, ec);
-        if (ec || !fs::is_directory(outputDir)) {
-            console.Error(outputDir, "Failed to create output directory");
-            return 1;
-        }
-        while (outputDir.size() > 1 && outputDir.back() == '/') outputDir.pop_back();
-    }
-    if (options.outputFile.empty() && outputDir.empty()) options.noPrompt = true;
+bool LogFileOpens(const Options& options, const ProgramContext& context, Console& console) {
+    if (options.logFile.empty()) return true;
+    const std::string log = Absolute(options.logFile, context.currentDir);
+    if (std::ofstream(log, std::ios::app | std::ios::binary)) return true;
+    console.Error(log, std::string("Cannot open the log file: ") + std::strerror(errno));
+    return false;
+}
 
-    bool failed = false;
-    auto runOne = [&](const std::string& input, const std::string& output) {
-        FileOutcome outcome = OptimizeFile(input, output, options, context);
-        if (Unfinished(outcome)) failed = true;
-        console << "\n";
-        return outcome;
-    };
-    if (!options.outputFile.empty()) {
-        runOne(inputs.front(), Absolute(options.outputFile, context.currentDir));
-        return failed ? 1 : 0;
+// "/dir" made absolute, without a trailing "/", and created when missing; false when it cannot be.
+bool PrepareOutputFolder(const Options& options, const ProgramContext& context, Console& console,
+                         std::string& outputDir) {
+    if (options.outputDir.empty()) return true;
+    outputDir = Absolute(options.outputDir, context.currentDir);
+    std::error_code ec;
+    fs::create_directories(outputDir, ec);
+    if (ec || !fs::is_directory(outputDir)) {
+        console.Error(outputDir, "Failed to create output directory");
+        return false;
     }
-    std::vector<std::pair<std::string, std::string>> files;
-    for (const std::string& input : inputs) {
-        std::string output = input;
-        if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
-        files.emplace_back(input, output);
-    }
-    // The parallel run needs outputs that meet no other file's input or output, by final name.
-    std::vector<std::pair<std::string, std::string>> finalNames;
-    for (const auto& [input, output] : files) finalNames.emplace_back(input, FinalOutputName(output, options));
-    if (CanOptimizeFilesInParallel(options, context, finalNames)) {
-        for (FileOutcome outcome : OptimizeFilesInParallel(files, options, context))
-            if (Unfinished(outcome)) failed = true;
-        return failed ? 1 : 0;
-    }
-    // Two inputs that map to one output (same name from two folders under "/dir") must not
-    // overwrite each other, nor may a result overwrite an input still to be read.
+    while (outputDir.size() > 1 && outputDir.back() == '/') outputDir.pop_back();
+    return true;
+}
+
+FileOutcome RunOne(const std::string& input, const std::string& output, const Options& options,
+                   ProgramContext& context, Console& console, bool& failed) {
+    const FileOutcome outcome = OptimizeFile(input, output, options, context);
+    if (Unfinished(outcome)) failed = true;
+    console << "\n";
+    return outcome;
+}
+
+// One file after another. Two inputs that map to one output (same name from two folders under
+// "/dir") must not overwrite each other, nor may a result overwrite an input still to be read.
+void RunInOrder(const std::vector<std::pair<std::string, std::string>>& files, const Options& options,
+                ProgramContext& context, Console& console, bool& failed) {
     std::set<std::string> pending, claimed;
-    for (const std::string& input : inputs) pending.insert(Normal(input));
+    for (const auto& file : files) pending.insert(Normal(file.first));
     for (const auto& [input, output] : files) {
         const std::string target = Normal(FinalOutputName(output, options));
         pending.erase(Normal(input));
@@ -490,10 +508,70 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
             console << "\n";
             continue;
         }
-        const FileOutcome outcome = runOne(input, output);
+        const FileOutcome outcome = RunOne(input, output, options, context, console, failed);
         if (outcome == FileOutcome::Written || outcome == FileOutcome::AlreadyOptimized) claimed.insert(target);
         if (outcome == FileOutcome::EndRun || outcome == FileOutcome::EndRunFailed) break;
     }
+}
+
+// Every input into its output: beside itself, or flat into the output folder.
+void RunInputs(const std::vector<std::string>& inputs, const std::string& outputDir, const Options& options,
+               ProgramContext& context, Console& console, bool& failed) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const std::string& input : inputs) {
+        std::string output = input;
+        if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
+        files.emplace_back(input, output);
+    }
+    // The parallel run needs outputs that meet no other file's input or output, by final name.
+    std::vector<std::pair<std::string, std::string>> finalNames;
+    for (const auto& [input, output] : files) finalNames.emplace_back(Normal(input), Normal(FinalOutputName(output, options)));
+    if (CanOptimizeFilesInParallel(options, context, finalNames)) {
+        for (FileOutcome outcome : OptimizeFilesInParallel(files, options, context))
+            if (Unfinished(outcome)) failed = true;
+        return;
+    }
+    RunInOrder(files, options, context, console, failed);
+}
+
+}  // namespace
+
+int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
+    if (args.empty()) {
+        PrintBanner(context.out);
+        PrintUsage(context.out);
+        return 0;
+    }
+    Options options = ParseCommandLine(args, context);
+    Console console(context.out, context.err, options.quiet);
+    if (!options.quiet) PrintBanner(context.out);
+    if (!CommandLineIsSound(options, context, console)) return 1;
+
+    // A parameter that finds nothing is most likely a mistyped option or name: nothing is
+    // touched until the command line is sound.
+    const InputList list = CollectInputs(options, context, console);
+    if (list.unmatched) return 1;
+    if (list.inputs.empty()) {
+        if (list.skipped) return 1;  // each name was told already
+        if (!options.quiet) {
+            PrintBanner(context.out);
+            PrintUsage(context.out);
+        }
+        console.Error("quillox", "No input file given");
+        return 1;
+    }
+    std::string outputDir;
+    if (!LogFileOpens(options, context, console) || !PrepareOutputFolder(options, context, console, outputDir)) return 1;
+    if (options.outputFile.empty() && outputDir.empty()) options.inPlaceNoPrompt = true;
+
+    bool failed = list.skipped;
+    if (!options.outputFile.empty()) {
+        // The output file is the first name's; when that one was no file, nothing is written.
+        if (!list.firstSkipped)
+            RunOne(list.inputs.front(), Absolute(options.outputFile, context.currentDir), options, context, console, failed);
+        return failed ? 1 : 0;
+    }
+    RunInputs(list.inputs, outputDir, options, context, console, failed);
     return failed ? 1 : 0;
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -159,8 +160,8 @@ TEST_F(ReplaceFileTest, AWriteProtectedFileIsRefusedAndKept) {
     ExpectOnly({"locked.png", "link.png"});
 }
 
-TEST_F(ReplaceFileTest, AnInterruptOrAHangupDuringTheWriteRemovesTheTemporary) {
-    for (const int sig : {SIGTERM, SIGHUP}) {
+TEST_F(ReplaceFileTest, AnInterruptHangupQuitOrBrokenPipeDuringTheWriteRemovesTheTemporary) {
+    for (const int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
         SCOPED_TRACE(sig);
         const std::string f = dir_ / "a.png";
         WriteText(f, "old");
@@ -169,6 +170,8 @@ TEST_F(ReplaceFileTest, AnInterruptOrAHangupDuringTheWriteRemovesTheTemporary) {
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::signal(sig, SIG_DFL);  // as a terminal's program gets it, whatever the test runner ignores
+            const struct rlimit noCore {0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);  // SIGQUIT would dump one
             jx::RemoveTemporariesOnInterrupt();
             jx::ReplaceFile(f, [&](int fd, const std::string&) {
                 (void)!::write(fd, "partial", 7);

@@ -106,6 +106,20 @@ TEST(QuilloxOptions, FlagsAndNamesKeepCase) {
     EXPECT_EQ(Parse({"/dir", "/tmp/Out"}).outputDir, "/tmp/Out");
 }
 
+// An option that needs a value and gets an empty one or none is noted as typed, for the run to
+// refuse; options whose values are optional, or given, are not.
+TEST(QuilloxOptions, MissingValuesAreNoted) {
+    const std::vector<std::vector<std::string>> missing = {
+        {"/a"}, {"/i", ""}, {"/g"}, {"/n"}, {"-o"}, {"/f", ""}, {"/z"}, {"/zc"}, {"/ZM", ""}, {"/fs:"},
+        {"/md"}, {"/md", "keep"}, {"/md", "", "all"}, {"/md", "keep", ""}, {"/out"}, {"/Out", ""}, {"-dir"}, {"/log", ""}};
+    for (const auto& args : missing) EXPECT_EQ(Parse(args).missingValues, std::vector<std::string>{args[0]}) << args[0];
+    EXPECT_EQ(Parse({"/out", "", "a.png", "/dir"}, {"/work/a.png"}).missingValues, (std::vector<std::string>{"/out", "/dir"}));
+    const std::vector<std::vector<std::string>> given = {
+        {"/fe"}, {"/jx"}, {"/l"}, {"/y"}, {"/t"}, {"/tz"}, {"/sfs"}, {"/o", "5"}, {"/o4"}, {"/f0,5"}, {"/zc", "9"},
+        {"/md", "keep", "all"}, {"/out", "x.png"}, {"/outx.png"}, {"/dir", "d"}, {"/quiet"}, {"/inf"}, {"/force"}};
+    for (const auto& args : given) EXPECT_TRUE(Parse(args).missingValues.empty()) << args[0];
+}
+
 TEST(QuilloxOptions, SlashPathsAreFiles) {
     // A second "/" or an existing path makes a "/" parameter a file, never an option.
     Options o = Parse({"/tmp/x/0.png", "/r"});

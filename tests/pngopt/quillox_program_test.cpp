@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <map>
@@ -325,6 +326,156 @@ TEST_F(QuilloxProgram, KeepsFileTimes) {
     struct stat st {};
     ASSERT_EQ(stat(a.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+}
+
+// A 24-bit bitmap of w x h pixels (a gradient), as a converted input.
+std::vector<uint8_t> MakeBmp(uint32_t w, uint32_t h) {
+    const uint32_t stride = (w * 3 + 3) / 4 * 4, size = 54 + stride * h;
+    std::vector<uint8_t> b(size, 0);
+    auto le32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+    };
+    b[0] = 'B', b[1] = 'M';
+    le32(2, size), le32(10, 54), le32(14, 40), le32(18, w), le32(22, h);
+    b[26] = 1, b[28] = 24;
+    le32(34, stride * h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            uint8_t* p = &b[54 + y * stride + x * 3];
+            p[0] = uint8_t(x * 16), p[1] = uint8_t(y * 16), p[2] = uint8_t(x * y);
+        }
+    return b;
+}
+
+std::vector<std::string> Names(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A converted input's output ("a.bmp.png") is another file than the input: an existing one is the
+// user's and is asked about, or under "/quiet" kept, as under "/out" and "/dir".
+TEST_F(QuilloxProgram, AConvertedFileNeverReplacesAnExistingOneUnasked) {
+    const fs::path bmp = Put("a.bmp", MakeBmp(8, 8));
+    const std::vector<uint8_t> mine{'m', 'i', 'n', 'e'};
+    const fs::path user = Put("a.bmp.png", mine);
+    const std::string told = user.string() + "\nThe file exists and was not replaced";
+    EXPECT_EQ(Run({"/quiet", "a.bmp"}), 1);
+    EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
+    EXPECT_EQ(ReadBytes(user), mine);
+    EXPECT_EQ(Run({"a.bmp"}, "n\n"), 1);
+    EXPECT_NE(out_.str().find("Do you really want to overwrite the existing file? (y/n):"), std::string::npos);
+    EXPECT_EQ(ReadBytes(user), mine);
+    // Beside files that run side by side, and beside a PNG optimised in place unasked.
+    Put("b.ppm", {'P', '6', ' ', '2', ' ', '1', ' ', '2', '5', '5', '\n', 1, 2, 3, 4, 5, 6});
+    const fs::path png = Put("c.png", MakePng(kPngRgb, Opaque));
+    const auto looseSize = fs::file_size(png);
+    for (const std::string& answers : {"", "n\n"}) {
+        fs::remove(dir_ / "b.ppm.png");
+        EXPECT_EQ(Run(answers.empty() ? std::vector<std::string>{"/quiet", "*.bmp", "*.ppm", "c.png"}
+                                      : std::vector<std::string>{"*.bmp", "*.ppm", "c.png"},
+                      answers),
+                  1);
+        EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
+        EXPECT_EQ(ReadBytes(user), mine);
+        EXPECT_TRUE(fs::exists(dir_ / "b.ppm.png"));
+    }
+    EXPECT_LT(fs::file_size(png), looseSize);
+    EXPECT_EQ(Names(dir_), (std::vector<std::string>{"a.bmp", "a.bmp.png", "b.ppm", "b.ppm.png", "c.png"}));
+    // Agreed to, or with "/y", it is replaced.
+    EXPECT_EQ(Run({"a.bmp"}, "y\n"), 0);
+    EXPECT_EQ(ReadBytes(user).at(1), 'P');
+    Put("a.bmp.png", mine);
+    EXPECT_EQ(Run({"/quiet", "/y", "a.bmp"}), 0);
+    EXPECT_EQ(ReadBytes(user).at(1), 'P');
+    EXPECT_EQ(ReadBytes(bmp), MakeBmp(8, 8));
+}
+
+// An empty script variable or a trailing option must not turn "/out" or "/dir" into rewriting
+// the input in place: the run stops before anything is read or written.
+TEST_F(QuilloxProgram, AnOptionWithoutItsValueStopsTheRun) {
+    const auto bytes = MakePng(kPngRgb, Opaque);
+    const fs::path f = Put("f.png", bytes);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"/out", {"/quiet", "f.png", "/l", "q=40", "/out", ""}},
+        {"-dir", {"/quiet", "f.png", "-dir", ""}},
+        {"/out", {"/quiet", "f.png", "/out"}},
+        {"/DIR", {"f.png", "/DIR"}},
+        {"/log", {"/quiet", "/log", "", "f.png"}},
+        {"/o", {"/quiet", "f.png", "/o"}},
+        {"/md", {"/quiet", "/md", "remove", "", "f.png"}},
+    };
+    for (const auto& [option, args] : cases) {
+        EXPECT_EQ(Run(args), 1) << option;
+        EXPECT_NE(err_.str().find(option + "\nThe option needs a value, and it was empty or missing"), std::string::npos)
+            << option << "\n" << err_.str();
+        EXPECT_EQ(out_.str().find("try..."), std::string::npos) << option;
+        EXPECT_EQ(ReadBytes(f), bytes) << option;
+        EXPECT_EQ(Names(dir_), std::vector<std::string>{"f.png"}) << option;
+    }
+}
+
+// "/out d/" names a folder; a missing one is told as the folder given, an existing one gains no
+// hidden ".png".
+TEST_F(QuilloxProgram, AnOutputFileNamingAFolderIsRefused) {
+    const auto bytes = MakePng(kPngRgb, Opaque);
+    const fs::path f = Put("f.png", bytes);
+    fs::create_directory(dir_ / "d");
+    for (const std::string& out : {"newd/", "d/", "."}) {
+        EXPECT_EQ(Run({"/quiet", "/out", out, "f.png"}), 1) << out;
+        EXPECT_EQ(err_.str(), (dir_ / out).string() +
+                                  "\nThe output file names a folder (\"/dir\" writes into a folder); nothing was read or written\n");
+        EXPECT_EQ(ReadBytes(f), bytes);
+        EXPECT_EQ(Names(dir_), (std::vector<std::string>{"d", "f.png"}));
+        EXPECT_TRUE(fs::is_empty(dir_ / "d"));
+    }
+}
+
+// A pipe, a folder or a dangling link among the names is told as what it is and left out; the
+// other files are optimised and the run fails.
+TEST_F(QuilloxProgram, NamesThatAreNotRegularFilesAreSkipped) {
+    const fs::path a = Put("a.png", MakePng(kPngRgb, Opaque));
+    const fs::path b = Put("b.png", MakePng(kPngRgb, Opaque));
+    const auto looseSize = fs::file_size(a);
+    ASSERT_EQ(::mkfifo((dir_ / "pipe.png").c_str(), 0600), 0);
+    fs::create_directory(dir_ / "dir.png");
+    fs::create_symlink("nothing.png", dir_ / "gone.png");
+    EXPECT_EQ(Run({"/quiet", "a.png", "pipe.png", "dir.png", "gone.png", "b.png"}), 1);
+    EXPECT_LT(fs::file_size(a), looseSize);
+    EXPECT_LT(fs::file_size(b), looseSize);
+    for (const auto& [name, kind] : {std::pair{"pipe.png", "a pipe"}, {"dir.png", "a folder"},
+                                     {"gone.png", "a link that leads to no file"}})
+        EXPECT_NE(err_.str().find((dir_ / name).string() + "\nIt is not a regular file (" + kind + "); skipped\n"),
+                  std::string::npos)
+            << err_.str();
+    EXPECT_EQ(err_.str().find("No such file"), std::string::npos) << err_.str();
+    EXPECT_TRUE(fs::is_fifo(dir_ / "pipe.png"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "gone.png"));
+    EXPECT_FALSE(fs::exists(dir_ / "nothing.png"));
+    // Alone it asks for no usage text; under "/out" the output was the skipped name's.
+    EXPECT_EQ(Run({"pipe.png"}), 1);
+    EXPECT_EQ(out_.str().find("options:"), std::string::npos);
+    EXPECT_EQ(err_.str().find("No input file given"), std::string::npos) << err_.str();
+    EXPECT_EQ(Run({"/quiet", "/out", "r.png", "pipe.png", "a.png"}), 1);
+    EXPECT_FALSE(fs::exists(dir_ / "r.png"));
+}
+
+// One file is optimised once whatever its spelling, and outputs are compared by their place.
+TEST_F(QuilloxProgram, OneFileUnderTwoSpellingsRunsOnce) {
+    const fs::path d = Put("d.png", MakePng(kPngRgb, Opaque));
+    fs::create_directory(dir_ / "sub");
+    EXPECT_EQ(Run({"d.png", "./d.png", "sub/../d.png", d.string(), "*.png"}), 0) << err_.str();
+    const std::string text = out_.str();
+    size_t runs = 0;
+    for (size_t at = text.find("Input file: "); at != std::string::npos; at = text.find("Input file: ", at + 1)) ++runs;
+    EXPECT_EQ(runs, 1u) << text;
+    // "./a.bmp" becomes "./a.bmp.png", the input "a.bmp.png": refused, not written while it is read.
+    Put("a.bmp", MakeBmp(4, 4));
+    Put("a.bmp.png", MakePng(kPngRgba, Binary));
+    EXPECT_EQ(Run({"/quiet", "/y", "./a.bmp", "a.bmp.png"}), 1);
+    EXPECT_NE(err_.str().find(" is another input of this run; nothing written"), std::string::npos) << err_.str();
+    EXPECT_TRUE(HasTransparentPixels(dir_ / "a.bmp.png"));  // optimised in place, not replaced by the bitmap
 }
 
 TEST(QuilloxMasks, Wildcards) {
