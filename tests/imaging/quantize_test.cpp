@@ -299,16 +299,21 @@ TEST_F(QuantizeTest, HeavilyMaskedLargeImage) {
     EXPECT_EQ(state.Palette[0].Weight, w * h);  // use count of the remap
 }
 
-// An opaque third, a translucent ramp and a transparent third: whatever the dithering, an opaque
-// pixel never becomes fully transparent and a transparent one never opaque.
+// An opaque third, a translucent ramp and a transparent third, in grainy dark browns: whatever
+// the dithering, an opaque pixel never becomes fully transparent and a transparent one never
+// opaque. (The ordered dither pushed alpha as far as colour, and opened holes next to the ramp.)
 TEST_F(QuantizeTest, DitheringKeepsOpaqueAndTransparentPixels) {
-    const int w = 48, h = 24;
+    const int w = 80, h = 56, third = w / 3;
     std::vector<TPixelRec> px;
+    uint32_t seed = 239;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const uint8_t a = x < 16 ? 255 : (x < 32 ? static_cast<uint8_t>(255 - (x - 16) * 16) : 0);
-            px.push_back(Rgba(static_cast<uint8_t>(40 + x * 3 + y), static_cast<uint8_t>(20 + y * 4 + x % 5),
-                              static_cast<uint8_t>(10 + (x * y) % 50), a));
+            seed = seed * 1664525u + 1013904223u;
+            const int g = int(seed >> 28);
+            const uint8_t a = x < third ? 255 : (x < 2 * third ? static_cast<uint8_t>(255 - (x - third) * 255 / third) : 0);
+            px.push_back(Rgba(static_cast<uint8_t>(std::min(255, 40 + x * 150 / w + y + g)),
+                              static_cast<uint8_t>(std::min(255, 50 + y * 3 + g)),
+                              static_cast<uint8_t>(std::min(255, 10 + (x * y) % 60 + g)), a));
         }
     state.HasAlpha = true;
     Load(w, h, px);
