@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
@@ -20,8 +21,11 @@
 #include "gui/color_correction.h"
 #include "gui/filter_form.h"
 #include "gui/jpeg_filter_form.h"
+#include "gui/lossy_form.h"
+#include "gui/main_form.h"
 #include "gui/resize_form.h"
 #include "gui_app.h"
+#include "window_fixture.h"
 #include "imaging/alpha_convert.h"
 #include "imaging/jpeg_filter.h"
 
@@ -362,6 +366,24 @@ TEST_F(ImageTools, ResizeCapsEachSideOnItsOwn) {
     ASSERT_EQ(host.commits.size(), 1u);
     EXPECT_EQ(host.commits[0].Source.Width(), 10);
     EXPECT_EQ(host.commits[0].Source.Height(), 4096);
+}
+
+class LossyDialogSize : public MainWindowTest {};
+
+TEST_F(LossyDialogSize, ChoicesThatSwapItsGroupsKeepItsSize) {
+    if (!std::filesystem::exists("/usr/bin/cjpeg")) GTEST_SKIP() << "cjpeg missing";
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "lossy").string()), 6));
+    jx::TForm7* d = form_->Form7();
+    ASSERT_TRUE(d->isVisible());
+    const QSize before = Settled(*d);
+    // "Frequency" shows the chroma quality bar where "Spatial" shows the subsampling group.
+    for (const char* choice : {"Frequency", "Spatial", "RGB", "YUV", "Frequency"}) {
+        for (QRadioButton* b : d->findChildren<QRadioButton*>())
+            if (b->text() == choice) b->click();
+        EXPECT_EQ(Settled(*d), before) << choice;
+    }
+    d->close();
 }
 
 }  // namespace
