@@ -14,13 +14,11 @@
 #include "gui/grid_settings.h"
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
+#include "gui/picture_dialogs.h"
 #include "gui/popup_menu2.h"
 
 namespace jx {
 namespace {
-
-const char* const kPictureFilter =
-    "Pictures (*.png *.bmp *.dib *.gif *.jpg *.jpeg *.jpe *.webp *.tga *.vst *.icb *.vda *.win *.psd *.pdd)";
 
 // Split and background choice, first in the menu.
 const TPopupMenu2Group backgroundGroup(1, [](TJXMainForm& f, QMenu& menu) {
@@ -74,8 +72,20 @@ std::optional<TPixelRec> TJXMainForm::PickColor(const std::optional<TPixelRec>& 
 }
 
 TAlphaCommands::TAlphaCommands(TJXMainForm& form, QTabBar& tabs) : QObject(&form), form_(form), tabs_(tabs) {
-    PictureFileDialog = [this] { return QFileDialog::getOpenFileName(&form_, "Open", QString(), kPictureFilter); };
+    PictureFileDialog = [this] {
+        TMyOpenPictureDialog* d = BackgroundPictureDialog();
+        return d->exec() == QDialog::Accepted ? d->FileName() : QString();
+    };
     connect(&tabs_, &QTabBar::currentChanged, this, [this](int index) { TabControl1Change(index); });
+}
+
+TMyOpenPictureDialog* TAlphaCommands::BackgroundPictureDialog() {
+    if (!pictureDialog_) {
+        pictureDialog_ = new TMyOpenPictureDialog(&form_);  // the registry's filter
+        pictureDialog_->setWindowTitle("Open");
+        pictureDialog_->setFileMode(QFileDialog::ExistingFile);
+    }
+    return pictureDialog_;
 }
 
 QAction* TAlphaCommands::Find(const char* name) const {

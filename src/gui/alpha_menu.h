@@ -15,6 +15,7 @@ class QTabBar;
 namespace jx {
 
 class TJXMainForm;
+class TMyOpenPictureDialog;
 
 class TAlphaCommands : public QObject {
     Q_OBJECT
@@ -24,6 +25,9 @@ public:
     const TSplitView& SplitView() const { return split_; }
     // Asks for the background picture's file; empty = cancelled. Tests replace the dialog.
     std::function<QString()> PictureFileDialog;
+    // The picture dialog that PictureFileDialog runs: it lists what the picture registry loads,
+    // which is not what "Open" takes.
+    TMyOpenPictureDialog* BackgroundPictureDialog();
 
     // PopupMenu2 handlers (each does nothing while the window is locked).
     void Color1Click();
@@ -55,6 +59,7 @@ private:
     TJXMainForm& form_;
     QTabBar& tabs_;
     TSplitView split_;
+    TMyOpenPictureDialog* pictureDialog_ = nullptr;
 };
 
 }  // namespace jx

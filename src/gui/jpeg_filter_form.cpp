@@ -42,17 +42,25 @@ TJPEGFilterForm::TJPEGFilterForm(TJXMainForm* owner, EngineState& state, TToolHo
     grid->addWidget(Label4, 1, 2);
     grid->addWidget(CheckBox1, 2, 0, 1, 3);
     layout->addWidget(GroupBox1);
+    // The progress row keeps its room while hidden: a running filter must not grow the dialog or
+    // move "OK" away from where the user aims.
+    auto* progress = new QHBoxLayout;
     ProgressBar = new QProgressBar;
-    ProgressBar->setVisible(false);
-    layout->addWidget(ProgressBar);
+    CancelButton = new QPushButton("Cancel");
+    for (QWidget* w : {static_cast<QWidget*>(ProgressBar), static_cast<QWidget*>(CancelButton)}) {
+        QSizePolicy keep = w->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(keep);
+        w->setVisible(false);
+    }
+    progress->addWidget(ProgressBar, 1);
+    progress->addWidget(CancelButton);
+    layout->addLayout(progress);
     auto* buttons = new QHBoxLayout;
     Button1 = new QPushButton("Apply");
     Button2 = new QPushButton("OK");
-    CancelButton = new QPushButton("Cancel");
-    CancelButton->setVisible(false);
     buttons->addWidget(Button1);
     buttons->addWidget(Button2);
-    buttons->addWidget(CancelButton);
     layout->addLayout(buttons);
     connect(BlockSize, &QSlider::valueChanged, this, &TJPEGFilterForm::BlockSizeChange);
     connect(MaxError, &QSlider::valueChanged, this, &TJPEGFilterForm::MaxErrorChange);

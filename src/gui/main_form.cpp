@@ -149,10 +149,6 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     form6_ = new TForm6(this, state_, [this] { RenderImageView(); },
                         [this](const TPixelRec& start) { return PickColor(start); });
     alphaCommands_ = new TAlphaCommands(*this, *tabControl1_);
-    alphaCommands_->PictureFileDialog = [this] {
-        TMyOpenPictureDialog* d = OpenPictureDialog();
-        return d->exec() == QDialog::Accepted ? d->FileName() : QString();
-    };
     QList<QAction*> buttons = toolBar1_->actions();
     buttons << toolButton31_ << panel1_->findChild<QAction*>("ToolButton29") << panel1_->findChild<QAction*>("ToolButton32");
     router_->ConnectToolButtons(buttons);

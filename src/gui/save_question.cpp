@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace jx {
@@ -13,10 +14,28 @@ bool ConfirmReplace(QWidget* parent, const QString& title, const QString& path) 
            QMessageBox::Yes;
 }
 
+namespace {
+
+// The name typed into the dialog when it holds a double quote, else empty. The file dialog reads
+// quotes as a list of quoted names and hands back a piece of what was typed, which would be
+// written in place of the name the user sees.
+QString SplitSaveName(const QFileDialog& dialog) {
+    const auto* edit = dialog.findChild<QLineEdit*>("fileNameEdit");
+    return edit && edit->text().contains('"') ? edit->text() : QString();
+}
+
+}  // namespace
+
 bool ExecSaveDialog(QFileDialog& dialog, const std::function<QString()>& finalName) {
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     for (;;) {
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+        const QString split = SplitSaveName(dialog);
+        if (!split.isEmpty()) {
+            QMessageBox::warning(dialog.parentWidget(), dialog.windowTitle(),
+                                 QString("A file name cannot hold a double quote (\"):\n%1\nPlease type another name.").arg(split));
+            continue;
+        }
         if (ConfirmReplace(dialog.parentWidget(), dialog.windowTitle(), finalName())) return true;
     }
 }

@@ -15,8 +15,9 @@ bool ConfirmReplace(QWidget* parent, const QString& title, const QString& path);
 
 // Runs a save dialog until it is cancelled (false) or accepted with a choice whose file, as
 // `finalName` derives it from the dialog's state, is free or may be replaced (true); after a "No"
-// the dialog comes back. The dialog's own question is switched off: it would ask about the name
-// typed, not the one written.
+// the dialog comes back, as it does after a typed name with a double quote is refused with a
+// message. The dialog's own question is switched off: it would ask about the name typed, not the
+// one written.
 bool ExecSaveDialog(QFileDialog& dialog, const std::function<QString()>& finalName);
 
 }  // namespace jx

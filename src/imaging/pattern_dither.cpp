@@ -56,7 +56,12 @@ TPixelRec BayerDitherPixel(TRemapPass& pass, const TPixelRec& p, int32_t x, int3
     c.c2 = pass.ClampC2(p.c2 + RoundProduct(std::abs(p.c2 - q.c2), o));
     c.c3 = pass.ClampC3(p.c3 + RoundProduct(std::abs(p.c3 - q.c3), o));
     if (pass.state.HasAlpha) c.A = ClampByte(p.A + RoundProduct(std::abs(p.A - q.A), o));
-    const TPixelRec r = pass.Nearest(c, true);
+    // The offset pushes alpha as far as the other channels, so next to a translucent entry an
+    // opaque pixel could land on a fully transparent one (a hole), or a transparent pixel on an
+    // opaque one. Such a pixel takes its own nearest entry instead.
+    TPixelRec* e = &pass.NearestEntry(c);
+    if ((p.A == 255 && e->A == 0) || (p.A == 0 && e->A == 255)) e = &pass.NearestEntry(p);
+    const TPixelRec r = pass.Count(*e);
     if (pass.Bypassed(x, y)) return pass.Nearest(p, true);
     return r;
 }

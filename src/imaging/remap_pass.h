@@ -76,13 +76,16 @@ struct TRemapPass {
     // The nearest entry's record, after counting it when count is set.
     TPixelRec Nearest(const TPixelRec& p, bool count) {
         TPixelRec& e = NearestEntry(p);
+        return count ? Count(e) : e;
+    }
+
+    // The entry's record after counting one more use of it.
+    TPixelRec Count(TPixelRec& e) {
         // The record is read whole before its count is written: reading it back just after a
         // narrow write of its middle stalls the processor.
         TPixelRec r = e;
-        if (count) {
-            r.Weight = AddWeight(r.Weight, 1);
-            e.Weight = r.Weight;
-        }
+        r.Weight = AddWeight(r.Weight, 1);
+        e.Weight = r.Weight;
         return r;
     }
 

@@ -87,25 +87,18 @@ void TSizeLinker::FastSize(int32_t divisor) {
 
 TSizeValues TSizeLinker::Target() const {
     TSizeValues t = values_;
-    // An image that is already larger may keep its size; it only may not grow further.
+    // Each side is held at the cap on its own, as the edits give it: the ratio is not kept, so
+    // neither typed side is dropped for the other's sake. An image that is already larger may keep
+    // its size; it only may not grow further.
     const int64_t capW = std::max(kMaxResizeSide, startWidth_), capH = std::max(kMaxResizeSide, startHeight_);
-    const bool overW = t.Width > capW, overH = t.Height > capH;
-    if (!overW && !overH) return t;
-    if (!Constrained) {
-        t.Width = static_cast<int32_t>(std::min<int64_t>(t.Width, capW));
-        t.Height = static_cast<int32_t>(std::min<int64_t>(t.Height, capH));
-        return t;
-    }
-    // The side that overshoots its cap the most sets the scale of both.
-    if (int64_t{t.Width} * capH >= int64_t{t.Height} * capW) {
+    if (t.Width > capW) {
         t.Width = static_cast<int32_t>(capW);
-        t.Height = static_cast<int32_t>(std::clamp<int64_t>(MulDivRoundEven(startHeight_, capW, startWidth_), 1, capH));
-    } else {
-        t.Height = static_cast<int32_t>(capH);
-        t.Width = static_cast<int32_t>(std::clamp<int64_t>(MulDivRoundEven(startWidth_, capH, startHeight_), 1, capW));
+        t.WidthPercent = static_cast<int32_t>(MulDivRoundEven(t.Width, 100, startWidth_));
     }
-    t.WidthPercent = static_cast<int32_t>(MulDivRoundEven(t.Width, 100, startWidth_));
-    t.HeightPercent = static_cast<int32_t>(MulDivRoundEven(t.Height, 100, startHeight_));
+    if (t.Height > capH) {
+        t.Height = static_cast<int32_t>(capH);
+        t.HeightPercent = static_cast<int32_t>(MulDivRoundEven(t.Height, 100, startHeight_));
+    }
     return t;
 }
 

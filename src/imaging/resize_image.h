@@ -46,7 +46,7 @@ public:
     int32_t StartHeight() const { return startHeight_; }
 
     // The size the resize produces: the edits with every side that grows past kMaxResizeSide held
-    // at it; with proportions constrained the other side is scaled with it.
+    // at it, each side on its own (constrained or not).
     int32_t TargetWidth() const { return Target().Width; }
     int32_t TargetHeight() const { return Target().Height; }
     TSizeValues Target() const;

@@ -15,6 +15,7 @@
 #include "gui/grid_settings.h"
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
+#include "gui/picture_dialogs.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
 #include "window_fixture.h"
@@ -157,6 +158,19 @@ TEST_F(AlphaMenuTest, BackgroundChoiceAndItsFallbacks) {
     ASSERT_EQ(s.BackgroundPicture.Width(), 2);
     EXPECT_EQ(s.BackgroundPicture[0][1].R, 40);
     EXPECT_EQ(s.BackgroundPicture[0][1].B, 60);
+}
+
+TEST_F(AlphaMenuTest, TheBackgroundDialogListsWhatTheRegistryLoads) {
+    jx::TMyOpenPictureDialog* d = form_->AlphaCommands().BackgroundPictureDialog();
+    ASSERT_NE(d, nullptr);
+    const QStringList filters = d->nameFilters();
+    ASSERT_FALSE(filters.isEmpty());
+    for (const char* pattern : {"*.ppm", "*.pgm", "*.pbm", "*.png", "*.psd", "*.tga", "*.webp"}) {
+        EXPECT_TRUE(filters.front().contains(pattern)) << pattern;  // "All"
+        EXPECT_EQ(filters.mid(1).filter(QString("(%1 ").arg(pattern)).size(), 1) << pattern;  // a filter of its own
+    }
+    // "Open" keeps its own list: the image opener goes by it.
+    EXPECT_FALSE(form_->OpenPictureDialog()->nameFilters().join(' ').contains("*.ppm"));
 }
 
 TEST_F(AlphaMenuTest, EveryColourPickGoesToTheWindowsPicker) {

@@ -159,4 +159,23 @@ TEST_F(SaveQuestionTest, IconAndPaletteSavesAskAboutTheExtensionTheyGive) {
     EXPECT_FALSE(fs::exists(base_ / "frames.png"));
 }
 
+TEST_F(SaveQuestionTest, ANameWithADoubleQuoteIsRefusedAndNothingIsWritten) {
+    // The file dialog would take the quoted piece for the name: "sub/b.png", in another folder.
+    form_->OpenImage(SuiteFile("basn3p02.png"));
+    ASSERT_GT(form_->State().PaletteSize, 0);
+    fs::create_directory(base_ / "sub");
+    const std::size_t entries = Entries();
+    const QString typed = "a \"sub/b.png";
+    const QStringList asked = Drive([&] { form_->Button3Click(); }, typed, 1, QMessageBox::Ok);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].startsWith("A file name cannot hold a double quote")) << asked[0].toStdString();
+    EXPECT_TRUE(asked[0].contains(typed));
+    EXPECT_EQ(Entries(), entries);
+    EXPECT_TRUE(fs::is_empty(base_ / "sub"));
+    // The palette and icon saves go through the same dialog road.
+    EXPECT_EQ(Drive([&] { form_->PaletteCommands().SavePalClick(); }, typed, 1, QMessageBox::Ok).size(), 1);
+    EXPECT_EQ(Entries(), entries);
+    EXPECT_TRUE(fs::is_empty(base_ / "sub"));
+}
+
 }  // namespace

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QLayout>
+#include <QProgressBar>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QToolButton>
@@ -9,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
@@ -17,8 +21,11 @@
 #include "gui/color_correction.h"
 #include "gui/filter_form.h"
 #include "gui/jpeg_filter_form.h"
+#include "gui/lossy_form.h"
+#include "gui/main_form.h"
 #include "gui/resize_form.h"
 #include "gui_app.h"
+#include "window_fixture.h"
 #include "imaging/alpha_convert.h"
 #include "imaging/jpeg_filter.h"
 
@@ -264,6 +271,119 @@ TEST_F(ImageTools, CanvasSizeAnchorsAndEscape) {
     ASSERT_EQ(host.commits.size(), 1u);
     EXPECT_TRUE(host.commits[0].HasAlpha);  // the canvas grew
     EXPECT_EQ(host.commits[0].Source.Height(), 6);
+}
+
+// Pending layout requests done, as the window system would before the user sees the dialog.
+QSize Settled(QDialog& d) {
+    QCoreApplication::sendPostedEvents();
+    d.layout()->activate();
+    return d.size();
+}
+
+QPoint PlaceIn(QDialog& d, QWidget* w) { return w->mapTo(&d, QPoint(0, 0)); }
+
+TEST_F(ImageTools, DialogsKeepTheirSizeThroughTheirActions) {
+    {
+        // "Apply" shows its progress and Cancel while it runs: "OK" stays where it was.
+        TJPEGFilterForm d(nullptr, state, host.Host());
+        d.show();
+        const QSize before = Settled(d);
+        const QPoint ok = PlaceIn(d, d.Button2);
+        QSize during;
+        d.OnRow = [&](int32_t) {
+            during = Settled(d);
+            EXPECT_TRUE(d.ProgressBar->isVisible());
+        };
+        for (int run = 0; run < 2; ++run) {
+            d.Button1->click();
+            ASSERT_TRUE(d.Applied());
+            EXPECT_EQ(during, before);
+            EXPECT_EQ(Settled(d), before);
+            EXPECT_EQ(PlaceIn(d, d.Button2), ok);
+            EXPECT_FALSE(d.ProgressBar->isVisible());
+        }
+        d.close();
+    }
+    {
+        TFilterForm d(nullptr, state, host.Host());
+        d.show();
+        const QSize before = Settled(d);
+        for (int mode = 1; mode <= 4; ++mode) {
+            d.Modes->button(mode)->click();
+            d.StrengthBar->setValue(8 * mode);
+            d.Button1->click();
+            EXPECT_EQ(Settled(d), before) << mode;
+        }
+        d.close();
+    }
+    {
+        TAConv d(nullptr, state, host.Host());
+        d.show();
+        const QSize before = Settled(d);
+        for (int method = 0; method < d.ComboBox1->count(); ++method) {
+            d.ComboBox1->setCurrentIndex(method);
+            for (int v : {0, 100, 255}) {
+                d.ThresholdBar->setValue(v);
+                EXPECT_EQ(Settled(d), before) << method << " " << v;
+            }
+        }
+        d.close();
+    }
+    {
+        TColorCorrection d(nullptr, state, host.Host());
+        d.show();
+        const QSize before = Settled(d);
+        for (QSlider* s : {d.RedLo, d.GreenHi, d.AlphaLo}) {
+            s->setValue(s->maximum() / 2);
+            EXPECT_EQ(Settled(d), before);
+        }
+        d.close();
+    }
+    {
+        TResizeForm d(nullptr, state, host.Host());
+        d.show();
+        const QSize before = Settled(d);
+        d.UpDown1->setValue(12);
+        d.Timer2Timer();
+        d.Timer2Timer();
+        EXPECT_EQ(Settled(d), before);
+        d.close();
+    }
+}
+
+TEST_F(ImageTools, ResizeCapsEachSideOnItsOwn) {
+    // A one-pixel column widened with proportions kept: the height shows the edit's limit, and OK
+    // gives the typed width with the height held at 4096.
+    TPixelImage img(1, 4000, TPixelRec{10, 20, 30, 255});
+    state.HasAlpha = false;
+    state.SetSourceImage(std::move(img));
+    TResizeForm d(nullptr, state, host.Host());
+    d.show();
+    ASSERT_TRUE(d.PropSize->isChecked());
+    d.UpDown1->setValue(10);
+    EXPECT_EQ(d.UpDown2->value(), 32767);
+    d.Button1->click();
+    ASSERT_EQ(host.commits.size(), 1u);
+    EXPECT_EQ(host.commits[0].Source.Width(), 10);
+    EXPECT_EQ(host.commits[0].Source.Height(), 4096);
+}
+
+class LossyDialogSize : public MainWindowTest {};
+
+TEST_F(LossyDialogSize, ChoicesThatSwapItsGroupsKeepItsSize) {
+    if (!std::filesystem::exists("/usr/bin/cjpeg")) GTEST_SKIP() << "cjpeg missing";
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "lossy").string()), 6));
+    jx::TForm7* d = form_->Form7();
+    ASSERT_TRUE(d->isVisible());
+    const QSize before = Settled(*d);
+    // "Frequency" shows the chroma quality bar where "Spatial" shows the subsampling group.
+    for (const char* choice : {"Frequency", "Spatial", "RGB", "YUV", "Frequency"}) {
+        for (QRadioButton* b : d->findChildren<QRadioButton*>())
+            if (b->text() == choice) b->click();
+        EXPECT_EQ(Settled(*d), before) << choice;
+    }
+    d->close();
 }
 
 }  // namespace

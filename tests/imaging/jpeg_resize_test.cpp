@@ -127,18 +127,25 @@ TEST(SizeLinker, ProportionsAreExactWithTiesToEven) {
 }
 
 TEST(SizeLinker, CapOnlyOnSidesThatGrowPastIt) {
+    // Each side is held at 4096 on its own, constrained or not: the typed side is never dropped.
     TSizeLinker l(1000, 500);
     ASSERT_TRUE(l.Edit(TSizeField::Width, 9000));
     EXPECT_EQ(l.Values().Height, 4500);
-    EXPECT_EQ(l.Target(), (TSizeValues{4096, 2048, 410, 410}));
+    EXPECT_EQ(l.Target(), (TSizeValues{4096, 4096, 410, 819}));
     TSizeLinker tall(500, 1000);
     ASSERT_TRUE(tall.Edit(TSizeField::HeightPercent, 900));
-    EXPECT_EQ(tall.TargetWidth(), 2048);
+    EXPECT_EQ(tall.TargetWidth(), 4096);
     EXPECT_EQ(tall.TargetHeight(), 4096);
     tall.Constrained = false;
     ASSERT_TRUE(tall.Edit(TSizeField::Width, 5000));
     EXPECT_EQ(tall.TargetWidth(), 4096);
     EXPECT_EQ(tall.TargetHeight(), 4096);
+    // A one-pixel column widened to 10: the height shows the edit's limit and is capped, the
+    // width stays as typed.
+    TSizeLinker column(1, 4000);
+    ASSERT_TRUE(column.Edit(TSizeField::Width, 10));
+    EXPECT_EQ(column.Values(), (TSizeValues{10, 32767, 1000, 1000}));
+    EXPECT_EQ(column.Target(), (TSizeValues{10, 4096, 1000, 102}));
     // Already past the cap: shrinking is free, growing stops at the starting side.
     TSizeLinker big(5000, 100);
     ASSERT_TRUE(big.Edit(TSizeField::Width, 4500));
@@ -146,7 +153,7 @@ TEST(SizeLinker, CapOnlyOnSidesThatGrowPastIt) {
     EXPECT_EQ(big.TargetHeight(), 90);
     ASSERT_TRUE(big.Edit(TSizeField::Height, 200));
     EXPECT_EQ(big.TargetWidth(), 5000);
-    EXPECT_EQ(big.TargetHeight(), 100);
+    EXPECT_EQ(big.TargetHeight(), 200);
 }
 
 TPixelRec Px(uint8_t r, uint8_t g, uint8_t b, uint8_t a) { return {r, g, b, a}; }

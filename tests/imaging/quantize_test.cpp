@@ -299,5 +299,44 @@ TEST_F(QuantizeTest, HeavilyMaskedLargeImage) {
     EXPECT_EQ(state.Palette[0].Weight, w * h);  // use count of the remap
 }
 
+// An opaque third, a translucent ramp and a transparent third, in grainy dark browns: whatever
+// the dithering, an opaque pixel never becomes fully transparent and a transparent one never
+// opaque. (The ordered dither pushed alpha as far as colour, and opened holes next to the ramp.)
+TEST_F(QuantizeTest, DitheringKeepsOpaqueAndTransparentPixels) {
+    const int w = 80, h = 56, third = w / 3;
+    std::vector<TPixelRec> px;
+    uint32_t seed = 239;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int g = int(seed >> 28);
+            const uint8_t a = x < third ? 255 : (x < 2 * third ? static_cast<uint8_t>(255 - (x - third) * 255 / third) : 0);
+            px.push_back(Rgba(static_cast<uint8_t>(std::min(255, 40 + x * 150 / w + y + g)),
+                              static_cast<uint8_t>(std::min(255, 50 + y * 3 + g)),
+                              static_cast<uint8_t>(std::min(255, 10 + (x * y) % 60 + g)), a));
+        }
+    state.HasAlpha = true;
+    Load(w, h, px);
+    BuildEdgeMap(state);
+    for (int mode = 0; mode <= 8; ++mode)
+        for (int pattern = 0; pattern < (mode >= 7 ? 4 : 1); ++pattern)
+            for (const float amount : {0.5f, 0.75f, 1.0f}) {
+                TQuantizerSettings s = Settings("16");
+                s.DitherMode = static_cast<TDitherMode>(mode);
+                s.PatternSize = pattern;
+                state.DitherAmount = amount;
+                Run(s);
+                int holes = 0, filled = 0;
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x) {
+                        const uint8_t in = state.SourceImage[y][x].A, out = state.WorkingImage[y][x].A;
+                        holes += in == 255 && out == 0;
+                        filled += in == 0 && out == 255;
+                    }
+                EXPECT_EQ(holes, 0) << "mode " << mode << " pattern " << pattern << " amount " << amount;
+                EXPECT_EQ(filled, 0) << "mode " << mode << " pattern " << pattern << " amount " << amount;
+            }
+}
+
 }  // namespace
 }  // namespace jx
