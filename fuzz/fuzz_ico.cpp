@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (fuzz::Refused([&] { again.ReadIconFile(written); })) fuzz::Finding("a written icon does not read again");
         if (again.Frames().size() != order.size()) fuzz::Finding("a written icon reads back with another frame count");
         for (size_t k = 0; k < order.size(); ++k)
-            if (!SameFrame(icon.Frames()[k], again.Frames()[k])) fuzz::Finding("a written icon reads back with another frame");
+            if (!SameFrame(icon.Frames()[k], again.Frames()[k]))
+                fuzz::Finding("a written icon reads back with another frame");
     }
     icon.DeleteFrameFiles();
     return 0;

@@ -108,7 +108,8 @@ TIconDirectory ReadIconDirectory(std::span<const uint8_t> file, const std::strin
         return FileIoError("Damaged icon file" + (fileName.empty() ? "" : " " + Quoted(fileName)) + ": " + why);
     };
     if (fileSize < 6 || Le16(&file[0]) != 0 || (Le16(&file[2]) != 1 && Le16(&file[2]) != 2))
-        throw FileIoError(fileName.empty() ? "Not an icon or cursor file." : Quoted(fileName) + " is not an icon or cursor file.");
+        throw FileIoError(fileName.empty() ? "Not an icon or cursor file."
+                                           : Quoted(fileName) + " is not an icon or cursor file.");
     const uint32_t count = Le16(&file[4]);
     if (6 + 16 * uint64_t(count) > fileSize) throw bad("its directory is cut short.");
 
@@ -271,7 +272,10 @@ TWrittenFrame PlanFrame(const TIconFrames& f, int32_t index, std::vector<uint8_t
     w.Size = bytes - 14;
     if (f.MaskSize != 0) {
         w.Mask = f.MaskFile;
-        w.Size += SizeOfFile(f.MaskFile);
+        // The reader takes the frame's last MaskSize bytes as its mask, whatever this file holds.
+        if (SizeOfFile(w.Mask) != uint64_t(f.MaskSize))
+            throw FileIoError("The mask file \"" + w.Mask + "\" does not fit its frame.");
+        w.Size += uint64_t(f.MaskSize);
     }
     return w;
 }
