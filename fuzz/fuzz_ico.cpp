@@ -1,9 +1,32 @@
 // Icon and cursor files: split into frame files as the icon dialog does, each frame opened as the
-// main window would, written back and read again; and the open dialog's in-memory preview.
+// main window would, written back and read again with the same frames; and the open dialog's
+// in-memory preview.
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 #include "fileio/icon_file.h"
 #include "fileio/open_decoders.h"
 #include "fileio/picture_preview.h"
 #include "fuzz_common.h"
+
+namespace {
+
+std::string Contents(const std::string& path) {
+    if (path.empty()) return {};
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// What a frame reads back as: its directory entry (but for the size and offset the writer sets),
+// its kind, size and depth, and its frame and mask files.
+bool SameFrame(const jx::TIconFrames& a, const jx::TIconFrames& b) {
+    return std::equal(a.Entry.begin(), a.Entry.begin() + 8, b.Entry.begin()) && a.IsPng == b.IsPng &&
+           a.Width == b.Width && a.Height == b.Height && a.Bits == b.Bits && a.MaskSize == b.MaskSize &&
+           Contents(a.FrameFile) == Contents(b.FrameFile) && Contents(a.MaskFile) == Contents(b.MaskFile);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Scratch& scratch = fuzz::Scratch::Get();
@@ -31,6 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         jx::TIconFile again(scratch.Folder() + "/again");
         std::filesystem::create_directories(scratch.Folder() + "/again");
         if (fuzz::Refused([&] { again.ReadIconFile(written); })) fuzz::Finding("a written icon does not read again");
+        if (again.Frames().size() != order.size()) fuzz::Finding("a written icon reads back with another frame count");
+        for (size_t k = 0; k < order.size(); ++k)
+            if (!SameFrame(icon.Frames()[k], again.Frames()[k]))
+                fuzz::Finding("a written icon reads back with another frame");
     }
     icon.DeleteFrameFiles();
     return 0;

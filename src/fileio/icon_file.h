@@ -3,6 +3,7 @@
 // written back from a chosen list of frames. The icon dialog drives this with plain arguments.
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,47 @@ struct TIconFrames {
     std::string Format() const { return IsPng ? "png" : "dib"; }
 };
 
+// What a frame's own bytes say about it. The reader, the writer (on what it is about to write)
+// and the open dialog's preview all take frames through CheckIconFrame, so they cannot disagree.
+struct TIconFrameInfo {
+    bool IsPng = false;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    uint8_t Bits = 0;
+    int32_t MaskSize = 0;
+    uint64_t PixelOffset = 0;  // bitmap frames: the info header and colour table come first
+};
+
+// The bytes of a frame's start that CheckIconFrame reads.
+constexpr size_t kIconFrameHead = 40;
+
+// Checks one frame from its first min(size, kIconFrameHead) bytes, its size and the low byte of
+// its entry's bit count (a PNG frame's depth). Returns what is wrong, as the rest of a sentence
+// that begins "frame N" (" has an impossible size."), or an empty string and fills info.
+std::string CheckIconFrame(std::span<const uint8_t> head, uint64_t size, uint8_t entryBits, TIconFrameInfo& info);
+
+// One directory entry of a file that ReadIconDirectory accepted.
+struct TIconEntry {
+    std::array<uint8_t, 16> Entry{};
+    uint64_t Offset = 0;
+    uint64_t Size = 0;
+    TIconFrameInfo Info;
+    uint32_t SharesWith = 0;  // the first entry on the same bytes; its own index when none before
+};
+
+struct TIconDirectory {
+    uint16_t Type = 0;  // 1 icon, 2 cursor
+    std::vector<TIconEntry> Entries;
+};
+
+// Checks an icon or cursor file's header, its directory and every frame, and that the frame
+// files would not outgrow the icon by much. Raises FileIoError naming fileName (when not empty).
+TIconDirectory ReadIconDirectory(std::span<const uint8_t> file, const std::string& fileName);
+
+// A bitmap frame's frame file: a BMP file header, then the frame without its mask and with the
+// height of its pixels in place of the doubled one.
+std::vector<uint8_t> BitmapFrameFile(const TIconEntry& entry, std::span<const uint8_t> file);
+
 // The name WriteIconFile writes: fileName with ".ico" (filterIndex 1) or ".cur" (2) for its extension.
 std::string IconSaveName(const std::string& fileName, int32_t filterIndex);
 
@@ -45,8 +87,12 @@ public:
     void ReadIconFile(const std::string& fileName);
 
     // Writes the frames given by index, in that order, as an icon (filterIndex 1, ".ico") or
-    // cursor (2, ".cur"); the name's extension is replaced. Written to a temporary name and
-    // renamed. Clears Modified. Returns the name written.
+    // cursor (2, ".cur"); the name's extension is replaced. Entries whose bytes came from one
+    // image (one frame file, or one edited file) point at one copy of it. The file's size and
+    // every frame are checked before anything is written, and one frame at a time is held in
+    // memory; a file past the format's 4 GB, or a frame the reader would refuse, raises
+    // FileIoError and leaves the destination as it was. Written to a temporary name and renamed.
+    // Clears Modified. Returns the name written.
     std::string WriteIconFile(const std::string& fileName, int32_t filterIndex, const std::vector<int32_t>& frames);
 
     // Saves the working image as frame `index`'s edited file, always as PNG whatever the save
@@ -68,6 +114,8 @@ public:
     bool Modified = false;
 
 private:
+    std::vector<TIconFrames> WriteFrameFiles(std::span<const uint8_t> file, const TIconDirectory& directory);
+
     std::string folder_;
     uint16_t type_ = 0;
     std::vector<TIconFrames> frames_;

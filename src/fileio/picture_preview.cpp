@@ -12,6 +12,7 @@
 
 #include "fileio/bitmap.h"
 #include "fileio/errors.h"
+#include "fileio/icon_file.h"
 #include "fileio/jpeg_decode.h"
 #include "fileio/open_decoders.h"
 #include "fileio/open_image.h"
@@ -237,10 +238,6 @@ bool JpegSize(const std::string& fileName, int32_t& w, int32_t& h) {
 
 // ---- icons ----
 
-struct IconChoice {
-    size_t offset = 0, size = 0;
-};
-
 void CheckPixels(int64_t w, int64_t h, const TPreviewLimits& limits) {
     if (w <= 0 || h <= 0 || w * h > limits.MaxFullDecodePixels) throw FileIoError("The picture is too large to preview.");
 }
@@ -302,7 +299,7 @@ TPreviewImage LoadPreview(const std::string& fileName, const TPreviewLimits& lim
     TPreviewImage p;
     const int64_t bytes = FileSizeOf(fileName);
     if (bytes < 0 || bytes > limits.MaxFileBytes) throw FileIoError("The file is too large to preview.");
-    if (ext == ".ico" || ext == ".cur") return DecodeIconPreview(ReadFileBytes(fileName), limits);
+    if (ext == ".ico" || ext == ".cur") return DecodeIconPreview(ReadFileBytes(fileName), limits, fileName);
     if (ext == ".dib") return p;
     int32_t w = 0, h = 0;
     const bool known = ProbePictureSize(fileName, w, h);
@@ -336,73 +333,37 @@ TPreviewImage LoadPreview(const std::string& fileName, const TPreviewLimits& lim
     return p;
 }
 
-TPreviewImage DecodeIconPreview(std::span<const uint8_t> file, const TPreviewLimits& limits) {
-    if (file.size() < 6 || Le16(&file[0]) != 0 || (Le16(&file[2]) != 1 && Le16(&file[2]) != 2))
-        throw FileIoError("Not an icon or cursor file.");
-    const uint32_t count = Le16(&file[4]);
-    if (6 + 16 * uint64_t(count) > file.size()) throw FileIoError("The icon directory is cut short.");
+TPreviewImage DecodeIconPreview(std::span<const uint8_t> file, const TPreviewLimits& limits, const std::string& fileName) {
+    // The frames as the icon dialog reads them: a file it refuses has no preview either.
+    const TIconDirectory directory = ReadIconDirectory(file, fileName);
     int32_t cw = 0, ch = 0, cb = 0;
-    IconChoice choice;
-    bool any = false;
-    for (uint32_t k = 0; k < count; ++k) {
-        const uint8_t* e = &file[6 + 16 * size_t(k)];
-        const uint64_t size = Le32(e + 8), offset = Le32(e + 12);
-        if (size < 40 || offset + size > file.size()) continue;
-        const uint8_t* d = &file[size_t(offset)];
-        int32_t w, h, b;
-        if (d[0] == 0x89 && d[1] == 'P' && d[2] == 'N' && d[3] == 'G') {
-            w = int32_t(Be32(d + 16));
-            h = int32_t(Be32(d + 20));
-            b = e[6];
-        } else {
-            w = int32_t(Le32(d + 4));
-            h = int32_t(Le32(d + 8)) / 2;
-            b = int32_t(Le16(d + 14));
-        }
-        if (w > cw || h > ch || b > cb) {
-            cw = w;
-            ch = h;
-            cb = b;
-            choice = {size_t(offset), size_t(size)};
-            any = true;
+    const TIconEntry* choice = nullptr;
+    for (const TIconEntry& e : directory.Entries) {
+        const TIconFrameInfo& f = e.Info;
+        if (f.Width > cw || f.Height > ch || f.Bits > cb) {
+            cw = f.Width;
+            ch = f.Height;
+            cb = f.Bits;
+            choice = &e;
         }
     }
-    if (!any) throw FileIoError("The icon holds no readable frame.");
-    std::span<const uint8_t> d = file.subspan(choice.offset, choice.size);
+    if (!choice) throw FileIoError("The icon holds no readable frame.");
+    const TIconFrameInfo& f = choice->Info;
     TPreviewImage p;
-    if (d[0] == 0x89 && d[1] == 'P') {
+    if (f.IsPng) {
+        const auto d = file.subspan(size_t(choice->Offset), size_t(choice->Size));
         std::vector<uint8_t> png(d.begin(), d.end());
         std::string error;
         if (!DecodePngScaled(png, limits.MaxSide, p, error)) throw FileIoError(error);
     } else {
-        const uint32_t headerSize = Le32(&d[0]);
-        const int32_t w = int32_t(Le32(&d[4])), h = int32_t(Le32(&d[8])) / 2;
-        const uint32_t bits = Le16(&d[14]), compression = Le32(&d[16]);
-        uint32_t colors = Le32(&d[32]);
-        CheckPixels(w, h, limits);
-        if (headerSize < 40 || headerSize > d.size() || bits == 0 || bits > 32) throw FileIoError("Bad icon bitmap.");
-        if (colors == 0 && bits <= 8) colors = 1u << bits;
-        if (bits > 8) colors = 0;
-        const uint64_t table = 4 * uint64_t(colors) + (headerSize == 40 && compression == 3 ? 12 : 0);
-        const uint64_t maskBytes = bits == 32 ? 0 : (uint64_t(w) + 31) / 32 * 4 * uint64_t(h);
-        if (headerSize + table + maskBytes > d.size()) throw FileIoError("Bad icon bitmap.");
-        // The frame as a BMP file with its own height, then the mask applied.
-        const size_t body = d.size() - size_t(maskBytes);
-        std::vector<uint8_t> bmp(14 + body);
-        bmp[0] = 'B';
-        bmp[1] = 'M';
-        const auto put32 = [&](size_t at, uint32_t v) {
-            for (int i = 0; i < 4; ++i) bmp[at + size_t(i)] = uint8_t(v >> (8 * i));
-        };
-        put32(2, uint32_t(bmp.size()));
-        put32(10, uint32_t(14 + headerSize + table));
-        std::memcpy(&bmp[14], d.data(), body);
-        put32(14 + 8, uint32_t(h));
-        TDecodedImage dec = DecodeBmpBytes(bmp);
-        if (maskBytes != 0) {
-            ApplyMaskSideFile(d.subspan(body, size_t(maskBytes)), dec.Pixels);
+        CheckPixels(f.Width, f.Height, limits);
+        // The frame file that opening the frame reads, and its mask side file's bytes.
+        TDecodedImage dec = DecodeBmpBytes(BitmapFrameFile(*choice, file));
+        if (f.MaskSize != 0) {
+            ApplyMaskSideFile(file.subspan(size_t(choice->Offset + choice->Size) - size_t(f.MaskSize), size_t(f.MaskSize)),
+                              dec.Pixels);
             dec.HasAlpha = true;
-        } else if (bits == 32) {
+        } else if (f.Bits == 32) {
             dec.HasAlpha = true;
         }
         p = FromDecoded(dec);

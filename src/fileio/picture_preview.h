@@ -56,9 +56,12 @@ bool ProbePictureSize(const std::string& fileName, int32_t& width, int32_t& heig
 TPreviewImage LoadPreview(const std::string& fileName, const TPreviewLimits& limits = {});
 
 // An icon or cursor file's preview, decoded in memory: the frame that, visited in order from a
-// start of 0 x 0 x 0, last had a larger width, height or depth than the choice so far. Bitmap
-// frames take their alpha from the AND mask (32-bit frames from their own alpha).
-TPreviewImage DecodeIconPreview(std::span<const uint8_t> file, const TPreviewLimits& limits = {});
+// start of 0 x 0 x 0, last had a larger width, height or depth than the choice so far. Frames are
+// read as the icon dialog reads them, so a file it refuses has no preview. Bitmap frames take
+// their alpha from the AND mask (32-bit frames from their own alpha). fileName only names the
+// file in messages.
+TPreviewImage DecodeIconPreview(std::span<const uint8_t> file, const TPreviewLimits& limits = {},
+                                const std::string& fileName = {});
 
 // The size a preview of width x height takes in a box: scaled by width alone, never enlarged.
 void PreviewScaledSize(int32_t width, int32_t height, int32_t boxWidth, int32_t& newWidth, int32_t& newHeight);

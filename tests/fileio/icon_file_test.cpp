@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -17,6 +18,49 @@ std::vector<uint8_t> PngFrame(uint32_t w, uint32_t h, uint8_t seed) {
     std::vector<uint8_t> rgba(size_t(w) * h * 4);
     for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = uint8_t(i * 3 + seed);
     return EncodePngRgba(w, h, true, rgba);
+}
+
+// A bitmap frame with the header fields given: `storedHeight` is the doubled height as stored,
+// `colors` the header's colour count; the table, pixels and mask are sized as the reader sizes them.
+std::vector<uint8_t> DibWith(int32_t w, int32_t storedHeight, uint16_t bits, uint32_t colors, uint32_t headerSize = 40,
+                             uint32_t compression = 0) {
+    std::vector<uint8_t> v;
+    test::Put32(v, headerSize);
+    test::Put32(v, uint32_t(w));
+    test::Put32(v, uint32_t(storedHeight));
+    test::Put16(v, 1);
+    test::Put16(v, bits);
+    test::Put32(v, compression);
+    for (int i = 0; i < 3; ++i) test::Put32(v, 0);
+    test::Put32(v, colors);
+    test::Put32(v, 0);
+    v.resize(headerSize, 0x33);
+    uint32_t entries = colors == 0 && bits <= 8 ? 1u << bits : colors;
+    if (bits > 8 && colors > 256) entries = 0;
+    const size_t table = 4 * size_t(entries) + (headerSize == 40 && compression == 3 ? 12 : 0);
+    const int32_t h = storedHeight / 2;
+    const size_t stride = (size_t(w) * bits + 31) / 32 * 4;
+    const size_t mask = bits == 32 ? 0 : (size_t(w) + 31) / 32 * 4 * size_t(h);
+    for (size_t i = 0; i < table + stride * size_t(h) + mask; ++i) v.push_back(uint8_t(i * 29 + w));
+    return v;
+}
+
+// The frames read back as they were read: entry (but for the size and offset the writer sets),
+// kind, size, depth, mask, and the bytes of the frame and mask files.
+void ExpectSameFrames(const TIconFile& a, const TIconFile& b) {
+    ASSERT_EQ(a.Frames().size(), b.Frames().size());
+    for (size_t k = 0; k < a.Frames().size(); ++k) {
+        const TIconFrames& x = a.Frames()[k];
+        const TIconFrames& y = b.Frames()[k];
+        EXPECT_TRUE(std::equal(x.Entry.begin(), x.Entry.begin() + 8, y.Entry.begin())) << k;
+        EXPECT_EQ(x.IsPng, y.IsPng) << k;
+        EXPECT_EQ(x.Dimension(), y.Dimension()) << k;
+        EXPECT_EQ(x.Bits, y.Bits) << k;
+        EXPECT_EQ(x.MaskSize, y.MaskSize) << k;
+        EXPECT_EQ(test::FileBytes(x.FrameFile), test::FileBytes(y.FrameFile)) << k;
+        EXPECT_EQ(x.MaskFile.empty(), y.MaskFile.empty()) << k;
+        EXPECT_EQ(test::FileBytes(x.MaskFile), test::FileBytes(y.MaskFile)) << k;
+    }
 }
 
 class IconFileTest : public test::ScratchDir {
@@ -180,6 +224,143 @@ TEST_F(IconFileTest, AnEditedFrameIsSavedAsPngAndWrittenBack) {
     EXPECT_EQ(png->rgba[0], 255);
     EXPECT_EQ(png->rgba[11], 0);  // the third pixel is transparent
     EXPECT_EQ(test::FileBytes(back.Frames()[1].FrameFile), test::FileBytes(icon.Frames()[0].FrameFile));
+}
+
+// A frame whose stored height is 1 has no row: it would be written back with height 0, which
+// no reader takes, so it is refused on opening as the second read would refuse it.
+TEST_F(IconFileTest, AFrameWithoutARowIsRefusedOnOpening) {
+    const std::vector<uint8_t> ico = IconFile(1, {{16, 16, 32, DibFrame(16, 16, 32, 1)}, {16, 0, 4, DibWith(16, 1, 4, 0)}});
+    test::WriteText(Path("rowless.ico"), std::string(ico.begin(), ico.end()));
+    TIconFile icon(Session());
+    try {
+        icon.ReadIconFile(Path("rowless.ico"));
+        ADD_FAILURE() << "opened";
+    } catch (const FileIoError& e) {
+        EXPECT_NE(std::string(e.what()).find("frame 2 has an impossible size or depth"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(icon.Frames().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(Session()));
+}
+
+// Every icon the tests make or keep as fuzz seeds, and one with each unusual field the reader
+// takes, is written back and reads again with the same frames.
+TEST_F(IconFileTest, EveryIconThatOpensIsWrittenSoThatItOpensWithTheSameFrames) {
+    std::vector<std::vector<uint8_t>> icons{original};
+    icons.push_back(IconFile(2, {
+        {16, 16, 4, DibWith(16, 33, 4, 0)},          // odd stored height: 16 rows
+        {2, 2, 24, DibWith(2, 4, 24, 4)},            // true colour with a 4-entry table
+        {4, 4, 24, DibWith(4, 8, 24, 300)},          // a table hint past 256 on true colour
+        {4, 4, 16, DibWith(4, 8, 16, 0, 40, 3)},     // bit fields
+        {4, 4, 32, DibWith(4, 8, 32, 0, 108)},       // a larger info header
+        {3, 3, 7, DibWith(3, 6, 7, 0)},              // an odd depth
+        {0, 1, 1, DibWith(65535, 2, 1, 2)},          // the widest frame, one row
+        {1, 1, 32, PngFrame(1, 1, 9)},
+    }));
+    for (const auto& entry : std::filesystem::directory_iterator(JX_TEST_DATA_DIR "/../../fuzz/corpus/ico")) {
+        icons.push_back(test::FileBytes(entry.path().string()));
+    }
+    ASSERT_GE(icons.size(), 4u);
+    int opened = 0;
+    for (size_t i = 0; i < icons.size(); ++i) {
+        SCOPED_TRACE(i);
+        test::WriteText(Path("in" + std::to_string(i) + ".ico"), std::string(icons[i].begin(), icons[i].end()));
+        TIconFile icon(Session());
+        try {
+            icon.ReadIconFile(Path("in" + std::to_string(i) + ".ico"));
+        } catch (const FileIoError&) {
+            continue;  // a seed the reader refuses
+        }
+        ++opened;
+        std::vector<int32_t> all(icon.Frames().size());
+        for (size_t k = 0; k < all.size(); ++k) all[k] = int32_t(k);
+        const std::string written = icon.WriteIconFile(Path("out" + std::to_string(i)), icon.Type(), all);
+        std::filesystem::create_directories(Session() + "/again");
+        TIconFile again(Session() + "/again");
+        again.ReadIconFile(written);
+        ExpectSameFrames(icon, again);
+        EXPECT_EQ(again.Type(), icon.Type());
+    }
+    EXPECT_GE(opened, 4);
+}
+
+// 5000 entries on one PNG frame: saved, they point at one copy again, so the file is the size of
+// the one it came from (it was 690 MB when every entry got its own copy).
+TEST_F(IconFileTest, EntriesOnOneImageAreWrittenOnce) {
+    const std::vector<uint8_t> png = PngFrame(64, 64, 1);
+    const uint32_t count = 5000;
+    std::vector<uint8_t> ico;
+    test::Put16(ico, 0);
+    test::Put16(ico, 1);
+    test::Put16(ico, count);
+    for (uint32_t k = 0; k < count; ++k) {
+        ico.insert(ico.end(), {64, 64, 0, 0});
+        test::Put16(ico, 1);
+        test::Put16(ico, 32);
+        test::Put32(ico, uint32_t(png.size()));
+        test::Put32(ico, 6 + 16 * count);
+    }
+    ico.insert(ico.end(), png.begin(), png.end());
+    test::WriteText(Path("many.ico"), std::string(ico.begin(), ico.end()));
+    TIconFile icon(Session());
+    icon.ReadIconFile(Path("many.ico"));
+    ASSERT_EQ(icon.Frames().size(), count);
+    std::vector<int32_t> all(count);
+    for (uint32_t k = 0; k < count; ++k) all[k] = int32_t(k);
+    icon.WriteIconFile(Path("many-out.ico"), 1, all);
+    EXPECT_EQ(test::FileBytes(Path("many-out.ico")), ico);
+
+    // A frame listed twice is written once too; an edited entry gets its own copy.
+    icon.WriteIconFile(Path("twice.ico"), 1, {3, 3, 7});
+    EXPECT_EQ(std::filesystem::file_size(Path("twice.ico")), 6 + 16 * 3 + png.size());
+    EngineState s;
+    test::MakePaletteImage(s, {test::Px(255, 0, 0)}, 8, 8, std::vector<int32_t>(64, 0), false);
+    TSaveRequest req;
+    req.png.sessionFolder = Session();
+    req.png.options.level = PngLevelFast;
+    icon.SaveEditedFrame(s, 7, req);
+    ASSERT_TRUE(icon.Frames()[7].Edited);
+    icon.WriteIconFile(Path("edited.ico"), 1, {3, 7, 9});
+    EXPECT_EQ(std::filesystem::file_size(Path("edited.ico")),
+              6 + 16 * 3 + png.size() + std::filesystem::file_size(icon.Frames()[7].EditedFile));
+}
+
+// The size of the file to be written is known from the frame files' sizes before any frame is
+// read: frames of 1.2 GB each (sparse files here) are refused at once, the old file untouched.
+// So is a frame the reader would refuse, such as an edited frame wider than 65535 pixels.
+TEST_F(IconFileTest, ASaveTheReaderCouldNotOpenIsRefusedAndTheOldFileKept) {
+    TIconFile icon(Session());
+    icon.ReadIconFile(Path("in.ico"));
+    test::WriteText(Path("keep.ico"), "the old icon");
+    const uint64_t big = uint64_t(1200) << 20;
+    std::filesystem::resize_file(icon.Frames()[2].FrameFile, big);
+    std::filesystem::resize_file(icon.Frames()[5].FrameFile, big);
+    struct stat st {};
+    ASSERT_EQ(::stat(icon.Frames()[2].FrameFile.c_str(), &st), 0);
+    if (uint64_t(st.st_blocks) * 512 >= big) GTEST_SKIP() << "no sparse files here";
+    try {
+        icon.WriteIconFile(Path("keep.ico"), 1, {0, 2, 5});
+        ADD_FAILURE() << "written";
+    } catch (const FileIoError& e) {
+        EXPECT_NE(std::string(e.what()).find("would pass 2 GB"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(test::FileBytes(Path("keep.ico")).size(), 12u);
+
+    EngineState s;
+    test::MakePaletteImage(s, {test::Px(0, 0, 255)}, 70000, 1, std::vector<int32_t>(70000, 0), false);
+    TSaveRequest req;
+    req.png.sessionFolder = Session();
+    req.png.options.level = PngLevelFast;
+    icon.SaveEditedFrame(s, 1, req);
+    ASSERT_TRUE(icon.Frames()[1].Edited);
+    try {
+        icon.WriteIconFile(Path("keep.ico"), 1, {0, 1});
+        ADD_FAILURE() << "written";
+    } catch (const FileIoError& e) {
+        EXPECT_NE(std::string(e.what()).find("frame 2 has an impossible size."), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(test::FileBytes(Path("keep.ico")).size(), 12u);
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+        EXPECT_TRUE(entry.is_directory() || entry.path().extension() == ".ico") << entry.path();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <jpeglib.h>
 
 #include "fileio/errors.h"
+#include "fileio/icon_file.h"
 #include "fileio/open_decoders.h"
 #include "fileio/picture_preview.h"
 #include "fileio/png_probe.h"
@@ -210,6 +211,47 @@ TEST(IconPreviewTest, TheLargestFrameIsShownWithItsMaskAsAlpha) {
     EXPECT_EQ(p.Bgra[(31 * 32) * 4 + 3], 0);             // bottom row: mask bit set
     ico[2] = 3;
     EXPECT_THROW(DecodeIconPreview(ico), FileIoError);
+}
+
+// The preview takes icon frames as opening does: a 24-bit frame whose header lists a 4-entry
+// colour table shows its red pixels, not the table's bytes, and both show the same pixels. A
+// file that opening refuses (a frame without a row) has no preview.
+TEST_F(PicturePreviewTest, IconFramesPreviewAsTheyOpen) {
+    std::vector<uint8_t> dib;
+    for (uint32_t v : {40u, 2u, 4u}) Put32(dib, v);
+    Put16(dib, 1);
+    Put16(dib, 24);
+    for (uint32_t v : {0u, 0u, 0u, 0u, 4u, 0u}) Put32(dib, v);
+    for (int i = 0; i < 4; ++i) dib.insert(dib.end(), {17, 34, 51, 0});
+    for (int row = 0; row < 2; ++row) dib.insert(dib.end(), {0, 0, 255, 0, 0, 255, 0, 0});
+    dib.insert(dib.end(), 8, 0);  // mask: all opaque
+    const std::vector<uint8_t> ico = test::IconFile(1, {{2, 2, 24, dib}});
+    const TPreviewImage p = DecodeIconPreview(ico);
+    ASSERT_EQ(p.Width, 2);
+    ASSERT_EQ(p.Height, 2);
+    for (size_t i = 0; i < p.Bgra.size(); i += 4) {
+        EXPECT_EQ(p.Bgra[i], 0) << i;
+        EXPECT_EQ(p.Bgra[i + 1], 0) << i;
+        EXPECT_EQ(p.Bgra[i + 2], 255) << i;
+        EXPECT_EQ(p.Bgra[i + 3], 255) << i;
+    }
+    WriteFileBytes(Path("table.ico"), ico);
+    std::filesystem::create_directory(Path("session"));
+    TIconFile icon(Path("session"));
+    icon.ReadIconFile(Path("table.ico"));
+    const TDecodedImage opened = DecodeBmpFile(icon.Frames()[0].FrameFile);
+    ASSERT_EQ(opened.Pixels.Width(), 2);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 2; ++x) {
+            const TPixelRec& o = opened.Pixels[y][x];
+            const uint8_t* q = &p.Bgra[size_t(y * 2 + x) * 4];
+            EXPECT_EQ(std::vector<int>({o.B, o.G, o.R, o.A}), std::vector<int>({q[0], q[1], q[2], q[3]}));
+        }
+    EXPECT_EQ(LoadPreview(Path("table.ico")).Bgra, p.Bgra);
+
+    std::vector<uint8_t> rowless = ico;
+    rowless[6 + 16 + 8] = 1;  // the stored height
+    EXPECT_THROW(DecodeIconPreview(rowless), FileIoError);
 }
 
 TEST(RenderPreviewTest, ScalesByWidthOnlyAndComposesOverTheGrid) {
