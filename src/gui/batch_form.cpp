@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -67,6 +68,19 @@ private:
         }
         const qlonglong v = s.toLongLong(&ok);
         return ok ? static_cast<uint32_t>(v) : 0u;
+    }
+};
+
+// A message in "Loss" names its file first and gives the reason last ("... already exists"): a
+// narrow cell cuts the path, not the reason.
+class ReasonKeepingCell : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideLeft;
     }
 };
 
@@ -160,8 +174,7 @@ QHBoxLayout* TBatchForm::BuildFileList() {
     ListView1->setRootIsDecorated(false);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // A cut path keeps its end: the file's name, or the reason an error row gives after it.
-    ListView1->setTextElideMode(Qt::ElideMiddle);
+    ListView1->setItemDelegateForColumn(colLoss, new ReasonKeepingCell(ListView1));
     ListView1->setColumnHidden(colPath, true);
     ListView1->setColumnHidden(colTime, true);
     for (int c : {colIn, colOut}) ListView1->setColumnWidth(c, 80);
