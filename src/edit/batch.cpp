@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <unordered_set>
 
 #include "edit/errors.h"
 #include "fileio/open_decoders.h"
@@ -180,9 +182,29 @@ void ScanBatchFolder(const std::string& folder, std::vector<TBatchItem>& rows, c
     Scan(fs::path(folder), rows, abort);
 }
 
+std::string BatchRowKey(const std::string& path) {
+    std::error_code ec;
+    fs::path abs = fs::absolute(path, ec);
+    if (ec) abs = fs::path(path);
+    const fs::path name = abs.filename();
+    fs::path folder = fs::weakly_canonical(abs.parent_path(), ec);
+    if (ec) folder = abs.parent_path().lexically_normal();
+    return (folder / name).string();
+}
+
+void DropListedRows(const std::vector<TBatchItem>& listed, std::vector<TBatchItem>& rows) {
+    std::unordered_set<std::string> seen;
+    for (const TBatchItem& it : listed) seen.insert(BatchRowKey(it.Path));
+    std::vector<TBatchItem> kept;
+    for (TBatchItem& it : rows)
+        if (seen.insert(BatchRowKey(it.Path)).second) kept.push_back(std::move(it));
+    rows = std::move(kept);
+}
+
 void AddBatchPaths(const std::vector<std::string>& paths, std::vector<TBatchItem>& rows, const CancelFlag* abort) {
+    const auto first = static_cast<std::ptrdiff_t>(rows.size());
     for (const std::string& p : paths) {
-        if (abort && abort->IsRequested()) return;
+        if (abort && abort->IsRequested()) break;
         std::error_code ec;
         if (fs::is_directory(p, ec)) {
             ScanBatchFolder(p, rows, abort);
@@ -190,6 +212,10 @@ void AddBatchPaths(const std::vector<std::string>& paths, std::vector<TBatchItem
             if (auto item = MakeBatchItem(p)) rows.push_back(std::move(*item));
         }
     }
+    std::vector<TBatchItem> added(std::make_move_iterator(rows.begin() + first), std::make_move_iterator(rows.end()));
+    rows.resize(static_cast<size_t>(first));
+    DropListedRows(rows, added);
+    rows.insert(rows.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
 }
 
 bool FolderContains(const std::string& folder, const std::string& path) {
@@ -243,10 +269,21 @@ bool BatchOutputCollides(const std::string& target, const std::string& source) {
     return !SameFile(target, source);
 }
 
-TBatchStartCheck CheckBatchStart(const std::string& destination, bool quantize) {
+TBatchStartCheck CheckBatchStart(const std::string& destination, bool quantize,
+                                 const std::vector<std::string>& sources) {
     if (destination.empty()) return quantize ? TBatchStartCheck::AskNoDestination : TBatchStartCheck::Go;
     std::error_code ec;
-    return fs::is_directory(destination, ec) ? TBatchStartCheck::Go : TBatchStartCheck::DestinationMissing;
+    if (!fs::is_directory(destination, ec)) return TBatchStartCheck::DestinationMissing;
+    if (!quantize) return TBatchStartCheck::Go;
+    // The outputs of a source lying in the destination itself land beside it, as with no destination.
+    const fs::path dest = Normal(destination);
+    std::unordered_set<std::string> seen;
+    for (const std::string& s : sources) {
+        const fs::path folder = NamedFolder(s);
+        if (!seen.insert(folder.string()).second) continue;
+        if (folder == dest || fs::equivalent(folder, dest, ec)) return TBatchStartCheck::AskNoDestination;
+    }
+    return TBatchStartCheck::Go;
 }
 
 std::string BatchOutCell(const TBatchRowResult& r) {
@@ -300,6 +337,98 @@ std::array<std::string, 7> BatchTotalsCells(const TBatchTotals& t) {
             std::string(ratio) + " "};
 }
 
+namespace {
+
+// A GIF of several frames opens as one picture, every frame painted in order: the file holds what
+// the picture cannot, so the row says so and the source is never deleted.
+void NoteFrames(const TBatchItem& item, TBatchRowResult& r) {
+    if (LowerExtension(item.Path) != ".gif") return;
+    const int frames = CountGifFrames(item.Path);
+    if (frames > 1)
+        r.Warnings.push_back(item.Name + ": " + std::to_string(frames) +
+                             " frames drawn as one still picture; the source is kept");
+}
+
+// The row's own engine work: the source opened as the window opens it, then turned into alpha
+// when the settings ask. False when the file is no image.
+bool LoadSource(EngineState& state, TQuantizerSettings& settings, bool toAlpha, OpenImageObserver& observer,
+                const std::string& source, const TOpenTools& tools) {
+    TOpenedFile current;
+    TOpenTarget target{state, settings, observer, current, /*BatchMode=*/true};
+    target.Tools = tools;
+    if (!OpenImage(target, source)) return false;
+    if (toAlpha) {
+        AlphaCommandImage(state, TAlphaMode::ImageToAlpha);
+        Quantize(state, settings, observer);
+        state.PaletteSize = -1;
+    }
+    return true;
+}
+
+TSaveResult SaveScratch(EngineState& state, const std::string& temp, const TBatchOptions& options, bool forcedRgb,
+                        CancelFlag& cancel, const std::function<void()>& relay) {
+    TSaveRequest request;
+    request.fileName = temp;
+    request.filterIndex = sfPng;
+    request.png.sessionFolder = options.SessionFolder;
+    request.png.options = options.Png;
+    request.png.options.forcedRgb = options.Png.forcedRgb || forcedRgb;
+    request.png.cancel = &cancel;
+    request.png.pump = relay;
+    request.pump = relay;
+    return SaveImage(state, request);
+}
+
+// A result that does not pay: the source stays, and with a destination it is copied there.
+TBatchRowResult FinishSkipped(TBatchRowResult& r, const TBatchItem& item, const TBatchOptions& options,
+                              const std::string& folder) {
+    const std::string& source = item.Path;
+    r.Outcome = TBatchOutcome::Skipped;
+    // Without a destination the source simply stays where it is.
+    if (options.Destination.empty()) return r;
+    const std::string copy = (fs::path(folder) / item.Name).string();
+    if (SameFile(copy, source)) {
+        r.Output = source;
+        return r;
+    }
+    if (BatchOutputCollides(copy, source)) return Failed(r, copy + " already exists");
+    CopyReplacing(source, copy);
+    if (options.PreserveDateTime) Stamp(copy, item.Time);
+    if (!FilesEqual(source, copy)) return Failed(r, "The copy " + copy + " differs from its source");
+    r.Output = copy;
+    if (options.DeleteSource && r.Warnings.empty() && !SameFile(copy, source)) {
+        const std::string note = DeleteSource(source);
+        if (!note.empty()) r.Loss = note.substr(2);
+    }
+    return r;
+}
+
+// A smaller result (or an alpha conversion): the scratch is copied to the output, checked, and
+// only then may the source go.
+TBatchRowResult FinishKept(EngineState& state, TBatchRowResult& r, const TBatchItem& item,
+                           const TBatchOptions& options, const std::string& temp, const std::string& output) {
+    const std::string& source = item.Path;
+    if (BatchOutputCollides(output, source)) return Failed(r, output + " already exists");
+    const bool replacesSource = SameFile(output, source);
+    CopyReplacing(temp, output);
+    if (options.PreserveDateTime) Stamp(output, item.Time);
+    if (const std::string problem = PngProblem(output); !problem.empty()) return Failed(r, problem);
+    r.Output = output;
+    r.Outcome = TBatchOutcome::Kept;
+    r.Loss = ShowErrorMetrics(state, TErrorMetric::Rmse, 0, true).BatchRmse;
+    // A damaged source stays: the output holds only what could be read of it.
+    if (options.DeleteSource && r.Warnings.empty() && !replacesSource && !SameFile(output, source))
+        r.Loss += DeleteSource(source);
+    return r;
+}
+
+TBatchRowResult Aborted(TBatchRowResult r) {
+    r.Outcome = TBatchOutcome::Aborted;
+    return r;
+}
+
+}  // namespace
+
 TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, const TBatchOptions& options,
                                 const CancelFlag& stop, const std::function<void()>& pump) {
     TBatchRowResult r;
@@ -326,46 +455,24 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
         } restore{state, state.BatchQuantize};
         state.BatchQuantize = quantize;
         QuietOpen observer(r.Warnings);
-        TOpenedFile current;
-        TOpenTarget target{state, settings, observer, current, /*BatchMode=*/true};
         CancelFlag toolCancel;
         const auto relay = [&] {
             if (pump) pump();
             if (stop.IsRequested()) toolCancel.Request();
         };
-        target.Tools.SessionFolder = options.SessionFolder;
-        target.Tools.Cancel = &toolCancel;
-        target.Tools.Pump = relay;
-        if (!OpenImage(target, source)) return Failed(r, source + " cannot be opened as an image");
-        if (toAlpha) {
-            AlphaCommandImage(state, TAlphaMode::ImageToAlpha);
-            Quantize(state, settings, observer);
-            state.PaletteSize = -1;
-        }
+        const TOpenTools tools{options.SessionFolder, &toolCancel, relay};
+        if (!LoadSource(state, settings, toAlpha, observer, source, tools))
+            return Failed(r, source + " cannot be opened as an image");
+        NoteFrames(item, r);
 
         const std::string folder = BatchOutputFolder(source, options.Destination);
         fs::create_directories(folder, ec);
         if (ec || !fs::is_directory(folder)) return Failed(r, "Cannot make the folder " + folder + ": " + ec.message());
         const std::string output = BatchOutputPath(folder, item.Name);
 
-        if (stop.IsRequested()) {
-            r.Outcome = TBatchOutcome::Aborted;
-            return r;
-        }
-        TSaveRequest request;
-        request.fileName = temp;
-        request.filterIndex = sfPng;
-        request.png.sessionFolder = options.SessionFolder;
-        request.png.options = options.Png;
-        request.png.options.forcedRgb = options.Png.forcedRgb || (quantize && settings.ForcedRGB);
-        request.png.cancel = &toolCancel;
-        request.png.pump = relay;
-        request.pump = relay;
-        const TSaveResult saved = SaveImage(state, request);
-        if (stop.IsRequested()) {
-            r.Outcome = TBatchOutcome::Aborted;
-            return r;
-        }
+        if (stop.IsRequested()) return Aborted(r);
+        const TSaveResult saved = SaveScratch(state, temp, options, quantize && settings.ForcedRGB, toolCancel, relay);
+        if (stop.IsRequested()) return Aborted(r);
         if (saved.png.outcome == PngChainResult::Outcome::Canceled) return Failed(r, "Canceled...");
         if (saved.png.outcome == PngChainResult::Outcome::ScriptNotFound)
             return Failed(r, saved.png.message.empty() ? saved.png.status : saved.png.message);
@@ -375,39 +482,8 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
         if (const std::string problem = PngProblem(temp); !problem.empty()) return Failed(r, problem);
         r.NewSize = static_cast<int64_t>(newSize);
 
-        if (r.NewSize >= r.OldSize && !toAlpha) {
-            r.Outcome = TBatchOutcome::Skipped;
-            // Without a destination the source simply stays where it is.
-            if (options.Destination.empty()) return r;
-            const std::string copy = (fs::path(folder) / item.Name).string();
-            if (SameFile(copy, source)) {
-                r.Output = source;
-                return r;
-            }
-            if (BatchOutputCollides(copy, source)) return Failed(r, copy + " already exists");
-            CopyReplacing(source, copy);
-            if (options.PreserveDateTime) Stamp(copy, item.Time);
-            if (!FilesEqual(source, copy)) return Failed(r, "The copy " + copy + " differs from its source");
-            r.Output = copy;
-            if (options.DeleteSource && r.Warnings.empty() && !SameFile(copy, source)) {
-                const std::string note = DeleteSource(source);
-                if (!note.empty()) r.Loss = note.substr(2);
-            }
-            return r;
-        }
-
-        if (BatchOutputCollides(output, source)) return Failed(r, output + " already exists");
-        const bool replacesSource = SameFile(output, source);
-        CopyReplacing(temp, output);
-        if (options.PreserveDateTime) Stamp(output, item.Time);
-        if (const std::string problem = PngProblem(output); !problem.empty()) return Failed(r, problem);
-        r.Output = output;
-        r.Outcome = TBatchOutcome::Kept;
-        r.Loss = ShowErrorMetrics(state, TErrorMetric::Rmse, 0, true).BatchRmse;
-        // A damaged source stays: the output holds only what could be read of it.
-        if (options.DeleteSource && r.Warnings.empty() && !replacesSource && !SameFile(output, source))
-            r.Loss += DeleteSource(source);
-        return r;
+        if (r.NewSize >= r.OldSize && !toAlpha) return FinishSkipped(r, item, options, folder);
+        return FinishKept(state, r, item, options, temp, output);
     } catch (const std::exception& e) {
         return Failed(r, e.what());
     }

@@ -50,9 +50,17 @@ std::optional<TBatchItem> MakeBatchItem(const std::string& path);
 void ScanBatchFolder(const std::string& folder, std::vector<TBatchItem>& rows, const CancelFlag* abort = nullptr);
 
 // Command-line parameters and dropped names: a folder is scanned, a file passing the extension
-// test adds a row, a name that names nothing adds nothing.
+// test adds a row, a name that names nothing adds nothing. A file already in `rows` (or found
+// twice) is not added again: see BatchRowKey.
 void AddBatchPaths(const std::vector<std::string>& paths, std::vector<TBatchItem>& rows,
                    const CancelFlag* abort = nullptr);
+
+// What makes two rows one file: the folder as the system resolves it (links, ".", "..", doubled
+// separators) and the name as given. A link to a file stays a row of its own, as its output
+// lands beside the link.
+std::string BatchRowKey(const std::string& path);
+// Rows whose file is already listed, or listed earlier among `rows`, are dropped.
+void DropListedRows(const std::vector<TBatchItem>& listed, std::vector<TBatchItem>& rows);
 
 // Whether path is folder itself or lies inside it, by whole path components ("/pics" does not
 // contain "/pics2/x"). Both are made absolute and normal, links resolved where they exist.
@@ -73,10 +81,12 @@ std::string BatchOutputPath(const std::string& folder, const std::string& source
 // True when writing `target` would overwrite a file other than `source` (a dangling link counts).
 bool BatchOutputCollides(const std::string& target, const std::string& source);
 
-// Before a run: an empty destination with quantizing asks kBatchNoDestinationQuestion; a
-// destination that is not an existing folder gets kBatchDestinationMissing.
+// Before a run: a destination that is not an existing folder gets kBatchDestinationMissing. With
+// quantizing, kBatchNoDestinationQuestion is asked when there is no destination or when it is the
+// folder of any of `sources` (the same folder however it is spelled), as both overwrite in place.
 enum class TBatchStartCheck { Go, AskNoDestination, DestinationMissing };
-TBatchStartCheck CheckBatchStart(const std::string& destination, bool quantize);
+TBatchStartCheck CheckBatchStart(const std::string& destination, bool quantize,
+                                 const std::vector<std::string>& sources = {});
 
 struct TBatchOptions {
     std::string Destination;       // empty: each file's own folder
@@ -97,8 +107,9 @@ struct TBatchRowResult {
     int64_t NewSize = 0;
     std::string Loss;    // the rmse of a kept file, or the reason of an error
     std::string Output;  // the file written or copied (empty when none)
-    // The source opened but was damaged (a cut-short JPEG, a dropped PNG chunk): the row is
-    // marked with these texts, whatever its outcome.
+    // The source opened but was damaged (a cut-short JPEG, a dropped PNG chunk), or it holds
+    // frames that one picture cannot keep: the row is marked with these texts, whatever its
+    // outcome, and the source is never deleted.
     std::vector<std::string> Warnings;
 };
 

@@ -46,6 +46,9 @@ void ApplyMaskSideFile(std::span<const uint8_t> mask, TPixelImage& image);
 
 // giflib: every frame drawn in order onto a canvas of the logical screen, clipped to it.
 TDecodedImage DecodeGifFile(const std::string& fileName);
+// The image descriptors of a GIF file, counted without decoding them; a damaged file raises
+// FileIoError.
+int CountGifFrames(const std::string& fileName);
 
 // The readers of their own files: TGA (also ".vst", ".icb", ".vda", ".win"), PSD/PDD, JPEG
 // (libjpeg) and WebP (the outside decoder, exchange files in a private folder). 32-bit

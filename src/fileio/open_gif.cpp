@@ -47,6 +47,28 @@ void SkipImageData(GifFileType* gif) {
 
 }  // namespace
 
+int CountGifFrames(const std::string& fileName) {
+    int error = 0;
+    std::unique_ptr<GifFileType, TGifCloser> gif(DGifOpenFileName(fileName.c_str(), &error));
+    if (!gif) throw FileIoError("GIF: " + GifMessage(error));
+    int frames = 0;
+    for (GifRecordType record = UNDEFINED_RECORD_TYPE; record != TERMINATE_RECORD_TYPE;) {
+        if (DGifGetRecordType(gif.get(), &record) != GIF_OK) Fail(gif.get());
+        if (record == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif.get(), &code, &block) != GIF_OK) Fail(gif.get());
+            while (block)
+                if (DGifGetExtensionNext(gif.get(), &block) != GIF_OK) Fail(gif.get());
+        } else if (record == IMAGE_DESC_RECORD_TYPE) {
+            if (DGifGetImageDesc(gif.get()) != GIF_OK) Fail(gif.get());
+            ++frames;
+            SkipImageData(gif.get());
+        }
+    }
+    return frames;
+}
+
 TDecodedImage DecodeGifFile(const std::string& fileName) {
     std::error_code ec;
     const uint64_t fileSize = std::filesystem::file_size(fileName, ec);

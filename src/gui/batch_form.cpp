@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -70,6 +71,19 @@ private:
     }
 };
 
+// A message in "Loss" names its file first and gives the reason last ("... already exists"): a
+// narrow cell cuts the path, not the reason.
+class ReasonKeepingCell : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideLeft;
+    }
+};
+
 }  // namespace
 
 TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm) {
@@ -79,6 +93,22 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
     setAcceptDrops(true);
 
     auto* outer = new QVBoxLayout(this);
+    outer->addLayout(BuildDestination());
+    outer->addLayout(BuildFileList(), 1);
+    BuildTotals();
+
+    StatusBar1 = new QLabel;
+    outer->addWidget(StatusBar1);
+    timer1_ = new QTimer(this);
+    timer1_->setInterval(100);
+
+    ConnectControls();
+    if (main_) main_->State().BatchQuantize = false;
+    resize(640, 420);
+}
+
+// The "Destination folder" group and, beside it, Start.
+QHBoxLayout* TBatchForm::BuildDestination() {
     auto* top = new QHBoxLayout;
     destination_ = new QGroupBox("Destination folder");
     auto* d = new QVBoxLayout(destination_);
@@ -115,8 +145,11 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
     Button1->setObjectName("Button1");
     Button1->setFixedSize(58, 60);
     top->addWidget(Button1, 0, Qt::AlignTop);
-    outer->addLayout(top);
+    return top;
+}
 
+// The vertical tool bar and the list of files.
+QHBoxLayout* TBatchForm::BuildFileList() {
     auto* middle = new QHBoxLayout;
     toolBar_ = new QToolBar;
     toolBar_->setOrientation(Qt::Vertical);
@@ -141,6 +174,7 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
     ListView1->setRootIsDecorated(false);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setItemDelegateForColumn(colLoss, new ReasonKeepingCell(ListView1));
     ListView1->setColumnHidden(colPath, true);
     ListView1->setColumnHidden(colTime, true);
     for (int c : {colIn, colOut}) ListView1->setColumnWidth(c, 80);
@@ -149,9 +183,11 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
     ListView1->header()->setSortIndicatorShown(false);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     middle->addWidget(ListView1, 1);
-    outer->addLayout(middle, 1);
+    return middle;
+}
 
-    // The totals lie over the list once a run has measured something.
+// The totals lie over the list once a run has measured something.
+void TBatchForm::BuildTotals() {
     BatchResult = new QTableWidget(7, 2, ListView1);
     BatchResult->setObjectName("BatchResult");
     BatchResult->horizontalHeader()->hide();
@@ -171,12 +207,9 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
     Button2 = new QPushButton("Ok", ListView1);
     Button2->setObjectName("Button2");
     Button2->hide();
+}
 
-    StatusBar1 = new QLabel;
-    outer->addWidget(StatusBar1);
-    timer1_ = new QTimer(this);
-    timer1_->setInterval(100);
-
+void TBatchForm::ConnectControls() {
     connect(Button1, &QPushButton::clicked, this, &TBatchForm::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TBatchForm::Button2Click);
     connect(pngSpeedButton1_, &QToolButton::clicked, this, &TBatchForm::PngSpeedButton1Click);
@@ -205,8 +238,6 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
         menu.addAction(Glyph(gInverse), "Inverse", [this] { CheckAll(2); });
         menu.exec(ListView1->viewport()->mapToGlobal(p));
     });
-    if (main_) main_->State().BatchQuantize = false;
-    resize(640, 420);
 }
 
 TBatchForm::~TBatchForm() = default;
@@ -229,9 +260,10 @@ bool TBatchForm::AddPaths(const QStringList& paths) {
     if (running_) return false;
     std::vector<std::string> names;
     for (const QString& p : paths) names.push_back(p.toStdString());
-    std::vector<TBatchItem> rows;
+    std::vector<TBatchItem> rows = Items();
+    const auto listed = static_cast<std::ptrdiff_t>(rows.size());
     AddBatchPaths(names, rows);
-    AddRows(rows);
+    AddRows(std::vector<TBatchItem>(rows.begin() + listed, rows.end()));
     return true;
 }
 
@@ -289,11 +321,15 @@ void TBatchForm::ShowRow(size_t index, const TBatchRowResult& r) {
     item->setText(colOut, QString::fromStdString(BatchOutCell(r)));
     item->setText(colRatio, QString::fromStdString(BatchRatioCell(r)));
     item->setText(colLoss, QString::fromStdString(BatchLossCell(r)));
-    // A source read past damage is marked, whatever came of it.
-    std::string warnings;
-    for (const std::string& w : r.Warnings) warnings += (warnings.empty() ? "" : "\n") + w;
-    item->setIcon(colName, warnings.empty() ? QIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
-    for (int c = 0; c < item->columnCount(); ++c) item->setToolTip(c, QString::fromStdString(warnings));
+    // A source read past damage, or holding frames, is marked whatever came of it. A "Loss" that
+    // is a message rather than a figure is cut by its narrow cell: the tooltip holds it whole.
+    QStringList tip;
+    bool figure = false;
+    (void)QString::fromStdString(r.Loss).toDouble(&figure);
+    if (!r.Loss.empty() && !figure) tip << QString::fromStdString(r.Loss);
+    for (const std::string& w : r.Warnings) tip << QString::fromStdString(w);
+    item->setIcon(colName, r.Warnings.empty() ? QIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    for (int c = 0; c < item->columnCount(); ++c) item->setToolTip(c, tip.join('\n'));
     if (r.Outcome == TBatchOutcome::Kept || r.Outcome == TBatchOutcome::Skipped) item->setCheckState(colName, Qt::Unchecked);
 }
 
@@ -305,12 +341,16 @@ void TBatchForm::Button1Click() {
     }
     const bool quantize = main_ && main_->State().BatchQuantize;
     const QString dest = DestinationFolder();
-    switch (CheckBatchStart(dest.toStdString(), quantize)) {
+    std::vector<std::string> sources;
+    for (const TBatchItem& it : Items())
+        if (it.Checked) sources.push_back(it.Path);
+    switch (CheckBatchStart(dest.toStdString(), quantize, sources)) {
         case TBatchStartCheck::AskNoDestination: {
+            // Nothing can be undone after a Yes: Enter must not give it.
             const QString q = kBatchNoDestinationQuestion;
             const bool yes = Ask ? Ask(q)
-                                 : QMessageBox::warning(this, windowTitle(), q, QMessageBox::Yes | QMessageBox::No) ==
-                                       QMessageBox::Yes;
+                                 : QMessageBox::warning(this, windowTitle(), q, QMessageBox::Yes | QMessageBox::No,
+                                                        QMessageBox::No) == QMessageBox::Yes;
             if (!yes) return;
             break;
         }
@@ -411,6 +451,7 @@ void TBatchForm::ToolButton3Click() {
     std::vector<TBatchItem> rows;
     for (const QString& f : files)
         if (auto item = MakeBatchItem(f.toStdString())) rows.push_back(std::move(*item));
+    DropListedRows(Items(), rows);
     AddRows(rows);
 }
 

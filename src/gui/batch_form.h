@@ -12,6 +12,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -78,6 +79,10 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    QHBoxLayout* BuildDestination();
+    QHBoxLayout* BuildFileList();
+    void BuildTotals();
+    void ConnectControls();
     void AddRows(const std::vector<TBatchItem>& rows);
     std::vector<TBatchItem> Items() const;
     void ShowRow(size_t index, const TBatchRowResult& r);

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "common/animated_gif.h"
 #include "edit_test_util.h"
 #include "fileio/open_decoders.h"
 #include "imaging/color_space.h"
@@ -113,6 +114,60 @@ TEST(BatchList, ContainmentComparesWholeComponents) {
     EXPECT_EQ(CheckBatchStart(t.Path(), true), TBatchStartCheck::Go);
 }
 
+// Quantizing into a source's own folder overwrites in place as an empty destination does, so it
+// asks the same question, whatever spelling names that folder.
+TEST(BatchList, QuantizingIntoASourceFolderAsksHoweverTheFolderIsSpelled) {
+    ScratchFolder t;
+    const fs::path root = t.Path();
+    fs::create_directories(root / "pics" / "sub");
+    fs::create_directory(root / "other");
+    fs::create_directory_symlink(root / "pics", root / "alias");
+    const std::vector<std::string> sources = {(root / "pics" / "a.png").string(), (root / "other" / "b.bmp").string()};
+    for (const std::string& same : {root.string() + "pics", root.string() + "pics/", root.string() + "pics/./",
+                                    root.string() + "pics/sub/..", root.string() + "other/../pics",
+                                    root.string() + "alias", root.string() + "other//"}) {
+        EXPECT_EQ(CheckBatchStart(same, true, sources), TBatchStartCheck::AskNoDestination) << same;
+        EXPECT_EQ(CheckBatchStart(same, false, sources), TBatchStartCheck::Go) << same;
+    }
+    // A destination above, below or beside every source folder writes no source's own folder.
+    for (const std::string& apart : {root.string(), root.string() + "pics/sub"})
+        EXPECT_EQ(CheckBatchStart(apart, true, sources), TBatchStartCheck::Go) << apart;
+    // A source named through a folder link is in the link's target.
+    EXPECT_EQ(CheckBatchStart(root.string() + "pics", true, {(root / "alias" / "c.png").string()}),
+              TBatchStartCheck::AskNoDestination);
+    EXPECT_EQ(CheckBatchStart(root.string() + "missing", true, sources), TBatchStartCheck::DestinationMissing);
+}
+
+// A folder or file added again, under any spelling of its folder, adds no second row; a link to
+// a file stays a row of its own, as its output lands beside the link.
+TEST(BatchList, EveryFileIsListedOnce) {
+    ScratchFolder t;
+    const fs::path root = t.Path();
+    fs::create_directory(root / "in");
+    for (const char* f : {"in/a.png", "in/b.bmp"}) WriteBytes(root / f, {1, 2, 3});
+    fs::create_symlink(root / "in" / "a.png", root / "in" / "link.png");
+    fs::create_directory_symlink(root / "in", root / "alias");
+    std::vector<TBatchItem> rows;
+    AddBatchPaths({(root / "in").string()}, rows);
+    ASSERT_EQ(rows.size(), 3u);
+    AddBatchPaths({(root / "in").string(), root.string() + "in/", root.string() + "./in/../in",
+                   (root / "alias").string(), (root / "in" / "a.png").string(), root.string() + "in//b.bmp"},
+                  rows);
+    std::vector<std::string> names;
+    for (const auto& r : rows) names.push_back(r.Name);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.png", "b.bmp", "link.png"}));
+
+    // One call that names a folder twice lists it once; the open dialog's picks are filtered alike.
+    rows.clear();
+    AddBatchPaths({(root / "in").string(), (root / "in").string()}, rows);
+    EXPECT_EQ(rows.size(), 3u);
+    std::vector<TBatchItem> picked{*MakeBatchItem((root / "alias" / "b.bmp").string()),
+                                   *MakeBatchItem((root / "in" / "link.png").string())};
+    DropListedRows({rows[0], rows[1]}, picked);
+    ASSERT_EQ(picked.size(), 1u);
+    EXPECT_EQ(picked[0].Name, "link.png");
+}
+
 TEST(BatchList, CollisionsKnowTheSameFileBySpellingAndLinks) {
     ScratchFolder t;
     const std::string src = t.Path() + "a.png", other = t.Path() + "b.png";
@@ -193,6 +248,35 @@ TEST_F(BatchRun, ADamagedSourceMarksItsRowAndIsNeverDeleted) {
     ASSERT_EQ(s.Outcome, TBatchOutcome::Kept) << s.Loss;
     EXPECT_TRUE(s.Warnings.empty());
     EXPECT_FALSE(fs::exists(sound));
+}
+
+// An animated GIF opens as one picture of its frames: converting it may pay, but the GIF is never
+// deleted, and the row says why. A GIF of one frame is deleted as asked.
+TEST_F(BatchRun, AnAnimatedGifIsConvertedButNeverDeleted) {
+    const std::string anim = Put("in/anim.gif", {});
+    test::WriteAnimatedGif(anim, 60, 40, 3);
+    const auto bytes = ReadBytes(anim);
+    options.DeleteSource = true;
+    const TBatchRowResult r = Row(anim);
+    ASSERT_TRUE(r.Outcome == TBatchOutcome::Kept || r.Outcome == TBatchOutcome::Skipped) << r.Loss;
+    EXPECT_EQ(ReadBytes(anim), bytes);
+    EXPECT_EQ(r.Warnings, (std::vector<std::string>{"anim.gif: 3 frames drawn as one still picture; the source is kept"}));
+
+    // Into a destination, whether the result is kept or the GIF itself is copied there.
+    options.Destination = tree.Path() + "out";
+    fs::create_directory(options.Destination);
+    const TBatchRowResult d = Row(anim);
+    ASSERT_TRUE(d.Outcome == TBatchOutcome::Kept || d.Outcome == TBatchOutcome::Skipped) << d.Loss;
+    EXPECT_TRUE(fs::exists(d.Output));
+    EXPECT_EQ(ReadBytes(anim), bytes);
+    EXPECT_EQ(d.Warnings.size(), 1u);
+
+    const std::string still = Put("in/still.gif", {});
+    test::WriteAnimatedGif(still, 60, 40, 1);
+    const TBatchRowResult s = Row(still);
+    ASSERT_TRUE(s.Outcome == TBatchOutcome::Kept || s.Outcome == TBatchOutcome::Skipped) << s.Loss;
+    EXPECT_TRUE(s.Warnings.empty());
+    EXPECT_FALSE(fs::exists(still));
 }
 
 TEST_F(BatchRun, AnOutputNeverOverwritesAnotherFile) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -10,6 +12,8 @@
 #include <filesystem>
 #include <map>
 
+#include "common/animated_gif.h"
+#include "common/test_data.h"
 #include "gui/batch_form.h"
 #include "gui/main_form.h"
 #include "gui_app.h"
@@ -122,6 +126,81 @@ TEST_F(BatchFormTest, DestinationChecksUseTheTextsAsTheyStand) {
     EXPECT_TRUE(asked_[0].startsWith("Destination folder is not selected! The files will be overwritten"));
     EXPECT_EQ(Cell(0, jx::TBatchForm::colOut), "-----");
     EXPECT_TRUE(form_->BatchResult->isHidden());
+}
+
+// The source folder typed as the destination, with quantizing on, overwrites in place: the
+// question of an empty destination is asked, and No leaves every source as it was.
+TEST_F(BatchFormTest, QuantizingIntoTheSourceFolderAsksFirst) {
+    CopySuite();
+    const QString in = QString::fromStdString((base_ / "in").string());
+    form_->FormShow({in});
+    main_->State().BatchQuantize = true;
+    for (const QString& typed : {in + "/", in + "/../in"}) {
+        asked_.clear();
+        form_->Edit1->setText(typed);
+        form_->Button1Click();
+        ASSERT_EQ(asked_.size(), 1) << typed.toStdString();
+        EXPECT_EQ(asked_[0], jx::kBatchNoDestinationQuestion);
+    }
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Cell(i, jx::TBatchForm::colOut), "-----");
+    for (const auto& [name, size] : sizes_) EXPECT_EQ(fs::file_size(base_ / "in" / name), size) << name;
+    EXPECT_EQ(fs::file_size(base_ / "in" / "basn2c08.png"), fs::file_size(JX_TEST_DATA_DIR "/pngsuite/png/basn2c08.png"));
+
+    // The question is a real message box whose default is No: Enter runs nothing.
+    form_->Ask = nullptr;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        poll.stop();
+        defaultButton = box->standardButton(box->defaultButton());
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    poll.start(5);
+    form_->Button1Click();
+    EXPECT_EQ(defaultButton, QMessageBox::No);
+    EXPECT_FALSE(poll.isActive());
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Cell(i, jx::TBatchForm::colOut), "-----");
+    for (const auto& [name, size] : sizes_) EXPECT_EQ(fs::file_size(base_ / "in" / name), size) << name;
+}
+
+TEST_F(BatchFormTest, AFolderAddedTwiceListsEachFileOnce) {
+    CopySuite();
+    const QString in = QString::fromStdString((base_ / "in").string());
+    form_->FormShow({in});
+    ASSERT_EQ(form_->ListView1->topLevelItemCount(), 6);
+    EXPECT_TRUE(form_->AddPaths({in, in + "/", in + "/basn0g01.png"}));
+    EXPECT_EQ(form_->ListView1->topLevelItemCount(), 6);
+}
+
+// A refused row and an animated GIF say why in the row itself: the reason is in the text and,
+// whole, in the tooltip that the narrow cell leaves; the GIF is kept though "Delete source" is on.
+TEST_F(BatchFormTest, RowsSayWhyAFileWasRefusedOrKept) {
+    fs::copy_file(JX_TEST_DATA_DIR "/pngsuite/bmp/basn2c08.bmp", base_ / "in" / "photo.bmp");
+    fs::copy_file(JX_TEST_DATA_DIR "/pngsuite/png/basn3p01.png", base_ / "in" / "photo.png");
+    jx::test::WriteAnimatedGif((base_ / "in" / "anim.gif").string(), 60, 40, 4);
+    const auto gif = jx::test::ReadBytes(base_ / "in" / "anim.gif");
+    form_->FormShow({QString::fromStdString((base_ / "in").string())});
+    ASSERT_EQ(form_->ListView1->topLevelItemCount(), 3);  // anim.gif, photo.bmp, photo.png
+    form_->DelSrc->setChecked(true);
+    form_->Button1Click();
+
+    QTreeWidgetItem* refused = form_->ListView1->topLevelItem(1);
+    ASSERT_EQ(refused->text(jx::TBatchForm::colName), "photo.bmp");
+    EXPECT_EQ(refused->text(jx::TBatchForm::colOut), "error");
+    EXPECT_TRUE(refused->text(jx::TBatchForm::colLoss).endsWith("photo.png already exists"));
+    EXPECT_EQ(refused->toolTip(jx::TBatchForm::colLoss), refused->text(jx::TBatchForm::colLoss));
+    EXPECT_TRUE(fs::exists(base_ / "in" / "photo.bmp"));
+
+    QTreeWidgetItem* anim = form_->ListView1->topLevelItem(0);
+    ASSERT_EQ(anim->text(jx::TBatchForm::colName), "anim.gif");
+    EXPECT_NE(anim->text(jx::TBatchForm::colOut), "error");
+    EXPECT_EQ(anim->toolTip(jx::TBatchForm::colName), "anim.gif: 4 frames drawn as one still picture; the source is kept");
+    EXPECT_FALSE(anim->icon(jx::TBatchForm::colName).isNull());
+    EXPECT_EQ(jx::test::ReadBytes(base_ / "in" / "anim.gif"), gif);
+    // A plain row carries no tooltip.
+    EXPECT_TRUE(form_->ListView1->topLevelItem(2)->toolTip(jx::TBatchForm::colLoss).isEmpty());
 }
 
 TEST_F(BatchFormTest, EscIsStopAndDropsWaitWhileRunning) {
