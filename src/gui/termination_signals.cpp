@@ -42,7 +42,10 @@ TTerminationSignals::TTerminationSignals(QWidget* window, std::function<void()> 
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     for (int i = 0; i < 3; ++i) {
-        if (::sigaction(kSignals[i], nullptr, &gOld[i]) != 0 || gOld[i].sa_handler == SIG_IGN) continue;
+        if (::sigaction(kSignals[i], nullptr, &gOld[i]) != 0) continue;
+        // A hang-up ignored at start is nohup's request to outlive the terminal. SIGTERM and
+        // SIGINT are asked for by name (a shell ignores SIGINT in its background jobs of its own).
+        if (kSignals[i] == SIGHUP && gOld[i].sa_handler == SIG_IGN) continue;
         gInstalled[i] = ::sigaction(kSignals[i], &sa, nullptr) == 0;
     }
 }

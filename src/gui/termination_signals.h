@@ -14,8 +14,8 @@ namespace jx {
 class TTerminationSignals : public QObject {
 public:
     // `window` is the window whose close ends the program (the main window, or the batch window
-    // in batch mode); `cancel` stops a running child tool or pass. A signal that was ignored at
-    // start (nohup, a background job) stays ignored. One instance at a time.
+    // in batch mode); `cancel` stops a running child tool or pass. A SIGHUP ignored at start
+    // (nohup) stays ignored. One instance at a time.
     TTerminationSignals(QWidget* window, std::function<void()> cancel);
     ~TTerminationSignals() override;
     TTerminationSignals(const TTerminationSignals&) = delete;

@@ -1,4 +1,4 @@
-// SIGTERM, SIGINT and SIGHUP end the window program whatever is open, and a signal ignored at
+// SIGTERM, SIGINT and SIGHUP end the window program whatever is open, and a hang-up ignored at
 // start stays ignored.
 #include <gtest/gtest.h>
 
@@ -22,9 +22,10 @@ sighandler_t HandlerOf(int sig) {
     return now.sa_handler;
 }
 
-TEST(TerminationSignals, ASignalIgnoredAtStartStaysIgnoredAndTheOthersAreRestoredAfter) {
+TEST(TerminationSignals, AHangUpIgnoredAtStartStaysIgnoredAndTheOthersAreRestoredAfter) {
     GuiApp();
     const sighandler_t hup = ::signal(SIGHUP, SIG_IGN);
+    const sighandler_t interrupt = ::signal(SIGINT, SIG_IGN);  // as in a script's background job
     {
         QWidget window;
         TTerminationSignals endOnSignal(&window, {});
@@ -35,8 +36,10 @@ TEST(TerminationSignals, ASignalIgnoredAtStartStaysIgnoredAndTheOthersAreRestore
         }
     }
     EXPECT_EQ(HandlerOf(SIGTERM), SIG_DFL);
+    EXPECT_EQ(HandlerOf(SIGINT), SIG_IGN);
     EXPECT_EQ(HandlerOf(SIGHUP), SIG_IGN);
     ::signal(SIGHUP, hup);
+    ::signal(SIGINT, interrupt);
 }
 
 // The window's loop runs; inside it a message box is open over a menu-less window, and a second
