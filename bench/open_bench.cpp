@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -137,8 +138,15 @@ int main(int argc, char** argv) {
     TOpenTarget target{state, settings, clock, current};
     const double c0 = CpuMs();
     clock.start = Clock::now();
-    if (!OpenImage(target, name)) {
-        std::fprintf(stderr, "cannot open %s\n", name.c_str());
+    try {
+        if (!OpenImage(target, name)) {
+            std::fprintf(stderr, "cannot open %s\n", name.c_str());
+            return 1;
+        }
+    } catch (const std::exception& e) {
+        // A damaged picture is an input to report, not a crash of the bench.
+        std::fprintf(stderr, "%s\n", e.what());
+        if (!temp.empty()) std::filesystem::remove(temp);
         return 1;
     }
     const auto opened = Clock::now();

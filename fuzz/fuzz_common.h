@@ -2,6 +2,8 @@
 // Feeds one input to a reader. A refusal with a message is the expected outcome for damaged
 // data; anything else (a crash, a sanitizer report, an error without a message, our own output
 // that does not load again) is a finding.
+#include <fcntl.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -16,6 +18,8 @@
 #include <string>
 
 #include "fileio/errors.h"
+
+extern "C" char** environ;
 
 namespace fuzz {
 
@@ -38,7 +42,36 @@ bool Refused(F&& read) {
     }
 }
 
-// A private folder for the readers that take a file name, removed when the process ends.
+namespace detail {
+
+// A run that stops on a finding ends in abort, a sanitizer report, a deadly signal or a kill,
+// where no destructor runs. A child in its own process group waits for the end of this process
+// (the pipe's write end closes with it, however it ends) and removes the folder then.
+inline void RemoveWhenProcessEnds(const std::string& folder) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) Finding("no pipe for the scratch folder's clean-up");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    const char* argv[] = {"sh", "-c", "trap '' HUP INT TERM; cat >/dev/null; rm -rf -- \"$1\"", "sh",
+                          folder.c_str(), nullptr};
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char**>(argv), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[0]);
+    if (rc != 0) Finding("no clean-up child for the scratch folder");
+    // fds[1] stays open, closed on exec, until this process ends.
+}
+
+}  // namespace detail
+
+// A private folder for the readers that take a file name, removed when the process ends,
+// whatever way it ends.
 class Scratch {
 public:
     static Scratch& Get() {
@@ -62,6 +95,7 @@ private:
         std::string templ = (std::filesystem::temp_directory_path() / "jx_fuzz_XXXXXX").string();
         if (!mkdtemp(templ.data())) Finding("no scratch folder");
         folder_ = templ;
+        detail::RemoveWhenProcessEnds(folder_);
     }
     std::string folder_;
 };

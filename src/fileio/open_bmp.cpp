@@ -61,8 +61,9 @@ struct TChannel {
 
 // One walk over RLE4/RLE8 codes, shared by the check and the decode so that the two never read a
 // stream differently. The visitor sees each run and literal at the position it starts, each
-// end-of-line at the position it ends, and each delta's jump. Returns whether the stream ended with
-// its end-of-bitmap code; data cut inside a code is refused.
+// end-of-line at the position it ends, each delta's jump, and the end-of-bitmap code where it stands.
+// Returns whether the stream ended with that code or reached the last row; data cut inside a code
+// is refused.
 template <class Visitor>
 bool WalkRle(std::span<const uint8_t> b, size_t pos, int64_t h, bool four, Visitor& visit) {
     int64_t x = 0, y = 0;
@@ -77,6 +78,7 @@ bool WalkRle(std::span<const uint8_t> b, size_t pos, int64_t h, bool four, Visit
             x = 0;
             ++y;
         } else if (v == 1) {
+            visit.EndOfBitmap(x, y);
             return true;
         } else if (v == 2) {
             if (pos + 2 > b.size()) Fail("the pixel data is cut short");
@@ -96,29 +98,53 @@ bool WalkRle(std::span<const uint8_t> b, size_t pos, int64_t h, bool four, Visit
 }
 
 // Refuses damaged data before the image takes any memory. A stream must end with its
-// end-of-bitmap code or reach the last row, and must account for a fair share of the image:
-// painted pixels, rows it ends while still empty and the jumps of its deltas. Rows of end-of-line
-// codes (a blank sparse image) account for every row; a header whose width or height was damaged
-// leaves most of the image unaccounted for.
-void CheckRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool four) {
+// end-of-bitmap code or reach the last row, keep its runs inside their rows, and account for a
+// fair share of the image: painted pixels, rows it ends while still empty and the jumps of its
+// deltas. Rows of end-of-line codes (a blank sparse image) account for every row; a header whose
+// width or height was damaged leaves most of the image unaccounted for. A shape the codes make
+// doubtful without proving it wrong is returned as warnings.
+std::vector<std::string> CheckRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool four) {
     struct {
         int64_t w, h;
         uint64_t accounted = 0;
-        void Paint(int64_t x, int64_t y, int64_t n) {
-            if (y < h && x < w) accounted += uint64_t(std::min<int64_t>(n, w - x));
+        int64_t rowsReached = -1;      // set by the end-of-bitmap code
+        int64_t lineEnd = -1;          // the one column every non-empty row's end-of-line came at
+        bool lineEndsDiffer = false;
+        int64_t lineEnds = 0;
+        void Paint(int64_t x, int64_t n, const char* what) {
+            if (x + n > w)
+                Fail(std::string(what) + " of " + std::to_string(n) + " pixels at column " + std::to_string(x) +
+                     " crosses the end of a " + std::to_string(w) + "-pixel row");
+            accounted += uint64_t(n);
         }
-        void Run(int64_t x, int64_t y, uint8_t n, uint8_t) { Paint(x, y, n); }
-        void Literal(int64_t x, int64_t y, const uint8_t*, uint8_t n) { Paint(x, y, n); }
+        void Run(int64_t x, int64_t, uint8_t n, uint8_t) { Paint(x, n, "a run"); }
+        void Literal(int64_t x, int64_t, const uint8_t*, uint8_t n) { Paint(x, n, "an absolute block"); }
         void EndOfLine(int64_t x, int64_t) {
-            if (x == 0) accounted += uint64_t(w);
+            if (x == 0) {
+                accounted += uint64_t(w);
+                return;
+            }
+            ++lineEnds;
+            if (lineEnd >= 0 && lineEnd != x) lineEndsDiffer = true;
+            lineEnd = x;
         }
         void Delta(uint8_t dx, uint8_t dy) { accounted += uint64_t(dx) + uint64_t(dy) * uint64_t(w); }
+        void EndOfBitmap(int64_t x, int64_t y) { rowsReached = std::min(h, y + (x > 0 ? 1 : 0)); }
     } account{w, h};
     if (!WalkRle(b, pos, h, four, account)) Fail("the pixel data is cut short");
     const uint64_t area = uint64_t(w) * uint64_t(h);
     if (area > kRleSlackPixels && account.accounted < area / 16)
         Fail("the run-length data cannot fill a " + std::to_string(w) + "x" + std::to_string(h) +
              " image (its width or height is damaged)");
+    std::vector<std::string> warnings;
+    const int64_t reached = account.rowsReached < 0 ? h : account.rowsReached;
+    if ((h - reached) * 2 >= h)
+        warnings.push_back("the run-length data reaches only " + std::to_string(reached) + " of " +
+                           std::to_string(h) + " rows (the height may be damaged)");
+    if (account.lineEnds > 0 && !account.lineEndsDiffer && account.lineEnd < w && account.lineEnds * 2 >= reached)
+        warnings.push_back("every row of the run-length data ends at column " + std::to_string(account.lineEnd) +
+                           " of " + std::to_string(w) + " (the width may be damaged)");
+    return warnings;
 }
 
 // RLE4/RLE8 into one index byte per pixel, rows bottom-up; pixels the stream skips stay 0. The
@@ -139,6 +165,7 @@ std::vector<uint8_t> DecodeRle(std::span<const uint8_t> b, size_t pos, int64_t w
         }
         void EndOfLine(int64_t, int64_t) {}
         void Delta(uint8_t, uint8_t) {}
+        void EndOfBitmap(int64_t, int64_t) {}
     } image{std::vector<uint8_t>(static_cast<size_t>(w * h), 0), w, h, four};
     WalkRle(b, pos, h, four, image);
     return std::move(image.out);
@@ -204,6 +231,8 @@ void CheckHeader(const TBmpHeader& h, const TBmpReadOptions& options) {
     if (options.CheckSize) options.CheckSize(h.width, h.height);
     if (h.Rle() && !((h.compression == kBiRle8 && h.bpp == 8) || (h.compression == kBiRle4 && h.bpp == 4)))
         Fail("run-length compression does not match the bit depth");
+    // Run-length codes count their rows from the bottom; a top-down height has no meaning for them.
+    if (h.Rle() && h.topDown) Fail("run-length data cannot be stored top-down (the height is negative)");
     if (h.Fields() && h.bpp != 16 && h.bpp != 32) Fail("bit fields need 16 or 32 bits a pixel");
     if (!h.Rle() && !h.Fields() && h.compression != kBiRgb)
         Fail("unsupported compression " + std::to_string(h.compression));
@@ -243,8 +272,9 @@ private:
 };
 
 // The pixel data must be able to hold the image before the image is allocated: rows as stored,
-// or run-length codes that end properly and cover the image. Returns the stored row stride.
-uint64_t CheckPixelData(std::span<const uint8_t> b, const TBmpHeader& h) {
+// or run-length codes that end properly and cover the image. Returns the stored row stride; what
+// makes the header's shape doubtful goes to `warnings`.
+uint64_t CheckPixelData(std::span<const uint8_t> b, const TBmpHeader& h, std::vector<std::string>& warnings) {
     if (h.offBits > b.size()) Fail("pixel data lies past the end of the file");
     if (h.offBits < h.paletteAt) Fail("the pixel data starts inside its headers");
     const uint64_t dataBytes = b.size() - h.offBits;
@@ -255,7 +285,7 @@ uint64_t CheckPixelData(std::span<const uint8_t> b, const TBmpHeader& h) {
             Fail("a " + std::to_string(h.width) + "x" + std::to_string(h.height) + " image is too large for " +
                  std::to_string(dataBytes) + " bytes of run-length data (at most " +
                  std::to_string(kMaxRlePixelsPerByte) + " pixels a byte)");
-        CheckRle(b, h.offBits, h.width, h.height, h.compression == kBiRle4);
+        warnings = CheckRle(b, h.offBits, h.width, h.height, h.compression == kBiRle4);
     } else if (stride * uint64_t(h.height) > dataBytes) {
         Fail("the pixel data is cut short");
     }
@@ -266,7 +296,7 @@ void TransferRle(std::span<const uint8_t> b, const TBmpHeader& h, const TColorTa
     const int32_t w = image.Width(), ht = image.Height();
     const auto idx = DecodeRle(b, h.offBits, w, ht, h.compression == kBiRle4);
     for (int32_t r = 0; r < ht; ++r) {
-        TPixelRec* row = image[h.topDown ? r : ht - 1 - r];
+        TPixelRec* row = image[ht - 1 - r];
         for (int32_t x = 0; x < w; ++x) row[x] = table.Entry(idx[size_t(r) * size_t(w) + size_t(x)]);
     }
 }
@@ -323,9 +353,9 @@ TDecodedImage DecodeBmpBytes(std::span<const uint8_t> b, const TBmpReadOptions& 
     const TBmpHeader h = ReadHeader(b);
     CheckHeader(h, options);
     const TColorTable table(b, h, options);
-    const uint64_t stride = CheckPixelData(b, h);
-
     TDecodedImage out;
+    const uint64_t stride = CheckPixelData(b, h, out.Warnings);
+
     out.SourceBits = static_cast<int32_t>(h.bpp);
     out.Pixels.Resize(h.width, h.height);
     if (h.Rle()) {

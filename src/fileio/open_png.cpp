@@ -136,11 +136,12 @@ TDecodedImage MapPng(const PngImage& png) {
 
 TDecodedImage DecodePngFile(const std::string& fileName) {
     PngImage png;
-    std::vector<std::string> dropped;
+    std::vector<std::string> dropped, extra;
     try {
         PngDecodeOptions options;
         options.ReadRowFilters = false;  // the editor never looks at them
         options.DroppedChunks = &dropped;
+        options.Warnings = &extra;
         png = PngImage::DecodeFile(fileName, options);
     } catch (const PngError& e) {
         throw FileIoError(e.what());
@@ -152,6 +153,7 @@ TDecodedImage DecodePngFile(const std::string& fileName) {
         throw FileIoError(std::string("PNG: ") + e.what());
     }
     for (const std::string& name : dropped) out.Warnings.push_back("chunk " + name + " has a bad CRC and was left out");
+    out.Warnings.insert(out.Warnings.end(), extra.begin(), extra.end());
     return out;
 }
 

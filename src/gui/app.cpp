@@ -2,10 +2,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QSocketNotifier>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -14,6 +10,7 @@
 
 #include "gui/batch_form.h"
 #include "gui/main_form.h"
+#include "gui/termination_signals.h"
 #include "platform/errors.h"
 #include "platform/session.h"
 #include "platform/settings.h"
@@ -21,31 +18,6 @@
 
 namespace jx {
 namespace {
-
-int gSignalPipe[2] = {-1, -1};
-
-void OnTerminate(int) {
-    const char c = 1;
-    (void)!::write(gSignalPipe[1], &c, 1);
-}
-
-// SIGTERM, SIGINT and SIGHUP close the main window the ordinary way, so the session folder
-// goes and the settings are written.
-void CloseOnSignals(QWidget* window, QObject* owner) {
-    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [window] {
-        char buf[16];
-        while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
-        }
-        window->close();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = OnTerminate;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
-}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "jx: %s\n", message.c_str());
@@ -97,17 +69,18 @@ int RunJx(int argc, char** argv) {
         TJXMainForm window(session.get(), settingsFile);
         window.FirstShow(QString());
         TBatchForm batch(&window);
-        CloseOnSignals(&batch, &batch);
+        TTerminationSignals endOnSignal(&batch, [&window] { window.Cancel().Request(); });
         QStringList parameters;
         for (const std::string& a : args) parameters << QString::fromLocal8Bit(a.c_str());
         batch.FormShow(parameters);
-        batch.exec();
+        if (!endOnSignal.Ended()) batch.exec();
     } else {
         TJXMainForm window(session.get(), settingsFile);
-        CloseOnSignals(&window, &window);
+        TTerminationSignals endOnSignal(&window, [&window] { window.Cancel().Request(); });
         window.show();
+        // A signal while the first show's message box was open has closed the window already.
         window.FirstShow(args.size() == 1 ? QString::fromLocal8Bit(args[0].c_str()) : QString());
-        code = QApplication::exec();
+        if (!endOnSignal.Ended()) code = QApplication::exec();
     }
     session->RemoveAll();
     return code;

@@ -196,6 +196,46 @@ void ScanRowFilters(std::span<const uint8_t> file, const std::vector<ChunkRef>& 
     if (!failure.empty()) throw PngError(failure);
 }
 
+// What the image data holds past the rows of the header's size: inflated bytes after the last
+// row (a height or width damaged smaller) and compressed bytes after the end of the stream.
+// Damage inside the stream is not this walk's to judge; it stops there.
+std::vector<std::string> ExtraImageData(std::span<const uint8_t> file, const std::vector<ChunkRef>& idat,
+                                        uint64_t storedBytes) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) throw PngError("PNG: cannot start inflate");
+    std::vector<uint8_t> out(65536);
+    uint64_t produced = 0, after = 0;
+    size_t chunk = 0;
+    bool ended = false;
+    while (!ended) {
+        if (z.avail_in == 0) {
+            if (chunk == idat.size()) break;
+            z.next_in = const_cast<Bytef*>(file.data() + idat[chunk].data);
+            z.avail_in = uInt(idat[chunk].length);
+            ++chunk;
+            continue;
+        }
+        z.next_out = out.data();
+        z.avail_out = uInt(out.size());
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        produced += out.size() - z.avail_out;
+        if (rc == Z_STREAM_END) ended = true;
+        else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) break;
+    }
+    if (ended) {
+        after = z.avail_in;
+        for (size_t i = chunk; i < idat.size(); ++i) after += idat[i].length;
+    }
+    inflateEnd(&z);
+    std::vector<std::string> warnings;
+    if (produced > storedBytes)
+        warnings.push_back("the image data holds " + std::to_string(produced - storedBytes) +
+                           " bytes more than the header's size (the width or height may be damaged)");
+    if (after > 0)
+        warnings.push_back(std::to_string(after) + " bytes of image data follow the end of the compressed stream");
+    return warnings;
+}
+
 struct MemoryReader {
     const uint8_t* data;
     size_t size;
@@ -339,6 +379,9 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
     if (idat.empty()) throw PngError("PNG: no image data (IDAT chunk missing)");
     if (h.colorType == kPngPalette && !sawPlte) throw PngError("PNG: palette image without PLTE chunk");
     if (options.Rows) return ReadRows(file, h, *options.Rows, std::move(img));
+    if (options.Warnings) {
+        for (std::string& w : ExtraImageData(file, idat, StoredBytes(h))) options.Warnings->push_back(std::move(w));
+    }
     if (options.ReadRowFilters) ScanRowFilters(file, idat, img);
     else img.RowFilters.assign(img.Height(), 0);
 

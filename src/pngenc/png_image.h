@@ -86,6 +86,10 @@ struct PngDecodeOptions {
     // When set, an ancillary chunk with a bad CRC is dropped and its name added here; otherwise
     // any bad CRC refuses the file. A critical chunk with a bad CRC is always refused.
     std::vector<std::string>* DroppedChunks = nullptr;
+    // When set, image data past what the header's size holds (inflated bytes after the last row,
+    // bytes after the end of the compressed stream) is described here; the rows are read all the
+    // same. This takes one more inflate of the image data.
+    std::vector<std::string>* Warnings = nullptr;
     // Off, the row filters (RowFilters, PassRowFilters, FiltersUsed, Fingerprint) are not read,
     // which saves one inflate of the image data for a reader that wants the pixels alone; short
     // or damaged image data is refused all the same.

@@ -132,8 +132,9 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     PngDecodeOptions decode;
     if (settings.gammaMode == GammaMode::ApplyAndRemove) decode.ScreenGamma = 2.2;
     decode.CheckSize = [&](uint32_t w, uint32_t h) { CheckHeaderSize(w, h, settings); };
-    std::vector<std::string> dropped;
+    std::vector<std::string> dropped, extra;
     decode.DroppedChunks = &dropped;
+    decode.Warnings = &extra;
     const PngImage png = Guarded([&] {
         // An animation is refused as such, before its frames are looked at.
         for (const std::string& name : PngImage::ListChunks(bytes))
@@ -145,6 +146,7 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     image.kind = InputKind::Png;
     image.fileSize = bytes.size();
     for (const std::string& name : dropped) image.warnings.push_back(name + ": CRC error, chunk dropped");
+    image.warnings.insert(image.warnings.end(), extra.begin(), extra.end());
     image.chunkNames = png.FileChunkNames;
     for (const PngChunk& c : png.Chunks) image.chunks.push_back({c.Name, c.Data});
     std::copy(png.FiltersUsed.begin(), png.FiltersUsed.end(), std::back_inserter(image.filtersUsed));
@@ -237,6 +239,7 @@ WorkImage ReadBmp(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     WorkImage image;
     image.kind = InputKind::Bmp;
     image.fileSize = bytes.size();
+    image.warnings = std::move(decoded.Warnings);
     image.width = uint32_t(decoded.Pixels.Width());
     image.height = uint32_t(decoded.Pixels.Height());
     image.sampleDepth = 8;

@@ -70,7 +70,7 @@ struct WorkImage {
     std::vector<RawChunk> chunks;        // ancillary chunks in file order (tRNS excepted)
     std::vector<uint8_t> filtersUsed;    // 5 flags, one per row filter type the file uses
     std::vector<uint8_t> rowFilters;     // the filter type of every row as stored
-    std::vector<std::string> warnings;   // what reading left out (damaged ancillary chunks)
+    std::vector<std::string> warnings;   // damage read past: dropped chunks, data the size does not fit
     uint64_t fileSize = 0;
 
     Analysis analysis;

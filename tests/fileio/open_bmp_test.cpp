@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "common/test_data.h"
 #include "fileio/errors.h"
@@ -131,8 +132,9 @@ TEST_F(OpenBmp, ThirtyTwoBitAlphaAndRunLengths) {
     // RLE4, 4x1: a run of 4 alternating 1 and 2.
     auto r4 = DecodeBmpBytes(MakeBmp(4, 1, 4, 2, pal, {4, 0x12, 0, 1}, 3));
     EXPECT_EQ(Row(r4, 0), (V{0xFF0000, 0x00FF00, 0xFF0000, 0x00FF00}));
-    // Runs past the row and deltas past the image stay inside it.
-    auto wild = DecodeBmpBytes(MakeBmp(2, 1, 8, 1, pal, {200, 1, 0, 2, 100, 100, 5, 2, 0, 1}, 3));
+    // Runs past the row are refused; deltas past the image stay inside it.
+    EXPECT_THROW(DecodeBmpBytes(MakeBmp(2, 1, 8, 1, pal, {200, 1, 0, 2, 100, 100, 5, 2, 0, 1}, 3)), FileIoError);
+    auto wild = DecodeBmpBytes(MakeBmp(2, 1, 8, 1, pal, {2, 1, 0, 2, 100, 100, 5, 2, 0, 1}, 3));
     EXPECT_EQ(Rgb(wild.Pixels[0][1]), 0xFF0000u);
 }
 
@@ -251,6 +253,66 @@ TEST_F(OpenBmp, SparseRunLengthImagesOpenWithinTheirExpansionBound) {
     EXPECT_EQ(Row(jump, 0)[252], 0xFF0000u);
     EXPECT_EQ(Row(jump, 0)[253], 0x090909u);
     EXPECT_EQ(Row(jump, 1)[250], 0x090909u);
+    EXPECT_TRUE(jump.Warnings.empty());
+    // Rows that end at different places: sparse, not damaged.
+    const TDecodedImage ragged =
+        DecodeBmpBytes(MakeBmp(8, 4, 8, 1, pal, {2, 1, 0, 0, 3, 1, 0, 0, 2, 1, 0, 0, 5, 1, 0, 1}, 2));
+    EXPECT_TRUE(ragged.Warnings.empty());
+    EXPECT_EQ(Row(ragged, 0), (V{0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000, 0x090909, 0x090909, 0x090909}));
+}
+
+// A 600 x 400 RLE8 image as an encoder writes it: every row runs of 255, 255 and 90 pixels and an
+// end of line, then the end of the bitmap.
+std::vector<uint8_t> WholeRle8() {
+    std::vector<uint8_t> rows;
+    for (int y = 0; y < 400; ++y) rows.insert(rows.end(), {255, uint8_t(1 + y % 2), 255, 2, 90, 1, 0, 0});
+    rows.insert(rows.end(), {0, 1});
+    return MakeBmp(600, 400, 8, 1, Palette({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}}), rows, 3);
+}
+
+TEST_F(OpenBmp, RunLengthDataThatDoesNotFitItsHeaderIsRefusedOrReported) {
+    const auto whole = WholeRle8();
+    const TDecodedImage good = DecodeBmpBytes(whole);
+    EXPECT_TRUE(good.Warnings.empty());
+    EXPECT_EQ(Rgb(good.Pixels[399][0]), 0xFF0000u);  // the first stored row is the bottom one
+
+    // The width halved: the runs cross the row ends. A negative height: top-down run-length data.
+    auto narrow = whole;
+    Put32(narrow, 18, 300);
+    EXPECT_EQ(Refusal(narrow), "BMP: a run of 255 pixels at column 255 crosses the end of a 300-pixel row");
+    auto topDown = whole;
+    Put32(topDown, 22, uint32_t(-400));
+    EXPECT_EQ(Refusal(topDown), "BMP: run-length data cannot be stored top-down (the height is negative)");
+    // An absolute block across the row end, in RLE8 and RLE4.
+    const auto pal = Palette({{0, 0, 0}, {255, 0, 0}});
+    EXPECT_EQ(Refusal(MakeBmp(4, 1, 8, 1, pal, {2, 1, 0, 3, 1, 1, 1, 0, 0, 1}, 2)),
+              "BMP: an absolute block of 3 pixels at column 2 crosses the end of a 4-pixel row");
+    EXPECT_EQ(Refusal(MakeBmp(4, 1, 4, 2, pal, {0, 5, 0x11, 0x11, 0x10, 0, 0, 1}, 2)),
+              "BMP: an absolute block of 5 pixels at column 0 crosses the end of a 4-pixel row");
+
+    // A width or height flipped one bit up, or doubled: the image opens, with a word on its shape.
+    const std::vector<std::tuple<size_t, uint32_t, std::string>> doubtful{
+        {18, 2648, "every row of the run-length data ends at column 600 of 2648 (the width may be damaged)"},
+        {18, 1200, "every row of the run-length data ends at column 600 of 1200 (the width may be damaged)"},
+        {22, 1424, "the run-length data reaches only 400 of 1424 rows (the height may be damaged)"},
+        {22, 800, "the run-length data reaches only 400 of 800 rows (the height may be damaged)"},
+    };
+    for (const auto& [at, value, warning] : doubtful) {
+        auto bad = whole;
+        Put32(bad, at, value);
+        const TDecodedImage d = DecodeBmpBytes(bad);
+        EXPECT_EQ(d.Warnings, std::vector<std::string>{warning}) << value;
+    }
+    // Three rows of 400 left blank at the top are not half of them.
+    std::vector<uint8_t> shortRows(whole.begin() + 54 + 12, whole.end() - 2 - 3 * 8);
+    shortRows.insert(shortRows.end(), {0, 1});
+    EXPECT_TRUE(DecodeBmpBytes(MakeBmp(600, 400, 8, 1, Palette({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}}), shortRows, 3))
+                    .Warnings.empty());
+
+    // The file road carries the words to the opener.
+    auto tall = whole;
+    Put32(tall, 22, 800);
+    EXPECT_EQ(DecodeBmpFile(Write("tall.bmp", tall)).Warnings.size(), 1u);
 }
 
 }  // namespace

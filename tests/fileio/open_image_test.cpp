@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <jpeglib.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -156,6 +157,36 @@ TEST_F(OpenImageTest, DamageReadPastOpensAndIsReported) {
     ASSERT_EQ(host.warnings.size(), 1u);
     EXPECT_EQ(host.warnings[0].rfind("cut.jpg: the file is cut short", 0), 0u) << host.warnings[0];
     EXPECT_EQ(state.ImageHeight(), 64);
+}
+
+// A header whose size the image data does not fit: the file opens at the header's size, and the
+// window hears that the size may be damaged.
+TEST_F(OpenImageTest, ASizeTheDataDoesNotFitIsReported) {
+    std::vector<uint8_t> png = test::ReadBytes(test::PngSuiteDir() / "basn2c08.png");
+    png[23] = 4;  // height 32 -> 4, CRC fixed
+    const uLong crc = crc32(0, &png[12], 17);
+    for (int i = 0; i < 4; ++i) png[29 + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+    test::WriteBytes(dir_ / "short.png", png);
+    ASSERT_TRUE(OpenImage(target, (dir_ / "short.png").string()));
+    EXPECT_EQ(state.ImageHeight(), 4);
+    ASSERT_EQ(host.warnings.size(), 1u);
+    EXPECT_EQ(host.warnings[0].rfind("short.png: the image data holds 2716 bytes more", 0), 0u) << host.warnings[0];
+
+    // An RLE8 bitmap of 8 x 4 whose height was doubled: half of the rows are never reached.
+    std::vector<uint8_t> bmp{'B', 'M'};
+    for (uint32_t v : {0u, 0u, 62u, 40u, 8u, 8u}) test::Put32(bmp, v);
+    test::Put16(bmp, 1);
+    test::Put16(bmp, 8);
+    for (uint32_t v : {1u, 0u, 0u, 0u, 2u, 0u}) test::Put32(bmp, v);
+    bmp.insert(bmp.end(), {0, 0, 0, 0, 0, 0, 255, 0});
+    for (int y = 0; y < 4; ++y) bmp.insert(bmp.end(), {8, 1, 0, 0});
+    bmp.insert(bmp.end(), {0, 1});
+    test::WriteBytes(dir_ / "tall.bmp", bmp);
+    host.warnings.clear();
+    ASSERT_TRUE(OpenImage(target, (dir_ / "tall.bmp").string()));
+    EXPECT_EQ(host.warnings,
+              std::vector<std::string>{"tall.bmp: the run-length data reaches only 4 of 8 rows (the height may be damaged)"});
+    EXPECT_EQ(host.status[0], "tall.bmp");
 }
 
 TEST_F(OpenImageTest, ExtensionsMatchExactlyInAnyCase) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstring>
+
 #include "common/test_data.h"
 #include "pngenc_test_util.h"
 
@@ -128,6 +130,58 @@ TEST(PngDamage, DamagedTextChunkIsReported) {
     EXPECT_THROW(PngImage::ReadText(c), PngError);
     PngChunk noKeyword{"tEXt", {'a', 'b'}, PngChunkPlace::BeforeIdat};
     EXPECT_THROW(PngImage::ReadText(noKeyword), PngError);
+}
+
+// Adds bytes at the end of the last IDAT chunk's data, length and CRC made to match.
+std::vector<uint8_t> AppendToImageData(const std::vector<uint8_t>& f, const std::vector<uint8_t>& extra) {
+    size_t pos = 8, last = 0;
+    while (pos + 12 <= f.size()) {
+        if (std::memcmp(&f[pos + 4], "IDAT", 4) == 0) last = pos;
+        pos += 12 + test::Be32(&f[pos]);
+    }
+    const uint32_t length = test::Be32(&f[last]);
+    std::vector<uint8_t> out(f.begin(), f.begin() + long(last + 8 + length));
+    out.insert(out.end(), extra.begin(), extra.end());
+    PutBe32(out, last, length + uint32_t(extra.size()));
+    const uint32_t crc = uint32_t(crc32(0, &out[last + 4], uInt(length + extra.size() + 4)));
+    out.insert(out.end(), 4, 0);
+    PutBe32(out, out.size() - 4, crc);
+    out.insert(out.end(), f.begin() + long(last + 12 + length), f.end());
+    return out;
+}
+
+// More image data than the header's size holds: the rows it names are read all the same, and a
+// caller that asks is told what lay past them.
+TEST(PngDamage, ImageDataPastTheHeaderIsReported) {
+    const auto whole = test::ReadBytes(test::PngSuiteDir() / "basn2c08.png");
+    std::vector<std::string> warnings;
+    PngDecodeOptions options;
+    options.Warnings = &warnings;
+    const PngImage full = PngImage::Decode(whole, options);
+    EXPECT_TRUE(warnings.empty());
+
+    // The height 32 cut to 4, its CRC fixed: 28 rows of 1 + 96 bytes too many.
+    const PngImage four = PngImage::Decode(WithHeader(whole, 32, 4, 8, kPngRgb), options);
+    EXPECT_EQ(four.Height(), 4u);
+    EXPECT_EQ(std::memcmp(four.Row(3), full.Row(3), full.RowBytes()), 0);
+    EXPECT_EQ(warnings, std::vector<std::string>{
+                            "the image data holds 2716 bytes more than the header's size (the width or height may be damaged)"});
+
+    // Bytes after the end of the compressed stream, in its last chunk or in a chunk of their own.
+    warnings.clear();
+    PngImage::Decode(AppendToImageData(whole, {1, 2, 3, 4, 5}), options);
+    EXPECT_EQ(warnings, std::vector<std::string>{"5 bytes of image data follow the end of the compressed stream"});
+    std::vector<uint8_t> extraChunk(whole.begin(), whole.end() - 12);
+    const std::vector<uint8_t> chunk{0, 0, 0, 3, 'I', 'D', 'A', 'T', 7, 7, 7};
+    extraChunk.insert(extraChunk.end(), chunk.begin(), chunk.end());
+    extraChunk.insert(extraChunk.end(), 4, 0);
+    PutBe32(extraChunk, extraChunk.size() - 4, uint32_t(crc32(0, &chunk[4], 7)));
+    extraChunk.insert(extraChunk.end(), whole.end() - 12, whole.end());
+    warnings.clear();
+    PngImage::Decode(extraChunk, options);
+    EXPECT_EQ(warnings, std::vector<std::string>{"3 bytes of image data follow the end of the compressed stream"});
+    // Unasked, the same files read as before.
+    EXPECT_EQ(PngImage::Decode(extraChunk).Height(), 32u);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <cstring>
 
 #include "common/memory_limit.h"
@@ -88,6 +90,38 @@ TEST(QuilloxInput, ConformanceBitmapsMatchTheirPngs) {
         ++checked;
     }
     EXPECT_GT(checked, 100);
+}
+
+// Input whose header the data does not fit: converted at the header's size, with a word for the
+// report; run-length data that cannot belong to its header is refused.
+TEST(QuilloxInput, SizesTheDataDoesNotFitAreReported) {
+    std::vector<uint8_t> png = test::ReadBytes(test::PngSuiteDir() / "basn2c08.png");
+    png[23] = 4;  // height 32 -> 4, CRC fixed
+    const uLong crc = crc32(0, &png[12], 17);
+    for (int i = 0; i < 4; ++i) png[29 + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+    const WorkImage shortPng = ReadPng(png, kRaw);
+    EXPECT_EQ(shortPng.height, 4u);
+    ASSERT_EQ(shortPng.warnings.size(), 1u);
+    EXPECT_EQ(shortPng.warnings[0].rfind("the image data holds 2716 bytes more", 0), 0u) << shortPng.warnings[0];
+    EXPECT_TRUE(ReadPng(test::ReadBytes(test::PngSuiteDir() / "basn2c08.png"), kRaw).warnings.empty());
+
+    // RLE8, 8 x 4, each row a run of 8 and an end of line: whole, twice as wide, half as wide.
+    std::vector<uint8_t> bmp{'B', 'M'};
+    for (uint32_t v : {0u, 0u, 62u, 40u, 8u, 4u}) test::Put32(bmp, v);
+    test::Put16(bmp, 1);
+    test::Put16(bmp, 8);
+    for (uint32_t v : {1u, 0u, 0u, 0u, 2u, 0u}) test::Put32(bmp, v);
+    bmp.insert(bmp.end(), {0, 0, 0, 0, 0, 0, 255, 0});
+    for (int y = 0; y < 4; ++y) bmp.insert(bmp.end(), {8, 1, 0, 0});
+    bmp.insert(bmp.end(), {0, 1});
+    EXPECT_TRUE(ReadBmp(bmp, kRaw).warnings.empty());
+    auto wide = bmp;
+    Put32(wide, 18, 16);
+    EXPECT_EQ(ReadBmp(wide, kRaw).warnings,
+              std::vector<std::string>{"every row of the run-length data ends at column 8 of 16 (the width may be damaged)"});
+    auto narrow = bmp;
+    Put32(narrow, 18, 4);
+    EXPECT_THROW(ReadBmp(narrow, kRaw), InputError);
 }
 
 TEST(QuilloxInput, BitmapAlphaRules) {
