@@ -8,6 +8,8 @@
 #include <cstring>
 #include <map>
 
+#include "pngenc/png_chunks.h"
+
 namespace jx::quillox {
 namespace {
 
@@ -420,23 +422,21 @@ std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Opti
     std::sort(list.begin(), list.end());
     static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     if (file.size() <= 8 || std::memcmp(file.data(), kSignature, 8) != 0) throw InputError("Not a PNG file");
+    std::vector<std::string> dropped;
+    std::vector<pngenc::ChunkRef> chunks;
+    try {
+        // Whatever follows IEND is walked and copied too: this copy changes only what it is told to.
+        chunks = pngenc::WalkChunks(file, true, &dropped, pngenc::WalkEnd::FileEnd);
+    } catch (const PngError& e) {
+        throw InputError(e.what());
+    }
+    if (warnings)
+        for (const std::string& name : dropped) warnings->push_back(name + ": CRC error, chunk dropped");
     std::vector<uint8_t> out(file.begin(), file.begin() + 8);
-    uint64_t pos = 8;
-    while (pos < file.size()) {
-        if (file.size() - pos < 12) throw InputError("Truncated PNG chunk");
-        const uint64_t length = uint64_t(file[pos]) << 24 | uint64_t(file[pos + 1]) << 16 | uint64_t(file[pos + 2]) << 8 | file[pos + 3];
-        if (length > file.size() - pos - 12) throw InputError("Damaged PNG chunk length");
-        const std::string type(reinterpret_cast<const char*>(&file[pos + 4]), 4);
-        if (!ChunkCrcMatches(&file[pos])) {
-            if (IsCriticalChunk(type)) throw InputError("PNG: bad CRC in chunk " + type);
-            if (warnings) warnings->push_back(type + ": CRC error, chunk dropped");
-            pos += length + 12;
-            continue;
-        }
-        bool copy = NeverGoverned(type, true);
-        if (!copy && !all) copy = Contains(list, type) == options.chunkKeep;
-        if (copy) out.insert(out.end(), file.begin() + int64_t(pos), file.begin() + int64_t(pos + length + 12));
-        pos += length + 12;
+    for (const pngenc::ChunkRef& c : chunks) {
+        bool copy = NeverGoverned(c.name, true);
+        if (!copy && !all) copy = Contains(list, c.name) == options.chunkKeep;
+        if (copy) out.insert(out.end(), file.begin() + int64_t(c.data - 8), file.begin() + int64_t(c.data + c.length + 4));
     }
     *write = true;
     return out;

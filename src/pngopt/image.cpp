@@ -1,7 +1,6 @@
 #include "pngopt/image.h"
 
 #include <sys/resource.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -102,16 +101,6 @@ void CheckImageSize(uint64_t width, uint64_t height) {
     if (width == 0 || height == 0) throw InputError("Image has no pixels");
     if (width > 0x7fffffff || height > 0x7fffffff || width * height * 8 >= kMaxImageBytes)
         throw InputError("Image too large: " + std::to_string(width) + "x" + std::to_string(height));
-}
-
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-bool ChunkCrcMatches(const uint8_t* chunk) {
-    const uint32_t length = Be32(chunk);
-    const uint32_t crc = uint32_t(crc32(crc32(0, nullptr, 0), chunk + 4, length + 4));
-    return crc == Be32(chunk + 8 + length);
 }
 
 uint64_t WorkingMemory(uint64_t width, uint64_t height, size_t threads) {

@@ -45,6 +45,49 @@ std::vector<uint8_t> SamplePng(bool withProfile = false) {
     return png.Encode();
 }
 
+// A PNG file taken apart into its chunks and put together again, for inputs made from whole files.
+struct FileChunk {
+    std::string name;
+    std::vector<uint8_t> data;
+};
+
+std::vector<FileChunk> SplitPng(const std::vector<uint8_t>& file) {
+    std::vector<FileChunk> chunks;
+    for (size_t pos = 8; pos + 12 <= file.size();) {
+        const size_t length = size_t(file[pos]) << 24 | size_t(file[pos + 1]) << 16 | size_t(file[pos + 2]) << 8 | file[pos + 3];
+        chunks.push_back({std::string(file.begin() + long(pos) + 4, file.begin() + long(pos) + 8),
+                          std::vector<uint8_t>(file.begin() + long(pos) + 8, file.begin() + long(pos + 8 + length))});
+        pos += length + 12;
+    }
+    return chunks;
+}
+
+std::vector<uint8_t> ChunkBytes(const FileChunk& c) {
+    std::vector<uint8_t> out;
+    for (int shift : {24, 16, 8, 0}) out.push_back(uint8_t(c.data.size() >> shift));
+    out.insert(out.end(), c.name.begin(), c.name.end());
+    out.insert(out.end(), c.data.begin(), c.data.end());
+    const uLong crc = crc32(0, out.data() + 4, uInt(c.data.size() + 4));
+    for (int shift : {24, 16, 8, 0}) out.push_back(uint8_t(crc >> shift));
+    return out;
+}
+
+std::vector<uint8_t> JoinPng(const std::vector<FileChunk>& chunks) {
+    std::vector<uint8_t> out = {137, 80, 78, 71, 13, 10, 26, 10};
+    for (const FileChunk& c : chunks) {
+        const std::vector<uint8_t> bytes = ChunkBytes(c);
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+    return out;
+}
+
+size_t IndexOf(const std::vector<FileChunk>& chunks, const std::string& name) {
+    return size_t(std::find_if(chunks.begin(), chunks.end(), [&](const FileChunk& c) { return c.name == name; }) -
+                  chunks.begin());
+}
+
+std::vector<uint8_t> Suite(const char* name) { return jx::test::ReadBytes(jx::test::PngSuiteDir() / (std::string(name) + ".png")); }
+
 std::vector<std::string> Names(const OutputImage& out) {
     std::vector<std::string> n;
     for (const PngChunk& c : out.chunks) n.push_back(c.Name);
@@ -156,6 +199,58 @@ TEST(QuilloxChunks, ChunkOnlyCopy) {
     EXPECT_THROW(CopyChunksOnly({1, 2, 3}, Opts({"/o0"}), &write), InputError);
     std::vector<uint8_t> cut(file.begin(), file.end() - 5);
     EXPECT_THROW(CopyChunksOnly(cut, Opts({"/o0"}), &write), InputError);
+}
+
+// The copy walks the chunks through the PNG layer: every sound chunk it keeps, also one after
+// IEND, comes out byte for byte; an ancillary chunk with a bad CRC stays behind with a report
+// line; structural damage, a damaged critical chunk or a missing IEND refuses the file.
+TEST(QuilloxChunks, ChunkOnlyCopyKeepsTheBytesOfWhatItCopies) {
+    std::vector<FileChunk> chunks = SplitPng(Suite("ct1n0g04"));
+    chunks.push_back({"tIME", {7, 234, 1, 2, 3, 4, 5}});  // after IEND
+    const std::vector<uint8_t> file = JoinPng(chunks);
+    bool write = false;
+    std::vector<std::string> warnings;
+    const Options removeGamma = Opts({"/nz", "/md", "remove", "gAMA"});
+    std::vector<FileChunk> expected = chunks;
+    expected.erase(expected.begin() + long(IndexOf(expected, "gAMA")));
+    EXPECT_EQ(CopyChunksOnly(file, removeGamma, &write, &warnings), JoinPng(expected));
+    EXPECT_TRUE(write);
+    EXPECT_TRUE(warnings.empty());
+
+    std::vector<uint8_t> badText = file;
+    const size_t text = IndexOf(chunks, "tEXt");
+    size_t crcAt = 8;
+    for (size_t i = 0; i <= text; ++i) crcAt += chunks[i].data.size() + 12;
+    badText[crcAt - 1] ^= 1;
+    expected.erase(expected.begin() + long(IndexOf(expected, "tEXt")));
+    EXPECT_EQ(CopyChunksOnly(badText, removeGamma, &write, &warnings), JoinPng(expected));
+    EXPECT_EQ(warnings, std::vector<std::string>{"tEXt: CRC error, chunk dropped"});
+
+    auto refused = [&](const std::vector<uint8_t>& bytes, const std::string& why) {
+        write = true;
+        try {
+            CopyChunksOnly(bytes, removeGamma, &write);
+            ADD_FAILURE() << "not refused: " << why;
+        } catch (const InputError& e) {
+            EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(write);
+    };
+    std::vector<uint8_t> longChunk = file;
+    longChunk[crcAt + 1] ^= 0x10;  // the next chunk's length runs past the end of the file
+    refused(longChunk, "truncated");
+    std::vector<uint8_t> idatBytes = file;
+    size_t idatEnd = 8;
+    for (size_t i = 0; i <= IndexOf(chunks, "IDAT"); ++i) idatEnd += chunks[i].data.size() + 12;
+    idatBytes[idatEnd - 1] ^= 1;
+    refused(idatBytes, "bad CRC in chunk IDAT");
+    std::vector<uint8_t> badName = file;
+    badName[12] = '1';
+    refused(badName, "damaged chunk name");
+    std::vector<FileChunk> noEnd = SplitPng(Suite("ct1n0g04"));
+    noEnd.pop_back();
+    refused(JoinPng(noEnd), "no IEND");
+    refused({137, 80, 78, 71, 13, 10, 26, 10}, "Not a PNG file");
 }
 
 }  // namespace
