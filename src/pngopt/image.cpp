@@ -135,7 +135,7 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     image.fileSize = bytes.size();
     for (const std::string& name : dropped) image.warnings.push_back(name + ": CRC error, chunk dropped");
     image.chunkNames = png.FileChunkNames;
-    for (const PngChunk& c : png.Chunks) image.chunks.push_back({c.Name, c.Data});
+    for (const PngChunk& c : png.Chunks) image.chunks.push_back({c.Name, c.Data, c.Place == PngChunkPlace::AfterIdat});
     std::copy(png.FiltersUsed.begin(), png.FiltersUsed.end(), std::back_inserter(image.filtersUsed));
     image.rowFilters = png.RowFilters;
     if (image.rowFilters.size() > 65536) image.rowFilters.resize(65536);
@@ -144,9 +144,14 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     image.pngColorType = static_cast<PngColorType>(png.ColorType());
     image.pngBitDepth = png.BitDepth();
     image.interlaced = png.Interlace == 1;
-    if (const auto gamma = png.Gamma()) {
+    // The first sound gAMA; CopyMetadataChunks reports the others.
+    for (const PngChunk& c : png.Chunks) {
+        if (c.Name != "gAMA" || c.Data.size() != 4) continue;
+        const uint32_t gamma = uint32_t(c.Data[0]) << 24 | uint32_t(c.Data[1]) << 16 | uint32_t(c.Data[2]) << 8 | c.Data[3];
+        if (gamma == 0) continue;
         image.hasGamma = true;
-        image.gamma = *gamma;
+        image.gamma = gamma;
+        break;
     }
     image.sampleDepth = png.BitDepth() == 16 ? 16 : 8;
     AllocatePixels(image);

@@ -48,6 +48,7 @@ struct Analysis {
 struct RawChunk {
     std::string name;
     std::vector<uint8_t> data;
+    bool afterImageData = false;
 };
 
 struct WorkImage {
