@@ -420,7 +420,8 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
                 else drop(c.name, "wrong length");
             } else if (c.name == "hIST") {
                 // Its place is taken now, its counts once the background may have added an entry.
-                if (output.colorType == kPngPalette && !output.palette.empty()) {
+                kept = output.colorType == kPngPalette && !output.palette.empty();
+                if (kept) {
                     histogramAt = output.chunks.size();
                     AddRaw(output, c.name, {});
                 }
