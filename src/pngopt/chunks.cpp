@@ -62,7 +62,8 @@ bool BackgroundRgb(const WorkImage& in, const std::vector<uint8_t>& d, uint32_t 
 // has it (a background is a colour, so a transparent entry serves as well as any); else an
 // opaque entry of that colour, else any entry of it; else a new opaque entry while the palette
 // holds fewer than `room` entries. -1 when none of these is possible.
-int BackgroundIndex(OutputImage& out, const uint32_t rgb[3], const PaletteEntry* named, size_t room) {
+int BackgroundIndex(const WorkImage& in, OutputImage& out, const uint32_t rgb[3], const PaletteEntry* named,
+                    size_t room) {
     // A 16-bit value that is no 8-bit value times 257 has no exact palette colour.
     for (int c = 0; c < 3; ++c)
         if (rgb[c] % 257 != 0) return -1;
@@ -75,7 +76,13 @@ int BackgroundIndex(OutputImage& out, const uint32_t rgb[3], const PaletteEntry*
         return -1;
     };
     int index = -1;
-    if (named) index = find([&](const PaletteEntry& e) { return e.a == named->a; });
+    if (named) {
+        // A palette kept as it was ("/np") keeps the very index, even among equal entries.
+        const size_t at = size_t(named - in.palette.data());
+        const bool same = at < out.palette.size() && out.palette[at].r == named->r && out.palette[at].g == named->g &&
+                          out.palette[at].b == named->b && out.palette[at].a == named->a;
+        index = same ? int(at) : find([&](const PaletteEntry& e) { return e.a == named->a; });
+    }
     if (index < 0) index = find([](const PaletteEntry& e) { return e.a == 255; });
     if (index < 0) index = find([](const PaletteEntry&) { return true; });
     if (index >= 0) return index;
@@ -95,7 +102,7 @@ bool ConvertBackground(const WorkImage& in, OutputImage& out, const std::vector<
     result.clear();
     if (out.colorType == kPngPalette) {
         if (out.palette.empty()) return false;
-        if (const int exact = BackgroundIndex(out, rgb, named, room); exact >= 0) {
+        if (const int exact = BackgroundIndex(in, out, rgb, named, room); exact >= 0) {
             result.push_back(uint8_t(exact));
             return true;
         }

@@ -326,6 +326,14 @@ TEST(QuilloxChunks, BackgroundKeepsTheEntryItNames) {
     out = Convert({}, png.Encode());
     EXPECT_EQ(out.palette.size(), 3u);
     EXPECT_EQ(out.palette.at(Find(out, "bKGD")->Data.at(0)).a, 0);
+    // A kept palette keeps the very index, also when an earlier entry is equal.
+    png.Palette.push_back({255, 255, 255});
+    png.PaletteAlpha.clear();
+    png.Chunks.clear();
+    png.AddChunk("bKGD", {3});
+    out = Convert({"/nc", "/np"}, png.Encode());
+    ASSERT_EQ(out.palette.size(), 4u);
+    EXPECT_EQ(Find(out, "bKGD")->Data, std::vector<uint8_t>{3});
 }
 
 // With "/jx c=16" the palette holds at most 16 entries: a background colour it lacks takes the
