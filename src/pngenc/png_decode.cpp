@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "pngenc/png_chunks.h"
 #include "pngenc/png_guard.h"
 #include "pngenc/png_image.h"
 #include "pngenc/png_layout.h"
@@ -20,27 +21,24 @@ uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) <
 
 bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-struct ChunkRef {
-    std::string name;
-    size_t data;    // offset of the data in the file
-    size_t length;
-};
+}  // namespace
 
-// Walks the chunks from offset 8 until IEND; checks lengths, names and (optionally) CRCs. With
-// `dropped`, an ancillary chunk with a bad CRC is left out and named there instead of refused.
-// With `endAtImageData`, the walk ends after the last IDAT chunk: nothing past it is looked at.
-std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc,
-                                 std::vector<std::string>* dropped = nullptr, bool endAtImageData = false) {
+namespace pngenc {
+
+std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc, std::vector<std::string>* dropped,
+                                 WalkEnd end) {
     if (file.size() < 8 || std::memcmp(file.data(), kSignature, 8) != 0) {
         throw PngError("PNG: not a PNG file (bad signature)");
     }
     std::vector<ChunkRef> chunks;
     size_t pos = 8;
+    bool sawEnd = false;
     for (;;) {
-        if (endAtImageData && !chunks.empty() && chunks.back().name == "IDAT" &&
+        if (end == WalkEnd::ImageData && !chunks.empty() && chunks.back().name == "IDAT" &&
             (file.size() - pos < 8 || std::memcmp(file.data() + pos + 4, "IDAT", 4) != 0)) {
             return chunks;
         }
+        if (sawEnd && pos == file.size()) return chunks;
         if (file.size() - pos < 12) {
             throw PngError(pos == file.size() ? "PNG: file is truncated (no IEND chunk)"
                                               : "PNG: file is truncated (incomplete chunk at the end)");
@@ -64,9 +62,19 @@ std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc,
         }
         chunks.push_back(ChunkRef{name, pos + 8, length});
         pos += size_t(length) + 12;
-        if (name == "IEND") return chunks;
+        if (name == "IEND") {
+            if (end != WalkEnd::FileEnd) return chunks;
+            sawEnd = true;
+        }
     }
 }
+
+}  // namespace pngenc
+
+namespace {
+
+using pngenc::ChunkRef;
+using pngenc::WalkChunks;
 
 struct Header {
     uint32_t width = 0, height = 0;
@@ -332,7 +340,8 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
     // A row or header reader reads nothing past the image data, so damage there is not its to
     // judge; nor are the CRCs of chunks whose data a header reader never uses.
     const std::vector<ChunkRef> chunks =
-        WalkChunks(file, !options.HeaderOnly, options.DroppedChunks, options.Rows != nullptr || options.HeaderOnly);
+        WalkChunks(file, !options.HeaderOnly, options.DroppedChunks,
+                   options.Rows != nullptr || options.HeaderOnly ? pngenc::WalkEnd::ImageData : pngenc::WalkEnd::Iend);
     const Header h = ParseHeader(file, chunks);
     uint64_t idatBytes = 0;
     for (const ChunkRef& c : chunks)

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <map>
 
+#include "pngenc/png_chunks.h"
+
 namespace jx::quillox {
 namespace {
 
@@ -33,14 +35,17 @@ uint32_t From16(uint32_t v, int depth) {
     return (v * max + 32767) / 65535;
 }
 
-// Input bKGD as 16-bit RGB; false when it does not fit the input's format.
-bool BackgroundRgb(const WorkImage& in, const std::vector<uint8_t>& d, uint32_t rgb[3]) {
+// Input bKGD as 16-bit RGB; false when it does not fit the input's format. For a palette input,
+// `named` is the entry it names.
+bool BackgroundRgb(const WorkImage& in, const std::vector<uint8_t>& d, uint32_t rgb[3], const PaletteEntry** named) {
     const PngColorType t = in.pngColorType;
     const int depth = in.pngBitDepth;
+    *named = nullptr;
     if (t == kPngPalette) {
         if (d.size() != 1 || d[0] >= in.palette.size()) return false;
         const PaletteEntry& e = in.palette[d[0]];
         rgb[0] = e.r * 257u, rgb[1] = e.g * 257u, rgb[2] = e.b * 257u;
+        *named = &e;
         return true;
     }
     if (t == kPngGrey || t == kPngGreyAlpha) {
@@ -53,33 +58,51 @@ bool BackgroundRgb(const WorkImage& in, const std::vector<uint8_t>& d, uint32_t 
     return true;
 }
 
-// The palette index of the background's exact colour, appended to the palette when it is not
-// there and the depth leaves room; -1 when there is no room.
-int BackgroundIndex(OutputImage& out, const uint32_t rgb[3]) {
+// The palette index of the background's exact colour: the entry the input named, when the output
+// has it (a background is a colour, so a transparent entry serves as well as any); else an
+// opaque entry of that colour, else any entry of it; else a new opaque entry while the palette
+// holds fewer than `room` entries. -1 when none of these is possible.
+int BackgroundIndex(const WorkImage& in, OutputImage& out, const uint32_t rgb[3], const PaletteEntry* named,
+                    size_t room) {
     // A 16-bit value that is no 8-bit value times 257 has no exact palette colour.
     for (int c = 0; c < 3; ++c)
         if (rgb[c] % 257 != 0) return -1;
     const uint8_t r = uint8_t(rgb[0] / 257), g = uint8_t(rgb[1] / 257), b = uint8_t(rgb[2] / 257);
-    for (size_t i = 0; i < out.palette.size(); ++i) {
-        const PaletteEntry& e = out.palette[i];
-        if (e.r == r && e.g == g && e.b == b && e.a == 255) return int(i);
+    auto find = [&](auto&& match) -> int {
+        for (size_t i = 0; i < out.palette.size(); ++i) {
+            const PaletteEntry& e = out.palette[i];
+            if (e.r == r && e.g == g && e.b == b && match(e)) return int(i);
+        }
+        return -1;
+    };
+    int index = -1;
+    if (named) {
+        // A palette kept as it was ("/np") keeps the very index, even among equal entries.
+        const size_t at = size_t(named - in.palette.data());
+        const bool same = at < out.palette.size() && out.palette[at].r == named->r && out.palette[at].g == named->g &&
+                          out.palette[at].b == named->b && out.palette[at].a == named->a;
+        index = same ? int(at) : find([&](const PaletteEntry& e) { return e.a == named->a; });
     }
-    if (out.palette.size() >= (size_t{1} << out.bitDepth) || out.palette.size() >= 256) return -1;
+    if (index < 0) index = find([](const PaletteEntry& e) { return e.a == 255; });
+    if (index < 0) index = find([](const PaletteEntry&) { return true; });
+    if (index >= 0) return index;
+    if (out.palette.size() >= std::min({room, size_t{1} << out.bitDepth, size_t{256}})) return -1;
     out.palette.push_back(PaletteEntry{r, g, b, 255});
     return int(out.palette.size() - 1);
 }
 
-// False when the input's bKGD does not fit the input's format. `nearest` is set when a palette
-// output had no room for the exact colour.
-bool ConvertBackground(const WorkImage& in, OutputImage& out, const std::vector<uint8_t>& data,
+// False when the input's bKGD does not fit the input's format. `nearest` is set when no palette
+// entry has the colour and none could be added. A palette output holds at most `room` entries.
+bool ConvertBackground(const WorkImage& in, OutputImage& out, const std::vector<uint8_t>& data, size_t room,
                        std::vector<uint8_t>& result, bool& nearest) {
     uint32_t rgb[3];
+    const PaletteEntry* named = nullptr;
     nearest = false;
-    if (!BackgroundRgb(in, data, rgb)) return false;
+    if (!BackgroundRgb(in, data, rgb, &named)) return false;
     result.clear();
     if (out.colorType == kPngPalette) {
         if (out.palette.empty()) return false;
-        if (const int exact = BackgroundIndex(out, rgb); exact >= 0) {
+        if (const int exact = BackgroundIndex(in, out, rgb, named, room); exact >= 0) {
             result.push_back(uint8_t(exact));
             return true;
         }
@@ -348,12 +371,25 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
     auto drop = [&](const std::string& name, const std::string& why) {
         if (warnings) warnings->push_back(name + ": " + why + ", chunk dropped");
     };
-    if (output.hasGamma && output.gamma == 0) {
-        output.hasGamma = false;
-        drop("gAMA", "zero gamma");
+    // The output writes every chunk before the image data.
+    auto moved = [&](const RawChunk& c) {
+        if (warnings && c.afterImageData) warnings->push_back(c.name + ": after the image data, chunk moved before it");
+    };
+    if (options.gammaMode == GammaMode::Keep) {
+        // The input's gamma is its first sound gAMA (ReadPng); "/g" governs it, not the list.
+        bool found = false;
+        for (const RawChunk& c : input.chunks) {
+            if (c.name != "gAMA") continue;
+            if (found) drop(c.name, "repeated");
+            else if (c.data.size() != 4) drop(c.name, "wrong length");
+            else if (Be32(c.data, 0) == 0) drop(c.name, "zero gamma");
+            else found = true, moved(c);
+        }
     }
+    // A palette reduced to a requested count stays within it.
+    const size_t paletteRoom = options.quantize ? size_t(options.colorCount) : SIZE_MAX;
     std::vector<std::string> seen;
-    bool histogram = false;
+    size_t histogramAt = SIZE_MAX;
     for (const RawChunk& c : input.chunks) {
         if (NeverGoverned(c.name, false)) continue;
         if (Contains(list, c.name) != options.chunkKeep) continue;
@@ -380,7 +416,7 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
             } else if (c.name == "bKGD") {
                 std::vector<uint8_t> data;
                 bool nearest = false;
-                kept = ConvertBackground(input, output, c.data, data, nearest);
+                kept = ConvertBackground(input, output, c.data, paletteRoom, data, nearest);
                 if (kept) AddRaw(output, c.name, std::move(data));
                 else drop(c.name, "does not fit the image");
                 if (nearest && warnings) warnings->push_back("bKGD: the palette is full, the nearest colour stands in");
@@ -390,8 +426,12 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
                 if (kept) AddRaw(output, c.name, std::move(data));
                 else drop(c.name, "wrong length");
             } else if (c.name == "hIST") {
-                // Built last: the background may still add a palette entry.
-                histogram = output.colorType == kPngPalette && !output.palette.empty();
+                // Its place is taken now, its counts once the background may have added an entry.
+                kept = output.colorType == kPngPalette && !output.palette.empty();
+                if (kept) {
+                    histogramAt = output.chunks.size();
+                    AddRaw(output, c.name, {});
+                }
             } else if (c.name == "iCCP") {
                 const std::string space = ProfileSpace(c.data);
                 const bool grey = output.colorType == kPngGrey || output.colorType == kPngGreyAlpha;
@@ -403,12 +443,15 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
                 // Unknown chunks that are unsafe to copy stay behind once the image data changed layout.
                 kept = false;
             }
-            if (kept) seen.push_back(c.name);
+            if (kept) {
+                seen.push_back(c.name);
+                moved(c);
+            }
         } catch (const PngError&) {
             drop(c.name, "damaged");
         }
     }
-    if (histogram) AddRaw(output, "hIST", Histogram(output));
+    if (histogramAt != SIZE_MAX) output.chunks[histogramAt].Data = Histogram(output);
 }
 
 std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Options& options, bool* write,
@@ -420,23 +463,21 @@ std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Opti
     std::sort(list.begin(), list.end());
     static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     if (file.size() <= 8 || std::memcmp(file.data(), kSignature, 8) != 0) throw InputError("Not a PNG file");
+    std::vector<std::string> dropped;
+    std::vector<pngenc::ChunkRef> chunks;
+    try {
+        // Whatever follows IEND is walked and copied too: this copy changes only what it is told to.
+        chunks = pngenc::WalkChunks(file, true, &dropped, pngenc::WalkEnd::FileEnd);
+    } catch (const PngError& e) {
+        throw InputError(e.what());
+    }
+    if (warnings)
+        for (const std::string& name : dropped) warnings->push_back(name + ": CRC error, chunk dropped");
     std::vector<uint8_t> out(file.begin(), file.begin() + 8);
-    uint64_t pos = 8;
-    while (pos < file.size()) {
-        if (file.size() - pos < 12) throw InputError("Truncated PNG chunk");
-        const uint64_t length = uint64_t(file[pos]) << 24 | uint64_t(file[pos + 1]) << 16 | uint64_t(file[pos + 2]) << 8 | file[pos + 3];
-        if (length > file.size() - pos - 12) throw InputError("Damaged PNG chunk length");
-        const std::string type(reinterpret_cast<const char*>(&file[pos + 4]), 4);
-        if (!ChunkCrcMatches(&file[pos])) {
-            if (IsCriticalChunk(type)) throw InputError("PNG: bad CRC in chunk " + type);
-            if (warnings) warnings->push_back(type + ": CRC error, chunk dropped");
-            pos += length + 12;
-            continue;
-        }
-        bool copy = NeverGoverned(type, true);
-        if (!copy && !all) copy = Contains(list, type) == options.chunkKeep;
-        if (copy) out.insert(out.end(), file.begin() + int64_t(pos), file.begin() + int64_t(pos + length + 12));
-        pos += length + 12;
+    for (const pngenc::ChunkRef& c : chunks) {
+        bool copy = NeverGoverned(c.name, true);
+        if (!copy && !all) copy = Contains(list, c.name) == options.chunkKeep;
+        if (copy) out.insert(out.end(), file.begin() + int64_t(c.data - 8), file.begin() + int64_t(c.data + c.length + 4));
     }
     *write = true;
     return out;

@@ -15,11 +15,12 @@ namespace jx::quillox {
 std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, const std::vector<std::string>& inputNames,
                                          bool chunkOnly);
 
-// Copies the kept chunks of the input into the output object, converted to the output's colour
-// type and depth where their content depends on it (sBIT, bKGD, hIST, iCCP). A once-only chunk
-// keeps its first copy; a repeated one, one of the wrong length or content, or a text chunk with
-// an invalid keyword is dropped with a line in warnings. A palette output gains the background's
-// exact colour when it has room for it.
+// Copies the kept chunks of the input into the output object in their order, converted to the
+// output's colour type and depth where their content depends on it (sBIT, bKGD, hIST, iCCP). A
+// once-only chunk (gAMA too) keeps its first sound copy; a repeated one, one of the wrong length
+// or content, or a text chunk with an invalid keyword is dropped with a line in warnings, and so
+// is each chunk moved from after the image data to before it. A palette output gains the
+// background's exact colour when no entry has it and there is room, within a "/jx" colour count.
 void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Options& options,
                         std::vector<std::string>* warnings = nullptr);
 

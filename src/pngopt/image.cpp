@@ -1,7 +1,6 @@
 #include "pngopt/image.h"
 
 #include <sys/resource.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -104,16 +103,6 @@ void CheckImageSize(uint64_t width, uint64_t height) {
         throw InputError("Image too large: " + std::to_string(width) + "x" + std::to_string(height));
 }
 
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-bool ChunkCrcMatches(const uint8_t* chunk) {
-    const uint32_t length = Be32(chunk);
-    const uint32_t crc = uint32_t(crc32(crc32(0, nullptr, 0), chunk + 4, length + 4));
-    return crc == Be32(chunk + 8 + length);
-}
-
 uint64_t WorkingMemory(uint64_t width, uint64_t height, size_t threads) {
     // The working image and the output image at 8 bytes a pixel each, and per trial thread an
     // encoder's pixel rows, filtered rows and compressed stream.
@@ -148,7 +137,7 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     for (const std::string& name : dropped) image.warnings.push_back(name + ": CRC error, chunk dropped");
     image.warnings.insert(image.warnings.end(), extra.begin(), extra.end());
     image.chunkNames = png.FileChunkNames;
-    for (const PngChunk& c : png.Chunks) image.chunks.push_back({c.Name, c.Data});
+    for (const PngChunk& c : png.Chunks) image.chunks.push_back({c.Name, c.Data, c.Place == PngChunkPlace::AfterIdat});
     std::copy(png.FiltersUsed.begin(), png.FiltersUsed.end(), std::back_inserter(image.filtersUsed));
     image.rowFilters = png.RowFilters;
     if (image.rowFilters.size() > 65536) image.rowFilters.resize(65536);
@@ -157,9 +146,14 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     image.pngColorType = static_cast<PngColorType>(png.ColorType());
     image.pngBitDepth = png.BitDepth();
     image.interlaced = png.Interlace == 1;
-    if (const auto gamma = png.Gamma()) {
+    // The first sound gAMA; CopyMetadataChunks reports the others.
+    for (const PngChunk& c : png.Chunks) {
+        if (c.Name != "gAMA" || c.Data.size() != 4) continue;
+        const uint32_t gamma = uint32_t(c.Data[0]) << 24 | uint32_t(c.Data[1]) << 16 | uint32_t(c.Data[2]) << 8 | c.Data[3];
+        if (gamma == 0) continue;
         image.hasGamma = true;
-        image.gamma = *gamma;
+        image.gamma = gamma;
+        break;
     }
     image.sampleDepth = png.BitDepth() == 16 ? 16 : 8;
     AllocatePixels(image);

@@ -48,6 +48,7 @@ struct Analysis {
 struct RawChunk {
     std::string name;
     std::vector<uint8_t> data;
+    bool afterImageData = false;
 };
 
 struct WorkImage {
@@ -88,12 +89,6 @@ void CheckImageSize(uint64_t width, uint64_t height);
 // a message naming both figures when it exceeds what is available (0: not known, not checked).
 uint64_t WorkingMemory(uint64_t width, uint64_t height, size_t threads);
 void CheckWorkingMemory(uint64_t width, uint64_t height, size_t threads, uint64_t available);
-
-// Whether the chunk that begins at `chunk` (its length field) holds the CRC of its type and
-// data; the caller has checked that all its length + 12 bytes are there.
-bool ChunkCrcMatches(const uint8_t* chunk);
-// Critical chunks have an upper-case first letter; a damaged one damages the image.
-inline bool IsCriticalChunk(const std::string& type) { return !type.empty() && (type[0] & 0x20) == 0; }
 
 struct ReadSettings {
     GammaMode gammaMode = GammaMode::Keep;

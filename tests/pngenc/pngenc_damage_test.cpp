@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/test_data.h"
+#include "pngenc/png_chunks.h"
 #include "pngenc_test_util.h"
 
 namespace jx {
@@ -109,6 +110,54 @@ TEST(PngDamage, StructuralFaults) {
     noIdat.insert(noIdat.end(), file.end() - 12, file.end());
     EXPECT_NE(DecodeError(noIdat).find("IDAT"), std::string::npos);
     EXPECT_THROW(PngImage::DecodeFile("/nonexistent/none.png"), PngError);
+}
+
+std::vector<std::string> WalkNames(const std::vector<uint8_t>& file, pngenc::WalkEnd end,
+                                   std::vector<std::string>* dropped = nullptr) {
+    std::vector<std::string> names;
+    for (const pngenc::ChunkRef& c : pngenc::WalkChunks(file, true, dropped, end)) names.push_back(c.name);
+    return names;
+}
+
+// The decoder stops at IEND (or after the image data); a caller that copies the file chunk by
+// chunk walks on to its end, with the same checks on what follows IEND.
+TEST(PngDamage, TheChunkWalkEndsWhereItsCallerAsks) {
+    const auto file = SmallFile();
+    std::vector<uint8_t> trailing = file;
+    std::vector<uint8_t> text = {0, 0, 0, 3, 't', 'E', 'X', 't', 'k', 0, 'v', 0, 0, 0, 0};
+    PutBe32(text, 11, uint32_t(crc32(0, &text[4], 7)));
+    trailing.insert(trailing.end(), text.begin(), text.end());
+    const std::vector<std::string> whole = {"IHDR", "IDAT", "IEND"};
+    EXPECT_EQ(WalkNames(trailing, pngenc::WalkEnd::Iend), whole);
+    EXPECT_EQ(WalkNames(trailing, pngenc::WalkEnd::ImageData), (std::vector<std::string>{"IHDR", "IDAT"}));
+    EXPECT_EQ(WalkNames(trailing, pngenc::WalkEnd::FileEnd), (std::vector<std::string>{"IHDR", "IDAT", "IEND", "tEXt"}));
+    EXPECT_EQ(WalkNames(file, pngenc::WalkEnd::FileEnd), whole);
+    const auto walked = pngenc::WalkChunks(trailing, true, nullptr, pngenc::WalkEnd::FileEnd);
+    EXPECT_EQ(walked.back().data, file.size() + 8);
+    EXPECT_EQ(walked.back().length, 3u);
+
+    // An ancillary chunk after IEND with a bad CRC is dropped like any other.
+    std::vector<uint8_t> badCrc = trailing;
+    badCrc.back() ^= 1;
+    std::vector<std::string> dropped;
+    EXPECT_EQ(WalkNames(badCrc, pngenc::WalkEnd::FileEnd, &dropped), whole);
+    EXPECT_EQ(dropped, std::vector<std::string>{"tEXt"});
+    EXPECT_THROW(WalkNames(badCrc, pngenc::WalkEnd::FileEnd), PngError);
+
+    // Walking to the end asks no less of the file: IEND must be there, and what follows whole.
+    std::vector<uint8_t> noIend(file.begin(), file.end() - 12);
+    try {
+        WalkNames(noIend, pngenc::WalkEnd::FileEnd);
+        ADD_FAILURE() << "a file without IEND was walked";
+    } catch (const PngError& e) {
+        EXPECT_NE(std::string(e.what()).find("no IEND"), std::string::npos) << e.what();
+    }
+    std::vector<uint8_t> cut(trailing.begin(), trailing.end() - 2);
+    EXPECT_THROW(WalkNames(cut, pngenc::WalkEnd::FileEnd), PngError);
+    std::vector<uint8_t> junk = file;
+    junk.insert(junk.end(), {1, 2, 3, 4, 5});
+    EXPECT_THROW(WalkNames(junk, pngenc::WalkEnd::FileEnd), PngError);
+    EXPECT_EQ(WalkNames(junk, pngenc::WalkEnd::Iend), whole);
 }
 
 TEST(PngDamage, ErrorsFoundByLibpngBecomePngError) {

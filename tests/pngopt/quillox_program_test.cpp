@@ -607,18 +607,67 @@ TEST_F(QuilloxProgram, RepeatedAndMalformedChunksAreDroppedFromAFreshFile) {
     EXPECT_EQ(ReadBytes(in), input);
 }
 
-// A background colour the new palette lacks is added to it, not replaced by the nearest entry.
+// A background colour the new palette lacks is added to it, not replaced by the nearest entry,
+// unless that would pass the colour count asked for: then the nearest entry stands in, with a
+// report line.
 TEST_F(QuilloxProgram, ABackgroundKeepsItsExactColourInANewPalette) {
-    const fs::path in = Put("b.png", MakePng(kPngRgb, Opaque, {{"bKGD", {0, 1, 0, 2, 0, 3}}}));
-    ASSERT_EQ(Run({"/quiet", "/y", "/jx", "c=16", "/dir", "out", in.string()}), 0) << err_.str();
-    const PngImage out = PngImage::Decode(ReadBytes(dir_ / "out" / "b.png"));
+    PngImage few(32, 32, kPngRgb, 8);
+    for (uint32_t y = 0; y < 32; ++y)
+        for (uint32_t x = 0; x < 32; ++x) few.SetSample(x, y, 0, uint16_t(x < 10 ? 40 : x < 20 ? 120 : 200));
+    few.AddChunk("bKGD", {0, 1, 0, 2, 0, 3});
+    Put("few.png", few.Encode());
+    ASSERT_EQ(Run({"/y", "/dir", "out", "few.png"}), 0) << err_.str();
+    PngImage out = PngImage::Decode(ReadBytes(dir_ / "out" / "few.png"));
     ASSERT_EQ(out.ColorType(), kPngPalette);
+    EXPECT_EQ(out.Palette.size(), 4u);  // three colours and the background, at 2 bits
     const PngChunk* bkgd = out.FindChunk("bKGD");
     ASSERT_NE(bkgd, nullptr);
     ASSERT_EQ(bkgd->Data.size(), 1u);
     ASSERT_LT(bkgd->Data[0], out.Palette.size());
-    const PngRgb c = out.Palette[bkgd->Data[0]];
+    PngRgb c = out.Palette[bkgd->Data[0]];
     EXPECT_EQ((std::array<int, 3>{c.R, c.G, c.B}), (std::array<int, 3>{1, 2, 3}));
+    EXPECT_EQ(err_.str().find("nearest"), std::string::npos) << err_.str();
+
+    const fs::path in = Put("b.png", MakePng(kPngRgb, Opaque, {{"bKGD", {0, 1, 0, 2, 0, 3}}}));
+    ASSERT_EQ(Run({"/y", "/jx", "c=16", "/dir", "out", in.string()}), 0) << err_.str();
+    out = PngImage::Decode(ReadBytes(dir_ / "out" / "b.png"));
+    ASSERT_EQ(out.ColorType(), kPngPalette);
+    EXPECT_LE(out.Palette.size(), 16u);
+    bkgd = out.FindChunk("bKGD");
+    ASSERT_NE(bkgd, nullptr);
+    ASSERT_LT(bkgd->Data.at(0), out.Palette.size());
+    c = out.Palette[bkgd->Data[0]];
+    EXPECT_LT(c.R + c.G + c.B, 60);  // the darkest corner of the image stands in for (1, 2, 3)
+    EXPECT_NE(err_.str().find(in.string() + "\nbKGD: the palette is full, the nearest colour stands in\n"),
+              std::string::npos)
+        << err_.str();
+}
+
+// Chunks after the image data come out before it, each with a report line, and the file passes
+// the decoder.
+TEST_F(QuilloxProgram, ChunksMovedBeforeTheImageDataAreReported) {
+    std::vector<uint8_t> bytes = MakePng(kPngRgb, Opaque);
+    PngImage tail;
+    tail.AddChunk("gAMA", {0, 0, 0xB1, 0x8F});
+    tail.AddText("Note", "late", false);
+    std::vector<uint8_t> late;
+    for (const PngChunk& chunk : tail.Chunks) {
+        std::vector<uint8_t> c = {0, 0, 0, uint8_t(chunk.Data.size())};
+        c.insert(c.end(), chunk.Name.begin(), chunk.Name.end());
+        c.insert(c.end(), chunk.Data.begin(), chunk.Data.end());
+        const uLong crc = crc32(0, c.data() + 4, uInt(c.size() - 4));
+        for (int shift : {24, 16, 8, 0}) c.push_back(uint8_t(crc >> shift));
+        late.insert(late.end(), c.begin(), c.end());
+    }
+    bytes.insert(bytes.end() - 12, late.begin(), late.end());
+    const fs::path in = Put("late.png", bytes);
+    ASSERT_EQ(Run({"/y", "/dir", "out", in.string()}), 0) << err_.str();
+    EXPECT_EQ(Chunks(dir_ / "out" / "late.png"), (std::vector<std::string>{"IHDR", "gAMA", "tEXt", "IDAT", "IEND"}));
+    EXPECT_NO_THROW(PngImage::Decode(ReadBytes(dir_ / "out" / "late.png")));
+    EXPECT_NE(err_.str().find(in.string() + "\ngAMA: after the image data, chunk moved before it\n"), std::string::npos)
+        << err_.str();
+    EXPECT_NE(err_.str().find(in.string() + "\ntEXt: after the image data, chunk moved before it\n"), std::string::npos);
+    EXPECT_EQ(ReadBytes(in), bytes);
 }
 
 TEST_F(QuilloxProgram, ColourChunksWithoutGammaGainNone) {
