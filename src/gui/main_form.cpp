@@ -89,7 +89,10 @@ const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque
                                      "Clipboard.bmp",  "Alpha.bmp",      "Original.bmp"};
 
 bool IsTextEntry(QObject* o) {
-    return qobject_cast<QLineEdit*>(o) || qobject_cast<QPlainTextEdit*>(o) || qobject_cast<QAbstractSpinBox*>(o);
+    // An editable combo box gets the keys for its line edit.
+    const auto* combo = qobject_cast<QComboBox*>(o);
+    return qobject_cast<QLineEdit*>(o) || qobject_cast<QPlainTextEdit*>(o) || qobject_cast<QAbstractSpinBox*>(o) ||
+           (combo && combo->isEditable());
 }
 
 }  // namespace
@@ -775,9 +778,12 @@ void TJXMainForm::BusyEnd() {
 }
 
 void TJXMainForm::ShowColorCount(const std::string& text) {
+    // The count now in effect: what a refused text in either box goes back to.
     const QString t = QString::fromStdString(text);
-    if (colors_->currentText() != t) colors_->setEditText(t);
-    if (form5_ && form5_->Colors->currentText() != t) form5_->Colors->setEditText(t);
+    if (form5_)
+        form5_->SetColorCountText(t);
+    else
+        colors_->ShowCount(t);
 }
 
 void TJXMainForm::Refresh(TRefreshTarget target) {

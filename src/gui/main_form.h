@@ -16,6 +16,7 @@
 #include "imaging/preview.h"
 #include "fileio/open_image.h"
 #include "fileio/save_image.h"
+#include "gui/color_count_box.h"
 #include "platform/cancel_flag.h"
 #include "platform/settings.h"
 
@@ -199,7 +200,7 @@ public:
     // Accessors for the views and controls (tests and dialogs).
     QToolBar* ToolBar1() const { return toolBar1_; }
     QWidget* Panel1() const { return panel1_; }
-    QComboBox* Colors() const { return colors_; }
+    TColorCountBox* Colors() const { return colors_; }
     QScrollArea* ScrollBox1() const { return scrollBox1_; }
     TImageView* Image1() const { return image1_; }
     QLabel* Image2() const { return image2_; }
@@ -319,7 +320,7 @@ private:
     QLabel* image3_ = nullptr;
     QPushButton* pngSpeedButton1_ = nullptr;
     QSlider* trackBar1_ = nullptr;
-    QComboBox* colors_ = nullptr;
+    TColorCountBox* colors_ = nullptr;
     QAction* toolButton27_ = nullptr;
     QAction* toolButton31_ = nullptr;
     std::array<QLabel*, 5> statusPanels_{};
