@@ -403,9 +403,21 @@ void TJXMainForm::showEvent(QShowEvent* e) {
 void TJXMainForm::closeEvent(QCloseEvent* e) {
     if (busyDepth_ > 0) {
         // A child tool or a long pass is running inside a pumped wait: stop it first, then close.
+        // A save is asked about first: stopping it drops the file being written.
+        e->ignore();
+        if (askingToStopSave_ || closePending_) return;
+        if (toolRunning_) {
+            askingToStopSave_ = true;
+            const bool stop = AskStopSave ? AskStopSave()
+                                          : QMessageBox::question(this, windowTitle(), kStopSaveQuestion,
+                                                                  QMessageBox::Yes | QMessageBox::No,
+                                                                  QMessageBox::No) == QMessageBox::Yes;
+            askingToStopSave_ = false;
+            if (!stop) return;
+        }
         cancel_.Request();
         closePending_ = true;
-        e->ignore();
+        if (busyDepth_ == 0) QTimer::singleShot(0, this, [this] { close(); });  // it ended meanwhile
         return;
     }
     FormClose();

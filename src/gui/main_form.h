@@ -182,6 +182,10 @@ public:
     void ClearCancel() { cancel_.Clear(); }
     // True while a save runs its child tools (the window pumps events meanwhile).
     bool ToolRunning() const { return toolRunning_; }
+    // Closing while a save runs asks kStopSaveQuestion first; true stops the save and closes. A
+    // hook set by tests stands in for the message box.
+    static constexpr const char* kStopSaveQuestion = "The image is still being saved. Stop saving and close?";
+    std::function<bool()> AskStopSave;
 
     // The progress bar of status panel 4, mirrored on the launcher; hidden between long tasks.
     TTaskbarProgressBar* TaskbarProgress() const { return progressBar_; }
@@ -345,6 +349,7 @@ private:
     bool toolRunning_ = false;
     std::vector<std::filesystem::path> installedTools_;
     bool closePending_ = false;  // a close asked for while busy, done when the work ends
+    bool askingToStopSave_ = false;
     bool firstShowDone_ = false;
     bool closed_ = false;
     QString currentFileName_;
