@@ -323,6 +323,11 @@ void TURClass::LoadState(EngineState& state, const TQuantizerSettings& settings,
     observer.ShowColorCount(count);
     const bool paletteReady = pal >= 0 && state.PaletteSize > 0 &&
                               static_cast<size_t>(state.PaletteSize) <= palette.size();
+    if (exact || paletteReady) {
+        // No quantize runs to count them: the histogram and the grey test are the state's own.
+        CountChannelHistograms(state, state.PaletteSize);
+        observer.Refresh(TRefreshTarget::Histogram);
+    }
     if (exact) {
         const TPixelRec& bg = state.AlphaBackground;
         const bool sameSpace = target.Converter == state.ColorConverter && target.Background.R == bg.R &&

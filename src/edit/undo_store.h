@@ -45,9 +45,9 @@ public:
 
     // Puts state CurrentState back. Each part (image, mask, palette) comes from the latest state at
     // or before it that saved that part at the same image size; no such mask means a clear mask.
-    // The image's dependants are rebuilt. A state saved with a palette gives back its working
-    // image and palette exactly; otherwise the image is remapped (or quantized) once. A damaged
-    // file raises EditError before anything changes.
+    // The image's dependants and the histogram are rebuilt. A state saved with a palette gives
+    // back its working image and palette exactly; otherwise the image is remapped (or quantized)
+    // once. A damaged file raises EditError before anything changes. Nothing is recorded.
     void LoadState(EngineState& state, const TQuantizerSettings& settings, EditObserver& observer);
 
     // Move one state back or forward and put it back; false (nothing done) at either end or

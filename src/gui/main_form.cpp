@@ -89,7 +89,10 @@ const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque
                                      "Clipboard.bmp",  "Alpha.bmp",      "Original.bmp"};
 
 bool IsTextEntry(QObject* o) {
-    return qobject_cast<QLineEdit*>(o) || qobject_cast<QPlainTextEdit*>(o) || qobject_cast<QAbstractSpinBox*>(o);
+    // An editable combo box gets the keys for its line edit.
+    const auto* combo = qobject_cast<QComboBox*>(o);
+    return qobject_cast<QLineEdit*>(o) || qobject_cast<QPlainTextEdit*>(o) || qobject_cast<QAbstractSpinBox*>(o) ||
+           (combo && combo->isEditable());
 }
 
 }  // namespace
@@ -396,9 +399,21 @@ void TJXMainForm::showEvent(QShowEvent* e) {
 void TJXMainForm::closeEvent(QCloseEvent* e) {
     if (busyDepth_ > 0) {
         // A child tool or a long pass is running inside a pumped wait: stop it first, then close.
+        // A save is asked about first: stopping it drops the file being written.
+        e->ignore();
+        if (askingToStopSave_ || closePending_) return;
+        if (toolRunning_) {
+            askingToStopSave_ = true;
+            const bool stop = AskStopSave ? AskStopSave()
+                                          : QMessageBox::question(this, windowTitle(), kStopSaveQuestion,
+                                                                  QMessageBox::Yes | QMessageBox::No,
+                                                                  QMessageBox::No) == QMessageBox::Yes;
+            askingToStopSave_ = false;
+            if (!stop) return;
+        }
         cancel_.Request();
         closePending_ = true;
-        e->ignore();
+        if (busyDepth_ == 0) QTimer::singleShot(0, this, [this] { close(); });  // it ended meanwhile
         return;
     }
     FormClose();
@@ -771,9 +786,12 @@ void TJXMainForm::BusyEnd() {
 }
 
 void TJXMainForm::ShowColorCount(const std::string& text) {
+    // The count now in effect: what a refused text in either box goes back to.
     const QString t = QString::fromStdString(text);
-    if (colors_->currentText() != t) colors_->setEditText(t);
-    if (form5_ && form5_->Colors->currentText() != t) form5_->Colors->setEditText(t);
+    if (form5_)
+        form5_->SetColorCountText(t);
+    else
+        colors_->ShowCount(t);
 }
 
 void TJXMainForm::Refresh(TRefreshTarget target) {

@@ -16,6 +16,7 @@
 #include "imaging/preview.h"
 #include "fileio/open_image.h"
 #include "fileio/save_image.h"
+#include "gui/color_count_box.h"
 #include "platform/cancel_flag.h"
 #include "platform/settings.h"
 
@@ -181,6 +182,10 @@ public:
     void ClearCancel() { cancel_.Clear(); }
     // True while a save runs its child tools (the window pumps events meanwhile).
     bool ToolRunning() const { return toolRunning_; }
+    // Closing while a save runs asks kStopSaveQuestion first; true stops the save and closes. A
+    // hook set by tests stands in for the message box.
+    static constexpr const char* kStopSaveQuestion = "The image is still being saved. Stop saving and close?";
+    std::function<bool()> AskStopSave;
 
     // The progress bar of status panel 4, mirrored on the launcher; hidden between long tasks.
     TTaskbarProgressBar* TaskbarProgress() const { return progressBar_; }
@@ -199,7 +204,7 @@ public:
     // Accessors for the views and controls (tests and dialogs).
     QToolBar* ToolBar1() const { return toolBar1_; }
     QWidget* Panel1() const { return panel1_; }
-    QComboBox* Colors() const { return colors_; }
+    TColorCountBox* Colors() const { return colors_; }
     QScrollArea* ScrollBox1() const { return scrollBox1_; }
     TImageView* Image1() const { return image1_; }
     QLabel* Image2() const { return image2_; }
@@ -319,7 +324,7 @@ private:
     QLabel* image3_ = nullptr;
     QPushButton* pngSpeedButton1_ = nullptr;
     QSlider* trackBar1_ = nullptr;
-    QComboBox* colors_ = nullptr;
+    TColorCountBox* colors_ = nullptr;
     QAction* toolButton27_ = nullptr;
     QAction* toolButton31_ = nullptr;
     std::array<QLabel*, 5> statusPanels_{};
@@ -344,6 +349,7 @@ private:
     bool toolRunning_ = false;
     std::vector<std::filesystem::path> installedTools_;
     bool closePending_ = false;  // a close asked for while busy, done when the work ends
+    bool askingToStopSave_ = false;
     bool firstShowDone_ = false;
     bool closed_ = false;
     QString currentFileName_;

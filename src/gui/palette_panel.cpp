@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "edit/commit.h"
+#include "gui/color_count_box.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
 #include "gui/mask_crop_view.h"
@@ -58,13 +59,9 @@ void TJXMainForm::BuildPanel() {
     trackBar1_->setRange(-3, 3);
     trackBar1_->setValue(0);
     trackBar1_->setToolTip("Priority - gradients / colors");
-    colors_ = new QComboBox;
+    colors_ = new TColorCountBox;
     colors_->setObjectName("Colors");
     colors_->setToolTip("Number of colors");
-    colors_->setEditable(true);
-    colors_->setInsertPolicy(QComboBox::NoInsert);
-    colors_->addItems({"16", "32", "64", "128", "256", "512", "1024", "2048", "4096", "TrueColor"});
-    colors_->setCurrentIndex(9);
     p5->addWidget(pngSpeedButton1_);
     p5->addWidget(trackBar1_, 1);
     p5->addWidget(colors_);
@@ -95,8 +92,7 @@ void TJXMainForm::BuildPanel() {
     connect(pngSpeedButton1_, &QPushButton::clicked, this, [this] { PngSpeedButton1Click(); });
     connect(trackBar1_, &QSlider::valueChanged, this, &TJXMainForm::TrackBar1Change);
     connect(colors_, &QComboBox::editTextChanged, this, &TJXMainForm::ColorsChange);
-    connect(colors_, &QComboBox::activated, this, [this](int) { ColorsSelect(); });
-    connect(colors_->lineEdit(), &QLineEdit::returnPressed, this, &TJXMainForm::ColorsSelect);
+    connect(colors_, &TColorCountBox::CountEntered, this, &TJXMainForm::ColorsSelect);
     connect(toolButton27_, &QAction::triggered, this, &TJXMainForm::ToolButton27Click);
 }
 
@@ -190,7 +186,7 @@ void TJXMainForm::ColorsChange(const QString& text) {
         colors_->setEditText("16");
         return;
     }
-    if (form5_ && form5_->Colors->currentText() != text) form5_->Colors->setEditText(text);
+    if (form5_ && form5_->Colors->currentText() != text) form5_->Colors->ShowCount(text);
 }
 
 void TJXMainForm::ColorsSelect() {

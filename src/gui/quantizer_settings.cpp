@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "gui/color_count_box.h"
 #include "gui/color_dlg.h"
 #include "gui/main_form.h"
 #include "gui/preview.h"
@@ -93,11 +94,7 @@ TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
 
 // Colour count, palette type, colour space and the rare-colour bars.
 void TForm5::BuildPaletteControls() {
-    Colors = new QComboBox;
-    Colors->setEditable(true);
-    Colors->setInsertPolicy(QComboBox::NoInsert);
-    Colors->addItems({"16", "32", "64", "128", "256", "512", "1024", "2048", "4096", "TrueColor"});
-    Colors->setCurrentIndex(9);
+    Colors = new TColorCountBox;
     PalType = new QComboBox;
     PalType->addItems({"Adaptive", "Uniform grayscale", "Uniform 3/3/2", "Windows 256", "Windows 16", "Custom"});
     MixColors = new QCheckBox("Do not mix colors");
@@ -238,8 +235,7 @@ void TForm5::LayOutControls() {
 }
 
 void TForm5::ConnectHandlers() {
-    connect(Colors, &QComboBox::activated, this, [this](int) { ColorsSelect(); });
-    connect(Colors->lineEdit(), &QLineEdit::returnPressed, this, &TForm5::ColorsSelect);
+    connect(Colors, &TColorCountBox::CountEntered, this, &TForm5::ColorsSelect);
     connect(Colors, &QComboBox::editTextChanged, this, &TForm5::ColorsChange);
     connect(PalType, &QComboBox::activated, this, &TForm5::PalTypeSelect);
     connect(ColorSpace, &QComboBox::currentIndexChanged, this, &TForm5::ColorSpaceChange);
@@ -292,15 +288,19 @@ bool TForm5::AcceptColorCount(int32_t* n) {
     }
     bool ok = false;
     const qlonglong v = text.toLongLong(&ok);
-    if (ok && v >= 1 && v <= kMaxColorCount) {
+    if (ok && !text.startsWith('-') && v >= 0 && v <= kMaxColorCount) {
         *n = static_cast<int32_t>(v);
+        if (v == 0) {
+            *n = -1;
+            SetColorCountText("TrueColor");
+        }
         return true;
     }
     const QString refused = text;
     SetColorCountText(lastGoodColors_);
     if (MainForm())
         MainForm()->ShowMessage(QString("\"%1\" is not a number of colors: type a whole number from 1 to %2, "
-                                        "or choose TrueColor.")
+                                        "or 0 or TrueColor for true colour.")
                                     .arg(refused)
                                     .arg(kMaxColorCount));
     return false;
@@ -309,8 +309,8 @@ bool TForm5::AcceptColorCount(int32_t* n) {
 void TForm5::SetColorCountText(const QString& text) {
     lastGoodColors_ = text;
     syncing_ = true;
-    Colors->setEditText(text);
-    if (MainForm()) MainForm()->ShowColorCount(text.toStdString());
+    Colors->ShowCount(text);
+    if (MainForm()) MainForm()->Colors()->ShowCount(text);
     syncing_ = false;
 }
 
@@ -337,7 +337,7 @@ void TForm5::ColorsChange(const QString& text) {
     }
     if (MainForm()) {
         syncing_ = true;
-        MainForm()->ShowColorCount(text.toStdString());
+        MainForm()->Colors()->ShowCount(text);
         syncing_ = false;
     }
 }

@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 
+#include "gui/color_count_box.h"
 #include "gui/pointer_form.h"
 #include "imaging/engine_state.h"
 #include "imaging/settings.h"
@@ -28,11 +29,12 @@ public:
 
     TQuantizerSettings Settings() const;
 
-    // The colour count text as N (-1 for "TrueColor"); a text that is not a whole number from 1 to
-    // kMaxColorCount is refused with a message, the boxes return to the last accepted text, and
-    // nothing else changes.
+    // The colour count text as N (-1 for "TrueColor" and 0); a text that is not a whole number from
+    // 0 to kMaxColorCount is refused with a message, the boxes return to the last accepted text,
+    // and nothing else changes.
     bool AcceptColorCount(int32_t* n);
-    // Both colour-count boxes show text, which becomes the last accepted one.
+    // Both colour-count boxes show text, which becomes the last accepted one (a refused text
+    // gives way to it).
     void SetColorCountText(const QString& text);
 
     // The colour picker used by "Custom..."; returns nothing when the user cancels.
@@ -62,7 +64,7 @@ public:
     void ShowErrorMetrics();
 
     // Controls.
-    QComboBox* Colors;
+    TColorCountBox* Colors;
     QComboBox* PalType;
     QCheckBox* MixColors;
     QGroupBox* ReserveGroup;

@@ -318,6 +318,17 @@ int32_t BuildPaletteOfType(EngineState& state, const TQuantizerSettings& setting
 
 }  // namespace
 
+void CountChannelHistograms(EngineState& state, int32_t n) {
+    for (auto& h : state.ChannelHistograms) h.fill(0);
+    TPixelRec cleared;
+    ClearPixel(state, cleared);
+    state.IsGrey = true;
+    const TPixelRec* px = state.SourceImage.Data();
+    for (int64_t i = 0, count = state.SourceImage.Count(); i < count; ++i)
+        CountPixel(state, n > 0 && px[i].A == 0 ? cleared : px[i]);
+    state.HistogramDirty = true;
+}
+
 void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObserver& observer) {
     // A refused count changes nothing.
     int32_t n = ParseColorCount(settings.ColorCount);

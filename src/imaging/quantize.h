@@ -14,6 +14,11 @@ namespace jx {
 // refused raises ImagingError before anything changes. Does nothing without an image.
 void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObserver& observer);
 
+// The channel histograms and the grey test of SourceImage as Quantize to n colours counts them
+// (with n > 0 a transparent pixel counts as the cleared record), marked for drawing
+// (HistogramDirty): for whoever puts back a state without quantizing.
+void CountChannelHistograms(EngineState& state, int32_t n);
+
 // The fixed palette types write R, G, B, A (and through the converter c1..c3) of
 // Palette[0..n-1]; Palette must already hold n entries.
 void BuildGrayscalePalette(EngineState& state, int32_t n);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <set>
 
@@ -79,6 +80,46 @@ TEST_F(UndoTest, EveryStepComesBackExactlyBothWays) {
     EXPECT_FALSE(undo_->Redo(state_, settings_, window_));
     EXPECT_EQ(window_.status[1], "Dimension: 4x3");
     EXPECT_EQ(window_.status[2].rfind("Unique colors: ", 0), 0u);
+}
+
+TEST_F(UndoTest, EveryRestoredStateHasItsOwnHistogram) {
+    // What the histogram box and the error figures are drawn from, as quantizing counted it.
+    using Counts = std::pair<std::array<std::array<int32_t, 256>, 4>, bool>;
+    auto counts = [&] { return Counts{state_.ChannelHistograms, state_.IsGrey}; };
+    std::vector<Counts> steps;
+    Open(test::Photograph(40, 30));
+    ASSERT_EQ(state_.PaletteSize, -1);
+    steps.push_back(counts());
+    settings_.ColorCount = "16";
+    ApplyQuantize(state_, settings_, window_, *undo_);
+    steps.push_back(counts());
+
+    TPixelImage cropped(20, 12);  // crop: fewer pixels, other colours
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 20; ++x) cropped[y][x] = state_.SourceImage[y + 3][x + 15];
+    CommitImage(state_, cropped, settings_, window_, *undo_);
+    steps.push_back(counts());
+    TPixelImage grey = ResizeImage(state_.SourceImage, 30, 18, {});  // resize, then a grey picture
+    for (TPixelRec& p : grey.Vector()) p.G = p.B = p.R;
+    CommitImage(state_, grey, settings_, window_, *undo_);
+    ASSERT_TRUE(state_.IsGrey);
+    steps.push_back(counts());
+    settings_.ColorCount = "4";
+    ApplyQuantize(state_, settings_, window_, *undo_);
+    steps.push_back(counts());
+    ASSERT_EQ(undo_->Count(), int32_t(steps.size()));
+    ASSERT_NE(steps[2], steps[1]);
+    ASSERT_NE(steps[3], steps[2]);
+
+    for (int i = int(steps.size()) - 2; i >= 0; --i) {
+        ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+        EXPECT_EQ(counts(), steps[size_t(i)]) << "undo to state " << i;
+        EXPECT_TRUE(state_.HistogramDirty) << i;
+    }
+    for (size_t i = 1; i < steps.size(); ++i) {
+        ASSERT_TRUE(undo_->Redo(state_, settings_, window_));
+        EXPECT_EQ(counts(), steps[i]) << "redo to state " << i;
+    }
 }
 
 TEST_F(UndoTest, ButtonsFollowThePosition) {

@@ -132,7 +132,7 @@ TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
     form_->Colors()->setEditText("64");
     form_->ColorsSelect();
     const QImage before = form_->ViewImage();
-    for (const char* bad : {"abc", "0", "-5", "70000", "12x"}) {
+    for (const char* bad : {"abc", "-5", "-0", "70000", "12x"}) {
         messages_.clear();
         form_->Colors()->setEditText(bad);
         form_->ColorsSelect();
@@ -148,6 +148,19 @@ TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
     form_->PngSpeedButton1Click();
     EXPECT_EQ(messages_.size(), 1);
     EXPECT_EQ(form_->State().PaletteSize, 64);
+    // 0 is true colour, from either road.
+    messages_.clear();
+    for (const auto& apply : {std::function<void()>([&] { form_->ColorsSelect(); }),
+                              std::function<void()>([&] { form_->PngSpeedButton1Click(); })}) {
+        form_->Colors()->setEditText("64");
+        form_->ColorsSelect();
+        form_->Colors()->setEditText("0");
+        apply();
+        EXPECT_EQ(form_->State().PaletteSize, -1);
+        EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+        EXPECT_EQ(form_->Form5()->Colors->currentText(), "TrueColor");
+    }
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }
 
 TEST_F(MainFormTest, ZoomStepsStopAtSixteenAndRestoreScroll) {

@@ -7,6 +7,8 @@
 #include <QScrollArea>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
+#include <QAction>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -172,14 +174,63 @@ TEST_F(SlowScriptTest, EscCancelsTheRunningTool) {
     EXPECT_FALSE(form_->Locked());
 }
 
-TEST_F(SlowScriptTest, CloseDuringTheRunCancelsThenCloses) {
+TEST_F(SlowScriptTest, CloseDuringTheRunAsksThenCancelsAndCloses) {
+    int asked = 0;
+    form_->AskStopSave = [&] {
+        ++asked;
+        EXPECT_TRUE(form_->ToolRunning()) << "asked while the save still runs";
+        return true;
+    };
     QTimer::singleShot(0, form_.get(), [this] { form_->close(); });
     const std::string folder = session_->Path();
     EXPECT_FALSE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string())));
+    EXPECT_EQ(asked, 1);
     EXPECT_EQ(form_->StatusText(4), "Canceled...");
     QApplication::processEvents();  // the close asked for during the run
     EXPECT_FALSE(form_->isVisible());
     EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST_F(SlowScriptTest, ANoKeepsTheSaveRunningAndTheWindowOpen) {
+    int asked = 0;
+    form_->AskStopSave = [&] {
+        ++asked;
+        return false;
+    };
+    QTimer::singleShot(0, form_.get(), [this] {
+        form_->close();
+        // Still running after the answer; the test ends it with Esc.
+        EXPECT_TRUE(form_->ToolRunning());
+        EXPECT_FALSE(form_->CancelRequested());
+        QTimer::singleShot(0, form_.get(), [this] { QTest::keyClick(form_->ScrollBox1(), Qt::Key_Escape); });
+    });
+    EXPECT_FALSE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string())));
+    EXPECT_EQ(asked, 1);
+    QApplication::processEvents();
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_TRUE(fs::exists(session_->Path()));
+}
+
+TEST_F(SlowScriptTest, EveryButtonLooksDisabledWhileSaving) {
+    for (const char* count : {"2", "3"}) {
+        form_->Colors()->setEditText(count);
+        form_->ColorsSelect();
+    }
+    form_->ToolButton25Click();  // Undo and Redo both enabled
+    QToolBar* bar = form_->ToolBar1();
+    for (const char* name : {"ToolButton25", "ToolButton26", "ToolButton23"})
+        ASSERT_TRUE(bar->widgetForAction(bar->findChild<QAction*>(name))->isEnabled()) << name;
+    QStringList enabled;
+    QTimer::singleShot(0, form_.get(), [&] {
+        for (QAction* a : bar->actions())
+            if (QWidget* w = bar->widgetForAction(a); w && w->isVisible() && w->isEnabled()) enabled << a->objectName();
+        for (QWidget* w : form_->Panel1()->findChildren<QWidget*>())
+            if (w->isVisible() && w->isEnabled()) enabled << w->objectName();
+        QTest::keyClick(form_->ScrollBox1(), Qt::Key_Escape);
+    });
+    form_->SaveAs(QString::fromStdString((base_ / "x.png").string()));
+    EXPECT_TRUE(enabled.isEmpty()) << enabled.join(", ").toStdString();
+    EXPECT_TRUE(bar->widgetForAction(bar->findChild<QAction*>("ToolButton25"))->isEnabled());
 }
 
 }  // namespace
