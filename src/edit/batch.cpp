@@ -339,14 +339,26 @@ std::array<std::string, 7> BatchTotalsCells(const TBatchTotals& t) {
 
 namespace {
 
-// A GIF of several frames opens as one picture, every frame painted in order: the file holds what
-// the picture cannot, so the row says so and the source is never deleted.
-void NoteFrames(const TBatchItem& item, TBatchRowResult& r) {
-    if (LowerExtension(item.Path) != ".gif") return;
-    const int frames = CountGifFrames(item.Path);
-    if (frames > 1)
+// A GIF of several frames opens as one picture, every frame painted in order, and an animated PNG
+// as its still image: the file holds what the picture cannot, so the row says so and the source is
+// never deleted or replaced. True for such a source.
+bool NoteFrames(const TBatchItem& item, TBatchRowResult& r) {
+    const std::string ext = LowerExtension(item.Path);
+    if (ext == ".gif") {
+        const int frames = CountGifFrames(item.Path);
+        if (frames <= 1) return false;
         r.Warnings.push_back(item.Name + ": " + std::to_string(frames) +
                              " frames drawn as one still picture; the source is kept");
+        return true;
+    }
+    if (ext == ".png") {
+        const uint32_t frames = CountPngFrames(item.Path);
+        if (frames <= 1) return false;
+        r.Warnings.push_back(item.Name + ": an animation of " + std::to_string(frames) +
+                             " frames, of which only the still image is converted; the source is kept");
+        return true;
+    }
+    return false;
 }
 
 // The row's own engine work: the source opened as the window opens it, then turned into alpha
@@ -463,12 +475,13 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
         const TOpenTools tools{options.SessionFolder, &toolCancel, relay};
         if (!LoadSource(state, settings, toAlpha, observer, source, tools))
             return Failed(r, source + " cannot be opened as an image");
-        NoteFrames(item, r);
+        const bool animated = NoteFrames(item, r);
 
         const std::string folder = BatchOutputFolder(source, options.Destination);
         fs::create_directories(folder, ec);
         if (ec || !fs::is_directory(folder)) return Failed(r, "Cannot make the folder " + folder + ": " + ec.message());
         const std::string output = BatchOutputPath(folder, item.Name);
+        if (animated && SameFile(output, source)) return FinishSkipped(r, item, options, folder);
 
         if (stop.IsRequested()) return Aborted(r);
         const TSaveResult saved = SaveScratch(state, temp, options, quantize && settings.ForcedRGB, toolCancel, relay);

@@ -52,6 +52,9 @@ TDecodedImage DecodeGifFile(const std::string& fileName);
 // The image descriptors of a GIF file, counted without decoding them; a damaged file raises
 // FileIoError.
 int CountGifFrames(const std::string& fileName);
+// The frame count an animated PNG declares before its image data (acTL); 1 for a still PNG. A
+// damaged chunk structure raises FileIoError.
+uint32_t CountPngFrames(const std::string& fileName);
 
 // The readers of their own files: TGA (also ".vst", ".icb", ".vda", ".win"), PSD/PDD, JPEG
 // (libjpeg) and WebP (the outside decoder, exchange files in a private folder). 32-bit

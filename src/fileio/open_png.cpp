@@ -1,8 +1,12 @@
 // PNG files through the encoder layer's libpng reader, mapped to pixel records.
+#include <algorithm>
 #include <array>
 
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
+#include "fileio/png_probe.h"
+#include "fileio/stream_io.h"
+#include "pngenc/png_chunks.h"
 #include "pngenc/png_image.h"
 
 namespace jx {
@@ -155,6 +159,19 @@ TDecodedImage DecodePngFile(const std::string& fileName) {
     for (const std::string& name : dropped) out.Warnings.push_back("chunk " + name + " has a bad CRC and was left out");
     out.Warnings.insert(out.Warnings.end(), extra.begin(), extra.end());
     return out;
+}
+
+uint32_t CountPngFrames(const std::string& fileName) {
+    const std::vector<uint8_t> file = ReadFileBytes(fileName);
+    try {
+        for (const pngenc::ChunkRef& c : pngenc::WalkChunks(file, false, nullptr, pngenc::WalkEnd::ImageData)) {
+            if (c.name == "IDAT") break;
+            if (c.name == "acTL" && c.length >= 8) return std::max<uint32_t>(1, streamio::BigEndian32(&file[c.data]));
+        }
+    } catch (const PngError& e) {
+        throw FileIoError(e.what());
+    }
+    return 1;
 }
 
 }  // namespace jx

@@ -1,5 +1,7 @@
 #include "edit/batch.h"
 
+#include <zlib.h>
+
 #include <set>
 
 #include "common/animated_gif.h"
@@ -277,6 +279,38 @@ TEST_F(BatchRun, AnAnimatedGifIsConvertedButNeverDeleted) {
     ASSERT_TRUE(s.Outcome == TBatchOutcome::Kept || s.Outcome == TBatchOutcome::Skipped) << s.Loss;
     EXPECT_TRUE(s.Warnings.empty());
     EXPECT_FALSE(fs::exists(still));
+}
+
+// An animated PNG opens as its still image: with no destination its result would replace it, so it
+// stays as it is; into a destination the still image is written and the source kept.
+TEST_F(BatchRun, AnAnimatedPngIsNeverReplacedOrDeleted) {
+    std::vector<uint8_t> png = LoosePng();  // its result always pays
+    std::vector<uint8_t> actl = {0, 0, 0, 8, 'a', 'c', 'T', 'L', 0, 0, 0, 3, 0, 0, 0, 0};
+    const uLong crc = crc32(0, actl.data() + 4, static_cast<uInt>(actl.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8) actl.push_back(static_cast<uint8_t>(crc >> shift));
+    png.insert(png.begin() + 33, actl.begin(), actl.end());  // after the signature and IHDR
+    const std::string anim = Put("in/anim.png", png);
+    options.DeleteSource = true;
+    const TBatchRowResult r = Row(anim);
+    EXPECT_EQ(r.Outcome, TBatchOutcome::Skipped) << r.Loss;
+    EXPECT_EQ(ReadBytes(anim), png);
+    EXPECT_EQ(r.Warnings, (std::vector<std::string>{
+                              "anim.png: an animation of 3 frames, of which only the still image is converted; "
+                              "the source is kept"}));
+
+    options.Destination = tree.Path() + "out";
+    fs::create_directory(options.Destination);
+    const TBatchRowResult d = Row(anim);
+    EXPECT_EQ(d.Outcome, TBatchOutcome::Kept) << d.Loss;
+    EXPECT_TRUE(Decodes(d.Output));
+    EXPECT_EQ(ReadBytes(anim), png);
+
+    // A still PNG is still optimised in place.
+    const std::string still = Put("in/still.png", LoosePng());
+    options.Destination.clear();
+    const TBatchRowResult s = Row(still);
+    EXPECT_EQ(s.Outcome, TBatchOutcome::Kept) << s.Loss;
+    EXPECT_LT(fs::file_size(still), LoosePng().size());
 }
 
 TEST_F(BatchRun, AnOutputNeverOverwritesAnotherFile) {
