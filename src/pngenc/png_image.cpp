@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace jx {
 
 namespace {
@@ -141,7 +143,7 @@ std::optional<uint32_t> PngImage::Gamma() const {
     const PngChunk* c = FindChunk("gAMA");
     if (!c || c->Data.size() != 4) return std::nullopt;
     const auto& d = c->Data;
-    return uint32_t(d[0]) << 24 | uint32_t(d[1]) << 16 | uint32_t(d[2]) << 8 | d[3];
+    return BigEndian32(d.data());
 }
 
 void PngImage::SetGamma(uint32_t value) {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <map>
 
+#include "platform/byte_order.h"
+
 namespace jx::quillox {
 namespace {
 
@@ -219,10 +221,6 @@ std::string InflateFault(const uint8_t* data, size_t size) {
     return rc == Z_STREAM_END ? "" : "damaged compressed data";
 }
 
-uint32_t Be32(const std::vector<uint8_t>& d, size_t at) {
-    return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
-}
-
 // Why a standard chunk cannot go into a checked PNG as it is; "" when it can. Chunks whose
 // content is rebuilt for the output (bKGD, sBIT, hIST) are checked where they are converted.
 std::string ChunkFault(const std::string& name, const std::vector<uint8_t>& d) {
@@ -231,7 +229,7 @@ std::string ChunkFault(const std::string& name, const std::vector<uint8_t>& d) {
         if (n != 32) return "wrong length";
         // Each point's x + y may not pass 1 (its z would be negative), so neither may x or y.
         for (size_t at = 0; at < 32; at += 8) {
-            const uint64_t x = Be32(d, at), y = Be32(d, at + 4);
+            const uint64_t x = BigEndian32(&d[at]), y = BigEndian32(&d[at + 4]);
             if (x + y > 100000) return "impossible chromaticity";
         }
         return "";
@@ -424,7 +422,7 @@ std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Opti
     uint64_t pos = 8;
     while (pos < file.size()) {
         if (file.size() - pos < 12) throw InputError("Truncated PNG chunk");
-        const uint64_t length = uint64_t(file[pos]) << 24 | uint64_t(file[pos + 1]) << 16 | uint64_t(file[pos + 2]) << 8 | file[pos + 3];
+        const uint64_t length = BigEndian32(&file[pos]);
         if (length > file.size() - pos - 12) throw InputError("Damaged PNG chunk length");
         const std::string type(reinterpret_cast<const char*>(&file[pos + 4]), 4);
         if (!ChunkCrcMatches(&file[pos])) {

@@ -4,20 +4,14 @@
 
 #include "pngenc/errors.h"
 #include "pngenc/png_image.h"
+#include "platform/byte_order.h"
 
 namespace jx::quillox {
-namespace {
-
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-}  // namespace
 
 uint32_t FirstIdatSize(const std::vector<uint8_t>& png) {
     uint64_t pos = 8;
     while (pos + 12 <= png.size()) {
-        uint32_t length = Be32(&png[pos]);
+        uint32_t length = BigEndian32(&png[pos]);
         if (length > png.size() - pos - 12) break;
         if (std::memcmp(&png[pos + 4], "IDAT", 4) == 0) return length;
         pos += uint64_t(length) + 12;

@@ -10,9 +10,12 @@
 #include <unordered_map>
 
 #include "fileio/errors.h"
+#include "fileio/file_bytes.h"
 #include "fileio/open_decoders.h"
 #include "fileio/png_probe.h"
 #include "fileio/ppm_graphic.h"
+#include "platform/ascii.h"
+#include "platform/byte_order.h"
 #include "pngenc/png_image.h"
 
 namespace jx::quillox {
@@ -25,11 +28,6 @@ void AllocatePixels(WorkImage& image) {
     } catch (const std::bad_alloc&) {
         throw InputError("Not enough memory for the image");
     }
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 // What this process may still take: the free memory the system reports, within the address
@@ -91,7 +89,7 @@ InputKind InputKindOf(const std::string& fileName) {
     size_t slash = fileName.rfind('/');
     size_t dot = fileName.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return InputKind::Unsupported;
-    std::string ext = Lower(fileName.substr(dot));
+    std::string ext = AsciiLower(fileName.substr(dot));
     if (ext == ".png") return InputKind::Png;
     if (ext == ".bmp") return InputKind::Bmp;
     if (ext == ".ppm") return InputKind::Ppm;
@@ -104,14 +102,10 @@ void CheckImageSize(uint64_t width, uint64_t height) {
         throw InputError("Image too large: " + std::to_string(width) + "x" + std::to_string(height));
 }
 
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 bool ChunkCrcMatches(const uint8_t* chunk) {
-    const uint32_t length = Be32(chunk);
+    const uint32_t length = BigEndian32(chunk);
     const uint32_t crc = uint32_t(crc32(crc32(0, nullptr, 0), chunk + 4, length + 4));
-    return crc == Be32(chunk + 8 + length);
+    return crc == BigEndian32(chunk + 8 + length);
 }
 
 uint64_t WorkingMemory(uint64_t width, uint64_t height, size_t threads) {

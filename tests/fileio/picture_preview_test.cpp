@@ -6,6 +6,7 @@
 #include <jpeglib.h>
 
 #include "fileio/errors.h"
+#include "fileio/file_bytes.h"
 #include "fileio/open_decoders.h"
 #include "fileio/picture_preview.h"
 #include "fileio/png_probe.h"
