@@ -79,7 +79,6 @@ void PngImage::SetHeader(uint32_t width, uint32_t height, uint8_t colorType, uin
 
 unsigned PngImage::Channels() const { return ChannelsOf(colorType_); }
 unsigned PngImage::BitsPerPixel() const { return Channels() * bitDepth_; }
-unsigned PngImage::FilterDistance() const { return std::max(1u, BitsPerPixel() / 8); }
 
 uint16_t PngImage::Sample(uint32_t x, uint32_t y, unsigned c) const {
     const uint8_t* row = Row(y);
@@ -117,10 +116,6 @@ const PngChunk* PngImage::FindChunk(const std::string& name) const {
         if (c.Name == name) return &c;
     }
     return nullptr;
-}
-
-size_t PngImage::CountChunks(const std::string& name) const {
-    return size_t(std::count_if(Chunks.begin(), Chunks.end(), [&](const PngChunk& c) { return c.Name == name; }));
 }
 
 void PngImage::AddChunk(const std::string& name, std::vector<uint8_t> data) {
