@@ -1,4 +1,5 @@
 #pragma once
+// One read of a whole file, shared by every layer that loads files into memory.
 #include <cstdint>
 #include <string>
 #include <vector>
