@@ -32,7 +32,8 @@ FileReadFailure ReadWholeFile(const std::string& path, uint64_t maxBytes, std::v
         if (error) *error = err;
         return failure;
     };
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that opening a pipe with no writer does not wait for one.
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) return fail(FileReadFailure::CannotOpen, errno);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return fail(FileReadFailure::CannotRead, errno);
