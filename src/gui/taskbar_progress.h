@@ -51,7 +51,6 @@ public:
     void SetRange(int min, int max);
     int Position() const { return position_; }
     void SetPosition(int value);
-    int Step() const { return step_; }
     void StepIt();
     TTaskbarProgressBarState ProgressBarState() const { return state_; }
     void SetProgressBarState(TTaskbarProgressBarState state);
