@@ -3,6 +3,7 @@
 # Idempotent: asks dpkg first and runs apt-get only for what is missing.
 set -euo pipefail
 
+# The clang runtime (libFuzzer) is the one of the installed clang's version, so clang comes first.
 packages=(
   build-essential cmake pkg-config
   zlib1g-dev libpng-dev libgif-dev libjpeg62-turbo-dev
@@ -10,26 +11,33 @@ packages=(
   libjpeg-turbo-progs webp advancecomp
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool
-  clang libclang-rt-14-dev
+  clang
 )
-
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
+updated=0
 
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -q
-"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if [ "$updated" -eq 0 ]; then
+    "${sudo_cmd[@]}" apt-get update -q
+    updated=1
+  fi
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+install_missing "${packages[@]}"
+
+clang_major=$(clang -dumpversion | cut -d. -f1)
+install_missing "libclang-rt-${clang_major}-dev"

@@ -21,12 +21,17 @@ void QuantizeThenRecord(const std::function<void()>& quantize, const std::functi
     record(false);
 }
 
-void SaveStateReported(const EngineState& state, EditObserver& observer, TURClass& undo) {
+void SaveStateReported(const EngineState& state, TURClass& undo,
+                       const std::function<void(const std::string&)>& onWarning) {
     try {
         undo.SaveState(state);
     } catch (const std::exception& e) {
-        observer.Warning(e.what());
+        if (onWarning) onWarning(e.what());
     }
+}
+
+void SaveStateReported(const EngineState& state, EditObserver& observer, TURClass& undo) {
+    SaveStateReported(state, undo, [&](const std::string& message) { observer.Warning(message); });
 }
 
 void PutSourceImage(EngineState& state, TPixelImage image, EditObserver& observer) {

@@ -8,6 +8,7 @@
 // CommitPalette. None of them needs a window: tests pass an EditObserver fake.
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "edit/edit_observer.h"
 #include "edit/undo_store.h"
@@ -53,8 +54,11 @@ void LoadPaletteCommand(EngineState& state, const std::string& fileName, const T
 // error is raised after the record.
 void QuantizeThenRecord(const std::function<void()>& quantize, const std::function<void(bool failed)>& record);
 
-// undo.SaveState(state); a failure is reported through observer.Warning and the edit stands.
+// undo.SaveState(state); a failure is reported through observer.Warning (or onWarning, when
+// given) and the edit stands.
 void SaveStateReported(const EngineState& state, EditObserver& observer, TURClass& undo);
+void SaveStateReported(const EngineState& state, TURClass& undo,
+                       const std::function<void(const std::string&)>& onWarning);
 
 // The building blocks, also used when an undo state is put back.
 // SourceImage := image with A = 0 pixels cleared and c1..c3 converted; WorkingImage a copy; the

@@ -20,17 +20,34 @@ enum class TCommitStage {
     SaveUndo,
 };
 
+// Hooks forward to the next observer as OpenImageObserver's do.
 class EditObserver : public OpenImageObserver {
 public:
+    EditObserver() = default;
+
     // The source image took a new size (or was restored): size the view, zoom back to 1:1.
-    virtual void ImageResized(int32_t width, int32_t height) {}
+    virtual void ImageResized(int32_t width, int32_t height) {
+        if (next_) next_->ImageResized(width, height);
+    }
     // An undo state put a mask back (hasMask) or had none, so the mask is now clear: redraw the
     // overlay, or leave mask editing.
-    virtual void MaskRestored(bool hasMask) {}
+    virtual void MaskRestored(bool hasMask) {
+        if (next_) next_->MaskRestored(hasMask);
+    }
     // A message the user should see that does not stop the command (a state that was not saved).
-    virtual void Warning(const std::string& text) {}
+    virtual void Warning(const std::string& text) {
+        if (next_) next_->Warning(text);
+    }
     // Each step of CommitImage as it starts.
-    virtual void CommitStage(TCommitStage stage) {}
+    virtual void CommitStage(TCommitStage stage) {
+        if (next_) next_->CommitStage(stage);
+    }
+
+protected:
+    explicit EditObserver(EditObserver& next) : OpenImageObserver(next), next_(&next) {}
+
+private:
+    EditObserver* next_ = nullptr;
 };
 
 }  // namespace jx

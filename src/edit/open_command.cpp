@@ -38,11 +38,7 @@ void SavePending(TUndoHooks& hooks, const EngineState& state, TURClass& undo,
                  const std::function<void(const std::string&)>& onWarning) {
     if (!hooks.pending) return;
     hooks.pending = false;
-    try {
-        undo.SaveState(state);
-    } catch (const std::exception& e) {
-        if (onWarning) onWarning(e.what());
-    }
+    SaveStateReported(state, undo, onWarning);
 }
 
 template <class F>

@@ -5,23 +5,17 @@
 #include <unordered_map>
 
 #include "edit/errors.h"
+#include "platform/byte_order.h"
 
 namespace jx {
 namespace {
 
 constexpr size_t kBmpHeader = 14 + 40;
 
-void Put16(TBytes& b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(TBytes& b, size_t at, uint32_t v) {
-    for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Get32(const TBytes& b, size_t at) {
-    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
-}
-uint16_t Get16(const TBytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+void Put16(TBytes& b, size_t at, uint16_t v) { PutLittleEndian16(&b[at], v); }
+void Put32(TBytes& b, size_t at, uint32_t v) { PutLittleEndian32(&b[at], v); }
+uint32_t Get32(const TBytes& b, size_t at) { return LittleEndian32(&b[at]); }
+uint16_t Get16(const TBytes& b, size_t at) { return LittleEndian16(&b[at]); }
 
 [[noreturn]] void Damaged(const char* what) { throw EditError(std::string("Damaged undo state: ") + what); }
 

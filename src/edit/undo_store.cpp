@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <unordered_map>
 
 #include "edit/commit.h"
@@ -17,6 +16,7 @@
 #include "imaging/quantize.h"
 #include "imaging/remap.h"
 #include "imaging/sort.h"
+#include "platform/read_file.h"
 
 namespace jx {
 namespace {
@@ -46,10 +46,9 @@ void WritePrivateFile(const std::string& path, const TBytes& bytes) {
 }
 
 TBytes ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw EditError("Cannot read the undo state " + path);
-    TBytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw EditError("Cannot read the undo state " + path);
+    TBytes b;
+    if (ReadWholeFile(path, UINT64_MAX, b) != FileReadFailure::None)
+        throw EditError("Cannot read the undo state " + path);
     return b;
 }
 

@@ -66,7 +66,6 @@ public:
     int32_t Count() const { return static_cast<int32_t>(states_.size()); }
     // Base names (folder + 8 upper-case hexadecimal digits), oldest first.
     std::vector<std::string> States() const;
-    const std::string& StateFolder() const { return folder_; }
     uint64_t BytesHeld() const { return bytes_; }
     void SetByteLimit(uint64_t limit) { limit_ = limit; }
 

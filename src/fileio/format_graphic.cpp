@@ -3,6 +3,7 @@
 #include "fileio/ppm_graphic.h"
 #include "fileio/psd_graphic.h"
 #include "fileio/targa_graphic.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,11 +23,6 @@ void GraphicError(const std::string& message_template, const std::string& argume
 
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::string StripDot(const std::string& extension) {
     return !extension.empty() && extension[0] == '.' ? extension.substr(1) : extension;
 }
@@ -45,10 +41,10 @@ void TPictureRegistry::Unregister(const TGraphicClass* graphic_class) {
 }
 
 const TGraphicClass* TPictureRegistry::FindClass(const std::string& extension) const {
-    const std::string wanted = Lower(StripDot(extension));
+    const std::string wanted = AsciiLower(StripDot(extension));
     if (wanted.empty()) return nullptr;
     for (auto it = entries_.rbegin(); it != entries_.rend(); ++it)
-        if (Lower(it->Extension) == wanted) return it->Class;
+        if (AsciiLower(it->Extension) == wanted) return it->Class;
     return nullptr;
 }
 
@@ -68,9 +64,9 @@ TFileFormatList::~TFileFormatList() { Clear(); }
 
 int TFileFormatList::IndexOfExtension(const std::string& extension) const {
     if (extension.empty()) return -1;
-    const std::string wanted = Lower(extension);
+    const std::string wanted = AsciiLower(extension);
     for (size_t i = 0; i < extensions_.size(); ++i)
-        if (Lower(extensions_[i].Extension) == wanted) return int(i);
+        if (AsciiLower(extensions_[i].Extension) == wanted) return int(i);
     return -1;
 }
 

@@ -56,11 +56,7 @@ public:
     void SetTargetScheme(TSampleScheme scheme);
 
     uint8_t SourceSampleBits() const { return source_bits_; }
-    uint8_t TargetSampleBits() const { return target_bits_; }
-    uint8_t SourceSampleCount() const { return source_count_; }
     uint8_t TargetSampleCount() const { return target_count_; }
-    TSampleScheme SourceScheme() const { return source_scheme_; }
-    TSampleScheme TargetScheme() const { return target_scheme_; }
     bool Changed() const { return changed_; }
 
     // Written directly by the readers; writing them does not mark a change.
@@ -69,7 +65,6 @@ public:
 
     // Gamma of the image data and of the display; the table follows them.
     void SetGamma(float image_gamma, float display_gamma);
-    const std::array<uint8_t, 256>& GammaTable() const { return gamma_table_; }
 
     // Side 0 = source, 1 = target.
     TPixelFormat PixelFormatFor(int side) const;
@@ -88,10 +83,6 @@ public:
 
     // YCbCr lookup tables, built when a YCbCr or PhotoYCC converter is chosen.
     std::array<float, 3> LumaWeights{0.299f, 0.587f, 0.114f};
-    const std::array<int32_t, 256>& CrToRed() const { return cr_to_red_; }
-    const std::array<int32_t, 256>& CbToBlue() const { return cb_to_blue_; }
-    const std::array<int32_t, 256>& CrToGreen() const { return cr_to_green_; }
-    const std::array<int32_t, 256>& CbToGreen() const { return cb_to_green_; }
 
 private:
     using TRowConverter = void (TColorManager::*)(const uint8_t* const* source, int planes,

@@ -31,7 +31,6 @@ public:
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count,
                 uint32_t& bytes_stored) override;
 
-    uint32_t ColorDepth() const { return color_depth_; }
     // Bytes per pixel, 0 for an unsupported depth.
     int PixelSize() const { return pixel_size_; }
     // Pixels the last Decode wrote (less than asked when the packets ran out).

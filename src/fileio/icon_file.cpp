@@ -8,23 +8,20 @@
 #include <map>
 #include <ostream>
 
+#include "fileio/file_bytes.h"
 #include "fileio/replace_file.h"
 #include "fileio/png_probe.h"
+#include "platform/byte_order.h"
 
 namespace jx {
 namespace {
 
-uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
-uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-void SetLe16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void SetLe32(uint8_t* p, uint32_t v) {
-    SetLe16(p, v & 0xFFFF);
-    SetLe16(p + 2, v >> 16);
-}
+// Short names: the directory and frame headers read and write many fields.
+constexpr auto Le16 = LittleEndian16;
+constexpr auto Le32 = LittleEndian32;
+constexpr auto Be32 = BigEndian32;
+constexpr auto SetLe16 = PutLittleEndian16;
+constexpr auto SetLe32 = PutLittleEndian32;
 
 const uint8_t kPngSignature[4] = {0x89, 'P', 'N', 'G'};
 

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "fileio/errors.h"
+#include "fileio/file_bytes.h"
 #include "fileio/png_probe.h"
 #include "fileio/replace_file.h"
 #include "fileio/tool_bitmaps.h"

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "fileio/errors.h"
+#include "fileio/file_bytes.h"
 #include "fileio/open_decoders.h"
 #include "fileio/png_probe.h"
+#include "platform/byte_order.h"
 
 namespace jx {
 
@@ -27,11 +29,11 @@ constexpr uint64_t kMaxRlePixelsPerByte = 4096;
 
 uint16_t Le16(std::span<const uint8_t> b, size_t at) {
     if (at + 2 > b.size()) Fail("file is truncated");
-    return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
+    return LittleEndian16(b.data() + at);
 }
 uint32_t Le32(std::span<const uint8_t> b, size_t at) {
     if (at + 4 > b.size()) Fail("file is truncated");
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+    return LittleEndian32(b.data() + at);
 }
 
 // One channel described by a bit mask, widened to 8 bits.

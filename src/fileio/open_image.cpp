@@ -6,12 +6,14 @@
 #include <fstream>
 
 #include "fileio/errors.h"
+#include "fileio/file_bytes.h"
 #include "fileio/png_probe.h"
 #include "fileio/save_image.h"
 #include "imaging/color_space.h"
 #include "imaging/color_tree.h"
 #include "imaging/edge_map.h"
 #include "imaging/quantize.h"
+#include "platform/ascii.h"
 #include "platform/file_size.h"
 
 namespace jx {
@@ -63,9 +65,7 @@ const std::vector<TImageLoader>& ImageLoaders() {
 }
 
 std::string LowerExtension(const std::string& fileName) {
-    std::string ext = std::filesystem::path(fileName).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext;
+    return AsciiLower(std::filesystem::path(fileName).extension().string());
 }
 
 std::array<std::string, 4> OpenStatusTexts(const EngineState& state, const TOpenedFile& current) {

@@ -16,9 +16,9 @@
 
 namespace jx {
 
-// What OpenImage asks of the main window beyond the engine's reports. Defaults do nothing, so
-// the batch driver and the tests implement only what they need.
-// Hooks forward to the next observer as EngineObserver's do.
+// What OpenImage asks of the main window beyond the engine's reports. As in EngineObserver, a
+// hook does nothing by default, or passes the report on to the next observer when made with one,
+// so the batch driver and the tests implement only what they need.
 class OpenImageObserver : public EngineObserver {
 public:
     OpenImageObserver() = default;

@@ -6,6 +6,7 @@
 
 #include "fileio/open_decoders.h"
 #include "fileio/tool_bitmaps.h"
+#include "platform/ascii.h"
 
 namespace jx {
 namespace {
@@ -57,8 +58,7 @@ std::string GraphicFilter(const TPictureRegistry& registry) {
     std::vector<const TPictureRegistry::TEntry*> listed;
     std::vector<std::string> seen;
     for (const TPictureRegistry::TEntry& e : registry.Entries()) {
-        std::string ext = e.Extension;
-        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string ext = AsciiLower(e.Extension);
         if (ext.empty() || std::find(seen.begin(), seen.end(), ext) != seen.end()) continue;
         seen.push_back(ext);
         listed.push_back(&e);

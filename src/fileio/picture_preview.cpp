@@ -13,6 +13,7 @@
 #include "fileio/bitmap.h"
 #include "fileio/errors.h"
 #include "fileio/icon_file.h"
+#include "fileio/file_bytes.h"
 #include "fileio/jpeg_decode.h"
 #include "fileio/open_decoders.h"
 #include "fileio/open_image.h"
@@ -22,15 +23,17 @@
 #include "platform/file_size.h"
 #include "platform/process.h"
 #include "platform/temp_name.h"
+#include "platform/byte_order.h"
 #include "pngenc/png_image.h"
 
 namespace jx {
 namespace {
 
-uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-uint32_t Le24(const uint8_t* p) { return Le16(p) | uint32_t(p[2]) << 16; }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
-uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+// Short names: the header sniffers read many fields.
+constexpr auto Le16 = LittleEndian16;
+constexpr auto Le32 = LittleEndian32;
+constexpr auto Be32 = BigEndian32;
+uint32_t Le24(const uint8_t* p) { return uint32_t(Le16(p)) | uint32_t(p[2]) << 16; }
 
 std::vector<uint8_t> ReadHead(const std::string& fileName, size_t bytes) {
     std::vector<uint8_t> head(bytes);

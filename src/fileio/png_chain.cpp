@@ -11,10 +11,13 @@
 #include <optional>
 
 #include "fileio/errors.h"
+#include "fileio/exchange_files.h"
+#include "fileio/file_bytes.h"
 #include "fileio/png_probe.h"
 #include "fileio/replace_file.h"
 #include "fileio/tool_commands.h"
 #include "imaging/engine_state.h"
+#include "platform/ascii.h"
 #include "platform/file_size.h"
 #include "pngenc/errors.h"
 #include "pngenc/png_image.h"
@@ -26,22 +29,8 @@ namespace jx {
 namespace {
 
 bool EndsWithShellExtension(const std::string& path) {
-    std::string ext = fs::path(path).extension().string();
-    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".sh";
+    return AsciiLower(fs::path(path).extension().string()) == ".sh";
 }
-
-// Removes "0.png" and "1.png" however the run ends.
-class SessionFilesGuard {
-public:
-    explicit SessionFilesGuard(std::vector<std::string> files) : files_(std::move(files)) {}
-    ~SessionFilesGuard() {
-        for (const auto& f : files_) ::unlink(f.c_str());
-    }
-
-private:
-    std::vector<std::string> files_;
-};
 
 // A failed copy leaves the old destination whole.
 void CopyIntoPlace(const std::string& from, const fs::path& dest) {
@@ -130,7 +119,7 @@ PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& en
     if (!reference) throw FileIoError("The image to write is not a valid PNG.");
     const std::string zero = s + "0.png";
     const std::string one = s + "1.png";
-    SessionFilesGuard cleanup({zero, one});
+    ExchangeFilesGuard cleanup({zero, one});
     WriteFileBytes(zero, png);
 
     RunOptions run;

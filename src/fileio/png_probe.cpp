@@ -4,12 +4,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include "fileio/errors.h"
-#include "platform/errors.h"
-#include "platform/replace_file.h"
+#include "fileio/file_bytes.h"
 #include "pngenc/png_image.h"
 
 namespace jx {
@@ -111,29 +109,6 @@ bool SameImage(const RgbaImage& a, const RgbaImage& b) {
         if (a.rgba[i + 3] != 0 && std::memcmp(&a.rgba[i], &b.rgba[i], 3) != 0) return false;
     }
     return true;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw FileIoError("Cannot open " + path + ": " + std::strerror(errno));
-    in.seekg(0, std::ios::end);
-    std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size < 0) throw FileIoError("Cannot read " + path);
-    if (static_cast<uint64_t>(size) > (uint64_t{1} << 31)) throw FileIoError("File too large: " + path);
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
-    if (!bytes.empty() && !in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        throw FileIoError("Cannot read " + path);
-    }
-    return bytes;
-}
-
-void WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes) {
-    try {
-        WriteScratchFile(path, bytes);
-    } catch (const PlatformError& e) {
-        throw FileIoError(e.what());
-    }
 }
 
 }  // namespace jx

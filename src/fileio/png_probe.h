@@ -30,10 +30,4 @@ std::vector<uint8_t> EncodePngRgba(uint32_t width, uint32_t height, bool withAlp
 // Same size and pixels; the colour of fully transparent pixels does not count.
 bool SameImage(const RgbaImage& a, const RgbaImage& b);
 
-// The whole file; FileIoError naming it when it cannot be read.
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
-// Writes a scratch file: an older file of that name is deleted, never followed, and the new one is
-// created with O_EXCL | O_NOFOLLOW, mode 0600. FileIoError naming it when that fails.
-void WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes);
-
 }  // namespace jx

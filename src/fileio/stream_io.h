@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fileio/bitmap.h"
+#include "platform/byte_order.h"
 
 namespace jx::streamio {
 
@@ -49,12 +50,6 @@ inline void Skip(std::istream& in, int64_t count) {
     if (count < 0 || count > BytesLeft(in)) throw EReadError();
     in.seekg(std::streamoff(count), std::ios::cur);
     if (!in) throw EReadError();
-}
-
-inline uint16_t LittleEndian16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint16_t BigEndian16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-inline uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
 inline uint16_t ReadBigEndian16(std::istream& in) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <istream>
 #include <ostream>
 
@@ -70,6 +71,104 @@ bool Supported(const TTargaHeader& h) {
 
 [[noreturn]] void InvalidTarga() { GraphicError(kInvalidImageFormat, "TGA"); }
 
+void SetUpColorManager(TColorManager& cm, const TImageProperties& p) {
+    cm.SetSourceSampleCount(p.SamplesPerPixel);
+    cm.SetTargetSampleCount(p.SamplesPerPixel);
+    cm.SetSourceScheme(p.ColorScheme);
+    cm.SourceFlags = 0;
+    cm.SetTargetScheme(ssBGR);
+    cm.SetSourceSampleBits(p.BitsPerSample);
+    cm.SetTargetSampleBits(p.BitsPerSample);
+}
+
+// A colour map is always consumed so the pixels are read from their place; its first entry
+// stands for the index given by the map origin.
+TPalette ReadColorMap(std::istream& stream, const TTargaHeader& h, TColorManager& cm) {
+    const size_t entry_bytes = size_t((h.ColorMapEntrySize + 1) / 8);
+    const std::vector<uint8_t> map = ReadBytes(stream, int64_t(h.ColorMapLength) * int64_t(entry_bytes));
+    const int first = h.ColorMapOrigin;
+    const int count = std::max(0, std::min<int>(h.ColorMapLength, 256 - first));
+    std::vector<uint8_t> table(256 * 3, 0);  // B, G, R for indices 0..255
+    for (int k = 0; k < count; ++k) {
+        const uint8_t* e = map.data() + size_t(k) * entry_bytes;
+        uint8_t* t = table.data() + size_t(first + k) * 3;
+        if (entry_bytes >= 3) {
+            std::memcpy(t, e, 3);
+        } else {
+            const unsigned v = LittleEndian16(e);
+            t[2] = uint8_t((v & 0x7C00) >> 7);
+            t[1] = uint8_t((v & 0x3E0) >> 2);
+            t[0] = uint8_t((v << 3) & 255);
+        }
+    }
+    const uint8_t* data[1] = {table.data()};
+    return cm.MakeColorPalette(data, 0, 256, true);
+}
+
+size_t PixelBytes(const TTargaHeader& h) { return size_t((h.PixelSize + 1) / 8); }
+
+// The file must hold at least the smallest encoding of the pixels it claims before anything is
+// allocated for them.
+void CheckPixelDataFits(std::istream& stream, const TTargaHeader& h) {
+    const uint64_t image_bytes = uint64_t(h.Width) * PixelBytes(h) * uint64_t(h.Height);
+    const int64_t pixel_count = int64_t(h.Width) * h.Height;
+    const int64_t least = h.ImageType < 4 ? int64_t(image_bytes)
+                                          : (pixel_count + 127) / 128 * int64_t(PixelBytes(h) + 1);
+    if (least > BytesLeft(stream)) throw EReadError();
+}
+
+using TRowDone = std::function<void(int row)>;
+
+uint8_t* TargetRow(TBitmap& image, const TTargaHeader& h, int r) {
+    const bool top_first = (h.Descriptor & 0x20) != 0;
+    return image.ScanLine(top_first ? r : h.Height - 1 - r);
+}
+
+void ReadRawRows(std::istream& stream, const TTargaHeader& h, TBitmap& image, const TRowDone& rowDone) {
+    const size_t row_bytes = size_t(h.Width) * PixelBytes(h);
+    for (int r = 0; r < h.Height; ++r) {
+        ReadExact(stream, TargetRow(image, h, r), row_bytes);
+        rowDone(r);
+    }
+}
+
+// Packets may cross scan lines, so the whole image is one run of pixels.
+void ReadPackedRows(std::istream& stream, const TTargaHeader& h, TBitmap& image, const TRowDone& rowDone) {
+    const size_t pixel_bytes = PixelBytes(h);
+    const size_t row_bytes = size_t(h.Width) * pixel_bytes;
+    const int64_t pixels = int64_t(h.Width) * h.Height;
+    const int64_t worst = pixels * int64_t(pixel_bytes + 1);
+    const int64_t available = std::min(BytesLeft(stream), worst);
+    const int64_t packed_start = Position(stream);
+    const std::vector<uint8_t> packed = ReadBytes(stream, available);
+    std::vector<uint8_t> unpacked(static_cast<size_t>(uint64_t(row_bytes) * uint64_t(h.Height)));
+    TTargaRLEDecoder decoder(h.PixelSize);
+    const uint8_t* in = packed.data();
+    uint8_t* out = unpacked.data();
+    decoder.Decode(in, out, int32_t(std::min<int64_t>(available, INT32_MAX)),
+                   int32_t(std::min<int64_t>(pixels, INT32_MAX)));
+    if (decoder.DecodedCount() != pixels) throw EReadError();
+    Seek(stream, packed_start + (in - packed.data()));
+    for (int r = 0; r < h.Height; ++r) {
+        std::memcpy(TargetRow(image, h, r), unpacked.data() + size_t(r) * row_bytes, row_bytes);
+        rowDone(r);
+    }
+}
+
+// Alpha bytes that are all zero carry no alpha: such files open opaque.
+void OpaqueWithoutAlpha(TBitmap& image) {
+    const int width = image.Width(), height = image.Height();
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = image.ScanLine(y);
+        for (int x = 0; x < width; ++x)
+            if (row[4 * x + 3] != 0) return;
+    }
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = image.ScanLine(y);
+        for (int x = 0; x < width; ++x) row[4 * x + 3] = 255;
+    }
+}
+
 }  // namespace
 
 const TGraphicClass& TTargaGraphic::ClassInfo() {
@@ -133,106 +232,28 @@ void TTargaGraphic::LoadFromStream(std::istream& stream) {
     Seek(stream, base_position_);
     const TTargaHeader h = ReadHeader(stream);
     if (!Supported(h) || h.Width == 0 || h.Height == 0) InvalidTarga();
-    const bool top_first = (h.Descriptor & 0x20) != 0;
     Skip(stream, h.IDLength);
 
     TColorManager& cm = color_manager_;
-    const TImageProperties& p = image_properties_;
-    cm.SetSourceSampleCount(p.SamplesPerPixel);
-    cm.SetTargetSampleCount(p.SamplesPerPixel);
-    cm.SetSourceScheme(p.ColorScheme);
-    cm.SourceFlags = 0;
-    cm.SetTargetScheme(ssBGR);
-    cm.SetSourceSampleBits(p.BitsPerSample);
-    cm.SetTargetSampleBits(p.BitsPerSample);
+    SetUpColorManager(cm, image_properties_);
     TBitmap image;  // decoded aside and committed at the end
     image.SetPixelFormat(cm.PixelFormatFor(1));
-
-    // A colour map is always consumed so the pixels are read from their place;
-    // its first entry stands for the index given by the map origin.
     TPalette palette;
-    if (h.ColorMapType == 1) {
-        const size_t entry_bytes = size_t((h.ColorMapEntrySize + 1) / 8);
-        const std::vector<uint8_t> map = ReadBytes(stream, int64_t(h.ColorMapLength) * int64_t(entry_bytes));
-        const int first = h.ColorMapOrigin;
-        const int count = std::max(0, std::min<int>(h.ColorMapLength, 256 - first));
-        std::vector<uint8_t> table(256 * 3, 0);  // B, G, R for indices 0..255
-        for (int k = 0; k < count; ++k) {
-            const uint8_t* e = map.data() + size_t(k) * entry_bytes;
-            uint8_t* t = table.data() + size_t(first + k) * 3;
-            if (entry_bytes >= 3) {
-                std::memcpy(t, e, 3);
-            } else {
-                const unsigned v = LittleEndian16(e);
-                t[2] = uint8_t((v & 0x7C00) >> 7);
-                t[1] = uint8_t((v & 0x3E0) >> 2);
-                t[0] = uint8_t((v << 3) & 255);
-            }
-        }
-        const uint8_t* data[1] = {table.data()};
-        palette = cm.MakeColorPalette(data, 0, 256, true);
-    }
+    if (h.ColorMapType == 1) palette = ReadColorMap(stream, h, cm);
     if (h.ImageType == 3 || h.ImageType == 11) palette = cm.MakeGrayPalette(false);
     if (!palette.Entries.empty()) image.SetPalette(palette);
 
-    const int width = h.Width, height = h.Height;
-    const size_t pixel_bytes = size_t((h.PixelSize + 1) / 8);
-    const size_t row_bytes = size_t(width) * pixel_bytes;
-    const uint64_t image_bytes = uint64_t(row_bytes) * uint64_t(height);
-    // The file must hold at least the smallest encoding of the pixels it
-    // claims before anything is allocated for them.
-    const int64_t pixel_count = int64_t(width) * height;
-    const int64_t least = h.ImageType < 4 ? int64_t(image_bytes)
-                                          : (pixel_count + 127) / 128 * int64_t(pixel_bytes + 1);
-    if (least > BytesLeft(stream)) throw EReadError();
-    image.SetSize(width, height);
+    CheckPixelDataFits(stream, h);
+    image.SetSize(h.Width, h.Height);
     Progress(TProgressStage::psEnding, 0, "");
     Progress(TProgressStage::psStarting, 0, "Transfering...");
-
-    auto target_row = [&](int r) { return image.ScanLine(top_first ? r : height - 1 - r); };
-    if (h.ImageType < 4) {
-        for (int r = 0; r < height; ++r) {
-            ReadExact(stream, target_row(r), row_bytes);
-            Progress(TProgressStage::psRunning, int(int64_t(r) * 100 / height), "");
-        }
-    } else {
-        // Packets may cross scan lines, so the whole image is one run of pixels.
-        const int64_t pixels = int64_t(width) * height;
-        const int64_t worst = pixels * int64_t(pixel_bytes + 1);
-        const int64_t available = std::min(BytesLeft(stream), worst);
-        const int64_t packed_start = Position(stream);
-        const std::vector<uint8_t> packed = ReadBytes(stream, available);
-        std::vector<uint8_t> unpacked(static_cast<size_t>(image_bytes));
-        TTargaRLEDecoder decoder(h.PixelSize);
-        const uint8_t* in = packed.data();
-        uint8_t* out = unpacked.data();
-        decoder.Decode(in, out, int32_t(std::min<int64_t>(available, INT32_MAX)),
-                       int32_t(std::min<int64_t>(pixels, INT32_MAX)));
-        if (decoder.DecodedCount() != pixels) throw EReadError();
-        Seek(stream, packed_start + (in - packed.data()));
-        for (int r = 0; r < height; ++r) {
-            std::memcpy(target_row(r), unpacked.data() + size_t(r) * row_bytes, row_bytes);
-            Progress(TProgressStage::psRunning, int(int64_t(r) * 100 / height), "");
-        }
-    }
-
-    // Alpha bytes that are all zero carry no alpha: such files open opaque.
-    if (h.PixelSize == 32) {
-        bool any_alpha = false;
-        for (int y = 0; y < height && !any_alpha; ++y) {
-            const uint8_t* row = image.ScanLine(y);
-            for (int x = 0; x < width; ++x)
-                if (row[4 * x + 3] != 0) {
-                    any_alpha = true;
-                    break;
-                }
-        }
-        if (!any_alpha)
-            for (int y = 0; y < height; ++y) {
-                uint8_t* row = image.ScanLine(y);
-                for (int x = 0; x < width; ++x) row[4 * x + 3] = 255;
-            }
-    }
+    const int height = h.Height;
+    const TRowDone rowDone = [&](int r) { Progress(TProgressStage::psRunning, int(int64_t(r) * 100 / height), ""); };
+    if (h.ImageType < 4)
+        ReadRawRows(stream, h, image, rowDone);
+    else
+        ReadPackedRows(stream, h, image, rowDone);
+    if (h.PixelSize == 32) OpaqueWithoutAlpha(image);
     TBitmap::Assign(image);
     Progress(TProgressStage::psEnding, 100, "");
 }

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <optional>
 
+#include "fileio/exchange_files.h"
+#include "fileio/file_bytes.h"
 #include "fileio/jpeg_decode.h"
 #include "fileio/png_chain.h"
 #include "fileio/png_probe.h"
@@ -21,18 +23,6 @@ namespace fs = std::filesystem;
 
 namespace jx {
 namespace {
-
-// Deletes the exchange files of one call, however it ends.
-class Cleanup {
-public:
-    explicit Cleanup(std::vector<std::string> files) : files_(std::move(files)) {}
-    ~Cleanup() {
-        for (const auto& f : files_) ::unlink(f.c_str());
-    }
-
-private:
-    std::vector<std::string> files_;
-};
 
 std::vector<uint8_t> ReadStream(std::istream& stream) {
     std::vector<uint8_t> bytes;
@@ -153,7 +143,7 @@ void TWEBPBitmap::LoadFromStream(std::istream& stream) {
     std::vector<uint8_t> file = ReadStream(stream);
     ScratchFolder scratch(Folder());
     TempStem t(scratch.Path());
-    Cleanup cleanup({t.With(".webp"), t.With(".png")});
+    ExchangeFilesGuard cleanup({t.With(".webp"), t.With(".png")});
     WriteFileBytes(t.With(".webp"), file);
     std::string problem;
     if (!RunTool(DwebpCommand(Decoder, t.Stem()).argv, problem, DecodeTimeLimitMs))
@@ -205,7 +195,7 @@ void TWEBPBitmap::SaveToStream(std::ostream& stream) {
     }
     ScratchFolder scratch(Folder());
     TempStem t(scratch.Path());
-    Cleanup cleanup({t.With(".png"), t.With(".webp")});
+    ExchangeFilesGuard cleanup({t.With(".png"), t.With(".webp")});
     const bool alpha = PixelFormat() == TPixelFormat::pf32bit;
     WriteFileBytes(t.With(".png"), EncodeJxPng(static_cast<uint32_t>(Width()), static_cast<uint32_t>(Height()), alpha,
                                                ToRgba(*this)));
@@ -266,7 +256,7 @@ void TJPEGBitmap::SaveToStream(std::ostream& stream) {
     }
     ScratchFolder scratch(Folder());
     TempStem t(scratch.Path());
-    Cleanup cleanup({t.With(".bmp"), t.With(".jpg"), t.With(".qt")});
+    ExchangeFilesGuard cleanup({t.With(".bmp"), t.With(".jpg"), t.With(".qt")});
     WriteFileBytes(t.With(".bmp"), EncodeBmp24(*this));
     if (!tables.empty()) WriteFileBytes(t.With(".qt"), std::vector<uint8_t>(tables.begin(), tables.end()));
     ToolCommand cmd = CjpegCommand(Encoder, s, t.Stem(), t.With(".qt"));

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "fileio/errors.h"
+#include "platform/ascii.h"
 
 namespace fs = std::filesystem;
 
@@ -17,11 +18,6 @@ namespace {
 bool IsExecutableFile(const fs::path& p) {
     std::error_code ec;
     return fs::is_regular_file(p, ec) && ::access(p.c_str(), X_OK) == 0;
-}
-
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
 }
 
 }  // namespace
@@ -42,7 +38,7 @@ fs::path FindQuillox(const fs::path& exeDir) {
 fs::path FindOnPath(const std::string& name, bool ignoreCase) {
     const char* env = std::getenv("PATH");
     std::string path = env ? env : "/usr/local/bin:/usr/bin:/bin";
-    std::string wanted = Lower(name);
+    std::string wanted = AsciiLower(name);
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find(':', start);
@@ -56,7 +52,7 @@ fs::path FindOnPath(const std::string& name, bool ignoreCase) {
         }
         std::error_code ec;
         for (fs::directory_iterator it(dir, ec), last; !ec && it != last; it.increment(ec)) {
-            if (Lower(it->path().filename().string()) == wanted && IsExecutableFile(it->path())) return it->path();
+            if (AsciiLower(it->path().filename().string()) == wanted && IsExecutableFile(it->path())) return it->path();
         }
     }
     return {};

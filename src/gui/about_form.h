@@ -22,8 +22,6 @@ public:
 
     void FormShow();
     void AboutTimer1Timer();
-    int FadeAlpha() const { return fadeAlpha_; }
-    QTimer* AboutTimer() const { return timer_; }
 
     QLabel* Label1 = nullptr;
     QGroupBox* GroupBox1 = nullptr;

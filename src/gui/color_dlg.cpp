@@ -96,6 +96,14 @@ TColorDlgForm::TColorDlgForm(TJXMainForm* mainForm, EngineState& state)
         return s ? s->grabWindow(0).toImage() : QImage();
     };
 
+    BuildPickerImages();
+    BuildColorFields();
+    BuildButtons();
+    LayOutControls();
+    SetColor(0, 0, 0, 255);
+}
+
+void TColorDlgForm::BuildPickerImages() {
     Image1 = new TPickerImage(kPickerSquareSize, kPickerSquareSize);
     Image2 = new TPickerImage(kHueBarWidth, kHueBarHeight);
     Image3 = new TPickerImage(kAlphaBarWidth, kAlphaBarHeight);
@@ -115,7 +123,9 @@ TColorDlgForm::TColorDlgForm(TJXMainForm* mainForm, EngineState& state)
     Image6->MouseDown = [this](QPoint) { AltColorClick(0); };
     Image7->MouseDown = [this](QPoint) { AltColorClick(1); };
     Image8->MouseDown = [this](QPoint) { AltColorClick(2); };
+}
 
+void TColorDlgForm::BuildColorFields() {
     auto spin = [this](const QString& suffix, TPickerField field) {
         auto* s = new QSpinBox;
         // Wider than any field so that a typed 400 reaches the handler, which caps it.
@@ -137,7 +147,9 @@ TColorDlgForm::TColorDlgForm(TJXMainForm* mainForm, EngineState& state)
     connect(EditHEX, &QLineEdit::textChanged, this, [this](const QString&) {
         if (!hexTyping_ && !updating_) EditHEXChange();
     });
+}
 
+void TColorDlgForm::BuildButtons() {
     auto tool = [this](const QString& hint) {
         auto* b = new QToolButton;
         b->setToolTip(hint);
@@ -161,7 +173,9 @@ TColorDlgForm::TColorDlgForm(TJXMainForm* mainForm, EngineState& state)
     Button1->setAutoDefault(false);
     Button1->setDefault(false);
     connect(Button1, &QPushButton::clicked, this, [this] { done(kModalYes); });
+}
 
+void TColorDlgForm::LayOutControls() {
     GroupBox1 = new QGroupBox("HTML Colors");
     {
         auto* l = new QVBoxLayout(GroupBox1);
@@ -203,8 +217,6 @@ TColorDlgForm::TColorDlgForm(TJXMainForm* mainForm, EngineState& state)
     main->addLayout(swatches);
     main->addLayout(bottom);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
-
-    SetColor(0, 0, 0, 255);
 }
 
 void TColorDlgForm::SetColor(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {

@@ -110,6 +110,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The constructor's stages, in this order.
+    void BuildPickerImages();
+    void BuildColorFields();
+    void BuildButtons();
+    void LayOutControls();
+
     QSpinBox* Edit(TPickerField field) const;
     void DrawSwatch(TPickerImage* image, const TPixelRec& c, bool newSwatch, const QString& caption, QPoint at);
 

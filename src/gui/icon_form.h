@@ -43,7 +43,6 @@ public:
     static const std::array<QIcon, 3>& ImageList1();
     int RowImage(int row) const;
     TIconFile& Icon() { return icon_; }
-    bool Modified() const { return icon_.Modified; }
     // Tests answer the "Save icon?" question and pick the save name here.
     std::function<bool()> AskSave;
     std::function<QString(int* filterIndex)> AskFileName;

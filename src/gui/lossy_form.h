@@ -36,16 +36,11 @@ public:
     void Panel1Click();   // Matte
 
     TLossySettings Settings() const;
-    bool Rendering() const { return rendering_; }
     QString SizeText() const;
     QString TestFile() const { return QString::fromStdString(testFile_); }
 
     QSlider* JpegQuality() const { return jpegQuality_; }
     QSlider* ChromaBar() const { return chromaBar_; }
-    QComboBox* QuantTable() const { return quantTable_; }
-    QGroupBox* CS() const { return cs_; }
-    QGroupBox* Chroma() const { return chroma_; }
-    QGroupBox* SS() const { return ss_; }
 
     void done(int result) override;
 

@@ -88,7 +88,6 @@ public:
     TMaskCropView& MaskCrop() { return *maskCrop_; }
     TAlphaCommands& AlphaCommands() { return *alphaCommands_; }
     // The one colour picker and the grid settings, made with the window.
-    TColorDlgForm* ColorDlg() const { return colorDlg_; }
     TForm6* Form6() const { return form6_; }
     // Runs the colour picker modally (from start, else from the colour it last held); the colour
     // on "OK", nothing on cancel. A hook set by tests stands in for the dialog.
@@ -100,10 +99,8 @@ public:
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
-    const std::string& SettingsFile() const { return settingsFile_; }
     SessionFolder* Session() const { return session_; }
     TOptionsForm* OptionsForm() const { return optionsForm_; }
-    TAboutForm* AboutForm() const { return aboutForm_; }
     TScreenCapture* Capture() const { return capture_; }
 
     // First-show steps (settings, the tools placed in the session folder, defaults, the image
@@ -170,7 +167,6 @@ public:
 
     // Drawing, also asked for by the engine.
     void RenderImageView();
-    void DrawPaletteView();
     void DrawHistogramView();
 
     // Status texts of panels 0..4.
@@ -208,7 +204,6 @@ public:
     QScrollArea* ScrollBox1() const { return scrollBox1_; }
     TImageView* Image1() const { return image1_; }
     QLabel* Image2() const { return image2_; }
-    QGroupBox* GroupBox1() const { return groupBox1_; }
     QAction* ToolButton27() const { return toolButton27_; }
     const QImage& ViewImage() const { return view_; }
     const QImage& MagnifierImage() const { return magnifier_; }

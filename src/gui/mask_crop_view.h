@@ -41,7 +41,6 @@ public:
     bool Eraser() const;
     // True while the brush is painted in the view instead of being the cursor.
     bool BrushFootprint() const { return footprint_; }
-    QWidget* Panel2() const { return panel2_; }
     QLineEdit* Edit2() const { return edit2_; }
     QSlider* TrackBar4() const { return trackBar4_; }
     QMenu* PopupMenu3() const { return popupMenu3_; }

@@ -29,7 +29,26 @@ TOptionsForm::TOptionsForm(TJXMainForm* mainForm, JxOptions& options, TScreenCap
     PageControl1 = new QTabWidget;
     top->addWidget(PageControl1);
 
-    // "PNG"
+    PageControl1->addTab(BuildPngPage(), "PNG");
+    PageControl1->addTab(BuildCapturePage(), "Screen capture");
+
+    Button1 = new QPushButton("OK");
+    Button1->setObjectName("Button1");
+    Button1->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(Button1);
+    top->addLayout(buttons);
+
+    BrowseScript = [this] {
+        return QFileDialog::getOpenFileName(this, "Script", QFileInfo(OwnStr->text()).path(),
+                                            "Scripts (*.sh);;All files (*)");
+    };
+
+    ConnectHandlers();
+}
+
+QWidget* TOptionsForm::BuildPngPage() {
     auto* png = new QWidget;
     auto* pv = new QVBoxLayout(png);
     auto* groupBox1 = new QGroupBox("Very slow");
@@ -68,9 +87,10 @@ TOptionsForm::TOptionsForm(TJXMainForm* mainForm, JxOptions& options, TScreenCap
     pv->addWidget(groupBox1);
     pv->addWidget(groupBox2);
     pv->addStretch(1);
-    PageControl1->addTab(png, "PNG");
+    return png;
+}
 
-    // "Screen capture"
+QWidget* TOptionsForm::BuildCapturePage() {
     auto* cap = new QWidget;
     auto* cv = new QVBoxLayout(cap);
     PrtSc = new QCheckBox("Enable");
@@ -107,21 +127,10 @@ TOptionsForm::TOptionsForm(TJXMainForm* mainForm, JxOptions& options, TScreenCap
     CaptureMessage->setWordWrap(true);
     cv->addWidget(CaptureMessage);
     cv->addStretch(1);
-    PageControl1->addTab(cap, "Screen capture");
+    return cap;
+}
 
-    Button1 = new QPushButton("OK");
-    Button1->setObjectName("Button1");
-    Button1->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(Button1);
-    top->addLayout(buttons);
-
-    BrowseScript = [this] {
-        return QFileDialog::getOpenFileName(this, "Script", QFileInfo(OwnStr->text()).path(),
-                                            "Scripts (*.sh);;All files (*)");
-    };
-
+void TOptionsForm::ConnectHandlers() {
     connect(Iter, &QLineEdit::textChanged, this, &TOptionsForm::IterChange);
     connect(OwnStr, &QLineEdit::textChanged, this, [this](const QString& t) {
         if (!loading_) options_.own = t.toStdString();

@@ -61,6 +61,11 @@ protected:
     void showEvent(QShowEvent* e) override;
 
 private:
+    // The constructor's stages.
+    QWidget* BuildPngPage();
+    QWidget* BuildCapturePage();
+    void ConnectHandlers();
+
     void UpdateCaptureControls();
     void UpdateFixedKeyEdit(int row);
     std::string* HotKeyText(int row);

@@ -34,7 +34,6 @@ public:
     int32_t SelectedColorIndex() const { return selection_.Index; }
     TQuickAddMode QuickAddMode() const { return quickAddMode_; }
     void SetQuickAddMode(TQuickAddMode mode);
-    QMenu* PopupMenu1() const { return popupMenu1_; }
     QMenu* PopupMenu2() const { return popupMenu2_; }
     QMenu* PopupMenu4() const { return popupMenu4_; }
     const QImage& SelectedColorImage() const { return image3_; }

@@ -200,17 +200,6 @@ void TJXMainForm::TrackBar1Change(int position) {
     if (trackBar1_->value() != position) trackBar1_->setValue(position);
 }
 
-void TJXMainForm::DrawPaletteView() {
-    const QImage grid = DrawPaletteGrid(state_);
-    if (grid.isNull()) {
-        image2_->setVisible(false);
-        return;
-    }
-    image2_->setPixmap(QPixmap::fromImage(grid));
-    image2_->setFixedSize(grid.size());
-    image2_->setVisible(true);
-}
-
 void TJXMainForm::DrawHistogramView() {
     if (!mouseOutside_) return;
     magnifier_ = DrawHistogram(state_, paintBox1_->size(), palette().button().color());

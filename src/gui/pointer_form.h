@@ -34,7 +34,6 @@ public:
     int Alpha() const { return alpha_; }
     int Direction() const { return direction_; }
     QTimer* FadeTimer() const { return Timer1; }
-    bool HoldsMainWindowLock() const { return holdsLock_; }
 
     // One fade step, as the 10 ms timer does.
     void Timer1Timer();

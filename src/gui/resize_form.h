@@ -38,9 +38,7 @@ public:
 
     const TPixelImage& Preview() const { return preview_; }
     bool ResamplePending() const { return pending_; }
-    int SubpixelAmount() const { return subpixel_; }
     int CanvasAnchor() const { return anchor_; }
-    const TSizeLinker* Linker() const { return linker_.get(); }
 
     void EditChange(int tag);  // Edit1..Edit4 (tags 1..4) after the user's change
     void FastSize(int tag);    // "1:1" .. "1:4"

@@ -78,11 +78,6 @@ void TTaskbarProgressBar::SetPosition(int value) {
     PostUpdate();
 }
 
-void TTaskbarProgressBar::SetStep(int value) {
-    step_ = value;
-    PostUpdate();
-}
-
 void TTaskbarProgressBar::StepIt() {
     // Past the end it wraps to the start, as a stepping bar does.
     int next = position_ + step_;

@@ -48,25 +48,17 @@ public:
     int Max() const { return max_; }
     // Max below Min is refused ("TTaskbarProgressBar property out of range").
     void SetMin(int value) { SetRange(value, max_); }
-    void SetMax(int value) { SetRange(min_, value); }
     void SetRange(int min, int max);
     int Position() const { return position_; }
     void SetPosition(int value);
-    int Step() const { return step_; }
-    void SetStep(int value);
     void StepIt();
     TTaskbarProgressBarState ProgressBarState() const { return state_; }
     void SetProgressBarState(TTaskbarProgressBarState state);
-    bool MarqueeEnabled() const { return marquee_; }
     void SetMarqueeEnabled(bool on);
-    int MarqueeInterval() const { return marqueeInterval_; }
-    void SetMarqueeInterval(int ms) { marqueeInterval_ = ms; }
-    bool ShowInTaskbar() const { return showInTaskbar_; }
     void SetShowInTaskbar(bool show);
 
     // Null: the bar alone.
     void SetSink(std::unique_ptr<TTaskbarSink> sink) { sink_ = std::move(sink); }
-    TTaskbarSink* Sink() const { return sink_.get(); }
 
 private:
     void PostUpdate();

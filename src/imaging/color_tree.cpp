@@ -161,7 +161,16 @@ uint64_t ColorFingerprint(const TGrid<TPixelRec>& image) {
     return h;
 }
 
-void BuildUniqueColors(EngineState& state, bool convert) {
+namespace {
+
+// A colour's count and working values in one small record, whose fetch starts as soon as the
+// probe has named it.
+struct TSeen {
+    int32_t count;
+    uint8_t c1, c2, c3;
+};
+
+void ClearUniqueColors(EngineState& state) {
     state.UniqueColorCount = 0;
     ColorTreeReset(state);
     auto& found = state.UniqueColorIndex;
@@ -170,51 +179,69 @@ void BuildUniqueColors(EngineState& state, bool convert) {
     found.Count.clear();
     found.ByWeight.clear();
     found.TransparentBlack = true;
-    TPixelRec* px = state.SourceImage.Data();
-    const int64_t pixels = state.SourceImage.Count();
-    std::vector<TPixelRec>& list = state.Palette;
-    list.clear();
-    // The colours are found through a flat table rather than the tree: one probe per pixel. A
-    // photograph's colours do not fit the processor caches, so the table slot of a pixel a few
-    // places ahead is fetched early, and a colour's count and working values sit in one small
-    // record whose fetch starts as soon as the probe has named it.
-    struct TSeen {
-        int32_t count;
-        uint8_t c1, c2, c3;
-    };
-    std::vector<TSeen> seen;
-    // A large image's opaque colours are found through a table of every colour instead (index
-    // + 1, 0 for none): no probing, and the colours of one area share its pages.
-    std::unique_ptr<TOpaqueColorTable<int32_t>> direct;
-    if (pixels >= kDirectTablePixels) {
-        direct = std::make_unique<TOpaqueColorTable<int32_t>>();
-        if (!direct->Usable()) direct.reset();
-    }
-    // A photograph has nearly as many colours as pixels: room for them from the start spares
-    // the table its rehashes and the lists their copies (untouched room costs no memory).
-    TColorMap index(static_cast<size_t>(direct ? std::min<int64_t>(pixels, 1 << 16) : pixels));
-    try {
-        list.reserve(static_cast<size_t>(pixels));
-        seen.reserve(static_cast<size_t>(pixels));
-        found.First.reserve(static_cast<size_t>(pixels));
-    } catch (const std::bad_alloc&) {
-        // Growing as colours are found still works.
-    }
-    auto prefetch = [&](const TPixelRec& p) {
-        if (direct && p.A == 255)
-            direct->Prefetch(p.R, p.G, p.B);
+    state.Palette.clear();
+}
+
+// The colours are found through a flat table rather than the tree: one probe per pixel. A
+// photograph's colours do not fit the processor caches, so the table slot of a pixel a few places
+// ahead is fetched early.
+class TColorFinder {
+public:
+    explicit TColorFinder(int64_t pixels)
+        : direct_(DirectTable(pixels)),
+          // A photograph has nearly as many colours as pixels: room for them from the start
+          // spares the table its rehashes (untouched room costs no memory).
+          index_(static_cast<size_t>(direct_ ? std::min<int64_t>(pixels, 1 << 16) : pixels)) {}
+
+    void Prefetch(const TPixelRec& p) {
+        if (direct_ && p.A == 255)
+            direct_->Prefetch(p.R, p.G, p.B);
         else
-            index.Prefetch(PixelKey(p));
-    };
-    auto findOrInsert = [&](const TPixelRec& p, uint32_t key, int32_t value, bool& inserted) -> int32_t {
-        if (direct && p.A == 255) {
-            int32_t& slot = direct->Slot(p.R, p.G, p.B);
+            index_.Prefetch(PixelKey(p));
+    }
+    int32_t FindOrInsert(const TPixelRec& p, uint32_t key, int32_t value, bool& inserted) {
+        if (direct_ && p.A == 255) {
+            int32_t& slot = direct_->Slot(p.R, p.G, p.B);
             inserted = slot == 0;
             if (inserted) slot = value + 1;
             return slot - 1;
         }
-        return index.FindOrInsert(key, value, inserted);
-    };
+        return index_.FindOrInsert(key, value, inserted);
+    }
+
+private:
+    // A large image's opaque colours are found through a table of every colour instead (index
+    // + 1, 0 for none): no probing, and the colours of one area share its pages.
+    static std::unique_ptr<TOpaqueColorTable<int32_t>> DirectTable(int64_t pixels) {
+        if (pixels < kDirectTablePixels) return nullptr;
+        auto direct = std::make_unique<TOpaqueColorTable<int32_t>>();
+        if (!direct->Usable()) direct.reset();
+        return direct;
+    }
+
+    std::unique_ptr<TOpaqueColorTable<int32_t>> direct_;
+    TColorMap index_;
+};
+
+// Room for as many colours as pixels spares the lists their copies.
+void ReserveForColors(EngineState& state, std::vector<TSeen>& seen, int64_t pixels) {
+    try {
+        state.Palette.reserve(static_cast<size_t>(pixels));
+        seen.reserve(static_cast<size_t>(pixels));
+        state.UniqueColorIndex.First.reserve(static_cast<size_t>(pixels));
+    } catch (const std::bad_alloc&) {
+        // Growing as colours are found still works.
+    }
+}
+
+// One pass over the pixels: each new colour joins the palette list, seen and the first-pixel
+// list; each pixel's colour is counted (and its working values set when convert) a few pixels
+// later, once its record has arrived. Returns the number of colours.
+int32_t FindColors(EngineState& state, bool convert, TColorFinder& finder, std::vector<TSeen>& seen) {
+    auto& found = state.UniqueColorIndex;
+    TPixelRec* px = state.SourceImage.Data();
+    const int64_t pixels = state.SourceImage.Count();
+    std::vector<TPixelRec>& list = state.Palette;
     constexpr int64_t kProbeAhead = 16, kUseAhead = 8;
     std::array<int32_t, kUseAhead> pending{};
     int32_t count = 0;
@@ -233,7 +260,7 @@ void BuildUniqueColors(EngineState& state, bool convert) {
             }
         }
         if (i < pixels) {
-            if (i + kProbeAhead < pixels) prefetch(px[i + kProbeAhead]);
+            if (i + kProbeAhead < pixels) finder.Prefetch(px[i + kProbeAhead]);
             TPixelRec& p = px[i];
             if (p.A == 0 && (p.R | p.G | p.B) != 0) found.TransparentBlack = false;
             const uint32_t key = PixelKey(p);
@@ -241,7 +268,7 @@ void BuildUniqueColors(EngineState& state, bool convert) {
             // Runs of one colour (flat areas) need no lookup.
             if (key != lastKey || lastAt < 0) {
                 bool inserted;
-                at = findOrInsert(p, key, count, inserted);
+                at = finder.FindOrInsert(p, key, count, inserted);
                 lastKey = key;
                 lastAt = at;
                 if (inserted) {
@@ -256,6 +283,12 @@ void BuildUniqueColors(EngineState& state, bool convert) {
             pending[static_cast<size_t>(i % kUseAhead)] = at;
         }
     }
+    return count;
+}
+
+void StoreColorCounts(EngineState& state, int32_t count, std::vector<TSeen>& seen) {
+    auto& found = state.UniqueColorIndex;
+    std::vector<TPixelRec>& list = state.Palette;
     state.UniqueColorCount = count;
     ResizeChecked(found.Count, count);
     for (int32_t i = 0; i < count; ++i) {
@@ -268,6 +301,18 @@ void BuildUniqueColors(EngineState& state, bool convert) {
     found.Valid = true;
     GrowChecked(list, std::max<int64_t>(count, state.PaletteSize));
     list.shrink_to_fit();
+}
+
+}  // namespace
+
+void BuildUniqueColors(EngineState& state, bool convert) {
+    ClearUniqueColors(state);
+    const int64_t pixels = state.SourceImage.Count();
+    std::vector<TSeen> seen;
+    TColorFinder finder(pixels);
+    ReserveForColors(state, seen, pixels);
+    const int32_t count = FindColors(state, convert, finder, seen);
+    StoreColorCounts(state, count, seen);
 }
 
 }  // namespace jx

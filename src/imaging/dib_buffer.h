@@ -84,7 +84,6 @@ public:
     int BytesPerPixel() const { return bpp_ / 8; }
     int RowStride() const { return rowBytes_; }
     int RowGap() const { return rowGap_; }
-    int Compression() const { return compression_; }
     uint8_t* Bits() const { return bits_; }
     bool OwnsMemory() const { return ownsMemory_; }
     long UseCount() const { return memory_.use_count(); }

@@ -59,4 +59,16 @@ private:
     EngineObserver* next_ = nullptr;
 };
 
+// The busy cursor for as long as it lives, however the work ends.
+class BusyGuard {
+public:
+    explicit BusyGuard(EngineObserver& observer) : observer_(observer) { observer_.BusyBegin(); }
+    ~BusyGuard() { observer_.BusyEnd(); }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    EngineObserver& observer_;
+};
+
 }  // namespace jx

@@ -89,12 +89,6 @@ inline void CountColor(EngineState& state, const TPixelRec& p, int32_t pixels) {
 }
 inline void CountPixel(EngineState& state, const TPixelRec& p) { CountColor(state, p, 1); }
 
-struct BusyGuard {
-    EngineObserver& observer;
-    explicit BusyGuard(EngineObserver& o) : observer(o) { observer.BusyBegin(); }
-    ~BusyGuard() { observer.BusyEnd(); }
-};
-
 }  // namespace
 
 void BuildGrayscalePalette(EngineState& state, int32_t n) {

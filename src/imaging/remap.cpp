@@ -65,12 +65,6 @@ struct TRegion {
     bool Empty() const { return x1 <= x0 || y1 <= y0; }
 };
 
-struct BusyGuard {
-    EngineObserver& observer;
-    explicit BusyGuard(EngineObserver& o) : observer(o) { observer.BusyBegin(); }
-    ~BusyGuard() { observer.BusyEnd(); }
-};
-
 void CheckInput(const EngineState& state, const TQuantizerSettings& settings) {
     const int32_t mode = static_cast<int32_t>(settings.DitherMode);
     if (mode < 0 || mode > 8) throw ImagingError("Unknown dithering method " + std::to_string(mode));

@@ -11,7 +11,9 @@
 #include <map>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/errors.h"
+#include "platform/read_file.h"
 #include "platform/replace_file.h"
 
 namespace jx {
@@ -19,12 +21,6 @@ namespace {
 
 // A settings file is a few hundred bytes; anything far larger is not ours.
 constexpr off_t kMaxSettingsFileSize = 1 << 20;
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 std::string Trim(const std::string& s) {
     std::size_t b = 0, e = s.size();
@@ -48,12 +44,12 @@ Sections ParseIni(const std::string& text) {
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             const std::size_t close = line.find(']');
-            section = close == std::string::npos ? std::string() : Lower(Trim(line.substr(1, close - 1)));
+            section = close == std::string::npos ? std::string() : AsciiLower(Trim(line.substr(1, close - 1)));
             continue;
         }
         const std::size_t eq = line.find('=');
         if (eq == std::string::npos || section.empty()) continue;
-        const std::string key = Lower(Trim(line.substr(0, eq)));
+        const std::string key = AsciiLower(Trim(line.substr(0, eq)));
         if (key.empty()) continue;
         out[section].emplace(key, Trim(line.substr(eq + 1)));
     }
@@ -182,22 +178,9 @@ void SaveOptions(const std::string& file, const JxOptions& options, const std::s
 JxOptions LoadOptions(const std::string& file, const std::string& runningVersion,
                       const std::function<std::string(const std::string&)>& hotKeyFilter,
                       std::string* warning) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return JxOptions{};
-    std::string text;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxSettingsFileSize) {
-        text.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        text.resize(done);
-    }
-    ::close(fd);
+    std::vector<uint8_t> bytes;
+    if (ReadWholeFile(file, kMaxSettingsFileSize, bytes) == FileReadFailure::CannotOpen) return JxOptions{};
+    const std::string text(bytes.begin(), bytes.end());
     std::string version;
     JxOptions options = ParseOptions(text, &version, hotKeyFilter);
     if (version != runningVersion) {

@@ -3,13 +3,14 @@
 #include <zlib.h>
 
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
 #include "pngenc/png_chunks.h"
 #include "pngenc/png_guard.h"
 #include "pngenc/png_image.h"
 #include "pngenc/png_layout.h"
+#include "platform/byte_order.h"
+#include "platform/read_file.h"
 
 namespace jx {
 
@@ -17,7 +18,6 @@ namespace {
 
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
 bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -44,7 +44,7 @@ std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc, s
                                               : "PNG: file is truncated (incomplete chunk at the end)");
         }
         const uint8_t* p = file.data() + pos;
-        const uint32_t length = Be32(p);
+        const uint32_t length = BigEndian32(p);
         if (!IsLetter(p[4]) || !IsLetter(p[5]) || !IsLetter(p[6]) || !IsLetter(p[7])) {
             throw PngError("PNG: damaged chunk name at offset " + std::to_string(pos));
         }
@@ -53,7 +53,7 @@ std::vector<ChunkRef> WalkChunks(std::span<const uint8_t> file, bool checkCrc, s
         if (length > file.size() - pos - 12) throw PngError("PNG: file is truncated in chunk " + name);
         if (checkCrc) {
             uLong crc = crc32(0, p + 4, uInt(length) + 4);
-            if (crc != Be32(p + 8 + length)) {
+            if (crc != BigEndian32(p + 8 + length)) {
                 if (!dropped || (name[0] & 0x20) == 0) throw PngError("PNG: bad CRC in chunk " + name);
                 dropped->push_back(name);
                 pos += size_t(length) + 12;
@@ -86,8 +86,8 @@ Header ParseHeader(std::span<const uint8_t> file, const std::vector<ChunkRef>& c
     if (chunks[0].length != 13) throw PngError("PNG: damaged IHDR chunk (length)");
     const uint8_t* d = file.data() + chunks[0].data;
     Header h;
-    h.width = Be32(d);
-    h.height = Be32(d + 4);
+    h.width = BigEndian32(d);
+    h.height = BigEndian32(d + 4);
     h.depth = d[8];
     h.colorType = d[9];
     if (h.width == 0 || h.height == 0) throw PngError("PNG: damaged IHDR chunk (width or height is zero)");
@@ -426,18 +426,11 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
 }
 
 PngImage PngImage::DecodeFile(const std::filesystem::path& path, const PngDecodeOptions& options) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) throw PngError("PNG: cannot open " + path.string());
     // One read of the whole file: a photograph's file is tens of megabytes.
-    const std::streamoff size = in.tellg();
     std::vector<uint8_t> bytes;
-    if (size > 0) {
-        bytes.resize(static_cast<size_t>(size));
-        in.seekg(0);
-        in.read(reinterpret_cast<char*>(bytes.data()), size);
-        bytes.resize(static_cast<size_t>(in.gcount()));
-    }
-    if (in.bad()) throw PngError("PNG: cannot read " + path.string());
+    const FileReadFailure failure = ReadWholeFile(path.string(), UINT64_MAX, bytes);
+    if (failure == FileReadFailure::CannotOpen) throw PngError("PNG: cannot open " + path.string());
+    if (failure != FileReadFailure::None) throw PngError("PNG: cannot read " + path.string());
     return Decode(bytes, options);
 }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace jx {
 
 namespace {
@@ -77,7 +79,6 @@ void PngImage::SetHeader(uint32_t width, uint32_t height, uint8_t colorType, uin
 
 unsigned PngImage::Channels() const { return ChannelsOf(colorType_); }
 unsigned PngImage::BitsPerPixel() const { return Channels() * bitDepth_; }
-unsigned PngImage::FilterDistance() const { return std::max(1u, BitsPerPixel() / 8); }
 
 uint16_t PngImage::Sample(uint32_t x, uint32_t y, unsigned c) const {
     const uint8_t* row = Row(y);
@@ -117,10 +118,6 @@ const PngChunk* PngImage::FindChunk(const std::string& name) const {
     return nullptr;
 }
 
-size_t PngImage::CountChunks(const std::string& name) const {
-    return size_t(std::count_if(Chunks.begin(), Chunks.end(), [&](const PngChunk& c) { return c.Name == name; }));
-}
-
 void PngImage::AddChunk(const std::string& name, std::vector<uint8_t> data) {
     if (!ValidChunkName(name)) throw PngError("PNG: \"" + name + "\" is not a chunk name");
     if (ManagedChunk(name)) throw PngError("PNG: chunk " + name + " cannot be added as a raw chunk");
@@ -141,7 +138,7 @@ std::optional<uint32_t> PngImage::Gamma() const {
     const PngChunk* c = FindChunk("gAMA");
     if (!c || c->Data.size() != 4) return std::nullopt;
     const auto& d = c->Data;
-    return uint32_t(d[0]) << 24 | uint32_t(d[1]) << 16 | uint32_t(d[2]) << 8 | d[3];
+    return BigEndian32(d.data());
 }
 
 void PngImage::SetGamma(uint32_t value) {

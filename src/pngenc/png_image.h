@@ -118,7 +118,6 @@ public:
     uint8_t BitDepth() const { return bitDepth_; }
     unsigned Channels() const;           // samples per pixel
     unsigned BitsPerPixel() const;       // at the storage depth
-    unsigned FilterDistance() const;     // bytes per complete pixel, at least 1
     size_t RowBytes() const { return rowBytes_; }
     bool HasAlphaChannel() const { return colorType_ == kPngGreyAlpha || colorType_ == kPngRgba; }
     bool Empty() const { return width_ == 0 || height_ == 0; }
@@ -143,7 +142,6 @@ public:
     // Ancillary chunks in file order (tRNS excepted, see above).
     std::vector<PngChunk> Chunks;
     const PngChunk* FindChunk(const std::string& name) const;
-    size_t CountChunks(const std::string& name) const;
     // Adds a chunk at the place PNG requires for its name (chunks that must precede PLTE go
     // before it, the rest before IDAT). Refuses the names the object writes itself.
     void AddChunk(const std::string& name, std::vector<uint8_t> data);

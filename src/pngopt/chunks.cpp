@@ -9,6 +9,7 @@
 #include <map>
 
 #include "pngenc/png_chunks.h"
+#include "platform/byte_order.h"
 
 namespace jx::quillox {
 namespace {
@@ -242,10 +243,6 @@ std::string InflateFault(const uint8_t* data, size_t size) {
     return rc == Z_STREAM_END ? "" : "damaged compressed data";
 }
 
-uint32_t Be32(const std::vector<uint8_t>& d, size_t at) {
-    return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
-}
-
 // Why a standard chunk cannot go into a checked PNG as it is; "" when it can. Chunks whose
 // content is rebuilt for the output (bKGD, sBIT, hIST) are checked where they are converted.
 std::string ChunkFault(const std::string& name, const std::vector<uint8_t>& d) {
@@ -254,7 +251,7 @@ std::string ChunkFault(const std::string& name, const std::vector<uint8_t>& d) {
         if (n != 32) return "wrong length";
         // Each point's x + y may not pass 1 (its z would be negative), so neither may x or y.
         for (size_t at = 0; at < 32; at += 8) {
-            const uint64_t x = Be32(d, at), y = Be32(d, at + 4);
+            const uint64_t x = BigEndian32(&d[at]), y = BigEndian32(&d[at + 4]);
             if (x + y > 100000) return "impossible chromaticity";
         }
         return "";

@@ -1,29 +1,10 @@
 #include "pngopt/encoder.h"
 
-#include <cstring>
 
 #include "pngenc/errors.h"
 #include "pngenc/png_image.h"
 
 namespace jx::quillox {
-namespace {
-
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-}  // namespace
-
-uint32_t FirstIdatSize(const std::vector<uint8_t>& png) {
-    uint64_t pos = 8;
-    while (pos + 12 <= png.size()) {
-        uint32_t length = Be32(&png[pos]);
-        if (length > png.size() - pos - 12) break;
-        if (std::memcmp(&png[pos + 4], "IDAT", 4) == 0) return length;
-        pos += uint64_t(length) + 12;
-    }
-    return 0;
-}
 
 PngImage MakeEncoderImage(const OutputImage& image, const EncodeSettings& settings) {
     PngImage png(image.width, image.height, static_cast<uint8_t>(image.colorType), static_cast<uint8_t>(image.bitDepth));

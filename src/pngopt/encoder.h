@@ -38,6 +38,4 @@ bool IsPngEncoderJx(const PngEncodeFn& encode);
 // The encoder's image object for an output image, with the trial's settings.
 PngImage MakeEncoderImage(const OutputImage& image, const EncodeSettings& settings);
 
-uint32_t FirstIdatSize(const std::vector<uint8_t>& png);
-
 }  // namespace jx::quillox

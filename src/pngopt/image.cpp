@@ -9,9 +9,12 @@
 #include <unordered_map>
 
 #include "fileio/errors.h"
+#include "fileio/file_bytes.h"
 #include "fileio/open_decoders.h"
 #include "fileio/png_probe.h"
 #include "fileio/ppm_graphic.h"
+#include "platform/ascii.h"
+#include "platform/byte_order.h"
 #include "pngenc/png_image.h"
 
 namespace jx::quillox {
@@ -24,11 +27,6 @@ void AllocatePixels(WorkImage& image) {
     } catch (const std::bad_alloc&) {
         throw InputError("Not enough memory for the image");
     }
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 // What this process may still take: the free memory the system reports, within the address
@@ -90,7 +88,7 @@ InputKind InputKindOf(const std::string& fileName) {
     size_t slash = fileName.rfind('/');
     size_t dot = fileName.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return InputKind::Unsupported;
-    std::string ext = Lower(fileName.substr(dot));
+    std::string ext = AsciiLower(fileName.substr(dot));
     if (ext == ".png") return InputKind::Png;
     if (ext == ".bmp") return InputKind::Bmp;
     if (ext == ".ppm") return InputKind::Ppm;

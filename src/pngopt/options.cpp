@@ -5,13 +5,10 @@
 #include <limits>
 #include <utility>
 
+#include "platform/ascii.h"
+
 namespace jx::quillox {
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 int32_t ClampTo32(int64_t v) {
     return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
@@ -85,7 +82,7 @@ private:
         if (p.empty() || p[0] != '/') return false;
         const bool exists = env_.exists && env_.exists(p);
         // "/dir/tmp/o" is the folder option with its value glued on, unless it names a path.
-        const std::string k4 = Lower(p.substr(0, 4));
+        const std::string k4 = AsciiLower(p.substr(0, 4));
         if (!exists && (k4 == "/dir" || k4 == "/out" || k4 == "/log")) return false;
         return exists || p.find('/', 1) != std::string::npos;
     }
@@ -109,7 +106,7 @@ private:
             char letter = static_cast<char>(std::tolower(static_cast<unsigned char>((*next)[0])));
             if (letter != first && letter != second) return;
             ++pos_;
-            apply(letter, ParseNumber(Lower(next->substr(2))));
+            apply(letter, ParseNumber(AsciiLower(next->substr(2))));
         }
     }
 
@@ -125,7 +122,7 @@ private:
     static TKey KeyOf(const std::string& raw) {
         std::string norm = raw;
         if (!norm.empty() && norm[0] == '-') norm[0] = '/';
-        std::string low = Lower(norm);
+        std::string low = AsciiLower(norm);
         std::string k2 = low.substr(0, 2);
         std::string k4 = low.size() >= 4 ? low.substr(0, 4) : std::string();
         const char third = low.size() > 2 ? low[2] : '\0';
@@ -158,7 +155,7 @@ private:
     }
 
     void Transparency(Options& o, const TKey& k) {
-        std::string v = Lower(Needed(k.raw, Value(k.norm, k.low, 2)));
+        std::string v = AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2)));
         if (v == "0") {
             o.cleanTransparent = true;
             o.optimizeTransparent = false;
@@ -177,14 +174,14 @@ private:
     }
 
     void Interlace(Options& o, const TKey& k) {
-        ParsedNumber n = ParseNumber(Lower(Needed(k.raw, Value(k.norm, k.low, 2))));
+        ParsedNumber n = ParseNumber(AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2))));
         int32_t v = ClampTo32(n.value);
         if (n.ok) o.interlace = v < 2 ? v + 1 : 0;
         else o.interlace = v;
     }
 
     void Gamma(Options& o, const TKey& k) {
-        ParsedNumber n = ParseNumber(Lower(Needed(k.raw, Value(k.norm, k.low, 2))));
+        ParsedNumber n = ParseNumber(AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2))));
         if (!n.ok) {
             o.gammaMode = GammaMode::Keep;
         } else {
@@ -195,7 +192,7 @@ private:
 
     // "/na", "/nc", "/np", "/nz": what the optimiser leaves as it is.
     void KeepAsIs(Options& o, const TKey& k) {
-        std::string v = Lower(Needed(k.raw, Value(k.norm, k.low, 2)));
+        std::string v = AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2)));
         if (v == "a") {
             o.cleanTransparent = false;
             o.optimizeTransparent = false;
@@ -211,7 +208,7 @@ private:
     // "/md keep|remove list": the action and the list are the next two parameters.
     void Metadata(Options& o, const TKey& k) {
         if (k.low.substr(2) != "d") return;
-        std::string action = Lower(TakeNext());
+        std::string action = AsciiLower(TakeNext());
         if (action == "keep") o.chunkKeep = true;
         else if (action == "remove") o.chunkKeep = false;
         const bool listGiven = HasNext();
@@ -222,7 +219,7 @@ private:
 
     // "/o": each level adds to the one below it.
     void Level(Options& o, const TKey& k) {
-        std::string v = Lower(Needed(k.raw, Value(k.norm, k.low, 2)));
+        std::string v = AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2)));
         if (v == "0") {
             RemoveAllChunks(o);
             o.chunkOnlyCopy = true;
@@ -252,7 +249,7 @@ private:
             return;
         }
         std::array<bool, 6> list{};
-        if (ParseValueList(Lower(Needed(k.raw, Value(k.norm, k.low, 2))), 0, 5, list.data()))
+        if (ParseValueList(AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2))), 0, 5, list.data()))
             std::copy(list.begin(), list.end(), o.filters.begin());
     }
 
@@ -268,7 +265,7 @@ private:
             AddFile(o, k.raw);
             return;
         }
-        std::string v = Needed(k.raw, k.low.size() > 3 ? k.low.substr(3) : Lower(TakeNext()));
+        std::string v = Needed(k.raw, k.low.size() > 3 ? k.low.substr(3) : AsciiLower(TakeNext()));
         std::array<bool, 10> list{};
         if (third == 'c' && ParseValueList(v, 1, 9, list.data())) {
             o.levels = list;

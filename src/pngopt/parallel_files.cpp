@@ -13,17 +13,10 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/ascii.h"
+#include "platform/byte_order.h"
+
 namespace jx::quillox {
-
-namespace {
-
-// Names compare without case: an output may gain ".png" in either case.
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-}  // namespace
 
 bool CanOptimizeFilesInParallel(const Options& options, const ProgramContext& context,
                                 const std::vector<std::pair<std::string, std::string>>& files) {
@@ -38,13 +31,14 @@ bool CanOptimizeFilesInParallel(const Options& options, const ProgramContext& co
             if (out != in && std::filesystem::exists(out, ec)) return false;
     }
     // Outputs that meet another file's input or output depend on the order of the run.
+    // Names compare without case: an output may gain ".png" in either case.
     std::set<std::string> inputs, outputs;
     for (const auto& [in, out] : files) {
-        inputs.insert(Lower(in));
-        if (!outputs.insert(Lower(out)).second) return false;
+        inputs.insert(AsciiLower(in));
+        if (!outputs.insert(AsciiLower(out)).second) return false;
     }
     for (const auto& [in, out] : files)
-        if (Lower(out) != Lower(in) && inputs.count(Lower(out))) return false;
+        if (AsciiLower(out) != AsciiLower(in) && inputs.count(AsciiLower(out))) return false;
     return true;
 }
 
@@ -53,8 +47,7 @@ uint64_t FileMemoryEstimate(const std::string& input, size_t threads) {
     std::ifstream in(input, std::ios::binary);
     unsigned char head[24] = {};
     if (in.read(reinterpret_cast<char*>(head), sizeof head) && head[0] == 0x89 && head[1] == 'P') {
-        auto be32 = [&](int at) { return uint64_t(head[at]) << 24 | uint64_t(head[at + 1]) << 16 | uint64_t(head[at + 2]) << 8 | head[at + 3]; };
-        pixels = be32(16) * be32(20);
+        pixels = uint64_t(BigEndian32(head + 16)) * BigEndian32(head + 20);
     } else {
         in.clear();
         in.seekg(0, std::ios::end);

@@ -15,6 +15,7 @@
 #include <set>
 #include <system_error>
 
+#include "platform/ascii.h"
 #include "pngopt/chunks.h"
 #include "pngopt/image.h"
 #include "pngenc/png_image.h"
@@ -28,11 +29,6 @@ namespace jx::quillox {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string NamePart(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -173,7 +169,7 @@ std::string WithPngExtension(std::string name) {
     size_t slash = name.rfind('/');
     size_t dot = name.rfind('.');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-        if (Lower(name.substr(dot)) == ".png") return name;  // "X.PNG" stays itself
+        if (AsciiLower(name.substr(dot)) == ".png") return name;  // "X.PNG" stays itself
         name.resize(dot);
     }
     return name + ".png";
@@ -184,7 +180,7 @@ bool ChunkOnlyCopy(const Options& options) { return options.chunkOnlyCopy && opt
 // The name a result is written under: PNG inputs keep theirs, others gain ".png".
 std::string FinalOutputName(const std::string& output, const Options& options) {
     if (ChunkOnlyCopy(options)) return WithPngExtension(output);
-    if (Lower(output.size() >= 4 ? output.substr(output.size() - 4) : output) != ".png") return output + ".png";
+    if (AsciiLower(output.size() >= 4 ? output.substr(output.size() - 4) : output) != ".png") return output + ".png";
     return output;
 }
 
@@ -239,7 +235,7 @@ void SearchFiles(const std::string& folder, const std::string& mask, bool recurs
         }
         if (!e.is_regular_file(typeError)) continue;
         if (InputKindOf(name) == InputKind::Unsupported) continue;
-        if (MatchesMask(Lower(name), mask)) inputs.push_back(prefix + "/" + name);
+        if (MatchesMask(AsciiLower(name), mask)) inputs.push_back(prefix + "/" + name);
     }
 }
 
@@ -444,7 +440,7 @@ InputList CollectInputs(const Options& options, const ProgramContext& context, C
         }
         std::vector<std::string> found;
         if (regular) found.push_back(path);
-        else SearchFiles(FolderPart(path), Lower(NamePart(path)), options.recurse, found);
+        else SearchFiles(FolderPart(path), AsciiLower(NamePart(path)), options.recurse, found);
         // The same file named twice (a name and a mask) is optimised once.
         for (std::string& f : found)
             if (seen.insert(Normal(f)).second) list.inputs.push_back(std::move(f));

@@ -89,6 +89,26 @@ TEST_F(OpenCommandTest, TheDecoderRunsTheToolsOfTheOpen) {
     EXPECT_EQ(state_.ImageHeight(), 32);
 }
 
+// Stands in front of another observer and keeps nothing for itself.
+class PassThrough : public EditObserver {
+public:
+    explicit PassThrough(EditObserver& next) : EditObserver(next) {}
+};
+
+TEST(EditObserverTest, TheEditHooksReachTheObserverBehind) {
+    FakeWindow window;
+    PassThrough front(window);
+    EditObserver& hooks = front;
+    hooks.CommitStage(TCommitStage::EdgeMap);
+    hooks.Warning("not saved");
+    hooks.MaskRestored(true);
+    hooks.StatusText(2, "Colors: 5");
+    EXPECT_EQ(window.stages, std::vector<TCommitStage>{TCommitStage::EdgeMap});
+    EXPECT_EQ(window.warnings, std::vector<std::string>{"not saved"});
+    EXPECT_EQ(window.masksRestored, 1);
+    EXPECT_EQ(window.status[2], "Colors: 5");
+}
+
 TEST(QuantizeThenRecordTest, RecordsAlsoWhenQuantizingThrowsAndRaisesTheErrorAfter) {
     std::vector<std::string> steps;
     QuantizeThenRecord([&] { steps.push_back("quantize"); },

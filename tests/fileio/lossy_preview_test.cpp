@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "fileio/errors.h"
+#include "fileio/file_bytes.h"
 #include "fileio/lossy_preview.h"
 #include "fileio/open_decoders.h"
 #include "fileio/png_probe.h"

@@ -7,6 +7,7 @@
 
 #include "fileio/errors.h"
 #include "fileio/icon_file.h"
+#include "fileio/file_bytes.h"
 #include "fileio/open_decoders.h"
 #include "fileio/picture_preview.h"
 #include "fileio/png_probe.h"

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "fake_tools.h"
+#include "fileio/file_bytes.h"
 #include "fileio/png_probe.h"
 #include "fileio/tool_bitmaps.h"
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fileio/file_bytes.h"
 #include "fileio/png_probe.h"
 #include "gui/icon_form.h"
 #include "gui/lossy_form.h"
