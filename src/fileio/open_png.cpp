@@ -4,8 +4,8 @@
 
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
-#include "fileio/png_probe.h"
-#include "fileio/stream_io.h"
+#include "fileio/file_bytes.h"
+#include "platform/byte_order.h"
 #include "pngenc/png_chunks.h"
 #include "pngenc/png_image.h"
 
@@ -184,7 +184,7 @@ uint32_t CountPngFrames(const std::string& fileName) {
     try {
         for (const pngenc::ChunkRef& c : pngenc::WalkChunks(file, false, nullptr, pngenc::WalkEnd::ImageData)) {
             if (c.name == "IDAT") break;
-            if (c.name == "acTL" && c.length >= 8) return std::max<uint32_t>(1, streamio::BigEndian32(&file[c.data]));
+            if (c.name == "acTL" && c.length >= 8) return std::max<uint32_t>(1, BigEndian32(&file[c.data]));
         }
     } catch (const PngError& e) {
         throw FileIoError(e.what());

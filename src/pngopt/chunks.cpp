@@ -379,7 +379,7 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
             if (c.name != "gAMA") continue;
             if (found) drop(c.name, "repeated");
             else if (c.data.size() != 4) drop(c.name, "wrong length");
-            else if (Be32(c.data, 0) == 0) drop(c.name, "zero gamma");
+            else if (BigEndian32(&c.data[0]) == 0) drop(c.name, "zero gamma");
             else found = true, moved(c);
         }
     }
