@@ -102,23 +102,25 @@ TSizeValues TSizeLinker::Target() const {
     return t;
 }
 
-void BleedTransparentColors(TPixelImage& img) {
-    const int32_t w = img.Width(), h = img.Height();
-    const size_t n = static_cast<size_t>(img.Count());
-    if (n == 0) return;
-    std::vector<uint32_t> colour(n);
-    std::vector<uint8_t> alpha(n);
-    std::vector<int32_t> dist(n, 255);
-    const TPixelRec* px = img.Data();
-    for (size_t i = 0; i < n; ++i) {
-        colour[i] = static_cast<uint32_t>(PackRGB(px[i]));
-        alpha[i] = px[i].A;
-    }
-    auto visible = [&](size_t i) { return alpha[i] >= 16; };
-    auto take = [&](size_t i, uint32_t c) {
-        if (alpha[i] == 0) colour[i] = c;
-    };
+namespace {
 
+// Transparent pixels take the colour of the nearest visible one, as far as 255 pixels away along
+// rows, then down and up the columns; dist holds how far each colour came.
+struct TBleedMaps {
+    int32_t w = 0, h = 0;
+    std::vector<uint32_t> colour;
+    std::vector<uint8_t> alpha;
+    std::vector<int32_t> dist;
+
+    bool Visible(size_t i) const { return alpha[i] >= 16; }
+    void Take(size_t i, uint32_t c) {
+        if (alpha[i] == 0) colour[i] = c;
+    }
+    void Rows();
+    void Columns(int dir);
+};
+
+void TBleedMaps::Rows() {
     for (int32_t y = 0; y < h; ++y) {
         bool seen = false;
         int32_t run = 0;
@@ -126,7 +128,7 @@ void BleedTransparentColors(TPixelImage& img) {
         const size_t row = static_cast<size_t>(y) * static_cast<size_t>(w);
         for (int32_t x = 0; x < w; ++x) {
             const size_t i = row + static_cast<size_t>(x);
-            if (visible(i)) {
+            if (Visible(i)) {
                 dist[i] = 128;
                 current = colour[i];
                 if (run != 0 || !seen) {
@@ -135,7 +137,7 @@ void BleedTransparentColors(TPixelImage& img) {
                         const size_t j = i - static_cast<size_t>(step);
                         if (k >= dist[j]) break;
                         dist[j] = k;
-                        take(j, current);
+                        Take(j, current);
                     }
                 }
                 seen = true;
@@ -145,62 +147,77 @@ void BleedTransparentColors(TPixelImage& img) {
                     run = 255;
                 } else {
                     dist[i] = run;
-                    take(i, current);
+                    Take(i, current);
                 }
             }
         }
     }
+}
 
-    // One column pass; dir +1 top to bottom, -1 bottom to top (the walk goes the other way).
-    auto columns = [&](int dir) {
-        const ptrdiff_t stride = static_cast<ptrdiff_t>(w) * dir;
-        for (int32_t x = 0; x < w; ++x) {
-            bool seen = false;
-            int32_t run = 0;
-            uint32_t current = 0;
-            for (int32_t s = 0; s < h; ++s) {
-                const int32_t y = dir > 0 ? s : h - 1 - s;
-                const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-                if (visible(i)) {
-                    seen = true;
-                    current = colour[i];
-                    for (int32_t k = 1; k <= 255 && s - k >= 0; ++k) {
-                        const size_t j = static_cast<size_t>(static_cast<ptrdiff_t>(i) - k * stride);
-                        if (visible(j)) break;
-                        if (k < dist[j]) {
-                            dist[j] = k;
-                            take(j, current);
-                        }
+// One column pass; dir +1 top to bottom, -1 bottom to top (the walk goes the other way).
+void TBleedMaps::Columns(int dir) {
+    const ptrdiff_t stride = static_cast<ptrdiff_t>(w) * dir;
+    for (int32_t x = 0; x < w; ++x) {
+        bool seen = false;
+        int32_t run = 0;
+        uint32_t current = 0;
+        for (int32_t s = 0; s < h; ++s) {
+            const int32_t y = dir > 0 ? s : h - 1 - s;
+            const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+            if (Visible(i)) {
+                seen = true;
+                current = colour[i];
+                for (int32_t k = 1; k <= 255 && s - k >= 0; ++k) {
+                    const size_t j = static_cast<size_t>(static_cast<ptrdiff_t>(i) - k * stride);
+                    if (Visible(j)) break;
+                    if (k < dist[j]) {
+                        dist[j] = k;
+                        Take(j, current);
                     }
-                    run = 0;
-                } else if (seen) {
-                    if (++run > 255) {
-                        seen = false;
-                        run = 255;
-                    }
-                    if (run < dist[i]) {
-                        dist[i] = run;
-                        take(i, current);
-                    } else {
-                        current = colour[i];
-                        run = dist[i];
-                    }
-                } else if (dist[i] != 255) {
-                    seen = true;
-                    run = dist[i];
-                    current = colour[i];
                 }
+                run = 0;
+            } else if (seen) {
+                if (++run > 255) {
+                    seen = false;
+                    run = 255;
+                }
+                if (run < dist[i]) {
+                    dist[i] = run;
+                    Take(i, current);
+                } else {
+                    current = colour[i];
+                    run = dist[i];
+                }
+            } else if (dist[i] != 255) {
+                seen = true;
+                run = dist[i];
+                current = colour[i];
             }
         }
-    };
-    columns(1);
-    columns(-1);
+    }
+}
+
+}  // namespace
+
+void BleedTransparentColors(TPixelImage& img) {
+    const size_t n = static_cast<size_t>(img.Count());
+    if (n == 0) return;
+    TBleedMaps m{img.Width(), img.Height(), std::vector<uint32_t>(n), std::vector<uint8_t>(n),
+                 std::vector<int32_t>(n, 255)};
+    const TPixelRec* px = img.Data();
+    for (size_t i = 0; i < n; ++i) {
+        m.colour[i] = static_cast<uint32_t>(PackRGB(px[i]));
+        m.alpha[i] = px[i].A;
+    }
+    m.Rows();
+    m.Columns(1);
+    m.Columns(-1);
 
     TPixelRec* out = img.Data();
     for (size_t i = 0; i < n; ++i) {
-        out[i].R = static_cast<uint8_t>(colour[i]);
-        out[i].G = static_cast<uint8_t>(colour[i] >> 8);
-        out[i].B = static_cast<uint8_t>(colour[i] >> 16);
+        out[i].R = static_cast<uint8_t>(m.colour[i]);
+        out[i].G = static_cast<uint8_t>(m.colour[i] >> 8);
+        out[i].B = static_cast<uint8_t>(m.colour[i] >> 16);
     }
 }
 

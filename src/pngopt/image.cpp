@@ -115,47 +115,22 @@ void CheckWorkingMemory(uint64_t width, uint64_t height, size_t threads, uint64_
                      " image: about " + mb(need) + " needed, " + mb(available) + " available");
 }
 
-WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& settings) {
-    PngDecodeOptions decode;
-    if (settings.gammaMode == GammaMode::ApplyAndRemove) decode.ScreenGamma = 2.2;
-    decode.CheckSize = [&](uint32_t w, uint32_t h) { CheckHeaderSize(w, h, settings); };
-    std::vector<std::string> dropped, extra;
-    decode.DroppedChunks = &dropped;
-    decode.Warnings = &extra;
-    const PngImage png = Guarded([&] {
-        // An animation is refused as such, before its frames are looked at.
-        for (const std::string& name : PngImage::ListChunks(bytes))
-            if (name == "acTL") throw InputError("APNG not supported.");
-        return PngImage::Decode(bytes, decode);
-    });
+namespace {
 
-    WorkImage image;
-    image.kind = InputKind::Png;
-    image.fileSize = bytes.size();
-    for (const std::string& name : dropped) image.warnings.push_back(name + ": CRC error, chunk dropped");
-    image.warnings.insert(image.warnings.end(), extra.begin(), extra.end());
-    image.chunkNames = png.FileChunkNames;
-    for (const PngChunk& c : png.Chunks) image.chunks.push_back({c.Name, c.Data, c.Place == PngChunkPlace::AfterIdat});
-    std::copy(png.FiltersUsed.begin(), png.FiltersUsed.end(), std::back_inserter(image.filtersUsed));
-    image.rowFilters = png.RowFilters;
-    if (image.rowFilters.size() > 65536) image.rowFilters.resize(65536);
-    image.width = png.Width();
-    image.height = png.Height();
-    image.pngColorType = static_cast<PngColorType>(png.ColorType());
-    image.pngBitDepth = png.BitDepth();
-    image.interlaced = png.Interlace == 1;
-    // The first sound gAMA; CopyMetadataChunks reports the others.
+// The first sound gAMA; CopyMetadataChunks reports the others.
+void TakeFirstSoundGamma(const PngImage& png, WorkImage& image) {
     for (const PngChunk& c : png.Chunks) {
         if (c.Name != "gAMA" || c.Data.size() != 4) continue;
-        const uint32_t gamma = uint32_t(c.Data[0]) << 24 | uint32_t(c.Data[1]) << 16 | uint32_t(c.Data[2]) << 8 | c.Data[3];
+        const uint32_t gamma = BigEndian32(c.Data.data());
         if (gamma == 0) continue;
         image.hasGamma = true;
         image.gamma = gamma;
         break;
     }
-    image.sampleDepth = png.BitDepth() == 16 ? 16 : 8;
-    AllocatePixels(image);
+}
 
+// The decoded samples in working units (16 bits a channel), with the key, the palette and its indices.
+void TakePngPixels(const PngImage& png, WorkImage& image) {
     const int depth = png.BitDepth();
     const bool wide = depth == 16;
     const int grayScale = depth == 1 ? 255 : depth == 2 ? 85 : depth == 4 ? 17 : 1;
@@ -218,6 +193,44 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
             }
         }
     }
+}
+
+}  // namespace
+
+WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& settings) {
+    PngDecodeOptions decode;
+    if (settings.gammaMode == GammaMode::ApplyAndRemove) decode.ScreenGamma = 2.2;
+    decode.CheckSize = [&](uint32_t w, uint32_t h) { CheckHeaderSize(w, h, settings); };
+    std::vector<std::string> dropped, extra;
+    decode.DroppedChunks = &dropped;
+    decode.Warnings = &extra;
+    const PngImage png = Guarded([&] {
+        // An animation is refused as such, before its frames are looked at.
+        for (const std::string& name : PngImage::ListChunks(bytes))
+            if (name == "acTL") throw InputError("APNG not supported.");
+        return PngImage::Decode(bytes, decode);
+    });
+
+    WorkImage image;
+    image.kind = InputKind::Png;
+    image.fileSize = bytes.size();
+    for (const std::string& name : dropped) image.warnings.push_back(name + ": CRC error, chunk dropped");
+    image.warnings.insert(image.warnings.end(), extra.begin(), extra.end());
+    image.chunkNames = png.FileChunkNames;
+    for (const PngChunk& c : png.Chunks) image.chunks.push_back({c.Name, c.Data, c.Place == PngChunkPlace::AfterIdat});
+    std::copy(png.FiltersUsed.begin(), png.FiltersUsed.end(), std::back_inserter(image.filtersUsed));
+    image.rowFilters = png.RowFilters;
+    if (image.rowFilters.size() > 65536) image.rowFilters.resize(65536);
+    image.width = png.Width();
+    image.height = png.Height();
+    image.pngColorType = static_cast<PngColorType>(png.ColorType());
+    image.pngBitDepth = png.BitDepth();
+    image.interlaced = png.Interlace == 1;
+    TakeFirstSoundGamma(png, image);
+    image.sampleDepth = png.BitDepth() == 16 ? 16 : 8;
+    AllocatePixels(image);
+
+    TakePngPixels(png, image);
     if (settings.cleanTransparent && png.ColorType() != kPngPalette) CleanTransparentPixels(image);
     return image;
 }
