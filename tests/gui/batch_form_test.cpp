@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QMessageBox>
@@ -172,6 +173,26 @@ TEST_F(BatchFormTest, AFolderAddedTwiceListsEachFileOnce) {
     ASSERT_EQ(form_->FileList->topLevelItemCount(), 6);
     EXPECT_TRUE(form_->AddPaths({in, in + "/", in + "/basn0g01.png"}));
     EXPECT_EQ(form_->FileList->topLevelItemCount(), 6);
+}
+
+// The tool-bar's remove buttons, found by name as a user finds them by their look, each do what
+// they say: one row goes and the next takes its place, then every row goes.
+TEST_F(BatchFormTest, RemoveButtonsTakeTheSelectedRowThenEveryRow) {
+    CopySuite();
+    form_->FormShow({QString::fromStdString((base_ / "in").string())});
+    ASSERT_EQ(form_->FileList->topLevelItemCount(), 6);
+    const QString second = Cell(1, jx::TBatchForm::colName), third = Cell(2, jx::TBatchForm::colName);
+    form_->FileList->setCurrentItem(form_->FileList->topLevelItem(1));
+    auto* removeSelected = form_->findChild<QAction*>("RemoveSelectedButton");
+    auto* removeAll = form_->findChild<QAction*>("RemoveAllButton");
+    ASSERT_NE(removeSelected, nullptr);
+    ASSERT_NE(removeAll, nullptr);
+    removeSelected->trigger();
+    ASSERT_EQ(form_->FileList->topLevelItemCount(), 5);
+    EXPECT_TRUE(form_->FileList->findItems(second, Qt::MatchExactly, jx::TBatchForm::colName).isEmpty());
+    EXPECT_EQ(form_->FileList->currentItem()->text(jx::TBatchForm::colName), third);
+    removeAll->trigger();
+    EXPECT_EQ(form_->FileList->topLevelItemCount(), 0);
 }
 
 // A refused row and an animated GIF say why in the row itself: the reason is in the text and,
