@@ -32,19 +32,19 @@ const TCredit kCredits[] = {
 }  // namespace
 
 TAboutForm::TAboutForm(TJXMainForm* mainForm)
-    : TPointerform(mainForm, "About", kPlain), timer_(new QTimer(this)) {
+    : TPointerform(mainForm, "About", kPlain), fadeInTimer_(new QTimer(this)) {
     setObjectName("AboutForm");
     auto* top = new QVBoxLayout(this);
-    GroupBox1 = new QGroupBox;
-    GroupBox1->installEventFilter(this);
-    auto* g = new QVBoxLayout(GroupBox1);
-    Label1 = new QLabel;
-    Label1->setObjectName("Label1");
-    QFont f = Label1->font();
+    ContentGroup = new QGroupBox;
+    ContentGroup->installEventFilter(this);
+    auto* g = new QVBoxLayout(ContentGroup);
+    VersionLabel = new QLabel;
+    VersionLabel->setObjectName("VersionLabel");
+    QFont f = VersionLabel->font();
     f.setBold(true);
     f.setPointSizeF(f.pointSizeF() * 1.3);
-    Label1->setFont(f);
-    g->addWidget(Label1);
+    VersionLabel->setFont(f);
+    g->addWidget(VersionLabel);
     for (const TCredit& c : kCredits) {
         auto* label = new QLabel(c.text);
         if (*c.link) {
@@ -63,11 +63,11 @@ TAboutForm::TAboutForm(TJXMainForm* mainForm)
     IconCredits->setText("Icons: drawn for this program (the brushes from its own brush weights); no outside "
                          "artwork is used.");
     g->addWidget(IconCredits);
-    top->addWidget(GroupBox1);
+    top->addWidget(ContentGroup);
 
     OpenLink = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
-    timer_->setInterval(10);
-    connect(timer_, &QTimer::timeout, this, &TAboutForm::AboutTimer1Timer);
+    fadeInTimer_->setInterval(10);
+    connect(fadeInTimer_, &QTimer::timeout, this, &TAboutForm::FadeInStep);
     setWindowOpacity(0.0);
 }
 
@@ -79,24 +79,24 @@ void TAboutForm::showEvent(QShowEvent* e) {
 }
 
 void TAboutForm::FormShow() {
-    Label1->setText("Mirelda version " + GetFileVersion());
+    VersionLabel->setText("Mirelda version " + GetFileVersion());
     fadeAlpha_ = 0;
     setWindowOpacity(0.0);
-    timer_->start();
+    fadeInTimer_->start();
 }
 
-void TAboutForm::AboutTimer1Timer() {
+void TAboutForm::FadeInStep() {
     fadeAlpha_ += 16;
     if (fadeAlpha_ >= 240) {
         fadeAlpha_ = 255;
-        timer_->stop();
+        fadeInTimer_->stop();
     }
     setWindowOpacity(fadeAlpha_ / 255.0);
 }
 
 void TAboutForm::FormClose() {
     // The next show fades in again.
-    timer_->stop();
+    fadeInTimer_->stop();
     fadeAlpha_ = 0;
     setWindowOpacity(0.0);
 }
@@ -107,7 +107,7 @@ void TAboutForm::mouseReleaseEvent(QMouseEvent* e) {
 
 bool TAboutForm::eventFilter(QObject* watched, QEvent* event) {
     // A click anywhere on the body closes; a click on a link opens it instead.
-    if (watched == GroupBox1 && event->type() == QEvent::MouseButtonRelease &&
+    if (watched == ContentGroup && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         close();
         return true;

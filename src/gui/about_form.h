@@ -21,10 +21,10 @@ public:
     std::function<void(const QString&)> OpenLink;
 
     void FormShow();
-    void AboutTimer1Timer();
+    void FadeInStep();
 
-    QLabel* Label1 = nullptr;
-    QGroupBox* GroupBox1 = nullptr;
+    QLabel* VersionLabel = nullptr;
+    QGroupBox* ContentGroup = nullptr;
     // The credits of the tool-bar icons.
     QLabel* IconCredits = nullptr;
 
@@ -35,7 +35,7 @@ protected:
     void FormClose() override;
 
 private:
-    QTimer* timer_;
+    QTimer* fadeInTimer_;
     int fadeAlpha_ = 0;
 };
 

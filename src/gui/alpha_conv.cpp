@@ -25,43 +25,43 @@ TAConv::TAConv(TJXMainForm* owner, EngineState& state, TToolHost host)
             });
         };
     auto* layout = new QVBoxLayout(this);
-    GroupBox1 = new QGroupBox("Treshold - 127");
-    auto* gl = new QVBoxLayout(GroupBox1);
+    ThresholdGroup = new QGroupBox("Treshold - 127");
+    auto* gl = new QVBoxLayout(ThresholdGroup);
     ThresholdBar = new QSlider(Qt::Horizontal);
     ThresholdBar->setRange(0, 255);
     ThresholdBar->setTickPosition(QSlider::NoTicks);
     ThresholdBar->setValue(alphaThreshold_);
     gl->addWidget(ThresholdBar);
-    layout->addWidget(GroupBox1);
+    layout->addWidget(ThresholdGroup);
     auto* row = new QHBoxLayout;
-    Label1 = new QLabel("Dithering:");
-    ComboBox1 = new QComboBox;
-    ComboBox1->addItems({"None", "Shiau-Fan", "Floyd-Steinberg", "Jarvis, Judice and Ninke", "Burkes", "Atkinson",
-                         "Stevenson-Arce", "Bayer (Ordered)"});
-    row->addWidget(Label1);
-    row->addWidget(ComboBox1);
+    DitheringLabel = new QLabel("Dithering:");
+    DitheringBox = new QComboBox;
+    DitheringBox->addItems({"None", "Shiau-Fan", "Floyd-Steinberg", "Jarvis, Judice and Ninke", "Burkes", "Atkinson",
+                            "Stevenson-Arce", "Bayer (Ordered)"});
+    row->addWidget(DitheringLabel);
+    row->addWidget(DitheringBox);
     layout->addLayout(row);
     auto* buttons = new QHBoxLayout;
-    PngSpeedButton1 = new QPushButton("Matte");
-    PngSpeedButton1->setCheckable(true);
-    Button1 = new QPushButton("OK");
-    buttons->addWidget(PngSpeedButton1);
-    buttons->addWidget(Button1);
+    MatteButton = new QPushButton("Matte");
+    MatteButton->setCheckable(true);
+    OkButton = new QPushButton("OK");
+    buttons->addWidget(MatteButton);
+    buttons->addWidget(OkButton);
     layout->addLayout(buttons);
 
     connect(ThresholdBar, &QSlider::valueChanged, this, &TAConv::BarChange);
     connect(ThresholdBar, &QSlider::sliderReleased, this, &TAConv::BarMouseUp);
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TAConv::ComboBox1Change);
-    connect(PngSpeedButton1, &QPushButton::clicked, this, &TAConv::PngSpeedButton1Click);
-    connect(Button1, &QPushButton::clicked, this, &TAConv::Button1Click);
+    connect(DitheringBox, &QComboBox::currentIndexChanged, this, &TAConv::DitheringChange);
+    connect(MatteButton, &QPushButton::clicked, this, &TAConv::MatteClick);
+    connect(OkButton, &QPushButton::clicked, this, &TAConv::OkClick);
 }
 
 TAlphaConvertSettings TAConv::Settings() const {
     TAlphaConvertSettings s;
-    s.Method = ComboBox1->currentIndex();
+    s.Method = DitheringBox->currentIndex();
     s.Threshold = alphaThreshold_;
     s.Amount = alphaDitherAmount_;
-    s.Matte = PngSpeedButton1->isChecked();
+    s.Matte = MatteButton->isChecked();
     s.MatteColor = state_.BackgroundColor;
     return s;
 }
@@ -75,19 +75,20 @@ void TAConv::PlaceBar() {
 
 void TAConv::showEvent(QShowEvent* e) {
     TToolDialog::showEvent(e);
-    PngSpeedButton1->setChecked(false);
+    MatteButton->setChecked(false);
     PaintMatteGlyph();
     PlaceBar();
     committed_ = false;
 }
 
 void TAConv::BarChange(int position) {
-    if (ComboBox1->currentIndex() == 0) {
+    if (DitheringBox->currentIndex() == 0) {
         alphaThreshold_ = position;
-        GroupBox1->setTitle(QString("Treshold - %1").arg(position));
+        ThresholdGroup->setTitle(QString("Treshold - %1").arg(position));
     } else {
         alphaDitherAmount_ = position / 255.0;
-        GroupBox1->setTitle(QString("Amount - %1%").arg(static_cast<int>(std::nearbyint(alphaDitherAmount_ * 100))));
+        ThresholdGroup->setTitle(
+            QString("Amount - %1%").arg(static_cast<int>(std::nearbyint(alphaDitherAmount_ * 100))));
     }
     // No event pumping here: the preview is computed once per change.
     if (!placing_) UpdatePreview();
@@ -95,11 +96,11 @@ void TAConv::BarChange(int position) {
 
 void TAConv::BarMouseUp() { UpdatePreview(); }
 
-void TAConv::ComboBox1Change(int) {
+void TAConv::DitheringChange(int) {
     PlaceBar();
 }
 
-void TAConv::PngSpeedButton1Click(bool down) {
+void TAConv::MatteClick(bool down) {
     if (down) {
         const int32_t c = state_.BackgroundColor;
         if (auto picked = host_.PickColor(QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF)))
@@ -113,7 +114,7 @@ void TAConv::PaintMatteGlyph() {
     const int32_t c = state_.BackgroundColor;
     QPixmap pm(16, 16);
     pm.fill(QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
-    PngSpeedButton1->setIcon(QIcon(pm));
+    MatteButton->setIcon(QIcon(pm));
 }
 
 void TAConv::UpdatePreview() {
@@ -122,7 +123,7 @@ void TAConv::UpdatePreview() {
     Refresh();
 }
 
-void TAConv::Button1Click() {
+void TAConv::OkClick() {
     if (state_.HasImage()) {
         // Recomputed from the current source: the working image may hold a quantized view by now.
         TToolCommit c;

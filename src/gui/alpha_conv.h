@@ -21,17 +21,17 @@ public:
 
     void BarChange(int position);
     void BarMouseUp();
-    void ComboBox1Change(int index);
-    void PngSpeedButton1Click(bool down);
-    void Button1Click();  // OK
+    void DitheringChange(int index);
+    void MatteClick(bool down);
+    void OkClick();
     void UpdatePreview();
 
-    QGroupBox* GroupBox1;
+    QGroupBox* ThresholdGroup;
     QSlider* ThresholdBar;
-    QLabel* Label1;
-    QComboBox* ComboBox1;
-    QPushButton* PngSpeedButton1;
-    QPushButton* Button1;
+    QLabel* DitheringLabel;
+    QComboBox* DitheringBox;
+    QPushButton* MatteButton;
+    QPushButton* OkButton;
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -97,10 +97,10 @@ TBatchForm::TBatchForm(TJXMainForm* mainForm) : QDialog(nullptr), main_(mainForm
     outer->addLayout(BuildFileList(), 1);
     BuildTotals();
 
-    StatusBar1 = new QLabel;
-    outer->addWidget(StatusBar1);
-    timer1_ = new QTimer(this);
-    timer1_->setInterval(100);
+    StatusBar = new QLabel;
+    outer->addWidget(StatusBar);
+    animationTimer_ = new QTimer(this);
+    animationTimer_->setInterval(100);
 
     ConnectControls();
     if (main_) main_->State().BatchQuantize = false;
@@ -112,20 +112,20 @@ QHBoxLayout* TBatchForm::BuildDestination() {
     auto* top = new QHBoxLayout;
     destination_ = new QGroupBox("Destination folder");
     auto* d = new QVBoxLayout(destination_);
-    auto* row1 = new QHBoxLayout;
-    Edit1 = new QLineEdit;
-    Edit1->setObjectName("Edit1");
-    Edit1->setPlaceholderText("Image files will be written to the source folder");
-    pngSpeedButton1_ = new QToolButton;
-    pngSpeedButton1_->setObjectName("PngSpeedButton1");
-    pngSpeedButton1_->setText("...");
-    pngSpeedButton1_->setToolTip("Destination path");
-    pngSpeedButton1_->setAutoRaise(true);
-    SetGlyph(pngSpeedButton1_, gFolder);
-    row1->addWidget(Edit1, 1);
-    row1->addWidget(pngSpeedButton1_);
-    d->addLayout(row1);
-    auto* row2 = new QHBoxLayout;
+    auto* pathRow = new QHBoxLayout;
+    DestinationEdit = new QLineEdit;
+    DestinationEdit->setObjectName("DestinationEdit");
+    DestinationEdit->setPlaceholderText("Image files will be written to the source folder");
+    destinationButton_ = new QToolButton;
+    destinationButton_->setObjectName("DestinationButton");
+    destinationButton_->setText("...");
+    destinationButton_->setToolTip("Destination path");
+    destinationButton_->setAutoRaise(true);
+    SetGlyph(destinationButton_, gFolder);
+    pathRow->addWidget(DestinationEdit, 1);
+    pathRow->addWidget(destinationButton_);
+    d->addLayout(pathRow);
+    auto* rulesRow = new QHBoxLayout;
     DelSrc = new QCheckBox("Delete source");
     DelSrc->setObjectName("DelSrc");
     PreserveDT = new QCheckBox("Preserve Date and Time");
@@ -134,17 +134,17 @@ QHBoxLayout* TBatchForm::BuildDestination() {
     OptLevel->setObjectName("OptLevel");
     OptLevel->addItems({"Fast", "Normal", "Slow", "Very slow", "External script"});
     OptLevel->setCurrentIndex(main_ ? std::clamp(main_->Options().optimization, 0, 4) : 1);
-    row2->addWidget(DelSrc);
-    row2->addWidget(PreserveDT);
-    row2->addStretch(1);
-    row2->addWidget(new QLabel("Optimization level:"));
-    row2->addWidget(OptLevel);
-    d->addLayout(row2);
+    rulesRow->addWidget(DelSrc);
+    rulesRow->addWidget(PreserveDT);
+    rulesRow->addStretch(1);
+    rulesRow->addWidget(new QLabel("Optimization level:"));
+    rulesRow->addWidget(OptLevel);
+    d->addLayout(rulesRow);
     top->addWidget(destination_, 1);
-    Button1 = new QPushButton("Start");
-    Button1->setObjectName("Button1");
-    Button1->setFixedSize(58, 60);
-    top->addWidget(Button1, 0, Qt::AlignTop);
+    StartButton = new QPushButton("Start");
+    StartButton->setObjectName("StartButton");
+    StartButton->setFixedSize(58, 60);
+    top->addWidget(StartButton, 0, Qt::AlignTop);
     return top;
 }
 
@@ -160,35 +160,35 @@ QHBoxLayout* TBatchForm::BuildFileList() {
         a->setToolTip(hint);
         connect(a, &QAction::triggered, this, slot);
     };
-    add("ToolButton1", "Add folder", &TBatchForm::ToolButton1Click, gAddFolder);
-    add("ToolButton3", "Add image(s)", &TBatchForm::ToolButton3Click, gAddImages);
-    add("ToolButton2", "Remove selected image", &TBatchForm::ToolButton2Click, gRemoveSelected);
-    add("ToolButton4", "Remove all images", &TBatchForm::ToolButton4Click, gRemoveAll);
-    add("ToolButton5", "Settings", &TBatchForm::ToolButton5Click, gSettings);
+    add("AddFolderButton", "Add folder", &TBatchForm::AddFolderClick, gAddFolder);
+    add("AddImagesButton", "Add image(s)", &TBatchForm::AddImagesClick, gAddImages);
+    add("RemoveSelectedButton", "Remove selected image", &TBatchForm::RemoveSelectedClick, gRemoveSelected);
+    add("RemoveAllButton", "Remove all images", &TBatchForm::RemoveAllClick, gRemoveAll);
+    add("SettingsButton", "Settings", &TBatchForm::SettingsClick, gSettings);
     middle->addWidget(toolBar_);
 
-    ListView1 = new QTreeWidget;
-    ListView1->setObjectName("ListView1");
-    ListView1->setColumnCount(colCount);
-    ListView1->setHeaderLabels({"File name", "In", "Out", "Ratio", "Loss", "FPath", "FTime"});
-    ListView1->setRootIsDecorated(false);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setItemDelegateForColumn(colLoss, new ReasonKeepingCell(ListView1));
-    ListView1->setColumnHidden(colPath, true);
-    ListView1->setColumnHidden(colTime, true);
-    for (int c : {colIn, colOut}) ListView1->setColumnWidth(c, 80);
-    ListView1->header()->setSectionResizeMode(colName, QHeaderView::Stretch);
-    ListView1->header()->setSectionsClickable(true);
-    ListView1->header()->setSortIndicatorShown(false);
-    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
-    middle->addWidget(ListView1, 1);
+    FileList = new QTreeWidget;
+    FileList->setObjectName("FileList");
+    FileList->setColumnCount(colCount);
+    FileList->setHeaderLabels({"File name", "In", "Out", "Ratio", "Loss", "FPath", "FTime"});
+    FileList->setRootIsDecorated(false);
+    FileList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FileList->setItemDelegateForColumn(colLoss, new ReasonKeepingCell(FileList));
+    FileList->setColumnHidden(colPath, true);
+    FileList->setColumnHidden(colTime, true);
+    for (int c : {colIn, colOut}) FileList->setColumnWidth(c, 80);
+    FileList->header()->setSectionResizeMode(colName, QHeaderView::Stretch);
+    FileList->header()->setSectionsClickable(true);
+    FileList->header()->setSortIndicatorShown(false);
+    FileList->setContextMenuPolicy(Qt::CustomContextMenu);
+    middle->addWidget(FileList, 1);
     return middle;
 }
 
 // The totals lie over the list once a run has measured something.
 void TBatchForm::BuildTotals() {
-    BatchResult = new QTableWidget(7, 2, ListView1);
+    BatchResult = new QTableWidget(7, 2, FileList);
     BatchResult->setObjectName("BatchResult");
     BatchResult->horizontalHeader()->hide();
     BatchResult->verticalHeader()->hide();
@@ -204,45 +204,45 @@ void TBatchForm::BuildTotals() {
         BatchResult->setItem(r, 1, v);
     }
     BatchResult->hide();
-    Button2 = new QPushButton("Ok", ListView1);
-    Button2->setObjectName("Button2");
-    Button2->hide();
+    TotalsOkButton = new QPushButton("Ok", FileList);
+    TotalsOkButton->setObjectName("TotalsOkButton");
+    TotalsOkButton->hide();
 }
 
 void TBatchForm::ConnectControls() {
-    connect(Button1, &QPushButton::clicked, this, &TBatchForm::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TBatchForm::Button2Click);
-    connect(pngSpeedButton1_, &QToolButton::clicked, this, &TBatchForm::PngSpeedButton1Click);
+    connect(StartButton, &QPushButton::clicked, this, &TBatchForm::StartStopClick);
+    connect(TotalsOkButton, &QPushButton::clicked, this, &TBatchForm::TotalsOkClick);
+    connect(destinationButton_, &QToolButton::clicked, this, &TBatchForm::BrowseDestinationClick);
     connect(OptLevel, &QComboBox::currentIndexChanged, this, [this](int i) {
         if (main_ && i >= 0) main_->Options().optimization = i;
     });
-    connect(timer1_, &QTimer::timeout, this, [this] {
+    connect(animationTimer_, &QTimer::timeout, this, [this] {
         if (!current_) return;
         current_->setText(colOut, kAnimation[static_cast<size_t>(animation_)]);
         animation_ = (animation_ + 1) % static_cast<int>(kAnimation.size());
     });
-    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, [this] {
-        const auto sel = ListView1->selectedItems();
-        StatusBar1->setText(sel.isEmpty() ? QString() : sel.front()->text(colPath));
+    connect(FileList, &QTreeWidget::itemSelectionChanged, this, [this] {
+        const auto sel = FileList->selectedItems();
+        StatusBar->setText(sel.isEmpty() ? QString() : sel.front()->text(colPath));
     });
-    connect(ListView1->header(), &QHeaderView::sectionClicked, this, [this](int c) {
+    connect(FileList->header(), &QHeaderView::sectionClicked, this, [this](int c) {
         if (running_) return;
-        ListView1->sortItems(c, Qt::AscendingOrder);
-        ListView1->header()->setSortIndicatorShown(true);
-        ListView1->header()->setSortIndicator(c, Qt::AscendingOrder);
+        FileList->sortItems(c, Qt::AscendingOrder);
+        FileList->header()->setSortIndicatorShown(true);
+        FileList->header()->setSortIndicator(c, Qt::AscendingOrder);
     });
-    connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+    connect(FileList, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         QMenu menu;
         menu.addAction(Glyph(gCheck), "Check", [this] { CheckAll(0); });
         menu.addAction(Glyph(gUncheck), "Uncheck", [this] { CheckAll(1); });
         menu.addAction(Glyph(gInverse), "Inverse", [this] { CheckAll(2); });
-        menu.exec(ListView1->viewport()->mapToGlobal(p));
+        menu.exec(FileList->viewport()->mapToGlobal(p));
     });
 }
 
 TBatchForm::~TBatchForm() = default;
 
-QString TBatchForm::DestinationFolder() const { return Edit1->text().trimmed(); }
+QString TBatchForm::DestinationFolder() const { return DestinationEdit->text().trimmed(); }
 
 void TBatchForm::FormShow(const QStringList& parameters) {
     if (main_) {
@@ -252,7 +252,7 @@ void TBatchForm::FormShow(const QStringList& parameters) {
         if (main_->Form5() && main_->ToolButton27() && main_->ToolButton27()->isChecked()) main_->Form5()->hide();
         main_->State().BatchQuantize = false;
     }
-    ListView1->clear();
+    FileList->clear();
     if (!parameters.isEmpty()) AddPaths(parameters);
 }
 
@@ -268,9 +268,9 @@ bool TBatchForm::AddPaths(const QStringList& paths) {
 }
 
 void TBatchForm::AddRows(const std::vector<TBatchItem>& rows) {
-    ListView1->setSortingEnabled(false);
+    FileList->setSortingEnabled(false);
     for (const TBatchItem& it : rows) {
-        auto* item = new BatchRow(ListView1);
+        auto* item = new BatchRow(FileList);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(colName, it.Checked ? Qt::Checked : Qt::Unchecked);
         item->setText(colName, QString::fromStdString(it.Name));
@@ -287,8 +287,8 @@ void TBatchForm::AddRows(const std::vector<TBatchItem>& rows) {
 
 std::vector<TBatchItem> TBatchForm::Items() const {
     std::vector<TBatchItem> out;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = ListView1->topLevelItem(i);
+    for (int i = 0; i < FileList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = FileList->topLevelItem(i);
         TBatchItem it;
         it.Name = item->text(colName).toStdString();
         it.Path = item->text(colPath).toStdString();
@@ -301,23 +301,23 @@ std::vector<TBatchItem> TBatchForm::Items() const {
 }
 
 void TBatchForm::SetControlsEnabled(bool enabled) {
-    pngSpeedButton1_->setEnabled(enabled);
+    destinationButton_->setEnabled(enabled);
     destination_->setEnabled(enabled);
     toolBar_->setEnabled(enabled);
 }
 
 void TBatchForm::ShowRow(size_t index, const TBatchRowResult& r) {
-    QTreeWidgetItem* item = ListView1->topLevelItem(static_cast<int>(index));
+    QTreeWidgetItem* item = FileList->topLevelItem(static_cast<int>(index));
     if (!item) return;
     if (r.Outcome == TBatchOutcome::Running) {
         current_ = item;
-        ListView1->setCurrentItem(item);
-        ListView1->scrollToItem(item);
+        FileList->setCurrentItem(item);
+        FileList->scrollToItem(item);
         animation_ = 0;
-        timer1_->start();
+        animationTimer_->start();
         return;
     }
-    timer1_->stop();
+    animationTimer_->stop();
     item->setText(colOut, QString::fromStdString(BatchOutCell(r)));
     item->setText(colRatio, QString::fromStdString(BatchRatioCell(r)));
     item->setText(colLoss, QString::fromStdString(BatchLossCell(r)));
@@ -333,7 +333,7 @@ void TBatchForm::ShowRow(size_t index, const TBatchRowResult& r) {
     if (r.Outcome == TBatchOutcome::Kept || r.Outcome == TBatchOutcome::Skipped) item->setCheckState(colName, Qt::Unchecked);
 }
 
-void TBatchForm::Button1Click() {
+void TBatchForm::StartStopClick() {
     if (running_) {
         // A stop request; the loop marks the row it was on.
         stop_.Request();
@@ -363,7 +363,7 @@ void TBatchForm::Button1Click() {
         case TBatchStartCheck::Go:
             break;
     }
-    if (ListView1->topLevelItemCount() == 0) return;
+    if (FileList->topLevelItemCount() == 0) return;
     if (!main_ || main_->SessionPath().empty()) {
         const QString m = "There is no session folder to work in.";
         if (Tell) Tell(m); else QMessageBox::warning(this, windowTitle(), m);
@@ -382,10 +382,10 @@ void TBatchForm::Button1Click() {
     options.Png.showConsole = o.showConsole;
     if (quantize && main_->Form5()) options.Quantize = main_->Form5()->Settings();
 
-    Button1->setText("Stop");
+    StartButton->setText("Stop");
     SetControlsEnabled(false);
     BatchResult->hide();
-    Button2->hide();
+    TotalsOkButton->hide();
     stop_.Clear();
     running_ = true;
     // The run has its own engine state: the main window's image and history stay as they were.
@@ -401,10 +401,10 @@ void TBatchForm::Button1Click() {
     if (main_) main_->ShowProgress(0, total);
     const TBatchTotals totals = RunBatch(*state, rows, options, stop_, hooks);
     if (main_) main_->ProgressDone();
-    timer1_->stop();
+    animationTimer_->stop();
     current_ = nullptr;
     running_ = false;
-    Button1->setText("Start");
+    StartButton->setText("Start");
     if (totals.Before != 0) ShowTotals(totals);
     SetControlsEnabled(true);
     if (closePending_) QTimer::singleShot(0, this, [this] { close(); });
@@ -416,19 +416,19 @@ void TBatchForm::ShowTotals(const TBatchTotals& t) {
     resizeEvent(nullptr);
     BatchResult->show();
     BatchResult->raise();
-    Button2->show();
-    Button2->raise();
+    TotalsOkButton->show();
+    TotalsOkButton->raise();
     QApplication::beep();
 }
 
-void TBatchForm::Button2Click() {
+void TBatchForm::TotalsOkClick() {
     BatchResult->hide();
-    Button2->hide();
+    TotalsOkButton->hide();
 }
 
 void TBatchForm::resizeEvent(QResizeEvent* e) {
     if (e) QDialog::resizeEvent(e);
-    const QRect area = ListView1->rect();
+    const QRect area = FileList->rect();
     const int w = std::max(200, area.width() * 2 / 3);
     const int h = 7 * 26 + 4;
     BatchResult->setGeometry((area.width() - w) / 2, std::max(0, (area.height() - h - 34) / 2), w, h);
@@ -436,15 +436,16 @@ void TBatchForm::resizeEvent(QResizeEvent* e) {
     BatchResult->setColumnWidth(0, static_cast<int>(std::nearbyint(client * 0.7)));
     BatchResult->setColumnWidth(1, client - BatchResult->columnWidth(0));
     for (int r = 0; r < 7; ++r) BatchResult->setRowHeight(r, 26);
-    Button2->setGeometry(BatchResult->geometry().center().x() - 40, BatchResult->geometry().bottom() + 6, 80, 26);
+    TotalsOkButton->setGeometry(BatchResult->geometry().center().x() - 40, BatchResult->geometry().bottom() + 6, 80,
+                                26);
 }
 
-void TBatchForm::ToolButton1Click() {
+void TBatchForm::AddFolderClick() {
     const QString folder = QFileDialog::getExistingDirectory(this, "Source directory:", QString());
     if (!folder.isEmpty()) AddPaths({folder});
 }
 
-void TBatchForm::ToolButton3Click() {
+void TBatchForm::AddImagesClick() {
     const QStringList files = QFileDialog::getOpenFileNames(
         this, "Open", QString(),
         "All (*.webp *.png *.gif *.jpg *.jpeg *.jpe *.bmp *.dib *.psd *.pdd *.tga *.vst *.icb *.vda *.win)");
@@ -455,18 +456,18 @@ void TBatchForm::ToolButton3Click() {
     AddRows(rows);
 }
 
-void TBatchForm::ToolButton2Click() {
-    QTreeWidgetItem* item = ListView1->currentItem();
+void TBatchForm::RemoveSelectedClick() {
+    QTreeWidgetItem* item = FileList->currentItem();
     if (!item) return;
-    const int index = ListView1->indexOfTopLevelItem(item);
+    const int index = FileList->indexOfTopLevelItem(item);
     delete item;
-    const int count = ListView1->topLevelItemCount();
-    if (count > 0) ListView1->setCurrentItem(ListView1->topLevelItem(std::min(index, count - 1)));
+    const int count = FileList->topLevelItemCount();
+    if (count > 0) FileList->setCurrentItem(FileList->topLevelItem(std::min(index, count - 1)));
 }
 
-void TBatchForm::ToolButton4Click() { ListView1->clear(); }
+void TBatchForm::RemoveAllClick() { FileList->clear(); }
 
-void TBatchForm::ToolButton5Click() {
+void TBatchForm::SettingsClick() {
     if (!main_ || !main_->Form5()) return;
     EngineState& s = main_->State();
     s.BatchQuantize = true;
@@ -479,14 +480,14 @@ void TBatchForm::ToolButton5Click() {
     s.BatchQuantize = quantize;
 }
 
-void TBatchForm::PngSpeedButton1Click() {
+void TBatchForm::BrowseDestinationClick() {
     const QString folder = QFileDialog::getExistingDirectory(this, "Destination directory:", DestinationFolder());
-    if (!folder.isEmpty()) Edit1->setText(folder);
+    if (!folder.isEmpty()) DestinationEdit->setText(folder);
 }
 
 void TBatchForm::CheckAll(int how) {
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = ListView1->topLevelItem(i);
+    for (int i = 0; i < FileList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = FileList->topLevelItem(i);
         const bool on = how == 0 ? true : how == 1 ? false : item->checkState(colName) != Qt::Checked;
         item->setCheckState(colName, on ? Qt::Checked : Qt::Unchecked);
     }

@@ -43,28 +43,28 @@ public:
     // Dropped names and the command line: folders scanned, image files added. Refused while running.
     bool AddPaths(const QStringList& paths);
 
-    void Button1Click();      // Start / Stop
-    void Button2Click();      // Ok: hides the totals
-    void ToolButton1Click();  // Add folder
-    void ToolButton3Click();  // Add image(s)
-    void ToolButton2Click();  // Remove selected image
-    void ToolButton4Click();  // Remove all images
-    void ToolButton5Click();  // Settings
-    void PngSpeedButton1Click();  // Destination path
-    void CheckAll(int how);   // 0 "Check", 1 "Uncheck", 2 "Inverse"
+    void StartStopClick();
+    void TotalsOkClick();  // hides the totals
+    void AddFolderClick();
+    void AddImagesClick();
+    void RemoveSelectedClick();
+    void RemoveAllClick();
+    void SettingsClick();  // the quantizer settings for the run
+    void BrowseDestinationClick();
+    void CheckAll(int how);  // 0 "Check", 1 "Uncheck", 2 "Inverse"
 
     bool Running() const { return running_; }
     QString DestinationFolder() const;
 
-    QTreeWidget* ListView1;
-    QPushButton* Button1;
-    QLineEdit* Edit1;
+    QTreeWidget* FileList;
+    QPushButton* StartButton;
+    QLineEdit* DestinationEdit;
     QCheckBox* DelSrc;
     QCheckBox* PreserveDT;
     QComboBox* OptLevel;
     QTableWidget* BatchResult;
-    QPushButton* Button2;
-    QLabel* StatusBar1;
+    QPushButton* TotalsOkButton;
+    QLabel* StatusBar;
 
     // Tests answer the question and take the messages here; by default message boxes.
     std::function<bool(const QString&)> Ask;
@@ -92,9 +92,9 @@ private:
 
     TJXMainForm* main_;
     QGroupBox* destination_;
-    QToolButton* pngSpeedButton1_;
+    QToolButton* destinationButton_;
     QToolBar* toolBar_;
-    QTimer* timer1_;
+    QTimer* animationTimer_;
     int animation_ = 0;
     QTreeWidgetItem* current_ = nullptr;
     CancelFlag stop_;

@@ -39,13 +39,13 @@ TColorCorrection::TColorCorrection(TJXMainForm* owner, EngineState& state, TTool
         layout->addWidget(g);
     }
     auto* buttons = new QHBoxLayout;
-    Button1 = new QPushButton("OK");
-    Button2 = new QPushButton("Reset");
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
+    OkButton = new QPushButton("OK");
+    ResetButton = new QPushButton("Reset");
+    buttons->addWidget(OkButton);
+    buttons->addWidget(ResetButton);
     layout->addLayout(buttons);
-    connect(Button1, &QPushButton::clicked, this, &TColorCorrection::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TColorCorrection::Button2Click);
+    connect(OkButton, &QPushButton::clicked, this, &TColorCorrection::OkClick);
+    connect(ResetButton, &QPushButton::clicked, this, &TColorCorrection::ResetClick);
 }
 
 TChannelThresholds TColorCorrection::Thresholds() const {
@@ -58,10 +58,10 @@ TChannelThresholds TColorCorrection::Thresholds() const {
 void TColorCorrection::showEvent(QShowEvent* e) {
     TToolDialog::showEvent(e);
     committed_ = false;
-    Button2Click();
+    ResetClick();
 }
 
-void TColorCorrection::Button2Click() {
+void TColorCorrection::ResetClick() {
     resetting_ = true;
     for (QSlider* s : {RedLo, GreenLo, BlueLo, AlphaLo}) s->setValue(0);
     for (QSlider* s : {RedHi, GreenHi, BlueHi, AlphaHi}) s->setValue(255);
@@ -75,7 +75,7 @@ void TColorCorrection::ThresholdChange() {
     Refresh();
 }
 
-void TColorCorrection::Button1Click() {
+void TColorCorrection::OkClick() {
     if (state_.HasImage()) {
         // From the source, whatever the preview shows by now.
         TToolCommit c;

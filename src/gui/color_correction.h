@@ -18,13 +18,13 @@ public:
     TChannelThresholds Thresholds() const;
 
     void ThresholdChange();
-    void Button1Click();  // OK
-    void Button2Click();  // Reset
+    void OkClick();
+    void ResetClick();
 
     QSlider *RedLo, *GreenLo, *BlueLo, *AlphaLo;
     QSlider *RedHi, *GreenHi, *BlueHi, *AlphaHi;
-    QPushButton* Button1;
-    QPushButton* Button2;
+    QPushButton* OkButton;
+    QPushButton* ResetButton;
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -104,25 +104,25 @@ TColorDlgForm::TColorDlgForm(TJXMainForm* mainForm, EngineState& state)
 }
 
 void TColorDlgForm::BuildPickerImages() {
-    Image1 = new TPickerImage(kPickerSquareSize, kPickerSquareSize);
-    Image2 = new TPickerImage(kHueBarWidth, kHueBarHeight);
-    Image3 = new TPickerImage(kAlphaBarWidth, kAlphaBarHeight);
-    Image4 = new TPickerImage(kNamedGridWidth, kNamedGridHeight);
-    Image4->SetPicture(ToQImage(DrawNamedGrid()));
-    Image5 = new TPickerImage(394, 56);
-    Image6 = new TPickerImage(54, 48);
-    Image7 = new TPickerImage(100, 48);
-    Image8 = new TPickerImage(100, 48);
+    SquarePicker = new TPickerImage(kPickerSquareSize, kPickerSquareSize);
+    HuePicker = new TPickerImage(kHueBarWidth, kHueBarHeight);
+    AlphaPicker = new TPickerImage(kAlphaBarWidth, kAlphaBarHeight);
+    NamedGrid = new TPickerImage(kNamedGridWidth, kNamedGridHeight);
+    NamedGrid->SetPicture(ToQImage(DrawNamedGrid()));
+    NewSwatch = new TPickerImage(394, 56);
+    CurrentSwatch = new TPickerImage(54, 48);
+    NearestSwatch = new TPickerImage(100, 48);
+    RunnerUpSwatch = new TPickerImage(100, 48);
     hueBar_ = ToQImage(DrawHueBar(kHueBarWidth, kHueBarHeight));
     alphaBar_ = ToQImage(DrawAlphaBar(kAlphaBarWidth, kAlphaBarHeight));
 
-    Image1->MouseDown = Image1->MouseMove = [this](QPoint p) { Image1Mouse(p); };
-    Image2->MouseDown = Image2->MouseMove = [this](QPoint p) { Image2Mouse(p); };
-    Image3->MouseDown = Image3->MouseMove = [this](QPoint p) { Image3Mouse(p); };
-    Image4->MouseDown = Image4->MouseMove = [this](QPoint p) { Image4Mouse(p, true); };
-    Image6->MouseDown = [this](QPoint) { AltColorClick(0); };
-    Image7->MouseDown = [this](QPoint) { AltColorClick(1); };
-    Image8->MouseDown = [this](QPoint) { AltColorClick(2); };
+    SquarePicker->MouseDown = SquarePicker->MouseMove = [this](QPoint p) { SquarePickerMouse(p); };
+    HuePicker->MouseDown = HuePicker->MouseMove = [this](QPoint p) { HuePickerMouse(p); };
+    AlphaPicker->MouseDown = AlphaPicker->MouseMove = [this](QPoint p) { AlphaPickerMouse(p); };
+    NamedGrid->MouseDown = NamedGrid->MouseMove = [this](QPoint p) { NamedGridMouse(p, true); };
+    CurrentSwatch->MouseDown = [this](QPoint) { AltColorClick(0); };
+    NearestSwatch->MouseDown = [this](QPoint) { AltColorClick(1); };
+    RunnerUpSwatch->MouseDown = [this](QPoint) { AltColorClick(2); };
 }
 
 void TColorDlgForm::BuildColorFields() {
@@ -157,29 +157,29 @@ void TColorDlgForm::BuildButtons() {
         b->setAutoRaise(true);
         return b;
     };
-    ToolButton1 = tool("Get color from screen");
-    ToolButton2 = tool("Copy color to clipboard");
-    ToolButton3 = tool("Paste color from clipboard");
-    SetGlyph(ToolButton1, gGetColor);
-    SetGlyph(ToolButton2, gCopy);
-    SetGlyph(ToolButton3, gPasteColor);
-    ToolButton1->setVisible(
+    EyedropperButton = tool("Get color from screen");
+    CopyCodeButton = tool("Copy color to clipboard");
+    PasteCodeButton = tool("Paste color from clipboard");
+    SetGlyph(EyedropperButton, gGetColor);
+    SetGlyph(CopyCodeButton, gCopy);
+    SetGlyph(PasteCodeButton, gPasteColor);
+    EyedropperButton->setVisible(
         EyedropperAvailable(QGuiApplication::platformName(), qEnvironmentVariable("XDG_SESSION_TYPE")));
-    connect(ToolButton1, &QToolButton::clicked, this, [this] { ToolButton1Click(); });
-    connect(ToolButton2, &QToolButton::clicked, this, [this] { ToolButton2Click(); });
-    connect(ToolButton3, &QToolButton::clicked, this, [this] { ToolButton3Click(); });
+    connect(EyedropperButton, &QToolButton::clicked, this, [this] { EyedropperClick(); });
+    connect(CopyCodeButton, &QToolButton::clicked, this, [this] { CopyCodeClick(); });
+    connect(PasteCodeButton, &QToolButton::clicked, this, [this] { PasteCodeClick(); });
 
-    Button1 = new QPushButton("OK");
-    Button1->setAutoDefault(false);
-    Button1->setDefault(false);
-    connect(Button1, &QPushButton::clicked, this, [this] { done(kModalYes); });
+    OkButton = new QPushButton("OK");
+    OkButton->setAutoDefault(false);
+    OkButton->setDefault(false);
+    connect(OkButton, &QPushButton::clicked, this, [this] { done(kModalYes); });
 }
 
 void TColorDlgForm::LayOutControls() {
-    GroupBox1 = new QGroupBox("HTML Colors");
+    NamedColorsGroup = new QGroupBox("HTML Colors");
     {
-        auto* l = new QVBoxLayout(GroupBox1);
-        l->addWidget(Image4);
+        auto* l = new QVBoxLayout(NamedColorsGroup);
+        l->addWidget(NamedGrid);
     }
     auto* fields = new QGridLayout;
     const std::pair<const char*, QSpinBox*> rows[] = {{"H:", EditH}, {"S:", EditS}, {"V:", EditV}, {"R:", EditR},
@@ -193,27 +193,27 @@ void TColorDlgForm::LayOutControls() {
     fields->addWidget(new QLabel("#"), r, 0);
     fields->addWidget(EditHEX, r, 1);
     auto* tools = new QHBoxLayout;
-    tools->addWidget(ToolButton1);
-    tools->addWidget(ToolButton2);
-    tools->addWidget(ToolButton3);
+    tools->addWidget(EyedropperButton);
+    tools->addWidget(CopyCodeButton);
+    tools->addWidget(PasteCodeButton);
     fields->addLayout(tools, r + 1, 0, 1, 2);
 
     auto* pickers = new QGridLayout;
-    pickers->addWidget(Image1, 0, 0);
-    pickers->addWidget(Image2, 0, 1);
+    pickers->addWidget(SquarePicker, 0, 0);
+    pickers->addWidget(HuePicker, 0, 1);
     pickers->addLayout(fields, 0, 2, Qt::AlignTop);
-    pickers->addWidget(Image3, 1, 0);
+    pickers->addWidget(AlphaPicker, 1, 0);
     auto* swatches = new QHBoxLayout;
-    swatches->addWidget(Image6);
-    swatches->addWidget(Image7);
-    swatches->addWidget(Image8);
+    swatches->addWidget(CurrentSwatch);
+    swatches->addWidget(NearestSwatch);
+    swatches->addWidget(RunnerUpSwatch);
     swatches->addStretch();
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(Image5);
-    bottom->addWidget(Button1, 0, Qt::AlignBottom);
+    bottom->addWidget(NewSwatch);
+    bottom->addWidget(OkButton, 0, Qt::AlignBottom);
     auto* main = new QVBoxLayout(this);
     main->addLayout(pickers);
-    main->addWidget(GroupBox1);
+    main->addWidget(NamedColorsGroup);
     main->addLayout(swatches);
     main->addLayout(bottom);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -227,7 +227,7 @@ void TColorDlgForm::SetColor(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
     PickerColor.B = b;
     PickerColor.A = a;
     picker_.SetColor(r, g, b, a);
-    DrawSwatch(Image6, picker_.OpenColor(), false, "Current", QPoint(4, 2));
+    DrawSwatch(CurrentSwatch, picker_.OpenColor(), false, "Current", QPoint(4, 2));
     UpdateControls();
 }
 
@@ -276,9 +276,9 @@ void TColorDlgForm::UpdateControls() {
         EditHEX->setText(QString::fromStdString(picker_.Hex()));
     }
     DrawPickers();
-    DrawSwatch(Image5, picker_.Color(), true, "New", QPoint(4, 6));
+    DrawSwatch(NewSwatch, picker_.Color(), true, "New", QPoint(4, 6));
     const TNamedMatch m = picker_.Matches();
-    for (auto [image, index] : {std::pair{Image7, m.Nearest}, {Image8, m.Second}}) {
+    for (auto [image, index] : {std::pair{NearestSwatch, m.Nearest}, {RunnerUpSwatch, m.Second}}) {
         TPixelRec c;
         const TRgbBytes rgb = NamedColorRgb(index);
         c.R = rgb.R;
@@ -306,7 +306,7 @@ void TColorDlgForm::DrawPickers() {
         p.drawLine(m.X, m.Y - 8, m.X, m.Y - 2);
         p.drawLine(m.X, m.Y + 2, m.X, m.Y + 8);
     }
-    Image1->SetPicture(square);
+    SquarePicker->SetPicture(square);
     QImage bar = hueBar_;
     {
         QPainter p(&bar);
@@ -314,7 +314,7 @@ void TColorDlgForm::DrawPickers() {
         const int y = HueMarkerY(h.Hue, bar.height());
         p.drawLine(0, y, bar.width() - 1, y);
     }
-    Image2->SetPicture(bar);
+    HuePicker->SetPicture(bar);
     QImage alpha = alphaBar_;
     {
         QPainter p(&alpha);
@@ -322,7 +322,7 @@ void TColorDlgForm::DrawPickers() {
         const int x = AlphaMarkerX(picker_.Color().A, alpha.width());
         p.drawLine(x, 0, x, alpha.height() - 1);
     }
-    Image3->SetPicture(alpha);
+    AlphaPicker->SetPicture(alpha);
 }
 
 void TColorDlgForm::EditChange(TPickerField field) {
@@ -355,33 +355,33 @@ void TColorDlgForm::AltColorClick(int tag) {
     UpdateControls();
 }
 
-void TColorDlgForm::Image1Mouse(QPoint p) {
-    picker_.PickSquare(p.x(), p.y(), Image1->width(), Image1->height());
+void TColorDlgForm::SquarePickerMouse(QPoint p) {
+    picker_.PickSquare(p.x(), p.y(), SquarePicker->width(), SquarePicker->height());
     UpdateControls();
 }
 
-void TColorDlgForm::Image2Mouse(QPoint p) {
-    picker_.PickHue(p.y(), Image2->height());
+void TColorDlgForm::HuePickerMouse(QPoint p) {
+    picker_.PickHue(p.y(), HuePicker->height());
     UpdateControls();
 }
 
-void TColorDlgForm::Image3Mouse(QPoint p) {
-    picker_.PickAlpha(p.x(), Image3->width());
+void TColorDlgForm::AlphaPickerMouse(QPoint p) {
+    picker_.PickAlpha(p.x(), AlphaPicker->width());
     UpdateControls();
 }
 
-void TColorDlgForm::Image4Mouse(QPoint p, bool dragging) {
+void TColorDlgForm::NamedGridMouse(QPoint p, bool dragging) {
     const int32_t index = NamedGridIndexAt(p.x(), p.y());
     picker_.TakeNamed(index);
     UpdateControls();
     if (dragging) {
         const QString name = NamedColors()[static_cast<size_t>(index)].DisplayName;
-        Image4->setToolTip(name);
-        if (Image4->isVisible()) QToolTip::showText(Image4->mapToGlobal(p), name, Image4);
+        NamedGrid->setToolTip(name);
+        if (NamedGrid->isVisible()) QToolTip::showText(NamedGrid->mapToGlobal(p), name, NamedGrid);
     }
 }
 
-void TColorDlgForm::ToolButton1Click() {
+void TColorDlgForm::EyedropperClick() {
     const QImage shot = GrabScreen ? GrabScreen() : QImage();
     if (shot.isNull()) return;  // nothing could be read from the screen
     TEyedropperForm f(shot, this);
@@ -391,9 +391,9 @@ void TColorDlgForm::ToolButton1Click() {
         SetColor(static_cast<uint8_t>(qRed(*c)), static_cast<uint8_t>(qGreen(*c)), static_cast<uint8_t>(qBlue(*c)), 255);
 }
 
-void TColorDlgForm::ToolButton2Click() { QGuiApplication::clipboard()->setText(EditHEX->text()); }
+void TColorDlgForm::CopyCodeClick() { QGuiApplication::clipboard()->setText(EditHEX->text()); }
 
-void TColorDlgForm::ToolButton3Click() {
+void TColorDlgForm::PasteCodeClick() {
     {
         const QSignalBlocker block(EditHEX);
         EditHEX->setText(QGuiApplication::clipboard()->text());

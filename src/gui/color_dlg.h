@@ -72,24 +72,24 @@ public:
     void EditChange(TPickerField field);
     void EditHEXChange();
     void AltColorClick(int tag);
-    void ToolButton1Click();  // the eyedropper
-    void ToolButton2Click();  // copy the code
-    void ToolButton3Click();  // paste a code
-    void Image1Mouse(QPoint p);
-    void Image2Mouse(QPoint p);
-    void Image3Mouse(QPoint p);
-    void Image4Mouse(QPoint p, bool dragging);
+    void EyedropperClick();
+    void CopyCodeClick();
+    void PasteCodeClick();
+    void SquarePickerMouse(QPoint p);
+    void HuePickerMouse(QPoint p);
+    void AlphaPickerMouse(QPoint p);
+    void NamedGridMouse(QPoint p, bool dragging);
     bool HexTyping() const { return hexTyping_; }
 
-    TPickerImage* Image1;  // saturation x value
-    TPickerImage* Image2;  // hue
-    TPickerImage* Image3;  // alpha
-    QGroupBox* GroupBox1;
-    TPickerImage* Image4;  // named colours
-    TPickerImage* Image5;  // "New"
-    TPickerImage* Image6;  // "Current"
-    TPickerImage* Image7;  // nearest named colour
-    TPickerImage* Image8;  // runner-up
+    TPickerImage* SquarePicker;  // saturation x value
+    TPickerImage* HuePicker;
+    TPickerImage* AlphaPicker;
+    QGroupBox* NamedColorsGroup;
+    TPickerImage* NamedGrid;
+    TPickerImage* NewSwatch;      // "New"
+    TPickerImage* CurrentSwatch;  // "Current"
+    TPickerImage* NearestSwatch;  // the nearest named colour
+    TPickerImage* RunnerUpSwatch;
     QSpinBox* EditH;
     QSpinBox* EditS;
     QSpinBox* EditV;
@@ -98,10 +98,10 @@ public:
     QSpinBox* EditB;
     QSpinBox* EditA;
     QLineEdit* EditHEX;
-    QToolButton* ToolButton1;
-    QToolButton* ToolButton2;
-    QToolButton* ToolButton3;
-    QPushButton* Button1;
+    QToolButton* EyedropperButton;
+    QToolButton* CopyCodeButton;
+    QToolButton* PasteCodeButton;
+    QPushButton* OkButton;
 
 protected:
     void FormClose() override;

@@ -16,8 +16,8 @@ TFilterForm::TFilterForm(TJXMainForm* owner, EngineState& state, TToolHost host)
     : TToolDialog(owner, "Filter", state, std::move(host), true) {
     setObjectName("FilterForm");
     auto* layout = new QVBoxLayout(this);
-    RadioGroup1 = new QGroupBox;
-    auto* rl = new QVBoxLayout(RadioGroup1);
+    ModeGroup = new QGroupBox;
+    auto* rl = new QVBoxLayout(ModeGroup);
     Modes = new QButtonGroup(this);
     const char* items[5] = {"none", "horizontal", "vertical", "horizontal+vertical", "vertical+horizontal"};
     for (int i = 0; i < 5; ++i) {
@@ -26,20 +26,20 @@ TFilterForm::TFilterForm(TJXMainForm* owner, EngineState& state, TToolHost host)
         rl->addWidget(b);
     }
     Modes->button(0)->setChecked(true);
-    layout->addWidget(RadioGroup1);
-    CheckBox1 = new QCheckBox("Soft line");
-    layout->addWidget(CheckBox1);
+    layout->addWidget(ModeGroup);
+    SoftLineBox = new QCheckBox("Soft line");
+    layout->addWidget(SoftLineBox);
     StrengthBar = new QSlider(Qt::Horizontal);
     StrengthBar->setRange(0, 32);
     StrengthBar->setValue(8);
     StrengthBar->setTickPosition(QSlider::TicksBelow);
     layout->addWidget(StrengthBar);
-    Button1 = new QPushButton("Apply");
-    layout->addWidget(Button1);
-    connect(Modes, &QButtonGroup::idClicked, this, [this](int) { Button1Click(); });
-    connect(CheckBox1, &QCheckBox::clicked, this, [this](bool) { Button1Click(); });
-    connect(StrengthBar, &QSlider::sliderReleased, this, &TFilterForm::Button1Click);
-    connect(Button1, &QPushButton::clicked, this, &TFilterForm::Button1Click);
+    ApplyButton = new QPushButton("Apply");
+    layout->addWidget(ApplyButton);
+    connect(Modes, &QButtonGroup::idClicked, this, [this](int) { ApplyClick(); });
+    connect(SoftLineBox, &QCheckBox::clicked, this, [this](bool) { ApplyClick(); });
+    connect(StrengthBar, &QSlider::sliderReleased, this, &TFilterForm::ApplyClick);
+    connect(ApplyButton, &QPushButton::clicked, this, &TFilterForm::ApplyClick);
 }
 
 int TFilterForm::Mode() const { return Modes->checkedId(); }
@@ -48,13 +48,13 @@ void TFilterForm::ResetMode() { Modes->button(0)->setChecked(true); }
 
 void TFilterForm::showEvent(QShowEvent* e) {
     TToolDialog::showEvent(e);
-    Button1Click();
+    ApplyClick();
 }
 
-void TFilterForm::Button1Click() {
+void TFilterForm::ApplyClick() {
     if (!state_.HasImage()) return;
     TPixelImage preview = state_.SourceImage;
-    Smooth(preview, Mode(), StrengthBar->value(), CheckBox1->isChecked());
+    Smooth(preview, Mode(), StrengthBar->value(), SoftLineBox->isChecked());
     state_.WorkingImage = std::move(preview);
     Refresh();
 }

@@ -20,13 +20,13 @@ public:
     // An image was opened: back to "none".
     void ResetMode();
 
-    void Button1Click();  // Apply
+    void ApplyClick();
 
-    QGroupBox* RadioGroup1;
+    QGroupBox* ModeGroup;
     QButtonGroup* Modes;
-    QCheckBox* CheckBox1;
+    QCheckBox* SoftLineBox;
     QSlider* StrengthBar;
-    QPushButton* Button1;
+    QPushButton* ApplyButton;
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -41,7 +41,7 @@ QIcon FrameGlyph(QColor fill, bool edited) {
 
 }  // namespace
 
-const std::array<QIcon, 3>& TIconForm::ImageList1() {
+const std::array<QIcon, 3>& TIconForm::RowImages() {
     static const std::array<QIcon, 3> images = {FrameGlyph(QColor(40, 160, 70), true),
                                                 FrameGlyph(QColor(40, 160, 70), false),
                                                 FrameGlyph(QColor(50, 100, 200), false)};
@@ -49,43 +49,43 @@ const std::array<QIcon, 3>& TIconForm::ImageList1() {
 }
 
 int TIconForm::RowImage(int row) const {
-    const QTreeWidgetItem* item = listView1_->topLevelItem(row);
+    const QTreeWidgetItem* item = frameList_->topLevelItem(row);
     return item ? item->data(0, kImageRole).toInt() : -1;
 }
 
 void TIconForm::SetRowImage(QTreeWidgetItem* item, int image) {
     // Beside the format it stands for; the first column holds the check box and the size.
-    item->setIcon(2, ImageList1()[static_cast<size_t>(image)]);
+    item->setIcon(2, RowImages()[static_cast<size_t>(image)]);
     item->setData(0, kImageRole, image);
 }
 
 TIconForm::TIconForm(TJXMainForm* owner) : TPointerform(owner, "Icon", kFades), icon_(owner->SessionPath()) {
     setObjectName("IconForm");
     auto* v = new QVBoxLayout(this);
-    listView1_ = new QTreeWidget;
-    listView1_->setObjectName("ListView1");
-    listView1_->setHeaderLabels({"Dimension", "BPP", "Format"});
-    listView1_->setColumnWidth(0, 90);
+    frameList_ = new QTreeWidget;
+    frameList_->setObjectName("FrameList");
+    frameList_->setHeaderLabels({"Dimension", "BPP", "Format"});
+    frameList_->setColumnWidth(0, 90);
     // "BPP" as wide as its numbers, "Format" the rest: no column hides behind a scroll bar.
-    listView1_->setColumnWidth(1, 40);
-    listView1_->header()->setStretchLastSection(false);
-    listView1_->header()->setMinimumSectionSize(24);
-    listView1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    listView1_->setIconSize(QSize(16, 16));
-    listView1_->setRootIsDecorated(false);
-    listView1_->header()->setSectionsClickable(false);
-    listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    listView1_->setDragEnabled(true);
-    listView1_->setAcceptDrops(true);
-    listView1_->setDragDropMode(QAbstractItemView::InternalMove);
-    listView1_->viewport()->installEventFilter(this);
-    button2_ = new QPushButton("Save icon");
-    button2_->setObjectName("Button2");
-    v->addWidget(listView1_);
-    v->addWidget(button2_);
+    frameList_->setColumnWidth(1, 40);
+    frameList_->header()->setStretchLastSection(false);
+    frameList_->header()->setMinimumSectionSize(24);
+    frameList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    frameList_->setIconSize(QSize(16, 16));
+    frameList_->setRootIsDecorated(false);
+    frameList_->header()->setSectionsClickable(false);
+    frameList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    frameList_->setDragEnabled(true);
+    frameList_->setAcceptDrops(true);
+    frameList_->setDragDropMode(QAbstractItemView::InternalMove);
+    frameList_->viewport()->installEventFilter(this);
+    saveButton_ = new QPushButton("Save icon");
+    saveButton_->setObjectName("SaveButton");
+    v->addWidget(frameList_);
+    v->addWidget(saveButton_);
     resize(226, 193);
-    connect(button2_, &QPushButton::clicked, this, &TIconForm::Button2Click);
-    connect(listView1_, &QTreeWidget::itemSelectionChanged, this, &TIconForm::ListView1SelectItem);
+    connect(saveButton_, &QPushButton::clicked, this, &TIconForm::SaveIconClick);
+    connect(frameList_, &QTreeWidget::itemSelectionChanged, this, &TIconForm::OpenSelectedFrame);
 }
 
 TIconForm::~TIconForm() = default;
@@ -104,7 +104,7 @@ void TIconForm::showEvent(QShowEvent* e) {
 
 void TIconForm::FormShow() {
     filling_ = true;
-    listView1_->clear();
+    frameList_->clear();
     setWindowTitle(QFileInfo(fileName_).fileName());
     bool read = MainForm()->Guard([&] { icon_.ReadIconFile(fileName_.toStdString()); });
     icon_.Modified = false;
@@ -116,18 +116,18 @@ void TIconForm::FormShow() {
         SetRowImage(item, frames[k].Edited ? 0 : frames[k].IsPng ? 1 : 2);
         item->setFlags((item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled) & ~Qt::ItemIsDropEnabled);
         item->setCheckState(0, icon_.CheckedByDefault(int32_t(k)) ? Qt::Checked : Qt::Unchecked);
-        listView1_->addTopLevelItem(item);
+        frameList_->addTopLevelItem(item);
     }
     filling_ = false;
-    if (read && !frames.empty()) listView1_->setCurrentItem(listView1_->topLevelItem(icon_.InitialFrame()));
+    if (read && !frames.empty()) frameList_->setCurrentItem(frameList_->topLevelItem(icon_.InitialFrame()));
 }
 
 int TIconForm::SelectedFrame() const {
-    const QTreeWidgetItem* item = listView1_->currentItem();
+    const QTreeWidgetItem* item = frameList_->currentItem();
     return item ? item->data(0, Qt::UserRole).toInt() : -1;
 }
 
-void TIconForm::ListView1SelectItem() {
+void TIconForm::OpenSelectedFrame() {
     if (filling_) return;
     const int k = SelectedFrame();
     if (k < 0 || size_t(k) >= icon_.Frames().size()) return;
@@ -139,8 +139,8 @@ void TIconForm::ListView1SelectItem() {
 
 std::vector<int32_t> TIconForm::CheckedOrder() const {
     std::vector<int32_t> order;
-    for (int i = 0; i < listView1_->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = listView1_->topLevelItem(i);
+    for (int i = 0; i < frameList_->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = frameList_->topLevelItem(i);
         if (item->checkState(0) == Qt::Checked) order.push_back(item->data(0, Qt::UserRole).toInt());
     }
     return order;
@@ -157,7 +157,7 @@ QString TIconForm::WriteIcon(const QString& fileName, int filterIndex) {
     return written;
 }
 
-void TIconForm::Button2Click() {
+void TIconForm::SaveIconClick() {
     int index = 1;
     QString name;
     // The extension follows the type chosen: the question is about that name.
@@ -186,7 +186,7 @@ bool TIconForm::SaveSelectedFrame(TSaveRequest request) {
     TSaveResult r;
     if (!MainForm()->Guard([&] { r = icon_.SaveEditedFrame(MainForm()->State(), k, std::move(request)); })) return false;
     if (!icon_.Frames()[size_t(k)].Edited) return false;
-    if (QTreeWidgetItem* item = listView1_->currentItem()) {
+    if (QTreeWidgetItem* item = frameList_->currentItem()) {
         item->setText(2, "png");
         SetRowImage(item, 0);
     }
@@ -197,26 +197,26 @@ bool TIconForm::SaveSelectedFrame(TSaveRequest request) {
 
 void TIconForm::MoveSelectedBefore(QTreeWidgetItem* before) {
     QList<QTreeWidgetItem*> moving;
-    for (int i = 0; i < listView1_->topLevelItemCount(); ++i)
-        if (listView1_->topLevelItem(i)->isSelected() && listView1_->topLevelItem(i) != before)
-            moving << listView1_->topLevelItem(i);
+    for (int i = 0; i < frameList_->topLevelItemCount(); ++i)
+        if (frameList_->topLevelItem(i)->isSelected() && frameList_->topLevelItem(i) != before)
+            moving << frameList_->topLevelItem(i);
     filling_ = true;
-    for (QTreeWidgetItem* item : moving) listView1_->takeTopLevelItem(listView1_->indexOfTopLevelItem(item));
-    const int at = before ? listView1_->indexOfTopLevelItem(before) : listView1_->topLevelItemCount();
-    listView1_->insertTopLevelItems(at, moving);
+    for (QTreeWidgetItem* item : moving) frameList_->takeTopLevelItem(frameList_->indexOfTopLevelItem(item));
+    const int at = before ? frameList_->indexOfTopLevelItem(before) : frameList_->topLevelItemCount();
+    frameList_->insertTopLevelItems(at, moving);
     for (QTreeWidgetItem* item : moving) item->setSelected(true);
     filling_ = false;
 }
 
 bool TIconForm::eventFilter(QObject* o, QEvent* e) {
-    if (o == listView1_->viewport() && e->type() == QEvent::Resize) {
-        const int rest = listView1_->viewport()->width() - listView1_->columnWidth(0) - listView1_->columnWidth(1);
-        listView1_->setColumnWidth(2, std::max(listView1_->header()->minimumSectionSize(), rest));
+    if (o == frameList_->viewport() && e->type() == QEvent::Resize) {
+        const int rest = frameList_->viewport()->width() - frameList_->columnWidth(0) - frameList_->columnWidth(1);
+        frameList_->setColumnWidth(2, std::max(frameList_->header()->minimumSectionSize(), rest));
     }
-    if (o == listView1_->viewport() && e->type() == QEvent::Drop) {
+    if (o == frameList_->viewport() && e->type() == QEvent::Drop) {
         auto* d = static_cast<QDropEvent*>(e);
-        if (d->source() != listView1_) return true;  // only drags that start in the list
-        MoveSelectedBefore(listView1_->itemAt(d->position().toPoint()));
+        if (d->source() != frameList_) return true;  // only drags that start in the list
+        MoveSelectedBefore(frameList_->itemAt(d->position().toPoint()));
         d->setDropAction(Qt::IgnoreAction);
         d->accept();
         return true;
@@ -229,7 +229,7 @@ void TIconForm::FormClose() {
     const bool yes = AskSave ? AskSave()
                              : QMessageBox::question(this, "Icon", "Save icon?", QMessageBox::Yes | QMessageBox::No) ==
                                    QMessageBox::Yes;
-    if (yes) Button2Click();
+    if (yes) SaveIconClick();
     icon_.Modified = false;
 }
 

@@ -32,15 +32,15 @@ public:
     // Writes the checked frames; refused, writing nothing, with no row checked. Returns the name written.
     QString WriteIcon(const QString& fileName, int filterIndex);
     // "Save icon": the save dialog, then WriteIcon.
-    void Button2Click();
+    void SaveIconClick();
     // Save As while the dialog is shown: the selected frame takes the working image.
     bool SaveSelectedFrame(TSaveRequest request);
     // Dropping rows: each selected row moves before `before` (the end when null).
     void MoveSelectedBefore(QTreeWidgetItem* before);
 
-    QTreeWidget* ListView1() const { return listView1_; }
+    QTreeWidget* FrameList() const { return frameList_; }
     // The list's own images: 0 edited PNG, 1 PNG, 2 bitmap; RowImage gives a row's (-1: no row).
-    static const std::array<QIcon, 3>& ImageList1();
+    static const std::array<QIcon, 3>& RowImages();
     int RowImage(int row) const;
     TIconFile& Icon() { return icon_; }
     // Tests answer the "Save icon?" question and pick the save name here.
@@ -53,14 +53,14 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
-    void ListView1SelectItem();
+    void OpenSelectedFrame();
     int SelectedFrame() const;
     static void SetRowImage(QTreeWidgetItem* item, int image);
 
     TIconFile icon_;
     QString fileName_;
-    QTreeWidget* listView1_;
-    QPushButton* button2_;
+    QTreeWidget* frameList_;
+    QPushButton* saveButton_;
     bool filling_ = false;
 };
 

@@ -21,27 +21,27 @@ TJPEGFilterForm::TJPEGFilterForm(TJXMainForm* owner, EngineState& state, TToolHo
     : TToolDialog(owner, "Filter", state, std::move(host), true) {
     setObjectName("JPEGFilterForm");
     auto* layout = new QVBoxLayout(this);
-    GroupBox1 = new QGroupBox("Filter properties");
-    auto* grid = new QGridLayout(GroupBox1);
-    Label1 = new QLabel("Search area:");
+    PropertiesGroup = new QGroupBox("Filter properties");
+    auto* grid = new QGridLayout(PropertiesGroup);
+    BlockSizeLabel = new QLabel("Search area:");
     BlockSize = new QSlider(Qt::Horizontal);
     BlockSize->setRange(1, 8);
     BlockSize->setValue(3);
-    Label3 = new QLabel(QString::fromUtf8("± 3 pix"));
-    Label2 = new QLabel("Filter strength:");
+    BlockSizeValue = new QLabel(QString::fromUtf8("± 3 pix"));
+    MaxErrorLabel = new QLabel("Filter strength:");
     MaxError = new QSlider(Qt::Horizontal);
     MaxError->setRange(1, 32);
     MaxError->setValue(16);
-    Label4 = new QLabel("16");
-    CheckBox1 = new QCheckBox("Aggressive");
-    grid->addWidget(Label1, 0, 0);
+    MaxErrorValue = new QLabel("16");
+    AggressiveBox = new QCheckBox("Aggressive");
+    grid->addWidget(BlockSizeLabel, 0, 0);
     grid->addWidget(BlockSize, 0, 1);
-    grid->addWidget(Label3, 0, 2);
-    grid->addWidget(Label2, 1, 0);
+    grid->addWidget(BlockSizeValue, 0, 2);
+    grid->addWidget(MaxErrorLabel, 1, 0);
     grid->addWidget(MaxError, 1, 1);
-    grid->addWidget(Label4, 1, 2);
-    grid->addWidget(CheckBox1, 2, 0, 1, 3);
-    layout->addWidget(GroupBox1);
+    grid->addWidget(MaxErrorValue, 1, 2);
+    grid->addWidget(AggressiveBox, 2, 0, 1, 3);
+    layout->addWidget(PropertiesGroup);
     // The progress row keeps its room while hidden: a running filter must not grow the dialog or
     // move "OK" away from where the user aims.
     auto* progress = new QHBoxLayout;
@@ -57,15 +57,15 @@ TJPEGFilterForm::TJPEGFilterForm(TJXMainForm* owner, EngineState& state, TToolHo
     progress->addWidget(CancelButton);
     layout->addLayout(progress);
     auto* buttons = new QHBoxLayout;
-    Button1 = new QPushButton("Apply");
-    Button2 = new QPushButton("OK");
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
+    ApplyButton = new QPushButton("Apply");
+    OkButton = new QPushButton("OK");
+    buttons->addWidget(ApplyButton);
+    buttons->addWidget(OkButton);
     layout->addLayout(buttons);
     connect(BlockSize, &QSlider::valueChanged, this, &TJPEGFilterForm::BlockSizeChange);
     connect(MaxError, &QSlider::valueChanged, this, &TJPEGFilterForm::MaxErrorChange);
-    connect(Button1, &QPushButton::clicked, this, &TJPEGFilterForm::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TJPEGFilterForm::Button2Click);
+    connect(ApplyButton, &QPushButton::clicked, this, &TJPEGFilterForm::ApplyClick);
+    connect(OkButton, &QPushButton::clicked, this, &TJPEGFilterForm::OkClick);
     connect(CancelButton, &QPushButton::clicked, this, &TJPEGFilterForm::CancelClick);
 }
 
@@ -78,21 +78,21 @@ TJpegFilterSettings TJPEGFilterForm::Settings() const {
     TJpegFilterSettings s;
     s.BlockSize = BlockSize->value();
     s.MaxError = MaxError->value();
-    s.Aggressive = CheckBox1->isChecked();
+    s.Aggressive = AggressiveBox->isChecked();
     s.LumaShift = 1;
     s.HasAlpha = state_.HasAlpha;
     return s;
 }
 
-void TJPEGFilterForm::BlockSizeChange(int value) { Label3->setText(QString::fromUtf8("± %1 pix").arg(value)); }
+void TJPEGFilterForm::BlockSizeChange(int value) { BlockSizeValue->setText(QString::fromUtf8("± %1 pix").arg(value)); }
 
-void TJPEGFilterForm::MaxErrorChange(int value) { Label4->setText(QString::number(value)); }
+void TJPEGFilterForm::MaxErrorChange(int value) { MaxErrorValue->setText(QString::number(value)); }
 
 void TJPEGFilterForm::SetRunning(bool running) {
     running_ = running;
-    GroupBox1->setEnabled(!running);
-    Button1->setEnabled(!running);
-    Button2->setEnabled(!running);
+    PropertiesGroup->setEnabled(!running);
+    ApplyButton->setEnabled(!running);
+    OkButton->setEnabled(!running);
     ProgressBar->setVisible(running);
     CancelButton->setVisible(running);
     if (running)
@@ -101,7 +101,7 @@ void TJPEGFilterForm::SetRunning(bool running) {
         QApplication::restoreOverrideCursor();
 }
 
-void TJPEGFilterForm::Button1Click() {
+void TJPEGFilterForm::ApplyClick() {
     if (running_ || !state_.HasImage()) return;
     const TPixelImage source = state_.SourceImage;  // the filter's own copy: events run meanwhile
     ProgressBar->setRange(0, std::max(0, source.Height() - 1));
@@ -147,7 +147,7 @@ void TJPEGFilterForm::Button1Click() {
 
 void TJPEGFilterForm::CancelClick() { cancel_ = true; }
 
-void TJPEGFilterForm::Button2Click() {
+void TJPEGFilterForm::OkClick() {
     if (running_) return;
     if (result_ && result_->SameShape(state_.SourceImage)) {
         TToolCommit c;

@@ -27,23 +27,23 @@ public:
 
     void BlockSizeChange(int value);
     void MaxErrorChange(int value);
-    void Button1Click();  // Apply
-    void Button2Click();  // OK
+    void ApplyClick();
+    void OkClick();
     void CancelClick();
 
     // Called after each filtered row while "Apply" runs (tests use it to act mid-run).
     std::function<void(int32_t row)> OnRow;
 
-    QGroupBox* GroupBox1;
-    QLabel* Label1;
+    QGroupBox* PropertiesGroup;
+    QLabel* BlockSizeLabel;
     QSlider* BlockSize;
-    QLabel* Label3;
-    QLabel* Label2;
+    QLabel* BlockSizeValue;
+    QLabel* MaxErrorLabel;
     QSlider* MaxError;
-    QLabel* Label4;
-    QCheckBox* CheckBox1;
-    QPushButton* Button1;
-    QPushButton* Button2;
+    QLabel* MaxErrorValue;
+    QCheckBox* AggressiveBox;
+    QPushButton* ApplyButton;
+    QPushButton* OkButton;
     QProgressBar* ProgressBar;
     QPushButton* CancelButton;
 

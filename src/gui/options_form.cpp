@@ -26,18 +26,18 @@ TOptionsForm::TOptionsForm(TJXMainForm* mainForm, JxOptions& options, TScreenCap
     : TPointerform(mainForm, "Options", kPlain), options_(options), capture_(capture) {
     setObjectName("OptionsForm");
     auto* top = new QVBoxLayout(this);
-    PageControl1 = new QTabWidget;
-    top->addWidget(PageControl1);
+    Pages = new QTabWidget;
+    top->addWidget(Pages);
 
-    PageControl1->addTab(BuildPngPage(), "PNG");
-    PageControl1->addTab(BuildCapturePage(), "Screen capture");
+    Pages->addTab(BuildPngPage(), "PNG");
+    Pages->addTab(BuildCapturePage(), "Screen capture");
 
-    Button1 = new QPushButton("OK");
-    Button1->setObjectName("Button1");
-    Button1->setDefault(true);
+    OkButton = new QPushButton("OK");
+    OkButton->setObjectName("OkButton");
+    OkButton->setDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(Button1);
+    buttons->addWidget(OkButton);
     top->addLayout(buttons);
 
     BrowseScript = [this] {
@@ -51,12 +51,12 @@ TOptionsForm::TOptionsForm(TJXMainForm* mainForm, JxOptions& options, TScreenCap
 QWidget* TOptionsForm::BuildPngPage() {
     auto* png = new QWidget;
     auto* pv = new QVBoxLayout(png);
-    auto* groupBox1 = new QGroupBox("Very slow");
-    auto* g1 = new QVBoxLayout(groupBox1);
-    auto* label7 = new QLabel(
+    auto* slowGroup = new QGroupBox("Very slow");
+    auto* slowLayout = new QVBoxLayout(slowGroup);
+    auto* iterHelp = new QLabel(
         "Define an additional number of iterations for the zopfli compressor. More iterations usually give a "
         "better compression, but may require a lot more time. Try for example with 10, 15, 20, and so on.");
-    label7->setWordWrap(true);
+    iterHelp->setWordWrap(true);
     Iter = new QLineEdit;
     Iter->setObjectName("Iter");
     Iter->setMaxLength(12);
@@ -64,28 +64,28 @@ QWidget* TOptionsForm::BuildPngPage() {
     IterMessage->setObjectName("IterMessage");
     IterMessage->setWordWrap(true);
     IterMessage->setVisible(false);
-    g1->addWidget(label7);
-    g1->addWidget(Iter);
-    g1->addWidget(IterMessage);
-    auto* groupBox2 = new QGroupBox("External script");
-    auto* g2 = new QVBoxLayout(groupBox2);
-    g2->addWidget(new QLabel("Specify the path to your script:"));
+    slowLayout->addWidget(iterHelp);
+    slowLayout->addWidget(Iter);
+    slowLayout->addWidget(IterMessage);
+    auto* scriptGroup = new QGroupBox("External script");
+    auto* scriptLayout = new QVBoxLayout(scriptGroup);
+    scriptLayout->addWidget(new QLabel("Specify the path to your script:"));
     auto* scriptRow = new QHBoxLayout;
     OwnStr = new QLineEdit;
     OwnStr->setObjectName("OwnStr");
-    PngSpeedButton1 = new QToolButton;
-    PngSpeedButton1->setObjectName("PngSpeedButton1");
-    PngSpeedButton1->setText("...");
-    PngSpeedButton1->setAutoRaise(true);
-    SetGlyph(PngSpeedButton1, gFolder);
+    ChooseScriptButton = new QToolButton;
+    ChooseScriptButton->setObjectName("ChooseScriptButton");
+    ChooseScriptButton->setText("...");
+    ChooseScriptButton->setAutoRaise(true);
+    SetGlyph(ChooseScriptButton, gFolder);
     scriptRow->addWidget(OwnStr, 1);
-    scriptRow->addWidget(PngSpeedButton1);
-    g2->addLayout(scriptRow);
+    scriptRow->addWidget(ChooseScriptButton);
+    scriptLayout->addLayout(scriptRow);
     ShowConsole = new QCheckBox("Show console");
     ShowConsole->setObjectName("ShowConsole");
-    g2->addWidget(ShowConsole);
-    pv->addWidget(groupBox1);
-    pv->addWidget(groupBox2);
+    scriptLayout->addWidget(ShowConsole);
+    pv->addWidget(slowGroup);
+    pv->addWidget(scriptGroup);
     pv->addStretch(1);
     return png;
 }
@@ -145,8 +145,8 @@ void TOptionsForm::ConnectHandlers() {
     connect(ClearType, &QCheckBox::toggled, this, [this](bool on) {
         if (!loading_) options_.disableClearType = on;
     });
-    connect(PngSpeedButton1, &QToolButton::clicked, this, &TOptionsForm::PngSpeedButton1Click);
-    connect(Button1, &QPushButton::clicked, this, &TOptionsForm::Button1Click);
+    connect(ChooseScriptButton, &QToolButton::clicked, this, &TOptionsForm::ChooseScriptClick);
+    connect(OkButton, &QPushButton::clicked, this, &TOptionsForm::OkClick);
 }
 
 QString TOptionsForm::IterProblem(const QString& text) {
@@ -244,7 +244,7 @@ void TOptionsForm::PrtScClick(bool checked) {
     UpdateCaptureControls();
 }
 
-void TOptionsForm::PngSpeedButton1Click() {
+void TOptionsForm::ChooseScriptClick() {
     const QString file = BrowseScript ? BrowseScript() : QString();
     if (file.isEmpty()) return;
     const QString problem = ScriptProblem(file);
@@ -255,10 +255,10 @@ void TOptionsForm::PngSpeedButton1Click() {
     OwnStr->setText(QFileInfo(file).absoluteFilePath());
 }
 
-void TOptionsForm::Button1Click() {
+void TOptionsForm::OkClick() {
     const QString problem = IterProblem(Iter->text());
     if (!problem.isEmpty()) {
-        PageControl1->setCurrentIndex(0);
+        Pages->setCurrentIndex(0);
         Iter->setFocus();
         if (MainForm()) MainForm()->ShowMessage(problem);
         return;
@@ -271,7 +271,7 @@ void TOptionsForm::Button1Click() {
         const QString problems = capture_->Problems();
         if (!problems.isEmpty() && CaptureMessage->text() != problems) {
             UpdateCaptureControls();
-            PageControl1->setCurrentIndex(1);
+            Pages->setCurrentIndex(1);
             return;
         }
     }

@@ -34,19 +34,19 @@ public:
     void FormShow();
     void PrtScClick(bool checked);
     void HotKeyChange(int row);
-    void PngSpeedButton1Click();
-    void Button1Click();  // OK
+    void ChooseScriptClick();
+    void OkClick();
     // Keeps the text in the options when it is a good number, else shows why not.
     void IterChange(const QString& text);
 
     // The file browser; tests replace it. Returns the chosen path or empty.
     std::function<QString()> BrowseScript;
 
-    QTabWidget* PageControl1 = nullptr;
+    QTabWidget* Pages = nullptr;
     QLineEdit* Iter = nullptr;
     QLabel* IterMessage = nullptr;
     QLineEdit* OwnStr = nullptr;
-    QToolButton* PngSpeedButton1 = nullptr;
+    QToolButton* ChooseScriptButton = nullptr;
     QCheckBox* ShowConsole = nullptr;
     QCheckBox* PrtSc = nullptr;
     QCheckBox* CaptureCursor = nullptr;
@@ -55,7 +55,7 @@ public:
     QKeySequenceEdit* HotKey[3] = {};
     QLineEdit* FixedKey[3] = {};  // "PrtSc", "Alt + PrtSc", "Ctrl + PrtSc"
     QLabel* CaptureMessage = nullptr;
-    QPushButton* Button1 = nullptr;
+    QPushButton* OkButton = nullptr;
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -13,11 +13,11 @@ namespace jx {
 
 TPointerform::TPointerform(TJXMainForm* mainForm, const QString& caption, int traits)
     : QDialog(mainForm, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), main_(mainForm), traits_(traits),
-      Timer1(new QTimer(this)) {
+      fadeTimer_(new QTimer(this)) {
     setWindowTitle(caption);
     setSizeGripEnabled(false);
-    Timer1->setInterval(10);
-    connect(Timer1, &QTimer::timeout, this, &TPointerform::Timer1Timer);
+    fadeTimer_->setInterval(10);
+    connect(fadeTimer_, &QTimer::timeout, this, &TPointerform::FadeStep);
     if (traits_ & kFades) {
         alpha_ = kFadedAlpha;
         setWindowOpacity(alpha_ / 255.0);
@@ -35,16 +35,16 @@ int TPointerform::FadeDirectionFor(const QRect& m, const QRect& d) {
 void TPointerform::StartFade() {
     if (!(traits_ & kFades) || !main_) return;
     direction_ = FadeDirectionFor(main_->MainWindowRect(), frameGeometry());
-    Timer1->start();
+    fadeTimer_->start();
 }
 
-void TPointerform::Timer1Timer() {
+void TPointerform::FadeStep() {
     if (direction_ < 0 && alpha_ > kFadedAlpha) {
         --alpha_;
     } else if (direction_ > 0 && alpha_ != 255) {
         ++alpha_;
     } else {
-        Timer1->stop();
+        fadeTimer_->stop();
         return;
     }
     setWindowOpacity(alpha_ / 255.0);
@@ -103,7 +103,7 @@ void TPointerform::showEvent(QShowEvent* e) {
 void TPointerform::hideEvent(QHideEvent* e) {
     QDialog::hideEvent(e);
     if (!e->spontaneous()) ReleaseLock();
-    Timer1->stop();
+    fadeTimer_->stop();
 }
 
 void TPointerform::changeEvent(QEvent* e) {

@@ -33,10 +33,10 @@ public:
 
     int Alpha() const { return alpha_; }
     int Direction() const { return direction_; }
-    QTimer* FadeTimer() const { return Timer1; }
+    QTimer* FadeTimer() const { return fadeTimer_; }
 
     // One fade step, as the 10 ms timer does.
-    void Timer1Timer();
+    void FadeStep();
     // Decides the direction from the main window's placement and starts the timer.
     void StartFade();
 
@@ -59,7 +59,7 @@ private:
 
     TJXMainForm* main_;
     int traits_;
-    QTimer* Timer1;
+    QTimer* fadeTimer_;
     int alpha_ = kFadedAlpha;
     int direction_ = 1;
     bool holdsLock_ = false;

@@ -62,39 +62,39 @@ TResizeForm::TResizeForm(TJXMainForm* owner, EngineState& state, TToolHost host)
     : TToolDialog(owner, "ResizeForm", state, std::move(host), true) {
     setObjectName("ResizeForm");
     auto* layout = new QVBoxLayout(this);
-    GroupBox1 = new QGroupBox("Dimensions");
-    auto* grid = new QGridLayout(GroupBox1);
-    UpDown1 = SizeBox(32767);
-    UpDown2 = SizeBox(32767);
-    UpDown3 = SizeBox(1000);
-    UpDown4 = SizeBox(1000);
+    DimensionsGroup = new QGroupBox("Dimensions");
+    auto* grid = new QGridLayout(DimensionsGroup);
+    WidthBox = SizeBox(32767);
+    HeightBox = SizeBox(32767);
+    WidthPercentBox = SizeBox(1000);
+    HeightPercentBox = SizeBox(1000);
     grid->addWidget(new QLabel("Width:"), 0, 0);
-    grid->addWidget(UpDown1, 0, 1);
+    grid->addWidget(WidthBox, 0, 1);
     grid->addWidget(new QLabel("pixels"), 0, 2);
-    grid->addWidget(UpDown3, 0, 3);
+    grid->addWidget(WidthPercentBox, 0, 3);
     grid->addWidget(new QLabel("%"), 0, 4);
     grid->addWidget(new QLabel("Height:"), 1, 0);
-    grid->addWidget(UpDown2, 1, 1);
+    grid->addWidget(HeightBox, 1, 1);
     grid->addWidget(new QLabel("pixels"), 1, 2);
-    grid->addWidget(UpDown4, 1, 3);
+    grid->addWidget(HeightPercentBox, 1, 3);
     grid->addWidget(new QLabel("%"), 1, 4);
     PropSize = new QCheckBox("Constrain proportions");
     PropSize->setChecked(true);
     grid->addWidget(PropSize, 2, 0, 1, 5);
-    layout->addWidget(GroupBox1);
+    layout->addWidget(DimensionsGroup);
 
-    ToolBar1 = new QToolBar;
+    FastSizeBar = new QToolBar;
     for (int tag = 1; tag <= 4; ++tag)
-        ToolBar1->addAction(QString("1:%1").arg(tag), this, [this, tag] { FastSize(tag); });
-    layout->addWidget(ToolBar1);
+        FastSizeBar->addAction(QString("1:%1").arg(tag), this, [this, tag] { FastSize(tag); });
+    layout->addWidget(FastSizeBar);
 
     auto* method = new QHBoxLayout;
-    Label7 = new QLabel("Resampling method:");
-    ComboBox1 = new QComboBox;
-    for (int f = 0; f < kResampleFilterCount; ++f) ComboBox1->addItem(ResampleFilterName(f));
-    ComboBox1->setCurrentIndex(14);
-    method->addWidget(Label7);
-    method->addWidget(ComboBox1);
+    MethodLabel = new QLabel("Resampling method:");
+    MethodBox = new QComboBox;
+    for (int f = 0; f < kResampleFilterCount; ++f) MethodBox->addItem(ResampleFilterName(f));
+    MethodBox->setCurrentIndex(14);
+    method->addWidget(MethodLabel);
+    method->addWidget(MethodBox);
     layout->addLayout(method);
     SharpIn = SharpGroup("Sharpen (In)", &SharpInMore, &SharpInAmount);
     SharpOut = SharpGroup("Sharpen (Out)", &SharpOutMore, &SharpOutAmount);
@@ -111,26 +111,28 @@ TResizeForm::TResizeForm(TJXMainForm* owner, EngineState& state, TToolHost host)
         b->setFixedSize(24, 24);
         AnchorButtons[static_cast<size_t>(i)] = b;
         ag->addWidget(b, i / 3, i % 3);
-        connect(b, &QToolButton::clicked, this, [this, i] { PngSpeedButtonClick(i + 1); });
+        connect(b, &QToolButton::clicked, this, [this, i] { AnchorClick(i + 1); });
     }
     AnchorButtons[4]->setChecked(true);
     layout->addWidget(Anchor);
-    Button1 = new QPushButton("OK");
-    layout->addWidget(Button1);
+    OkButton = new QPushButton("OK");
+    layout->addWidget(OkButton);
 
-    Timer2 = new QTimer(this);
-    Timer2->setInterval(500);
-    connect(Timer2, &QTimer::timeout, this, &TResizeForm::Timer2Timer);
-    const std::array<QSpinBox*, 4> edits{UpDown1, UpDown2, UpDown3, UpDown4};
+    ResampleTimer = new QTimer(this);
+    ResampleTimer->setInterval(500);
+    connect(ResampleTimer, &QTimer::timeout, this, &TResizeForm::ResampleTick);
+    const std::array<QSpinBox*, 4> edits{WidthBox, HeightBox, WidthPercentBox, HeightPercentBox};
     for (int tag = 1; tag <= 4; ++tag)
         connect(edits[static_cast<size_t>(tag - 1)], &QSpinBox::valueChanged, this, [this, tag](int) {
             if (!syncing_) EditChange(tag);
         });
     connect(PropSize, &QCheckBox::clicked, this, &TResizeForm::PropSizeClick);
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this](int) { ComboBox1Change(); });
-    for (QSlider* s : {SharpInAmount, SharpOutAmount}) connect(s, &QSlider::valueChanged, this, [this](int) { ComboBox1Change(); });
-    for (QRadioButton* r : {SharpInMore, SharpOutMore}) connect(r, &QRadioButton::toggled, this, [this](bool) { ComboBox1Change(); });
-    connect(Button1, &QPushButton::clicked, this, &TResizeForm::Button1Click);
+    connect(MethodBox, &QComboBox::currentIndexChanged, this, [this](int) { ResampleOptionsChange(); });
+    for (QSlider* s : {SharpInAmount, SharpOutAmount})
+        connect(s, &QSlider::valueChanged, this, [this](int) { ResampleOptionsChange(); });
+    for (QRadioButton* r : {SharpInMore, SharpOutMore})
+        connect(r, &QRadioButton::toggled, this, [this](bool) { ResampleOptionsChange(); });
+    connect(OkButton, &QPushButton::clicked, this, &TResizeForm::OkClick);
 }
 
 void TResizeForm::showEvent(QShowEvent* e) {
@@ -150,26 +152,26 @@ void TResizeForm::showEvent(QShowEvent* e) {
     if (CanvasMode == 0) BleedTransparentColors(resizeSource_);
     previewHasAlpha_ = state_.HasAlpha;
     const bool canvas = CanvasMode != 0;
-    Label7->setVisible(!canvas);
-    ComboBox1->setVisible(!canvas);
+    MethodLabel->setVisible(!canvas);
+    MethodBox->setVisible(!canvas);
     SharpIn->setVisible(!canvas);
     SharpOut->setVisible(!canvas);
     Anchor->setVisible(canvas);
-    ToolBar1->setVisible(!canvas);
+    FastSizeBar->setVisible(!canvas);
     setWindowTitle(canvas ? "Canvas size" : "Image size");
     preview_ = resizeSource_;
-    if (canvas) PngSpeedButtonClick(anchor_);
-    Timer2->start();
+    if (canvas) AnchorClick(anchor_);
+    ResampleTimer->start();
 }
 
 void TResizeForm::ShowValues() {
     if (!linker_) return;
     syncing_ = true;
     const TSizeValues& v = linker_->Values();
-    UpDown1->setValue(v.Width);
-    UpDown2->setValue(v.Height);
-    UpDown3->setValue(v.WidthPercent);
-    UpDown4->setValue(v.HeightPercent);
+    WidthBox->setValue(v.Width);
+    HeightBox->setValue(v.Height);
+    WidthPercentBox->setValue(v.WidthPercent);
+    HeightPercentBox->setValue(v.HeightPercent);
     syncing_ = false;
 }
 
@@ -177,7 +179,7 @@ void TResizeForm::EditChange(int tag) {
     if (!linker_ || tag < 1 || tag > 4) return;
     static constexpr TSizeField kFields[4] = {TSizeField::Width, TSizeField::Height, TSizeField::WidthPercent,
                                                TSizeField::HeightPercent};
-    const std::array<QSpinBox*, 4> edits{UpDown1, UpDown2, UpDown3, UpDown4};
+    const std::array<QSpinBox*, 4> edits{WidthBox, HeightBox, WidthPercentBox, HeightPercentBox};
     // A refused value (0) puts the last good one back.
     linker_->Edit(kFields[tag - 1], edits[static_cast<size_t>(tag - 1)]->value());
     SizeChanged();
@@ -205,11 +207,11 @@ void TResizeForm::PropSizeClick(bool checked) {
     if (checked) FastSize(1);
 }
 
-void TResizeForm::ComboBox1Change() {
+void TResizeForm::ResampleOptionsChange() {
     if (linker_ && isVisible() && CanvasMode == 0) Resample();
 }
 
-void TResizeForm::PngSpeedButtonClick(int anchor) {
+void TResizeForm::AnchorClick(int anchor) {
     anchor_ = anchor;
     for (int i = 0; i < 9; ++i) {
         QToolButton* b = AnchorButtons[static_cast<size_t>(i)];
@@ -222,7 +224,7 @@ void TResizeForm::PngSpeedButtonClick(int anchor) {
 
 TResizeOptions TResizeForm::Options() const {
     TResizeOptions o;
-    o.Filter = ComboBox1->currentIndex();
+    o.Filter = MethodBox->currentIndex();
     o.SharpenInMore = SharpInMore->isChecked();
     o.SharpenInAmount = SharpInAmount->value();
     o.SharpenOutMore = SharpOutMore->isChecked();
@@ -254,7 +256,7 @@ void TResizeForm::ShowPreview() {
     if (host_.ShowPreview) host_.ShowPreview(ToQImage(preview_));
 }
 
-void TResizeForm::Timer2Timer() {
+void TResizeForm::ResampleTick() {
     if (pending_ && editCounter_ == 0) Resample();
     editCounter_ = 0;
 }
@@ -269,7 +271,7 @@ void TResizeForm::keyPressEvent(QKeyEvent* e) {
     TToolDialog::keyPressEvent(e);
 }
 
-void TResizeForm::Button1Click() {
+void TResizeForm::OkClick() {
     if (!linker_) {
         accept();
         return;
@@ -282,13 +284,13 @@ void TResizeForm::Button1Click() {
     c.Mask = TByteImage(c.Source.Width(), c.Source.Height(), 0);
     c.MaskChanged = true;
     c.HasAlpha = previewHasAlpha_;
-    Timer2->stop();
+    ResampleTimer->stop();
     Commit(std::move(c));
     accept();
 }
 
 void TResizeForm::ToolClose() {
-    Timer2->stop();
+    ResampleTimer->stop();
     pending_ = false;
     if (host_.ShowPreview) host_.ShowPreview(QImage());
     resizeSource_.Clear();

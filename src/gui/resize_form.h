@@ -40,25 +40,26 @@ public:
     bool ResamplePending() const { return pending_; }
     int CanvasAnchor() const { return anchor_; }
 
-    void EditChange(int tag);  // Edit1..Edit4 (tags 1..4) after the user's change
+    // After the user's change to a size box: tag 1 width, 2 height, 3 width %, 4 height %.
+    void EditChange(int tag);
     void FastSize(int tag);    // "1:1" .. "1:4"
     void PropSizeClick(bool checked);
-    void ComboBox1Change();    // also the sharpening controls
-    void PngSpeedButtonClick(int anchor);
-    void Timer2Timer();
-    void Button1Click();  // OK
+    void ResampleOptionsChange();  // the method and the sharpening controls
+    void AnchorClick(int anchor);
+    void ResampleTick();
+    void OkClick();
     void Resample();
     void PlaceOnCanvas();
 
-    QGroupBox* GroupBox1;
-    QSpinBox* UpDown1;
-    QSpinBox* UpDown2;
-    QSpinBox* UpDown3;
-    QSpinBox* UpDown4;
+    QGroupBox* DimensionsGroup;
+    QSpinBox* WidthBox;
+    QSpinBox* HeightBox;
+    QSpinBox* WidthPercentBox;
+    QSpinBox* HeightPercentBox;
     QCheckBox* PropSize;
-    QToolBar* ToolBar1;
-    QLabel* Label7;
-    QComboBox* ComboBox1;
+    QToolBar* FastSizeBar;
+    QLabel* MethodLabel;
+    QComboBox* MethodBox;
     QGroupBox* SharpIn;
     QRadioButton* SharpInMore;
     QSlider* SharpInAmount;
@@ -67,8 +68,8 @@ public:
     QSlider* SharpOutAmount;
     QGroupBox* Anchor;
     std::array<QToolButton*, 9> AnchorButtons{};
-    QPushButton* Button1;
-    QTimer* Timer2;
+    QPushButton* OkButton;
+    QTimer* ResampleTimer;
 
 protected:
     void showEvent(QShowEvent* e) override;

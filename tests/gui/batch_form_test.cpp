@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QMessageBox>
@@ -55,7 +56,7 @@ protected:
             sizes_[p.filename().string()] = fs::file_size(p);
         }
     }
-    QString Cell(int row, int col) const { return form_->ListView1->topLevelItem(row)->text(col); }
+    QString Cell(int row, int col) const { return form_->FileList->topLevelItem(row)->text(col); }
 
     fs::path base_;
     std::unique_ptr<jx::SessionFolder> session_;
@@ -68,14 +69,14 @@ protected:
 TEST_F(BatchFormTest, CommandLineFolderEndsWithTotalsAndKeepsOnlySmallerFiles) {
     CopySuite();
     form_->FormShow({"--batch", QString::fromStdString((base_ / "in").string())});
-    const int n = form_->ListView1->topLevelItemCount();
+    const int n = form_->FileList->topLevelItemCount();
     ASSERT_EQ(n, 6);
-    EXPECT_EQ(form_->ListView1->headerItem()->text(jx::TBatchForm::colRatio), "Ratio");
+    EXPECT_EQ(form_->FileList->headerItem()->text(jx::TBatchForm::colRatio), "Ratio");
     EXPECT_EQ(Cell(0, jx::TBatchForm::colOut), "-----");
     form_->DelSrc->setChecked(true);
-    form_->Button1Click();
+    form_->StartStopClick();
 
-    EXPECT_EQ(form_->Button1->text(), "Start");
+    EXPECT_EQ(form_->StartButton->text(), "Start");
     ASSERT_FALSE(form_->BatchResult->isHidden());
     EXPECT_EQ(form_->BatchResult->item(0, 0)->text(), " Files processed");
     EXPECT_EQ(form_->BatchResult->item(0, 1)->text(), "6 ");
@@ -95,7 +96,7 @@ TEST_F(BatchFormTest, CommandLineFolderEndsWithTotalsAndKeepsOnlySmallerFiles) {
             EXPECT_LT(fs::file_size(p), sizes_[name]) << name;
             EXPECT_EQ(Cell(i, jx::TBatchForm::colLoss), "0.00") << name;
         }
-        EXPECT_EQ(form_->ListView1->topLevelItem(i)->checkState(0), Qt::Unchecked);
+        EXPECT_EQ(form_->FileList->topLevelItem(i)->checkState(0), Qt::Unchecked);
     }
     EXPECT_EQ(form_->BatchResult->item(2, 1)->text(), QString("%1 ").arg(skipped));
     EXPECT_LT(skipped, n);
@@ -104,7 +105,7 @@ TEST_F(BatchFormTest, CommandLineFolderEndsWithTotalsAndKeepsOnlySmallerFiles) {
     // The optimised files again: nothing pays now, so every row is a skip and no file changes.
     for (auto& [name, size] : sizes_) size = fs::file_size(base_ / "in" / name);
     form_->CheckAll(0);
-    form_->Button1Click();
+    form_->StartStopClick();
     EXPECT_EQ(form_->BatchResult->item(2, 1)->text(), QString("%1 ").arg(n));
     for (int i = 0; i < n; ++i) EXPECT_EQ(Cell(i, jx::TBatchForm::colRatio), "skip") << i;
     for (const auto& [name, size] : sizes_) EXPECT_EQ(fs::file_size(base_ / "in" / name), size) << name;
@@ -113,15 +114,15 @@ TEST_F(BatchFormTest, CommandLineFolderEndsWithTotalsAndKeepsOnlySmallerFiles) {
 TEST_F(BatchFormTest, DestinationChecksUseTheTextsAsTheyStand) {
     CopySuite();
     form_->FormShow({QString::fromStdString((base_ / "in").string())});
-    form_->Edit1->setText(QString::fromStdString((base_ / "nowhere").string()));
-    form_->Button1Click();
+    form_->DestinationEdit->setText(QString::fromStdString((base_ / "nowhere").string()));
+    form_->StartStopClick();
     ASSERT_EQ(told_.size(), 1);
     EXPECT_EQ(told_[0], "Destination folder does not exist!");
 
     // Quantizing into the source folders asks first; No runs nothing.
-    form_->Edit1->clear();
+    form_->DestinationEdit->clear();
     main_->State().BatchQuantize = true;
-    form_->Button1Click();
+    form_->StartStopClick();
     ASSERT_EQ(asked_.size(), 1);
     EXPECT_TRUE(asked_[0].startsWith("Destination folder is not selected! The files will be overwritten"));
     EXPECT_EQ(Cell(0, jx::TBatchForm::colOut), "-----");
@@ -137,8 +138,8 @@ TEST_F(BatchFormTest, QuantizingIntoTheSourceFolderAsksFirst) {
     main_->State().BatchQuantize = true;
     for (const QString& typed : {in + "/", in + "/../in"}) {
         asked_.clear();
-        form_->Edit1->setText(typed);
-        form_->Button1Click();
+        form_->DestinationEdit->setText(typed);
+        form_->StartStopClick();
         ASSERT_EQ(asked_.size(), 1) << typed.toStdString();
         EXPECT_EQ(asked_[0], jx::kBatchNoDestinationQuestion);
     }
@@ -158,7 +159,7 @@ TEST_F(BatchFormTest, QuantizingIntoTheSourceFolderAsksFirst) {
         QTest::keyClick(box, Qt::Key_Return);
     });
     poll.start(5);
-    form_->Button1Click();
+    form_->StartStopClick();
     EXPECT_EQ(defaultButton, QMessageBox::No);
     EXPECT_FALSE(poll.isActive());
     for (int i = 0; i < 6; ++i) EXPECT_EQ(Cell(i, jx::TBatchForm::colOut), "-----");
@@ -169,9 +170,29 @@ TEST_F(BatchFormTest, AFolderAddedTwiceListsEachFileOnce) {
     CopySuite();
     const QString in = QString::fromStdString((base_ / "in").string());
     form_->FormShow({in});
-    ASSERT_EQ(form_->ListView1->topLevelItemCount(), 6);
+    ASSERT_EQ(form_->FileList->topLevelItemCount(), 6);
     EXPECT_TRUE(form_->AddPaths({in, in + "/", in + "/basn0g01.png"}));
-    EXPECT_EQ(form_->ListView1->topLevelItemCount(), 6);
+    EXPECT_EQ(form_->FileList->topLevelItemCount(), 6);
+}
+
+// The tool-bar's remove buttons, found by name as a user finds them by their look, each do what
+// they say: one row goes and the next takes its place, then every row goes.
+TEST_F(BatchFormTest, RemoveButtonsTakeTheSelectedRowThenEveryRow) {
+    CopySuite();
+    form_->FormShow({QString::fromStdString((base_ / "in").string())});
+    ASSERT_EQ(form_->FileList->topLevelItemCount(), 6);
+    const QString second = Cell(1, jx::TBatchForm::colName), third = Cell(2, jx::TBatchForm::colName);
+    form_->FileList->setCurrentItem(form_->FileList->topLevelItem(1));
+    auto* removeSelected = form_->findChild<QAction*>("RemoveSelectedButton");
+    auto* removeAll = form_->findChild<QAction*>("RemoveAllButton");
+    ASSERT_NE(removeSelected, nullptr);
+    ASSERT_NE(removeAll, nullptr);
+    removeSelected->trigger();
+    ASSERT_EQ(form_->FileList->topLevelItemCount(), 5);
+    EXPECT_TRUE(form_->FileList->findItems(second, Qt::MatchExactly, jx::TBatchForm::colName).isEmpty());
+    EXPECT_EQ(form_->FileList->currentItem()->text(jx::TBatchForm::colName), third);
+    removeAll->trigger();
+    EXPECT_EQ(form_->FileList->topLevelItemCount(), 0);
 }
 
 // A refused row and an animated GIF say why in the row itself: the reason is in the text and,
@@ -182,25 +203,25 @@ TEST_F(BatchFormTest, RowsSayWhyAFileWasRefusedOrKept) {
     jx::test::WriteAnimatedGif((base_ / "in" / "anim.gif").string(), 60, 40, 4);
     const auto gif = jx::test::ReadBytes(base_ / "in" / "anim.gif");
     form_->FormShow({QString::fromStdString((base_ / "in").string())});
-    ASSERT_EQ(form_->ListView1->topLevelItemCount(), 3);  // anim.gif, photo.bmp, photo.png
+    ASSERT_EQ(form_->FileList->topLevelItemCount(), 3);  // anim.gif, photo.bmp, photo.png
     form_->DelSrc->setChecked(true);
-    form_->Button1Click();
+    form_->StartStopClick();
 
-    QTreeWidgetItem* refused = form_->ListView1->topLevelItem(1);
+    QTreeWidgetItem* refused = form_->FileList->topLevelItem(1);
     ASSERT_EQ(refused->text(jx::TBatchForm::colName), "photo.bmp");
     EXPECT_EQ(refused->text(jx::TBatchForm::colOut), "error");
     EXPECT_TRUE(refused->text(jx::TBatchForm::colLoss).endsWith("photo.png already exists"));
     EXPECT_EQ(refused->toolTip(jx::TBatchForm::colLoss), refused->text(jx::TBatchForm::colLoss));
     EXPECT_TRUE(fs::exists(base_ / "in" / "photo.bmp"));
 
-    QTreeWidgetItem* anim = form_->ListView1->topLevelItem(0);
+    QTreeWidgetItem* anim = form_->FileList->topLevelItem(0);
     ASSERT_EQ(anim->text(jx::TBatchForm::colName), "anim.gif");
     EXPECT_NE(anim->text(jx::TBatchForm::colOut), "error");
     EXPECT_EQ(anim->toolTip(jx::TBatchForm::colName), "anim.gif: 4 frames drawn as one still picture; the source is kept");
     EXPECT_FALSE(anim->icon(jx::TBatchForm::colName).isNull());
     EXPECT_EQ(jx::test::ReadBytes(base_ / "in" / "anim.gif"), gif);
     // A plain row carries no tooltip.
-    EXPECT_TRUE(form_->ListView1->topLevelItem(2)->toolTip(jx::TBatchForm::colLoss).isEmpty());
+    EXPECT_TRUE(form_->FileList->topLevelItem(2)->toolTip(jx::TBatchForm::colLoss).isEmpty());
 }
 
 TEST_F(BatchFormTest, EscIsStopAndDropsWaitWhileRunning) {
@@ -212,10 +233,10 @@ TEST_F(BatchFormTest, EscIsStopAndDropsWaitWhileRunning) {
         dropTaken = form_->AddPaths({QString::fromStdString((base_ / "in").string())});
         QTest::keyClick(form_.get(), Qt::Key_Escape);
     });
-    form_->Button1Click();
+    form_->StartStopClick();
     EXPECT_FALSE(dropTaken);
     EXPECT_FALSE(form_->Running());
-    EXPECT_EQ(form_->ListView1->topLevelItemCount(), 6);
+    EXPECT_EQ(form_->FileList->topLevelItemCount(), 6);
     // Stopped early: some row never ran, and nothing was lost.
     bool untouched = false;
     for (int i = 0; i < 6; ++i) untouched |= Cell(i, jx::TBatchForm::colOut) == "-----";

@@ -36,9 +36,9 @@ protected:
 
 TEST_F(ColorDlgTest, ShowsTheStartColourInEveryField) {
     EXPECT_EQ(dlg_->windowTitle(), "Color dialog");
-    EXPECT_EQ(dlg_->GroupBox1->title(), "HTML Colors");
-    EXPECT_EQ(dlg_->Button1->text(), "OK");
-    EXPECT_EQ(dlg_->ToolButton2->toolTip(), "Copy color to clipboard");
+    EXPECT_EQ(dlg_->NamedColorsGroup->title(), "HTML Colors");
+    EXPECT_EQ(dlg_->OkButton->text(), "OK");
+    EXPECT_EQ(dlg_->CopyCodeButton->toolTip(), "Copy color to clipboard");
     EXPECT_EQ(dlg_->EditHEX->text(), "FF8000");
     EXPECT_EQ(dlg_->EditR->value(), 255);
     EXPECT_EQ(dlg_->EditG->value(), 128);
@@ -68,13 +68,13 @@ TEST_F(ColorDlgTest, HexCodeAppliesOnEnterOrPasteAndRefusalsRestoreIt) {
     EXPECT_EQ(dlg_->EditHEX->text(), "00FF00");
 
     QGuiApplication::clipboard()->setText(" 0xff8000 ");
-    dlg_->ToolButton3Click();
+    dlg_->PasteCodeClick();
     EXPECT_EQ(dlg_->EditHEX->text(), "FF8000");
     EXPECT_EQ(dlg_->Picker().Color().R, 255);
     QGuiApplication::clipboard()->setText("#ff80");
-    dlg_->ToolButton3Click();
+    dlg_->PasteCodeClick();
     EXPECT_EQ(dlg_->EditHEX->text(), "FF8000");
-    dlg_->ToolButton2Click();
+    dlg_->CopyCodeClick();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "FF8000");
 }
 
@@ -90,18 +90,18 @@ TEST_F(ColorDlgTest, FieldsCapAndGreyKeepsTheHue) {
 }
 
 TEST_F(ColorDlgTest, DragsOutsideThePicturesClamp) {
-    QTest::mousePress(dlg_->Image4, Qt::LeftButton, {}, QPoint(1000, 1000));
-    QTest::mouseRelease(dlg_->Image4, Qt::LeftButton, {}, QPoint(1000, 1000));
+    QTest::mousePress(dlg_->NamedGrid, Qt::LeftButton, {}, QPoint(1000, 1000));
+    QTest::mouseRelease(dlg_->NamedGrid, Qt::LeftButton, {}, QPoint(1000, 1000));
     const jx::TRgbBytes last = jx::NamedColorRgb(549);
     EXPECT_EQ(dlg_->Picker().Color().R, last.R);
     EXPECT_EQ(dlg_->Picker().Color().B, last.B);
     EXPECT_EQ(dlg_->Picker().Color().A, 200);
 
-    QTest::mousePress(dlg_->Image3, Qt::LeftButton, {}, QPoint(-30, 5));
-    QTest::mouseRelease(dlg_->Image3, Qt::LeftButton, {}, QPoint(-30, 5));
+    QTest::mousePress(dlg_->AlphaPicker, Qt::LeftButton, {}, QPoint(-30, 5));
+    QTest::mouseRelease(dlg_->AlphaPicker, Qt::LeftButton, {}, QPoint(-30, 5));
     EXPECT_EQ(dlg_->EditA->value(), 0);
-    QTest::mousePress(dlg_->Image1, Qt::LeftButton, {}, QPoint(400, -20));
-    QTest::mouseRelease(dlg_->Image1, Qt::LeftButton, {}, QPoint(400, -20));
+    QTest::mousePress(dlg_->SquarePicker, Qt::LeftButton, {}, QPoint(400, -20));
+    QTest::mouseRelease(dlg_->SquarePicker, Qt::LeftButton, {}, QPoint(400, -20));
     EXPECT_EQ(dlg_->EditS->value(), 100);
     EXPECT_EQ(dlg_->EditV->value(), 100);
 }
@@ -118,11 +118,11 @@ TEST_F(ColorDlgTest, SwatchesRestoreAndTakeTheNamedColours) {
     EXPECT_EQ(dlg_->EditHEX->text(), "FF8000");
     EXPECT_EQ(dlg_->EditA->value(), 200);
     // The "New" swatch's opaque half shows the colour exactly.
-    EXPECT_EQ(dlg_->Image5->Picture().pixel(390, 20), qRgb(255, 128, 0));
+    EXPECT_EQ(dlg_->NewSwatch->Picture().pixel(390, 20), qRgb(255, 128, 0));
 }
 
 TEST_F(ColorDlgTest, OkGivesResultSixWithWorkingSpaceValuesEscAnotherResult) {
-    dlg_->Button1->click();
+    dlg_->OkButton->click();
     EXPECT_EQ(dlg_->result(), TColorDlgForm::kModalYes);
     jx::TPixelRec want = dlg_->Picker().Color();
     state_.Convert(want);

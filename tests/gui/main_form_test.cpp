@@ -266,7 +266,7 @@ TEST_F(MainFormTest, DroppedFilesOpenOrGoToTheBatchWindow) {
     EXPECT_FALSE(form_->State().HasImage());
     // The batch window's turn: it takes the drop and the main window steps aside.
     ASSERT_NE(form_->BatchForm(), nullptr);
-    EXPECT_EQ(form_->BatchForm()->ListView1->topLevelItemCount(), 2);
+    EXPECT_EQ(form_->BatchForm()->FileList->topLevelItemCount(), 2);
     EXPECT_FALSE(form_->isVisible());
     form_->BatchForm()->close();
     EXPECT_TRUE(form_->isVisible());
@@ -279,7 +279,7 @@ TEST_F(MainFormTest, DroppedFilesOpenOrGoToTheBatchWindow) {
     form_->DropFiles({SuiteFile("basn2c08.png"), "/tmp/some.PAL"});
     EXPECT_EQ(form_->StatusText(0), "basn3p02.png");
     EXPECT_TRUE(form_->BatchForm()->isVisible());
-    EXPECT_EQ(form_->BatchForm()->ListView1->topLevelItemCount(), 1);
+    EXPECT_EQ(form_->BatchForm()->FileList->topLevelItemCount(), 1);
     EXPECT_TRUE(messages_.isEmpty());
 }
 

@@ -85,7 +85,7 @@ TEST_F(OptionsFormTest, IterIsAWholeNumberFromOneToAThousand) {
         EXPECT_EQ(form_->Options().iter, "15") << bad;
     }
     // "OK" with a bad number says so and stays open.
-    dlg_->Button1->click();
+    dlg_->OkButton->click();
     EXPECT_TRUE(dlg_->isVisible());
     EXPECT_EQ(messages_.size(), 1);
     for (const char* good : {"1", "1000", "42"}) {
@@ -117,11 +117,11 @@ TEST_F(OptionsFormTest, ScriptMustBeExecutableOrShell) {
     dlg_->show();
     QString pick = QString::fromStdString(plain);
     dlg_->BrowseScript = [&] { return pick; };
-    dlg_->PngSpeedButton1Click();
+    dlg_->ChooseScriptClick();
     EXPECT_EQ(messages_.size(), 1);
     EXPECT_EQ(form_->Options().own, "");
     pick = QString::fromStdString(exe);
-    dlg_->PngSpeedButton1Click();
+    dlg_->ChooseScriptClick();
     EXPECT_EQ(form_->Options().own, exe);  // case kept
 }
 

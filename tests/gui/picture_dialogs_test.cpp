@@ -110,7 +110,7 @@ TEST_F(PictureDialogsTest, IconFramesAreWrittenAsTheListShowsThem) {
     form_->OpenImage(QString::fromStdString(ico));
     jx::TIconForm* f = form_->IconForm();
     ASSERT_TRUE(f->isVisible());
-    QTreeWidget* list = f->ListView1();
+    QTreeWidget* list = f->FrameList();
     ASSERT_EQ(list->topLevelItemCount(), 3);
     EXPECT_EQ(list->topLevelItem(0)->checkState(0), Qt::Checked);
     EXPECT_EQ(list->topLevelItem(1)->checkState(0), Qt::Unchecked);  // 8 bits

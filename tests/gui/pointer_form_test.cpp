@@ -33,18 +33,18 @@ TEST(FadeSteps, ThirtyOneStepsToTheFloorAndBack) {
     d.show();
     d.FadeTimer()->stop();
     // Drive the timer by hand from fully opaque towards translucent.
-    for (int i = 0; i < 31; ++i) d.Timer1Timer();  // the direction is whatever the position gave
+    for (int i = 0; i < 31; ++i) d.FadeStep();  // the direction is whatever the position gave
     d.move(form.frameGeometry().center());
     d.StartFade();
     d.FadeTimer()->stop();
     ASSERT_EQ(d.Direction(), -1);
     int steps = 0;
     while (d.Alpha() > TPointerform::kFadedAlpha && steps < 100) {
-        d.Timer1Timer();
+        d.FadeStep();
         ++steps;
     }
     EXPECT_EQ(d.Alpha(), 224);
-    d.Timer1Timer();
+    d.FadeStep();
     EXPECT_EQ(d.Alpha(), 224);
 
     d.move(form.frameGeometry().topLeft() - QPoint(50, 50));
@@ -53,7 +53,7 @@ TEST(FadeSteps, ThirtyOneStepsToTheFloorAndBack) {
     ASSERT_EQ(d.Direction(), 1);
     steps = 0;
     while (d.Alpha() < 255 && steps < 100) {
-        d.Timer1Timer();
+        d.FadeStep();
         ++steps;
     }
     EXPECT_EQ(steps, 31);

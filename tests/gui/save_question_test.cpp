@@ -154,7 +154,7 @@ TEST_F(SaveQuestionTest, IconAndPaletteSavesAskAboutTheExtensionTheyGive) {
     // "Save icon" swaps the extension typed for the type's own.
     const fs::path ico = Existing("frames.ico");
     jx::TIconForm* icon = form_->IconForm();
-    EXPECT_EQ(Drive([&] { icon->Button2Click(); }, "frames.png", 1, QMessageBox::No), QStringList{Question(ico)});
+    EXPECT_EQ(Drive([&] { icon->SaveIconClick(); }, "frames.png", 1, QMessageBox::No), QStringList{Question(ico)});
     EXPECT_EQ(Bytes(ico), Mine());
     EXPECT_FALSE(fs::exists(base_ / "frames.png"));
 }

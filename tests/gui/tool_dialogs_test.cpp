@@ -78,7 +78,7 @@ TEST_F(ImageTools, ColorCorrectionPreviewsCommitsAndCancels) {
     EXPECT_EQ(state.WorkingImage[0][3].A, 150);
     EXPECT_EQ(state.SourceImage, original);
     state.WorkingImage = TPixelImage(6, 4);  // a quantized view meanwhile must not matter
-    d.Button1->click();
+    d.OkButton->click();
     ASSERT_EQ(host.commits.size(), 1u);
     const TToolCommit& c = host.commits[0];
     EXPECT_TRUE(c.MaskChanged);
@@ -102,24 +102,24 @@ TEST_F(ImageTools, AlphaConversionCaptionsAndCommit) {
     TAConv d(nullptr, state, host.Host());
     d.show();
     EXPECT_EQ(host.locks, 1);
-    EXPECT_EQ(d.GroupBox1->title(), "Treshold - 127");
+    EXPECT_EQ(d.ThresholdGroup->title(), "Treshold - 127");
     d.ThresholdBar->setValue(100);
-    EXPECT_EQ(d.GroupBox1->title(), "Treshold - 100");
+    EXPECT_EQ(d.ThresholdGroup->title(), "Treshold - 100");
     EXPECT_EQ(state.WorkingImage[0][2].A, 255);
-    d.ComboBox1->setCurrentIndex(7);
-    EXPECT_EQ(d.GroupBox1->title(), "Amount - 100%");
+    d.DitheringBox->setCurrentIndex(7);
+    EXPECT_EQ(d.ThresholdGroup->title(), "Amount - 100%");
     d.ThresholdBar->setValue(0);
-    EXPECT_EQ(d.GroupBox1->title(), "Amount - 0%");
-    d.ComboBox1->setCurrentIndex(0);
+    EXPECT_EQ(d.ThresholdGroup->title(), "Amount - 0%");
+    d.DitheringBox->setCurrentIndex(0);
     EXPECT_EQ(d.ThresholdBar->value(), 100);  // the stored threshold comes back
-    d.ComboBox1->setCurrentIndex(2);
+    d.DitheringBox->setCurrentIndex(2);
     EXPECT_EQ(d.ThresholdBar->value(), 0);
-    d.PngSpeedButton1->click();  // the fake picker gives blue
+    d.MatteButton->click();  // the fake picker gives blue
     EXPECT_EQ(state.BackgroundColor, 0xFF0000);
 
     const TAlphaConvertSettings s = d.Settings();
     state.WorkingImage = TPixelImage(6, 4);
-    d.Button1->click();
+    d.OkButton->click();
     ASSERT_EQ(host.commits.size(), 1u);
     TPixelImage expect = ConvertAlpha(original, s, state.BayerMatrices[3]);
     RefreshSourcePixels(state, expect);
@@ -138,7 +138,7 @@ TEST_F(ImageTools, AlphaConversionCaptionsAndCommit) {
     d.close();
     EXPECT_EQ(host.commits.size(), 1u);
     EXPECT_EQ(host.requantizes, 1);
-    EXPECT_EQ(d.ComboBox1->currentIndex(), 2);  // settings last the run
+    EXPECT_EQ(d.DitheringBox->currentIndex(), 2);  // settings last the run
 }
 
 TEST_F(ImageTools, JpegFilterOkWithoutApplyChangesNothing) {
@@ -146,20 +146,20 @@ TEST_F(ImageTools, JpegFilterOkWithoutApplyChangesNothing) {
     d.show();
     EXPECT_EQ(host.locks, 1);
     d.BlockSize->setValue(5);
-    EXPECT_EQ(d.Label3->text(), QString::fromUtf8("± 5 pix"));
-    d.Button2->click();
+    EXPECT_EQ(d.BlockSizeValue->text(), QString::fromUtf8("± 5 pix"));
+    d.OkButton->click();
     EXPECT_TRUE(host.commits.empty());
     EXPECT_EQ(host.requantizes, 1);
     EXPECT_EQ(host.unlocks, 1);
 
     d.show();
     d.MaxError->setValue(32);
-    d.Button1->click();
+    d.ApplyButton->click();
     ASSERT_TRUE(d.Applied());
     TPixelImage expect;
     ASSERT_TRUE(JpegFilter(original, expect, d.Settings()));
     EXPECT_EQ(state.WorkingImage, expect);
-    d.Button2->click();
+    d.OkButton->click();
     ASSERT_EQ(host.commits.size(), 1u);
     RefreshSourcePixels(state, expect);
     EXPECT_EQ(host.commits[0].Source, expect);
@@ -173,13 +173,13 @@ TEST_F(ImageTools, JpegFilterCancelCloseAndDeleteWhileRunning) {
         EXPECT_TRUE(d.Running());
         if (row == 1) d.CancelClick();
     };
-    d.Button1->click();
+    d.ApplyButton->click();
     EXPECT_FALSE(d.Running());
     EXPECT_FALSE(d.Applied());
     EXPECT_EQ(state.WorkingImage, original);
 
     d.OnRow = [&](int32_t) { d.reject(); };
-    d.Button1->click();
+    d.ApplyButton->click();
     EXPECT_FALSE(d.isVisible());
     EXPECT_FALSE(d.Applied());
     EXPECT_TRUE(host.commits.empty());
@@ -188,7 +188,7 @@ TEST_F(ImageTools, JpegFilterCancelCloseAndDeleteWhileRunning) {
     auto* gone = new TJPEGFilterForm(nullptr, state, host.Host());
     gone->show();
     gone->OnRow = [&](int32_t) { delete gone; };
-    gone->Button1->click();  // must return safely with the dialog gone
+    gone->ApplyButton->click();  // must return safely with the dialog gone
     EXPECT_TRUE(host.commits.empty());
     EXPECT_EQ(host.unlocks, 2);
 }
@@ -220,15 +220,15 @@ TEST_F(ImageTools, ResizeKeepsTheWorkingShapeAndCommitsOnce) {
     d.show();
     EXPECT_EQ(d.windowTitle(), "Image size");
     EXPECT_EQ(host.locks, 1);
-    d.UpDown1->setValue(3);
-    EXPECT_EQ(d.UpDown2->value(), 10);  // 10.5 to even
-    EXPECT_EQ(d.UpDown3->value(), 150);
+    d.WidthBox->setValue(3);
+    EXPECT_EQ(d.HeightBox->value(), 10);  // 10.5 to even
+    EXPECT_EQ(d.WidthPercentBox->value(), 150);
     EXPECT_TRUE(d.ResamplePending());
-    d.UpDown1->setValue(0);  // refused: the last good width comes back
-    EXPECT_EQ(d.UpDown1->value(), 3);
+    d.WidthBox->setValue(0);  // refused: the last good width comes back
+    EXPECT_EQ(d.WidthBox->value(), 3);
     EXPECT_EQ(state.WorkingImage.Width(), 2);
     EXPECT_EQ(state.WorkingImage.Height(), 7);
-    d.Button1->click();
+    d.OkButton->click();
     ASSERT_EQ(host.commits.size(), 1u);
     const TToolCommit& c = host.commits[0];
     EXPECT_EQ(c.Source.Width(), 3);
@@ -249,8 +249,8 @@ TEST_F(ImageTools, CanvasSizeAnchorsAndEscape) {
     d.show();
     EXPECT_EQ(d.windowTitle(), "Canvas size");
     EXPECT_FALSE(d.PropSize->isChecked());
-    d.UpDown1->setValue(9);
-    d.UpDown2->setValue(5);
+    d.WidthBox->setValue(9);
+    d.HeightBox->setValue(5);
     d.AnchorButtons[8]->click();
     EXPECT_EQ(d.CanvasAnchor(), 9);
     EXPECT_TRUE(d.AnchorButtons[8]->isChecked());
@@ -266,8 +266,8 @@ TEST_F(ImageTools, CanvasSizeAnchorsAndEscape) {
     EXPECT_EQ(state.SourceImage, original);
 
     d.show();
-    d.UpDown2->setValue(6);
-    d.Button1->click();
+    d.HeightBox->setValue(6);
+    d.OkButton->click();
     ASSERT_EQ(host.commits.size(), 1u);
     EXPECT_TRUE(host.commits[0].HasAlpha);  // the canvas grew
     EXPECT_EQ(host.commits[0].Source.Height(), 6);
@@ -288,18 +288,18 @@ TEST_F(ImageTools, DialogsKeepTheirSizeThroughTheirActions) {
         TJPEGFilterForm d(nullptr, state, host.Host());
         d.show();
         const QSize before = Settled(d);
-        const QPoint ok = PlaceIn(d, d.Button2);
+        const QPoint ok = PlaceIn(d, d.OkButton);
         QSize during;
         d.OnRow = [&](int32_t) {
             during = Settled(d);
             EXPECT_TRUE(d.ProgressBar->isVisible());
         };
         for (int run = 0; run < 2; ++run) {
-            d.Button1->click();
+            d.ApplyButton->click();
             ASSERT_TRUE(d.Applied());
             EXPECT_EQ(during, before);
             EXPECT_EQ(Settled(d), before);
-            EXPECT_EQ(PlaceIn(d, d.Button2), ok);
+            EXPECT_EQ(PlaceIn(d, d.OkButton), ok);
             EXPECT_FALSE(d.ProgressBar->isVisible());
         }
         d.close();
@@ -311,7 +311,7 @@ TEST_F(ImageTools, DialogsKeepTheirSizeThroughTheirActions) {
         for (int mode = 1; mode <= 4; ++mode) {
             d.Modes->button(mode)->click();
             d.StrengthBar->setValue(8 * mode);
-            d.Button1->click();
+            d.ApplyButton->click();
             EXPECT_EQ(Settled(d), before) << mode;
         }
         d.close();
@@ -320,8 +320,8 @@ TEST_F(ImageTools, DialogsKeepTheirSizeThroughTheirActions) {
         TAConv d(nullptr, state, host.Host());
         d.show();
         const QSize before = Settled(d);
-        for (int method = 0; method < d.ComboBox1->count(); ++method) {
-            d.ComboBox1->setCurrentIndex(method);
+        for (int method = 0; method < d.DitheringBox->count(); ++method) {
+            d.DitheringBox->setCurrentIndex(method);
             for (int v : {0, 100, 255}) {
                 d.ThresholdBar->setValue(v);
                 EXPECT_EQ(Settled(d), before) << method << " " << v;
@@ -343,9 +343,9 @@ TEST_F(ImageTools, DialogsKeepTheirSizeThroughTheirActions) {
         TResizeForm d(nullptr, state, host.Host());
         d.show();
         const QSize before = Settled(d);
-        d.UpDown1->setValue(12);
-        d.Timer2Timer();
-        d.Timer2Timer();
+        d.WidthBox->setValue(12);
+        d.ResampleTick();
+        d.ResampleTick();
         EXPECT_EQ(Settled(d), before);
         d.close();
     }
@@ -360,9 +360,9 @@ TEST_F(ImageTools, ResizeCapsEachSideOnItsOwn) {
     TResizeForm d(nullptr, state, host.Host());
     d.show();
     ASSERT_TRUE(d.PropSize->isChecked());
-    d.UpDown1->setValue(10);
-    EXPECT_EQ(d.UpDown2->value(), 32767);
-    d.Button1->click();
+    d.WidthBox->setValue(10);
+    EXPECT_EQ(d.HeightBox->value(), 32767);
+    d.OkButton->click();
     ASSERT_EQ(host.commits.size(), 1u);
     EXPECT_EQ(host.commits[0].Source.Width(), 10);
     EXPECT_EQ(host.commits[0].Source.Height(), 4096);

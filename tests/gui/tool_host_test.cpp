@@ -99,11 +99,11 @@ TEST_F(ToolHostTest, ResizePreviewsInTheViewAndUndoGivesImageMaskAndPaletteBack)
     EXPECT_FALSE(form_->ToolBar1()->isEnabled());
     EXPECT_FALSE(form_->Router().Route("Canvas resize"));  // one tool at a time
 
-    d->UpDown1->setValue(16);  // proportions constrained: 16 x 16
+    d->WidthBox->setValue(16);  // proportions constrained: 16 x 16
     d->Resample();
     EXPECT_EQ(form_->ViewImage().size(), QSize(16, 16));
     EXPECT_TRUE(State().WorkingImage.SameShape(State().SourceImage));  // the preview is not the engine's
-    d->Button1->click();
+    d->OkButton->click();
     EXPECT_FALSE(d->isVisible());
     EXPECT_TRUE(form_->ToolBar1()->isEnabled());
     EXPECT_EQ(State().ImageWidth(), 16);
@@ -121,7 +121,7 @@ TEST_F(ToolHostTest, ClosingAToolWithoutOkChangesNothing) {
 
     form_->Router().Route("Canvas resize");
     TResizeForm* r = Tools().ResizeForm();
-    r->UpDown1->setValue(40);  // canvas edits place at once
+    r->WidthBox->setValue(40);  // canvas edits place at once
     EXPECT_EQ(form_->ViewImage().size(), QSize(40, 32));
     QTest::keyClick(r, Qt::Key_Escape);
     EXPECT_FALSE(r->isVisible());
@@ -136,7 +136,7 @@ TEST_F(ToolHostTest, ClosingAToolWithoutOkChangesNothing) {
     EXPECT_EQ(State().WorkingImage, quantized);
 
     form_->Router().Route("Filter");
-    Tools().JPEGFilterForm()->Button2->click();  // OK without Apply
+    Tools().JPEGFilterForm()->OkButton->click();  // OK without Apply
     ExpectSame(Snapshot(State()), before);
     EXPECT_EQ(form_->UndoStore().Count(), 2);
     EXPECT_FALSE(form_->Locked());
@@ -154,7 +154,7 @@ TEST_F(ToolHostTest, ColorCorrectionClearsTheMaskAndUndoGivesItBack) {
     TColorCorrection* d = Tools().ColorCorrection();
     ASSERT_TRUE(d->isVisible());
     d->AlphaLo->setValue(127);
-    d->Button1->click();
+    d->OkButton->click();
     EXPECT_EQ(State().QualityMask, TByteImage(32, 32, 0));
     for (int64_t i = 0; i < State().SourceImage.Count(); ++i)
         ASSERT_TRUE(State().SourceImage.Data()[i].A == 0 || State().SourceImage.Data()[i].A >= 127);
@@ -172,7 +172,7 @@ TEST_F(ToolHostTest, AlphaConversionCommitsInTrueColorAndUndoGivesThePaletteBack
     TAConv* d = Tools().AConv();
     ASSERT_TRUE(d->isVisible());
     EXPECT_TRUE(form_->Locked());
-    d->Button1->click();
+    d->OkButton->click();
     for (int64_t i = 0; i < State().SourceImage.Count(); ++i) {
         const uint8_t a = State().SourceImage.Data()[i].A;
         ASSERT_TRUE(a == 0 || a == 255);
@@ -189,11 +189,11 @@ TEST_F(ToolHostTest, NoiseFilterAppliedThenOkIsOneUndoableState) {
     const Snapshot before(State());
     Button("ToolButton23")->trigger();
     TJPEGFilterForm* d = Tools().JPEGFilterForm();
-    d->CheckBox1->setChecked(true);
+    d->AggressiveBox->setChecked(true);
     d->MaxError->setValue(32);
-    d->Button1->click();
+    d->ApplyButton->click();
     ASSERT_TRUE(d->Applied());
-    d->Button2->click();
+    d->OkButton->click();
     EXPECT_FALSE(d->isVisible());
     EXPECT_NE(State().SourceImage, before.Source);
     ExpectUndoGivesBack(before);
