@@ -40,7 +40,7 @@ public:
     // The colour picker used by "Custom..."; returns nothing when the user cancels.
     std::function<std::optional<QColor>(QColor initial)> PickColor;
 
-    // Handlers named after their controls.
+    // Handlers named after the control or choice they serve.
     void ApplyClick();
     void ColorsSelect();
     void ColorsChange(const QString& text);
@@ -55,6 +55,7 @@ public:
     void ReserveBarChange(int position);
     void PriorityBarChange(int position);
     void ThresholdBarChange(int position);
+    // Any dithering choice (mode, pattern size, edges, delicate): the image is remapped.
     void DitheringChange();
     void DitherBarChange(int position);
     void DitherBarMouseUp();
