@@ -116,7 +116,7 @@ void TAlphaCommands::Grid1Click() {
     ChooseBackgroundGrid(form_.State());
     CheckBackground();
     form_.RenderImageView();
-    form_.Form6()->exec();
+    form_.GridSettingsForm()->exec();
 }
 
 void TAlphaCommands::Picture1Click() {

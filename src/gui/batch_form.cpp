@@ -249,7 +249,8 @@ void TBatchForm::FormShow(const QStringList& parameters) {
         mainWasVisible_ = main_->isVisible();
         mainGeometry_ = main_->frameGeometry();
         main_->hide();
-        if (main_->Form5() && main_->ToolButton27() && main_->ToolButton27()->isChecked()) main_->Form5()->hide();
+        if (main_->QuantizerSettingsForm() && main_->ToolButton27() && main_->ToolButton27()->isChecked())
+            main_->QuantizerSettingsForm()->hide();
         main_->State().BatchQuantize = false;
     }
     FileList->clear();
@@ -380,7 +381,7 @@ void TBatchForm::StartStopClick() {
     options.Png.iter = o.iter;
     options.Png.ownScript = o.own;
     options.Png.showConsole = o.showConsole;
-    if (quantize && main_->Form5()) options.Quantize = main_->Form5()->Settings();
+    if (quantize && main_->QuantizerSettingsForm()) options.Quantize = main_->QuantizerSettingsForm()->Settings();
 
     StartButton->setText("Stop");
     SetControlsEnabled(false);
@@ -468,13 +469,13 @@ void TBatchForm::RemoveSelectedClick() {
 void TBatchForm::RemoveAllClick() { FileList->clear(); }
 
 void TBatchForm::SettingsClick() {
-    if (!main_ || !main_->Form5()) return;
+    if (!main_ || !main_->QuantizerSettingsForm()) return;
     EngineState& s = main_->State();
     s.BatchQuantize = true;
-    main_->Form5()->exec();
+    main_->QuantizerSettingsForm()->exec();
     bool quantize = false;
     try {
-        quantize = ParseColorCount(main_->Form5()->Settings().ColorCount) > 0;
+        quantize = ParseColorCount(main_->QuantizerSettingsForm()->Settings().ColorCount) > 0;
     } catch (const std::exception&) {
     }
     s.BatchQuantize = quantize;
@@ -547,7 +548,8 @@ void TBatchForm::FormClose() {
     if (!main_) return;
     main_->State().BatchQuantize = false;
     main_->ClearCancel();
-    if (main_->Form5() && main_->ToolButton27() && main_->ToolButton27()->isChecked()) main_->Form5()->show();
+    if (main_->QuantizerSettingsForm() && main_->ToolButton27() && main_->ToolButton27()->isChecked())
+        main_->QuantizerSettingsForm()->show();
     const std::string session = main_->SessionPath();
     if (!session.empty()) ::unlink((session + kBatchTempName).c_str());
     if (mainWasVisible_) {

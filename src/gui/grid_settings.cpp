@@ -43,102 +43,103 @@ QImage DrawGridPreview(int width, int height, int32_t cellSize, const TPixelRec&
     return img;
 }
 
-TForm6::TForm6(TJXMainForm* mainForm, EngineState& state, std::function<void()> renderImage,
-               std::function<std::optional<TPixelRec>(const TPixelRec&)> pickColor)
+TGridSettingsForm::TGridSettingsForm(TJXMainForm* mainForm, EngineState& state,
+                                     std::function<void()> renderImage,
+                                     std::function<std::optional<TPixelRec>(const TPixelRec&)> pickColor)
     : TPointerform(mainForm, "Grid settings", kPlain), PickColor(std::move(pickColor)), state_(state),
       renderImage_(std::move(renderImage)) {
-    setObjectName("Form6");
+    setObjectName("GridSettingsForm");
     if (!PickColor) {
         PickColor = [this](const TPixelRec& start) {
             TColorDlgForm picker(MainForm(), state_);
             return picker.Pick(start);
         };
     }
-    Label1 = new QLabel("Grid size:");
-    ComboBox1 = new QComboBox;
-    ComboBox1->addItems({"4x4", "8x8", "16x16", "32x32"});
-    Label2 = new QLabel("Grid colors:");
-    ComboBox2 = new QComboBox;
-    for (const TGridPreset& p : GridPresets()) ComboBox2->addItem(p.Name);
-    ComboBox2->addItem("Custom");
-    Shape1 = new TShape;
-    Shape2 = new TShape;
-    PaintBox1 = new QLabel;
-    PaintBox1->setFixedSize(122, 119);
+    GridSizeLabel = new QLabel("Grid size:");
+    GridSize = new QComboBox;
+    GridSize->addItems({"4x4", "8x8", "16x16", "32x32"});
+    ColorPresetLabel = new QLabel("Grid colors:");
+    ColorPreset = new QComboBox;
+    for (const TGridPreset& p : GridPresets()) ColorPreset->addItem(p.Name);
+    ColorPreset->addItem("Custom");
+    FirstColor = new TShape;
+    SecondColor = new TShape;
+    Preview = new QLabel;
+    Preview->setFixedSize(122, 119);
 
     auto* l = new QGridLayout(this);
-    l->addWidget(Label1, 0, 0);
-    l->addWidget(ComboBox1, 0, 1);
-    l->addWidget(Label2, 1, 0);
-    l->addWidget(ComboBox2, 1, 1);
+    l->addWidget(GridSizeLabel, 0, 0);
+    l->addWidget(GridSize, 0, 1);
+    l->addWidget(ColorPresetLabel, 1, 0);
+    l->addWidget(ColorPreset, 1, 1);
     auto* shapes = new QHBoxLayout;
-    shapes->addWidget(Shape1);
-    shapes->addWidget(Shape2);
+    shapes->addWidget(FirstColor);
+    shapes->addWidget(SecondColor);
     l->addLayout(shapes, 2, 0, 1, 2);
-    l->addWidget(PaintBox1, 0, 2, 3, 1);
+    l->addWidget(Preview, 0, 2, 3, 1);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     SetDefaults();
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this](int) { ComboBox1Change(true); });
-    connect(ComboBox2, &QComboBox::currentIndexChanged, this, [this](int) { ComboBox2Change(true); });
-    Shape1->MouseDown = [this] { Shape1MouseDown(); };
-    Shape2->MouseDown = [this] { Shape2MouseDown(); };
+    connect(GridSize, &QComboBox::currentIndexChanged, this, [this](int) { GridSizeChange(true); });
+    connect(ColorPreset, &QComboBox::currentIndexChanged, this, [this](int) { ColorPresetChange(true); });
+    FirstColor->MouseDown = [this] { FirstColorMouseDown(); };
+    SecondColor->MouseDown = [this] { SecondColorMouseDown(); };
 }
 
-void TForm6::SetDefaults() {
+void TGridSettingsForm::SetDefaults() {
     {
-        const QSignalBlocker b1(ComboBox1), b2(ComboBox2);
-        ComboBox1->setCurrentIndex(1);
-        ComboBox2->setCurrentIndex(0);
+        const QSignalBlocker sizeBlock(GridSize), presetBlock(ColorPreset);
+        GridSize->setCurrentIndex(1);
+        ColorPreset->setCurrentIndex(0);
     }
     for (TPixelRec& c : state_.GridColors) c.A = 255;
-    ComboBox1Change(false);
-    ComboBox2Change(false);
+    GridSizeChange(false);
+    ColorPresetChange(false);
 }
 
-void TForm6::Render() {
+void TGridSettingsForm::Render() {
     if (renderImage_ && state_.HasImage()) renderImage_();
 }
 
-void TForm6::ComboBox1Change(bool fromComboBox) {
-    state_.GridCellSize = GridCellSizeFor(std::max(ComboBox1->currentIndex(), 0));
+void TGridSettingsForm::GridSizeChange(bool fromComboBox) {
+    state_.GridCellSize = GridCellSizeFor(std::max(GridSize->currentIndex(), 0));
     if (!fromComboBox) return;
-    PaintBox1Paint();
+    PaintPreview();
     Render();
 }
 
-void TForm6::ComboBox2Change(bool fromComboBox) {
-    ApplyGridPreset(state_, ComboBox2->currentIndex());  // "Custom" keeps the colours
+void TGridSettingsForm::ColorPresetChange(bool fromComboBox) {
+    ApplyGridPreset(state_, ColorPreset->currentIndex());  // "Custom" keeps the colours
     if (!fromComboBox) return;
     const TPixelRec& a = state_.GridColors[0];
     const TPixelRec& b = state_.GridColors[1];
-    Shape1->SetBrush(a.R, a.G, a.B);
-    Shape2->SetBrush(b.R, b.G, b.B);
-    PaintBox1Paint();
+    FirstColor->SetBrush(a.R, a.G, a.B);
+    SecondColor->SetBrush(b.R, b.G, b.B);
+    PaintPreview();
     Render();
 }
 
-void TForm6::FormShow() {
+void TGridSettingsForm::FormShow() {
     const TPixelRec& a = state_.GridColors[0];
     const TPixelRec& b = state_.GridColors[1];
-    Shape1->SetBrush(a.R, a.G, a.B);
-    Shape2->SetBrush(b.R, b.G, b.B);
-    PaintBox1Paint();
+    FirstColor->SetBrush(a.R, a.G, a.B);
+    SecondColor->SetBrush(b.R, b.G, b.B);
+    PaintPreview();
     Render();
 }
 
-void TForm6::showEvent(QShowEvent* e) {
+void TGridSettingsForm::showEvent(QShowEvent* e) {
     TPointerform::showEvent(e);
     if (!e->spontaneous()) FormShow();
 }
 
-void TForm6::PaintBox1Paint() {
-    PaintBox1->setPixmap(QPixmap::fromImage(DrawGridPreview(PaintBox1->width(), PaintBox1->height(),
+void TGridSettingsForm::PaintPreview() {
+    Preview->setPixmap(QPixmap::fromImage(DrawGridPreview(Preview->width(), Preview->height(),
                                                             state_.GridCellSize, state_.GridColors[0],
                                                             state_.GridColors[1])));
 }
 
-void TForm6::ShapeMouseDown(int which) {
+void TGridSettingsForm::ShapeMouseDown(int which) {
     TPixelRec start;
     const TPixelRec& current = state_.GridColors[static_cast<size_t>(which)];
     start.R = current.R;
@@ -148,12 +149,12 @@ void TForm6::ShapeMouseDown(int which) {
     const std::optional<TPixelRec> picked = PickColor ? PickColor(start) : std::nullopt;
     if (!picked) return;
     state_.GridColors[static_cast<size_t>(which)] = *picked;
-    (which == 0 ? Shape1 : Shape2)->SetBrush(picked->R, picked->G, picked->B);
+    (which == 0 ? FirstColor : SecondColor)->SetBrush(picked->R, picked->G, picked->B);
     {
-        const QSignalBlocker block(ComboBox2);  // "Custom" must not rewrite the colours
-        ComboBox2->setCurrentIndex(kCustomIndex);
+        const QSignalBlocker block(ColorPreset);  // "Custom" must not rewrite the colours
+        ColorPreset->setCurrentIndex(kCustomIndex);
     }
-    PaintBox1Paint();
+    PaintPreview();
     Render();
 }
 

@@ -33,7 +33,7 @@ QImage DrawGridPreview(int width, int height, int32_t cellSize, const TPixelRec&
 
 // "Grid settings": the cell size and the two colours of the checkerboard behind translucent
 // pixels. Every change applies at once.
-class TForm6 : public TPointerform {
+class TGridSettingsForm : public TPointerform {
     Q_OBJECT
 public:
     static constexpr int kCustomIndex = 8;
@@ -41,26 +41,26 @@ public:
     // renderImage redraws the preview (called only with a source image); pickColor runs the
     // colour picker from a start colour and gives the chosen colour, or nothing on cancel. Unset,
     // a colour picker of its own is used.
-    TForm6(TJXMainForm* mainForm, EngineState& state, std::function<void()> renderImage = {},
-           std::function<std::optional<TPixelRec>(const TPixelRec&)> pickColor = {});
+    TGridSettingsForm(TJXMainForm* mainForm, EngineState& state, std::function<void()> renderImage = {},
+                      std::function<std::optional<TPixelRec>(const TPixelRec&)> pickColor = {});
 
     // The start-up defaults (8-pixel cells, "Light"), set without drawing anything.
     void SetDefaults();
 
     // Handlers named after their controls; fromComboBox is false when the main window calls them.
-    void ComboBox1Change(bool fromComboBox);
-    void ComboBox2Change(bool fromComboBox);
-    void Shape1MouseDown() { ShapeMouseDown(0); }
-    void Shape2MouseDown() { ShapeMouseDown(1); }
+    void GridSizeChange(bool fromComboBox);
+    void ColorPresetChange(bool fromComboBox);
+    void FirstColorMouseDown() { ShapeMouseDown(0); }
+    void SecondColorMouseDown() { ShapeMouseDown(1); }
     void FormShow();
 
-    QLabel* Label1;
-    QComboBox* ComboBox1;
-    QLabel* Label2;
-    QComboBox* ComboBox2;
-    TShape* Shape1;
-    TShape* Shape2;
-    QLabel* PaintBox1;
+    QLabel* GridSizeLabel;
+    QComboBox* GridSize;
+    QLabel* ColorPresetLabel;
+    QComboBox* ColorPreset;
+    TShape* FirstColor;
+    TShape* SecondColor;
+    QLabel* Preview;
 
     std::function<std::optional<TPixelRec>(const TPixelRec&)> PickColor;
 
@@ -69,7 +69,7 @@ protected:
 
 private:
     void ShapeMouseDown(int which);
-    void PaintBox1Paint();
+    void PaintPreview();
     void Render();
 
     EngineState& state_;

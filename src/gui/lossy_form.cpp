@@ -46,8 +46,8 @@ QGroupBox* Holding(const QString& caption, QWidget* w) {
 
 }  // namespace
 
-TForm7::TForm7(TJXMainForm* owner) : TPointerform(owner, "Lossy", kFades | kLocksMainWindow) {
-    setObjectName("Form7");
+TLossyForm::TLossyForm(TJXMainForm* owner) : TPointerform(owner, "Lossy", kFades | kLocksMainWindow) {
+    setObjectName("LossyForm");
     owner->State().BackgroundColor = 0xFFFFFF;
     auto* v = new QVBoxLayout(this);
     pages_ = new QTabWidget;
@@ -58,29 +58,29 @@ TForm7::TForm7(TJXMainForm* owner) : TPointerform(owner, "Lossy", kFades | kLock
     auto* jpeg = new QWidget;
     auto* jg = new QGridLayout(jpeg);
     jpegQuality_ = Bar(100, 75);
-    groupBox1_ = Holding("Quality - 75", jpegQuality_);
+    jpegQualityGroup_ = Holding("Quality - 75", jpegQuality_);
     cs_ = RadioGroup("Space", {"RGB", "YUV"}, csItems_);
     chroma_ = RadioGroup("Chroma quality", {"Frequency", "Spatial"}, chromaItems_);
     ss_ = RadioGroup("Subsampling", {"4:4:4", "4:2:2", "4:2:0"}, ssItems_);
     chromaBar_ = Bar(75, 37);
     chromaQ_ = Holding("Quality - 37", chromaBar_);
-    checkBox1_ = new QCheckBox("Progressive");
+    progressive_ = new QCheckBox("Progressive");
     quantTable_ = new QComboBox;
     quantTable_->addItems({"JPEG Annex K", "Flat", "Custom, tuned for MS-SSIM", "ImageMagick table by N. Robidoux",
                            "Custom, tuned for PSNR-HVS", "Table from paper by Klein, Silverstein and Carney"});
     // Pairs the installed cjpeg cannot be given stay in the list, disabled.
     if (auto* m = qobject_cast<QStandardItemModel*>(quantTable_->model()))
         for (int i = 0; i < quantTable_->count(); ++i) m->item(i)->setEnabled(QuantTableAvailable(uint8_t(i)));
-    panel1_ = new QPushButton("Matte");
-    panel1_->setObjectName("Panel1");
+    matteButton_ = new QPushButton("Matte");
+    matteButton_->setObjectName("MatteButton");
     jpegSize_ = new QLabel(" -");
-    jg->addWidget(groupBox1_, 0, 0, 1, 2);
+    jg->addWidget(jpegQualityGroup_, 0, 0, 1, 2);
     jg->addWidget(cs_, 1, 0);
     jg->addWidget(chroma_, 1, 1);
     jg->addWidget(ss_, 2, 0, 1, 2);
     jg->addWidget(chromaQ_, 2, 0, 1, 2);  // in place of the subsampling group
-    jg->addWidget(checkBox1_, 3, 0);
-    jg->addWidget(panel1_, 3, 1);
+    jg->addWidget(progressive_, 3, 0);
+    jg->addWidget(matteButton_, 3, 1);
     jg->addWidget(quantTable_, 4, 0, 1, 2);
     jg->addWidget(Holding("Size", jpegSize_), 5, 0, 1, 2);
     pages_->addTab(jpeg, "JPEG");
@@ -96,51 +96,51 @@ TForm7::TForm7(TJXMainForm* owner) : TPointerform(owner, "Lossy", kFades | kLock
     wv->addLayout(presetRow);
     webpQuality_ = Bar(100, 75);
     alphaQuality_ = Bar(100, 100);
-    groupBox2_ = Holding("Quality - 75", webpQuality_);
-    groupBox3_ = Holding("Alpha quality - 100", alphaQuality_);
+    webpQualityGroup_ = Holding("Quality - 75", webpQuality_);
+    alphaQualityGroup_ = Holding("Alpha quality - 100", alphaQuality_);
     webpSize_ = new QLabel(" -");
-    wv->addWidget(groupBox2_);
-    wv->addWidget(groupBox3_);
+    wv->addWidget(webpQualityGroup_);
+    wv->addWidget(alphaQualityGroup_);
     wv->addWidget(Holding("Size", webpSize_));
     pages_->addTab(webp, "WEBP");
     pages_->addTab(new QWidget, "BPG");
 
     auto* buttons = new QHBoxLayout;
-    button1_ = new QPushButton("Save");
-    button3_ = new QPushButton("Def.Quality");
-    button2_ = new QPushButton("Cancel");
-    buttons->addWidget(button1_);
-    buttons->addWidget(button3_);
-    buttons->addWidget(button2_);
+    saveButton_ = new QPushButton("Save");
+    defaultQualityButton_ = new QPushButton("Def.Quality");
+    cancelButton_ = new QPushButton("Cancel");
+    buttons->addWidget(saveButton_);
+    buttons->addWidget(defaultQualityButton_);
+    buttons->addWidget(cancelButton_);
     v->addLayout(buttons);
 
-    connect(button1_, &QPushButton::clicked, this, &TForm7::Button1Click);
-    connect(button2_, &QPushButton::clicked, this, [this] { close(); });
-    connect(button3_, &QPushButton::clicked, this, &TForm7::Button3Click);
-    connect(panel1_, &QPushButton::clicked, this, &TForm7::Panel1Click);
+    connect(saveButton_, &QPushButton::clicked, this, &TLossyForm::SaveClick);
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { close(); });
+    connect(defaultQualityButton_, &QPushButton::clicked, this, &TLossyForm::DefaultQualityClick);
+    connect(matteButton_, &QPushButton::clicked, this, &TLossyForm::MatteClick);
     for (auto* group : {&csItems_, &chromaItems_, &ssItems_})
         for (QRadioButton* b : *group)
-            connect(b, &QRadioButton::clicked, this, &TForm7::CheckBox1Click);
-    connect(checkBox1_, &QCheckBox::clicked, this, &TForm7::CheckBox1Click);
-    connect(quantTable_, &QComboBox::activated, this, &TForm7::CheckBox1Click);
-    connect(webpPreset_, &QComboBox::activated, this, &TForm7::CheckBox1Click);
+            connect(b, &QRadioButton::clicked, this, &TLossyForm::SettingChange);
+    connect(progressive_, &QCheckBox::clicked, this, &TLossyForm::SettingChange);
+    connect(quantTable_, &QComboBox::activated, this, &TLossyForm::SettingChange);
+    connect(webpPreset_, &QComboBox::activated, this, &TLossyForm::SettingChange);
     SetDefaults();
     // Sized here, not left to a window manager: without one it would open squashed.
     resize(sizeHint());
 }
 
-QSlider* TForm7::Bar(int max, int value) {
+QSlider* TLossyForm::Bar(int max, int value) {
     auto* s = new QSlider(Qt::Horizontal);
     s->setRange(1, max);
     s->setValue(value);
     s->setTickPosition(QSlider::NoTicks);
     s->installEventFilter(this);
     connect(s, &QSlider::valueChanged, this, [this, s] { UpdateCaptions(s); });
-    connect(s, &QSlider::sliderReleased, this, &TForm7::RenderPreview);
+    connect(s, &QSlider::sliderReleased, this, &TLossyForm::RenderPreview);
     return s;
 }
 
-bool TForm7::eventFilter(QObject* o, QEvent* e) {
+bool TLossyForm::eventFilter(QObject* o, QEvent* e) {
     if (e->type() == QEvent::KeyRelease && qobject_cast<QSlider*>(o)) {
         const int k = static_cast<QKeyEvent*>(e)->key();
         if (k != Qt::Key_Escape && !static_cast<QKeyEvent*>(e)->isAutoRepeat()) RenderPreview();
@@ -148,19 +148,19 @@ bool TForm7::eventFilter(QObject* o, QEvent* e) {
     return TPointerform::eventFilter(o, e);
 }
 
-void TForm7::UpdateCaptions(QSlider* changed) {
+void TLossyForm::UpdateCaptions(QSlider* changed) {
     if (changed == chromaBar_) {
         chromaQ_->setTitle("Quality - " + QString::number(chromaBar_->value()));
         return;
     }
-    groupBox1_->setTitle("Quality - " + QString::number(jpegQuality_->value()));
-    groupBox2_->setTitle("Quality - " + QString::number(webpQuality_->value()));
-    groupBox3_->setTitle("Alpha quality - " + QString::number(alphaQuality_->value()));
+    jpegQualityGroup_->setTitle("Quality - " + QString::number(jpegQuality_->value()));
+    webpQualityGroup_->setTitle("Quality - " + QString::number(webpQuality_->value()));
+    alphaQualityGroup_->setTitle("Alpha quality - " + QString::number(alphaQuality_->value()));
     chromaBar_->setMaximum(jpegQuality_->value());
     chromaBar_->setValue(jpegQuality_->value() / 2);
 }
 
-void TForm7::SetDefaults() {
+void TLossyForm::SetDefaults() {
     jpegQuality_->setValue(75);
     chromaBar_->setRange(1, 75);
     chromaBar_->setValue(37);
@@ -171,26 +171,26 @@ void TForm7::SetDefaults() {
     csItems_[1]->setChecked(true);
     ssItems_[2]->setChecked(true);
     chromaItems_[1]->setChecked(true);
-    checkBox1_->setChecked(true);
+    progressive_->setChecked(true);
     quantTable_->setCurrentIndex(3);
     ss_->setVisible(true);
     chromaQ_->setVisible(false);
 }
 
-int TForm7::Checked(const std::vector<QRadioButton*>& group) {
+int TLossyForm::Checked(const std::vector<QRadioButton*>& group) {
     for (size_t i = 0; i < group.size(); ++i)
         if (group[i]->isChecked()) return static_cast<int>(i);
     return 0;
 }
 
-TLossySettings TForm7::Settings() const {
+TLossySettings TLossyForm::Settings() const {
     TLossySettings s;
     s.JpegQuality = jpegQuality_->value();
     s.ChromaQuality = chromaBar_->value();
     s.Space = Checked(csItems_);
     s.Chroma = Checked(chromaItems_);
     s.Subsampling = Checked(ssItems_);
-    s.Progressive = checkBox1_->isChecked();
+    s.Progressive = progressive_->isChecked();
     s.QuantTable = quantTable_->currentIndex();
     s.Preset = webpPreset_->currentText().toStdString();
     s.WebpQuality = webpQuality_->value();
@@ -198,9 +198,9 @@ TLossySettings TForm7::Settings() const {
     return s;
 }
 
-QString TForm7::SizeText() const { return (tag_ == 1 ? webpSize_ : jpegSize_)->text(); }
+QString TLossyForm::SizeText() const { return (tag_ == 1 ? webpSize_ : jpegSize_)->text(); }
 
-void TForm7::ShowFor(int tag, const QString& destination) {
+void TLossyForm::ShowFor(int tag, const QString& destination) {
     if (isVisible()) close();
     tag_ = tag == 1 ? 1 : 0;
     destination_ = destination;
@@ -210,7 +210,7 @@ void TForm7::ShowFor(int tag, const QString& destination) {
     activateWindow();
 }
 
-void TForm7::showEvent(QShowEvent* e) {
+void TLossyForm::showEvent(QShowEvent* e) {
     TPointerform::showEvent(e);
     if (shown_) return;
     shown_ = true;
@@ -230,13 +230,13 @@ void TForm7::showEvent(QShowEvent* e) {
     RenderPreview();
 }
 
-void TForm7::RecolourMatte() {
+void TLossyForm::RecolourMatte() {
     const int32_t c = MainForm()->State().BackgroundColor;
     const QColor colour(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
-    panel1_->setStyleSheet(QString("background-color: %1; color: %2").arg(colour.name(), (c & 0xFFFFFF) > 8421503 ? "black" : "white"));
+    matteButton_->setStyleSheet(QString("background-color: %1; color: %2").arg(colour.name(), (c & 0xFFFFFF) > 8421503 ? "black" : "white"));
 }
 
-void TForm7::CheckBox1Click() {
+void TLossyForm::SettingChange() {
     const bool yuv = Checked(csItems_) == 1 && !MainForm()->State().IsGrey;
     const bool spatial = Checked(chromaItems_) == 1;
     chroma_->setEnabled(yuv);
@@ -247,7 +247,7 @@ void TForm7::CheckBox1Click() {
     RenderPreview();
 }
 
-void TForm7::SetControlsEnabled(bool enabled) {
+void TLossyForm::SetControlsEnabled(bool enabled) {
     for (QWidget* w : findChildren<QWidget*>()) {
         if (w == cs_ || w == chroma_ || w == ss_ || w == chromaQ_) continue;
         if (qobject_cast<QGroupBox*>(w) || qobject_cast<QSlider*>(w) || qobject_cast<QPushButton*>(w) ||
@@ -269,7 +269,7 @@ void TForm7::SetControlsEnabled(bool enabled) {
     chromaQ_->setEnabled(yuv);
 }
 
-void TForm7::RenderPreview() {
+void TLossyForm::RenderPreview() {
     if (rendering_ || !isVisible() || testFile_.empty()) return;
     TJXMainForm* main = MainForm();
     if (!main->State().HasImage()) return;
@@ -300,12 +300,12 @@ void TForm7::RenderPreview() {
     }
 }
 
-void TForm7::Button3Click() {
+void TLossyForm::DefaultQualityClick() {
     SetDefaults();
-    CheckBox1Click();
+    SettingChange();
 }
 
-void TForm7::Panel1Click() {
+void TLossyForm::MatteClick() {
     EngineState& st = MainForm()->State();
     TColorDlgForm picker(MainForm(), st);
     TPixelRec start{};
@@ -317,7 +317,7 @@ void TForm7::Panel1Click() {
     RenderPreview();
 }
 
-void TForm7::Button1Click() {
+void TLossyForm::SaveClick() {
     TJXMainForm* main = MainForm();
     const QString format = tag_ == 1 ? "webp" : "jpg";
     // "No" keeps the dialog and its settings: the file in the way may still be moved aside.
@@ -332,7 +332,7 @@ void TForm7::Button1Click() {
     close();
 }
 
-void TForm7::done(int result) {
+void TLossyForm::done(int result) {
     if (rendering_) {
         // Esc or Cancel during a render: stop the encoder, close once the render has returned.
         closeAfterRender_ = true;
@@ -342,7 +342,7 @@ void TForm7::done(int result) {
     TPointerform::done(result);
 }
 
-void TForm7::closeEvent(QCloseEvent* e) {
+void TLossyForm::closeEvent(QCloseEvent* e) {
     if (rendering_) {
         done(QDialog::Rejected);
         e->ignore();
@@ -351,7 +351,7 @@ void TForm7::closeEvent(QCloseEvent* e) {
     TPointerform::closeEvent(e);
 }
 
-void TForm7::FormClose() {
+void TLossyForm::FormClose() {
     if (!shown_) return;
     shown_ = false;
     TJXMainForm* main = MainForm();

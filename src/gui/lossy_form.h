@@ -19,10 +19,10 @@ namespace jx {
 // The quality bars: a position change updates the captions, a release renders.
 class TMyTrackBar;
 
-class TForm7 : public TPointerform {
+class TLossyForm : public TPointerform {
     Q_OBJECT
 public:
-    explicit TForm7(TJXMainForm* owner);
+    explicit TLossyForm(TJXMainForm* owner);
 
     // Shows the dialog for the page (0 JPEG, 1 WebP) and the destination file. A file there now
     // counts as one the user chose to replace; one that appears later is asked about at Save.
@@ -30,10 +30,11 @@ public:
 
     void SetDefaults();
     void RenderPreview();
-    void Button1Click();  // Save
-    void Button3Click();  // Def.Quality
-    void CheckBox1Click();
-    void Panel1Click();   // Matte
+    void SaveClick();
+    void DefaultQualityClick();
+    // Any encoder choice: the groups it governs follow, then the preview renders.
+    void SettingChange();
+    void MatteClick();
 
     TLossySettings Settings() const;
     QString SizeText() const;
@@ -67,15 +68,15 @@ private:
     TBackgroundMode savedBackground_ = TBackgroundMode::Grid;
 
     QTabWidget* pages_;
-    QGroupBox *groupBox1_, *chromaQ_, *groupBox2_, *groupBox3_, *cs_, *chroma_, *ss_;
+    QGroupBox *jpegQualityGroup_, *chromaQ_, *webpQualityGroup_, *alphaQualityGroup_, *cs_, *chroma_, *ss_;
     QSlider *jpegQuality_, *chromaBar_, *webpQuality_, *alphaQuality_;
     std::vector<QRadioButton*> csItems_, chromaItems_, ssItems_;
-    QCheckBox* checkBox1_;
+    QCheckBox* progressive_;
     QComboBox* quantTable_;
     QComboBox* webpPreset_;
-    QPushButton* panel1_;
+    QPushButton* matteButton_;
     QLabel *jpegSize_, *webpSize_;
-    QPushButton *button1_, *button2_, *button3_;
+    QPushButton *saveButton_, *cancelButton_, *defaultQualityButton_;
 };
 
 }  // namespace jx

@@ -27,7 +27,7 @@ void TJXMainForm::PasteClick() {
         TOpenTarget target{state_, settings, *this, current};
         if (!PasteCommand(target, bitmap, SessionPath(), *undoStore_, [this](const std::string& w) { Warning(w); }))
             return;
-        form5_->SetColorCountText(QString::fromStdString(settings.ColorCount));
+        quantizerSettingsForm_->SetColorCountText(QString::fromStdString(settings.ColorCount));
         currentFileName_ = QString::fromStdString(current.Name);
         currentFileSize_ = current.Size;
         image1_->setVisible(true);

@@ -139,17 +139,17 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     resize(900, 640);
 
     maskCrop_ = new TMaskCropView(*this);
-    form5_ = new TForm5(this, state_);
-    RegisterToolDialog(form5_);
+    quantizerSettingsForm_ = new TQuantizerSettingsForm(this, state_);
+    RegisterToolDialog(quantizerSettingsForm_);
     tools_ = std::make_unique<TToolDialogs>(*this);
     capture_ = new TScreenCapture(*this);
     optionsForm_ = new TOptionsForm(this, options_, capture_);
     aboutForm_ = new TAboutForm(this);
     colorDlg_ = new TColorDlgForm(this, state_);
-    form5_->PickColor = [this](QColor initial) {
+    quantizerSettingsForm_->PickColor = [this](QColor initial) {
         return PickOpaqueColor(initial, [this](const TPixelRec& start) { return PickColor(start); });
     };
-    form6_ = new TForm6(this, state_, [this] { RenderImageView(); },
+    gridSettingsForm_ = new TGridSettingsForm(this, state_, [this] { RenderImageView(); },
                         [this](const TPixelRec& start) { return PickColor(start); });
     alphaCommands_ = new TAlphaCommands(*this, *tabControl1_);
     QList<QAction*> buttons = toolBar1_->actions();
@@ -376,13 +376,13 @@ void TJXMainForm::FirstShow(const QString& commandLineImage) {
     lastMousePoint_ = QPoint(0, 0);
     mouseOutside_ = true;
     state_.BatchQuantize = false;
-    state_.LumaShift = static_cast<uint8_t>(form5_->UpDown1->value());
+    state_.LumaShift = static_cast<uint8_t>(quantizerSettingsForm_->VisualPerception->value());
     if (session_) {
         // quillox from beside jx (or the build tree), the other tools from PATH. A failure is shown
         // and the window goes on: saving reports each missing tool when it runs.
         Guard([&] { installedTools_ = InstallTools(LocateTools(ExecutableDir()), session_->Path()); });
     }
-    form6_->SetDefaults();
+    gridSettingsForm_->SetDefaults();
     state_.QuickAddPreview = false;
     mainWindowRect_ = frameGeometry();
     state_.PaletteSortType = 1;
@@ -539,12 +539,12 @@ TIconForm* TJXMainForm::IconForm() {
     return iconForm_;
 }
 
-TForm7* TJXMainForm::Form7() {
-    if (!form7_) {
-        form7_ = new TForm7(this);
-        RegisterToolDialog(form7_);
+TLossyForm* TJXMainForm::LossyForm() {
+    if (!lossyForm_) {
+        lossyForm_ = new TLossyForm(this);
+        RegisterToolDialog(lossyForm_);
     }
-    return form7_;
+    return lossyForm_;
 }
 
 TSaveRequest TJXMainForm::MakeSaveRequest(const QString& fileName, int filterIndex) {
@@ -597,7 +597,7 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
     if (result.qualityDialog) {
         // Nothing is written yet: the quality dialog encodes, shows and saves.
         SetStatus(4, QString());
-        Form7()->ShowFor(result.qualityDialogWebp ? 1 : 0, QString::fromStdString(result.path));
+        LossyForm()->ShowFor(result.qualityDialogWebp ? 1 : 0, QString::fromStdString(result.path));
         return true;
     }
     for (const std::string& w : result.png.warnings) InfoLine(w);
@@ -611,7 +611,7 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
 void TJXMainForm::OpenImage(const QString& fileName) {
     if (Locked()) return;
     Guard([&] {
-        TQuantizerSettings settings = form5_->Settings();
+        TQuantizerSettings settings = quantizerSettingsForm_->Settings();
         TOpenedFile current{currentFileName_.toStdString(), currentFileSize_};
         TOpenTarget target{state_, settings, *this, current};
         if (session_ && !session_->Removed()) target.Tools.SessionFolder = session_->Path();
@@ -621,7 +621,7 @@ void TJXMainForm::OpenImage(const QString& fileName) {
         if (!OpenImageCommand(target, fileName.toStdString(), *undoStore_,
                               [this](const std::string& w) { Warning(w); }))
             return;
-        form5_->SetColorCountText(QString::fromStdString(settings.ColorCount));  // its last good count
+        quantizerSettingsForm_->SetColorCountText(QString::fromStdString(settings.ColorCount));  // its last good count
         currentFileName_ = QString::fromStdString(current.Name);
         currentFileSize_ = current.Size;
         lastOpenedPath_ = QFileInfo(fileName).absoluteFilePath();
@@ -655,7 +655,7 @@ void TJXMainForm::MaskPasted() { maskCrop_->MaskPasted(); }
 
 void TJXMainForm::Warning(const std::string& text) { ShowMessage(QString::fromStdString(text)); }
 
-TQuantizerSettings TJXMainForm::Settings() const { return form5_->Settings(); }
+TQuantizerSettings TJXMainForm::Settings() const { return quantizerSettingsForm_->Settings(); }
 
 std::string TJXMainForm::SessionPath() const { return session_ && !session_->Removed() ? session_->Path() : std::string(); }
 
@@ -770,9 +770,11 @@ void TJXMainForm::DropFiles(const QStringList& names) {
 
 void TJXMainForm::SelectColorKey(uint32_t key) { paletteCommands_->SelectColorKey(key); }
 
-void TJXMainForm::InfoClear() { form5_->Memo1->clear(); }
+void TJXMainForm::InfoClear() { quantizerSettingsForm_->InfoText->clear(); }
 
-void TJXMainForm::InfoLine(const std::string& line) { form5_->Memo1->appendPlainText(QString::fromStdString(line)); }
+void TJXMainForm::InfoLine(const std::string& line) {
+    quantizerSettingsForm_->InfoText->appendPlainText(QString::fromStdString(line));
+}
 
 void TJXMainForm::BusyBegin() {
     if (busyDepth_++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -788,8 +790,8 @@ void TJXMainForm::BusyEnd() {
 void TJXMainForm::ShowColorCount(const std::string& text) {
     // The count now in effect: what a refused text in either box goes back to.
     const QString t = QString::fromStdString(text);
-    if (form5_)
-        form5_->SetColorCountText(t);
+    if (quantizerSettingsForm_)
+        quantizerSettingsForm_->SetColorCountText(t);
     else
         colors_->ShowCount(t);
 }
@@ -801,7 +803,7 @@ void TJXMainForm::Refresh(TRefreshTarget target) {
             DrawHistogramView();
             break;
         case TRefreshTarget::ErrorMetrics:
-            form5_->ShowErrorMetrics();
+            quantizerSettingsForm_->ShowErrorMetrics();
             break;
         case TRefreshTarget::ImageView:
             RenderImageView();

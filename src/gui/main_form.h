@@ -41,12 +41,12 @@ class SessionFolder;
 class TAboutForm;
 class TAlphaCommands;
 class TColorDlgForm;
-class TForm6;
+class TGridSettingsForm;
 class TCommandRouter;
 class TBatchForm;
 class TOptionsForm;
 class TScreenCapture;
-class TForm5;
+class TQuantizerSettingsForm;
 class TImageView;
 class TPaletteCommands;
 class TMaskCropView;
@@ -55,7 +55,7 @@ class TPointerform;
 class TMyOpenPictureDialog;
 class TMySavePictureDialog;
 class TIconForm;
-class TForm7;
+class TLossyForm;
 class TToolDialogs;
 class TTaskbarProgressBar;
 class TStatusPanels;
@@ -80,7 +80,7 @@ public:
 
     EngineState& State() { return state_; }
     const TViewOptions& ViewOptions() const { return viewOptions_; }
-    TForm5* Form5() const { return form5_; }
+    TQuantizerSettingsForm* QuantizerSettingsForm() const { return quantizerSettingsForm_; }
     TURClass& UndoStore() { return *undoStore_; }
     TCommandRouter& Router() { return *router_; }
     TPaletteCommands& PaletteCommands() { return *paletteCommands_; }
@@ -88,7 +88,7 @@ public:
     TMaskCropView& MaskCrop() { return *maskCrop_; }
     TAlphaCommands& AlphaCommands() { return *alphaCommands_; }
     // The one colour picker and the grid settings, made with the window.
-    TForm6* Form6() const { return form6_; }
+    TGridSettingsForm* GridSettingsForm() const { return gridSettingsForm_; }
     // Runs the colour picker modally (from start, else from the colour it last held); the colour
     // on "OK", nothing on cancel. A hook set by tests stands in for the dialog.
     std::optional<TPixelRec> PickColor(const std::optional<TPixelRec>& start);
@@ -140,7 +140,7 @@ public:
     TMyOpenPictureDialog* OpenPictureDialog();
     TMySavePictureDialog* SavePictureDialog();
     TIconForm* IconForm();
-    TForm7* Form7();
+    TLossyForm* LossyForm();
     void PngSpeedButton1Click();  // OK (Apply)
     void ToolButton25Click();   // Undo (Ctrl+Z)
     void ToolButton26Click();   // Redo (Ctrl+Y)
@@ -292,11 +292,11 @@ private:
     std::unique_ptr<TBatchForm> batchForm_;
     TAlphaCommands* alphaCommands_ = nullptr;      // a child of the window
     TColorDlgForm* colorDlg_ = nullptr;
-    TForm6* form6_ = nullptr;
+    TGridSettingsForm* gridSettingsForm_ = nullptr;
     std::function<std::optional<TPixelRec>(const std::optional<TPixelRec>&)> pickColorHook_;
     std::string settingsFile_;
     JxOptions options_;
-    TForm5* form5_ = nullptr;
+    TQuantizerSettingsForm* quantizerSettingsForm_ = nullptr;
     std::unique_ptr<TToolDialogs> tools_;
     TScreenCapture* capture_ = nullptr;
     TOptionsForm* optionsForm_ = nullptr;
@@ -305,7 +305,7 @@ private:
     TMyOpenPictureDialog* openPictureDialog_ = nullptr;
     TMySavePictureDialog* savePictureDialog_ = nullptr;
     TIconForm* iconForm_ = nullptr;
-    TForm7* form7_ = nullptr;
+    TLossyForm* lossyForm_ = nullptr;
 
     QToolBar* toolBar1_ = nullptr;
     QTabBar* tabControl1_ = nullptr;

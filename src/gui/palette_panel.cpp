@@ -99,12 +99,13 @@ void TJXMainForm::BuildPanel() {
 void TJXMainForm::PngSpeedButton1Click() {
     if (Locked() || !state_.HasImage()) return;
     int32_t n = 0;
-    if (!form5_->AcceptColorCount(&n)) return;
+    if (!quantizerSettingsForm_->AcceptColorCount(&n)) return;
     if (maskCrop_->MaskMode()) maskCrop_->Escape();  // Apply leaves mask editing
     scrollBox1_->setFocus();
     const TQuantizerSettings settings = Settings();
     const bool done = Guard([&] { ApplyQuantize(state_, settings, *this, *undoStore_); });
-    if (!done && settings.PaletteType == TPaletteType::Custom && !state_.LoadCustomPalette) form5_->PalTypeFallBack();
+    if (!done && settings.PaletteType == TPaletteType::Custom && !state_.LoadCustomPalette)
+        quantizerSettingsForm_->PalTypeFallBack();
 }
 
 namespace {
@@ -115,7 +116,7 @@ bool TJXMainForm::LoadPalClick() {
     if (Locked() || !(state_.BatchQuantize || state_.HasImage())) return false;
     const QString file = QFileDialog::getOpenFileName(this, "Load palette", QString(), kPaletteOpenFilter);
     if (file.isEmpty()) {
-        form5_->SetPalType(static_cast<int>(TPaletteType::Adaptive));
+        quantizerSettingsForm_->SetPalType(static_cast<int>(TPaletteType::Adaptive));
         return false;
     }
     return LoadPalette(file);
@@ -125,7 +126,7 @@ bool TJXMainForm::LoadPalette(const QString& fileName) {
     if (Locked()) return false;
     return Guard([&] {
         LoadPaletteCommand(state_, fileName.toStdString(), Settings(), *this, *undoStore_);
-        form5_->SetPalType(static_cast<int>(TPaletteType::Custom));
+        quantizerSettingsForm_->SetPalType(static_cast<int>(TPaletteType::Custom));
     });
 }
 
@@ -166,18 +167,20 @@ QRect TJXMainForm::SettingsToggleArea() const {
 void TJXMainForm::ToolButton27Click(bool down) {
     if (Locked()) return;
     if (down) {
-        if (!form5_->isVisible()) {
-            form5_->adjustSize();
-            const QMargins frame = TPointerform::FrameMargins(form5_, this);
+        if (!quantizerSettingsForm_->isVisible()) {
+            quantizerSettingsForm_->adjustSize();
+            const QMargins frame = TPointerform::FrameMargins(quantizerSettingsForm_, this);
             const QRect available = screen() ? screen()->availableGeometry() : frameGeometry();
-            const QPoint at = SettingsDialogPlace(frameGeometry(), form5_->size().grownBy(frame), SettingsToggleArea(), available);
+            const QPoint at = SettingsDialogPlace(frameGeometry(), quantizerSettingsForm_->size().grownBy(frame),
+                                                  SettingsToggleArea(), available);
             // The client area is placed: the frame is the window manager's to draw around it.
-            form5_->setGeometry(QRect(at + QPoint(frame.left(), frame.top()), form5_->size()));
+            quantizerSettingsForm_->setGeometry(
+                QRect(at + QPoint(frame.left(), frame.top()), quantizerSettingsForm_->size()));
         }
-        form5_->show();
-        form5_->raise();
+        quantizerSettingsForm_->show();
+        quantizerSettingsForm_->raise();
     } else {
-        form5_->close();
+        quantizerSettingsForm_->close();
     }
 }
 
@@ -186,17 +189,19 @@ void TJXMainForm::ColorsChange(const QString& text) {
         colors_->setEditText("16");
         return;
     }
-    if (form5_ && form5_->Colors->currentText() != text) form5_->Colors->ShowCount(text);
+    if (quantizerSettingsForm_ && quantizerSettingsForm_->Colors->currentText() != text)
+        quantizerSettingsForm_->Colors->ShowCount(text);
 }
 
 void TJXMainForm::ColorsSelect() {
     if (Locked()) return;
-    form5_->Colors->setEditText(colors_->currentText());
-    form5_->ColorsSelect();
+    quantizerSettingsForm_->Colors->setEditText(colors_->currentText());
+    quantizerSettingsForm_->ColorsSelect();
 }
 
 void TJXMainForm::TrackBar1Change(int position) {
-    if (form5_ && form5_->TrackBar2->value() != position) form5_->TrackBar2->setValue(position);
+    if (quantizerSettingsForm_ && quantizerSettingsForm_->PriorityBar->value() != position)
+        quantizerSettingsForm_->PriorityBar->setValue(position);
     if (trackBar1_->value() != position) trackBar1_->setValue(position);
 }
 

@@ -73,9 +73,9 @@ bool ParseBackgroundCaption(const QString& caption, uint8_t* r, uint8_t* g, uint
     return true;
 }
 
-TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
+TQuantizerSettingsForm::TQuantizerSettingsForm(TJXMainForm* mainForm, EngineState& state)
     : TPointerform(mainForm, "Quantizer settings", kFades), state_(state) {
-    setObjectName("Form5");
+    setObjectName("QuantizerSettingsForm");
     PickColor = [this](QColor initial) {
         return PickOpaqueColor(initial, [this](const TPixelRec& start) {
             TColorDlgForm picker(MainForm(), state_);
@@ -93,33 +93,33 @@ TForm5::TForm5(TJXMainForm* mainForm, EngineState& state)
 }
 
 // Colour count, palette type, colour space and the rare-colour bars.
-void TForm5::BuildPaletteControls() {
+void TQuantizerSettingsForm::BuildPaletteControls() {
     Colors = new TColorCountBox;
     PalType = new QComboBox;
     PalType->addItems({"Adaptive", "Uniform grayscale", "Uniform 3/3/2", "Windows 256", "Windows 16", "Custom"});
     MixColors = new QCheckBox("Do not mix colors");
 
-    TrackBar1 = Bar(0, 100, 50);
-    ReserveGroup = Group("Reserve for rare colors - 50%", TrackBar1);
+    ReserveBar = Bar(0, 100, 50);
+    ReserveGroup = Group("Reserve for rare colors - 50%", ReserveBar);
     ReserveGroup->setVisible(false);  // hidden; its value is still used
-    TrackBar2 = Bar(-3, 3, 0);
-    PriorityGroup = Group("Priority - balance (0)", TrackBar2);
+    PriorityBar = Bar(-3, 3, 0);
+    PriorityGroup = Group("Priority - balance (0)", PriorityBar);
     PriorityGroup->setToolTip("Priority - gradients / colors");
-    TrackBar3 = Bar(0, 8, 4);
-    ThresholdGroup = Group("Threshold for rare colors - 4", TrackBar3);
+    ThresholdBar = Bar(0, 8, 4);
+    ThresholdGroup = Group("Threshold for rare colors - 4", ThresholdBar);
 
     ColorSpace = new QComboBox;
     ColorSpace->addItems({"LAB", "YUV", "RGB", "YCoCg", "LUV"});
-    UpDown1 = new QSpinBox;
-    UpDown1->setRange(0, 5);
-    UpDown1->setValue(3);
-    if (auto* edit1 = UpDown1->findChild<QLineEdit*>()) edit1->setReadOnly(true);  // Edit1: arrows only
+    VisualPerception = new QSpinBox;
+    VisualPerception->setRange(0, 5);
+    VisualPerception->setValue(3);
+    if (auto* edit = VisualPerception->findChild<QLineEdit*>()) edit->setReadOnly(true);  // arrows only
 }
 
 // "Optimize alpha for...": none, white, black, custom colours, and "Custom..." to pick one.
-void TForm5::BuildBackgroundBox() {
-    ComboBoxEx1 = new QComboBox;
-    ComboBoxEx1->setToolTip("Background color");
+void TQuantizerSettingsForm::BuildBackgroundBox() {
+    AlphaBackground = new QComboBox;
+    AlphaBackground->setToolTip("Background color");
     QPixmap none(16, 16);
     none.fill(palette().base().color());
     QPainter p(&none);
@@ -127,9 +127,9 @@ void TForm5::BuildBackgroundBox() {
     p.drawLine(0, 0, 15, 15);
     p.drawLine(15, 0, 0, 15);
     p.end();
-    ComboBoxEx1->addItem(QIcon(none), "None");
-    ComboBoxEx1->addItem(SquareIcon(Qt::white), "White");
-    ComboBoxEx1->addItem(SquareIcon(Qt::black), "Black");
+    AlphaBackground->addItem(QIcon(none), "None");
+    AlphaBackground->addItem(SquareIcon(Qt::white), "White");
+    AlphaBackground->addItem(SquareIcon(Qt::black), "Black");
     QPixmap custom(16, 16);
     QPainter q(&custom);
     q.fillRect(0, 0, 8, 8, QColor(255, 0, 0));
@@ -137,14 +137,14 @@ void TForm5::BuildBackgroundBox() {
     q.fillRect(0, 8, 8, 8, QColor(0, 0, 255));
     q.fillRect(8, 8, 8, 8, QColor(255, 255, 0));
     q.end();
-    ComboBoxEx1->addItem(QIcon(custom), "Custom...");
-    ComboBoxEx1->setCurrentIndex(0);
+    AlphaBackground->addItem(QIcon(custom), "Custom...");
+    AlphaBackground->setCurrentIndex(0);
 }
 
-void TForm5::BuildDitherControls() {
-    RadioGroup1 = new QGroupBox("Dithering");
+void TQuantizerSettingsForm::BuildDitherControls() {
+    DitherModeGroup = new QGroupBox("Dithering");
     DitherButtons = new QButtonGroup(this);
-    auto* radioLayout = new QVBoxLayout(RadioGroup1);
+    auto* radioLayout = new QVBoxLayout(DitherModeGroup);
     const char* modes[] = {"None",  "Shiau-Fan", "Floyd-Steinberg", "Jarvis, Judice and Ninke", "Burkes",
                            "Atkinson", "Stevenson-Arce", "Pattern (PS)", "Bayer (Ordered)"};
     for (int i = 0; i < 9; ++i) {
@@ -153,51 +153,51 @@ void TForm5::BuildDitherControls() {
         radioLayout->addWidget(rb);
     }
     DitherButtons->button(0)->setChecked(true);
-    ComboBox1 = new QComboBox;
-    ComboBox1->addItems({"2x2", "4x4", "8x8", "16x16"});
-    ComboBox1->setEnabled(false);
-    radioLayout->addWidget(ComboBox1);
-    CheckBox1 = new QCheckBox("Bypass edges");
-    CheckBox3 = new QCheckBox("Delicate");
+    PatternSize = new QComboBox;
+    PatternSize->addItems({"2x2", "4x4", "8x8", "16x16"});
+    PatternSize->setEnabled(false);
+    radioLayout->addWidget(PatternSize);
+    BypassEdges = new QCheckBox("Bypass edges");
+    Delicate = new QCheckBox("Delicate");
     DitherBar = Bar(0, 100, 75);
     DitherBar->setFixedWidth(171);
     DitherGroup = Group("Dither amount - 75%", DitherBar);
 }
 
 // The info box: the quantizer's report and the error figures.
-void TForm5::BuildInfoBox() {
+void TQuantizerSettingsForm::BuildInfoBox() {
     Info = new QGroupBox("Info");
-    ComboBox2 = new QComboBox;
-    ComboBox2->addItems({"mse", "msad", "psnr", "rmse"});
-    ComboBox2->setCurrentIndex(2);
-    Memo1 = new QPlainTextEdit;
-    Memo1->setReadOnly(true);
-    Memo1->setMinimumHeight(70);
-    Label5 = new QLabel("y:");
-    Label6 = new QLabel("cr:");
-    Label7 = new QLabel("cb:");
-    Label8 = new QLabel("a:");
+    ErrorMetric = new QComboBox;
+    ErrorMetric->addItems({"mse", "msad", "psnr", "rmse"});
+    ErrorMetric->setCurrentIndex(2);
+    InfoText = new QPlainTextEdit;
+    InfoText->setReadOnly(true);
+    InfoText->setMinimumHeight(70);
+    LumaError = new QLabel("y:");
+    CrError = new QLabel("cr:");
+    CbError = new QLabel("cb:");
+    AlphaError = new QLabel("a:");
     auto* l = new QGridLayout(Info);
-    l->addWidget(Memo1, 0, 0, 1, 2);
-    l->addWidget(ComboBox2, 1, 0, 1, 2);
-    l->addWidget(Label5, 2, 0);
-    l->addWidget(Label6, 2, 1);
-    l->addWidget(Label7, 3, 0);
-    l->addWidget(Label8, 3, 1);
+    l->addWidget(InfoText, 0, 0, 1, 2);
+    l->addWidget(ErrorMetric, 1, 0, 1, 2);
+    l->addWidget(LumaError, 2, 0);
+    l->addWidget(CrError, 2, 1);
+    l->addWidget(CbError, 3, 0);
+    l->addWidget(AlphaError, 3, 1);
 }
 
-void TForm5::BuildBatchBoxesAndButtons() {
+void TQuantizerSettingsForm::BuildBatchBoxesAndButtons() {
     CAlpha = new QCheckBox("Convert to alpha");
     FRGB = new QCheckBox("Forced RGB");
-    PngSpeedButton1 = new QPushButton("Apply");
-    SpeedButton1 = new QPushButton("Reset");
-    for (QPushButton* b : {PngSpeedButton1, SpeedButton1}) {
+    ApplyButton = new QPushButton("Apply");
+    ResetButton = new QPushButton("Reset");
+    for (QPushButton* b : {ApplyButton, ResetButton}) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
 }
 
-void TForm5::LayOutControls() {
+void TQuantizerSettingsForm::LayOutControls() {
     auto* left = new QVBoxLayout;
     auto* form = new QGridLayout;
     form->addWidget(new QLabel("Number of colors:"), 0, 0);
@@ -207,23 +207,23 @@ void TForm5::LayOutControls() {
     form->addWidget(new QLabel("Color space:"), 2, 0);
     form->addWidget(ColorSpace, 2, 1);
     form->addWidget(new QLabel("Visual perception:"), 3, 0);
-    form->addWidget(UpDown1, 3, 1);
+    form->addWidget(VisualPerception, 3, 1);
     form->addWidget(new QLabel("Optimize alpha for..."), 4, 0);
-    form->addWidget(ComboBoxEx1, 4, 1);
+    form->addWidget(AlphaBackground, 4, 1);
     left->addLayout(form);
     left->addWidget(MixColors);
     left->addWidget(ReserveGroup);
     left->addWidget(PriorityGroup);
     left->addWidget(ThresholdGroup);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(PngSpeedButton1);
-    buttons->addWidget(SpeedButton1);
+    buttons->addWidget(ApplyButton);
+    buttons->addWidget(ResetButton);
     left->addLayout(buttons);
     left->addStretch();
     auto* right = new QVBoxLayout;
-    right->addWidget(RadioGroup1);
-    right->addWidget(CheckBox1);
-    right->addWidget(CheckBox3);
+    right->addWidget(DitherModeGroup);
+    right->addWidget(BypassEdges);
+    right->addWidget(Delicate);
     right->addWidget(DitherGroup);
     right->addWidget(CAlpha);
     right->addWidget(FRGB);
@@ -234,53 +234,53 @@ void TForm5::LayOutControls() {
     top->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void TForm5::ConnectHandlers() {
-    connect(Colors, &TColorCountBox::CountEntered, this, &TForm5::ColorsSelect);
-    connect(Colors, &QComboBox::editTextChanged, this, &TForm5::ColorsChange);
-    connect(PalType, &QComboBox::activated, this, &TForm5::PalTypeSelect);
-    connect(ColorSpace, &QComboBox::currentIndexChanged, this, &TForm5::ColorSpaceChange);
-    connect(ComboBoxEx1, &QComboBox::activated, this, &TForm5::ComboBoxEx1Change);
-    connect(UpDown1, &QSpinBox::valueChanged, this, &TForm5::UpDown1Click);
-    connect(TrackBar1, &QSlider::valueChanged, this, &TForm5::TrackBar1Change);
-    connect(TrackBar2, &QSlider::valueChanged, this, &TForm5::TrackBar2Change);
-    connect(TrackBar3, &QSlider::valueChanged, this, &TForm5::TrackBar3Change);
-    connect(DitherButtons, &QButtonGroup::idClicked, this, [this](int) { RadioGroup1Click(); });
-    connect(ComboBox1, &QComboBox::activated, this, [this](int) { RadioGroup1Click(); });
-    connect(CheckBox1, &QCheckBox::clicked, this, [this](bool) { RadioGroup1Click(); });
-    connect(CheckBox3, &QCheckBox::clicked, this, [this](bool) { RadioGroup1Click(); });
-    connect(DitherBar, &QSlider::valueChanged, this, &TForm5::DitherBarChange);
-    connect(DitherBar, &QSlider::sliderReleased, this, &TForm5::DitherBarMouseUp);
-    connect(ComboBox2, &QComboBox::currentIndexChanged, this, &TForm5::ComboBox2Change);
-    connect(FRGB, &QCheckBox::clicked, this, &TForm5::FRGBClick);
-    connect(PngSpeedButton1, &QPushButton::clicked, this, &TForm5::Button2Click);
-    connect(SpeedButton1, &QPushButton::clicked, this, &TForm5::SpeedButton1Click);
+void TQuantizerSettingsForm::ConnectHandlers() {
+    connect(Colors, &TColorCountBox::CountEntered, this, &TQuantizerSettingsForm::ColorsSelect);
+    connect(Colors, &QComboBox::editTextChanged, this, &TQuantizerSettingsForm::ColorsChange);
+    connect(PalType, &QComboBox::activated, this, &TQuantizerSettingsForm::PalTypeSelect);
+    connect(ColorSpace, &QComboBox::currentIndexChanged, this, &TQuantizerSettingsForm::ColorSpaceChange);
+    connect(AlphaBackground, &QComboBox::activated, this, &TQuantizerSettingsForm::AlphaBackgroundChange);
+    connect(VisualPerception, &QSpinBox::valueChanged, this, &TQuantizerSettingsForm::VisualPerceptionChange);
+    connect(ReserveBar, &QSlider::valueChanged, this, &TQuantizerSettingsForm::ReserveBarChange);
+    connect(PriorityBar, &QSlider::valueChanged, this, &TQuantizerSettingsForm::PriorityBarChange);
+    connect(ThresholdBar, &QSlider::valueChanged, this, &TQuantizerSettingsForm::ThresholdBarChange);
+    connect(DitherButtons, &QButtonGroup::idClicked, this, [this](int) { DitheringChange(); });
+    connect(PatternSize, &QComboBox::activated, this, [this](int) { DitheringChange(); });
+    connect(BypassEdges, &QCheckBox::clicked, this, [this](bool) { DitheringChange(); });
+    connect(Delicate, &QCheckBox::clicked, this, [this](bool) { DitheringChange(); });
+    connect(DitherBar, &QSlider::valueChanged, this, &TQuantizerSettingsForm::DitherBarChange);
+    connect(DitherBar, &QSlider::sliderReleased, this, &TQuantizerSettingsForm::DitherBarMouseUp);
+    connect(ErrorMetric, &QComboBox::currentIndexChanged, this, &TQuantizerSettingsForm::ErrorMetricChange);
+    connect(FRGB, &QCheckBox::clicked, this, &TQuantizerSettingsForm::FRGBClick);
+    connect(ApplyButton, &QPushButton::clicked, this, &TQuantizerSettingsForm::ApplyClick);
+    connect(ResetButton, &QPushButton::clicked, this, &TQuantizerSettingsForm::ResetClick);
 }
 
-TQuantizerSettings TForm5::Settings() const {
+TQuantizerSettings TQuantizerSettingsForm::Settings() const {
     TQuantizerSettings s;
     s.ColorCount = Colors->currentText().toStdString();
     s.PaletteType = static_cast<TPaletteType>(PalType->currentIndex());
     s.DoNotMix = MixColors->isChecked();
-    s.RareReserve = TrackBar1->value();
-    s.Priority = TrackBar2->value();
-    s.RareThreshold = TrackBar3->value();
-    s.RareThresholdMin = TrackBar3->minimum();
-    s.RareThresholdMax = TrackBar3->maximum();
+    s.RareReserve = ReserveBar->value();
+    s.Priority = PriorityBar->value();
+    s.RareThreshold = ThresholdBar->value();
+    s.RareThresholdMin = ThresholdBar->minimum();
+    s.RareThresholdMax = ThresholdBar->maximum();
     s.ColorSpace = ColorSpace->currentIndex();
-    s.VisualPerception = UpDown1->value();
-    s.AlphaBackground = ComboBoxEx1->currentIndex();
+    s.VisualPerception = VisualPerception->value();
+    s.AlphaBackground = AlphaBackground->currentIndex();
     s.DitherMode = static_cast<TDitherMode>(DitherButtons->checkedId() < 0 ? 0 : DitherButtons->checkedId());
-    s.PatternSize = ComboBox1->currentIndex();
-    s.BypassEdges = CheckBox1->isChecked();
-    s.Delicate = CheckBox3->isChecked();
+    s.PatternSize = PatternSize->currentIndex();
+    s.BypassEdges = BypassEdges->isChecked();
+    s.Delicate = Delicate->isChecked();
     s.DitherAmount = DitherBar->value();
-    s.ErrorMetric = static_cast<TErrorMetric>(ComboBox2->currentIndex());
+    s.ErrorMetric = static_cast<TErrorMetric>(ErrorMetric->currentIndex());
     s.ConvertToAlpha = CAlpha->isChecked();
     s.ForcedRGB = FRGB->isChecked();
     return s;
 }
 
-bool TForm5::AcceptColorCount(int32_t* n) {
+bool TQuantizerSettingsForm::AcceptColorCount(int32_t* n) {
     const QString text = Colors->currentText().trimmed();
     if (text == "TrueColor") {
         *n = -1;
@@ -306,7 +306,7 @@ bool TForm5::AcceptColorCount(int32_t* n) {
     return false;
 }
 
-void TForm5::SetColorCountText(const QString& text) {
+void TQuantizerSettingsForm::SetColorCountText(const QString& text) {
     lastGoodColors_ = text;
     syncing_ = true;
     Colors->ShowCount(text);
@@ -314,11 +314,11 @@ void TForm5::SetColorCountText(const QString& text) {
     syncing_ = false;
 }
 
-void TForm5::Button2Click() {
+void TQuantizerSettingsForm::ApplyClick() {
     if (!state_.BatchQuantize && MainForm()) MainForm()->PngSpeedButton1Click();
 }
 
-void TForm5::ColorsSelect() {
+void TQuantizerSettingsForm::ColorsSelect() {
     int32_t n = 0;
     if (!AcceptColorCount(&n)) return;
     state_.PaletteSize = n;
@@ -329,7 +329,7 @@ void TForm5::ColorsSelect() {
     }
 }
 
-void TForm5::ColorsChange(const QString& text) {
+void TQuantizerSettingsForm::ColorsChange(const QString& text) {
     if (syncing_) return;
     if (text.isEmpty()) {
         Colors->setEditText("16");
@@ -342,7 +342,7 @@ void TForm5::ColorsChange(const QString& text) {
     }
 }
 
-void TForm5::PalTypeSelect(int index) {
+void TQuantizerSettingsForm::PalTypeSelect(int index) {
     if (index == static_cast<int>(TPaletteType::Custom)) {
         // The palette loader asks for the file; it loads and remaps, so no second pass is needed.
         // Without a file "Custom" would fail on every Apply: the previous type comes back.
@@ -350,32 +350,32 @@ void TForm5::PalTypeSelect(int index) {
         return;
     }
     lastPalType_ = index;
-    if (!state_.BatchQuantize) Button2Click();
+    if (!state_.BatchQuantize) ApplyClick();
 }
 
-void TForm5::SetPalType(int index) {
+void TQuantizerSettingsForm::SetPalType(int index) {
     PalType->setCurrentIndex(index);
     lastPalType_ = index;
 }
 
-void TForm5::PalTypeFallBack() {
+void TQuantizerSettingsForm::PalTypeFallBack() {
     if (lastPalType_ == static_cast<int>(TPaletteType::Custom) && !state_.LoadCustomPalette) lastPalType_ = 0;
     PalType->setCurrentIndex(lastPalType_);
 }
 
-void TForm5::ColorSpaceChange(int) { state_.ReconvertPending = true; }
+void TQuantizerSettingsForm::ColorSpaceChange(int) { state_.ReconvertPending = true; }
 
-void TForm5::AddBackgroundItem(const QString& caption, const QColor& color, int before) {
-    ComboBoxEx1->insertItem(before, SquareIcon(color), caption);
+void TQuantizerSettingsForm::AddBackgroundItem(const QString& caption, const QColor& color, int before) {
+    AlphaBackground->insertItem(before, SquareIcon(color), caption);
 }
 
-void TForm5::ComboBoxEx1Change(int index) {
-    const int customIndex = ComboBoxEx1->count() - 1;
+void TQuantizerSettingsForm::AlphaBackgroundChange(int index) {
+    const int customIndex = AlphaBackground->count() - 1;
     if (index == customIndex) {
         const TPixelRec& bg = state_.AlphaBackground;
         const std::optional<QColor> picked = PickColor ? PickColor(QColor(bg.R, bg.G, bg.B)) : std::nullopt;
         if (!picked) {
-            ComboBoxEx1->setCurrentIndex(backgroundBeforeDropDown_);
+            AlphaBackground->setCurrentIndex(backgroundBeforeDropDown_);
             return;
         }
         state_.AlphaBackground.R = static_cast<uint8_t>(picked->red());
@@ -385,9 +385,9 @@ void TForm5::ComboBoxEx1Change(int index) {
                                             state_.AlphaBackground.B),
                           *picked, customIndex);
         // The colour just picked is the one meant: its entry is shown and applied below.
-        ComboBoxEx1->setCurrentIndex(customIndex);
+        AlphaBackground->setCurrentIndex(customIndex);
     }
-    const int sel = ComboBoxEx1->currentIndex();
+    const int sel = AlphaBackground->currentIndex();
     TPixelRec& bg = state_.AlphaBackground;
     if (sel == 0) {
         bg.A = 0;
@@ -397,9 +397,9 @@ void TForm5::ComboBoxEx1Change(int index) {
     } else if (sel == 2) {
         bg.R = bg.G = bg.B = 0;
         bg.A = 255;
-    } else if (sel > 2 && sel < ComboBoxEx1->count() - 1) {
+    } else if (sel > 2 && sel < AlphaBackground->count() - 1) {
         uint8_t r = 0, g = 0, b = 0;
-        if (ParseBackgroundCaption(ComboBoxEx1->itemText(sel), &r, &g, &b)) {
+        if (ParseBackgroundCaption(AlphaBackground->itemText(sel), &r, &g, &b)) {
             bg.R = r;
             bg.G = g;
             bg.B = b;
@@ -411,11 +411,13 @@ void TForm5::ComboBoxEx1Change(int index) {
     state_.ReconvertPending = true;
 }
 
-void TForm5::UpDown1Click(int position) { state_.LumaShift = static_cast<uint8_t>(position); }
+void TQuantizerSettingsForm::VisualPerceptionChange(int position) { state_.LumaShift = static_cast<uint8_t>(position); }
 
-void TForm5::TrackBar1Change(int n) { ReserveGroup->setTitle(QString("Reserve for rare colors - %1%").arg(n)); }
+void TQuantizerSettingsForm::ReserveBarChange(int n) {
+    ReserveGroup->setTitle(QString("Reserve for rare colors - %1%").arg(n));
+}
 
-void TForm5::TrackBar2Change(int n) {
+void TQuantizerSettingsForm::PriorityBarChange(int n) {
     if (n == 0)
         PriorityGroup->setTitle("Priority - balance (0)");
     else if (n > 0)
@@ -425,14 +427,16 @@ void TForm5::TrackBar2Change(int n) {
     if (MainForm()) MainForm()->TrackBar1Change(n);
 }
 
-void TForm5::TrackBar3Change(int n) { ThresholdGroup->setTitle(QString("Threshold for rare colors - %1").arg(n)); }
+void TQuantizerSettingsForm::ThresholdBarChange(int n) {
+    ThresholdGroup->setTitle(QString("Threshold for rare colors - %1").arg(n));
+}
 
-void TForm5::RadioGroup1Click() {
-    ComboBox1->setEnabled(DitherButtons->checkedId() > 6);
+void TQuantizerSettingsForm::DitheringChange() {
+    PatternSize->setEnabled(DitherButtons->checkedId() > 6);
     if (state_.HasImage() && !state_.BatchQuantize && MainForm()) MainForm()->Remap();
 }
 
-void TForm5::DitherBarChange(int n) {
+void TQuantizerSettingsForm::DitherBarChange(int n) {
     DitherGroup->setTitle(QString("Dither amount - %1%").arg(n));
     state_.DitherAmount = static_cast<float>(n) / 100.0f;
     // A click on the groove or a key moves the bar without a drag: the image follows at once, so
@@ -440,49 +444,49 @@ void TForm5::DitherBarChange(int n) {
     if (!DitherBar->isSliderDown()) DitherBarMouseUp();
 }
 
-void TForm5::DitherBarMouseUp() {
+void TQuantizerSettingsForm::DitherBarMouseUp() {
     if (state_.HasImage() && !state_.BatchQuantize && MainForm()) MainForm()->Remap();
 }
 
-void TForm5::ComboBox2Change(int) { ShowErrorMetrics(); }
+void TQuantizerSettingsForm::ErrorMetricChange(int) { ShowErrorMetrics(); }
 
-void TForm5::ShowErrorMetrics() {
+void TQuantizerSettingsForm::ShowErrorMetrics() {
     if (!state_.HasImage()) return;
     // On a split view's "Opaque" and "Translucent" tabs only the pixels of that part count.
     const QTabBar* tabs = MainForm() ? MainForm()->TabControl1() : nullptr;
     const int tab = tabs && tabs->count() > 0 ? tabs->currentIndex() : 0;
-    const auto t = ErrorMetricTexts(state_, static_cast<TErrorMetric>(ComboBox2->currentIndex()), tab);
-    Label5->setText(t[0]);
-    Label6->setText(t[1]);
-    Label7->setText(t[2]);
-    Label8->setText(t[3]);
+    const auto t = ErrorMetricTexts(state_, static_cast<TErrorMetric>(ErrorMetric->currentIndex()), tab);
+    LumaError->setText(t[0]);
+    CrError->setText(t[1]);
+    CbError->setText(t[2]);
+    AlphaError->setText(t[3]);
 }
 
-void TForm5::FRGBClick(bool checked) {
+void TQuantizerSettingsForm::FRGBClick(bool checked) {
     // The options' "Forced RGB" is what the PNG chain reads.
     if (MainForm()) MainForm()->Options().forcedRgb = checked;
 }
 
-void TForm5::SpeedButton1Click() {
-    TrackBar1->setValue(50);
-    TrackBar2->setValue(0);
-    TrackBar3->setValue(4);
+void TQuantizerSettingsForm::ResetClick() {
+    ReserveBar->setValue(50);
+    PriorityBar->setValue(0);
+    ThresholdBar->setValue(4);
     MixColors->setChecked(false);
-    if (ColorSpace->currentIndex() != 0 || ComboBoxEx1->currentIndex() != 0) state_.ReconvertPending = true;
+    if (ColorSpace->currentIndex() != 0 || AlphaBackground->currentIndex() != 0) state_.ReconvertPending = true;
     ColorSpace->setCurrentIndex(0);
-    ComboBoxEx1->setCurrentIndex(0);
+    AlphaBackground->setCurrentIndex(0);
     backgroundBeforeDropDown_ = 0;
-    ComboBoxEx1Change(0);
-    UpDown1->setValue(3);
+    AlphaBackgroundChange(0);
+    VisualPerception->setValue(3);
     state_.LumaShift = 3;
-    Button2Click();
+    ApplyClick();
 }
 
-void TForm5::FormClose() {
+void TQuantizerSettingsForm::FormClose() {
     if (MainForm() && MainForm()->ToolButton27()) MainForm()->ToolButton27()->setChecked(false);
 }
 
-void TForm5::showEvent(QShowEvent* e) {
+void TQuantizerSettingsForm::showEvent(QShowEvent* e) {
     const bool batch = state_.BatchQuantize;
     CAlpha->setVisible(batch);
     FRGB->setVisible(batch);
@@ -491,7 +495,7 @@ void TForm5::showEvent(QShowEvent* e) {
     TPointerform::showEvent(e);
 }
 
-void TForm5::keyPressEvent(QKeyEvent* e) {
+void TQuantizerSettingsForm::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Alt && !altRepaintDone_) {
         altRepaintDone_ = true;
         QTimer::singleShot(0, this, [this] { update(); });

@@ -22,10 +22,10 @@ namespace jx {
 
 // "Quantizer settings": every parameter of the engine, the info box and the error figures.
 // Its controls are the settings; Settings() gathers them for the engine when it runs.
-class TForm5 : public TPointerform {
+class TQuantizerSettingsForm : public TPointerform {
     Q_OBJECT
 public:
-    TForm5(TJXMainForm* mainForm, EngineState& state);
+    TQuantizerSettingsForm(TJXMainForm* mainForm, EngineState& state);
 
     TQuantizerSettings Settings() const;
 
@@ -40,8 +40,8 @@ public:
     // The colour picker used by "Custom..."; returns nothing when the user cancels.
     std::function<std::optional<QColor>(QColor initial)> PickColor;
 
-    // Handlers named after their controls.
-    void Button2Click();  // Apply
+    // Handlers named after the control or choice they serve.
+    void ApplyClick();
     void ColorsSelect();
     void ColorsChange(const QString& text);
     void PalTypeSelect(int index);
@@ -50,17 +50,18 @@ public:
     // Back to the last palette type that worked (after "Custom" found no palette file).
     void PalTypeFallBack();
     void ColorSpaceChange(int index);
-    void ComboBoxEx1Change(int index);
-    void UpDown1Click(int position);
-    void TrackBar1Change(int position);
-    void TrackBar2Change(int position);
-    void TrackBar3Change(int position);
-    void RadioGroup1Click();
+    void AlphaBackgroundChange(int index);
+    void VisualPerceptionChange(int position);
+    void ReserveBarChange(int position);
+    void PriorityBarChange(int position);
+    void ThresholdBarChange(int position);
+    // Any dithering choice (mode, pattern size, edges, delicate): the image is remapped.
+    void DitheringChange();
     void DitherBarChange(int position);
     void DitherBarMouseUp();
-    void ComboBox2Change(int index);
+    void ErrorMetricChange(int index);
     void FRGBClick(bool checked);
-    void SpeedButton1Click();  // Reset
+    void ResetClick();
     void ShowErrorMetrics();
 
     // Controls.
@@ -68,32 +69,32 @@ public:
     QComboBox* PalType;
     QCheckBox* MixColors;
     QGroupBox* ReserveGroup;
-    QSlider* TrackBar1;
+    QSlider* ReserveBar;
     QGroupBox* PriorityGroup;
-    QSlider* TrackBar2;
+    QSlider* PriorityBar;
     QGroupBox* ThresholdGroup;
-    QSlider* TrackBar3;
+    QSlider* ThresholdBar;
     QComboBox* ColorSpace;
-    QSpinBox* UpDown1;
-    QComboBox* ComboBoxEx1;
-    QGroupBox* RadioGroup1;
+    QSpinBox* VisualPerception;
+    QComboBox* AlphaBackground;
+    QGroupBox* DitherModeGroup;
     QButtonGroup* DitherButtons;
-    QComboBox* ComboBox1;
-    QCheckBox* CheckBox1;
-    QCheckBox* CheckBox3;
+    QComboBox* PatternSize;
+    QCheckBox* BypassEdges;
+    QCheckBox* Delicate;
     QGroupBox* DitherGroup;
     QSlider* DitherBar;
     QGroupBox* Info;
-    QComboBox* ComboBox2;
-    QPlainTextEdit* Memo1;
-    QLabel* Label5;
-    QLabel* Label6;
-    QLabel* Label7;
-    QLabel* Label8;
+    QComboBox* ErrorMetric;
+    QPlainTextEdit* InfoText;
+    QLabel* LumaError;
+    QLabel* CrError;
+    QLabel* CbError;
+    QLabel* AlphaError;
     QCheckBox* CAlpha;
     QCheckBox* FRGB;
-    QPushButton* PngSpeedButton1;
-    QPushButton* SpeedButton1;
+    QPushButton* ApplyButton;
+    QPushButton* ResetButton;
 
 protected:
     void FormClose() override;

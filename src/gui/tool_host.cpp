@@ -99,7 +99,7 @@ void TToolDialogs::Commit(TToolCommit c) {
         CommitImage(form_.State(), std::move(c.Source), settings, form_, form_.UndoStore(), std::move(options));
     });
     if (!done && settings.PaletteType == TPaletteType::Custom && !form_.State().LoadCustomPalette)
-        form_.Form5()->PalTypeFallBack();
+        form_.QuantizerSettingsForm()->PalTypeFallBack();
 }
 
 void TToolDialogs::Show(TToolDialog* dialog) {

@@ -174,8 +174,8 @@ TEST_F(AlphaMenuTest, TheBackgroundDialogListsWhatTheRegistryLoads) {
 }
 
 TEST_F(AlphaMenuTest, EveryColourPickGoesToTheWindowsPicker) {
-    form_->Form6()->Shape1MouseDown();
-    form_->Form5()->PickColor(QColor(1, 2, 3));
+    form_->GridSettingsForm()->FirstColorMouseDown();
+    form_->QuantizerSettingsForm()->PickColor(QColor(1, 2, 3));
     form_->OpenImage(SuiteFile("basn3p02.png"));
     form_->PaletteCommands().PaletteEditColor(false);
     EXPECT_EQ(picks_, 3);

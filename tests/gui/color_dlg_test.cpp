@@ -165,11 +165,11 @@ TEST(EyedropperForm, PicksAboveTheHotSpotAndTheLoupeShowsIt) {
     EXPECT_EQ(*f.Picked(), qRgb(3, 8, 7));
 }
 
-class Form6Test : public ::testing::Test {
+class GridSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         GuiApp();
-        form_ = std::make_unique<jx::TForm6>(
+        form_ = std::make_unique<jx::TGridSettingsForm>(
             nullptr, state_, [this] { ++renders_; },
             [this](const jx::TPixelRec& start) {
                 starts_.push_back(start);
@@ -177,48 +177,48 @@ protected:
             });
     }
     jx::EngineState state_;
-    std::unique_ptr<jx::TForm6> form_;
+    std::unique_ptr<jx::TGridSettingsForm> form_;
     int renders_ = 0;
     std::vector<jx::TPixelRec> starts_;
     std::optional<jx::TPixelRec> picked_;
 };
 
-TEST_F(Form6Test, ChangesApplyAtOnce) {
-    form_->ComboBox1->setCurrentIndex(3);
+TEST_F(GridSettingsTest, ChangesApplyAtOnce) {
+    form_->GridSize->setCurrentIndex(3);
     EXPECT_EQ(state_.GridCellSize, 32);
     EXPECT_EQ(renders_, 0);  // no image, nothing to redraw
     state_.SetSourceImage(jx::TPixelImage(2, 2));
-    form_->ComboBox2->setCurrentIndex(2);  // "Dark"
+    form_->ColorPreset->setCurrentIndex(2);  // "Dark"
     EXPECT_EQ(renders_, 1);
     EXPECT_EQ(state_.GridColors[0].R, 51);
-    EXPECT_EQ(form_->Shape1->Brush(), QColor(51, 51, 51));
-    const QImage preview = form_->PaintBox1->pixmap().toImage();
+    EXPECT_EQ(form_->FirstColor->Brush(), QColor(51, 51, 51));
+    const QImage preview = form_->Preview->pixmap().toImage();
     EXPECT_EQ(preview.pixel(0, 0), qRgb(51, 51, 51));
     EXPECT_EQ(preview.pixel(32, 0), qRgb(102, 102, 102));
 }
 
-TEST_F(Form6Test, CustomColourKeepsItsAlphaUntilAPresetOverwritesBoth) {
+TEST_F(GridSettingsTest, CustomColourKeepsItsAlphaUntilAPresetOverwritesBoth) {
     picked_ = jx::TPixelRec{};
     picked_->R = 10;
     picked_->G = 20;
     picked_->B = 30;
     picked_->A = 100;
-    form_->Shape2MouseDown();
+    form_->SecondColorMouseDown();
     ASSERT_EQ(starts_.size(), 1u);
     EXPECT_EQ(starts_[0].R, 204);
     EXPECT_EQ(starts_[0].A, 255);
-    EXPECT_EQ(form_->ComboBox2->currentIndex(), jx::TForm6::kCustomIndex);
+    EXPECT_EQ(form_->ColorPreset->currentIndex(), jx::TGridSettingsForm::kCustomIndex);
     // The "Custom" entry was shown without running the preset handler.
     EXPECT_EQ(state_.GridColors[1].R, 10);
     EXPECT_EQ(state_.GridColors[1].A, 100);
-    EXPECT_EQ(form_->Shape2->Brush(), QColor(10, 20, 30));
-    EXPECT_EQ(form_->PaintBox1->pixmap().toImage().pixel(8, 0), qRgb(10, 20, 30));
+    EXPECT_EQ(form_->SecondColor->Brush(), QColor(10, 20, 30));
+    EXPECT_EQ(form_->Preview->pixmap().toImage().pixel(8, 0), qRgb(10, 20, 30));
 
     picked_.reset();  // cancelled
-    form_->Shape1MouseDown();
+    form_->FirstColorMouseDown();
     EXPECT_EQ(state_.GridColors[0].R, 255);
 
-    form_->ComboBox2->setCurrentIndex(6);  // "Blue"
+    form_->ColorPreset->setCurrentIndex(6);  // "Blue"
     EXPECT_EQ(state_.GridColors[0].R, 255);
     EXPECT_EQ(state_.GridColors[1].B, 248);
     EXPECT_EQ(state_.GridColors[1].A, 100);

@@ -75,12 +75,12 @@ TEST_F(CountBoxTest, OneEnterOrOnePickIsOneUndoState) {
     ExpectOneMoreState([&] { Pick(main, "64"); }, "a pick from the main window's list");
     EXPECT_EQ(form_->State().PaletteSize, 64);
 
-    jx::TForm5* f5 = form_->Form5();
+    jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
     form_->ToolButton27()->trigger();
-    Activate(f5);
-    ExpectOneMoreState([&] { Type(f5->Colors, "32"); }, "Enter in the dialog's box");
+    Activate(settingsForm);
+    ExpectOneMoreState([&] { Type(settingsForm->Colors, "32"); }, "Enter in the dialog's box");
     EXPECT_EQ(form_->State().PaletteSize, 32);
-    ExpectOneMoreState([&] { Pick(f5->Colors, "128"); }, "a pick from the dialog's list");
+    ExpectOneMoreState([&] { Pick(settingsForm->Colors, "128"); }, "a pick from the dialog's list");
     EXPECT_EQ(form_->State().PaletteSize, 128);
     EXPECT_EQ(main->currentText(), "128");
 
@@ -115,7 +115,7 @@ TEST_F(CountBoxTest, ATypedCountIsTakenAsTyped) {
     EXPECT_EQ(main->currentText(), "2");
     EXPECT_EQ(form_->UndoStore().Count(), states);
 
-    Type(form_->Form5()->Colors, "0");  // true colour
+    Type(form_->QuantizerSettingsForm()->Colors, "0");  // true colour
     EXPECT_EQ(form_->State().PaletteSize, -1);
     EXPECT_EQ(main->currentText(), "TrueColor");
     EXPECT_EQ(messages_.size(), 1);

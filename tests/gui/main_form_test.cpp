@@ -60,7 +60,7 @@ TEST_F(MainFormTest, OpeningFillsStatusAndQuantizes) {
     // More than 256 colours: true colour, shown in both boxes.
     EXPECT_GT(unique, 256);
     EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
-    EXPECT_EQ(form_->Form5()->Colors->currentText(), "TrueColor");
+    EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "TrueColor");
     EXPECT_EQ(form_->ViewImage().size(), QSize(32, 32));
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }
@@ -112,7 +112,7 @@ TEST_F(MainFormTest, ChangingTheColourCountRequantizes) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     const QImage before = form_->ViewImage();
     form_->Colors()->setEditText("16");
-    EXPECT_EQ(form_->Form5()->Colors->currentText(), "16");  // the boxes follow each other
+    EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "16");  // the boxes follow each other
     QTest::keyClick(form_->Colors()->lineEdit(), Qt::Key_Return);
     EXPECT_EQ(form_->State().PaletteSize, 16);
     EXPECT_LE(DistinctColors(form_->ViewImage()), 16);
@@ -120,8 +120,8 @@ TEST_F(MainFormTest, ChangingTheColourCountRequantizes) {
     EXPECT_TRUE(form_->Image2()->isVisibleTo(form_.get()));
 
     // Back to true colour from the dialog's own list: the output equals the source again.
-    form_->Form5()->Colors->setCurrentIndex(9);
-    form_->Form5()->ColorsSelect();
+    form_->QuantizerSettingsForm()->Colors->setCurrentIndex(9);
+    form_->QuantizerSettingsForm()->ColorsSelect();
     EXPECT_EQ(form_->State().PaletteSize, -1);
     EXPECT_EQ(form_->ViewImage(), before);
     EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
@@ -140,7 +140,7 @@ TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
         EXPECT_EQ(form_->State().PaletteSize, 64) << bad;
         EXPECT_EQ(form_->ViewImage(), before) << bad;
         EXPECT_EQ(form_->Colors()->currentText(), "64") << bad;
-        EXPECT_EQ(form_->Form5()->Colors->currentText(), "64") << bad;
+        EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "64") << bad;
     }
     // The OK button refuses it the same way.
     messages_.clear();
@@ -158,7 +158,7 @@ TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
         apply();
         EXPECT_EQ(form_->State().PaletteSize, -1);
         EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
-        EXPECT_EQ(form_->Form5()->Colors->currentText(), "TrueColor");
+        EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "TrueColor");
     }
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }
@@ -201,19 +201,19 @@ TEST_F(MainFormTest, KeysZoomAndToggleThePanel) {
 }
 
 TEST_F(MainFormTest, QuantizerSettingsButtonOpensAndEscClosesTheDialog) {
-    jx::TForm5* f5 = form_->Form5();
+    jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
     form_->ToolButton27()->trigger();
-    ASSERT_TRUE(f5->isVisible());
+    ASSERT_TRUE(settingsForm->isVisible());
     EXPECT_TRUE(form_->ToolButton27()->isChecked());
-    QTest::keyClick(f5, Qt::Key_Escape);
-    EXPECT_FALSE(f5->isVisible());
+    QTest::keyClick(settingsForm, Qt::Key_Escape);
+    EXPECT_FALSE(settingsForm->isVisible());
     EXPECT_FALSE(form_->ToolButton27()->isChecked());
 
     // The close button takes the same road.
     form_->ToolButton27()->trigger();
-    ASSERT_TRUE(f5->isVisible());
-    f5->close();
-    EXPECT_FALSE(f5->isVisible());
+    ASSERT_TRUE(settingsForm->isVisible());
+    settingsForm->close();
+    EXPECT_FALSE(settingsForm->isVisible());
     EXPECT_FALSE(form_->ToolButton27()->isChecked());
 }
 
@@ -239,7 +239,7 @@ TEST_F(MainFormTest, LockIsOneCounterThatEveryRouteChecks) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     EXPECT_FALSE(form_->State().HasImage());
     form_->ToolButton27Click(true);
-    EXPECT_FALSE(form_->Form5()->isVisible());
+    EXPECT_FALSE(form_->QuantizerSettingsForm()->isVisible());
 
     QTest::keyClick(&a, Qt::Key_Escape);  // Esc closes the first
     EXPECT_FALSE(a.isVisible());

@@ -157,7 +157,7 @@ TEST_F(PictureDialogsTest, JpegSaveGoesThroughTheQualityDialog) {
     const QString dest = QString::fromStdString((base_ / "out.jpg").string());
     ASSERT_TRUE(form_->SaveAs(dest, 6));
     EXPECT_FALSE(fs::exists(dest.toStdString()));  // nothing written before Save
-    jx::TForm7* d = form_->Form7();
+    jx::TLossyForm* d = form_->LossyForm();
     ASSERT_TRUE(d->isVisible());
     EXPECT_TRUE(form_->Locked());
     EXPECT_TRUE(d->SizeText().endsWith(" bytes")) << d->SizeText().toStdString();
@@ -165,7 +165,7 @@ TEST_F(PictureDialogsTest, JpegSaveGoesThroughTheQualityDialog) {
     EXPECT_EQ(d->ChromaBar()->maximum(), 60);
     EXPECT_EQ(d->ChromaBar()->value(), 30);
     const QString testFile = d->TestFile();
-    d->Button1Click();
+    d->SaveClick();
     EXPECT_FALSE(d->isVisible());
     EXPECT_FALSE(form_->Locked());
     EXPECT_TRUE(fs::exists(dest.toStdString()));

@@ -18,7 +18,7 @@
 
 namespace {
 
-class Form5Test : public ::testing::Test {
+class QuantizerSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         GuiApp();
@@ -26,32 +26,32 @@ protected:
         form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
         form_->show();
         form_->FirstShow("");
-        f5_ = form_->Form5();
+        dialog_ = form_->QuantizerSettingsForm();
     }
     std::unique_ptr<jx::TJXMainForm> form_;
-    jx::TForm5* f5_ = nullptr;
+    jx::TQuantizerSettingsForm* dialog_ = nullptr;
     QStringList messages_;
 };
 
-TEST_F(Form5Test, ControlsReachTheSettingsAndTheEngineState) {
-    f5_->PalType->setCurrentIndex(2);
-    f5_->MixColors->setChecked(true);
-    f5_->TrackBar2->setValue(-2);
-    f5_->TrackBar2->setValue(3);
-    f5_->TrackBar3->setValue(6);
-    f5_->TrackBar1->setValue(20);
-    f5_->UpDown1->setValue(5);
+TEST_F(QuantizerSettingsTest, ControlsReachTheSettingsAndTheEngineState) {
+    dialog_->PalType->setCurrentIndex(2);
+    dialog_->MixColors->setChecked(true);
+    dialog_->PriorityBar->setValue(-2);
+    dialog_->PriorityBar->setValue(3);
+    dialog_->ThresholdBar->setValue(6);
+    dialog_->ReserveBar->setValue(20);
+    dialog_->VisualPerception->setValue(5);
     EXPECT_EQ(form_->State().LumaShift, 5);
-    f5_->DitherBar->setValue(40);
+    dialog_->DitherBar->setValue(40);
     EXPECT_FLOAT_EQ(form_->State().DitherAmount, 0.40f);
-    f5_->DitherButtons->button(8)->click();
-    EXPECT_TRUE(f5_->ComboBox1->isEnabled());
-    f5_->DitherButtons->button(2)->click();
-    EXPECT_FALSE(f5_->ComboBox1->isEnabled());
-    f5_->ColorSpace->setCurrentIndex(1);
+    dialog_->DitherButtons->button(8)->click();
+    EXPECT_TRUE(dialog_->PatternSize->isEnabled());
+    dialog_->DitherButtons->button(2)->click();
+    EXPECT_FALSE(dialog_->PatternSize->isEnabled());
+    dialog_->ColorSpace->setCurrentIndex(1);
     EXPECT_TRUE(form_->State().ReconvertPending);
 
-    const jx::TQuantizerSettings s = f5_->Settings();
+    const jx::TQuantizerSettings s = dialog_->Settings();
     EXPECT_EQ(s.PaletteType, jx::TPaletteType::Uniform332);
     EXPECT_TRUE(s.DoNotMix);
     EXPECT_EQ(s.Priority, 3);
@@ -64,18 +64,18 @@ TEST_F(Form5Test, ControlsReachTheSettingsAndTheEngineState) {
 
     // The main window's priority bar and the dialog's follow each other.
     form_->TrackBar1Change(-1);
-    EXPECT_EQ(f5_->TrackBar2->value(), -1);
+    EXPECT_EQ(dialog_->PriorityBar->value(), -1);
 }
 
-TEST_F(Form5Test, ResetKeepsDitheringCountAndPaletteType) {
-    f5_->DitherButtons->button(5)->click();
-    f5_->PalType->setCurrentIndex(1);
-    f5_->TrackBar2->setValue(2);
-    f5_->UpDown1->setValue(1);
-    f5_->ColorSpace->setCurrentIndex(3);
+TEST_F(QuantizerSettingsTest, ResetKeepsDitheringCountAndPaletteType) {
+    dialog_->DitherButtons->button(5)->click();
+    dialog_->PalType->setCurrentIndex(1);
+    dialog_->PriorityBar->setValue(2);
+    dialog_->VisualPerception->setValue(1);
+    dialog_->ColorSpace->setCurrentIndex(3);
     form_->State().ReconvertPending = false;
-    f5_->SpeedButton1Click();
-    const jx::TQuantizerSettings s = f5_->Settings();
+    dialog_->ResetClick();
+    const jx::TQuantizerSettings s = dialog_->Settings();
     EXPECT_EQ(s.DitherMode, jx::TDitherMode::Atkinson);
     EXPECT_EQ(s.PaletteType, jx::TPaletteType::UniformGrayscale);
     EXPECT_EQ(s.Priority, 0);
@@ -85,19 +85,19 @@ TEST_F(Form5Test, ResetKeepsDitheringCountAndPaletteType) {
     EXPECT_TRUE(form_->State().ReconvertPending);
 }
 
-TEST_F(Form5Test, CustomBackgroundIsCaptionedRrGgBbAndAppliedAtOnce) {
-    f5_->PickColor = [](QColor) { return std::optional<QColor>(QColor(0x12, 0x34, 0x56)); };
-    f5_->ComboBoxEx1->setCurrentIndex(1);  // "White"
-    f5_->ComboBoxEx1Change(1);
+TEST_F(QuantizerSettingsTest, CustomBackgroundIsCaptionedRrGgBbAndAppliedAtOnce) {
+    dialog_->PickColor = [](QColor) { return std::optional<QColor>(QColor(0x12, 0x34, 0x56)); };
+    dialog_->AlphaBackground->setCurrentIndex(1);  // "White"
+    dialog_->AlphaBackgroundChange(1);
     form_->State().ReconvertPending = false;
-    const int custom = f5_->ComboBoxEx1->count() - 1;
-    f5_->ComboBoxEx1->setCurrentIndex(custom);
-    f5_->ComboBoxEx1Change(custom);
-    ASSERT_EQ(f5_->ComboBoxEx1->count(), 5);
-    EXPECT_EQ(f5_->ComboBoxEx1->itemText(3), "#123456");
-    EXPECT_EQ(f5_->ComboBoxEx1->itemText(4), "Custom...");
+    const int custom = dialog_->AlphaBackground->count() - 1;
+    dialog_->AlphaBackground->setCurrentIndex(custom);
+    dialog_->AlphaBackgroundChange(custom);
+    ASSERT_EQ(dialog_->AlphaBackground->count(), 5);
+    EXPECT_EQ(dialog_->AlphaBackground->itemText(3), "#123456");
+    EXPECT_EQ(dialog_->AlphaBackground->itemText(4), "Custom...");
     // The colour picked is the background now, and the list shows it.
-    EXPECT_EQ(f5_->ComboBoxEx1->currentIndex(), 3);
+    EXPECT_EQ(dialog_->AlphaBackground->currentIndex(), 3);
     auto expectBackground = [this](uint8_t r, uint8_t g, uint8_t b) {
         const jx::TPixelRec& bg = form_->State().AlphaBackground;
         EXPECT_EQ(bg.R, r);
@@ -112,7 +112,7 @@ TEST_F(Form5Test, CustomBackgroundIsCaptionedRrGgBbAndAppliedAtOnce) {
     // working-space value of the background.
     form_->OpenImage(SuiteFile("basn6a08.png"));
     ASSERT_TRUE(form_->State().HasAlpha);
-    f5_->Button2Click();
+    dialog_->ApplyClick();
     const jx::EngineState& st = form_->State();
     jx::TPixelRec bg{};
     bg.R = 0x12, bg.G = 0x34, bg.B = 0x56, bg.A = 255;
@@ -127,21 +127,21 @@ TEST_F(Form5Test, CustomBackgroundIsCaptionedRrGgBbAndAppliedAtOnce) {
     EXPECT_TRUE(found);
 
     // Choosing the entry again reads it back.
-    f5_->ComboBoxEx1->setCurrentIndex(1);
-    f5_->ComboBoxEx1Change(1);
-    f5_->ComboBoxEx1->setCurrentIndex(3);
-    f5_->ComboBoxEx1Change(3);
+    dialog_->AlphaBackground->setCurrentIndex(1);
+    dialog_->AlphaBackgroundChange(1);
+    dialog_->AlphaBackground->setCurrentIndex(3);
+    dialog_->AlphaBackgroundChange(3);
     expectBackground(0x12, 0x34, 0x56);
 
     // Cancelling the picker returns to the item shown before.
-    f5_->PickColor = [](QColor) { return std::optional<QColor>(); };
-    f5_->ComboBoxEx1->setCurrentIndex(4);
-    f5_->ComboBoxEx1Change(4);
-    EXPECT_EQ(f5_->ComboBoxEx1->currentIndex(), 3);
-    EXPECT_EQ(f5_->ComboBoxEx1->count(), 5);
+    dialog_->PickColor = [](QColor) { return std::optional<QColor>(); };
+    dialog_->AlphaBackground->setCurrentIndex(4);
+    dialog_->AlphaBackgroundChange(4);
+    EXPECT_EQ(dialog_->AlphaBackground->currentIndex(), 3);
+    EXPECT_EQ(dialog_->AlphaBackground->count(), 5);
 
-    f5_->ComboBoxEx1->setCurrentIndex(0);
-    f5_->ComboBoxEx1Change(0);
+    dialog_->AlphaBackground->setCurrentIndex(0);
+    dialog_->AlphaBackgroundChange(0);
     EXPECT_EQ(form_->State().AlphaBackground.A, 0);
 }
 
@@ -157,27 +157,27 @@ TEST(BackgroundCaption, RoundTrip) {
     EXPECT_FALSE(jx::ParseBackgroundCaption("#GG0000", &r, &g, &b));
 }
 
-TEST_F(Form5Test, DitheringChangeRemapsWithoutRebuildingThePalette) {
+TEST_F(QuantizerSettingsTest, DitheringChangeRemapsWithoutRebuildingThePalette) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     form_->Colors()->setEditText("8");
     form_->ColorsSelect();
     const std::vector<jx::TPixelRec> palette(form_->State().Palette.begin(),
                                              form_->State().Palette.begin() + form_->State().PaletteSize);
-    f5_->DitherButtons->button(2)->click();
+    dialog_->DitherButtons->button(2)->click();
     ASSERT_EQ(form_->State().PaletteSize, 8);
     for (int i = 0; i < 8; ++i) EXPECT_TRUE(jx::SameRgba(palette[static_cast<size_t>(i)], form_->State().Palette[static_cast<size_t>(i)]));
 }
 
-TEST_F(Form5Test, InfoShowsReportAndErrorFigures) {
+TEST_F(QuantizerSettingsTest, InfoShowsReportAndErrorFigures) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     form_->Colors()->setEditText("16");
     form_->ColorsSelect();
-    EXPECT_TRUE(f5_->Label5->text().startsWith("y:\t")) << f5_->Label5->text().toStdString();
-    EXPECT_TRUE(f5_->Label5->text().endsWith(" dB"));
-    EXPECT_EQ(f5_->Label8->text(), "-");  // no alpha
-    f5_->ComboBox2->setCurrentIndex(3);  // rmse: one combined figure
-    EXPECT_FALSE(f5_->Label5->text().contains(':'));
-    EXPECT_EQ(f5_->Label6->text(), "-");
+    EXPECT_TRUE(dialog_->LumaError->text().startsWith("y:\t")) << dialog_->LumaError->text().toStdString();
+    EXPECT_TRUE(dialog_->LumaError->text().endsWith(" dB"));
+    EXPECT_EQ(dialog_->AlphaError->text(), "-");  // no alpha
+    dialog_->ErrorMetric->setCurrentIndex(3);  // rmse: one combined figure
+    EXPECT_FALSE(dialog_->LumaError->text().contains(':'));
+    EXPECT_EQ(dialog_->CrError->text(), "-");
 }
 
 }  // namespace

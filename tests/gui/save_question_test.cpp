@@ -107,7 +107,7 @@ TEST_F(SaveQuestionTest, SaveAsAsksAboutTheFileItWritesInEveryFormat) {
             EXPECT_EQ(Bytes(existing), Mine());
             EXPECT_EQ(Entries(), entries);
         }
-        EXPECT_FALSE(form_->Form7()->isVisible());
+        EXPECT_FALSE(form_->LossyForm()->isVisible());
     }
 
     // Yes replaces it; a free name asks nothing.
@@ -124,13 +124,13 @@ TEST_F(SaveQuestionTest, TheQualityDialogAsksWhenAFileAppearedSinceTheNameWasCho
     form_->OpenImage(SuiteFile("basn2c08.png"));
     const fs::path dest = base_ / "late.jpg";
     ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "late").string()), 6));
-    jx::TForm7* d = form_->Form7();
+    jx::TLossyForm* d = form_->LossyForm();
     ASSERT_TRUE(d->isVisible());
     Existing("late.jpg");
-    EXPECT_EQ(Drive([&] { d->Button1Click(); }, {}, 1, QMessageBox::No), QStringList{Question(dest)});
+    EXPECT_EQ(Drive([&] { d->SaveClick(); }, {}, 1, QMessageBox::No), QStringList{Question(dest)});
     EXPECT_EQ(Bytes(dest), Mine());
     EXPECT_TRUE(d->isVisible());  // still there to save once the way is clear
-    EXPECT_EQ(Drive([&] { d->Button1Click(); }, {}, 1, QMessageBox::Yes), QStringList{Question(dest)});
+    EXPECT_EQ(Drive([&] { d->SaveClick(); }, {}, 1, QMessageBox::Yes), QStringList{Question(dest)});
     EXPECT_NE(Bytes(dest), Mine());
     EXPECT_FALSE(d->isVisible());
 }

@@ -374,7 +374,7 @@ TEST_F(LossyDialogSize, ChoicesThatSwapItsGroupsKeepItsSize) {
     if (!std::filesystem::exists("/usr/bin/cjpeg")) GTEST_SKIP() << "cjpeg missing";
     form_->OpenImage(SuiteFile("basn2c08.png"));
     ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "lossy").string()), 6));
-    jx::TForm7* d = form_->Form7();
+    jx::TLossyForm* d = form_->LossyForm();
     ASSERT_TRUE(d->isVisible());
     const QSize before = Settled(*d);
     // "Frequency" shows the chroma quality bar where "Spatial" shows the subsampling group.

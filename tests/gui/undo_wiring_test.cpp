@@ -93,7 +93,7 @@ TEST_F(UndoWiringTest, DroppedPaletteLoadsExactlyAndIsUndoable) {
     std::ofstream(pal, std::ios::binary) << "JASC-PAL\r\n0100\r\n2\r\n0 0 0 255\r\n255 255 255 255\r\n";
     form_->DropFiles({QString::fromStdString(pal.string())});
     EXPECT_EQ(form_->State().PaletteSize, 2);
-    EXPECT_EQ(form_->Form5()->PalType->currentText(), "Custom");
+    EXPECT_EQ(form_->QuantizerSettingsForm()->PalType->currentText(), "Custom");
     EXPECT_EQ(form_->UndoStore().Count(), 2);
     form_->ToolButton25Click();
     EXPECT_EQ(form_->State().PaletteSize, -1);
@@ -102,11 +102,11 @@ TEST_F(UndoWiringTest, DroppedPaletteLoadsExactlyAndIsUndoable) {
 
 TEST_F(UndoWiringTest, CustomWithoutAFileFallsBack) {
     form_->OpenImage(SuiteFile("basn3p02.png"));
-    form_->Form5()->SetPalType(3);  // Windows 256
-    form_->Form5()->PalType->setCurrentIndex(5);  // "Custom", no file ever chosen
+    form_->QuantizerSettingsForm()->SetPalType(3);  // Windows 256
+    form_->QuantizerSettingsForm()->PalType->setCurrentIndex(5);  // "Custom", no file ever chosen
     form_->PngSpeedButton1Click();
     ASSERT_EQ(messages_.size(), 1);
-    EXPECT_EQ(form_->Form5()->PalType->currentIndex(), 3);
+    EXPECT_EQ(form_->QuantizerSettingsForm()->PalType->currentIndex(), 3);
     messages_.clear();
     form_->PngSpeedButton1Click();
     EXPECT_TRUE(messages_.isEmpty()) << "the error comes once";
@@ -116,9 +116,9 @@ TEST_F(UndoWiringTest, DitherGrooveClickRemapsAtOnce) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     form_->Colors()->setEditText("16");
     form_->ColorsSelect();
-    form_->Form5()->DitherButtons->button(2)->click();  // Floyd-Steinberg
+    form_->QuantizerSettingsForm()->DitherButtons->button(2)->click();  // Floyd-Steinberg
     const auto before = form_->State().WorkingImage;
-    form_->Form5()->DitherBar->setValue(5);  // a click on the groove, no drag
+    form_->QuantizerSettingsForm()->DitherBar->setValue(5);  // a click on the groove, no drag
     EXPECT_FLOAT_EQ(form_->State().DitherAmount, 0.05f);
     EXPECT_NE(form_->State().WorkingImage, before);
 }

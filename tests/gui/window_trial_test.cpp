@@ -68,16 +68,16 @@ TEST_F(WindowTrialTest, SettingsDialogOpensOnTheScreenAndItsToggleClosesIt) {
         form_->setGeometry(where);
         QApplication::processEvents();
         form_->ToolButton27()->trigger();
-        jx::TForm5* f5 = form_->Form5();
-        ASSERT_TRUE(f5->isVisible());
-        EXPECT_TRUE(available.contains(f5->frameGeometry())) << f5->frameGeometry().y();
+        jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
+        ASSERT_TRUE(settingsForm->isVisible());
+        EXPECT_TRUE(available.contains(settingsForm->frameGeometry())) << settingsForm->frameGeometry().y();
         // Where the screen leaves room beside the toggle, the dialog keeps off it.
-        if (available.width() - form_->SettingsToggleArea().width() > f5->frameGeometry().width() + 8 ||
-            form_->SettingsToggleArea().top() > f5->frameGeometry().height() + 8) {
-            EXPECT_FALSE(f5->frameGeometry().intersects(form_->SettingsToggleArea()));
+        if (available.width() - form_->SettingsToggleArea().width() > settingsForm->frameGeometry().width() + 8 ||
+            form_->SettingsToggleArea().top() > settingsForm->frameGeometry().height() + 8) {
+            EXPECT_FALSE(settingsForm->frameGeometry().intersects(form_->SettingsToggleArea()));
         }
         form_->ToolButton27()->trigger();  // the toggle again
-        EXPECT_FALSE(f5->isVisible());
+        EXPECT_FALSE(settingsForm->isVisible());
     }
 }
 
@@ -156,15 +156,15 @@ TEST_F(WindowTrialTest, ImageMenuAndToolBarAsLaidOut) {
 }
 
 TEST_F(WindowTrialTest, BatchForcedRgbReachesTheOptionsAndTheLossyDialogHasItsSize) {
-    jx::TForm5* f5 = form_->Form5();
-    f5->FRGB->click();
+    jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
+    settingsForm->FRGB->click();
     EXPECT_TRUE(form_->Options().forcedRgb);
-    f5->FRGB->click();
+    settingsForm->FRGB->click();
     EXPECT_FALSE(form_->Options().forcedRgb);
     // Sized by itself, before any window manager sees it.
-    const QSize lossy = form_->Form7()->size();
-    EXPECT_GE(lossy.width(), form_->Form7()->minimumSizeHint().width());
-    EXPECT_GE(lossy.height(), form_->Form7()->minimumSizeHint().height());
+    const QSize lossy = form_->LossyForm()->size();
+    EXPECT_GE(lossy.width(), form_->LossyForm()->minimumSizeHint().width());
+    EXPECT_GE(lossy.height(), form_->LossyForm()->minimumSizeHint().height());
 }
 
 TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
@@ -179,8 +179,8 @@ TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
     form_->ColorsSelect();
     form_->AlphaCommands().SplitImageClick();
     ASSERT_EQ(form_->TabControl1()->count(), 3);
-    jx::TForm5* f5 = form_->Form5();
-    const auto metric = static_cast<jx::TErrorMetric>(f5->ComboBox2->currentIndex());
+    jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
+    const auto metric = static_cast<jx::TErrorMetric>(settingsForm->ErrorMetric->currentIndex());
     for (int tab : {1, 2}) {
         form_->TabControl1()->setCurrentIndex(tab);
         ASSERT_EQ(form_->AlphaCommands().SplitView().Current(), tab);
@@ -191,12 +191,12 @@ TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
                                          [](const jx::TPixelRec& p) { return p.A != 255; });
             ASSERT_NE(at, st.SourceImage.Data() + st.SourceImage.Count());
             st.WorkingImage.Data()[at - st.SourceImage.Data()].A = 200;
-            f5->ShowErrorMetrics();
+            settingsForm->ShowErrorMetrics();
             EXPECT_NE(jx::ErrorMetricTexts(st, metric, 1), jx::ErrorMetricTexts(st, metric, 0));
         }
         const auto own = jx::ErrorMetricTexts(st, metric, tab);
-        EXPECT_EQ(f5->Label5->text(), own[0]) << tab;
-        EXPECT_EQ(f5->Label8->text(), own[3]) << tab;
+        EXPECT_EQ(settingsForm->LumaError->text(), own[0]) << tab;
+        EXPECT_EQ(settingsForm->AlphaError->text(), own[3]) << tab;
     }
 }
 
