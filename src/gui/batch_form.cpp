@@ -249,7 +249,7 @@ void TBatchForm::FormShow(const QStringList& parameters) {
         mainWasVisible_ = main_->isVisible();
         mainGeometry_ = main_->frameGeometry();
         main_->hide();
-        if (main_->Form5() && main_->ToolButton27() && main_->ToolButton27()->isChecked()) main_->Form5()->hide();
+        if (main_->Form5() && main_->QuantizerSettingsButton() && main_->QuantizerSettingsButton()->isChecked()) main_->Form5()->hide();
         main_->State().BatchQuantize = false;
     }
     ListView1->clear();
@@ -546,7 +546,7 @@ void TBatchForm::FormClose() {
     if (!main_) return;
     main_->State().BatchQuantize = false;
     main_->ClearCancel();
-    if (main_->Form5() && main_->ToolButton27() && main_->ToolButton27()->isChecked()) main_->Form5()->show();
+    if (main_->Form5() && main_->QuantizerSettingsButton() && main_->QuantizerSettingsButton()->isChecked()) main_->Form5()->show();
     const std::string session = main_->SessionPath();
     if (!session.empty()) ::unlink((session + kBatchTempName).c_str());
     if (mainWasVisible_) {

@@ -24,24 +24,24 @@ void TImageView::paintEvent(QPaintEvent* e) {
     form_->MaskCrop().Paint(p);
 }
 
-void TImageView::mousePressEvent(QMouseEvent* e) { form_->Image1MouseDown(e); }
-void TImageView::mouseMoveEvent(QMouseEvent* e) { form_->Image1MouseMove(e); }
-void TImageView::mouseReleaseEvent(QMouseEvent* e) { form_->Image1MouseUp(e); }
+void TImageView::mousePressEvent(QMouseEvent* e) { form_->ImageMouseDown(e); }
+void TImageView::mouseMoveEvent(QMouseEvent* e) { form_->ImageMouseMove(e); }
+void TImageView::mouseReleaseEvent(QMouseEvent* e) { form_->ImageMouseUp(e); }
 void TImageView::mouseDoubleClickEvent(QMouseEvent* e) {
     // Outside crop mode a double-click is a second press.
     if (e->button() == Qt::LeftButton && form_->MaskCrop().CropDown())
-        form_->Image1DblClick();
+        form_->ImageDblClick();
     else
-        form_->Image1MouseDown(e);
+        form_->ImageMouseDown(e);
 }
-void TImageView::enterEvent(QEnterEvent*) { form_->Image1MouseEnter(); }
-void TImageView::leaveEvent(QEvent*) { form_->Image1MouseLeave(); }
+void TImageView::enterEvent(QEnterEvent*) { form_->ImageMouseEnter(); }
+void TImageView::leaveEvent(QEvent*) { form_->ImageMouseLeave(); }
 
 TPaintBox::TPaintBox(TJXMainForm* form, QWidget* parent) : QWidget(parent), form_(form) {}
 
 void TPaintBox::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    form_->PaintBox1Paint(p);
+    form_->HistogramBoxPaint(p);
 }
 
 }  // namespace jx

@@ -5,7 +5,7 @@ namespace jx {
 
 class TJXMainForm;
 
-// Image1: shows the main window's view bitmap stretched to its own size (2^ZoomShift times).
+// ImageView: shows the main window's view bitmap stretched to its own size (2^ZoomShift times).
 class TImageView : public QWidget {
     Q_OBJECT
 public:
@@ -24,7 +24,7 @@ private:
     TJXMainForm* form_;
 };
 
-// PaintBox1: the histogram, or the magnifier while the mouse is over the image.
+// HistogramBox: the histogram, or the magnifier while the mouse is over the image.
 class TPaintBox : public QWidget {
     Q_OBJECT
 public:

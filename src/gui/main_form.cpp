@@ -118,22 +118,22 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     auto* h = new QHBoxLayout(central);
     h->setContentsMargins(0, 0, 0, 0);
     auto* leftSide = new QVBoxLayout;
-    tabControl1_ = new QTabBar;
-    tabControl1_->setVisible(false);  // tabs only while a split view exists
-    scrollBox1_ = new QScrollArea;
-    scrollBox1_->setObjectName("ScrollBox1");
-    scrollBox1_->setFocusPolicy(Qt::StrongFocus);
-    scrollBox1_->setAlignment(Qt::AlignCenter);
-    image1_ = new TImageView(this, nullptr);
-    image1_->setObjectName("Image1");
+    fileTabs_ = new QTabBar;
+    fileTabs_->setVisible(false);  // tabs only while a split view exists
+    imageScroll_ = new QScrollArea;
+    imageScroll_->setObjectName("ImageScroll");
+    imageScroll_->setFocusPolicy(Qt::StrongFocus);
+    imageScroll_->setAlignment(Qt::AlignCenter);
+    imageView_ = new TImageView(this, nullptr);
+    imageView_->setObjectName("ImageView");
     // Until an image loads the view fills the box, so a click anywhere on it opens a file.
-    scrollBox1_->setWidget(image1_);
-    scrollBox1_->setWidgetResizable(true);
-    leftSide->addWidget(tabControl1_);
-    leftSide->addWidget(scrollBox1_, 1);
+    imageScroll_->setWidget(imageView_);
+    imageScroll_->setWidgetResizable(true);
+    leftSide->addWidget(fileTabs_);
+    leftSide->addWidget(imageScroll_, 1);
     h->addLayout(leftSide, 1);
     BuildPanel();
-    h->addWidget(panel1_);
+    h->addWidget(palettePanel_);
     setCentralWidget(central);
     BuildStatusBar();
     resize(900, 640);
@@ -151,19 +151,19 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     };
     form6_ = new TForm6(this, state_, [this] { RenderImageView(); },
                         [this](const TPixelRec& start) { return PickColor(start); });
-    alphaCommands_ = new TAlphaCommands(*this, *tabControl1_);
-    QList<QAction*> buttons = toolBar1_->actions();
-    buttons << toolButton31_ << panel1_->findChild<QAction*>("ToolButton29") << panel1_->findChild<QAction*>("ToolButton32");
+    alphaCommands_ = new TAlphaCommands(*this, *fileTabs_);
+    QList<QAction*> buttons = mainToolBar_->actions();
+    buttons << loadPaletteButton_ << palettePanel_->findChild<QAction*>("SortPaletteButton") << palettePanel_->findChild<QAction*>("SavePaletteButton");
     router_->ConnectToolButtons(buttons);
-    SetGlyph(toolButton27_, gQuantizerSettings);
-    SetGlyph(panel1_->findChild<QAction*>("ToolButton29"), gSortPalette);
-    SetGlyph(toolButton31_, gLoadPalette);
-    SetGlyph(panel1_->findChild<QAction*>("ToolButton32"), gSavePalette);
-    SetGlyph(pngSpeedButton1_, gApply, true);
+    SetGlyph(quantizerSettingsButton_, gQuantizerSettings);
+    SetGlyph(palettePanel_->findChild<QAction*>("SortPaletteButton"), gSortPalette);
+    SetGlyph(loadPaletteButton_, gLoadPalette);
+    SetGlyph(palettePanel_->findChild<QAction*>("SavePaletteButton"), gSavePalette);
+    SetGlyph(applyButton_, gApply, true);
     paletteCommands_ = new TPaletteCommands(*this);
     undoStore_->ButtonsChanged = [this](bool undo, bool redo) {
-        toolBar1_->findChild<QAction*>("ToolButton25")->setEnabled(undo);
-        toolBar1_->findChild<QAction*>("ToolButton26")->setEnabled(redo);
+        mainToolBar_->findChild<QAction*>("UndoButton")->setEnabled(undo);
+        mainToolBar_->findChild<QAction*>("RedoButton")->setEnabled(redo);
     };
     undoStore_->UpdateButtons();
     qApp->installEventFilter(this);
@@ -173,21 +173,21 @@ TJXMainForm::~TJXMainForm() {
     qApp->removeEventFilter(this);
     // The window still closes once this part is gone (QWidget's destructor): the palette room's
     // filters must not see those events through a half-destroyed window.
-    image2_->removeEventFilter(paletteCommands_);
-    image3_->removeEventFilter(paletteCommands_);
+    paletteGrid_->removeEventFilter(paletteCommands_);
+    selectedColorLabel_->removeEventFilter(paletteCommands_);
     if (!closed_) FormClose();
     tools_.reset();  // their host reaches into this window's members, so they go first
 }
 
 void TJXMainForm::BuildToolBar() {
-    toolBar1_ = addToolBar("ToolBar1");
-    toolBar1_->setObjectName("ToolBar1");
-    toolBar1_->setMovable(false);
+    mainToolBar_ = addToolBar("ToolBar1");  // the title the window's context menu shows
+    mainToolBar_->setObjectName("MainToolBar");
+    mainToolBar_->setMovable(false);
     // Glyphs only, the captions in the tooltips: every button fits at the default width.
-    toolBar1_->setIconSize(QSize(16, 16));
-    toolBar1_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    mainToolBar_->setIconSize(QSize(16, 16));
+    mainToolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     auto add = [this](const QString& name, const QString& hint, int glyph, bool enabled = true, bool check = false) {
-        QAction* a = toolBar1_->addAction(Glyph(glyph), hint);
+        QAction* a = mainToolBar_->addAction(Glyph(glyph), hint);
         a->setObjectName(name);
         a->setToolTip(hint);
         a->setEnabled(enabled);
@@ -195,29 +195,29 @@ void TJXMainForm::BuildToolBar() {
         return a;
     };
     // Every button starts disabled; the router enables and connects those that have a route.
-    add("ToolButton1", "Open", gOpen, false);
-    add("ToolButton35", "Batch processing", gBatch, false);
-    add("ToolButton2", "Save As", gSave, false);
-    add("ToolButton7", "Options", gSettings, false);
-    add("ToolButton4", "Copy", gCopy, false);
-    add("ToolButton5", "Paste", gPaste, false);
-    add("ToolButton25", "Undo (Ctrl+z)", gUndo, false);
-    add("ToolButton26", "Redo (Ctrl+y)", gRedo, false);
-    add("ToolButton8", "Edit quality mask", gMask, false, true);
-    add("ToolButton12", "Brush", gBrush13, false);
-    add("ToolButton10", "Eraser", gEraser, false, true);
-    add("ToolButton11", "Clear mask", gClearMask, false);
-    add("ToolButton13", "Color correction", gColorCorrection, false);
-    add("ToolButton23", "Filter", gFilter, false);
+    add("OpenButton", "Open", gOpen, false);
+    add("BatchButton", "Batch processing", gBatch, false);
+    add("SaveAsButton", "Save As", gSave, false);
+    add("OptionsButton", "Options", gSettings, false);
+    add("CopyButton", "Copy", gCopy, false);
+    add("PasteButton", "Paste", gPaste, false);
+    add("UndoButton", "Undo (Ctrl+z)", gUndo, false);
+    add("RedoButton", "Redo (Ctrl+y)", gRedo, false);
+    add("EditMaskButton", "Edit quality mask", gMask, false, true);
+    add("BrushButton", "Brush", gBrush13, false);
+    add("EraserButton", "Eraser", gEraser, false, true);
+    add("ClearMaskButton", "Clear mask", gClearMask, false);
+    add("ColorCorrectionButton", "Color correction", gColorCorrection, false);
+    add("FilterButton", "Filter", gFilter, false);
     // Kept hidden: the smoothing dialog only previews and has no OK to keep its result.
-    add("ToolButton34", "Smoothing", gSmoothing, false)->setVisible(false);
-    add("ToolButton14", "Recalculate", gRecalculate, false);
-    add("ToolButton15", "Quick add color", gQuickAdd, false, true);
-    add("ToolButton36", "Image resize", gImageResize, false);
-    add("ToolButton37", "Canvas resize", gCanvasResize, false);
-    add("ToolButton17", "Crop", gCrop, false, true);
-    add("ToolButton18", "Auto crop borders", gAutoCrop, false);
-    add("ToolButton20", "About", gAbout, false);
+    add("SmoothingButton", "Smoothing", gSmoothing, false)->setVisible(false);
+    add("RecalculateButton", "Recalculate", gRecalculate, false);
+    add("QuickAddButton", "Quick add color", gQuickAdd, false, true);
+    add("ImageResizeButton", "Image resize", gImageResize, false);
+    add("CanvasResizeButton", "Canvas resize", gCanvasResize, false);
+    add("CropButton", "Crop", gCrop, false, true);
+    add("AutoCropButton", "Auto crop borders", gAutoCrop, false);
+    add("AboutButton", "About", gAbout, false);
 }
 
 // The status bar's five panels, laid side by side in their order. A panel is as wide as its
@@ -286,10 +286,10 @@ void TJXMainForm::BuildStatusBar() {
     statusPanelsWidget_ = new TStatusPanels(progressBar_);
     for (int i = 0; i < 5; ++i) statusPanels_[static_cast<size_t>(i)] = statusPanelsWidget_->Label(i);
     statusBar()->addWidget(statusPanelsWidget_, 1);
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName("Timer1");
-    timer1_->setInterval(100);
-    connect(timer1_, &QTimer::timeout, this, &TJXMainForm::Timer1Timer);
+    saveProgressTimer_ = new QTimer(this);
+    saveProgressTimer_->setObjectName("SaveProgressTimer");
+    saveProgressTimer_->setInterval(100);
+    connect(saveProgressTimer_, &QTimer::timeout, this, &TJXMainForm::SaveProgressTimerTick);
 }
 
 QRect TJXMainForm::StatusPanelRect(int panel) const { return statusPanelsWidget_->PanelRect(panel); }
@@ -318,7 +318,7 @@ void TJXMainForm::ShowStepProgress(int64_t done, int64_t total) {
     stepEnd_ = static_cast<int>(std::min(done + 1, steps) * kStepUnits);
 }
 
-void TJXMainForm::Timer1Timer() {
+void TJXMainForm::SaveProgressTimerTick() {
     if (!progressBar_->isVisible()) return;
     if (progressBar_->ProgressBarState() == pbstMarquee) {
         progressBar_->StepIt();
@@ -331,7 +331,7 @@ void TJXMainForm::Timer1Timer() {
 }
 
 void TJXMainForm::ProgressDone() {
-    timer1_->stop();
+    saveProgressTimer_->stop();
     progressBar_->hide();
     progressBar_->SetMarqueeEnabled(false);
     progressBar_->SetProgressBarState(pbstNormal);
@@ -472,8 +472,8 @@ void TJXMainForm::UnlockMainWindow() {
 
 void TJXMainForm::UpdateLockedControls() {
     const bool enabled = lockCount_ == 0;
-    toolBar1_->setEnabled(enabled);
-    panel1_->setEnabled(enabled);
+    mainToolBar_->setEnabled(enabled);
+    palettePanel_->setEnabled(enabled);
     setAcceptDrops(enabled && firstShowDone_);
 }
 
@@ -486,7 +486,7 @@ void TJXMainForm::ShowBatchForm(const QStringList& names) {
     batchForm_->raise();
 }
 
-void TJXMainForm::ToolButton1Click() {
+void TJXMainForm::OpenClick() {
     if (Locked()) return;
     TMyOpenPictureDialog* d = OpenPictureDialog();
     if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
@@ -495,7 +495,7 @@ void TJXMainForm::ToolButton1Click() {
     OpenImage(d->FileName());
 }
 
-void TJXMainForm::Button3Click() {
+void TJXMainForm::SaveAsClick() {
     if (Locked() || toolRunning_ || !state_.HasImage()) return;
     if (iconForm_ && iconForm_->isVisible()) {
         // The selected frame takes the working image, without a dialog.
@@ -583,7 +583,7 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
     LockMainWindow();
     BusyBegin();
     ShowProgress(0, 0);
-    timer1_->start();
+    saveProgressTimer_->start();
     TSaveResult result;
     const bool ok = Guard([&] { result = jx::SaveImage(state_, request); });
     toolRunning_ = false;
@@ -626,7 +626,7 @@ void TJXMainForm::OpenImage(const QString& fileName) {
         currentFileSize_ = current.Size;
         lastOpenedPath_ = QFileInfo(fileName).absoluteFilePath();
         ClearFileTabs();  // a split belongs to the image it was made from
-        image1_->setVisible(true);
+        imageView_->setVisible(true);
     });
 }
 
@@ -643,7 +643,7 @@ void TJXMainForm::ClearFileTabs() { alphaCommands_->ClearTabs(); }
 
 void TJXMainForm::ImageResized(int32_t, int32_t) {
     zoomShift_ = 0;
-    ResizeImage1();
+    ResizeImageView();
     maskCrop_->ImageResized();
 }
 
@@ -671,7 +671,7 @@ void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) {
     // The last save's size belongs to the image before: the new one has not been written.
     SetStatus(4, QString());
     if (tools_) tools_->ImageOpened();
-    ResizeImage1();
+    ResizeImageView();
 }
 
 void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
@@ -683,7 +683,7 @@ void TJXMainForm::OpenWarning(const std::string& text) {
     SetStatus(4, QString::fromStdString(text));
 }
 
-void TJXMainForm::ToolButton4Click() {
+void TJXMainForm::CopyClick() {
     if (Locked() || !state_.HasImage()) return;
     QApplication::clipboard()->setImage(maskCrop_->MaskMode() ? maskCrop_->MaskBitmap() : view_);
 }
@@ -720,9 +720,9 @@ bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     if (Locked()) return type != QEvent::Wheel;  // every key route is closed while a tool dialog is open
     if (type == QEvent::Wheel) {
-        if (!state_.HasImage() || (!scrollBox1_->hasFocus() && !scrollBox1_->isAncestorOf(QApplication::focusWidget())))
+        if (!state_.HasImage() || (!imageScroll_->hasFocus() && !imageScroll_->isAncestorOf(QApplication::focusWidget())))
             return false;
-        if (!(w == scrollBox1_ || scrollBox1_->isAncestorOf(w))) return false;
+        if (!(w == imageScroll_ || imageScroll_->isAncestorOf(w))) return false;
         ZoomStep(static_cast<QWheelEvent*>(event)->angleDelta().y() > 0 ? '+' : '-');
         return true;
     }
@@ -813,7 +813,7 @@ void TJXMainForm::Refresh(TRefreshTarget target) {
             paletteCommands_->DrawSelectedColor();
             break;
         case TRefreshTarget::ShowImageView:
-            image1_->setVisible(true);
+            imageView_->setVisible(true);
             break;
     }
 }

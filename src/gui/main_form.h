@@ -95,7 +95,7 @@ public:
     void SetColorPicker(std::function<std::optional<TPixelRec>(const std::optional<TPixelRec>&)> hook) {
         pickColorHook_ = std::move(hook);
     }
-    QTabBar* TabControl1() const { return tabControl1_; }
+    QTabBar* FileTabs() const { return fileTabs_; }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
@@ -125,9 +125,9 @@ public:
 
     QRect MainWindowRect() const { return mainWindowRect_; }
 
-    // Handlers named after their controls.
-    void ToolButton1Click();    // Open
-    void Button3Click();        // Save As (ToolButton2, Ctrl+S)
+    // Handlers of the tool bar, the panel and their keys.
+    void OpenClick();
+    void SaveAsClick();  // also Ctrl+S
     // Writes the working image to fileName by the save dialog's filter index (1 PNG through the
     // optimisation chain, 2 GIF, 3 BMP, 4 TGA, 5 WebP, 6 JPEG); the extension follows the filter.
     // Status, info box and message box report the outcome; true when written.
@@ -141,23 +141,23 @@ public:
     TMySavePictureDialog* SavePictureDialog();
     TIconForm* IconForm();
     TForm7* Form7();
-    void PngSpeedButton1Click();  // OK (Apply)
-    void ToolButton25Click();   // Undo (Ctrl+Z)
-    void ToolButton26Click();   // Redo (Ctrl+Y)
-    void PasteClick();          // ToolButton5, Ctrl+V, Shift+Insert
-    // Load palette (ToolButton31): the dialog, then LoadPalette; false when cancelled or refused.
+    void ApplyClick();  // the panel's OK
+    void UndoClick();   // also Ctrl+Z
+    void RedoClick();   // also Ctrl+Y
+    void PasteClick();  // also Ctrl+V, Shift+Insert
+    // Load palette (LoadPaletteButton): the dialog, then LoadPalette; false when cancelled or refused.
     bool LoadPalClick();
     bool LoadPalette(const QString& fileName);
-    void ToolButton27Click(bool down);  // Quantizer settings
+    void QuantizerSettingsClick(bool down);
     // The toggle of the quantizer settings and the colour-count box, in screen coordinates:
     // the settings dialog never opens over them.
     QRect SettingsToggleArea() const;
-    void ToolButton4Click();    // Copy
-    void ToolButton7Click();    // Options: shown modally, the settings file written when it returns
-    void ToolButton20Click();   // About
+    void CopyClick();
+    void OptionsClick();  // shown modally, the settings file written when it returns
+    void AboutClick();
     void ColorsChange(const QString& text);
     void ColorsSelect();
-    void TrackBar1Change(int position);
+    void PriorityChange(int position);
     void ZoomStep(char c);
     void ZoomActual();
     void DrawZoomView(int x, int y);
@@ -187,24 +187,24 @@ public:
     TTaskbarProgressBar* TaskbarProgress() const { return progressBar_; }
     // Shows done of total in the bar (total 0: a moving bar); ProgressDone hides it again.
     void ShowProgress(int64_t done, int64_t total);
-    // A chain of steps: step `done` of `total` has begun; Timer1 moves the bar on within it.
+    // A chain of steps: step `done` of `total` has begun; SaveProgressTimer moves the bar on within it.
     void ShowStepProgress(int64_t done, int64_t total);
     void ProgressDone();
     // Every 100 ms while a save runs: steps the bar.
-    void Timer1Timer();
-    QTimer* Timer1() const { return timer1_; }
+    void SaveProgressTimerTick();
+    QTimer* SaveProgressTimer() const { return saveProgressTimer_; }
     static constexpr int kStepUnits = 10000;
     // Where status panel 0..4 lies in the status bar's panel strip.
     QRect StatusPanelRect(int panel) const;
 
     // Accessors for the views and controls (tests and dialogs).
-    QToolBar* ToolBar1() const { return toolBar1_; }
-    QWidget* Panel1() const { return panel1_; }
+    QToolBar* MainToolBar() const { return mainToolBar_; }
+    QWidget* PalettePanel() const { return palettePanel_; }
     TColorCountBox* Colors() const { return colors_; }
-    QScrollArea* ScrollBox1() const { return scrollBox1_; }
-    TImageView* Image1() const { return image1_; }
-    QLabel* Image2() const { return image2_; }
-    QAction* ToolButton27() const { return toolButton27_; }
+    QScrollArea* ImageScroll() const { return imageScroll_; }
+    TImageView* ImageView() const { return imageView_; }
+    QLabel* PaletteGrid() const { return paletteGrid_; }
+    QAction* QuantizerSettingsButton() const { return quantizerSettingsButton_; }
     const QImage& ViewImage() const { return view_; }
     const QImage& MagnifierImage() const { return magnifier_; }
 
@@ -240,13 +240,13 @@ public:
     void Warning(const std::string& text) override;
 
     // Image view events (TImageView forwards them).
-    void Image1MouseDown(QMouseEvent* e);
-    void Image1MouseMove(QMouseEvent* e);
-    void Image1MouseUp(QMouseEvent* e);
-    void Image1MouseEnter();
-    void Image1MouseLeave();
-    void Image1DblClick();
-    void PaintBox1Paint(QPainter& p);
+    void ImageMouseDown(QMouseEvent* e);
+    void ImageMouseMove(QMouseEvent* e);
+    void ImageMouseUp(QMouseEvent* e);
+    void ImageMouseEnter();
+    void ImageMouseLeave();
+    void ImageDblClick();
+    void HistogramBoxPaint(QPainter& p);
 
     // Errors and refusals reach the user here: a message box, or the handler tests set.
     void ShowMessage(const QString& text);
@@ -278,7 +278,7 @@ private:
     void UpdateLockedControls();
     bool KeyUp(QKeyEvent* e);
     bool KeyPress(QKeyEvent* e);
-    void ResizeImage1();
+    void ResizeImageView();
     QPoint ImagePoint(QPoint widgetPoint) const;
     void FormClose();
 
@@ -307,28 +307,28 @@ private:
     TIconForm* iconForm_ = nullptr;
     TForm7* form7_ = nullptr;
 
-    QToolBar* toolBar1_ = nullptr;
-    QTabBar* tabControl1_ = nullptr;
-    QScrollArea* scrollBox1_ = nullptr;
-    TImageView* image1_ = nullptr;
-    QWidget* panel1_ = nullptr;
-    QGroupBox* groupBox1_ = nullptr;
-    TPaintBox* paintBox1_ = nullptr;
-    QScrollArea* scrollBox2_ = nullptr;
-    QLabel* image2_ = nullptr;
-    QLabel* image3_ = nullptr;
-    QPushButton* pngSpeedButton1_ = nullptr;
-    QSlider* trackBar1_ = nullptr;
+    QToolBar* mainToolBar_ = nullptr;
+    QTabBar* fileTabs_ = nullptr;
+    QScrollArea* imageScroll_ = nullptr;
+    TImageView* imageView_ = nullptr;
+    QWidget* palettePanel_ = nullptr;
+    QGroupBox* levelsBox_ = nullptr;
+    TPaintBox* histogramBox_ = nullptr;
+    QScrollArea* paletteScroll_ = nullptr;
+    QLabel* paletteGrid_ = nullptr;
+    QLabel* selectedColorLabel_ = nullptr;
+    QPushButton* applyButton_ = nullptr;
+    QSlider* priorityBar_ = nullptr;
     TColorCountBox* colors_ = nullptr;
-    QAction* toolButton27_ = nullptr;
-    QAction* toolButton31_ = nullptr;
+    QAction* quantizerSettingsButton_ = nullptr;
+    QAction* loadPaletteButton_ = nullptr;
     std::array<QLabel*, 5> statusPanels_{};
     TTaskbarProgressBar* progressBar_ = nullptr;
     TStatusPanels* statusPanelsWidget_ = nullptr;
-    QTimer* timer1_ = nullptr;
+    QTimer* saveProgressTimer_ = nullptr;
     int stepEnd_ = 0;  // the bar position where the running step ends
 
-    QImage view_;       // what Image1 shows, at 1:1
+    QImage view_;       // what ImageView shows, at 1:1
     QImage magnifier_;  // the last drawing of the magnifier
     QImage toolPreview_;  // composited over the background; null when none shows
     int zoomShift_ = 0;

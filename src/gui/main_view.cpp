@@ -16,30 +16,30 @@
 
 namespace jx {
 
-void TJXMainForm::ResizeImage1() {
+void TJXMainForm::ResizeImageView() {
     if (!state_.HasImage()) return;
-    scrollBox1_->setWidgetResizable(false);
+    imageScroll_->setWidgetResizable(false);
     const QSize size = toolPreview_.isNull() ? QSize(state_.ImageWidth(), state_.ImageHeight()) : toolPreview_.size();
-    image1_->setFixedSize(size.width() << zoomShift_, size.height() << zoomShift_);
+    imageView_->setFixedSize(size.width() << zoomShift_, size.height() << zoomShift_);
 }
 
 void TJXMainForm::ZoomStep(char c) {
-    QScrollBar* hb = scrollBox1_->horizontalScrollBar();
-    QScrollBar* vb = scrollBox1_->verticalScrollBar();
+    QScrollBar* hb = imageScroll_->horizontalScrollBar();
+    QScrollBar* vb = imageScroll_->verticalScrollBar();
     if (c == '+') {
         if (zoomShift_ < 4) {
             savedScroll_[static_cast<size_t>(zoomShift_)] = {vb->value(), hb->value()};
             ++zoomShift_;
-            const int v = vb->value() * 2 + scrollBox1_->viewport()->height() / 2;
-            const int hh = hb->value() * 2 + scrollBox1_->viewport()->width() / 2;
-            ResizeImage1();
+            const int v = vb->value() * 2 + imageScroll_->viewport()->height() / 2;
+            const int hh = hb->value() * 2 + imageScroll_->viewport()->width() / 2;
+            ResizeImageView();
             hb->setValue(hh);
             vb->setValue(v);
         }
     } else if (c == '-') {
         if (zoomShift_ > 0) {
             --zoomShift_;
-            ResizeImage1();
+            ResizeImageView();
             const auto [v, hh] = savedScroll_[static_cast<size_t>(zoomShift_)];
             vb->setValue(v);
             hb->setValue(hh);
@@ -50,7 +50,7 @@ void TJXMainForm::ZoomStep(char c) {
 
 void TJXMainForm::ZoomActual() {
     zoomShift_ = 0;
-    ResizeImage1();
+    ResizeImageView();
     maskCrop_->ZoomChanged();
 }
 
@@ -60,13 +60,13 @@ void TJXMainForm::RenderImageView() {
     if (!state_.HasImage()) return;
     view_ = toolPreview_.isNull() ? RenderImage(state_, viewOptions_) : toolPreview_;
     maskCrop_->Rendered();
-    image1_->update();
-    if (isVisible()) scrollBox1_->setFocus();
+    imageView_->update();
+    if (isVisible()) imageScroll_->setFocus();
 }
 
 void TJXMainForm::DrawZoomView(int x, int y) {
     if (!state_.HasImage() || view_.isNull()) return;
-    const int w = paintBox1_->width(), h = paintBox1_->height();
+    const int w = histogramBox_->width(), h = histogramBox_->height();
     QImage box(w, h, QImage::Format_RGB32);
     box.fill(Qt::black);
     QPainter p(&box);
@@ -96,13 +96,13 @@ void TJXMainForm::DrawZoomView(int x, int y) {
     }
     p.end();
     magnifier_ = box;
-    paintBox1_->update();
+    histogramBox_->update();
 }
 
-void TJXMainForm::Image1MouseDown(QMouseEvent* e) {
+void TJXMainForm::ImageMouseDown(QMouseEvent* e) {
     if (Locked() || !state_.HasImage()) return;
     if (maskCrop_->MouseDown(e) || e->button() != Qt::LeftButton) return;
-    scrollBox1_->setFocus();
+    imageScroll_->setFocus();
     panning_ = true;
     panAnchor_ = e->globalPosition().toPoint();
     const Qt::KeyboardModifiers m = e->modifiers();
@@ -117,19 +117,19 @@ void TJXMainForm::Image1MouseDown(QMouseEvent* e) {
         RenderImageView();
     } else {
         view_ = ShowSource(state_);
-        image1_->update();
+        imageView_->update();
     }
     const QPoint ip = ImagePoint(e->position().toPoint());
     DrawZoomView(ip.x(), ip.y());
 }
 
-void TJXMainForm::Image1MouseMove(QMouseEvent* e) {
+void TJXMainForm::ImageMouseMove(QMouseEvent* e) {
     if (!state_.HasImage()) return;
     if (!maskCrop_->MouseMove(e) && panning_) {
         const QPoint now = e->globalPosition().toPoint();
         const QPoint d = panAnchor_ - now;
-        scrollBox1_->horizontalScrollBar()->setValue(scrollBox1_->horizontalScrollBar()->value() + d.x());
-        scrollBox1_->verticalScrollBar()->setValue(scrollBox1_->verticalScrollBar()->value() + d.y());
+        imageScroll_->horizontalScrollBar()->setValue(imageScroll_->horizontalScrollBar()->value() + d.x());
+        imageScroll_->verticalScrollBar()->setValue(imageScroll_->verticalScrollBar()->value() + d.y());
         panAnchor_ = now;
     }
     const QPoint ip = ImagePoint(e->position().toPoint());
@@ -137,36 +137,36 @@ void TJXMainForm::Image1MouseMove(QMouseEvent* e) {
     DrawZoomView(ip.x(), ip.y());
 }
 
-void TJXMainForm::Image1MouseUp(QMouseEvent* e) {
+void TJXMainForm::ImageMouseUp(QMouseEvent* e) {
     if (Locked()) return;
     if (!state_.HasImage()) {
-        ToolButton1Click();
+        OpenClick();
         return;
     }
     if (maskCrop_->MouseUp(e)) return;
     panning_ = false;
     viewOptions_ = {};
     RenderImageView();
-    paletteCommands_->Image1Released(e->button(), ImagePoint(e->position().toPoint()));
+    paletteCommands_->ImageReleased(e->button(), ImagePoint(e->position().toPoint()));
 }
 
-void TJXMainForm::Image1MouseEnter() {
+void TJXMainForm::ImageMouseEnter() {
     if (!state_.HasImage()) return;
     maskCrop_->MouseEnter();
-    groupBox1_->setTitle("Zoom");
+    levelsBox_->setTitle("Zoom");
     mouseOutside_ = false;
     if (lastMousePoint_.x() < state_.ImageWidth() && lastMousePoint_.y() < state_.ImageHeight())
         DrawZoomView(lastMousePoint_.x(), lastMousePoint_.y());
 }
 
-void TJXMainForm::Image1MouseLeave() {
+void TJXMainForm::ImageMouseLeave() {
     maskCrop_->MouseLeave();
-    groupBox1_->setTitle("Levels");
+    levelsBox_->setTitle("Levels");
     mouseOutside_ = true;
     DrawHistogramView();
 }
 
-void TJXMainForm::Image1DblClick() {
+void TJXMainForm::ImageDblClick() {
     if (maskCrop_->CropDown()) router_->Route("Crop to selection");
 }
 
@@ -175,7 +175,7 @@ bool TJXMainForm::KeyPress(QKeyEvent* e) {
     const QString t = e->text();
     if (t.size() != 1 || !t[0].isPrint()) return false;
     if (t[0] == QChar(96)) {
-        panel1_->setVisible(!panel1_->isVisible());
+        palettePanel_->setVisible(!palettePanel_->isVisible());
         return true;
     }
     ZoomStep(t[0].toLatin1());

@@ -315,7 +315,7 @@ void TForm5::SetColorCountText(const QString& text) {
 }
 
 void TForm5::Button2Click() {
-    if (!state_.BatchQuantize && MainForm()) MainForm()->PngSpeedButton1Click();
+    if (!state_.BatchQuantize && MainForm()) MainForm()->ApplyClick();
 }
 
 void TForm5::ColorsSelect() {
@@ -324,7 +324,7 @@ void TForm5::ColorsSelect() {
     state_.PaletteSize = n;
     SetColorCountText(n < 0 ? QString("TrueColor") : QString::number(n));
     if (MainForm()) {
-        MainForm()->PngSpeedButton1Click();
+        MainForm()->ApplyClick();
         if (MainForm()->isVisible()) MainForm()->Colors()->setFocus();
     }
 }
@@ -422,7 +422,7 @@ void TForm5::TrackBar2Change(int n) {
         PriorityGroup->setTitle(QString("Priority - colors (%1)").arg(n));
     else
         PriorityGroup->setTitle(QString("Priority - gradients (%1)").arg(n));
-    if (MainForm()) MainForm()->TrackBar1Change(n);
+    if (MainForm()) MainForm()->PriorityChange(n);
 }
 
 void TForm5::TrackBar3Change(int n) { ThresholdGroup->setTitle(QString("Threshold for rare colors - %1").arg(n)); }
@@ -449,7 +449,7 @@ void TForm5::ComboBox2Change(int) { ShowErrorMetrics(); }
 void TForm5::ShowErrorMetrics() {
     if (!state_.HasImage()) return;
     // On a split view's "Opaque" and "Translucent" tabs only the pixels of that part count.
-    const QTabBar* tabs = MainForm() ? MainForm()->TabControl1() : nullptr;
+    const QTabBar* tabs = MainForm() ? MainForm()->FileTabs() : nullptr;
     const int tab = tabs && tabs->count() > 0 ? tabs->currentIndex() : 0;
     const auto t = ErrorMetricTexts(state_, static_cast<TErrorMetric>(ComboBox2->currentIndex()), tab);
     Label5->setText(t[0]);
@@ -479,7 +479,7 @@ void TForm5::SpeedButton1Click() {
 }
 
 void TForm5::FormClose() {
-    if (MainForm() && MainForm()->ToolButton27()) MainForm()->ToolButton27()->setChecked(false);
+    if (MainForm() && MainForm()->QuantizerSettingsButton()) MainForm()->QuantizerSettingsButton()->setChecked(false);
 }
 
 void TForm5::showEvent(QShowEvent* e) {

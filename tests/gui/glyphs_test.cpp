@@ -91,7 +91,7 @@ TEST(PngImageList, ItemsByIndexAndAddedBitmaps) {
 
 TEST(MainImageList, EveryIndexInUseHasItsOwnGlyph) {
     GuiApp();
-    const TPngImageList& list = PngImageList1();
+    const TPngImageList& list = GlyphList();
     ASSERT_EQ(list.Count(), 69);
     std::set<QByteArray> seen;
     for (int i = 0; i < list.Count(); ++i) {
@@ -125,7 +125,7 @@ TEST(MainWindowGlyphs, EveryToolBarButtonShowsAGlyphAndFitsAtTheDefaultWidth) {
     form.show();
     QCoreApplication::processEvents();
     EXPECT_EQ(form.width(), 900);
-    QToolBar* bar = form.ToolBar1();
+    QToolBar* bar = form.MainToolBar();
     for (QAction* a : bar->actions()) {
         if (!a->isVisible()) continue;
         EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
@@ -139,8 +139,8 @@ TEST(MainWindowGlyphs, EveryToolBarButtonShowsAGlyphAndFitsAtTheDefaultWidth) {
         if (b->objectName() == "qt_toolbar_ext_button") {
             EXPECT_FALSE(b->isVisible());
         }
-    for (const char* name : {"ToolButton27", "ToolButton29", "ToolButton31", "ToolButton32"})
-        if (QAction* a = form.Panel1()->findChild<QAction*>(name)) {
+    for (const char* name : {"QuantizerSettingsButton", "SortPaletteButton", "LoadPaletteButton", "SavePaletteButton"})
+        if (QAction* a = form.PalettePanel()->findChild<QAction*>(name)) {
             EXPECT_FALSE(a->icon().isNull()) << name;
         }
 }

@@ -38,7 +38,7 @@ TEST(Screenshot, MainWindowWithImage) {
     form.ColorsSelect();
     EXPECT_TRUE(form.SaveAs(QString(base) + "/saved.png"));
     while (form.State().ImageWidth() << form.ZoomShift() < 300 && form.ZoomShift() < 4) form.ZoomStep('+');
-    form.ToolButton27()->trigger();
+    form.QuantizerSettingsButton()->trigger();
     form.Form5()->move(910, 0);
     QTest::qWait(300);  // let the window system draw; this is a picture, not a test of timing
     QScreen* screen = QGuiApplication::primaryScreen();

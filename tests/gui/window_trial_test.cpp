@@ -67,7 +67,7 @@ TEST_F(WindowTrialTest, SettingsDialogOpensOnTheScreenAndItsToggleClosesIt) {
     for (const QRect where : {QRect(available.left(), available.bottom() - 400, 560, 400), available}) {
         form_->setGeometry(where);
         QApplication::processEvents();
-        form_->ToolButton27()->trigger();
+        form_->QuantizerSettingsButton()->trigger();
         jx::TForm5* f5 = form_->Form5();
         ASSERT_TRUE(f5->isVisible());
         EXPECT_TRUE(available.contains(f5->frameGeometry())) << f5->frameGeometry().y();
@@ -76,7 +76,7 @@ TEST_F(WindowTrialTest, SettingsDialogOpensOnTheScreenAndItsToggleClosesIt) {
             form_->SettingsToggleArea().top() > f5->frameGeometry().height() + 8) {
             EXPECT_FALSE(f5->frameGeometry().intersects(form_->SettingsToggleArea()));
         }
-        form_->ToolButton27()->trigger();  // the toggle again
+        form_->QuantizerSettingsButton()->trigger();  // the toggle again
         EXPECT_FALSE(f5->isVisible());
     }
 }
@@ -109,7 +109,7 @@ TEST_F(WindowTrialTest, ChordFiresOnceWhicheverKeyIsReleasedFirst) {
     undo.Run = [&undos](jx::TJXMainForm&) { ++undos; };
     undo.NeedsImage = false;
     form_->Router().Add(undo);
-    QWidget* w = form_->ScrollBox1();
+    QWidget* w = form_->ImageScroll();
 
     // Ctrl released first, then Z.
     QTest::keyPress(w, Qt::Key_Control, Qt::ControlModifier);
@@ -137,13 +137,13 @@ TEST_F(WindowTrialTest, ChordFiresOnceWhicheverKeyIsReleasedFirst) {
 }
 
 TEST_F(WindowTrialTest, ImageMenuAndToolBarAsLaidOut) {
-    QMenu* menu = form_->PaletteCommands().PopupMenu2();
+    QMenu* menu = form_->PaletteCommands().ImageMenu();
     QStringList captions;
     for (QAction* a : menu->actions())
         if (!a->isSeparator()) captions << a->text();
     EXPECT_EQ(captions, QStringList({"Split image with alpha", "Alpha background", "Convert", "Middle button click", "Zoom"}));
     // The choices show their state by glyph.
-    for (const char* name : {"Color1", "Grid1", "Picture1", "Add3", "Replacenearest1"}) {
+    for (const char* name : {"BackgroundColor", "BackgroundGrid", "BackgroundPicture", "AddNewColor", "ReplaceNearestColor"}) {
         QAction* a = menu->findChild<QAction*>(name);
         ASSERT_NE(a, nullptr) << name;
         EXPECT_FALSE(a->icon().isNull()) << name;
@@ -151,8 +151,8 @@ TEST_F(WindowTrialTest, ImageMenuAndToolBarAsLaidOut) {
     }
     // The smoothing dialog keeps nothing: its button is not shown; colour correction commits.
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    EXPECT_FALSE(form_->ToolBar1()->findChild<QAction*>("ToolButton34")->isVisible());
-    EXPECT_TRUE(form_->ToolBar1()->findChild<QAction*>("ToolButton13")->isVisible());
+    EXPECT_FALSE(form_->MainToolBar()->findChild<QAction*>("SmoothingButton")->isVisible());
+    EXPECT_TRUE(form_->MainToolBar()->findChild<QAction*>("ColorCorrectionButton")->isVisible());
 }
 
 TEST_F(WindowTrialTest, BatchForcedRgbReachesTheOptionsAndTheLossyDialogHasItsSize) {
@@ -178,11 +178,11 @@ TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
     form_->Colors()->setEditText("16");
     form_->ColorsSelect();
     form_->AlphaCommands().SplitImageClick();
-    ASSERT_EQ(form_->TabControl1()->count(), 3);
+    ASSERT_EQ(form_->FileTabs()->count(), 3);
     jx::TForm5* f5 = form_->Form5();
     const auto metric = static_cast<jx::TErrorMetric>(f5->ComboBox2->currentIndex());
     for (int tab : {1, 2}) {
-        form_->TabControl1()->setCurrentIndex(tab);
+        form_->FileTabs()->setCurrentIndex(tab);
         ASSERT_EQ(form_->AlphaCommands().SplitView().Current(), tab);
         jx::EngineState& st = form_->State();
         if (tab == 1) {
@@ -227,13 +227,13 @@ TEST_F(WindowTrialTest, ProgressBarMovesWhileAChainStepRuns) {
         }
     });
     // The first tick after the tool started gives the value the step runs from.
-    QObject::connect(form_->Timer1(), &QTimer::timeout, form_.get(), [&] {
+    QObject::connect(form_->SaveProgressTimer(), &QTimer::timeout, form_.get(), [&] {
         if (startValue < 0 && fs::exists(running)) startValue = form_->TaskbarProgress()->value();
     });
     ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string()))) << messages_.join("\n").toStdString();
     EXPECT_TRUE(advanced);
     EXPECT_FALSE(form_->TaskbarProgress()->isVisible());
-    EXPECT_FALSE(form_->Timer1()->isActive());
+    EXPECT_FALSE(form_->SaveProgressTimer()->isActive());
 }
 
 }  // namespace
