@@ -36,6 +36,7 @@
 #include <unistd.h>
 
 #include "gui/main_form.h"
+#include "gui/status_panels.h"
 #include "gui/quantizer_settings.h"
 
 namespace jx {
@@ -395,12 +396,12 @@ void TBatchForm::Button1Click() {
     const auto total = static_cast<int64_t>(rows.size());
     hooks.Row = [this, total](size_t i, const TBatchRowResult& r) {
         ShowRow(i, r);
-        if (main_ && r.Outcome != TBatchOutcome::Running) main_->ShowProgress(static_cast<int64_t>(i) + 1, total);
+        if (main_ && r.Outcome != TBatchOutcome::Running) main_->StatusPanels().ShowProgress(static_cast<int64_t>(i) + 1, total);
     };
     hooks.Pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
-    if (main_) main_->ShowProgress(0, total);
+    if (main_) main_->StatusPanels().ShowProgress(0, total);
     const TBatchTotals totals = RunBatch(*state, rows, options, stop_, hooks);
-    if (main_) main_->ProgressDone();
+    if (main_) main_->StatusPanels().ProgressDone();
     timer1_->stop();
     current_ = nullptr;
     running_ = false;

@@ -50,6 +50,7 @@
 #include "gui/quantizer_settings.h"
 #include "gui/save_question.h"
 #include "gui/screen_capture.h"
+#include "gui/status_panels.h"
 #include "gui/taskbar_progress.h"
 #include "gui/tool_host.h"
 #include "edit/commit.h"
@@ -220,134 +221,14 @@ void TJXMainForm::BuildToolBar() {
     add("AboutButton", "About", gAbout, false);
 }
 
-// The status bar's five panels, laid side by side in their order. A panel is as wide as its
-// set width or its text, whichever is more, so "Dimension: 4096x4096" stays whole; what does
-// not fit the window is clipped at the right instead of drawn over a neighbour. The progress bar
-// lies over panel 4 while it is shown.
-class TStatusPanels : public QWidget {
-public:
-    static constexpr int kWidths[5] = {120, 120, 120, 150, 150};
-
-    explicit TStatusPanels(TTaskbarProgressBar* bar) : bar_(bar) {
-        for (int i = 0; i < 5; ++i) {
-            labels_[static_cast<size_t>(i)] = new QLabel(this);
-            labels_[static_cast<size_t>(i)]->setObjectName(QString("StatusPanel%1").arg(i));
-        }
-        bar_->setParent(this);
-        bar_->setMinimumWidth(0);
-        bar_->setMaximumWidth(QWIDGETSIZE_MAX);
-        bar_->installEventFilter(this);  // shown or hidden: lay it over panel 4 again
-        setMinimumWidth(0);
-    }
-    QLabel* Label(int i) const { return labels_[static_cast<size_t>(i)]; }
-    // Where panel i lies, at its full width (it may run past the right edge).
-    QRect PanelRect(int i) const {
-        int x = 0;
-        for (int k = 0; k < i; ++k) x += PanelWidth(k) + kGap;
-        return QRect(x, 0, PanelWidth(i), height());
-    }
-    void Relayout() {
-        for (int i = 0; i < 5; ++i) Label(i)->setGeometry(PanelRect(i));
-        const QRect r4 = PanelRect(4);
-        bar_->setGeometry(r4.x(), r4.y() + (r4.height() - bar_->height()) / 2, r4.width() - 15, bar_->height());
-        bar_->raise();
-        // Panel 4 shows the bar alone while it runs.
-        Label(4)->setVisible(bar_->isVisibleTo(this) == false);
-    }
-    QSize sizeHint() const override {
-        const QRect last = PanelRect(4);
-        return QSize(last.right() + 1, std::max(Label(0)->sizeHint().height(), bar_->height()));
-    }
-    QSize minimumSizeHint() const override { return QSize(0, sizeHint().height()); }
-
-protected:
-    void resizeEvent(QResizeEvent* e) override {
-        QWidget::resizeEvent(e);
-        Relayout();
-    }
-    bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched == bar_ && (e->type() == QEvent::Show || e->type() == QEvent::Hide)) Relayout();
-        return QWidget::eventFilter(watched, e);
-    }
-
-private:
-    static constexpr int kGap = 6;
-    int PanelWidth(int i) const {
-        return std::max(kWidths[i], Label(i)->fontMetrics().horizontalAdvance(Label(i)->text()) + 4);
-    }
-    std::array<QLabel*, 5> labels_{};
-    TTaskbarProgressBar* bar_;
-};
-
 void TJXMainForm::BuildStatusBar() {
-    progressBar_ = new TTaskbarProgressBar;
-    progressBar_->setFixedHeight(14);
-    progressBar_->SetSink(std::make_unique<TLauncherEntrySink>("jx.desktop"));
-    statusPanelsWidget_ = new TStatusPanels(progressBar_);
-    for (int i = 0; i < 5; ++i) statusPanels_[static_cast<size_t>(i)] = statusPanelsWidget_->Label(i);
-    statusBar()->addWidget(statusPanelsWidget_, 1);
-    saveProgressTimer_ = new QTimer(this);
-    saveProgressTimer_->setObjectName("SaveProgressTimer");
-    saveProgressTimer_->setInterval(100);
-    connect(saveProgressTimer_, &QTimer::timeout, this, &TJXMainForm::SaveProgressTimerTick);
+    statusPanels_ = new TStatusPanels;
+    statusBar()->addWidget(statusPanels_, 1);
 }
 
-QRect TJXMainForm::StatusPanelRect(int panel) const { return statusPanelsWidget_->PanelRect(panel); }
+void TJXMainForm::SetStatus(int panel, const QString& text) { statusPanels_->SetText(panel, text); }
 
-void TJXMainForm::ShowProgress(int64_t done, int64_t total) {
-    const int max = static_cast<int>(std::clamp<int64_t>(total, 0, INT32_MAX));
-    if (max == 0) {
-        progressBar_->SetProgressBarState(pbstMarquee);
-        progressBar_->SetMarqueeEnabled(true);
-    } else {
-        progressBar_->SetMarqueeEnabled(false);
-        progressBar_->SetProgressBarState(pbstNormal);
-        progressBar_->SetRange(0, max);
-        progressBar_->SetPosition(static_cast<int>(std::clamp<int64_t>(done, 0, max)));
-    }
-    stepEnd_ = progressBar_->Position();  // the timer waits for a step to creep through
-    progressBar_->SetShowInTaskbar(true);
-    progressBar_->show();
-}
-
-void TJXMainForm::ShowStepProgress(int64_t done, int64_t total) {
-    // Each step spans kStepUnits of the bar, so the timer can move it while the step's tool runs.
-    const int64_t steps = std::clamp<int64_t>(total, 1, INT32_MAX / kStepUnits);
-    done = std::clamp<int64_t>(done, 0, steps);
-    ShowProgress(done * kStepUnits, steps * kStepUnits);
-    stepEnd_ = static_cast<int>(std::min(done + 1, steps) * kStepUnits);
-}
-
-void TJXMainForm::SaveProgressTimerTick() {
-    if (!progressBar_->isVisible()) return;
-    if (progressBar_->ProgressBarState() == pbstMarquee) {
-        progressBar_->StepIt();
-        return;
-    }
-    // Nearer the end of the step each tick, never past it: how long a tool takes is not known.
-    const int position = progressBar_->Position();
-    const int room = stepEnd_ - 1 - position;
-    if (room > 0) progressBar_->SetPosition(position + std::max(1, room / 64));
-}
-
-void TJXMainForm::ProgressDone() {
-    saveProgressTimer_->stop();
-    progressBar_->hide();
-    progressBar_->SetMarqueeEnabled(false);
-    progressBar_->SetProgressBarState(pbstNormal);
-    progressBar_->SetPosition(0);
-    progressBar_->SetShowInTaskbar(false);  // clears the launcher's bar
-}
-
-void TJXMainForm::SetStatus(int panel, const QString& text) {
-    statusPanels_[static_cast<size_t>(panel)]->setText(text);
-    statusPanelsWidget_->Relayout();
-    statusPanelsWidget_->updateGeometry();
-}
-
-QString TJXMainForm::StatusText(int panel) const {
-    return panel >= 0 && panel < 5 ? statusPanels_[static_cast<size_t>(panel)]->text() : QString();
-}
+QString TJXMainForm::StatusText(int panel) const { return statusPanels_->Text(panel); }
 
 void TJXMainForm::ShowMessage(const QString& text) {
     if (messageHandler_) {
@@ -561,7 +442,7 @@ TSaveRequest TJXMainForm::MakeSaveRequest(const QString& fileName, int filterInd
     request.png.cancel = &cancel_;
     request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
     request.png.progress = [this](size_t done, size_t total) {
-        if (done < total) ShowStepProgress(static_cast<int64_t>(done), static_cast<int64_t>(total));
+        if (done < total) statusPanels_->ShowStepProgress(static_cast<int64_t>(done), static_cast<int64_t>(total));
     };
     request.pump = request.png.pump;
     return request;
@@ -582,12 +463,12 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
     SetStatus(4, "Writing " + QFileInfo(fileName).fileName() + "...");
     LockMainWindow();
     BusyBegin();
-    ShowProgress(0, 0);
-    saveProgressTimer_->start();
+    statusPanels_->ShowProgress(0, 0);
+    statusPanels_->SaveProgressTimer()->start();
     TSaveResult result;
     const bool ok = Guard([&] { result = jx::SaveImage(state_, request); });
     toolRunning_ = false;
-    ProgressDone();
+    statusPanels_->ProgressDone();
     UnlockMainWindow();
     BusyEnd();
     if (!ok) {

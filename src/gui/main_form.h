@@ -57,7 +57,6 @@ class TMySavePictureDialog;
 class TIconForm;
 class TForm7;
 class TToolDialogs;
-class TTaskbarProgressBar;
 class TStatusPanels;
 
 // Where the quantizer settings dialog (frame size `dialog`) opens: beside the main window when
@@ -183,19 +182,8 @@ public:
     static constexpr const char* kStopSaveQuestion = "The image is still being saved. Stop saving and close?";
     std::function<bool()> AskStopSave;
 
-    // The progress bar of status panel 4, mirrored on the launcher; hidden between long tasks.
-    TTaskbarProgressBar* TaskbarProgress() const { return progressBar_; }
-    // Shows done of total in the bar (total 0: a moving bar); ProgressDone hides it again.
-    void ShowProgress(int64_t done, int64_t total);
-    // A chain of steps: step `done` of `total` has begun; SaveProgressTimer moves the bar on within it.
-    void ShowStepProgress(int64_t done, int64_t total);
-    void ProgressDone();
-    // Every 100 ms while a save runs: steps the bar.
-    void SaveProgressTimerTick();
-    QTimer* SaveProgressTimer() const { return saveProgressTimer_; }
-    static constexpr int kStepUnits = 10000;
-    // Where status panel 0..4 lies in the status bar's panel strip.
-    QRect StatusPanelRect(int panel) const;
+    // The status bar's panels and progress bar.
+    TStatusPanels& StatusPanels() const { return *statusPanels_; }
 
     // Accessors for the views and controls (tests and dialogs).
     QToolBar* MainToolBar() const { return mainToolBar_; }
@@ -322,11 +310,7 @@ private:
     TColorCountBox* colors_ = nullptr;
     QAction* quantizerSettingsButton_ = nullptr;
     QAction* loadPaletteButton_ = nullptr;
-    std::array<QLabel*, 5> statusPanels_{};
-    TTaskbarProgressBar* progressBar_ = nullptr;
-    TStatusPanels* statusPanelsWidget_ = nullptr;
-    QTimer* saveProgressTimer_ = nullptr;
-    int stepEnd_ = 0;  // the bar position where the running step ends
+    TStatusPanels* statusPanels_ = nullptr;
 
     QImage view_;       // what ImageView shows, at 1:1
     QImage magnifier_;  // the last drawing of the magnifier

@@ -11,6 +11,7 @@
 #include "edit/mask_brush.h"
 #include "gui/glyphs.h"
 #include "gui/main_form.h"
+#include "gui/status_panels.h"
 #include "gui/taskbar_progress.h"
 #include "gui_app.h"
 
@@ -240,19 +241,19 @@ TEST(MainWindowProgress, ShownInPanelFourWhileWorkRuns) {
     GuiApp();
     TJXMainForm form(nullptr, "");
     std::vector<FakeSink::Call> calls;
-    form.TaskbarProgress()->SetSink(std::make_unique<FakeSink>(&calls));
+    form.StatusPanels().ProgressBar()->SetSink(std::make_unique<FakeSink>(&calls));
     form.show();
-    EXPECT_FALSE(form.TaskbarProgress()->isVisible());
-    form.ShowProgress(2, 8);
+    EXPECT_FALSE(form.StatusPanels().ProgressBar()->isVisible());
+    form.StatusPanels().ShowProgress(2, 8);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(form.TaskbarProgress()->isVisible());
+    EXPECT_TRUE(form.StatusPanels().ProgressBar()->isVisible());
     ASSERT_FALSE(calls.empty());
     EXPECT_TRUE(calls.back().isValue);
     EXPECT_EQ(calls.back().completed, 2);
     EXPECT_EQ(calls.back().total, 8);
-    form.ProgressDone();
+    form.StatusPanels().ProgressDone();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(form.TaskbarProgress()->isVisible());
+    EXPECT_FALSE(form.StatusPanels().ProgressBar()->isVisible());
     EXPECT_EQ(calls.back().state, TTaskbarButtonState::NoProgress);
 }
 

@@ -21,6 +21,7 @@
 #include <QTabBar>
 #include "gui/lossy_form.h"
 #include "gui/main_form.h"
+#include "gui/status_panels.h"
 #include "gui/palette_commands.h"
 #include "gui/quantizer_settings.h"
 #include "gui/taskbar_progress.h"
@@ -88,19 +89,19 @@ TEST_F(WindowTrialTest, StatusPanelsKeepTheirOrderAtTheMinimumWidth) {
     form_->resize(560, 400);
     QApplication::processEvents();
     for (int i = 0; i + 1 < 5; ++i) {
-        EXPECT_LE(form_->StatusPanelRect(i).right(), form_->StatusPanelRect(i + 1).left()) << i;
+        EXPECT_LE(form_->StatusPanels().PanelRect(i).right(), form_->StatusPanels().PanelRect(i + 1).left()) << i;
     }
     // Panels 1 and 2 are wide enough for their whole text, with the bar shown or not.
-    form_->ShowProgress(1, 4);
+    form_->StatusPanels().ShowProgress(1, 4);
     for (int i : {1, 2}) {
         const QLabel* label = form_->findChild<QLabel*>(QString("StatusPanel%1").arg(i));
         ASSERT_NE(label, nullptr);
-        EXPECT_GE(form_->StatusPanelRect(i).width(), label->fontMetrics().horizontalAdvance(label->text())) << i;
+        EXPECT_GE(form_->StatusPanels().PanelRect(i).width(), label->fontMetrics().horizontalAdvance(label->text())) << i;
     }
     // The bar lies on panel 4, over no other panel.
-    const QRect bar = form_->TaskbarProgress()->geometry();
-    EXPECT_GE(bar.left(), form_->StatusPanelRect(4).left());
-    form_->ProgressDone();
+    const QRect bar = form_->StatusPanels().ProgressBar()->geometry();
+    EXPECT_GE(bar.left(), form_->StatusPanels().PanelRect(4).left());
+    form_->StatusPanels().ProgressDone();
 }
 
 TEST_F(WindowTrialTest, ChordFiresOnceWhicheverKeyIsReleasedFirst) {
@@ -215,7 +216,7 @@ TEST_F(WindowTrialTest, ProgressBarMovesWhileAChainStepRuns) {
 
     int startValue = -1;
     bool advanced = false;
-    QObject::connect(form_->TaskbarProgress(), &QProgressBar::valueChanged, form_.get(), [&](int value) {
+    QObject::connect(form_->StatusPanels().ProgressBar(), &QProgressBar::valueChanged, form_.get(), [&](int value) {
         if (!fs::exists(running)) return;
         if (startValue < 0) {
             startValue = value;
@@ -227,13 +228,13 @@ TEST_F(WindowTrialTest, ProgressBarMovesWhileAChainStepRuns) {
         }
     });
     // The first tick after the tool started gives the value the step runs from.
-    QObject::connect(form_->SaveProgressTimer(), &QTimer::timeout, form_.get(), [&] {
-        if (startValue < 0 && fs::exists(running)) startValue = form_->TaskbarProgress()->value();
+    QObject::connect(form_->StatusPanels().SaveProgressTimer(), &QTimer::timeout, form_.get(), [&] {
+        if (startValue < 0 && fs::exists(running)) startValue = form_->StatusPanels().ProgressBar()->value();
     });
     ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string()))) << messages_.join("\n").toStdString();
     EXPECT_TRUE(advanced);
-    EXPECT_FALSE(form_->TaskbarProgress()->isVisible());
-    EXPECT_FALSE(form_->SaveProgressTimer()->isActive());
+    EXPECT_FALSE(form_->StatusPanels().ProgressBar()->isVisible());
+    EXPECT_FALSE(form_->StatusPanels().SaveProgressTimer()->isActive());
 }
 
 }  // namespace
