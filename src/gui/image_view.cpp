@@ -1,9 +1,15 @@
 #include "gui/image_view.h"
 
 #include <QMouseEvent>
+#include <QGroupBox>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 
+#include "gui/command_router.h"
 #include "gui/main_form.h"
+#include "gui/palette_commands.h"
+#include "gui/preview.h"
 #include "gui/mask_crop_view.h"
 
 namespace jx {
@@ -24,18 +30,86 @@ void TImageView::paintEvent(QPaintEvent* e) {
     form_->MaskCrop().Paint(p);
 }
 
-void TImageView::mousePressEvent(QMouseEvent* e) { form_->ImageMouseDown(e); }
-void TImageView::mouseMoveEvent(QMouseEvent* e) { form_->ImageMouseMove(e); }
-void TImageView::mouseReleaseEvent(QMouseEvent* e) { form_->ImageMouseUp(e); }
+void TImageView::mousePressEvent(QMouseEvent* e) {
+    TJXMainForm& f = *form_;
+    if (f.Locked() || !f.state_.HasImage()) return;
+    if (f.maskCrop_->MouseDown(e) || e->button() != Qt::LeftButton) return;
+    f.imageScroll_->setFocus();
+    panning_ = true;
+    panAnchor_ = e->globalPosition().toPoint();
+    const Qt::KeyboardModifiers m = e->modifiers();
+    if (m == Qt::AltModifier) {
+        viewOptions_.ShowErrorMap = true;
+        f.RenderImageView();
+    } else if (m == Qt::ControlModifier) {
+        viewOptions_.ShowSourceOpaque = true;
+        f.RenderImageView();
+    } else if (m == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        viewOptions_.ShowAlphaChannel = true;
+        f.RenderImageView();
+    } else {
+        f.view_ = ShowSource(f.state_);
+        update();
+    }
+    const QPoint ip = f.ImagePoint(e->position().toPoint());
+    f.DrawZoomView(ip.x(), ip.y());
+}
+
+void TImageView::mouseMoveEvent(QMouseEvent* e) {
+    TJXMainForm& f = *form_;
+    if (!f.state_.HasImage()) return;
+    if (!f.maskCrop_->MouseMove(e) && panning_) {
+        const QPoint now = e->globalPosition().toPoint();
+        const QPoint d = panAnchor_ - now;
+        QScrollArea* scroll = f.imageScroll_;
+        scroll->horizontalScrollBar()->setValue(scroll->horizontalScrollBar()->value() + d.x());
+        scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->value() + d.y());
+        panAnchor_ = now;
+    }
+    const QPoint ip = f.ImagePoint(e->position().toPoint());
+    f.lastMousePoint_ = ip;
+    f.DrawZoomView(ip.x(), ip.y());
+}
+
+void TImageView::mouseReleaseEvent(QMouseEvent* e) {
+    TJXMainForm& f = *form_;
+    if (f.Locked()) return;
+    if (!f.state_.HasImage()) {
+        f.OpenClick();
+        return;
+    }
+    if (f.maskCrop_->MouseUp(e)) return;
+    panning_ = false;
+    viewOptions_ = {};
+    f.RenderImageView();
+    f.paletteCommands_->ImageReleased(e->button(), f.ImagePoint(e->position().toPoint()));
+}
+
 void TImageView::mouseDoubleClickEvent(QMouseEvent* e) {
     // Outside crop mode a double-click is a second press.
     if (e->button() == Qt::LeftButton && form_->MaskCrop().CropDown())
-        form_->ImageDblClick();
+        form_->Router().Route("Crop to selection");
     else
-        form_->ImageMouseDown(e);
+        mousePressEvent(e);
 }
-void TImageView::enterEvent(QEnterEvent*) { form_->ImageMouseEnter(); }
-void TImageView::leaveEvent(QEvent*) { form_->ImageMouseLeave(); }
+
+void TImageView::enterEvent(QEnterEvent*) {
+    TJXMainForm& f = *form_;
+    if (!f.state_.HasImage()) return;
+    f.maskCrop_->MouseEnter();
+    f.levelsBox_->setTitle("Zoom");
+    f.mouseOutside_ = false;
+    if (f.lastMousePoint_.x() < f.state_.ImageWidth() && f.lastMousePoint_.y() < f.state_.ImageHeight())
+        f.DrawZoomView(f.lastMousePoint_.x(), f.lastMousePoint_.y());
+}
+
+void TImageView::leaveEvent(QEvent*) {
+    TJXMainForm& f = *form_;
+    f.maskCrop_->MouseLeave();
+    f.levelsBox_->setTitle("Levels");
+    f.mouseOutside_ = true;
+    f.DrawHistogramView();
+}
 
 TPaintBox::TPaintBox(TJXMainForm* form, QWidget* parent) : QWidget(parent), form_(form) {}
 

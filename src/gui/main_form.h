@@ -78,7 +78,6 @@ public:
     ~TJXMainForm() override;
 
     EngineState& State() { return state_; }
-    const TViewOptions& ViewOptions() const { return viewOptions_; }
     TForm5* Form5() const { return form5_; }
     TURClass& UndoStore() { return *undoStore_; }
     TCommandRouter& Router() { return *router_; }
@@ -227,13 +226,7 @@ public:
     void MaskRestored(bool hasMask) override;
     void Warning(const std::string& text) override;
 
-    // Image view events (TImageView forwards them).
-    void ImageMouseDown(QMouseEvent* e);
-    void ImageMouseMove(QMouseEvent* e);
-    void ImageMouseUp(QMouseEvent* e);
-    void ImageMouseEnter();
-    void ImageMouseLeave();
-    void ImageDblClick();
+    // The histogram box's drawing: the histogram, or the magnifier over the image.
     void HistogramBoxPaint(QPainter& p);
 
     // Errors and refusals reach the user here: a message box, or the handler tests set.
@@ -260,6 +253,7 @@ protected:
 private:
     friend class TPaletteCommands;  // the palette room draws into the grid, colour box and view
     friend class TMaskCropView;
+    friend class TImageView;  // the image view's mouse reaches the engine, the modes and the panel
     void BuildToolBar();
     void BuildPanel();
     void BuildStatusBar();
@@ -271,7 +265,6 @@ private:
     void FormClose();
 
     EngineState state_;
-    TViewOptions viewOptions_;  // display modes while the left button is held on the image
     SessionFolder* session_;
     std::unique_ptr<TURClass> undoStore_;
     std::unique_ptr<TCommandRouter> router_;
@@ -318,8 +311,6 @@ private:
     int zoomShift_ = 0;
     std::array<std::pair<int, int>, 5> savedScroll_{};
     QRect mainWindowRect_;
-    bool panning_ = false;
-    QPoint panAnchor_;
     QPoint lastMousePoint_{0, 0};
     bool mouseOutside_ = true;
     int lockCount_ = 0;

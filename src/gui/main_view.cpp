@@ -58,7 +58,7 @@ QPoint TJXMainForm::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShif
 
 void TJXMainForm::RenderImageView() {
     if (!state_.HasImage()) return;
-    view_ = toolPreview_.isNull() ? RenderImage(state_, viewOptions_) : toolPreview_;
+    view_ = toolPreview_.isNull() ? RenderImage(state_, imageView_->ViewOptions()) : toolPreview_;
     maskCrop_->Rendered();
     imageView_->update();
     if (isVisible()) imageScroll_->setFocus();
@@ -97,77 +97,6 @@ void TJXMainForm::DrawZoomView(int x, int y) {
     p.end();
     magnifier_ = box;
     histogramBox_->update();
-}
-
-void TJXMainForm::ImageMouseDown(QMouseEvent* e) {
-    if (Locked() || !state_.HasImage()) return;
-    if (maskCrop_->MouseDown(e) || e->button() != Qt::LeftButton) return;
-    imageScroll_->setFocus();
-    panning_ = true;
-    panAnchor_ = e->globalPosition().toPoint();
-    const Qt::KeyboardModifiers m = e->modifiers();
-    if (m == Qt::AltModifier) {
-        viewOptions_.ShowErrorMap = true;
-        RenderImageView();
-    } else if (m == Qt::ControlModifier) {
-        viewOptions_.ShowSourceOpaque = true;
-        RenderImageView();
-    } else if (m == (Qt::ControlModifier | Qt::ShiftModifier)) {
-        viewOptions_.ShowAlphaChannel = true;
-        RenderImageView();
-    } else {
-        view_ = ShowSource(state_);
-        imageView_->update();
-    }
-    const QPoint ip = ImagePoint(e->position().toPoint());
-    DrawZoomView(ip.x(), ip.y());
-}
-
-void TJXMainForm::ImageMouseMove(QMouseEvent* e) {
-    if (!state_.HasImage()) return;
-    if (!maskCrop_->MouseMove(e) && panning_) {
-        const QPoint now = e->globalPosition().toPoint();
-        const QPoint d = panAnchor_ - now;
-        imageScroll_->horizontalScrollBar()->setValue(imageScroll_->horizontalScrollBar()->value() + d.x());
-        imageScroll_->verticalScrollBar()->setValue(imageScroll_->verticalScrollBar()->value() + d.y());
-        panAnchor_ = now;
-    }
-    const QPoint ip = ImagePoint(e->position().toPoint());
-    lastMousePoint_ = ip;
-    DrawZoomView(ip.x(), ip.y());
-}
-
-void TJXMainForm::ImageMouseUp(QMouseEvent* e) {
-    if (Locked()) return;
-    if (!state_.HasImage()) {
-        OpenClick();
-        return;
-    }
-    if (maskCrop_->MouseUp(e)) return;
-    panning_ = false;
-    viewOptions_ = {};
-    RenderImageView();
-    paletteCommands_->ImageReleased(e->button(), ImagePoint(e->position().toPoint()));
-}
-
-void TJXMainForm::ImageMouseEnter() {
-    if (!state_.HasImage()) return;
-    maskCrop_->MouseEnter();
-    levelsBox_->setTitle("Zoom");
-    mouseOutside_ = false;
-    if (lastMousePoint_.x() < state_.ImageWidth() && lastMousePoint_.y() < state_.ImageHeight())
-        DrawZoomView(lastMousePoint_.x(), lastMousePoint_.y());
-}
-
-void TJXMainForm::ImageMouseLeave() {
-    maskCrop_->MouseLeave();
-    levelsBox_->setTitle("Levels");
-    mouseOutside_ = true;
-    DrawHistogramView();
-}
-
-void TJXMainForm::ImageDblClick() {
-    if (maskCrop_->CropDown()) router_->Route("Crop to selection");
 }
 
 bool TJXMainForm::KeyPress(QKeyEvent* e) {

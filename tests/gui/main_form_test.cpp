@@ -355,15 +355,15 @@ TEST_F(MainFormTest, HeldButtonShowsInspectionViewsUntilRelease) {
     EXPECT_EQ(form_->ViewImage(), output);
 
     QTest::mousePress(form_->ImageView(), Qt::LeftButton, Qt::AltModifier, at);
-    EXPECT_TRUE(form_->ViewOptions().ShowErrorMap);
+    EXPECT_TRUE(form_->ImageView()->ViewOptions().ShowErrorMap);
     QTest::mouseRelease(form_->ImageView(), Qt::LeftButton, Qt::AltModifier, at);
-    EXPECT_FALSE(form_->ViewOptions().ShowErrorMap);
+    EXPECT_FALSE(form_->ImageView()->ViewOptions().ShowErrorMap);
     EXPECT_EQ(form_->ViewImage(), output);
 
     QTest::mousePress(form_->ImageView(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
-    EXPECT_TRUE(form_->ViewOptions().ShowAlphaChannel);
+    EXPECT_TRUE(form_->ImageView()->ViewOptions().ShowAlphaChannel);
     QTest::mouseRelease(form_->ImageView(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
-    EXPECT_FALSE(form_->ViewOptions().ShowAlphaChannel);
+    EXPECT_FALSE(form_->ImageView()->ViewOptions().ShowAlphaChannel);
     EXPECT_FALSE(form_->MagnifierImage().isNull());
 }
 
