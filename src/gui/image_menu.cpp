@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "gui/image_view.h"
 #include "gui/main_form.h"
 
 namespace jx {
@@ -20,9 +21,9 @@ std::vector<std::pair<int, TImageMenuGroup::TAdd>>& Groups() {
 // The zoom commands live here: they belong to the view, not to one feature. Last in the menu.
 const TImageMenuGroup zoomGroup(30, [](TJXMainForm& f, QMenu& menu) {
     QMenu* zoom = menu.addMenu("Zoom");
-    zoom->addAction("in", &f, [&f] { f.ZoomStep('+'); });
-    zoom->addAction("out", &f, [&f] { f.ZoomStep('-'); });
-    zoom->addAction("actual", &f, [&f] { f.ZoomActual(); });
+    zoom->addAction("in", &f, [&f] { f.ImageView()->ZoomStep('+'); });
+    zoom->addAction("out", &f, [&f] { f.ImageView()->ZoomStep('-'); });
+    zoom->addAction("actual", &f, [&f] { f.ImageView()->ZoomActual(); });
 });
 
 // A checkable item with a glyph shows its state by the glyph alone (the "checked" and "unchecked"

@@ -19,6 +19,47 @@ TImageView::TImageView(TJXMainForm* form, QWidget* parent) : QWidget(parent), fo
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void TImageView::ResizeToImage() {
+    const TJXMainForm& f = *form_;
+    if (!f.state_.HasImage()) return;
+    f.imageScroll_->setWidgetResizable(false);
+    const QSize size = f.toolPreview_.isNull() ? QSize(f.state_.ImageWidth(), f.state_.ImageHeight()) : f.toolPreview_.size();
+    setFixedSize(size.width() << zoomShift_, size.height() << zoomShift_);
+}
+
+void TImageView::ZoomStep(char c) {
+    QScrollBar* hb = form_->imageScroll_->horizontalScrollBar();
+    QScrollBar* vb = form_->imageScroll_->verticalScrollBar();
+    if (c == '+') {
+        if (zoomShift_ < 4) {
+            savedScroll_[static_cast<size_t>(zoomShift_)] = {vb->value(), hb->value()};
+            ++zoomShift_;
+            const int v = vb->value() * 2 + form_->imageScroll_->viewport()->height() / 2;
+            const int hh = hb->value() * 2 + form_->imageScroll_->viewport()->width() / 2;
+            ResizeToImage();
+            hb->setValue(hh);
+            vb->setValue(v);
+        }
+    } else if (c == '-') {
+        if (zoomShift_ > 0) {
+            --zoomShift_;
+            ResizeToImage();
+            const auto [v, hh] = savedScroll_[static_cast<size_t>(zoomShift_)];
+            vb->setValue(v);
+            hb->setValue(hh);
+        }
+    }
+    form_->maskCrop_->ZoomChanged();
+}
+
+void TImageView::ZoomActual() {
+    zoomShift_ = 0;
+    ResizeToImage();
+    form_->maskCrop_->ZoomChanged();
+}
+
+QPoint TImageView::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShift_, p.y() >> zoomShift_); }
+
 void TImageView::paintEvent(QPaintEvent* e) {
     QPainter p(this);
     const QImage& img = form_->ViewImage();
@@ -51,7 +92,7 @@ void TImageView::mousePressEvent(QMouseEvent* e) {
         f.view_ = ShowSource(f.state_);
         update();
     }
-    const QPoint ip = f.ImagePoint(e->position().toPoint());
+    const QPoint ip = ImagePoint(e->position().toPoint());
     f.DrawZoomView(ip.x(), ip.y());
 }
 
@@ -66,7 +107,7 @@ void TImageView::mouseMoveEvent(QMouseEvent* e) {
         scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->value() + d.y());
         panAnchor_ = now;
     }
-    const QPoint ip = f.ImagePoint(e->position().toPoint());
+    const QPoint ip = ImagePoint(e->position().toPoint());
     f.lastMousePoint_ = ip;
     f.DrawZoomView(ip.x(), ip.y());
 }
@@ -82,7 +123,7 @@ void TImageView::mouseReleaseEvent(QMouseEvent* e) {
     panning_ = false;
     viewOptions_ = {};
     f.RenderImageView();
-    f.paletteCommands_->ImageReleased(e->button(), f.ImagePoint(e->position().toPoint()));
+    f.paletteCommands_->ImageReleased(e->button(), ImagePoint(e->position().toPoint()));
 }
 
 void TImageView::mouseDoubleClickEvent(QMouseEvent* e) {

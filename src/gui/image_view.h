@@ -1,6 +1,8 @@
 #pragma once
 #include <QPoint>
 #include <QWidget>
+#include <array>
+#include <utility>
 
 #include "imaging/preview.h"
 
@@ -17,6 +19,17 @@ public:
     // Display modes while the left button is held on the image.
     const TViewOptions& ViewOptions() const { return viewOptions_; }
 
+    // The zoom is 2^ZoomShift (0..4); each step in keeps the scroll position of the step before.
+    int ZoomShift() const { return zoomShift_; }
+    void ZoomStep(char c);  // '+' or '-'
+    void ZoomActual();
+    // Back to 1:1 without resizing (the image is about to be replaced).
+    void ResetZoom() { zoomShift_ = 0; }
+    // The size of the image (or the tool preview shown instead) at the zoom.
+    void ResizeToImage();
+    // The image pixel under a point of this widget.
+    QPoint ImagePoint(QPoint widgetPoint) const;
+
 protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent* e) override;
@@ -31,6 +44,8 @@ private:
     TViewOptions viewOptions_;
     bool panning_ = false;
     QPoint panAnchor_;
+    int zoomShift_ = 0;
+    std::array<std::pair<int, int>, 5> savedScroll_{};
 };
 
 // HistogramBox: the histogram, or the magnifier while the mouse is over the image.

@@ -517,14 +517,14 @@ void TJXMainForm::LeaveEditingModes() {
     // Crop and mask editing come with their commands; the undo store is cleared by the open
     // command right after this. The view goes back to 1:1.
     maskCrop_->LeaveModes();
-    zoomShift_ = 0;
+    imageView_->ResetZoom();
 }
 
 void TJXMainForm::ClearFileTabs() { alphaCommands_->ClearTabs(); }
 
 void TJXMainForm::ImageResized(int32_t, int32_t) {
-    zoomShift_ = 0;
-    ResizeImageView();
+    imageView_->ResetZoom();
+    imageView_->ResizeToImage();
     maskCrop_->ImageResized();
 }
 
@@ -552,7 +552,7 @@ void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) {
     // The last save's size belongs to the image before: the new one has not been written.
     SetStatus(4, QString());
     if (tools_) tools_->ImageOpened();
-    ResizeImageView();
+    imageView_->ResizeToImage();
 }
 
 void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
@@ -604,7 +604,7 @@ bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
         if (!state_.HasImage() || (!imageScroll_->hasFocus() && !imageScroll_->isAncestorOf(QApplication::focusWidget())))
             return false;
         if (!(w == imageScroll_ || imageScroll_->isAncestorOf(w))) return false;
-        ZoomStep(static_cast<QWheelEvent*>(event)->angleDelta().y() > 0 ? '+' : '-');
+        imageView_->ZoomStep(static_cast<QWheelEvent*>(event)->angleDelta().y() > 0 ? '+' : '-');
         return true;
     }
     auto* k = static_cast<QKeyEvent*>(event);

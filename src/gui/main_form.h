@@ -156,8 +156,6 @@ public:
     void ColorsChange(const QString& text);
     void ColorsSelect();
     void PriorityChange(int position);
-    void ZoomStep(char c);
-    void ZoomActual();
     void DrawZoomView(int x, int y);
 
     // Re-runs the remap pass only (dithering changes).
@@ -169,7 +167,6 @@ public:
 
     // Status texts of panels 0..4.
     QString StatusText(int panel) const;
-    int ZoomShift() const { return zoomShift_; }
     // Esc sets it; the child-tool runner and the PNG chain stop on it.
     CancelFlag& Cancel() { return cancel_; }
     bool CancelRequested() const { return cancel_.IsRequested(); }
@@ -260,8 +257,6 @@ private:
     void UpdateLockedControls();
     bool KeyUp(QKeyEvent* e);
     bool KeyPress(QKeyEvent* e);
-    void ResizeImageView();
-    QPoint ImagePoint(QPoint widgetPoint) const;
     void FormClose();
 
     EngineState state_;
@@ -308,8 +303,6 @@ private:
     QImage view_;       // what ImageView shows, at 1:1
     QImage magnifier_;  // the last drawing of the magnifier
     QImage toolPreview_;  // composited over the background; null when none shows
-    int zoomShift_ = 0;
-    std::array<std::pair<int, int>, 5> savedScroll_{};
     QRect mainWindowRect_;
     QPoint lastMousePoint_{0, 0};
     bool mouseOutside_ = true;

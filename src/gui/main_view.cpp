@@ -16,46 +16,6 @@
 
 namespace jx {
 
-void TJXMainForm::ResizeImageView() {
-    if (!state_.HasImage()) return;
-    imageScroll_->setWidgetResizable(false);
-    const QSize size = toolPreview_.isNull() ? QSize(state_.ImageWidth(), state_.ImageHeight()) : toolPreview_.size();
-    imageView_->setFixedSize(size.width() << zoomShift_, size.height() << zoomShift_);
-}
-
-void TJXMainForm::ZoomStep(char c) {
-    QScrollBar* hb = imageScroll_->horizontalScrollBar();
-    QScrollBar* vb = imageScroll_->verticalScrollBar();
-    if (c == '+') {
-        if (zoomShift_ < 4) {
-            savedScroll_[static_cast<size_t>(zoomShift_)] = {vb->value(), hb->value()};
-            ++zoomShift_;
-            const int v = vb->value() * 2 + imageScroll_->viewport()->height() / 2;
-            const int hh = hb->value() * 2 + imageScroll_->viewport()->width() / 2;
-            ResizeImageView();
-            hb->setValue(hh);
-            vb->setValue(v);
-        }
-    } else if (c == '-') {
-        if (zoomShift_ > 0) {
-            --zoomShift_;
-            ResizeImageView();
-            const auto [v, hh] = savedScroll_[static_cast<size_t>(zoomShift_)];
-            vb->setValue(v);
-            hb->setValue(hh);
-        }
-    }
-    maskCrop_->ZoomChanged();
-}
-
-void TJXMainForm::ZoomActual() {
-    zoomShift_ = 0;
-    ResizeImageView();
-    maskCrop_->ZoomChanged();
-}
-
-QPoint TJXMainForm::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShift_, p.y() >> zoomShift_); }
-
 void TJXMainForm::RenderImageView() {
     if (!state_.HasImage()) return;
     view_ = toolPreview_.isNull() ? RenderImage(state_, imageView_->ViewOptions()) : toolPreview_;
@@ -107,7 +67,7 @@ bool TJXMainForm::KeyPress(QKeyEvent* e) {
         palettePanel_->setVisible(!palettePanel_->isVisible());
         return true;
     }
-    ZoomStep(t[0].toLatin1());
+    imageView_->ZoomStep(t[0].toLatin1());
     return t[0] == '+' || t[0] == '-';
 }
 

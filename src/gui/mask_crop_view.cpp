@@ -88,7 +88,7 @@ bool TMaskCropView::Eraser() const {
     return eraser && eraser->isChecked();
 }
 
-QPoint TMaskCropView::ImagePoint(const QMouseEvent* e) const { return form_.ImagePoint(e->position().toPoint()); }
+QPoint TMaskCropView::ImagePoint(const QMouseEvent* e) const { return form_.imageView_->ImagePoint(e->position().toPoint()); }
 
 void TMaskCropView::EditMaskClick() {
     QAction* button = Button("EditMaskButton");
@@ -145,7 +145,7 @@ void TMaskCropView::AutoCropClick() {
     form_.Guard([&] {
         if (!AutoCropCommand(form_.state_, settings, form_, *form_.undoStore_)) return;
         if (CropDown()) LeaveCrop();
-        form_.ZoomActual();
+        form_.imageView_->ZoomActual();
     });
 }
 
@@ -162,7 +162,7 @@ void TMaskCropView::CropImage() {
     viewCopy_ = dimCopy_ = QImage();
     const TQuantizerSettings settings = form_.Settings();
     form_.Guard([&] { jx::CropImage(form_.state_, r, settings, form_, *form_.undoStore_); });
-    form_.ZoomActual();
+    form_.imageView_->ZoomActual();
     form_.RenderImageView();
 }
 
@@ -212,7 +212,7 @@ void TMaskCropView::LeaveCrop() {
 // --- mask mode --------------------------------------------------------------------------------
 
 void TMaskCropView::MakeBrushCursor() {
-    const int scale = 1 << form_.zoomShift_;
+    const int scale = 1 << form_.imageView_->ZoomShift();
     const int side = kBrushSide * scale;
     QRect old = FootprintRect();
     footprint_ = side > kMaxCursorSide;
@@ -231,7 +231,7 @@ void TMaskCropView::MakeBrushCursor() {
 
 QRect TMaskCropView::FootprintRect() const {
     if (!footprint_ || !maskMode_ || !mouseOver_) return {};
-    const int cell = 1 << form_.zoomShift_;
+    const int cell = 1 << form_.imageView_->ZoomShift();
     return QRect((mousePoint_.x() - kBrushHalf) * cell, (mousePoint_.y() - kBrushHalf) * cell, kBrushSide * cell,
                  kBrushSide * cell);
 }
@@ -248,7 +248,7 @@ void TMaskCropView::DrawMaskOverlay(TMaskArea area) {
 }
 
 void TMaskCropView::RepaintImagePixels(TMaskArea area) {
-    const int s = form_.zoomShift_;
+    const int s = form_.imageView_->ZoomShift();
     form_.imageView_->update(QRect(area.Left << s, area.Top << s, (area.Right - area.Left) << s, (area.Bottom - area.Top) << s));
 }
 
@@ -299,7 +299,7 @@ void TMaskCropView::DrawCropSelection(const TCropRect& old, const TCropRect& now
     // The old rectangle with its outline row and column, then the new one at full brightness.
     copy(dimCopy_, {old.Left, old.Top, old.Right + 1, old.Bottom + 1});
     copy(viewCopy_, now);
-    const int cell = 1 << form_.zoomShift_;
+    const int cell = 1 << form_.imageView_->ZoomShift();
     const TCropRect u{std::min(old.Left, now.Left) - 1, std::min(old.Top, now.Top) - 1, std::max(old.Right, now.Right) + 2,
                       std::max(old.Bottom, now.Bottom) + 2};
     form_.imageView_->update(QRect(u.Left * cell, u.Top * cell, u.Width() * cell, u.Height() * cell));
@@ -419,7 +419,7 @@ void TMaskCropView::ImageResized() {
 }
 
 void TMaskCropView::Paint(QPainter& p) {
-    const int s = form_.zoomShift_;
+    const int s = form_.imageView_->ZoomShift();
     if (CropDown()) {
         const bool band = selection_.RubberBand();
         if (band || !selection_.Armed()) {

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 
+#include "gui/image_view.h"
 #include "gui/main_form.h"
 #include "gui/quantizer_settings.h"
 #include "window_fixture.h"
@@ -108,7 +109,7 @@ TEST_F(CountBoxTest, ATypedCountIsTakenAsTyped) {
     // A minus sign is not a zoom key in the box, and the count is refused, not read as 5.
     const int32_t states = form_->UndoStore().Count();
     Type(main, "-5");
-    EXPECT_EQ(form_->ZoomShift(), 0);
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 0);
     ASSERT_EQ(messages_.size(), 1);
     EXPECT_TRUE(messages_[0].startsWith("\"-5\" is not a number of colors")) << messages_[0].toStdString();
     EXPECT_EQ(form_->State().PaletteSize, 2);

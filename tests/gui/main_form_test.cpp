@@ -167,22 +167,22 @@ TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
 TEST_F(MainFormTest, ZoomStepsStopAtSixteenAndRestoreScroll) {
     form_->resize(700, 500);
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    form_->ZoomStep('-');
-    EXPECT_EQ(form_->ZoomShift(), 0);
-    for (int i = 0; i < 5; ++i) form_->ZoomStep('+');
-    EXPECT_EQ(form_->ZoomShift(), 4);
+    form_->ImageView()->ZoomStep('-');
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 0);
+    for (int i = 0; i < 5; ++i) form_->ImageView()->ZoomStep('+');
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 4);
     EXPECT_EQ(form_->ImageView()->size(), QSize(512, 512));
-    form_->ZoomStep('-');
-    form_->ZoomStep('-');
+    form_->ImageView()->ZoomStep('-');
+    form_->ImageView()->ZoomStep('-');
     QScrollBar* v = form_->ImageScroll()->verticalScrollBar();
     QApplication::processEvents();
     const int saved = v->value();
-    form_->ZoomStep('+');
+    form_->ImageView()->ZoomStep('+');
     v->setValue(v->maximum());
-    form_->ZoomStep('-');
+    form_->ImageView()->ZoomStep('-');
     EXPECT_EQ(v->value(), saved);
-    form_->ZoomActual();
-    EXPECT_EQ(form_->ZoomShift(), 0);
+    form_->ImageView()->ZoomActual();
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 0);
     EXPECT_EQ(form_->ImageView()->size(), QSize(32, 32));
 }
 
@@ -190,13 +190,13 @@ TEST_F(MainFormTest, KeysZoomAndToggleThePanel) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     form_->ImageScroll()->setFocus();
     QTest::keyClick(form_->ImageScroll(), '+');
-    EXPECT_EQ(form_->ZoomShift(), 1);
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 1);
     ASSERT_TRUE(form_->PalettePanel()->isVisible());
     QTest::keyClick(form_->ImageScroll(), Qt::Key_QuoteLeft);
     EXPECT_FALSE(form_->PalettePanel()->isVisible());
     // Typing into the colour-count box is not a view command.
     QTest::keyClicks(form_->Colors()->lineEdit(), "+");
-    EXPECT_EQ(form_->ZoomShift(), 1);
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 1);
     QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape);
     EXPECT_TRUE(form_->CancelRequested());
 }

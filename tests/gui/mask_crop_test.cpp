@@ -96,10 +96,10 @@ TEST_F(MaskCropWindowTest, LargeBrushIsPaintedInTheView) {
     QApplication::sendEvent(form_->ImageView(), &enter);
     EXPECT_FALSE(Modes().BrushFootprint());
     EXPECT_EQ(form_->ImageView()->cursor().shape(), Qt::BitmapCursor);
-    for (int i = 0; i < 3; ++i) form_->ZoomStep('+');  // 128 pixels a side
+    for (int i = 0; i < 3; ++i) form_->ImageView()->ZoomStep('+');  // 128 pixels a side
     EXPECT_TRUE(Modes().BrushFootprint());
     EXPECT_EQ(form_->ImageView()->cursor().shape(), Qt::CrossCursor);
-    form_->ZoomStep('-');
+    form_->ImageView()->ZoomStep('-');
     EXPECT_FALSE(Modes().BrushFootprint());
 }
 
