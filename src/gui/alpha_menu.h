@@ -49,6 +49,8 @@ public:
     void FileTabChange(int index);
     // A new image: the tabs and the split go.
     void ClearTabs();
+    // The tabs of the split view over the image, shown only while a split exists.
+    QTabBar* FileTabs() const { return &tabs_; }
 
 private:
     template <class F>

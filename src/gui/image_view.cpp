@@ -108,7 +108,7 @@ void TImageView::mouseMoveEvent(QMouseEvent* e) {
         panAnchor_ = now;
     }
     const QPoint ip = ImagePoint(e->position().toPoint());
-    f.lastMousePoint_ = ip;
+    lastMousePoint_ = ip;
     f.DrawZoomView(ip.x(), ip.y());
 }
 
@@ -139,16 +139,16 @@ void TImageView::enterEvent(QEnterEvent*) {
     if (!f.state_.HasImage()) return;
     f.maskCrop_->MouseEnter();
     f.levelsBox_->setTitle("Zoom");
-    f.mouseOutside_ = false;
-    if (f.lastMousePoint_.x() < f.state_.ImageWidth() && f.lastMousePoint_.y() < f.state_.ImageHeight())
-        f.DrawZoomView(f.lastMousePoint_.x(), f.lastMousePoint_.y());
+    mouseOutside_ = false;
+    if (lastMousePoint_.x() < f.state_.ImageWidth() && lastMousePoint_.y() < f.state_.ImageHeight())
+        f.DrawZoomView(lastMousePoint_.x(), lastMousePoint_.y());
 }
 
 void TImageView::leaveEvent(QEvent*) {
     TJXMainForm& f = *form_;
     f.maskCrop_->MouseLeave();
     f.levelsBox_->setTitle("Levels");
-    f.mouseOutside_ = true;
+    mouseOutside_ = true;
     f.DrawHistogramView();
 }
 

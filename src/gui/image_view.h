@@ -29,6 +29,12 @@ public:
     void ResizeToImage();
     // The image pixel under a point of this widget.
     QPoint ImagePoint(QPoint widgetPoint) const;
+    // Outside the image the histogram box shows the histogram, else the magnifier.
+    bool MouseOutside() const { return mouseOutside_; }
+    void ForgetMouse() {
+        lastMousePoint_ = QPoint(0, 0);
+        mouseOutside_ = true;
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -45,6 +51,8 @@ private:
     bool panning_ = false;
     QPoint panAnchor_;
     int zoomShift_ = 0;
+    QPoint lastMousePoint_{0, 0};  // the image pixel the mouse was last over
+    bool mouseOutside_ = true;
     std::array<std::pair<int, int>, 5> savedScroll_{};
 };
 

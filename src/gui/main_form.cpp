@@ -119,8 +119,8 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     auto* h = new QHBoxLayout(central);
     h->setContentsMargins(0, 0, 0, 0);
     auto* leftSide = new QVBoxLayout;
-    fileTabs_ = new QTabBar;
-    fileTabs_->setVisible(false);  // tabs only while a split view exists
+    auto* fileTabs = new QTabBar;
+    fileTabs->setVisible(false);  // tabs only while a split view exists
     imageScroll_ = new QScrollArea;
     imageScroll_->setObjectName("ImageScroll");
     imageScroll_->setFocusPolicy(Qt::StrongFocus);
@@ -130,7 +130,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     // Until an image loads the view fills the box, so a click anywhere on it opens a file.
     imageScroll_->setWidget(imageView_);
     imageScroll_->setWidgetResizable(true);
-    leftSide->addWidget(fileTabs_);
+    leftSide->addWidget(fileTabs);
     leftSide->addWidget(imageScroll_, 1);
     h->addLayout(leftSide, 1);
     BuildPanel();
@@ -152,7 +152,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     };
     form6_ = new TForm6(this, state_, [this] { RenderImageView(); },
                         [this](const TPixelRec& start) { return PickColor(start); });
-    alphaCommands_ = new TAlphaCommands(*this, *fileTabs_);
+    alphaCommands_ = new TAlphaCommands(*this, *fileTabs);
     QList<QAction*> buttons = mainToolBar_->actions();
     buttons << loadPaletteButton_ << palettePanel_->findChild<QAction*>("SortPaletteButton") << palettePanel_->findChild<QAction*>("SavePaletteButton");
     router_->ConnectToolButtons(buttons);
@@ -254,8 +254,7 @@ void TJXMainForm::FirstShow(const QString& commandLineImage) {
         if (!warning.empty()) std::fprintf(stderr, "jx: %s\n", warning.c_str());
     }
     if (options_.prtSc) capture_->RegisterCaptureHotKeys();
-    lastMousePoint_ = QPoint(0, 0);
-    mouseOutside_ = true;
+    imageView_->ForgetMouse();
     state_.BatchQuantize = false;
     state_.LumaShift = static_cast<uint8_t>(form5_->UpDown1->value());
     if (session_) {

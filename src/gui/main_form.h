@@ -93,7 +93,6 @@ public:
     void SetColorPicker(std::function<std::optional<TPixelRec>(const std::optional<TPixelRec>&)> hook) {
         pickColorHook_ = std::move(hook);
     }
-    QTabBar* FileTabs() const { return fileTabs_; }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
@@ -284,7 +283,6 @@ private:
     TForm7* form7_ = nullptr;
 
     QToolBar* mainToolBar_ = nullptr;
-    QTabBar* fileTabs_ = nullptr;
     QScrollArea* imageScroll_ = nullptr;
     TImageView* imageView_ = nullptr;
     QWidget* palettePanel_ = nullptr;
@@ -304,8 +302,6 @@ private:
     QImage magnifier_;  // the last drawing of the magnifier
     QImage toolPreview_;  // composited over the background; null when none shows
     QRect mainWindowRect_;
-    QPoint lastMousePoint_{0, 0};
-    bool mouseOutside_ = true;
     int lockCount_ = 0;
     int busyDepth_ = 0;
     CancelFlag cancel_;

@@ -201,7 +201,7 @@ void TJXMainForm::PriorityChange(int position) {
 }
 
 void TJXMainForm::DrawHistogramView() {
-    if (!mouseOutside_) return;
+    if (!imageView_->MouseOutside()) return;
     magnifier_ = DrawHistogram(state_, histogramBox_->size(), palette().button().color());
     histogramBox_->update();
 }

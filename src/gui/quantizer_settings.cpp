@@ -24,6 +24,7 @@
 
 #include "gui/color_count_box.h"
 #include "gui/color_dlg.h"
+#include "gui/alpha_menu.h"
 #include "gui/main_form.h"
 #include "gui/preview.h"
 
@@ -449,7 +450,7 @@ void TForm5::ComboBox2Change(int) { ShowErrorMetrics(); }
 void TForm5::ShowErrorMetrics() {
     if (!state_.HasImage()) return;
     // On a split view's "Opaque" and "Translucent" tabs only the pixels of that part count.
-    const QTabBar* tabs = MainForm() ? MainForm()->FileTabs() : nullptr;
+    const QTabBar* tabs = MainForm() ? MainForm()->AlphaCommands().FileTabs() : nullptr;
     const int tab = tabs && tabs->count() > 0 ? tabs->currentIndex() : 0;
     const auto t = ErrorMetricTexts(state_, static_cast<TErrorMetric>(ComboBox2->currentIndex()), tab);
     Label5->setText(t[0]);

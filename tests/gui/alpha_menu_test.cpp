@@ -47,7 +47,7 @@ protected:
         emit Menu()->aboutToShow();
         return Item("SplitImage")->isEnabled();
     }
-    QTabBar* Tabs() { return form_->FileTabs(); }
+    QTabBar* Tabs() { return form_->AlphaCommands().FileTabs(); }
 
     int picks_ = 0;
     std::vector<std::optional<jx::TPixelRec>> starts_;

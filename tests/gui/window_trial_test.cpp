@@ -179,11 +179,11 @@ TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
     form_->Colors()->setEditText("16");
     form_->ColorsSelect();
     form_->AlphaCommands().SplitImageClick();
-    ASSERT_EQ(form_->FileTabs()->count(), 3);
+    ASSERT_EQ(form_->AlphaCommands().FileTabs()->count(), 3);
     jx::TForm5* f5 = form_->Form5();
     const auto metric = static_cast<jx::TErrorMetric>(f5->ComboBox2->currentIndex());
     for (int tab : {1, 2}) {
-        form_->FileTabs()->setCurrentIndex(tab);
+        form_->AlphaCommands().FileTabs()->setCurrentIndex(tab);
         ASSERT_EQ(form_->AlphaCommands().SplitView().Current(), tab);
         jx::EngineState& st = form_->State();
         if (tab == 1) {
