@@ -161,7 +161,8 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     SetGlyph(loadPaletteButton_, gLoadPalette);
     SetGlyph(palettePanel_->findChild<QAction*>("SavePaletteButton"), gSavePalette);
     SetGlyph(applyButton_, gApply, true);
-    paletteCommands_ = new TPaletteCommands(*this);
+    paletteCommands_ = new TPaletteCommands(*this, *palettePanel_->findChild<QLabel*>("PaletteGrid"),
+                                            *palettePanel_->findChild<QLabel*>("SelectedColor"));
     undoStore_->ButtonsChanged = [this](bool undo, bool redo) {
         mainToolBar_->findChild<QAction*>("UndoButton")->setEnabled(undo);
         mainToolBar_->findChild<QAction*>("RedoButton")->setEnabled(redo);
@@ -174,8 +175,7 @@ TJXMainForm::~TJXMainForm() {
     qApp->removeEventFilter(this);
     // The window still closes once this part is gone (QWidget's destructor): the palette room's
     // filters must not see those events through a half-destroyed window.
-    paletteGrid_->removeEventFilter(paletteCommands_);
-    selectedColorLabel_->removeEventFilter(paletteCommands_);
+    paletteCommands_->StopWatching();
     if (!closed_) FormClose();
     tools_.reset();  // their host reaches into this window's members, so they go first
 }

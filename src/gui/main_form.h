@@ -186,7 +186,6 @@ public:
     TColorCountBox* Colors() const { return colors_; }
     QScrollArea* ImageScroll() const { return imageScroll_; }
     TImageView* ImageView() const { return imageView_; }
-    QLabel* PaletteGrid() const { return paletteGrid_; }
     QAction* QuantizerSettingsButton() const { return quantizerSettingsButton_; }
     const QImage& ViewImage() const { return view_; }
     const QImage& MagnifierImage() const { return magnifier_; }
@@ -288,9 +287,6 @@ private:
     QWidget* palettePanel_ = nullptr;
     QGroupBox* levelsBox_ = nullptr;
     TPaintBox* histogramBox_ = nullptr;
-    QScrollArea* paletteScroll_ = nullptr;
-    QLabel* paletteGrid_ = nullptr;
-    QLabel* selectedColorLabel_ = nullptr;
     QPushButton* applyButton_ = nullptr;
     QSlider* priorityBar_ = nullptr;
     TColorCountBox* colors_ = nullptr;

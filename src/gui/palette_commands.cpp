@@ -51,7 +51,13 @@ const TImageMenuGroup quickAddGroup(20, [](TJXMainForm& f, QMenu& menu) {
 
 }  // namespace
 
-TPaletteCommands::TPaletteCommands(TJXMainForm& form) : QObject(&form), form_(form) {
+void TPaletteCommands::StopWatching() {
+    grid_.removeEventFilter(this);
+    selectedColorLabel_.removeEventFilter(this);
+}
+
+TPaletteCommands::TPaletteCommands(TJXMainForm& form, QLabel& grid, QLabel& selectedColor)
+    : QObject(&form), form_(form), grid_(grid), selectedColorLabel_(selectedColor) {
     colorPicker_ = [this](QRect, uint32_t, const TPixelRec& start) { return form_.PickColor(start); };
 
     paletteMenu_ = new QMenu(&form_);
@@ -72,8 +78,8 @@ TPaletteCommands::TPaletteCommands(TJXMainForm& form) : QObject(&form), form_(fo
 
     BuildSortMenu();
 
-    form_.paletteGrid_->installEventFilter(this);
-    form_.selectedColorLabel_->installEventFilter(this);
+    grid_.installEventFilter(this);
+    selectedColorLabel_.installEventFilter(this);
     form_.imageView_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(form_.imageView_, &QWidget::customContextMenuRequested, this, [this](QPoint p) {
         if (!form_.Locked()) imageMenu_->popup(form_.imageView_->mapToGlobal(p));
@@ -179,7 +185,7 @@ void TPaletteCommands::FrameSelectedColor() {
     EngineState& s = form_.state_;
     QImage grid = DrawPaletteGrid(s, false);
     if (grid.isNull()) {
-        form_.paletteGrid_->setVisible(false);
+        grid_.setVisible(false);
         return;
     }
     if (selection_.Valid(s)) {
@@ -191,14 +197,14 @@ void TPaletteCommands::FrameSelectedColor() {
         p.setPen(QPen(Qt::black, 1));
         p.drawRect(cell);
     }
-    form_.paletteGrid_->setPixmap(QPixmap::fromImage(grid));
-    form_.paletteGrid_->setFixedSize(grid.size());
-    form_.paletteGrid_->setVisible(true);
+    grid_.setPixmap(QPixmap::fromImage(grid));
+    grid_.setFixedSize(grid.size());
+    grid_.setVisible(true);
 }
 
 void TPaletteCommands::DrawSelectedColor() {
     const EngineState& s = form_.state_;
-    QLabel* label = form_.selectedColorLabel_;
+    QLabel* label = &selectedColorLabel_;
     if (!selection_.Valid(s) || size_t(selection_.Index) >= s.Palette.size()) {
         selectedColorImage_ = QImage();
         label->clear();
@@ -362,7 +368,7 @@ void TPaletteCommands::ImageReleased(Qt::MouseButton button, QPoint ip) {
 
 bool TPaletteCommands::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (watched == form_.paletteGrid_) {
+    if (watched == &grid_) {
         if (type == QEvent::MouseButtonPress) {
             auto* e = static_cast<QMouseEvent*>(event);
             PaletteGridMouseDown(e->button(), e->position().toPoint());
@@ -375,7 +381,7 @@ bool TPaletteCommands::eventFilter(QObject* watched, QEvent* event) {
                 paletteMenu_->popup(e->globalPosition().toPoint());
             return true;
         }
-    } else if (watched == form_.selectedColorLabel_ && type == QEvent::MouseButtonRelease) {
+    } else if (watched == &selectedColorLabel_ && type == QEvent::MouseButtonRelease) {
         PaletteEditColor(true);
         return true;
     }

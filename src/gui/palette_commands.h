@@ -15,6 +15,8 @@ class QAction;
 class QMenu;
 class QMouseEvent;
 
+class QLabel;
+
 namespace jx {
 
 class TJXMainForm;
@@ -22,7 +24,11 @@ class TJXMainForm;
 class TPaletteCommands : public QObject {
     Q_OBJECT
 public:
-    explicit TPaletteCommands(TJXMainForm& form);
+    // grid and selectedColor are the panel's palette grid and selected-colour labels.
+    TPaletteCommands(TJXMainForm& form, QLabel& grid, QLabel& selectedColor);
+    QLabel* PaletteGrid() const { return &grid_; }
+    // Their filters go before the window starts its teardown.
+    void StopWatching();
 
     // The colour picker: the selected cell's rectangle, the selected key and the start colour; an
     // empty answer when cancelled. Tests and the picker dialog replace the stand-in.
@@ -77,6 +83,8 @@ private:
     TPaletteSortChoice SortChoice() const;
 
     TJXMainForm& form_;
+    QLabel& grid_;
+    QLabel& selectedColorLabel_;
     TPaletteSelection selection_;
     TQuickAddMode quickAddMode_ = TQuickAddMode::AddNew;
     TColorPicker colorPicker_;

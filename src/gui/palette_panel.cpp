@@ -40,14 +40,14 @@ void TJXMainForm::BuildPanel() {
     gl->addWidget(histogramBox_);
     v->addWidget(levelsBox_);
 
-    paletteScroll_ = new QScrollArea;
-    paletteGrid_ = new QLabel;
-    paletteGrid_->setObjectName("PaletteGrid");
-    paletteGrid_->setVisible(false);
-    paletteScroll_->setWidget(paletteGrid_);
-    paletteScroll_->setWidgetResizable(false);
-    paletteScroll_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    v->addWidget(paletteScroll_, 1);
+    auto* paletteScroll = new QScrollArea;
+    auto* paletteGrid = new QLabel;
+    paletteGrid->setObjectName("PaletteGrid");
+    paletteGrid->setVisible(false);
+    paletteScroll->setWidget(paletteGrid);
+    paletteScroll->setWidgetResizable(false);
+    paletteScroll->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    v->addWidget(paletteScroll, 1);
 
     auto* applyRow = new QWidget;
     auto* applyRowLayout = new QHBoxLayout(applyRow);
@@ -84,10 +84,10 @@ void TJXMainForm::BuildPanel() {
     savePaletteButton->setToolTip("Save palette");
     savePaletteButton->setEnabled(false);
     v->addWidget(paletteToolBar);
-    selectedColorLabel_ = new QLabel;
-    selectedColorLabel_->setObjectName("SelectedColor");
-    selectedColorLabel_->setFixedHeight(2 * CaptionLineHeight() + 3);  // two outlined caption lines, whole
-    v->addWidget(selectedColorLabel_);
+    auto* selectedColorLabel = new QLabel;
+    selectedColorLabel->setObjectName("SelectedColor");
+    selectedColorLabel->setFixedHeight(2 * CaptionLineHeight() + 3);  // two outlined caption lines, whole
+    v->addWidget(selectedColorLabel);
 
     connect(applyButton_, &QPushButton::clicked, this, [this] { ApplyClick(); });
     connect(priorityBar_, &QSlider::valueChanged, this, &TJXMainForm::PriorityChange);

@@ -23,6 +23,7 @@
 #include "gui/batch_form.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_commands.h"
 #include "gui/pointer_form.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
@@ -118,7 +119,7 @@ TEST_F(MainFormTest, ChangingTheColourCountRequantizes) {
     EXPECT_EQ(form_->State().PaletteSize, 16);
     EXPECT_LE(DistinctColors(form_->ViewImage()), 16);
     EXPECT_NE(form_->ViewImage(), before);
-    EXPECT_TRUE(form_->PaletteGrid()->isVisibleTo(form_.get()));
+    EXPECT_TRUE(form_->PaletteCommands().PaletteGrid()->isVisibleTo(form_.get()));
 
     // Back to true colour from the dialog's own list: the output equals the source again.
     form_->Form5()->Colors->setCurrentIndex(9);

@@ -31,7 +31,7 @@ protected:
         ASSERT_GT(form_->State().PaletteSize, 0);
     }
     jx::TPaletteCommands& Palette() { return form_->PaletteCommands(); }
-    QLabel* PaletteGrid() { return form_->PaletteGrid(); }
+    QLabel* PaletteGrid() { return form_->PaletteCommands().PaletteGrid(); }
 };
 
 TEST_F(PaletteCommandsTest, GridClicksSelectAndMiddleClickTogglesAlphaWithUndo) {
