@@ -93,7 +93,7 @@ void TImageView::mousePressEvent(QMouseEvent* e) {
         update();
     }
     const QPoint ip = ImagePoint(e->position().toPoint());
-    f.DrawZoomView(ip.x(), ip.y());
+    f.histogramBox_->DrawZoom(ip.x(), ip.y());
 }
 
 void TImageView::mouseMoveEvent(QMouseEvent* e) {
@@ -109,7 +109,7 @@ void TImageView::mouseMoveEvent(QMouseEvent* e) {
     }
     const QPoint ip = ImagePoint(e->position().toPoint());
     lastMousePoint_ = ip;
-    f.DrawZoomView(ip.x(), ip.y());
+    f.histogramBox_->DrawZoom(ip.x(), ip.y());
 }
 
 void TImageView::mouseReleaseEvent(QMouseEvent* e) {
@@ -138,25 +138,72 @@ void TImageView::enterEvent(QEnterEvent*) {
     TJXMainForm& f = *form_;
     if (!f.state_.HasImage()) return;
     f.maskCrop_->MouseEnter();
-    f.levelsBox_->setTitle("Zoom");
+    f.histogramBox_->SetMagnifying(true);
     mouseOutside_ = false;
     if (lastMousePoint_.x() < f.state_.ImageWidth() && lastMousePoint_.y() < f.state_.ImageHeight())
-        f.DrawZoomView(lastMousePoint_.x(), lastMousePoint_.y());
+        f.histogramBox_->DrawZoom(lastMousePoint_.x(), lastMousePoint_.y());
 }
 
 void TImageView::leaveEvent(QEvent*) {
     TJXMainForm& f = *form_;
     f.maskCrop_->MouseLeave();
-    f.levelsBox_->setTitle("Levels");
+    f.histogramBox_->SetMagnifying(false);
     mouseOutside_ = true;
-    f.DrawHistogramView();
+    f.histogramBox_->ShowHistogram();
 }
 
-TPaintBox::TPaintBox(TJXMainForm* form, QWidget* parent) : QWidget(parent), form_(form) {}
+THistogramBox::THistogramBox(TJXMainForm* form, QGroupBox* frame) : QWidget(frame), form_(form), frame_(frame) {}
 
-void TPaintBox::paintEvent(QPaintEvent*) {
+void THistogramBox::SetMagnifying(bool on) { frame_->setTitle(on ? "Zoom" : "Levels"); }
+
+void THistogramBox::ShowHistogram() {
+    if (!form_->imageView_->MouseOutside()) return;
+    drawing_ = DrawHistogram(form_->state_, size(), form_->palette().button().color());
+    update();
+}
+
+void THistogramBox::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    form_->HistogramBoxPaint(p);
+    if (drawing_.isNull() && form_->state_.HasImage())
+        drawing_ = DrawHistogram(form_->state_, size(), form_->palette().button().color());
+    if (!drawing_.isNull()) p.drawImage(0, 0, drawing_);
+}
+
+void THistogramBox::DrawZoom(int x, int y) {
+    const TJXMainForm& f = *form_;
+    const EngineState& state_ = f.state_;
+    if (!state_.HasImage() || f.view_.isNull()) return;
+    const int w = width(), h = height();
+    QImage box(w, h, QImage::Format_RGB32);
+    box.fill(Qt::black);
+    QPainter p(&box);
+    const QRect src(x - w / 16, y - h / 16, w / 8, h / 8);
+    p.drawImage(QRect(0, 0, w, h), f.view_, src);
+    p.setCompositionMode(QPainter::RasterOp_NotSourceAndNotDestination);
+    p.setPen(QColor(255, 0, 0));
+    p.drawLine(0, h / 2, w, h / 2);
+    p.drawLine(w / 2, 0, w / 2, h);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (f.maskCrop_->CropDown()) {
+        const TCropRect r = f.maskCrop_->Selection();
+        DrawCaption(p, 2, QString("W:%1 H:%2").arg(r.Width()).arg(r.Height()), 0);
+    } else if (x >= 0 && y >= 0 && x < state_.ImageWidth() && y < state_.ImageHeight() &&
+        state_.WorkingImage.SameShape(state_.SourceImage)) {
+        const TPixelRec& o = state_.WorkingImage[y][x];
+        p.fillRect(0, 0, 80, 32, QColor(o.R, o.G, o.B));
+        DrawCaption(p, 2, QString("X:%1 Y:%2").arg(x).arg(y), 0);
+        DrawCaption(p, 2,
+                    "#" + QString("%1%2%3%4")
+                              .arg(state_.HasAlpha ? o.A : 0, 2, 16, QChar('0'))
+                              .arg(o.R, 2, 16, QChar('0'))
+                              .arg(o.G, 2, 16, QChar('0'))
+                              .arg(o.B, 2, 16, QChar('0'))
+                              .toUpper(),
+                    16);
+    }
+    p.end();
+    drawing_ = box;
+    update();
 }
 
 }  // namespace jx

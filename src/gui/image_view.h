@@ -1,8 +1,11 @@
 #pragma once
+#include <QImage>
 #include <QPoint>
 #include <QWidget>
 #include <array>
 #include <utility>
+
+class QGroupBox;
 
 #include "imaging/preview.h"
 
@@ -56,17 +59,29 @@ private:
     std::array<std::pair<int, int>, 5> savedScroll_{};
 };
 
-// HistogramBox: the histogram, or the magnifier while the mouse is over the image.
-class TPaintBox : public QWidget {
+// The right-hand panel's "Levels" box: the histogram, or the magnifier while the mouse is over
+// the image.
+class THistogramBox : public QWidget {
     Q_OBJECT
 public:
-    TPaintBox(TJXMainForm* form, QWidget* parent);
+    // frame: the group box around it, whose title says which of the two shows.
+    THistogramBox(TJXMainForm* form, QGroupBox* frame);
+    // The magnifier around image pixel (x, y), with the pixel's colour or the crop's size.
+    void DrawZoom(int x, int y);
+    // The histogram, unless the mouse is over the image.
+    void ShowHistogram();
+    // The histogram is redrawn when next painted.
+    void ForgetDrawing() { drawing_ = QImage(); }
+    void SetMagnifying(bool on);
+    const QImage& Drawing() const { return drawing_; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
     TJXMainForm* form_;
+    QGroupBox* frame_;
+    QImage drawing_;  // the last drawing of the histogram or the magnifier
 };
 
 }  // namespace jx

@@ -677,8 +677,8 @@ void TJXMainForm::ShowColorCount(const std::string& text) {
 void TJXMainForm::Refresh(TRefreshTarget target) {
     switch (target) {
         case TRefreshTarget::Histogram:
-            magnifier_ = QImage();
-            DrawHistogramView();
+            histogramBox_->ForgetDrawing();
+            histogramBox_->ShowHistogram();
             break;
         case TRefreshTarget::ErrorMetrics:
             form5_->ShowErrorMetrics();

@@ -50,7 +50,7 @@ class TForm5;
 class TImageView;
 class TPaletteCommands;
 class TMaskCropView;
-class TPaintBox;
+class THistogramBox;
 class TPointerform;
 class TMyOpenPictureDialog;
 class TMySavePictureDialog;
@@ -155,14 +155,12 @@ public:
     void ColorsChange(const QString& text);
     void ColorsSelect();
     void PriorityChange(int position);
-    void DrawZoomView(int x, int y);
 
     // Re-runs the remap pass only (dithering changes).
     void Remap();
 
     // Drawing, also asked for by the engine.
     void RenderImageView();
-    void DrawHistogramView();
 
     // Status texts of panels 0..4.
     QString StatusText(int panel) const;
@@ -188,7 +186,7 @@ public:
     TImageView* ImageView() const { return imageView_; }
     QAction* QuantizerSettingsButton() const { return quantizerSettingsButton_; }
     const QImage& ViewImage() const { return view_; }
-    const QImage& MagnifierImage() const { return magnifier_; }
+    THistogramBox* HistogramBox() const { return histogramBox_; }
 
     // Tool dialogs that follow the main window when it moves.
     void RegisterToolDialog(TPointerform* dialog);
@@ -221,8 +219,6 @@ public:
     void MaskRestored(bool hasMask) override;
     void Warning(const std::string& text) override;
 
-    // The histogram box's drawing: the histogram, or the magnifier over the image.
-    void HistogramBoxPaint(QPainter& p);
 
     // Errors and refusals reach the user here: a message box, or the handler tests set.
     void ShowMessage(const QString& text);
@@ -248,6 +244,7 @@ protected:
 private:
     friend class TPaletteCommands;  // the palette room draws into the grid, colour box and view
     friend class TMaskCropView;
+    friend class THistogramBox;
     friend class TImageView;  // the image view's mouse reaches the engine, the modes and the panel
     void BuildToolBar();
     void BuildPanel();
@@ -285,8 +282,7 @@ private:
     QScrollArea* imageScroll_ = nullptr;
     TImageView* imageView_ = nullptr;
     QWidget* palettePanel_ = nullptr;
-    QGroupBox* levelsBox_ = nullptr;
-    TPaintBox* histogramBox_ = nullptr;
+    THistogramBox* histogramBox_ = nullptr;
     QPushButton* applyButton_ = nullptr;
     QSlider* priorityBar_ = nullptr;
     TColorCountBox* colors_ = nullptr;
@@ -295,7 +291,6 @@ private:
     TStatusPanels* statusPanels_ = nullptr;
 
     QImage view_;       // what ImageView shows, at 1:1
-    QImage magnifier_;  // the last drawing of the magnifier
     QImage toolPreview_;  // composited over the background; null when none shows
     QRect mainWindowRect_;
     int lockCount_ = 0;

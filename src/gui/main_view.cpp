@@ -24,41 +24,6 @@ void TJXMainForm::RenderImageView() {
     if (isVisible()) imageScroll_->setFocus();
 }
 
-void TJXMainForm::DrawZoomView(int x, int y) {
-    if (!state_.HasImage() || view_.isNull()) return;
-    const int w = histogramBox_->width(), h = histogramBox_->height();
-    QImage box(w, h, QImage::Format_RGB32);
-    box.fill(Qt::black);
-    QPainter p(&box);
-    const QRect src(x - w / 16, y - h / 16, w / 8, h / 8);
-    p.drawImage(QRect(0, 0, w, h), view_, src);
-    p.setCompositionMode(QPainter::RasterOp_NotSourceAndNotDestination);
-    p.setPen(QColor(255, 0, 0));
-    p.drawLine(0, h / 2, w, h / 2);
-    p.drawLine(w / 2, 0, w / 2, h);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (maskCrop_->CropDown()) {
-        const TCropRect r = maskCrop_->Selection();
-        DrawCaption(p, 2, QString("W:%1 H:%2").arg(r.Width()).arg(r.Height()), 0);
-    } else if (x >= 0 && y >= 0 && x < state_.ImageWidth() && y < state_.ImageHeight() &&
-        state_.WorkingImage.SameShape(state_.SourceImage)) {
-        const TPixelRec& o = state_.WorkingImage[y][x];
-        p.fillRect(0, 0, 80, 32, QColor(o.R, o.G, o.B));
-        DrawCaption(p, 2, QString("X:%1 Y:%2").arg(x).arg(y), 0);
-        DrawCaption(p, 2,
-                    "#" + QString("%1%2%3%4")
-                              .arg(state_.HasAlpha ? o.A : 0, 2, 16, QChar('0'))
-                              .arg(o.R, 2, 16, QChar('0'))
-                              .arg(o.G, 2, 16, QChar('0'))
-                              .arg(o.B, 2, 16, QChar('0'))
-                              .toUpper(),
-                    16);
-    }
-    p.end();
-    magnifier_ = box;
-    histogramBox_->update();
-}
-
 bool TJXMainForm::KeyPress(QKeyEvent* e) {
     if (!state_.HasImage()) return false;
     const QString t = e->text();

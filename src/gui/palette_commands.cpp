@@ -359,7 +359,7 @@ void TPaletteCommands::ImageReleased(Qt::MouseButton button, QPoint ip) {
         if (added && preview)
             if (QAction* recalc = form_.mainToolBar_->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(true);
         FrameSelectedColor();
-        if (added) form_.DrawZoomView(ip.x(), ip.y());
+        if (added) form_.histogramBox_->DrawZoom(ip.x(), ip.y());
     } else {
         FrameSelectedColor();
     }

@@ -32,13 +32,13 @@ void TJXMainForm::BuildPanel() {
     palettePanel_->setFixedWidth(280);
     auto* v = new QVBoxLayout(palettePanel_);
     v->setContentsMargins(2, 2, 2, 2);
-    levelsBox_ = new QGroupBox("Levels");
-    auto* gl = new QVBoxLayout(levelsBox_);
+    auto* levelsBox = new QGroupBox("Levels");
+    auto* gl = new QVBoxLayout(levelsBox);
     gl->setContentsMargins(2, 2, 2, 2);
-    histogramBox_ = new TPaintBox(this, nullptr);
+    histogramBox_ = new THistogramBox(this, levelsBox);
     histogramBox_->setFixedSize(264, 130);
     gl->addWidget(histogramBox_);
-    v->addWidget(levelsBox_);
+    v->addWidget(levelsBox);
 
     auto* paletteScroll = new QScrollArea;
     auto* paletteGrid = new QLabel;
@@ -198,18 +198,6 @@ void TJXMainForm::ColorsSelect() {
 void TJXMainForm::PriorityChange(int position) {
     if (form5_ && form5_->TrackBar2->value() != position) form5_->TrackBar2->setValue(position);
     if (priorityBar_->value() != position) priorityBar_->setValue(position);
-}
-
-void TJXMainForm::DrawHistogramView() {
-    if (!imageView_->MouseOutside()) return;
-    magnifier_ = DrawHistogram(state_, histogramBox_->size(), palette().button().color());
-    histogramBox_->update();
-}
-
-void TJXMainForm::HistogramBoxPaint(QPainter& p) {
-    if (magnifier_.isNull() && state_.HasImage())
-        magnifier_ = DrawHistogram(state_, histogramBox_->size(), palette().button().color());
-    if (!magnifier_.isNull()) p.drawImage(0, 0, magnifier_);
 }
 
 }  // namespace jx

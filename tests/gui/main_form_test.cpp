@@ -365,7 +365,7 @@ TEST_F(MainFormTest, HeldButtonShowsInspectionViewsUntilRelease) {
     EXPECT_TRUE(form_->ImageView()->ViewOptions().ShowAlphaChannel);
     QTest::mouseRelease(form_->ImageView(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
     EXPECT_FALSE(form_->ImageView()->ViewOptions().ShowAlphaChannel);
-    EXPECT_FALSE(form_->MagnifierImage().isNull());
+    EXPECT_FALSE(form_->HistogramBox()->Drawing().isNull());
 }
 
 }  // namespace
