@@ -66,10 +66,11 @@ QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& 
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
-// a reference. Its rooms live in files of their own: main_form.cpp (layout, tool bar, status,
-// engine reports), main_view.cpp (image view: zoom, pan, mouse, held-button views, magnifier),
-// palette_panel.cpp (the right-hand panel), command_router.h (every route to a command, behind
-// the lock) and one *_commands.cpp file per group of commands.
+// a reference. Its rooms live in files of their own: main_form.cpp (layout, tool bar, engine
+// reports), main_view.cpp (rendering the view, keys), image_view.h (zoom, pan, mouse, held-button
+// views, histogram and magnifier), status_panels.h (status texts and progress), palette_panel.cpp
+// (the right-hand panel), command_router.h (every route to a command, behind the lock) and one
+// *_commands.cpp file per group of commands.
 class TJXMainForm : public QMainWindow, public EditObserver {
     Q_OBJECT
 public:
@@ -159,7 +160,7 @@ public:
     // Re-runs the remap pass only (dithering changes).
     void Remap();
 
-    // Drawing, also asked for by the engine.
+    // Draws the view bitmap (also asked for by the engine).
     void RenderImageView();
 
     // Status texts of panels 0..4.
@@ -218,7 +219,6 @@ public:
     void ImageResized(int32_t width, int32_t height) override;
     void MaskRestored(bool hasMask) override;
     void Warning(const std::string& text) override;
-
 
     // Errors and refusals reach the user here: a message box, or the handler tests set.
     void ShowMessage(const QString& text);

@@ -1,5 +1,5 @@
-// The main window's image view: zoom, scrolling, the mouse on the image, the views shown while
-// the left button is held, and the magnifier.
+// The main window's view bitmap and its keys; the image view widget (image_view.h) zooms, pans
+// and takes the mouse.
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollArea>
