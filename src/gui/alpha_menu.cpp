@@ -15,15 +15,15 @@
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
 #include "gui/picture_dialogs.h"
-#include "gui/popup_menu2.h"
+#include "gui/image_menu.h"
 
 namespace jx {
 namespace {
 
 // Split and background choice, first in the menu.
-const TPopupMenu2Group backgroundGroup(1, [](TJXMainForm& f, QMenu& menu) {
+const TImageMenuGroup backgroundGroup(1, [](TJXMainForm& f, QMenu& menu) {
     QAction* split = menu.addAction("Split image with alpha", &f, [&f] { f.AlphaCommands().SplitImageClick(); });
-    split->setObjectName("SplitImage1");
+    split->setObjectName("SplitImage");
     QMenu* background = menu.addMenu("Alpha background");
     auto* group = new QActionGroup(background);
     auto add = [&](const char* name, const char* caption, void (TAlphaCommands::*handler)()) {
@@ -38,29 +38,29 @@ const TPopupMenu2Group backgroundGroup(1, [](TJXMainForm& f, QMenu& menu) {
         QObject::connect(a, &QAction::triggered, &f, [&f, handler] { (f.AlphaCommands().*handler)(); });
         return a;
     };
-    add("Color1", "Color", &TAlphaCommands::Color1Click);
-    add("Grid1", "Grid", &TAlphaCommands::Grid1Click)->setChecked(true);
-    add("Picture1", "Picture", &TAlphaCommands::Picture1Click);
+    add("BackgroundColor", "Color", &TAlphaCommands::BackgroundColorClick);
+    add("BackgroundGrid", "Grid", &TAlphaCommands::BackgroundGridClick)->setChecked(true);
+    add("BackgroundPicture", "Picture", &TAlphaCommands::BackgroundPictureClick);
     QObject::connect(&menu, &QMenu::aboutToShow, &f, [&f] { f.AlphaCommands().UpdateMenu(); });
 });
 
-const TPopupMenu2Group convertGroup(2, [](TJXMainForm& f, QMenu& menu) {
+const TImageMenuGroup convertGroup(2, [](TJXMainForm& f, QMenu& menu) {
     QMenu* convert = menu.addMenu("Convert");
-    convert->setObjectName("Convert1");
+    convert->setObjectName("ConvertMenu");
     auto add = [&](QMenu* m, const char* name, const char* caption, std::function<void(TAlphaCommands&)> run) {
         QAction* a = m->addAction(caption, &f, [&f, run] { run(f.AlphaCommands()); });
         a->setObjectName(name);
     };
     QAction* simple = convert->addAction("Alpha to Simple transparency", &f,
                                          [&f] { f.Router().Route("Alpha to Simple transparency"); });
-    simple->setObjectName("N1bit1");
-    add(convert, "Alpha1", "Image to Alpha", [](TAlphaCommands& c) { c.AlphaClick(TAlphaMode::ImageToAlpha); });
-    add(convert, "ColortoAlpha1", "Color to Alpha", [](TAlphaCommands& c) { c.AlphaClick(TAlphaMode::ColorToAlpha); });
+    simple->setObjectName("AlphaToSimple");
+    add(convert, "ImageToAlpha", "Image to Alpha", [](TAlphaCommands& c) { c.AlphaClick(TAlphaMode::ImageToAlpha); });
+    add(convert, "ColorToAlpha", "Color to Alpha", [](TAlphaCommands& c) { c.AlphaClick(TAlphaMode::ColorToAlpha); });
     QMenu* fake = convert->addMenu("Fake color");
-    add(fake, "rgb1", "R + GB", [](TAlphaCommands& c) { c.FakeColorClick(TFakeColor::RplusGB); });
-    add(fake, "g1", "G + RB", [](TAlphaCommands& c) { c.FakeColorClick(TFakeColor::GplusRB); });
-    add(fake, "b1", "B + RG", [](TAlphaCommands& c) { c.FakeColorClick(TFakeColor::BplusRG); });
-    add(convert, "Grayscale1", "Grayscale", [](TAlphaCommands& c) { c.Grayscale1Click(); });
+    add(fake, "FakeRplusGB", "R + GB", [](TAlphaCommands& c) { c.FakeColorClick(TFakeColor::RplusGB); });
+    add(fake, "FakeGplusRB", "G + RB", [](TAlphaCommands& c) { c.FakeColorClick(TFakeColor::GplusRB); });
+    add(fake, "FakeBplusRG", "B + RG", [](TAlphaCommands& c) { c.FakeColorClick(TFakeColor::BplusRG); });
+    add(convert, "Grayscale1", "Grayscale", [](TAlphaCommands& c) { c.GrayscaleClick(); });
 });
 
 }  // namespace
@@ -76,7 +76,7 @@ TAlphaCommands::TAlphaCommands(TJXMainForm& form, QTabBar& tabs) : QObject(&form
         TMyOpenPictureDialog* d = BackgroundPictureDialog();
         return d->exec() == QDialog::Accepted ? d->FileName() : QString();
     };
-    connect(&tabs_, &QTabBar::currentChanged, this, [this](int index) { TabControl1Change(index); });
+    connect(&tabs_, &QTabBar::currentChanged, this, [this](int index) { FileTabChange(index); });
 }
 
 TMyOpenPictureDialog* TAlphaCommands::BackgroundPictureDialog() {
@@ -89,18 +89,18 @@ TMyOpenPictureDialog* TAlphaCommands::BackgroundPictureDialog() {
 }
 
 QAction* TAlphaCommands::Find(const char* name) const {
-    QMenu* menu = form_.PaletteCommands().PopupMenu2();
+    QMenu* menu = form_.PaletteCommands().ImageMenu();
     return menu ? menu->findChild<QAction*>(name) : nullptr;
 }
 
 void TAlphaCommands::CheckBackground() {
-    const char* name = "Grid1";
-    if (form_.State().BackgroundMode == TBackgroundMode::Color) name = "Color1";
-    if (form_.State().BackgroundMode == TBackgroundMode::Picture) name = "Picture1";
+    const char* name = "BackgroundGrid";
+    if (form_.State().BackgroundMode == TBackgroundMode::Color) name = "BackgroundColor";
+    if (form_.State().BackgroundMode == TBackgroundMode::Picture) name = "BackgroundPicture";
     if (QAction* a = Find(name)) a->setChecked(true);
 }
 
-void TAlphaCommands::Color1Click() {
+void TAlphaCommands::BackgroundColorClick() {
     if (form_.Locked()) return CheckBackground();
     // No start colour: the picker shows what it last held.
     const std::optional<TPixelRec> c = form_.PickColor(std::nullopt);
@@ -111,7 +111,7 @@ void TAlphaCommands::Color1Click() {
     CheckBackground();
 }
 
-void TAlphaCommands::Grid1Click() {
+void TAlphaCommands::BackgroundGridClick() {
     if (form_.Locked()) return CheckBackground();
     ChooseBackgroundGrid(form_.State());
     CheckBackground();
@@ -119,9 +119,9 @@ void TAlphaCommands::Grid1Click() {
     form_.GridSettingsForm()->exec();
 }
 
-void TAlphaCommands::Picture1Click() {
+void TAlphaCommands::BackgroundPictureClick() {
     if (form_.Locked()) return CheckBackground();
-    if (QAction* a = Find("Picture1")) a->setChecked(true);
+    if (QAction* a = Find("BackgroundPicture")) a->setChecked(true);
     TakeBackgroundPicture(PictureFileDialog ? PictureFileDialog() : QString());
 }
 
@@ -150,14 +150,14 @@ void TAlphaCommands::FakeColorClick(TFakeColor tag) {
     ImageCommand([&](const TQuantizerSettings& s) { FakeColorCommand(form_.State(), tag, s, form_, form_.UndoStore()); });
 }
 
-void TAlphaCommands::Grayscale1Click() {
+void TAlphaCommands::GrayscaleClick() {
     ImageCommand([&](const TQuantizerSettings& s) { GrayscaleCommand(form_.State(), s, form_, form_.UndoStore()); });
 }
 
 bool TAlphaCommands::SplitOffered() const { return CanSplitByAlpha(form_.State(), split_.Active()); }
 
 void TAlphaCommands::UpdateMenu() {
-    if (QAction* a = Find("SplitImage1")) a->setEnabled(SplitOffered());
+    if (QAction* a = Find("SplitImage")) a->setEnabled(SplitOffered());
 }
 
 void TAlphaCommands::SplitImageClick() {
@@ -172,7 +172,7 @@ void TAlphaCommands::SplitImageClick() {
     tabs_.setVisible(true);
 }
 
-void TAlphaCommands::TabControl1Change(int index) {
+void TAlphaCommands::FileTabChange(int index) {
     if (!split_.Active() || index == split_.Current()) return;
     const bool ran = form_.Router().Guarded([&] {
         const TQuantizerSettings settings = form_.Settings();

@@ -1,5 +1,5 @@
 #pragma once
-// The window side of the alpha and colour commands: their PopupMenu2 items (split, background
+// The window side of the alpha and colour commands: their image-menu items (split, background
 // choice, "Convert"), the split view's tabs, and the background picture. The commands themselves
 // are in edit/alpha_command.h.
 #include <QObject>
@@ -29,15 +29,15 @@ public:
     // which is not what "Open" takes.
     TMyOpenPictureDialog* BackgroundPictureDialog();
 
-    // PopupMenu2 handlers (each does nothing while the window is locked).
-    void Color1Click();
-    void Grid1Click();
-    void Picture1Click();
-    void AlphaClick(TAlphaMode mode);  // Alpha1 (Tag 1), ColortoAlpha1 (Tag 2)
+    // Image-menu handlers (each does nothing while the window is locked).
+    void BackgroundColorClick();
+    void BackgroundGridClick();
+    void BackgroundPictureClick();
+    void AlphaClick(TAlphaMode mode);  // ImageToAlpha (Tag 1), ColorToAlpha (Tag 2)
     void FakeColorClick(TFakeColor tag);
-    void Grayscale1Click();
+    void GrayscaleClick();
     void SplitImageClick();
-    // The background picture from a file (what Picture1 does once a file is chosen); an empty
+    // The background picture from a file (what BackgroundPicture does once a file is chosen); an empty
     // name or a failed load goes back to the grid.
     void TakeBackgroundPicture(const QString& fileName);
 
@@ -46,9 +46,11 @@ public:
     // The menu is about to show: the split item follows SplitOffered.
     void UpdateMenu();
     // A tab was chosen.
-    void TabControl1Change(int index);
+    void FileTabChange(int index);
     // A new image: the tabs and the split go.
     void ClearTabs();
+    // The tabs of the split view over the image, shown only while a split exists.
+    QTabBar* FileTabs() const { return &tabs_; }
 
 private:
     template <class F>

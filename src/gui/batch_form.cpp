@@ -36,6 +36,7 @@
 #include <unistd.h>
 
 #include "gui/main_form.h"
+#include "gui/status_panels.h"
 #include "gui/quantizer_settings.h"
 
 namespace jx {
@@ -249,8 +250,7 @@ void TBatchForm::FormShow(const QStringList& parameters) {
         mainWasVisible_ = main_->isVisible();
         mainGeometry_ = main_->frameGeometry();
         main_->hide();
-        if (main_->QuantizerSettingsForm() && main_->ToolButton27() && main_->ToolButton27()->isChecked())
-            main_->QuantizerSettingsForm()->hide();
+        if (main_->QuantizerSettingsForm() && main_->QuantizerSettingsButton() && main_->QuantizerSettingsButton()->isChecked()) main_->QuantizerSettingsForm()->hide();
         main_->State().BatchQuantize = false;
     }
     FileList->clear();
@@ -396,12 +396,12 @@ void TBatchForm::StartStopClick() {
     const auto total = static_cast<int64_t>(rows.size());
     hooks.Row = [this, total](size_t i, const TBatchRowResult& r) {
         ShowRow(i, r);
-        if (main_ && r.Outcome != TBatchOutcome::Running) main_->ShowProgress(static_cast<int64_t>(i) + 1, total);
+        if (main_ && r.Outcome != TBatchOutcome::Running) main_->StatusPanels().ShowProgress(static_cast<int64_t>(i) + 1, total);
     };
     hooks.Pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
-    if (main_) main_->ShowProgress(0, total);
+    if (main_) main_->StatusPanels().ShowProgress(0, total);
     const TBatchTotals totals = RunBatch(*state, rows, options, stop_, hooks);
-    if (main_) main_->ProgressDone();
+    if (main_) main_->StatusPanels().ProgressDone();
     animationTimer_->stop();
     current_ = nullptr;
     running_ = false;
@@ -548,8 +548,7 @@ void TBatchForm::FormClose() {
     if (!main_) return;
     main_->State().BatchQuantize = false;
     main_->ClearCancel();
-    if (main_->QuantizerSettingsForm() && main_->ToolButton27() && main_->ToolButton27()->isChecked())
-        main_->QuantizerSettingsForm()->show();
+    if (main_->QuantizerSettingsForm() && main_->QuantizerSettingsButton() && main_->QuantizerSettingsButton()->isChecked()) main_->QuantizerSettingsForm()->show();
     const std::string session = main_->SessionPath();
     if (!session.empty()) ::unlink((session + kBatchTempName).c_str());
     if (mainWasVisible_) {

@@ -6,7 +6,7 @@
 // How a new command plugs in: add one file gui/<feature>_commands.cpp holding
 //
 //     static const jx::TCommandRegistrar registrar([](jx::TCommandRouter& r) {
-//         r.Add({.Name = "Crop", .ToolButton = "ToolButton17", .Keys = {{Qt::Key_Return, {}}},
+//         r.Add({.Name = "Crop", .ToolButton = "CropButton", .Keys = {{Qt::Key_Return, {}}},
 //                .NeedsImage = true, .Run = [](jx::TJXMainForm& f) { /* call edit/ */ }});
 //     });
 //

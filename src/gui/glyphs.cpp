@@ -483,7 +483,7 @@ void Fill(TPngImageList& list) {
 
 }  // namespace
 
-const TPngImageList& PngImageList1() {
+const TPngImageList& GlyphList() {
     static const TPngImageList list = [] {
         TPngImageList l(16, 16);
         Fill(l);
@@ -492,7 +492,7 @@ const TPngImageList& PngImageList1() {
     return list;
 }
 
-QIcon Glyph(int index) { return PngImageList1().Icon(index); }
+QIcon Glyph(int index) { return GlyphList().Icon(index); }
 
 void SetGlyph(QAction* action, int index) {
     if (!action) return;

@@ -27,7 +27,7 @@ enum TGlyph : int {
 };
 
 // Built on first use (needs the application object).
-const TPngImageList& PngImageList1();
+const TPngImageList& GlyphList();
 // The item's icon with its disabled look; empty for an index out of range.
 QIcon Glyph(int index);
 // Shows the glyph on an action or button; the caption moves to the tooltip unless kept.

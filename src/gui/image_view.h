@@ -1,15 +1,43 @@
 #pragma once
+#include <QImage>
+#include <QPoint>
 #include <QWidget>
+#include <array>
+#include <utility>
+
+class QGroupBox;
+
+#include "imaging/preview.h"
 
 namespace jx {
 
 class TJXMainForm;
 
-// Image1: shows the main window's view bitmap stretched to its own size (2^ZoomShift times).
+// Shows the main window's view bitmap stretched to its own size (2^ZoomShift times); the left
+// button pans the view and, while held, shows the source or an inspection view.
 class TImageView : public QWidget {
     Q_OBJECT
 public:
     TImageView(TJXMainForm* form, QWidget* parent);
+    // Display modes while the left button is held on the image.
+    const TViewOptions& ViewOptions() const { return viewOptions_; }
+
+    // The zoom is 2^ZoomShift (0..4); each step in keeps the scroll position of the step before.
+    int ZoomShift() const { return zoomShift_; }
+    void ZoomStep(char c);  // '+' or '-'
+    void ZoomActual();
+    // Back to 1:1 without resizing (the image is about to be replaced).
+    void ResetZoom() { zoomShift_ = 0; }
+    // The size of the image (or the tool preview shown instead) at the zoom.
+    void ResizeToImage();
+    // The image pixel under a point of this widget.
+    QPoint ImagePoint(QPoint widgetPoint) const;
+    // Outside the image the histogram box shows the histogram, else the magnifier.
+    bool MouseOutside() const { return mouseOutside_; }
+    void ForgetMouse() {
+        lastMousePoint_ = QPoint(0, 0);
+        mouseOutside_ = true;
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -22,19 +50,38 @@ protected:
 
 private:
     TJXMainForm* form_;
+    TViewOptions viewOptions_;
+    bool panning_ = false;
+    QPoint panAnchor_;
+    int zoomShift_ = 0;
+    QPoint lastMousePoint_{0, 0};  // the image pixel the mouse was last over
+    bool mouseOutside_ = true;
+    std::array<std::pair<int, int>, 5> savedScroll_{};
 };
 
-// PaintBox1: the histogram, or the magnifier while the mouse is over the image.
-class TPaintBox : public QWidget {
+// The right-hand panel's "Levels" box: the histogram, or the magnifier while the mouse is over
+// the image.
+class THistogramBox : public QWidget {
     Q_OBJECT
 public:
-    TPaintBox(TJXMainForm* form, QWidget* parent);
+    // frame: the group box around it, whose title says which of the two shows.
+    THistogramBox(TJXMainForm* form, QGroupBox* frame);
+    // The magnifier around image pixel (x, y), with the pixel's colour or the crop's size.
+    void DrawZoom(int x, int y);
+    // The histogram, unless the mouse is over the image.
+    void ShowHistogram();
+    // The histogram is redrawn when next painted.
+    void ForgetDrawing() { drawing_ = QImage(); }
+    void SetMagnifying(bool on);
+    const QImage& Drawing() const { return drawing_; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
     TJXMainForm* form_;
+    QGroupBox* frame_;
+    QImage drawing_;  // the last drawing of the histogram or the magnifier
 };
 
 }  // namespace jx

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "gui/main_form.h"
+#include "gui/status_panels.h"
 #include "imaging/alpha_convert.h"
 
 namespace jx {
@@ -109,7 +110,7 @@ void TJPEGFilterForm::ApplyClick() {
     // The main window's bar shows the filter too (and the launcher with it).
     QPointer<TJXMainForm> main = qobject_cast<TJXMainForm*>(parentWidget());
     const int64_t rows = std::max(1, source.Height());
-    if (main) main->ShowProgress(0, rows);
+    if (main) main->StatusPanels().ShowProgress(0, rows);
     cancel_ = false;
     SetRunning(true);
     bool alive = true;
@@ -119,20 +120,20 @@ void TJPEGFilterForm::ApplyClick() {
     try {
         done = JpegFilter(source, out, Settings(), [&](int32_t row) {
             ProgressBar->setValue(row);
-            if (main) main->ShowProgress(row + 1, rows);
+            if (main) main->StatusPanels().ShowProgress(row + 1, rows);
             if (OnRow) OnRow(row);
             QApplication::processEvents();
             return alive && !cancel_;
         });
     } catch (...) {
-        if (main) main->ProgressDone();
+        if (main) main->StatusPanels().ProgressDone();
         if (alive) {
             alive_ = nullptr;
             SetRunning(false);
         }
         throw;
     }
-    if (main) main->ProgressDone();
+    if (main) main->StatusPanels().ProgressDone();
     if (!alive) {  // the dialog went while the filter ran
         QApplication::restoreOverrideCursor();
         return;

@@ -30,7 +30,7 @@ void TJXMainForm::PasteClick() {
         quantizerSettingsForm_->SetColorCountText(QString::fromStdString(settings.ColorCount));
         currentFileName_ = QString::fromStdString(current.Name);
         currentFileSize_ = current.Size;
-        image1_->setVisible(true);
+        imageView_->setVisible(true);
     });
 }
 
@@ -38,18 +38,18 @@ namespace {
 
 const TCommandRegistrar registrar([](TCommandRouter& r) {
     const auto ctrl = Qt::KeyboardModifiers(Qt::ControlModifier);
-    r.Add({.Name = "Open", .ToolButton = "ToolButton1", .Keys = {{Qt::Key_O, ctrl}},
-           .Run = [](TJXMainForm& f) { f.ToolButton1Click(); }});
-    r.Add({.Name = "Batch processing", .ToolButton = "ToolButton35",
+    r.Add({.Name = "Open", .ToolButton = "OpenButton", .Keys = {{Qt::Key_O, ctrl}},
+           .Run = [](TJXMainForm& f) { f.OpenClick(); }});
+    r.Add({.Name = "Batch processing", .ToolButton = "BatchButton",
            .Run = [](TJXMainForm& f) { f.ShowBatchForm(); }});
-    r.Add({.Name = "Save As", .ToolButton = "ToolButton2", .Keys = {{Qt::Key_S, ctrl}},
-           .Run = [](TJXMainForm& f) { f.Button3Click(); }});
-    r.Add({.Name = "Copy", .ToolButton = "ToolButton4", .Keys = {{Qt::Key_C, ctrl}, {Qt::Key_Insert, ctrl}},
-           .NeedsImage = true, .Run = [](TJXMainForm& f) { f.ToolButton4Click(); }});
-    r.Add({.Name = "Paste", .ToolButton = "ToolButton5",
+    r.Add({.Name = "Save As", .ToolButton = "SaveAsButton", .Keys = {{Qt::Key_S, ctrl}},
+           .Run = [](TJXMainForm& f) { f.SaveAsClick(); }});
+    r.Add({.Name = "Copy", .ToolButton = "CopyButton", .Keys = {{Qt::Key_C, ctrl}, {Qt::Key_Insert, ctrl}},
+           .NeedsImage = true, .Run = [](TJXMainForm& f) { f.CopyClick(); }});
+    r.Add({.Name = "Paste", .ToolButton = "PasteButton",
            .Keys = {{Qt::Key_V, ctrl}, {Qt::Key_Insert, Qt::KeyboardModifiers(Qt::ShiftModifier)}},
            .Run = [](TJXMainForm& f) { f.PasteClick(); }});
-    r.Add({.Name = "Load palette", .ToolButton = "ToolButton31", .Run = [](TJXMainForm& f) { f.LoadPalClick(); }});
+    r.Add({.Name = "Load palette", .ToolButton = "LoadPaletteButton", .Run = [](TJXMainForm& f) { f.LoadPalClick(); }});
 });
 
 }  // namespace

@@ -50,6 +50,7 @@
 #include "gui/quantizer_settings.h"
 #include "gui/save_question.h"
 #include "gui/screen_capture.h"
+#include "gui/status_panels.h"
 #include "gui/taskbar_progress.h"
 #include "gui/tool_host.h"
 #include "edit/commit.h"
@@ -118,22 +119,22 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     auto* h = new QHBoxLayout(central);
     h->setContentsMargins(0, 0, 0, 0);
     auto* leftSide = new QVBoxLayout;
-    tabControl1_ = new QTabBar;
-    tabControl1_->setVisible(false);  // tabs only while a split view exists
-    scrollBox1_ = new QScrollArea;
-    scrollBox1_->setObjectName("ScrollBox1");
-    scrollBox1_->setFocusPolicy(Qt::StrongFocus);
-    scrollBox1_->setAlignment(Qt::AlignCenter);
-    image1_ = new TImageView(this, nullptr);
-    image1_->setObjectName("Image1");
+    auto* fileTabs = new QTabBar;
+    fileTabs->setVisible(false);  // tabs only while a split view exists
+    imageScroll_ = new QScrollArea;
+    imageScroll_->setObjectName("ImageScroll");
+    imageScroll_->setFocusPolicy(Qt::StrongFocus);
+    imageScroll_->setAlignment(Qt::AlignCenter);
+    imageView_ = new TImageView(this, nullptr);
+    imageView_->setObjectName("ImageView");
     // Until an image loads the view fills the box, so a click anywhere on it opens a file.
-    scrollBox1_->setWidget(image1_);
-    scrollBox1_->setWidgetResizable(true);
-    leftSide->addWidget(tabControl1_);
-    leftSide->addWidget(scrollBox1_, 1);
+    imageScroll_->setWidget(imageView_);
+    imageScroll_->setWidgetResizable(true);
+    leftSide->addWidget(fileTabs);
+    leftSide->addWidget(imageScroll_, 1);
     h->addLayout(leftSide, 1);
     BuildPanel();
-    h->addWidget(panel1_);
+    h->addWidget(palettePanel_);
     setCentralWidget(central);
     BuildStatusBar();
     resize(900, 640);
@@ -151,19 +152,20 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     };
     gridSettingsForm_ = new TGridSettingsForm(this, state_, [this] { RenderImageView(); },
                         [this](const TPixelRec& start) { return PickColor(start); });
-    alphaCommands_ = new TAlphaCommands(*this, *tabControl1_);
-    QList<QAction*> buttons = toolBar1_->actions();
-    buttons << toolButton31_ << panel1_->findChild<QAction*>("ToolButton29") << panel1_->findChild<QAction*>("ToolButton32");
+    alphaCommands_ = new TAlphaCommands(*this, *fileTabs);
+    QList<QAction*> buttons = mainToolBar_->actions();
+    buttons << loadPaletteButton_ << palettePanel_->findChild<QAction*>("SortPaletteButton") << palettePanel_->findChild<QAction*>("SavePaletteButton");
     router_->ConnectToolButtons(buttons);
-    SetGlyph(toolButton27_, gQuantizerSettings);
-    SetGlyph(panel1_->findChild<QAction*>("ToolButton29"), gSortPalette);
-    SetGlyph(toolButton31_, gLoadPalette);
-    SetGlyph(panel1_->findChild<QAction*>("ToolButton32"), gSavePalette);
-    SetGlyph(pngSpeedButton1_, gApply, true);
-    paletteCommands_ = new TPaletteCommands(*this);
+    SetGlyph(quantizerSettingsButton_, gQuantizerSettings);
+    SetGlyph(palettePanel_->findChild<QAction*>("SortPaletteButton"), gSortPalette);
+    SetGlyph(loadPaletteButton_, gLoadPalette);
+    SetGlyph(palettePanel_->findChild<QAction*>("SavePaletteButton"), gSavePalette);
+    SetGlyph(applyButton_, gApply, true);
+    paletteCommands_ = new TPaletteCommands(*this, *palettePanel_->findChild<QLabel*>("PaletteGrid"),
+                                            *palettePanel_->findChild<QLabel*>("SelectedColor"));
     undoStore_->ButtonsChanged = [this](bool undo, bool redo) {
-        toolBar1_->findChild<QAction*>("ToolButton25")->setEnabled(undo);
-        toolBar1_->findChild<QAction*>("ToolButton26")->setEnabled(redo);
+        mainToolBar_->findChild<QAction*>("UndoButton")->setEnabled(undo);
+        mainToolBar_->findChild<QAction*>("RedoButton")->setEnabled(redo);
     };
     undoStore_->UpdateButtons();
     qApp->installEventFilter(this);
@@ -173,21 +175,20 @@ TJXMainForm::~TJXMainForm() {
     qApp->removeEventFilter(this);
     // The window still closes once this part is gone (QWidget's destructor): the palette room's
     // filters must not see those events through a half-destroyed window.
-    image2_->removeEventFilter(paletteCommands_);
-    image3_->removeEventFilter(paletteCommands_);
+    paletteCommands_->StopWatching();
     if (!closed_) FormClose();
     tools_.reset();  // their host reaches into this window's members, so they go first
 }
 
 void TJXMainForm::BuildToolBar() {
-    toolBar1_ = addToolBar("ToolBar1");
-    toolBar1_->setObjectName("ToolBar1");
-    toolBar1_->setMovable(false);
+    mainToolBar_ = addToolBar("ToolBar1");  // the title the window's context menu shows
+    mainToolBar_->setObjectName("MainToolBar");
+    mainToolBar_->setMovable(false);
     // Glyphs only, the captions in the tooltips: every button fits at the default width.
-    toolBar1_->setIconSize(QSize(16, 16));
-    toolBar1_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    mainToolBar_->setIconSize(QSize(16, 16));
+    mainToolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     auto add = [this](const QString& name, const QString& hint, int glyph, bool enabled = true, bool check = false) {
-        QAction* a = toolBar1_->addAction(Glyph(glyph), hint);
+        QAction* a = mainToolBar_->addAction(Glyph(glyph), hint);
         a->setObjectName(name);
         a->setToolTip(hint);
         a->setEnabled(enabled);
@@ -195,159 +196,39 @@ void TJXMainForm::BuildToolBar() {
         return a;
     };
     // Every button starts disabled; the router enables and connects those that have a route.
-    add("ToolButton1", "Open", gOpen, false);
-    add("ToolButton35", "Batch processing", gBatch, false);
-    add("ToolButton2", "Save As", gSave, false);
-    add("ToolButton7", "Options", gSettings, false);
-    add("ToolButton4", "Copy", gCopy, false);
-    add("ToolButton5", "Paste", gPaste, false);
-    add("ToolButton25", "Undo (Ctrl+z)", gUndo, false);
-    add("ToolButton26", "Redo (Ctrl+y)", gRedo, false);
-    add("ToolButton8", "Edit quality mask", gMask, false, true);
-    add("ToolButton12", "Brush", gBrush13, false);
-    add("ToolButton10", "Eraser", gEraser, false, true);
-    add("ToolButton11", "Clear mask", gClearMask, false);
-    add("ToolButton13", "Color correction", gColorCorrection, false);
-    add("ToolButton23", "Filter", gFilter, false);
+    add("OpenButton", "Open", gOpen, false);
+    add("BatchButton", "Batch processing", gBatch, false);
+    add("SaveAsButton", "Save As", gSave, false);
+    add("OptionsButton", "Options", gSettings, false);
+    add("CopyButton", "Copy", gCopy, false);
+    add("PasteButton", "Paste", gPaste, false);
+    add("UndoButton", "Undo (Ctrl+z)", gUndo, false);
+    add("RedoButton", "Redo (Ctrl+y)", gRedo, false);
+    add("EditMaskButton", "Edit quality mask", gMask, false, true);
+    add("BrushButton", "Brush", gBrush13, false);
+    add("EraserButton", "Eraser", gEraser, false, true);
+    add("ClearMaskButton", "Clear mask", gClearMask, false);
+    add("ColorCorrectionButton", "Color correction", gColorCorrection, false);
+    add("FilterButton", "Filter", gFilter, false);
     // Kept hidden: the smoothing dialog only previews and has no OK to keep its result.
-    add("ToolButton34", "Smoothing", gSmoothing, false)->setVisible(false);
-    add("ToolButton14", "Recalculate", gRecalculate, false);
-    add("ToolButton15", "Quick add color", gQuickAdd, false, true);
-    add("ToolButton36", "Image resize", gImageResize, false);
-    add("ToolButton37", "Canvas resize", gCanvasResize, false);
-    add("ToolButton17", "Crop", gCrop, false, true);
-    add("ToolButton18", "Auto crop borders", gAutoCrop, false);
-    add("ToolButton20", "About", gAbout, false);
+    add("SmoothingButton", "Smoothing", gSmoothing, false)->setVisible(false);
+    add("RecalculateButton", "Recalculate", gRecalculate, false);
+    add("QuickAddButton", "Quick add color", gQuickAdd, false, true);
+    add("ImageResizeButton", "Image resize", gImageResize, false);
+    add("CanvasResizeButton", "Canvas resize", gCanvasResize, false);
+    add("CropButton", "Crop", gCrop, false, true);
+    add("AutoCropButton", "Auto crop borders", gAutoCrop, false);
+    add("AboutButton", "About", gAbout, false);
 }
-
-// The status bar's five panels, laid side by side in their order. A panel is as wide as its
-// set width or its text, whichever is more, so "Dimension: 4096x4096" stays whole; what does
-// not fit the window is clipped at the right instead of drawn over a neighbour. The progress bar
-// lies over panel 4 while it is shown.
-class TStatusPanels : public QWidget {
-public:
-    static constexpr int kWidths[5] = {120, 120, 120, 150, 150};
-
-    explicit TStatusPanels(TTaskbarProgressBar* bar) : bar_(bar) {
-        for (int i = 0; i < 5; ++i) {
-            labels_[static_cast<size_t>(i)] = new QLabel(this);
-            labels_[static_cast<size_t>(i)]->setObjectName(QString("StatusPanel%1").arg(i));
-        }
-        bar_->setParent(this);
-        bar_->setMinimumWidth(0);
-        bar_->setMaximumWidth(QWIDGETSIZE_MAX);
-        bar_->installEventFilter(this);  // shown or hidden: lay it over panel 4 again
-        setMinimumWidth(0);
-    }
-    QLabel* Label(int i) const { return labels_[static_cast<size_t>(i)]; }
-    // Where panel i lies, at its full width (it may run past the right edge).
-    QRect PanelRect(int i) const {
-        int x = 0;
-        for (int k = 0; k < i; ++k) x += PanelWidth(k) + kGap;
-        return QRect(x, 0, PanelWidth(i), height());
-    }
-    void Relayout() {
-        for (int i = 0; i < 5; ++i) Label(i)->setGeometry(PanelRect(i));
-        const QRect r4 = PanelRect(4);
-        bar_->setGeometry(r4.x(), r4.y() + (r4.height() - bar_->height()) / 2, r4.width() - 15, bar_->height());
-        bar_->raise();
-        // Panel 4 shows the bar alone while it runs.
-        Label(4)->setVisible(bar_->isVisibleTo(this) == false);
-    }
-    QSize sizeHint() const override {
-        const QRect last = PanelRect(4);
-        return QSize(last.right() + 1, std::max(Label(0)->sizeHint().height(), bar_->height()));
-    }
-    QSize minimumSizeHint() const override { return QSize(0, sizeHint().height()); }
-
-protected:
-    void resizeEvent(QResizeEvent* e) override {
-        QWidget::resizeEvent(e);
-        Relayout();
-    }
-    bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched == bar_ && (e->type() == QEvent::Show || e->type() == QEvent::Hide)) Relayout();
-        return QWidget::eventFilter(watched, e);
-    }
-
-private:
-    static constexpr int kGap = 6;
-    int PanelWidth(int i) const {
-        return std::max(kWidths[i], Label(i)->fontMetrics().horizontalAdvance(Label(i)->text()) + 4);
-    }
-    std::array<QLabel*, 5> labels_{};
-    TTaskbarProgressBar* bar_;
-};
 
 void TJXMainForm::BuildStatusBar() {
-    progressBar_ = new TTaskbarProgressBar;
-    progressBar_->setFixedHeight(14);
-    progressBar_->SetSink(std::make_unique<TLauncherEntrySink>("jx.desktop"));
-    statusPanelsWidget_ = new TStatusPanels(progressBar_);
-    for (int i = 0; i < 5; ++i) statusPanels_[static_cast<size_t>(i)] = statusPanelsWidget_->Label(i);
-    statusBar()->addWidget(statusPanelsWidget_, 1);
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName("Timer1");
-    timer1_->setInterval(100);
-    connect(timer1_, &QTimer::timeout, this, &TJXMainForm::Timer1Timer);
+    statusPanels_ = new TStatusPanels;
+    statusBar()->addWidget(statusPanels_, 1);
 }
 
-QRect TJXMainForm::StatusPanelRect(int panel) const { return statusPanelsWidget_->PanelRect(panel); }
+void TJXMainForm::SetStatus(int panel, const QString& text) { statusPanels_->SetText(panel, text); }
 
-void TJXMainForm::ShowProgress(int64_t done, int64_t total) {
-    const int max = static_cast<int>(std::clamp<int64_t>(total, 0, INT32_MAX));
-    if (max == 0) {
-        progressBar_->SetProgressBarState(pbstMarquee);
-        progressBar_->SetMarqueeEnabled(true);
-    } else {
-        progressBar_->SetMarqueeEnabled(false);
-        progressBar_->SetProgressBarState(pbstNormal);
-        progressBar_->SetRange(0, max);
-        progressBar_->SetPosition(static_cast<int>(std::clamp<int64_t>(done, 0, max)));
-    }
-    stepEnd_ = progressBar_->Position();  // the timer waits for a step to creep through
-    progressBar_->SetShowInTaskbar(true);
-    progressBar_->show();
-}
-
-void TJXMainForm::ShowStepProgress(int64_t done, int64_t total) {
-    // Each step spans kStepUnits of the bar, so the timer can move it while the step's tool runs.
-    const int64_t steps = std::clamp<int64_t>(total, 1, INT32_MAX / kStepUnits);
-    done = std::clamp<int64_t>(done, 0, steps);
-    ShowProgress(done * kStepUnits, steps * kStepUnits);
-    stepEnd_ = static_cast<int>(std::min(done + 1, steps) * kStepUnits);
-}
-
-void TJXMainForm::Timer1Timer() {
-    if (!progressBar_->isVisible()) return;
-    if (progressBar_->ProgressBarState() == pbstMarquee) {
-        progressBar_->StepIt();
-        return;
-    }
-    // Nearer the end of the step each tick, never past it: how long a tool takes is not known.
-    const int position = progressBar_->Position();
-    const int room = stepEnd_ - 1 - position;
-    if (room > 0) progressBar_->SetPosition(position + std::max(1, room / 64));
-}
-
-void TJXMainForm::ProgressDone() {
-    timer1_->stop();
-    progressBar_->hide();
-    progressBar_->SetMarqueeEnabled(false);
-    progressBar_->SetProgressBarState(pbstNormal);
-    progressBar_->SetPosition(0);
-    progressBar_->SetShowInTaskbar(false);  // clears the launcher's bar
-}
-
-void TJXMainForm::SetStatus(int panel, const QString& text) {
-    statusPanels_[static_cast<size_t>(panel)]->setText(text);
-    statusPanelsWidget_->Relayout();
-    statusPanelsWidget_->updateGeometry();
-}
-
-QString TJXMainForm::StatusText(int panel) const {
-    return panel >= 0 && panel < 5 ? statusPanels_[static_cast<size_t>(panel)]->text() : QString();
-}
+QString TJXMainForm::StatusText(int panel) const { return statusPanels_->Text(panel); }
 
 void TJXMainForm::ShowMessage(const QString& text) {
     if (messageHandler_) {
@@ -373,8 +254,7 @@ void TJXMainForm::FirstShow(const QString& commandLineImage) {
         if (!warning.empty()) std::fprintf(stderr, "jx: %s\n", warning.c_str());
     }
     if (options_.prtSc) capture_->RegisterCaptureHotKeys();
-    lastMousePoint_ = QPoint(0, 0);
-    mouseOutside_ = true;
+    imageView_->ForgetMouse();
     state_.BatchQuantize = false;
     state_.LumaShift = static_cast<uint8_t>(quantizerSettingsForm_->VisualPerception->value());
     if (session_) {
@@ -472,8 +352,8 @@ void TJXMainForm::UnlockMainWindow() {
 
 void TJXMainForm::UpdateLockedControls() {
     const bool enabled = lockCount_ == 0;
-    toolBar1_->setEnabled(enabled);
-    panel1_->setEnabled(enabled);
+    mainToolBar_->setEnabled(enabled);
+    palettePanel_->setEnabled(enabled);
     setAcceptDrops(enabled && firstShowDone_);
 }
 
@@ -486,7 +366,7 @@ void TJXMainForm::ShowBatchForm(const QStringList& names) {
     batchForm_->raise();
 }
 
-void TJXMainForm::ToolButton1Click() {
+void TJXMainForm::OpenClick() {
     if (Locked()) return;
     TMyOpenPictureDialog* d = OpenPictureDialog();
     if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
@@ -495,7 +375,7 @@ void TJXMainForm::ToolButton1Click() {
     OpenImage(d->FileName());
 }
 
-void TJXMainForm::Button3Click() {
+void TJXMainForm::SaveAsClick() {
     if (Locked() || toolRunning_ || !state_.HasImage()) return;
     if (iconForm_ && iconForm_->isVisible()) {
         // The selected frame takes the working image, without a dialog.
@@ -561,7 +441,7 @@ TSaveRequest TJXMainForm::MakeSaveRequest(const QString& fileName, int filterInd
     request.png.cancel = &cancel_;
     request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
     request.png.progress = [this](size_t done, size_t total) {
-        if (done < total) ShowStepProgress(static_cast<int64_t>(done), static_cast<int64_t>(total));
+        if (done < total) statusPanels_->ShowStepProgress(static_cast<int64_t>(done), static_cast<int64_t>(total));
     };
     request.pump = request.png.pump;
     return request;
@@ -582,12 +462,12 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
     SetStatus(4, "Writing " + QFileInfo(fileName).fileName() + "...");
     LockMainWindow();
     BusyBegin();
-    ShowProgress(0, 0);
-    timer1_->start();
+    statusPanels_->ShowProgress(0, 0);
+    statusPanels_->SaveProgressTimer()->start();
     TSaveResult result;
     const bool ok = Guard([&] { result = jx::SaveImage(state_, request); });
     toolRunning_ = false;
-    ProgressDone();
+    statusPanels_->ProgressDone();
     UnlockMainWindow();
     BusyEnd();
     if (!ok) {
@@ -626,7 +506,7 @@ void TJXMainForm::OpenImage(const QString& fileName) {
         currentFileSize_ = current.Size;
         lastOpenedPath_ = QFileInfo(fileName).absoluteFilePath();
         ClearFileTabs();  // a split belongs to the image it was made from
-        image1_->setVisible(true);
+        imageView_->setVisible(true);
     });
 }
 
@@ -636,14 +516,14 @@ void TJXMainForm::LeaveEditingModes() {
     // Crop and mask editing come with their commands; the undo store is cleared by the open
     // command right after this. The view goes back to 1:1.
     maskCrop_->LeaveModes();
-    zoomShift_ = 0;
+    imageView_->ResetZoom();
 }
 
 void TJXMainForm::ClearFileTabs() { alphaCommands_->ClearTabs(); }
 
 void TJXMainForm::ImageResized(int32_t, int32_t) {
-    zoomShift_ = 0;
-    ResizeImage1();
+    imageView_->ResetZoom();
+    imageView_->ResizeToImage();
     maskCrop_->ImageResized();
 }
 
@@ -671,7 +551,7 @@ void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) {
     // The last save's size belongs to the image before: the new one has not been written.
     SetStatus(4, QString());
     if (tools_) tools_->ImageOpened();
-    ResizeImage1();
+    imageView_->ResizeToImage();
 }
 
 void TJXMainForm::StatusText(int32_t panel, const std::string& text) {
@@ -683,7 +563,7 @@ void TJXMainForm::OpenWarning(const std::string& text) {
     SetStatus(4, QString::fromStdString(text));
 }
 
-void TJXMainForm::ToolButton4Click() {
+void TJXMainForm::CopyClick() {
     if (Locked() || !state_.HasImage()) return;
     QApplication::clipboard()->setImage(maskCrop_->MaskMode() ? maskCrop_->MaskBitmap() : view_);
 }
@@ -720,10 +600,10 @@ bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     if (Locked()) return type != QEvent::Wheel;  // every key route is closed while a tool dialog is open
     if (type == QEvent::Wheel) {
-        if (!state_.HasImage() || (!scrollBox1_->hasFocus() && !scrollBox1_->isAncestorOf(QApplication::focusWidget())))
+        if (!state_.HasImage() || (!imageScroll_->hasFocus() && !imageScroll_->isAncestorOf(QApplication::focusWidget())))
             return false;
-        if (!(w == scrollBox1_ || scrollBox1_->isAncestorOf(w))) return false;
-        ZoomStep(static_cast<QWheelEvent*>(event)->angleDelta().y() > 0 ? '+' : '-');
+        if (!(w == imageScroll_ || imageScroll_->isAncestorOf(w))) return false;
+        imageView_->ZoomStep(static_cast<QWheelEvent*>(event)->angleDelta().y() > 0 ? '+' : '-');
         return true;
     }
     auto* k = static_cast<QKeyEvent*>(event);
@@ -799,8 +679,8 @@ void TJXMainForm::ShowColorCount(const std::string& text) {
 void TJXMainForm::Refresh(TRefreshTarget target) {
     switch (target) {
         case TRefreshTarget::Histogram:
-            magnifier_ = QImage();
-            DrawHistogramView();
+            histogramBox_->ForgetDrawing();
+            histogramBox_->ShowHistogram();
             break;
         case TRefreshTarget::ErrorMetrics:
             quantizerSettingsForm_->ShowErrorMetrics();
@@ -815,7 +695,7 @@ void TJXMainForm::Refresh(TRefreshTarget target) {
             paletteCommands_->DrawSelectedColor();
             break;
         case TRefreshTarget::ShowImageView:
-            image1_->setVisible(true);
+            imageView_->setVisible(true);
             break;
     }
 }

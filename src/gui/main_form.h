@@ -50,14 +50,13 @@ class TQuantizerSettingsForm;
 class TImageView;
 class TPaletteCommands;
 class TMaskCropView;
-class TPaintBox;
+class THistogramBox;
 class TPointerform;
 class TMyOpenPictureDialog;
 class TMySavePictureDialog;
 class TIconForm;
 class TLossyForm;
 class TToolDialogs;
-class TTaskbarProgressBar;
 class TStatusPanels;
 
 // Where the quantizer settings dialog (frame size `dialog`) opens: beside the main window when
@@ -67,10 +66,11 @@ QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& 
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
-// a reference. Its rooms live in files of their own: main_form.cpp (layout, tool bar, status,
-// engine reports), main_view.cpp (image view: zoom, pan, mouse, held-button views, magnifier),
-// palette_panel.cpp (the right-hand panel), command_router.h (every route to a command, behind
-// the lock) and one *_commands.cpp file per group of commands.
+// a reference. Its rooms live in files of their own: main_form.cpp (layout, tool bar, engine
+// reports), main_view.cpp (rendering the view, keys), image_view.h (zoom, pan, mouse, held-button
+// views, histogram and magnifier), status_panels.h (status texts and progress), palette_panel.cpp
+// (the right-hand panel), command_router.h (every route to a command, behind the lock) and one
+// *_commands.cpp file per group of commands.
 class TJXMainForm : public QMainWindow, public EditObserver {
     Q_OBJECT
 public:
@@ -79,7 +79,6 @@ public:
     ~TJXMainForm() override;
 
     EngineState& State() { return state_; }
-    const TViewOptions& ViewOptions() const { return viewOptions_; }
     TQuantizerSettingsForm* QuantizerSettingsForm() const { return quantizerSettingsForm_; }
     TURClass& UndoStore() { return *undoStore_; }
     TCommandRouter& Router() { return *router_; }
@@ -95,7 +94,6 @@ public:
     void SetColorPicker(std::function<std::optional<TPixelRec>(const std::optional<TPixelRec>&)> hook) {
         pickColorHook_ = std::move(hook);
     }
-    QTabBar* TabControl1() const { return tabControl1_; }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
@@ -125,9 +123,9 @@ public:
 
     QRect MainWindowRect() const { return mainWindowRect_; }
 
-    // Handlers named after their controls.
-    void ToolButton1Click();    // Open
-    void Button3Click();        // Save As (ToolButton2, Ctrl+S)
+    // Handlers of the tool bar, the panel and their keys.
+    void OpenClick();
+    void SaveAsClick();  // also Ctrl+S
     // Writes the working image to fileName by the save dialog's filter index (1 PNG through the
     // optimisation chain, 2 GIF, 3 BMP, 4 TGA, 5 WebP, 6 JPEG); the extension follows the filter.
     // Status, info box and message box report the outcome; true when written.
@@ -141,37 +139,32 @@ public:
     TMySavePictureDialog* SavePictureDialog();
     TIconForm* IconForm();
     TLossyForm* LossyForm();
-    void PngSpeedButton1Click();  // OK (Apply)
-    void ToolButton25Click();   // Undo (Ctrl+Z)
-    void ToolButton26Click();   // Redo (Ctrl+Y)
-    void PasteClick();          // ToolButton5, Ctrl+V, Shift+Insert
-    // Load palette (ToolButton31): the dialog, then LoadPalette; false when cancelled or refused.
+    void ApplyClick();  // the panel's OK
+    void UndoClick();   // also Ctrl+Z
+    void RedoClick();   // also Ctrl+Y
+    void PasteClick();  // also Ctrl+V, Shift+Insert
+    // Load palette (LoadPaletteButton): the dialog, then LoadPalette; false when cancelled or refused.
     bool LoadPalClick();
     bool LoadPalette(const QString& fileName);
-    void ToolButton27Click(bool down);  // Quantizer settings
+    void QuantizerSettingsClick(bool down);
     // The toggle of the quantizer settings and the colour-count box, in screen coordinates:
     // the settings dialog never opens over them.
     QRect SettingsToggleArea() const;
-    void ToolButton4Click();    // Copy
-    void ToolButton7Click();    // Options: shown modally, the settings file written when it returns
-    void ToolButton20Click();   // About
+    void CopyClick();
+    void OptionsClick();  // shown modally, the settings file written when it returns
+    void AboutClick();
     void ColorsChange(const QString& text);
     void ColorsSelect();
-    void TrackBar1Change(int position);
-    void ZoomStep(char c);
-    void ZoomActual();
-    void DrawZoomView(int x, int y);
+    void PriorityChange(int position);
 
     // Re-runs the remap pass only (dithering changes).
     void Remap();
 
-    // Drawing, also asked for by the engine.
+    // Draws the view bitmap (also asked for by the engine).
     void RenderImageView();
-    void DrawHistogramView();
 
     // Status texts of panels 0..4.
     QString StatusText(int panel) const;
-    int ZoomShift() const { return zoomShift_; }
     // Esc sets it; the child-tool runner and the PNG chain stop on it.
     CancelFlag& Cancel() { return cancel_; }
     bool CancelRequested() const { return cancel_.IsRequested(); }
@@ -183,30 +176,18 @@ public:
     static constexpr const char* kStopSaveQuestion = "The image is still being saved. Stop saving and close?";
     std::function<bool()> AskStopSave;
 
-    // The progress bar of status panel 4, mirrored on the launcher; hidden between long tasks.
-    TTaskbarProgressBar* TaskbarProgress() const { return progressBar_; }
-    // Shows done of total in the bar (total 0: a moving bar); ProgressDone hides it again.
-    void ShowProgress(int64_t done, int64_t total);
-    // A chain of steps: step `done` of `total` has begun; Timer1 moves the bar on within it.
-    void ShowStepProgress(int64_t done, int64_t total);
-    void ProgressDone();
-    // Every 100 ms while a save runs: steps the bar.
-    void Timer1Timer();
-    QTimer* Timer1() const { return timer1_; }
-    static constexpr int kStepUnits = 10000;
-    // Where status panel 0..4 lies in the status bar's panel strip.
-    QRect StatusPanelRect(int panel) const;
+    // The status bar's panels and progress bar.
+    TStatusPanels& StatusPanels() const { return *statusPanels_; }
 
     // Accessors for the views and controls (tests and dialogs).
-    QToolBar* ToolBar1() const { return toolBar1_; }
-    QWidget* Panel1() const { return panel1_; }
+    QToolBar* MainToolBar() const { return mainToolBar_; }
+    QWidget* PalettePanel() const { return palettePanel_; }
     TColorCountBox* Colors() const { return colors_; }
-    QScrollArea* ScrollBox1() const { return scrollBox1_; }
-    TImageView* Image1() const { return image1_; }
-    QLabel* Image2() const { return image2_; }
-    QAction* ToolButton27() const { return toolButton27_; }
+    QScrollArea* ImageScroll() const { return imageScroll_; }
+    TImageView* ImageView() const { return imageView_; }
+    QAction* QuantizerSettingsButton() const { return quantizerSettingsButton_; }
     const QImage& ViewImage() const { return view_; }
-    const QImage& MagnifierImage() const { return magnifier_; }
+    THistogramBox* HistogramBox() const { return histogramBox_; }
 
     // Tool dialogs that follow the main window when it moves.
     void RegisterToolDialog(TPointerform* dialog);
@@ -239,15 +220,6 @@ public:
     void MaskRestored(bool hasMask) override;
     void Warning(const std::string& text) override;
 
-    // Image view events (TImageView forwards them).
-    void Image1MouseDown(QMouseEvent* e);
-    void Image1MouseMove(QMouseEvent* e);
-    void Image1MouseUp(QMouseEvent* e);
-    void Image1MouseEnter();
-    void Image1MouseLeave();
-    void Image1DblClick();
-    void PaintBox1Paint(QPainter& p);
-
     // Errors and refusals reach the user here: a message box, or the handler tests set.
     void ShowMessage(const QString& text);
     void SetMessageHandler(std::function<void(const QString&)> handler) { messageHandler_ = std::move(handler); }
@@ -272,18 +244,17 @@ protected:
 private:
     friend class TPaletteCommands;  // the palette room draws into the grid, colour box and view
     friend class TMaskCropView;
+    friend class THistogramBox;
+    friend class TImageView;  // the image view's mouse reaches the engine, the modes and the panel
     void BuildToolBar();
     void BuildPanel();
     void BuildStatusBar();
     void UpdateLockedControls();
     bool KeyUp(QKeyEvent* e);
     bool KeyPress(QKeyEvent* e);
-    void ResizeImage1();
-    QPoint ImagePoint(QPoint widgetPoint) const;
     void FormClose();
 
     EngineState state_;
-    TViewOptions viewOptions_;  // display modes while the left button is held on the image
     SessionFolder* session_;
     std::unique_ptr<TURClass> undoStore_;
     std::unique_ptr<TCommandRouter> router_;
@@ -307,37 +278,21 @@ private:
     TIconForm* iconForm_ = nullptr;
     TLossyForm* lossyForm_ = nullptr;
 
-    QToolBar* toolBar1_ = nullptr;
-    QTabBar* tabControl1_ = nullptr;
-    QScrollArea* scrollBox1_ = nullptr;
-    TImageView* image1_ = nullptr;
-    QWidget* panel1_ = nullptr;
-    QGroupBox* groupBox1_ = nullptr;
-    TPaintBox* paintBox1_ = nullptr;
-    QScrollArea* scrollBox2_ = nullptr;
-    QLabel* image2_ = nullptr;
-    QLabel* image3_ = nullptr;
-    QPushButton* pngSpeedButton1_ = nullptr;
-    QSlider* trackBar1_ = nullptr;
+    QToolBar* mainToolBar_ = nullptr;
+    QScrollArea* imageScroll_ = nullptr;
+    TImageView* imageView_ = nullptr;
+    QWidget* palettePanel_ = nullptr;
+    THistogramBox* histogramBox_ = nullptr;
+    QPushButton* applyButton_ = nullptr;
+    QSlider* priorityBar_ = nullptr;
     TColorCountBox* colors_ = nullptr;
-    QAction* toolButton27_ = nullptr;
-    QAction* toolButton31_ = nullptr;
-    std::array<QLabel*, 5> statusPanels_{};
-    TTaskbarProgressBar* progressBar_ = nullptr;
-    TStatusPanels* statusPanelsWidget_ = nullptr;
-    QTimer* timer1_ = nullptr;
-    int stepEnd_ = 0;  // the bar position where the running step ends
+    QAction* quantizerSettingsButton_ = nullptr;
+    QAction* loadPaletteButton_ = nullptr;
+    TStatusPanels* statusPanels_ = nullptr;
 
-    QImage view_;       // what Image1 shows, at 1:1
-    QImage magnifier_;  // the last drawing of the magnifier
+    QImage view_;       // what ImageView shows, at 1:1
     QImage toolPreview_;  // composited over the background; null when none shows
-    int zoomShift_ = 0;
-    std::array<std::pair<int, int>, 5> savedScroll_{};
     QRect mainWindowRect_;
-    bool panning_ = false;
-    QPoint panAnchor_;
-    QPoint lastMousePoint_{0, 0};
-    bool mouseOutside_ = true;
     int lockCount_ = 0;
     int busyDepth_ = 0;
     CancelFlag cancel_;

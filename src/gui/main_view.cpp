@@ -1,5 +1,5 @@
-// The main window's image view: zoom, scrolling, the mouse on the image, the views shown while
-// the left button is held, and the magnifier.
+// The main window's view bitmap and its keys; the image view widget (image_view.h) zooms, pans
+// and takes the mouse.
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollArea>
@@ -16,158 +16,12 @@
 
 namespace jx {
 
-void TJXMainForm::ResizeImage1() {
-    if (!state_.HasImage()) return;
-    scrollBox1_->setWidgetResizable(false);
-    const QSize size = toolPreview_.isNull() ? QSize(state_.ImageWidth(), state_.ImageHeight()) : toolPreview_.size();
-    image1_->setFixedSize(size.width() << zoomShift_, size.height() << zoomShift_);
-}
-
-void TJXMainForm::ZoomStep(char c) {
-    QScrollBar* hb = scrollBox1_->horizontalScrollBar();
-    QScrollBar* vb = scrollBox1_->verticalScrollBar();
-    if (c == '+') {
-        if (zoomShift_ < 4) {
-            savedScroll_[static_cast<size_t>(zoomShift_)] = {vb->value(), hb->value()};
-            ++zoomShift_;
-            const int v = vb->value() * 2 + scrollBox1_->viewport()->height() / 2;
-            const int hh = hb->value() * 2 + scrollBox1_->viewport()->width() / 2;
-            ResizeImage1();
-            hb->setValue(hh);
-            vb->setValue(v);
-        }
-    } else if (c == '-') {
-        if (zoomShift_ > 0) {
-            --zoomShift_;
-            ResizeImage1();
-            const auto [v, hh] = savedScroll_[static_cast<size_t>(zoomShift_)];
-            vb->setValue(v);
-            hb->setValue(hh);
-        }
-    }
-    maskCrop_->ZoomChanged();
-}
-
-void TJXMainForm::ZoomActual() {
-    zoomShift_ = 0;
-    ResizeImage1();
-    maskCrop_->ZoomChanged();
-}
-
-QPoint TJXMainForm::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShift_, p.y() >> zoomShift_); }
-
 void TJXMainForm::RenderImageView() {
     if (!state_.HasImage()) return;
-    view_ = toolPreview_.isNull() ? RenderImage(state_, viewOptions_) : toolPreview_;
+    view_ = toolPreview_.isNull() ? RenderImage(state_, imageView_->ViewOptions()) : toolPreview_;
     maskCrop_->Rendered();
-    image1_->update();
-    if (isVisible()) scrollBox1_->setFocus();
-}
-
-void TJXMainForm::DrawZoomView(int x, int y) {
-    if (!state_.HasImage() || view_.isNull()) return;
-    const int w = paintBox1_->width(), h = paintBox1_->height();
-    QImage box(w, h, QImage::Format_RGB32);
-    box.fill(Qt::black);
-    QPainter p(&box);
-    const QRect src(x - w / 16, y - h / 16, w / 8, h / 8);
-    p.drawImage(QRect(0, 0, w, h), view_, src);
-    p.setCompositionMode(QPainter::RasterOp_NotSourceAndNotDestination);
-    p.setPen(QColor(255, 0, 0));
-    p.drawLine(0, h / 2, w, h / 2);
-    p.drawLine(w / 2, 0, w / 2, h);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (maskCrop_->CropDown()) {
-        const TCropRect r = maskCrop_->Selection();
-        DrawCaption(p, 2, QString("W:%1 H:%2").arg(r.Width()).arg(r.Height()), 0);
-    } else if (x >= 0 && y >= 0 && x < state_.ImageWidth() && y < state_.ImageHeight() &&
-        state_.WorkingImage.SameShape(state_.SourceImage)) {
-        const TPixelRec& o = state_.WorkingImage[y][x];
-        p.fillRect(0, 0, 80, 32, QColor(o.R, o.G, o.B));
-        DrawCaption(p, 2, QString("X:%1 Y:%2").arg(x).arg(y), 0);
-        DrawCaption(p, 2,
-                    "#" + QString("%1%2%3%4")
-                              .arg(state_.HasAlpha ? o.A : 0, 2, 16, QChar('0'))
-                              .arg(o.R, 2, 16, QChar('0'))
-                              .arg(o.G, 2, 16, QChar('0'))
-                              .arg(o.B, 2, 16, QChar('0'))
-                              .toUpper(),
-                    16);
-    }
-    p.end();
-    magnifier_ = box;
-    paintBox1_->update();
-}
-
-void TJXMainForm::Image1MouseDown(QMouseEvent* e) {
-    if (Locked() || !state_.HasImage()) return;
-    if (maskCrop_->MouseDown(e) || e->button() != Qt::LeftButton) return;
-    scrollBox1_->setFocus();
-    panning_ = true;
-    panAnchor_ = e->globalPosition().toPoint();
-    const Qt::KeyboardModifiers m = e->modifiers();
-    if (m == Qt::AltModifier) {
-        viewOptions_.ShowErrorMap = true;
-        RenderImageView();
-    } else if (m == Qt::ControlModifier) {
-        viewOptions_.ShowSourceOpaque = true;
-        RenderImageView();
-    } else if (m == (Qt::ControlModifier | Qt::ShiftModifier)) {
-        viewOptions_.ShowAlphaChannel = true;
-        RenderImageView();
-    } else {
-        view_ = ShowSource(state_);
-        image1_->update();
-    }
-    const QPoint ip = ImagePoint(e->position().toPoint());
-    DrawZoomView(ip.x(), ip.y());
-}
-
-void TJXMainForm::Image1MouseMove(QMouseEvent* e) {
-    if (!state_.HasImage()) return;
-    if (!maskCrop_->MouseMove(e) && panning_) {
-        const QPoint now = e->globalPosition().toPoint();
-        const QPoint d = panAnchor_ - now;
-        scrollBox1_->horizontalScrollBar()->setValue(scrollBox1_->horizontalScrollBar()->value() + d.x());
-        scrollBox1_->verticalScrollBar()->setValue(scrollBox1_->verticalScrollBar()->value() + d.y());
-        panAnchor_ = now;
-    }
-    const QPoint ip = ImagePoint(e->position().toPoint());
-    lastMousePoint_ = ip;
-    DrawZoomView(ip.x(), ip.y());
-}
-
-void TJXMainForm::Image1MouseUp(QMouseEvent* e) {
-    if (Locked()) return;
-    if (!state_.HasImage()) {
-        ToolButton1Click();
-        return;
-    }
-    if (maskCrop_->MouseUp(e)) return;
-    panning_ = false;
-    viewOptions_ = {};
-    RenderImageView();
-    paletteCommands_->Image1Released(e->button(), ImagePoint(e->position().toPoint()));
-}
-
-void TJXMainForm::Image1MouseEnter() {
-    if (!state_.HasImage()) return;
-    maskCrop_->MouseEnter();
-    groupBox1_->setTitle("Zoom");
-    mouseOutside_ = false;
-    if (lastMousePoint_.x() < state_.ImageWidth() && lastMousePoint_.y() < state_.ImageHeight())
-        DrawZoomView(lastMousePoint_.x(), lastMousePoint_.y());
-}
-
-void TJXMainForm::Image1MouseLeave() {
-    maskCrop_->MouseLeave();
-    groupBox1_->setTitle("Levels");
-    mouseOutside_ = true;
-    DrawHistogramView();
-}
-
-void TJXMainForm::Image1DblClick() {
-    if (maskCrop_->CropDown()) router_->Route("Crop to selection");
+    imageView_->update();
+    if (isVisible()) imageScroll_->setFocus();
 }
 
 bool TJXMainForm::KeyPress(QKeyEvent* e) {
@@ -175,10 +29,10 @@ bool TJXMainForm::KeyPress(QKeyEvent* e) {
     const QString t = e->text();
     if (t.size() != 1 || !t[0].isPrint()) return false;
     if (t[0] == QChar(96)) {
-        panel1_->setVisible(!panel1_->isVisible());
+        palettePanel_->setVisible(!palettePanel_->isVisible());
         return true;
     }
-    ZoomStep(t[0].toLatin1());
+    imageView_->ZoomStep(t[0].toLatin1());
     return t[0] == '+' || t[0] == '-';
 }
 

@@ -9,16 +9,16 @@ namespace jx {
 namespace {
 
 const TCommandRegistrar registrar([](TCommandRouter& r) {
-    r.Add({.Name = "Edit quality mask", .ToolButton = "ToolButton8",
-           .Run = [](TJXMainForm& f) { f.MaskCrop().ToolButton8Click(); }});
-    r.Add({.Name = "Brush", .ToolButton = "ToolButton12", .Run = [](TJXMainForm& f) { f.MaskCrop().ToolButton12Click(); }});
+    r.Add({.Name = "Edit quality mask", .ToolButton = "EditMaskButton",
+           .Run = [](TJXMainForm& f) { f.MaskCrop().EditMaskClick(); }});
+    r.Add({.Name = "Brush", .ToolButton = "BrushButton", .Run = [](TJXMainForm& f) { f.MaskCrop().BrushClick(); }});
     // Its pressed state is read at each stroke.
-    r.Add({.Name = "Eraser", .ToolButton = "ToolButton10", .Run = [](TJXMainForm&) {}});
-    r.Add({.Name = "Clear mask", .ToolButton = "ToolButton11", .NeedsImage = true,
-           .Run = [](TJXMainForm& f) { f.MaskCrop().ToolButton11Click(); }});
-    r.Add({.Name = "Crop", .ToolButton = "ToolButton17", .Run = [](TJXMainForm& f) { f.MaskCrop().ToolButton17Click(); }});
-    r.Add({.Name = "Auto crop borders", .ToolButton = "ToolButton18", .NeedsImage = true,
-           .Run = [](TJXMainForm& f) { f.MaskCrop().ToolButton18Click(); }});
+    r.Add({.Name = "Eraser", .ToolButton = "EraserButton", .Run = [](TJXMainForm&) {}});
+    r.Add({.Name = "Clear mask", .ToolButton = "ClearMaskButton", .NeedsImage = true,
+           .Run = [](TJXMainForm& f) { f.MaskCrop().ClearMaskClick(); }});
+    r.Add({.Name = "Crop", .ToolButton = "CropButton", .Run = [](TJXMainForm& f) { f.MaskCrop().CropClick(); }});
+    r.Add({.Name = "Auto crop borders", .ToolButton = "AutoCropButton", .NeedsImage = true,
+           .Run = [](TJXMainForm& f) { f.MaskCrop().AutoCropClick(); }});
     r.Add({.Name = "Crop to selection", .NeedsImage = true, .Run = [](TJXMainForm& f) { f.MaskCrop().CropImage(); }});
 });
 

@@ -22,76 +22,76 @@
 namespace jx {
 
 TMaskCropView::TMaskCropView(TJXMainForm& form) : QObject(&form), form_(form) {
-    panel2_ = new QFrame(&form);
-    panel2_->setObjectName("Panel2");
-    static_cast<QFrame*>(panel2_)->setFrameShape(QFrame::Panel);
-    panel2_->setAutoFillBackground(true);
-    auto* row = new QHBoxLayout(panel2_);
+    brushPanel_ = new QFrame(&form);
+    brushPanel_->setObjectName("BrushPanel");
+    static_cast<QFrame*>(brushPanel_)->setFrameShape(QFrame::Panel);
+    brushPanel_->setAutoFillBackground(true);
+    auto* row = new QHBoxLayout(brushPanel_);
     row->setContentsMargins(4, 4, 4, 4);
-    trackBar4_ = new QSlider(Qt::Horizontal);
-    trackBar4_->setObjectName("TrackBar4");
-    trackBar4_->setRange(0, 255);
-    trackBar4_->setValue(kDefaultBrushStrength);
-    trackBar4_->setMinimumWidth(140);
-    edit2_ = new QLineEdit(QString::number(kDefaultBrushStrength));
-    edit2_->setObjectName("Edit2");
-    edit2_->setMaxLength(8);
-    edit2_->setFixedWidth(44);
-    row->addWidget(trackBar4_);
-    row->addWidget(edit2_);
-    panel2_->adjustSize();
-    panel2_->hide();
-    connect(trackBar4_, &QSlider::valueChanged, this, [this](int v) { edit2_->setText(QString::number(v)); });
-    connect(edit2_, &QLineEdit::textEdited, this, [this](const QString& typed) {
+    brushStrengthBar_ = new QSlider(Qt::Horizontal);
+    brushStrengthBar_->setObjectName("BrushStrengthBar");
+    brushStrengthBar_->setRange(0, 255);
+    brushStrengthBar_->setValue(kDefaultBrushStrength);
+    brushStrengthBar_->setMinimumWidth(140);
+    brushStrengthEdit_ = new QLineEdit(QString::number(kDefaultBrushStrength));
+    brushStrengthEdit_->setObjectName("BrushStrengthEdit");
+    brushStrengthEdit_->setMaxLength(8);
+    brushStrengthEdit_->setFixedWidth(44);
+    row->addWidget(brushStrengthBar_);
+    row->addWidget(brushStrengthEdit_);
+    brushPanel_->adjustSize();
+    brushPanel_->hide();
+    connect(brushStrengthBar_, &QSlider::valueChanged, this, [this](int v) { brushStrengthEdit_->setText(QString::number(v)); });
+    connect(brushStrengthEdit_, &QLineEdit::textEdited, this, [this](const QString& typed) {
         const QString t = QString::fromStdString(StrengthText(typed.toStdString()));
-        if (t != typed) edit2_->setText(t);
+        if (t != typed) brushStrengthEdit_->setText(t);
         if (t.isEmpty()) return;
-        const QSignalBlocker block(trackBar4_);  // the box keeps what was typed ("032")
-        trackBar4_->setValue(t.toInt());
+        const QSignalBlocker block(brushStrengthBar_);  // the box keeps what was typed ("032")
+        brushStrengthBar_->setValue(t.toInt());
     });
 
-    popupMenu3_ = new QMenu(&form);
-    popupMenu3_->setObjectName("PopupMenu3");
-    auto* group = new QActionGroup(popupMenu3_);
+    brushMenu_ = new QMenu(&form);
+    brushMenu_->setObjectName("BrushMenu");
+    auto* group = new QActionGroup(brushMenu_);
     for (int image = kFirstBrushImage; image <= kLastBrushImage; ++image) {
-        QAction* a = popupMenu3_->addAction(Glyph(image), BrushCaption(image));
+        QAction* a = brushMenu_->addAction(Glyph(image), BrushCaption(image));
         a->setCheckable(true);
         a->setChecked(image == brushImage_);
         group->addAction(a);
         connect(a, &QAction::triggered, this, [this, image] {
             brushImage_ = image;
-            if (QAction* brush = Button("ToolButton12")) brush->setIcon(Glyph(image));  // the button shows its brush
+            if (QAction* brush = Button("BrushButton")) brush->setIcon(Glyph(image));  // the button shows its brush
             if (maskMode_ && mouseOver_) MakeBrushCursor();
         });
     }
-    if (QAction* brush = Button("ToolButton12")) {
-        brush->setMenu(popupMenu3_);
+    if (QAction* brush = Button("BrushButton")) {
+        brush->setMenu(brushMenu_);
         brush->setIcon(Glyph(brushImage_));
-        if (auto* b = qobject_cast<QToolButton*>(form_.toolBar1_->widgetForAction(brush)))
+        if (auto* b = qobject_cast<QToolButton*>(form_.mainToolBar_->widgetForAction(brush)))
             b->setPopupMode(QToolButton::MenuButtonPopup);
     }
 }
 
-QAction* TMaskCropView::Button(const char* name) const { return form_.toolBar1_->findChild<QAction*>(name); }
+QAction* TMaskCropView::Button(const char* name) const { return form_.mainToolBar_->findChild<QAction*>(name); }
 
 bool TMaskCropView::CropDown() const {
-    QAction* crop = Button("ToolButton17");
+    QAction* crop = Button("CropButton");
     return crop && crop->isChecked();
 }
 
 TCropRect TMaskCropView::Selection() const { return selection_.RubberBand() ? Normalized(selection_.Band()) : selection_.Rect(); }
 
-int TMaskCropView::Strength() const { return trackBar4_->value(); }
+int TMaskCropView::Strength() const { return brushStrengthBar_->value(); }
 
 bool TMaskCropView::Eraser() const {
-    QAction* eraser = Button("ToolButton10");
+    QAction* eraser = Button("EraserButton");
     return eraser && eraser->isChecked();
 }
 
-QPoint TMaskCropView::ImagePoint(const QMouseEvent* e) const { return form_.ImagePoint(e->position().toPoint()); }
+QPoint TMaskCropView::ImagePoint(const QMouseEvent* e) const { return form_.imageView_->ImagePoint(e->position().toPoint()); }
 
-void TMaskCropView::ToolButton8Click() {
-    QAction* button = Button("ToolButton8");
+void TMaskCropView::EditMaskClick() {
+    QAction* button = Button("EditMaskButton");
     const bool down = button->isChecked();
     if (down && (CropDown() || !form_.state_.HasImage())) {
         button->setChecked(false);
@@ -106,28 +106,28 @@ void TMaskCropView::ToolButton8Click() {
     if (mouseOver_) MakeBrushCursor();
 }
 
-void TMaskCropView::ToolButton12Click() {
-    if (QAction* eraser = Button("ToolButton10")) eraser->setChecked(false);
-    if (panel2_->isVisible()) {
-        panel2_->hide();
+void TMaskCropView::BrushClick() {
+    if (QAction* eraser = Button("EraserButton")) eraser->setChecked(false);
+    if (brushPanel_->isVisible()) {
+        brushPanel_->hide();
         return;
     }
-    QWidget* b = form_.toolBar1_->widgetForAction(Button("ToolButton12"));
+    QWidget* b = form_.mainToolBar_->widgetForAction(Button("BrushButton"));
     const QPoint at = b ? b->mapTo(&form_, QPoint(0, b->height())) : QPoint(0, 0);
-    panel2_->move(at);
-    panel2_->raise();
-    panel2_->show();
+    brushPanel_->move(at);
+    brushPanel_->raise();
+    brushPanel_->show();
 }
 
-void TMaskCropView::ToolButton11Click() {
+void TMaskCropView::ClearMaskClick() {
     form_.Guard([&] {
         if (!ClearMaskCommand(form_.state_, form_, *form_.undoStore_)) return;
         if (maskMode_) DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
     });
 }
 
-void TMaskCropView::ToolButton17Click() {
-    QAction* button = Button("ToolButton17");
+void TMaskCropView::CropClick() {
+    QAction* button = Button("CropButton");
     if (!button->isChecked()) {
         LeaveCrop();
         return;
@@ -139,13 +139,13 @@ void TMaskCropView::ToolButton17Click() {
     selection_.Arm();
 }
 
-void TMaskCropView::ToolButton18Click() {
+void TMaskCropView::AutoCropClick() {
     EndStroke();
     const TQuantizerSettings settings = form_.Settings();
     form_.Guard([&] {
         if (!AutoCropCommand(form_.state_, settings, form_, *form_.undoStore_)) return;
         if (CropDown()) LeaveCrop();
-        form_.ZoomActual();
+        form_.imageView_->ZoomActual();
     });
 }
 
@@ -157,22 +157,22 @@ void TMaskCropView::CropImage() {
         form_.ShowMessage("Draw a rectangle on the image first: there is nothing to crop.");
         return;
     }
-    form_.image1_->unsetCursor();
-    Button("ToolButton17")->setChecked(false);
+    form_.imageView_->unsetCursor();
+    Button("CropButton")->setChecked(false);
     viewCopy_ = dimCopy_ = QImage();
     const TQuantizerSettings settings = form_.Settings();
     form_.Guard([&] { jx::CropImage(form_.state_, r, settings, form_, *form_.undoStore_); });
-    form_.ZoomActual();
+    form_.imageView_->ZoomActual();
     form_.RenderImageView();
 }
 
 void TMaskCropView::Escape() {
     if (CropDown()) {
-        Button("ToolButton17")->setChecked(false);
+        Button("CropButton")->setChecked(false);
         LeaveCrop();
     }
     if (maskMode_) {
-        Button("ToolButton8")->setChecked(false);
+        Button("EditMaskButton")->setChecked(false);
         LeaveMask();
     }
 }
@@ -181,11 +181,11 @@ void TMaskCropView::LeaveModes() {
     stroke_.Cancel();
     maskMode_ = false;
     footprint_ = false;
-    if (QAction* b = Button("ToolButton8")) b->setChecked(false);
-    if (QAction* b = Button("ToolButton17")) b->setChecked(false);
+    if (QAction* b = Button("EditMaskButton")) b->setChecked(false);
+    if (QAction* b = Button("CropButton")) b->setChecked(false);
     selection_ = TCropSelection{};
     viewCopy_ = dimCopy_ = QImage();
-    form_.image1_->unsetCursor();
+    form_.imageView_->unsetCursor();
 }
 
 void TMaskCropView::EndStroke() {
@@ -197,7 +197,7 @@ void TMaskCropView::LeaveMask() {
     EndStroke();
     maskMode_ = false;
     footprint_ = false;
-    form_.image1_->unsetCursor();
+    form_.imageView_->unsetCursor();
     viewCopy_ = QImage();
     form_.RenderImageView();
 }
@@ -205,33 +205,33 @@ void TMaskCropView::LeaveMask() {
 void TMaskCropView::LeaveCrop() {
     selection_ = TCropSelection{};
     viewCopy_ = dimCopy_ = QImage();
-    form_.image1_->unsetCursor();
+    form_.imageView_->unsetCursor();
     form_.RenderImageView();
 }
 
 // --- mask mode --------------------------------------------------------------------------------
 
 void TMaskCropView::MakeBrushCursor() {
-    const int scale = 1 << form_.zoomShift_;
+    const int scale = 1 << form_.imageView_->ZoomShift();
     const int side = kBrushSide * scale;
     QRect old = FootprintRect();
     footprint_ = side > kMaxCursorSide;
     if (footprint_) {
-        form_.image1_->setCursor(Qt::CrossCursor);
+        form_.imageView_->setCursor(Qt::CrossCursor);
     } else {
         const TBrushTable& t = BrushTable(brushImage_);
         QImage img(side, side, QImage::Format_ARGB32);
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x)
                 img.setPixel(x, y, qRgba(255, 255, 255, BrushCursorAlpha(t[size_t(y / scale)][size_t(x / scale)])));
-        form_.image1_->setCursor(QCursor(QPixmap::fromImage(img), side / 2, side / 2));
+        form_.imageView_->setCursor(QCursor(QPixmap::fromImage(img), side / 2, side / 2));
     }
-    form_.image1_->update(old.united(FootprintRect()));
+    form_.imageView_->update(old.united(FootprintRect()));
 }
 
 QRect TMaskCropView::FootprintRect() const {
     if (!footprint_ || !maskMode_ || !mouseOver_) return {};
-    const int cell = 1 << form_.zoomShift_;
+    const int cell = 1 << form_.imageView_->ZoomShift();
     return QRect((mousePoint_.x() - kBrushHalf) * cell, (mousePoint_.y() - kBrushHalf) * cell, kBrushSide * cell,
                  kBrushSide * cell);
 }
@@ -248,8 +248,8 @@ void TMaskCropView::DrawMaskOverlay(TMaskArea area) {
 }
 
 void TMaskCropView::RepaintImagePixels(TMaskArea area) {
-    const int s = form_.zoomShift_;
-    form_.image1_->update(QRect(area.Left << s, area.Top << s, (area.Right - area.Left) << s, (area.Bottom - area.Top) << s));
+    const int s = form_.imageView_->ZoomShift();
+    form_.imageView_->update(QRect(area.Left << s, area.Top << s, (area.Right - area.Left) << s, (area.Bottom - area.Top) << s));
 }
 
 void TMaskCropView::MaskRestored(bool hasMask) {
@@ -258,7 +258,7 @@ void TMaskCropView::MaskRestored(bool hasMask) {
         DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
         return;
     }
-    Button("ToolButton8")->setChecked(false);
+    Button("EditMaskButton")->setChecked(false);
     LeaveMask();
 }
 
@@ -299,24 +299,24 @@ void TMaskCropView::DrawCropSelection(const TCropRect& old, const TCropRect& now
     // The old rectangle with its outline row and column, then the new one at full brightness.
     copy(dimCopy_, {old.Left, old.Top, old.Right + 1, old.Bottom + 1});
     copy(viewCopy_, now);
-    const int cell = 1 << form_.zoomShift_;
+    const int cell = 1 << form_.imageView_->ZoomShift();
     const TCropRect u{std::min(old.Left, now.Left) - 1, std::min(old.Top, now.Top) - 1, std::max(old.Right, now.Right) + 2,
                       std::max(old.Bottom, now.Bottom) + 2};
-    form_.image1_->update(QRect(u.Left * cell, u.Top * cell, u.Width() * cell, u.Height() * cell));
+    form_.imageView_->update(QRect(u.Left * cell, u.Top * cell, u.Width() * cell, u.Height() * cell));
 }
 
 void TMaskCropView::SetCropCursor(TCropPart part) {
     switch (part) {
         case TCropPart::TopLeft:
-        case TCropPart::BottomRight: form_.image1_->setCursor(Qt::SizeFDiagCursor); break;
+        case TCropPart::BottomRight: form_.imageView_->setCursor(Qt::SizeFDiagCursor); break;
         case TCropPart::TopRight:
-        case TCropPart::BottomLeft: form_.image1_->setCursor(Qt::SizeBDiagCursor); break;
+        case TCropPart::BottomLeft: form_.imageView_->setCursor(Qt::SizeBDiagCursor); break;
         case TCropPart::LeftEdge:
-        case TCropPart::RightEdge: form_.image1_->setCursor(Qt::SizeHorCursor); break;
+        case TCropPart::RightEdge: form_.imageView_->setCursor(Qt::SizeHorCursor); break;
         case TCropPart::TopEdge:
-        case TCropPart::BottomEdge: form_.image1_->setCursor(Qt::SizeVerCursor); break;
-        case TCropPart::Inside: form_.image1_->setCursor(Qt::SizeAllCursor); break;
-        case TCropPart::None: form_.image1_->unsetCursor(); break;
+        case TCropPart::BottomEdge: form_.imageView_->setCursor(Qt::SizeVerCursor); break;
+        case TCropPart::Inside: form_.imageView_->setCursor(Qt::SizeAllCursor); break;
+        case TCropPart::None: form_.imageView_->unsetCursor(); break;
     }
 }
 
@@ -325,15 +325,15 @@ void TMaskCropView::SetCropCursor(TCropPart part) {
 bool TMaskCropView::MouseDown(QMouseEvent* e) {
     if (!maskMode_ && !CropDown()) return false;
     if (e->button() != Qt::LeftButton) return true;
-    form_.scrollBox1_->setFocus();
+    form_.imageScroll_->setFocus();
     const QPoint p = ImagePoint(e);
     EngineState& s = form_.state_;
     if (maskMode_) {
         DrawMaskOverlay(stroke_.Begin(s, p.x(), p.y(), brushImage_, Strength(), Eraser()));
-        form_.DrawZoomView(p.x(), p.y());
+        form_.histogramBox_->DrawZoom(p.x(), p.y());
         return true;
     }
-    if (selection_.Press(p.x(), p.y(), s.ImageWidth(), s.ImageHeight()) && selection_.RubberBand()) form_.image1_->update();
+    if (selection_.Press(p.x(), p.y(), s.ImageWidth(), s.ImageHeight()) && selection_.RubberBand()) form_.imageView_->update();
     return true;
 }
 
@@ -344,7 +344,7 @@ bool TMaskCropView::MouseMove(QMouseEvent* e) {
     if (maskMode_) {
         const QRect old = FootprintRect();
         mousePoint_ = p;
-        if (footprint_) form_.image1_->update(old.united(FootprintRect()));
+        if (footprint_) form_.imageView_->update(old.united(FootprintRect()));
         if (stroke_.Active()) DrawMaskOverlay(stroke_.Move(s, p.x(), p.y()));
         return true;
     }
@@ -352,7 +352,7 @@ bool TMaskCropView::MouseMove(QMouseEvent* e) {
         const TCropRect old = selection_.Rect();
         selection_.Move(p.x(), p.y(), s.ImageWidth(), s.ImageHeight());
         if (selection_.RubberBand())
-            form_.image1_->update();
+            form_.imageView_->update();
         else
             DrawCropSelection(old, selection_.Rect());
     } else if (!selection_.Armed()) {
@@ -372,22 +372,22 @@ bool TMaskCropView::MouseUp(QMouseEvent* e) {
         TakeCropCopy();
         const TCropRect r = selection_.Rect();
         DrawCropSelection(r, r);
-        form_.image1_->update();
+        form_.imageView_->update();
     }
     return true;
 }
 
 void TMaskCropView::MouseEnter() {
     mouseOver_ = true;
-    panel2_->hide();
+    brushPanel_->hide();
     if (maskMode_) MakeBrushCursor();
 }
 
 void TMaskCropView::MouseLeave() {
     const QRect old = FootprintRect();
     mouseOver_ = false;
-    if (maskMode_ || CropDown()) form_.image1_->unsetCursor();
-    if (!old.isEmpty()) form_.image1_->update(old);
+    if (maskMode_ || CropDown()) form_.imageView_->unsetCursor();
+    if (!old.isEmpty()) form_.imageView_->update(old);
 }
 
 void TMaskCropView::Rendered() {
@@ -410,16 +410,16 @@ void TMaskCropView::ZoomChanged() {
 void TMaskCropView::ImageResized() {
     // A selection drawn on the old picture means nothing on the new one.
     if (CropDown()) {
-        Button("ToolButton17")->setChecked(false);
+        Button("CropButton")->setChecked(false);
         selection_ = TCropSelection{};
         viewCopy_ = dimCopy_ = QImage();
-        form_.image1_->unsetCursor();
+        form_.imageView_->unsetCursor();
     }
     if (maskMode_) MakeBrushCursor();
 }
 
 void TMaskCropView::Paint(QPainter& p) {
-    const int s = form_.zoomShift_;
+    const int s = form_.imageView_->ZoomShift();
     if (CropDown()) {
         const bool band = selection_.RubberBand();
         if (band || !selection_.Armed()) {

@@ -1,6 +1,6 @@
 #pragma once
-// The image view's two editing modes: painting the quality mask (with Panel2's strength, the
-// brush menu PopupMenu3 and the brush cursor) and cropping by a selection rectangle. The window
+// The image view's two editing modes: painting the quality mask (with the brush panel's strength,
+// the brush menu and the brush cursor) and cropping by a selection rectangle. The window
 // hands its mouse, keys and renders here; the arithmetic lives in edit/mask_brush.h and edit/crop.h.
 #include <QCursor>
 #include <QImage>
@@ -41,16 +41,16 @@ public:
     bool Eraser() const;
     // True while the brush is painted in the view instead of being the cursor.
     bool BrushFootprint() const { return footprint_; }
-    QLineEdit* Edit2() const { return edit2_; }
-    QSlider* TrackBar4() const { return trackBar4_; }
-    QMenu* PopupMenu3() const { return popupMenu3_; }
+    QLineEdit* BrushStrengthEdit() const { return brushStrengthEdit_; }
+    QSlider* BrushStrengthBar() const { return brushStrengthBar_; }
+    QMenu* BrushMenu() const { return brushMenu_; }
 
     // Tool-bar handlers.
-    void ToolButton8Click();   // Edit quality mask
-    void ToolButton12Click();  // Brush: releases the Eraser, shows or hides Panel2
-    void ToolButton11Click();  // Clear mask
-    void ToolButton17Click();  // Crop
-    void ToolButton18Click();  // Auto crop borders
+    void EditMaskClick();
+    void BrushClick();  // releases the Eraser, shows or hides the brush panel
+    void ClearMaskClick();
+    void CropClick();
+    void AutoCropClick();
     void CropImage();          // Enter or double-click while Crop is down
 
     // Esc: leaves crop and mask mode.
@@ -90,10 +90,10 @@ private:
     QPoint ImagePoint(const QMouseEvent* e) const;
 
     TJXMainForm& form_;
-    QWidget* panel2_ = nullptr;
-    QSlider* trackBar4_ = nullptr;
-    QLineEdit* edit2_ = nullptr;
-    QMenu* popupMenu3_ = nullptr;
+    QWidget* brushPanel_ = nullptr;
+    QSlider* brushStrengthBar_ = nullptr;
+    QLineEdit* brushStrengthEdit_ = nullptr;
+    QMenu* brushMenu_ = nullptr;
 
     bool maskMode_ = false;
     TMaskStroke stroke_;

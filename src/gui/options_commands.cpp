@@ -10,9 +10,9 @@
 
 namespace jx {
 
-void TJXMainForm::ToolButton7Click() {
+void TJXMainForm::OptionsClick() {
     if (Locked()) return;
-    QWidget* button = toolBar1_->widgetForAction(toolBar1_->findChild<QAction*>("ToolButton7"));
+    QWidget* button = mainToolBar_->widgetForAction(mainToolBar_->findChild<QAction*>("OptionsButton"));
     const QRect frame = frameGeometry();
     optionsForm_->move(frame.left() + (button ? button->x() : 0), frame.top() + (button ? button->height() : 0));
     optionsForm_->exec();
@@ -20,7 +20,7 @@ void TJXMainForm::ToolButton7Click() {
     if (!settingsFile_.empty()) Guard([&] { SaveOptions(settingsFile_, options_, VersionText()); });
 }
 
-void TJXMainForm::ToolButton20Click() {
+void TJXMainForm::AboutClick() {
     if (Locked()) return;
     aboutForm_->adjustSize();
     const QRect frame = frameGeometry();
@@ -31,8 +31,8 @@ void TJXMainForm::ToolButton20Click() {
 namespace {
 
 const TCommandRegistrar registrar([](TCommandRouter& r) {
-    r.Add({.Name = "Options", .ToolButton = "ToolButton7", .Run = [](TJXMainForm& f) { f.ToolButton7Click(); }});
-    r.Add({.Name = "About", .ToolButton = "ToolButton20", .Run = [](TJXMainForm& f) { f.ToolButton20Click(); }});
+    r.Add({.Name = "Options", .ToolButton = "OptionsButton", .Run = [](TJXMainForm& f) { f.OptionsClick(); }});
+    r.Add({.Name = "About", .ToolButton = "AboutButton", .Run = [](TJXMainForm& f) { f.AboutClick(); }});
 });
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "gui/glyphs.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
-#include "gui/popup_menu2.h"
+#include "gui/image_menu.h"
 #include "gui/preview.h"
 #include "gui/save_question.h"
 
@@ -28,58 +28,64 @@ const char* const kSavePaletteFilters[] = {"JASC Palette (*.pal)", "Adobe Color 
 
 QString Hex2(int v) { return QString("%1").arg(v, 2, 16, QChar('0')).toUpper(); }
 
-// The quick-add mode in PopupMenu2.
-const TPopupMenu2Group quickAddGroup(20, [](TJXMainForm& f, QMenu& menu) {
+// The quick-add mode in the image menu.
+const TImageMenuGroup quickAddGroup(20, [](TJXMainForm& f, QMenu& menu) {
     QMenu* middle = menu.addMenu("Middle button click");
     auto* group = new QActionGroup(middle);
-    QAction* add3 = middle->addAction("Add new color");
-    add3->setObjectName("Add3");
+    QAction* addNewColor = middle->addAction("Add new color");
+    addNewColor->setObjectName("AddNewColor");
     QAction* replace = middle->addAction("Replace nearest color");
-    replace->setObjectName("Replacenearest1");
-    for (QAction* a : {add3, replace}) {
+    replace->setObjectName("ReplaceNearestColor");
+    for (QAction* a : {addNewColor, replace}) {
         a->setCheckable(true);
         a->setIcon(Glyph(gUnchecked));
         a->setIconVisibleInMenu(true);
         QObject::connect(a, &QAction::toggled, a, [a](bool on) { a->setIcon(Glyph(on ? gChecked : gUnchecked)); });
         group->addAction(a);
     }
-    add3->setChecked(true);
-    QObject::connect(add3, &QAction::triggered, &f, [&f] { f.PaletteCommands().SetQuickAddMode(TQuickAddMode::AddNew); });
+    addNewColor->setChecked(true);
+    QObject::connect(addNewColor, &QAction::triggered, &f, [&f] { f.PaletteCommands().SetQuickAddMode(TQuickAddMode::AddNew); });
     QObject::connect(replace, &QAction::triggered, &f,
                      [&f] { f.PaletteCommands().SetQuickAddMode(TQuickAddMode::ReplaceNearest); });
 });
 
 }  // namespace
 
-TPaletteCommands::TPaletteCommands(TJXMainForm& form) : QObject(&form), form_(form) {
+void TPaletteCommands::StopWatching() {
+    grid_.removeEventFilter(this);
+    selectedColorLabel_.removeEventFilter(this);
+}
+
+TPaletteCommands::TPaletteCommands(TJXMainForm& form, QLabel& grid, QLabel& selectedColor)
+    : QObject(&form), form_(form), grid_(grid), selectedColorLabel_(selectedColor) {
     colorPicker_ = [this](QRect, uint32_t, const TPixelRec& start) { return form_.PickColor(start); };
 
-    popupMenu1_ = new QMenu(&form_);
-    popupMenu1_->setObjectName("PopupMenu1");
-    popupMenu1_->addAction("Replace", this, [this] { PaletteEditColor(true); });
-    popupMenu1_->addAction("Add", this, [this] { PaletteEditColor(false); });
-    popupMenu1_->addAction("Delete", this, [this] { DeletePaletteEntry(); });
-    popupMenu1_->addSeparator();
-    QMenu* remove = popupMenu1_->addMenu("Remove");
+    paletteMenu_ = new QMenu(&form_);
+    paletteMenu_->setObjectName("PaletteMenu");
+    paletteMenu_->addAction("Replace", this, [this] { PaletteEditColor(true); });
+    paletteMenu_->addAction("Add", this, [this] { PaletteEditColor(false); });
+    paletteMenu_->addAction("Delete", this, [this] { DeletePaletteEntry(); });
+    paletteMenu_->addSeparator();
+    QMenu* remove = paletteMenu_->addMenu("Remove");
     remove->addAction("double", this, [this] { RemoveDuplicateColors(); });
     remove->addAction("unused", this, [this] { RemoveUnusedColors(); });
-    popupMenu1_->addSeparator();
-    popupMenu1_->addAction("Sort palette", this, [this] { SortPalette(); });
+    paletteMenu_->addSeparator();
+    paletteMenu_->addAction("Sort palette", this, [this] { SortPalette(); });
 
-    popupMenu2_ = BuildPopupMenu2(form_, &form_);
-    add3_ = popupMenu2_->findChild<QAction*>("Add3");
-    replaceNearest1_ = popupMenu2_->findChild<QAction*>("Replacenearest1");
+    imageMenu_ = BuildImageMenu(form_, &form_);
+    addNewColorAction_ = imageMenu_->findChild<QAction*>("AddNewColor");
+    replaceNearestAction_ = imageMenu_->findChild<QAction*>("ReplaceNearestColor");
 
     BuildSortMenu();
 
-    form_.image2_->installEventFilter(this);
-    form_.image3_->installEventFilter(this);
-    form_.image1_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(form_.image1_, &QWidget::customContextMenuRequested, this, [this](QPoint p) {
-        if (!form_.Locked()) popupMenu2_->popup(form_.image1_->mapToGlobal(p));
+    grid_.installEventFilter(this);
+    selectedColorLabel_.installEventFilter(this);
+    form_.imageView_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(form_.imageView_, &QWidget::customContextMenuRequested, this, [this](QPoint p) {
+        if (!form_.Locked()) imageMenu_->popup(form_.imageView_->mapToGlobal(p));
     });
     // Enabled by a quick add with preview, until the whole image is remapped.
-    if (QAction* recalc = form_.toolBar1_->findChild<QAction*>("ToolButton14")) recalc->setEnabled(false);
+    if (QAction* recalc = form_.mainToolBar_->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(false);
 }
 
 TPaletteEditTarget TPaletteCommands::Target() {
@@ -94,39 +100,39 @@ void TPaletteCommands::Edit(F&& f) {
 }
 
 void TPaletteCommands::BuildSortMenu() {
-    popupMenu4_ = new QMenu(&form_);
-    popupMenu4_->setObjectName("PopupMenu4");
-    auto* methods = new QActionGroup(popupMenu4_);
+    sortMenu_ = new QMenu(&form_);
+    sortMenu_->setObjectName("SortMenu");
+    auto* methods = new QActionGroup(sortMenu_);
     const char* const names[] = {"Popularity", "Color", "Luminance"};
     for (int m = 0; m < 3; ++m) {
-        QAction* a = popupMenu4_->addAction(names[m]);
+        QAction* a = sortMenu_->addAction(names[m]);
         a->setCheckable(true);
         a->setChecked(m == 1);
         methods->addAction(a);
         connect(a, &QAction::triggered, this, [this] { SortTypeChosen(); });
         sortMethods_[m] = a;
     }
-    popupMenu4_->addSeparator();
-    auto* directions = new QActionGroup(popupMenu4_);
+    sortMenu_->addSeparator();
+    auto* directions = new QActionGroup(sortMenu_);
     for (const char* name : {"Ascending", "Descending"}) {
-        QAction* a = popupMenu4_->addAction(name);
+        QAction* a = sortMenu_->addAction(name);
         a->setCheckable(true);
         directions->addAction(a);
         connect(a, &QAction::triggered, this, [this] { SortTypeChosen(); });
         sortDescending_ = a;
     }
     directions->actions().first()->setChecked(true);
-    popupMenu4_->addSeparator();
-    sortAlpha_ = popupMenu4_->addAction("Alpha");
+    sortMenu_->addSeparator();
+    sortAlpha_ = sortMenu_->addAction("Alpha");
     sortAlpha_->setCheckable(true);
     sortAlpha_->setEnabled(false);
     connect(sortAlpha_, &QAction::triggered, this, [this] { SortAlphaClicked(); });
     // The alpha orders only mean something for an image with alpha.
-    connect(popupMenu4_, &QMenu::aboutToShow, this, [this] { sortAlpha_->setEnabled(form_.state_.HasAlpha); });
+    connect(sortMenu_, &QMenu::aboutToShow, this, [this] { sortAlpha_->setEnabled(form_.state_.HasAlpha); });
 
-    QAction* button = form_.panel1_->findChild<QAction*>("ToolButton29");
+    QAction* button = form_.palettePanel_->findChild<QAction*>("SortPaletteButton");
     if (!button) return;
-    button->setMenu(popupMenu4_);
+    button->setMenu(sortMenu_);
     for (QObject* o : button->associatedObjects())
         if (auto* bar = qobject_cast<QToolBar*>(o))
             if (auto* b = qobject_cast<QToolButton*>(bar->widgetForAction(button)))
@@ -165,8 +171,8 @@ void TPaletteCommands::SortAlphaClicked() {
 
 void TPaletteCommands::SetQuickAddMode(TQuickAddMode mode) {
     quickAddMode_ = mode;
-    if (add3_) add3_->setChecked(mode == TQuickAddMode::AddNew);
-    if (replaceNearest1_) replaceNearest1_->setChecked(mode == TQuickAddMode::ReplaceNearest);
+    if (addNewColorAction_) addNewColorAction_->setChecked(mode == TQuickAddMode::AddNew);
+    if (replaceNearestAction_) replaceNearestAction_->setChecked(mode == TQuickAddMode::ReplaceNearest);
 }
 
 QRect TPaletteCommands::SelectedCell() const {
@@ -179,7 +185,7 @@ void TPaletteCommands::FrameSelectedColor() {
     EngineState& s = form_.state_;
     QImage grid = DrawPaletteGrid(s, false);
     if (grid.isNull()) {
-        form_.image2_->setVisible(false);
+        grid_.setVisible(false);
         return;
     }
     if (selection_.Valid(s)) {
@@ -191,16 +197,16 @@ void TPaletteCommands::FrameSelectedColor() {
         p.setPen(QPen(Qt::black, 1));
         p.drawRect(cell);
     }
-    form_.image2_->setPixmap(QPixmap::fromImage(grid));
-    form_.image2_->setFixedSize(grid.size());
-    form_.image2_->setVisible(true);
+    grid_.setPixmap(QPixmap::fromImage(grid));
+    grid_.setFixedSize(grid.size());
+    grid_.setVisible(true);
 }
 
 void TPaletteCommands::DrawSelectedColor() {
     const EngineState& s = form_.state_;
-    QLabel* label = form_.image3_;
+    QLabel* label = &selectedColorLabel_;
     if (!selection_.Valid(s) || size_t(selection_.Index) >= s.Palette.size()) {
-        image3_ = QImage();
+        selectedColorImage_ = QImage();
         label->clear();
         return;
     }
@@ -226,7 +232,7 @@ void TPaletteCommands::DrawSelectedColor() {
     p.setPen(QPen(Qt::red, 1, Qt::DotLine));
     p.drawLine(lineX, 0, lineX, h - 1);
     p.end();
-    image3_ = img;
+    selectedColorImage_ = img;
     label->setPixmap(QPixmap::fromImage(img));
 }
 
@@ -279,7 +285,7 @@ void TPaletteCommands::SortPalette() {
 
 void TPaletteCommands::Recalculate() {
     Edit([&] { RecalculateQuickAdd(Target()); });
-    if (QAction* recalc = form_.toolBar1_->findChild<QAction*>("ToolButton14")) recalc->setEnabled(false);
+    if (QAction* recalc = form_.mainToolBar_->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(false);
     FrameSelectedColor();
 }
 
@@ -317,10 +323,10 @@ void TPaletteCommands::InvertSelectedInView() {
         for (int x = 0; x < view.width(); ++x)
             if (SameRgba(out[x], entry)) row[x] ^= 0x00FFFFFFu;
     }
-    form_.image1_->update();
+    form_.imageView_->update();
 }
 
-void TPaletteCommands::Image2MouseDown(Qt::MouseButton button, QPoint p) {
+void TPaletteCommands::PaletteGridMouseDown(Qt::MouseButton button, QPoint p) {
     if (form_.Locked() || !form_.state_.HasImage()) return;
     const int32_t index = PaletteCellAt(form_.state_, p.x(), p.y());
     if (index < 0 || !selection_.Select(form_.state_, index)) return;  // an empty cell selects nothing
@@ -332,7 +338,7 @@ void TPaletteCommands::Image2MouseDown(Qt::MouseButton button, QPoint p) {
     }
 }
 
-void TPaletteCommands::Image2MouseUp(Qt::MouseButton button) {
+void TPaletteCommands::PaletteGridMouseUp(Qt::MouseButton button) {
     if (!form_.state_.HasImage()) return;
     if (button == Qt::LeftButton && pressFlag_) {
         pressFlag_ = false;
@@ -342,18 +348,18 @@ void TPaletteCommands::Image2MouseUp(Qt::MouseButton button) {
     DrawSelectedColor();
 }
 
-void TPaletteCommands::Image1Released(Qt::MouseButton button, QPoint ip) {
+void TPaletteCommands::ImageReleased(Qt::MouseButton button, QPoint ip) {
     if (form_.Locked() || !form_.state_.HasImage()) return;
     selection_.SelectAt(form_.state_, ip.x(), ip.y());
     if (button == Qt::MiddleButton) {
-        QAction* quick = form_.toolBar1_->findChild<QAction*>("ToolButton15");
+        QAction* quick = form_.mainToolBar_->findChild<QAction*>("QuickAddButton");
         const bool preview = quick && quick->isChecked();
         bool added = false;
         Edit([&] { added = QuickAddColor(Target(), ip.x(), ip.y(), quickAddMode_, preview); });
         if (added && preview)
-            if (QAction* recalc = form_.toolBar1_->findChild<QAction*>("ToolButton14")) recalc->setEnabled(true);
+            if (QAction* recalc = form_.mainToolBar_->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(true);
         FrameSelectedColor();
-        if (added) form_.DrawZoomView(ip.x(), ip.y());
+        if (added) form_.histogramBox_->DrawZoom(ip.x(), ip.y());
     } else {
         FrameSelectedColor();
     }
@@ -362,20 +368,20 @@ void TPaletteCommands::Image1Released(Qt::MouseButton button, QPoint ip) {
 
 bool TPaletteCommands::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (watched == form_.image2_) {
+    if (watched == &grid_) {
         if (type == QEvent::MouseButtonPress) {
             auto* e = static_cast<QMouseEvent*>(event);
-            Image2MouseDown(e->button(), e->position().toPoint());
+            PaletteGridMouseDown(e->button(), e->position().toPoint());
             return true;
         }
         if (type == QEvent::MouseButtonRelease) {
             auto* e = static_cast<QMouseEvent*>(event);
-            Image2MouseUp(e->button());
+            PaletteGridMouseUp(e->button());
             if (e->button() == Qt::RightButton && !form_.Locked() && form_.state_.HasImage())
-                popupMenu1_->popup(e->globalPosition().toPoint());
+                paletteMenu_->popup(e->globalPosition().toPoint());
             return true;
         }
-    } else if (watched == form_.image3_ && type == QEvent::MouseButtonRelease) {
+    } else if (watched == &selectedColorLabel_ && type == QEvent::MouseButtonRelease) {
         PaletteEditColor(true);
         return true;
     }
@@ -385,14 +391,14 @@ bool TPaletteCommands::eventFilter(QObject* watched, QEvent* event) {
 namespace {
 
 const TCommandRegistrar registrar([](TCommandRouter& r) {
-    r.Add({.Name = "Save palette", .ToolButton = "ToolButton32",
+    r.Add({.Name = "Save palette", .ToolButton = "SavePaletteButton",
            .Run = [](TJXMainForm& f) { f.PaletteCommands().SavePalClick(); }});
-    r.Add({.Name = "Sort palette", .ToolButton = "ToolButton29", .NeedsImage = true,
+    r.Add({.Name = "Sort palette", .ToolButton = "SortPaletteButton", .NeedsImage = true,
            .Run = [](TJXMainForm& f) { f.PaletteCommands().SortPalette(); }});
-    r.Add({.Name = "Recalculate", .ToolButton = "ToolButton14", .NeedsImage = true,
+    r.Add({.Name = "Recalculate", .ToolButton = "RecalculateButton", .NeedsImage = true,
            .Run = [](TJXMainForm& f) { f.PaletteCommands().Recalculate(); }});
     // The button only holds its state; the middle button on the image reads it.
-    r.Add({.Name = "Quick add color", .ToolButton = "ToolButton15", .Run = [](TJXMainForm&) {}});
+    r.Add({.Name = "Quick add color", .ToolButton = "QuickAddButton", .Run = [](TJXMainForm&) {}});
 });
 
 }  // namespace

@@ -27,81 +27,81 @@
 namespace jx {
 
 void TJXMainForm::BuildPanel() {
-    panel1_ = new QWidget;
-    panel1_->setObjectName("Panel1");
-    panel1_->setFixedWidth(280);
-    auto* v = new QVBoxLayout(panel1_);
+    palettePanel_ = new QWidget;
+    palettePanel_->setObjectName("PalettePanel");
+    palettePanel_->setFixedWidth(280);
+    auto* v = new QVBoxLayout(palettePanel_);
     v->setContentsMargins(2, 2, 2, 2);
-    groupBox1_ = new QGroupBox("Levels");
-    auto* gl = new QVBoxLayout(groupBox1_);
+    auto* levelsBox = new QGroupBox("Levels");
+    auto* gl = new QVBoxLayout(levelsBox);
     gl->setContentsMargins(2, 2, 2, 2);
-    paintBox1_ = new TPaintBox(this, nullptr);
-    paintBox1_->setFixedSize(264, 130);
-    gl->addWidget(paintBox1_);
-    v->addWidget(groupBox1_);
+    histogramBox_ = new THistogramBox(this, levelsBox);
+    histogramBox_->setFixedSize(264, 130);
+    gl->addWidget(histogramBox_);
+    v->addWidget(levelsBox);
 
-    scrollBox2_ = new QScrollArea;
-    image2_ = new QLabel;
-    image2_->setObjectName("Image2");
-    image2_->setVisible(false);
-    scrollBox2_->setWidget(image2_);
-    scrollBox2_->setWidgetResizable(false);
-    scrollBox2_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    v->addWidget(scrollBox2_, 1);
+    auto* paletteScroll = new QScrollArea;
+    auto* paletteGrid = new QLabel;
+    paletteGrid->setObjectName("PaletteGrid");
+    paletteGrid->setVisible(false);
+    paletteScroll->setWidget(paletteGrid);
+    paletteScroll->setWidgetResizable(false);
+    paletteScroll->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    v->addWidget(paletteScroll, 1);
 
-    auto* panel5 = new QWidget;
-    auto* p5 = new QHBoxLayout(panel5);
-    p5->setContentsMargins(0, 0, 0, 0);
-    pngSpeedButton1_ = new QPushButton("OK");
-    pngSpeedButton1_->setObjectName("PngSpeedButton1");
-    pngSpeedButton1_->setToolTip("Apply");
-    trackBar1_ = new QSlider(Qt::Horizontal);
-    trackBar1_->setRange(-3, 3);
-    trackBar1_->setValue(0);
-    trackBar1_->setToolTip("Priority - gradients / colors");
+    auto* applyRow = new QWidget;
+    auto* applyRowLayout = new QHBoxLayout(applyRow);
+    applyRowLayout->setContentsMargins(0, 0, 0, 0);
+    applyButton_ = new QPushButton("OK");
+    applyButton_->setObjectName("ApplyButton");
+    applyButton_->setToolTip("Apply");
+    priorityBar_ = new QSlider(Qt::Horizontal);
+    priorityBar_->setRange(-3, 3);
+    priorityBar_->setValue(0);
+    priorityBar_->setToolTip("Priority - gradients / colors");
     colors_ = new TColorCountBox;
     colors_->setObjectName("Colors");
     colors_->setToolTip("Number of colors");
-    p5->addWidget(pngSpeedButton1_);
-    p5->addWidget(trackBar1_, 1);
-    p5->addWidget(colors_);
-    v->addWidget(panel5);
+    applyRowLayout->addWidget(applyButton_);
+    applyRowLayout->addWidget(priorityBar_, 1);
+    applyRowLayout->addWidget(colors_);
+    v->addWidget(applyRow);
 
-    auto* toolBar2 = new QToolBar("ToolBar2");
-    toolButton27_ = toolBar2->addAction("Quantizer settings");
-    toolButton27_->setObjectName("ToolButton27");
-    toolButton27_->setCheckable(true);
-    QAction* toolButton29 = toolBar2->addAction("Sort palette");
-    toolButton29->setObjectName("ToolButton29");
-    toolButton29->setToolTip("Sort palette");
-    toolButton29->setEnabled(false);
-    toolButton31_ = toolBar2->addAction("Load palette");
-    toolButton31_->setObjectName("ToolButton31");
-    toolButton31_->setToolTip("Load palette");
-    toolButton31_->setEnabled(false);  // the router enables it
-    QAction* toolButton32 = toolBar2->addAction("Save palette");
-    toolButton32->setObjectName("ToolButton32");
-    toolButton32->setToolTip("Save palette");
-    toolButton32->setEnabled(false);
-    v->addWidget(toolBar2);
-    image3_ = new QLabel;
-    image3_->setObjectName("Image3");
-    image3_->setFixedHeight(2 * CaptionLineHeight() + 3);  // two outlined caption lines, whole
-    v->addWidget(image3_);
+    auto* paletteToolBar = new QToolBar("PaletteToolBar");
+    quantizerSettingsButton_ = paletteToolBar->addAction("Quantizer settings");
+    quantizerSettingsButton_->setObjectName("QuantizerSettingsButton");
+    quantizerSettingsButton_->setCheckable(true);
+    QAction* sortPaletteButton = paletteToolBar->addAction("Sort palette");
+    sortPaletteButton->setObjectName("SortPaletteButton");
+    sortPaletteButton->setToolTip("Sort palette");
+    sortPaletteButton->setEnabled(false);
+    loadPaletteButton_ = paletteToolBar->addAction("Load palette");
+    loadPaletteButton_->setObjectName("LoadPaletteButton");
+    loadPaletteButton_->setToolTip("Load palette");
+    loadPaletteButton_->setEnabled(false);  // the router enables it
+    QAction* savePaletteButton = paletteToolBar->addAction("Save palette");
+    savePaletteButton->setObjectName("SavePaletteButton");
+    savePaletteButton->setToolTip("Save palette");
+    savePaletteButton->setEnabled(false);
+    v->addWidget(paletteToolBar);
+    auto* selectedColorLabel = new QLabel;
+    selectedColorLabel->setObjectName("SelectedColor");
+    selectedColorLabel->setFixedHeight(2 * CaptionLineHeight() + 3);  // two outlined caption lines, whole
+    v->addWidget(selectedColorLabel);
 
-    connect(pngSpeedButton1_, &QPushButton::clicked, this, [this] { PngSpeedButton1Click(); });
-    connect(trackBar1_, &QSlider::valueChanged, this, &TJXMainForm::TrackBar1Change);
+    connect(applyButton_, &QPushButton::clicked, this, [this] { ApplyClick(); });
+    connect(priorityBar_, &QSlider::valueChanged, this, &TJXMainForm::PriorityChange);
     connect(colors_, &QComboBox::editTextChanged, this, &TJXMainForm::ColorsChange);
     connect(colors_, &TColorCountBox::CountEntered, this, &TJXMainForm::ColorsSelect);
-    connect(toolButton27_, &QAction::triggered, this, &TJXMainForm::ToolButton27Click);
+    connect(quantizerSettingsButton_, &QAction::triggered, this, &TJXMainForm::QuantizerSettingsClick);
 }
 
-void TJXMainForm::PngSpeedButton1Click() {
+void TJXMainForm::ApplyClick() {
     if (Locked() || !state_.HasImage()) return;
     int32_t n = 0;
     if (!quantizerSettingsForm_->AcceptColorCount(&n)) return;
     if (maskCrop_->MaskMode()) maskCrop_->Escape();  // Apply leaves mask editing
-    scrollBox1_->setFocus();
+    imageScroll_->setFocus();
     const TQuantizerSettings settings = Settings();
     const bool done = Guard([&] { ApplyQuantize(state_, settings, *this, *undoStore_); });
     if (!done && settings.PaletteType == TPaletteType::Custom && !state_.LoadCustomPalette)
@@ -160,11 +160,11 @@ QRect TJXMainForm::SettingsToggleArea() const {
         if (w && w->isVisible()) area |= QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
     };
     add(colors_->parentWidget());  // Apply, the priority bar and the colour-count box
-    add(panel1_->findChild<QToolBar*>());  // the toggle and the palette buttons
+    add(palettePanel_->findChild<QToolBar*>());  // the toggle and the palette buttons
     return area;
 }
 
-void TJXMainForm::ToolButton27Click(bool down) {
+void TJXMainForm::QuantizerSettingsClick(bool down) {
     if (Locked()) return;
     if (down) {
         if (!quantizerSettingsForm_->isVisible()) {
@@ -199,22 +199,9 @@ void TJXMainForm::ColorsSelect() {
     quantizerSettingsForm_->ColorsSelect();
 }
 
-void TJXMainForm::TrackBar1Change(int position) {
-    if (quantizerSettingsForm_ && quantizerSettingsForm_->PriorityBar->value() != position)
-        quantizerSettingsForm_->PriorityBar->setValue(position);
-    if (trackBar1_->value() != position) trackBar1_->setValue(position);
-}
-
-void TJXMainForm::DrawHistogramView() {
-    if (!mouseOutside_) return;
-    magnifier_ = DrawHistogram(state_, paintBox1_->size(), palette().button().color());
-    paintBox1_->update();
-}
-
-void TJXMainForm::PaintBox1Paint(QPainter& p) {
-    if (magnifier_.isNull() && state_.HasImage())
-        magnifier_ = DrawHistogram(state_, paintBox1_->size(), palette().button().color());
-    if (!magnifier_.isNull()) p.drawImage(0, 0, magnifier_);
+void TJXMainForm::PriorityChange(int position) {
+    if (quantizerSettingsForm_ && quantizerSettingsForm_->PriorityBar->value() != position) quantizerSettingsForm_->PriorityBar->setValue(position);
+    if (priorityBar_->value() != position) priorityBar_->setValue(position);
 }
 
 }  // namespace jx

@@ -24,6 +24,7 @@
 
 #include "gui/color_count_box.h"
 #include "gui/color_dlg.h"
+#include "gui/alpha_menu.h"
 #include "gui/main_form.h"
 #include "gui/preview.h"
 
@@ -315,7 +316,7 @@ void TQuantizerSettingsForm::SetColorCountText(const QString& text) {
 }
 
 void TQuantizerSettingsForm::ApplyClick() {
-    if (!state_.BatchQuantize && MainForm()) MainForm()->PngSpeedButton1Click();
+    if (!state_.BatchQuantize && MainForm()) MainForm()->ApplyClick();
 }
 
 void TQuantizerSettingsForm::ColorsSelect() {
@@ -324,7 +325,7 @@ void TQuantizerSettingsForm::ColorsSelect() {
     state_.PaletteSize = n;
     SetColorCountText(n < 0 ? QString("TrueColor") : QString::number(n));
     if (MainForm()) {
-        MainForm()->PngSpeedButton1Click();
+        MainForm()->ApplyClick();
         if (MainForm()->isVisible()) MainForm()->Colors()->setFocus();
     }
 }
@@ -424,7 +425,7 @@ void TQuantizerSettingsForm::PriorityBarChange(int n) {
         PriorityGroup->setTitle(QString("Priority - colors (%1)").arg(n));
     else
         PriorityGroup->setTitle(QString("Priority - gradients (%1)").arg(n));
-    if (MainForm()) MainForm()->TrackBar1Change(n);
+    if (MainForm()) MainForm()->PriorityChange(n);
 }
 
 void TQuantizerSettingsForm::ThresholdBarChange(int n) {
@@ -453,7 +454,7 @@ void TQuantizerSettingsForm::ErrorMetricChange(int) { ShowErrorMetrics(); }
 void TQuantizerSettingsForm::ShowErrorMetrics() {
     if (!state_.HasImage()) return;
     // On a split view's "Opaque" and "Translucent" tabs only the pixels of that part count.
-    const QTabBar* tabs = MainForm() ? MainForm()->TabControl1() : nullptr;
+    const QTabBar* tabs = MainForm() ? MainForm()->AlphaCommands().FileTabs() : nullptr;
     const int tab = tabs && tabs->count() > 0 ? tabs->currentIndex() : 0;
     const auto t = ErrorMetricTexts(state_, static_cast<TErrorMetric>(ErrorMetric->currentIndex()), tab);
     LumaError->setText(t[0]);
@@ -483,7 +484,7 @@ void TQuantizerSettingsForm::ResetClick() {
 }
 
 void TQuantizerSettingsForm::FormClose() {
-    if (MainForm() && MainForm()->ToolButton27()) MainForm()->ToolButton27()->setChecked(false);
+    if (MainForm() && MainForm()->QuantizerSettingsButton()) MainForm()->QuantizerSettingsButton()->setChecked(false);
 }
 
 void TQuantizerSettingsForm::showEvent(QShowEvent* e) {

@@ -20,17 +20,17 @@ void ShowResize(TJXMainForm& f, uint8_t canvasMode) {
 }
 
 const TCommandRegistrar registrar([](TCommandRouter& r) {
-    r.Add({.Name = "Color correction", .ToolButton = "ToolButton13", .NeedsImage = true,
+    r.Add({.Name = "Color correction", .ToolButton = "ColorCorrectionButton", .NeedsImage = true,
            .Run = [](TJXMainForm& f) { f.Tools().Show(f.Tools().ColorCorrection()); }});
-    r.Add({.Name = "Filter", .ToolButton = "ToolButton23", .NeedsImage = true,
+    r.Add({.Name = "Filter", .ToolButton = "FilterButton", .NeedsImage = true,
            .Run = [](TJXMainForm& f) { f.Tools().Show(f.Tools().JPEGFilterForm()); }});
-    r.Add({.Name = "Smoothing", .ToolButton = "ToolButton34", .NeedsImage = true,
+    r.Add({.Name = "Smoothing", .ToolButton = "SmoothingButton", .NeedsImage = true,
            .Run = [](TJXMainForm& f) { f.Tools().Show(f.Tools().FilterForm()); }});
-    r.Add({.Name = "Image resize", .ToolButton = "ToolButton36", .NeedsImage = true,
+    r.Add({.Name = "Image resize", .ToolButton = "ImageResizeButton", .NeedsImage = true,
            .Run = [](TJXMainForm& f) { ShowResize(f, 0); }});
-    r.Add({.Name = "Canvas resize", .ToolButton = "ToolButton37", .NeedsImage = true,
+    r.Add({.Name = "Canvas resize", .ToolButton = "CanvasResizeButton", .NeedsImage = true,
            .Run = [](TJXMainForm& f) { ShowResize(f, 1); }});
-    // The image view's menu item "Convert" > "Alpha to Simple transparency" (N1bit1) runs this.
+    // The image view's menu item "Convert" > "Alpha to Simple transparency" (AlphaToSimple) runs this.
     r.Add({.Name = "Alpha to Simple transparency", .NeedsImage = true, .Run = [](TJXMainForm& f) {
                if (f.State().HasAlpha) f.Tools().Show(f.Tools().AConv());
            }});

@@ -120,7 +120,7 @@ void TToolDialogs::ImageOpened() {
 
 void TJXMainForm::ShowToolPreview(const QImage& image) {
     toolPreview_ = CompositePreview(state_, image);
-    ResizeImage1();
+    imageView_->ResizeToImage();
     RenderImageView();
 }
 

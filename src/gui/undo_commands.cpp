@@ -5,12 +5,12 @@
 
 namespace jx {
 
-void TJXMainForm::ToolButton25Click() {
+void TJXMainForm::UndoClick() {
     if (Locked()) return;
     Guard([&] { undoStore_->Undo(state_, Settings(), *this); });
 }
 
-void TJXMainForm::ToolButton26Click() {
+void TJXMainForm::RedoClick() {
     if (Locked()) return;
     Guard([&] { undoStore_->Redo(state_, Settings(), *this); });
 }
@@ -19,10 +19,10 @@ namespace {
 
 const TCommandRegistrar registrar([](TCommandRouter& r) {
     const auto ctrl = Qt::KeyboardModifiers(Qt::ControlModifier);
-    r.Add({.Name = "Undo", .ToolButton = "ToolButton25", .Keys = {{Qt::Key_Z, ctrl}},
-           .Run = [](TJXMainForm& f) { f.ToolButton25Click(); }});
-    r.Add({.Name = "Redo", .ToolButton = "ToolButton26", .Keys = {{Qt::Key_Y, ctrl}},
-           .Run = [](TJXMainForm& f) { f.ToolButton26Click(); }});
+    r.Add({.Name = "Undo", .ToolButton = "UndoButton", .Keys = {{Qt::Key_Z, ctrl}},
+           .Run = [](TJXMainForm& f) { f.UndoClick(); }});
+    r.Add({.Name = "Redo", .ToolButton = "RedoButton", .Keys = {{Qt::Key_Y, ctrl}},
+           .Run = [](TJXMainForm& f) { f.RedoClick(); }});
 });
 
 }  // namespace

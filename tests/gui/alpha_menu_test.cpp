@@ -41,13 +41,13 @@ protected:
             return pick_;
         });
     }
-    QMenu* Menu() { return form_->PaletteCommands().PopupMenu2(); }
+    QMenu* Menu() { return form_->PaletteCommands().ImageMenu(); }
     QAction* Item(const char* name) { return Menu()->findChild<QAction*>(name); }
     bool SplitOffered() {
         emit Menu()->aboutToShow();
-        return Item("SplitImage1")->isEnabled();
+        return Item("SplitImage")->isEnabled();
     }
-    QTabBar* Tabs() { return form_->TabControl1(); }
+    QTabBar* Tabs() { return form_->AlphaCommands().FileTabs(); }
 
     int picks_ = 0;
     std::vector<std::optional<jx::TPixelRec>> starts_;
@@ -61,12 +61,12 @@ TEST_F(AlphaMenuTest, SplitOfferedOnlyWithPartialAlphaAndOnce) {
     form_->OpenImage(SuiteFile("tbrn2c08.png"));  // alpha 0 or 255 only
     ASSERT_TRUE(form_->State().HasAlpha);
     EXPECT_FALSE(SplitOffered());
-    Item("SplitImage1")->trigger();  // not offered: nothing happens
+    Item("SplitImage")->trigger();  // not offered: nothing happens
     EXPECT_FALSE(Tabs()->isVisible());
 
     form_->OpenImage(SuiteFile("basn6a08.png"));  // partial alpha
     EXPECT_TRUE(SplitOffered());
-    Item("SplitImage1")->trigger();
+    Item("SplitImage")->trigger();
     ASSERT_TRUE(Tabs()->isVisible());
     ASSERT_EQ(Tabs()->count(), 3);
     EXPECT_EQ(Tabs()->tabText(0), "Original");
@@ -85,7 +85,7 @@ TEST_F(AlphaMenuTest, SplitOfferedOnlyWithPartialAlphaAndOnce) {
 
 TEST_F(AlphaMenuTest, TabSwitchesKeepEditsAndWaitForTheLock) {
     form_->OpenImage(SuiteFile("basn6a08.png"));
-    Item("SplitImage1")->trigger();
+    Item("SplitImage")->trigger();
     const auto original = Rgba(form_->State().SourceImage);
     Tabs()->setCurrentIndex(1);
     EXPECT_EQ(form_->AlphaCommands().SplitView().Current(), 1);
@@ -111,9 +111,9 @@ TEST_F(AlphaMenuTest, TabSwitchesKeepEditsAndWaitForTheLock) {
 
 TEST_F(AlphaMenuTest, BackgroundChoiceAndItsFallbacks) {
     auto& s = form_->State();
-    Item("Color1")->trigger();  // cancelled: nothing changes
+    Item("BackgroundColor")->trigger();  // cancelled: nothing changes
     EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Grid);
-    EXPECT_TRUE(Item("Grid1")->isChecked());
+    EXPECT_TRUE(Item("BackgroundGrid")->isChecked());
     ASSERT_EQ(starts_.size(), 1u);
     EXPECT_FALSE(starts_[0].has_value());  // no start colour
 
@@ -122,25 +122,25 @@ TEST_F(AlphaMenuTest, BackgroundChoiceAndItsFallbacks) {
     pick_->G = 0x20;
     pick_->B = 0x30;
     pick_->A = 255;
-    Item("Color1")->trigger();
+    Item("BackgroundColor")->trigger();
     EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Color);
     EXPECT_EQ(s.BackgroundColor, 0x302010);
-    EXPECT_TRUE(Item("Color1")->isChecked());
+    EXPECT_TRUE(Item("BackgroundColor")->isChecked());
 
     form_->AlphaCommands().PictureFileDialog = [] { return QString(); };
-    Item("Picture1")->trigger();  // cancelled: back to the grid
+    Item("BackgroundPicture")->trigger();  // cancelled: back to the grid
     EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Grid);
-    EXPECT_TRUE(Item("Grid1")->isChecked());
+    EXPECT_TRUE(Item("BackgroundGrid")->isChecked());
 
     form_->AlphaCommands().PictureFileDialog = [] { return QString(JX_TEST_DATA_DIR "/no/such.png"); };
-    Item("Picture1")->trigger();  // a failed load: said so, back to the grid
+    Item("BackgroundPicture")->trigger();  // a failed load: said so, back to the grid
     EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Grid);
     EXPECT_EQ(messages_.size(), 1);
 
     form_->AlphaCommands().PictureFileDialog = [] { return SuiteFile("basn2c08.png"); };
-    Item("Picture1")->trigger();
+    Item("BackgroundPicture")->trigger();
     EXPECT_EQ(s.BackgroundMode, jx::TBackgroundMode::Picture);
-    EXPECT_TRUE(Item("Picture1")->isChecked());
+    EXPECT_TRUE(Item("BackgroundPicture")->isChecked());
     EXPECT_EQ(s.BackgroundPicture.Width(), 32);
 
     // A portable pixel map is found through the picture registry.
@@ -151,7 +151,7 @@ TEST_F(AlphaMenuTest, BackgroundChoiceAndItsFallbacks) {
         f.write("P3 2 1 255\n10 20 30 40 50 60\n");
     }
     form_->AlphaCommands().PictureFileDialog = [ppm] { return ppm; };
-    Item("Picture1")->trigger();
+    Item("BackgroundPicture")->trigger();
     QFile::remove(ppm);
     EXPECT_EQ(messages_.size(), 1) << messages_.join("\n").toStdString();
     ASSERT_EQ(s.BackgroundMode, jx::TBackgroundMode::Picture);

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 
+#include "gui/image_view.h"
 #include "gui/main_form.h"
 #include "gui/quantizer_settings.h"
 #include "window_fixture.h"
@@ -76,7 +77,7 @@ TEST_F(CountBoxTest, OneEnterOrOnePickIsOneUndoState) {
     EXPECT_EQ(form_->State().PaletteSize, 64);
 
     jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
-    form_->ToolButton27()->trigger();
+    form_->QuantizerSettingsButton()->trigger();
     Activate(settingsForm);
     ExpectOneMoreState([&] { Type(settingsForm->Colors, "32"); }, "Enter in the dialog's box");
     EXPECT_EQ(form_->State().PaletteSize, 32);
@@ -88,7 +89,7 @@ TEST_F(CountBoxTest, OneEnterOrOnePickIsOneUndoState) {
     Activate(form_.get());
     const int32_t states = form_->UndoStore().Count();
     Type(main, "64", false);
-    form_->ScrollBox1()->setFocus();
+    form_->ImageScroll()->setFocus();
     EXPECT_EQ(form_->UndoStore().Count(), states);
     EXPECT_EQ(form_->State().PaletteSize, 128);
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
@@ -108,7 +109,7 @@ TEST_F(CountBoxTest, ATypedCountIsTakenAsTyped) {
     // A minus sign is not a zoom key in the box, and the count is refused, not read as 5.
     const int32_t states = form_->UndoStore().Count();
     Type(main, "-5");
-    EXPECT_EQ(form_->ZoomShift(), 0);
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 0);
     ASSERT_EQ(messages_.size(), 1);
     EXPECT_TRUE(messages_[0].startsWith("\"-5\" is not a number of colors")) << messages_[0].toStdString();
     EXPECT_EQ(form_->State().PaletteSize, 2);
@@ -127,9 +128,9 @@ TEST_F(CountBoxTest, UndoAndRedoMoveAlongTheHistoryAndWriteNothing) {
     QComboBox* main = form_->Colors();
     Pick(main, "16");
     const QImage sixteen = form_->ViewImage();
-    form_->ToolButton25Click();  // true colour; the view takes the focus from the box
+    form_->UndoClick();  // true colour; the view takes the focus from the box
     EXPECT_EQ(main->currentText(), "TrueColor");
-    form_->ToolButton26Click();
+    form_->RedoClick();
     EXPECT_EQ(form_->UndoStore().Count(), 2) << "redo appended a state";
     EXPECT_EQ(form_->ViewImage(), sixteen);
     main->setFocus();
@@ -141,21 +142,21 @@ TEST_F(CountBoxTest, UndoAndRedoMoveAlongTheHistoryAndWriteNothing) {
     const auto names = form_->UndoStore().States();
     const auto files = StateFiles();
     for (int round = 0; round < 2; ++round) {
-        form_->ToolButton25Click();
+        form_->UndoClick();
         EXPECT_EQ(form_->ViewImage(), sixteen);
         EXPECT_EQ(main->currentText(), "16");
         main->setFocus();
-        form_->ScrollBox1()->setFocus();  // the box's editing ends
-        form_->ToolButton25Click();
+        form_->ImageScroll()->setFocus();  // the box's editing ends
+        form_->UndoClick();
         EXPECT_EQ(main->currentText(), "TrueColor");
-        EXPECT_FALSE(form_->ToolBar1()->findChild<QAction*>("ToolButton25")->isEnabled());
+        EXPECT_FALSE(form_->MainToolBar()->findChild<QAction*>("UndoButton")->isEnabled());
         main->setFocus();
-        form_->ToolButton26Click();
-        form_->ToolButton26Click();
+        form_->RedoClick();
+        form_->RedoClick();
         EXPECT_EQ(form_->ViewImage(), sixtyFour) << "the last state is reachable";
         EXPECT_EQ(main->currentText(), "64");
-        EXPECT_FALSE(form_->ToolBar1()->findChild<QAction*>("ToolButton26")->isEnabled());
-        form_->ScrollBox1()->setFocus();
+        EXPECT_FALSE(form_->MainToolBar()->findChild<QAction*>("RedoButton")->isEnabled());
+        form_->ImageScroll()->setFocus();
         EXPECT_EQ(form_->UndoStore().States(), names) << round;
         EXPECT_EQ(StateFiles(), files) << round;
     }

@@ -11,6 +11,7 @@
 #include "edit/mask_brush.h"
 #include "gui/glyphs.h"
 #include "gui/main_form.h"
+#include "gui/status_panels.h"
 #include "gui/taskbar_progress.h"
 #include "gui_app.h"
 
@@ -91,7 +92,7 @@ TEST(PngImageList, ItemsByIndexAndAddedBitmaps) {
 
 TEST(MainImageList, EveryIndexInUseHasItsOwnGlyph) {
     GuiApp();
-    const TPngImageList& list = PngImageList1();
+    const TPngImageList& list = GlyphList();
     ASSERT_EQ(list.Count(), 69);
     std::set<QByteArray> seen;
     for (int i = 0; i < list.Count(); ++i) {
@@ -125,7 +126,7 @@ TEST(MainWindowGlyphs, EveryToolBarButtonShowsAGlyphAndFitsAtTheDefaultWidth) {
     form.show();
     QCoreApplication::processEvents();
     EXPECT_EQ(form.width(), 900);
-    QToolBar* bar = form.ToolBar1();
+    QToolBar* bar = form.MainToolBar();
     for (QAction* a : bar->actions()) {
         if (!a->isVisible()) continue;
         EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
@@ -139,8 +140,8 @@ TEST(MainWindowGlyphs, EveryToolBarButtonShowsAGlyphAndFitsAtTheDefaultWidth) {
         if (b->objectName() == "qt_toolbar_ext_button") {
             EXPECT_FALSE(b->isVisible());
         }
-    for (const char* name : {"ToolButton27", "ToolButton29", "ToolButton31", "ToolButton32"})
-        if (QAction* a = form.Panel1()->findChild<QAction*>(name)) {
+    for (const char* name : {"QuantizerSettingsButton", "SortPaletteButton", "LoadPaletteButton", "SavePaletteButton"})
+        if (QAction* a = form.PalettePanel()->findChild<QAction*>(name)) {
             EXPECT_FALSE(a->icon().isNull()) << name;
         }
 }
@@ -240,19 +241,19 @@ TEST(MainWindowProgress, ShownInPanelFourWhileWorkRuns) {
     GuiApp();
     TJXMainForm form(nullptr, "");
     std::vector<FakeSink::Call> calls;
-    form.TaskbarProgress()->SetSink(std::make_unique<FakeSink>(&calls));
+    form.StatusPanels().ProgressBar()->SetSink(std::make_unique<FakeSink>(&calls));
     form.show();
-    EXPECT_FALSE(form.TaskbarProgress()->isVisible());
-    form.ShowProgress(2, 8);
+    EXPECT_FALSE(form.StatusPanels().ProgressBar()->isVisible());
+    form.StatusPanels().ShowProgress(2, 8);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(form.TaskbarProgress()->isVisible());
+    EXPECT_TRUE(form.StatusPanels().ProgressBar()->isVisible());
     ASSERT_FALSE(calls.empty());
     EXPECT_TRUE(calls.back().isValue);
     EXPECT_EQ(calls.back().completed, 2);
     EXPECT_EQ(calls.back().total, 8);
-    form.ProgressDone();
+    form.StatusPanels().ProgressDone();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(form.TaskbarProgress()->isVisible());
+    EXPECT_FALSE(form.StatusPanels().ProgressBar()->isVisible());
     EXPECT_EQ(calls.back().state, TTaskbarButtonState::NoProgress);
 }
 

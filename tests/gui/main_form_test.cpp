@@ -13,6 +13,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <filesystem>
+#include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include "gui/batch_form.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_commands.h"
 #include "gui/pointer_form.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
@@ -117,7 +119,7 @@ TEST_F(MainFormTest, ChangingTheColourCountRequantizes) {
     EXPECT_EQ(form_->State().PaletteSize, 16);
     EXPECT_LE(DistinctColors(form_->ViewImage()), 16);
     EXPECT_NE(form_->ViewImage(), before);
-    EXPECT_TRUE(form_->Image2()->isVisibleTo(form_.get()));
+    EXPECT_TRUE(form_->PaletteCommands().PaletteGrid()->isVisibleTo(form_.get()));
 
     // Back to true colour from the dialog's own list: the output equals the source again.
     form_->QuantizerSettingsForm()->Colors->setCurrentIndex(9);
@@ -145,13 +147,13 @@ TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
     // The OK button refuses it the same way.
     messages_.clear();
     form_->Colors()->setEditText("many");
-    form_->PngSpeedButton1Click();
+    form_->ApplyClick();
     EXPECT_EQ(messages_.size(), 1);
     EXPECT_EQ(form_->State().PaletteSize, 64);
     // 0 is true colour, from either road.
     messages_.clear();
     for (const auto& apply : {std::function<void()>([&] { form_->ColorsSelect(); }),
-                              std::function<void()>([&] { form_->PngSpeedButton1Click(); })}) {
+                              std::function<void()>([&] { form_->ApplyClick(); })}) {
         form_->Colors()->setEditText("64");
         form_->ColorsSelect();
         form_->Colors()->setEditText("0");
@@ -166,55 +168,55 @@ TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
 TEST_F(MainFormTest, ZoomStepsStopAtSixteenAndRestoreScroll) {
     form_->resize(700, 500);
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    form_->ZoomStep('-');
-    EXPECT_EQ(form_->ZoomShift(), 0);
-    for (int i = 0; i < 5; ++i) form_->ZoomStep('+');
-    EXPECT_EQ(form_->ZoomShift(), 4);
-    EXPECT_EQ(form_->Image1()->size(), QSize(512, 512));
-    form_->ZoomStep('-');
-    form_->ZoomStep('-');
-    QScrollBar* v = form_->ScrollBox1()->verticalScrollBar();
+    form_->ImageView()->ZoomStep('-');
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 0);
+    for (int i = 0; i < 5; ++i) form_->ImageView()->ZoomStep('+');
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 4);
+    EXPECT_EQ(form_->ImageView()->size(), QSize(512, 512));
+    form_->ImageView()->ZoomStep('-');
+    form_->ImageView()->ZoomStep('-');
+    QScrollBar* v = form_->ImageScroll()->verticalScrollBar();
     QApplication::processEvents();
     const int saved = v->value();
-    form_->ZoomStep('+');
+    form_->ImageView()->ZoomStep('+');
     v->setValue(v->maximum());
-    form_->ZoomStep('-');
+    form_->ImageView()->ZoomStep('-');
     EXPECT_EQ(v->value(), saved);
-    form_->ZoomActual();
-    EXPECT_EQ(form_->ZoomShift(), 0);
-    EXPECT_EQ(form_->Image1()->size(), QSize(32, 32));
+    form_->ImageView()->ZoomActual();
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 0);
+    EXPECT_EQ(form_->ImageView()->size(), QSize(32, 32));
 }
 
 TEST_F(MainFormTest, KeysZoomAndToggleThePanel) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    form_->ScrollBox1()->setFocus();
-    QTest::keyClick(form_->ScrollBox1(), '+');
-    EXPECT_EQ(form_->ZoomShift(), 1);
-    ASSERT_TRUE(form_->Panel1()->isVisible());
-    QTest::keyClick(form_->ScrollBox1(), Qt::Key_QuoteLeft);
-    EXPECT_FALSE(form_->Panel1()->isVisible());
+    form_->ImageScroll()->setFocus();
+    QTest::keyClick(form_->ImageScroll(), '+');
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 1);
+    ASSERT_TRUE(form_->PalettePanel()->isVisible());
+    QTest::keyClick(form_->ImageScroll(), Qt::Key_QuoteLeft);
+    EXPECT_FALSE(form_->PalettePanel()->isVisible());
     // Typing into the colour-count box is not a view command.
     QTest::keyClicks(form_->Colors()->lineEdit(), "+");
-    EXPECT_EQ(form_->ZoomShift(), 1);
-    QTest::keyClick(form_->ScrollBox1(), Qt::Key_Escape);
+    EXPECT_EQ(form_->ImageView()->ZoomShift(), 1);
+    QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape);
     EXPECT_TRUE(form_->CancelRequested());
 }
 
 TEST_F(MainFormTest, QuantizerSettingsButtonOpensAndEscClosesTheDialog) {
     jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
-    form_->ToolButton27()->trigger();
+    form_->QuantizerSettingsButton()->trigger();
     ASSERT_TRUE(settingsForm->isVisible());
-    EXPECT_TRUE(form_->ToolButton27()->isChecked());
+    EXPECT_TRUE(form_->QuantizerSettingsButton()->isChecked());
     QTest::keyClick(settingsForm, Qt::Key_Escape);
     EXPECT_FALSE(settingsForm->isVisible());
-    EXPECT_FALSE(form_->ToolButton27()->isChecked());
+    EXPECT_FALSE(form_->QuantizerSettingsButton()->isChecked());
 
     // The close button takes the same road.
-    form_->ToolButton27()->trigger();
+    form_->QuantizerSettingsButton()->trigger();
     ASSERT_TRUE(settingsForm->isVisible());
     settingsForm->close();
     EXPECT_FALSE(settingsForm->isVisible());
-    EXPECT_FALSE(form_->ToolButton27()->isChecked());
+    EXPECT_FALSE(form_->QuantizerSettingsButton()->isChecked());
 }
 
 // A tool dialog that locks the main window, as the image-editing tools do.
@@ -232,26 +234,26 @@ TEST_F(MainFormTest, LockIsOneCounterThatEveryRouteChecks) {
     a.show();
     b.show();
     EXPECT_EQ(form_->LockCount(), 2);
-    EXPECT_FALSE(form_->ToolBar1()->isEnabled());
-    EXPECT_FALSE(form_->Panel1()->isEnabled());
+    EXPECT_FALSE(form_->MainToolBar()->isEnabled());
+    EXPECT_FALSE(form_->PalettePanel()->isEnabled());
 
     // Routes stay shut: opening, keys, the settings button.
     form_->OpenImage(SuiteFile("basn2c08.png"));
     EXPECT_FALSE(form_->State().HasImage());
-    form_->ToolButton27Click(true);
+    form_->QuantizerSettingsClick(true);
     EXPECT_FALSE(form_->QuantizerSettingsForm()->isVisible());
 
     QTest::keyClick(&a, Qt::Key_Escape);  // Esc closes the first
     EXPECT_FALSE(a.isVisible());
     EXPECT_EQ(a.closes, 1);
     EXPECT_EQ(form_->LockCount(), 1);
-    EXPECT_FALSE(form_->ToolBar1()->isEnabled());  // the first to close does not unlock the other
+    EXPECT_FALSE(form_->MainToolBar()->isEnabled());  // the first to close does not unlock the other
 
     b.close();  // the close button
     EXPECT_EQ(b.closes, 1);
     EXPECT_EQ(form_->LockCount(), 0);
-    EXPECT_TRUE(form_->ToolBar1()->isEnabled());
-    EXPECT_TRUE(form_->Panel1()->isEnabled());
+    EXPECT_TRUE(form_->MainToolBar()->isEnabled());
+    EXPECT_TRUE(form_->PalettePanel()->isEnabled());
 
     // Shown again and hidden by code: still balanced.
     a.show();
@@ -310,6 +312,34 @@ TEST(MainFormLife, CloseRemovesTheSessionAndSettingsSurviveARestart) {
     fs::remove_all(base);
 }
 
+// A settings file as the build before the control renames wrote it: every key is read, and
+// closing writes back the same bytes.
+TEST(MainFormLife, SettingsFileOfThePreviousBuildLoadsUnchanged) {
+    GuiApp();
+    std::string base = jx::TempFolder() + "/jx_gui_test_XXXXXX";
+    ASSERT_NE(::mkdtemp(base.data()), nullptr);
+    const std::string ini = base + "/options.ini";
+    const std::string text = std::string("[Main]\nJXVer=") + jx::VersionText() +
+                             "\n\n"
+                             "[Capture]\nPrtSc=0\nCaptureCursor=1\nDisableClearType=1\n"
+                             "HotKey1=Ctrl+F5\nHotKey2=Shift+Alt+P\nHotKey3=\n\n"
+                             "[PNG]\nOptimization=4\nIter=40\nOwn=/home/someone/opt.sh\nShowConsole=1\n";
+    std::ofstream(ini, std::ios::binary) << text;
+    {
+        jx::TJXMainForm form(nullptr, ini);
+        form.FirstShow("");
+        const jx::JxOptions expected{.prtSc = false, .captureCursor = true, .disableClearType = true,
+                                     .hotKey1 = "Ctrl+F5", .hotKey2 = "Shift+Alt+P", .hotKey3 = "",
+                                     .optimization = 4, .iter = "40", .own = "/home/someone/opt.sh",
+                                     .showConsole = true};
+        EXPECT_EQ(form.Options(), expected);
+        form.close();
+    }
+    std::ifstream in(ini, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+    fs::remove_all(base);
+}
+
 }  // namespace
 
 namespace {
@@ -320,22 +350,22 @@ TEST_F(MainFormTest, HeldButtonShowsInspectionViewsUntilRelease) {
     form_->ColorsSelect();
     const QImage output = form_->ViewImage();
     const QPoint at(5, 5);
-    QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mousePress(form_->ImageView(), Qt::LeftButton, Qt::NoModifier, at);
     EXPECT_NE(form_->ViewImage(), output);  // the source while held
-    QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseRelease(form_->ImageView(), Qt::LeftButton, Qt::NoModifier, at);
     EXPECT_EQ(form_->ViewImage(), output);
 
-    QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::AltModifier, at);
-    EXPECT_TRUE(form_->ViewOptions().ShowErrorMap);
-    QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::AltModifier, at);
-    EXPECT_FALSE(form_->ViewOptions().ShowErrorMap);
+    QTest::mousePress(form_->ImageView(), Qt::LeftButton, Qt::AltModifier, at);
+    EXPECT_TRUE(form_->ImageView()->ViewOptions().ShowErrorMap);
+    QTest::mouseRelease(form_->ImageView(), Qt::LeftButton, Qt::AltModifier, at);
+    EXPECT_FALSE(form_->ImageView()->ViewOptions().ShowErrorMap);
     EXPECT_EQ(form_->ViewImage(), output);
 
-    QTest::mousePress(form_->Image1(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
-    EXPECT_TRUE(form_->ViewOptions().ShowAlphaChannel);
-    QTest::mouseRelease(form_->Image1(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
-    EXPECT_FALSE(form_->ViewOptions().ShowAlphaChannel);
-    EXPECT_FALSE(form_->MagnifierImage().isNull());
+    QTest::mousePress(form_->ImageView(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
+    EXPECT_TRUE(form_->ImageView()->ViewOptions().ShowAlphaChannel);
+    QTest::mouseRelease(form_->ImageView(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
+    EXPECT_FALSE(form_->ImageView()->ViewOptions().ShowAlphaChannel);
+    EXPECT_FALSE(form_->HistogramBox()->Drawing().isNull());
 }
 
 }  // namespace

@@ -26,10 +26,10 @@ namespace {
 
 class MaskCropWindowTest : public MainWindowTest {
 protected:
-    QAction* Button(const char* name) { return form_->ToolBar1()->findChild<QAction*>(name); }
+    QAction* Button(const char* name) { return form_->MainToolBar()->findChild<QAction*>(name); }
     jx::TMaskCropView& Modes() { return form_->MaskCrop(); }
     void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
-        QWidget* view = form_->Image1();
+        QWidget* view = form_->ImageView();
         QMouseEvent e(type, at, view->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
         QApplication::sendEvent(view, &e);
     }
@@ -39,27 +39,27 @@ protected:
         Mouse(QEvent::MouseMove, to, Qt::LeftButton);
         Mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
     }
-    void KeyUp(Qt::Key k, Qt::KeyboardModifiers m = {}) { QTest::keyRelease(form_->ScrollBox1(), k, m); }
+    void KeyUp(Qt::Key k, Qt::KeyboardModifiers m = {}) { QTest::keyRelease(form_->ImageScroll(), k, m); }
 };
 
 TEST_F(MaskCropWindowTest, MaskModeStrokeIsOneUndoStateWithItsOverlay) {
-    Button("ToolButton8")->trigger();  // no image: refused
-    EXPECT_FALSE(Button("ToolButton8")->isChecked());
+    Button("EditMaskButton")->trigger();  // no image: refused
+    EXPECT_FALSE(Button("EditMaskButton")->isChecked());
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    Button("ToolButton17")->trigger();
-    Button("ToolButton8")->trigger();  // crop is down: refused
+    Button("CropButton")->trigger();
+    Button("EditMaskButton")->trigger();  // crop is down: refused
     EXPECT_FALSE(Modes().MaskMode());
-    Button("ToolButton17")->trigger();
-    Button("ToolButton8")->trigger();
+    Button("CropButton")->trigger();
+    Button("EditMaskButton")->trigger();
     ASSERT_TRUE(Modes().MaskMode());
     const QImage copy = form_->ViewImage().copy();  // halved where unpainted
 
-    QTest::keyClicks(Modes().Edit2(), "3a00");
-    EXPECT_EQ(Modes().Edit2()->text(), "255");
-    EXPECT_EQ(Modes().TrackBar4()->value(), 255);
-    Modes().TrackBar4()->setValue(32);
-    EXPECT_EQ(Modes().Edit2()->text(), "32");
-    Modes().PopupMenu3()->actions()[0]->trigger();  // "3x3"
+    QTest::keyClicks(Modes().BrushStrengthEdit(), "3a00");
+    EXPECT_EQ(Modes().BrushStrengthEdit()->text(), "255");
+    EXPECT_EQ(Modes().BrushStrengthBar()->value(), 255);
+    Modes().BrushStrengthBar()->setValue(32);
+    EXPECT_EQ(Modes().BrushStrengthEdit()->text(), "32");
+    Modes().BrushMenu()->actions()[0]->trigger();  // "3x3"
     EXPECT_EQ(Modes().BrushImage(), 9);
 
     const int before = form_->UndoStore().Count();
@@ -78,38 +78,38 @@ TEST_F(MaskCropWindowTest, MaskModeStrokeIsOneUndoStateWithItsOverlay) {
     EXPECT_EQ(form_->ViewImage().pixel(9, 9), copy.pixel(9, 9));
 
     Drag(QPoint(5, 5), QPoint(5, 5));
-    Button("ToolButton11")->trigger();  // "Clear mask" is a state of its own
+    Button("ClearMaskButton")->trigger();  // "Clear mask" is a state of its own
     EXPECT_EQ(s.QualityMask[4][4], 0);
     KeyUp(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(s.QualityMask[4][4], 28);
 
     KeyUp(Qt::Key_Escape);
     EXPECT_FALSE(Modes().MaskMode());
-    EXPECT_FALSE(Button("ToolButton8")->isChecked());
+    EXPECT_FALSE(Button("EditMaskButton")->isChecked());
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }
 
 TEST_F(MaskCropWindowTest, LargeBrushIsPaintedInTheView) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    Button("ToolButton8")->trigger();
-    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), form_->Image1()->mapToGlobal(QPointF(5, 5)));
-    QApplication::sendEvent(form_->Image1(), &enter);
+    Button("EditMaskButton")->trigger();
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), form_->ImageView()->mapToGlobal(QPointF(5, 5)));
+    QApplication::sendEvent(form_->ImageView(), &enter);
     EXPECT_FALSE(Modes().BrushFootprint());
-    EXPECT_EQ(form_->Image1()->cursor().shape(), Qt::BitmapCursor);
-    for (int i = 0; i < 3; ++i) form_->ZoomStep('+');  // 128 pixels a side
+    EXPECT_EQ(form_->ImageView()->cursor().shape(), Qt::BitmapCursor);
+    for (int i = 0; i < 3; ++i) form_->ImageView()->ZoomStep('+');  // 128 pixels a side
     EXPECT_TRUE(Modes().BrushFootprint());
-    EXPECT_EQ(form_->Image1()->cursor().shape(), Qt::CrossCursor);
-    form_->ZoomStep('-');
+    EXPECT_EQ(form_->ImageView()->cursor().shape(), Qt::CrossCursor);
+    form_->ImageView()->ZoomStep('-');
     EXPECT_FALSE(Modes().BrushFootprint());
 }
 
 TEST_F(MaskCropWindowTest, RubberBandCropsOnEnterAndDoubleClickAndUndoes) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     KeyUp(Qt::Key_Return);  // Crop is up: nothing
-    Button("ToolButton17")->trigger();
+    Button("CropButton")->trigger();
     KeyUp(Qt::Key_Return);  // nothing drawn yet: refused, crop mode stays
     EXPECT_EQ(messages_.size(), 1);
-    EXPECT_TRUE(Button("ToolButton17")->isChecked());
+    EXPECT_TRUE(Button("CropButton")->isChecked());
 
     Drag(QPoint(20, 24), QPoint(4, 2));  // bottom-right to top-left
     EXPECT_EQ(Modes().Selection(), (jx::TCropRect{4, 2, 20, 24}));
@@ -120,7 +120,7 @@ TEST_F(MaskCropWindowTest, RubberBandCropsOnEnterAndDoubleClickAndUndoes) {
     const int before = form_->UndoStore().Count();
     const auto top = form_->State().SourceImage[2][4];
     KeyUp(Qt::Key_Return, Qt::ShiftModifier);
-    EXPECT_FALSE(Button("ToolButton17")->isChecked());
+    EXPECT_FALSE(Button("CropButton")->isChecked());
     ASSERT_EQ(form_->State().ImageWidth(), 16);
     ASSERT_EQ(form_->State().ImageHeight(), 22);
     EXPECT_EQ(form_->State().SourceImage[0][0].R, top.R);
@@ -130,14 +130,14 @@ TEST_F(MaskCropWindowTest, RubberBandCropsOnEnterAndDoubleClickAndUndoes) {
     KeyUp(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(form_->State().ImageWidth(), 32);
 
-    Button("ToolButton17")->trigger();
+    Button("CropButton")->trigger();
     Drag(QPoint(1, 1), QPoint(9, 9));
-    QTest::mouseDClick(form_->Image1(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseDClick(form_->ImageView(), Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(form_->State().ImageWidth(), 8);
 
-    Button("ToolButton17")->trigger();
+    Button("CropButton")->trigger();
     KeyUp(Qt::Key_Escape);
-    EXPECT_FALSE(Button("ToolButton17")->isChecked());
+    EXPECT_FALSE(Button("CropButton")->isChecked());
     EXPECT_EQ(messages_.size(), 1) << messages_.join("\n").toStdString();
 }
 
@@ -149,10 +149,10 @@ TEST_F(MaskCropWindowTest, AutoCropRemovesAFrame) {
     const QString file = QString::fromStdString((base_ / "framed.bmp").string());
     ASSERT_TRUE(framed.save(file));
     form_->OpenImage(file);
-    Button("ToolButton18")->trigger();
+    Button("AutoCropButton")->trigger();
     EXPECT_EQ(form_->State().ImageWidth(), 24);
     EXPECT_EQ(form_->State().ImageHeight(), 12);
-    Button("ToolButton18")->trigger();  // no border left
+    Button("AutoCropButton")->trigger();  // no border left
     EXPECT_EQ(form_->State().ImageWidth(), 24);
     EXPECT_EQ(form_->UndoStore().Count(), 2);
 }

@@ -132,7 +132,7 @@ TEST_F(OptionsFormTest, TheSettingsFileIsWrittenWhenTheDialogReturns) {
         dlg_->ShowConsole->setChecked(true);
         dlg_->close();
     });
-    form_->ToolBar1()->findChild<QAction*>("ToolButton7")->trigger();
+    form_->MainToolBar()->findChild<QAction*>("OptionsButton")->trigger();
     const std::string text = IniText();
     EXPECT_NE(text.find("Iter=33"), std::string::npos);
     EXPECT_NE(text.find("ShowConsole=1"), std::string::npos);

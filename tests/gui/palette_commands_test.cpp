@@ -31,20 +31,20 @@ protected:
         ASSERT_GT(form_->State().PaletteSize, 0);
     }
     jx::TPaletteCommands& Palette() { return form_->PaletteCommands(); }
-    QLabel* Image2() { return form_->Image2(); }
+    QLabel* PaletteGrid() { return form_->PaletteCommands().PaletteGrid(); }
 };
 
 TEST_F(PaletteCommandsTest, GridClicksSelectAndMiddleClickTogglesAlphaWithUndo) {
     auto& s = form_->State();
     const int n = s.PaletteSize;
-    QTest::mouseClick(Image2(), Qt::LeftButton, {}, QPoint(16 + 3, 3));
+    QTest::mouseClick(PaletteGrid(), Qt::LeftButton, {}, QPoint(16 + 3, 3));
     EXPECT_EQ(Palette().SelectedColorIndex(), 1);
     // An empty cell past the palette changes nothing.
-    QTest::mouseClick(Image2(), Qt::LeftButton, {}, QPoint(16 * n + 3, 3));
+    QTest::mouseClick(PaletteGrid(), Qt::LeftButton, {}, QPoint(16 * n + 3, 3));
     EXPECT_EQ(Palette().SelectedColorIndex(), 1);
 
     const int states = form_->UndoStore().Count();
-    QTest::mouseClick(Image2(), Qt::MiddleButton, {}, QPoint(16 + 3, 3));
+    QTest::mouseClick(PaletteGrid(), Qt::MiddleButton, {}, QPoint(16 + 3, 3));
     EXPECT_EQ(s.Palette[1].A, 0);
     EXPECT_TRUE(s.HasAlpha);
     EXPECT_EQ(form_->UndoStore().Count(), states + 1);
@@ -88,24 +88,24 @@ TEST_F(PaletteCommandsTest, SavePaletteWritesBothFormatsAndRefusesLargeTables) {
 }
 
 TEST_F(PaletteCommandsTest, MenusAndPanelButtonsAreWired) {
-    QMenu* m2 = Palette().PopupMenu2();
-    ASSERT_NE(m2->findChild<QAction*>("Add3"), nullptr);
-    EXPECT_TRUE(m2->findChild<QAction*>("Add3")->isChecked());
-    m2->findChild<QAction*>("Replacenearest1")->trigger();
+    QMenu* m2 = Palette().ImageMenu();
+    ASSERT_NE(m2->findChild<QAction*>("AddNewColor"), nullptr);
+    EXPECT_TRUE(m2->findChild<QAction*>("AddNewColor")->isChecked());
+    m2->findChild<QAction*>("ReplaceNearestColor")->trigger();
     EXPECT_EQ(Palette().QuickAddMode(), jx::TQuickAddMode::ReplaceNearest);
-    EXPECT_FALSE(m2->findChild<QAction*>("Add3")->isChecked());
-    for (const char* b : {"ToolButton29", "ToolButton31", "ToolButton32"})
-        EXPECT_TRUE(form_->Panel1()->findChild<QAction*>(b)->isEnabled()) << b;
-    EXPECT_FALSE(form_->ToolBar1()->findChild<QAction*>("ToolButton14")->isEnabled());
+    EXPECT_FALSE(m2->findChild<QAction*>("AddNewColor")->isChecked());
+    for (const char* b : {"SortPaletteButton", "LoadPaletteButton", "SavePaletteButton"})
+        EXPECT_TRUE(form_->PalettePanel()->findChild<QAction*>(b)->isEnabled()) << b;
+    EXPECT_FALSE(form_->MainToolBar()->findChild<QAction*>("RecalculateButton")->isEnabled());
 
     // Quick add with preview enables Recalculate; Recalculate turns it off again.
     Palette().SetQuickAddMode(jx::TQuickAddMode::AddNew);
-    form_->ToolBar1()->findChild<QAction*>("ToolButton15")->setChecked(true);
+    form_->MainToolBar()->findChild<QAction*>("QuickAddButton")->setChecked(true);
     const int n = form_->State().PaletteSize;
-    Palette().Image1Released(Qt::MiddleButton, QPoint(0, 0));
+    Palette().ImageReleased(Qt::MiddleButton, QPoint(0, 0));
     EXPECT_EQ(form_->State().PaletteSize, n + 1);
     EXPECT_TRUE(form_->State().QuickAddPreview);
-    QAction* recalc = form_->ToolBar1()->findChild<QAction*>("ToolButton14");
+    QAction* recalc = form_->MainToolBar()->findChild<QAction*>("RecalculateButton");
     EXPECT_TRUE(recalc->isEnabled());
     recalc->trigger();
     EXPECT_FALSE(form_->State().QuickAddPreview);
@@ -114,8 +114,8 @@ TEST_F(PaletteCommandsTest, MenusAndPanelButtonsAreWired) {
 
 TEST_F(PaletteCommandsTest, SortMenuOnTheButtonSortsByTheChosenType) {
     auto& s = form_->State();
-    QAction* button = form_->Panel1()->findChild<QAction*>("ToolButton29");
-    QMenu* menu = Palette().PopupMenu4();
+    QAction* button = form_->PalettePanel()->findChild<QAction*>("SortPaletteButton");
+    QMenu* menu = Palette().SortMenu();
     ASSERT_EQ(button->menu(), menu);
     auto item = [&](const QString& text) {
         for (QAction* a : menu->actions())
@@ -140,7 +140,7 @@ TEST_F(PaletteCommandsTest, SortMenuOnTheButtonSortsByTheChosenType) {
     EXPECT_EQ(form_->UndoStore().Count(), states);  // the view order is no undo step
 
     // With alpha in the image "Alpha" gives the alpha order of the chosen method.
-    QTest::mouseClick(Image2(), Qt::MiddleButton, {}, QPoint(3, 3));
+    QTest::mouseClick(PaletteGrid(), Qt::MiddleButton, {}, QPoint(3, 3));
     ASSERT_TRUE(s.HasAlpha);
     emit menu->aboutToShow();
     ASSERT_TRUE(item("Alpha")->isEnabled());

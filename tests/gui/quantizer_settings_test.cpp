@@ -63,7 +63,7 @@ TEST_F(QuantizerSettingsTest, ControlsReachTheSettingsAndTheEngineState) {
     EXPECT_EQ(s.ColorSpace, 1);
 
     // The main window's priority bar and the dialog's follow each other.
-    form_->TrackBar1Change(-1);
+    form_->PriorityChange(-1);
     EXPECT_EQ(dialog_->PriorityBar->value(), -1);
 }
 

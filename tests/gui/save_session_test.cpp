@@ -164,7 +164,7 @@ protected:
 TEST_F(SlowScriptTest, EscCancelsTheRunningTool) {
     QTimer::singleShot(0, form_.get(), [this] {
         EXPECT_TRUE(form_->ToolRunning());
-        QTest::keyClick(form_->ScrollBox1(), Qt::Key_Escape);
+        QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape);
     });
     const fs::path out = base_ / "x.png";
     EXPECT_FALSE(form_->SaveAs(QString::fromStdString(out.string())));
@@ -202,7 +202,7 @@ TEST_F(SlowScriptTest, ANoKeepsTheSaveRunningAndTheWindowOpen) {
         // Still running after the answer; the test ends it with Esc.
         EXPECT_TRUE(form_->ToolRunning());
         EXPECT_FALSE(form_->CancelRequested());
-        QTimer::singleShot(0, form_.get(), [this] { QTest::keyClick(form_->ScrollBox1(), Qt::Key_Escape); });
+        QTimer::singleShot(0, form_.get(), [this] { QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape); });
     });
     EXPECT_FALSE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string())));
     EXPECT_EQ(asked, 1);
@@ -216,21 +216,21 @@ TEST_F(SlowScriptTest, EveryButtonLooksDisabledWhileSaving) {
         form_->Colors()->setEditText(count);
         form_->ColorsSelect();
     }
-    form_->ToolButton25Click();  // Undo and Redo both enabled
-    QToolBar* bar = form_->ToolBar1();
-    for (const char* name : {"ToolButton25", "ToolButton26", "ToolButton23"})
+    form_->UndoClick();  // Undo and Redo both enabled
+    QToolBar* bar = form_->MainToolBar();
+    for (const char* name : {"UndoButton", "RedoButton", "FilterButton"})
         ASSERT_TRUE(bar->widgetForAction(bar->findChild<QAction*>(name))->isEnabled()) << name;
     QStringList enabled;
     QTimer::singleShot(0, form_.get(), [&] {
         for (QAction* a : bar->actions())
             if (QWidget* w = bar->widgetForAction(a); w && w->isVisible() && w->isEnabled()) enabled << a->objectName();
-        for (QWidget* w : form_->Panel1()->findChildren<QWidget*>())
+        for (QWidget* w : form_->PalettePanel()->findChildren<QWidget*>())
             if (w->isVisible() && w->isEnabled()) enabled << w->objectName();
-        QTest::keyClick(form_->ScrollBox1(), Qt::Key_Escape);
+        QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape);
     });
     form_->SaveAs(QString::fromStdString((base_ / "x.png").string()));
     EXPECT_TRUE(enabled.isEmpty()) << enabled.join(", ").toStdString();
-    EXPECT_TRUE(bar->widgetForAction(bar->findChild<QAction*>("ToolButton25"))->isEnabled());
+    EXPECT_TRUE(bar->widgetForAction(bar->findChild<QAction*>("UndoButton"))->isEnabled());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "platform/session.h"
 
+#include "gui/image_view.h"
 #include "gui/main_form.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
@@ -37,8 +38,8 @@ TEST(Screenshot, MainWindowWithImage) {
     form.Colors()->setEditText(colors && *colors ? colors : "16");
     form.ColorsSelect();
     EXPECT_TRUE(form.SaveAs(QString(base) + "/saved.png"));
-    while (form.State().ImageWidth() << form.ZoomShift() < 300 && form.ZoomShift() < 4) form.ZoomStep('+');
-    form.ToolButton27()->trigger();
+    while (form.State().ImageWidth() << form.ImageView()->ZoomShift() < 300 && form.ImageView()->ZoomShift() < 4) form.ImageView()->ZoomStep('+');
+    form.QuantizerSettingsButton()->trigger();
     form.QuantizerSettingsForm()->move(910, 0);
     QTest::qWait(300);  // let the window system draw; this is a picture, not a test of timing
     QScreen* screen = QGuiApplication::primaryScreen();

@@ -79,10 +79,10 @@ protected:
     }
     EngineState& State() { return form_->State(); }
     TToolDialogs& Tools() { return form_->Tools(); }
-    QAction* Button(const char* name) { return form_->ToolBar1()->findChild<QAction*>(name); }
+    QAction* Button(const char* name) { return form_->MainToolBar()->findChild<QAction*>(name); }
     void ExpectUndoGivesBack(const Snapshot& before) {
         ASSERT_EQ(form_->UndoStore().Count(), 4);
-        form_->ToolButton25Click();
+        form_->UndoClick();
         ExpectSame(Snapshot(State()), before);
         EXPECT_EQ(form_->ViewImage().size(), QSize(before.Source.Width(), before.Source.Height()));
     }
@@ -91,12 +91,12 @@ protected:
 TEST_F(ToolHostTest, ResizePreviewsInTheViewAndUndoGivesImageMaskAndPaletteBack) {
     OpenWithPaletteAndMask();
     const Snapshot before(State());
-    ASSERT_TRUE(Button("ToolButton36")->isEnabled());
-    Button("ToolButton36")->trigger();
+    ASSERT_TRUE(Button("ImageResizeButton")->isEnabled());
+    Button("ImageResizeButton")->trigger();
     TResizeForm* d = Tools().ResizeForm();
     ASSERT_TRUE(d->isVisible());
     EXPECT_EQ(d->windowTitle(), "Image size");
-    EXPECT_FALSE(form_->ToolBar1()->isEnabled());
+    EXPECT_FALSE(form_->MainToolBar()->isEnabled());
     EXPECT_FALSE(form_->Router().Route("Canvas resize"));  // one tool at a time
 
     d->WidthBox->setValue(16);  // proportions constrained: 16 x 16
@@ -105,7 +105,7 @@ TEST_F(ToolHostTest, ResizePreviewsInTheViewAndUndoGivesImageMaskAndPaletteBack)
     EXPECT_TRUE(State().WorkingImage.SameShape(State().SourceImage));  // the preview is not the engine's
     d->OkButton->click();
     EXPECT_FALSE(d->isVisible());
-    EXPECT_TRUE(form_->ToolBar1()->isEnabled());
+    EXPECT_TRUE(form_->MainToolBar()->isEnabled());
     EXPECT_EQ(State().ImageWidth(), 16);
     EXPECT_EQ(State().QualityMask, TByteImage(16, 16, 0));
     EXPECT_EQ(form_->StatusText(1), "Dimension: 16x16");
@@ -128,7 +128,7 @@ TEST_F(ToolHostTest, ClosingAToolWithoutOkChangesNothing) {
     EXPECT_EQ(form_->ViewImage().size(), QSize(32, 32));
 
     // Smoothing only previews; its close re-quantizes so Save never sees the preview.
-    Button("ToolButton34")->trigger();
+    Button("SmoothingButton")->trigger();
     TFilterForm* f = Tools().FilterForm();
     ASSERT_TRUE(f->isVisible());
     f->Modes->button(3)->click();
@@ -149,8 +149,8 @@ TEST_F(ToolHostTest, ClosingAToolWithoutOkChangesNothing) {
 TEST_F(ToolHostTest, ColorCorrectionClearsTheMaskAndUndoGivesItBack) {
     OpenWithPaletteAndMask();
     const Snapshot before(State());
-    ASSERT_TRUE(Button("ToolButton13")->isVisible());
-    Button("ToolButton13")->trigger();
+    ASSERT_TRUE(Button("ColorCorrectionButton")->isVisible());
+    Button("ColorCorrectionButton")->trigger();
     TColorCorrection* d = Tools().ColorCorrection();
     ASSERT_TRUE(d->isVisible());
     d->AlphaLo->setValue(127);
@@ -187,7 +187,7 @@ TEST_F(ToolHostTest, AlphaConversionCommitsInTrueColorAndUndoGivesThePaletteBack
 TEST_F(ToolHostTest, NoiseFilterAppliedThenOkIsOneUndoableState) {
     OpenWithPaletteAndMask("basn2c08.png");
     const Snapshot before(State());
-    Button("ToolButton23")->trigger();
+    Button("FilterButton")->trigger();
     TJPEGFilterForm* d = Tools().JPEGFilterForm();
     d->AggressiveBox->setChecked(true);
     d->MaxError->setValue(32);

@@ -27,15 +27,15 @@ namespace {
 
 class UndoWiringTest : public MainWindowTest {
 protected:
-    QAction* Button(const char* name) { return form_->ToolBar1()->findChild<QAction*>(name); }
-    void KeyUp(Qt::Key k, Qt::KeyboardModifiers m) { QTest::keyRelease(form_->ScrollBox1(), k, m); }
+    QAction* Button(const char* name) { return form_->MainToolBar()->findChild<QAction*>(name); }
+    void KeyUp(Qt::Key k, Qt::KeyboardModifiers m) { QTest::keyRelease(form_->ImageScroll(), k, m); }
 };
 
 TEST_F(UndoWiringTest, KeysAndButtonsWalkTheHistory) {
     form_->OpenImage(SuiteFile("basn3p02.png"));  // 4 colours
     ASSERT_EQ(form_->UndoStore().Count(), 1);
-    EXPECT_FALSE(Button("ToolButton25")->isEnabled());
-    EXPECT_FALSE(Button("ToolButton26")->isEnabled());
+    EXPECT_FALSE(Button("UndoButton")->isEnabled());
+    EXPECT_FALSE(Button("RedoButton")->isEnabled());
     const auto opened = form_->State().Palette;
     KeyUp(Qt::Key_Z, Qt::ControlModifier);  // nothing to undo yet
     EXPECT_EQ(form_->UndoStore().CurrentState(), 0);
@@ -44,7 +44,7 @@ TEST_F(UndoWiringTest, KeysAndButtonsWalkTheHistory) {
     form_->ColorsSelect();  // Apply with a palette saves a state
     ASSERT_EQ(form_->State().PaletteSize, 2);
     ASSERT_EQ(form_->UndoStore().Count(), 2);
-    EXPECT_TRUE(Button("ToolButton25")->isEnabled());
+    EXPECT_TRUE(Button("UndoButton")->isEnabled());
 
     KeyUp(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);  // not exactly Ctrl
     EXPECT_EQ(form_->UndoStore().CurrentState(), 1);
@@ -52,8 +52,8 @@ TEST_F(UndoWiringTest, KeysAndButtonsWalkTheHistory) {
     EXPECT_EQ(form_->UndoStore().CurrentState(), 0);
     EXPECT_EQ(form_->State().PaletteSize, 4);
     EXPECT_EQ(form_->Colors()->currentText(), "4");
-    EXPECT_TRUE(Button("ToolButton26")->isEnabled());
-    Button("ToolButton26")->trigger();
+    EXPECT_TRUE(Button("RedoButton")->isEnabled());
+    Button("RedoButton")->trigger();
     EXPECT_EQ(form_->State().PaletteSize, 2);
     EXPECT_EQ(form_->StatusText(2).left(15), "Unique colors: ");
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
@@ -83,7 +83,7 @@ TEST_F(UndoWiringTest, RoutesStayShutWhileLocked) {
     EXPECT_TRUE(form_->Router().Route("Undo"));
     EXPECT_EQ(form_->UndoStore().CurrentState(), 0);
     // Every registered route with a button drives that button.
-    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButton4", "ToolButton5"})
+    for (const char* name : {"OpenButton", "SaveAsButton", "CopyButton", "PasteButton"})
         EXPECT_TRUE(Button(name)->isEnabled()) << name;
 }
 
@@ -95,7 +95,7 @@ TEST_F(UndoWiringTest, DroppedPaletteLoadsExactlyAndIsUndoable) {
     EXPECT_EQ(form_->State().PaletteSize, 2);
     EXPECT_EQ(form_->QuantizerSettingsForm()->PalType->currentText(), "Custom");
     EXPECT_EQ(form_->UndoStore().Count(), 2);
-    form_->ToolButton25Click();
+    form_->UndoClick();
     EXPECT_EQ(form_->State().PaletteSize, -1);
     EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
 }
@@ -104,11 +104,11 @@ TEST_F(UndoWiringTest, CustomWithoutAFileFallsBack) {
     form_->OpenImage(SuiteFile("basn3p02.png"));
     form_->QuantizerSettingsForm()->SetPalType(3);  // Windows 256
     form_->QuantizerSettingsForm()->PalType->setCurrentIndex(5);  // "Custom", no file ever chosen
-    form_->PngSpeedButton1Click();
+    form_->ApplyClick();
     ASSERT_EQ(messages_.size(), 1);
     EXPECT_EQ(form_->QuantizerSettingsForm()->PalType->currentIndex(), 3);
     messages_.clear();
-    form_->PngSpeedButton1Click();
+    form_->ApplyClick();
     EXPECT_TRUE(messages_.isEmpty()) << "the error comes once";
 }
 
@@ -132,9 +132,9 @@ TEST(DialogPlacement, DialogsStayOnTheAvailableArea) {
 
 TEST_F(UndoWiringTest, EmptyViewFillsTheBox) {
     QTest::qWait(0);
-    EXPECT_EQ(form_->Image1()->size(), form_->ScrollBox1()->viewport()->size());
+    EXPECT_EQ(form_->ImageView()->size(), form_->ImageScroll()->viewport()->size());
     form_->OpenImage(SuiteFile("basn3p02.png"));
-    EXPECT_EQ(form_->Image1()->size(), QSize(32, 32));
+    EXPECT_EQ(form_->ImageView()->size(), QSize(32, 32));
 }
 
 }  // namespace

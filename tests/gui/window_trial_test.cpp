@@ -21,6 +21,7 @@
 #include <QTabBar>
 #include "gui/lossy_form.h"
 #include "gui/main_form.h"
+#include "gui/status_panels.h"
 #include "gui/palette_commands.h"
 #include "gui/quantizer_settings.h"
 #include "gui/taskbar_progress.h"
@@ -67,7 +68,7 @@ TEST_F(WindowTrialTest, SettingsDialogOpensOnTheScreenAndItsToggleClosesIt) {
     for (const QRect where : {QRect(available.left(), available.bottom() - 400, 560, 400), available}) {
         form_->setGeometry(where);
         QApplication::processEvents();
-        form_->ToolButton27()->trigger();
+        form_->QuantizerSettingsButton()->trigger();
         jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
         ASSERT_TRUE(settingsForm->isVisible());
         EXPECT_TRUE(available.contains(settingsForm->frameGeometry())) << settingsForm->frameGeometry().y();
@@ -76,7 +77,7 @@ TEST_F(WindowTrialTest, SettingsDialogOpensOnTheScreenAndItsToggleClosesIt) {
             form_->SettingsToggleArea().top() > settingsForm->frameGeometry().height() + 8) {
             EXPECT_FALSE(settingsForm->frameGeometry().intersects(form_->SettingsToggleArea()));
         }
-        form_->ToolButton27()->trigger();  // the toggle again
+        form_->QuantizerSettingsButton()->trigger();  // the toggle again
         EXPECT_FALSE(settingsForm->isVisible());
     }
 }
@@ -88,19 +89,19 @@ TEST_F(WindowTrialTest, StatusPanelsKeepTheirOrderAtTheMinimumWidth) {
     form_->resize(560, 400);
     QApplication::processEvents();
     for (int i = 0; i + 1 < 5; ++i) {
-        EXPECT_LE(form_->StatusPanelRect(i).right(), form_->StatusPanelRect(i + 1).left()) << i;
+        EXPECT_LE(form_->StatusPanels().PanelRect(i).right(), form_->StatusPanels().PanelRect(i + 1).left()) << i;
     }
     // Panels 1 and 2 are wide enough for their whole text, with the bar shown or not.
-    form_->ShowProgress(1, 4);
+    form_->StatusPanels().ShowProgress(1, 4);
     for (int i : {1, 2}) {
         const QLabel* label = form_->findChild<QLabel*>(QString("StatusPanel%1").arg(i));
         ASSERT_NE(label, nullptr);
-        EXPECT_GE(form_->StatusPanelRect(i).width(), label->fontMetrics().horizontalAdvance(label->text())) << i;
+        EXPECT_GE(form_->StatusPanels().PanelRect(i).width(), label->fontMetrics().horizontalAdvance(label->text())) << i;
     }
     // The bar lies on panel 4, over no other panel.
-    const QRect bar = form_->TaskbarProgress()->geometry();
-    EXPECT_GE(bar.left(), form_->StatusPanelRect(4).left());
-    form_->ProgressDone();
+    const QRect bar = form_->StatusPanels().ProgressBar()->geometry();
+    EXPECT_GE(bar.left(), form_->StatusPanels().PanelRect(4).left());
+    form_->StatusPanels().ProgressDone();
 }
 
 TEST_F(WindowTrialTest, ChordFiresOnceWhicheverKeyIsReleasedFirst) {
@@ -109,7 +110,7 @@ TEST_F(WindowTrialTest, ChordFiresOnceWhicheverKeyIsReleasedFirst) {
     undo.Run = [&undos](jx::TJXMainForm&) { ++undos; };
     undo.NeedsImage = false;
     form_->Router().Add(undo);
-    QWidget* w = form_->ScrollBox1();
+    QWidget* w = form_->ImageScroll();
 
     // Ctrl released first, then Z.
     QTest::keyPress(w, Qt::Key_Control, Qt::ControlModifier);
@@ -137,13 +138,13 @@ TEST_F(WindowTrialTest, ChordFiresOnceWhicheverKeyIsReleasedFirst) {
 }
 
 TEST_F(WindowTrialTest, ImageMenuAndToolBarAsLaidOut) {
-    QMenu* menu = form_->PaletteCommands().PopupMenu2();
+    QMenu* menu = form_->PaletteCommands().ImageMenu();
     QStringList captions;
     for (QAction* a : menu->actions())
         if (!a->isSeparator()) captions << a->text();
     EXPECT_EQ(captions, QStringList({"Split image with alpha", "Alpha background", "Convert", "Middle button click", "Zoom"}));
     // The choices show their state by glyph.
-    for (const char* name : {"Color1", "Grid1", "Picture1", "Add3", "Replacenearest1"}) {
+    for (const char* name : {"BackgroundColor", "BackgroundGrid", "BackgroundPicture", "AddNewColor", "ReplaceNearestColor"}) {
         QAction* a = menu->findChild<QAction*>(name);
         ASSERT_NE(a, nullptr) << name;
         EXPECT_FALSE(a->icon().isNull()) << name;
@@ -151,8 +152,8 @@ TEST_F(WindowTrialTest, ImageMenuAndToolBarAsLaidOut) {
     }
     // The smoothing dialog keeps nothing: its button is not shown; colour correction commits.
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    EXPECT_FALSE(form_->ToolBar1()->findChild<QAction*>("ToolButton34")->isVisible());
-    EXPECT_TRUE(form_->ToolBar1()->findChild<QAction*>("ToolButton13")->isVisible());
+    EXPECT_FALSE(form_->MainToolBar()->findChild<QAction*>("SmoothingButton")->isVisible());
+    EXPECT_TRUE(form_->MainToolBar()->findChild<QAction*>("ColorCorrectionButton")->isVisible());
 }
 
 TEST_F(WindowTrialTest, BatchForcedRgbReachesTheOptionsAndTheLossyDialogHasItsSize) {
@@ -178,11 +179,11 @@ TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
     form_->Colors()->setEditText("16");
     form_->ColorsSelect();
     form_->AlphaCommands().SplitImageClick();
-    ASSERT_EQ(form_->TabControl1()->count(), 3);
+    ASSERT_EQ(form_->AlphaCommands().FileTabs()->count(), 3);
     jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
     const auto metric = static_cast<jx::TErrorMetric>(settingsForm->ErrorMetric->currentIndex());
     for (int tab : {1, 2}) {
-        form_->TabControl1()->setCurrentIndex(tab);
+        form_->AlphaCommands().FileTabs()->setCurrentIndex(tab);
         ASSERT_EQ(form_->AlphaCommands().SplitView().Current(), tab);
         jx::EngineState& st = form_->State();
         if (tab == 1) {
@@ -215,7 +216,7 @@ TEST_F(WindowTrialTest, ProgressBarMovesWhileAChainStepRuns) {
 
     int startValue = -1;
     bool advanced = false;
-    QObject::connect(form_->TaskbarProgress(), &QProgressBar::valueChanged, form_.get(), [&](int value) {
+    QObject::connect(form_->StatusPanels().ProgressBar(), &QProgressBar::valueChanged, form_.get(), [&](int value) {
         if (!fs::exists(running)) return;
         if (startValue < 0) {
             startValue = value;
@@ -227,13 +228,13 @@ TEST_F(WindowTrialTest, ProgressBarMovesWhileAChainStepRuns) {
         }
     });
     // The first tick after the tool started gives the value the step runs from.
-    QObject::connect(form_->Timer1(), &QTimer::timeout, form_.get(), [&] {
-        if (startValue < 0 && fs::exists(running)) startValue = form_->TaskbarProgress()->value();
+    QObject::connect(form_->StatusPanels().SaveProgressTimer(), &QTimer::timeout, form_.get(), [&] {
+        if (startValue < 0 && fs::exists(running)) startValue = form_->StatusPanels().ProgressBar()->value();
     });
     ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string()))) << messages_.join("\n").toStdString();
     EXPECT_TRUE(advanced);
-    EXPECT_FALSE(form_->TaskbarProgress()->isVisible());
-    EXPECT_FALSE(form_->Timer1()->isActive());
+    EXPECT_FALSE(form_->StatusPanels().ProgressBar()->isVisible());
+    EXPECT_FALSE(form_->StatusPanels().SaveProgressTimer()->isActive());
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #pragma once
-// PopupMenu2, the image view's pop-up menu. It is built once per window from groups that feature
+// The image view's pop-up menu. It is built once per window from groups that feature
 // files register, so each adds its own items without touching the others:
 //
-//     static const jx::TPopupMenu2Group group(30, [](jx::TJXMainForm& f, QMenu& menu) {
+//     static const jx::TImageMenuGroup group(30, [](jx::TJXMainForm& f, QMenu& menu) {
 //         menu.addAction("...", &f, [&f] { /* route or command */ });
 //     });
 //
@@ -16,13 +16,13 @@ namespace jx {
 
 class TJXMainForm;
 
-class TPopupMenu2Group {
+class TImageMenuGroup {
 public:
     using TAdd = std::function<void(TJXMainForm&, QMenu&)>;
-    TPopupMenu2Group(int order, TAdd add);
+    TImageMenuGroup(int order, TAdd add);
 };
 
 // A new menu holding every registered group's items (the window calls it once).
-QMenu* BuildPopupMenu2(TJXMainForm& form, QWidget* parent);
+QMenu* BuildImageMenu(TJXMainForm& form, QWidget* parent);
 
 }  // namespace jx

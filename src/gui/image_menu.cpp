@@ -1,4 +1,4 @@
-#include "gui/popup_menu2.h"
+#include "gui/image_menu.h"
 
 #include <QMenu>
 #include <QProxyStyle>
@@ -7,22 +7,23 @@
 #include <utility>
 #include <vector>
 
+#include "gui/image_view.h"
 #include "gui/main_form.h"
 
 namespace jx {
 namespace {
 
-std::vector<std::pair<int, TPopupMenu2Group::TAdd>>& Groups() {
-    static std::vector<std::pair<int, TPopupMenu2Group::TAdd>> groups;
+std::vector<std::pair<int, TImageMenuGroup::TAdd>>& Groups() {
+    static std::vector<std::pair<int, TImageMenuGroup::TAdd>> groups;
     return groups;
 }
 
 // The zoom commands live here: they belong to the view, not to one feature. Last in the menu.
-const TPopupMenu2Group zoomGroup(30, [](TJXMainForm& f, QMenu& menu) {
+const TImageMenuGroup zoomGroup(30, [](TJXMainForm& f, QMenu& menu) {
     QMenu* zoom = menu.addMenu("Zoom");
-    zoom->addAction("in", &f, [&f] { f.ZoomStep('+'); });
-    zoom->addAction("out", &f, [&f] { f.ZoomStep('-'); });
-    zoom->addAction("actual", &f, [&f] { f.ZoomActual(); });
+    zoom->addAction("in", &f, [&f] { f.ImageView()->ZoomStep('+'); });
+    zoom->addAction("out", &f, [&f] { f.ImageView()->ZoomStep('-'); });
+    zoom->addAction("actual", &f, [&f] { f.ImageView()->ZoomActual(); });
 });
 
 // A checkable item with a glyph shows its state by the glyph alone (the "checked" and "unchecked"
@@ -48,12 +49,12 @@ public:
 
 }  // namespace
 
-TPopupMenu2Group::TPopupMenu2Group(int order, TAdd add) { Groups().emplace_back(order, std::move(add)); }
+TImageMenuGroup::TImageMenuGroup(int order, TAdd add) { Groups().emplace_back(order, std::move(add)); }
 
-QMenu* BuildPopupMenu2(TJXMainForm& form, QWidget* parent) {
+QMenu* BuildImageMenu(TJXMainForm& form, QWidget* parent) {
     auto* menu = new QMenu(parent);
-    menu->setObjectName("PopupMenu2");
-    std::vector<std::pair<int, TPopupMenu2Group::TAdd>> groups = Groups();
+    menu->setObjectName("ImageMenu");
+    std::vector<std::pair<int, TImageMenuGroup::TAdd>> groups = Groups();
     std::stable_sort(groups.begin(), groups.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (size_t i = 0; i < groups.size(); ++i) {
         if (i > 0) menu->addSeparator();
