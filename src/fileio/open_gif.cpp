@@ -45,6 +45,12 @@ void SkipImageData(GifFileType* gif) {
         if (DGifGetCodeNext(gif, &block) != GIF_OK) Fail(gif);
 }
 
+// Passes over the rest of an extension's data blocks, from the one in hand.
+void SkipExtensionBlocks(GifFileType* gif, GifByteType* block) {
+    while (block)
+        if (DGifGetExtensionNext(gif, &block) != GIF_OK) Fail(gif);
+}
+
 }  // namespace
 
 int CountGifFrames(const std::string& fileName) {
@@ -58,8 +64,7 @@ int CountGifFrames(const std::string& fileName) {
             int code = 0;
             GifByteType* block = nullptr;
             if (DGifGetExtension(gif.get(), &code, &block) != GIF_OK) Fail(gif.get());
-            while (block)
-                if (DGifGetExtensionNext(gif.get(), &block) != GIF_OK) Fail(gif.get());
+            SkipExtensionBlocks(gif.get(), block);
         } else if (record == IMAGE_DESC_RECORD_TYPE) {
             if (DGifGetImageDesc(gif.get()) != GIF_OK) Fail(gif.get());
             ++frames;
@@ -104,8 +109,7 @@ TDecodedImage DecodeGifFile(const std::string& fileName) {
                     transparent = gcb.TransparentColor;
                 }
             }
-            while (block)
-                if (DGifGetExtensionNext(gif.get(), &block) != GIF_OK) Fail(gif.get());
+            SkipExtensionBlocks(gif.get(), block);
             continue;
         }
         if (record != IMAGE_DESC_RECORD_TYPE) continue;
