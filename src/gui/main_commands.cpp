@@ -7,6 +7,7 @@
 #include "gui/command_router.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
 
 namespace jx {
@@ -49,7 +50,7 @@ const TCommandRegistrar registrar([](TCommandRouter& r) {
     r.Add({.Name = "Paste", .ToolButton = "PasteButton",
            .Keys = {{Qt::Key_V, ctrl}, {Qt::Key_Insert, Qt::KeyboardModifiers(Qt::ShiftModifier)}},
            .Run = [](TJXMainForm& f) { f.PasteClick(); }});
-    r.Add({.Name = "Load palette", .ToolButton = "LoadPaletteButton", .Run = [](TJXMainForm& f) { f.LoadPalClick(); }});
+    r.Add({.Name = "Load palette", .ToolButton = "LoadPaletteButton", .Run = [](TJXMainForm& f) { f.PalettePanel()->LoadPalClick(); }});
 });
 
 }  // namespace

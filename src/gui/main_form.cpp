@@ -1,5 +1,6 @@
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
+#include "gui/palette_panel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -133,7 +134,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     leftSide->addWidget(fileTabs);
     leftSide->addWidget(imageScroll_, 1);
     h->addLayout(leftSide, 1);
-    BuildPanel();
+    palettePanel_ = new TPalettePanel(*this);
     h->addWidget(palettePanel_);
     setCentralWidget(central);
     BuildStatusBar();
@@ -154,13 +155,13 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
                         [this](const TPixelRec& start) { return PickColor(start); });
     alphaCommands_ = new TAlphaCommands(*this, *fileTabs);
     QList<QAction*> buttons = mainToolBar_->actions();
-    buttons << loadPaletteButton_ << palettePanel_->findChild<QAction*>("SortPaletteButton") << palettePanel_->findChild<QAction*>("SavePaletteButton");
+    buttons << palettePanel_->LoadPaletteButton() << palettePanel_->findChild<QAction*>("SortPaletteButton") << palettePanel_->findChild<QAction*>("SavePaletteButton");
     router_->ConnectToolButtons(buttons);
-    SetGlyph(quantizerSettingsButton_, gQuantizerSettings);
+    SetGlyph(palettePanel_->QuantizerSettingsButton(), gQuantizerSettings);
     SetGlyph(palettePanel_->findChild<QAction*>("SortPaletteButton"), gSortPalette);
-    SetGlyph(loadPaletteButton_, gLoadPalette);
+    SetGlyph(palettePanel_->LoadPaletteButton(), gLoadPalette);
     SetGlyph(palettePanel_->findChild<QAction*>("SavePaletteButton"), gSavePalette);
-    SetGlyph(applyButton_, gApply, true);
+    SetGlyph(palettePanel_->ApplyButton(), gApply, true);
     paletteCommands_ = new TPaletteCommands(*this, *palettePanel_->findChild<QLabel*>("PaletteGrid"),
                                             *palettePanel_->findChild<QLabel*>("SelectedColor"));
     undoStore_->ButtonsChanged = [this](bool undo, bool redo) {
@@ -349,6 +350,8 @@ void TJXMainForm::UnlockMainWindow() {
     if (lockCount_ > 0) --lockCount_;
     UpdateLockedControls();
 }
+
+THistogramBox* TJXMainForm::HistogramBox() const { return palettePanel_->HistogramBox(); }
 
 void TJXMainForm::UpdateLockedControls() {
     const bool enabled = lockCount_ == 0;
@@ -645,7 +648,7 @@ void TJXMainForm::DropFiles(const QStringList& names) {
         ClearFileTabs();
         OpenImage(lastImage);
     }
-    if (!lastPalette.isEmpty()) LoadPalette(lastPalette);
+    if (!lastPalette.isEmpty()) palettePanel_->LoadPalette(lastPalette);
 }
 
 void TJXMainForm::SelectColorKey(uint32_t key) { paletteCommands_->SelectColorKey(key); }
@@ -673,14 +676,14 @@ void TJXMainForm::ShowColorCount(const std::string& text) {
     if (quantizerSettingsForm_)
         quantizerSettingsForm_->SetColorCountText(t);
     else
-        colors_->ShowCount(t);
+        palettePanel_->Colors()->ShowCount(t);
 }
 
 void TJXMainForm::Refresh(TRefreshTarget target) {
     switch (target) {
         case TRefreshTarget::Histogram:
-            histogramBox_->ForgetDrawing();
-            histogramBox_->ShowHistogram();
+            HistogramBox()->ForgetDrawing();
+            HistogramBox()->ShowHistogram();
             break;
         case TRefreshTarget::ErrorMetrics:
             quantizerSettingsForm_->ShowErrorMetrics();

@@ -49,6 +49,7 @@ class TScreenCapture;
 class TQuantizerSettingsForm;
 class TImageView;
 class TPaletteCommands;
+class TPalettePanel;
 class TMaskCropView;
 class THistogramBox;
 class TPointerform;
@@ -68,7 +69,7 @@ QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& 
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
 // a reference. Its rooms live in files of their own: main_form.cpp (layout, tool bar, engine
 // reports), main_view.cpp (rendering the view, keys), image_view.h (zoom, pan, mouse, held-button
-// views, histogram and magnifier), status_panels.h (status texts and progress), palette_panel.cpp
+// views, histogram and magnifier), status_panels.h (status texts and progress), palette_panel.h
 // (the right-hand panel), command_router.h (every route to a command, behind the lock) and one
 // *_commands.cpp file per group of commands.
 class TJXMainForm : public QMainWindow, public EditObserver {
@@ -123,7 +124,7 @@ public:
 
     QRect MainWindowRect() const { return mainWindowRect_; }
 
-    // Handlers of the tool bar, the panel and their keys.
+    // Handlers of the tool bar and their keys.
     void OpenClick();
     void SaveAsClick();  // also Ctrl+S
     // Writes the working image to fileName by the save dialog's filter index (1 PNG through the
@@ -139,26 +140,12 @@ public:
     TMySavePictureDialog* SavePictureDialog();
     TIconForm* IconForm();
     TLossyForm* LossyForm();
-    void ApplyClick();  // the panel's OK
     void UndoClick();   // also Ctrl+Z
     void RedoClick();   // also Ctrl+Y
     void PasteClick();  // also Ctrl+V, Shift+Insert
-    // Load palette (LoadPaletteButton): the dialog, then LoadPalette; false when cancelled or refused.
-    bool LoadPalClick();
-    bool LoadPalette(const QString& fileName);
-    void QuantizerSettingsClick(bool down);
-    // The toggle of the quantizer settings and the colour-count box, in screen coordinates:
-    // the settings dialog never opens over them.
-    QRect SettingsToggleArea() const;
     void CopyClick();
     void OptionsClick();  // shown modally, the settings file written when it returns
     void AboutClick();
-    void ColorsChange(const QString& text);
-    void ColorsSelect();
-    void PriorityChange(int position);
-
-    // Re-runs the remap pass only (dithering changes).
-    void Remap();
 
     // Draws the view bitmap (also asked for by the engine).
     void RenderImageView();
@@ -181,13 +168,12 @@ public:
 
     // Accessors for the views and controls (tests and dialogs).
     QToolBar* MainToolBar() const { return mainToolBar_; }
-    QWidget* PalettePanel() const { return palettePanel_; }
-    TColorCountBox* Colors() const { return colors_; }
+    // The right-hand panel, its controls and their handlers.
+    TPalettePanel* PalettePanel() const { return palettePanel_; }
     QScrollArea* ImageScroll() const { return imageScroll_; }
     TImageView* ImageView() const { return imageView_; }
-    QAction* QuantizerSettingsButton() const { return quantizerSettingsButton_; }
     const QImage& ViewImage() const { return view_; }
-    THistogramBox* HistogramBox() const { return histogramBox_; }
+    THistogramBox* HistogramBox() const;
 
     // Tool dialogs that follow the main window when it moves.
     void RegisterToolDialog(TPointerform* dialog);
@@ -247,7 +233,6 @@ private:
     friend class THistogramBox;
     friend class TImageView;  // the image view's mouse reaches the engine, the modes and the panel
     void BuildToolBar();
-    void BuildPanel();
     void BuildStatusBar();
     void UpdateLockedControls();
     bool KeyUp(QKeyEvent* e);
@@ -281,13 +266,7 @@ private:
     QToolBar* mainToolBar_ = nullptr;
     QScrollArea* imageScroll_ = nullptr;
     TImageView* imageView_ = nullptr;
-    QWidget* palettePanel_ = nullptr;
-    THistogramBox* histogramBox_ = nullptr;
-    QPushButton* applyButton_ = nullptr;
-    QSlider* priorityBar_ = nullptr;
-    TColorCountBox* colors_ = nullptr;
-    QAction* quantizerSettingsButton_ = nullptr;
-    QAction* loadPaletteButton_ = nullptr;
+    TPalettePanel* palettePanel_ = nullptr;  // a child widget
     TStatusPanels* statusPanels_ = nullptr;
 
     QImage view_;       // what ImageView shows, at 1:1

@@ -16,6 +16,7 @@
 #include "fileio/tools.h"
 #include "gui/lossy_form.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
 #include "window_fixture.h"
@@ -31,8 +32,8 @@ protected:
     void OpenQuantized(const char* name, const char* colors) {
         form_->OpenImage(SuiteFile(name));
         ASSERT_TRUE(form_->State().HasImage());
-        form_->Colors()->setEditText(colors);
-        form_->ColorsSelect();
+        form_->PalettePanel()->Colors()->setEditText(colors);
+        form_->PalettePanel()->ColorsSelect();
     }
 
     // The saved file, decoded, equals the working image (alpha too when the image has it).
@@ -213,8 +214,8 @@ TEST_F(SlowScriptTest, ANoKeepsTheSaveRunningAndTheWindowOpen) {
 
 TEST_F(SlowScriptTest, EveryButtonLooksDisabledWhileSaving) {
     for (const char* count : {"2", "3"}) {
-        form_->Colors()->setEditText(count);
-        form_->ColorsSelect();
+        form_->PalettePanel()->Colors()->setEditText(count);
+        form_->PalettePanel()->ColorsSelect();
     }
     form_->UndoClick();  // Undo and Redo both enabled
     QToolBar* bar = form_->MainToolBar();
