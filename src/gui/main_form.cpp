@@ -37,6 +37,7 @@
 #include "gui/alpha_menu.h"
 #include "gui/batch_form.h"
 #include "gui/color_dlg.h"
+#include "gui/file_dialogs.h"
 #include "gui/command_router.h"
 #include "gui/glyphs.h"
 #include "gui/grid_settings.h"
@@ -70,21 +71,8 @@
 namespace jx {
 namespace {
 
-const char* const kOpenFilter =
-    "All (*.webp;*.png;*.gif;*.jpg;*.jpeg;*.jpe;*.bmp;*.dib;*.ico;*.cur;*.psd;*.pdd;*.tga;*.vst;*.icb;*.vda;*.win)|"
-    "*.webp;*.jpg;*.jpeg;*.jpe;*.bmp;*.dib;*.ico;*.cur;*.png;*.gif;*psd;*pdd;*.tga;*.vst;*.icb;*.vda;*.win|"
-    "Google WebP (*.webp)|*.webp|Portable Network Graphic (*.png)|*.png|Graphics Interchange Format (*.gif)|*.gif|"
-    "JPEG Image File (*.jpg;*.jpeg;*.jpe)|*.jpg;*.jpeg;*.jpe|Bitmaps (*.bmp; *.dib)|*.bmp;*.dib|"
-    "Photoshop images (*.psd, *.pdd)|*.psd;*pdd|"
-    "Truevision images (*.tga; *.vst; *.icb; *.vda; *.win)|*.tga;*.vst;*.icb;*.vda;*.win|Icons (*.ico)|*.ico|"
-    "Cursors (*.cur)|*.cur";
 const char* const kPaletteFilter =
     "Palettes (*.pal;*.act)|*.pal;*.act|JASC Palette (*.pal)|*.pal|Adobe Color Table File (*.act)|*.act";
-
-// Its order gives the filter index SaveImage takes.
-const char* const kSaveFilter =
-    "Portable Network Graphic (*.png)|*.png|Graphics Interchange Format (*.gif)|*.gif|Bitmaps (*.bmp)|*.bmp|"
-    "Truevision images (*.tga)|*.tga|Google WebP (*.webp)|*.webp|JPEG Image File (*.jpg)|*.jpg";
 
 // The session's named images that the close removes beside the tools (the undo files go with the folder).
 const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",     "Translucent.bmp",
@@ -144,6 +132,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     quantizerSettingsForm_ = new TQuantizerSettingsForm(this, state_);
     RegisterToolDialog(quantizerSettingsForm_);
     tools_ = std::make_unique<TToolDialogs>(*this);
+    fileDialogs_ = std::make_unique<TFileDialogs>(*this);
     capture_ = new TScreenCapture(*this);
     optionsForm_ = new TOptionsForm(this, options_, capture_);
     aboutForm_ = new TAboutForm(this);
@@ -371,7 +360,7 @@ void TJXMainForm::ShowBatchForm(const QStringList& names) {
 
 void TJXMainForm::OpenClick() {
     if (Locked()) return;
-    TMyOpenPictureDialog* d = OpenPictureDialog();
+    TMyOpenPictureDialog* d = fileDialogs_->OpenPictureDialog();
     if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
     if (d->exec() != QDialog::Accepted || d->FileName().isEmpty()) return;
     ClearFileTabs();
@@ -380,12 +369,12 @@ void TJXMainForm::OpenClick() {
 
 void TJXMainForm::SaveAsClick() {
     if (Locked() || toolRunning_ || !state_.HasImage()) return;
-    if (iconForm_ && iconForm_->isVisible()) {
+    if (TIconForm* iconForm = fileDialogs_->IconFormMade(); iconForm && iconForm->isVisible()) {
         // The selected frame takes the working image, without a dialog.
-        iconForm_->SaveSelectedFrame(MakeSaveRequest(QString(), sfPng));
+        iconForm->SaveSelectedFrame(MakeSaveRequest(QString(), sfPng));
         return;
     }
-    TMySavePictureDialog* d = SavePictureDialog();
+    TMySavePictureDialog* d = fileDialogs_->SavePictureDialog();
     if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
     const auto index = [d] { return d->FilterIndex() > 0 ? d->FilterIndex() : 1; };
     // The question is about the name the format gives the file, not the name typed.
@@ -395,39 +384,6 @@ void TJXMainForm::SaveAsClick() {
     };
     if (!ExecSaveDialog(*d, written) || d->FileName().isEmpty()) return;
     SaveAs(d->FileName(), index());
-}
-
-TMyOpenPictureDialog* TJXMainForm::OpenPictureDialog() {
-    if (!openPictureDialog_) {
-        openPictureDialog_ = new TMyOpenPictureDialog(this, kOpenFilter);
-        openPictureDialog_->setWindowTitle("Open");
-        openPictureDialog_->setFileMode(QFileDialog::ExistingFile);
-    }
-    return openPictureDialog_;
-}
-
-TMySavePictureDialog* TJXMainForm::SavePictureDialog() {
-    if (!savePictureDialog_) {
-        savePictureDialog_ = new TMySavePictureDialog(this, kSaveFilter);
-        savePictureDialog_->setWindowTitle("Save As");
-    }
-    return savePictureDialog_;
-}
-
-TIconForm* TJXMainForm::IconForm() {
-    if (!iconForm_) {
-        iconForm_ = new TIconForm(this);
-        RegisterToolDialog(iconForm_);
-    }
-    return iconForm_;
-}
-
-TLossyForm* TJXMainForm::LossyForm() {
-    if (!lossyForm_) {
-        lossyForm_ = new TLossyForm(this);
-        RegisterToolDialog(lossyForm_);
-    }
-    return lossyForm_;
 }
 
 TSaveRequest TJXMainForm::MakeSaveRequest(const QString& fileName, int filterIndex) {
@@ -480,7 +436,7 @@ bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
     if (result.qualityDialog) {
         // Nothing is written yet: the quality dialog encodes, shows and saves.
         SetStatus(4, QString());
-        LossyForm()->ShowFor(result.qualityDialogWebp ? 1 : 0, QString::fromStdString(result.path));
+        fileDialogs_->LossyForm()->ShowFor(result.qualityDialogWebp ? 1 : 0, QString::fromStdString(result.path));
         return true;
     }
     for (const std::string& w : result.png.warnings) InfoLine(w);
@@ -547,7 +503,7 @@ void TJXMainForm::ShowIconDialog(const std::string& fileName) {
         ShowMessage("There is no session folder for the icon's frames.");
         return;
     }
-    IconForm()->ShowFor(QString::fromStdString(fileName));
+    fileDialogs_->IconForm()->ShowFor(QString::fromStdString(fileName));
 }
 
 void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) {

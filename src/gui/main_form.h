@@ -41,6 +41,7 @@ class SessionFolder;
 class TAboutForm;
 class TAlphaCommands;
 class TColorDlgForm;
+class TFileDialogs;
 class TGridSettingsForm;
 class TCommandRouter;
 class TBatchForm;
@@ -136,10 +137,7 @@ public:
     // "Lossy" of the save dialog: WebP goes through the quality dialog.
     bool SaveWebpLossy = false;
     // The picture dialogs, the icon frame dialog and the lossy quality dialog, made on first use.
-    TMyOpenPictureDialog* OpenPictureDialog();
-    TMySavePictureDialog* SavePictureDialog();
-    TIconForm* IconForm();
-    TLossyForm* LossyForm();
+    TFileDialogs& FileDialogs() { return *fileDialogs_; }
     void UndoClick();   // also Ctrl+Z
     void RedoClick();   // also Ctrl+Y
     void PasteClick();  // also Ctrl+V, Shift+Insert
@@ -258,10 +256,7 @@ private:
     TOptionsForm* optionsForm_ = nullptr;
     TAboutForm* aboutForm_ = nullptr;
     std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
-    TMyOpenPictureDialog* openPictureDialog_ = nullptr;
-    TMySavePictureDialog* savePictureDialog_ = nullptr;
-    TIconForm* iconForm_ = nullptr;
-    TLossyForm* lossyForm_ = nullptr;
+    std::unique_ptr<TFileDialogs> fileDialogs_;
 
     QToolBar* mainToolBar_ = nullptr;
     QScrollArea* imageScroll_ = nullptr;

@@ -14,6 +14,7 @@
 
 #include "gui/icon_form.h"
 #include "gui/lossy_form.h"
+#include "gui/file_dialogs.h"
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
 #include "gui/picture_dialogs.h"
@@ -107,7 +108,7 @@ TEST_F(SaveQuestionTest, SaveAsAsksAboutTheFileItWritesInEveryFormat) {
             EXPECT_EQ(Bytes(existing), Mine());
             EXPECT_EQ(Entries(), entries);
         }
-        EXPECT_FALSE(form_->LossyForm()->isVisible());
+        EXPECT_FALSE(form_->FileDialogs().LossyForm()->isVisible());
     }
 
     // Yes replaces it; a free name asks nothing.
@@ -124,7 +125,7 @@ TEST_F(SaveQuestionTest, TheQualityDialogAsksWhenAFileAppearedSinceTheNameWasCho
     form_->OpenImage(SuiteFile("basn2c08.png"));
     const fs::path dest = base_ / "late.jpg";
     ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "late").string()), 6));
-    jx::TLossyForm* d = form_->LossyForm();
+    jx::TLossyForm* d = form_->FileDialogs().LossyForm();
     ASSERT_TRUE(d->isVisible());
     Existing("late.jpg");
     EXPECT_EQ(Drive([&] { d->SaveClick(); }, {}, 1, QMessageBox::No), QStringList{Question(dest)});
@@ -153,7 +154,7 @@ TEST_F(SaveQuestionTest, IconAndPaletteSavesAskAboutTheExtensionTheyGive) {
 
     // "Save icon" swaps the extension typed for the type's own.
     const fs::path ico = Existing("frames.ico");
-    jx::TIconForm* icon = form_->IconForm();
+    jx::TIconForm* icon = form_->FileDialogs().IconForm();
     EXPECT_EQ(Drive([&] { icon->SaveIconClick(); }, "frames.png", 1, QMessageBox::No), QStringList{Question(ico)});
     EXPECT_EQ(Bytes(ico), Mine());
     EXPECT_FALSE(fs::exists(base_ / "frames.png"));

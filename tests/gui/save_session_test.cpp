@@ -15,6 +15,7 @@
 
 #include "fileio/tools.h"
 #include "gui/lossy_form.h"
+#include "gui/file_dialogs.h"
 #include "gui/main_form.h"
 #include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
@@ -122,7 +123,7 @@ TEST_F(SaveSessionTest, OtherFiltersWriteTheirFormatUnderItsExtension) {
     EXPECT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "out").string()), 6));
     EXPECT_TRUE(messages_.isEmpty());
     EXPECT_FALSE(fs::exists(base_ / "out.jpg"));
-    form_->LossyForm()->close();
+    form_->FileDialogs().LossyForm()->close();
 }
 
 TEST_F(SaveSessionTest, UnwritableDestinationIsShownAndTheWindowLivesOn) {

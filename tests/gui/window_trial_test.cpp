@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QTabBar>
 #include "gui/lossy_form.h"
+#include "gui/file_dialogs.h"
 #include "gui/main_form.h"
 #include "gui/palette_panel.h"
 #include "gui/status_panels.h"
@@ -164,9 +165,9 @@ TEST_F(WindowTrialTest, BatchForcedRgbReachesTheOptionsAndTheLossyDialogHasItsSi
     settingsForm->FRGB->click();
     EXPECT_FALSE(form_->Options().forcedRgb);
     // Sized by itself, before any window manager sees it.
-    const QSize lossy = form_->LossyForm()->size();
-    EXPECT_GE(lossy.width(), form_->LossyForm()->minimumSizeHint().width());
-    EXPECT_GE(lossy.height(), form_->LossyForm()->minimumSizeHint().height());
+    const QSize lossy = form_->FileDialogs().LossyForm()->size();
+    EXPECT_GE(lossy.width(), form_->FileDialogs().LossyForm()->minimumSizeHint().width());
+    EXPECT_GE(lossy.height(), form_->FileDialogs().LossyForm()->minimumSizeHint().height());
 }
 
 TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
