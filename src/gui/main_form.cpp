@@ -1,5 +1,6 @@
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
+#include "gui/options_commands.h"
 #include "gui/palette_panel.h"
 
 #include <QAction>
@@ -134,8 +135,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     tools_ = std::make_unique<TToolDialogs>(*this);
     fileDialogs_ = std::make_unique<TFileDialogs>(*this);
     capture_ = new TScreenCapture(*this);
-    optionsForm_ = new TOptionsForm(this, options_, capture_);
-    aboutForm_ = new TAboutForm(this);
+    optionsCommands_ = std::make_unique<TOptionsCommands>(*this, settingsFile_);
     colorDlg_ = new TColorDlgForm(this, state_);
     quantizerSettingsForm_->PickColor = [this](QColor initial) {
         return PickOpaqueColor(initial, [this](const TPixelRec& start) { return PickColor(start); });

@@ -46,6 +46,7 @@ class TGridSettingsForm;
 class TCommandRouter;
 class TBatchForm;
 class TOptionsForm;
+class TOptionsCommands;
 class TScreenCapture;
 class TQuantizerSettingsForm;
 class TImageView;
@@ -100,7 +101,8 @@ public:
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
     SessionFolder* Session() const { return session_; }
-    TOptionsForm* OptionsForm() const { return optionsForm_; }
+    // The Options and About buttons and their dialogs.
+    TOptionsCommands& OptionsCommands() { return *optionsCommands_; }
     TScreenCapture* Capture() const { return capture_; }
 
     // First-show steps (settings, the tools placed in the session folder, defaults, the image
@@ -142,8 +144,6 @@ public:
     void RedoClick();   // also Ctrl+Y
     void PasteClick();  // also Ctrl+V, Shift+Insert
     void CopyClick();
-    void OptionsClick();  // shown modally, the settings file written when it returns
-    void AboutClick();
 
     // Draws the view bitmap (also asked for by the engine).
     void RenderImageView();
@@ -253,8 +253,7 @@ private:
     TQuantizerSettingsForm* quantizerSettingsForm_ = nullptr;
     std::unique_ptr<TToolDialogs> tools_;
     TScreenCapture* capture_ = nullptr;
-    TOptionsForm* optionsForm_ = nullptr;
-    TAboutForm* aboutForm_ = nullptr;
+    std::unique_ptr<TOptionsCommands> optionsCommands_;
     std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
     std::unique_ptr<TFileDialogs> fileDialogs_;
 
