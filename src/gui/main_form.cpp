@@ -51,6 +51,7 @@
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
+#include "gui/save_commands.h"
 #include "gui/save_question.h"
 #include "gui/screen_capture.h"
 #include "gui/status_panels.h"
@@ -134,6 +135,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     RegisterToolDialog(quantizerSettingsForm_);
     tools_ = std::make_unique<TToolDialogs>(*this);
     fileDialogs_ = std::make_unique<TFileDialogs>(*this);
+    saveCommands_ = std::make_unique<TSaveCommands>(*this);
     capture_ = new TScreenCapture(*this);
     optionsCommands_ = std::make_unique<TOptionsCommands>(*this, settingsFile_);
     colorDlg_ = new TColorDlgForm(this, state_);
@@ -272,7 +274,7 @@ void TJXMainForm::closeEvent(QCloseEvent* e) {
         // A save is asked about first: stopping it drops the file being written.
         e->ignore();
         if (askingToStopSave_ || closePending_) return;
-        if (toolRunning_) {
+        if (ToolRunning()) {
             askingToStopSave_ = true;
             const bool stop = AskStopSave ? AskStopSave()
                                           : QMessageBox::question(this, windowTitle(), kStopSaveQuestion,
@@ -340,6 +342,8 @@ void TJXMainForm::UnlockMainWindow() {
     UpdateLockedControls();
 }
 
+bool TJXMainForm::ToolRunning() const { return saveCommands_->ToolRunning(); }
+
 THistogramBox* TJXMainForm::HistogramBox() const { return palettePanel_->HistogramBox(); }
 
 void TJXMainForm::UpdateLockedControls() {
@@ -365,86 +369,6 @@ void TJXMainForm::OpenClick() {
     if (d->exec() != QDialog::Accepted || d->FileName().isEmpty()) return;
     ClearFileTabs();
     OpenImage(d->FileName());
-}
-
-void TJXMainForm::SaveAsClick() {
-    if (Locked() || toolRunning_ || !state_.HasImage()) return;
-    if (TIconForm* iconForm = fileDialogs_->IconFormMade(); iconForm && iconForm->isVisible()) {
-        // The selected frame takes the working image, without a dialog.
-        iconForm->SaveSelectedFrame(MakeSaveRequest(QString(), sfPng));
-        return;
-    }
-    TMySavePictureDialog* d = fileDialogs_->SavePictureDialog();
-    if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
-    const auto index = [d] { return d->FilterIndex() > 0 ? d->FilterIndex() : 1; };
-    // The question is about the name the format gives the file, not the name typed.
-    const auto written = [&] {
-        return d->FileName().isEmpty() ? QString()
-                                       : QString::fromStdString(ForcedSaveName(d->FileName().toStdString(), index()));
-    };
-    if (!ExecSaveDialog(*d, written) || d->FileName().isEmpty()) return;
-    SaveAs(d->FileName(), index());
-}
-
-TSaveRequest TJXMainForm::MakeSaveRequest(const QString& fileName, int filterIndex) {
-    TSaveRequest request;
-    request.fileName = fileName.toStdString();
-    request.filterIndex = filterIndex;
-    request.webpLossy = SaveWebpLossy;
-    request.png.sessionFolder = SessionPath();
-    request.png.options.level = options_.optimization;
-    request.png.options.forcedRgb = options_.forcedRgb;
-    request.png.options.iter = options_.iter;
-    request.png.options.ownScript = options_.own;
-    request.png.options.showConsole = options_.showConsole;
-    request.png.cancel = &cancel_;
-    request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
-    request.png.progress = [this](size_t done, size_t total) {
-        if (done < total) statusPanels_->ShowStepProgress(static_cast<int64_t>(done), static_cast<int64_t>(total));
-    };
-    request.pump = request.png.pump;
-    return request;
-}
-
-bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
-    if (Locked() || toolRunning_ || !state_.HasImage()) return false;
-    if (!session_ || session_->Removed()) {
-        ShowMessage("There is no session folder to save through.");
-        return false;
-    }
-    const TSaveRequest request = MakeSaveRequest(fileName, filterIndex);
-
-    // The commands stay closed while the tools run: the pumped events must not change the image
-    // being written. Esc and a close still arrive and cancel.
-    toolRunning_ = true;
-    // What runs now, not the outcome of the last save.
-    SetStatus(4, "Writing " + QFileInfo(fileName).fileName() + "...");
-    LockMainWindow();
-    BusyBegin();
-    statusPanels_->ShowProgress(0, 0);
-    statusPanels_->SaveProgressTimer()->start();
-    TSaveResult result;
-    const bool ok = Guard([&] { result = jx::SaveImage(state_, request); });
-    toolRunning_ = false;
-    statusPanels_->ProgressDone();
-    UnlockMainWindow();
-    BusyEnd();
-    if (!ok) {
-        SetStatus(4, "Error...");
-        return false;
-    }
-    if (result.qualityDialog) {
-        // Nothing is written yet: the quality dialog encodes, shows and saves.
-        SetStatus(4, QString());
-        fileDialogs_->LossyForm()->ShowFor(result.qualityDialogWebp ? 1 : 0, QString::fromStdString(result.path));
-        return true;
-    }
-    for (const std::string& w : result.png.warnings) InfoLine(w);
-    if (!result.png.consoleOutput.empty()) InfoLine(result.png.consoleOutput);
-    if (!result.infoLine.empty()) InfoLine(result.infoLine);
-    SetStatus(4, QString::fromStdString(result.status));
-    if (!result.png.message.empty()) ShowMessage(QString::fromStdString(result.png.message));
-    return filterIndex != sfPng || result.png.outcome == PngChainResult::Outcome::Written;
 }
 
 void TJXMainForm::OpenImage(const QString& fileName) {
@@ -551,7 +475,7 @@ bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (!w || w->window() != this) return QMainWindow::eventFilter(watched, event);
     if (type == QEvent::KeyPress && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
         router_->KeyPressed(static_cast<QKeyEvent*>(event)->key(), static_cast<QKeyEvent*>(event)->modifiers());
-    if (toolRunning_) {
+    if (ToolRunning()) {
         // While a save's tools run only Esc gets through: it stops them.
         auto* k = static_cast<QKeyEvent*>(event);
         if (type == QEvent::KeyRelease && k->key() == Qt::Key_Escape) cancel_.Request();

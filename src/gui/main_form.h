@@ -42,6 +42,7 @@ class TAboutForm;
 class TAlphaCommands;
 class TColorDlgForm;
 class TFileDialogs;
+class TSaveCommands;
 class TGridSettingsForm;
 class TCommandRouter;
 class TBatchForm;
@@ -129,15 +130,8 @@ public:
 
     // Handlers of the tool bar and their keys.
     void OpenClick();
-    void SaveAsClick();  // also Ctrl+S
-    // Writes the working image to fileName by the save dialog's filter index (1 PNG through the
-    // optimisation chain, 2 GIF, 3 BMP, 4 TGA, 5 WebP, 6 JPEG); the extension follows the filter.
-    // Status, info box and message box report the outcome; true when written.
-    bool SaveAs(const QString& fileName, int filterIndex = 1);
-    // The save's request for fileName: the session folder, the PNG options, Esc and the event pump.
-    TSaveRequest MakeSaveRequest(const QString& fileName, int filterIndex);
-    // "Lossy" of the save dialog: WebP goes through the quality dialog.
-    bool SaveWebpLossy = false;
+    // "Save as" (also Ctrl+S) and the save it runs.
+    TSaveCommands& SaveCommands() { return *saveCommands_; }
     // The picture dialogs, the icon frame dialog and the lossy quality dialog, made on first use.
     TFileDialogs& FileDialogs() { return *fileDialogs_; }
     void UndoClick();   // also Ctrl+Z
@@ -155,7 +149,7 @@ public:
     bool CancelRequested() const { return cancel_.IsRequested(); }
     void ClearCancel() { cancel_.Clear(); }
     // True while a save runs its child tools (the window pumps events meanwhile).
-    bool ToolRunning() const { return toolRunning_; }
+    bool ToolRunning() const;
     // Closing while a save runs asks kStopSaveQuestion first; true stops the save and closes. A
     // hook set by tests stands in for the message box.
     static constexpr const char* kStopSaveQuestion = "The image is still being saved. Stop saving and close?";
@@ -229,6 +223,7 @@ private:
     friend class TPaletteCommands;  // the palette room draws into the grid, colour box and view
     friend class TMaskCropView;
     friend class THistogramBox;
+    friend class TSaveCommands;  // the save dialog opens where the last image came from
     friend class TImageView;  // the image view's mouse reaches the engine, the modes and the panel
     void BuildToolBar();
     void BuildStatusBar();
@@ -256,6 +251,7 @@ private:
     std::unique_ptr<TOptionsCommands> optionsCommands_;
     std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
     std::unique_ptr<TFileDialogs> fileDialogs_;
+    std::unique_ptr<TSaveCommands> saveCommands_;
 
     QToolBar* mainToolBar_ = nullptr;
     QScrollArea* imageScroll_ = nullptr;
@@ -269,7 +265,6 @@ private:
     int lockCount_ = 0;
     int busyDepth_ = 0;
     CancelFlag cancel_;
-    bool toolRunning_ = false;
     std::vector<std::filesystem::path> installedTools_;
     bool closePending_ = false;  // a close asked for while busy, done when the work ends
     bool askingToStopSave_ = false;

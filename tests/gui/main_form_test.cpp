@@ -23,6 +23,7 @@
 #include "gui/batch_form.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 #include "gui/palette_panel.h"
 #include "gui/palette_commands.h"
 #include "gui/pointer_form.h"
@@ -91,7 +92,7 @@ TEST_F(MainFormTest, ADroppedChunkIsToldInTheStatusBar) {
 TEST_F(MainFormTest, WithoutASessionFolderSavingSaysWhy) {
     EXPECT_TRUE(form_->InstalledTools().empty());
     form_->OpenImage(SuiteFile("basn3p02.png"));
-    EXPECT_FALSE(form_->SaveAs("/tmp/never.png"));
+    EXPECT_FALSE(form_->SaveCommands().SaveAs("/tmp/never.png"));
     EXPECT_EQ(messages_.size(), 1);
 }
 

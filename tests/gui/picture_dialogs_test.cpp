@@ -20,6 +20,7 @@
 #include "gui/lossy_form.h"
 #include "gui/file_dialogs.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 #include "gui/picture_dialogs.h"
 #include "common/test_data.h"
 #include "gui_app.h"
@@ -77,7 +78,7 @@ TEST_F(PictureDialogsTest, SaveDialogShowsOptionsByTypeAndWritesThemBackOnCancel
     d->WEBPLossy()->setChecked(true);
     d->ForcedRGB()->setChecked(true);
     d->reject();
-    EXPECT_TRUE(form_->SaveWebpLossy);
+    EXPECT_TRUE(form_->SaveCommands().SaveWebpLossy);
     EXPECT_TRUE(form_->Options().forcedRgb);
 }
 
@@ -156,7 +157,7 @@ TEST_F(PictureDialogsTest, JpegSaveGoesThroughTheQualityDialog) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     ASSERT_TRUE(form_->State().HasImage());
     const QString dest = QString::fromStdString((base_ / "out.jpg").string());
-    ASSERT_TRUE(form_->SaveAs(dest, 6));
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(dest, 6));
     EXPECT_FALSE(fs::exists(dest.toStdString()));  // nothing written before Save
     jx::TLossyForm* d = form_->FileDialogs().LossyForm();
     ASSERT_TRUE(d->isVisible());

@@ -11,6 +11,7 @@
 
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 #include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
@@ -38,7 +39,7 @@ TEST(Screenshot, MainWindowWithImage) {
     ASSERT_TRUE(form.State().HasImage());
     form.PalettePanel()->Colors()->setEditText(colors && *colors ? colors : "16");
     form.PalettePanel()->ColorsSelect();
-    EXPECT_TRUE(form.SaveAs(QString(base) + "/saved.png"));
+    EXPECT_TRUE(form.SaveCommands().SaveAs(QString(base) + "/saved.png"));
     while (form.State().ImageWidth() << form.ImageView()->ZoomShift() < 300 && form.ImageView()->ZoomShift() < 4) form.ImageView()->ZoomStep('+');
     form.PalettePanel()->QuantizerSettingsButton()->trigger();
     form.QuantizerSettingsForm()->move(910, 0);

@@ -22,6 +22,7 @@
 #include "gui/lossy_form.h"
 #include "gui/file_dialogs.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 #include "gui/palette_panel.h"
 #include "gui/status_panels.h"
 #include "gui/palette_commands.h"
@@ -233,7 +234,7 @@ TEST_F(WindowTrialTest, ProgressBarMovesWhileAChainStepRuns) {
     QObject::connect(form_->StatusPanels().SaveProgressTimer(), &QTimer::timeout, form_.get(), [&] {
         if (startValue < 0 && fs::exists(running)) startValue = form_->StatusPanels().ProgressBar()->value();
     });
-    ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string()))) << messages_.join("\n").toStdString();
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "x.png").string()))) << messages_.join("\n").toStdString();
     EXPECT_TRUE(advanced);
     EXPECT_FALSE(form_->StatusPanels().ProgressBar()->isVisible());
     EXPECT_FALSE(form_->StatusPanels().SaveProgressTimer()->isActive());
