@@ -16,29 +16,24 @@
 #include "imaging/preview.h"
 #include "fileio/open_image.h"
 #include "fileio/save_image.h"
-#include "gui/color_count_box.h"
 #include "platform/cancel_flag.h"
 #include "platform/settings.h"
 
-class QAction;
 class QPainter;
 class QMouseEvent;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QScrollArea;
-class QSlider;
 class QTabBar;
 class QToolBar;
 class QTimer;
 class QToolButton;
-class QPushButton;
 class QWidget;
 
 namespace jx {
 
 class SessionFolder;
-class TAboutForm;
 class TAlphaCommands;
 class TColorDlgForm;
 class TFileDialogs;
@@ -46,7 +41,6 @@ class TSaveCommands;
 class TGridSettingsForm;
 class TCommandRouter;
 class TBatchForm;
-class TOptionsForm;
 class TOptionsCommands;
 class TScreenCapture;
 class TQuantizerSettingsForm;
@@ -56,10 +50,6 @@ class TPalettePanel;
 class TMaskCropView;
 class THistogramBox;
 class TPointerform;
-class TMyOpenPictureDialog;
-class TMySavePictureDialog;
-class TIconForm;
-class TLossyForm;
 class TToolDialogs;
 class TStatusPanels;
 

@@ -2,6 +2,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include "gui/color_count_box.h"
+
 class QAction;
 class QPushButton;
 class QSlider;
@@ -9,7 +11,6 @@ class QSlider;
 namespace jx {
 
 class TJXMainForm;
-class TColorCountBox;
 class THistogramBox;
 
 // The main window's right-hand panel: histogram and magnifier box, palette grid, Apply, the
