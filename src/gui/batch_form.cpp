@@ -36,6 +36,7 @@
 #include <unistd.h>
 
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/status_panels.h"
 #include "gui/quantizer_settings.h"
 
@@ -250,7 +251,7 @@ void TBatchForm::FormShow(const QStringList& parameters) {
         mainWasVisible_ = main_->isVisible();
         mainGeometry_ = main_->frameGeometry();
         main_->hide();
-        if (main_->QuantizerSettingsForm() && main_->QuantizerSettingsButton() && main_->QuantizerSettingsButton()->isChecked()) main_->QuantizerSettingsForm()->hide();
+        if (main_->QuantizerSettingsForm() && main_->PalettePanel()->QuantizerSettingsButton() && main_->PalettePanel()->QuantizerSettingsButton()->isChecked()) main_->QuantizerSettingsForm()->hide();
         main_->State().BatchQuantize = false;
     }
     FileList->clear();
@@ -548,7 +549,7 @@ void TBatchForm::FormClose() {
     if (!main_) return;
     main_->State().BatchQuantize = false;
     main_->ClearCancel();
-    if (main_->QuantizerSettingsForm() && main_->QuantizerSettingsButton() && main_->QuantizerSettingsButton()->isChecked()) main_->QuantizerSettingsForm()->show();
+    if (main_->QuantizerSettingsForm() && main_->PalettePanel()->QuantizerSettingsButton() && main_->PalettePanel()->QuantizerSettingsButton()->isChecked()) main_->QuantizerSettingsForm()->show();
     const std::string session = main_->SessionPath();
     if (!session.empty()) ::unlink((session + kBatchTempName).c_str());
     if (mainWasVisible_) {

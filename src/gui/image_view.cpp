@@ -93,7 +93,7 @@ void TImageView::mousePressEvent(QMouseEvent* e) {
         update();
     }
     const QPoint ip = ImagePoint(e->position().toPoint());
-    f.histogramBox_->DrawZoom(ip.x(), ip.y());
+    f.HistogramBox()->DrawZoom(ip.x(), ip.y());
 }
 
 void TImageView::mouseMoveEvent(QMouseEvent* e) {
@@ -109,7 +109,7 @@ void TImageView::mouseMoveEvent(QMouseEvent* e) {
     }
     const QPoint ip = ImagePoint(e->position().toPoint());
     lastMousePoint_ = ip;
-    f.histogramBox_->DrawZoom(ip.x(), ip.y());
+    f.HistogramBox()->DrawZoom(ip.x(), ip.y());
 }
 
 void TImageView::mouseReleaseEvent(QMouseEvent* e) {
@@ -138,18 +138,18 @@ void TImageView::enterEvent(QEnterEvent*) {
     TJXMainForm& f = *form_;
     if (!f.state_.HasImage()) return;
     f.maskCrop_->MouseEnter();
-    f.histogramBox_->SetMagnifying(true);
+    f.HistogramBox()->SetMagnifying(true);
     mouseOutside_ = false;
     if (lastMousePoint_.x() < f.state_.ImageWidth() && lastMousePoint_.y() < f.state_.ImageHeight())
-        f.histogramBox_->DrawZoom(lastMousePoint_.x(), lastMousePoint_.y());
+        f.HistogramBox()->DrawZoom(lastMousePoint_.x(), lastMousePoint_.y());
 }
 
 void TImageView::leaveEvent(QEvent*) {
     TJXMainForm& f = *form_;
     f.maskCrop_->MouseLeave();
-    f.histogramBox_->SetMagnifying(false);
+    f.HistogramBox()->SetMagnifying(false);
     mouseOutside_ = true;
-    f.histogramBox_->ShowHistogram();
+    f.HistogramBox()->ShowHistogram();
 }
 
 THistogramBox::THistogramBox(TJXMainForm* form, QGroupBox* frame) : QWidget(frame), form_(form), frame_(frame) {}

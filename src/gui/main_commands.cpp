@@ -7,6 +7,8 @@
 #include "gui/command_router.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
+#include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
 
 namespace jx {
@@ -43,13 +45,13 @@ const TCommandRegistrar registrar([](TCommandRouter& r) {
     r.Add({.Name = "Batch processing", .ToolButton = "BatchButton",
            .Run = [](TJXMainForm& f) { f.ShowBatchForm(); }});
     r.Add({.Name = "Save As", .ToolButton = "SaveAsButton", .Keys = {{Qt::Key_S, ctrl}},
-           .Run = [](TJXMainForm& f) { f.SaveAsClick(); }});
+           .Run = [](TJXMainForm& f) { f.SaveCommands().SaveAsClick(); }});
     r.Add({.Name = "Copy", .ToolButton = "CopyButton", .Keys = {{Qt::Key_C, ctrl}, {Qt::Key_Insert, ctrl}},
            .NeedsImage = true, .Run = [](TJXMainForm& f) { f.CopyClick(); }});
     r.Add({.Name = "Paste", .ToolButton = "PasteButton",
            .Keys = {{Qt::Key_V, ctrl}, {Qt::Key_Insert, Qt::KeyboardModifiers(Qt::ShiftModifier)}},
            .Run = [](TJXMainForm& f) { f.PasteClick(); }});
-    r.Add({.Name = "Load palette", .ToolButton = "LoadPaletteButton", .Run = [](TJXMainForm& f) { f.LoadPalClick(); }});
+    r.Add({.Name = "Load palette", .ToolButton = "LoadPaletteButton", .Run = [](TJXMainForm& f) { f.PalettePanel()->LoadPalClick(); }});
 });
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
+#include "gui/options_commands.h"
+#include "gui/palette_panel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,6 +38,7 @@
 #include "gui/alpha_menu.h"
 #include "gui/batch_form.h"
 #include "gui/color_dlg.h"
+#include "gui/file_dialogs.h"
 #include "gui/command_router.h"
 #include "gui/glyphs.h"
 #include "gui/grid_settings.h"
@@ -48,6 +51,7 @@
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
+#include "gui/save_commands.h"
 #include "gui/save_question.h"
 #include "gui/screen_capture.h"
 #include "gui/status_panels.h"
@@ -69,21 +73,8 @@
 namespace jx {
 namespace {
 
-const char* const kOpenFilter =
-    "All (*.webp;*.png;*.gif;*.jpg;*.jpeg;*.jpe;*.bmp;*.dib;*.ico;*.cur;*.psd;*.pdd;*.tga;*.vst;*.icb;*.vda;*.win)|"
-    "*.webp;*.jpg;*.jpeg;*.jpe;*.bmp;*.dib;*.ico;*.cur;*.png;*.gif;*psd;*pdd;*.tga;*.vst;*.icb;*.vda;*.win|"
-    "Google WebP (*.webp)|*.webp|Portable Network Graphic (*.png)|*.png|Graphics Interchange Format (*.gif)|*.gif|"
-    "JPEG Image File (*.jpg;*.jpeg;*.jpe)|*.jpg;*.jpeg;*.jpe|Bitmaps (*.bmp; *.dib)|*.bmp;*.dib|"
-    "Photoshop images (*.psd, *.pdd)|*.psd;*pdd|"
-    "Truevision images (*.tga; *.vst; *.icb; *.vda; *.win)|*.tga;*.vst;*.icb;*.vda;*.win|Icons (*.ico)|*.ico|"
-    "Cursors (*.cur)|*.cur";
 const char* const kPaletteFilter =
     "Palettes (*.pal;*.act)|*.pal;*.act|JASC Palette (*.pal)|*.pal|Adobe Color Table File (*.act)|*.act";
-
-// Its order gives the filter index SaveImage takes.
-const char* const kSaveFilter =
-    "Portable Network Graphic (*.png)|*.png|Graphics Interchange Format (*.gif)|*.gif|Bitmaps (*.bmp)|*.bmp|"
-    "Truevision images (*.tga)|*.tga|Google WebP (*.webp)|*.webp|JPEG Image File (*.jpg)|*.jpg";
 
 // The session's named images that the close removes beside the tools (the undo files go with the folder).
 const char* const kSessionFiles[] = {"WindowShot.bmp", "ScreenShot.bmp", "Opaque.bmp",     "Translucent.bmp",
@@ -133,7 +124,7 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     leftSide->addWidget(fileTabs);
     leftSide->addWidget(imageScroll_, 1);
     h->addLayout(leftSide, 1);
-    BuildPanel();
+    palettePanel_ = new TPalettePanel(*this);
     h->addWidget(palettePanel_);
     setCentralWidget(central);
     BuildStatusBar();
@@ -143,9 +134,10 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
     quantizerSettingsForm_ = new TQuantizerSettingsForm(this, state_);
     RegisterToolDialog(quantizerSettingsForm_);
     tools_ = std::make_unique<TToolDialogs>(*this);
+    fileDialogs_ = std::make_unique<TFileDialogs>(*this);
+    saveCommands_ = std::make_unique<TSaveCommands>(*this);
     capture_ = new TScreenCapture(*this);
-    optionsForm_ = new TOptionsForm(this, options_, capture_);
-    aboutForm_ = new TAboutForm(this);
+    optionsCommands_ = std::make_unique<TOptionsCommands>(*this, settingsFile_);
     colorDlg_ = new TColorDlgForm(this, state_);
     quantizerSettingsForm_->PickColor = [this](QColor initial) {
         return PickOpaqueColor(initial, [this](const TPixelRec& start) { return PickColor(start); });
@@ -154,13 +146,13 @@ TJXMainForm::TJXMainForm(SessionFolder* session, std::string settingsFile, QWidg
                         [this](const TPixelRec& start) { return PickColor(start); });
     alphaCommands_ = new TAlphaCommands(*this, *fileTabs);
     QList<QAction*> buttons = mainToolBar_->actions();
-    buttons << loadPaletteButton_ << palettePanel_->findChild<QAction*>("SortPaletteButton") << palettePanel_->findChild<QAction*>("SavePaletteButton");
+    buttons << palettePanel_->LoadPaletteButton() << palettePanel_->findChild<QAction*>("SortPaletteButton") << palettePanel_->findChild<QAction*>("SavePaletteButton");
     router_->ConnectToolButtons(buttons);
-    SetGlyph(quantizerSettingsButton_, gQuantizerSettings);
+    SetGlyph(palettePanel_->QuantizerSettingsButton(), gQuantizerSettings);
     SetGlyph(palettePanel_->findChild<QAction*>("SortPaletteButton"), gSortPalette);
-    SetGlyph(loadPaletteButton_, gLoadPalette);
+    SetGlyph(palettePanel_->LoadPaletteButton(), gLoadPalette);
     SetGlyph(palettePanel_->findChild<QAction*>("SavePaletteButton"), gSavePalette);
-    SetGlyph(applyButton_, gApply, true);
+    SetGlyph(palettePanel_->ApplyButton(), gApply, true);
     paletteCommands_ = new TPaletteCommands(*this, *palettePanel_->findChild<QLabel*>("PaletteGrid"),
                                             *palettePanel_->findChild<QLabel*>("SelectedColor"));
     undoStore_->ButtonsChanged = [this](bool undo, bool redo) {
@@ -282,7 +274,7 @@ void TJXMainForm::closeEvent(QCloseEvent* e) {
         // A save is asked about first: stopping it drops the file being written.
         e->ignore();
         if (askingToStopSave_ || closePending_) return;
-        if (toolRunning_) {
+        if (ToolRunning()) {
             askingToStopSave_ = true;
             const bool stop = AskStopSave ? AskStopSave()
                                           : QMessageBox::question(this, windowTitle(), kStopSaveQuestion,
@@ -350,6 +342,10 @@ void TJXMainForm::UnlockMainWindow() {
     UpdateLockedControls();
 }
 
+bool TJXMainForm::ToolRunning() const { return saveCommands_->ToolRunning(); }
+
+THistogramBox* TJXMainForm::HistogramBox() const { return palettePanel_->HistogramBox(); }
+
 void TJXMainForm::UpdateLockedControls() {
     const bool enabled = lockCount_ == 0;
     mainToolBar_->setEnabled(enabled);
@@ -368,124 +364,11 @@ void TJXMainForm::ShowBatchForm(const QStringList& names) {
 
 void TJXMainForm::OpenClick() {
     if (Locked()) return;
-    TMyOpenPictureDialog* d = OpenPictureDialog();
+    TMyOpenPictureDialog* d = fileDialogs_->OpenPictureDialog();
     if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
     if (d->exec() != QDialog::Accepted || d->FileName().isEmpty()) return;
     ClearFileTabs();
     OpenImage(d->FileName());
-}
-
-void TJXMainForm::SaveAsClick() {
-    if (Locked() || toolRunning_ || !state_.HasImage()) return;
-    if (iconForm_ && iconForm_->isVisible()) {
-        // The selected frame takes the working image, without a dialog.
-        iconForm_->SaveSelectedFrame(MakeSaveRequest(QString(), sfPng));
-        return;
-    }
-    TMySavePictureDialog* d = SavePictureDialog();
-    if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
-    const auto index = [d] { return d->FilterIndex() > 0 ? d->FilterIndex() : 1; };
-    // The question is about the name the format gives the file, not the name typed.
-    const auto written = [&] {
-        return d->FileName().isEmpty() ? QString()
-                                       : QString::fromStdString(ForcedSaveName(d->FileName().toStdString(), index()));
-    };
-    if (!ExecSaveDialog(*d, written) || d->FileName().isEmpty()) return;
-    SaveAs(d->FileName(), index());
-}
-
-TMyOpenPictureDialog* TJXMainForm::OpenPictureDialog() {
-    if (!openPictureDialog_) {
-        openPictureDialog_ = new TMyOpenPictureDialog(this, kOpenFilter);
-        openPictureDialog_->setWindowTitle("Open");
-        openPictureDialog_->setFileMode(QFileDialog::ExistingFile);
-    }
-    return openPictureDialog_;
-}
-
-TMySavePictureDialog* TJXMainForm::SavePictureDialog() {
-    if (!savePictureDialog_) {
-        savePictureDialog_ = new TMySavePictureDialog(this, kSaveFilter);
-        savePictureDialog_->setWindowTitle("Save As");
-    }
-    return savePictureDialog_;
-}
-
-TIconForm* TJXMainForm::IconForm() {
-    if (!iconForm_) {
-        iconForm_ = new TIconForm(this);
-        RegisterToolDialog(iconForm_);
-    }
-    return iconForm_;
-}
-
-TLossyForm* TJXMainForm::LossyForm() {
-    if (!lossyForm_) {
-        lossyForm_ = new TLossyForm(this);
-        RegisterToolDialog(lossyForm_);
-    }
-    return lossyForm_;
-}
-
-TSaveRequest TJXMainForm::MakeSaveRequest(const QString& fileName, int filterIndex) {
-    TSaveRequest request;
-    request.fileName = fileName.toStdString();
-    request.filterIndex = filterIndex;
-    request.webpLossy = SaveWebpLossy;
-    request.png.sessionFolder = SessionPath();
-    request.png.options.level = options_.optimization;
-    request.png.options.forcedRgb = options_.forcedRgb;
-    request.png.options.iter = options_.iter;
-    request.png.options.ownScript = options_.own;
-    request.png.options.showConsole = options_.showConsole;
-    request.png.cancel = &cancel_;
-    request.png.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
-    request.png.progress = [this](size_t done, size_t total) {
-        if (done < total) statusPanels_->ShowStepProgress(static_cast<int64_t>(done), static_cast<int64_t>(total));
-    };
-    request.pump = request.png.pump;
-    return request;
-}
-
-bool TJXMainForm::SaveAs(const QString& fileName, int filterIndex) {
-    if (Locked() || toolRunning_ || !state_.HasImage()) return false;
-    if (!session_ || session_->Removed()) {
-        ShowMessage("There is no session folder to save through.");
-        return false;
-    }
-    const TSaveRequest request = MakeSaveRequest(fileName, filterIndex);
-
-    // The commands stay closed while the tools run: the pumped events must not change the image
-    // being written. Esc and a close still arrive and cancel.
-    toolRunning_ = true;
-    // What runs now, not the outcome of the last save.
-    SetStatus(4, "Writing " + QFileInfo(fileName).fileName() + "...");
-    LockMainWindow();
-    BusyBegin();
-    statusPanels_->ShowProgress(0, 0);
-    statusPanels_->SaveProgressTimer()->start();
-    TSaveResult result;
-    const bool ok = Guard([&] { result = jx::SaveImage(state_, request); });
-    toolRunning_ = false;
-    statusPanels_->ProgressDone();
-    UnlockMainWindow();
-    BusyEnd();
-    if (!ok) {
-        SetStatus(4, "Error...");
-        return false;
-    }
-    if (result.qualityDialog) {
-        // Nothing is written yet: the quality dialog encodes, shows and saves.
-        SetStatus(4, QString());
-        LossyForm()->ShowFor(result.qualityDialogWebp ? 1 : 0, QString::fromStdString(result.path));
-        return true;
-    }
-    for (const std::string& w : result.png.warnings) InfoLine(w);
-    if (!result.png.consoleOutput.empty()) InfoLine(result.png.consoleOutput);
-    if (!result.infoLine.empty()) InfoLine(result.infoLine);
-    SetStatus(4, QString::fromStdString(result.status));
-    if (!result.png.message.empty()) ShowMessage(QString::fromStdString(result.png.message));
-    return filterIndex != sfPng || result.png.outcome == PngChainResult::Outcome::Written;
 }
 
 void TJXMainForm::OpenImage(const QString& fileName) {
@@ -544,7 +427,7 @@ void TJXMainForm::ShowIconDialog(const std::string& fileName) {
         ShowMessage("There is no session folder for the icon's frames.");
         return;
     }
-    IconForm()->ShowFor(QString::fromStdString(fileName));
+    fileDialogs_->IconForm()->ShowFor(QString::fromStdString(fileName));
 }
 
 void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) {
@@ -592,7 +475,7 @@ bool TJXMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (!w || w->window() != this) return QMainWindow::eventFilter(watched, event);
     if (type == QEvent::KeyPress && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
         router_->KeyPressed(static_cast<QKeyEvent*>(event)->key(), static_cast<QKeyEvent*>(event)->modifiers());
-    if (toolRunning_) {
+    if (ToolRunning()) {
         // While a save's tools run only Esc gets through: it stops them.
         auto* k = static_cast<QKeyEvent*>(event);
         if (type == QEvent::KeyRelease && k->key() == Qt::Key_Escape) cancel_.Request();
@@ -645,7 +528,7 @@ void TJXMainForm::DropFiles(const QStringList& names) {
         ClearFileTabs();
         OpenImage(lastImage);
     }
-    if (!lastPalette.isEmpty()) LoadPalette(lastPalette);
+    if (!lastPalette.isEmpty()) palettePanel_->LoadPalette(lastPalette);
 }
 
 void TJXMainForm::SelectColorKey(uint32_t key) { paletteCommands_->SelectColorKey(key); }
@@ -673,14 +556,14 @@ void TJXMainForm::ShowColorCount(const std::string& text) {
     if (quantizerSettingsForm_)
         quantizerSettingsForm_->SetColorCountText(t);
     else
-        colors_->ShowCount(t);
+        palettePanel_->Colors()->ShowCount(t);
 }
 
 void TJXMainForm::Refresh(TRefreshTarget target) {
     switch (target) {
         case TRefreshTarget::Histogram:
-            histogramBox_->ForgetDrawing();
-            histogramBox_->ShowHistogram();
+            HistogramBox()->ForgetDrawing();
+            HistogramBox()->ShowHistogram();
             break;
         case TRefreshTarget::ErrorMetrics:
             quantizerSettingsForm_->ShowErrorMetrics();

@@ -16,46 +16,40 @@
 #include "imaging/preview.h"
 #include "fileio/open_image.h"
 #include "fileio/save_image.h"
-#include "gui/color_count_box.h"
 #include "platform/cancel_flag.h"
 #include "platform/settings.h"
 
-class QAction;
 class QPainter;
 class QMouseEvent;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QScrollArea;
-class QSlider;
 class QTabBar;
 class QToolBar;
 class QTimer;
 class QToolButton;
-class QPushButton;
 class QWidget;
 
 namespace jx {
 
 class SessionFolder;
-class TAboutForm;
 class TAlphaCommands;
 class TColorDlgForm;
+class TFileDialogs;
+class TSaveCommands;
 class TGridSettingsForm;
 class TCommandRouter;
 class TBatchForm;
-class TOptionsForm;
+class TOptionsCommands;
 class TScreenCapture;
 class TQuantizerSettingsForm;
 class TImageView;
 class TPaletteCommands;
+class TPalettePanel;
 class TMaskCropView;
 class THistogramBox;
 class TPointerform;
-class TMyOpenPictureDialog;
-class TMySavePictureDialog;
-class TIconForm;
-class TLossyForm;
 class TToolDialogs;
 class TStatusPanels;
 
@@ -68,7 +62,7 @@ QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& 
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
 // a reference. Its rooms live in files of their own: main_form.cpp (layout, tool bar, engine
 // reports), main_view.cpp (rendering the view, keys), image_view.h (zoom, pan, mouse, held-button
-// views, histogram and magnifier), status_panels.h (status texts and progress), palette_panel.cpp
+// views, histogram and magnifier), status_panels.h (status texts and progress), palette_panel.h
 // (the right-hand panel), command_router.h (every route to a command, behind the lock) and one
 // *_commands.cpp file per group of commands.
 class TJXMainForm : public QMainWindow, public EditObserver {
@@ -98,7 +92,8 @@ public:
     std::string SessionPath() const;
     JxOptions& Options() { return options_; }
     SessionFolder* Session() const { return session_; }
-    TOptionsForm* OptionsForm() const { return optionsForm_; }
+    // The Options and About buttons and their dialogs.
+    TOptionsCommands& OptionsCommands() { return *optionsCommands_; }
     TScreenCapture* Capture() const { return capture_; }
 
     // First-show steps (settings, the tools placed in the session folder, defaults, the image
@@ -123,42 +118,16 @@ public:
 
     QRect MainWindowRect() const { return mainWindowRect_; }
 
-    // Handlers of the tool bar, the panel and their keys.
+    // Handlers of the tool bar and their keys.
     void OpenClick();
-    void SaveAsClick();  // also Ctrl+S
-    // Writes the working image to fileName by the save dialog's filter index (1 PNG through the
-    // optimisation chain, 2 GIF, 3 BMP, 4 TGA, 5 WebP, 6 JPEG); the extension follows the filter.
-    // Status, info box and message box report the outcome; true when written.
-    bool SaveAs(const QString& fileName, int filterIndex = 1);
-    // The save's request for fileName: the session folder, the PNG options, Esc and the event pump.
-    TSaveRequest MakeSaveRequest(const QString& fileName, int filterIndex);
-    // "Lossy" of the save dialog: WebP goes through the quality dialog.
-    bool SaveWebpLossy = false;
+    // "Save as" (also Ctrl+S) and the save it runs.
+    TSaveCommands& SaveCommands() { return *saveCommands_; }
     // The picture dialogs, the icon frame dialog and the lossy quality dialog, made on first use.
-    TMyOpenPictureDialog* OpenPictureDialog();
-    TMySavePictureDialog* SavePictureDialog();
-    TIconForm* IconForm();
-    TLossyForm* LossyForm();
-    void ApplyClick();  // the panel's OK
+    TFileDialogs& FileDialogs() { return *fileDialogs_; }
     void UndoClick();   // also Ctrl+Z
     void RedoClick();   // also Ctrl+Y
     void PasteClick();  // also Ctrl+V, Shift+Insert
-    // Load palette (LoadPaletteButton): the dialog, then LoadPalette; false when cancelled or refused.
-    bool LoadPalClick();
-    bool LoadPalette(const QString& fileName);
-    void QuantizerSettingsClick(bool down);
-    // The toggle of the quantizer settings and the colour-count box, in screen coordinates:
-    // the settings dialog never opens over them.
-    QRect SettingsToggleArea() const;
     void CopyClick();
-    void OptionsClick();  // shown modally, the settings file written when it returns
-    void AboutClick();
-    void ColorsChange(const QString& text);
-    void ColorsSelect();
-    void PriorityChange(int position);
-
-    // Re-runs the remap pass only (dithering changes).
-    void Remap();
 
     // Draws the view bitmap (also asked for by the engine).
     void RenderImageView();
@@ -170,7 +139,7 @@ public:
     bool CancelRequested() const { return cancel_.IsRequested(); }
     void ClearCancel() { cancel_.Clear(); }
     // True while a save runs its child tools (the window pumps events meanwhile).
-    bool ToolRunning() const { return toolRunning_; }
+    bool ToolRunning() const;
     // Closing while a save runs asks kStopSaveQuestion first; true stops the save and closes. A
     // hook set by tests stands in for the message box.
     static constexpr const char* kStopSaveQuestion = "The image is still being saved. Stop saving and close?";
@@ -181,13 +150,12 @@ public:
 
     // Accessors for the views and controls (tests and dialogs).
     QToolBar* MainToolBar() const { return mainToolBar_; }
-    QWidget* PalettePanel() const { return palettePanel_; }
-    TColorCountBox* Colors() const { return colors_; }
+    // The right-hand panel, its controls and their handlers.
+    TPalettePanel* PalettePanel() const { return palettePanel_; }
     QScrollArea* ImageScroll() const { return imageScroll_; }
     TImageView* ImageView() const { return imageView_; }
-    QAction* QuantizerSettingsButton() const { return quantizerSettingsButton_; }
     const QImage& ViewImage() const { return view_; }
-    THistogramBox* HistogramBox() const { return histogramBox_; }
+    THistogramBox* HistogramBox() const;
 
     // Tool dialogs that follow the main window when it moves.
     void RegisterToolDialog(TPointerform* dialog);
@@ -245,9 +213,9 @@ private:
     friend class TPaletteCommands;  // the palette room draws into the grid, colour box and view
     friend class TMaskCropView;
     friend class THistogramBox;
+    friend class TSaveCommands;  // the save dialog opens where the last image came from
     friend class TImageView;  // the image view's mouse reaches the engine, the modes and the panel
     void BuildToolBar();
-    void BuildPanel();
     void BuildStatusBar();
     void UpdateLockedControls();
     bool KeyUp(QKeyEvent* e);
@@ -270,24 +238,15 @@ private:
     TQuantizerSettingsForm* quantizerSettingsForm_ = nullptr;
     std::unique_ptr<TToolDialogs> tools_;
     TScreenCapture* capture_ = nullptr;
-    TOptionsForm* optionsForm_ = nullptr;
-    TAboutForm* aboutForm_ = nullptr;
+    std::unique_ptr<TOptionsCommands> optionsCommands_;
     std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
-    TMyOpenPictureDialog* openPictureDialog_ = nullptr;
-    TMySavePictureDialog* savePictureDialog_ = nullptr;
-    TIconForm* iconForm_ = nullptr;
-    TLossyForm* lossyForm_ = nullptr;
+    std::unique_ptr<TFileDialogs> fileDialogs_;
+    std::unique_ptr<TSaveCommands> saveCommands_;
 
     QToolBar* mainToolBar_ = nullptr;
     QScrollArea* imageScroll_ = nullptr;
     TImageView* imageView_ = nullptr;
-    QWidget* palettePanel_ = nullptr;
-    THistogramBox* histogramBox_ = nullptr;
-    QPushButton* applyButton_ = nullptr;
-    QSlider* priorityBar_ = nullptr;
-    TColorCountBox* colors_ = nullptr;
-    QAction* quantizerSettingsButton_ = nullptr;
-    QAction* loadPaletteButton_ = nullptr;
+    TPalettePanel* palettePanel_ = nullptr;  // a child widget
     TStatusPanels* statusPanels_ = nullptr;
 
     QImage view_;       // what ImageView shows, at 1:1
@@ -296,7 +255,6 @@ private:
     int lockCount_ = 0;
     int busyDepth_ = 0;
     CancelFlag cancel_;
-    bool toolRunning_ = false;
     std::vector<std::filesystem::path> installedTools_;
     bool closePending_ = false;  // a close asked for while busy, done when the work ends
     bool askingToStopSave_ = false;

@@ -330,7 +330,7 @@ bool TMaskCropView::MouseDown(QMouseEvent* e) {
     EngineState& s = form_.state_;
     if (maskMode_) {
         DrawMaskOverlay(stroke_.Begin(s, p.x(), p.y(), brushImage_, Strength(), Eraser()));
-        form_.histogramBox_->DrawZoom(p.x(), p.y());
+        form_.HistogramBox()->DrawZoom(p.x(), p.y());
         return true;
     }
     if (selection_.Press(p.x(), p.y(), s.ImageWidth(), s.ImageHeight()) && selection_.RubberBand()) form_.imageView_->update();

@@ -17,6 +17,7 @@
 #include "gui/glyphs.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/image_menu.h"
 #include "gui/preview.h"
 #include "gui/save_question.h"
@@ -359,7 +360,7 @@ void TPaletteCommands::ImageReleased(Qt::MouseButton button, QPoint ip) {
         if (added && preview)
             if (QAction* recalc = form_.mainToolBar_->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(true);
         FrameSelectedColor();
-        if (added) form_.histogramBox_->DrawZoom(ip.x(), ip.y());
+        if (added) form_.HistogramBox()->DrawZoom(ip.x(), ip.y());
     } else {
         FrameSelectedColor();
     }

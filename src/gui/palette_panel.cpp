@@ -19,6 +19,7 @@
 #include "gui/image_view.h"
 #include "gui/main_form.h"
 #include "gui/mask_crop_view.h"
+#include "gui/palette_panel.h"
 #include "gui/pointer_form.h"
 #include "gui/preview.h"
 #include "gui/quantizer_settings.h"
@@ -26,16 +27,15 @@
 
 namespace jx {
 
-void TJXMainForm::BuildPanel() {
-    palettePanel_ = new QWidget;
-    palettePanel_->setObjectName("PalettePanel");
-    palettePanel_->setFixedWidth(280);
-    auto* v = new QVBoxLayout(palettePanel_);
+TPalettePanel::TPalettePanel(TJXMainForm& form) : form_(form) {
+    setObjectName("PalettePanel");
+    setFixedWidth(280);
+    auto* v = new QVBoxLayout(this);
     v->setContentsMargins(2, 2, 2, 2);
     auto* levelsBox = new QGroupBox("Levels");
     auto* gl = new QVBoxLayout(levelsBox);
     gl->setContentsMargins(2, 2, 2, 2);
-    histogramBox_ = new THistogramBox(this, levelsBox);
+    histogramBox_ = new THistogramBox(&form_, levelsBox);
     histogramBox_->setFixedSize(264, 130);
     gl->addWidget(histogramBox_);
     v->addWidget(levelsBox);
@@ -90,49 +90,49 @@ void TJXMainForm::BuildPanel() {
     v->addWidget(selectedColorLabel);
 
     connect(applyButton_, &QPushButton::clicked, this, [this] { ApplyClick(); });
-    connect(priorityBar_, &QSlider::valueChanged, this, &TJXMainForm::PriorityChange);
-    connect(colors_, &QComboBox::editTextChanged, this, &TJXMainForm::ColorsChange);
-    connect(colors_, &TColorCountBox::CountEntered, this, &TJXMainForm::ColorsSelect);
-    connect(quantizerSettingsButton_, &QAction::triggered, this, &TJXMainForm::QuantizerSettingsClick);
+    connect(priorityBar_, &QSlider::valueChanged, this, &TPalettePanel::PriorityChange);
+    connect(colors_, &QComboBox::editTextChanged, this, &TPalettePanel::ColorsChange);
+    connect(colors_, &TColorCountBox::CountEntered, this, &TPalettePanel::ColorsSelect);
+    connect(quantizerSettingsButton_, &QAction::triggered, this, &TPalettePanel::QuantizerSettingsClick);
 }
 
-void TJXMainForm::ApplyClick() {
-    if (Locked() || !state_.HasImage()) return;
+void TPalettePanel::ApplyClick() {
+    if (form_.Locked() || !form_.State().HasImage()) return;
     int32_t n = 0;
-    if (!quantizerSettingsForm_->AcceptColorCount(&n)) return;
-    if (maskCrop_->MaskMode()) maskCrop_->Escape();  // Apply leaves mask editing
-    imageScroll_->setFocus();
-    const TQuantizerSettings settings = Settings();
-    const bool done = Guard([&] { ApplyQuantize(state_, settings, *this, *undoStore_); });
-    if (!done && settings.PaletteType == TPaletteType::Custom && !state_.LoadCustomPalette)
-        quantizerSettingsForm_->PalTypeFallBack();
+    if (!form_.QuantizerSettingsForm()->AcceptColorCount(&n)) return;
+    if (form_.MaskCrop().MaskMode()) form_.MaskCrop().Escape();  // Apply leaves mask editing
+    form_.ImageScroll()->setFocus();
+    const TQuantizerSettings settings = form_.Settings();
+    const bool done = form_.Guard([&] { ApplyQuantize(form_.State(), settings, form_, form_.UndoStore()); });
+    if (!done && settings.PaletteType == TPaletteType::Custom && !form_.State().LoadCustomPalette)
+        form_.QuantizerSettingsForm()->PalTypeFallBack();
 }
 
 namespace {
 const char* const kPaletteOpenFilter = "Palettes (*.pal *.act);;JASC Palette (*.pal);;Adobe Color Table File (*.act)";
 }  // namespace
 
-bool TJXMainForm::LoadPalClick() {
-    if (Locked() || !(state_.BatchQuantize || state_.HasImage())) return false;
-    const QString file = QFileDialog::getOpenFileName(this, "Load palette", QString(), kPaletteOpenFilter);
+bool TPalettePanel::LoadPalClick() {
+    if (form_.Locked() || !(form_.State().BatchQuantize || form_.State().HasImage())) return false;
+    const QString file = QFileDialog::getOpenFileName(&form_, "Load palette", QString(), kPaletteOpenFilter);
     if (file.isEmpty()) {
-        quantizerSettingsForm_->SetPalType(static_cast<int>(TPaletteType::Adaptive));
+        form_.QuantizerSettingsForm()->SetPalType(static_cast<int>(TPaletteType::Adaptive));
         return false;
     }
     return LoadPalette(file);
 }
 
-bool TJXMainForm::LoadPalette(const QString& fileName) {
-    if (Locked()) return false;
-    return Guard([&] {
-        LoadPaletteCommand(state_, fileName.toStdString(), Settings(), *this, *undoStore_);
-        quantizerSettingsForm_->SetPalType(static_cast<int>(TPaletteType::Custom));
+bool TPalettePanel::LoadPalette(const QString& fileName) {
+    if (form_.Locked()) return false;
+    return form_.Guard([&] {
+        LoadPaletteCommand(form_.State(), fileName.toStdString(), form_.Settings(), form_, form_.UndoStore());
+        form_.QuantizerSettingsForm()->SetPalType(static_cast<int>(TPaletteType::Custom));
     });
 }
 
-void TJXMainForm::Remap() {
-    if (!state_.HasImage()) return;
-    Guard([&] { ConvertImage(state_, Settings(), *this); });
+void TPalettePanel::Remap() {
+    if (!form_.State().HasImage()) return;
+    form_.Guard([&] { ConvertImage(form_.State(), form_.Settings(), form_); });
 }
 
 QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& keepClear, const QRect& available) {
@@ -154,53 +154,53 @@ QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& 
     return onScreen(QPoint(main.right() + 1 + kGap, top));
 }
 
-QRect TJXMainForm::SettingsToggleArea() const {
+QRect TPalettePanel::SettingsToggleArea() const {
     QRect area;
     auto add = [&area](const QWidget* w) {
         if (w && w->isVisible()) area |= QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
     };
     add(colors_->parentWidget());  // Apply, the priority bar and the colour-count box
-    add(palettePanel_->findChild<QToolBar*>());  // the toggle and the palette buttons
+    add(findChild<QToolBar*>());  // the toggle and the palette buttons
     return area;
 }
 
-void TJXMainForm::QuantizerSettingsClick(bool down) {
-    if (Locked()) return;
+void TPalettePanel::QuantizerSettingsClick(bool down) {
+    if (form_.Locked()) return;
     if (down) {
-        if (!quantizerSettingsForm_->isVisible()) {
-            quantizerSettingsForm_->adjustSize();
-            const QMargins frame = TPointerform::FrameMargins(quantizerSettingsForm_, this);
-            const QRect available = screen() ? screen()->availableGeometry() : frameGeometry();
-            const QPoint at = SettingsDialogPlace(frameGeometry(), quantizerSettingsForm_->size().grownBy(frame),
+        if (!form_.QuantizerSettingsForm()->isVisible()) {
+            form_.QuantizerSettingsForm()->adjustSize();
+            const QMargins frame = TPointerform::FrameMargins(form_.QuantizerSettingsForm(), &form_);
+            const QRect available = form_.screen() ? form_.screen()->availableGeometry() : form_.frameGeometry();
+            const QPoint at = SettingsDialogPlace(form_.frameGeometry(), form_.QuantizerSettingsForm()->size().grownBy(frame),
                                                   SettingsToggleArea(), available);
             // The client area is placed: the frame is the window manager's to draw around it.
-            quantizerSettingsForm_->setGeometry(
-                QRect(at + QPoint(frame.left(), frame.top()), quantizerSettingsForm_->size()));
+            form_.QuantizerSettingsForm()->setGeometry(
+                QRect(at + QPoint(frame.left(), frame.top()), form_.QuantizerSettingsForm()->size()));
         }
-        quantizerSettingsForm_->show();
-        quantizerSettingsForm_->raise();
+        form_.QuantizerSettingsForm()->show();
+        form_.QuantizerSettingsForm()->raise();
     } else {
-        quantizerSettingsForm_->close();
+        form_.QuantizerSettingsForm()->close();
     }
 }
 
-void TJXMainForm::ColorsChange(const QString& text) {
+void TPalettePanel::ColorsChange(const QString& text) {
     if (text.isEmpty()) {
         colors_->setEditText("16");
         return;
     }
-    if (quantizerSettingsForm_ && quantizerSettingsForm_->Colors->currentText() != text)
-        quantizerSettingsForm_->Colors->ShowCount(text);
+    if (form_.QuantizerSettingsForm() && form_.QuantizerSettingsForm()->Colors->currentText() != text)
+        form_.QuantizerSettingsForm()->Colors->ShowCount(text);
 }
 
-void TJXMainForm::ColorsSelect() {
-    if (Locked()) return;
-    quantizerSettingsForm_->Colors->setEditText(colors_->currentText());
-    quantizerSettingsForm_->ColorsSelect();
+void TPalettePanel::ColorsSelect() {
+    if (form_.Locked()) return;
+    form_.QuantizerSettingsForm()->Colors->setEditText(colors_->currentText());
+    form_.QuantizerSettingsForm()->ColorsSelect();
 }
 
-void TJXMainForm::PriorityChange(int position) {
-    if (quantizerSettingsForm_ && quantizerSettingsForm_->PriorityBar->value() != position) quantizerSettingsForm_->PriorityBar->setValue(position);
+void TPalettePanel::PriorityChange(int position) {
+    if (form_.QuantizerSettingsForm() && form_.QuantizerSettingsForm()->PriorityBar->value() != position) form_.QuantizerSettingsForm()->PriorityBar->setValue(position);
     if (priorityBar_->value() != position) priorityBar_->setValue(position);
 }
 

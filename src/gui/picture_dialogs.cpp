@@ -29,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 
 namespace jx {
 namespace {
@@ -263,7 +264,7 @@ void TMySavePictureDialog::done(int result) {
     JxOptions& o = owner_->Options();
     if (OptimizationIndex() >= 0) o.optimization = OptimizationIndex();
     o.forcedRgb = forcedRgb_->isChecked();
-    owner_->SaveWebpLossy = webpLossy_->isChecked();
+    owner_->SaveCommands().SaveWebpLossy = webpLossy_->isChecked();
     forcedRgb_->setVisible(false);
     radioGroup_->setVisible(false);
     webpLossy_->setVisible(false);

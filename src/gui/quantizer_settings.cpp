@@ -26,6 +26,7 @@
 #include "gui/color_dlg.h"
 #include "gui/alpha_menu.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/preview.h"
 
 namespace jx {
@@ -311,12 +312,12 @@ void TQuantizerSettingsForm::SetColorCountText(const QString& text) {
     lastGoodColors_ = text;
     syncing_ = true;
     Colors->ShowCount(text);
-    if (MainForm()) MainForm()->Colors()->ShowCount(text);
+    if (MainForm()) MainForm()->PalettePanel()->Colors()->ShowCount(text);
     syncing_ = false;
 }
 
 void TQuantizerSettingsForm::ApplyClick() {
-    if (!state_.BatchQuantize && MainForm()) MainForm()->ApplyClick();
+    if (!state_.BatchQuantize && MainForm()) MainForm()->PalettePanel()->ApplyClick();
 }
 
 void TQuantizerSettingsForm::ColorsSelect() {
@@ -325,8 +326,8 @@ void TQuantizerSettingsForm::ColorsSelect() {
     state_.PaletteSize = n;
     SetColorCountText(n < 0 ? QString("TrueColor") : QString::number(n));
     if (MainForm()) {
-        MainForm()->ApplyClick();
-        if (MainForm()->isVisible()) MainForm()->Colors()->setFocus();
+        MainForm()->PalettePanel()->ApplyClick();
+        if (MainForm()->isVisible()) MainForm()->PalettePanel()->Colors()->setFocus();
     }
 }
 
@@ -338,7 +339,7 @@ void TQuantizerSettingsForm::ColorsChange(const QString& text) {
     }
     if (MainForm()) {
         syncing_ = true;
-        MainForm()->Colors()->ShowCount(text);
+        MainForm()->PalettePanel()->Colors()->ShowCount(text);
         syncing_ = false;
     }
 }
@@ -347,7 +348,7 @@ void TQuantizerSettingsForm::PalTypeSelect(int index) {
     if (index == static_cast<int>(TPaletteType::Custom)) {
         // The palette loader asks for the file; it loads and remaps, so no second pass is needed.
         // Without a file "Custom" would fail on every Apply: the previous type comes back.
-        if (!MainForm() || !MainForm()->LoadPalClick()) PalTypeFallBack();
+        if (!MainForm() || !MainForm()->PalettePanel()->LoadPalClick()) PalTypeFallBack();
         return;
     }
     lastPalType_ = index;
@@ -425,7 +426,7 @@ void TQuantizerSettingsForm::PriorityBarChange(int n) {
         PriorityGroup->setTitle(QString("Priority - colors (%1)").arg(n));
     else
         PriorityGroup->setTitle(QString("Priority - gradients (%1)").arg(n));
-    if (MainForm()) MainForm()->PriorityChange(n);
+    if (MainForm()) MainForm()->PalettePanel()->PriorityChange(n);
 }
 
 void TQuantizerSettingsForm::ThresholdBarChange(int n) {
@@ -434,7 +435,7 @@ void TQuantizerSettingsForm::ThresholdBarChange(int n) {
 
 void TQuantizerSettingsForm::DitheringChange() {
     PatternSize->setEnabled(DitherButtons->checkedId() > 6);
-    if (state_.HasImage() && !state_.BatchQuantize && MainForm()) MainForm()->Remap();
+    if (state_.HasImage() && !state_.BatchQuantize && MainForm()) MainForm()->PalettePanel()->Remap();
 }
 
 void TQuantizerSettingsForm::DitherBarChange(int n) {
@@ -446,7 +447,7 @@ void TQuantizerSettingsForm::DitherBarChange(int n) {
 }
 
 void TQuantizerSettingsForm::DitherBarMouseUp() {
-    if (state_.HasImage() && !state_.BatchQuantize && MainForm()) MainForm()->Remap();
+    if (state_.HasImage() && !state_.BatchQuantize && MainForm()) MainForm()->PalettePanel()->Remap();
 }
 
 void TQuantizerSettingsForm::ErrorMetricChange(int) { ShowErrorMetrics(); }
@@ -484,7 +485,7 @@ void TQuantizerSettingsForm::ResetClick() {
 }
 
 void TQuantizerSettingsForm::FormClose() {
-    if (MainForm() && MainForm()->QuantizerSettingsButton()) MainForm()->QuantizerSettingsButton()->setChecked(false);
+    if (MainForm() && MainForm()->PalettePanel()->QuantizerSettingsButton()) MainForm()->PalettePanel()->QuantizerSettingsButton()->setChecked(false);
 }
 
 void TQuantizerSettingsForm::showEvent(QShowEvent* e) {

@@ -13,6 +13,7 @@
 
 #include "gui/alpha_menu.h"
 #include "gui/grid_settings.h"
+#include "gui/file_dialogs.h"
 #include "gui/main_form.h"
 #include "gui/palette_commands.h"
 #include "gui/picture_dialogs.h"
@@ -170,7 +171,7 @@ TEST_F(AlphaMenuTest, TheBackgroundDialogListsWhatTheRegistryLoads) {
         EXPECT_EQ(filters.mid(1).filter(QString("(%1 ").arg(pattern)).size(), 1) << pattern;  // a filter of its own
     }
     // "Open" keeps its own list: the image opener goes by it.
-    EXPECT_FALSE(form_->OpenPictureDialog()->nameFilters().join(' ').contains("*.ppm"));
+    EXPECT_FALSE(form_->FileDialogs().OpenPictureDialog()->nameFilters().join(' ').contains("*.ppm"));
 }
 
 TEST_F(AlphaMenuTest, EveryColourPickGoesToTheWindowsPicker) {

@@ -15,6 +15,7 @@
 
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
 #include "window_fixture.h"
 
@@ -70,14 +71,14 @@ TEST_F(CountBoxTest, OneEnterOrOnePickIsOneUndoState) {
     form_->OpenImage(SuiteFile("basn2c08.png"));  // more than 256 colours: true colour
     ASSERT_EQ(form_->State().PaletteSize, -1);
     Activate(form_.get());
-    QComboBox* main = form_->Colors();
+    QComboBox* main = form_->PalettePanel()->Colors();
     ExpectOneMoreState([&] { Type(main, "16"); }, "Enter in the main window's box");
     EXPECT_EQ(form_->State().PaletteSize, 16);
     ExpectOneMoreState([&] { Pick(main, "64"); }, "a pick from the main window's list");
     EXPECT_EQ(form_->State().PaletteSize, 64);
 
     jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
-    form_->QuantizerSettingsButton()->trigger();
+    form_->PalettePanel()->QuantizerSettingsButton()->trigger();
     Activate(settingsForm);
     ExpectOneMoreState([&] { Type(settingsForm->Colors, "32"); }, "Enter in the dialog's box");
     EXPECT_EQ(form_->State().PaletteSize, 32);
@@ -98,7 +99,7 @@ TEST_F(CountBoxTest, OneEnterOrOnePickIsOneUndoState) {
 TEST_F(CountBoxTest, ATypedCountIsTakenAsTyped) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     Activate(form_.get());
-    QComboBox* main = form_->Colors();
+    QComboBox* main = form_->PalettePanel()->Colors();
     Type(main, "2");  // the list's "256" must not complete it
     EXPECT_EQ(form_->State().PaletteSize, 2);
     EXPECT_EQ(main->currentText(), "2");
@@ -125,7 +126,7 @@ TEST_F(CountBoxTest, ATypedCountIsTakenAsTyped) {
 TEST_F(CountBoxTest, UndoAndRedoMoveAlongTheHistoryAndWriteNothing) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     Activate(form_.get());
-    QComboBox* main = form_->Colors();
+    QComboBox* main = form_->PalettePanel()->Colors();
     Pick(main, "16");
     const QImage sixteen = form_->ViewImage();
     form_->UndoClick();  // true colour; the view takes the focus from the box

@@ -11,6 +11,7 @@
 #include "edit/mask_brush.h"
 #include "gui/glyphs.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/status_panels.h"
 #include "gui/taskbar_progress.h"
 #include "gui_app.h"

@@ -23,6 +23,8 @@
 #include "gui/batch_form.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
+#include "gui/palette_panel.h"
 #include "gui/palette_commands.h"
 #include "gui/pointer_form.h"
 #include "gui/quantizer_settings.h"
@@ -61,7 +63,7 @@ TEST_F(MainFormTest, OpeningFillsStatusAndQuantizes) {
     EXPECT_EQ(form_->State().UniqueColorCount, unique);
     // More than 256 colours: true colour, shown in both boxes.
     EXPECT_GT(unique, 256);
-    EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+    EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "TrueColor");
     EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "TrueColor");
     EXPECT_EQ(form_->ViewImage().size(), QSize(32, 32));
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
@@ -90,7 +92,7 @@ TEST_F(MainFormTest, ADroppedChunkIsToldInTheStatusBar) {
 TEST_F(MainFormTest, WithoutASessionFolderSavingSaysWhy) {
     EXPECT_TRUE(form_->InstalledTools().empty());
     form_->OpenImage(SuiteFile("basn3p02.png"));
-    EXPECT_FALSE(form_->SaveAs("/tmp/never.png"));
+    EXPECT_FALSE(form_->SaveCommands().SaveAs("/tmp/never.png"));
     EXPECT_EQ(messages_.size(), 1);
 }
 
@@ -113,9 +115,9 @@ TEST_F(MainFormTest, DamagedImageIsReportedAndTheWindowLivesOn) {
 TEST_F(MainFormTest, ChangingTheColourCountRequantizes) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     const QImage before = form_->ViewImage();
-    form_->Colors()->setEditText("16");
+    form_->PalettePanel()->Colors()->setEditText("16");
     EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "16");  // the boxes follow each other
-    QTest::keyClick(form_->Colors()->lineEdit(), Qt::Key_Return);
+    QTest::keyClick(form_->PalettePanel()->Colors()->lineEdit(), Qt::Key_Return);
     EXPECT_EQ(form_->State().PaletteSize, 16);
     EXPECT_LE(DistinctColors(form_->ViewImage()), 16);
     EXPECT_NE(form_->ViewImage(), before);
@@ -126,40 +128,40 @@ TEST_F(MainFormTest, ChangingTheColourCountRequantizes) {
     form_->QuantizerSettingsForm()->ColorsSelect();
     EXPECT_EQ(form_->State().PaletteSize, -1);
     EXPECT_EQ(form_->ViewImage(), before);
-    EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+    EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "TrueColor");
 }
 
 TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    form_->Colors()->setEditText("64");
-    form_->ColorsSelect();
+    form_->PalettePanel()->Colors()->setEditText("64");
+    form_->PalettePanel()->ColorsSelect();
     const QImage before = form_->ViewImage();
     for (const char* bad : {"abc", "-5", "-0", "70000", "12x"}) {
         messages_.clear();
-        form_->Colors()->setEditText(bad);
-        form_->ColorsSelect();
+        form_->PalettePanel()->Colors()->setEditText(bad);
+        form_->PalettePanel()->ColorsSelect();
         EXPECT_EQ(messages_.size(), 1) << bad;
         EXPECT_EQ(form_->State().PaletteSize, 64) << bad;
         EXPECT_EQ(form_->ViewImage(), before) << bad;
-        EXPECT_EQ(form_->Colors()->currentText(), "64") << bad;
+        EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "64") << bad;
         EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "64") << bad;
     }
     // The OK button refuses it the same way.
     messages_.clear();
-    form_->Colors()->setEditText("many");
-    form_->ApplyClick();
+    form_->PalettePanel()->Colors()->setEditText("many");
+    form_->PalettePanel()->ApplyClick();
     EXPECT_EQ(messages_.size(), 1);
     EXPECT_EQ(form_->State().PaletteSize, 64);
     // 0 is true colour, from either road.
     messages_.clear();
-    for (const auto& apply : {std::function<void()>([&] { form_->ColorsSelect(); }),
-                              std::function<void()>([&] { form_->ApplyClick(); })}) {
-        form_->Colors()->setEditText("64");
-        form_->ColorsSelect();
-        form_->Colors()->setEditText("0");
+    for (const auto& apply : {std::function<void()>([&] { form_->PalettePanel()->ColorsSelect(); }),
+                              std::function<void()>([&] { form_->PalettePanel()->ApplyClick(); })}) {
+        form_->PalettePanel()->Colors()->setEditText("64");
+        form_->PalettePanel()->ColorsSelect();
+        form_->PalettePanel()->Colors()->setEditText("0");
         apply();
         EXPECT_EQ(form_->State().PaletteSize, -1);
-        EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+        EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "TrueColor");
         EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "TrueColor");
     }
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
@@ -196,7 +198,7 @@ TEST_F(MainFormTest, KeysZoomAndToggleThePanel) {
     QTest::keyClick(form_->ImageScroll(), Qt::Key_QuoteLeft);
     EXPECT_FALSE(form_->PalettePanel()->isVisible());
     // Typing into the colour-count box is not a view command.
-    QTest::keyClicks(form_->Colors()->lineEdit(), "+");
+    QTest::keyClicks(form_->PalettePanel()->Colors()->lineEdit(), "+");
     EXPECT_EQ(form_->ImageView()->ZoomShift(), 1);
     QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape);
     EXPECT_TRUE(form_->CancelRequested());
@@ -204,19 +206,19 @@ TEST_F(MainFormTest, KeysZoomAndToggleThePanel) {
 
 TEST_F(MainFormTest, QuantizerSettingsButtonOpensAndEscClosesTheDialog) {
     jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
-    form_->QuantizerSettingsButton()->trigger();
+    form_->PalettePanel()->QuantizerSettingsButton()->trigger();
     ASSERT_TRUE(settingsForm->isVisible());
-    EXPECT_TRUE(form_->QuantizerSettingsButton()->isChecked());
+    EXPECT_TRUE(form_->PalettePanel()->QuantizerSettingsButton()->isChecked());
     QTest::keyClick(settingsForm, Qt::Key_Escape);
     EXPECT_FALSE(settingsForm->isVisible());
-    EXPECT_FALSE(form_->QuantizerSettingsButton()->isChecked());
+    EXPECT_FALSE(form_->PalettePanel()->QuantizerSettingsButton()->isChecked());
 
     // The close button takes the same road.
-    form_->QuantizerSettingsButton()->trigger();
+    form_->PalettePanel()->QuantizerSettingsButton()->trigger();
     ASSERT_TRUE(settingsForm->isVisible());
     settingsForm->close();
     EXPECT_FALSE(settingsForm->isVisible());
-    EXPECT_FALSE(form_->QuantizerSettingsButton()->isChecked());
+    EXPECT_FALSE(form_->PalettePanel()->QuantizerSettingsButton()->isChecked());
 }
 
 // A tool dialog that locks the main window, as the image-editing tools do.
@@ -240,7 +242,7 @@ TEST_F(MainFormTest, LockIsOneCounterThatEveryRouteChecks) {
     // Routes stay shut: opening, keys, the settings button.
     form_->OpenImage(SuiteFile("basn2c08.png"));
     EXPECT_FALSE(form_->State().HasImage());
-    form_->QuantizerSettingsClick(true);
+    form_->PalettePanel()->QuantizerSettingsClick(true);
     EXPECT_FALSE(form_->QuantizerSettingsForm()->isVisible());
 
     QTest::keyClick(&a, Qt::Key_Escape);  // Esc closes the first
@@ -346,8 +348,8 @@ namespace {
 
 TEST_F(MainFormTest, HeldButtonShowsInspectionViewsUntilRelease) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    form_->Colors()->setEditText("16");
-    form_->ColorsSelect();
+    form_->PalettePanel()->Colors()->setEditText("16");
+    form_->PalettePanel()->ColorsSelect();
     const QImage output = form_->ViewImage();
     const QPoint at(5, 5);
     QTest::mousePress(form_->ImageView(), Qt::LeftButton, Qt::NoModifier, at);

@@ -16,6 +16,7 @@
 
 #include "gui/about_form.h"
 #include "gui/main_form.h"
+#include "gui/options_commands.h"
 #include "gui/options_form.h"
 #include "gui_app.h"
 #include "platform/session.h"
@@ -36,7 +37,7 @@ protected:
         form_->SetMessageHandler([this](const QString& m) { messages_ << m; });
         form_->show();
         form_->FirstShow("");
-        dlg_ = form_->OptionsForm();
+        dlg_ = form_->OptionsCommands().OptionsForm();
     }
     void TearDown() override {
         if (dlg_->isVisible()) dlg_->close();

@@ -13,6 +13,7 @@
 #include "gui/command_router.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/palette_commands.h"
 #include "gui_app.h"
 #include "window_fixture.h"

@@ -18,7 +18,9 @@
 #include "fileio/png_probe.h"
 #include "gui/icon_form.h"
 #include "gui/lossy_form.h"
+#include "gui/file_dialogs.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 #include "gui/picture_dialogs.h"
 #include "common/test_data.h"
 #include "gui_app.h"
@@ -62,7 +64,7 @@ protected:
 };
 
 TEST_F(PictureDialogsTest, SaveDialogShowsOptionsByTypeAndWritesThemBackOnCancel) {
-    jx::TMySavePictureDialog* d = form_->SavePictureDialog();
+    jx::TMySavePictureDialog* d = form_->FileDialogs().SavePictureDialog();
     EXPECT_TRUE(d->nameFilters()[0].contains("*.PNG"));
     d->SetFilterIndex(1);
     d->show();
@@ -76,12 +78,12 @@ TEST_F(PictureDialogsTest, SaveDialogShowsOptionsByTypeAndWritesThemBackOnCancel
     d->WEBPLossy()->setChecked(true);
     d->ForcedRGB()->setChecked(true);
     d->reject();
-    EXPECT_TRUE(form_->SaveWebpLossy);
+    EXPECT_TRUE(form_->SaveCommands().SaveWebpLossy);
     EXPECT_TRUE(form_->Options().forcedRgb);
 }
 
 TEST_F(PictureDialogsTest, OpenPreviewShowsSizeAndClearsForMissingFiles) {
-    jx::TMyOpenPictureDialog* d = form_->OpenPictureDialog();
+    jx::TMyOpenPictureDialog* d = form_->FileDialogs().OpenPictureDialog();
     d->show();
     const std::string ico = Write("a.ico", PngIcon({{16, 32}, {48, 32}}));
     d->DoSelectionChange(QString::fromStdString(ico));
@@ -108,7 +110,7 @@ TEST_F(PictureDialogsTest, OpenPreviewShowsSizeAndClearsForMissingFiles) {
 TEST_F(PictureDialogsTest, IconFramesAreWrittenAsTheListShowsThem) {
     const std::string ico = Write("b.ico", PngIcon({{16, 32}, {24, 8}, {32, 32}}));
     form_->OpenImage(QString::fromStdString(ico));
-    jx::TIconForm* f = form_->IconForm();
+    jx::TIconForm* f = form_->FileDialogs().IconForm();
     ASSERT_TRUE(f->isVisible());
     QTreeWidget* list = f->FrameList();
     ASSERT_EQ(list->topLevelItemCount(), 3);
@@ -155,9 +157,9 @@ TEST_F(PictureDialogsTest, JpegSaveGoesThroughTheQualityDialog) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     ASSERT_TRUE(form_->State().HasImage());
     const QString dest = QString::fromStdString((base_ / "out.jpg").string());
-    ASSERT_TRUE(form_->SaveAs(dest, 6));
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(dest, 6));
     EXPECT_FALSE(fs::exists(dest.toStdString()));  // nothing written before Save
-    jx::TLossyForm* d = form_->LossyForm();
+    jx::TLossyForm* d = form_->FileDialogs().LossyForm();
     ASSERT_TRUE(d->isVisible());
     EXPECT_TRUE(form_->Locked());
     EXPECT_TRUE(d->SizeText().endsWith(" bytes")) << d->SizeText().toStdString();

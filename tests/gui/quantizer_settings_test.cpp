@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
 
@@ -63,7 +64,7 @@ TEST_F(QuantizerSettingsTest, ControlsReachTheSettingsAndTheEngineState) {
     EXPECT_EQ(s.ColorSpace, 1);
 
     // The main window's priority bar and the dialog's follow each other.
-    form_->PriorityChange(-1);
+    form_->PalettePanel()->PriorityChange(-1);
     EXPECT_EQ(dialog_->PriorityBar->value(), -1);
 }
 
@@ -159,8 +160,8 @@ TEST(BackgroundCaption, RoundTrip) {
 
 TEST_F(QuantizerSettingsTest, DitheringChangeRemapsWithoutRebuildingThePalette) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    form_->Colors()->setEditText("8");
-    form_->ColorsSelect();
+    form_->PalettePanel()->Colors()->setEditText("8");
+    form_->PalettePanel()->ColorsSelect();
     const std::vector<jx::TPixelRec> palette(form_->State().Palette.begin(),
                                              form_->State().Palette.begin() + form_->State().PaletteSize);
     dialog_->DitherButtons->button(2)->click();
@@ -170,8 +171,8 @@ TEST_F(QuantizerSettingsTest, DitheringChangeRemapsWithoutRebuildingThePalette) 
 
 TEST_F(QuantizerSettingsTest, InfoShowsReportAndErrorFigures) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    form_->Colors()->setEditText("16");
-    form_->ColorsSelect();
+    form_->PalettePanel()->Colors()->setEditText("16");
+    form_->PalettePanel()->ColorsSelect();
     EXPECT_TRUE(dialog_->LumaError->text().startsWith("y:\t")) << dialog_->LumaError->text().toStdString();
     EXPECT_TRUE(dialog_->LumaError->text().endsWith(" dB"));
     EXPECT_EQ(dialog_->AlphaError->text(), "-");  // no alpha

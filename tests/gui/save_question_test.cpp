@@ -14,7 +14,9 @@
 
 #include "gui/icon_form.h"
 #include "gui/lossy_form.h"
+#include "gui/file_dialogs.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 #include "gui/palette_commands.h"
 #include "gui/picture_dialogs.h"
 #include "gui_app.h"
@@ -102,19 +104,19 @@ TEST_F(SaveQuestionTest, SaveAsAsksAboutTheFileItWritesInEveryFormat) {
         const std::size_t entries = Entries();
         // Typed without extension, and with another format's.
         for (const QString typed : {"photo", filter == 3 ? "photo.png" : "photo.bmp"}) {
-            const QStringList asked = Drive([&] { form_->SaveAsClick(); }, typed, filter, QMessageBox::No);
+            const QStringList asked = Drive([&] { form_->SaveCommands().SaveAsClick(); }, typed, filter, QMessageBox::No);
             EXPECT_EQ(asked, QStringList{Question(existing)}) << typed.toStdString();
             EXPECT_EQ(Bytes(existing), Mine());
             EXPECT_EQ(Entries(), entries);
         }
-        EXPECT_FALSE(form_->LossyForm()->isVisible());
+        EXPECT_FALSE(form_->FileDialogs().LossyForm()->isVisible());
     }
 
     // Yes replaces it; a free name asks nothing.
     const fs::path bmp = base_ / "photo.bmp";
-    EXPECT_EQ(Drive([&] { form_->SaveAsClick(); }, "photo", 3, QMessageBox::Yes), QStringList{Question(bmp)});
+    EXPECT_EQ(Drive([&] { form_->SaveCommands().SaveAsClick(); }, "photo", 3, QMessageBox::Yes), QStringList{Question(bmp)});
     EXPECT_EQ(Bytes(bmp).at(0), 'B');
-    EXPECT_TRUE(Drive([&] { form_->SaveAsClick(); }, "fresh", 3, QMessageBox::No).isEmpty());
+    EXPECT_TRUE(Drive([&] { form_->SaveCommands().SaveAsClick(); }, "fresh", 3, QMessageBox::No).isEmpty());
     EXPECT_TRUE(fs::exists(base_ / "fresh.bmp"));
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("; ").toStdString();
 }
@@ -123,8 +125,8 @@ TEST_F(SaveQuestionTest, TheQualityDialogAsksWhenAFileAppearedSinceTheNameWasCho
     if (!fs::exists("/usr/bin/cjpeg")) GTEST_SKIP() << "cjpeg missing";
     form_->OpenImage(SuiteFile("basn2c08.png"));
     const fs::path dest = base_ / "late.jpg";
-    ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "late").string()), 6));
-    jx::TLossyForm* d = form_->LossyForm();
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "late").string()), 6));
+    jx::TLossyForm* d = form_->FileDialogs().LossyForm();
     ASSERT_TRUE(d->isVisible());
     Existing("late.jpg");
     EXPECT_EQ(Drive([&] { d->SaveClick(); }, {}, 1, QMessageBox::No), QStringList{Question(dest)});
@@ -153,7 +155,7 @@ TEST_F(SaveQuestionTest, IconAndPaletteSavesAskAboutTheExtensionTheyGive) {
 
     // "Save icon" swaps the extension typed for the type's own.
     const fs::path ico = Existing("frames.ico");
-    jx::TIconForm* icon = form_->IconForm();
+    jx::TIconForm* icon = form_->FileDialogs().IconForm();
     EXPECT_EQ(Drive([&] { icon->SaveIconClick(); }, "frames.png", 1, QMessageBox::No), QStringList{Question(ico)});
     EXPECT_EQ(Bytes(ico), Mine());
     EXPECT_FALSE(fs::exists(base_ / "frames.png"));
@@ -166,7 +168,7 @@ TEST_F(SaveQuestionTest, ANameWithADoubleQuoteIsRefusedAndNothingIsWritten) {
     fs::create_directory(base_ / "sub");
     const std::size_t entries = Entries();
     const QString typed = "a \"sub/b.png";
-    const QStringList asked = Drive([&] { form_->SaveAsClick(); }, typed, 1, QMessageBox::Ok);
+    const QStringList asked = Drive([&] { form_->SaveCommands().SaveAsClick(); }, typed, 1, QMessageBox::Ok);
     ASSERT_EQ(asked.size(), 1);
     EXPECT_TRUE(asked[0].startsWith("A file name cannot hold a double quote")) << asked[0].toStdString();
     EXPECT_TRUE(asked[0].contains(typed));

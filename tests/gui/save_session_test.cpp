@@ -15,7 +15,10 @@
 
 #include "fileio/tools.h"
 #include "gui/lossy_form.h"
+#include "gui/file_dialogs.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
+#include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
 #include "window_fixture.h"
@@ -31,8 +34,8 @@ protected:
     void OpenQuantized(const char* name, const char* colors) {
         form_->OpenImage(SuiteFile(name));
         ASSERT_TRUE(form_->State().HasImage());
-        form_->Colors()->setEditText(colors);
-        form_->ColorsSelect();
+        form_->PalettePanel()->Colors()->setEditText(colors);
+        form_->PalettePanel()->ColorsSelect();
     }
 
     // The saved file, decoded, equals the working image (alpha too when the image has it).
@@ -81,7 +84,7 @@ TEST_F(SaveSessionTest, SaveAsWritesAnOptimizedPngOfTheWorkingImage) {
     OpenQuantized("basn2c08.png", "16");
     form_->Options().optimization = 0;  // "Fast": quillox alone
     const fs::path out = base_ / "out.png";
-    ASSERT_TRUE(form_->SaveAs(QString::fromStdString(out.string()))) << messages_.join("\n").toStdString();
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString(out.string()))) << messages_.join("\n").toStdString();
     ExpectSavedImageIsWorkingImage(out);
     EXPECT_EQ(form_->StatusText(4), QString("Write (png): %1 bytes").arg(fs::file_size(out)));
     const QString info = form_->QuantizerSettingsForm()->InfoText->toPlainText();
@@ -99,7 +102,7 @@ TEST_F(SaveSessionTest, SaveAsKeepsAlphaAndAddsTheExtension) {
     OpenQuantized("basn6a08.png", "64");
     ASSERT_TRUE(form_->State().HasAlpha);
     form_->Options().optimization = 2;  // "Slow": quillox and advdef, the smaller one wins
-    ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "alpha").string())))
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "alpha").string())))
         << messages_.join("\n").toStdString();
     ExpectSavedImageIsWorkingImage(base_ / "alpha.png");
 }
@@ -107,7 +110,7 @@ TEST_F(SaveSessionTest, SaveAsKeepsAlphaAndAddsTheExtension) {
 TEST_F(SaveSessionTest, OtherFiltersWriteTheirFormatUnderItsExtension) {
     OpenQuantized("basn2c08.png", "16");
     for (const auto& [index, ext] : {std::pair{2, "gif"}, std::pair{3, "bmp"}}) {
-        ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "out.png").string()), index))
+        ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "out.png").string()), index))
             << messages_.join("\n").toStdString();
         const fs::path file = base_ / (std::string("out.") + ext);
         ExpectSavedImageIsWorkingImage(file);
@@ -118,21 +121,21 @@ TEST_F(SaveSessionTest, OtherFiltersWriteTheirFormatUnderItsExtension) {
     form_->OpenImage(SuiteFile("basn3p02.png"));
     EXPECT_TRUE(form_->StatusText(4).isEmpty()) << form_->StatusText(4).toStdString();
     // JPEG goes through the quality dialog: nothing is written until its Save.
-    EXPECT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "out").string()), 6));
+    EXPECT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "out").string()), 6));
     EXPECT_TRUE(messages_.isEmpty());
     EXPECT_FALSE(fs::exists(base_ / "out.jpg"));
-    form_->LossyForm()->close();
+    form_->FileDialogs().LossyForm()->close();
 }
 
 TEST_F(SaveSessionTest, UnwritableDestinationIsShownAndTheWindowLivesOn) {
     OpenQuantized("basn3p02.png", "TrueColor");
-    EXPECT_FALSE(form_->SaveAs(QString::fromStdString((base_ / "no" / "such" / "x.png").string())));
+    EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "no" / "such" / "x.png").string())));
     ASSERT_EQ(messages_.size(), 1);
     EXPECT_EQ(form_->StatusText(4), "Error...");
     EXPECT_FALSE(form_->Locked());
     EXPECT_FALSE(form_->ToolRunning());
     // A later save works.
-    EXPECT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string())));
+    EXPECT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "x.png").string())));
 }
 
 TEST_F(SaveSessionTest, MissingScriptIsReportedAndNothingIsWritten) {
@@ -140,7 +143,7 @@ TEST_F(SaveSessionTest, MissingScriptIsReportedAndNothingIsWritten) {
     form_->Options().optimization = 4;
     form_->Options().own = (base_ / "none.sh").string();
     const fs::path out = base_ / "x.png";
-    EXPECT_FALSE(form_->SaveAs(QString::fromStdString(out.string())));
+    EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString(out.string())));
     ASSERT_EQ(messages_.size(), 1);
     EXPECT_EQ(messages_[0], "Batch file is not found.\n\rCheck the settings are correct.");
     EXPECT_EQ(form_->StatusText(4), "Error...");
@@ -167,7 +170,7 @@ TEST_F(SlowScriptTest, EscCancelsTheRunningTool) {
         QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape);
     });
     const fs::path out = base_ / "x.png";
-    EXPECT_FALSE(form_->SaveAs(QString::fromStdString(out.string())));
+    EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString(out.string())));
     EXPECT_EQ(form_->StatusText(4), "Canceled...");
     EXPECT_FALSE(fs::exists(out));
     EXPECT_TRUE(form_->isVisible());
@@ -183,7 +186,7 @@ TEST_F(SlowScriptTest, CloseDuringTheRunAsksThenCancelsAndCloses) {
     };
     QTimer::singleShot(0, form_.get(), [this] { form_->close(); });
     const std::string folder = session_->Path();
-    EXPECT_FALSE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string())));
+    EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "x.png").string())));
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(form_->StatusText(4), "Canceled...");
     QApplication::processEvents();  // the close asked for during the run
@@ -204,7 +207,7 @@ TEST_F(SlowScriptTest, ANoKeepsTheSaveRunningAndTheWindowOpen) {
         EXPECT_FALSE(form_->CancelRequested());
         QTimer::singleShot(0, form_.get(), [this] { QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape); });
     });
-    EXPECT_FALSE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string())));
+    EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "x.png").string())));
     EXPECT_EQ(asked, 1);
     QApplication::processEvents();
     EXPECT_TRUE(form_->isVisible());
@@ -213,8 +216,8 @@ TEST_F(SlowScriptTest, ANoKeepsTheSaveRunningAndTheWindowOpen) {
 
 TEST_F(SlowScriptTest, EveryButtonLooksDisabledWhileSaving) {
     for (const char* count : {"2", "3"}) {
-        form_->Colors()->setEditText(count);
-        form_->ColorsSelect();
+        form_->PalettePanel()->Colors()->setEditText(count);
+        form_->PalettePanel()->ColorsSelect();
     }
     form_->UndoClick();  // Undo and Redo both enabled
     QToolBar* bar = form_->MainToolBar();
@@ -228,7 +231,7 @@ TEST_F(SlowScriptTest, EveryButtonLooksDisabledWhileSaving) {
             if (w->isVisible() && w->isEnabled()) enabled << w->objectName();
         QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape);
     });
-    form_->SaveAs(QString::fromStdString((base_ / "x.png").string()));
+    form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "x.png").string()));
     EXPECT_TRUE(enabled.isEmpty()) << enabled.join(", ").toStdString();
     EXPECT_TRUE(bar->widgetForAction(bar->findChild<QAction*>("UndoButton"))->isEnabled());
 }

@@ -11,6 +11,8 @@
 
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
+#include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
 
@@ -35,11 +37,11 @@ TEST(Screenshot, MainWindowWithImage) {
     form.FirstShow("");
     form.OpenImage(image && *image ? QString(image) : SuiteFile("basn2c08.png"));
     ASSERT_TRUE(form.State().HasImage());
-    form.Colors()->setEditText(colors && *colors ? colors : "16");
-    form.ColorsSelect();
-    EXPECT_TRUE(form.SaveAs(QString(base) + "/saved.png"));
+    form.PalettePanel()->Colors()->setEditText(colors && *colors ? colors : "16");
+    form.PalettePanel()->ColorsSelect();
+    EXPECT_TRUE(form.SaveCommands().SaveAs(QString(base) + "/saved.png"));
     while (form.State().ImageWidth() << form.ImageView()->ZoomShift() < 300 && form.ImageView()->ZoomShift() < 4) form.ImageView()->ZoomStep('+');
-    form.QuantizerSettingsButton()->trigger();
+    form.PalettePanel()->QuantizerSettingsButton()->trigger();
     form.QuantizerSettingsForm()->move(910, 0);
     QTest::qWait(300);  // let the window system draw; this is a picture, not a test of timing
     QScreen* screen = QGuiApplication::primaryScreen();

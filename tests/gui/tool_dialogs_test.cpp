@@ -22,7 +22,9 @@
 #include "gui/filter_form.h"
 #include "gui/jpeg_filter_form.h"
 #include "gui/lossy_form.h"
+#include "gui/file_dialogs.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 #include "gui/resize_form.h"
 #include "gui_app.h"
 #include "window_fixture.h"
@@ -373,8 +375,8 @@ class LossyDialogSize : public MainWindowTest {};
 TEST_F(LossyDialogSize, ChoicesThatSwapItsGroupsKeepItsSize) {
     if (!std::filesystem::exists("/usr/bin/cjpeg")) GTEST_SKIP() << "cjpeg missing";
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "lossy").string()), 6));
-    jx::TLossyForm* d = form_->LossyForm();
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "lossy").string()), 6));
+    jx::TLossyForm* d = form_->FileDialogs().LossyForm();
     ASSERT_TRUE(d->isVisible());
     const QSize before = Settled(*d);
     // "Frequency" shows the chroma quality bar where "Spatial" shows the subsampling group.

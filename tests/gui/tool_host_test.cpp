@@ -22,6 +22,7 @@
 #include "gui/filter_form.h"
 #include "gui/jpeg_filter_form.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/resize_form.h"
 #include "gui/tool_host.h"
 #include "gui_app.h"
@@ -69,8 +70,8 @@ protected:
     void OpenWithPaletteAndMask(const char* file = "basn6a08.png", bool mask = true) {
         form_->OpenImage(SuiteFile(file));
         ASSERT_TRUE(State().HasImage());
-        form_->Colors()->setEditText("16");
-        form_->ColorsSelect();
+        form_->PalettePanel()->Colors()->setEditText("16");
+        form_->PalettePanel()->ColorsSelect();
         ASSERT_EQ(State().PaletteSize, 16);
         if (!mask) return;
         State().QualityMask[3][4] = 200;
@@ -178,10 +179,10 @@ TEST_F(ToolHostTest, AlphaConversionCommitsInTrueColorAndUndoGivesThePaletteBack
         ASSERT_TRUE(a == 0 || a == 255);
     }
     EXPECT_EQ(State().PaletteSize, -1);
-    EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+    EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "TrueColor");
     EXPECT_EQ(State().QualityMask, before.Mask);  // the mask is kept
     ExpectUndoGivesBack(before);
-    EXPECT_EQ(form_->Colors()->currentText(), "16");
+    EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "16");
 }
 
 TEST_F(ToolHostTest, NoiseFilterAppliedThenOkIsOneUndoableState) {

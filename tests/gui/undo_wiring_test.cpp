@@ -15,6 +15,7 @@
 #include "gui/command_router.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
 #include "gui/pointer_form.h"
 #include "gui/quantizer_settings.h"
 #include "gui_app.h"
@@ -40,8 +41,8 @@ TEST_F(UndoWiringTest, KeysAndButtonsWalkTheHistory) {
     KeyUp(Qt::Key_Z, Qt::ControlModifier);  // nothing to undo yet
     EXPECT_EQ(form_->UndoStore().CurrentState(), 0);
 
-    form_->Colors()->setEditText("2");
-    form_->ColorsSelect();  // Apply with a palette saves a state
+    form_->PalettePanel()->Colors()->setEditText("2");
+    form_->PalettePanel()->ColorsSelect();  // Apply with a palette saves a state
     ASSERT_EQ(form_->State().PaletteSize, 2);
     ASSERT_EQ(form_->UndoStore().Count(), 2);
     EXPECT_TRUE(Button("UndoButton")->isEnabled());
@@ -51,7 +52,7 @@ TEST_F(UndoWiringTest, KeysAndButtonsWalkTheHistory) {
     KeyUp(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(form_->UndoStore().CurrentState(), 0);
     EXPECT_EQ(form_->State().PaletteSize, 4);
-    EXPECT_EQ(form_->Colors()->currentText(), "4");
+    EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "4");
     EXPECT_TRUE(Button("RedoButton")->isEnabled());
     Button("RedoButton")->trigger();
     EXPECT_EQ(form_->State().PaletteSize, 2);
@@ -72,8 +73,8 @@ public:
 
 TEST_F(UndoWiringTest, RoutesStayShutWhileLocked) {
     form_->OpenImage(SuiteFile("basn3p02.png"));
-    form_->Colors()->setEditText("2");
-    form_->ColorsSelect();
+    form_->PalettePanel()->Colors()->setEditText("2");
+    form_->PalettePanel()->ColorsSelect();
     LockingTool tool(form_.get());
     tool.show();
     EXPECT_FALSE(form_->Router().Route("Undo"));
@@ -97,25 +98,25 @@ TEST_F(UndoWiringTest, DroppedPaletteLoadsExactlyAndIsUndoable) {
     EXPECT_EQ(form_->UndoStore().Count(), 2);
     form_->UndoClick();
     EXPECT_EQ(form_->State().PaletteSize, -1);
-    EXPECT_EQ(form_->Colors()->currentText(), "TrueColor");
+    EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "TrueColor");
 }
 
 TEST_F(UndoWiringTest, CustomWithoutAFileFallsBack) {
     form_->OpenImage(SuiteFile("basn3p02.png"));
     form_->QuantizerSettingsForm()->SetPalType(3);  // Windows 256
     form_->QuantizerSettingsForm()->PalType->setCurrentIndex(5);  // "Custom", no file ever chosen
-    form_->ApplyClick();
+    form_->PalettePanel()->ApplyClick();
     ASSERT_EQ(messages_.size(), 1);
     EXPECT_EQ(form_->QuantizerSettingsForm()->PalType->currentIndex(), 3);
     messages_.clear();
-    form_->ApplyClick();
+    form_->PalettePanel()->ApplyClick();
     EXPECT_TRUE(messages_.isEmpty()) << "the error comes once";
 }
 
 TEST_F(UndoWiringTest, DitherGrooveClickRemapsAtOnce) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    form_->Colors()->setEditText("16");
-    form_->ColorsSelect();
+    form_->PalettePanel()->Colors()->setEditText("16");
+    form_->PalettePanel()->ColorsSelect();
     form_->QuantizerSettingsForm()->DitherButtons->button(2)->click();  // Floyd-Steinberg
     const auto before = form_->State().WorkingImage;
     form_->QuantizerSettingsForm()->DitherBar->setValue(5);  // a click on the groove, no drag

@@ -20,7 +20,10 @@
 #include <QComboBox>
 #include <QTabBar>
 #include "gui/lossy_form.h"
+#include "gui/file_dialogs.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
+#include "gui/palette_panel.h"
 #include "gui/status_panels.h"
 #include "gui/palette_commands.h"
 #include "gui/quantizer_settings.h"
@@ -68,16 +71,16 @@ TEST_F(WindowTrialTest, SettingsDialogOpensOnTheScreenAndItsToggleClosesIt) {
     for (const QRect where : {QRect(available.left(), available.bottom() - 400, 560, 400), available}) {
         form_->setGeometry(where);
         QApplication::processEvents();
-        form_->QuantizerSettingsButton()->trigger();
+        form_->PalettePanel()->QuantizerSettingsButton()->trigger();
         jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
         ASSERT_TRUE(settingsForm->isVisible());
         EXPECT_TRUE(available.contains(settingsForm->frameGeometry())) << settingsForm->frameGeometry().y();
         // Where the screen leaves room beside the toggle, the dialog keeps off it.
-        if (available.width() - form_->SettingsToggleArea().width() > settingsForm->frameGeometry().width() + 8 ||
-            form_->SettingsToggleArea().top() > settingsForm->frameGeometry().height() + 8) {
-            EXPECT_FALSE(settingsForm->frameGeometry().intersects(form_->SettingsToggleArea()));
+        if (available.width() - form_->PalettePanel()->SettingsToggleArea().width() > settingsForm->frameGeometry().width() + 8 ||
+            form_->PalettePanel()->SettingsToggleArea().top() > settingsForm->frameGeometry().height() + 8) {
+            EXPECT_FALSE(settingsForm->frameGeometry().intersects(form_->PalettePanel()->SettingsToggleArea()));
         }
-        form_->QuantizerSettingsButton()->trigger();  // the toggle again
+        form_->PalettePanel()->QuantizerSettingsButton()->trigger();  // the toggle again
         EXPECT_FALSE(settingsForm->isVisible());
     }
 }
@@ -163,9 +166,9 @@ TEST_F(WindowTrialTest, BatchForcedRgbReachesTheOptionsAndTheLossyDialogHasItsSi
     settingsForm->FRGB->click();
     EXPECT_FALSE(form_->Options().forcedRgb);
     // Sized by itself, before any window manager sees it.
-    const QSize lossy = form_->LossyForm()->size();
-    EXPECT_GE(lossy.width(), form_->LossyForm()->minimumSizeHint().width());
-    EXPECT_GE(lossy.height(), form_->LossyForm()->minimumSizeHint().height());
+    const QSize lossy = form_->FileDialogs().LossyForm()->size();
+    EXPECT_GE(lossy.width(), form_->FileDialogs().LossyForm()->minimumSizeHint().width());
+    EXPECT_GE(lossy.height(), form_->FileDialogs().LossyForm()->minimumSizeHint().height());
 }
 
 TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
@@ -176,8 +179,8 @@ TEST_F(WindowTrialTest, ErrorFiguresCountOnlyThePixelsOfTheSplitViewsTab) {
     const QString file = QString::fromStdString((base_ / "split.png").string());
     ASSERT_TRUE(picture.save(file));
     form_->OpenImage(file);
-    form_->Colors()->setEditText("16");
-    form_->ColorsSelect();
+    form_->PalettePanel()->Colors()->setEditText("16");
+    form_->PalettePanel()->ColorsSelect();
     form_->AlphaCommands().SplitImageClick();
     ASSERT_EQ(form_->AlphaCommands().FileTabs()->count(), 3);
     jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
@@ -231,7 +234,7 @@ TEST_F(WindowTrialTest, ProgressBarMovesWhileAChainStepRuns) {
     QObject::connect(form_->StatusPanels().SaveProgressTimer(), &QTimer::timeout, form_.get(), [&] {
         if (startValue < 0 && fs::exists(running)) startValue = form_->StatusPanels().ProgressBar()->value();
     });
-    ASSERT_TRUE(form_->SaveAs(QString::fromStdString((base_ / "x.png").string()))) << messages_.join("\n").toStdString();
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "x.png").string()))) << messages_.join("\n").toStdString();
     EXPECT_TRUE(advanced);
     EXPECT_FALSE(form_->StatusPanels().ProgressBar()->isVisible());
     EXPECT_FALSE(form_->StatusPanels().SaveProgressTimer()->isActive());

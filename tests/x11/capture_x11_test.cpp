@@ -13,6 +13,7 @@
 #include <xcb/xcb.h>
 
 #include "gui/main_form.h"
+#include "gui/options_commands.h"
 #include "gui/options_form.h"
 #include "gui/screen_capture.h"
 #include "gui/x11_display.h"
@@ -111,10 +112,10 @@ TEST_F(X11Test, HotKeyWritesScreenShotIntoTheSessionAndOpensIt) {
     EXPECT_EQ(QImage(QString::fromStdString(shot)).depth(), 32 /* Qt widens 24-bit BMPs */);
 
     // Clearing "Enable" gives the keys back at once: another client can then have them.
-    form_->OptionsForm()->show();
-    form_->OptionsForm()->PrtScClick(false);
+    form_->OptionsCommands().OptionsForm()->show();
+    form_->OptionsCommands().OptionsForm()->PrtScClick(false);
     EXPECT_FALSE(capture_->Registered());
-    form_->OptionsForm()->close();
+    form_->OptionsCommands().OptionsForm()->close();
 }
 
 TEST_F(X11Test, AKeyAnotherProgramHoldsIsReported) {
@@ -143,13 +144,13 @@ TEST_F(X11Test, AKeyAnotherProgramHoldsIsReported) {
     capture_->RegisterCaptureHotKeys();
     EXPECT_TRUE(capture_->Problems().contains("F9")) << capture_->Problems().toStdString();
     EXPECT_TRUE(capture_->Registered());  // the other three keys still work
-    form_->OptionsForm()->show();
-    EXPECT_TRUE(form_->OptionsForm()->CaptureMessage->text().contains("F9"));
+    form_->OptionsCommands().OptionsForm()->show();
+    EXPECT_TRUE(form_->OptionsCommands().OptionsForm()->CaptureMessage->text().contains("F9"));
     // The key replaced in the dialog: no longer reported, before any "OK".
-    form_->OptionsForm()->HotKey[0]->setKeySequence(QKeySequence("Ctrl+F10"));
-    EXPECT_FALSE(form_->OptionsForm()->CaptureMessage->text().contains("F9"))
-        << form_->OptionsForm()->CaptureMessage->text().toStdString();
-    form_->OptionsForm()->close();
+    form_->OptionsCommands().OptionsForm()->HotKey[0]->setKeySequence(QKeySequence("Ctrl+F10"));
+    EXPECT_FALSE(form_->OptionsCommands().OptionsForm()->CaptureMessage->text().contains("F9"))
+        << form_->OptionsCommands().OptionsForm()->CaptureMessage->text().toStdString();
+    form_->OptionsCommands().OptionsForm()->close();
     xcb_disconnect(other);
 }
 
