@@ -105,7 +105,10 @@ void ApplyQuantize(EngineState& state, const TQuantizerSettings& settings, EditO
         state.ReconvertPending = false;
     }
     Quantize(state, settings, observer);
-    if (state.PaletteSize > 0) CommitPalette(state, observer, undo);
+    if (state.PaletteSize > 0)
+        CommitPalette(state, observer, undo);
+    else
+        SaveStateReported(state, observer, undo);  // true colour is a step of its own, without a palette
 }
 
 void LoadPaletteCommand(EngineState& state, const std::string& fileName, const TQuantizerSettings& settings,
@@ -113,6 +116,7 @@ void LoadPaletteCommand(EngineState& state, const std::string& fileName, const T
     if (state.Palette.empty()) return;
     LoadPalette(state, fileName);
     SetCustomPaletteFile(state, fileName);
+    state.PaletteType = TPaletteType::Custom;
     observer.ShowColorCount(std::to_string(state.PaletteSize));
     if (state.BatchQuantize || !state.HasImage()) return;
     ConvertImage(state, settings, observer);

@@ -40,7 +40,8 @@ void CommitMask(EngineState& state, EditObserver& observer, TURClass& undo);
 // The palette was edited in place: save its state.
 void CommitPalette(EngineState& state, EditObserver& observer, TURClass& undo);
 
-// The Apply button: the pending colour space first, then quantize; with a palette, save its state.
+// The Apply button: the pending colour space first, then quantize, then save a state (with the
+// palette when there is one).
 void ApplyQuantize(EngineState& state, const TQuantizerSettings& settings, EditObserver& observer, TURClass& undo);
 
 // Loads a palette file as the "Custom" palette: the palette exactly as LoadPalette leaves it, the

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fileio/open_image.h"
+#include "imaging/settings.h"
 
 namespace jx {
 
@@ -33,6 +34,10 @@ public:
     // overlay, or leave mask editing.
     virtual void MaskRestored(bool hasMask) {
         if (next_) next_->MaskRestored(hasMask);
+    }
+    // An undo state put back the palette type its palette was made with: the settings show it.
+    virtual void PaletteTypeRestored(TPaletteType type) {
+        if (next_) next_->PaletteTypeRestored(type);
     }
     // A message the user should see that does not stop the command (a state that was not saved).
     virtual void Warning(const std::string& text) {

@@ -197,6 +197,8 @@ void TURClass::SaveState(const EngineState& state) {
     s.Width = state.ImageWidth();
     s.Height = state.ImageHeight();
     s.HasAlpha = state.HasAlpha;
+    s.PaletteType = state.PaletteType;
+    if (s.PaletteType == TPaletteType::Custom) s.CustomPalette = state.LoadCustomPalette;
     std::vector<std::string> written;
     // Every file is written before the list changes, so a failure leaves the history as it was.
     try {
@@ -289,6 +291,9 @@ void TURClass::LoadState(EngineState& state, const TQuantizerSettings& settings,
     // The flag as the state was saved: also a palette-only state may have changed it (a replace
     // by a translucent colour), so it is not taken from the state that holds the pixels.
     state.HasAlpha = target.HasAlpha;
+    state.PaletteType = target.PaletteType;
+    if (target.CustomPalette) state.LoadCustomPalette = target.CustomPalette;
+    observer.PaletteTypeRestored(target.PaletteType);
     if (reloadImage) {
         PutSourceImage(state, std::move(image), observer);
         shownImage_ = base(img);
@@ -338,6 +343,7 @@ void TURClass::LoadState(EngineState& state, const TQuantizerSettings& settings,
     } else {
         TQuantizerSettings s = settings;
         s.ColorCount = count;
+        s.PaletteType = target.PaletteType;
         if (s.PaletteType == TPaletteType::Custom && !state.LoadCustomPalette) s.PaletteType = TPaletteType::Adaptive;
         Quantize(state, s, observer);
         state.ColorListLength = params.ColorListLength;

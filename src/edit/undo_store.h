@@ -43,7 +43,8 @@ public:
     // removes its partial files, keeps the list and flags as they were and raises EditError.
     void SaveState(const EngineState& state);
 
-    // Puts state CurrentState back. Each part (image, mask, palette) comes from the latest state at
+    // Puts state CurrentState back, with the palette type (and "Custom" palette file) it was saved
+    // with, reported through observer.PaletteTypeRestored. Each part (image, mask, palette) comes from the latest state at
     // or before it that saved that part at the same image size; no such mask means a clear mask.
     // The image's dependants and the histogram are rebuilt. A state saved with a palette gives
     // back its working image and palette exactly; otherwise the image is remapped (or quantized)
@@ -75,6 +76,10 @@ private:
         int32_t Width = 0, Height = 0;
         bool Image = false, Mask = false, Palette = false;
         bool HasAlpha = false;  // the state's HasAlpha, put back with it (".prm" has no room for it)
+        // How its palette was made, which the next Apply follows: the type and, for "Custom",
+        // the palette file then chosen. Kept here for the same reason as HasAlpha.
+        TPaletteType PaletteType = TPaletteType::Adaptive;
+        std::function<void(EngineState&)> CustomPalette;
         // ".wrk" and the palette as the engine held it (records with their use counts, order
         // map): the picture shown with the state. A remap could not give it back: the quantizer's
         // first mapping is not a nearest-colour one, and ties follow the palette's order.

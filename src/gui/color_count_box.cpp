@@ -1,5 +1,6 @@
 #include "gui/color_count_box.h"
 
+#include <QFocusEvent>
 #include <QLineEdit>
 
 namespace jx {
@@ -39,10 +40,14 @@ TColorCountBox::TColorCountBox(QWidget* parent) : QComboBox(parent), edit_(new T
 void TColorCountBox::ShowCount(const QString& text) {
     if (currentText() == text) return;  // also the box being typed in: its cursor stays
     const int i = findText(text);
-    if (i >= 0)
-        setCurrentIndex(i);
-    else
-        setEditText(text);
+    if (i >= 0) setCurrentIndex(i);
+    // Typing changes only the text: the list's entry may be current already.
+    if (currentText() != text) setEditText(text);
+}
+
+void TColorCountBox::focusOutEvent(QFocusEvent* e) {
+    QComboBox::focusOutEvent(e);
+    if (e->reason() != Qt::PopupFocusReason && e->reason() != Qt::ActiveWindowFocusReason) emit EditingLeft();
 }
 
 }  // namespace jx

@@ -11,7 +11,8 @@ class TCountEdit;
 // CountEntered comes once per user action: Enter in the box, or a pick from the list. The toolkit
 // also activates the list's entry when the typed text matches one and the editing ends (Enter,
 // focus leaving): that is not a pick, and reporting it would record an undo state for a count
-// that was only shown.
+// that was only shown. The text may be emptied while typing; EditingLeft reports the focus
+// leaving the box (not for its own list, nor for another window taking the focus).
 class TColorCountBox : public QComboBox {
     Q_OBJECT
 public:
@@ -23,6 +24,10 @@ public:
 
 signals:
     void CountEntered();
+    void EditingLeft();
+
+protected:
+    void focusOutEvent(QFocusEvent* e) override;
 
 private:
     TCountEdit* edit_;

@@ -412,6 +412,10 @@ void TJXMainForm::ImageResized(int32_t, int32_t) {
 
 void TJXMainForm::MaskRestored(bool hasMask) { maskCrop_->MaskRestored(hasMask); }
 
+void TJXMainForm::PaletteTypeRestored(TPaletteType type) {
+    quantizerSettingsForm_->SetPalType(static_cast<int>(type));
+}
+
 bool TJXMainForm::MaskEditing() { return maskCrop_->MaskMode(); }
 
 void TJXMainForm::MaskPasted() { maskCrop_->MaskPasted(); }

@@ -186,6 +186,7 @@ public:
     // Editing reports.
     void ImageResized(int32_t width, int32_t height) override;
     void MaskRestored(bool hasMask) override;
+    void PaletteTypeRestored(TPaletteType type) override;
     void Warning(const std::string& text) override;
 
     // Errors and refusals reach the user here: a message box, or the handler tests set.

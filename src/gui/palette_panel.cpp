@@ -55,6 +55,7 @@ TPalettePanel::TPalettePanel(TJXMainForm& form) : form_(form) {
     applyButton_ = new QPushButton("OK");
     applyButton_->setObjectName("ApplyButton");
     applyButton_->setToolTip("Apply");
+    applyButton_->setFocusPolicy(Qt::TabFocus);  // a click keeps a count typed without Enter
     priorityBar_ = new QSlider(Qt::Horizontal);
     priorityBar_->setRange(-3, 3);
     priorityBar_->setValue(0);
@@ -93,6 +94,9 @@ TPalettePanel::TPalettePanel(TJXMainForm& form) : form_(form) {
     connect(priorityBar_, &QSlider::valueChanged, this, &TPalettePanel::PriorityChange);
     connect(colors_, &QComboBox::editTextChanged, this, &TPalettePanel::ColorsChange);
     connect(colors_, &TColorCountBox::CountEntered, this, &TPalettePanel::ColorsSelect);
+    connect(colors_, &TColorCountBox::EditingLeft, this, [this] {
+        if (form_.QuantizerSettingsForm()) form_.QuantizerSettingsForm()->ColorsLeft();
+    });
     connect(quantizerSettingsButton_, &QAction::triggered, this, &TPalettePanel::QuantizerSettingsClick);
 }
 
@@ -185,10 +189,6 @@ void TPalettePanel::QuantizerSettingsClick(bool down) {
 }
 
 void TPalettePanel::ColorsChange(const QString& text) {
-    if (text.isEmpty()) {
-        colors_->setEditText("16");
-        return;
-    }
     if (form_.QuantizerSettingsForm() && form_.QuantizerSettingsForm()->Colors->currentText() != text)
         form_.QuantizerSettingsForm()->Colors->ShowCount(text);
 }

@@ -197,6 +197,9 @@ void TQuantizerSettingsForm::BuildBatchBoxesAndButtons() {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
+    // A click leaves the focus where it is: Apply takes a count typed without Enter, which the
+    // box would give up on losing the focus.
+    ApplyButton->setFocusPolicy(Qt::TabFocus);
 }
 
 void TQuantizerSettingsForm::LayOutControls() {
@@ -239,6 +242,7 @@ void TQuantizerSettingsForm::LayOutControls() {
 void TQuantizerSettingsForm::ConnectHandlers() {
     connect(Colors, &TColorCountBox::CountEntered, this, &TQuantizerSettingsForm::ColorsSelect);
     connect(Colors, &QComboBox::editTextChanged, this, &TQuantizerSettingsForm::ColorsChange);
+    connect(Colors, &TColorCountBox::EditingLeft, this, &TQuantizerSettingsForm::ColorsLeft);
     connect(PalType, &QComboBox::activated, this, &TQuantizerSettingsForm::PalTypeSelect);
     connect(ColorSpace, &QComboBox::currentIndexChanged, this, &TQuantizerSettingsForm::ColorSpaceChange);
     connect(AlphaBackground, &QComboBox::activated, this, &TQuantizerSettingsForm::AlphaBackgroundChange);
@@ -286,16 +290,14 @@ bool TQuantizerSettingsForm::AcceptColorCount(int32_t* n) {
     const QString text = Colors->currentText().trimmed();
     if (text == "TrueColor") {
         *n = -1;
+        SetColorCountText(text);
         return true;
     }
     bool ok = false;
     const qlonglong v = text.toLongLong(&ok);
     if (ok && !text.startsWith('-') && v >= 0 && v <= kMaxColorCount) {
-        *n = static_cast<int32_t>(v);
-        if (v == 0) {
-            *n = -1;
-            SetColorCountText("TrueColor");
-        }
+        *n = v == 0 ? -1 : static_cast<int32_t>(v);
+        SetColorCountText(v == 0 ? QString("TrueColor") : QString::number(v));
         return true;
     }
     const QString refused = text;
@@ -324,7 +326,6 @@ void TQuantizerSettingsForm::ColorsSelect() {
     int32_t n = 0;
     if (!AcceptColorCount(&n)) return;
     state_.PaletteSize = n;
-    SetColorCountText(n < 0 ? QString("TrueColor") : QString::number(n));
     if (MainForm()) {
         MainForm()->PalettePanel()->ApplyClick();
         if (MainForm()->isVisible()) MainForm()->PalettePanel()->Colors()->setFocus();
@@ -332,17 +333,16 @@ void TQuantizerSettingsForm::ColorsSelect() {
 }
 
 void TQuantizerSettingsForm::ColorsChange(const QString& text) {
+    // An emptied box stays empty while the user types: filling it in would join what they type.
     if (syncing_) return;
-    if (text.isEmpty()) {
-        Colors->setEditText("16");
-        return;
-    }
     if (MainForm()) {
         syncing_ = true;
         MainForm()->PalettePanel()->Colors()->ShowCount(text);
         syncing_ = false;
     }
 }
+
+void TQuantizerSettingsForm::ColorsLeft() { SetColorCountText(lastGoodColors_); }
 
 void TQuantizerSettingsForm::PalTypeSelect(int index) {
     if (index == static_cast<int>(TPaletteType::Custom)) {

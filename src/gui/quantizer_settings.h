@@ -29,9 +29,9 @@ public:
 
     TQuantizerSettings Settings() const;
 
-    // The colour count text as N (-1 for "TrueColor" and 0); a text that is not a whole number from
-    // 0 to kMaxColorCount is refused with a message, the boxes return to the last accepted text,
-    // and nothing else changes.
+    // The colour count text as N (-1 for "TrueColor" and 0), which becomes the count in use; a text
+    // that is not a whole number from 0 to kMaxColorCount (an empty one too) is refused with a
+    // message, the boxes return to the count in use, and nothing else changes.
     bool AcceptColorCount(int32_t* n);
     // Both colour-count boxes show text, which becomes the last accepted one (a refused text
     // gives way to it).
@@ -44,6 +44,8 @@ public:
     void ApplyClick();
     void ColorsSelect();
     void ColorsChange(const QString& text);
+    // Either box left without Enter: both show the count in use again.
+    void ColorsLeft();
     void PalTypeSelect(int index);
     // The palette type box without running its select handler; remembered as the fall-back.
     void SetPalType(int index);

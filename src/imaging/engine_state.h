@@ -12,6 +12,7 @@
 #include "imaging/color_tree.h"
 #include "imaging/image.h"
 #include "imaging/pixel.h"
+#include "imaging/settings.h"
 
 namespace jx {
 
@@ -57,6 +58,9 @@ struct EngineState {
     std::vector<TPixelRec> Palette;
     std::vector<int32_t> PaletteOrder;  // build order beside Palette; identity after every build
     int32_t PaletteSize = -1;           // N; -1 = true colour
+    // The palette type the palette shown was made with (set by Quantize and the palette load):
+    // an undo state keeps it, so that going back also goes back to the way its palette is made.
+    TPaletteType PaletteType = TPaletteType::Adaptive;
     int32_t ColorListLength = 0;
     int32_t UniqueColorCount = 0;
 

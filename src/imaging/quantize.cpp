@@ -351,6 +351,7 @@ void Quantize(EngineState& state, const TQuantizerSettings& settings, EngineObse
         observer.InfoLine("quantize: " + std::to_string(MillisecondsSince(t0)) + "ms");
     }
 
+    state.PaletteType = settings.PaletteType;
     if (!state.BatchQuantize && n > 0 && BoxNumber(box.Text) > n) box.Show(std::to_string(n));
 
     const auto t1 = std::chrono::steady_clock::now();

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <fstream>
 #include <optional>
 #include <set>
 
@@ -296,6 +297,73 @@ TEST_F(UndoTest, TheAlphaFlagComesBackWithEveryState) {
     PaletteEditColor(t, translucent, true);
     ASSERT_TRUE(state_.HasAlpha);
     expectFlags({false, true, false, true});
+}
+
+TEST_F(UndoTest, TrueColorIsAStepLikeAnyCount) {
+    Open(test::Photograph(40, 30));
+    ASSERT_EQ(state_.PaletteSize, -1);
+    std::vector<Snapshot> steps{Take()};
+    for (const char* count : {"16", "64", "TrueColor"}) {
+        settings_.ColorCount = count;
+        ApplyQuantize(state_, settings_, window_, *undo_);
+        steps.push_back(Take());
+    }
+    ASSERT_EQ(undo_->Count(), 4) << "one state for each Apply, true colour too";
+    EXPECT_EQ(steps[3].working, steps[3].source);
+
+    // The restore quantizes again from what the state holds, whatever the box says now.
+    settings_.ColorCount = "32";
+    for (int i = 2; i >= 0; --i) {
+        ASSERT_TRUE(undo_->Undo(state_, settings_, window_));
+        EXPECT_EQ(Take(), steps[size_t(i)]) << "undo to step " << i;
+    }
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(undo_->Redo(state_, settings_, window_));
+        EXPECT_EQ(Take(), steps[size_t(i)]) << "redo to step " << i;
+        EXPECT_EQ(window_.colorCount, i == 3 ? "TrueColor" : i == 2 ? "64" : "16");
+    }
+}
+
+TEST_F(UndoTest, AStateBringsBackHowItsPaletteWasMade) {
+    struct Window : test::FakeWindow {
+        std::vector<TPaletteType> types;
+        void PaletteTypeRestored(TPaletteType t) override { types.push_back(t); }
+    } window;
+    auto writePal = [&](const char* name, const char* colors, int n) {
+        const std::string path = pictures_.Path() + name;
+        std::ofstream(path, std::ios::binary) << "JASC-PAL\r\n0100\r\n" << n << "\r\n" << colors;
+        return path;
+    };
+    const std::string five = writePal("five.pal", "0 0 0\r\n255 0 0\r\n0 255 0\r\n0 0 255\r\n255 255 255\r\n", 5);
+    const std::string three = writePal("three.pal", "10 10 10\r\n200 100 0\r\n0 100 200\r\n", 3);
+    Open(test::Photograph(40, 30));
+    settings_.ColorCount = "16";
+    ApplyQuantize(state_, settings_, window, *undo_);
+    EXPECT_EQ(state_.PaletteType, TPaletteType::Adaptive);
+    LoadPaletteCommand(state_, five, settings_, window, *undo_);
+    ASSERT_EQ(state_.PaletteSize, 5);
+    EXPECT_EQ(state_.PaletteType, TPaletteType::Custom);
+    LoadPaletteCommand(state_, three, settings_, window, *undo_);
+    ASSERT_EQ(undo_->Count(), 4);
+
+    // Back to the first file's state: its "Custom" palette is that file again.
+    settings_.PaletteType = TPaletteType::Custom;  // the dialog as the last load left it
+    ASSERT_TRUE(undo_->Undo(state_, settings_, window));
+    EXPECT_EQ(window.types.back(), TPaletteType::Custom);
+    ApplyQuantize(state_, settings_, window, *undo_);
+    EXPECT_EQ(state_.PaletteSize, 5);
+    ASSERT_TRUE(undo_->Undo(state_, settings_, window));
+
+    // Back to the adaptive 16: the next count is made adaptively again, not from a file.
+    ASSERT_TRUE(undo_->Undo(state_, settings_, window));
+    EXPECT_EQ(state_.PaletteSize, 16);
+    EXPECT_EQ(state_.PaletteType, TPaletteType::Adaptive);
+    EXPECT_EQ(window.types.back(), TPaletteType::Adaptive);
+    settings_.PaletteType = window.types.back();  // the dialog follows
+    settings_.ColorCount = "64";
+    ApplyQuantize(state_, settings_, window, *undo_);
+    EXPECT_EQ(state_.PaletteSize, 64);
+    EXPECT_EQ(state_.PaletteType, TPaletteType::Adaptive);
 }
 
 }  // namespace

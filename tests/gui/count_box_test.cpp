@@ -6,10 +6,12 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
 #include <QToolBar>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -161,6 +163,118 @@ TEST_F(CountBoxTest, UndoAndRedoMoveAlongTheHistoryAndWriteNothing) {
         EXPECT_EQ(form_->UndoStore().States(), names) << round;
         EXPECT_EQ(StateFiles(), files) << round;
     }
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+}
+
+TEST_F(CountBoxTest, TrueColorIsOneStepReachedByUndoAndRedo) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    Activate(form_.get());
+    QComboBox* main = form_->PalettePanel()->Colors();
+    Pick(main, "16");
+    Pick(main, "64");
+    ExpectOneMoreState([&] { Pick(main, "TrueColor"); }, "TrueColor picked");
+    const QImage trueColor = form_->ViewImage();
+    ASSERT_GT(DistinctColors(trueColor), 64);
+
+    form_->UndoClick();
+    EXPECT_EQ(form_->State().PaletteSize, 64) << "the step before true colour";
+    EXPECT_EQ(main->currentText(), "64");
+    form_->UndoClick();
+    EXPECT_EQ(main->currentText(), "16");
+    form_->RedoClick();
+    form_->RedoClick();
+    EXPECT_EQ(form_->State().PaletteSize, -1);
+    EXPECT_EQ(main->currentText(), "TrueColor");
+    EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "TrueColor");
+    EXPECT_EQ(form_->ViewImage(), trueColor);
+    EXPECT_FALSE(form_->MainToolBar()->findChild<QAction*>("RedoButton")->isEnabled());
+
+    form_->UndoClick();  // typed 0 after an undo: one state in place of the true-colour one
+    main->setFocus();
+    Type(main, "0");
+    EXPECT_EQ(main->currentText(), "TrueColor");
+    EXPECT_EQ(form_->UndoStore().Count(), 4);
+    EXPECT_EQ(form_->UndoStore().CurrentState(), 3);
+    EXPECT_EQ(StatesOnDisk(), 4u);
+    form_->UndoClick();
+    EXPECT_EQ(main->currentText(), "64");
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+}
+
+TEST_F(CountBoxTest, AnEmptiedBoxTakesWhatIsTypedNext) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    Activate(form_.get());
+    QComboBox* main = form_->PalettePanel()->Colors();
+    QComboBox* dialogs = form_->QuantizerSettingsForm()->Colors;
+    main->setFocus();
+    QTest::keyClick(main, Qt::Key_End);
+    for (int i = 0; i < 12; ++i) QTest::keyClick(main, Qt::Key_Backspace);
+    EXPECT_EQ(main->currentText(), "");
+    EXPECT_EQ(dialogs->currentText(), "");
+    QTest::keyClicks(main, "32");
+    QTest::keyClick(main, Qt::Key_Return);
+    EXPECT_EQ(form_->State().PaletteSize, 32);
+    EXPECT_LE(DistinctColors(form_->ViewImage()), 32);
+    EXPECT_EQ(main->currentText(), "32");
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+
+    // Enter on an empty box is refused as any text that is no count.
+    const int32_t states = form_->UndoStore().Count();
+    main->setFocus();
+    QTest::keyClick(main, Qt::Key_End);
+    QTest::keyClick(main, Qt::Key_Backspace);
+    QTest::keyClick(main, Qt::Key_Backspace);
+    QTest::keyClick(main, Qt::Key_Return);
+    ASSERT_EQ(messages_.size(), 1);
+    EXPECT_TRUE(messages_[0].startsWith("\"\" is not a number of colors")) << messages_[0].toStdString();
+    EXPECT_EQ(main->currentText(), "32");
+    EXPECT_EQ(form_->UndoStore().Count(), states);
+
+    // Leaving without Enter: the boxes show the count in use, whatever was typed or emptied.
+    for (const QString typed : {"128", "16", ""}) {
+        Type(main, typed, false);
+        if (typed.isEmpty()) QTest::keyClick(main, Qt::Key_Backspace);
+        ASSERT_EQ(main->currentText(), typed);
+        form_->ImageScroll()->setFocus();
+        EXPECT_EQ(main->currentText(), "32") << typed.toStdString();
+        EXPECT_EQ(dialogs->currentText(), "32") << typed.toStdString();
+    }
+    EXPECT_EQ(form_->UndoStore().Count(), states);
+
+    // The OK button takes a count typed without Enter: its click leaves the box its text.
+    Type(main, "8", false);
+    QTest::mouseClick(form_->PalettePanel()->ApplyButton(), Qt::LeftButton);
+    EXPECT_EQ(form_->State().PaletteSize, 8);
+    EXPECT_EQ(main->currentText(), "8");
+    form_->ImageScroll()->setFocus();
+    EXPECT_EQ(main->currentText(), "8");
+    EXPECT_EQ(messages_.size(), 1);
+}
+
+TEST_F(CountBoxTest, UndoneLoadPaletteLeavesTheNextCountAdaptive) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    Activate(form_.get());
+    QComboBox* main = form_->PalettePanel()->Colors();
+    QComboBox* palType = form_->QuantizerSettingsForm()->PalType;
+    Pick(main, "16");
+    const std::string five = Write("five.pal", {});
+    std::ofstream(five, std::ios::binary)
+        << "JASC-PAL\r\n0100\r\n5\r\n0 0 0\r\n255 0 0\r\n0 255 0\r\n0 0 255\r\n255 255 255\r\n";
+    ASSERT_TRUE(form_->PalettePanel()->LoadPalette(QString::fromStdString(five)));
+    ASSERT_EQ(form_->State().PaletteSize, 5);
+    EXPECT_EQ(palType->currentText(), "Custom");
+
+    form_->UndoClick();
+    EXPECT_EQ(form_->State().PaletteSize, 16);
+    EXPECT_EQ(palType->currentText(), "Adaptive");
+    form_->RedoClick();
+    EXPECT_EQ(palType->currentText(), "Custom");
+    form_->UndoClick();
+    Type(main, "64");
+    EXPECT_EQ(form_->State().PaletteSize, 64);
+    EXPECT_EQ(main->currentText(), "64");
+    EXPECT_GT(DistinctColors(form_->ViewImage()), 5);
+    EXPECT_EQ(palType->currentText(), "Adaptive");
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }
 
