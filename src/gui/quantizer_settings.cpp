@@ -485,6 +485,8 @@ void TQuantizerSettingsForm::ResetClick() {
 }
 
 void TQuantizerSettingsForm::FormClose() {
+    // Closing the dialog leaves its box, which no focus change reports.
+    if (focusWidget() == Colors) ColorsLeft();
     if (MainForm() && MainForm()->PalettePanel()->QuantizerSettingsButton()) MainForm()->PalettePanel()->QuantizerSettingsButton()->setChecked(false);
 }
 

@@ -248,6 +248,17 @@ TEST_F(CountBoxTest, AnEmptiedBoxTakesWhatIsTypedNext) {
     EXPECT_EQ(main->currentText(), "8");
     form_->ImageScroll()->setFocus();
     EXPECT_EQ(main->currentText(), "8");
+
+    // Closing the settings while their box holds a typed count is leaving that box.
+    jx::TQuantizerSettingsForm* settingsForm = form_->QuantizerSettingsForm();
+    form_->PalettePanel()->QuantizerSettingsButton()->trigger();
+    Activate(settingsForm);
+    Type(settingsForm->Colors, "128", false);
+    ASSERT_EQ(main->currentText(), "128");
+    settingsForm->close();
+    EXPECT_EQ(main->currentText(), "8");
+    EXPECT_EQ(dialogs->currentText(), "8");
+    EXPECT_EQ(form_->State().PaletteSize, 8);
     EXPECT_EQ(messages_.size(), 1);
 }
 
