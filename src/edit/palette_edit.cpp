@@ -189,11 +189,7 @@ bool RemoveUnusedColors(TPaletteEditTarget t) {
     RequireImage(s);
     const int32_t n = std::min<int32_t>(s.PaletteSize, static_cast<int32_t>(s.Palette.size()));
     if (n <= 0 || !s.WorkingImage.SameShape(s.SourceImage)) return false;
-    t.Observer.BusyBegin();
-    struct BusyEnd {
-        EditObserver& o;
-        ~BusyEnd() { o.BusyEnd(); }
-    } busyEnd{t.Observer};
+    const BusyGuard busy(t.Observer);
 
     // One pass over the output: which keys occur.
     std::unordered_map<uint32_t, bool> used;

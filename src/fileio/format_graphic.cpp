@@ -197,12 +197,6 @@ void TFormatGraphic::Assign(const TBitmap& source) {
     TBitmap::Assign(source);
 }
 
-bool TFormatGraphic::CheckFileHeader(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw FileIoError("Cannot open file \"" + path.string() + "\".");
-    return CheckStreamHeader(in);
-}
-
 bool TFormatGraphic::CheckStreamHeader(std::istream&) { return false; }
 
 bool TFormatGraphic::ReadImageInfo(std::istream&) {

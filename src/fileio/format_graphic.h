@@ -146,8 +146,6 @@ public:
     // Copies the image properties when the source is a TFormatGraphic too.
     void Assign(const TBitmap& source) override;
 
-    // Does the file hold this format.
-    virtual bool CheckFileHeader(const std::filesystem::path& path);
     // Does the stream at its position hold this format; the position is restored.
     virtual bool CheckStreamHeader(std::istream& stream);
     // Fills ImageProperties from the stream. Base: clears them, returns false.
@@ -155,8 +153,6 @@ public:
 
     TColorManager& ColorManager() { return color_manager_; }
     const TColorManager& ColorManager() const { return color_manager_; }
-    TImageProperties& ImageProperties() { return image_properties_; }
-    const TImageProperties& ImageProperties() const { return image_properties_; }
 
 protected:
     TColorManager color_manager_;

@@ -1,33 +1,38 @@
 #include "fileio/palette_file.h"
 
-#include <charconv>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "fileio/open_image.h"
 #include "fileio/replace_file.h"
 #include "imaging/settings.h"
 #include "imaging/sort.h"
+#include "platform/parse_int.h"
+#include "platform/read_file.h"
 
 namespace jx {
 namespace {
 
 std::string Extension(const std::string& fileName) { return std::filesystem::path(fileName).extension().string(); }
 
-std::vector<char> ReadAll(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) throw FileIoError("Cannot open palette file \"" + fileName + "\".");
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw FileIoError("Cannot read palette file \"" + fileName + "\".");
-    return bytes;
+// Far above any palette a person keeps; a larger file is not one.
+constexpr uint64_t kMaxPaletteFileSize = 16u << 20;
+
+std::vector<uint8_t> ReadAll(const std::string& fileName) {
+    std::vector<uint8_t> bytes;
+    switch (ReadWholeFile(fileName, kMaxPaletteFileSize, bytes)) {
+        case FileReadFailure::None: return bytes;
+        case FileReadFailure::CannotOpen: throw FileIoError("Cannot open palette file \"" + fileName + "\".");
+        case FileReadFailure::TooLarge: throw FileIoError("\"" + fileName + "\" is too large for a palette file.");
+        case FileReadFailure::CannotRead: break;
+    }
+    throw FileIoError("Cannot read palette file \"" + fileName + "\".");
 }
 
-std::vector<std::string> SplitLines(const std::vector<char>& bytes) {
+std::vector<std::string> SplitLines(const std::vector<uint8_t>& bytes) {
     std::vector<std::string> lines;
     std::string line;
-    for (char c : bytes) {
+    for (const uint8_t b : bytes) {
+        const char c = static_cast<char>(b);
         if (c == '\n') {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             lines.push_back(std::move(line));
@@ -54,12 +59,6 @@ std::vector<std::string> SplitFields(const std::string& line) {
     }
     if (!field.empty()) fields.push_back(std::move(field));
     return fields;
-}
-
-bool ParseInt(const std::string& text, int64_t& value) {
-    const char* end = text.data() + text.size();
-    auto [p, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && p == end;
 }
 
 std::vector<TPaletteColor> ReadJasc(const std::string& fileName) {
@@ -97,7 +96,7 @@ std::vector<TPaletteColor> ReadJasc(const std::string& fileName) {
 }
 
 std::vector<TPaletteColor> ReadAct(const std::string& fileName) {
-    const std::vector<char> bytes = ReadAll(fileName);
+    const std::vector<uint8_t> bytes = ReadAll(fileName);
     if (bytes.size() < 768)
         throw FileIoError("Damaged palette file \"" + fileName + "\": " + std::to_string(bytes.size()) +
                           " bytes, a colour table holds 768.");

@@ -36,15 +36,23 @@ const TGraphicClass kPngClass{"TPngImage", nullptr, &LoadDecoded<DecodePngFile>}
 const TGraphicClass kGifClass{"TGifImage", nullptr, &LoadDecoded<DecodeGifFile>};
 const TGraphicClass kJpegImageClass{"TJPEGImage", nullptr, &LoadDecoded<DecodeJpegFile>};
 
+const TStartupClasses kStartupClasses{&kBitmapClass, nullptr, nullptr, &kJpegImageClass};
+
 struct TProgramFormats {
     TPictureRegistry Registry;
     TFileFormatList List{Registry};
     TProgramFormats() {
         Registry.Register("png", "Portable Network Graphics", &kPngClass);
         Registry.Register("gif", "GIF Image", &kGifClass);
-        RegisterImageFormats(List, TStartupClasses{&kBitmapClass, nullptr, nullptr, &kJpegImageClass});
+        RegisterImageFormats(List, kStartupClasses);
         RegisterToolFormats(Registry);
     }
+    ~TProgramFormats() {
+        UnregisterToolFormats(Registry);
+        UnregisterImageFormats(List, kStartupClasses);
+    }
+    TProgramFormats(const TProgramFormats&) = delete;
+    TProgramFormats& operator=(const TProgramFormats&) = delete;
 };
 
 }  // namespace

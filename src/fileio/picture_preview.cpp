@@ -12,6 +12,7 @@
 
 #include "fileio/bitmap.h"
 #include "fileio/errors.h"
+#include "fileio/exchange_files.h"
 #include "fileio/icon_file.h"
 #include "fileio/file_bytes.h"
 #include "fileio/jpeg_decode.h"
@@ -169,13 +170,7 @@ TPreviewImage DecodeWebpPreview(const std::string& fileName, int32_t fw, int32_t
     ScratchFolder scratch(limits.SessionFolder);
     TempStem t(scratch.Path());
     const std::string png = t.With(".png");
-    struct Gone {
-        std::string f;
-        ~Gone() {
-            std::error_code ec;
-            std::filesystem::remove(f, ec);
-        }
-    } gone{png};
+    const ExchangeFilesGuard gone({png});
     const std::string decoder =
         limits.SessionFolder.empty() ? std::string("dwebp") : FolderPrefix(limits.SessionFolder) + "dwebp";
     std::vector<std::string> argv{decoder, fileName, "-o", png};

@@ -175,16 +175,6 @@ std::vector<PngChainStep> PngChainSteps(const PngChainOptions& o, const std::str
     return steps;
 }
 
-std::string CjpegOptionText(JpegEncodeSettings& s, const std::string& stem) {
-    std::string text(1, ' ');
-    text += Join(CjpegOptions(s, stem));
-    return text;
-}
-
-std::string CjpegCommandText(const std::string& encoder, JpegEncodeSettings& s, const std::string& stem) {
-    return encoder + CjpegOptionText(s, stem) + " " + stem + ".bmp";
-}
-
 bool NeedsQuantTableFile(uint8_t quantTable) { return quantTable != 0; }
 
 bool QuantTableAvailable(uint8_t quantTable) { return quantTable == 0 || quantTable == 1 || quantTable == 3; }

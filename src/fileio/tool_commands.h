@@ -68,11 +68,6 @@ struct JpegEncodeSettings {
     bool grayscale = false;
 };
 
-// The encoder's options as one text, starting with a blank. With `rgb` it first sets subsampling
-// and chromaQuality to 0 in `s`, which the caller keeps.
-std::string CjpegOptionText(JpegEncodeSettings& s, const std::string& stem);
-// encoder + options + " " + stem + ".bmp".
-std::string CjpegCommandText(const std::string& encoder, JpegEncodeSettings& s, const std::string& stem);
 
 // The command for the installed cjpeg, which knows neither "-quant-table" nor "-notrellis":
 // a non-standard table pair is passed as "-qtables <qtablesFile>" (the caller writes that file with

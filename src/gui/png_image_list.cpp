@@ -89,11 +89,6 @@ int TPngImageList::AddMasked(const QImage& bitmap, QColor transparent) {
     return Add(png);
 }
 
-void TPngImageList::Insert(int index, const QImage& png, const QString& name) {
-    index = std::clamp(index, 0, Count());
-    items_.insert(items_.begin() + index, {png, name, QColor(255, 255, 255)});
-}
-
 void TPngImageList::Replace(int index, const QImage& png) {
     if (index >= 0 && index < Count()) items_[static_cast<size_t>(index)].PngImage = png;
 }

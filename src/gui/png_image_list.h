@@ -53,7 +53,6 @@ public:
     int Add(const QImage& bitmap, const QImage& mask);
     // A bitmap with alpha 0 where the pixel has the given colour. -1 for no bitmap.
     int AddMasked(const QImage& bitmap, QColor transparent);
-    void Insert(int index, const QImage& png, const QString& name = {});
     void Replace(int index, const QImage& png);
     void Delete(int index);
     void Move(int from, int to);

@@ -11,7 +11,6 @@
 namespace jx {
 namespace {
 
-inline int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
 
 template <class A, class B>
 bool Congruent(const A& a, const B& b) {

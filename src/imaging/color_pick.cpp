@@ -7,7 +7,6 @@
 namespace jx {
 namespace {
 
-inline int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';

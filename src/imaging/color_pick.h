@@ -18,7 +18,6 @@ inline constexpr int32_t kPickerSquareSize = 256;
 inline constexpr int32_t kHueBarWidth = 27, kHueBarHeight = 287;
 inline constexpr int32_t kAlphaBarWidth = 256, kAlphaBarHeight = 25;
 inline constexpr int32_t kNamedCell = 8, kNamedColumns = 50, kNamedRows = 11;
-inline constexpr int32_t kNamedGridCells = kNamedColumns * kNamedRows;  // 550; the last entry has no cell
 inline constexpr int32_t kNamedGridWidth = kNamedColumns * kNamedCell + 1;  // 401
 inline constexpr int32_t kNamedGridHeight = kNamedRows * kNamedCell + 1;   // 89
 inline constexpr int32_t kLoupeWidth = 136, kLoupeHeight = 132, kLoupeZoom = 8;

@@ -14,7 +14,6 @@ namespace jx {
 namespace {
 
 // Round half to even, as everywhere in the engine.
-inline int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
 
 inline uint8_t ComponentByte(int32_t v) {
     if (v < 0 || v > 255) throw ImagingError("Colour component out of range: " + std::to_string(v));
@@ -303,7 +302,8 @@ void ApplyColorSpace(EngineState& state, int32_t colorSpace) {
 }
 
 THsvBytes RgbToHsvBytes(int32_t color) {
-    const int R = color & 0xFF, G = (color >> 8) & 0xFF, B = (color >> 16) & 0xFF;
+    const TRgbBytes rgb = ColorValueToBytes(color);
+    const int R = rgb.R, G = rgb.G, B = rgb.B;
     const int mx = std::max({R, G, B});
     const int mn = std::min({R, G, B});
     THsvBytes h;

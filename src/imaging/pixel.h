@@ -1,6 +1,7 @@
 #pragma once
 // The colour record the whole engine works on, and the small operations on it.
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -53,6 +54,8 @@ inline int32_t ColorDistance(const TPixelRec& p, const TPixelRec& q, unsigned lu
     return d;
 }
 
+// "Round" in this engine is half to even, in the default rounding mode.
+inline int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
 inline uint8_t ClampByte(int32_t i) { return i < 0 ? 0 : (i > 255 ? 255 : static_cast<uint8_t>(i)); }
 
 // Index of the highest set bit of (x | 1): 0 and 1 give 0, 255 gives 7.

@@ -323,11 +323,6 @@ void CheckReplaceable(const std::string& destination) {
     StatReplaceable(destination, ResolveDestination(destination), old);
 }
 
-int RemoveStaleTemporaries(const std::string& destination, int minAgeSeconds) {
-    const std::string target = ResolveDestination(destination);
-    return SweepFolder(FolderOf(target), TemporaryPrefix(NameOf(target)), minAgeSeconds);
-}
-
 void RemoveTemporariesOnInterrupt() {
     // SIGPIPE: the console's reader went away (a closed pipe) while a result was being written.
     constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};

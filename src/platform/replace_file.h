@@ -31,9 +31,6 @@ std::string ResolveDestination(const std::string& path);
 // destination's folder (the name shortened so the whole stays a valid file name).
 std::string TemporaryPrefix(const std::string& destinationName);
 
-// Removes this user's temporaries of `destination` left by a run that was killed: files of the
-// pattern above, older than `minAgeSeconds`, that no running writer holds. Returns how many went.
-int RemoveStaleTemporaries(const std::string& destination, int minAgeSeconds = 60);
 
 // Makes SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE remove the temporaries being written at that
 // moment before the process ends by the same signal (so its exit status is non-zero). For console

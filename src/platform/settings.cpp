@@ -13,6 +13,7 @@
 
 #include "platform/ascii.h"
 #include "platform/errors.h"
+#include "platform/parse_int.h"
 #include "platform/read_file.h"
 #include "platform/replace_file.h"
 
@@ -63,18 +64,9 @@ const std::string* Find(const Sections& s, const char* section, const char* key)
     return k == sec->second.end() ? nullptr : &k->second;
 }
 
-bool ParseInt(const std::string& text, long long* value) {
-    if (text.empty()) return false;
-    const char* b = text.data();
-    const char* e = b + text.size();
-    if (*b == '+') ++b;
-    auto [p, ec] = std::from_chars(b, e, *value);
-    return ec == std::errc() && p == e;
-}
-
 void ReadBool(const Sections& s, const char* section, const char* key, bool* out) {
-    long long v = 0;
-    if (const std::string* t = Find(s, section, key); t && ParseInt(*t, &v)) *out = v != 0;
+    int64_t v = 0;
+    if (const std::string* t = Find(s, section, key); t && ParseInt(*t, v)) *out = v != 0;
 }
 
 void ReadString(const Sections& s, const char* section, const char* key, std::string* out) {
@@ -157,8 +149,8 @@ JxOptions ParseOptions(const std::string& text, std::string* version,
         o.hotKey2 = hotKeyFilter(o.hotKey2);
         o.hotKey3 = hotKeyFilter(o.hotKey3);
     }
-    long long level = 0;
-    if (const std::string* t = Find(s, "png", "optimization"); t && ParseInt(*t, &level) && level >= 0 && level <= 4)
+    int64_t level = 0;
+    if (const std::string* t = Find(s, "png", "optimization"); t && ParseInt(*t, level) && level >= 0 && level <= 4)
         o.optimization = static_cast<int>(level);
     ReadString(s, "png", "iter", &o.iter);
     ReadString(s, "png", "own", &o.own);

@@ -70,24 +70,4 @@ ScratchFolder::~ScratchFolder() {
 
 TempStem::~TempStem() { ::unlink(stem_.c_str()); }
 
-std::filesystem::path CreateUniqueFile(const std::filesystem::path& folder, const std::string& prefix, unsigned mode) {
-    static const char chars[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    std::random_device seed;
-    std::mt19937_64 random(seed());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = prefix;
-        for (int i = 0; i < 8; ++i) name += chars[random() % (sizeof chars - 1)];
-        std::filesystem::path p = folder / name;
-        int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
-        if (fd >= 0) {
-            ::close(fd);
-            return p;
-        }
-        if (errno != EEXIST) {
-            throw PlatformError("Cannot create a temporary file in " + folder.string() + ": " + std::strerror(errno));
-        }
-    }
-    throw PlatformError("No free temporary name in " + folder.string());
-}
-
 }  // namespace jx

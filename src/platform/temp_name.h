@@ -39,9 +39,4 @@ private:
     bool owned_ = false;
 };
 
-// Creates a new empty file "<folder>/<prefix>" + 8 random letters and digits, with `mode` less the
-// umask, and returns its path.
-std::filesystem::path CreateUniqueFile(const std::filesystem::path& folder, const std::string& prefix,
-                                       unsigned mode = 0600);
-
 }  // namespace jx

@@ -69,13 +69,6 @@ inline uint32_t QuarterRound(uint32_t c) {
     return uint32_t(q);
 }
 
-// Written with selects only, so the row loop vectorises.
-inline uint8_t PaethPredict(int a, int b, int c) {
-    int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    int bc = pb <= pc ? b : c;
-    return uint8_t(pa <= pb && pa <= pc ? a : bc);
-}
-
 }  // namespace
 
 int TrialLevel(uint8_t level) {

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,6 +25,14 @@ struct ChooserSettings {
     uint8_t LossyMethod = 0;
     std::vector<int32_t> LossyLevels;
 };
+
+// The Paeth predictor of left a, up b and upper-left c (bytes). Written with selects only, so the
+// row loop vectorises.
+inline uint8_t PaethPredict(int a, int b, int c) {
+    int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    int bc = pb <= pc ? b : c;
+    return uint8_t(pa <= pb && pa <= pc ? a : bc);
+}
 
 // zlib level heuristic 7 uses for a stored compression level.
 int TrialLevel(uint8_t compressionLevel);

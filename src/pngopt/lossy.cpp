@@ -8,20 +8,13 @@
 
 #include "pngopt/output.h"
 #include "pngenc/png_image.h"
+#include "pngenc/row_filter.h"
+#include "platform/byte_order.h"
 
 namespace jx::quillox {
 namespace {
 
 constexpr int kBins = 511;  // residuals -255..255
-
-int Paeth(int a, int b, int c) {
-    int p = a + b - c;
-    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    if (pa <= pb && pa <= pc) return a;
-    return pb <= pc ? b : c;
-}
-
-uint32_t Pack8(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
 // Index of the colour-table entry nearest to an 8-bit RGBA value (high bytes, first minimum).
 size_t NearestEntry(const std::vector<ColorUse>& table, const uint8_t* p) {
@@ -92,7 +85,7 @@ std::vector<int32_t> PrepareLossyLevels(const WorkImage& image, uint8_t filterSe
                         case kFilterSub: p = left; break;
                         case kFilterUp: p = up; break;
                         case kFilterAverage: p = (left + up) / 2; break;
-                        case kFilterPaeth: p = Paeth(left, up, at(int64_t(x) - 1, int64_t(y) - 1, c)); break;
+                        case kFilterPaeth: p = pngenc::PaethPredict(left, up, at(int64_t(x) - 1, int64_t(y) - 1, c)); break;
                         default: break;
                     }
                     ++count[size_t(at(x, y, c) - p + 255)];
@@ -144,7 +137,7 @@ bool ApplyLossyPrePass(WorkImage& image, const Options& options) {
             const uint8_t* row = back.Row(y);
             for (uint32_t x = 0; x < w; ++x) {
                 const uint8_t* p = row + uint64_t(x) * 4;
-                auto [it, fresh] = nearest.try_emplace(Pack8(p), 0);
+                auto [it, fresh] = nearest.try_emplace(BigEndian32(p), 0);
                 if (fresh) it->second = NearestEntry(a.colorTable, p);
                 const uint64_t v = a.colorTable[it->second].rgba;
                 uint16_t* q = image.Pixel(x, y);

@@ -68,6 +68,18 @@ void ParallelFor(ThreadPool* pool, size_t n, const std::function<void(size_t)>& 
 
 namespace {
 
+// A deflate stream that is ended however its user leaves.
+struct DeflateStream {
+    z_stream z{};
+    DeflateStream(int level, int windowBits, int memLevel, int strategy) {
+        if (deflateInit2(&z, level, Z_DEFLATED, windowBits, memLevel, strategy) != Z_OK)
+            throw PngError("PNG: cannot start deflate with these parameters");
+    }
+    ~DeflateStream() { deflateEnd(&z); }
+    DeflateStream(const DeflateStream&) = delete;
+    DeflateStream& operator=(const DeflateStream&) = delete;
+};
+
 using CostKey = std::tuple<int, int, int, int, int>;  // heuristic, and for 7: level, window, memory, strategy
 using JobKey = std::tuple<int, int, int, int, int>;   // data, level, memory, strategy, window
 using Costs = std::vector<std::array<uint32_t, 5>>;
@@ -220,13 +232,8 @@ struct TrialEngine::Impl : std::enable_shared_from_this<TrialEngine::Impl> {
     // With a ticket: run ahead, and given up once the ticket is dropped.
     bool Deflate(const std::vector<uint8_t>& choice, const EncodeSettings& s, int seq, std::vector<uint8_t>& out,
                  uint64_t& lostBelow, const Ticket* ticket = nullptr) {
-        z_stream z{};
-        if (deflateInit2(&z, s.level, Z_DEFLATED, s.windowBits, s.memLevel, s.strategy) != Z_OK)
-            throw PngError("PNG: cannot start deflate with these parameters");
-        struct End {
-            z_stream* z;
-            ~End() { deflateEnd(z); }
-        } end{&z};
+        DeflateStream stream(s.level, s.windowBits, s.memLevel, s.strategy);
+        z_stream& z = stream.z;
         uint64_t raw = 0;
         for (const Row& r : rows) raw += r.n + 1;
         {
@@ -483,13 +490,8 @@ std::optional<uint64_t> MeasureEncodedSize(const OutputImage& image, const Encod
     const size_t fullRow = (size_t(w) * png.Channels() * png.BitDepth() + 7) / 8;
     pngenc::RowFilterChooser chooser(cs, fullRow, std::max(1u, png.Channels() * png.BitDepth() / 8));
 
-    z_stream z{};
-    if (deflateInit2(&z, png.CompressionLevel, Z_DEFLATED, png.WindowBits, png.MemoryLevel, png.Strategy) != Z_OK)
-        throw PngError("PNG: cannot start deflate with these parameters");
-    struct End {
-        z_stream* z;
-        ~End() { deflateEnd(z); }
-    } end{&z};
+    DeflateStream stream(png.CompressionLevel, png.WindowBits, png.MemoryLevel, png.Strategy);
+    z_stream& z = stream.z;
     std::vector<uint8_t> sink(size_t(256) << 10);
     auto run = [&](int flush) {
         for (;;) {

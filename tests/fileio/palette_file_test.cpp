@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "fileio/palette_file.h"
@@ -61,6 +62,13 @@ TEST_F(PaletteFileTest, DamagedOrForeignFilesLeaveThePaletteAndSayWhy) {
         EXPECT_EQ(s.PaletteSize, 2);
     }
     EXPECT_THROW(LoadPalette(s, Path("missing.pal")), FileIoError);
+
+    // A pipe named like a palette has no writer: refused at once, not waited on.
+    for (const char* name : {"fifo.pal", "fifo.act"}) {
+        ASSERT_EQ(::mkfifo(Path(name).c_str(), 0600), 0);
+        EXPECT_THROW(LoadPalette(s, Path(name)), FileIoError) << name;
+        EXPECT_EQ(s.Palette, before);
+    }
 }
 
 TEST_F(PaletteFileTest, ActPaddingAndDuplicatesCollapse) {

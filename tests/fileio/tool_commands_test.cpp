@@ -70,8 +70,6 @@ TEST(PngChainSteps, IterationsAreChecked) {
 
 TEST(CjpegCommand, SettingsAndTheInstalledEncodersOptions) {
     JpegEncodeSettings s;
-    EXPECT_EQ(CjpegCommandText(S + "cjpeg", s, T),
-              S + "cjpeg -outfile " + T + ".jpg -quality 75 -sample 2x2 -optimize -quant-table 3 " + T + ".bmp");
     EXPECT_EQ(CjpegCommand("cjpeg", s, T, T + ".txt").argv,
               (std::vector<std::string>{"cjpeg", "-outfile", T + ".jpg", "-quality", "75", "-sample", "2x2", "-optimize",
                                         "-qtables", T + ".txt", "-progressive", T + ".bmp"}));
@@ -80,15 +78,15 @@ TEST(CjpegCommand, SettingsAndTheInstalledEncodersOptions) {
     JpegEncodeSettings rgb;
     rgb.rgb = true;
     rgb.chromaQuality = 50;
-    const std::string text = CjpegOptionText(rgb, T);
+    const std::string text = CjpegCommand("cjpeg", rgb, T, T + ".txt").Text();
     EXPECT_NE(text.find(" -rgb"), std::string::npos);
     EXPECT_EQ(text.find(','), std::string::npos);
     EXPECT_NE(text.find(" -sample 1x1"), std::string::npos);
     JpegEncodeSettings c;
     c.chromaQuality = 50;
-    EXPECT_NE(CjpegOptionText(c, T).find(" -quality 75,50 "), std::string::npos);
+    EXPECT_NE(CjpegCommand("cjpeg", c, T, T + ".txt").Text().find(" -quality 75,50 "), std::string::npos);
     c.subsampling = 7;
-    EXPECT_EQ(CjpegOptionText(c, T).find("-sample"), std::string::npos);
+    EXPECT_EQ(CjpegCommand("cjpeg", c, T, T + ".txt").Text().find("-sample"), std::string::npos);
 
     JpegEncodeSettings plain;
     plain.quantTable = 0;
