@@ -218,13 +218,18 @@ TEST_F(QuilloxProgram, OutputFolderIsFlatAndKeepsCase) {
     EXPECT_NE(err_.str().find("Failed to create output directory"), std::string::npos);
 }
 
+// The others are left out, each with a line, and the run fails.
 TEST_F(QuilloxProgram, OutputFileTakesTheFirstInputOnly) {
     Loose("basn0g08", "a.png");
-    Loose("basn2c08", "b.png");
-    EXPECT_EQ(Run({"/quiet", "/out", "Result", "a.png", "b.png"}), 0);
+    const fs::path b = Loose("basn2c08", "b.png");
+    const auto bBytes = ReadBytes(b);
+    EXPECT_EQ(Run({"/quiet", "/out", "Result", "a.png", "b.png"}), 1);
     EXPECT_TRUE(fs::exists(dir_ / "Result.png"));
     EXPECT_FALSE(fs::exists(dir_ / "Result"));
     EXPECT_EQ(Visible(dir_ / "Result.png"), Visible(dir_ / "a.png"));
+    EXPECT_EQ(err_.str(), b.string() + "\nLeft out: \"/out\" names one output file, for the first input only; "
+                                       "nothing was written for this file\n");
+    EXPECT_EQ(ReadBytes(b), bBytes);
 }
 
 // Rewriting in place keeps the file's mode, owner (when run by root) and link.
@@ -265,7 +270,8 @@ TEST_F(QuilloxProgram, OverwritePromptAndAlreadyOptimizedCopy) {
     // A refusal, answered or (quiet) unasked, writes nothing and fails the run with a line naming the file.
     const std::string told = (dir_ / "out" / "a.png").string() + "\nThe file exists and was not replaced";
     EXPECT_EQ(Run({"/dir", "out", "a.png"}, "n\n"), 1);
-    EXPECT_NE(out_.str().find("Do you really want to overwrite the existing file? (y/n):"), std::string::npos);
+    EXPECT_NE(err_.str().find((dir_ / "out" / "a.png").string() + ": Do you really want to overwrite the existing file? (y/n):"),
+              std::string::npos);
     EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
     EXPECT_EQ(jx::test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
     EXPECT_EQ(Run({"/quiet", "/dir", "out", "a.png"}), 1);  // quiet asks nothing and so keeps it
@@ -365,7 +371,8 @@ TEST_F(QuilloxProgram, AConvertedFileNeverReplacesAnExistingOneUnasked) {
     EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
     EXPECT_EQ(ReadBytes(user), mine);
     EXPECT_EQ(Run({"a.bmp"}, "n\n"), 1);
-    EXPECT_NE(out_.str().find("Do you really want to overwrite the existing file? (y/n):"), std::string::npos);
+    EXPECT_NE(err_.str().find(user.string() + ": Do you really want to overwrite the existing file? (y/n):"),
+              std::string::npos);
     EXPECT_EQ(ReadBytes(user), mine);
     // Beside files that run side by side, and beside a PNG optimised in place unasked.
     Put("b.ppm", {'P', '6', ' ', '2', ' ', '1', ' ', '2', '5', '5', '\n', 1, 2, 3, 4, 5, 6});
