@@ -300,17 +300,16 @@ bool ReplacesInput(const std::string& output, const std::string& input, const st
     return read && now && now->device == read->device && now->inode == read->inode;
 }
 
-// Writes a result; one that replaces its input does so only while the input is still the file
-// that was read (a newer image copied over it meanwhile stays).
-void WriteResult(const std::string& output, const std::string& input, const std::vector<uint8_t>& bytes,
-                 const std::optional<FileIdentity>& read, ProgramContext& context) {
-    if (!ReplacesInput(output, input, read)) {
-        WriteFileAtomically(output, bytes);
-        return;
-    }
+// A result that is to replace its input is measured against it and written only while the input
+// is still the file that was read: a newer image copied over it meanwhile stays.
+void CheckUnchanged(const std::string& input, const std::optional<FileIdentity>& read, ProgramContext& context) {
     if (context.beforeReplacingInput) context.beforeReplacingInput(input);
-    if (!read) throw FileChangedError("The input could not be looked at before it was read");
-    WriteFileAtomically(output, bytes, &*read);
+    if (!read || IdentityOf(input) != *read) throw FileChangedError("changed");
+}
+
+void WriteResult(const std::string& output, const std::vector<uint8_t>& bytes, bool inPlace,
+                 const std::optional<FileIdentity>& read) {
+    WriteFileAtomically(output, bytes, inPlace && read ? &*read : nullptr);
 }
 
 }  // namespace
@@ -324,6 +323,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
     const std::optional<FileIdentity> read = IdentityOf(input);
     // One name whether the result is written or the input copied ("/out x" is "x.png" either way).
     const std::string output = FinalOutputName(outputName, options);
+    const bool inPlace = ReplacesInput(output, input, read);
     try {
         const InputKind kind = InputKindOf(input);
         if (kind == InputKind::Unsupported) throw InputError("Unsupported file type");
@@ -335,7 +335,8 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             for (const std::string& w : warnings) console.Warning(input, w);
             if (!write) return FileOutcome::AlreadyOptimized;  // "/md keep all": nothing to change
             if (!MayReplace(output, input, options, context, console)) return FileOutcome::Skipped;
-            WriteResult(output, input, copied, read, context);
+            if (inPlace) CheckUnchanged(input, read, context);
+            WriteResult(output, copied, inPlace, read);
             return FileOutcome::Written;
         }
         const size_t threads = context.pool ? context.pool->Size() : 1;
@@ -367,6 +368,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
                                             });
         if (!options.logFile.empty()) WriteLogRecord(Absolute(options.logFile, context.currentDir), input, image, out, result);
 
+        if (inPlace) CheckUnchanged(input, read, context);
         std::error_code ec;
         uint64_t inputSize = fs::file_size(input, ec);
         if (ec) throw InputError("Cannot read the size of the input: " + ec.message());
@@ -384,7 +386,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             line += "IDAT=" + std::to_string(result.idatSize) + "\tfile=" + std::to_string(result.fileSize) + "\n\r";
             console << line;
             if (!MayReplace(output, input, options, context, console)) return FileOutcome::Skipped;
-            WriteResult(output, input, result.best.bytes, read, context);
+            WriteResult(output, result.best.bytes, inPlace, read);
             for (const std::string& w : resultWarnings) console.Warning(input, w);
             outcome = FileOutcome::Written;
         } else {

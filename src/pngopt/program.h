@@ -25,8 +25,8 @@ struct ProgramContext {
     bool poolShared = false;  // other files run on the pool at the same time
     // With poolShared: the files of the run not finished yet; at 1 the pool is this file's.
     const std::atomic<size_t>* filesLeft = nullptr;
-    // Called with the input's name after it was read and optimised, just before its result
-    // replaces it in place; tests change the file here.
+    // Called with the input's name after it was read and optimised, before its result is measured
+    // against it and replaces it in place; tests change the file here.
     std::function<void(const std::string&)> beforeReplacingInput{};
 };
 
