@@ -1,3 +1,7 @@
 #include "gui/app.h"
+#include "platform/standard_streams.h"
 
-int main(int argc, char** argv) { return jx::RunJx(argc, argv); }
+int main(int argc, char** argv) {
+    jx::OpenClosedStandardStreams();
+    return jx::RunJx(argc, argv);
+}

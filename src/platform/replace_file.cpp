@@ -18,7 +18,6 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/errors.h"
 
 namespace jx {
 namespace {
@@ -280,8 +279,17 @@ std::string ResolveDestination(const std::string& path) {
     Fail(path, ELOOP);
 }
 
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                        static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+                        static_cast<int64_t>(st.st_mtim.tv_nsec)};
+}
+
 std::string ReplaceFile(const std::string& destination,
-                        const std::function<void(int fd, const std::string& tempPath)>& write) {
+                        const std::function<void(int fd, const std::string& tempPath)>& write,
+                        const FileIdentity* unchanged) {
     if (destination.empty()) throw PlatformError("Cannot write a file without a name");
     const std::string target = ResolveDestination(destination);
     const std::string folder = FolderOf(target);
@@ -301,6 +309,8 @@ std::string ReplaceFile(const std::string& destination,
     const int fd = t.fd;
     t.fd = -1;
     if (::close(fd) != 0) Fail(destination, errno);
+    if (unchanged && IdentityOf(target) != *unchanged)
+        throw FileChangedError("\"" + destination + "\" changed while it was being rewritten");
     if (::rename(t.path.c_str(), target.c_str()) != 0) Fail(destination, errno);
     t.path.clear();
     // The rename itself reaches the disk only with the folder.
@@ -312,10 +322,14 @@ std::string ReplaceFile(const std::string& destination,
     return target;
 }
 
-std::string ReplaceFileBytes(const std::string& destination, std::span<const uint8_t> bytes) {
-    return ReplaceFile(destination, [&](int fd, const std::string&) {
-        if (!WriteAll(fd, bytes.data(), bytes.size())) Fail(destination, errno);
-    });
+std::string ReplaceFileBytes(const std::string& destination, std::span<const uint8_t> bytes,
+                             const FileIdentity* unchanged) {
+    return ReplaceFile(
+        destination,
+        [&](int fd, const std::string&) {
+            if (!WriteAll(fd, bytes.data(), bytes.size())) Fail(destination, errno);
+        },
+        unchanged);
 }
 
 void CheckReplaceable(const std::string& destination) {

@@ -416,7 +416,7 @@ void CopyMetadataChunks(const WorkImage& input, OutputImage& output, const Optio
                 kept = ConvertBackground(input, output, c.data, paletteRoom, data, nearest);
                 if (kept) AddRaw(output, c.name, std::move(data));
                 else drop(c.name, "does not fit the image");
-                if (nearest && warnings) warnings->push_back("bKGD: the palette is full, the nearest colour stands in");
+                if (nearest && warnings) warnings->push_back(kNearestBackgroundWarning);
             } else if (c.name == "sBIT") {
                 std::vector<uint8_t> data;
                 kept = ConvertSignificantBits(input, output, c.data, data);
@@ -465,6 +465,17 @@ std::vector<uint8_t> CopyChunksOnly(const std::vector<uint8_t>& file, const Opti
     try {
         // Whatever follows IEND is walked and copied too: this copy changes only what it is told to.
         chunks = pngenc::WalkChunks(file, true, &dropped, pngenc::WalkEnd::FileEnd);
+    } catch (const PngError& e) {
+        throw InputError(e.what());
+    }
+    try {
+        // The image data stays as it is, so it must be sound: a file the other levels refuse (an
+        // impossible header, no image data) is refused here too rather than rewritten as if good.
+        PngDecodeOptions check;
+        std::vector<std::string> ignored;
+        check.DroppedChunks = &ignored;
+        check.ReadRowFilters = false;
+        PngImage::Decode(file, check);
     } catch (const PngError& e) {
         throw InputError(e.what());
     }

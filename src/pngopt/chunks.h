@@ -15,6 +15,9 @@ namespace jx::quillox {
 std::vector<std::string> ExpandChunkList(const std::vector<std::string>& list, const std::vector<std::string>& inputNames,
                                          bool chunkOnly);
 
+// The line CopyMetadataChunks gives when a palette output's background is its nearest entry.
+inline constexpr const char* kNearestBackgroundWarning = "bKGD: the palette is full, the nearest colour stands in";
+
 // Copies the kept chunks of the input into the output object in their order, converted to the
 // output's colour type and depth where their content depends on it (sBIT, bKGD, hIST, iCCP). A
 // once-only chunk (gAMA too) keeps its first sound copy; a repeated one, one of the wrong length

@@ -15,6 +15,7 @@
 #include "fileio/ppm_graphic.h"
 #include "platform/ascii.h"
 #include "platform/byte_order.h"
+#include "pngenc/png_chunks.h"
 #include "pngenc/png_image.h"
 
 namespace jx::quillox {
@@ -204,10 +205,13 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     std::vector<std::string> dropped, extra;
     decode.DroppedChunks = &dropped;
     decode.Warnings = &extra;
+    uint64_t afterEnd = 0;
     const PngImage png = Guarded([&] {
         // An animation is refused as such, before its frames are looked at.
-        for (const std::string& name : PngImage::ListChunks(bytes))
-            if (name == "acTL") throw InputError("APNG not supported.");
+        const std::vector<pngenc::ChunkRef> chunks = pngenc::WalkChunks(bytes, false);
+        for (const pngenc::ChunkRef& c : chunks)
+            if (c.name == "acTL") throw InputError("APNG not supported.");
+        if (!chunks.empty() && chunks.back().name == "IEND") afterEnd = bytes.size() - (chunks.back().data + chunks.back().length + 4);
         return PngImage::Decode(bytes, decode);
     });
 
@@ -216,6 +220,8 @@ WorkImage ReadPng(const std::vector<uint8_t>& bytes, const ReadSettings& setting
     image.fileSize = bytes.size();
     for (const std::string& name : dropped) image.warnings.push_back(name + ": CRC error, chunk dropped");
     image.warnings.insert(image.warnings.end(), extra.begin(), extra.end());
+    // The output ends at its IEND, so whatever followed the input's is not carried over.
+    if (afterEnd > 0) image.warnings.push_back(std::to_string(afterEnd) + " bytes after the IEND chunk are dropped");
     image.chunkNames = png.FileChunkNames;
     for (const PngChunk& c : png.Chunks) image.chunks.push_back({c.Name, c.Data, c.Place == PngChunkPlace::AfterIdat});
     std::copy(png.FiltersUsed.begin(), png.FiltersUsed.end(), std::back_inserter(image.filtersUsed));

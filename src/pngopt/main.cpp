@@ -6,9 +6,13 @@
 #include <vector>
 
 #include "platform/replace_file.h"
+#include "platform/standard_streams.h"
 #include "pngopt/program.h"
 
 int main(int argc, char** argv) {
+    // Started with a closed stream (2>&-), a result file could otherwise get descriptor 2 and
+    // collect another file's error message.
+    jx::OpenClosedStandardStreams();
     // Ctrl-C, Ctrl-\, a kill or a closed output pipe while a result is written must not leave its
     // temporary beside the target.
     jx::RemoveTemporariesOnInterrupt();

@@ -48,6 +48,18 @@ std::vector<std::string> SplitCommas(const std::string& text) {
     return parts;
 }
 
+// A "/md" list as it may be written: chunk names of four letters and group words.
+bool IsChunkList(const std::string& text) {
+    for (const std::string& item : SplitCommas(text)) {
+        const bool name = item.size() == 4 && std::all_of(item.begin(), item.end(), [](char c) {
+                              return std::isalpha(static_cast<unsigned char>(c)) != 0;
+                          });
+        if (!name && item != "color" && item != "text" && item != "misc" && item != "animation" && item != "all")
+            return false;
+    }
+    return true;
+}
+
 // Parses the parameters left to right; `next` hands out the following parameter and consumes it.
 class Parser {
 public:
@@ -55,8 +67,12 @@ public:
 
     Options Run() {
         Options o = SetDefaultOptions();
-        for (pos_ = 0; pos_ < args_.size(); ++pos_) One(o, args_[pos_]);
+        for (pos_ = 0; pos_ < args_.size(); ++pos_) {
+            start_ = pos_;
+            One(o, args_[pos_]);
+        }
         o.missingValues = std::move(missing_);
+        o.badValues = std::move(bad_);
         return o;
     }
 
@@ -79,8 +95,10 @@ private:
     }
 
     bool IsFileParameter(const std::string& p) const {
-        if (p.empty() || p[0] != '/') return false;
+        if (p.empty() || (p[0] != '/' && p[0] != '-')) return false;
         const bool exists = env_.exists && env_.exists(p);
+        // "-l.png" beside "photo.png" (a shell's "*.png") is a file, never lossy mode.
+        if (p[0] == '-') return exists;
         // "/dir/tmp/o" is the folder option with its value glued on, unless it names a path.
         const std::string k4 = AsciiLower(p.substr(0, 4));
         if (!exists && (k4 == "/dir" || k4 == "/out" || k4 == "/log")) return false;
@@ -97,16 +115,23 @@ private:
         o.files.push_back(name);  // the program block refuses names that find nothing
     }
 
-    // Reads up to two following "x=" parameters of the given letters.
+    // Reads up to two following "x=" parameters of the given letters. None of their values counts
+    // below zero: an empty one (an unset script variable), one that is no number or a negative one
+    // is noted for the run to refuse rather than read as 0 and clamped into a lossy setting.
     template <typename Fn>
-    void KeyedValues(char first, char second, Fn&& apply) {
+    void KeyedValues(const std::string& option, char first, const char* firstWhat, char second,
+                     const char* secondWhat, Fn&& apply) {
         for (int i = 0; i < 2; ++i) {
             const std::string* next = PeekNext();
             if (!next || next->size() < 2 || (*next)[1] != '=') return;
             char letter = static_cast<char>(std::tolower(static_cast<unsigned char>((*next)[0])));
             if (letter != first && letter != second) return;
             ++pos_;
-            apply(letter, ParseNumber(AsciiLower(next->substr(2))));
+            const ParsedNumber n = ParseNumber(AsciiLower(next->substr(2)));
+            if (next->size() == 2) missing_.push_back(*next);
+            else if (!n.ok || n.value < 0)
+                bad_.push_back(option + ": " + *next + " is not " + (letter == first ? firstWhat : secondWhat));
+            else apply(letter, n);
         }
     }
 
@@ -129,6 +154,19 @@ private:
         return TKey{raw, std::move(norm), std::move(low), std::move(k2), std::move(k4), third};
     }
 
+    // A value from the next parameter that is none of the option's values but names an existing
+    // file is most likely a file the option swallowed ("/o a.png b.png"): it is noted for the run
+    // to refuse, so that the file is neither left out unseen nor read as a setting.
+    void RefuseSwallowedFile(const TKey& k, const std::string* taken, bool valid, const char* what) {
+        if (valid || !taken || taken->empty() || !env_.exists || !env_.exists(*taken)) return;
+        bad_.push_back(k.raw + ": " + *taken + " is not " + what);
+    }
+    // The parameter an option standing alone as its name of nameLength characters took as its
+    // value; nullptr when the value was glued on or there was none.
+    const std::string* Taken(const TKey& k, size_t nameLength) const {
+        return k.low.size() == nameLength && pos_ > start_ ? &args_[pos_] : nullptr;
+    }
+
     // The letters are tried in this order; an option whose first letters match a shorter one
     // ("/log" and "/l", "/fs:" and "/f") is kept out of the shorter one's branch.
     void One(Options& o, const std::string& raw) {
@@ -141,7 +179,7 @@ private:
         else if (k.k2 == "/r") o.recurse = true;
         else if (k.k2 == "/t" && k.third != 'z') o.keepTimes = true;
         else if (k.k2 == "/a") Transparency(o, k);
-        else if (k.k2 == "/l" && k.k4 != "/log") Lossy(o);
+        else if (k.k2 == "/l" && k.k4 != "/log") Lossy(o, k);
         else if (k.k2 == "/i" && k.k4 != "/inf") Interlace(o, k);
         else if (k.k2 == "/g") Gamma(o, k);
         else if (k.k2 == "/t") o.compressText = true;
@@ -150,12 +188,13 @@ private:
         else if (k.k2 == "/o" && k.k4 != "/out") Level(o, k);
         else if (k.k2 == "/f" && k.k4 != "/for" && k.k4 != "/fs:") Filters(o, k);
         else if (k.k2 == "/z") Zlib(o, k);
-        else if (k.k2 == "/j" && k.third == 'x') Quantize(o);
+        else if (k.k2 == "/j" && k.third == 'x') Quantize(o, k);
         else Word(o, k);
     }
 
     void Transparency(Options& o, const TKey& k) {
         std::string v = AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2)));
+        RefuseSwallowedFile(k, Taken(k, 2), v == "0" || v == "1", "0 or 1");
         if (v == "0") {
             o.cleanTransparent = true;
             o.optimizeTransparent = false;
@@ -165,9 +204,9 @@ private:
         }
     }
 
-    void Lossy(Options& o) {
+    void Lossy(Options& o, const TKey& k) {
         o.lossyQuality = 4;
-        KeyedValues('q', 'm', [&](char letter, ParsedNumber n) {
+        KeyedValues(k.raw, 'q', "a quality", 'm', "a method", [&](char letter, ParsedNumber n) {
             if (letter == 'q') o.lossyQuality = static_cast<int>(std::clamp<int64_t>(n.value, 0, 255));
             else o.lossyMethod = static_cast<int>(std::clamp<int64_t>(n.value, 0, 1));
         });
@@ -175,6 +214,7 @@ private:
 
     void Interlace(Options& o, const TKey& k) {
         ParsedNumber n = ParseNumber(AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2))));
+        RefuseSwallowedFile(k, Taken(k, 2), n.ok, "a number");
         int32_t v = ClampTo32(n.value);
         if (n.ok) o.interlace = v < 2 ? v + 1 : 0;
         else o.interlace = v;
@@ -182,6 +222,7 @@ private:
 
     void Gamma(Options& o, const TKey& k) {
         ParsedNumber n = ParseNumber(AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2))));
+        RefuseSwallowedFile(k, Taken(k, 2), n.ok, "a number");
         if (!n.ok) {
             o.gammaMode = GammaMode::Keep;
         } else {
@@ -193,6 +234,7 @@ private:
     // "/na", "/nc", "/np", "/nz": what the optimiser leaves as it is.
     void KeepAsIs(Options& o, const TKey& k) {
         std::string v = AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2)));
+        RefuseSwallowedFile(k, Taken(k, 2), v == "a" || v == "c" || v == "p" || v == "z", "a, c, p or z");
         if (v == "a") {
             o.cleanTransparent = false;
             o.optimizeTransparent = false;
@@ -209,10 +251,13 @@ private:
     void Metadata(Options& o, const TKey& k) {
         if (k.low.substr(2) != "d") return;
         std::string action = AsciiLower(TakeNext());
+        const std::string* actionTaken = Taken(k, k.low.size());
+        RefuseSwallowedFile(k, actionTaken, action == "keep" || action == "remove", "keep or remove");
         if (action == "keep") o.chunkKeep = true;
         else if (action == "remove") o.chunkKeep = false;
         const bool listGiven = HasNext();
         const std::string list = TakeNext();
+        RefuseSwallowedFile(k, listGiven ? &args_[pos_] : nullptr, IsChunkList(list), "a list of chunks");
         if (listGiven) o.chunkList = SplitCommas(list);
         if (action.empty() || list.empty()) missing_.push_back(k.raw);
     }
@@ -220,6 +265,8 @@ private:
     // "/o": each level adds to the one below it.
     void Level(Options& o, const TKey& k) {
         std::string v = AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2)));
+        static const char* const kLevels[] = {"0", "1", "2", "3", "4", "fast", "good", "best", "max"};
+        RefuseSwallowedFile(k, Taken(k, 2), std::find(std::begin(kLevels), std::end(kLevels), v) != std::end(kLevels), "a level");
         if (v == "0") {
             RemoveAllChunks(o);
             o.chunkOnlyCopy = true;
@@ -249,8 +296,9 @@ private:
             return;
         }
         std::array<bool, 6> list{};
-        if (ParseValueList(AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2))), 0, 5, list.data()))
-            std::copy(list.begin(), list.end(), o.filters.begin());
+        const bool listed = ParseValueList(AsciiLower(Needed(k.raw, Value(k.norm, k.low, 2))), 0, 5, list.data());
+        RefuseSwallowedFile(k, Taken(k, 2), listed, "a list of filters");
+        if (listed) std::copy(list.begin(), list.end(), o.filters.begin());
     }
 
     // "/zc", "/zm", "/zs", "/zw": the value glued on or the next parameter.
@@ -266,6 +314,12 @@ private:
             return;
         }
         std::string v = Needed(k.raw, k.low.size() > 3 ? k.low.substr(3) : AsciiLower(TakeNext()));
+        {
+            std::array<bool, 10> probe{};
+            const int high = third == 'w' ? 7 : third == 's' ? 4 : 9;
+            RefuseSwallowedFile(k, Taken(k, 3), ParseValueList(v, third == 'c' || third == 'm' ? 1 : 0, high, probe.data()),
+                                "a list of values");
+        }
         std::array<bool, 10> list{};
         if (third == 'c' && ParseValueList(v, 1, 9, list.data())) {
             o.levels = list;
@@ -284,9 +338,9 @@ private:
         }
     }
 
-    void Quantize(Options& o) {
+    void Quantize(Options& o, const TKey& k) {
         o.quantize = true;
-        KeyedValues('c', 'd', [&](char letter, ParsedNumber n) {
+        KeyedValues(k.raw, 'c', "a colour count", 'd', "a dither amount", [&](char letter, ParsedNumber n) {
             if (letter == 'c') o.colorCount = ClampTo32(n.value);
             else o.ditherAmount = ClampTo32(n.value);
         });
@@ -321,7 +375,9 @@ private:
     const std::vector<std::string>& args_;
     const ParseEnvironment& env_;
     size_t pos_ = 0;
+    size_t start_ = 0;  // the parameter that holds the option being read
     std::vector<std::string> missing_;
+    std::vector<std::string> bad_;
 };
 
 }  // namespace

@@ -60,6 +60,9 @@ struct Options {
     std::vector<std::string> files;  // file names and masks, command-line order, found or not
     // Options that need a value and were given an empty one or none, as typed; the run refuses them.
     std::vector<std::string> missingValues;
+    // Values that are none of their option's ("/jx c=abc", "/o a.png" where a.png is a file), each
+    // told as "option: value is not ..."; the run refuses them.
+    std::vector<std::string> badValues;
 };
 
 // What the parser needs to know about the file system; tests fake it.

@@ -21,14 +21,15 @@ namespace jx::quillox {
 bool CanOptimizeFilesInParallel(const Options& options, const ProgramContext& context,
                                 const std::vector<std::pair<std::string, std::string>>& files) {
     if (!context.pool || context.pool->Size() <= 1 || files.size() <= 1) return false;
-    if (options.info || options.chunkOnlyCopy) return false;  // these may end the run after one file
+    if (options.info) return false;           // ends the run after one file
+    if (options.chunkOnlyCopy) return false;  // quick enough one after another
     if (!options.logFile.empty()) return false;               // records keep the input order
     if (!options.noPrompt && !options.quiet) {
         // A prompt would interleave. In place, only a converted file's existing output asks.
         if (!options.inPlaceNoPrompt) return false;
         std::error_code ec;
         for (const auto& [in, out] : files)
-            if (out != in && std::filesystem::exists(out, ec)) return false;
+            if (out != in && std::filesystem::exists(std::filesystem::symlink_status(out, ec))) return false;
     }
     // Outputs that meet another file's input or output depend on the order of the run.
     // Names compare without case: an output may gain ".png" in either case.
@@ -115,7 +116,8 @@ std::vector<FileOutcome> OptimizeFilesInParallel(const std::vector<std::pair<std
             lock.unlock();
             std::ostringstream text, errorText;
             std::istringstream noAnswers;
-            ProgramContext own{text, noAnswers, context.currentDir, context.encode, context.pool, errorText, true, &left};
+            ProgramContext own{text,      noAnswers, context.currentDir, context.encode, context.pool,
+                               errorText, true,      &left,              context.beforeReplacingInput};
             FileOutcome outcome = OptimizeFile(files[i].first, files[i].second, options, own);
             --left;
             if (!options.quiet) text << "\n";

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <system_error>
 
@@ -239,9 +240,12 @@ void SearchFiles(const std::string& folder, const std::string& mask, bool recurs
     }
 }
 
-void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
+void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes,
+                         const FileIdentity* unchanged) {
     try {
-        ReplaceFileBytes(target, bytes);
+        ReplaceFileBytes(target, bytes, unchanged);
+    } catch (const FileChangedError&) {
+        throw;
     } catch (const PlatformError& e) {
         throw PngError(e.what());
     }
@@ -249,9 +253,18 @@ void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& 
 
 namespace {
 
+// A link at the name whose target is missing: writing would create a file elsewhere.
+bool IsDanglingLink(const std::string& path) {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(path, ec)) && !fs::exists(fs::status(path, ec));
+}
+
 // An output left unwritten because a file of its name exists fails the run, told also under "/quiet".
 void TellNotReplaced(Console& console, const std::string& output) {
-    console.Error(output, "The file exists and was not replaced; nothing was written (\"/y\" replaces it)");
+    if (IsDanglingLink(output))
+        console.Error(output, "The name is a link that leads to no file and was not written through; nothing was "
+                              "written (\"/y\" writes through it)");
+    else console.Error(output, "The file exists and was not replaced; nothing was written (\"/y\" replaces it)");
 }
 
 // Only a result that replaces its own input goes unasked without "/y": a converted file's name
@@ -267,41 +280,64 @@ bool MayReplace(const std::string& output, const std::string& input, const Optio
 
 bool ConfirmOverwrite(const std::string& name, const Options& options, ProgramContext& context) {
     std::error_code ec;
-    if (options.noPrompt || !fs::exists(name, ec)) return true;
+    // A link to nothing counts as a file: a write would go through it to wherever it points.
+    if (options.noPrompt || !fs::exists(fs::symlink_status(name, ec))) return true;
     if (options.quiet) return false;  // asks nothing and so overwrites nothing
-    context.out << "Do you really want to overwrite the existing file? (y/n):";
-    context.out.flush();
+    // On the error stream, so that a report sent to a file never hides the question.
+    context.err << name + ": Do you really want to overwrite the existing file? (y/n):";
+    context.err.flush();
     std::string answer;
     if (!std::getline(context.in, answer)) return false;
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
+
+namespace {
+
+// Whether writing output replaces the input itself: the same name, or another name of that file.
+bool ReplacesInput(const std::string& output, const std::string& input, const std::optional<FileIdentity>& read) {
+    if (Normal(output) == Normal(input)) return true;
+    const std::optional<FileIdentity> now = IdentityOf(output);
+    return read && now && now->device == read->device && now->inode == read->inode;
+}
+
+// A result that is to replace its input is measured against it and written only while the input
+// is still the file that was read: a newer image copied over it meanwhile stays.
+void CheckUnchanged(const std::string& input, const std::optional<FileIdentity>& read, ProgramContext& context) {
+    if (context.beforeReplacingInput) context.beforeReplacingInput(input);
+    if (!read || IdentityOf(input) != *read) throw FileChangedError("changed");
+}
+
+void WriteResult(const std::string& output, const std::vector<uint8_t>& bytes, bool inPlace,
+                 const std::optional<FileIdentity>& read) {
+    WriteFileAtomically(output, bytes, inPlace && read ? &*read : nullptr);
+}
+
+}  // namespace
 
 FileOutcome OptimizeFile(const std::string& input, const std::string& outputName, const Options& options,
                          ProgramContext& context) {
     Console console(context.out, context.err, options.quiet);
     struct stat times {};
     bool haveTimes = options.keepTimes && stat(input.c_str(), &times) == 0;
-    std::string output = outputName;
+    // Taken before the read, so that any change from here on keeps the input from being replaced.
+    const std::optional<FileIdentity> read = IdentityOf(input);
+    // One name whether the result is written or the input copied ("/out x" is "x.png" either way).
+    const std::string output = FinalOutputName(outputName, options);
+    const bool inPlace = ReplacesInput(output, input, read);
     try {
         const InputKind kind = InputKindOf(input);
         if (kind == InputKind::Unsupported) throw InputError("Unsupported file type");
         if (options.info && kind != InputKind::Png) return FileOutcome::EndRun;
         if (ChunkOnlyCopy(options)) {
             bool write = false;
-            try {
-                std::vector<std::string> warnings;
-                std::vector<uint8_t> copied = CopyChunksOnly(ReadInputBytes(input), options, &write, &warnings);
-                for (const std::string& w : warnings) console.Warning(input, w);
-                if (write) {
-                    output = FinalOutputName(output, options);
-                    if (!MayReplace(output, input, options, context, console)) return FileOutcome::EndRunFailed;
-                    WriteFileAtomically(output, copied);
-                }
-            } catch (const std::exception& e) {
-                console.Error(input, e.what());
-                return FileOutcome::EndRunFailed;
-            }
-            return FileOutcome::EndRun;
+            std::vector<std::string> warnings;
+            std::vector<uint8_t> copied = CopyChunksOnly(ReadInputBytes(input), options, &write, &warnings);
+            for (const std::string& w : warnings) console.Warning(input, w);
+            if (!write) return FileOutcome::AlreadyOptimized;  // "/md keep all": nothing to change
+            if (!MayReplace(output, input, options, context, console)) return FileOutcome::Skipped;
+            if (inPlace) CheckUnchanged(input, read, context);
+            WriteResult(output, copied, inPlace, read);
+            return FileOutcome::Written;
         }
         const size_t threads = context.pool ? context.pool->Size() : 1;
         WorkImage image = ReadInputFile(input, ReadSettings{options.gammaMode, options.cleanTransparent, threads});
@@ -314,9 +350,13 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
 
         OutputImage out = BuildOutputImage(image, options, console.stream(), context.pool);
         console << OutputFormatLine(out);
-        std::vector<std::string> chunkWarnings;
+        std::vector<std::string> chunkWarnings, resultWarnings;
         CopyMetadataChunks(image, out, options, &chunkWarnings);
-        for (const std::string& w : chunkWarnings) console.Warning(input, w);
+        for (const std::string& w : chunkWarnings) {
+            // What the written file's background is, told only once there is such a file.
+            if (w == kNearestBackgroundWarning) resultWarnings.push_back(w);
+            else console.Warning(input, w);
+        }
         if (kind == InputKind::Png) console << ChunkReport(OutputChunkNames(out));
         console << "\ntry...\n";
         const std::atomic<size_t>* left = context.filesLeft;
@@ -328,6 +368,7 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
                                             });
         if (!options.logFile.empty()) WriteLogRecord(Absolute(options.logFile, context.currentDir), input, image, out, result);
 
+        if (inPlace) CheckUnchanged(input, read, context);
         std::error_code ec;
         uint64_t inputSize = fs::file_size(input, ec);
         if (ec) throw InputError("Cannot read the size of the input: " + ec.message());
@@ -344,9 +385,9 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
             line += result.filterIndex > 5 ? std::string("f:5e\t") : "f:" + std::to_string(result.filterIndex) + "\t";
             line += "IDAT=" + std::to_string(result.idatSize) + "\tfile=" + std::to_string(result.fileSize) + "\n\r";
             console << line;
-            output = FinalOutputName(output, options);
             if (!MayReplace(output, input, options, context, console)) return FileOutcome::Skipped;
-            WriteFileAtomically(output, result.best.bytes);
+            WriteResult(output, result.best.bytes, inPlace, read);
+            for (const std::string& w : resultWarnings) console.Warning(input, w);
             outcome = FileOutcome::Written;
         } else {
             console << "\n" + NamePart(input) + " is already optimized.\n";
@@ -359,6 +400,8 @@ FileOutcome OptimizeFile(const std::string& input, const std::string& outputName
         }
         if (haveTimes && (outcome == FileOutcome::Written || output != input)) CopyTimes(times, output);
         return outcome;
+    } catch (const FileChangedError&) {
+        console.Error(input, "The file changed while it was optimised; left as it is");
     } catch (const std::bad_alloc&) {
         console.Error(input, "Not enough memory");
     } catch (const std::exception& e) {
@@ -371,7 +414,7 @@ namespace {
 
 // The outcomes that make the run's exit code 1: nothing or not all was written for the file.
 bool Unfinished(FileOutcome outcome) {
-    return outcome == FileOutcome::Failed || outcome == FileOutcome::EndRunFailed || outcome == FileOutcome::Skipped;
+    return outcome == FileOutcome::Failed || outcome == FileOutcome::Skipped;
 }
 
 Options ParseCommandLine(const std::vector<std::string>& args, const ProgramContext& context) {
@@ -394,8 +437,19 @@ bool NamesFolder(const std::string& path) {
 bool CommandLineIsSound(const Options& options, const ProgramContext& context, Console& console) {
     for (const std::string& option : options.missingValues)
         console.Error(option, "The option needs a value, and it was empty or missing; nothing was read or written");
-    if (!options.missingValues.empty()) return false;
-    if (!options.outputFile.empty() && NamesFolder(options.outputFile)) {
+    for (const std::string& line : options.badValues) {
+        context.err << line + "; nothing was read or written\n";
+        context.err.flush();
+    }
+    if (!options.missingValues.empty() || !options.badValues.empty()) return false;
+    if (!options.outputFile.empty() && !options.outputDir.empty()) {
+        console.Error("/dir", "\"/out\" names one output file and \"/dir\" a folder for the outputs: give only one; "
+                              "nothing was read or written");
+        return false;
+    }
+    std::error_code ec;
+    if (!options.outputFile.empty() &&
+        (NamesFolder(options.outputFile) || fs::is_directory(Absolute(options.outputFile, context.currentDir), ec))) {
         console.Error(Absolute(options.outputFile, context.currentDir),
                       "The output file names a folder (\"/dir\" writes into a folder); nothing was read or written");
         return false;
@@ -456,27 +510,78 @@ InputList CollectInputs(const Options& options, const ProgramContext& context, C
     return list;
 }
 
-bool LogFileOpens(const Options& options, const ProgramContext& context, Console& console) {
+// Whether a file begins as an image of a kind these programs read or write.
+bool BeginsAsImage(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[12] = {};
+    in.read(head, sizeof head);
+    const std::string h(head, size_t(in.gcount()));
+    auto starts = [&](const char* sig, size_t n) { return h.size() >= n && h.compare(0, n, sig, n) == 0; };
+    return starts("\x89PNG\r\n\x1a\n", 8) || starts("GIF8", 4) || starts("\xff\xd8\xff", 3) || starts("BM", 2) ||
+           starts("8BPS", 4) || starts("\0\0\1\0", 4) || starts("\0\0\2\0", 4) ||
+           (starts("RIFF", 4) && h.size() >= 12 && h.compare(8, 4, "WEBP") == 0) ||
+           (h.size() >= 3 && h[0] == 'P' && h[1] >= '1' && h[1] <= '6' && std::isspace(static_cast<unsigned char>(h[2])));
+}
+
+// One file under both names: the same name, or the same file reached by two.
+bool SameFile(const std::string& a, const std::string& b) {
+    if (Normal(a) == Normal(b)) return true;
+    std::error_code ec;
+    return fs::equivalent(a, b, ec);
+}
+
+// The log is appended to: it must not be one of the images of the run, nor any image (a "/log"
+// followed by a shell's "*.png" takes the first PNG as the log).
+bool LogFileOpens(const Options& options, const ProgramContext& context, Console& console,
+                  const std::vector<std::pair<std::string, std::string>>& files) {
     if (options.logFile.empty()) return true;
     const std::string log = Absolute(options.logFile, context.currentDir);
+    for (const auto& [input, output] : files)
+        if (SameFile(log, input) || SameFile(log, FinalOutputName(output, options))) {
+            console.Error(log, "The log file is one of the images of this run; nothing was read or written");
+            return false;
+        }
+    if (BeginsAsImage(log)) {
+        console.Error(log, "The log file is an image; nothing was read or written");
+        return false;
+    }
     if (std::ofstream(log, std::ios::app | std::ios::binary)) return true;
     console.Error(log, std::string("Cannot open the log file: ") + std::strerror(errno));
     return false;
 }
 
-// "/dir" made absolute, without a trailing "/", and created when missing; false when it cannot be.
-bool PrepareOutputFolder(const Options& options, const ProgramContext& context, Console& console,
-                         std::string& outputDir) {
-    if (options.outputDir.empty()) return true;
-    outputDir = Absolute(options.outputDir, context.currentDir);
+// "/dir" made absolute, without a trailing "/"; empty without "/dir".
+std::string OutputFolder(const Options& options, const ProgramContext& context) {
+    if (options.outputDir.empty()) return "";
+    std::string outputDir = Absolute(options.outputDir, context.currentDir);
+    while (outputDir.size() > 1 && outputDir.back() == '/') outputDir.pop_back();
+    return outputDir;
+}
+
+// The output folder created when missing; false when it cannot be.
+bool PrepareOutputFolder(const std::string& outputDir, Console& console) {
+    if (outputDir.empty()) return true;
     std::error_code ec;
     fs::create_directories(outputDir, ec);
     if (ec || !fs::is_directory(outputDir)) {
         console.Error(outputDir, "Failed to create output directory");
         return false;
     }
-    while (outputDir.size() > 1 && outputDir.back() == '/') outputDir.pop_back();
     return true;
+}
+
+// Every input with its output: the one output file, beside itself, or flat into the output folder.
+std::vector<std::pair<std::string, std::string>> OutputsOf(const std::vector<std::string>& inputs,
+                                                           const std::string& outputDir, const Options& options,
+                                                           const ProgramContext& context) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const std::string& input : inputs) {
+        std::string output = input;
+        if (!options.outputFile.empty()) output = Absolute(options.outputFile, context.currentDir);
+        else if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
+        files.emplace_back(input, output);
+    }
+    return files;
 }
 
 FileOutcome RunOne(const std::string& input, const std::string& output, const Options& options,
@@ -506,19 +611,13 @@ void RunInOrder(const std::vector<std::pair<std::string, std::string>>& files, c
         }
         const FileOutcome outcome = RunOne(input, output, options, context, console, failed);
         if (outcome == FileOutcome::Written || outcome == FileOutcome::AlreadyOptimized) claimed.insert(target);
-        if (outcome == FileOutcome::EndRun || outcome == FileOutcome::EndRunFailed) break;
+        if (outcome == FileOutcome::EndRun) break;
     }
 }
 
-// Every input into its output: beside itself, or flat into the output folder.
-void RunInputs(const std::vector<std::string>& inputs, const std::string& outputDir, const Options& options,
+// Every input into its output.
+void RunInputs(const std::vector<std::pair<std::string, std::string>>& files, const Options& options,
                ProgramContext& context, Console& console, bool& failed) {
-    std::vector<std::pair<std::string, std::string>> files;
-    for (const std::string& input : inputs) {
-        std::string output = input;
-        if (!outputDir.empty()) output = (outputDir == "/" ? "" : outputDir) + "/" + NamePart(input);
-        files.emplace_back(input, output);
-    }
     // The parallel run needs outputs that meet no other file's input or output, by final name.
     std::vector<std::pair<std::string, std::string>> finalNames;
     for (const auto& [input, output] : files) finalNames.emplace_back(Normal(input), Normal(FinalOutputName(output, options)));
@@ -556,18 +655,24 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context) {
         console.Error("quillox", "No input file given");
         return 1;
     }
-    std::string outputDir;
-    if (!LogFileOpens(options, context, console) || !PrepareOutputFolder(options, context, console, outputDir)) return 1;
+    const std::string outputDir = OutputFolder(options, context);
+    const auto files = OutputsOf(list.inputs, outputDir, options, context);
+    if (!LogFileOpens(options, context, console, files) || !PrepareOutputFolder(outputDir, console)) return 1;
     if (options.outputFile.empty() && outputDir.empty()) options.inPlaceNoPrompt = true;
 
     bool failed = list.skipped;
     if (!options.outputFile.empty()) {
-        // The output file is the first name's; when that one was no file, nothing is written.
-        if (!list.firstSkipped)
-            RunOne(list.inputs.front(), Absolute(options.outputFile, context.currentDir), options, context, console, failed);
+        // The output file is the first name's; when that one was no file, nothing is written. Each
+        // input left out is told, so that none goes unseen.
+        for (size_t i = list.firstSkipped ? 0 : 1; i < files.size(); ++i) {
+            console.Error(files[i].first, "Left out: \"/out\" names one output file, for the first input only; "
+                                          "nothing was written for this file");
+            failed = true;
+        }
+        if (!list.firstSkipped) RunOne(files.front().first, files.front().second, options, context, console, failed);
         return failed ? 1 : 0;
     }
-    RunInputs(list.inputs, outputDir, options, context, console, failed);
+    RunInputs(files, options, context, console, failed);
     return failed ? 1 : 0;
 }
 

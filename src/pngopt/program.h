@@ -1,6 +1,7 @@
 #pragma once
 // The program block: options, the input list, and the per-file driver.
 #include <atomic>
+#include <functional>
 #include <iostream>
 #include <istream>
 #include <ostream>
@@ -10,6 +11,7 @@
 #include "pngopt/encoder.h"
 #include "pngopt/options.h"
 #include "pngopt/thread_pool.h"
+#include "platform/replace_file.h"
 
 namespace jx::quillox {
 
@@ -23,6 +25,9 @@ struct ProgramContext {
     bool poolShared = false;  // other files run on the pool at the same time
     // With poolShared: the files of the run not finished yet; at 1 the pool is this file's.
     const std::atomic<size_t>* filesLeft = nullptr;
+    // Called with the input's name after it was read and optimised, before its result is measured
+    // against it and replaces it in place; tests change the file here.
+    std::function<void(const std::string&)> beforeReplacingInput{};
 };
 
 // The whole run; returns the exit code (1 when any parameter or file failed).
@@ -33,16 +38,18 @@ int RunProgram(const std::vector<std::string>& args, ProgramContext& context);
 void SearchFiles(const std::string& folder, const std::string& mask, bool recurse, std::vector<std::string>& inputs);
 bool MatchesMask(const std::string& lowerName, const std::string& mask);
 
-// EndRunFailed: the file failed and the run ends with it (the chunk-only copy). Skipped: an
-// existing output was not to be replaced, so nothing was written; the run fails.
-enum class FileOutcome { Written, AlreadyOptimized, Skipped, Failed, EndRun, EndRunFailed };
+// EndRun: the run ends after this file ("/inf"). Skipped: an existing output was not to be
+// replaced, so nothing was written; the run fails.
+enum class FileOutcome { Written, AlreadyOptimized, Skipped, Failed, EndRun };
 
 FileOutcome OptimizeFile(const std::string& input, const std::string& output, const Options& options,
                          ProgramContext& context);
 
 bool ConfirmOverwrite(const std::string& name, const Options& options, ProgramContext& context);
 
-// Writes bytes to a temporary name beside target, then renames it into place.
-void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes);
+// Writes bytes to a temporary name beside target, then renames it into place; with `unchanged`,
+// only while target is still that file (FileChangedError otherwise).
+void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes,
+                         const FileIdentity* unchanged = nullptr);
 
 }  // namespace jx::quillox

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/errors.h"
 #include "platform/replace_file.h"
@@ -201,4 +202,44 @@ TEST_F(ReplaceFileTest, ScratchFilesNeverFollowAPlantedLink) {
     EXPECT_EQ(Mode(scratch), 0600u);
     EXPECT_EQ(fs::file_size(scratch), 3u);
     EXPECT_EQ(ReadText(victim), "precious");
+}
+
+// A rewrite of what was read replaces the file only while it is still that file: another
+// content, another time or another file at the name is left as it is, without a temporary.
+TEST_F(ReplaceFileTest, AFileChangedSinceItWasReadIsNotReplaced) {
+    const std::string f = dir_ / "a.png";
+    WriteText(f, "read");
+    const auto read = jx::IdentityOf(f);
+    ASSERT_TRUE(read);
+    EXPECT_FALSE(jx::IdentityOf(dir_ / "missing"));
+    const std::string rewritten = "rewritten";
+    const std::span bytes(reinterpret_cast<const uint8_t*>(rewritten.data()), rewritten.size());
+    const struct timespec later[2] = {{read->modifiedSeconds + 5, 0}, {read->modifiedSeconds + 5, 0}};
+    const std::function<void()> changes[] = {
+        [&] { WriteText(f, "a newer image"); },                                    // size
+        [&] { ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), later, 0), 0); },          // time
+        [&] {                                                                        // file
+            WriteText(dir_ / "other", "read");
+            const struct timespec same[2] = {{read->modifiedSeconds, read->modifiedNanoseconds},
+                                             {read->modifiedSeconds, read->modifiedNanoseconds}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (dir_ / "other").c_str(), same, 0), 0);
+            ASSERT_EQ(::rename((dir_ / "other").c_str(), f.c_str()), 0);
+        },
+        [&] { fs::remove(f); },
+    };
+    for (size_t i = 0; i < std::size(changes); ++i) {
+        WriteText(f, "read");
+        const auto before = jx::IdentityOf(f);
+        ASSERT_TRUE(before);
+        EXPECT_NO_THROW(jx::ReplaceFileBytes(f, bytes, &*before)) << i;  // unchanged: replaced
+        EXPECT_EQ(ReadText(f), rewritten);
+        WriteText(f, "read");
+        const auto identity = jx::IdentityOf(f);
+        changes[i]();
+        const std::string now = fs::exists(f) ? ReadText(f) : "";
+        EXPECT_THROW(jx::ReplaceFileBytes(f, bytes, &*identity), jx::FileChangedError) << i;
+        EXPECT_EQ(fs::exists(f) ? ReadText(f) : "", now) << i;
+        if (fs::exists(f)) ExpectOnly({"a.png"});
+        else ExpectOnly({});
+    }
 }

@@ -144,5 +144,60 @@ TEST(QuilloxOptions, SlashPathsAreFiles) {
     EXPECT_TRUE(real.outputDir.empty());
 }
 
+// A count, amount, quality or method that is empty, no number or negative would be read as 0 and
+// clamped into a lossy setting: each is noted, naming the parameter, for the run to refuse.
+TEST(QuilloxOptions, KeyedValuesThatAreNoNumbersAreNoted) {
+    EXPECT_EQ(Parse({"/jx", "c=", "a.png"}).missingValues, std::vector<std::string>{"c="});
+    EXPECT_EQ(Parse({"/l", "Q="}).missingValues, std::vector<std::string>{"Q="});
+    const std::pair<std::vector<std::string>, std::string> bad[] = {
+        {{"/jx", "c=abc"}, "/jx: c=abc is not a colour count"}, {{"-jx", "c=-5"}, "-jx: c=-5 is not a colour count"},
+        {{"/jx", "c=8", "d=x"}, "/jx: d=x is not a dither amount"}, {{"/l", "q=4x"}, "/l: q=4x is not a quality"},
+        {{"/l", "m=-1"}, "/l: m=-1 is not a method"}};
+    for (const auto& [args, line] : bad) {
+        const Options o = Parse(args);
+        EXPECT_EQ(o.badValues, std::vector<std::string>{line}) << line;
+        EXPECT_TRUE(o.missingValues.empty()) << line;
+    }
+    const Options good = Parse({"/jx", "c=$10", "d=0", "/l", "q=0", "m=1"});
+    EXPECT_TRUE(good.badValues.empty());
+    EXPECT_EQ(good.colorCount, 16);
+    EXPECT_EQ(good.lossyMethod, 1);
+}
+
+// A name beginning with "-" that names an existing file is that file, as a "/" one already is.
+TEST(QuilloxOptions, DashNamesOfExistingFilesAreFiles) {
+    const Options o = Parse({"-l.png", "-out.png", "-jx.png", "-y.png", "-o4", "-r"},
+                            {"-l.png", "-out.png", "-jx.png", "-y.png"});
+    EXPECT_EQ(o.files, (std::vector<std::string>{"/work/-l.png", "/work/-out.png", "/work/-jx.png", "/work/-y.png"}));
+    EXPECT_EQ(o.lossyQuality, 0);
+    EXPECT_TRUE(o.outputFile.empty());
+    EXPECT_FALSE(o.quantize);
+    EXPECT_FALSE(o.noPrompt);
+    EXPECT_EQ(o.interlace, 1);  // "-o4" names no file: still the option
+    EXPECT_TRUE(o.recurse);
+    EXPECT_EQ(Parse({"-l"}).lossyQuality, 4);
+}
+
+// An option that takes its value from the next parameter and finds there an existing file that is
+// none of its values has swallowed that file: noted for the run to refuse. A value that is one of
+// the option's stays a value, whatever files exist.
+TEST(QuilloxOptions, ValuesThatAreFilesAreNoted) {
+    const std::set<std::string> files = {"a.png", "b.png", "max", "all"};
+    const std::pair<std::vector<std::string>, std::string> bad[] = {
+        {{"/o", "a.png", "b.png"}, "/o: a.png is not a level"},
+        {{"-O", "a.png"}, "-O: a.png is not a level"},
+        {{"/i", "a.png"}, "/i: a.png is not a number"},
+        {{"/a", "a.png"}, "/a: a.png is not 0 or 1"},
+        {{"/n", "a.png"}, "/n: a.png is not a, c, p or z"},
+        {{"/f", "a.png"}, "/f: a.png is not a list of filters"},
+        {{"/zc", "a.png"}, "/zc: a.png is not a list of values"},
+        {{"/md", "remove", "a.png", "b.png"}, "/md: a.png is not a list of chunks"},
+        {{"/md", "a.png", "all"}, "/md: a.png is not keep or remove"}};
+    for (const auto& [args, line] : bad) EXPECT_EQ(Parse(args, files).badValues, std::vector<std::string>{line}) << line;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"/o", "max", "a.png"}, {"/md", "remove", "all"},
+                                                 {"/o", "5"}, {"/o", "c.png"}, {"/oa.png"}, {"/md", "keep", "tEXt,text"}})
+        EXPECT_TRUE(Parse(args, files).badValues.empty()) << args[1];
+}
+
 }  // namespace
 }  // namespace jx::quillox

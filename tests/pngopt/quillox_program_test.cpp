@@ -58,6 +58,7 @@ void BreakCrc(std::vector<uint8_t>& bytes, const std::string& name) {
     FAIL() << "no " << name;
 }
 
+std::string NamePart(const std::string& path) { return fs::path(path).filename().string(); }
 std::vector<std::string> Chunks(const fs::path& file) { return PngImage::ListChunks(ReadBytes(file)); }
 uint8_t ColorTypeOf(const fs::path& file) { return ReadBytes(file).at(25); }
 bool HasTransparentPixels(const fs::path& file) {
@@ -74,8 +75,10 @@ protected:
         err_.str("");
         std::istringstream in(answers);
         ProgramContext context{out_, in, dir_.string(), DefaultPngEncoder(), &pool_, err_};
+        context.beforeReplacingInput = hook_;
         return RunProgram(args, context);
     }
+    std::function<void(const std::string&)> hook_;
 
     // A suite image written loosely (no filters, fast deflate), so optimising it pays.
     fs::path Loose(const std::string& name, const std::string& as = "") {
@@ -218,13 +221,18 @@ TEST_F(QuilloxProgram, OutputFolderIsFlatAndKeepsCase) {
     EXPECT_NE(err_.str().find("Failed to create output directory"), std::string::npos);
 }
 
+// The others are left out, each with a line, and the run fails.
 TEST_F(QuilloxProgram, OutputFileTakesTheFirstInputOnly) {
     Loose("basn0g08", "a.png");
-    Loose("basn2c08", "b.png");
-    EXPECT_EQ(Run({"/quiet", "/out", "Result", "a.png", "b.png"}), 0);
+    const fs::path b = Loose("basn2c08", "b.png");
+    const auto bBytes = ReadBytes(b);
+    EXPECT_EQ(Run({"/quiet", "/out", "Result", "a.png", "b.png"}), 1);
     EXPECT_TRUE(fs::exists(dir_ / "Result.png"));
     EXPECT_FALSE(fs::exists(dir_ / "Result"));
     EXPECT_EQ(Visible(dir_ / "Result.png"), Visible(dir_ / "a.png"));
+    EXPECT_EQ(err_.str(), b.string() + "\nLeft out: \"/out\" names one output file, for the first input only; "
+                                       "nothing was written for this file\n");
+    EXPECT_EQ(ReadBytes(b), bBytes);
 }
 
 // Rewriting in place keeps the file's mode, owner (when run by root) and link.
@@ -265,7 +273,8 @@ TEST_F(QuilloxProgram, OverwritePromptAndAlreadyOptimizedCopy) {
     // A refusal, answered or (quiet) unasked, writes nothing and fails the run with a line naming the file.
     const std::string told = (dir_ / "out" / "a.png").string() + "\nThe file exists and was not replaced";
     EXPECT_EQ(Run({"/dir", "out", "a.png"}, "n\n"), 1);
-    EXPECT_NE(out_.str().find("Do you really want to overwrite the existing file? (y/n):"), std::string::npos);
+    EXPECT_NE(err_.str().find((dir_ / "out" / "a.png").string() + ": Do you really want to overwrite the existing file? (y/n):"),
+              std::string::npos);
     EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
     EXPECT_EQ(jx::test::ReadBytes(dir_ / "out" / "a.png"), std::vector<uint8_t>{9});
     EXPECT_EQ(Run({"/quiet", "/dir", "out", "a.png"}), 1);  // quiet asks nothing and so keeps it
@@ -365,7 +374,8 @@ TEST_F(QuilloxProgram, AConvertedFileNeverReplacesAnExistingOneUnasked) {
     EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
     EXPECT_EQ(ReadBytes(user), mine);
     EXPECT_EQ(Run({"a.bmp"}, "n\n"), 1);
-    EXPECT_NE(out_.str().find("Do you really want to overwrite the existing file? (y/n):"), std::string::npos);
+    EXPECT_NE(err_.str().find(user.string() + ": Do you really want to overwrite the existing file? (y/n):"),
+              std::string::npos);
     EXPECT_EQ(ReadBytes(user), mine);
     // Beside files that run side by side, and beside a PNG optimised in place unasked.
     Put("b.ppm", {'P', '6', ' ', '2', ' ', '1', ' ', '2', '5', '5', '\n', 1, 2, 3, 4, 5, 6});
@@ -777,6 +787,235 @@ TEST_F(QuilloxProgram, ChunkNamesAreNotGroupWords) {
     EXPECT_EQ(PngImage::ListChunks(ReadBytes(dir_ / "b" / "t.png")), Chunks(dir_ / "t.png"));
     EXPECT_EQ(Run({"/quiet", "/dir", "c", "/nz", "/md", "remove", "zTXt", "t.png"}), 0);
     EXPECT_EQ(Chunks(dir_ / "c" / "t.png"), (std::vector<std::string>{"IHDR", "gAMA", "tEXt", "tEXt", "IDAT", "IEND"}));
+}
+
+// An empty, non-numeric or negative count, amount, quality or method stops the run before any
+// file is read, naming the parameter.
+TEST_F(QuilloxProgram, AKeyedValueThatIsNoNumberStopsTheRun) {
+    const auto bytes = MakePng(kPngRgb, Opaque);
+    const fs::path f = Put("f.png", bytes);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"/quiet", "/jx", "c=", "f.png"}, "c=\nThe option needs a value, and it was empty or missing"},
+        {{"/quiet", "/jx", "c=abc", "f.png"}, "/jx: c=abc is not a colour count; nothing was read or written\n"},
+        {{"/jx", "c=-5", "f.png"}, "/jx: c=-5 is not a colour count; nothing was read or written\n"},
+        {{"/quiet", "/jx", "d=", "f.png"}, "d=\nThe option needs a value"},
+        {{"/quiet", "/l", "q=x", "f.png"}, "/l: q=x is not a quality; nothing was read or written\n"},
+        {{"/quiet", "-l", "m=", "f.png"}, "m=\nThe option needs a value"}};
+    for (const auto& [args, told] : cases) {
+        EXPECT_EQ(Run(args), 1) << told;
+        EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
+        EXPECT_EQ(out_.str().find("try..."), std::string::npos);
+        EXPECT_EQ(ReadBytes(f), bytes);
+        EXPECT_EQ(Names(dir_), std::vector<std::string>{"f.png"});
+    }
+}
+
+// A shell's "*.png" beside "-l.png" or "-jx.png" hands over files, not lossy settings.
+TEST_F(QuilloxProgram, AFileWhoseNameBeginsWithADashIsAFile) {
+    const fs::path photo = Loose("basn2c08", "photo.png");
+    const auto before = Visible(photo);
+    const auto looseSize = fs::file_size(photo);
+    for (const char* name : {"-l.png", "-jx.png", "-y.png", "-out.png"}) Loose("basn0g08", name);
+    EXPECT_EQ(Run({"/quiet", "-jx.png", "-l.png", "-out.png", "-y.png", "photo.png"}), 0) << err_.str();
+    EXPECT_EQ(Visible(photo), before);
+    EXPECT_LT(fs::file_size(photo), looseSize);
+    for (const char* name : {"-l.png", "-jx.png", "-y.png", "-out.png"})
+        EXPECT_LT(fs::file_size(dir_ / name), looseSize) << name;  // optimised like any input
+    EXPECT_EQ(Names(dir_).size(), 5u);
+}
+
+// Between the read and the replace a newer image is copied over the input: it stays, the run
+// fails with a line; also on the chunk-only copy and beside files optimised side by side.
+TEST_F(QuilloxProgram, AnInputChangedWhileItIsOptimisedIsLeftAsItIs) {
+    const std::vector<uint8_t> newer = MakePng(kPngRgba, Binary);
+    std::string changed;
+    auto overwrite = [&](const std::string& input) {
+        if (NamePart(input) != changed) return;
+        jx::test::WriteBytes(input, newer);
+    };
+    const std::vector<std::vector<std::string>> runs = {
+        {"/quiet", "a.png"}, {"a.png"}, {"/quiet", "/o0", "a.png"}, {"/quiet", "a.png", "b.png", "c.png"}};
+    for (const auto& args : runs) {
+        for (const char* n : {"a.png", "b.png", "c.png"}) Put(n, MakePng(kPngRgb, Opaque, {{"tEXt", {'k', 0, 'v'}}}));
+        const auto looseSize = fs::file_size(dir_ / "b.png");
+        changed = "a.png";
+        hook_ = overwrite;
+        EXPECT_EQ(Run(args), 1) << args[1];
+        EXPECT_EQ(ReadBytes(dir_ / "a.png"), newer) << args[1];
+        EXPECT_NE(err_.str().find((dir_ / "a.png").string() + "\nThe file changed while it was optimised; left as it is\n"),
+                  std::string::npos)
+            << err_.str();
+        if (args.size() == 4) EXPECT_LT(fs::file_size(dir_ / "b.png"), looseSize);  // the others are written
+        EXPECT_EQ(Names(dir_), (std::vector<std::string>{"a.png", "b.png", "c.png"}));  // no temporary stays
+    }
+    // The same size and content but a later time, or another file at the name, count as a change.
+    const auto original = MakePng(kPngRgb, Opaque);
+    for (int how = 0; how < 2; ++how) {
+        const fs::path a = Put("a.png", original);
+        hook_ = [&](const std::string& input) {
+            struct stat st {};
+            ASSERT_EQ(::stat(input.c_str(), &st), 0);
+            if (how == 0) {
+                const struct timespec later[2] = {st.st_atim, {st.st_mtim.tv_sec + 2, st.st_mtim.tv_nsec}};
+                ASSERT_EQ(::utimensat(AT_FDCWD, input.c_str(), later, 0), 0);
+            } else {
+                const fs::path other = dir_ / "other";
+                jx::test::WriteBytes(other, original);
+                const struct timespec same[2] = {st.st_atim, st.st_mtim};
+                ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), same, 0), 0);
+                ASSERT_EQ(::rename(other.c_str(), input.c_str()), 0);
+            }
+        };
+        EXPECT_EQ(Run({"/quiet", "a.png"}), 1) << how;
+        EXPECT_EQ(ReadBytes(a), original) << how;
+        EXPECT_NE(err_.str().find("changed while it was optimised"), std::string::npos) << how;
+    }
+    // Unchanged, it is replaced.
+    hook_ = [](const std::string&) {};
+    EXPECT_EQ(Run({"/quiet", "a.png"}), 0) << err_.str();
+    EXPECT_LT(fs::file_size(dir_ / "a.png"), original.size());
+}
+
+// "/o0", "/nz /md" and "/md keep all" go over every file; "/o" before a file name refuses the run.
+TEST_F(QuilloxProgram, EveryNamedFileIsProcessedOrTold) {
+    const std::vector<uint8_t> withText = MakePng(kPngRgb, Opaque, {{"tEXt", {'k', 0, 'v'}}});
+    for (const char* n : {"a.png", "b.png", "c.png"}) Put(n, withText);
+    EXPECT_EQ(Run({"/nz", "/md", "keep", "all", "a.png", "b.png", "c.png"}), 0) << err_.str();
+    for (const char* n : {"a.png", "b.png", "c.png"}) EXPECT_EQ(ReadBytes(dir_ / n), withText) << n;
+    EXPECT_EQ(Run({"/quiet", "/o0", "a.png", "b.png", "c.png"}), 0) << err_.str();
+    for (const char* n : {"a.png", "b.png", "c.png"})
+        EXPECT_EQ(Chunks(dir_ / n), (std::vector<std::string>{"IHDR", "IDAT", "IEND"})) << n;
+
+    for (const char* n : {"a.png", "b.png"}) Put(n, withText);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"/quiet", "/o", "a.png", "b.png"},
+                                                 {"-o", "a.png", "b.png"}}) {
+        EXPECT_EQ(Run(args), 1);
+        EXPECT_EQ(err_.str(), args[args.size() - 3] + ": a.png is not a level; nothing was read or written\n");
+        EXPECT_EQ(ReadBytes(dir_ / "a.png"), withText);
+        EXPECT_EQ(ReadBytes(dir_ / "b.png"), withText);
+    }
+    // Under "/out" a name that is no file leaves every input out, each told.
+    ASSERT_EQ(::mkfifo((dir_ / "pipe.png").c_str(), 0600), 0);
+    EXPECT_EQ(Run({"/quiet", "/out", "r.png", "pipe.png", "a.png"}), 1);
+    EXPECT_NE(err_.str().find((dir_ / "a.png").string() + "\nLeft out: \"/out\" names one output file"), std::string::npos)
+        << err_.str();
+    EXPECT_FALSE(fs::exists(dir_ / "r.png"));
+}
+
+// "/log" followed by a shell's "*.png" would append text to the first PNG.
+TEST_F(QuilloxProgram, TheLogIsNeverWrittenIntoAnImage) {
+    const auto bytes = MakePng(kPngRgb, Opaque);
+    const fs::path a = Put("a.png", bytes), b = Put("b.png", bytes);
+    Put("c.bmp", MakeBmp(4, 4));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"/quiet", "/log", "a.png", "b.png"}, a.string() + "\nThe log file is an image; nothing was read or written\n"},
+        {{"/quiet", "/log", "b.png", "b.png"}, b.string() + "\nThe log file is one of the images of this run"},
+        {{"/quiet", "/log", "c.bmp.png", "c.bmp"}, (dir_ / "c.bmp.png").string() + "\nThe log file is one of the images"},
+        {{"/quiet", "/log", "r.png", "/out", "r", "a.png"}, (dir_ / "r.png").string() + "\nThe log file is one of the images"},
+        {{"/quiet", "/log", "c.bmp", "b.png"}, (dir_ / "c.bmp").string() + "\nThe log file is an image"}};
+    for (const auto& [args, told] : cases) {
+        EXPECT_EQ(Run(args), 1) << told;
+        EXPECT_NE(err_.str().find(told), std::string::npos) << err_.str();
+        EXPECT_EQ(ReadBytes(a), bytes);
+        EXPECT_EQ(ReadBytes(b), bytes);
+        EXPECT_EQ(Names(dir_), (std::vector<std::string>{"a.png", "b.png", "c.bmp"}));
+    }
+}
+
+// A link to nothing at an output's name is an existing output: asked about, or under "/quiet"
+// skipped with its cause; nothing is created where it points.
+TEST_F(QuilloxProgram, ADanglingLinkAtAnOutputIsAnExistingOutput) {
+    fs::create_directories(dir_ / "A");
+    Put("B/c.bmp", MakeBmp(4, 4));
+    Put("B/d.bmp", MakeBmp(4, 4));
+    fs::create_symlink("../A/elsewhere.png", dir_ / "B" / "c.bmp.png");
+    const std::string link = (dir_ / "B" / "c.bmp.png").string();
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"/quiet", "B/c.bmp"},
+                                                 {"/quiet", "B/c.bmp", "B/d.bmp"}}) {
+        fs::remove(dir_ / "B" / "d.bmp.png");
+        EXPECT_EQ(Run(args), 1);
+        EXPECT_NE(err_.str().find(link + "\nThe name is a link that leads to no file and was not written through"),
+                  std::string::npos)
+            << err_.str();
+        EXPECT_TRUE(fs::is_empty(dir_ / "A"));
+        EXPECT_TRUE(fs::is_symlink(link));
+    }
+    EXPECT_TRUE(fs::exists(dir_ / "B" / "d.bmp.png"));
+    EXPECT_EQ(Run({"B/c.bmp"}, "n\n"), 1);
+    EXPECT_NE(err_.str().find(link + ": Do you really want to overwrite the existing file? (y/n):"), std::string::npos);
+    EXPECT_EQ(out_.str().find("Do you really"), std::string::npos);  // a report sent to a file hides no question
+    EXPECT_TRUE(fs::is_empty(dir_ / "A"));
+}
+
+std::vector<uint8_t> WithChunk(std::vector<uint8_t> png, const std::string& name, std::vector<uint8_t> data) {
+    std::vector<uint8_t> c = {uint8_t(data.size() >> 24), uint8_t(data.size() >> 16), uint8_t(data.size() >> 8),
+                              uint8_t(data.size())};
+    c.insert(c.end(), name.begin(), name.end());
+    c.insert(c.end(), data.begin(), data.end());
+    const uLong crc = crc32(0, c.data() + 4, uInt(c.size() - 4));
+    for (int shift : {24, 16, 8, 0}) c.push_back(uint8_t(crc >> shift));
+    png.insert(png.end() - 12, c.begin(), c.end());
+    return png;
+}
+
+TEST_F(QuilloxProgram, SmallMendsOfOutputsAndReports) {
+    const fs::path a = Put("a.png", MakePng(kPngRgb, Opaque));
+    ASSERT_EQ(Run({"/quiet", "a.png"}), 0);
+    const auto optimal = ReadBytes(a);
+    // "/out x" is "x.png" also when the input is copied as already optimal.
+    EXPECT_EQ(Run({"/quiet", "/out", "x", "a.png"}), 0) << err_.str();
+    EXPECT_EQ(ReadBytes(dir_ / "x.png"), optimal);
+    EXPECT_FALSE(fs::exists(dir_ / "x"));
+    fs::remove(dir_ / "x.png");
+    // "/out" with "/dir", or naming an existing folder, is refused before anything is made.
+    EXPECT_EQ(Run({"/quiet", "/out", "x.png", "/dir", "d", "a.png"}), 1);
+    EXPECT_NE(err_.str().find("\"/out\" names one output file and \"/dir\" a folder"), std::string::npos) << err_.str();
+    fs::create_directory(dir_ / "results");
+    EXPECT_EQ(Run({"/quiet", "/out", "results", "a.png"}), 1);
+    EXPECT_NE(err_.str().find("The output file names a folder"), std::string::npos) << err_.str();
+    EXPECT_EQ(Names(dir_), (std::vector<std::string>{"a.png", "results"}));
+    EXPECT_TRUE(fs::is_empty(dir_ / "results"));
+    EXPECT_EQ(ReadBytes(a), optimal);
+
+    // The chunk-only copy refuses what the other levels refuse.
+    std::vector<uint8_t> depth99 = MakePng(kPngRgb, Opaque);
+    depth99[24] = 99;
+    const uLong crc = crc32(0, depth99.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) depth99[29 + i] = uint8_t(crc >> (24 - 8 * i));
+    std::vector<uint8_t> noData = MakePng(kPngRgb, Opaque);
+    for (size_t at = 8; at + 8 <= noData.size();) {
+        const size_t length = size_t(noData[at]) << 24 | size_t(noData[at + 1]) << 16 | size_t(noData[at + 2]) << 8 | noData[at + 3];
+        if (std::string(noData.begin() + long(at) + 4, noData.begin() + long(at) + 8) == "IDAT")
+            noData.erase(noData.begin() + long(at), noData.begin() + long(at + length + 12));
+        else at += length + 12;
+    }
+    for (const auto& [name, bytes] : {std::pair{"depth.png", depth99}, {"nodata.png", noData}}) {
+        Put(name, bytes);
+        for (const char* level : {"/o0", "/o1"}) {
+            EXPECT_EQ(Run({"/quiet", level, name}), 1) << name << level;
+            EXPECT_NE(err_.str().find((dir_ / name).string() + "\nPNG: "), std::string::npos) << err_.str();
+            EXPECT_EQ(ReadBytes(dir_ / name), bytes) << name;
+        }
+    }
+
+    // Bytes after IEND are told as dropped.
+    std::vector<uint8_t> tail = MakePng(kPngRgb, Opaque);
+    for (uint8_t b : {'j', 'u', 'n', 'k'}) tail.push_back(b);
+    Put("tail.png", tail);
+    EXPECT_EQ(Run({"/dir", "out", "tail.png"}), 0) << err_.str();
+    EXPECT_NE(err_.str().find((dir_ / "tail.png").string() + "\n4 bytes after the IEND chunk are dropped\n"),
+              std::string::npos)
+        << err_.str();
+    const auto written = ReadBytes(dir_ / "out" / "tail.png");
+    EXPECT_EQ(std::string(written.end() - 8, written.end() - 4), "IEND");
+
+    // The nearest background is told only for a file written, not for one refused.
+    Put("bk.png", WithChunk(MakePng(kPngRgb, Opaque), "bKGD", {0, 1, 0, 2, 0, 3}));
+    Put("out/bk.png", {1});
+    EXPECT_EQ(Run({"/jx", "c=16", "/dir", "out", "bk.png"}, "n\n"), 1);
+    EXPECT_EQ(err_.str().find("nearest"), std::string::npos) << err_.str();
+    EXPECT_EQ(Run({"/jx", "c=16", "/dir", "out", "bk.png"}, "y\n"), 0);
+    EXPECT_NE(err_.str().find("bKGD: the palette is full, the nearest colour stands in"), std::string::npos) << err_.str();
 }
 
 }  // namespace
