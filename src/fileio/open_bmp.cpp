@@ -100,21 +100,24 @@ bool WalkRle(std::span<const uint8_t> b, size_t pos, int64_t h, bool four, Visit
 }
 
 // Refuses damaged data before the image takes any memory. A stream must end with its
-// end-of-bitmap code or reach the last row, keep its runs inside their rows, and account for a
+// end-of-bitmap code or reach the last row, keep its runs inside their stored rows, and account for a
 // fair share of the image: painted pixels, rows it ends while still empty and the jumps of its
 // deltas. Rows of end-of-line codes (a blank sparse image) account for every row; a header whose
 // width or height was damaged leaves most of the image unaccounted for. A shape the codes make
 // doubtful without proving it wrong is returned as warnings.
 std::vector<std::string> CheckRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool four) {
+    // Common encoders code each row over its stored width, padding pixels included; those are
+    // dropped, and only a run past the stored width proves the width wrong.
+    const int64_t stored = four ? (w + 7) / 8 * 8 : (w + 3) / 4 * 4;
     struct {
-        int64_t w, h;
+        int64_t w, h, stored;
         uint64_t accounted = 0;
         int64_t rowsReached = -1;      // set by the end-of-bitmap code
         int64_t lineEnd = -1;          // the one column every non-empty row's end-of-line came at
         bool lineEndsDiffer = false;
         int64_t lineEnds = 0;
         void Paint(int64_t x, int64_t n, const char* what) {
-            if (x + n > w)
+            if (x + n > stored)
                 Fail(std::string(what) + " of " + std::to_string(n) + " pixels at column " + std::to_string(x) +
                      " crosses the end of a " + std::to_string(w) + "-pixel row");
             accounted += uint64_t(n);
@@ -132,7 +135,7 @@ std::vector<std::string> CheckRle(std::span<const uint8_t> b, size_t pos, int64_
         }
         void Delta(uint8_t dx, uint8_t dy) { accounted += uint64_t(dx) + uint64_t(dy) * uint64_t(w); }
         void EndOfBitmap(int64_t x, int64_t y) { rowsReached = std::min(h, y + (x > 0 ? 1 : 0)); }
-    } account{w, h};
+    } account{w, h, stored};
     if (!WalkRle(b, pos, h, four, account)) Fail("the pixel data is cut short");
     const uint64_t area = uint64_t(w) * uint64_t(h);
     if (area > kRleSlackPixels && account.accounted < area / 16)

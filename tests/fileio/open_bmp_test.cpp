@@ -6,6 +6,7 @@
 #include <functional>
 #include <tuple>
 
+#include "common/padded_rle_bitmap.h"
 #include "common/test_data.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
@@ -287,8 +288,8 @@ TEST_F(OpenBmp, RunLengthDataThatDoesNotFitItsHeaderIsRefusedOrReported) {
     const auto pal = Palette({{0, 0, 0}, {255, 0, 0}});
     EXPECT_EQ(Refusal(MakeBmp(4, 1, 8, 1, pal, {2, 1, 0, 3, 1, 1, 1, 0, 0, 1}, 2)),
               "BMP: an absolute block of 3 pixels at column 2 crosses the end of a 4-pixel row");
-    EXPECT_EQ(Refusal(MakeBmp(4, 1, 4, 2, pal, {0, 5, 0x11, 0x11, 0x10, 0, 0, 1}, 2)),
-              "BMP: an absolute block of 5 pixels at column 0 crosses the end of a 4-pixel row");
+    EXPECT_EQ(Refusal(MakeBmp(4, 1, 4, 2, pal, {0, 9, 0x11, 0x11, 0x11, 0x11, 0x10, 0, 0, 1}, 2)),
+              "BMP: an absolute block of 9 pixels at column 0 crosses the end of a 4-pixel row");
 
     // A width or height flipped one bit up, or doubled: the image opens, with a word on its shape.
     const std::vector<std::tuple<size_t, uint32_t, std::string>> doubtful{
@@ -313,6 +314,42 @@ TEST_F(OpenBmp, RunLengthDataThatDoesNotFitItsHeaderIsRefusedOrReported) {
     auto tall = whole;
     Put32(tall, 22, 800);
     EXPECT_EQ(DecodeBmpFile(Write("tall.bmp", tall)).Warnings.size(), 1u);
+}
+
+// Converters code each row over its stored width (32-bit padded) and read the padding pixels as
+// dropped; a width whose row is not a whole number of words must not be taken for a damaged one.
+TEST_F(OpenBmp, RunLengthRowsCodedOverTheirStoredWidthOpenWithoutAWord) {
+    const std::vector<std::pair<bool, std::vector<int32_t>>> cases{{false, {449, 450, 451, 452, 453}},
+                                                                   {true, {449, 450, 451, 452, 453, 454, 455}}};
+    for (const auto& [four, widths] : cases)
+        for (int32_t w : widths) {
+            SCOPED_TRACE((four ? "RLE4 " : "RLE8 ") + std::to_string(w));
+            const test::TPaddedRleBitmap made = test::PaddedRleBitmap(w, 6, four);
+            const TDecodedImage d = DecodeBmpBytes(made.File);
+            ASSERT_EQ(d.Pixels.Width(), w);
+            ASSERT_EQ(d.Pixels.Height(), 6);
+            EXPECT_TRUE(d.Warnings.empty()) << d.Warnings.front();
+            size_t wrong = 0;
+            for (size_t i = 0; i < made.Index.size(); ++i)
+                wrong += Rgb(d.Pixels.Data()[i]) != test::TPaddedRleBitmap::Rgb(made.Index[i]);
+            EXPECT_EQ(wrong, 0u);
+        }
+
+    // One pixel past the stored width is past the row, however the row is padded.
+    const auto pal = Palette({{0, 0, 0}, {255, 0, 0}});
+    EXPECT_EQ(Refusal(MakeBmp(451, 1, 8, 1, pal, {255, 1, 198, 1, 0, 0, 0, 1}, 2)),
+              "BMP: a run of 198 pixels at column 255 crosses the end of a 451-pixel row");
+    EXPECT_EQ(Refusal(MakeBmp(449, 1, 4, 2, pal, {255, 0x11, 202, 0x11, 0, 0, 0, 1}, 2)),
+              "BMP: a run of 202 pixels at column 255 crosses the end of a 449-pixel row");
+    EXPECT_EQ(Refusal(MakeBmp(449, 1, 4, 2, pal, {255, 0x11, 201, 0x11, 0, 0, 0, 1}, 2)), "");
+    // A width flipped one bit down still crosses its rows; one column more still ends every row short.
+    auto halved = test::PaddedRleBitmap(451, 6, false).File;
+    Put32(halved, 18, 451 ^ 256);
+    EXPECT_NE(Refusal(halved).find("crosses the end of a 195-pixel row"), std::string::npos) << Refusal(halved);
+    auto wider = WholeRle8();
+    Put32(wider, 18, 601);
+    EXPECT_EQ(DecodeBmpBytes(wider).Warnings,
+              std::vector<std::string>{"every row of the run-length data ends at column 600 of 601 (the width may be damaged)"});
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 
+#include "common/padded_rle_bitmap.h"
 #include "common/test_data.h"
 #include "pngopt/image.h"
 #include "pngopt/output.h"
@@ -326,6 +327,31 @@ TEST_F(QuilloxProgram, KeepsFileTimes) {
     struct stat st {};
     ASSERT_EQ(stat(a.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+}
+
+// Run-length bitmaps coded over their rows' stored widths, as a common converter writes them.
+TEST_F(QuilloxProgram, RunLengthBitmapsCodedOverTheirStoredWidthConvert) {
+    std::vector<jx::test::TPaddedRleBitmap> made;
+    for (int32_t w : {449, 450, 451, 453}) made.push_back(jx::test::PaddedRleBitmap(w, 4, false));
+    for (int32_t w = 449; w <= 455; ++w) made.push_back(jx::test::PaddedRleBitmap(w, 4, true));
+    for (size_t i = 0; i < made.size(); ++i) Put("p" + std::to_string(i) + ".bmp", made[i].File);
+    EXPECT_EQ(Run({"/y", "*.bmp"}), 0) << err_.str();
+    EXPECT_EQ(err_.str(), "");
+    for (size_t i = 0; i < made.size(); ++i) {
+        SCOPED_TRACE(i);
+        const fs::path png = dir_ / ("p" + std::to_string(i) + ".bmp.png");
+        ASSERT_TRUE(fs::exists(png));
+        const WorkImage out = ReadPng(ReadBytes(png), ReadSettings{GammaMode::Keep, false});
+        ASSERT_EQ(out.width, uint32_t(made[i].Width));
+        size_t wrong = 0;
+        for (uint32_t y = 0; y < out.height; ++y)
+            for (uint32_t x = 0; x < out.width; ++x) {
+                const auto p = out.Pixel(x, y);
+                const uint32_t rgb = uint32_t(p[0] >> 8) << 16 | uint32_t(p[1] >> 8) << 8 | uint32_t(p[2] >> 8);
+                wrong += rgb != jx::test::TPaddedRleBitmap::Rgb(made[i].Index[y * out.width + x]);
+            }
+        EXPECT_EQ(wrong, 0u);
+    }
 }
 
 // A 24-bit bitmap of w x h pixels (a gradient), as a converted input.
