@@ -373,6 +373,31 @@ std::vector<uint8_t> MakeBmp(uint32_t w, uint32_t h) {
     return b;
 }
 
+// A bitmap whose header the data contradicts converts as before, with a report line.
+TEST_F(QuilloxProgram, ABitmapWhoseSizeTheDataContradictsConvertsWithAReportLine) {
+    Put("whole.bmp", MakeBmp(33, 32));
+    auto narrow = MakeBmp(33, 32);
+    narrow[18] = 32;
+    Put("narrow.bmp", narrow);
+    auto rle = jx::test::PaddedRleBitmap(451, 6, false).File;
+    rle[22] = 3;
+    Put("low.bmp", rle);
+    EXPECT_EQ(Run({"/y", "/o1", "whole.bmp"}), 0);
+    EXPECT_EQ(err_.str(), "");
+    EXPECT_EQ(Run({"/y", "/o1", "narrow.bmp", "low.bmp"}), 0);
+    EXPECT_NE(err_.str().find("narrow.bmp\nthe pixel data holds 128 bytes (1 row) more than a 32x32 image needs (the "
+                              "width or height may be damaged)\n"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_NE(err_.str().find("low.bmp\nthe run-length data goes on for 3 rows past the last of 3 rows (the height "
+                              "may be damaged)\n"),
+              std::string::npos)
+        << err_.str();
+    const WorkImage out = ReadPng(ReadBytes(dir_ / "narrow.bmp.png"), ReadSettings{GammaMode::Keep, false});
+    EXPECT_EQ(out.rgba, ReadBmp(narrow, ReadSettings{GammaMode::Keep, false}).rgba);
+    EXPECT_EQ(ReadPng(ReadBytes(dir_ / "low.bmp.png"), ReadSettings{GammaMode::Keep, false}).height, 3u);
+}
+
 std::vector<std::string> Names(const fs::path& dir) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
