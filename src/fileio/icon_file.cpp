@@ -1,5 +1,6 @@
 #include "fileio/icon_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -135,7 +136,10 @@ std::vector<uint8_t> BitmapFrameFile(const TIconEntry& entry, std::span<const ui
     std::vector<uint8_t> bmp(14 + bytes);
     bmp[0] = 'B';
     bmp[1] = 'M';
-    SetLe32(&bmp[2], uint32_t(14 + bytes));
+    // A 32-bit frame keeps its AND mask in the frame file (the writer puts it back from there);
+    // the file header's size ends the pixels before it, so the mask is not taken for more rows.
+    const uint64_t mask = f.Bits == 32 ? (uint64_t(f.Width) + 31) / 32 * 4 * uint64_t(f.Height) : 0;
+    SetLe32(&bmp[2], uint32_t(14 + bytes - std::min<uint64_t>(mask, bytes)));
     SetLe32(&bmp[10], uint32_t(14 + f.PixelOffset));
     std::memcpy(&bmp[14], &file[size_t(entry.Offset)], bytes);
     SetLe32(&bmp[14 + 8], uint32_t(f.Height));

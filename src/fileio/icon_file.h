@@ -67,7 +67,8 @@ struct TIconDirectory {
 TIconDirectory ReadIconDirectory(std::span<const uint8_t> file, const std::string& fileName);
 
 // A bitmap frame's frame file: a BMP file header, then the frame without its mask and with the
-// height of its pixels in place of the doubled one.
+// height of its pixels in place of the doubled one. A 32-bit frame keeps its mask, after the size
+// the file header gives.
 std::vector<uint8_t> BitmapFrameFile(const TIconEntry& entry, std::span<const uint8_t> file);
 
 // The name WriteIconFile writes: fileName with ".ico" (filterIndex 1) or ".cur" (2) for its extension.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <limits>
 #include <vector>
 
 #include "fileio/errors.h"
@@ -24,6 +25,8 @@ constexpr uint64_t kRleSlackPixels = 1 << 16;
 // gigabytes: past this many pixels a byte (a blank row of 8192 in one end-of-line code) the
 // image is refused before it takes any memory.
 constexpr uint64_t kMaxRlePixelsPerByte = 4096;
+// Some writers pad the file after the last row; fewer bytes than this past it are not a row.
+constexpr uint64_t kTrailingPadding = 8;
 
 [[noreturn]] void Fail(const std::string& what) { throw FileIoError("BMP: " + what); }
 
@@ -63,11 +66,11 @@ struct TChannel {
 
 // One walk over RLE4/RLE8 codes, shared by the check and the decode so that the two never read a
 // stream differently. The visitor sees each run and literal at the position it starts, each
-// end-of-line at the position it ends, each delta's jump, and the end-of-bitmap code where it stands.
-// Returns whether the stream ended with that code or reached the last row; data cut inside a code
-// is refused.
+// end-of-line at the position it ends, each delta where it starts, and the end-of-bitmap code where
+// it stands. Returns whether the stream ended with that code or reached the last row, and where
+// the walk stopped in `stop`; data cut inside a code is refused.
 template <class Visitor>
-bool WalkRle(std::span<const uint8_t> b, size_t pos, int64_t h, bool four, Visitor& visit) {
+bool WalkRle(std::span<const uint8_t> b, size_t pos, int64_t h, bool four, Visitor& visit, size_t* stop = nullptr) {
     int64_t x = 0, y = 0;
     while (pos + 2 <= b.size() && y < h) {
         const uint8_t n = b[pos], v = b[pos + 1];
@@ -81,10 +84,11 @@ bool WalkRle(std::span<const uint8_t> b, size_t pos, int64_t h, bool four, Visit
             ++y;
         } else if (v == 1) {
             visit.EndOfBitmap(x, y);
+            if (stop) *stop = pos;
             return true;
         } else if (v == 2) {
             if (pos + 2 > b.size()) Fail("the pixel data is cut short");
-            visit.Delta(b[pos], b[pos + 1]);
+            visit.Delta(x, y, b[pos], b[pos + 1]);
             x += b[pos];
             y += b[pos + 1];
             pos += 2;
@@ -96,25 +100,48 @@ bool WalkRle(std::span<const uint8_t> b, size_t pos, int64_t h, bool four, Visit
             pos += (bytes + 1) & ~size_t{1};
         }
     }
+    if (stop) *stop = pos;
     return y >= h;
 }
 
+// Rows that codes after the last row would paint: 0 when the stream only ends there. Read past
+// the image, the codes need not make sense: a cut stops the count, never the file.
+int64_t RowsPastTheImage(std::span<const uint8_t> b, size_t pos, bool four) {
+    struct {
+        int64_t rows = 0;
+        void Run(int64_t, int64_t y, uint8_t, uint8_t) { rows = y + 1; }
+        void Literal(int64_t, int64_t y, const uint8_t*, uint8_t) { rows = y + 1; }
+        void EndOfLine(int64_t, int64_t) {}
+        void Delta(int64_t, int64_t, uint8_t, uint8_t) {}
+        void EndOfBitmap(int64_t, int64_t) {}
+    } tail;
+    try {
+        WalkRle(b, pos, std::numeric_limits<int64_t>::max(), four, tail);
+    } catch (const FileIoError&) {
+    }
+    return tail.rows;
+}
+
 // Refuses damaged data before the image takes any memory. A stream must end with its
-// end-of-bitmap code or reach the last row, keep its runs inside their rows, and account for a
+// end-of-bitmap code or reach the last row, keep its runs inside their stored rows, and account for a
 // fair share of the image: painted pixels, rows it ends while still empty and the jumps of its
 // deltas. Rows of end-of-line codes (a blank sparse image) account for every row; a header whose
 // width or height was damaged leaves most of the image unaccounted for. A shape the codes make
 // doubtful without proving it wrong is returned as warnings.
 std::vector<std::string> CheckRle(std::span<const uint8_t> b, size_t pos, int64_t w, int64_t h, bool four) {
+    // Common encoders code each row over its stored width, padding pixels included; those are
+    // dropped, and only a run past the stored width proves the width wrong.
+    const int64_t stored = four ? (w + 7) / 8 * 8 : (w + 3) / 4 * 4;
     struct {
-        int64_t w, h;
+        int64_t w, h, stored;
         uint64_t accounted = 0;
         int64_t rowsReached = -1;      // set by the end-of-bitmap code
         int64_t lineEnd = -1;          // the one column every non-empty row's end-of-line came at
         bool lineEndsDiffer = false;
         int64_t lineEnds = 0;
+        std::string jumpOut;  // the first delta that leaves the image
         void Paint(int64_t x, int64_t n, const char* what) {
-            if (x + n > w)
+            if (x + n > stored)
                 Fail(std::string(what) + " of " + std::to_string(n) + " pixels at column " + std::to_string(x) +
                      " crosses the end of a " + std::to_string(w) + "-pixel row");
             accounted += uint64_t(n);
@@ -130,10 +157,18 @@ std::vector<std::string> CheckRle(std::span<const uint8_t> b, size_t pos, int64_
             if (lineEnd >= 0 && lineEnd != x) lineEndsDiffer = true;
             lineEnd = x;
         }
-        void Delta(uint8_t dx, uint8_t dy) { accounted += uint64_t(dx) + uint64_t(dy) * uint64_t(w); }
+        void Delta(int64_t x, int64_t y, uint8_t dx, uint8_t dy) {
+            accounted += uint64_t(dx) + uint64_t(dy) * uint64_t(w);
+            const int64_t toX = x + dx, toY = y + dy;
+            if (jumpOut.empty() && (toX > stored || toY > h || (toY == h && toX > 0)))
+                jumpOut = "a delta at column " + std::to_string(x) + " of row " + std::to_string(y) + " jumps to column " +
+                          std::to_string(toX) + " of row " + std::to_string(toY) + ", outside the " +
+                          std::to_string(w) + "x" + std::to_string(h) + " image (the width or height may be damaged)";
+        }
         void EndOfBitmap(int64_t x, int64_t y) { rowsReached = std::min(h, y + (x > 0 ? 1 : 0)); }
-    } account{w, h};
-    if (!WalkRle(b, pos, h, four, account)) Fail("the pixel data is cut short");
+    } account{w, h, stored};
+    size_t stop = pos;
+    if (!WalkRle(b, pos, h, four, account, &stop)) Fail("the pixel data is cut short");
     const uint64_t area = uint64_t(w) * uint64_t(h);
     if (area > kRleSlackPixels && account.accounted < area / 16)
         Fail("the run-length data cannot fill a " + std::to_string(w) + "x" + std::to_string(h) +
@@ -146,6 +181,11 @@ std::vector<std::string> CheckRle(std::span<const uint8_t> b, size_t pos, int64_
     if (account.lineEnds > 0 && !account.lineEndsDiffer && account.lineEnd < w && account.lineEnds * 2 >= reached)
         warnings.push_back("every row of the run-length data ends at column " + std::to_string(account.lineEnd) +
                            " of " + std::to_string(w) + " (the width may be damaged)");
+    if (!account.jumpOut.empty()) warnings.push_back(account.jumpOut);
+    if (account.rowsReached < 0)
+        if (const int64_t more = RowsPastTheImage(b, stop, four); more > 0)
+            warnings.push_back("the run-length data goes on for " + std::to_string(more) + (more == 1 ? " row" : " rows") +
+                               " past the last of " + std::to_string(h) + " rows (the height may be damaged)");
     return warnings;
 }
 
@@ -166,7 +206,7 @@ std::vector<uint8_t> DecodeRle(std::span<const uint8_t> b, size_t pos, int64_t w
             for (int i = 0; i < n; ++i) Put(x + i, y, four ? ((i & 1) ? p[i / 2] & 15 : p[i / 2] >> 4) : p[i]);
         }
         void EndOfLine(int64_t, int64_t) {}
-        void Delta(uint8_t, uint8_t) {}
+        void Delta(int64_t, int64_t, uint8_t, uint8_t) {}
         void EndOfBitmap(int64_t, int64_t) {}
     } image{std::vector<uint8_t>(static_cast<size_t>(w * h), 0), w, h, four};
     WalkRle(b, pos, h, four, image);
@@ -273,6 +313,20 @@ private:
     bool refusePast_ = false;
 };
 
+// Bytes after the last stored row that could be more rows: up to the file's end, or to the end
+// its file header gives, or to a version 5 header's profile when that follows the pixels. An icon's
+// bitmap frame keeps its AND mask past the end its file header gives.
+uint64_t PixelBytesPastTheRows(std::span<const uint8_t> b, const TBmpHeader& h, uint64_t stride) {
+    const uint64_t rowsEnd = h.offBits + stride * uint64_t(h.height);
+    uint64_t end = b.size();
+    if (const uint64_t fileSize = Le32(b, 2); fileSize >= rowsEnd) end = std::min(end, fileSize);
+    if (h.headerSize >= 124) {
+        const uint64_t profileAt = 14 + uint64_t(Le32(b, 14 + 112)), profileSize = Le32(b, 14 + 116);
+        if (profileSize > 0 && profileAt >= rowsEnd) end = std::min(end, profileAt);
+    }
+    return end - rowsEnd;
+}
+
 // The pixel data must be able to hold the image before the image is allocated: rows as stored,
 // or run-length codes that end properly and cover the image. Returns the stored row stride; what
 // makes the header's shape doubtful goes to `warnings`.
@@ -290,6 +344,10 @@ uint64_t CheckPixelData(std::span<const uint8_t> b, const TBmpHeader& h, std::ve
         warnings = CheckRle(b, h.offBits, h.width, h.height, h.compression == kBiRle4);
     } else if (stride * uint64_t(h.height) > dataBytes) {
         Fail("the pixel data is cut short");
+    } else if (const uint64_t more = PixelBytesPastTheRows(b, h, stride); more >= std::max(stride, kTrailingPadding)) {
+        warnings.push_back("the pixel data holds " + std::to_string(more) + " bytes (" + std::to_string(more / stride) +
+                           (more / stride == 1 ? " row" : " rows") + ") more than a " + std::to_string(h.width) + "x" +
+                           std::to_string(h.height) + " image needs (the width or height may be damaged)");
     }
     return stride;
 }

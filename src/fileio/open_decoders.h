@@ -26,9 +26,12 @@ struct TDecodedImage {
 TDecodedImage DecodePngFile(const std::string& fileName);
 
 // BMP/DIB: 1, 4, 8, 16, 24 and 32 bits, bit fields, RLE4/RLE8, bottom-up and top-down rows.
-// Run-length codes must keep inside their rows and count them from the bottom; codes that leave
-// half of the rows unreached, or end every row at one column short of the width, open with a
-// warning that the header's size may be damaged.
+// Run-length codes must keep inside their rows as stored (padded to 32 bits; pixels in the padding
+// are dropped) and count them from the bottom. A file opens at its header's size with a warning
+// that the size may be damaged when its data says otherwise: rows past the height before the
+// file's end (a few bytes of padding aside), run-length codes that leave half of the rows
+// unreached, end every row at one column short of the width, go on past the last row or jump out
+// of the image.
 // 32-bit pixels keep their alpha unless every alpha byte is 0; other depths take their alpha from
 // the mask side file (folder + "mask" + name with ".dat") when there is one.
 TDecodedImage DecodeBmpFile(const std::string& fileName);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fileio/icon_file.h"
+#include "fileio/open_decoders.h"
 #include "fileio/png_probe.h"
 #include "save_test_util.h"
 
@@ -281,6 +282,47 @@ TEST_F(IconFileTest, EveryIconThatOpensIsWrittenSoThatItOpensWithTheSameFrames) 
         EXPECT_EQ(again.Type(), icon.Type());
     }
     EXPECT_GE(opened, 4);
+}
+
+// A bitmap frame whose stored height gives fewer rows than its data holds opens at that height,
+// with a word on it; a sound frame, a 32-bit one with the AND mask common writers add included,
+// opens without one.
+TEST_F(IconFileTest, ABitmapFrameWithRowsPastItsStoredHeightOpensWithAWord) {
+    std::vector<uint8_t> deep = DibFrame(32, 32, 32, 3);
+    deep.insert(deep.end(), 4 * 32, 0x0F);  // the AND mask, which the reader leaves in the frame
+    const std::vector<TFrameLayout> sound{{32, 32, 32, deep}, {32, 32, 8, DibFrame(32, 32, 8, 2)},
+                                          {32, 32, 4, DibFrame(32, 32, 4, 7)}};
+    std::vector<TFrameLayout> damaged = sound;
+    for (TFrameLayout& f : damaged) f.data[8] = 8;  // a stored height of 8 for 64: 4 rows
+    const std::vector<uint8_t> soundIcon = IconFile(1, sound);
+    test::WriteText(Path("sound.ico"), std::string(soundIcon.begin(), soundIcon.end()));
+    const std::vector<uint8_t> damagedIcon = IconFile(1, damaged);
+    test::WriteText(Path("damaged.ico"), std::string(damagedIcon.begin(), damagedIcon.end()));
+
+    TIconFile whole(Session());
+    whole.ReadIconFile(Path("sound.ico"));
+    std::filesystem::create_directory(Session() + "/d");
+    TIconFile cut(Session() + "/d");
+    cut.ReadIconFile(Path("damaged.ico"));
+    ASSERT_EQ(cut.Frames().size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        const TDecodedImage a = DecodeBmpFile(whole.Frames()[k].FrameFile);
+        EXPECT_TRUE(a.Warnings.empty()) << a.Warnings.front();
+        const TDecodedImage b = DecodeBmpFile(cut.Frames()[k].FrameFile);
+        ASSERT_EQ(b.Pixels.Height(), 4);
+        ASSERT_EQ(b.Warnings.size(), 1u);
+        EXPECT_NE(b.Warnings[0].find("more than a 32x4 image needs (the width or height may be damaged)"), std::string::npos)
+            << b.Warnings[0];
+        // The rows it opens with are the first four stored, as before.
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 32; ++x) {
+                const TPixelRec &p = b.Pixels[y][x], &q = a.Pixels[28 + y][x];
+                ASSERT_TRUE(p.R == q.R && p.G == q.G && p.B == q.B) << x << "," << y;
+            }
+    }
+    // The 32-bit frame's mask still goes back into the icon.
+    EXPECT_EQ(test::FileBytes(whole.WriteIconFile(Path("again"), 1, {0, 1, 2})), soundIcon);
 }
 
 // 5000 entries on one PNG frame: saved, they point at one copy again, so the file is the size of

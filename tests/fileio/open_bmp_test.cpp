@@ -6,6 +6,7 @@
 #include <functional>
 #include <tuple>
 
+#include "common/padded_rle_bitmap.h"
 #include "common/test_data.h"
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
@@ -287,8 +288,8 @@ TEST_F(OpenBmp, RunLengthDataThatDoesNotFitItsHeaderIsRefusedOrReported) {
     const auto pal = Palette({{0, 0, 0}, {255, 0, 0}});
     EXPECT_EQ(Refusal(MakeBmp(4, 1, 8, 1, pal, {2, 1, 0, 3, 1, 1, 1, 0, 0, 1}, 2)),
               "BMP: an absolute block of 3 pixels at column 2 crosses the end of a 4-pixel row");
-    EXPECT_EQ(Refusal(MakeBmp(4, 1, 4, 2, pal, {0, 5, 0x11, 0x11, 0x10, 0, 0, 1}, 2)),
-              "BMP: an absolute block of 5 pixels at column 0 crosses the end of a 4-pixel row");
+    EXPECT_EQ(Refusal(MakeBmp(4, 1, 4, 2, pal, {0, 9, 0x11, 0x11, 0x11, 0x11, 0x10, 0, 0, 1}, 2)),
+              "BMP: an absolute block of 9 pixels at column 0 crosses the end of a 4-pixel row");
 
     // A width or height flipped one bit up, or doubled: the image opens, with a word on its shape.
     const std::vector<std::tuple<size_t, uint32_t, std::string>> doubtful{
@@ -313,6 +314,162 @@ TEST_F(OpenBmp, RunLengthDataThatDoesNotFitItsHeaderIsRefusedOrReported) {
     auto tall = whole;
     Put32(tall, 22, 800);
     EXPECT_EQ(DecodeBmpFile(Write("tall.bmp", tall)).Warnings.size(), 1u);
+}
+
+// A 33 x 32 24-bit image as writers store it: bottom row first, each row padded to 100 bytes.
+std::vector<uint8_t> Whole24() {
+    std::vector<uint8_t> rows(100 * 32, 0);
+    for (size_t y = 0; y < 32; ++y)
+        for (size_t x = 0; x < 33; ++x) {
+            uint8_t* p = &rows[100 * y + 3 * x];
+            p[0] = uint8_t(x * 7), p[1] = uint8_t(y * 8), p[2] = uint8_t(x * y);
+        }
+    return MakeBmp(33, 32, 24, 0, {}, rows);
+}
+
+// The RGB the reader gives for the stored row `y` (from the bottom) of a 24-bit image `w` wide.
+std::vector<uint32_t> StoredRow24(const std::vector<uint8_t>& file, int32_t w, int32_t y) {
+    const size_t stride = (size_t(w) * 3 + 3) / 4 * 4;
+    std::vector<uint32_t> v;
+    for (int32_t x = 0; x < w; ++x) {
+        const uint8_t* p = &file[54 + stride * size_t(y) + 3 * size_t(x)];
+        v.push_back(uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+    }
+    return v;
+}
+
+TEST_F(OpenBmp, RowsPastTheHeadersSizeOpenWithAWordAndTheSamePixels) {
+    const auto whole = Whole24();
+    EXPECT_TRUE(DecodeBmpBytes(whole).Warnings.empty());
+    // A width that lost a bit shears the picture; a cut height drops rows. Both read as before.
+    auto narrow = whole;
+    Put32(narrow, 18, 32);
+    const TDecodedImage sheared = DecodeBmpBytes(narrow);
+    EXPECT_EQ(sheared.Warnings, std::vector<std::string>{"the pixel data holds 128 bytes (1 row) more than a 32x32 image "
+                                                         "needs (the width or height may be damaged)"});
+    for (int y = 0; y < 32; ++y) ASSERT_EQ(Row(sheared, 31 - y), StoredRow24(narrow, 32, y)) << y;
+    auto low = whole;
+    Put32(low, 22, 4);
+    const TDecodedImage cut = DecodeBmpBytes(low);
+    EXPECT_EQ(cut.Warnings, std::vector<std::string>{"the pixel data holds 2800 bytes (28 rows) more than a 33x4 "
+                                                     "image needs (the width or height may be damaged)"});
+    for (int y = 0; y < 4; ++y) EXPECT_EQ(Row(cut, 3 - y), StoredRow24(whole, 33, y)) << y;
+    // Top-down rows past the height lie at the end alike.
+    Put32(low, 22, uint32_t(-4));
+    EXPECT_EQ(DecodeBmpBytes(low).Warnings.size(), 1u);
+    EXPECT_EQ(Row(DecodeBmpBytes(low), 0), StoredRow24(whole, 33, 0));
+
+    // A few bytes of padding after the last row; data after the size the file header gives.
+    auto padded = whole;
+    padded.insert(padded.end(), {0, 0, 0, 0});
+    Put32(padded, 2, uint32_t(padded.size()));
+    EXPECT_TRUE(DecodeBmpBytes(padded).Warnings.empty());
+    auto trailer = whole;
+    trailer.insert(trailer.end(), 400, 0xEE);
+    EXPECT_TRUE(DecodeBmpBytes(trailer).Warnings.empty());
+    Put32(trailer, 2, 0);  // the size unknown: the trailer counts
+    EXPECT_EQ(DecodeBmpBytes(trailer).Warnings.size(), 1u);
+    // A narrow 1-bit image: a whole row is 4 bytes, and 4 bytes of padding are not a row.
+    const auto pal = Palette({{0, 0, 0}, {255, 255, 255}});
+    auto mono = MakeBmp(8, 16, 1, 0, pal, std::vector<uint8_t>(16 * 4, 0x5A));
+    mono.insert(mono.end(), {0, 0, 0, 0});
+    Put32(mono, 2, uint32_t(mono.size()));
+    EXPECT_TRUE(DecodeBmpBytes(mono).Warnings.empty());
+    Put32(mono, 22, 8);
+    EXPECT_NE(DecodeBmpBytes(mono).Warnings.at(0).find("36 bytes (9 rows) more than a 8x8 image"), std::string::npos);
+}
+
+// A version 5 header whose embedded profile follows the pixels: the profile is not more rows.
+TEST_F(OpenBmp, AProfileAfterThePixelsIsNotTakenForRows) {
+    const auto v3 = Whole24();
+    std::vector<uint8_t> header(124, 0);
+    std::copy(v3.begin() + 14, v3.begin() + 54, header.begin());
+    Put32(header, 0, 124);
+    Put32(header, 56, 0x4D424544);  // an embedded profile
+    Put32(header, 112, uint32_t(124 + 3200));
+    Put32(header, 116, 600);
+    std::vector<uint8_t> data(v3.begin() + 54, v3.end());
+    data.insert(data.end(), 600, 0x77);
+    std::vector<uint8_t> v5 = MakeBmp(33, 32, 24, 0, {}, {});
+    v5.resize(14);
+    v5.insert(v5.end(), header.begin(), header.end());
+    v5.insert(v5.end(), data.begin(), data.end());
+    Put32(v5, 2, uint32_t(v5.size()));
+    Put32(v5, 10, 14 + 124);
+    const TDecodedImage whole = DecodeBmpBytes(v5);
+    EXPECT_TRUE(whole.Warnings.empty());
+    EXPECT_EQ(Row(whole, 0), StoredRow24(v3, 33, 31));
+    Put32(v5, 22, 16);
+    EXPECT_NE(DecodeBmpBytes(v5).Warnings.at(0).find("1600 bytes (16 rows) more than a 33x16 image"), std::string::npos);
+}
+
+TEST_F(OpenBmp, RunLengthCodesPastTheLastRowOrDeltasOutOfTheImageOpenWithAWord) {
+    const auto whole = WholeRle8();
+    const TDecodedImage all = DecodeBmpBytes(whole);
+    auto low = whole;
+    Put32(low, 22, 400 ^ 256);
+    const TDecodedImage cut = DecodeBmpBytes(low);
+    EXPECT_EQ(cut.Warnings, std::vector<std::string>{"the run-length data goes on for 256 rows past the last of 144 "
+                                                     "rows (the height may be damaged)"});
+    for (int y = 0; y < 144; ++y) ASSERT_EQ(Row(cut, 143 - y), Row(all, 399 - y)) << y;
+    // An end of line after the last row and the end code are how a stream ends, not more rows.
+    const auto pal = Palette({{0, 0, 0}, {255, 0, 0}});
+    EXPECT_TRUE(DecodeBmpBytes(MakeBmp(4, 2, 8, 1, pal, {4, 1, 0, 0, 4, 1, 0, 0, 0, 0, 0, 1}, 2)).Warnings.empty());
+    EXPECT_EQ(DecodeBmpBytes(MakeBmp(4, 1, 8, 1, pal, {4, 1, 0, 0, 4, 1, 0, 0, 0, 1}, 2)).Warnings.size(), 1u);
+
+    // 8 x 4: a delta from the second row jumps to column 4 of the third.
+    const std::vector<uint8_t> codes{8, 1, 0, 0, 0, 2, 4, 1, 4, 1, 0, 0, 8, 1, 0, 0, 0, 1};
+    const TDecodedImage sparse = DecodeBmpBytes(MakeBmp(8, 4, 8, 1, pal, codes, 2));
+    EXPECT_TRUE(sparse.Warnings.empty());
+    EXPECT_EQ(Row(sparse, 1), (V{0, 0, 0, 0, 0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000}));
+    const TDecodedImage twoRows = DecodeBmpBytes(MakeBmp(8, 2, 8, 1, pal, codes, 2));
+    EXPECT_EQ(twoRows.Warnings, (std::vector<std::string>{
+                                    "a delta at column 0 of row 1 jumps to column 4 of row 2, outside the 8x2 image "
+                                    "(the width or height may be damaged)",
+                                    "the run-length data goes on for 2 rows past the last of 2 rows (the height may "
+                                    "be damaged)"}));
+    EXPECT_EQ(Row(twoRows, 0), V(8, 0));
+    EXPECT_EQ(Row(twoRows, 1), V(8, 0xFF0000));
+    // Past the row's stored end, and onto the row above the image.
+    EXPECT_EQ(DecodeBmpBytes(MakeBmp(8, 1, 8, 1, pal, {0, 2, 9, 0, 0, 0, 0, 1}, 2)).Warnings.size(), 1u);
+    EXPECT_EQ(DecodeBmpBytes(MakeBmp(8, 1, 8, 1, pal, {4, 1, 0, 2, 0, 1, 0, 1}, 2)).Warnings.size(), 1u);
+    EXPECT_TRUE(DecodeBmpBytes(MakeBmp(8, 1, 8, 1, pal, {0, 2, 8, 0, 0, 0, 0, 1}, 2)).Warnings.empty());
+}
+
+// Converters code each row over its stored width (32-bit padded) and read the padding pixels as
+// dropped; a width whose row is not a whole number of words must not be taken for a damaged one.
+TEST_F(OpenBmp, RunLengthRowsCodedOverTheirStoredWidthOpenWithoutAWord) {
+    const std::vector<std::pair<bool, std::vector<int32_t>>> cases{{false, {449, 450, 451, 452, 453}},
+                                                                   {true, {449, 450, 451, 452, 453, 454, 455}}};
+    for (const auto& [four, widths] : cases)
+        for (int32_t w : widths) {
+            SCOPED_TRACE((four ? "RLE4 " : "RLE8 ") + std::to_string(w));
+            const test::TPaddedRleBitmap made = test::PaddedRleBitmap(w, 6, four);
+            const TDecodedImage d = DecodeBmpBytes(made.File);
+            ASSERT_EQ(d.Pixels.Width(), w);
+            ASSERT_EQ(d.Pixels.Height(), 6);
+            EXPECT_TRUE(d.Warnings.empty()) << d.Warnings.front();
+            size_t wrong = 0;
+            for (size_t i = 0; i < made.Index.size(); ++i)
+                wrong += Rgb(d.Pixels.Data()[i]) != test::TPaddedRleBitmap::Rgb(made.Index[i]);
+            EXPECT_EQ(wrong, 0u);
+        }
+
+    // One pixel past the stored width is past the row, however the row is padded.
+    const auto pal = Palette({{0, 0, 0}, {255, 0, 0}});
+    EXPECT_EQ(Refusal(MakeBmp(451, 1, 8, 1, pal, {255, 1, 198, 1, 0, 0, 0, 1}, 2)),
+              "BMP: a run of 198 pixels at column 255 crosses the end of a 451-pixel row");
+    EXPECT_EQ(Refusal(MakeBmp(449, 1, 4, 2, pal, {255, 0x11, 202, 0x11, 0, 0, 0, 1}, 2)),
+              "BMP: a run of 202 pixels at column 255 crosses the end of a 449-pixel row");
+    EXPECT_EQ(Refusal(MakeBmp(449, 1, 4, 2, pal, {255, 0x11, 201, 0x11, 0, 0, 0, 1}, 2)), "");
+    // A width flipped one bit down still crosses its rows; one column more still ends every row short.
+    auto halved = test::PaddedRleBitmap(451, 6, false).File;
+    Put32(halved, 18, 451 ^ 256);
+    EXPECT_NE(Refusal(halved).find("crosses the end of a 195-pixel row"), std::string::npos) << Refusal(halved);
+    auto wider = WholeRle8();
+    Put32(wider, 18, 601);
+    EXPECT_EQ(DecodeBmpBytes(wider).Warnings,
+              std::vector<std::string>{"every row of the run-length data ends at column 600 of 601 (the width may be damaged)"});
 }
 
 }  // namespace

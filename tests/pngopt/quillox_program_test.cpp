@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 
+#include "common/padded_rle_bitmap.h"
 #include "common/test_data.h"
 #include "pngopt/image.h"
 #include "pngopt/output.h"
@@ -337,6 +338,31 @@ TEST_F(QuilloxProgram, KeepsFileTimes) {
     EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
 }
 
+// Run-length bitmaps coded over their rows' stored widths, as a common converter writes them.
+TEST_F(QuilloxProgram, RunLengthBitmapsCodedOverTheirStoredWidthConvert) {
+    std::vector<jx::test::TPaddedRleBitmap> made;
+    for (int32_t w : {449, 450, 451, 453}) made.push_back(jx::test::PaddedRleBitmap(w, 4, false));
+    for (int32_t w = 449; w <= 455; ++w) made.push_back(jx::test::PaddedRleBitmap(w, 4, true));
+    for (size_t i = 0; i < made.size(); ++i) Put("p" + std::to_string(i) + ".bmp", made[i].File);
+    EXPECT_EQ(Run({"/y", "*.bmp"}), 0) << err_.str();
+    EXPECT_EQ(err_.str(), "");
+    for (size_t i = 0; i < made.size(); ++i) {
+        SCOPED_TRACE(i);
+        const fs::path png = dir_ / ("p" + std::to_string(i) + ".bmp.png");
+        ASSERT_TRUE(fs::exists(png));
+        const WorkImage out = ReadPng(ReadBytes(png), ReadSettings{GammaMode::Keep, false});
+        ASSERT_EQ(out.width, uint32_t(made[i].Width));
+        size_t wrong = 0;
+        for (uint32_t y = 0; y < out.height; ++y)
+            for (uint32_t x = 0; x < out.width; ++x) {
+                const auto p = out.Pixel(x, y);
+                const uint32_t rgb = uint32_t(p[0] >> 8) << 16 | uint32_t(p[1] >> 8) << 8 | uint32_t(p[2] >> 8);
+                wrong += rgb != jx::test::TPaddedRleBitmap::Rgb(made[i].Index[y * out.width + x]);
+            }
+        EXPECT_EQ(wrong, 0u);
+    }
+}
+
 // A 24-bit bitmap of w x h pixels (a gradient), as a converted input.
 std::vector<uint8_t> MakeBmp(uint32_t w, uint32_t h) {
     const uint32_t stride = (w * 3 + 3) / 4 * 4, size = 54 + stride * h;
@@ -354,6 +380,31 @@ std::vector<uint8_t> MakeBmp(uint32_t w, uint32_t h) {
             p[0] = uint8_t(x * 16), p[1] = uint8_t(y * 16), p[2] = uint8_t(x * y);
         }
     return b;
+}
+
+// A bitmap whose header the data contradicts converts as before, with a report line.
+TEST_F(QuilloxProgram, ABitmapWhoseSizeTheDataContradictsConvertsWithAReportLine) {
+    Put("whole.bmp", MakeBmp(33, 32));
+    auto narrow = MakeBmp(33, 32);
+    narrow[18] = 32;
+    Put("narrow.bmp", narrow);
+    auto rle = jx::test::PaddedRleBitmap(451, 6, false).File;
+    rle[22] = 3;
+    Put("low.bmp", rle);
+    EXPECT_EQ(Run({"/y", "/o1", "whole.bmp"}), 0);
+    EXPECT_EQ(err_.str(), "");
+    EXPECT_EQ(Run({"/y", "/o1", "narrow.bmp", "low.bmp"}), 0);
+    EXPECT_NE(err_.str().find("narrow.bmp\nthe pixel data holds 128 bytes (1 row) more than a 32x32 image needs (the "
+                              "width or height may be damaged)\n"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_NE(err_.str().find("low.bmp\nthe run-length data goes on for 3 rows past the last of 3 rows (the height "
+                              "may be damaged)\n"),
+              std::string::npos)
+        << err_.str();
+    const WorkImage out = ReadPng(ReadBytes(dir_ / "narrow.bmp.png"), ReadSettings{GammaMode::Keep, false});
+    EXPECT_EQ(out.rgba, ReadBmp(narrow, ReadSettings{GammaMode::Keep, false}).rgba);
+    EXPECT_EQ(ReadPng(ReadBytes(dir_ / "low.bmp.png"), ReadSettings{GammaMode::Keep, false}).height, 3u);
 }
 
 std::vector<std::string> Names(const fs::path& dir) {
