@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 
 #include "fileio/file_bytes.h"
 #include "fileio/png_probe.h"
+#include "gui/alpha_menu.h"
 #include "gui/icon_form.h"
 #include "gui/lossy_form.h"
 #include "gui/file_dialogs.h"
@@ -175,6 +177,31 @@ TEST_F(PictureDialogsTest, JpegSaveGoesThroughTheQualityDialog) {
     EXPECT_TRUE(form_->StatusText(4).startsWith("Write (jpg): ")) << form_->StatusText(4).toStdString();
     EXPECT_FALSE(form_->StatusText(4).contains("  "));
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("; ").toStdString();
+}
+
+// A background colour chosen before the quality dialog is first made survives its making, its
+// preview over the matte and its Cancel.
+TEST_F(PictureDialogsTest, TheFirstQualityDialogKeepsTheChosenBackground) {
+    form_->OpenImage(SuiteFile("basn6a08.png"));
+    ASSERT_TRUE(form_->State().HasAlpha);
+    form_->SetColorPicker([](const std::optional<jx::TPixelRec>&) { return jx::TPixelRec{0x00, 0xC0, 0xFF, 255}; });
+    form_->AlphaCommands().BackgroundColorClick();
+    const int32_t chosen = 0xFFC000;  // B, G, R
+    ASSERT_EQ(form_->State().BackgroundColor, chosen);
+    ASSERT_EQ(form_->State().BackgroundMode, jx::TBackgroundMode::Color);
+    jx::TLossyForm* d = form_->FileDialogs().LossyForm();
+    EXPECT_EQ(form_->State().BackgroundColor, chosen);
+    if (!HaveTools()) GTEST_SKIP() << "cjpeg/cwebp/dwebp missing";
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "out.jpg").string()), 6));
+    ASSERT_TRUE(d->isVisible());
+    EXPECT_EQ(form_->State().BackgroundColor, chosen);
+    auto* matte = d->findChild<QPushButton*>("MatteButton");
+    ASSERT_NE(matte, nullptr);
+    EXPECT_TRUE(matte->styleSheet().contains("#00c0ff")) << matte->styleSheet().toStdString();
+    d->close();  // Cancel
+    EXPECT_EQ(form_->State().BackgroundColor, chosen);
+    EXPECT_EQ(form_->State().BackgroundMode, jx::TBackgroundMode::Color);
+    EXPECT_FALSE(fs::exists(base_ / "out.jpg"));
 }
 
 }  // namespace
