@@ -237,6 +237,29 @@ TMySavePictureDialog::TMySavePictureDialog(TJXMainForm* owner, const QString& pi
     radioGroup_->setVisible(false);
     forcedRgb_->setVisible(false);
     connect(this, &QFileDialog::filterSelected, this, [this] { DoTypeChange(); });
+    // The type list follows a name typed with one of its extensions: that is the format written.
+    if (auto* edit = findChild<QLineEdit*>("fileNameEdit"))
+        connect(edit, &QLineEdit::textChanged, this, [this](const QString& name) {
+            const int typed = TypedFormatIndex(name);
+            if (typed > 0 && typed != FilterIndex()) {
+                SetFilterIndex(typed);
+                DoTypeChange();
+            }
+        });
+}
+
+int TMySavePictureDialog::TypedFormatIndex(const QString& name) const {
+    const QString suffix = QFileInfo(name).suffix();
+    if (suffix.isEmpty()) return 0;
+    const QStringList filters = nameFilters();
+    for (int i = 0; i < filters.size(); ++i) {
+        const QString& f = filters[i];
+        const int open = f.lastIndexOf('('), close = f.lastIndexOf(')');
+        if (open < 0 || close < open) continue;
+        for (const QString& pattern : f.mid(open + 1, close - open - 1).split(' ', Qt::SkipEmptyParts))
+            if (pattern.startsWith("*.") && pattern.mid(2).compare(suffix, Qt::CaseInsensitive) == 0) return i + 1;
+    }
+    return 0;
 }
 
 int TMySavePictureDialog::OptimizationIndex() const {
