@@ -44,6 +44,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
     void FitSizeColumn();
     void ClearPreview();
+    // Closes the file name's completion list.
+    void HideCompletions();
     QWidget* SidePanel() const { return picturePanel_; }
     TJXMainForm* owner_;
 

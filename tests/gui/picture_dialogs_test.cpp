@@ -7,6 +7,10 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
@@ -105,6 +109,30 @@ TEST_F(PictureDialogsTest, OpenPreviewShowsSizeAndClearsForMissingFiles) {
     EXPECT_EQ(d->PictureLabel()->text(), "Picture:");
     EXPECT_EQ(d->PaintPanel()->text(), "(None)");
     EXPECT_FALSE(d->PreviewButton()->isEnabled());
+    d->reject();
+}
+
+// Enter on a folder's path opens the folder in the dialog and takes the completion list away.
+TEST_F(PictureDialogsTest, EnterOnAFolderPathLeavesNoCompletionList) {
+    fs::create_directory(base_ / "sub");
+    jx::TMyOpenPictureDialog* d = form_->FileDialogs().OpenPictureDialog();
+    d->setDirectory(QString::fromStdString(base_.string()));
+    d->show();
+    auto* edit = d->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(edit, nullptr);
+    ASSERT_NE(edit->completer(), nullptr);
+    QAbstractItemView* popup = edit->completer()->popup();
+    QApplication::setActiveWindow(d);
+    edit->setFocus();
+    ASSERT_TRUE(edit->hasFocus());  // as the user has it: the list keeps itself open then
+    edit->setText(QString::fromStdString((base_ / "sub").string() + "/"));
+    edit->completer()->complete();  // as typing brings it up
+    ASSERT_TRUE(popup->isVisible());
+    QTest::keyClick(popup, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_EQ(QFileInfo(d->directory().absolutePath()).fileName(), "sub");
+    EXPECT_FALSE(popup->isVisible());
     d->reject();
 }
 
