@@ -317,7 +317,12 @@ std::string BatchRatioCell(const TBatchRowResult& r) {
     }
 }
 
-std::string BatchLossCell(const TBatchRowResult& r) { return r.Loss.empty() ? "-" : r.Loss; }
+std::string BatchLossCell(const TBatchRowResult& r) {
+    // Said in the cell, not only in the tooltip; last, where a narrow cell still shows it.
+    if (r.SourceKept && (r.Outcome == TBatchOutcome::Kept || r.Outcome == TBatchOutcome::Skipped))
+        return r.Loss.empty() ? "the source is kept" : r.Loss + "; the source is kept";
+    return r.Loss.empty() ? "-" : r.Loss;
+}
 
 const std::array<const char*, 7>& BatchTotalsCaptions() {
     static const std::array<const char*, 7> captions = {
@@ -349,14 +354,14 @@ bool NoteFrames(const TBatchItem& item, TBatchRowResult& r) {
         if (frames <= 1) return false;
         r.Warnings.push_back(item.Name + ": " + std::to_string(frames) +
                              " frames drawn as one still picture; the source is kept");
-        return true;
+        return r.SourceKept = true;
     }
     if (ext == ".png") {
         const uint32_t frames = CountPngFrames(item.Path);
         if (frames <= 1) return false;
         r.Warnings.push_back(item.Name + ": an animation of " + std::to_string(frames) +
                              " frames, of which only the still image is converted; the source is kept");
-        return true;
+        return r.SourceKept = true;
     }
     return false;
 }

@@ -111,6 +111,8 @@ struct TBatchRowResult {
     // frames that one picture cannot keep: the row is marked with these texts, whatever its
     // outcome, and the source is never deleted.
     std::vector<std::string> Warnings;
+    // The source holds frames the output cannot: it stays as it is, and the row's text says so.
+    bool SourceKept = false;
 };
 
 // The "Out", "Ratio" and "Loss" cells of a row.

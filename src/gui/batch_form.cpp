@@ -64,7 +64,8 @@ private:
     static uint32_t Key(const QString& s, int c) {
         bool ok = false;
         if (c == TBatchForm::colLoss) {
-            double v = s.toDouble(&ok);
+            // A note after the figure ("1.25; the source is kept") leaves the figure its place.
+            double v = s.section(';', 0, 0).toDouble(&ok);
             if (!ok) v = -1.0;
             return static_cast<uint32_t>(static_cast<int32_t>(std::nearbyint(v * 100.0)));
         }

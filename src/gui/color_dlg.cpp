@@ -172,7 +172,10 @@ void TColorDlgForm::BuildButtons() {
     OkButton = new QPushButton("OK");
     OkButton->setAutoDefault(false);
     OkButton->setDefault(false);
-    connect(OkButton, &QPushButton::clicked, this, [this] { done(kModalYes); });
+    connect(OkButton, &QPushButton::clicked, this, [this] {
+        ApplyTypedHex();
+        done(kModalYes);
+    });
 }
 
 void TColorDlgForm::LayOutControls() {
@@ -345,6 +348,12 @@ void TColorDlgForm::EditHEXChange() {
     EditHEX->setText(QString::fromStdString(picker_.Hex()));
 }
 
+void TColorDlgForm::ApplyTypedHex() {
+    if (!hexTyping_) return;
+    hexTyping_ = false;
+    EditHEXChange();
+}
+
 void TColorDlgForm::AltColorClick(int tag) {
     if (tag == 0) {
         picker_.RestoreOpenColor();
@@ -430,10 +439,20 @@ bool TColorDlgForm::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         if (k->key() == Qt::Key_Escape) return false;
+        // Tab leaves the field with what was typed, as a click elsewhere does (below).
+        if (k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) {
+            ApplyTypedHex();
+            return false;
+        }
         hexTyping_ = true;
         const QString t = k->text();
         const bool command = (k->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0;
         if (!command && t.size() == 1 && t[0].isPrint() && !IsHexChar(t[0])) return true;
+    }
+    if (watched == EditHEX && event->type() == QEvent::FocusOut) {
+        // Leaving the field takes the code typed into it; another window coming up does not.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) ApplyTypedHex();
     }
     return TPointerform::eventFilter(watched, event);
 }

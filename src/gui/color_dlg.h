@@ -71,6 +71,8 @@ public:
     // Handlers named after their controls.
     void EditChange(TPickerField field);
     void EditHEXChange();
+    // A code typed and not yet taken with Enter is taken now (leaving the field, "OK").
+    void ApplyTypedHex();
     void AltColorClick(int tag);
     void EyedropperClick();
     void CopyCodeClick();

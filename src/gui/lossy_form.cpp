@@ -48,7 +48,8 @@ QGroupBox* Holding(const QString& caption, QWidget* w) {
 
 TLossyForm::TLossyForm(TJXMainForm* owner) : TPointerform(owner, "Lossy", kFades | kLocksMainWindow) {
     setObjectName("LossyForm");
-    owner->State().BackgroundColor = 0xFFFFFF;
+    // The matte starts white with the engine state; the dialog is made at its first use, by when
+    // the user may have chosen a background colour that it must not take back.
     auto* v = new QVBoxLayout(this);
     pages_ = new QTabWidget;
     pages_->tabBar()->hide();

@@ -17,6 +17,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QRadioButton>
@@ -101,11 +102,11 @@ TMyOpenPictureDialog::TMyOpenPictureDialog(TJXMainForm* owner, const QString& pi
     // that leaves it in view; redone as each folder's listing arrives.
     if (auto* model = findChild<QFileSystemModel*>())
         connect(model, &QFileSystemModel::directoryLoaded, this, [this] { QTimer::singleShot(0, this, &TMyOpenPictureDialog::FitSizeColumn); });
-    // A path typed whole and taken with Enter leaves no completion list behind over the window.
-    connect(this, &QDialog::finished, this, [this] {
-        for (QLineEdit* edit : findChildren<QLineEdit*>())
-            if (edit->completer() && edit->completer()->popup()) edit->completer()->popup()->hide();
-    });
+    // A path typed whole and taken with Enter leaves no completion list behind over the window,
+    // whether it closed the dialog or opened a folder in it (eventFilter).
+    connect(this, &QDialog::finished, this, &TMyOpenPictureDialog::HideCompletions);
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        if (edit->completer() && edit->completer()->popup()) edit->completer()->popup()->installEventFilter(this);
     settle_.setSingleShot(true);
     settle_.setInterval(150);
     connect(&settle_, &QTimer::timeout, this, [this] { DoSelectionChange(pending_); });
@@ -146,7 +147,18 @@ void TMyOpenPictureDialog::FitSizeColumn() {
     details->setColumnWidth(0, std::max(details->header()->minimumSectionSize(), room));
 }
 
+void TMyOpenPictureDialog::HideCompletions() {
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        if (edit->completer() && edit->completer()->popup()) edit->completer()->popup()->hide();
+}
+
 bool TMyOpenPictureDialog::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyPress && qobject_cast<QAbstractItemView*>(watched)) {
+        // Enter on a folder's path opens the folder and leaves the list up, over "Files of type",
+        // until Esc: it goes once the key has done its work.
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) QTimer::singleShot(0, this, &TMyOpenPictureDialog::HideCompletions);
+    }
     if (watched == paintPanel_ && e->type() == QEvent::MouseButtonDblClick) {
         PreviewButtonClick();
         return true;
@@ -237,6 +249,29 @@ TMySavePictureDialog::TMySavePictureDialog(TJXMainForm* owner, const QString& pi
     radioGroup_->setVisible(false);
     forcedRgb_->setVisible(false);
     connect(this, &QFileDialog::filterSelected, this, [this] { DoTypeChange(); });
+    // The type list follows a name typed with one of its extensions: that is the format written.
+    if (auto* edit = findChild<QLineEdit*>("fileNameEdit"))
+        connect(edit, &QLineEdit::textChanged, this, [this](const QString& name) {
+            const int typed = TypedFormatIndex(name);
+            if (typed > 0 && typed != FilterIndex()) {
+                SetFilterIndex(typed);
+                DoTypeChange();
+            }
+        });
+}
+
+int TMySavePictureDialog::TypedFormatIndex(const QString& name) const {
+    const QString suffix = QFileInfo(name).suffix();
+    if (suffix.isEmpty()) return 0;
+    const QStringList filters = nameFilters();
+    for (int i = 0; i < filters.size(); ++i) {
+        const QString& f = filters[i];
+        const int open = f.lastIndexOf('('), close = f.lastIndexOf(')');
+        if (open < 0 || close < open) continue;
+        for (const QString& pattern : f.mid(open + 1, close - open - 1).split(' ', Qt::SkipEmptyParts))
+            if (pattern.startsWith("*.") && pattern.mid(2).compare(suffix, Qt::CaseInsensitive) == 0) return i + 1;
+    }
+    return 0;
 }
 
 int TMySavePictureDialog::OptimizationIndex() const {

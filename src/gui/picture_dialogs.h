@@ -44,6 +44,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
     void FitSizeColumn();
     void ClearPreview();
+    // Closes the file name's completion list.
+    void HideCompletions();
     QWidget* SidePanel() const { return picturePanel_; }
     TJXMainForm* owner_;
 
@@ -65,6 +67,8 @@ public:
 
     // Shows or hides the option controls by the filter index.
     void DoTypeChange();
+    // The 1-based index of the filter whose extension ends name (case aside), 0 for none.
+    int TypedFormatIndex(const QString& name) const;
     void done(int result) override;  // the options are written back on OK and on Cancel
 
     QCheckBox* ForcedRGB() const { return forcedRgb_; }

@@ -10,6 +10,15 @@ namespace {
 
 inline int32_t RoundProduct(int32_t e, float f) { return static_cast<int32_t>(std::nearbyint(double(e) * double(f))); }
 
+// The entry a pixel p takes when the dithered candidate chose e. The threshold methods push alpha as
+// far as the other channels, so next to a translucent entry an opaque pixel could land on a fully
+// transparent one (a hole), or a transparent pixel on an opaque one: such a pixel takes its own
+// nearest entry instead.
+inline TPixelRec& KeepOpacity(TRemapPass& pass, const TPixelRec& p, TPixelRec& e) {
+    if ((p.A == 255 && e.A == 0) || (p.A == 0 && e.A == 255)) return pass.NearestEntry(p);
+    return e;
+}
+
 inline int32_t MatrixValue(const TRemapPass& pass, int32_t x, int32_t y) {
     const std::vector<int32_t>& m = pass.state.BayerMatrices[static_cast<size_t>(pass.settings.PatternSize)];
     return m[static_cast<size_t>((x % pass.side) * pass.side + y % pass.side)];
@@ -31,7 +40,7 @@ TPixelRec PatternDitherPixel(TRemapPass& pass, const TPixelRec& p, int32_t x, in
                 c.c2 = static_cast<uint8_t>((7u * p.c2 + c.c2) / 8u);
                 c.c3 = static_cast<uint8_t>((7u * p.c3 + c.c3) / 8u);
             }
-            const TPixelRec chosen = pass.Nearest(c, true);
+            const TPixelRec chosen = pass.Count(KeepOpacity(pass, p, pass.NearestEntry(c)));
             pass.candidates[static_cast<size_t>(i)] = chosen;
             eA += p.A - chosen.A;
             e1 += p.c1 - chosen.c1;
@@ -56,12 +65,7 @@ TPixelRec BayerDitherPixel(TRemapPass& pass, const TPixelRec& p, int32_t x, int3
     c.c2 = pass.ClampC2(p.c2 + RoundProduct(std::abs(p.c2 - q.c2), o));
     c.c3 = pass.ClampC3(p.c3 + RoundProduct(std::abs(p.c3 - q.c3), o));
     if (pass.state.HasAlpha) c.A = ClampByte(p.A + RoundProduct(std::abs(p.A - q.A), o));
-    // The offset pushes alpha as far as the other channels, so next to a translucent entry an
-    // opaque pixel could land on a fully transparent one (a hole), or a transparent pixel on an
-    // opaque one. Such a pixel takes its own nearest entry instead.
-    TPixelRec* e = &pass.NearestEntry(c);
-    if ((p.A == 255 && e->A == 0) || (p.A == 0 && e->A == 255)) e = &pass.NearestEntry(p);
-    const TPixelRec r = pass.Count(*e);
+    const TPixelRec r = pass.Count(KeepOpacity(pass, p, pass.NearestEntry(c)));
     if (pass.Bypassed(x, y)) return pass.Nearest(p, true);
     return r;
 }

@@ -75,7 +75,8 @@ bool TSizeLinker::Edit(TSizeField field, int32_t value) {
             break;
         }
     }
-    values_ = v;
+    // The edits show the size that the resize produces.
+    values_ = Capped(v);
     return true;
 }
 
@@ -85,20 +86,34 @@ void TSizeLinker::FastSize(int32_t divisor) {
     if (!Constrained) Edit(TSizeField::Height, AtLeastOne(MulDivRoundEven(startHeight_, 1, divisor)));
 }
 
-TSizeValues TSizeLinker::Target() const {
-    TSizeValues t = values_;
-    // Each side is held at the cap on its own, as the edits give it: the ratio is not kept, so
-    // neither typed side is dropped for the other's sake. An image that is already larger may keep
-    // its size; it only may not grow further.
+TSizeValues TSizeLinker::Capped(TSizeValues t) const {
+    // An image that is already larger may keep its size; it only may not grow further.
     const int64_t capW = std::max(kMaxResizeSide, startWidth_), capH = std::max(kMaxResizeSide, startHeight_);
-    if (t.Width > capW) {
+    const bool overW = t.Width > capW, overH = t.Height > capH;
+    if (!overW && !overH) return t;
+    if (!Constrained) {
+        // Each side on its own: neither typed side is dropped for the other's sake.
+        if (overW) {
+            t.Width = static_cast<int32_t>(capW);
+            t.WidthPercent = static_cast<int32_t>(MulDivRoundEven(t.Width, 100, startWidth_));
+        }
+        if (overH) {
+            t.Height = static_cast<int32_t>(capH);
+            t.HeightPercent = static_cast<int32_t>(MulDivRoundEven(t.Height, 100, startHeight_));
+        }
+        return t;
+    }
+    // The side that overshoots its cap the most sets the scale of both, so the proportions hold.
+    if (int64_t{t.Width} * capH >= int64_t{t.Height} * capW) {
         t.Width = static_cast<int32_t>(capW);
+        t.Height = static_cast<int32_t>(std::clamp<int64_t>(MulDivRoundEven(startHeight_, capW, startWidth_), 1, capH));
         t.WidthPercent = static_cast<int32_t>(MulDivRoundEven(t.Width, 100, startWidth_));
-    }
-    if (t.Height > capH) {
+    } else {
         t.Height = static_cast<int32_t>(capH);
-        t.HeightPercent = static_cast<int32_t>(MulDivRoundEven(t.Height, 100, startHeight_));
+        t.Width = static_cast<int32_t>(std::clamp<int64_t>(MulDivRoundEven(startWidth_, capH, startHeight_), 1, capW));
+        t.WidthPercent = static_cast<int32_t>(MulDivRoundEven(t.Height, 100, startHeight_));
     }
+    t.HeightPercent = t.WidthPercent;
     return t;
 }
 

@@ -32,11 +32,12 @@ public:
     // Raises ImagingError for a starting side below 1.
     TSizeLinker(int32_t startWidth, int32_t startHeight);
 
+    // Set through Edit or FastSize's next call: a change alone does not re-derive the values.
     bool Constrained = true;
 
     // The user typed value into field. With proportions constrained every other field follows,
     // otherwise only its partner (pixels <-> percent). A value below 1 is refused: false, nothing
-    // changes. Derived sides are at least 1 pixel.
+    // changes. Derived sides are at least 1 pixel; the result is held at the size cap (Target).
     bool Edit(TSizeField field, int32_t value);
     // "1:N": width (and, unconstrained, height) := round(start / N).
     void FastSize(int32_t divisor);
@@ -45,13 +46,16 @@ public:
     int32_t StartWidth() const { return startWidth_; }
     int32_t StartHeight() const { return startHeight_; }
 
-    // The size the resize produces: the edits with every side that grows past kMaxResizeSide held
-    // at it, each side on its own (constrained or not).
-    int32_t TargetWidth() const { return Target().Width; }
-    int32_t TargetHeight() const { return Target().Height; }
-    TSizeValues Target() const;
+    // The size the resize produces, which the edits show: a side that grows past kMaxResizeSide is
+    // held at it; with proportions constrained the other side is scaled with it, otherwise each
+    // side is held on its own.
+    int32_t TargetWidth() const { return values_.Width; }
+    int32_t TargetHeight() const { return values_.Height; }
+    const TSizeValues& Target() const { return values_; }
 
 private:
+    TSizeValues Capped(TSizeValues t) const;
+
     int32_t startWidth_;
     int32_t startHeight_;
     TSizeValues values_;

@@ -192,6 +192,13 @@ TEST(BatchCells, RowAndTotalsTexts) {
     EXPECT_EQ(BatchOutCell(err), "error");
     EXPECT_EQ(BatchLossCell(err), "broken");
     EXPECT_EQ(BatchRatioCell({TBatchOutcome::Skipped, 5, 9, "", "", {}}), "skip");
+    // A source with frames is kept whatever became of the row; its text says so.
+    TBatchRowResult animated{TBatchOutcome::Kept, 1000, 625, "1.25", "", {"a.gif: frames"}, true};
+    EXPECT_EQ(BatchLossCell(animated), "1.25; the source is kept");
+    animated.Outcome = TBatchOutcome::Skipped;
+    animated.Loss.clear();
+    EXPECT_EQ(BatchLossCell(animated), "the source is kept");
+    EXPECT_EQ(BatchRatioCell(animated), "skip");
 
     const auto cells = BatchTotalsCells({4, 1, 1, 3000, 1000, false});
     EXPECT_EQ(cells, (std::array<std::string, 7>{"4 ", "1 ", "1 ", "3000 ", "1000 ", "2000 ", "33.33% "}));

@@ -218,10 +218,18 @@ TEST_F(BatchFormTest, RowsSayWhyAFileWasRefusedOrKept) {
     ASSERT_EQ(anim->text(jx::TBatchForm::colName), "anim.gif");
     EXPECT_NE(anim->text(jx::TBatchForm::colOut), "error");
     EXPECT_EQ(anim->toolTip(jx::TBatchForm::colName), "anim.gif: 4 frames drawn as one still picture; the source is kept");
+    EXPECT_TRUE(anim->text(jx::TBatchForm::colLoss).endsWith("the source is kept"))
+        << anim->text(jx::TBatchForm::colLoss).toStdString();
     EXPECT_FALSE(anim->icon(jx::TBatchForm::colName).isNull());
     EXPECT_EQ(jx::test::ReadBytes(base_ / "in" / "anim.gif"), gif);
     // A plain row carries no tooltip.
     EXPECT_TRUE(form_->FileList->topLevelItem(2)->toolTip(jx::TBatchForm::colLoss).isEmpty());
+    // Sorted by "Loss", the note leaves the figure before it its place.
+    const QStringList losses = {"2.00", "1.25; the source is kept", "0.50"};
+    for (int i = 0; i < 3; ++i) form_->FileList->topLevelItem(i)->setText(jx::TBatchForm::colLoss, losses[i]);
+    form_->FileList->sortItems(jx::TBatchForm::colLoss, Qt::AscendingOrder);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(form_->FileList->topLevelItem(i)->text(jx::TBatchForm::colLoss), losses[2 - i]) << i;
 }
 
 TEST_F(BatchFormTest, EscIsStopAndDropsWaitWhileRunning) {

@@ -78,6 +78,28 @@ TEST_F(ColorDlgTest, HexCodeAppliesOnEnterOrPasteAndRefusalsRestoreIt) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "FF8000");
 }
 
+TEST_F(ColorDlgTest, ATypedCodeIsTakenOnTabAndOnOk) {
+    dlg_->EditHEX->setFocus();
+    dlg_->EditHEX->selectAll();
+    QTest::keyClicks(dlg_->EditHEX, "00c0ff");
+    QTest::keyClick(dlg_->EditHEX, Qt::Key_Tab);
+    EXPECT_FALSE(dlg_->HexTyping());
+    EXPECT_EQ(dlg_->EditB->value(), 255);
+    EXPECT_EQ(dlg_->EditG->value(), 192);
+    EXPECT_EQ(dlg_->EditHEX->text(), "00C0FF");
+    // Typed and left with OK: the result is the code, alpha kept.
+    dlg_->EditHEX->setFocus();
+    dlg_->EditHEX->selectAll();
+    QTest::keyClicks(dlg_->EditHEX, "102030");
+    ASSERT_TRUE(dlg_->HexTyping());
+    dlg_->OkButton->click();
+    EXPECT_EQ(dlg_->result(), TColorDlgForm::kModalYes);
+    EXPECT_EQ(dlg_->Color().R, 0x10);
+    EXPECT_EQ(dlg_->Color().G, 0x20);
+    EXPECT_EQ(dlg_->Color().B, 0x30);
+    EXPECT_EQ(dlg_->Color().A, 200);
+}
+
 TEST_F(ColorDlgTest, FieldsCapAndGreyKeepsTheHue) {
     dlg_->EditH->setValue(400);
     EXPECT_EQ(dlg_->EditH->value(), 360);

@@ -7,7 +7,12 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <cstdlib>
@@ -16,6 +21,7 @@
 
 #include "fileio/file_bytes.h"
 #include "fileio/png_probe.h"
+#include "gui/alpha_menu.h"
 #include "gui/icon_form.h"
 #include "gui/lossy_form.h"
 #include "gui/file_dialogs.h"
@@ -106,6 +112,30 @@ TEST_F(PictureDialogsTest, OpenPreviewShowsSizeAndClearsForMissingFiles) {
     d->reject();
 }
 
+// Enter on a folder's path opens the folder in the dialog and takes the completion list away.
+TEST_F(PictureDialogsTest, EnterOnAFolderPathLeavesNoCompletionList) {
+    fs::create_directory(base_ / "sub");
+    jx::TMyOpenPictureDialog* d = form_->FileDialogs().OpenPictureDialog();
+    d->setDirectory(QString::fromStdString(base_.string()));
+    d->show();
+    auto* edit = d->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(edit, nullptr);
+    ASSERT_NE(edit->completer(), nullptr);
+    QAbstractItemView* popup = edit->completer()->popup();
+    QApplication::setActiveWindow(d);
+    edit->setFocus();
+    ASSERT_TRUE(edit->hasFocus());  // as the user has it: the list keeps itself open then
+    edit->setText(QString::fromStdString((base_ / "sub").string() + "/"));
+    edit->completer()->complete();  // as typing brings it up
+    ASSERT_TRUE(popup->isVisible());
+    QTest::keyClick(popup, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_EQ(QFileInfo(d->directory().absolutePath()).fileName(), "sub");
+    EXPECT_FALSE(popup->isVisible());
+    d->reject();
+}
+
 // The written icon holds the checked frames in the order the list shows them.
 TEST_F(PictureDialogsTest, IconFramesAreWrittenAsTheListShowsThem) {
     const std::string ico = Write("b.ico", PngIcon({{16, 32}, {24, 8}, {32, 32}}));
@@ -175,6 +205,31 @@ TEST_F(PictureDialogsTest, JpegSaveGoesThroughTheQualityDialog) {
     EXPECT_TRUE(form_->StatusText(4).startsWith("Write (jpg): ")) << form_->StatusText(4).toStdString();
     EXPECT_FALSE(form_->StatusText(4).contains("  "));
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("; ").toStdString();
+}
+
+// A background colour chosen before the quality dialog is first made survives its making, its
+// preview over the matte and its Cancel.
+TEST_F(PictureDialogsTest, TheFirstQualityDialogKeepsTheChosenBackground) {
+    form_->OpenImage(SuiteFile("basn6a08.png"));
+    ASSERT_TRUE(form_->State().HasAlpha);
+    form_->SetColorPicker([](const std::optional<jx::TPixelRec>&) { return jx::TPixelRec{0x00, 0xC0, 0xFF, 255}; });
+    form_->AlphaCommands().BackgroundColorClick();
+    const int32_t chosen = 0xFFC000;  // B, G, R
+    ASSERT_EQ(form_->State().BackgroundColor, chosen);
+    ASSERT_EQ(form_->State().BackgroundMode, jx::TBackgroundMode::Color);
+    jx::TLossyForm* d = form_->FileDialogs().LossyForm();
+    EXPECT_EQ(form_->State().BackgroundColor, chosen);
+    if (!HaveTools()) GTEST_SKIP() << "cjpeg/cwebp/dwebp missing";
+    ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "out.jpg").string()), 6));
+    ASSERT_TRUE(d->isVisible());
+    EXPECT_EQ(form_->State().BackgroundColor, chosen);
+    auto* matte = d->findChild<QPushButton*>("MatteButton");
+    ASSERT_NE(matte, nullptr);
+    EXPECT_TRUE(matte->styleSheet().contains("#00c0ff")) << matte->styleSheet().toStdString();
+    d->close();  // Cancel
+    EXPECT_EQ(form_->State().BackgroundColor, chosen);
+    EXPECT_EQ(form_->State().BackgroundMode, jx::TBackgroundMode::Color);
+    EXPECT_FALSE(fs::exists(base_ / "out.jpg"));
 }
 
 }  // namespace

@@ -102,8 +102,8 @@ TEST_F(SaveQuestionTest, SaveAsAsksAboutTheFileItWritesInEveryFormat) {
         SCOPED_TRACE(filter);
         const fs::path existing = Existing(std::string("photo.") + extensions[filter - 1]);
         const std::size_t entries = Entries();
-        // Typed without extension, and with another format's.
-        for (const QString typed : {"photo", filter == 3 ? "photo.png" : "photo.bmp"}) {
+        // Typed without extension, and with one that names no format of the dialog.
+        for (const QString typed : {"photo", "photo.xyz"}) {
             const QStringList asked = Drive([&] { form_->SaveCommands().SaveAsClick(); }, typed, filter, QMessageBox::No);
             EXPECT_EQ(asked, QStringList{Question(existing)}) << typed.toStdString();
             EXPECT_EQ(Bytes(existing), Mine());
@@ -119,6 +119,34 @@ TEST_F(SaveQuestionTest, SaveAsAsksAboutTheFileItWritesInEveryFormat) {
     EXPECT_TRUE(Drive([&] { form_->SaveCommands().SaveAsClick(); }, "fresh", 3, QMessageBox::No).isEmpty());
     EXPECT_TRUE(fs::exists(base_ / "fresh.bmp"));
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("; ").toStdString();
+}
+
+TEST_F(SaveQuestionTest, TheTypedExtensionChoosesTheFormat) {
+    form_->OpenImage(SuiteFile("basn2c08.png"));
+    ASSERT_TRUE(form_->State().HasImage());
+    jx::TMySavePictureDialog* d = form_->FileDialogs().SavePictureDialog();
+    // After a save as BMP the list still shows BMP; "ref.png" typed is written as PNG.
+    EXPECT_TRUE(Drive([&] { form_->SaveCommands().SaveAsClick(); }, "first", 3, QMessageBox::No).isEmpty());
+    ASSERT_TRUE(fs::exists(base_ / "first.bmp"));
+    EXPECT_TRUE(Drive([&] { form_->SaveCommands().SaveAsClick(); }, "ref.png", 3, QMessageBox::No).isEmpty());
+    EXPECT_EQ(d->FilterIndex(), 1);  // the list followed the name
+    ASSERT_TRUE(fs::exists(base_ / "ref.png"));
+    EXPECT_FALSE(fs::exists(base_ / "ref.bmp"));
+    const std::vector<uint8_t> png = Bytes(base_ / "ref.png");
+    ASSERT_GE(png.size(), 4u);
+    EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
+    // Case aside, and the question names the file the format writes.
+    const fs::path gif = Existing("shout.gif");
+    EXPECT_EQ(Drive([&] { form_->SaveCommands().SaveAsClick(); }, "shout.GIF", 1, QMessageBox::No), QStringList{Question(gif)});
+    EXPECT_EQ(Bytes(gif), Mine());
+    EXPECT_EQ(d->FilterIndex(), 2);
+    // PNG chosen and "lossy.jpg" typed goes to the JPEG quality dialog for lossy.jpg.
+    EXPECT_TRUE(Drive([&] { form_->SaveCommands().SaveAsClick(); }, "lossy.jpg", 1, QMessageBox::No).isEmpty());
+    EXPECT_FALSE(fs::exists(base_ / "lossy.png"));
+    jx::TLossyForm* lossy = form_->FileDialogs().LossyForm();
+    EXPECT_TRUE(lossy->isVisible());
+    lossy->close();
+    EXPECT_FALSE(fs::exists(base_ / "lossy.png"));
 }
 
 TEST_F(SaveQuestionTest, TheQualityDialogAsksWhenAFileAppearedSinceTheNameWasChosen) {

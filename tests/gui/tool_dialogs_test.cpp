@@ -353,17 +353,45 @@ TEST_F(ImageTools, DialogsKeepTheirSizeThroughTheirActions) {
     }
 }
 
-TEST_F(ImageTools, ResizeCapsEachSideOnItsOwn) {
-    // A one-pixel column widened with proportions kept: the height shows the edit's limit, and OK
-    // gives the typed width with the height held at 4096.
-    TPixelImage img(1, 4000, TPixelRec{10, 20, 30, 255});
-    state.HasAlpha = false;
-    state.SetSourceImage(std::move(img));
+TEST_F(ImageTools, ResizeShowsTheCappedSizeItProduces) {
+    // 600x400 widened to 6000: constrained, the width stops at 4096 and the height follows it;
+    // unconstrained, only the width is held. The boxes show before OK what OK gives.
+    struct Case {
+        bool constrained;
+        int width, height, widthPercent, heightPercent;
+    };
+    for (const Case& c : {Case{true, 4096, 2731, 683, 683}, Case{false, 4096, 400, 683, 100}}) {
+        SCOPED_TRACE(c.constrained);
+        state.HasAlpha = false;
+        state.SetSourceImage(TPixelImage(600, 400, TPixelRec{10, 20, 30, 255}));
+        host.commits.clear();
+        TResizeForm d(nullptr, state, host.Host());
+        d.show();
+        ASSERT_TRUE(d.PropSize->isChecked());
+        if (!c.constrained) d.PropSize->click();
+        d.MethodBox->setCurrentIndex(0);  // "Nearest": the size is what counts here
+        d.WidthBox->setValue(6000);
+        EXPECT_EQ(d.WidthBox->value(), c.width);
+        EXPECT_EQ(d.HeightBox->value(), c.height);
+        EXPECT_EQ(d.WidthPercentBox->value(), c.widthPercent);
+        EXPECT_EQ(d.HeightPercentBox->value(), c.heightPercent);
+        d.OkButton->click();
+        ASSERT_EQ(host.commits.size(), 1u);
+        EXPECT_EQ(host.commits[0].Source.Width(), c.width);
+        EXPECT_EQ(host.commits[0].Source.Height(), c.height);
+        // The last preview shown before the close cleared it.
+        ASSERT_GE(host.previews.size(), 2u);
+        EXPECT_EQ(host.previews[host.previews.size() - 2].size(), QSize(c.width, c.height));
+    }
+    // A one-pixel column unconstrained keeps its typed width beside the capped height.
+    state.SetSourceImage(TPixelImage(1, 4000, TPixelRec{10, 20, 30, 255}));
+    host.commits.clear();
     TResizeForm d(nullptr, state, host.Host());
     d.show();
-    ASSERT_TRUE(d.PropSize->isChecked());
+    d.PropSize->click();
     d.WidthBox->setValue(10);
-    EXPECT_EQ(d.HeightBox->value(), 32767);
+    d.HeightBox->setValue(5000);
+    EXPECT_EQ(d.HeightBox->value(), 4096);
     d.OkButton->click();
     ASSERT_EQ(host.commits.size(), 1u);
     EXPECT_EQ(host.commits[0].Source.Width(), 10);

@@ -205,7 +205,7 @@ TEST_F(RemapTest, ShapesAreChecked) {
 
 TEST_F(RemapTest, QuickAddWindowKeepsErrorInside) {
     Load(80, 80, Noise(6400, 5));
-    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255), Rgba(0, 0, 255)});
+    SetPalette({Rgba(0, 0, 0), Rgba(255, 255, 255), Rgba(0, 0, 160, 0)});
     Run(Mode(0));
     const TPixelImage before = state.WorkingImage;
     state.QuickAddPreview = true;
@@ -257,6 +257,54 @@ TEST_F(RemapTest, BayerKeepsAnExactColour) {
     Run(Mode(8, 3));
     EXPECT_EQ(KeyAt(0, 0), PixelKey(Rgba(255, 0, 0)));
     EXPECT_EQ(TotalCount(), 64);
+}
+
+
+// The threshold methods push alpha with the other channels: next to a transparent entry an opaque
+// pixel could land on it (a hole), and a transparent pixel on an opaque entry. Such a pixel takes
+// its own nearest entry instead.
+TEST_F(RemapTest, ThresholdMethodsKeepOpaqueAndTransparentPixels) {
+    state.HasAlpha = true;
+    std::vector<TPixelRec> px = Noise(64, 5);
+    for (int i = 0; i < 64; ++i) {
+        if (i % 4 == 0) px[size_t(i)] = Rgba(100, 100, 100);  // nearest the light grey, far from it
+        if (i % 4 == 1) px[size_t(i)].A = 0;
+    }
+    // Light opaque entries with a transparent black; dark opaque ones with a transparent blue.
+    const std::vector<std::vector<TPixelRec>> palettes = {
+        {Rgba(220, 220, 220), Rgba(255, 255, 255), Rgba(0, 0, 0, 0)},
+        {Rgba(0, 0, 0), Rgba(255, 255, 255), Rgba(0, 0, 160, 0)},
+    };
+    int opaqueSeen = 0, transparentSeen = 0;
+    for (size_t k = 0; k < palettes.size(); ++k)
+        for (int mode : {7, 8})
+            for (int pattern = 0; pattern < 4; ++pattern)
+                for (const float amount : {0.5f, 1.0f}) {
+                    SCOPED_TRACE(testing::Message() << "palette " << k << " mode " << mode << " pattern " << pattern
+                                                    << " amount " << amount);
+                    Load(8, 8, px);
+                    SetPalette(palettes[k]);
+                    state.DitherAmount = amount;
+                    Run(Mode(mode, pattern));
+                    // The nearest entry of each pixel, as "None" gives it.
+                    TPixelImage dithered = state.WorkingImage;
+                    Run(Mode(0));
+                    for (int y = 0; y < 8; ++y)
+                        for (int x = 0; x < 8; ++x) {
+                            const uint8_t in = state.SourceImage[y][x].A, out = dithered[y][x].A;
+                            const uint8_t nearest = state.WorkingImage[y][x].A;
+                            if (in == 255 && nearest != 0) {
+                                ++opaqueSeen;
+                                EXPECT_NE(out, 0) << x << "," << y;
+                            }
+                            if (in == 0 && nearest != 255) {
+                                ++transparentSeen;
+                                EXPECT_NE(out, 255) << x << "," << y;
+                            }
+                        }
+                }
+    EXPECT_GT(opaqueSeen, 0);
+    EXPECT_GT(transparentSeen, 0);
 }
 
 }  // namespace

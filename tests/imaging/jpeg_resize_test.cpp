@@ -127,25 +127,36 @@ TEST(SizeLinker, ProportionsAreExactWithTiesToEven) {
 }
 
 TEST(SizeLinker, CapOnlyOnSidesThatGrowPastIt) {
-    // Each side is held at 4096 on its own, constrained or not: the typed side is never dropped.
+    // With proportions constrained the side past the cap scales the other with it; the edits show
+    // the size that is produced.
     TSizeLinker l(1000, 500);
     ASSERT_TRUE(l.Edit(TSizeField::Width, 9000));
-    EXPECT_EQ(l.Values().Height, 4500);
-    EXPECT_EQ(l.Target(), (TSizeValues{4096, 4096, 410, 819}));
+    EXPECT_EQ(l.Values(), (TSizeValues{4096, 2048, 410, 410}));
+    EXPECT_EQ(l.Target(), l.Values());
+    TSizeLinker photo(3000, 2000);
+    ASSERT_TRUE(photo.Edit(TSizeField::Width, 8000));
+    EXPECT_EQ(photo.Values(), (TSizeValues{4096, 2731, 137, 137}));
     TSizeLinker tall(500, 1000);
     ASSERT_TRUE(tall.Edit(TSizeField::HeightPercent, 900));
-    EXPECT_EQ(tall.TargetWidth(), 4096);
-    EXPECT_EQ(tall.TargetHeight(), 4096);
+    EXPECT_EQ(tall.Values(), (TSizeValues{2048, 4096, 410, 410}));
+    // Unconstrained each side is held on its own.
     tall.Constrained = false;
     ASSERT_TRUE(tall.Edit(TSizeField::Width, 5000));
-    EXPECT_EQ(tall.TargetWidth(), 4096);
-    EXPECT_EQ(tall.TargetHeight(), 4096);
-    // A one-pixel column widened to 10: the height shows the edit's limit and is capped, the
-    // width stays as typed.
+    EXPECT_EQ(tall.Values(), (TSizeValues{4096, 4096, 819, 410}));
+    TSizeLinker freePhoto(3000, 2000);
+    freePhoto.Constrained = false;
+    ASSERT_TRUE(freePhoto.Edit(TSizeField::Width, 8000));
+    EXPECT_EQ(freePhoto.Values(), (TSizeValues{4096, 2000, 137, 100}));
+    // A one-pixel column: constrained it cannot widen (its height would pass the edit's limit and
+    // the cap); unconstrained the typed width stays and the height is capped.
     TSizeLinker column(1, 4000);
     ASSERT_TRUE(column.Edit(TSizeField::Width, 10));
-    EXPECT_EQ(column.Values(), (TSizeValues{10, 32767, 1000, 1000}));
-    EXPECT_EQ(column.Target(), (TSizeValues{10, 4096, 1000, 102}));
+    EXPECT_EQ(column.Values(), (TSizeValues{1, 4096, 102, 102}));
+    TSizeLinker freeColumn(1, 4000);
+    freeColumn.Constrained = false;
+    ASSERT_TRUE(freeColumn.Edit(TSizeField::Width, 10));
+    ASSERT_TRUE(freeColumn.Edit(TSizeField::Height, 5000));
+    EXPECT_EQ(freeColumn.Values(), (TSizeValues{10, 4096, 1000, 102}));
     // Already past the cap: shrinking is free, growing stops at the starting side.
     TSizeLinker big(5000, 100);
     ASSERT_TRUE(big.Edit(TSizeField::Width, 4500));
@@ -153,7 +164,10 @@ TEST(SizeLinker, CapOnlyOnSidesThatGrowPastIt) {
     EXPECT_EQ(big.TargetHeight(), 90);
     ASSERT_TRUE(big.Edit(TSizeField::Height, 200));
     EXPECT_EQ(big.TargetWidth(), 5000);
-    EXPECT_EQ(big.TargetHeight(), 200);
+    EXPECT_EQ(big.TargetHeight(), 100);
+    big.Constrained = false;
+    ASSERT_TRUE(big.Edit(TSizeField::Height, 200));
+    EXPECT_EQ(big.Values(), (TSizeValues{5000, 200, 100, 200}));
 }
 
 TPixelRec Px(uint8_t r, uint8_t g, uint8_t b, uint8_t a) { return {r, g, b, a}; }
