@@ -4,7 +4,9 @@
 //
 // Whatever happens, no source file is lost and no other file is overwritten: an output lands only
 // on a free name or on its own source, a source is deleted only once its replacement has been
-// written under its final name and decodes, and a file is never copied onto itself.
+// written under its final name and decodes, a source is replaced or deleted only while it is still
+// the file the row read (device, inode, size, modification time), and a file is never copied onto
+// itself.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -142,6 +144,7 @@ struct TBatchHooks {
 
 // One row, start to end; never throws (a failure is an Error row). `stop` is only read; a stop
 // seen once the output is written makes the row Aborted and changes no file but the scratch.
+// `pump` runs while tools run and once more between the scratch output and any change to a file.
 TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, const TBatchOptions& options,
                                 const CancelFlag& stop, const std::function<void()>& pump = {});
 

@@ -89,6 +89,8 @@ void ShareFrames(std::vector<TIconEntry>& entries, uint64_t fileSize, const std:
     std::map<std::pair<uint64_t, uint64_t>, uint32_t> firstOf;
     uint64_t toWrite = 0;
     for (uint32_t k = 0; k < entries.size(); ++k) {
+        entries[k].SharesWith = k;
+        if (!entries[k].Damage.empty()) continue;  // no file is written for it
         const auto [it, added] = firstOf.emplace(std::make_pair(entries[k].Offset, entries[k].Size), k);
         entries[k].SharesWith = it->second;
         if (added) toWrite += entries[k].Size + 14;
@@ -113,6 +115,8 @@ TIconDirectory ReadIconDirectory(std::span<const uint8_t> file, const std::strin
 
     TIconDirectory directory;
     directory.Entries.resize(count);
+    const TIconEntry* firstDamaged = nullptr;
+    bool anySound = false;
     for (uint32_t k = 0; k < count; ++k) {
         TIconEntry& entry = directory.Entries[k];
         const uint8_t* e = &file[6 + 16 * size_t(k)];
@@ -120,11 +124,23 @@ TIconDirectory ReadIconDirectory(std::span<const uint8_t> file, const std::strin
         entry.Size = Le32(e + 8);
         entry.Offset = Le32(e + 12);
         const std::string which = "frame " + std::to_string(k + 1);
-        if (entry.Offset + entry.Size > fileSize || entry.Size < 4) throw bad(which + " lies outside the file.");
-        const auto head = file.subspan(size_t(entry.Offset), size_t(std::min<uint64_t>(entry.Size, kIconFrameHead)));
-        const std::string why = CheckIconFrame(head, entry.Size, e[6], entry.Info);
-        if (!why.empty()) throw bad(which + why);
+        // One damaged frame must not lock away the others: it is marked, and only a file without
+        // any readable frame is refused.
+        if (entry.Offset + entry.Size > fileSize || entry.Size < 4) {
+            entry.Damage = which + " lies outside the file.";
+        } else {
+            const auto head = file.subspan(size_t(entry.Offset), size_t(std::min<uint64_t>(entry.Size, kIconFrameHead)));
+            const std::string why = CheckIconFrame(head, entry.Size, e[6], entry.Info);
+            if (!why.empty()) entry.Damage = which + why;
+        }
+        if (entry.Damage.empty()) {
+            anySound = true;
+        } else {
+            entry.Info = {};
+            if (!firstDamaged) firstDamaged = &entry;
+        }
     }
+    if (!anySound && firstDamaged) throw bad(firstDamaged->Damage);
     ShareFrames(directory.Entries, fileSize, fileName);
     directory.Type = uint16_t(Le16(&file[2]));
     return directory;
@@ -179,6 +195,17 @@ std::vector<TIconFrames> TIconFile::WriteFrameFiles(std::span<const uint8_t> fil
             const TIconEntry& entry = directory.Entries[k];
             TIconFrames f;
             f.Entry = entry.Entry;
+            if (!entry.Damage.empty()) {
+                // Listed as its entry describes it, so that the user sees which frame it is.
+                f.Damage = entry.Damage;
+                f.IsPng = entry.Size >= 4 && entry.Offset + 4 <= file.size() &&
+                          std::memcmp(&file[size_t(entry.Offset)], kPngSignature, 4) == 0;
+                f.Width = entry.Entry[0] == 0 ? 256 : entry.Entry[0];
+                f.Height = entry.Entry[1] == 0 ? 256 : entry.Entry[1];
+                f.Bits = entry.Entry[6];
+                frames.push_back(f);
+                continue;
+            }
             f.IsPng = entry.Info.IsPng;
             f.Width = entry.Info.Width;
             f.Height = entry.Info.Height;
@@ -307,8 +334,11 @@ std::string TIconFile::WriteIconFile(const std::string& fileName, int32_t filter
                                      const std::vector<int32_t>& order) {
     const std::string name = IconSaveName(fileName, filterIndex);
     if (order.size() > 65535) throw FileIoError("An icon file holds at most 65535 frames.");
-    for (int32_t index : order)
+    for (int32_t index : order) {
         if (index < 0 || size_t(index) >= frames_.size()) throw FileIoError("No frame " + std::to_string(index) + ".");
+        if (const std::string& damage = frames_[size_t(index)].Damage; !damage.empty())
+            throw FileIoError("The icon was not saved: " + damage);
+    }
 
     // Sizes and checks first, from the files' sizes and heads: nothing is held but the directory.
     std::vector<TWrittenFrame> written;
@@ -353,6 +383,8 @@ std::string TIconFile::WriteIconFile(const std::string& fileName, int32_t filter
 
 TSaveResult TIconFile::SaveEditedFrame(EngineState& state, int32_t index, TSaveRequest request) {
     TIconFrames& f = frames_.at(size_t(index));
+    // The window cannot hold a damaged frame: what it holds belongs to another one.
+    if (!f.Damage.empty()) throw FileIoError("The frame was not saved: " + f.Damage);
     request.fileName = f.EditedFile;
     request.filterIndex = sfPng;
     TSaveResult r = SaveImage(state, request);
@@ -367,6 +399,7 @@ int32_t TIconFile::InitialFrame() const {
     int32_t choice = 0, h = 0, w = 0, bits = 0;
     for (size_t k = 0; k < frames_.size(); ++k) {
         const TIconFrames& f = frames_[k];
+        if (!f.Damage.empty()) continue;
         if ((f.Height > h && f.Width > w) || f.Bits > bits) {
             choice = int32_t(k);
             h = f.Height;

@@ -23,6 +23,9 @@ struct TIconFrames {
     uint8_t Bits = 0;
     int32_t MaskSize = 0;             // bytes of the AND mask, kept in the mask side file
     std::string MaskFile;             // empty without a mask
+    // Why the frame cannot be opened ("frame 2 has an impossible size or depth."), empty when it
+    // can. A damaged frame is listed with its entry's size and depth, and has no files.
+    std::string Damage;
 
     // The list row's texts: "W x H" as "WxH", the bits, "png" or "dib".
     std::string Dimension() const { return std::to_string(Width) + "x" + std::to_string(Height); }
@@ -55,6 +58,7 @@ struct TIconEntry {
     uint64_t Size = 0;
     TIconFrameInfo Info;
     uint32_t SharesWith = 0;  // the first entry on the same bytes; its own index when none before
+    std::string Damage;       // "frame N ..." when this frame cannot be read; Info is then empty
 };
 
 struct TIconDirectory {
@@ -63,7 +67,9 @@ struct TIconDirectory {
 };
 
 // Checks an icon or cursor file's header, its directory and every frame, and that the frame
-// files would not outgrow the icon by much. Raises FileIoError naming fileName (when not empty).
+// files would not outgrow the icon by much. Raises FileIoError naming fileName (when not empty)
+// for a damaged header or directory, or when no frame can be read; a damaged frame among sound
+// ones is only marked (its Damage), so that the others still open.
 TIconDirectory ReadIconDirectory(std::span<const uint8_t> file, const std::string& fileName);
 
 // A bitmap frame's frame file: a BMP file header, then the frame without its mask and with the
@@ -83,15 +89,16 @@ public:
     TIconFile& operator=(const TIconFile&) = delete;
 
     // Deletes the previous frame files, then splits fileName into frame files. A file that is no
-    // icon or cursor, or whose directory points outside the file, raises FileIoError and leaves no
-    // frames. Every frame has its own names, even frames of equal size and depth.
+    // icon or cursor, whose directory is cut short, or that holds no readable frame raises
+    // FileIoError and leaves no frames. A damaged frame among readable ones is listed with its
+    // Damage and no files. Every frame has its own names, even frames of equal size and depth.
     void ReadIconFile(const std::string& fileName);
 
     // Writes the frames given by index, in that order, as an icon (filterIndex 1, ".ico") or
     // cursor (2, ".cur"); the name's extension is replaced. Entries whose bytes came from one
     // image (one frame file, or one edited file) point at one copy of it. The file's size and
     // every frame are checked before anything is written, and one frame at a time is held in
-    // memory; a file past the format's 4 GB, or a frame the reader would refuse, raises
+    // memory; a file past the format's 4 GB, a damaged frame, or a frame the reader would refuse, raises
     // FileIoError and leaves the destination as it was. Written to a temporary name and renamed.
     // Clears Modified. Returns the name written.
     std::string WriteIconFile(const std::string& fileName, int32_t filterIndex, const std::vector<int32_t>& frames);
@@ -103,12 +110,15 @@ public:
     // Deletes every frame file, mask file and edited file; no frames remain.
     void DeleteFrameFiles();
 
-    // The frame shown first: the last one, in order, larger in both height and width than the
-    // choice so far, or deeper in bits. 0 without frames.
+    // The frame shown first: the last readable one, in order, larger in both height and width
+    // than the choice so far, or deeper in bits. 0 without frames.
     int32_t InitialFrame() const;
 
-    // Rows checked when the list is filled: the 32-bit frames.
-    bool CheckedByDefault(int32_t index) const { return frames_.at(size_t(index)).Bits == 32; }
+    // Rows checked when the list is filled: the readable 32-bit frames.
+    bool CheckedByDefault(int32_t index) const {
+        const TIconFrames& f = frames_.at(size_t(index));
+        return f.Bits == 32 && f.Damage.empty();
+    }
 
     const std::vector<TIconFrames>& Frames() const { return frames_; }
     uint16_t Type() const { return type_; }  // 1 icon, 2 cursor

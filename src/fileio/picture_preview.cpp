@@ -337,6 +337,7 @@ TPreviewImage DecodeIconPreview(std::span<const uint8_t> file, const TPreviewLim
     int32_t cw = 0, ch = 0, cb = 0;
     const TIconEntry* choice = nullptr;
     for (const TIconEntry& e : directory.Entries) {
+        if (!e.Damage.empty()) continue;
         const TIconFrameInfo& f = e.Info;
         if (f.Width > cw || f.Height > ch || f.Bits > cb) {
             cw = f.Width;

@@ -81,6 +81,12 @@ std::string CheckedScript(const std::string& ownScript) {
     return script;
 }
 
+std::string ScriptNotFoundText(const std::string& ownScript) {
+    const std::string script = TrimBlanks(ownScript);
+    if (script.empty()) return ScriptNotFoundMessage;
+    return "Batch file is not found: \"" + script + "\".\n\rCheck the settings are correct.";
+}
+
 PngChainResult WritePngOptimized(std::span<const uint8_t> png, const std::string& fileName, const std::string& folder,
                                  const PngChainJob& job) {
     return WritePngOptimized([png] { return std::vector<uint8_t>(png.begin(), png.end()); }, fileName, folder, job);
@@ -94,7 +100,7 @@ PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& en
         script = CheckedScript(job.options.ownScript);
         if (script.empty()) {
             result.outcome = PngChainResult::Outcome::ScriptNotFound;
-            result.message = ScriptNotFoundMessage;
+            result.message = ScriptNotFoundText(job.options.ownScript);
             result.status = "Error...";
             return result;
         }
@@ -181,6 +187,11 @@ PngChainResult WritePngOptimized(const std::function<std::vector<uint8_t>()>& en
     result.size = n;
     result.infoLine = "Write: " + std::to_string(n) + " bytes (" + std::to_string(elapsed) + "ms)";
     result.status = "Write (png): " + std::to_string(n) + " bytes";
+    // A tool whose work was undone: the file is written, but not as optimised as asked.
+    if (!result.warnings.empty()) {
+        result.status += "; " + result.warnings.front();
+        if (result.warnings.size() > 1) result.status += " (" + std::to_string(result.warnings.size() - 1) + " more)";
+    }
     return result;
 }
 

@@ -19,6 +19,9 @@ class TGrid;
 using TPixelImage = TGrid<TPixelRec>;
 
 inline const char* const ScriptNotFoundMessage = "Batch file is not found.\n\rCheck the settings are correct.";
+// The message for a script CheckedScript refuses, naming the path it looked for (ScriptNotFoundMessage
+// when none is set).
+std::string ScriptNotFoundText(const std::string& ownScript);
 
 struct PngChainJob {
     std::string sessionFolder;
@@ -32,7 +35,8 @@ struct PngChainJob {
 struct PngChainResult {
     enum class Outcome { Written, Canceled, ScriptNotFound };
     Outcome outcome = Outcome::Written;
-    std::string status;                 // status panel text: "Write (png): N bytes", "Canceled...", "Error..."
+    std::string status;                 // status panel text: "Write (png): N bytes", "Canceled...", "Error...";
+                                        // a written file's text goes on with the first warning
     std::string message;                // a message box to show (the script check)
     std::string infoLine;               // "Write: N bytes (T ms)" for the quantizer settings' info box
     int32_t size = 0;                   // bytes at the destination

@@ -74,6 +74,7 @@ std::optional<TPixelRec> TJXMainForm::PickColor(const std::optional<TPixelRec>& 
 TAlphaCommands::TAlphaCommands(TJXMainForm& form, QTabBar& tabs) : QObject(&form), form_(form), tabs_(tabs) {
     PictureFileDialog = [this] {
         TMyOpenPictureDialog* d = BackgroundPictureDialog();
+        if (const QString folder = form_.DialogFolder(); !folder.isEmpty()) d->setDirectory(folder);
         return d->exec() == QDialog::Accepted ? d->FileName() : QString();
     };
     connect(&tabs_, &QTabBar::currentChanged, this, [this](int index) { FileTabChange(index); });

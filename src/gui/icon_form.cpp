@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 #include "gui/save_question.h"
 
 namespace jx {
@@ -105,6 +106,7 @@ void TIconForm::showEvent(QShowEvent* e) {
 void TIconForm::FormShow() {
     filling_ = true;
     frameList_->clear();
+    openFrame_ = -1;
     setWindowTitle(QFileInfo(fileName_).fileName());
     bool read = MainForm()->Guard([&] { icon_.ReadIconFile(fileName_.toStdString()); });
     icon_.Modified = false;
@@ -132,8 +134,19 @@ void TIconForm::OpenSelectedFrame() {
     const int k = SelectedFrame();
     if (k < 0 || size_t(k) >= icon_.Frames().size()) return;
     const TIconFrames& f = icon_.Frames()[size_t(k)];
+    if (!f.Damage.empty()) {
+        MainForm()->ShowMessage("Damaged icon file \"" + fileName_ + "\": " + QString::fromStdString(f.Damage));
+        // The selection goes back to the frame the window holds, which a save replaces.
+        filling_ = true;
+        for (int i = 0; i < frameList_->topLevelItemCount(); ++i)
+            if (frameList_->topLevelItem(i)->data(0, Qt::UserRole).toInt() == openFrame_)
+                frameList_->setCurrentItem(frameList_->topLevelItem(i));
+        filling_ = false;
+        return;
+    }
     // A frame saved from the main window shows as saved.
     MainForm()->OpenImage(QString::fromStdString(f.Edited ? f.EditedFile : f.FrameFile));
+    openFrame_ = k;
     activateWindow();
 }
 
@@ -191,6 +204,7 @@ bool TIconForm::SaveSelectedFrame(TSaveRequest request) {
         SetRowImage(item, 0);
     }
     MainForm()->SetStatus(4, QString::fromStdString(r.status));
+    MainForm()->SaveCommands().ShowChainWarnings(QString::fromStdString(icon_.Frames()[size_t(k)].EditedFile), r.png);
     activateWindow();
     return true;
 }

@@ -62,6 +62,7 @@ private:
     QTreeWidget* frameList_;
     QPushButton* saveButton_;
     bool filling_ = false;
+    int openFrame_ = -1;  // the frame last opened in the main window
 };
 
 }  // namespace jx

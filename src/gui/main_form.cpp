@@ -57,6 +57,7 @@
 #include "gui/status_panels.h"
 #include "gui/taskbar_progress.h"
 #include "gui/tool_host.h"
+#include "edit/batch.h"
 #include "edit/commit.h"
 #include "edit/open_command.h"
 #include "fileio/open_image.h"
@@ -365,7 +366,7 @@ void TJXMainForm::ShowBatchForm(const QStringList& names) {
 void TJXMainForm::OpenClick() {
     if (Locked()) return;
     TMyOpenPictureDialog* d = fileDialogs_->OpenPictureDialog();
-    if (!lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(lastOpenedPath_).path());
+    if (const QString folder = DialogFolder(); !folder.isEmpty()) d->setDirectory(folder);
     if (d->exec() != QDialog::Accepted || d->FileName().isEmpty()) return;
     ClearFileTabs();
     OpenImage(d->FileName());
@@ -387,7 +388,10 @@ void TJXMainForm::OpenImage(const QString& fileName) {
         quantizerSettingsForm_->SetColorCountText(QString::fromStdString(settings.ColorCount));  // its last good count
         currentFileName_ = QString::fromStdString(current.Name);
         currentFileSize_ = current.Size;
-        lastOpenedPath_ = QFileInfo(fileName).absoluteFilePath();
+        // An icon's frame is a file in the session folder: the dialogs stay with the icon.
+        const QString opened = QFileInfo(fileName).absoluteFilePath();
+        if (!session_ || session_->Removed() || !FolderContains(session_->Path(), opened.toStdString()))
+            lastOpenedPath_ = opened;
         ClearFileTabs();  // a split belongs to the image it was made from
         imageView_->setVisible(true);
     });
@@ -431,8 +435,11 @@ void TJXMainForm::ShowIconDialog(const std::string& fileName) {
         ShowMessage("There is no session folder for the icon's frames.");
         return;
     }
+    lastOpenedPath_ = QFileInfo(QString::fromStdString(fileName)).absoluteFilePath();
     fileDialogs_->IconForm()->ShowFor(QString::fromStdString(fileName));
 }
+
+QString TJXMainForm::DialogFolder() const { return lastOpenedPath_.isEmpty() ? QString() : QFileInfo(lastOpenedPath_).path(); }
 
 void TJXMainForm::SourceReplaced(int32_t, int32_t, bool) {
     // The last save's size belongs to the image before: the new one has not been written.

@@ -90,6 +90,9 @@ public:
     }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
+    // Where the picture dialogs start: the folder of the file the user last opened (an icon's,
+    // not its frame's in the session folder), or empty before any.
+    QString DialogFolder() const;
     JxOptions& Options() { return options_; }
     SessionFolder* Session() const { return session_; }
     // The Options and About buttons and their dialogs.

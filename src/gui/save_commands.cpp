@@ -24,7 +24,7 @@ void TSaveCommands::SaveAsClick() {
         return;
     }
     TMySavePictureDialog* d = form_.FileDialogs().SavePictureDialog();
-    if (!form_.lastOpenedPath_.isEmpty()) d->setDirectory(QFileInfo(form_.lastOpenedPath_).path());
+    if (const QString folder = form_.DialogFolder(); !folder.isEmpty()) d->setDirectory(folder);
     const auto index = [d] { return d->FilterIndex() > 0 ? d->FilterIndex() : 1; };
     // The question is about the name the format gives the file, not the name typed.
     const auto written = [&] {
@@ -53,6 +53,13 @@ TSaveRequest TSaveCommands::MakeSaveRequest(const QString& fileName, int filterI
     };
     request.pump = request.png.pump;
     return request;
+}
+
+void TSaveCommands::ShowChainWarnings(const QString& fileName, const PngChainResult& chain) {
+    if (chain.outcome != PngChainResult::Outcome::Written || chain.warnings.empty()) return;
+    QString text = QString("\"%1\" was written, but not optimised as asked:").arg(fileName);
+    for (const std::string& w : chain.warnings) text += "\n" + QString::fromStdString(w);
+    form_.ShowMessage(text);
 }
 
 bool TSaveCommands::SaveAs(const QString& fileName, int filterIndex) {
@@ -93,6 +100,7 @@ bool TSaveCommands::SaveAs(const QString& fileName, int filterIndex) {
     if (!result.infoLine.empty()) form_.InfoLine(result.infoLine);
     form_.SetStatus(4, QString::fromStdString(result.status));
     if (!result.png.message.empty()) form_.ShowMessage(QString::fromStdString(result.png.message));
+    ShowChainWarnings(QString::fromStdString(result.path.empty() ? request.fileName : result.path), result.png);
     return filterIndex != sfPng || result.png.outcome == PngChainResult::Outcome::Written;
 }
 

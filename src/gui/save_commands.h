@@ -19,6 +19,9 @@ public:
     bool SaveAs(const QString& fileName, int filterIndex = 1);
     // The save's request for fileName: the session folder, the PNG options, Esc and the event pump.
     TSaveRequest MakeSaveRequest(const QString& fileName, int filterIndex);
+    // A written PNG whose tools' work was undone (a failing script, a tool missing) is told in
+    // the message box; the status panel already names the first reason.
+    void ShowChainWarnings(const QString& fileName, const PngChainResult& chain);
     // True while a save runs its child tools (the window pumps events meanwhile).
     bool ToolRunning() const { return toolRunning_; }
     // "Lossy" of the save dialog: WebP goes through the quality dialog.

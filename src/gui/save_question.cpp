@@ -5,6 +5,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include "edit/batch.h"
+#include "gui/main_form.h"
+
 namespace jx {
 
 bool ConfirmReplace(QWidget* parent, const QString& title, const QString& path) {
@@ -24,7 +27,19 @@ QString SplitSaveName(const QFileDialog& dialog) {
     return edit && edit->text().contains('"') ? edit->text() : QString();
 }
 
+// The session folder of the window the dialog belongs to, or empty.
+std::string SessionFolderOf(const QWidget* w) {
+    for (; w; w = w->parentWidget())
+        if (const auto* form = qobject_cast<const TJXMainForm*>(w)) return form->SessionPath();
+    return {};
+}
+
 }  // namespace
+
+bool InSessionFolder(const std::string& sessionFolder, const QString& path) {
+    if (sessionFolder.empty() || path.isEmpty()) return false;
+    return FolderContains(sessionFolder, QFileInfo(path).absolutePath().toStdString());
+}
 
 bool ExecSaveDialog(QFileDialog& dialog, const std::function<QString()>& finalName) {
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -34,6 +49,14 @@ bool ExecSaveDialog(QFileDialog& dialog, const std::function<QString()>& finalNa
         if (!split.isEmpty()) {
             QMessageBox::warning(dialog.parentWidget(), dialog.windowTitle(),
                                  QString("A file name cannot hold a double quote (\"):\n%1\nPlease type another name.").arg(split));
+            continue;
+        }
+        // jx deletes its session folder when it closes, and everything in it.
+        if (const QString name = finalName(); InSessionFolder(SessionFolderOf(&dialog), name)) {
+            QMessageBox::warning(dialog.parentWidget(), dialog.windowTitle(),
+                                 QString("\"%1\" lies in jx's session folder, which is removed when jx closes.\n"
+                                         "Please save in another folder.")
+                                     .arg(name));
             continue;
         }
         if (ConfirmReplace(dialog.parentWidget(), dialog.windowTitle(), finalName())) return true;

@@ -3,6 +3,7 @@
 // actually write, which may differ from the name typed: the format appends or swaps the extension.
 #include <QString>
 #include <functional>
+#include <string>
 
 class QFileDialog;
 class QWidget;
@@ -13,11 +14,15 @@ namespace jx {
 // answers Yes to "<path> already exists. Do you want to replace it?"; No is the default.
 bool ConfirmReplace(QWidget* parent, const QString& title, const QString& path);
 
+// True when path's folder is sessionFolder or lies inside it (links resolved).
+bool InSessionFolder(const std::string& sessionFolder, const QString& path);
+
 // Runs a save dialog until it is cancelled (false) or accepted with a choice whose file, as
 // `finalName` derives it from the dialog's state, is free or may be replaced (true); after a "No"
 // the dialog comes back, as it does after a typed name with a double quote is refused with a
-// message. The dialog's own question is switched off: it would ask about the name typed, not the
-// one written.
+// message, or after a file in the window's session folder (removed when jx closes) is refused
+// with a message. The dialog's own question is switched off: it would ask about the name typed,
+// not the one written.
 bool ExecSaveDialog(QFileDialog& dialog, const std::function<QString()>& finalName);
 
 }  // namespace jx

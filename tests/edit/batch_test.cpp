@@ -237,6 +237,67 @@ TEST_F(BatchRun, APngReplacesItselfUnderAnySpellingAndIsNeverDeleted) {
     EXPECT_EQ(FileModificationTime(loose), stamp);
 }
 
+// Another program saves over a source while its row runs (here from the row's own event pump,
+// once the scratch output is written): the row holds the old picture, so the source, now the new
+// one, is neither replaced nor deleted, and the row says why.
+TEST_F(BatchRun, ASourceChangedDuringItsRowIsNeitherReplacedNorDeleted) {
+    const std::vector<uint8_t> fresh = Bmp(48, 20, 7);
+    const std::string temp = options.SessionFolder + kBatchTempName;
+    bool changed = false;
+    std::function<void(const std::string&)> change;
+    const auto pump = [&](const std::string& source) {
+        return [&, source] {
+            if (changed || !fs::exists(temp)) return;
+            changed = true;
+            change(source);
+        };
+    };
+    const auto inPlace = [&](const std::string& source) { WriteBytes(source, fresh); };
+    const auto renamed = [&](const std::string& source) {
+        WriteBytes(source + ".new", fresh);
+        fs::rename(source + ".new", source);
+    };
+
+    // No destination: the PNG would be replaced by its own output.
+    for (const auto& how : {std::function<void(const std::string&)>(inPlace), std::function<void(const std::string&)>(renamed)}) {
+        const std::string loose = Put("loose.png", LoosePng());
+        changed = false;
+        change = how;
+        const TBatchRowResult r = ProcessBatchRow(state, *MakeBatchItem(loose), options, stop, pump(loose));
+        ASSERT_TRUE(changed);
+        EXPECT_EQ(r.Outcome, TBatchOutcome::Error);
+        EXPECT_EQ(r.Loss, loose + " was not replaced: it changed while its row ran");
+        EXPECT_EQ(BatchOutCell(r), "error");
+        EXPECT_EQ(ReadBytes(loose), fresh);
+    }
+
+    // A destination and "Delete source": the output of the picture read is written, the source stays.
+    ScratchFolder dest;
+    options.Destination = dest.Path();
+    options.DeleteSource = true;
+    for (const auto& how : {std::function<void(const std::string&)>(inPlace), std::function<void(const std::string&)>(renamed)}) {
+        const std::string bmp = Put("sub/photo.bmp", Bmp(40, 30));
+        changed = false;
+        change = how;
+        const TBatchRowResult r = ProcessBatchRow(state, *MakeBatchItem(bmp), options, stop, pump(bmp));
+        ASSERT_TRUE(changed);
+        EXPECT_EQ(r.Outcome, TBatchOutcome::Kept) << r.Loss;
+        EXPECT_TRUE(Decodes(r.Output));
+        EXPECT_EQ(DecodePngFile(r.Output).Pixels.Width(), 40);
+        EXPECT_EQ(r.Loss, "0.00; " + bmp + " was not deleted: it changed while its row ran");
+        EXPECT_EQ(ReadBytes(bmp), fresh);
+        fs::remove(r.Output);
+    }
+
+    // Unchanged, the same row deletes its source.
+    const std::string bmp = Put("sub/photo.bmp", Bmp(40, 30));
+    changed = true;
+    const TBatchRowResult r = ProcessBatchRow(state, *MakeBatchItem(bmp), options, stop, pump(bmp));
+    EXPECT_EQ(r.Outcome, TBatchOutcome::Kept) << r.Loss;
+    EXPECT_EQ(r.Loss, "0.00");
+    EXPECT_FALSE(fs::exists(bmp));
+}
+
 TEST_F(BatchRun, ADamagedSourceMarksItsRowAndIsNeverDeleted) {
     // The loose PNG with a tEXt chunk whose CRC is wrong, after IHDR: it opens, the chunk dropped.
     std::vector<uint8_t> bytes = LoosePng();

@@ -48,10 +48,13 @@ std::vector<uint8_t> DibWith(int32_t w, int32_t storedHeight, uint16_t bits, uin
 
 // The frames read back as they were read: entry (but for the size and offset the writer sets),
 // kind, size, depth, mask, and the bytes of the frame and mask files.
-void ExpectSameFrames(const TIconFile& a, const TIconFile& b) {
-    ASSERT_EQ(a.Frames().size(), b.Frames().size());
-    for (size_t k = 0; k < a.Frames().size(); ++k) {
-        const TIconFrames& x = a.Frames()[k];
+// `order` gives a's frames that b holds (all when empty).
+void ExpectSameFrames(const TIconFile& a, const TIconFile& b, std::vector<int32_t> order = {}) {
+    if (order.empty())
+        for (size_t k = 0; k < a.Frames().size(); ++k) order.push_back(int32_t(k));
+    ASSERT_EQ(order.size(), b.Frames().size());
+    for (size_t k = 0; k < order.size(); ++k) {
+        const TIconFrames& x = a.Frames()[size_t(order[k])];
         const TIconFrames& y = b.Frames()[k];
         EXPECT_TRUE(std::equal(x.Entry.begin(), x.Entry.begin() + 8, y.Entry.begin())) << k;
         EXPECT_EQ(x.IsPng, y.IsPng) << k;
@@ -133,13 +136,8 @@ TEST_F(IconFileTest, FramesSplitIntoTheirOwnFilesAndRoundTrip) {
 TEST_F(IconFileTest, DamagedDirectoriesAreRefusedAndLeaveNoFrames) {
     TIconFile icon(Session());
     icon.ReadIconFile(Path("in.ico"));
-    // Byte changes (at, value): frame 4's offset far outside, frame 2's size below its table and
-    // mask, an unknown type; then a file cut inside the directory.
-    const std::vector<std::vector<std::pair<size_t, uint8_t>>> damage{
-        {{6 + 16 * 3 + 12, 0xFF}, {6 + 16 * 3 + 15, 0x7F}},
-        {{6 + 16 * 1 + 8, 200}, {6 + 16 * 1 + 9, 0}, {6 + 16 * 1 + 10, 0}},
-        {{2, 3}},
-    };
+    // Byte changes (at, value): an unknown type; then a file cut inside the directory.
+    const std::vector<std::vector<std::pair<size_t, uint8_t>>> damage{{{2, 3}}};
     for (size_t i = 0; i <= damage.size(); ++i) {
         auto bad = original;
         if (i < damage.size())
@@ -150,6 +148,47 @@ TEST_F(IconFileTest, DamagedDirectoriesAreRefusedAndLeaveNoFrames) {
         EXPECT_THROW(icon.ReadIconFile(Path("bad.ico")), FileIoError) << i;
         EXPECT_TRUE(icon.Frames().empty());
         EXPECT_TRUE(std::filesystem::is_empty(Session()));
+    }
+}
+
+// A frame that lies outside the file or is too short for its table and mask is refused alone:
+// the others are split out as from the sound file, and the damaged one has no files.
+TEST_F(IconFileTest, ADamagedEntryIsMarkedAndTheOtherFramesOpen) {
+    TIconFile sound(Session());
+    sound.ReadIconFile(Path("in.ico"));
+    std::filesystem::create_directories(Session() + "/bad");
+    // (at, value) changes and the frame they damage: frame 4's offset far outside, frame 2's size
+    // below its table and mask.
+    const std::vector<std::pair<size_t, std::vector<std::pair<size_t, uint8_t>>>> damage{
+        {3, {{6 + 16 * 3 + 12, 0xFF}, {6 + 16 * 3 + 15, 0x7F}}},
+        {1, {{6 + 16 * 1 + 8, 200}, {6 + 16 * 1 + 9, 0}, {6 + 16 * 1 + 10, 0}}},
+    };
+    const char* const why[] = {"frame 4 lies outside the file.", "frame 2: its colour table and mask do not fit its data."};
+    for (size_t i = 0; i < damage.size(); ++i) {
+        SCOPED_TRACE(i);
+        auto bad = original;
+        for (auto [at, v] : damage[i].second) bad[at] = v;
+        test::WriteText(Path("bad.ico"), std::string(bad.begin(), bad.end()));
+        TIconFile icon(Session() + "/bad");
+        icon.ReadIconFile(Path("bad.ico"));
+        ASSERT_EQ(icon.Frames().size(), frames.size());
+        std::vector<int32_t> rest;
+        for (size_t k = 0; k < frames.size(); ++k) {
+            const TIconFrames& f = icon.Frames()[k];
+            if (k == damage[i].first) {
+                EXPECT_EQ(f.Damage, why[i]);
+                EXPECT_TRUE(f.FrameFile.empty() && f.MaskFile.empty());
+                EXPECT_FALSE(icon.CheckedByDefault(int32_t(k)));
+            } else {
+                EXPECT_TRUE(f.Damage.empty()) << k;
+                rest.push_back(int32_t(k));
+            }
+        }
+        for (int32_t k : rest) {
+            EXPECT_EQ(test::FileBytes(icon.Frames()[size_t(k)].FrameFile), test::FileBytes(sound.Frames()[size_t(k)].FrameFile)) << k;
+            EXPECT_EQ(test::FileBytes(icon.Frames()[size_t(k)].MaskFile), test::FileBytes(sound.Frames()[size_t(k)].MaskFile)) << k;
+        }
+        EXPECT_EQ(icon.InitialFrame(), sound.InitialFrame());
     }
 }
 
@@ -228,19 +267,63 @@ TEST_F(IconFileTest, AnEditedFrameIsSavedAsPngAndWrittenBack) {
 }
 
 // A frame whose stored height is 1 has no row: it would be written back with height 0, which
-// no reader takes, so it is refused on opening as the second read would refuse it.
-TEST_F(IconFileTest, AFrameWithoutARowIsRefusedOnOpening) {
-    const std::vector<uint8_t> ico = IconFile(1, {{16, 16, 32, DibFrame(16, 16, 32, 1)}, {16, 0, 4, DibWith(16, 1, 4, 0)}});
+// no reader takes, so it is refused on opening as the second read would refuse it. It is refused
+// alone: the icon's other frames are listed and open, and only an icon without any readable frame
+// is refused whole.
+TEST_F(IconFileTest, AFrameWithoutARowIsRefusedAloneAndTheOthersOpen) {
+    const std::vector<uint8_t> ico = IconFile(1, {{16, 16, 32, DibFrame(16, 16, 32, 1)},
+                                                  {16, 0, 4, DibWith(16, 1, 4, 0)},
+                                                  {48, 48, 32, PngFrame(48, 48, 6)}});
     test::WriteText(Path("rowless.ico"), std::string(ico.begin(), ico.end()));
     TIconFile icon(Session());
+    icon.ReadIconFile(Path("rowless.ico"));
+    ASSERT_EQ(icon.Frames().size(), 3u);
+    const TIconFrames& bad = icon.Frames()[1];
+    EXPECT_EQ(bad.Damage, "frame 2 has an impossible size or depth.");
+    EXPECT_EQ(bad.Dimension(), "16x256");  // as its entry gives it
+    EXPECT_EQ(bad.Bits, 4);
+    EXPECT_EQ(bad.Format(), "dib");
+    EXPECT_TRUE(bad.FrameFile.empty() && bad.MaskFile.empty() && !std::filesystem::exists(bad.EditedFile));
+    ASSERT_TRUE(icon.Frames()[0].Damage.empty());
+    ASSERT_TRUE(icon.Frames()[2].Damage.empty());
+    EXPECT_TRUE(DecodeBmpFile(icon.Frames()[0].FrameFile).Pixels.Width() == 16);
+    EXPECT_TRUE(DecodePngFileRgba(icon.Frames()[2].FrameFile).has_value());
+    EXPECT_EQ(icon.InitialFrame(), 2);
+    EXPECT_TRUE(icon.CheckedByDefault(0));
+    EXPECT_FALSE(icon.CheckedByDefault(1));
+
+    // The damaged frame is neither written nor replaced; the sound ones are, and read back alike.
+    test::WriteText(Path("keep.ico"), "the old icon");
     try {
-        icon.ReadIconFile(Path("rowless.ico"));
+        icon.WriteIconFile(Path("keep.ico"), 1, {0, 1});
+        ADD_FAILURE() << "written";
+    } catch (const FileIoError& e) {
+        EXPECT_EQ(std::string(e.what()), "The icon was not saved: frame 2 has an impossible size or depth.");
+    }
+    EXPECT_EQ(test::FileBytes(Path("keep.ico")).size(), 12u);
+    EngineState s;
+    test::MakePaletteImage(s, {test::Px(255, 0, 0)}, 8, 8, std::vector<int32_t>(64, 0), false);
+    TSaveRequest req;
+    req.png.sessionFolder = Session();
+    req.png.options.level = PngLevelFast;
+    EXPECT_THROW(icon.SaveEditedFrame(s, 1, req), FileIoError);
+    EXPECT_FALSE(icon.Frames()[1].Edited);
+    std::filesystem::create_directories(Session() + "/again");
+    TIconFile again(Session() + "/again");
+    again.ReadIconFile(icon.WriteIconFile(Path("sound.ico"), 1, {0, 2}));
+    ExpectSameFrames(icon, again, {0, 2});
+
+    // With no readable frame the icon is refused whole, with the first frame's damage.
+    const std::vector<uint8_t> none = IconFile(1, {{16, 0, 4, DibWith(16, 1, 4, 0)}, {16, 0, 4, DibWith(16, 1, 4, 0)}});
+    test::WriteText(Path("none.ico"), std::string(none.begin(), none.end()));
+    TIconFile refused(Session() + "/again");
+    try {
+        refused.ReadIconFile(Path("none.ico"));
         ADD_FAILURE() << "opened";
     } catch (const FileIoError& e) {
-        EXPECT_NE(std::string(e.what()).find("frame 2 has an impossible size or depth"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("frame 1 has an impossible size or depth"), std::string::npos) << e.what();
     }
-    EXPECT_TRUE(icon.Frames().empty());
-    EXPECT_TRUE(std::filesystem::is_empty(Session()));
+    EXPECT_TRUE(refused.Frames().empty());
 }
 
 // Every icon the tests make or keep as fuzz seeds, and one with each unusual field the reader
@@ -272,13 +355,14 @@ TEST_F(IconFileTest, EveryIconThatOpensIsWrittenSoThatItOpensWithTheSameFrames) 
             continue;  // a seed the reader refuses
         }
         ++opened;
-        std::vector<int32_t> all(icon.Frames().size());
-        for (size_t k = 0; k < all.size(); ++k) all[k] = int32_t(k);
+        std::vector<int32_t> all;  // every frame that can be read
+        for (size_t k = 0; k < icon.Frames().size(); ++k)
+            if (icon.Frames()[k].Damage.empty()) all.push_back(int32_t(k));
         const std::string written = icon.WriteIconFile(Path("out" + std::to_string(i)), icon.Type(), all);
         std::filesystem::create_directories(Session() + "/again");
         TIconFile again(Session() + "/again");
         again.ReadIconFile(written);
-        ExpectSameFrames(icon, again);
+        ExpectSameFrames(icon, again, all);
         EXPECT_EQ(again.Type(), icon.Type());
     }
     EXPECT_GE(opened, 4);

@@ -182,6 +182,45 @@ TEST_F(PictureDialogsTest, IconFramesAreWrittenAsTheListShowsThem) {
     f->close();
 }
 
+// A frame without rows is refused alone: the icon's other frames are listed and open, and
+// choosing the damaged one says why and leaves the window with the frame it holds.
+TEST_F(PictureDialogsTest, AnIconWithOneRowlessFrameListsAndOpensTheOthers) {
+    std::vector<uint8_t> bytes = PngIcon({{16, 32}, {24, 32}, {32, 32}});
+    const size_t e = 6 + 16 + 12;  // the second entry's offset field
+    const size_t at = size_t(bytes[e]) | size_t(bytes[e + 1]) << 8 | size_t(bytes[e + 2]) << 16 | size_t(bytes[e + 3]) << 24;
+    std::vector<uint8_t> dib;
+    for (uint32_t v : {40u, 24u, 1u}) Put32(dib, v);  // a stored height of 1: no row
+    Put16(dib, 1);
+    Put16(dib, 32);
+    dib.resize(40, 0);
+    std::copy(dib.begin(), dib.end(), bytes.begin() + std::ptrdiff_t(at));
+    const std::string ico = Write("rowless.ico", bytes);
+    form_->OpenImage(QString::fromStdString(ico));
+    jx::TIconForm* f = form_->FileDialogs().IconForm();
+    ASSERT_TRUE(f->isVisible());
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("; ").toStdString();
+    QTreeWidget* list = f->FrameList();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(list->topLevelItem(1)->text(0), "24x24");
+    EXPECT_EQ(list->topLevelItem(1)->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(form_->State().ImageWidth(), 32);
+
+    list->setCurrentItem(list->topLevelItem(1));
+    ASSERT_EQ(messages_.size(), 1);
+    EXPECT_EQ(messages_[0], QString("Damaged icon file \"%1\": frame 2 has an impossible size or depth.").arg(QString::fromStdString(ico)));
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(2));  // back on the frame the window holds
+    EXPECT_EQ(form_->State().ImageWidth(), 32);
+    list->setCurrentItem(list->topLevelItem(0));
+    EXPECT_EQ(form_->State().ImageWidth(), 16);
+    EXPECT_EQ(messages_.size(), 1);
+    // A save from the window replaces the frame it holds.
+    ASSERT_TRUE(f->SaveSelectedFrame(form_->SaveCommands().MakeSaveRequest(QString(), 1)));
+    EXPECT_TRUE(f->Icon().Frames()[0].Edited);
+    EXPECT_FALSE(f->Icon().Frames()[1].Edited);
+    f->Icon().Modified = false;
+    f->close();
+}
+
 TEST_F(PictureDialogsTest, JpegSaveGoesThroughTheQualityDialog) {
     if (!HaveTools()) GTEST_SKIP() << "cjpeg/cwebp/dwebp missing";
     form_->OpenImage(SuiteFile("basn2c08.png"));

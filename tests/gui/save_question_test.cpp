@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -12,6 +13,9 @@
 #include <fstream>
 #include <functional>
 
+#include "common/test_data.h"
+#include "fileio/png_probe.h"
+#include "gui/alpha_menu.h"
 #include "gui/icon_form.h"
 #include "gui/lossy_form.h"
 #include "gui/file_dialogs.h"
@@ -19,6 +23,7 @@
 #include "gui/save_commands.h"
 #include "gui/palette_commands.h"
 #include "gui/picture_dialogs.h"
+#include "gui/save_question.h"
 #include "gui_app.h"
 #include "window_fixture.h"
 
@@ -206,6 +211,91 @@ TEST_F(SaveQuestionTest, ANameWithADoubleQuoteIsRefusedAndNothingIsWritten) {
     EXPECT_EQ(Drive([&] { form_->PaletteCommands().SavePalClick(); }, typed, 1, QMessageBox::Ok).size(), 1);
     EXPECT_EQ(Entries(), entries);
     EXPECT_TRUE(fs::is_empty(base_ / "sub"));
+}
+
+// An icon's frame opens from the session folder, which jx removes when it closes: the dialogs
+// start in the icon's folder, and a save through a dialog into the session folder is refused.
+TEST_F(SaveQuestionTest, DialogsStartBesideTheIconAndRefuseTheSessionFolder) {
+    std::vector<uint8_t> ico;
+    jx::test::Put16(ico, 0);
+    jx::test::Put16(ico, 1);
+    jx::test::Put16(ico, 2);
+    std::vector<std::vector<uint8_t>> pngs;
+    for (uint32_t side : {16u, 32u}) pngs.push_back(jx::EncodePngRgba(side, side, true, std::vector<uint8_t>(side * side * 4, 200)));
+    uint32_t offset = 6 + 16 * 2;
+    for (const auto& png : pngs) {
+        const uint8_t side = png == pngs[0] ? 16 : 32;
+        ico.insert(ico.end(), {side, side, 0, 0});
+        jx::test::Put16(ico, 1);
+        jx::test::Put16(ico, 32);
+        jx::test::Put32(ico, uint32_t(png.size()));
+        jx::test::Put32(ico, offset);
+        offset += uint32_t(png.size());
+    }
+    for (const auto& png : pngs) ico.insert(ico.end(), png.begin(), png.end());
+    fs::create_directory(base_ / "pics");
+    const std::string icon = Write("pics/two.ico", ico);
+    form_->OpenImage(QString::fromStdString(icon));
+    jx::TIconForm* frames = form_->FileDialogs().IconForm();
+    ASSERT_TRUE(frames->isVisible());
+    ASSERT_EQ(form_->State().ImageWidth(), 32);
+    frames->close();
+
+    const QString pics = QDir(QString::fromStdString((base_ / "pics").string())).canonicalPath();
+    const QString session = QDir(QString::fromStdString(session_->Path())).canonicalPath();
+    const auto sessionEntries = [&] { return std::distance(fs::directory_iterator(session_->Path()), fs::directory_iterator()); };
+    const auto before = sessionEntries();
+
+    // Save As: it starts beside the icon; the frame's name typed into the session folder is refused.
+    QStringList started, asked;
+    int dialogs = 0;
+    {
+        ModalDriver driver([&](QWidget* w) {
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                asked << box->text();
+                box->button(QMessageBox::Ok)->click();
+            } else if (auto* d = qobject_cast<QFileDialog*>(w)) {
+                started << QDir(d->directory().absolutePath()).canonicalPath();
+                if (dialogs++ > 0) {
+                    d->reject();
+                    return;
+                }
+                d->setDirectory(session);
+                d->findChild<QLineEdit*>("fileNameEdit")->setText("frame");
+                QMetaObject::invokeMethod(d, "accept");
+            }
+        });
+        form_->SaveCommands().SaveAsClick();
+    }
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0], QString("\"%1\" lies in jx's session folder, which is removed when jx closes.\n"
+                                "Please save in another folder.")
+                            .arg(session + "/frame.png"));
+    ASSERT_EQ(started.size(), 2);
+    EXPECT_EQ(started[0], pics);
+    EXPECT_EQ(sessionEntries(), before);
+    EXPECT_FALSE(fs::exists(session_->FilePath("frame.png")));
+
+    // The Open and background-picture dialogs start there too.
+    started.clear();
+    {
+        ModalDriver driver([&](QWidget* w) {
+            if (auto* d = qobject_cast<QFileDialog*>(w)) {
+                started << QDir(d->directory().absolutePath()).canonicalPath();
+                d->reject();
+            }
+        });
+        form_->OpenClick();
+        (void)form_->AlphaCommands().PictureFileDialog();
+    }
+    EXPECT_EQ(started, (QStringList{pics, pics}));
+
+    // A save beside the icon goes ahead; the frames dialog's own save is not a dialog's.
+    EXPECT_TRUE(Drive([&] { form_->SaveCommands().SaveAsClick(); }, "kept", 1, QMessageBox::No).isEmpty());
+    EXPECT_TRUE(fs::exists(base_ / "kept.png"));
+    EXPECT_TRUE(jx::InSessionFolder(session_->Path(), QString::fromStdString(session_->FilePath("x.png"))));
+    EXPECT_TRUE(jx::InSessionFolder(session_->Path(), QString::fromStdString(session_->Path() + "sub/x.png")));
+    EXPECT_FALSE(jx::InSessionFolder(session_->Path(), QString::fromStdString((base_ / "kept.png").string())));
 }
 
 }  // namespace

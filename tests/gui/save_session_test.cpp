@@ -145,9 +145,37 @@ TEST_F(SaveSessionTest, MissingScriptIsReportedAndNothingIsWritten) {
     const fs::path out = base_ / "x.png";
     EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString(out.string())));
     ASSERT_EQ(messages_.size(), 1);
-    EXPECT_EQ(messages_[0], "Batch file is not found.\n\rCheck the settings are correct.");
+    EXPECT_EQ(messages_[0], QString("Batch file is not found: \"%1\".\n\rCheck the settings are correct.")
+                                .arg(QString::fromStdString((base_ / "none.sh").string())));
     EXPECT_EQ(form_->StatusText(4), "Error...");
     EXPECT_FALSE(fs::exists(out));
+}
+
+// A script that fails, or writes garbage: the unoptimised PNG is kept, and the status bar and a
+// message say so rather than only the size written.
+TEST_F(SaveSessionTest, AFailedScriptIsShownInTheStatusBarAndAMessage) {
+    OpenQuantized("basn3p02.png", "TrueColor");
+    form_->Options().optimization = 4;
+    const fs::path script = base_ / "opt.sh";
+    for (const char* body : {"exit 3\n", "printf garbage > \"$1\"\n"}) {
+        SCOPED_TRACE(body);
+        std::ofstream(script) << "#!/bin/sh\n" << body;
+        fs::permissions(script, fs::perms::owner_all);
+        form_->Options().own = script.string();
+        messages_.clear();
+        const fs::path out = base_ / "x.png";
+        ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString(out.string())));
+        ExpectSavedImageIsWorkingImage(out);
+        const QString status = form_->StatusText(4);
+        EXPECT_TRUE(status.startsWith(QString("Write (png): %1 bytes; script ").arg(fs::file_size(out))))
+            << status.toStdString();
+        EXPECT_TRUE(status.endsWith("0.png was kept as it was.")) << status.toStdString();
+        ASSERT_EQ(messages_.size(), 1);
+        EXPECT_TRUE(messages_[0].startsWith(QString("\"%1\" was written, but not optimised as asked:\n")
+                                                .arg(QString::fromStdString(out.string()))))
+            << messages_[0].toStdString();
+        EXPECT_TRUE(messages_[0].contains(status.mid(status.indexOf("; ") + 2))) << messages_[0].toStdString();
+    }
 }
 
 // A script that would run long: the save is stopped from inside its pumped wait.
