@@ -74,7 +74,7 @@ std::optional<TPixelRec> TJXMainForm::PickColor(const std::optional<TPixelRec>& 
 TAlphaCommands::TAlphaCommands(TJXMainForm& form, QTabBar& tabs) : QObject(&form), form_(form), tabs_(tabs) {
     PictureFileDialog = [this] {
         TMyOpenPictureDialog* d = BackgroundPictureDialog();
-        if (const QString folder = form_.DialogFolder(); !folder.isEmpty()) d->setDirectory(folder);
+        if (const QString folder = form_.File().DialogFolder(); !folder.isEmpty()) d->setDirectory(folder);
         return d->exec() == QDialog::Accepted ? d->FileName() : QString();
     };
     connect(&tabs_, &QTabBar::currentChanged, this, [this](int index) { FileTabChange(index); });
@@ -138,21 +138,21 @@ template <class F>
 void TAlphaCommands::ImageCommand(F&& f) {
     if (form_.Locked() || !form_.State().HasImage()) return;
     const TQuantizerSettings settings = form_.Settings();
-    form_.BusyBegin();
+    form_.Reports().BusyBegin();
     form_.Guard([&] { f(settings); });
-    form_.BusyEnd();
+    form_.Reports().BusyEnd();
 }
 
 void TAlphaCommands::AlphaClick(TAlphaMode mode) {
-    ImageCommand([&](const TQuantizerSettings& s) { AlphaCommand(form_.State(), mode, s, form_, form_.UndoStore()); });
+    ImageCommand([&](const TQuantizerSettings& s) { AlphaCommand(form_.State(), mode, s, form_.Reports(), form_.UndoStore()); });
 }
 
 void TAlphaCommands::FakeColorClick(TFakeColor tag) {
-    ImageCommand([&](const TQuantizerSettings& s) { FakeColorCommand(form_.State(), tag, s, form_, form_.UndoStore()); });
+    ImageCommand([&](const TQuantizerSettings& s) { FakeColorCommand(form_.State(), tag, s, form_.Reports(), form_.UndoStore()); });
 }
 
 void TAlphaCommands::GrayscaleClick() {
-    ImageCommand([&](const TQuantizerSettings& s) { GrayscaleCommand(form_.State(), s, form_, form_.UndoStore()); });
+    ImageCommand([&](const TQuantizerSettings& s) { GrayscaleCommand(form_.State(), s, form_.Reports(), form_.UndoStore()); });
 }
 
 bool TAlphaCommands::SplitOffered() const { return CanSplitByAlpha(form_.State(), split_.Active()); }
@@ -177,9 +177,9 @@ void TAlphaCommands::FileTabChange(int index) {
     if (!split_.Active() || index == split_.Current()) return;
     const bool ran = form_.Router().Guarded([&] {
         const TQuantizerSettings settings = form_.Settings();
-        form_.BusyBegin();
-        form_.Guard([&] { SelectSplitTab(split_, index, form_.State(), settings, form_, form_.UndoStore()); });
-        form_.BusyEnd();
+        form_.Reports().BusyBegin();
+        form_.Guard([&] { SelectSplitTab(split_, index, form_.State(), settings, form_.Reports(), form_.UndoStore()); });
+        form_.Reports().BusyEnd();
     });
     if (!ran || split_.Current() != index) {
         // Locked, or the switch failed: the tab shows the image that is shown.

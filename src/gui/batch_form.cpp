@@ -549,7 +549,7 @@ bool TBatchForm::eventFilter(QObject* watched, QEvent* e) {
 void TBatchForm::FormClose() {
     if (!main_) return;
     main_->State().BatchQuantize = false;
-    main_->ClearCancel();
+    main_->Cancel().Clear();
     if (main_->QuantizerSettingsForm() && main_->PalettePanel()->QuantizerSettingsButton() && main_->PalettePanel()->QuantizerSettingsButton()->isChecked()) main_->QuantizerSettingsForm()->show();
     const std::string session = main_->SessionPath();
     if (!session.empty()) ::unlink((session + kBatchTempName).c_str());

@@ -3,6 +3,7 @@
 #include <QAction>
 
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 
 namespace jx {
 namespace {
@@ -74,7 +75,7 @@ const TRoute* TCommandRouter::Find(const QString& name) const {
 bool TCommandRouter::Has(const QString& name) const { return Find(name) != nullptr; }
 
 bool TCommandRouter::Guarded(const std::function<void()>& f) {
-    if (form_.Locked() || form_.ToolRunning()) return false;
+    if (form_.Locked() || form_.SaveCommands().ToolRunning()) return false;
     f();
     return true;
 }

@@ -20,6 +20,7 @@ public:
     TLossyForm* LossyForm();
     // The icon frame dialog if made, else null (asking must not make it).
     TIconForm* IconFormMade() const { return iconForm_; }
+    TMySavePictureDialog* SavePictureDialogMade() const { return savePictureDialog_; }
 
 private:
     TJXMainForm& form_;

@@ -13,8 +13,8 @@
 #include <QVBoxLayout>
 
 #include "gui/main_form.h"
-#include "gui/save_commands.h"
 #include "gui/save_question.h"
+#include "gui/status_panels.h"
 
 namespace jx {
 namespace {
@@ -203,8 +203,8 @@ bool TIconForm::SaveSelectedFrame(TSaveRequest request) {
         item->setText(2, "png");
         SetRowImage(item, 0);
     }
-    MainForm()->SetStatus(4, QString::fromStdString(r.status));
-    MainForm()->SaveCommands().ShowChainWarnings(QString::fromStdString(icon_.Frames()[size_t(k)].EditedFile), r.png);
+    MainForm()->StatusPanels().SetText(4, QString::fromStdString(r.status));
+    ShowChainWarnings(*MainForm(), QString::fromStdString(icon_.Frames()[size_t(k)].EditedFile), r.png);
     activateWindow();
     return true;
 }

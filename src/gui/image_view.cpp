@@ -8,9 +8,7 @@
 
 #include "gui/command_router.h"
 #include "gui/main_form.h"
-#include "gui/palette_commands.h"
 #include "gui/preview.h"
-#include "gui/mask_crop_view.h"
 
 namespace jx {
 
@@ -20,22 +18,22 @@ TImageView::TImageView(TJXMainForm* form, QWidget* parent) : QWidget(parent), fo
 }
 
 void TImageView::ResizeToImage() {
-    const TJXMainForm& f = *form_;
-    if (!f.state_.HasImage()) return;
-    f.imageScroll_->setWidgetResizable(false);
-    const QSize size = f.toolPreview_.isNull() ? QSize(f.state_.ImageWidth(), f.state_.ImageHeight()) : f.toolPreview_.size();
+    const EngineState& state = form_->State();
+    if (!state.HasImage()) return;
+    form_->ImageScroll()->setWidgetResizable(false);
+    const QSize size = toolPreview_.isNull() ? QSize(state.ImageWidth(), state.ImageHeight()) : toolPreview_.size();
     setFixedSize(size.width() << zoomShift_, size.height() << zoomShift_);
 }
 
 void TImageView::ZoomStep(char c) {
-    QScrollBar* hb = form_->imageScroll_->horizontalScrollBar();
-    QScrollBar* vb = form_->imageScroll_->verticalScrollBar();
+    QScrollBar* hb = form_->ImageScroll()->horizontalScrollBar();
+    QScrollBar* vb = form_->ImageScroll()->verticalScrollBar();
     if (c == '+') {
         if (zoomShift_ < 4) {
             savedScroll_[static_cast<size_t>(zoomShift_)] = {vb->value(), hb->value()};
             ++zoomShift_;
-            const int v = vb->value() * 2 + form_->imageScroll_->viewport()->height() / 2;
-            const int hh = hb->value() * 2 + form_->imageScroll_->viewport()->width() / 2;
+            const int v = vb->value() * 2 + form_->ImageScroll()->viewport()->height() / 2;
+            const int hh = hb->value() * 2 + form_->ImageScroll()->viewport()->width() / 2;
             ResizeToImage();
             hb->setValue(hh);
             vb->setValue(v);
@@ -49,33 +47,33 @@ void TImageView::ZoomStep(char c) {
             hb->setValue(hh);
         }
     }
-    form_->maskCrop_->ZoomChanged();
+    modes_->ZoomChanged();
 }
 
 void TImageView::ZoomActual() {
     zoomShift_ = 0;
     ResizeToImage();
-    form_->maskCrop_->ZoomChanged();
+    modes_->ZoomChanged();
 }
 
 QPoint TImageView::ImagePoint(QPoint p) const { return QPoint(p.x() >> zoomShift_, p.y() >> zoomShift_); }
 
 void TImageView::paintEvent(QPaintEvent* e) {
     QPainter p(this);
-    const QImage& img = form_->ViewImage();
+    const QImage& img = bitmap_;
     if (img.isNull()) {
         p.fillRect(rect(), palette().window());
         return;
     }
     p.drawImage(rect(), img);
-    form_->MaskCrop().Paint(p);
+    modes_->Paint(p);
 }
 
 void TImageView::mousePressEvent(QMouseEvent* e) {
     TJXMainForm& f = *form_;
-    if (f.Locked() || !f.state_.HasImage()) return;
-    if (f.maskCrop_->MouseDown(e) || e->button() != Qt::LeftButton) return;
-    f.imageScroll_->setFocus();
+    if (f.Locked() || !f.State().HasImage()) return;
+    if (modes_->MouseDown(e) || e->button() != Qt::LeftButton) return;
+    f.ImageScroll()->setFocus();
     panning_ = true;
     panAnchor_ = e->globalPosition().toPoint();
     const Qt::KeyboardModifiers m = e->modifiers();
@@ -89,46 +87,46 @@ void TImageView::mousePressEvent(QMouseEvent* e) {
         viewOptions_.ShowAlphaChannel = true;
         f.RenderImageView();
     } else {
-        f.view_ = ShowSource(f.state_);
+        bitmap_ = ShowSource(f.State());
         update();
     }
     const QPoint ip = ImagePoint(e->position().toPoint());
-    f.HistogramBox()->DrawZoom(ip.x(), ip.y());
+    magnifier_->DrawZoom(ip.x(), ip.y());
 }
 
 void TImageView::mouseMoveEvent(QMouseEvent* e) {
     TJXMainForm& f = *form_;
-    if (!f.state_.HasImage()) return;
-    if (!f.maskCrop_->MouseMove(e) && panning_) {
+    if (!f.State().HasImage()) return;
+    if (!modes_->MouseMove(e) && panning_) {
         const QPoint now = e->globalPosition().toPoint();
         const QPoint d = panAnchor_ - now;
-        QScrollArea* scroll = f.imageScroll_;
+        QScrollArea* scroll = f.ImageScroll();
         scroll->horizontalScrollBar()->setValue(scroll->horizontalScrollBar()->value() + d.x());
         scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->value() + d.y());
         panAnchor_ = now;
     }
     const QPoint ip = ImagePoint(e->position().toPoint());
     lastMousePoint_ = ip;
-    f.HistogramBox()->DrawZoom(ip.x(), ip.y());
+    magnifier_->DrawZoom(ip.x(), ip.y());
 }
 
 void TImageView::mouseReleaseEvent(QMouseEvent* e) {
     TJXMainForm& f = *form_;
     if (f.Locked()) return;
-    if (!f.state_.HasImage()) {
+    if (!f.State().HasImage()) {
         f.OpenClick();
         return;
     }
-    if (f.maskCrop_->MouseUp(e)) return;
+    if (modes_->MouseUp(e)) return;
     panning_ = false;
     viewOptions_ = {};
     f.RenderImageView();
-    f.paletteCommands_->ImageReleased(e->button(), ImagePoint(e->position().toPoint()));
+    if (ReleasedOnImage) ReleasedOnImage(e->button(), ImagePoint(e->position().toPoint()));
 }
 
 void TImageView::mouseDoubleClickEvent(QMouseEvent* e) {
     // Outside crop mode a double-click is a second press.
-    if (e->button() == Qt::LeftButton && form_->MaskCrop().CropDown())
+    if (e->button() == Qt::LeftButton && modes_->CropDown())
         form_->Router().Route("Crop to selection");
     else
         mousePressEvent(e);
@@ -136,20 +134,20 @@ void TImageView::mouseDoubleClickEvent(QMouseEvent* e) {
 
 void TImageView::enterEvent(QEnterEvent*) {
     TJXMainForm& f = *form_;
-    if (!f.state_.HasImage()) return;
-    f.maskCrop_->MouseEnter();
-    f.HistogramBox()->SetMagnifying(true);
+    if (!f.State().HasImage()) return;
+    modes_->MouseEnter();
+    magnifier_->SetMagnifying(true);
     mouseOutside_ = false;
-    if (lastMousePoint_.x() < f.state_.ImageWidth() && lastMousePoint_.y() < f.state_.ImageHeight())
-        f.HistogramBox()->DrawZoom(lastMousePoint_.x(), lastMousePoint_.y());
+    if (lastMousePoint_.x() < f.State().ImageWidth() && lastMousePoint_.y() < f.State().ImageHeight())
+        magnifier_->DrawZoom(lastMousePoint_.x(), lastMousePoint_.y());
 }
 
 void TImageView::leaveEvent(QEvent*) {
     TJXMainForm& f = *form_;
-    f.maskCrop_->MouseLeave();
-    f.HistogramBox()->SetMagnifying(false);
+    modes_->MouseLeave();
+    magnifier_->SetMagnifying(false);
     mouseOutside_ = true;
-    f.HistogramBox()->ShowHistogram();
+    magnifier_->ShowHistogram();
 }
 
 THistogramBox::THistogramBox(TJXMainForm* form, QGroupBox* frame) : QWidget(frame), form_(form), frame_(frame) {}
@@ -157,35 +155,35 @@ THistogramBox::THistogramBox(TJXMainForm* form, QGroupBox* frame) : QWidget(fram
 void THistogramBox::SetMagnifying(bool on) { frame_->setTitle(on ? "Zoom" : "Levels"); }
 
 void THistogramBox::ShowHistogram() {
-    if (!form_->imageView_->MouseOutside()) return;
-    drawing_ = DrawHistogram(form_->state_, size(), form_->palette().button().color());
+    if (!form_->ImageView()->MouseOutside()) return;
+    drawing_ = DrawHistogram(form_->State(), size(), form_->palette().button().color());
     update();
 }
 
 void THistogramBox::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (drawing_.isNull() && form_->state_.HasImage())
-        drawing_ = DrawHistogram(form_->state_, size(), form_->palette().button().color());
+    if (drawing_.isNull() && form_->State().HasImage())
+        drawing_ = DrawHistogram(form_->State(), size(), form_->palette().button().color());
     if (!drawing_.isNull()) p.drawImage(0, 0, drawing_);
 }
 
 void THistogramBox::DrawZoom(int x, int y) {
-    const TJXMainForm& f = *form_;
-    const EngineState& state_ = f.state_;
-    if (!state_.HasImage() || f.view_.isNull()) return;
+    const EngineState& state_ = form_->State();
+    const TImageView& view = *form_->ImageView();
+    if (!state_.HasImage() || view.Bitmap().isNull()) return;
     const int w = width(), h = height();
     QImage box(w, h, QImage::Format_RGB32);
     box.fill(Qt::black);
     QPainter p(&box);
     const QRect src(x - w / 16, y - h / 16, w / 8, h / 8);
-    p.drawImage(QRect(0, 0, w, h), f.view_, src);
+    p.drawImage(QRect(0, 0, w, h), view.Bitmap(), src);
     p.setCompositionMode(QPainter::RasterOp_NotSourceAndNotDestination);
     p.setPen(QColor(255, 0, 0));
     p.drawLine(0, h / 2, w, h / 2);
     p.drawLine(w / 2, 0, w / 2, h);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (f.maskCrop_->CropDown()) {
-        const TCropRect r = f.maskCrop_->Selection();
+    if (view.Modes().CropDown()) {
+        const TCropRect r = view.Modes().Selection();
         DrawCaption(p, 2, QString("W:%1 H:%2").arg(r.Width()).arg(r.Height()), 0);
     } else if (x >= 0 && y >= 0 && x < state_.ImageWidth() && y < state_.ImageHeight() &&
         state_.WorkingImage.SameShape(state_.SourceImage)) {

@@ -3,15 +3,40 @@
 #include <QPoint>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <utility>
 
 class QGroupBox;
+class QMouseEvent;
+class QPainter;
 
+#include "edit/crop.h"
 #include "imaging/preview.h"
 
 namespace jx {
 
 class TJXMainForm;
+class THistogramBox;
+
+// The editing modes on the view (the mask brush and the crop, mask_crop_view.h): they take the
+// view's mouse before it pans and draw over the stretched bitmap.
+class TViewModes {
+public:
+    // True when a mode took the event.
+    virtual bool MouseDown(QMouseEvent* e) = 0;
+    virtual bool MouseMove(QMouseEvent* e) = 0;
+    virtual bool MouseUp(QMouseEvent* e) = 0;
+    virtual void MouseEnter() = 0;
+    virtual void MouseLeave() = 0;
+    virtual void ZoomChanged() = 0;
+    virtual void Paint(QPainter& p) = 0;
+    virtual bool CropDown() const = 0;
+    // The selection as the magnifier shows it (the rubber band while one is drawn).
+    virtual TCropRect Selection() const = 0;
+
+protected:
+    ~TViewModes() = default;
+};
 
 // Shows the main window's view bitmap stretched to its own size (2^ZoomShift times); the left
 // button pans the view and, while held, shows the source or an inspection view.
@@ -19,6 +44,23 @@ class TImageView : public QWidget {
     Q_OBJECT
 public:
     TImageView(TJXMainForm* form, QWidget* parent);
+    // Set once the modes are made, before the view takes any event.
+    void SetModes(TViewModes& modes) { modes_ = &modes; }
+    TViewModes& Modes() const { return *modes_; }
+    // The right-hand panel's box that magnifies around the mouse (set with the modes).
+    void SetMagnifier(THistogramBox& box) { magnifier_ = &box; }
+    THistogramBox& Magnifier() const { return *magnifier_; }
+    // A button let go over the image without a mode taking it (image coordinates): the palette
+    // room's selection and quick add.
+    std::function<void(Qt::MouseButton, QPoint)> ReleasedOnImage;
+
+    // What the view shows, at 1:1; the modes draw into it.
+    QImage& Bitmap() { return bitmap_; }
+    const QImage& Bitmap() const { return bitmap_; }
+    // A tool's preview of another size than the source, composited over the background, shown
+    // instead of the working image; null when none shows.
+    const QImage& ToolPreview() const { return toolPreview_; }
+    void SetToolPreview(QImage composite) { toolPreview_ = std::move(composite); }
     // Display modes while the left button is held on the image.
     const TViewOptions& ViewOptions() const { return viewOptions_; }
 
@@ -50,6 +92,10 @@ protected:
 
 private:
     TJXMainForm* form_;
+    TViewModes* modes_ = nullptr;
+    THistogramBox* magnifier_ = nullptr;
+    QImage bitmap_;
+    QImage toolPreview_;
     TViewOptions viewOptions_;
     bool panning_ = false;
     QPoint panAnchor_;

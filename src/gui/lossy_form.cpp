@@ -23,6 +23,7 @@
 #include "gui/color_dlg.h"
 #include "gui/main_form.h"
 #include "gui/save_question.h"
+#include "gui/status_panels.h"
 #include "imaging/quantize.h"
 
 namespace jx {
@@ -276,7 +277,7 @@ void TLossyForm::RenderPreview() {
     if (!main->State().HasImage()) return;
     rendering_ = true;
     SetControlsEnabled(false);
-    main->ClearCancel();  // a cancel left from before must not stop this render
+    main->Cancel().Clear();  // a cancel left from before must not stop this render
     QLabel* size = tag_ == 1 ? webpSize_ : jpegSize_;
     TLossyJob job;
     job.Webp = tag_ == 1;
@@ -284,14 +285,14 @@ void TLossyForm::RenderPreview() {
     job.TestFile = testFile_;
     job.Cancel = &main->Cancel();
     job.Pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
-    main->BusyBegin();
+    main->Reports().BusyBegin();
     try {
         const int32_t n = RenderLossy(main->State(), Settings(), job);
         size->setText(" " + QString::number(n) + " bytes");
     } catch (const std::exception& e) {
         size->setText(" " + QString::fromStdString(e.what()));
     }
-    main->BusyEnd();
+    main->Reports().BusyEnd();
     rendering_ = false;
     SetControlsEnabled(true);
     main->RenderImageView();
@@ -325,10 +326,10 @@ void TLossyForm::SaveClick() {
     if (!replaceChosen_ && !ConfirmReplace(this, windowTitle(), destination_)) return;
     if (main->Guard([&] { SaveLossyTestFile(testFile_, destination_.toStdString()); })) {
         // The size label starts with its own blank.
-        main->SetStatus(4, "Write (" + format + "):" + SizeText());
-        main->InfoLine(format.toStdString() + ":" + SizeText().toStdString());
+        main->StatusPanels().SetText(4, "Write (" + format + "):" + SizeText());
+        main->Reports().InfoLine(format.toStdString() + ":" + SizeText().toStdString());
     } else {
-        main->SetStatus(4, "Error...");
+        main->StatusPanels().SetText(4, "Error...");
     }
     close();
 }
@@ -360,7 +361,7 @@ void TLossyForm::FormClose() {
     if (!testFile_.empty()) std::filesystem::remove(testFile_, ec);
     EngineState& st = main->State();
     if (tag_ == 0) st.BackgroundMode = savedBackground_;
-    if (st.HasImage()) main->Guard([&] { Quantize(st, main->Settings(), *main); });
+    if (st.HasImage()) main->Guard([&] { Quantize(st, main->Settings(), main->Reports()); });
     main->RenderImageView();
 }
 

@@ -1,17 +1,115 @@
-// The window's file and clipboard commands: open, save as, copy, paste, batch.
+// The window's file and clipboard commands: open, drops, save as, copy, paste, batch.
 #include <QApplication>
 #include <QClipboard>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QImage>
+#include <QMimeData>
 
 #include "edit/open_command.h"
+#include "gui/alpha_menu.h"
+#include "gui/batch_form.h"
 #include "gui/command_router.h"
+#include "gui/file_dialogs.h"
 #include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/mask_crop_view.h"
+#include "gui/picture_dialogs.h"
 #include "gui/save_commands.h"
 #include "gui/palette_panel.h"
 #include "gui/quantizer_settings.h"
+#include "gui/window_reports.h"
+#include "platform/session.h"
 
 namespace jx {
+namespace {
+
+const char* const kPaletteFilter =
+    "Palettes (*.pal;*.act)|*.pal;*.act|JASC Palette (*.pal)|*.pal|Adobe Color Table File (*.act)|*.act";
+
+}  // namespace
+
+void TJXMainForm::OpenClick() {
+    if (Locked()) return;
+    TMyOpenPictureDialog* d = fileDialogs_->OpenPictureDialog();
+    if (const QString folder = file_.DialogFolder(); !folder.isEmpty()) d->setDirectory(folder);
+    if (d->exec() != QDialog::Accepted || d->FileName().isEmpty()) return;
+    alphaCommands_->ClearTabs();
+    OpenImage(d->FileName());
+}
+
+void TJXMainForm::OpenImage(const QString& fileName) {
+    if (Locked()) return;
+    Guard([&] {
+        TQuantizerSettings settings = quantizerSettingsForm_->Settings();
+        TOpenedFile current{file_.Name.toStdString(), file_.Size};
+        TOpenTarget target{state_, settings, *reports_, current};
+        if (session_ && !session_->Removed()) target.Tools.SessionFolder = session_->Path();
+        cancel_.Clear();
+        target.Tools.Cancel = &cancel_;
+        target.Tools.Pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
+        if (!OpenImageCommand(target, fileName.toStdString(), *undoStore_,
+                              [this](const std::string& w) { reports_->Warning(w); }))
+            return;
+        quantizerSettingsForm_->SetColorCountText(QString::fromStdString(settings.ColorCount));  // its last good count
+        file_.Name = QString::fromStdString(current.Name);
+        file_.Size = current.Size;
+        // An icon's frame is a file in the session folder: the dialogs stay with the icon.
+        const QString opened = QFileInfo(fileName).absoluteFilePath();
+        if (!session_ || session_->Removed() || !FolderContains(session_->Path(), opened.toStdString()))
+            file_.LastOpened = opened;
+        alphaCommands_->ClearTabs();  // a split belongs to the image it was made from
+        imageView_->setVisible(true);
+    });
+}
+
+void TJXMainForm::ShowBatchForm(const QStringList& names) {
+    if (Locked()) return;
+    if (!batchForm_) batchForm_ = std::make_unique<TBatchForm>(this);
+    if (!batchForm_->isVisible()) batchForm_->FormShow({});
+    batchForm_->AddPaths(names);
+    batchForm_->show();
+    batchForm_->raise();
+}
+
+void TJXMainForm::dropEvent(QDropEvent* e) {
+    router_->Guarded([&] {
+        QStringList names;
+        for (const QUrl& url : e->mimeData()->urls())
+            if (url.isLocalFile()) names << url.toLocalFile();
+        e->acceptProposedAction();
+        DropFiles(names);
+    });
+}
+
+void TJXMainForm::DropFiles(const QStringList& names) {
+    if (Locked()) return;
+    QString lastImage, lastPalette;
+    for (const QString& name : names) {
+        const QFileInfo info(name);
+        const QString ext = info.suffix().isEmpty() ? QString() : "." + info.suffix();
+        if (!ext.isEmpty() && QString(kPaletteFilter).contains(ext))
+            lastPalette = name;
+        else
+            lastImage = name;
+    }
+    if (names.size() > 1 && lastPalette.isEmpty()) {
+        ShowBatchForm(names);
+        return;
+    }
+    if (!lastImage.isEmpty()) {
+        alphaCommands_->ClearTabs();
+        OpenImage(lastImage);
+    }
+    if (!lastPalette.isEmpty()) palettePanel_->LoadPalette(lastPalette);
+}
+
+void TJXMainForm::CopyClick() {
+    if (Locked() || !state_.HasImage()) return;
+    QApplication::clipboard()->setImage(maskCrop_->MaskMode() ? maskCrop_->MaskBitmap() : imageView_->Bitmap());
+}
+
+TQuantizerSettings TJXMainForm::Settings() const { return quantizerSettingsForm_->Settings(); }
 
 void TJXMainForm::PasteClick() {
     if (Locked()) return;
@@ -25,13 +123,13 @@ void TJXMainForm::PasteClick() {
     }
     Guard([&] {
         TQuantizerSettings settings = Settings();
-        TOpenedFile current{currentFileName_.toStdString(), currentFileSize_};
-        TOpenTarget target{state_, settings, *this, current};
-        if (!PasteCommand(target, bitmap, SessionPath(), *undoStore_, [this](const std::string& w) { Warning(w); }))
+        TOpenedFile current{file_.Name.toStdString(), file_.Size};
+        TOpenTarget target{state_, settings, *reports_, current};
+        if (!PasteCommand(target, bitmap, SessionPath(), *undoStore_, [this](const std::string& w) { reports_->Warning(w); }))
             return;
         quantizerSettingsForm_->SetColorCountText(QString::fromStdString(settings.ColorCount));
-        currentFileName_ = QString::fromStdString(current.Name);
-        currentFileSize_ = current.Size;
+        file_.Name = QString::fromStdString(current.Name);
+        file_.Size = current.Size;
         imageView_->setVisible(true);
     });
 }

@@ -52,6 +52,17 @@ class THistogramBox;
 class TPointerform;
 class TToolDialogs;
 class TStatusPanels;
+class TWindowReports;
+
+// Where the shown picture came from: the name and size the status bar reports (a paste keeps
+// them), and the file the user last opened, whose folder the picture dialogs start in.
+struct TWindowFile {
+    QString Name;
+    qint64 Size = 0;
+    QString LastOpened;
+    // LastOpened's folder (an icon's, not its frame's in the session folder), or empty before any.
+    QString DialogFolder() const;
+};
 
 // Where the quantizer settings dialog (frame size `dialog`) opens: beside the main window when
 // the screen has room there, else over it but off `keepClear`; always within `available` (its
@@ -60,12 +71,14 @@ QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& 
 
 // The main window: the output image in a zoomable, scrollable view, the palette and settings panel
 // on the right, tool bar and status bar. Owns the engine state and the undo store; its dialogs get
-// a reference. Its rooms live in files of their own: main_form.cpp (layout, tool bar, engine
-// reports), main_view.cpp (rendering the view, keys), image_view.h (zoom, pan, mouse, held-button
-// views, histogram and magnifier), status_panels.h (status texts and progress), palette_panel.h
-// (the right-hand panel), command_router.h (every route to a command, behind the lock) and one
-// *_commands.cpp file per group of commands.
-class TJXMainForm : public QMainWindow, public EditObserver {
+// a reference. The rooms include this header and reach the window through what is public here;
+// this header names them only. The window itself: main_form.cpp (what needs no room), main_build.cpp
+// (making the rooms, first show, close), main_view.cpp (rendering the view, keys),
+// main_commands.cpp (open, paste, copy, drops). Its rooms: window_reports.h (the engine's reports),
+// image_view.h (zoom, pan, mouse, the view bitmap, histogram and magnifier), status_panels.h
+// (status texts and progress), palette_panel.h (the right-hand panel), command_router.h (every
+// route to a command, behind the lock) and one *_commands file per group of commands.
+class TJXMainForm : public QMainWindow {
     Q_OBJECT
 public:
     // session may be null (then nothing is written to disk); settingsFile empty = no settings file.
@@ -73,6 +86,8 @@ public:
     ~TJXMainForm() override;
 
     EngineState& State() { return state_; }
+    // What the engine and the commands report to: every command is handed this observer.
+    EditObserver& Reports();
     TQuantizerSettingsForm* QuantizerSettingsForm() const { return quantizerSettingsForm_; }
     TURClass& UndoStore() { return *undoStore_; }
     TCommandRouter& Router() { return *router_; }
@@ -90,9 +105,8 @@ public:
     }
     // The session folder's path ending in '/', or empty without one.
     std::string SessionPath() const;
-    // Where the picture dialogs start: the folder of the file the user last opened (an icon's,
-    // not its frame's in the session folder), or empty before any.
-    QString DialogFolder() const;
+    // The shown picture's file and the last one opened.
+    TWindowFile& File() { return file_; }
     JxOptions& Options() { return options_; }
     SessionFolder* Session() const { return session_; }
     // The Options and About buttons and their dialogs.
@@ -135,18 +149,8 @@ public:
     // Draws the view bitmap (also asked for by the engine).
     void RenderImageView();
 
-    // Status texts of panels 0..4.
-    QString StatusText(int panel) const;
     // Esc sets it; the child-tool runner and the PNG chain stop on it.
     CancelFlag& Cancel() { return cancel_; }
-    bool CancelRequested() const { return cancel_.IsRequested(); }
-    void ClearCancel() { cancel_.Clear(); }
-    // True while a save runs its child tools (the window pumps events meanwhile).
-    bool ToolRunning() const;
-    // Closing while a save runs asks kStopSaveQuestion first; true stops the save and closes. A
-    // hook set by tests stands in for the message box.
-    static constexpr const char* kStopSaveQuestion = "The image is still being saved. Stop saving and close?";
-    std::function<bool()> AskStopSave;
 
     // The status bar's panels and progress bar.
     TStatusPanels& StatusPanels() const { return *statusPanels_; }
@@ -156,41 +160,13 @@ public:
     // The right-hand panel, its controls and their handlers.
     TPalettePanel* PalettePanel() const { return palettePanel_; }
     QScrollArea* ImageScroll() const { return imageScroll_; }
+    // The view widget, which also holds the view bitmap.
     TImageView* ImageView() const { return imageView_; }
-    const QImage& ViewImage() const { return view_; }
-    THistogramBox* HistogramBox() const;
 
     // Tool dialogs that follow the main window when it moves.
-    void RegisterToolDialog(TPointerform* dialog);
+    void RegisterToolDialog(QWidget* dialog);
     // The image-editing tool dialogs, made once with the window.
     TToolDialogs& Tools() { return *tools_; }
-    // A tool's preview of another size than the source, shown instead of WorkingImage; a null
-    // image goes back to the normal view.
-    void ShowToolPreview(const QImage& image);
-
-    // Engine observer.
-    void InfoClear() override;
-    void InfoLine(const std::string& line) override;
-    void BusyBegin() override;
-    void BusyEnd() override;
-    void ShowColorCount(const std::string& text) override;
-    void Refresh(TRefreshTarget target) override;
-    void SelectColorKey(uint32_t key) override;
-    // Opening observer.
-    bool ToolBarEnabled() override;
-    void LeaveEditingModes() override;
-    void ShowIconDialog(const std::string& fileName) override;
-    void SourceReplaced(int32_t width, int32_t height, bool hasAlpha) override;
-    void StatusText(int32_t panel, const std::string& text) override;
-    void OpenWarning(const std::string& text) override;
-    bool MaskEditing() override;
-    void MaskPasted() override;
-    void ClearFileTabs() override;
-    // Editing reports.
-    void ImageResized(int32_t width, int32_t height) override;
-    void MaskRestored(bool hasMask) override;
-    void PaletteTypeRestored(TPaletteType type) override;
-    void Warning(const std::string& text) override;
 
     // Errors and refusals reach the user here: a message box, or the handler tests set.
     void ShowMessage(const QString& text);
@@ -198,7 +174,6 @@ public:
 
     // The current settings of the quantizer dialog.
     TQuantizerSettings Settings() const;
-    void SetStatus(int panel, const QString& text);
 
     // Runs f, showing an engine or file error in a message box; the window lives on.
     template <class F>
@@ -214,13 +189,7 @@ protected:
     void dropEvent(QDropEvent* e) override;
 
 private:
-    friend class TPaletteCommands;  // the palette room draws into the grid, colour box and view
-    friend class TMaskCropView;
-    friend class THistogramBox;
-    friend class TSaveCommands;  // the save dialog opens where the last image came from
-    friend class TImageView;  // the image view's mouse reaches the engine, the modes and the panel
     void BuildToolBar();
-    void BuildStatusBar();
     void UpdateLockedControls();
     bool KeyUp(QKeyEvent* e);
     bool KeyPress(QKeyEvent* e);
@@ -228,6 +197,7 @@ private:
 
     EngineState state_;
     SessionFolder* session_;
+    std::unique_ptr<TWindowReports> reports_;
     std::unique_ptr<TURClass> undoStore_;
     std::unique_ptr<TCommandRouter> router_;
     TPaletteCommands* paletteCommands_ = nullptr;  // a child of the window
@@ -243,7 +213,7 @@ private:
     std::unique_ptr<TToolDialogs> tools_;
     TScreenCapture* capture_ = nullptr;
     std::unique_ptr<TOptionsCommands> optionsCommands_;
-    std::vector<QPointer<TPointerform>> toolDialogs_;  // a dialog may go before the window
+    std::vector<QPointer<QWidget>> toolDialogs_;  // a dialog may go before the window
     std::unique_ptr<TFileDialogs> fileDialogs_;
     std::unique_ptr<TSaveCommands> saveCommands_;
 
@@ -253,20 +223,13 @@ private:
     TPalettePanel* palettePanel_ = nullptr;  // a child widget
     TStatusPanels* statusPanels_ = nullptr;
 
-    QImage view_;       // what ImageView shows, at 1:1
-    QImage toolPreview_;  // composited over the background; null when none shows
     QRect mainWindowRect_;
     int lockCount_ = 0;
-    int busyDepth_ = 0;
     CancelFlag cancel_;
     std::vector<std::filesystem::path> installedTools_;
-    bool closePending_ = false;  // a close asked for while busy, done when the work ends
-    bool askingToStopSave_ = false;
     bool firstShowDone_ = false;
     bool closed_ = false;
-    QString currentFileName_;
-    qint64 currentFileSize_ = 0;
-    QString lastOpenedPath_;
+    TWindowFile file_;
     std::function<void(const QString&)> messageHandler_;
 };
 

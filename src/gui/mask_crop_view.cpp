@@ -67,12 +67,12 @@ TMaskCropView::TMaskCropView(TJXMainForm& form) : QObject(&form), form_(form) {
     if (QAction* brush = Button("BrushButton")) {
         brush->setMenu(brushMenu_);
         brush->setIcon(Glyph(brushImage_));
-        if (auto* b = qobject_cast<QToolButton*>(form_.mainToolBar_->widgetForAction(brush)))
+        if (auto* b = qobject_cast<QToolButton*>(form_.MainToolBar()->widgetForAction(brush)))
             b->setPopupMode(QToolButton::MenuButtonPopup);
     }
 }
 
-QAction* TMaskCropView::Button(const char* name) const { return form_.mainToolBar_->findChild<QAction*>(name); }
+QAction* TMaskCropView::Button(const char* name) const { return form_.MainToolBar()->findChild<QAction*>(name); }
 
 bool TMaskCropView::CropDown() const {
     QAction* crop = Button("CropButton");
@@ -88,12 +88,12 @@ bool TMaskCropView::Eraser() const {
     return eraser && eraser->isChecked();
 }
 
-QPoint TMaskCropView::ImagePoint(const QMouseEvent* e) const { return form_.imageView_->ImagePoint(e->position().toPoint()); }
+QPoint TMaskCropView::ImagePoint(const QMouseEvent* e) const { return form_.ImageView()->ImagePoint(e->position().toPoint()); }
 
 void TMaskCropView::EditMaskClick() {
     QAction* button = Button("EditMaskButton");
     const bool down = button->isChecked();
-    if (down && (CropDown() || !form_.state_.HasImage())) {
+    if (down && (CropDown() || !form_.State().HasImage())) {
         button->setChecked(false);
         return;
     }
@@ -112,7 +112,7 @@ void TMaskCropView::BrushClick() {
         brushPanel_->hide();
         return;
     }
-    QWidget* b = form_.mainToolBar_->widgetForAction(Button("BrushButton"));
+    QWidget* b = form_.MainToolBar()->widgetForAction(Button("BrushButton"));
     const QPoint at = b ? b->mapTo(&form_, QPoint(0, b->height())) : QPoint(0, 0);
     brushPanel_->move(at);
     brushPanel_->raise();
@@ -121,8 +121,8 @@ void TMaskCropView::BrushClick() {
 
 void TMaskCropView::ClearMaskClick() {
     form_.Guard([&] {
-        if (!ClearMaskCommand(form_.state_, form_, *form_.undoStore_)) return;
-        if (maskMode_) DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
+        if (!ClearMaskCommand(form_.State(), form_.Reports(), form_.UndoStore())) return;
+        if (maskMode_) DrawMaskOverlay({0, 0, form_.State().ImageWidth(), form_.State().ImageHeight()});
     });
 }
 
@@ -132,7 +132,7 @@ void TMaskCropView::CropClick() {
         LeaveCrop();
         return;
     }
-    if (!form_.state_.HasImage() || maskMode_) {
+    if (!form_.State().HasImage() || maskMode_) {
         button->setChecked(false);
         return;
     }
@@ -143,26 +143,26 @@ void TMaskCropView::AutoCropClick() {
     EndStroke();
     const TQuantizerSettings settings = form_.Settings();
     form_.Guard([&] {
-        if (!AutoCropCommand(form_.state_, settings, form_, *form_.undoStore_)) return;
+        if (!AutoCropCommand(form_.State(), settings, form_.Reports(), form_.UndoStore())) return;
         if (CropDown()) LeaveCrop();
-        form_.imageView_->ZoomActual();
+        form_.ImageView()->ZoomActual();
     });
 }
 
 void TMaskCropView::CropImage() {
     if (!CropDown()) return;
-    const EngineState& s = form_.state_;
+    const EngineState& s = form_.State();
     const TCropRect r = ClampedToImage(selection_.Rect(), s.ImageWidth(), s.ImageHeight());
     if (selection_.Armed() || r.Width() <= 0 || r.Height() <= 0) {
         form_.ShowMessage("Draw a rectangle on the image first: there is nothing to crop.");
         return;
     }
-    form_.imageView_->unsetCursor();
+    form_.ImageView()->unsetCursor();
     Button("CropButton")->setChecked(false);
     viewCopy_ = dimCopy_ = QImage();
     const TQuantizerSettings settings = form_.Settings();
-    form_.Guard([&] { jx::CropImage(form_.state_, r, settings, form_, *form_.undoStore_); });
-    form_.imageView_->ZoomActual();
+    form_.Guard([&] { jx::CropImage(form_.State(), r, settings, form_.Reports(), form_.UndoStore()); });
+    form_.ImageView()->ZoomActual();
     form_.RenderImageView();
 }
 
@@ -185,19 +185,19 @@ void TMaskCropView::LeaveModes() {
     if (QAction* b = Button("CropButton")) b->setChecked(false);
     selection_ = TCropSelection{};
     viewCopy_ = dimCopy_ = QImage();
-    form_.imageView_->unsetCursor();
+    form_.ImageView()->unsetCursor();
 }
 
 void TMaskCropView::EndStroke() {
     if (!stroke_.Active()) return;
-    form_.Guard([&] { stroke_.End(form_.state_, form_, *form_.undoStore_); });
+    form_.Guard([&] { stroke_.End(form_.State(), form_.Reports(), form_.UndoStore()); });
 }
 
 void TMaskCropView::LeaveMask() {
     EndStroke();
     maskMode_ = false;
     footprint_ = false;
-    form_.imageView_->unsetCursor();
+    form_.ImageView()->unsetCursor();
     viewCopy_ = QImage();
     form_.RenderImageView();
 }
@@ -205,40 +205,40 @@ void TMaskCropView::LeaveMask() {
 void TMaskCropView::LeaveCrop() {
     selection_ = TCropSelection{};
     viewCopy_ = dimCopy_ = QImage();
-    form_.imageView_->unsetCursor();
+    form_.ImageView()->unsetCursor();
     form_.RenderImageView();
 }
 
 // --- mask mode --------------------------------------------------------------------------------
 
 void TMaskCropView::MakeBrushCursor() {
-    const int scale = 1 << form_.imageView_->ZoomShift();
+    const int scale = 1 << form_.ImageView()->ZoomShift();
     const int side = kBrushSide * scale;
     QRect old = FootprintRect();
     footprint_ = side > kMaxCursorSide;
     if (footprint_) {
-        form_.imageView_->setCursor(Qt::CrossCursor);
+        form_.ImageView()->setCursor(Qt::CrossCursor);
     } else {
         const TBrushTable& t = BrushTable(brushImage_);
         QImage img(side, side, QImage::Format_ARGB32);
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x)
                 img.setPixel(x, y, qRgba(255, 255, 255, BrushCursorAlpha(t[size_t(y / scale)][size_t(x / scale)])));
-        form_.imageView_->setCursor(QCursor(QPixmap::fromImage(img), side / 2, side / 2));
+        form_.ImageView()->setCursor(QCursor(QPixmap::fromImage(img), side / 2, side / 2));
     }
-    form_.imageView_->update(old.united(FootprintRect()));
+    form_.ImageView()->update(old.united(FootprintRect()));
 }
 
 QRect TMaskCropView::FootprintRect() const {
     if (!footprint_ || !maskMode_ || !mouseOver_) return {};
-    const int cell = 1 << form_.imageView_->ZoomShift();
+    const int cell = 1 << form_.ImageView()->ZoomShift();
     return QRect((mousePoint_.x() - kBrushHalf) * cell, (mousePoint_.y() - kBrushHalf) * cell, kBrushSide * cell,
                  kBrushSide * cell);
 }
 
 void TMaskCropView::DrawMaskOverlay(TMaskArea area) {
-    QImage& view = form_.view_;
-    const EngineState& s = form_.state_;
+    QImage& view = form_.ImageView()->Bitmap();
+    const EngineState& s = form_.State();
     if (viewCopy_.isNull() || viewCopy_.size() != view.size() || view.width() != s.QualityMask.Width() ||
         view.height() != s.QualityMask.Height() || view.format() != QImage::Format_RGB32)
         return;
@@ -248,14 +248,14 @@ void TMaskCropView::DrawMaskOverlay(TMaskArea area) {
 }
 
 void TMaskCropView::RepaintImagePixels(TMaskArea area) {
-    const int s = form_.imageView_->ZoomShift();
-    form_.imageView_->update(QRect(area.Left << s, area.Top << s, (area.Right - area.Left) << s, (area.Bottom - area.Top) << s));
+    const int s = form_.ImageView()->ZoomShift();
+    form_.ImageView()->update(QRect(area.Left << s, area.Top << s, (area.Right - area.Left) << s, (area.Bottom - area.Top) << s));
 }
 
 void TMaskCropView::MaskRestored(bool hasMask) {
     if (!maskMode_) return;
     if (hasMask) {
-        DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
+        DrawMaskOverlay({0, 0, form_.State().ImageWidth(), form_.State().ImageHeight()});
         return;
     }
     Button("EditMaskButton")->setChecked(false);
@@ -263,11 +263,11 @@ void TMaskCropView::MaskRestored(bool hasMask) {
 }
 
 void TMaskCropView::MaskPasted() {
-    if (maskMode_) DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
+    if (maskMode_) DrawMaskOverlay({0, 0, form_.State().ImageWidth(), form_.State().ImageHeight()});
 }
 
 QImage TMaskCropView::MaskBitmap() const {
-    const TByteImage& m = form_.state_.QualityMask;
+    const TByteImage& m = form_.State().QualityMask;
     QImage img(m.Width(), m.Height(), QImage::Format_RGB888);
     for (int32_t y = 0; y < m.Height(); ++y) {
         uchar* row = img.scanLine(y);
@@ -279,17 +279,17 @@ QImage TMaskCropView::MaskBitmap() const {
 // --- crop mode --------------------------------------------------------------------------------
 
 void TMaskCropView::TakeCropCopy() {
-    viewCopy_ = form_.view_.convertToFormat(QImage::Format_RGB32);
+    viewCopy_ = form_.ImageView()->Bitmap().convertToFormat(QImage::Format_RGB32);
     dimCopy_ = viewCopy_;
     for (int y = 0; y < dimCopy_.height(); ++y) {
         auto* row = reinterpret_cast<uint32_t*>(dimCopy_.scanLine(y));
         for (int x = 0; x < dimCopy_.width(); ++x) row[x] = 0xFF000000u | ((row[x] >> 1) & 0x7F7F7Fu);
     }
-    form_.view_ = dimCopy_;
+    form_.ImageView()->Bitmap() = dimCopy_;
 }
 
 void TMaskCropView::DrawCropSelection(const TCropRect& old, const TCropRect& now) {
-    QImage& view = form_.view_;
+    QImage& view = form_.ImageView()->Bitmap();
     if (dimCopy_.isNull() || dimCopy_.size() != view.size()) return;
     auto copy = [&](const QImage& from, TCropRect r) {
         r = ClampedToImage(r, view.width(), view.height());
@@ -299,24 +299,24 @@ void TMaskCropView::DrawCropSelection(const TCropRect& old, const TCropRect& now
     // The old rectangle with its outline row and column, then the new one at full brightness.
     copy(dimCopy_, {old.Left, old.Top, old.Right + 1, old.Bottom + 1});
     copy(viewCopy_, now);
-    const int cell = 1 << form_.imageView_->ZoomShift();
+    const int cell = 1 << form_.ImageView()->ZoomShift();
     const TCropRect u{std::min(old.Left, now.Left) - 1, std::min(old.Top, now.Top) - 1, std::max(old.Right, now.Right) + 2,
                       std::max(old.Bottom, now.Bottom) + 2};
-    form_.imageView_->update(QRect(u.Left * cell, u.Top * cell, u.Width() * cell, u.Height() * cell));
+    form_.ImageView()->update(QRect(u.Left * cell, u.Top * cell, u.Width() * cell, u.Height() * cell));
 }
 
 void TMaskCropView::SetCropCursor(TCropPart part) {
     switch (part) {
         case TCropPart::TopLeft:
-        case TCropPart::BottomRight: form_.imageView_->setCursor(Qt::SizeFDiagCursor); break;
+        case TCropPart::BottomRight: form_.ImageView()->setCursor(Qt::SizeFDiagCursor); break;
         case TCropPart::TopRight:
-        case TCropPart::BottomLeft: form_.imageView_->setCursor(Qt::SizeBDiagCursor); break;
+        case TCropPart::BottomLeft: form_.ImageView()->setCursor(Qt::SizeBDiagCursor); break;
         case TCropPart::LeftEdge:
-        case TCropPart::RightEdge: form_.imageView_->setCursor(Qt::SizeHorCursor); break;
+        case TCropPart::RightEdge: form_.ImageView()->setCursor(Qt::SizeHorCursor); break;
         case TCropPart::TopEdge:
-        case TCropPart::BottomEdge: form_.imageView_->setCursor(Qt::SizeVerCursor); break;
-        case TCropPart::Inside: form_.imageView_->setCursor(Qt::SizeAllCursor); break;
-        case TCropPart::None: form_.imageView_->unsetCursor(); break;
+        case TCropPart::BottomEdge: form_.ImageView()->setCursor(Qt::SizeVerCursor); break;
+        case TCropPart::Inside: form_.ImageView()->setCursor(Qt::SizeAllCursor); break;
+        case TCropPart::None: form_.ImageView()->unsetCursor(); break;
     }
 }
 
@@ -325,26 +325,26 @@ void TMaskCropView::SetCropCursor(TCropPart part) {
 bool TMaskCropView::MouseDown(QMouseEvent* e) {
     if (!maskMode_ && !CropDown()) return false;
     if (e->button() != Qt::LeftButton) return true;
-    form_.imageScroll_->setFocus();
+    form_.ImageScroll()->setFocus();
     const QPoint p = ImagePoint(e);
-    EngineState& s = form_.state_;
+    EngineState& s = form_.State();
     if (maskMode_) {
         DrawMaskOverlay(stroke_.Begin(s, p.x(), p.y(), brushImage_, Strength(), Eraser()));
-        form_.HistogramBox()->DrawZoom(p.x(), p.y());
+        form_.ImageView()->Magnifier().DrawZoom(p.x(), p.y());
         return true;
     }
-    if (selection_.Press(p.x(), p.y(), s.ImageWidth(), s.ImageHeight()) && selection_.RubberBand()) form_.imageView_->update();
+    if (selection_.Press(p.x(), p.y(), s.ImageWidth(), s.ImageHeight()) && selection_.RubberBand()) form_.ImageView()->update();
     return true;
 }
 
 bool TMaskCropView::MouseMove(QMouseEvent* e) {
     if (!maskMode_ && !CropDown()) return false;
     const QPoint p = ImagePoint(e);
-    EngineState& s = form_.state_;
+    EngineState& s = form_.State();
     if (maskMode_) {
         const QRect old = FootprintRect();
         mousePoint_ = p;
-        if (footprint_) form_.imageView_->update(old.united(FootprintRect()));
+        if (footprint_) form_.ImageView()->update(old.united(FootprintRect()));
         if (stroke_.Active()) DrawMaskOverlay(stroke_.Move(s, p.x(), p.y()));
         return true;
     }
@@ -352,7 +352,7 @@ bool TMaskCropView::MouseMove(QMouseEvent* e) {
         const TCropRect old = selection_.Rect();
         selection_.Move(p.x(), p.y(), s.ImageWidth(), s.ImageHeight());
         if (selection_.RubberBand())
-            form_.imageView_->update();
+            form_.ImageView()->update();
         else
             DrawCropSelection(old, selection_.Rect());
     } else if (!selection_.Armed()) {
@@ -372,7 +372,7 @@ bool TMaskCropView::MouseUp(QMouseEvent* e) {
         TakeCropCopy();
         const TCropRect r = selection_.Rect();
         DrawCropSelection(r, r);
-        form_.imageView_->update();
+        form_.ImageView()->update();
     }
     return true;
 }
@@ -386,16 +386,16 @@ void TMaskCropView::MouseEnter() {
 void TMaskCropView::MouseLeave() {
     const QRect old = FootprintRect();
     mouseOver_ = false;
-    if (maskMode_ || CropDown()) form_.imageView_->unsetCursor();
-    if (!old.isEmpty()) form_.imageView_->update(old);
+    if (maskMode_ || CropDown()) form_.ImageView()->unsetCursor();
+    if (!old.isEmpty()) form_.ImageView()->update(old);
 }
 
 void TMaskCropView::Rendered() {
-    if (form_.view_.isNull()) return;
+    if (form_.ImageView()->Bitmap().isNull()) return;
     if (maskMode_) {
-        viewCopy_ = form_.view_.convertToFormat(QImage::Format_RGB32);
-        form_.view_ = viewCopy_;
-        DrawMaskOverlay({0, 0, form_.state_.ImageWidth(), form_.state_.ImageHeight()});
+        viewCopy_ = form_.ImageView()->Bitmap().convertToFormat(QImage::Format_RGB32);
+        form_.ImageView()->Bitmap() = viewCopy_;
+        DrawMaskOverlay({0, 0, form_.State().ImageWidth(), form_.State().ImageHeight()});
     } else if (CropDown() && !selection_.Armed()) {
         TakeCropCopy();
         const TCropRect r = selection_.Rect();
@@ -413,13 +413,13 @@ void TMaskCropView::ImageResized() {
         Button("CropButton")->setChecked(false);
         selection_ = TCropSelection{};
         viewCopy_ = dimCopy_ = QImage();
-        form_.imageView_->unsetCursor();
+        form_.ImageView()->unsetCursor();
     }
     if (maskMode_) MakeBrushCursor();
 }
 
 void TMaskCropView::Paint(QPainter& p) {
-    const int s = form_.imageView_->ZoomShift();
+    const int s = form_.ImageView()->ZoomShift();
     if (CropDown()) {
         const bool band = selection_.RubberBand();
         if (band || !selection_.Armed()) {

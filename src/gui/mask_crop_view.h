@@ -10,6 +10,7 @@
 
 #include "edit/crop.h"
 #include "edit/mask_brush.h"
+#include "gui/image_view.h"
 
 class QAction;
 class QLineEdit;
@@ -23,7 +24,7 @@ namespace jx {
 
 class TJXMainForm;
 
-class TMaskCropView : public QObject {
+class TMaskCropView : public QObject, public TViewModes {
     Q_OBJECT
 public:
     // Largest brush cursor image, in pixels a side, that X servers take; a larger brush is shown
@@ -33,9 +34,8 @@ public:
     explicit TMaskCropView(TJXMainForm& form);
 
     bool MaskMode() const { return maskMode_; }
-    bool CropDown() const;
-    // The selection as the magnifier shows it (the rubber band while one is drawn).
-    TCropRect Selection() const;
+    bool CropDown() const override;
+    TCropRect Selection() const override;
     int BrushImage() const { return brushImage_; }
     int Strength() const;
     bool Eraser() const;
@@ -59,19 +59,19 @@ public:
     void LeaveModes();
 
     // Image view events; true when the mode took the event.
-    bool MouseDown(QMouseEvent* e);
-    bool MouseMove(QMouseEvent* e);
-    bool MouseUp(QMouseEvent* e);
-    void MouseEnter();
-    void MouseLeave();
+    bool MouseDown(QMouseEvent* e) override;
+    bool MouseMove(QMouseEvent* e) override;
+    bool MouseUp(QMouseEvent* e) override;
+    void MouseEnter() override;
+    void MouseLeave() override;
     // The view was rendered again: take it as the new view copy and draw the overlay on it.
     void Rendered();
-    void ZoomChanged();
+    void ZoomChanged() override;
     void ImageResized();
     void MaskRestored(bool hasMask);
     void MaskPasted();
     // Over the stretched view: the rubber band, the selection outline, the brush footprint.
-    void Paint(QPainter& p);
+    void Paint(QPainter& p) override;
     // The mask as a grey picture (Copy in mask mode).
     QImage MaskBitmap() const;
 

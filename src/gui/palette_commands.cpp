@@ -81,21 +81,21 @@ TPaletteCommands::TPaletteCommands(TJXMainForm& form, QLabel& grid, QLabel& sele
 
     grid_.installEventFilter(this);
     selectedColorLabel_.installEventFilter(this);
-    form_.imageView_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(form_.imageView_, &QWidget::customContextMenuRequested, this, [this](QPoint p) {
-        if (!form_.Locked()) imageMenu_->popup(form_.imageView_->mapToGlobal(p));
+    form_.ImageView()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(form_.ImageView(), &QWidget::customContextMenuRequested, this, [this](QPoint p) {
+        if (!form_.Locked()) imageMenu_->popup(form_.ImageView()->mapToGlobal(p));
     });
     // Enabled by a quick add with preview, until the whole image is remapped.
-    if (QAction* recalc = form_.mainToolBar_->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(false);
+    if (QAction* recalc = form_.MainToolBar()->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(false);
 }
 
 TPaletteEditTarget TPaletteCommands::Target() {
-    return {form_.state_, settings_, form_, *form_.undoStore_, selection_};
+    return {form_.State(), settings_, form_.Reports(), form_.UndoStore(), selection_};
 }
 
 template <class F>
 void TPaletteCommands::Edit(F&& f) {
-    if (form_.Locked() || !form_.state_.HasImage()) return;
+    if (form_.Locked() || !form_.State().HasImage()) return;
     settings_ = form_.Settings();
     form_.Guard(std::forward<F>(f));
 }
@@ -129,9 +129,9 @@ void TPaletteCommands::BuildSortMenu() {
     sortAlpha_->setEnabled(false);
     connect(sortAlpha_, &QAction::triggered, this, [this] { SortAlphaClicked(); });
     // The alpha orders only mean something for an image with alpha.
-    connect(sortMenu_, &QMenu::aboutToShow, this, [this] { sortAlpha_->setEnabled(form_.state_.HasAlpha); });
+    connect(sortMenu_, &QMenu::aboutToShow, this, [this] { sortAlpha_->setEnabled(form_.State().HasAlpha); });
 
-    QAction* button = form_.palettePanel_->findChild<QAction*>("SortPaletteButton");
+    QAction* button = form_.PalettePanel()->findChild<QAction*>("SortPaletteButton");
     if (!button) return;
     button->setMenu(sortMenu_);
     for (QObject* o : button->associatedObjects())
@@ -151,7 +151,7 @@ TPaletteSortChoice TPaletteCommands::SortChoice() const {
 
 void TPaletteCommands::SortTypeChosen() {
     if (form_.Locked()) return;
-    EngineState& s = form_.state_;
+    EngineState& s = form_.State();
     const int32_t type = PaletteSortTypeOf(SortChoice(), s.HasAlpha);
     if (!s.HasImage()) {
         s.PaletteSortType = type;
@@ -163,7 +163,7 @@ void TPaletteCommands::SortTypeChosen() {
 }
 
 void TPaletteCommands::SortAlphaClicked() {
-    if (!form_.state_.HasImage()) {
+    if (!form_.State().HasImage()) {
         sortAlpha_->setChecked(!sortAlpha_->isChecked());  // the click does not count without an image
         return;
     }
@@ -183,7 +183,7 @@ QRect TPaletteCommands::SelectedCell() const {
 }
 
 void TPaletteCommands::FrameSelectedColor() {
-    EngineState& s = form_.state_;
+    EngineState& s = form_.State();
     QImage grid = DrawPaletteGrid(s, false);
     if (grid.isNull()) {
         grid_.setVisible(false);
@@ -204,7 +204,7 @@ void TPaletteCommands::FrameSelectedColor() {
 }
 
 void TPaletteCommands::DrawSelectedColor() {
-    const EngineState& s = form_.state_;
+    const EngineState& s = form_.State();
     QLabel* label = &selectedColorLabel_;
     if (!selection_.Valid(s) || size_t(selection_.Index) >= s.Palette.size()) {
         selectedColorImage_ = QImage();
@@ -238,16 +238,16 @@ void TPaletteCommands::DrawSelectedColor() {
 }
 
 void TPaletteCommands::PaletteRedrawn() {
-    selection_.Follow(form_.state_);
+    selection_.Follow(form_.State());
     FrameSelectedColor();
 }
 
-void TPaletteCommands::SelectColorKey(uint32_t key) { selection_.SelectKey(form_.state_, key); }
+void TPaletteCommands::SelectColorKey(uint32_t key) { selection_.SelectKey(form_.State(), key); }
 
 void TPaletteCommands::PaletteEditColor(bool replace) {
-    if (form_.Locked() || !form_.state_.HasImage()) return;
+    if (form_.Locked() || !form_.State().HasImage()) return;
     replaceFlag_ = replace;
-    const EngineState& s = form_.state_;
+    const EngineState& s = form_.State();
     TPixelRec start;
     if (selection_.Valid(s) && size_t(selection_.Index) < s.Palette.size()) start = s.Palette[size_t(selection_.Index)];
     const std::optional<TPixelRec> picked = colorPicker_(SelectedCell().adjusted(0, 0, -1, -1), selection_.Key, start);
@@ -276,8 +276,8 @@ void TPaletteCommands::RemoveUnusedColors() {
 }
 
 void TPaletteCommands::SortPalette() {
-    if (form_.Locked() || !form_.state_.HasImage()) return;
-    EngineState& s = form_.state_;
+    if (form_.Locked() || !form_.State().HasImage()) return;
+    EngineState& s = form_.State();
     const QImage grid = DrawPaletteGrid(s, true);  // sorts by the current type
     (void)grid;
     PaletteRedrawn();
@@ -286,16 +286,16 @@ void TPaletteCommands::SortPalette() {
 
 void TPaletteCommands::Recalculate() {
     Edit([&] { RecalculateQuickAdd(Target()); });
-    if (QAction* recalc = form_.mainToolBar_->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(false);
+    if (QAction* recalc = form_.MainToolBar()->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(false);
     FrameSelectedColor();
 }
 
 void TPaletteCommands::SavePalClick() {
-    if (form_.Locked() || form_.state_.Palette.empty()) return;
+    if (form_.Locked() || form_.State().Palette.empty()) return;
     QFileDialog dialog(&form_, "Save palette");
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters({kSavePaletteFilters[0], kSavePaletteFilters[1]});
-    if (!form_.currentFileName_.isEmpty()) dialog.selectFile(QFileInfo(form_.currentFileName_).completeBaseName());
+    if (!form_.File().Name.isEmpty()) dialog.selectFile(QFileInfo(form_.File().Name).completeBaseName());
     const auto index = [&] { return dialog.selectedNameFilter() == kSavePaletteFilters[1] ? 2 : 1; };
     // The question is about the file written: the filter's extension may be appended.
     const auto written = [&] {
@@ -307,12 +307,12 @@ void TPaletteCommands::SavePalClick() {
 
 bool TPaletteCommands::SavePalette(const QString& fileName, int filterIndex) {
     if (form_.Locked()) return false;
-    return form_.Guard([&] { jx::SavePalette(form_.state_, fileName.toStdString(), filterIndex); });
+    return form_.Guard([&] { jx::SavePalette(form_.State(), fileName.toStdString(), filterIndex); });
 }
 
 void TPaletteCommands::InvertSelectedInView() {
-    const EngineState& s = form_.state_;
-    QImage& view = form_.view_;
+    const EngineState& s = form_.State();
+    QImage& view = form_.ImageView()->Bitmap();
     if (!selection_.Valid(s) || view.isNull() || view.width() != s.ImageWidth() || view.height() != s.ImageHeight() ||
         !s.WorkingImage.SameShape(s.SourceImage))
         return;
@@ -324,13 +324,13 @@ void TPaletteCommands::InvertSelectedInView() {
         for (int x = 0; x < view.width(); ++x)
             if (SameRgba(out[x], entry)) row[x] ^= 0x00FFFFFFu;
     }
-    form_.imageView_->update();
+    form_.ImageView()->update();
 }
 
 void TPaletteCommands::PaletteGridMouseDown(Qt::MouseButton button, QPoint p) {
-    if (form_.Locked() || !form_.state_.HasImage()) return;
-    const int32_t index = PaletteCellAt(form_.state_, p.x(), p.y());
-    if (index < 0 || !selection_.Select(form_.state_, index)) return;  // an empty cell selects nothing
+    if (form_.Locked() || !form_.State().HasImage()) return;
+    const int32_t index = PaletteCellAt(form_.State(), p.x(), p.y());
+    if (index < 0 || !selection_.Select(form_.State(), index)) return;  // an empty cell selects nothing
     if (button == Qt::LeftButton) {
         pressFlag_ = true;
         InvertSelectedInView();
@@ -340,7 +340,7 @@ void TPaletteCommands::PaletteGridMouseDown(Qt::MouseButton button, QPoint p) {
 }
 
 void TPaletteCommands::PaletteGridMouseUp(Qt::MouseButton button) {
-    if (!form_.state_.HasImage()) return;
+    if (!form_.State().HasImage()) return;
     if (button == Qt::LeftButton && pressFlag_) {
         pressFlag_ = false;
         InvertSelectedInView();
@@ -350,17 +350,17 @@ void TPaletteCommands::PaletteGridMouseUp(Qt::MouseButton button) {
 }
 
 void TPaletteCommands::ImageReleased(Qt::MouseButton button, QPoint ip) {
-    if (form_.Locked() || !form_.state_.HasImage()) return;
-    selection_.SelectAt(form_.state_, ip.x(), ip.y());
+    if (form_.Locked() || !form_.State().HasImage()) return;
+    selection_.SelectAt(form_.State(), ip.x(), ip.y());
     if (button == Qt::MiddleButton) {
-        QAction* quick = form_.mainToolBar_->findChild<QAction*>("QuickAddButton");
+        QAction* quick = form_.MainToolBar()->findChild<QAction*>("QuickAddButton");
         const bool preview = quick && quick->isChecked();
         bool added = false;
         Edit([&] { added = QuickAddColor(Target(), ip.x(), ip.y(), quickAddMode_, preview); });
         if (added && preview)
-            if (QAction* recalc = form_.mainToolBar_->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(true);
+            if (QAction* recalc = form_.MainToolBar()->findChild<QAction*>("RecalculateButton")) recalc->setEnabled(true);
         FrameSelectedColor();
-        if (added) form_.HistogramBox()->DrawZoom(ip.x(), ip.y());
+        if (added) form_.ImageView()->Magnifier().DrawZoom(ip.x(), ip.y());
     } else {
         FrameSelectedColor();
     }
@@ -378,7 +378,7 @@ bool TPaletteCommands::eventFilter(QObject* watched, QEvent* event) {
         if (type == QEvent::MouseButtonRelease) {
             auto* e = static_cast<QMouseEvent*>(event);
             PaletteGridMouseUp(e->button());
-            if (e->button() == Qt::RightButton && !form_.Locked() && form_.state_.HasImage())
+            if (e->button() == Qt::RightButton && !form_.Locked() && form_.State().HasImage())
                 paletteMenu_->popup(e->globalPosition().toPoint());
             return true;
         }

@@ -107,7 +107,7 @@ void TPalettePanel::ApplyClick() {
     if (form_.MaskCrop().MaskMode()) form_.MaskCrop().Escape();  // Apply leaves mask editing
     form_.ImageScroll()->setFocus();
     const TQuantizerSettings settings = form_.Settings();
-    const bool done = form_.Guard([&] { ApplyQuantize(form_.State(), settings, form_, form_.UndoStore()); });
+    const bool done = form_.Guard([&] { ApplyQuantize(form_.State(), settings, form_.Reports(), form_.UndoStore()); });
     if (!done && settings.PaletteType == TPaletteType::Custom && !form_.State().LoadCustomPalette)
         form_.QuantizerSettingsForm()->PalTypeFallBack();
 }
@@ -129,14 +129,14 @@ bool TPalettePanel::LoadPalClick() {
 bool TPalettePanel::LoadPalette(const QString& fileName) {
     if (form_.Locked()) return false;
     return form_.Guard([&] {
-        LoadPaletteCommand(form_.State(), fileName.toStdString(), form_.Settings(), form_, form_.UndoStore());
+        LoadPaletteCommand(form_.State(), fileName.toStdString(), form_.Settings(), form_.Reports(), form_.UndoStore());
         form_.QuantizerSettingsForm()->SetPalType(static_cast<int>(TPaletteType::Custom));
     });
 }
 
 void TPalettePanel::Remap() {
     if (!form_.State().HasImage()) return;
-    form_.Guard([&] { ConvertImage(form_.State(), form_.Settings(), form_); });
+    form_.Guard([&] { ConvertImage(form_.State(), form_.Settings(), form_.Reports()); });
 }
 
 QPoint SettingsDialogPlace(const QRect& main, const QSize& dialog, const QRect& keepClear, const QRect& available) {

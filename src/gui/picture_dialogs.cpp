@@ -30,7 +30,6 @@
 #include <QVBoxLayout>
 
 #include "gui/main_form.h"
-#include "gui/save_commands.h"
 
 namespace jx {
 namespace {
@@ -299,7 +298,7 @@ void TMySavePictureDialog::done(int result) {
     JxOptions& o = owner_->Options();
     if (OptimizationIndex() >= 0) o.optimization = OptimizationIndex();
     o.forcedRgb = forcedRgb_->isChecked();
-    owner_->SaveCommands().SaveWebpLossy = webpLossy_->isChecked();
+    lossyChosen_ = webpLossy_->isChecked();
     forcedRgb_->setVisible(false);
     radioGroup_->setVisible(false);
     webpLossy_->setVisible(false);

@@ -74,6 +74,8 @@ public:
     QCheckBox* ForcedRGB() const { return forcedRgb_; }
     QGroupBox* RadioGroup() const { return radioGroup_; }
     QCheckBox* WEBPLossy() const { return webpLossy_; }
+    // "Lossy" as the dialog last closed with: a WebP save goes through the quality dialog.
+    bool LossyChosen() const { return lossyChosen_; }
     int OptimizationIndex() const;
 
 protected:
@@ -84,6 +86,7 @@ private:
     QGroupBox* radioGroup_;
     std::vector<QRadioButton*> levels_;
     QCheckBox* webpLossy_;
+    bool lossyChosen_ = false;
 };
 
 }  // namespace jx

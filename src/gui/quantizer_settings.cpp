@@ -1,5 +1,6 @@
 #include "gui/quantizer_settings.h"
 
+#include <QAction>
 #include <QTabBar>
 
 #include <QButtonGroup>
@@ -24,9 +25,7 @@
 
 #include "gui/color_count_box.h"
 #include "gui/color_dlg.h"
-#include "gui/alpha_menu.h"
 #include "gui/main_form.h"
-#include "gui/palette_panel.h"
 #include "gui/preview.h"
 
 namespace jx {
@@ -314,30 +313,30 @@ void TQuantizerSettingsForm::SetColorCountText(const QString& text) {
     lastGoodColors_ = text;
     syncing_ = true;
     Colors->ShowCount(text);
-    if (MainForm()) MainForm()->PalettePanel()->Colors()->ShowCount(text);
+    if (panel_) panel_->Colors()->ShowCount(text);
     syncing_ = false;
 }
 
 void TQuantizerSettingsForm::ApplyClick() {
-    if (!state_.BatchQuantize && MainForm()) MainForm()->PalettePanel()->ApplyClick();
+    if (!state_.BatchQuantize && panel_) panel_->ApplyClick();
 }
 
 void TQuantizerSettingsForm::ColorsSelect() {
     int32_t n = 0;
     if (!AcceptColorCount(&n)) return;
     state_.PaletteSize = n;
-    if (MainForm()) {
-        MainForm()->PalettePanel()->ApplyClick();
-        if (MainForm()->isVisible()) MainForm()->PalettePanel()->Colors()->setFocus();
+    if (panel_) {
+        panel_->ApplyClick();
+        if (MainForm()->isVisible()) panel_->Colors()->setFocus();
     }
 }
 
 void TQuantizerSettingsForm::ColorsChange(const QString& text) {
     // An emptied box stays empty while the user types: filling it in would join what they type.
     if (syncing_) return;
-    if (MainForm()) {
+    if (panel_) {
         syncing_ = true;
-        MainForm()->PalettePanel()->Colors()->ShowCount(text);
+        panel_->Colors()->ShowCount(text);
         syncing_ = false;
     }
 }
@@ -348,7 +347,7 @@ void TQuantizerSettingsForm::PalTypeSelect(int index) {
     if (index == static_cast<int>(TPaletteType::Custom)) {
         // The palette loader asks for the file; it loads and remaps, so no second pass is needed.
         // Without a file "Custom" would fail on every Apply: the previous type comes back.
-        if (!MainForm() || !MainForm()->PalettePanel()->LoadPalClick()) PalTypeFallBack();
+        if (!panel_ || !panel_->LoadPalClick()) PalTypeFallBack();
         return;
     }
     lastPalType_ = index;
@@ -426,7 +425,7 @@ void TQuantizerSettingsForm::PriorityBarChange(int n) {
         PriorityGroup->setTitle(QString("Priority - colors (%1)").arg(n));
     else
         PriorityGroup->setTitle(QString("Priority - gradients (%1)").arg(n));
-    if (MainForm()) MainForm()->PalettePanel()->PriorityChange(n);
+    if (panel_) panel_->PriorityChange(n);
 }
 
 void TQuantizerSettingsForm::ThresholdBarChange(int n) {
@@ -435,7 +434,7 @@ void TQuantizerSettingsForm::ThresholdBarChange(int n) {
 
 void TQuantizerSettingsForm::DitheringChange() {
     PatternSize->setEnabled(DitherButtons->checkedId() > 6);
-    if (state_.HasImage() && !state_.BatchQuantize && MainForm()) MainForm()->PalettePanel()->Remap();
+    if (state_.HasImage() && !state_.BatchQuantize && panel_) panel_->Remap();
 }
 
 void TQuantizerSettingsForm::DitherBarChange(int n) {
@@ -447,7 +446,7 @@ void TQuantizerSettingsForm::DitherBarChange(int n) {
 }
 
 void TQuantizerSettingsForm::DitherBarMouseUp() {
-    if (state_.HasImage() && !state_.BatchQuantize && MainForm()) MainForm()->PalettePanel()->Remap();
+    if (state_.HasImage() && !state_.BatchQuantize && panel_) panel_->Remap();
 }
 
 void TQuantizerSettingsForm::ErrorMetricChange(int) { ShowErrorMetrics(); }
@@ -455,8 +454,7 @@ void TQuantizerSettingsForm::ErrorMetricChange(int) { ShowErrorMetrics(); }
 void TQuantizerSettingsForm::ShowErrorMetrics() {
     if (!state_.HasImage()) return;
     // On a split view's "Opaque" and "Translucent" tabs only the pixels of that part count.
-    const QTabBar* tabs = MainForm() ? MainForm()->AlphaCommands().FileTabs() : nullptr;
-    const int tab = tabs && tabs->count() > 0 ? tabs->currentIndex() : 0;
+    const int tab = fileTabs_ && fileTabs_->count() > 0 ? fileTabs_->currentIndex() : 0;
     const auto t = ErrorMetricTexts(state_, static_cast<TErrorMetric>(ErrorMetric->currentIndex()), tab);
     LumaError->setText(t[0]);
     CrError->setText(t[1]);
@@ -487,7 +485,7 @@ void TQuantizerSettingsForm::ResetClick() {
 void TQuantizerSettingsForm::FormClose() {
     // Closing the dialog leaves its box, which no focus change reports.
     if (focusWidget() == Colors) ColorsLeft();
-    if (MainForm() && MainForm()->PalettePanel()->QuantizerSettingsButton()) MainForm()->PalettePanel()->QuantizerSettingsButton()->setChecked(false);
+    if (panel_ && panel_->QuantizerSettingsButton()) panel_->QuantizerSettingsButton()->setChecked(false);
 }
 
 void TQuantizerSettingsForm::showEvent(QShowEvent* e) {

@@ -8,6 +8,7 @@
 #include "imaging/engine_state.h"
 #include "imaging/settings.h"
 
+class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -17,8 +18,26 @@ class QPlainTextEdit;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class QTabBar;
 
 namespace jx {
+
+// What the settings dialog asks of the main window's right-hand panel (palette_panel.h), which
+// mirrors its colour count and runs the quantize.
+class TSettingsPanel {
+public:
+    virtual TColorCountBox* Colors() const = 0;
+    // The panel's toggle of this dialog.
+    virtual QAction* QuantizerSettingsButton() const = 0;
+    virtual void ApplyClick() = 0;
+    // The palette file dialog, then the load; false when cancelled or refused.
+    virtual bool LoadPalClick() = 0;
+    virtual void PriorityChange(int position) = 0;
+    virtual void Remap() = 0;
+
+protected:
+    ~TSettingsPanel() = default;
+};
 
 // "Quantizer settings": every parameter of the engine, the info box and the error figures.
 // Its controls are the settings; Settings() gathers them for the engine when it runs.
@@ -26,6 +45,12 @@ class TQuantizerSettingsForm : public TPointerform {
     Q_OBJECT
 public:
     TQuantizerSettingsForm(TJXMainForm* mainForm, EngineState& state);
+    // The window's panel and its split view's tabs (the error figures count the shown part only);
+    // without them the dialog stands alone.
+    void AttachToWindow(TSettingsPanel& panel, const QTabBar& fileTabs) {
+        panel_ = &panel;
+        fileTabs_ = &fileTabs;
+    }
 
     TQuantizerSettings Settings() const;
 
@@ -115,6 +140,8 @@ private:
     void AddBackgroundItem(const QString& caption, const QColor& color, int before);
 
     EngineState& state_;
+    TSettingsPanel* panel_ = nullptr;
+    const QTabBar* fileTabs_ = nullptr;
     QString lastGoodColors_ = "TrueColor";
     int lastPalType_ = 0;  // the palette type to fall back to when "Custom" has no file
     int backgroundBeforeDropDown_ = 0;  // the choice shown before the list was opened

@@ -1,6 +1,7 @@
 // "Save as" and the save it runs.
 #include <QApplication>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QTimer>
 
 #include "gui/file_dialogs.h"
@@ -24,7 +25,7 @@ void TSaveCommands::SaveAsClick() {
         return;
     }
     TMySavePictureDialog* d = form_.FileDialogs().SavePictureDialog();
-    if (const QString folder = form_.DialogFolder(); !folder.isEmpty()) d->setDirectory(folder);
+    if (const QString folder = form_.File().DialogFolder(); !folder.isEmpty()) d->setDirectory(folder);
     const auto index = [d] { return d->FilterIndex() > 0 ? d->FilterIndex() : 1; };
     // The question is about the name the format gives the file, not the name typed.
     const auto written = [&] {
@@ -35,11 +36,22 @@ void TSaveCommands::SaveAsClick() {
     SaveAs(d->FileName(), index());
 }
 
+bool TSaveCommands::StopForClose(QWidget* parent) {
+    askingToStop_ = true;
+    const bool stop = AskStopSave ? AskStopSave()
+                                  : QMessageBox::question(parent, parent->windowTitle(), kStopSaveQuestion,
+                                                          QMessageBox::Yes | QMessageBox::No,
+                                                          QMessageBox::No) == QMessageBox::Yes;
+    askingToStop_ = false;
+    return stop;
+}
+
 TSaveRequest TSaveCommands::MakeSaveRequest(const QString& fileName, int filterIndex) {
     TSaveRequest request;
     request.fileName = fileName.toStdString();
     request.filterIndex = filterIndex;
-    request.webpLossy = SaveWebpLossy;
+    const TMySavePictureDialog* dialog = form_.FileDialogs().SavePictureDialogMade();
+    request.webpLossy = dialog && dialog->LossyChosen();
     request.png.sessionFolder = form_.SessionPath();
     request.png.options.level = form_.Options().optimization;
     request.png.options.forcedRgb = form_.Options().forcedRgb;
@@ -55,13 +67,6 @@ TSaveRequest TSaveCommands::MakeSaveRequest(const QString& fileName, int filterI
     return request;
 }
 
-void TSaveCommands::ShowChainWarnings(const QString& fileName, const PngChainResult& chain) {
-    if (chain.outcome != PngChainResult::Outcome::Written || chain.warnings.empty()) return;
-    QString text = QString("\"%1\" was written, but not optimised as asked:").arg(fileName);
-    for (const std::string& w : chain.warnings) text += "\n" + QString::fromStdString(w);
-    form_.ShowMessage(text);
-}
-
 bool TSaveCommands::SaveAs(const QString& fileName, int filterIndex) {
     if (form_.Locked() || toolRunning_ || !form_.State().HasImage()) return false;
     if (!form_.Session() || form_.Session()->Removed()) {
@@ -74,9 +79,9 @@ bool TSaveCommands::SaveAs(const QString& fileName, int filterIndex) {
     // being written. Esc and a close still arrive and cancel.
     toolRunning_ = true;
     // What runs now, not the outcome of the last save.
-    form_.SetStatus(4, "Writing " + QFileInfo(fileName).fileName() + "...");
+    form_.StatusPanels().SetText(4, "Writing " + QFileInfo(fileName).fileName() + "...");
     form_.LockMainWindow();
-    form_.BusyBegin();
+    form_.Reports().BusyBegin();
     form_.StatusPanels().ShowProgress(0, 0);
     form_.StatusPanels().SaveProgressTimer()->start();
     TSaveResult result;
@@ -84,23 +89,23 @@ bool TSaveCommands::SaveAs(const QString& fileName, int filterIndex) {
     toolRunning_ = false;
     form_.StatusPanels().ProgressDone();
     form_.UnlockMainWindow();
-    form_.BusyEnd();
+    form_.Reports().BusyEnd();
     if (!ok) {
-        form_.SetStatus(4, "Error...");
+        form_.StatusPanels().SetText(4, "Error...");
         return false;
     }
     if (result.qualityDialog) {
         // Nothing is written yet: the quality dialog encodes, shows and saves.
-        form_.SetStatus(4, QString());
+        form_.StatusPanels().SetText(4, QString());
         form_.FileDialogs().LossyForm()->ShowFor(result.qualityDialogWebp ? 1 : 0, QString::fromStdString(result.path));
         return true;
     }
-    for (const std::string& w : result.png.warnings) form_.InfoLine(w);
-    if (!result.png.consoleOutput.empty()) form_.InfoLine(result.png.consoleOutput);
-    if (!result.infoLine.empty()) form_.InfoLine(result.infoLine);
-    form_.SetStatus(4, QString::fromStdString(result.status));
+    for (const std::string& w : result.png.warnings) form_.Reports().InfoLine(w);
+    if (!result.png.consoleOutput.empty()) form_.Reports().InfoLine(result.png.consoleOutput);
+    if (!result.infoLine.empty()) form_.Reports().InfoLine(result.infoLine);
+    form_.StatusPanels().SetText(4, QString::fromStdString(result.status));
     if (!result.png.message.empty()) form_.ShowMessage(QString::fromStdString(result.png.message));
-    ShowChainWarnings(QString::fromStdString(result.path.empty() ? request.fileName : result.path), result.png);
+    ShowChainWarnings(form_, QString::fromStdString(result.path.empty() ? request.fileName : result.path), result.png);
     return filterIndex != sfPng || result.png.outcome == PngChainResult::Outcome::Written;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 #include <QString>
+#include <functional>
+
+class QWidget;
 
 #include "fileio/save_image.h"
 
@@ -19,17 +22,20 @@ public:
     bool SaveAs(const QString& fileName, int filterIndex = 1);
     // The save's request for fileName: the session folder, the PNG options, Esc and the event pump.
     TSaveRequest MakeSaveRequest(const QString& fileName, int filterIndex);
-    // A written PNG whose tools' work was undone (a failing script, a tool missing) is told in
-    // the message box; the status panel already names the first reason.
-    void ShowChainWarnings(const QString& fileName, const PngChainResult& chain);
     // True while a save runs its child tools (the window pumps events meanwhile).
     bool ToolRunning() const { return toolRunning_; }
-    // "Lossy" of the save dialog: WebP goes through the quality dialog.
-    bool SaveWebpLossy = false;
+    // Closing while a save runs asks kStopSaveQuestion over parent first; true stops the save. A
+    // hook set by tests stands in for the message box.
+    static constexpr const char* kStopSaveQuestion = "The image is still being saved. Stop saving and close?";
+    std::function<bool()> AskStopSave;
+    bool StopForClose(QWidget* parent);
+    // True while that question is open: another close waits for its answer.
+    bool AskingToStop() const { return askingToStop_; }
 
 private:
     TJXMainForm& form_;
     bool toolRunning_ = false;
+    bool askingToStop_ = false;
 };
 
 }  // namespace jx

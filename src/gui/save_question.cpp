@@ -6,6 +6,7 @@
 #include <QMessageBox>
 
 #include "edit/batch.h"
+#include "fileio/png_chain.h"
 #include "gui/main_form.h"
 
 namespace jx {
@@ -61,6 +62,13 @@ bool ExecSaveDialog(QFileDialog& dialog, const std::function<QString()>& finalNa
         }
         if (ConfirmReplace(dialog.parentWidget(), dialog.windowTitle(), finalName())) return true;
     }
+}
+
+void ShowChainWarnings(TJXMainForm& form, const QString& fileName, const PngChainResult& chain) {
+    if (chain.outcome != PngChainResult::Outcome::Written || chain.warnings.empty()) return;
+    QString text = QString("\"%1\" was written, but not optimised as asked:").arg(fileName);
+    for (const std::string& w : chain.warnings) text += "\n" + QString::fromStdString(w);
+    form.ShowMessage(text);
 }
 
 }  // namespace jx

@@ -10,6 +10,9 @@ class QWidget;
 
 namespace jx {
 
+struct PngChainResult;
+class TJXMainForm;
+
 // True when no file is at `path` (a link is followed, as the save follows it), or when the user
 // answers Yes to "<path> already exists. Do you want to replace it?"; No is the default.
 bool ConfirmReplace(QWidget* parent, const QString& title, const QString& path);
@@ -24,5 +27,9 @@ bool InSessionFolder(const std::string& sessionFolder, const QString& path);
 // with a message. The dialog's own question is switched off: it would ask about the name typed,
 // not the one written.
 bool ExecSaveDialog(QFileDialog& dialog, const std::function<QString()>& finalName);
+
+// A written PNG whose tools' work was undone (a failing script, a tool missing) is told in the
+// window's message box; the status panel already names the first reason.
+void ShowChainWarnings(TJXMainForm& form, const QString& fileName, const PngChainResult& chain);
 
 }  // namespace jx

@@ -10,6 +10,7 @@
 #include "edit/errors.h"
 #include "gui/command_router.h"
 #include "gui/main_form.h"
+#include "gui/save_commands.h"
 #include "platform/session.h"
 #include "platform/settings.h"
 
@@ -114,7 +115,7 @@ void TScreenCapture::UnregisterCaptureHotKeys() {
 
 void TScreenCapture::CaptureScreen(int kind) {
     if (!display_ || capturing_ || kind < ckFullScreen || kind > ckWindowAlphaFixed) return;
-    if (form_.ToolRunning() || form_.Locked() || QApplication::activeModalWidget() || QApplication::activePopupWidget())
+    if (form_.SaveCommands().ToolRunning() || form_.Locked() || QApplication::activeModalWidget() || QApplication::activePopupWidget())
         return;
     capturing_ = true;
     form_.Router().Guarded([&] { form_.Guard([&] { DoCapture(kind); }); });
@@ -170,8 +171,8 @@ void TScreenCapture::DoCapture(int kind) {
     if (form_.isMinimized()) form_.showNormal();
     form_.raise();
     form_.activateWindow();
-    form_.LeaveEditingModes();
-    form_.ClearFileTabs();
+    form_.Reports().LeaveEditingModes();
+    form_.Reports().ClearFileTabs();
     form_.OpenImage(QString::fromStdString(session->FilePath(name)));
 }
 

@@ -39,6 +39,18 @@ QImage CompositePreview(const EngineState& state, const QImage& preview) {
     return out;
 }
 
+namespace {
+
+// A tool's preview of another size than the source, shown instead of the working image; a null
+// image goes back to the normal view.
+void ShowToolPreview(TJXMainForm& form, const QImage& image) {
+    form.ImageView()->SetToolPreview(CompositePreview(form.State(), image));
+    form.ImageView()->ResizeToImage();
+    form.RenderImageView();
+}
+
+}  // namespace
+
 TToolDialogs::TToolDialogs(TJXMainForm& form) : form_(form) {
     aConv_ = new TAConv(&form_, form_.State(), Host());
     resizeForm_ = new TResizeForm(&form_, form_.State(), Host());
@@ -69,14 +81,14 @@ TToolHost TToolDialogs::Host() {
     h.Requantize = [f] {
         EngineState& state = f->State();
         if (!state.HasImage()) return;
-        if (!f->Guard([&] { Quantize(state, f->Settings(), *f); })) {
+        if (!f->Guard([&] { Quantize(state, f->Settings(), f->Reports()); })) {
             // Never leave a tool's preview behind as the image that Save writes.
             state.WorkingImage = state.SourceImage;
             f->RenderImageView();
         }
     };
     h.Refresh = [f] { f->RenderImageView(); };
-    h.ShowPreview = [f](const QImage& image) { f->ShowToolPreview(image); };
+    h.ShowPreview = [f](const QImage& image) { ShowToolPreview(*f, image); };
     h.PickColor = [f](QColor initial) {
         return PickOpaqueColor(initial, [f](const TPixelRec& start) { return f->PickColor(start); });
     };
@@ -85,18 +97,18 @@ TToolHost TToolDialogs::Host() {
 
 void TToolDialogs::Commit(TToolCommit c) {
     // The commit replaces the source, so a preview of another size has had its day.
-    form_.ShowToolPreview(QImage());
+    ShowToolPreview(form_, QImage());
     TQuantizerSettings settings = form_.Settings();
     const bool done = form_.Guard([&] {
         if (c.TrueColor) {
             // The count box shows what the quantizer is about to do, and the undo state keeps no palette.
             settings.ColorCount = "TrueColor";
-            form_.ShowColorCount(settings.ColorCount);
+            form_.Reports().ShowColorCount(settings.ColorCount);
         }
         TCommitOptions options;
         if (c.MaskChanged) options.Mask = std::move(c.Mask);
         options.HasAlpha = c.HasAlpha;
-        CommitImage(form_.State(), std::move(c.Source), settings, form_, form_.UndoStore(), std::move(options));
+        CommitImage(form_.State(), std::move(c.Source), settings, form_.Reports(), form_.UndoStore(), std::move(options));
     });
     if (!done && settings.PaletteType == TPaletteType::Custom && !form_.State().LoadCustomPalette)
         form_.QuantizerSettingsForm()->PalTypeFallBack();
@@ -116,12 +128,6 @@ void TToolDialogs::Show(TToolDialog* dialog) {
 
 void TToolDialogs::ImageOpened() {
     if (filterForm_) filterForm_->ResetMode();
-}
-
-void TJXMainForm::ShowToolPreview(const QImage& image) {
-    toolPreview_ = CompositePreview(state_, image);
-    imageView_->ResizeToImage();
-    RenderImageView();
 }
 
 }  // namespace jx

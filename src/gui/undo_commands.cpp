@@ -7,12 +7,12 @@ namespace jx {
 
 void TJXMainForm::UndoClick() {
     if (Locked()) return;
-    Guard([&] { undoStore_->Undo(state_, Settings(), *this); });
+    Guard([&] { undoStore_->Undo(state_, Settings(), Reports()); });
 }
 
 void TJXMainForm::RedoClick() {
     if (Locked()) return;
-    Guard([&] { undoStore_->Redo(state_, Settings(), *this); });
+    Guard([&] { undoStore_->Redo(state_, Settings(), Reports()); });
 }
 
 namespace {

@@ -105,7 +105,7 @@ TEST_F(CountBoxTest, ATypedCountIsTakenAsTyped) {
     Type(main, "2");  // the list's "256" must not complete it
     EXPECT_EQ(form_->State().PaletteSize, 2);
     EXPECT_EQ(main->currentText(), "2");
-    EXPECT_LE(DistinctColors(form_->ViewImage()), 2);
+    EXPECT_LE(DistinctColors(form_->ImageView()->Bitmap()), 2);
     Type(main, "1");
     EXPECT_EQ(form_->State().PaletteSize, 2) << "one colour is made two";
 
@@ -130,15 +130,15 @@ TEST_F(CountBoxTest, UndoAndRedoMoveAlongTheHistoryAndWriteNothing) {
     Activate(form_.get());
     QComboBox* main = form_->PalettePanel()->Colors();
     Pick(main, "16");
-    const QImage sixteen = form_->ViewImage();
+    const QImage sixteen = form_->ImageView()->Bitmap();
     form_->UndoClick();  // true colour; the view takes the focus from the box
     EXPECT_EQ(main->currentText(), "TrueColor");
     form_->RedoClick();
     EXPECT_EQ(form_->UndoStore().Count(), 2) << "redo appended a state";
-    EXPECT_EQ(form_->ViewImage(), sixteen);
+    EXPECT_EQ(form_->ImageView()->Bitmap(), sixteen);
     main->setFocus();
     Pick(main, "64");
-    const QImage sixtyFour = form_->ViewImage();
+    const QImage sixtyFour = form_->ImageView()->Bitmap();
     ASSERT_EQ(form_->UndoStore().Count(), 3);
 
     // Walk the whole history back and forth, the focus going between the box and the view.
@@ -146,7 +146,7 @@ TEST_F(CountBoxTest, UndoAndRedoMoveAlongTheHistoryAndWriteNothing) {
     const auto files = StateFiles();
     for (int round = 0; round < 2; ++round) {
         form_->UndoClick();
-        EXPECT_EQ(form_->ViewImage(), sixteen);
+        EXPECT_EQ(form_->ImageView()->Bitmap(), sixteen);
         EXPECT_EQ(main->currentText(), "16");
         main->setFocus();
         form_->ImageScroll()->setFocus();  // the box's editing ends
@@ -156,7 +156,7 @@ TEST_F(CountBoxTest, UndoAndRedoMoveAlongTheHistoryAndWriteNothing) {
         main->setFocus();
         form_->RedoClick();
         form_->RedoClick();
-        EXPECT_EQ(form_->ViewImage(), sixtyFour) << "the last state is reachable";
+        EXPECT_EQ(form_->ImageView()->Bitmap(), sixtyFour) << "the last state is reachable";
         EXPECT_EQ(main->currentText(), "64");
         EXPECT_FALSE(form_->MainToolBar()->findChild<QAction*>("RedoButton")->isEnabled());
         form_->ImageScroll()->setFocus();
@@ -173,7 +173,7 @@ TEST_F(CountBoxTest, TrueColorIsOneStepReachedByUndoAndRedo) {
     Pick(main, "16");
     Pick(main, "64");
     ExpectOneMoreState([&] { Pick(main, "TrueColor"); }, "TrueColor picked");
-    const QImage trueColor = form_->ViewImage();
+    const QImage trueColor = form_->ImageView()->Bitmap();
     ASSERT_GT(DistinctColors(trueColor), 64);
 
     form_->UndoClick();
@@ -186,7 +186,7 @@ TEST_F(CountBoxTest, TrueColorIsOneStepReachedByUndoAndRedo) {
     EXPECT_EQ(form_->State().PaletteSize, -1);
     EXPECT_EQ(main->currentText(), "TrueColor");
     EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "TrueColor");
-    EXPECT_EQ(form_->ViewImage(), trueColor);
+    EXPECT_EQ(form_->ImageView()->Bitmap(), trueColor);
     EXPECT_FALSE(form_->MainToolBar()->findChild<QAction*>("RedoButton")->isEnabled());
 
     form_->UndoClick();  // typed 0 after an undo: one state in place of the true-colour one
@@ -214,7 +214,7 @@ TEST_F(CountBoxTest, AnEmptiedBoxTakesWhatIsTypedNext) {
     QTest::keyClicks(main, "32");
     QTest::keyClick(main, Qt::Key_Return);
     EXPECT_EQ(form_->State().PaletteSize, 32);
-    EXPECT_LE(DistinctColors(form_->ViewImage()), 32);
+    EXPECT_LE(DistinctColors(form_->ImageView()->Bitmap()), 32);
     EXPECT_EQ(main->currentText(), "32");
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 
@@ -284,7 +284,7 @@ TEST_F(CountBoxTest, UndoneLoadPaletteLeavesTheNextCountAdaptive) {
     Type(main, "64");
     EXPECT_EQ(form_->State().PaletteSize, 64);
     EXPECT_EQ(main->currentText(), "64");
-    EXPECT_GT(DistinctColors(form_->ViewImage()), 5);
+    EXPECT_GT(DistinctColors(form_->ImageView()->Bitmap()), 5);
     EXPECT_EQ(palType->currentText(), "Adaptive");
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }

@@ -22,7 +22,11 @@
 
 #include "gui/batch_form.h"
 #include "gui/image_view.h"
+#include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
+#include "gui/save_commands.h"
+#include "gui/status_panels.h"
 #include "gui/save_commands.h"
 #include "gui/palette_panel.h"
 #include "gui/palette_commands.h"
@@ -55,17 +59,17 @@ protected:
 TEST_F(MainFormTest, OpeningFillsStatusAndQuantizes) {
     const QString file = SuiteFile("basn2c08.png");
     form_->OpenImage(file);
-    EXPECT_EQ(form_->StatusText(0), "basn2c08.png");
-    EXPECT_EQ(form_->StatusText(1), "Dimension: 32x32");
+    EXPECT_EQ(form_->StatusPanels().Text(0), "basn2c08.png");
+    EXPECT_EQ(form_->StatusPanels().Text(1), "Dimension: 32x32");
     const int unique = DistinctColors(QImage(file));
-    EXPECT_EQ(form_->StatusText(2), QString("Unique colors: %1").arg(unique));
-    EXPECT_EQ(form_->StatusText(3), QString("File size: %1 bytes").arg(QFileInfo(file).size()));
+    EXPECT_EQ(form_->StatusPanels().Text(2), QString("Unique colors: %1").arg(unique));
+    EXPECT_EQ(form_->StatusPanels().Text(3), QString("File size: %1 bytes").arg(QFileInfo(file).size()));
     EXPECT_EQ(form_->State().UniqueColorCount, unique);
     // More than 256 colours: true colour, shown in both boxes.
     EXPECT_GT(unique, 256);
     EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "TrueColor");
     EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "TrueColor");
-    EXPECT_EQ(form_->ViewImage().size(), QSize(32, 32));
+    EXPECT_EQ(form_->ImageView()->Bitmap().size(), QSize(32, 32));
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }
 
@@ -84,8 +88,8 @@ TEST_F(MainFormTest, ADroppedChunkIsToldInTheStatusBar) {
     out.close();
     form_->OpenImage(file);
     fs::remove_all(folder);
-    EXPECT_EQ(form_->StatusText(1), "Dimension: 32x32");
-    EXPECT_EQ(form_->StatusText(4), "crc_text.png: chunk tEXt has a bad CRC and was left out");
+    EXPECT_EQ(form_->StatusPanels().Text(1), "Dimension: 32x32");
+    EXPECT_EQ(form_->StatusPanels().Text(4), "crc_text.png: chunk tEXt has a bad CRC and was left out");
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 }
 
@@ -100,7 +104,7 @@ TEST_F(MainFormTest, MissingOrUnknownFilesDoNothing) {
     form_->OpenImage("/no/such/file.png");
     form_->OpenImage(QString(JX_TEST_DATA_DIR "/pngsuite/rgba/README"));
     EXPECT_FALSE(form_->State().HasImage());
-    EXPECT_TRUE(form_->StatusText(1).isEmpty());
+    EXPECT_TRUE(form_->StatusPanels().Text(1).isEmpty());
     EXPECT_TRUE(messages_.isEmpty());
 }
 
@@ -108,26 +112,26 @@ TEST_F(MainFormTest, DamagedImageIsReportedAndTheWindowLivesOn) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     form_->OpenImage(SuiteFile("xcrn0g04.png"));
     EXPECT_EQ(messages_.size(), 1);
-    EXPECT_EQ(form_->StatusText(0), "basn2c08.png");
+    EXPECT_EQ(form_->StatusPanels().Text(0), "basn2c08.png");
     EXPECT_EQ(form_->State().ImageWidth(), 32);
 }
 
 TEST_F(MainFormTest, ChangingTheColourCountRequantizes) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    const QImage before = form_->ViewImage();
+    const QImage before = form_->ImageView()->Bitmap();
     form_->PalettePanel()->Colors()->setEditText("16");
     EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "16");  // the boxes follow each other
     QTest::keyClick(form_->PalettePanel()->Colors()->lineEdit(), Qt::Key_Return);
     EXPECT_EQ(form_->State().PaletteSize, 16);
-    EXPECT_LE(DistinctColors(form_->ViewImage()), 16);
-    EXPECT_NE(form_->ViewImage(), before);
+    EXPECT_LE(DistinctColors(form_->ImageView()->Bitmap()), 16);
+    EXPECT_NE(form_->ImageView()->Bitmap(), before);
     EXPECT_TRUE(form_->PaletteCommands().PaletteGrid()->isVisibleTo(form_.get()));
 
     // Back to true colour from the dialog's own list: the output equals the source again.
     form_->QuantizerSettingsForm()->Colors->setCurrentIndex(9);
     form_->QuantizerSettingsForm()->ColorsSelect();
     EXPECT_EQ(form_->State().PaletteSize, -1);
-    EXPECT_EQ(form_->ViewImage(), before);
+    EXPECT_EQ(form_->ImageView()->Bitmap(), before);
     EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "TrueColor");
 }
 
@@ -135,14 +139,14 @@ TEST_F(MainFormTest, BadColourCountIsRefusedAndChangesNothing) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     form_->PalettePanel()->Colors()->setEditText("64");
     form_->PalettePanel()->ColorsSelect();
-    const QImage before = form_->ViewImage();
+    const QImage before = form_->ImageView()->Bitmap();
     for (const char* bad : {"abc", "-5", "-0", "70000", "12x"}) {
         messages_.clear();
         form_->PalettePanel()->Colors()->setEditText(bad);
         form_->PalettePanel()->ColorsSelect();
         EXPECT_EQ(messages_.size(), 1) << bad;
         EXPECT_EQ(form_->State().PaletteSize, 64) << bad;
-        EXPECT_EQ(form_->ViewImage(), before) << bad;
+        EXPECT_EQ(form_->ImageView()->Bitmap(), before) << bad;
         EXPECT_EQ(form_->PalettePanel()->Colors()->currentText(), "64") << bad;
         EXPECT_EQ(form_->QuantizerSettingsForm()->Colors->currentText(), "64") << bad;
     }
@@ -201,7 +205,7 @@ TEST_F(MainFormTest, KeysZoomAndToggleThePanel) {
     QTest::keyClicks(form_->PalettePanel()->Colors()->lineEdit(), "+");
     EXPECT_EQ(form_->ImageView()->ZoomShift(), 1);
     QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape);
-    EXPECT_TRUE(form_->CancelRequested());
+    EXPECT_TRUE(form_->Cancel().IsRequested());
 }
 
 TEST_F(MainFormTest, QuantizerSettingsButtonOpensAndEscClosesTheDialog) {
@@ -276,12 +280,12 @@ TEST_F(MainFormTest, DroppedFilesOpenOrGoToTheBatchWindow) {
     EXPECT_TRUE(form_->isVisible());
     EXPECT_TRUE(messages_.isEmpty());
     form_->DropFiles({SuiteFile("basn3p02.png"), "/tmp/some.pal"});
-    EXPECT_EQ(form_->StatusText(0), "basn3p02.png");
+    EXPECT_EQ(form_->StatusPanels().Text(0), "basn3p02.png");
     EXPECT_EQ(messages_.size(), 1);  // the palette follows the image
     messages_.clear();
     // An upper-case palette extension is taken for an image: two images go to the batch window.
     form_->DropFiles({SuiteFile("basn2c08.png"), "/tmp/some.PAL"});
-    EXPECT_EQ(form_->StatusText(0), "basn3p02.png");
+    EXPECT_EQ(form_->StatusPanels().Text(0), "basn3p02.png");
     EXPECT_TRUE(form_->BatchForm()->isVisible());
     EXPECT_EQ(form_->BatchForm()->FileList->topLevelItemCount(), 1);
     EXPECT_TRUE(messages_.isEmpty());
@@ -350,24 +354,24 @@ TEST_F(MainFormTest, HeldButtonShowsInspectionViewsUntilRelease) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
     form_->PalettePanel()->Colors()->setEditText("16");
     form_->PalettePanel()->ColorsSelect();
-    const QImage output = form_->ViewImage();
+    const QImage output = form_->ImageView()->Bitmap();
     const QPoint at(5, 5);
     QTest::mousePress(form_->ImageView(), Qt::LeftButton, Qt::NoModifier, at);
-    EXPECT_NE(form_->ViewImage(), output);  // the source while held
+    EXPECT_NE(form_->ImageView()->Bitmap(), output);  // the source while held
     QTest::mouseRelease(form_->ImageView(), Qt::LeftButton, Qt::NoModifier, at);
-    EXPECT_EQ(form_->ViewImage(), output);
+    EXPECT_EQ(form_->ImageView()->Bitmap(), output);
 
     QTest::mousePress(form_->ImageView(), Qt::LeftButton, Qt::AltModifier, at);
     EXPECT_TRUE(form_->ImageView()->ViewOptions().ShowErrorMap);
     QTest::mouseRelease(form_->ImageView(), Qt::LeftButton, Qt::AltModifier, at);
     EXPECT_FALSE(form_->ImageView()->ViewOptions().ShowErrorMap);
-    EXPECT_EQ(form_->ViewImage(), output);
+    EXPECT_EQ(form_->ImageView()->Bitmap(), output);
 
     QTest::mousePress(form_->ImageView(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
     EXPECT_TRUE(form_->ImageView()->ViewOptions().ShowAlphaChannel);
     QTest::mouseRelease(form_->ImageView(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at);
     EXPECT_FALSE(form_->ImageView()->ViewOptions().ShowAlphaChannel);
-    EXPECT_FALSE(form_->HistogramBox()->Drawing().isNull());
+    EXPECT_FALSE(form_->PalettePanel()->HistogramBox()->Drawing().isNull());
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ TEST_F(MaskCropWindowTest, MaskModeStrokeIsOneUndoStateWithItsOverlay) {
     Button("CropButton")->trigger();
     Button("EditMaskButton")->trigger();
     ASSERT_TRUE(Modes().MaskMode());
-    const QImage copy = form_->ViewImage().copy();  // halved where unpainted
+    const QImage copy = form_->ImageView()->Bitmap().copy();  // halved where unpainted
 
     QTest::keyClicks(Modes().BrushStrengthEdit(), "3a00");
     EXPECT_EQ(Modes().BrushStrengthEdit()->text(), "255");
@@ -69,13 +69,13 @@ TEST_F(MaskCropWindowTest, MaskModeStrokeIsOneUndoStateWithItsOverlay) {
     EXPECT_EQ(s.QualityMask[9][9], 28);
     EXPECT_EQ(s.QualityMask[9][19], 28);
     EXPECT_EQ(s.QualityMask[20][20], 0);
-    EXPECT_EQ(form_->ViewImage().pixel(20, 20), copy.pixel(20, 20));
-    EXPECT_NE(form_->ViewImage().pixel(9, 9), copy.pixel(9, 9));
+    EXPECT_EQ(form_->ImageView()->Bitmap().pixel(20, 20), copy.pixel(20, 20));
+    EXPECT_NE(form_->ImageView()->Bitmap().pixel(9, 9), copy.pixel(9, 9));
 
     KeyUp(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(s.QualityMask[9][9], 0);
     EXPECT_TRUE(Modes().MaskMode());
-    EXPECT_EQ(form_->ViewImage().pixel(9, 9), copy.pixel(9, 9));
+    EXPECT_EQ(form_->ImageView()->Bitmap().pixel(9, 9), copy.pixel(9, 9));
 
     Drag(QPoint(5, 5), QPoint(5, 5));
     Button("ClearMaskButton")->trigger();  // "Clear mask" is a state of its own
@@ -113,7 +113,7 @@ TEST_F(MaskCropWindowTest, RubberBandCropsOnEnterAndDoubleClickAndUndoes) {
 
     Drag(QPoint(20, 24), QPoint(4, 2));  // bottom-right to top-left
     EXPECT_EQ(Modes().Selection(), (jx::TCropRect{4, 2, 20, 24}));
-    const QImage& v = form_->ViewImage();
+    const QImage& v = form_->ImageView()->Bitmap();
     EXPECT_EQ(qRed(v.pixel(0, 0)), qRed(jx::RenderImage(form_->State()).pixel(0, 0)) / 2);
     EXPECT_EQ(v.pixel(10, 10), jx::RenderImage(form_->State()).pixel(10, 10));
 
@@ -125,7 +125,7 @@ TEST_F(MaskCropWindowTest, RubberBandCropsOnEnterAndDoubleClickAndUndoes) {
     ASSERT_EQ(form_->State().ImageHeight(), 22);
     EXPECT_EQ(form_->State().SourceImage[0][0].R, top.R);
     EXPECT_EQ(form_->UndoStore().Count(), before + 1);
-    EXPECT_EQ(form_->StatusText(1), "Dimension: 16x22");
+    EXPECT_EQ(form_->StatusPanels().Text(1), "Dimension: 16x22");
 
     KeyUp(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(form_->State().ImageWidth(), 32);

@@ -84,7 +84,8 @@ TEST_F(PictureDialogsTest, SaveDialogShowsOptionsByTypeAndWritesThemBackOnCancel
     d->WEBPLossy()->setChecked(true);
     d->ForcedRGB()->setChecked(true);
     d->reject();
-    EXPECT_TRUE(form_->SaveCommands().SaveWebpLossy);
+    EXPECT_TRUE(d->LossyChosen());
+    EXPECT_TRUE(form_->SaveCommands().MakeSaveRequest("x.webp", 5).webpLossy);
     EXPECT_TRUE(form_->Options().forcedRgb);
 }
 
@@ -241,8 +242,8 @@ TEST_F(PictureDialogsTest, JpegSaveGoesThroughTheQualityDialog) {
     EXPECT_FALSE(form_->Locked());
     EXPECT_TRUE(fs::exists(dest.toStdString()));
     EXPECT_FALSE(fs::exists(testFile.toStdString()));
-    EXPECT_TRUE(form_->StatusText(4).startsWith("Write (jpg): ")) << form_->StatusText(4).toStdString();
-    EXPECT_FALSE(form_->StatusText(4).contains("  "));
+    EXPECT_TRUE(form_->StatusPanels().Text(4).startsWith("Write (jpg): ")) << form_->StatusPanels().Text(4).toStdString();
+    EXPECT_FALSE(form_->StatusPanels().Text(4).contains("  "));
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("; ").toStdString();
 }
 

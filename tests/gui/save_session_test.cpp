@@ -86,7 +86,7 @@ TEST_F(SaveSessionTest, SaveAsWritesAnOptimizedPngOfTheWorkingImage) {
     const fs::path out = base_ / "out.png";
     ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString(out.string()))) << messages_.join("\n").toStdString();
     ExpectSavedImageIsWorkingImage(out);
-    EXPECT_EQ(form_->StatusText(4), QString("Write (png): %1 bytes").arg(fs::file_size(out)));
+    EXPECT_EQ(form_->StatusPanels().Text(4), QString("Write (png): %1 bytes").arg(fs::file_size(out)));
     const QString info = form_->QuantizerSettingsForm()->InfoText->toPlainText();
     EXPECT_TRUE(info.contains(QString("Write: %1 bytes (").arg(fs::file_size(out))));
     if (HaveQuillox()) {
@@ -114,12 +114,12 @@ TEST_F(SaveSessionTest, OtherFiltersWriteTheirFormatUnderItsExtension) {
             << messages_.join("\n").toStdString();
         const fs::path file = base_ / (std::string("out.") + ext);
         ExpectSavedImageIsWorkingImage(file);
-        EXPECT_EQ(form_->StatusText(4), QString("Write (%1): %2 bytes").arg(ext).arg(fs::file_size(file)));
+        EXPECT_EQ(form_->StatusPanels().Text(4), QString("Write (%1): %2 bytes").arg(ext).arg(fs::file_size(file)));
     }
     EXPECT_FALSE(fs::exists(base_ / "out.png"));
     // Another image has not been written: the last save's size goes.
     form_->OpenImage(SuiteFile("basn3p02.png"));
-    EXPECT_TRUE(form_->StatusText(4).isEmpty()) << form_->StatusText(4).toStdString();
+    EXPECT_TRUE(form_->StatusPanels().Text(4).isEmpty()) << form_->StatusPanels().Text(4).toStdString();
     // JPEG goes through the quality dialog: nothing is written until its Save.
     EXPECT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "out").string()), 6));
     EXPECT_TRUE(messages_.isEmpty());
@@ -131,9 +131,9 @@ TEST_F(SaveSessionTest, UnwritableDestinationIsShownAndTheWindowLivesOn) {
     OpenQuantized("basn3p02.png", "TrueColor");
     EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "no" / "such" / "x.png").string())));
     ASSERT_EQ(messages_.size(), 1);
-    EXPECT_EQ(form_->StatusText(4), "Error...");
+    EXPECT_EQ(form_->StatusPanels().Text(4), "Error...");
     EXPECT_FALSE(form_->Locked());
-    EXPECT_FALSE(form_->ToolRunning());
+    EXPECT_FALSE(form_->SaveCommands().ToolRunning());
     // A later save works.
     EXPECT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "x.png").string())));
 }
@@ -147,7 +147,7 @@ TEST_F(SaveSessionTest, MissingScriptIsReportedAndNothingIsWritten) {
     ASSERT_EQ(messages_.size(), 1);
     EXPECT_EQ(messages_[0], QString("Batch file is not found: \"%1\".\n\rCheck the settings are correct.")
                                 .arg(QString::fromStdString((base_ / "none.sh").string())));
-    EXPECT_EQ(form_->StatusText(4), "Error...");
+    EXPECT_EQ(form_->StatusPanels().Text(4), "Error...");
     EXPECT_FALSE(fs::exists(out));
 }
 
@@ -166,7 +166,7 @@ TEST_F(SaveSessionTest, AFailedScriptIsShownInTheStatusBarAndAMessage) {
         const fs::path out = base_ / "x.png";
         ASSERT_TRUE(form_->SaveCommands().SaveAs(QString::fromStdString(out.string())));
         ExpectSavedImageIsWorkingImage(out);
-        const QString status = form_->StatusText(4);
+        const QString status = form_->StatusPanels().Text(4);
         EXPECT_TRUE(status.startsWith(QString("Write (png): %1 bytes; script ").arg(fs::file_size(out))))
             << status.toStdString();
         EXPECT_TRUE(status.endsWith("0.png was kept as it was.")) << status.toStdString();
@@ -194,12 +194,12 @@ protected:
 
 TEST_F(SlowScriptTest, EscCancelsTheRunningTool) {
     QTimer::singleShot(0, form_.get(), [this] {
-        EXPECT_TRUE(form_->ToolRunning());
+        EXPECT_TRUE(form_->SaveCommands().ToolRunning());
         QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape);
     });
     const fs::path out = base_ / "x.png";
     EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString(out.string())));
-    EXPECT_EQ(form_->StatusText(4), "Canceled...");
+    EXPECT_EQ(form_->StatusPanels().Text(4), "Canceled...");
     EXPECT_FALSE(fs::exists(out));
     EXPECT_TRUE(form_->isVisible());
     EXPECT_FALSE(form_->Locked());
@@ -207,16 +207,16 @@ TEST_F(SlowScriptTest, EscCancelsTheRunningTool) {
 
 TEST_F(SlowScriptTest, CloseDuringTheRunAsksThenCancelsAndCloses) {
     int asked = 0;
-    form_->AskStopSave = [&] {
+    form_->SaveCommands().AskStopSave = [&] {
         ++asked;
-        EXPECT_TRUE(form_->ToolRunning()) << "asked while the save still runs";
+        EXPECT_TRUE(form_->SaveCommands().ToolRunning()) << "asked while the save still runs";
         return true;
     };
     QTimer::singleShot(0, form_.get(), [this] { form_->close(); });
     const std::string folder = session_->Path();
     EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "x.png").string())));
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(form_->StatusText(4), "Canceled...");
+    EXPECT_EQ(form_->StatusPanels().Text(4), "Canceled...");
     QApplication::processEvents();  // the close asked for during the run
     EXPECT_FALSE(form_->isVisible());
     EXPECT_FALSE(fs::exists(folder));
@@ -224,15 +224,15 @@ TEST_F(SlowScriptTest, CloseDuringTheRunAsksThenCancelsAndCloses) {
 
 TEST_F(SlowScriptTest, ANoKeepsTheSaveRunningAndTheWindowOpen) {
     int asked = 0;
-    form_->AskStopSave = [&] {
+    form_->SaveCommands().AskStopSave = [&] {
         ++asked;
         return false;
     };
     QTimer::singleShot(0, form_.get(), [this] {
         form_->close();
         // Still running after the answer; the test ends it with Esc.
-        EXPECT_TRUE(form_->ToolRunning());
-        EXPECT_FALSE(form_->CancelRequested());
+        EXPECT_TRUE(form_->SaveCommands().ToolRunning());
+        EXPECT_FALSE(form_->Cancel().IsRequested());
         QTimer::singleShot(0, form_.get(), [this] { QTest::keyClick(form_->ImageScroll(), Qt::Key_Escape); });
     });
     EXPECT_FALSE(form_->SaveCommands().SaveAs(QString::fromStdString((base_ / "x.png").string())));

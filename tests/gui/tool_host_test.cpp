@@ -21,7 +21,11 @@
 #include "gui/command_router.h"
 #include "gui/filter_form.h"
 #include "gui/jpeg_filter_form.h"
+#include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
+#include "gui/save_commands.h"
+#include "gui/status_panels.h"
 #include "gui/palette_panel.h"
 #include "gui/resize_form.h"
 #include "gui/tool_host.h"
@@ -75,7 +79,7 @@ protected:
         ASSERT_EQ(State().PaletteSize, 16);
         if (!mask) return;
         State().QualityMask[3][4] = 200;
-        CommitMask(State(), *form_, form_->UndoStore());
+        CommitMask(State(), form_->Reports(), form_->UndoStore());
         ASSERT_EQ(form_->UndoStore().Count(), 3);
     }
     EngineState& State() { return form_->State(); }
@@ -85,7 +89,7 @@ protected:
         ASSERT_EQ(form_->UndoStore().Count(), 4);
         form_->UndoClick();
         ExpectSame(Snapshot(State()), before);
-        EXPECT_EQ(form_->ViewImage().size(), QSize(before.Source.Width(), before.Source.Height()));
+        EXPECT_EQ(form_->ImageView()->Bitmap().size(), QSize(before.Source.Width(), before.Source.Height()));
     }
 };
 
@@ -102,16 +106,16 @@ TEST_F(ToolHostTest, ResizePreviewsInTheViewAndUndoGivesImageMaskAndPaletteBack)
 
     d->WidthBox->setValue(16);  // proportions constrained: 16 x 16
     d->Resample();
-    EXPECT_EQ(form_->ViewImage().size(), QSize(16, 16));
+    EXPECT_EQ(form_->ImageView()->Bitmap().size(), QSize(16, 16));
     EXPECT_TRUE(State().WorkingImage.SameShape(State().SourceImage));  // the preview is not the engine's
     d->OkButton->click();
     EXPECT_FALSE(d->isVisible());
     EXPECT_TRUE(form_->MainToolBar()->isEnabled());
     EXPECT_EQ(State().ImageWidth(), 16);
     EXPECT_EQ(State().QualityMask, TByteImage(16, 16, 0));
-    EXPECT_EQ(form_->StatusText(1), "Dimension: 16x16");
-    EXPECT_EQ(form_->StatusText(2), QString("Unique colors: %1").arg(State().UniqueColorCount));
-    EXPECT_EQ(form_->ViewImage().size(), QSize(16, 16));
+    EXPECT_EQ(form_->StatusPanels().Text(1), "Dimension: 16x16");
+    EXPECT_EQ(form_->StatusPanels().Text(2), QString("Unique colors: %1").arg(State().UniqueColorCount));
+    EXPECT_EQ(form_->ImageView()->Bitmap().size(), QSize(16, 16));
     ExpectUndoGivesBack(before);
 }
 
@@ -123,10 +127,10 @@ TEST_F(ToolHostTest, ClosingAToolWithoutOkChangesNothing) {
     form_->Router().Route("Canvas resize");
     TResizeForm* r = Tools().ResizeForm();
     r->WidthBox->setValue(40);  // canvas edits place at once
-    EXPECT_EQ(form_->ViewImage().size(), QSize(40, 32));
+    EXPECT_EQ(form_->ImageView()->Bitmap().size(), QSize(40, 32));
     QTest::keyClick(r, Qt::Key_Escape);
     EXPECT_FALSE(r->isVisible());
-    EXPECT_EQ(form_->ViewImage().size(), QSize(32, 32));
+    EXPECT_EQ(form_->ImageView()->Bitmap().size(), QSize(32, 32));
 
     // Smoothing only previews; its close re-quantizes so Save never sees the preview.
     Button("SmoothingButton")->trigger();

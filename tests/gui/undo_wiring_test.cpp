@@ -56,7 +56,7 @@ TEST_F(UndoWiringTest, KeysAndButtonsWalkTheHistory) {
     EXPECT_TRUE(Button("RedoButton")->isEnabled());
     Button("RedoButton")->trigger();
     EXPECT_EQ(form_->State().PaletteSize, 2);
-    EXPECT_EQ(form_->StatusText(2).left(15), "Unique colors: ");
+    EXPECT_EQ(form_->StatusPanels().Text(2).left(15), "Unique colors: ");
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
 
     // A new image starts a new history and its files go.

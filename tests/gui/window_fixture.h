@@ -9,7 +9,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "gui/image_view.h"
 #include "gui/main_form.h"
+#include "gui/palette_panel.h"
+#include "gui/save_commands.h"
+#include "gui/status_panels.h"
 #include "gui_app.h"
 #include "platform/session.h"
 

@@ -87,8 +87,8 @@ TEST_F(WindowTrialTest, SettingsDialogOpensOnTheScreenAndItsToggleClosesIt) {
 
 TEST_F(WindowTrialTest, StatusPanelsKeepTheirOrderAtTheMinimumWidth) {
     form_->OpenImage(SuiteFile("basn2c08.png"));
-    form_->SetStatus(1, "Dimension: 4096x4096");
-    form_->SetStatus(2, "Unique colors: 283045");
+    form_->StatusPanels().SetText(1, "Dimension: 4096x4096");
+    form_->StatusPanels().SetText(2, "Unique colors: 283045");
     form_->resize(560, 400);
     QApplication::processEvents();
     for (int i = 0; i + 1 < 5; ++i) {
