@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include "fileio/png_chain.h"
 #include "gui/file_dialogs.h"
 #include "gui/icon_form.h"
 #include "gui/lossy_form.h"
@@ -11,7 +12,7 @@
 #include "gui/save_commands.h"
 #include "gui/save_question.h"
 #include "gui/status_panels.h"
-#include "fileio/png_chain.h"
+#include "imaging/observer.h"
 #include "platform/session.h"
 
 namespace jx {
@@ -76,15 +77,17 @@ bool TSaveCommands::SaveAs(const QString& fileName, int filterIndex) {
     // What runs now, not the outcome of the last save.
     form_.SetStatus(4, "Writing " + QFileInfo(fileName).fileName() + "...");
     form_.LockMainWindow();
-    form_.BusyBegin();
-    form_.StatusPanels().ShowProgress(0, 0);
-    form_.StatusPanels().SaveProgressTimer()->start();
     TSaveResult result;
-    const bool ok = form_.Guard([&] { result = jx::SaveImage(form_.State(), request); });
-    toolRunning_ = false;
-    form_.StatusPanels().ProgressDone();
-    form_.UnlockMainWindow();
-    form_.BusyEnd();
+    bool ok = false;
+    {
+        const BusyGuard busy(form_);
+        form_.StatusPanels().ShowProgress(0, 0);
+        form_.StatusPanels().SaveProgressTimer()->start();
+        ok = form_.Guard([&] { result = jx::SaveImage(form_.State(), request); });
+        toolRunning_ = false;
+        form_.StatusPanels().ProgressDone();
+        form_.UnlockMainWindow();
+    }
     if (!ok) {
         form_.SetStatus(4, "Error...");
         return false;
