@@ -158,6 +158,10 @@ public:
     TImageProperties& ImageProperties() { return image_properties_; }
     const TImageProperties& ImageProperties() const { return image_properties_; }
 
+    // What the last load read past without refusing the file: data the header's size does not
+    // fit, worded for the user.
+    std::vector<std::string> Warnings;
+
 protected:
     TColorManager color_manager_;
     TImageProperties image_properties_;

@@ -170,7 +170,7 @@ TEST_F(OpenImageTest, ASizeTheDataDoesNotFitIsReported) {
     ASSERT_TRUE(OpenImage(target, (dir_ / "short.png").string()));
     EXPECT_EQ(state.ImageHeight(), 4);
     ASSERT_EQ(host.warnings.size(), 1u);
-    EXPECT_EQ(host.warnings[0].rfind("short.png: the image data holds 2716 bytes more", 0), 0u) << host.warnings[0];
+    EXPECT_EQ(host.warnings[0].rfind("short.png: the image data holds more than the header's size", 0), 0u) << host.warnings[0];
 
     // An RLE8 bitmap of 8 x 4 whose height was doubled: half of the rows are never reached.
     std::vector<uint8_t> bmp{'B', 'M'};

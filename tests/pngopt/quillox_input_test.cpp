@@ -102,7 +102,7 @@ TEST(QuilloxInput, SizesTheDataDoesNotFitAreReported) {
     const WorkImage shortPng = ReadPng(png, kRaw);
     EXPECT_EQ(shortPng.height, 4u);
     ASSERT_EQ(shortPng.warnings.size(), 1u);
-    EXPECT_EQ(shortPng.warnings[0].rfind("the image data holds 2716 bytes more", 0), 0u) << shortPng.warnings[0];
+    EXPECT_EQ(shortPng.warnings[0].rfind("the image data holds more than the header's size", 0), 0u) << shortPng.warnings[0];
     EXPECT_TRUE(ReadPng(test::ReadBytes(test::PngSuiteDir() / "basn2c08.png"), kRaw).warnings.empty());
 
     // RLE8, 8 x 4, each row a run of 8 and an end of line: whole, twice as wide, half as wide.
