@@ -391,13 +391,16 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
     guard.Run(readInfo, "PNG: damaged file: ");
     if (rowBytes != img.RowBytes()) throw PngError("PNG: damaged file (row size)");
 
-    // libpng inflates to the end of the stream with the last row, so IDAT chunks it has not
-    // reached by then lie past the stream's end.
+    // By the last row libpng has read all of the stream but its tail (the end of the last block,
+    // the checksum, maybe an empty flush block): IDAT chunks it has not reached by then, beyond
+    // what such a tail takes, lie past the stream's end.
+    constexpr uint64_t kStreamTail = 16;
     uint64_t unreadImageData = 0;
     auto readRows = [&] {
         png_read_image(png, rows.data());
         for (const ChunkRef& c : idat)
             if (c.data >= reader.pos) unreadImageData += c.length;
+        if (unreadImageData <= kStreamTail) unreadImageData = 0;
         png_read_end(png, nullptr);
     };
     guard.Run(readRows, "PNG: damaged file: ");
