@@ -87,7 +87,7 @@ struct TGifMemory {
 int ReadGifMemory(GifFileType* gif, GifByteType* out, int count) {
     auto* m = static_cast<TGifMemory*>(gif->UserData);
     const size_t n = std::min(size_t(std::max(count, 0)), m->Bytes.size() - m->Pos);
-    std::memcpy(out, m->Bytes.data() + m->Pos, n);
+    if (n > 0) std::memcpy(out, m->Bytes.data() + m->Pos, n);
     m->Pos += n;
     return int(n);
 }
