@@ -2,12 +2,14 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
+#include "platform/read_file.h"
 
 namespace jx {
 
@@ -74,15 +76,49 @@ int CountGifFrames(const std::string& fileName) {
     return frames;
 }
 
+namespace {
+
+// The file in memory, so that the reader knows where each frame's data begins and ends.
+struct TGifMemory {
+    std::vector<uint8_t> Bytes;
+    size_t Pos = 0;
+};
+
+int ReadGifMemory(GifFileType* gif, GifByteType* out, int count) {
+    auto* m = static_cast<TGifMemory*>(gif->UserData);
+    const size_t n = std::min(size_t(std::max(count, 0)), m->Bytes.size() - m->Pos);
+    if (n > 0) std::memcpy(out, m->Bytes.data() + m->Pos, n);
+    m->Pos += n;
+    return int(n);
+}
+
+// Where the data blocks that begin at pos end, past their terminator (or the file's end).
+size_t EndOfDataBlocks(const std::vector<uint8_t>& bytes, size_t pos) {
+    while (pos < bytes.size()) {
+        const size_t length = bytes[pos];
+        pos += 1 + length;
+        if (length == 0) break;
+    }
+    return std::min(pos, bytes.size());
+}
+
+std::string SizeText(int64_t w, int64_t h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+}  // namespace
+
 TDecodedImage DecodeGifFile(const std::string& fileName) {
-    std::error_code ec;
-    const uint64_t fileSize = std::filesystem::file_size(fileName, ec);
+    TGifMemory memory;
+    const FileReadFailure failure = ReadWholeFile(fileName, UINT64_MAX, memory.Bytes);
+    if (failure != FileReadFailure::None) throw FileIoError("GIF: " + GifMessage(D_GIF_ERR_OPEN_FAILED));
+    const uint64_t fileSize = memory.Bytes.size();
     int error = 0;
-    std::unique_ptr<GifFileType, TGifCloser> gif(DGifOpenFileName(fileName.c_str(), &error));
+    std::unique_ptr<GifFileType, TGifCloser> gif(DGifOpen(&memory, ReadGifMemory, &error));
+    // Read from memory, a header cut short is told as a missing screen descriptor.
+    if (!gif && error == D_GIF_ERR_NO_SCRN_DSCR && fileSize < 13) error = D_GIF_ERR_READ_FAILED;
     if (!gif) throw FileIoError("GIF: " + GifMessage(error));
     const int64_t sw = gif->SWidth, sh = gif->SHeight;
     if (sw <= 0 || sh <= 0) throw FileIoError("GIF: bad screen size");
-    if (!ec && uint64_t(sw) * uint64_t(sh) > fileSize * kMaxLzwPixelsPerByte + kLzwSlackPixels)
+    if (uint64_t(sw) * uint64_t(sh) > fileSize * kMaxLzwPixelsPerByte + kLzwSlackPixels)
         throw FileIoError("GIF: file is truncated (the screen is larger than the file can paint)");
 
     TDecodedImage out;
@@ -96,6 +132,7 @@ TDecodedImage DecodeGifFile(const std::string& fileName) {
     std::vector<GifByteType> line;
     int transparent = NO_TRANSPARENT_COLOR;
     bool haveControl = false;
+    int frame = 0;
     for (GifRecordType record = UNDEFINED_RECORD_TYPE; record != TERMINATE_RECORD_TYPE;) {
         if (DGifGetRecordType(gif.get(), &record) != GIF_OK) Fail(gif.get());
         if (record == EXTENSION_RECORD_TYPE) {
@@ -113,40 +150,67 @@ TDecodedImage DecodeGifFile(const std::string& fileName) {
             continue;
         }
         if (record != IMAGE_DESC_RECORD_TYPE) continue;
-        if (DGifGetImageDesc(gif.get()) != GIF_OK) Fail(gif.get());
+        ++frame;
+        // The descriptor as stored. The decoder is told of one row more than it has, so that the
+        // data's going on past the frame shows on the one pass that paints it.
+        const size_t descriptor = memory.Pos;
+        const bool described = fileSize - descriptor >= 9;
+        const uint16_t storedHeight = described ? uint16_t(memory.Bytes[descriptor + 6] | memory.Bytes[descriptor + 7] << 8) : 0;
+        const bool probeRow = described && storedHeight > 0 && storedHeight < 0xFFFF;
+        if (probeRow) {
+            memory.Bytes[descriptor + 6] = uint8_t((storedHeight + 1) & 0xFF);
+            memory.Bytes[descriptor + 7] = uint8_t((storedHeight + 1) >> 8);
+        }
+        const int described_ok = DGifGetImageDesc(gif.get());
+        if (probeRow) {
+            memory.Bytes[descriptor + 6] = uint8_t(storedHeight & 0xFF);
+            memory.Bytes[descriptor + 7] = uint8_t(storedHeight >> 8);
+        }
+        if (described_ok != GIF_OK) Fail(gif.get());
+        const size_t dataStart = memory.Pos;
         const GifImageDesc& d = gif->Image;
+        const int64_t left = d.Left, top = d.Top, fw = d.Width;
+        const int64_t fh = probeRow ? storedHeight : d.Height;
         const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
         const int colors = map ? map->ColorCount : 0;
         if (transparent != NO_TRANSPARENT_COLOR) out.HasAlpha = true;
         const int key = transparent;
         transparent = NO_TRANSPARENT_COLOR;
         haveControl = false;
-        const uint64_t framePixels = uint64_t(std::max(d.Width, 0)) * uint64_t(std::max(d.Height, 0));
-        if (!ec && framePixels > fileSize * kMaxLzwPixelsPerByte + kLzwSlackPixels)
+        const uint64_t framePixels = uint64_t(std::max<int64_t>(fw, 0)) * uint64_t(std::max<int64_t>(fh, 0));
+        if (framePixels > fileSize * kMaxLzwPixelsPerByte + kLzwSlackPixels)
             throw FileIoError("GIF: file is truncated (a frame is larger than the file can hold)");
-        const bool inside = d.Width > 0 && d.Height > 0 && d.Left < sw && d.Top < sh;
+        const std::string name = "frame " + std::to_string(frame) + " (" + SizeText(fw, fh) + " at " +
+                                 std::to_string(left) + "," + std::to_string(top) + ")";
+        if (fw <= 0 || fh <= 0)
+            out.Warnings.push_back(name + " has no area (its width or height may be damaged)");
+        else if (left + fw > sw || top + fh > sh)
+            out.Warnings.push_back(name + " lies outside the " + SizeText(sw, sh) +
+                                   " screen (the frame's or the screen's size may be damaged)");
+        const bool inside = fw > 0 && fh > 0 && left < sw && top < sh;
         if (!inside) {
             // Nothing of it shows: its data is passed over undecoded.
-            SkipImageData(gif.get());
+            memory.Pos = EndOfDataBlocks(memory.Bytes, dataStart);
             continue;
         }
-        line.resize(size_t(d.Width));
+        line.resize(size_t(fw));
+        bool wholeFrame = true;
         // Interlaced frames store their rows in four passes.
         static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
         const int passes = d.Interlace ? 4 : 1;
-        for (int pass = 0; pass < passes; ++pass) {
-            for (int64_t fy = d.Interlace ? kStart[pass] : 0; fy < d.Height; fy += d.Interlace ? kStep[pass] : 1) {
-                const int64_t y = int64_t{d.Top} + fy;
+        for (int pass = 0; pass < passes && wholeFrame; ++pass) {
+            for (int64_t fy = d.Interlace ? kStart[pass] : 0; fy < fh; fy += d.Interlace ? kStep[pass] : 1) {
+                const int64_t y = top + fy;
                 if (y >= sh && !d.Interlace) {
                     // The rest lies below the screen.
-                    SkipImageData(gif.get());
+                    wholeFrame = false;
                     break;
                 }
-                if (DGifGetLine(gif.get(), line.data(), d.Width) != GIF_OK) Fail(gif.get());
+                if (DGifGetLine(gif.get(), line.data(), int(fw)) != GIF_OK) Fail(gif.get());
                 if (y >= sh) continue;
                 TPixelRec* row = out.Pixels[static_cast<int32_t>(y)];
-                for (int64_t fx = 0; fx < d.Width; ++fx) {
-                    const int64_t x = int64_t{d.Left} + fx;
+                for (int64_t fx = 0; fx < fw; ++fx) {
+                    const int64_t x = left + fx;
                     if (x < 0 || x >= sw) continue;
                     const int idx = line[size_t(fx)];
                     if (idx == key) continue;
@@ -163,6 +227,12 @@ TDecodedImage DecodeGifFile(const std::string& fileName) {
                 }
             }
         }
+        // A whole row decoded past the frame: the data holds more pixels than its size. Whatever
+        // the decoder made of that row, the frame's blocks end where their terminator says.
+        if (probeRow && wholeFrame && DGifGetLine(gif.get(), line.data(), int(fw)) == GIF_OK)
+            out.Warnings.push_back(name + ": its image data holds more pixels than its size (the width or height may "
+                                          "be damaged)");
+        memory.Pos = EndOfDataBlocks(memory.Bytes, dataStart);
     }
     if (!out.HasAlpha)
         for (TPixelRec& p : out.Pixels.Vector()) p.A = 255;
