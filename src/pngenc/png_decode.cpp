@@ -145,11 +145,14 @@ void ScanRowFilters(std::span<const uint8_t> file, const std::vector<ChunkRef>& 
         ++chunk;
         return true;
     };
-    while (!done && failure.empty()) {
+    auto damaged = [&] { return std::string("PNG: damaged image data (") + (z.msg ? z.msg : "inflate failed") + ")"; };
+    // Once every filter byte is seen, the rows' last bytes must still be present.
+    while (failure.empty() && !(done && produced >= nextFilter)) {
         if (z.avail_in == 0) {
             if (!feedNextChunk()) break;
             continue;
         }
+        const bool filling = done;
         z.next_out = out.data();
         z.avail_out = uInt(out.size());
         int rc = inflate(&z, Z_NO_FLUSH);
@@ -175,30 +178,18 @@ void ScanRowFilters(std::span<const uint8_t> file, const std::vector<ChunkRef>& 
         }
         produced += got;
         if (!failure.empty()) break;
+        if (filling) {
+            if (produced >= nextFilter) break;
+            if (rc == Z_STREAM_END) failure = "PNG: image data is truncated";
+            else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) failure = damaged();
+            continue;
+        }
         if (rc == Z_STREAM_END) {
             if (!done || produced < nextFilter) failure = "PNG: image data is truncated";
             break;
         }
         if (rc == Z_BUF_ERROR && z.avail_in == 0) continue;
-        if (rc != Z_OK) {
-            failure = std::string("PNG: damaged image data (") + (z.msg ? z.msg : "inflate failed") + ")";
-        }
-    }
-    // Every row's bytes must be present, not only its filter byte.
-    while (failure.empty() && done && produced < nextFilter) {
-        if (z.avail_in == 0) {
-            if (!feedNextChunk()) break;
-            continue;
-        }
-        z.next_out = out.data();
-        z.avail_out = uInt(out.size());
-        int rc = inflate(&z, Z_NO_FLUSH);
-        produced += out.size() - z.avail_out;
-        if (produced >= nextFilter) break;
-        if (rc == Z_STREAM_END) failure = "PNG: image data is truncated";
-        else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
-            failure = std::string("PNG: damaged image data (") + (z.msg ? z.msg : "inflate failed") + ")";
-        }
+        if (rc != Z_OK) failure = damaged();
     }
     inflateEnd(&z);
     if (!failure.empty()) throw PngError(failure);
