@@ -154,6 +154,10 @@ public:
     TColorManager& ColorManager() { return color_manager_; }
     const TColorManager& ColorManager() const { return color_manager_; }
 
+    // What the last load read past without refusing the file: data the header's size does not
+    // fit, worded for the user.
+    std::vector<std::string> Warnings;
+
 protected:
     TColorManager color_manager_;
     TImageProperties image_properties_;

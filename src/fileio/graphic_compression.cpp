@@ -88,26 +88,32 @@ void TPackbitsRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t
     const uint8_t* in = source;
     uint8_t* out = dest;
     int64_t a = unpacked_size, p = packed_size;
-    while (a > 0 && p > 0) {
+    // What packets hold past a full output is counted in the same pass, not written.
+    int64_t surplus = 0;
+    while (p > 0) {
         const int n = int8_t(*in++);
         --p;
         if (n >= 0) {
-            const int64_t c = std::min<int64_t>(std::min<int64_t>(n + 1, a), p);
+            const int64_t whole = std::min<int64_t>(n + 1, p);
+            const int64_t c = std::min<int64_t>(whole, std::max<int64_t>(a, 0));
             std::memcpy(out, in, size_t(c));
-            in += c;
             out += c;
             a -= c;
-            p -= c;
+            surplus += whole - c;
+            in += whole;
+            p -= whole;
         } else if (n != -128) {
             if (p <= 0) break;  // a repeat header with no value byte after it
-            const int64_t c = std::min<int64_t>(1 - n, a);
+            const int64_t c = std::min<int64_t>(1 - n, std::max<int64_t>(a, 0));
             std::memset(out, *in, size_t(c));
+            surplus += (1 - n) - c;
             ++in;
             out += c;
             --p;
             a -= c;
         }
     }
+    packed_length_ = std::max<int64_t>(unpacked_size, 0) - std::max<int64_t>(a, 0) + surplus;
 }
 
 }  // namespace jx

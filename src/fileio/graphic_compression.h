@@ -48,6 +48,13 @@ public:
     void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packed_size,
                 int32_t unpacked_size) override;
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t&) override {}
+
+    // The bytes the last Decode's packed data stands for: what it wrote, plus what packets left
+    // over after the output was full would have added (counted, not written).
+    int64_t PackedLength() const { return packed_length_; }
+
+private:
+    int64_t packed_length_ = 0;
 };
 
 }  // namespace jx

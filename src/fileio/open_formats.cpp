@@ -1,5 +1,6 @@
 // The format classes that have their own readers, mapped to pixel records for OpenImage.
 #include <cmath>
+#include <type_traits>
 
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
@@ -41,7 +42,10 @@ TDecodedImage FromBitmap(TBitmap& bmp) {
 template <class Graphic>
 TDecodedImage Load(Graphic& g, const std::string& fileName) {
     g.LoadFromFile(fileName);
-    return FromBitmap(g);
+    TDecodedImage out = FromBitmap(g);
+    if constexpr (std::is_base_of_v<TFormatGraphic, Graphic>)
+        out.Warnings.insert(out.Warnings.end(), g.Warnings.begin(), g.Warnings.end());
+    return out;
 }
 
 }  // namespace

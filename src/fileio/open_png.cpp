@@ -1,6 +1,7 @@
 // PNG files through the encoder layer's libpng reader, mapped to pixel records.
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "fileio/errors.h"
 #include "fileio/open_decoders.h"
@@ -38,8 +39,18 @@ void MapPalette(const PngImage& png, TDecodedImage& out) {
         table[i].B = png.Palette[i].B;
         if (i < png.PaletteAlpha.size()) table[i].A = png.PaletteAlpha[i];
     }
+    const size_t entries = std::min<size_t>(png.Palette.size(), 256);
+    unsigned highest = 0;
     for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) out.Pixels[y][x] = table[png.Sample(uint32_t(x), uint32_t(y), 0) & 0xFF];
+        for (int32_t x = 0; x < w; ++x) {
+            const unsigned index = png.Sample(uint32_t(x), uint32_t(y), 0) & 0xFF;
+            highest = std::max(highest, index);
+            out.Pixels[y][x] = table[index];
+        }
+    if (highest >= entries)
+        out.Warnings.push_back("pixels use palette index " + std::to_string(highest) + " but the palette holds " +
+                               std::to_string(entries) + (entries == 1 ? " entry" : " entries") +
+                               "; those pixels show black");
 }
 
 // The common photograph: straight from the stored rows.

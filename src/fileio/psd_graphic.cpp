@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <istream>
+#include <string>
 
 #include "fileio/graphic_compression.h"
 #include "fileio/stream_io.h"
@@ -183,12 +184,25 @@ uint16_t ReadSectionsBeforeImage(std::istream& stream, const TPSDHeader& h, std:
     return compression;
 }
 
-// The used channels' planes one after another, each row_bytes x height, unpacked.
+// The used channels' planes one after another, each row_bytes x height, unpacked. Rows whose
+// packed data stands for other than row_bytes, and data past the last row of every channel, are
+// reported: the width or height may be damaged.
 std::vector<uint8_t> ReadPlanes(std::istream& stream, const TPSDHeader& h, uint16_t compression, int used,
-                                int64_t row_bytes) {
+                                int64_t row_bytes, std::vector<std::string>& warnings) {
     const int64_t height = h.Height;
     const int64_t plane_bytes = row_bytes * height;
-    if (compression != 1) return ReadBytes(stream, plane_bytes * used);
+    const std::string size = std::to_string(h.Width) + "x" + std::to_string(h.Height);
+    // Channels the image does not use follow the used ones.
+    auto reportPast = [&](int64_t past, int64_t least) {
+        if (past >= least)
+            warnings.push_back("the file holds " + std::to_string(past) + " bytes past the last row of the " + size +
+                               " image (the height may be damaged)");
+    };
+    if (compression != 1) {
+        std::vector<uint8_t> planes = ReadBytes(stream, plane_bytes * used);
+        reportPast(BytesLeft(stream) - plane_bytes * (int64_t(h.Channels) - used), row_bytes);
+        return planes;
+    }
     // Row-length table of every channel; only the used channels' rows are read.
     const int64_t table_entries = int64_t(h.Channels) * height;
     const std::vector<uint8_t> table = ReadBytes(stream, table_entries * 2);
@@ -200,16 +214,26 @@ std::vector<uint8_t> ReadPlanes(std::istream& stream, const TPSDHeader& h, uint1
         if (row_bytes > length * 64) InvalidPSD();
         packed_total += length;
     }
+    int64_t unused_total = 0;
+    for (int64_t i = used_rows; i < table_entries; ++i) unused_total += BigEndian16(table.data() + 2 * i);
     const std::vector<uint8_t> packed = ReadBytes(stream, packed_total);
     std::vector<uint8_t> planes(size_t(plane_bytes * used), 0);
     TPackbitsRLEDecoder decoder;
     const uint8_t* in = packed.data();
+    int64_t misfits = 0;
     for (int64_t i = 0; i < used_rows; ++i) {
         const int32_t length = BigEndian16(table.data() + 2 * i);
         uint8_t* out = planes.data() + size_t(i * row_bytes);
         decoder.Decode(in, out, length, int32_t(row_bytes));
+        if (decoder.PackedLength() != row_bytes) ++misfits;
         in += length;
     }
+    if (misfits > 0)
+        warnings.push_back(std::to_string(misfits) + " of " + std::to_string(used_rows) +
+                           " run-length rows do not unpack to the " + std::to_string(row_bytes) + " bytes of a " +
+                           size + " image's row (the width or height may be damaged)");
+    // A padding word is no damage; the packed data of one row more is.
+    reportPast(BytesLeft(stream) - unused_total, std::max<int64_t>(4, 2 * ((row_bytes + 127) / 128)));
     return planes;
 }
 
@@ -305,6 +329,7 @@ void TransferColour(const TPlanes& p, std::vector<uint8_t>& planes, TColorManage
 
 void TPSDGraphic::LoadFromStream(std::istream& stream) {
     FreeImage();
+    Warnings.clear();
     base_position_ = Position(stream);
     if (!ReadImageInfo(stream)) InvalidPSD();
     Progress(TProgressStage::psStarting, 0, "Preparing...");
@@ -321,7 +346,7 @@ void TPSDGraphic::LoadFromStream(std::istream& stream) {
     const int64_t row_bytes = h.Depth == 1 ? (int64_t(h.Width) + 7) / 8 : int64_t(h.Width) * (h.Depth / 8);
     const int64_t plane_bytes = row_bytes * h.Height;
     if (plane_bytes * used > kMaxBitmapBytes) InvalidPSD();
-    std::vector<uint8_t> planes = ReadPlanes(stream, h, compression, used, row_bytes);
+    std::vector<uint8_t> planes = ReadPlanes(stream, h, compression, used, row_bytes, Warnings);
 
     Progress(TProgressStage::psEnding, 0, "");
     Progress(TProgressStage::psStarting, 0, "Transfering...");

@@ -5,6 +5,7 @@
 #include <functional>
 #include <istream>
 #include <ostream>
+#include <string>
 
 #include "fileio/graphic_compression.h"
 #include "fileio/stream_io.h"
@@ -117,6 +118,25 @@ void CheckPixelDataFits(std::istream& stream, const TTargaHeader& h) {
     if (least > BytesLeft(stream)) throw EReadError();
 }
 
+// Where the image data may end: a version 2 file's footer, and the extension and developer
+// areas it points to, follow the pixels and are not part of them.
+int64_t ImageDataEnd(std::istream& stream) {
+    const int64_t here = Position(stream);
+    const int64_t end = here + BytesLeft(stream);
+    if (end - here < 26) return end;
+    Seek(stream, end - 26);
+    uint8_t footer[26];
+    ReadExact(stream, footer, sizeof footer);
+    Seek(stream, here);
+    if (std::memcmp(footer + 8, "TRUEVISION-XFILE.", 18) != 0) return end;
+    int64_t data_end = end - 26;
+    for (const int64_t area : {int64_t(LittleEndian32(footer)), int64_t(LittleEndian32(footer + 4))})
+        if (area >= here && area < data_end) data_end = area;
+    return data_end;
+}
+
+std::string SizeText(const TTargaHeader& h) { return std::to_string(h.Width) + "x" + std::to_string(h.Height); }
+
 using TRowDone = std::function<void(int row)>;
 
 uint8_t* TargetRow(TBitmap& image, const TTargaHeader& h, int r) {
@@ -124,20 +144,29 @@ uint8_t* TargetRow(TBitmap& image, const TTargaHeader& h, int r) {
     return image.ScanLine(top_first ? r : h.Height - 1 - r);
 }
 
-void ReadRawRows(std::istream& stream, const TTargaHeader& h, TBitmap& image, const TRowDone& rowDone) {
+void ReadRawRows(std::istream& stream, const TTargaHeader& h, TBitmap& image, const TRowDone& rowDone,
+                 std::vector<std::string>& warnings) {
     const size_t row_bytes = size_t(h.Width) * PixelBytes(h);
     for (int r = 0; r < h.Height; ++r) {
         ReadExact(stream, TargetRow(image, h, r), row_bytes);
         rowDone(r);
     }
+    // A few bytes of padding are no damage; a whole row more is.
+    const int64_t past = ImageDataEnd(stream) - Position(stream);
+    if (past >= int64_t(row_bytes))
+        warnings.push_back("the file holds " + std::to_string(past) + " bytes of pixel data past the " + SizeText(h) +
+                           " image (the width or height may be damaged)");
 }
 
 // Packets may cross scan lines, so the whole image is one run of pixels.
-void ReadPackedRows(std::istream& stream, const TTargaHeader& h, TBitmap& image, const TRowDone& rowDone) {
+void ReadPackedRows(std::istream& stream, const TTargaHeader& h, TBitmap& image, const TRowDone& rowDone,
+                    std::vector<std::string>& warnings) {
     const size_t pixel_bytes = PixelBytes(h);
     const size_t row_bytes = size_t(h.Width) * pixel_bytes;
     const int64_t pixels = int64_t(h.Width) * h.Height;
-    const int64_t worst = pixels * int64_t(pixel_bytes + 1);
+    // Packets for one row more are read along, to tell whether the stream goes on past the image.
+    const int64_t worst = (pixels + h.Width) * int64_t(pixel_bytes + 1);
+    const int64_t data_end = ImageDataEnd(stream);
     const int64_t available = std::min(BytesLeft(stream), worst);
     const int64_t packed_start = Position(stream);
     const std::vector<uint8_t> packed = ReadBytes(stream, available);
@@ -148,7 +177,18 @@ void ReadPackedRows(std::istream& stream, const TTargaHeader& h, TBitmap& image,
     decoder.Decode(in, out, int32_t(std::min<int64_t>(available, INT32_MAX)),
                    int32_t(std::min<int64_t>(pixels, INT32_MAX)));
     if (decoder.DecodedCount() != pixels) throw EReadError();
-    Seek(stream, packed_start + (in - packed.data()));
+    const int64_t consumed = in - packed.data();
+    Seek(stream, packed_start + consumed);
+    // Whole packets for a further row, before the footer's areas, are data past the image.
+    const int64_t rest = std::min(available, data_end - packed_start) - consumed;
+    if (rest > 0) {
+        std::vector<uint8_t> scratch(row_bytes);
+        uint8_t* spare = scratch.data();
+        decoder.Decode(in, spare, int32_t(std::min<int64_t>(rest, INT32_MAX)), h.Width);
+        if (decoder.DecodedCount() == h.Width)
+            warnings.push_back("the run-length data goes on past the last row of the " + SizeText(h) +
+                               " image (the width or height may be damaged)");
+    }
     for (int r = 0; r < h.Height; ++r) {
         std::memcpy(TargetRow(image, h, r), unpacked.data() + size_t(r) * row_bytes, row_bytes);
         rowDone(r);
@@ -226,6 +266,7 @@ bool TTargaGraphic::ReadImageInfo(std::istream& stream) {
 
 void TTargaGraphic::LoadFromStream(std::istream& stream) {
     FreeImage();
+    Warnings.clear();
     base_position_ = Position(stream);
     Progress(TProgressStage::psStarting, 0, "Preparing...");
     ReadImageInfo(stream);
@@ -250,9 +291,9 @@ void TTargaGraphic::LoadFromStream(std::istream& stream) {
     const int height = h.Height;
     const TRowDone rowDone = [&](int r) { Progress(TProgressStage::psRunning, int(int64_t(r) * 100 / height), ""); };
     if (h.ImageType < 4)
-        ReadRawRows(stream, h, image, rowDone);
+        ReadRawRows(stream, h, image, rowDone, Warnings);
     else
-        ReadPackedRows(stream, h, image, rowDone);
+        ReadPackedRows(stream, h, image, rowDone, Warnings);
     if (h.PixelSize == 32) OpaqueWithoutAlpha(image);
     TBitmap::Assign(image);
     Progress(TProgressStage::psEnding, 100, "");

@@ -1,5 +1,6 @@
 #include "gui/alpha_menu.h"
 #include "gui/glyphs.h"
+#include "imaging/observer.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -138,9 +139,8 @@ template <class F>
 void TAlphaCommands::ImageCommand(F&& f) {
     if (form_.Locked() || !form_.State().HasImage()) return;
     const TQuantizerSettings settings = form_.Settings();
-    form_.Reports().BusyBegin();
+    const BusyGuard busy(form_.Reports());
     form_.Guard([&] { f(settings); });
-    form_.Reports().BusyEnd();
 }
 
 void TAlphaCommands::AlphaClick(TAlphaMode mode) {
@@ -177,9 +177,8 @@ void TAlphaCommands::FileTabChange(int index) {
     if (!split_.Active() || index == split_.Current()) return;
     const bool ran = form_.Router().Guarded([&] {
         const TQuantizerSettings settings = form_.Settings();
-        form_.Reports().BusyBegin();
+        const BusyGuard busy(form_.Reports());
         form_.Guard([&] { SelectSplitTab(split_, index, form_.State(), settings, form_.Reports(), form_.UndoStore()); });
-        form_.Reports().BusyEnd();
     });
     if (!ran || split_.Current() != index) {
         // Locked, or the switch failed: the tab shows the image that is shown.

@@ -6,17 +6,11 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include "gui/slider.h"
 #include "imaging/alpha_convert.h"
 
 namespace jx {
 namespace {
-
-QSlider* Bar(int lo, int hi, int value) {
-    auto* s = new QSlider(Qt::Horizontal);
-    s->setRange(lo, hi);
-    s->setValue(value);
-    return s;
-}
 
 }  // namespace
 
@@ -30,8 +24,8 @@ TColorCorrection::TColorCorrection(TJXMainForm* owner, EngineState& state, TTool
     for (int c = 0; c < 4; ++c) {
         auto* g = new QGroupBox(names[c]);
         auto* gl = new QHBoxLayout(g);
-        *lo[c] = Bar(0, 127, 0);
-        *hi[c] = Bar(128, 255, 255);
+        *lo[c] = MakeSlider(0, 127, 0);
+        *hi[c] = MakeSlider(128, 255, 255);
         gl->addWidget(*lo[c]);
         gl->addWidget(*hi[c]);
         connect(*lo[c], &QSlider::valueChanged, this, &TColorCorrection::ThresholdChange);

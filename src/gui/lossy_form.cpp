@@ -24,6 +24,8 @@
 #include "gui/main_form.h"
 #include "gui/save_question.h"
 #include "gui/status_panels.h"
+#include "gui/slider.h"
+#include "imaging/observer.h"
 #include "imaging/quantize.h"
 
 namespace jx {
@@ -132,10 +134,7 @@ TLossyForm::TLossyForm(TJXMainForm* owner) : TPointerform(owner, "Lossy", kFades
 }
 
 QSlider* TLossyForm::Bar(int max, int value) {
-    auto* s = new QSlider(Qt::Horizontal);
-    s->setRange(1, max);
-    s->setValue(value);
-    s->setTickPosition(QSlider::NoTicks);
+    QSlider* s = MakeSlider(1, max, value);
     s->installEventFilter(this);
     connect(s, &QSlider::valueChanged, this, [this, s] { UpdateCaptions(s); });
     connect(s, &QSlider::sliderReleased, this, &TLossyForm::RenderPreview);
@@ -158,8 +157,10 @@ void TLossyForm::UpdateCaptions(QSlider* changed) {
     jpegQualityGroup_->setTitle("Quality - " + QString::number(jpegQuality_->value()));
     webpQualityGroup_->setTitle("Quality - " + QString::number(webpQuality_->value()));
     alphaQualityGroup_->setTitle("Alpha quality - " + QString::number(alphaQuality_->value()));
-    chromaBar_->setMaximum(jpegQuality_->value());
-    chromaBar_->setValue(jpegQuality_->value() / 2);
+    TLossySettings follow;
+    FollowJpegQuality(follow, jpegQuality_->value());
+    chromaBar_->setMaximum(follow.JpegQuality);
+    chromaBar_->setValue(follow.ChromaQuality);
 }
 
 void TLossyForm::SetDefaults() {
@@ -285,14 +286,13 @@ void TLossyForm::RenderPreview() {
     job.TestFile = testFile_;
     job.Cancel = &main->Cancel();
     job.Pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
-    main->Reports().BusyBegin();
     try {
+        const BusyGuard busy(main->Reports());
         const int32_t n = RenderLossy(main->State(), Settings(), job);
         size->setText(" " + QString::number(n) + " bytes");
     } catch (const std::exception& e) {
         size->setText(" " + QString::fromStdString(e.what()));
     }
-    main->Reports().BusyEnd();
     rendering_ = false;
     SetControlsEnabled(true);
     main->RenderImageView();

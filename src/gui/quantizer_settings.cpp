@@ -27,17 +27,10 @@
 #include "gui/color_dlg.h"
 #include "gui/main_form.h"
 #include "gui/preview.h"
+#include "gui/slider.h"
 
 namespace jx {
 namespace {
-
-QSlider* Bar(int lo, int hi, int value) {
-    auto* s = new QSlider(Qt::Horizontal);
-    s->setRange(lo, hi);
-    s->setValue(value);
-    s->setTickPosition(QSlider::NoTicks);
-    return s;
-}
 
 QGroupBox* Group(const QString& caption, QWidget* content) {
     auto* g = new QGroupBox(caption);
@@ -100,13 +93,13 @@ void TQuantizerSettingsForm::BuildPaletteControls() {
     PalType->addItems({"Adaptive", "Uniform grayscale", "Uniform 3/3/2", "Windows 256", "Windows 16", "Custom"});
     MixColors = new QCheckBox("Do not mix colors");
 
-    ReserveBar = Bar(0, 100, 50);
+    ReserveBar = MakeSlider(0, 100, 50);
     ReserveGroup = Group("Reserve for rare colors - 50%", ReserveBar);
     ReserveGroup->setVisible(false);  // hidden; its value is still used
-    PriorityBar = Bar(-3, 3, 0);
+    PriorityBar = MakeSlider(-3, 3, 0);
     PriorityGroup = Group("Priority - balance (0)", PriorityBar);
     PriorityGroup->setToolTip("Priority - gradients / colors");
-    ThresholdBar = Bar(0, 8, 4);
+    ThresholdBar = MakeSlider(0, 8, 4);
     ThresholdGroup = Group("Threshold for rare colors - 4", ThresholdBar);
 
     ColorSpace = new QComboBox;
@@ -160,7 +153,7 @@ void TQuantizerSettingsForm::BuildDitherControls() {
     radioLayout->addWidget(PatternSize);
     BypassEdges = new QCheckBox("Bypass edges");
     Delicate = new QCheckBox("Delicate");
-    DitherBar = Bar(0, 100, 75);
+    DitherBar = MakeSlider(0, 100, 75);
     DitherBar->setFixedWidth(171);
     DitherGroup = Group("Dither amount - 75%", DitherBar);
 }

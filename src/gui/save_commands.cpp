@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "fileio/png_chain.h"
 #include "gui/file_dialogs.h"
 #include "gui/icon_form.h"
 #include "gui/lossy_form.h"
@@ -12,7 +13,7 @@
 #include "gui/save_commands.h"
 #include "gui/save_question.h"
 #include "gui/status_panels.h"
-#include "fileio/png_chain.h"
+#include "imaging/observer.h"
 #include "platform/session.h"
 
 namespace jx {
@@ -81,15 +82,17 @@ bool TSaveCommands::SaveAs(const QString& fileName, int filterIndex) {
     // What runs now, not the outcome of the last save.
     form_.StatusPanels().SetText(4, "Writing " + QFileInfo(fileName).fileName() + "...");
     form_.LockMainWindow();
-    form_.Reports().BusyBegin();
-    form_.StatusPanels().ShowProgress(0, 0);
-    form_.StatusPanels().SaveProgressTimer()->start();
     TSaveResult result;
-    const bool ok = form_.Guard([&] { result = jx::SaveImage(form_.State(), request); });
-    toolRunning_ = false;
-    form_.StatusPanels().ProgressDone();
-    form_.UnlockMainWindow();
-    form_.Reports().BusyEnd();
+    bool ok = false;
+    {
+        const BusyGuard busy(form_.Reports());
+        form_.StatusPanels().ShowProgress(0, 0);
+        form_.StatusPanels().SaveProgressTimer()->start();
+        ok = form_.Guard([&] { result = jx::SaveImage(form_.State(), request); });
+        toolRunning_ = false;
+        form_.StatusPanels().ProgressDone();
+        form_.UnlockMainWindow();
+    }
     if (!ok) {
         form_.StatusPanels().SetText(4, "Error...");
         return false;

@@ -5,9 +5,9 @@
 namespace jx {
 
 // Only A-Z change, whatever the locale: names are compared byte for byte otherwise.
+inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 inline std::string AsciiLower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char& c : s) c = AsciiLower(c);
     return s;
 }
 

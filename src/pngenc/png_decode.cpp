@@ -145,11 +145,14 @@ void ScanRowFilters(std::span<const uint8_t> file, const std::vector<ChunkRef>& 
         ++chunk;
         return true;
     };
-    while (!done && failure.empty()) {
+    auto damaged = [&] { return std::string("PNG: damaged image data (") + (z.msg ? z.msg : "inflate failed") + ")"; };
+    // Once every filter byte is seen, the rows' last bytes must still be present.
+    while (failure.empty() && !(done && produced >= nextFilter)) {
         if (z.avail_in == 0) {
             if (!feedNextChunk()) break;
             continue;
         }
+        const bool filling = done;
         z.next_out = out.data();
         z.avail_out = uInt(out.size());
         int rc = inflate(&z, Z_NO_FLUSH);
@@ -175,73 +178,39 @@ void ScanRowFilters(std::span<const uint8_t> file, const std::vector<ChunkRef>& 
         }
         produced += got;
         if (!failure.empty()) break;
+        if (filling) {
+            if (produced >= nextFilter) break;
+            if (rc == Z_STREAM_END) failure = "PNG: image data is truncated";
+            else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) failure = damaged();
+            continue;
+        }
         if (rc == Z_STREAM_END) {
             if (!done || produced < nextFilter) failure = "PNG: image data is truncated";
             break;
         }
         if (rc == Z_BUF_ERROR && z.avail_in == 0) continue;
-        if (rc != Z_OK) {
-            failure = std::string("PNG: damaged image data (") + (z.msg ? z.msg : "inflate failed") + ")";
-        }
-    }
-    // Every row's bytes must be present, not only its filter byte.
-    while (failure.empty() && done && produced < nextFilter) {
-        if (z.avail_in == 0) {
-            if (!feedNextChunk()) break;
-            continue;
-        }
-        z.next_out = out.data();
-        z.avail_out = uInt(out.size());
-        int rc = inflate(&z, Z_NO_FLUSH);
-        produced += out.size() - z.avail_out;
-        if (produced >= nextFilter) break;
-        if (rc == Z_STREAM_END) failure = "PNG: image data is truncated";
-        else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
-            failure = std::string("PNG: damaged image data (") + (z.msg ? z.msg : "inflate failed") + ")";
-        }
+        if (rc != Z_OK) failure = damaged();
     }
     inflateEnd(&z);
     if (!failure.empty()) throw PngError(failure);
 }
 
-// What the image data holds past the rows of the header's size: inflated bytes after the last
-// row (a height or width damaged smaller) and compressed bytes after the end of the stream.
-// Damage inside the stream is not this walk's to judge; it stops there.
-std::vector<std::string> ExtraImageData(std::span<const uint8_t> file, const std::vector<ChunkRef>& idat,
-                                        uint64_t storedBytes) {
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) throw PngError("PNG: cannot start inflate");
-    std::vector<uint8_t> out(65536);
-    uint64_t produced = 0, after = 0;
-    size_t chunk = 0;
-    bool ended = false;
-    while (!ended) {
-        if (z.avail_in == 0) {
-            if (chunk == idat.size()) break;
-            z.next_in = const_cast<Bytef*>(file.data() + idat[chunk].data);
-            z.avail_in = uInt(idat[chunk].length);
-            ++chunk;
-            continue;
-        }
-        z.next_out = out.data();
-        z.avail_out = uInt(out.size());
-        const int rc = inflate(&z, Z_NO_FLUSH);
-        produced += out.size() - z.avail_out;
-        if (rc == Z_STREAM_END) ended = true;
-        else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) break;
+// What libpng met past the rows of the header's size while it read them (inflated bytes after
+// the last row: a height or width damaged smaller; bytes after the end of the compressed stream),
+// worded for the user. Noted on the one decode, so a sound file pays nothing for it.
+void ReportImageDataPastRows(const std::vector<std::string>& libpngWarnings, uint64_t unreadImageData,
+                             std::vector<std::string>& warnings) {
+    bool tooMuch = false, afterEnd = false;
+    for (const std::string& w : libpngWarnings) {
+        tooMuch |= w.find("Too much image data") != std::string::npos;
+        afterEnd |= w.find("Extra compressed data") != std::string::npos || w.find("Too many IDAT") != std::string::npos;
     }
-    if (ended) {
-        after = z.avail_in;
-        for (size_t i = chunk; i < idat.size(); ++i) after += idat[i].length;
-    }
-    inflateEnd(&z);
-    std::vector<std::string> warnings;
-    if (produced > storedBytes)
-        warnings.push_back("the image data holds " + std::to_string(produced - storedBytes) +
-                           " bytes more than the header's size (the width or height may be damaged)");
-    if (after > 0)
-        warnings.push_back(std::to_string(after) + " bytes of image data follow the end of the compressed stream");
-    return warnings;
+    if (tooMuch)
+        warnings.push_back("the image data holds more than the header's size (the width or height may be damaged)");
+    if (afterEnd)
+        warnings.push_back("image data follows the end of the compressed stream");
+    else if (unreadImageData > 0)
+        warnings.push_back(std::to_string(unreadImageData) + " bytes of image data follow the end of the compressed stream");
 }
 
 struct MemoryReader {
@@ -388,9 +357,6 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
     if (idat.empty()) throw PngError("PNG: no image data (IDAT chunk missing)");
     if (h.colorType == kPngPalette && !sawPlte) throw PngError("PNG: palette image without PLTE chunk");
     if (options.Rows) return ReadRows(file, h, *options.Rows, std::move(img));
-    if (options.Warnings) {
-        for (std::string& w : ExtraImageData(file, idat, StoredBytes(h))) options.Warnings->push_back(std::move(w));
-    }
     if (options.ReadRowFilters) ScanRowFilters(file, idat, img);
     else img.RowFilters.assign(img.Height(), 0);
 
@@ -416,11 +382,20 @@ PngImage PngImage::Decode(std::span<const uint8_t> file, const PngDecodeOptions&
     guard.Run(readInfo, "PNG: damaged file: ");
     if (rowBytes != img.RowBytes()) throw PngError("PNG: damaged file (row size)");
 
+    // By the last row libpng has read all of the stream but its tail (the end of the last block,
+    // the checksum, maybe an empty flush block): IDAT chunks it has not reached by then, beyond
+    // what such a tail takes, lie past the stream's end.
+    constexpr uint64_t kStreamTail = 16;
+    uint64_t unreadImageData = 0;
     auto readRows = [&] {
         png_read_image(png, rows.data());
+        for (const ChunkRef& c : idat)
+            if (c.data >= reader.pos) unreadImageData += c.length;
+        if (unreadImageData <= kStreamTail) unreadImageData = 0;
         png_read_end(png, nullptr);
     };
     guard.Run(readRows, "PNG: damaged file: ");
+    if (options.Warnings) ReportImageDataPastRows(guard.warnings(), unreadImageData, *options.Warnings);
     TakePaletteAndKey(png, info, h.colorType, img);
     return img;
 }

@@ -41,6 +41,13 @@ void PngGuard::OnError(png_structp png, png_const_charp message) {
     png_longjmp(png, 1);
 }
 
-void PngGuard::OnWarning(png_structp, png_const_charp) {}
+void PngGuard::OnWarning(png_structp png, png_const_charp message) {
+    auto* self = static_cast<PngGuard*>(png_get_error_ptr(png));
+    // Nothing may be thrown through libpng's C frames.
+    try {
+        if (message && self->warnings_.size() < 16) self->warnings_.emplace_back(message);
+    } catch (...) {
+    }
+}
 
 }  // namespace jx::pngenc

@@ -4,6 +4,7 @@
 #include <png.h>
 
 #include <string>
+#include <vector>
 
 namespace jx::pngenc {
 
@@ -17,6 +18,8 @@ public:
 
     png_structp png() const { return png_; }
     png_infop info() const { return info_; }
+    // What libpng warned of while reading (a damaged file it read past), in order.
+    const std::vector<std::string>& warnings() const { return warnings_; }
 
     // Runs body under libpng's error handler; a libpng error raises PngError(prefix + message).
     template <class F>
@@ -35,6 +38,7 @@ private:
     png_structp png_ = nullptr;
     png_infop info_ = nullptr;
     char message_[256] = {};
+    std::vector<std::string> warnings_;
 };
 
 }  // namespace jx::pngenc

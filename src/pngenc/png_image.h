@@ -88,7 +88,7 @@ struct PngDecodeOptions {
     std::vector<std::string>* DroppedChunks = nullptr;
     // When set, image data past what the header's size holds (inflated bytes after the last row,
     // bytes after the end of the compressed stream) is described here; the rows are read all the
-    // same. This takes one more inflate of the image data.
+    // same. libpng notes it on its one pass over the image data.
     std::vector<std::string>* Warnings = nullptr;
     // Off, the row filters (RowFilters, PassRowFilters, FiltersUsed, Fingerprint) are not read,
     // which saves one inflate of the image data for a reader that wants the pixels alone; short

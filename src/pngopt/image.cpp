@@ -299,6 +299,12 @@ WorkImage ReadPpm(const std::vector<uint8_t>& bytes, const ReadSettings& setting
         }
         p[3] = opaque;
     }
+    // A further image, or a width or height damaged smaller, leaves at least a row unread; a
+    // closing line feed does not.
+    const uint64_t rowBytes = uint64_t(h.Width) * 3 * uint64_t(sampleBytes);
+    if (uint64_t(bytes.data() + bytes.size() - src) >= rowBytes)
+        image.warnings.push_back("holds more data than one " + std::to_string(h.Width) + "x" + std::to_string(h.Height) +
+                                 " image; only the first is read");
     if (settings.cleanTransparent) CleanTransparentPixels(image);
     return image;
 }

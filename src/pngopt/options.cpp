@@ -124,7 +124,7 @@ private:
         for (int i = 0; i < 2; ++i) {
             const std::string* next = PeekNext();
             if (!next || next->size() < 2 || (*next)[1] != '=') return;
-            char letter = static_cast<char>(std::tolower(static_cast<unsigned char>((*next)[0])));
+            const char letter = AsciiLower((*next)[0]);
             if (letter != first && letter != second) return;
             ++pos_;
             const ParsedNumber n = ParseNumber(AsciiLower(next->substr(2)));
@@ -399,7 +399,7 @@ ParsedNumber ParseNumber(const std::string& text) {
     int64_t v = 0;
     constexpr int64_t kCap = int64_t(1) << 40;  // far past 32 bits; callers clamp
     for (; i < text.size(); ++i) {
-        int c = std::tolower(static_cast<unsigned char>(text[i]));
+        const char c = AsciiLower(text[i]);
         int d = (c >= '0' && c <= '9') ? c - '0' : (base == 16 && c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
         if (d < 0) break;
         v = std::min(v * base + d, kCap);

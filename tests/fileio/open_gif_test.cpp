@@ -73,6 +73,42 @@ TEST_F(OpenGif, OpaqueFramesPaintInOrderAndAreClipped) {
     EXPECT_EQ(c.Pixels[0][0].G, 0);
 }
 
+// A frame whose size or screen its data does not fit opens as before, with a word that a size
+// may be damaged: data for more pixels than the frame, a frame of no area, one outside the screen.
+TEST_F(OpenGif, FramesTheirDataOrScreenDoNotFitAreReported) {
+    const std::string p = Path("whole.gif");
+    std::vector<uint8_t> indices;
+    for (int i = 0; i < 32 * 32; ++i) indices.push_back(uint8_t((i / 3 + i / 32) % 4));
+    WriteGif(p, 32, 32, {{0, 0, 32, 32, indices}});
+    const TDecodedImage whole = DecodeGifFile(p);
+    EXPECT_TRUE(whole.Warnings.empty());
+    const std::vector<uint8_t> bytes = test::ReadBytes(p);
+    ASSERT_EQ(bytes[25], ',');  // the frame's descriptor follows the 4-entry colour table
+    struct TCase {
+        size_t at;
+        uint8_t value;
+        int sameRows;
+        std::string warning;
+    };
+    const TCase cases[] = {
+        {32, 4, 4, "frame 1 (32x4 at 0,0): its image data holds more pixels than its size (the width or height may be damaged)"},
+        {30, 16, 0, "frame 1 (16x32 at 0,0): its image data holds more pixels than its size (the width or height may be damaged)"},
+        {30, 0, 0, "frame 1 (0x32 at 0,0) has no area (its width or height may be damaged)"},
+        {8, 4, 4, "frame 1 (32x32 at 0,0) lies outside the 32x4 screen (the frame's or the screen's size may be damaged)"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.warning);
+        std::vector<uint8_t> damaged = bytes;
+        damaged[c.at] = c.value;
+        test::WriteBytes(Path("damaged.gif"), damaged);
+        const TDecodedImage d = DecodeGifFile(Path("damaged.gif"));
+        EXPECT_EQ(d.Warnings, std::vector<std::string>{c.warning});
+        for (int y = 0; y < c.sameRows; ++y)
+            for (int x = 0; x < 32; ++x) EXPECT_EQ(d.Pixels[y][x].G, whole.Pixels[y][x].G);
+        if (c.at == 30 && c.value == 16) EXPECT_EQ(d.Pixels[1][0].B, whole.Pixels[0][16].B);  // sheared as before
+    }
+}
+
 TEST_F(OpenGif, TransparencyLeavesUnpaintedPixelsClear) {
     const std::string p = Path("t.gif");
     // The first frame covers the left half with a transparent pixel; the second paints over

@@ -170,7 +170,7 @@ TEST_F(OpenImageTest, ASizeTheDataDoesNotFitIsReported) {
     ASSERT_TRUE(OpenImage(target, (dir_ / "short.png").string()));
     EXPECT_EQ(state.ImageHeight(), 4);
     ASSERT_EQ(host.warnings.size(), 1u);
-    EXPECT_EQ(host.warnings[0].rfind("short.png: the image data holds 2716 bytes more", 0), 0u) << host.warnings[0];
+    EXPECT_EQ(host.warnings[0].rfind("short.png: the image data holds more than the header's size", 0), 0u) << host.warnings[0];
 
     // An RLE8 bitmap of 8 x 4 whose height was doubled: half of the rows are never reached.
     std::vector<uint8_t> bmp{'B', 'M'};
@@ -187,6 +187,16 @@ TEST_F(OpenImageTest, ASizeTheDataDoesNotFitIsReported) {
     EXPECT_EQ(host.warnings,
               std::vector<std::string>{"tall.bmp: the run-length data reaches only 4 of 8 rows (the height may be damaged)"});
     EXPECT_EQ(host.status[0], "tall.bmp");
+
+    // A Targa file of 2 x 2 whose height was cut to 1: its second row is left unread.
+    const std::vector<uint8_t> tga{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0, 24, 0x20,
+                                   1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    test::WriteBytes(dir_ / "cut.tga", tga);
+    host.warnings.clear();
+    ASSERT_TRUE(OpenImage(target, (dir_ / "cut.tga").string()));
+    EXPECT_EQ(host.warnings, std::vector<std::string>{"cut.tga: the file holds 6 bytes of pixel data past the 2x1 image "
+                                                      "(the width or height may be damaged)"});
+    EXPECT_EQ(state.ImageHeight(), 1);
 }
 
 TEST_F(OpenImageTest, ExtensionsMatchExactlyInAnyCase) {

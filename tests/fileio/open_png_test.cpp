@@ -76,6 +76,10 @@ TEST_F(OpenPngMade, PaletteIndexPastPlteStaysInBounds) {
     EXPECT_EQ(d.Pixels[0][1].A, 255);
     EXPECT_EQ(d.Pixels[0][2].R, 0);
     EXPECT_EQ(d.Pixels[0][2].A, 255);
+    EXPECT_EQ(d.Warnings,
+              std::vector<std::string>{"pixels use palette index 3 but the palette holds 2 entries; those pixels show black"});
+    png.SetSample(2, 0, 0, 1);
+    EXPECT_TRUE(DecodePngFile(Save(png, "q.png")).Warnings.empty());
 }
 
 // A file of sound chunks whose image data holds fewer rows than its header promises, or a row

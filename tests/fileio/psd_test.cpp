@@ -94,6 +94,37 @@ TEST(PSD, PackBitsRGBSixteenBit) {
     EXPECT_EQ(PixelOf(s, 1), (C{0x00, 0x80, 0x00, 255}));
 }
 
+// Rows the header's size does not fit: the file reads as before, with a word that the width or
+// height may be damaged.
+TEST(PSD, RowsTheHeaderDoesNotFitAreReported) {
+    TPsdLayout raw;
+    raw.height = 2;
+    raw.data = {10, 11, 12, 13, 20, 21, 22, 23, 30, 31, 32, 33};  // 2 x 2, three planes
+    EXPECT_TRUE(Load(Build(raw)).Warnings.empty());
+    raw.channels = 5;  // RGBA and a fifth plane, which is no data past the image
+    raw.data.insert(raw.data.end(), {40, 41, 42, 43, 1, 2, 3, 4});
+    EXPECT_TRUE(Load(Build(raw)).Warnings.empty());
+    raw.height = 1;
+    const TPSDGraphic cut = Load(Build(raw));
+    EXPECT_EQ(cut.Pixel(1, 0), (C{21, 13, 11, 23}));
+    EXPECT_EQ(cut.Warnings, std::vector<std::string>{
+                                "the file holds 10 bytes past the last row of the 2x1 image (the height may be damaged)"});
+
+    TPsdLayout packed;
+    packed.compression = 1;
+    packed.row_lengths = {3, 3, 3};
+    packed.data = {0x01, 10, 11, 0x01, 20, 21, 0x01, 30, 31};
+    EXPECT_TRUE(Load(Build(packed)).Warnings.empty());
+    packed.width = 3;  // rows of 2 bytes under a width of 3: padded as before
+    const TPSDGraphic wide = Load(Build(packed));
+    EXPECT_EQ(wide.Pixel(1, 0), (C{31, 21, 11, 255}));
+    EXPECT_EQ(wide.Pixel(2, 0), (C{0, 0, 0, 255}));
+    EXPECT_EQ(wide.Warnings, std::vector<std::string>{"3 of 3 run-length rows do not unpack to the 3 bytes of a 3x1 "
+                                                      "image's row (the width or height may be damaged)"});
+    packed.width = 1;
+    EXPECT_EQ(Load(Build(packed)).Warnings.size(), 1u);
+}
+
 TEST(PSD, GreyBitmapIndexedCMYKAndLab) {
     TPsdLayout grey;  // grey with alpha
     grey.mode = 1;

@@ -96,6 +96,46 @@ TEST(Targa, ThirtyTwoBitAlphaAndRunLengthPacketsCrossingRows) {
     EXPECT_EQ(g.Pixel(1, 0).R, 5);
 }
 
+// Pixel data past what the header's size holds: the file reads as before, with a word that the
+// width or height may be damaged. Padding, and a version 2 file's extension area and footer, are
+// no such data.
+TEST(Targa, DataPastTheHeadersSizeIsReported) {
+    Bytes pixels, packed;
+    for (int i = 0; i < 4 * 4 * 3; ++i) pixels.push_back(uint8_t(i * 5));
+    for (int r = 0; r < 4; ++r) {
+        packed.push_back(0x03);  // a raw packet of the row's 4 pixels
+        packed.insert(packed.end(), pixels.begin() + r * 12, pixels.begin() + r * 12 + 12);
+    }
+    Bytes version2(495, 0);  // extension area, then the footer pointing to it
+    version2[0] = 0xEF;
+    version2[1] = 0x01;
+    const std::string signature = "TRUEVISION-XFILE.";
+    for (const auto& [type, data] : {std::pair<uint8_t, Bytes>{2, pixels}, {10, packed}}) {
+        SCOPED_TRACE(int(type));
+        const Bytes whole = Cat(Header(0, type, 0, 0, 0, 4, 4, 24, 0x20), data);
+        Bytes footer(8, 0);
+        footer[0] = uint8_t(whole.size());
+        footer.insert(footer.end(), signature.begin(), signature.end());
+        footer.push_back(0);
+        TTargaGraphic reference, g;
+        for (const Bytes& sound : {whole, Cat(whole, {0, 0}), Cat(Cat(whole, version2), footer)}) {
+            Load(reference, sound);
+            EXPECT_TRUE(reference.Warnings.empty());
+        }
+        Bytes cut = whole;
+        cut[14] = 2;  // height 4 -> 2
+        Load(g, cut);
+        ASSERT_EQ(g.Height(), 2);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 4; ++x) EXPECT_EQ(g.Pixel(x, y), reference.Pixel(x, y));
+        EXPECT_EQ(g.Warnings, std::vector<std::string>{
+                                  type == 2 ? "the file holds 24 bytes of pixel data past the 4x2 image (the width or height may be damaged)"
+                                            : "the run-length data goes on past the last row of the 4x2 image (the width or height may be damaged)"});
+        Load(g, whole);
+        EXPECT_TRUE(g.Warnings.empty());
+    }
+}
+
 TEST(Targa, DamagedFilesFailWithTheirMessage) {
     const Bytes pixels{1, 2, 3};
     EXPECT_EQ(LoadError(Cat(Header(0, 2, 0, 0, 0, 1, 1, 24, 0), {1, 2})), "the file is cut short");

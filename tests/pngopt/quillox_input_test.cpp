@@ -102,7 +102,7 @@ TEST(QuilloxInput, SizesTheDataDoesNotFitAreReported) {
     const WorkImage shortPng = ReadPng(png, kRaw);
     EXPECT_EQ(shortPng.height, 4u);
     ASSERT_EQ(shortPng.warnings.size(), 1u);
-    EXPECT_EQ(shortPng.warnings[0].rfind("the image data holds 2716 bytes more", 0), 0u) << shortPng.warnings[0];
+    EXPECT_EQ(shortPng.warnings[0].rfind("the image data holds more than the header's size", 0), 0u) << shortPng.warnings[0];
     EXPECT_TRUE(ReadPng(test::ReadBytes(test::PngSuiteDir() / "basn2c08.png"), kRaw).warnings.empty());
 
     // RLE8, 8 x 4, each row a run of 8 and an end of line: whole, twice as wide, half as wide.
@@ -160,6 +160,20 @@ TEST(QuilloxInput, PpmHeaderAndSamples) {
     EXPECT_EQ(w.Pixel(0, 0)[0], 0xFFFF);
     EXPECT_EQ(w.Pixel(0, 0)[1], 32768);
     EXPECT_EQ(w.Pixel(0, 0)[3], 0xFFFF);
+
+    // Data past the image: a closing line feed is none; a row more, or a second image, is.
+    const std::vector<uint8_t> two = Bytes("P6\n2 1\n255\n\x01\x02\x03\xff\x80\x00");
+    auto joined = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    EXPECT_TRUE(ReadPpm(two, kRaw).warnings.empty());
+    EXPECT_TRUE(ReadPpm(joined(two, {'\n'}), kRaw).warnings.empty());
+    const WorkImage cut = ReadPpm(Bytes("P6\n1 1\n255\n\x01\x02\x03\xff\x80\x00"), kRaw);
+    EXPECT_EQ(cut.warnings, std::vector<std::string>{"holds more data than one 1x1 image; only the first is read"});
+    EXPECT_EQ(cut.Pixel(0, 0)[2], 0x0300);
+    EXPECT_EQ(ReadPpm(joined(two, two), kRaw).warnings,
+              std::vector<std::string>{"holds more data than one 2x1 image; only the first is read"});
 
     EXPECT_THROW(ReadPpm(Bytes("P3\n1 1\n255\n1 2 3\n"), kRaw), InputError);
     EXPECT_THROW(ReadPpm(Bytes("P6\n2 2\n255\n\x01\x02"), kRaw), InputError);

@@ -1069,5 +1069,22 @@ TEST_F(QuilloxProgram, SmallMendsOfOutputsAndReports) {
     EXPECT_NE(err_.str().find("bKGD: the palette is full, the nearest colour stands in"), std::string::npos) << err_.str();
 }
 
+// A PPM holding a second image (or a size damaged smaller): converted from the first, the report
+// names what was left unread, and the exit code is that of a sound file.
+TEST_F(QuilloxProgram, PpmDataPastTheImageIsReported) {
+    std::string ppm = "P6\n2 2\n255\n";
+    for (int i = 0; i < 12; ++i) ppm.push_back(char(10 * i));
+    Put("one.ppm", std::vector<uint8_t>(ppm.begin(), ppm.end()));
+    const std::string two = ppm + ppm;
+    Put("two.ppm", std::vector<uint8_t>(two.begin(), two.end()));
+    EXPECT_EQ(Run({"/dir", "out", "one.ppm"}), 0);
+    EXPECT_EQ(err_.str(), "");
+    EXPECT_EQ(Run({"/dir", "out", "two.ppm"}), 0);
+    EXPECT_NE(err_.str().find("holds more data than one 2x2 image; only the first is read"), std::string::npos)
+        << err_.str();
+    EXPECT_EQ(ReadPng(ReadBytes(dir_ / "out" / "two.ppm.png"), ReadSettings{}).rgba,
+              ReadPng(ReadBytes(dir_ / "out" / "one.ppm.png"), ReadSettings{}).rgba);
+}
+
 }  // namespace
 }  // namespace jx::quillox
