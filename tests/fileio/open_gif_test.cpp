@@ -105,7 +105,9 @@ TEST_F(OpenGif, FramesTheirDataOrScreenDoNotFitAreReported) {
         EXPECT_EQ(d.Warnings, std::vector<std::string>{c.warning});
         for (int y = 0; y < c.sameRows; ++y)
             for (int x = 0; x < 32; ++x) EXPECT_EQ(d.Pixels[y][x].G, whole.Pixels[y][x].G);
-        if (c.at == 30 && c.value == 16) EXPECT_EQ(d.Pixels[1][0].B, whole.Pixels[0][16].B);  // sheared as before
+        if (c.at == 30 && c.value == 16) {
+            EXPECT_EQ(d.Pixels[1][0].B, whole.Pixels[0][16].B);  // sheared as before
+        }
     }
 }
 
