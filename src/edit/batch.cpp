@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <unordered_set>
 
 #include "edit/errors.h"
@@ -130,32 +131,15 @@ TBatchRowResult Failed(TBatchRowResult r, const std::string& why) {
 
 // The source as the row read it. Another program may save over it while the row runs; the row
 // then holds the old picture, and replacing or deleting the source would lose the new one.
-struct TSourceIdentity {
-    dev_t Device = 0;
-    ino_t Inode = 0;
-    off_t Size = 0;
-    struct timespec Modified {};
-
-    static TSourceIdentity Of(const std::string& path) {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) throw EditError("Cannot read " + path + ": " + ErrnoText());
-        return {st.st_dev, st.st_ino, st.st_size, st.st_mtim};
-    }
-    // True when path is still this file, unchanged.
-    bool Matches(const std::string& path) const {
-        struct stat st {};
-        return ::stat(path.c_str(), &st) == 0 && st.st_dev == Device && st.st_ino == Inode && st.st_size == Size &&
-               st.st_mtim.tv_sec == Modified.tv_sec && st.st_mtim.tv_nsec == Modified.tv_nsec;
-    }
-};
+bool Unchanged(const std::string& path, const FileIdentity& read) { return IdentityOf(path) == read; }
 
 std::string ChangedSource(const std::string& source, const char* what) {
     return source + " was not " + what + ": it changed while its row ran";
 }
 
 // What remains after the source is gone: a failed delete is told, the row stands.
-std::string DeleteSource(const std::string& source, const TSourceIdentity& read) {
-    if (!read.Matches(source)) return "; " + ChangedSource(source, "deleted");
+std::string DeleteSource(const std::string& source, const FileIdentity& read) {
+    if (!Unchanged(source, read)) return "; " + ChangedSource(source, "deleted");
     std::error_code ec;
     fs::remove(source, ec);
     return ec ? "; " + source + " was not deleted: " + ec.message() : std::string();
@@ -425,7 +409,7 @@ TSaveResult SaveScratch(EngineState& state, const std::string& temp, const TBatc
 
 // A result that does not pay: the source stays, and with a destination it is copied there.
 TBatchRowResult FinishSkipped(TBatchRowResult& r, const TBatchItem& item, const TBatchOptions& options,
-                              const std::string& folder, const TSourceIdentity& read) {
+                              const std::string& folder, const FileIdentity& read) {
     const std::string& source = item.Path;
     r.Outcome = TBatchOutcome::Skipped;
     // Without a destination the source simply stays where it is.
@@ -451,11 +435,11 @@ TBatchRowResult FinishSkipped(TBatchRowResult& r, const TBatchItem& item, const 
 // only then may the source go.
 TBatchRowResult FinishKept(EngineState& state, TBatchRowResult& r, const TBatchItem& item,
                            const TBatchOptions& options, const std::string& temp, const std::string& output,
-                           const TSourceIdentity& read) {
+                           const FileIdentity& read) {
     const std::string& source = item.Path;
     if (BatchOutputCollides(output, source)) return Failed(r, output + " already exists");
     const bool replacesSource = SameFile(output, source);
-    if (replacesSource && !read.Matches(source)) return Failed(r, ChangedSource(source, "replaced"));
+    if (replacesSource && !Unchanged(source, read)) return Failed(r, ChangedSource(source, "replaced"));
     CopyReplacing(temp, output);
     if (options.PreserveDateTime) Stamp(output, item.Time);
     if (const std::string problem = PngProblem(output); !problem.empty()) return Failed(r, problem);
@@ -507,7 +491,8 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
             if (stop.IsRequested()) toolCancel.Request();
         };
         const TOpenTools tools{options.SessionFolder, &toolCancel, relay};
-        const TSourceIdentity read = TSourceIdentity::Of(source);
+        const std::optional<FileIdentity> read = IdentityOf(source);
+        if (!read) return Failed(r, "Cannot read " + source + ": " + ErrnoText());
         if (!LoadSource(state, settings, toAlpha, observer, source, tools))
             return Failed(r, source + " cannot be opened as an image");
         const bool animated = NoteFrames(item, r);
@@ -516,7 +501,7 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
         fs::create_directories(folder, ec);
         if (ec || !fs::is_directory(folder)) return Failed(r, "Cannot make the folder " + folder + ": " + ec.message());
         const std::string output = BatchOutputPath(folder, item.Name);
-        if (animated && SameFile(output, source)) return FinishSkipped(r, item, options, folder, read);
+        if (animated && SameFile(output, source)) return FinishSkipped(r, item, options, folder, *read);
 
         if (stop.IsRequested()) return Aborted(r);
         const TSaveResult saved = SaveScratch(state, temp, options, quantize && settings.ForcedRGB, toolCancel, relay);
@@ -533,8 +518,8 @@ TBatchRowResult ProcessBatchRow(EngineState& state, const TBatchItem& item, cons
         if (pump) pump();
         if (stop.IsRequested()) return Aborted(r);
 
-        if (r.NewSize >= r.OldSize && !toAlpha) return FinishSkipped(r, item, options, folder, read);
-        return FinishKept(state, r, item, options, temp, output, read);
+        if (r.NewSize >= r.OldSize && !toAlpha) return FinishSkipped(r, item, options, folder, *read);
+        return FinishKept(state, r, item, options, temp, output, *read);
     } catch (const std::exception& e) {
         return Failed(r, e.what());
     }
