@@ -1,7 +1,6 @@
 #include "pngopt/options.h"
 
 #include <algorithm>
-#include <cctype>
 #include <limits>
 #include <utility>
 
@@ -52,7 +51,7 @@ std::vector<std::string> SplitCommas(const std::string& text) {
 bool IsChunkList(const std::string& text) {
     for (const std::string& item : SplitCommas(text)) {
         const bool name = item.size() == 4 && std::all_of(item.begin(), item.end(), [](char c) {
-                              return std::isalpha(static_cast<unsigned char>(c)) != 0;
+                              return AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z';
                           });
         if (!name && item != "color" && item != "text" && item != "misc" && item != "animation" && item != "all")
             return false;
